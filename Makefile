@@ -1,0 +1,37 @@
+# Set-up and everyday commands. `make demo` and `make test` install what they need.
+BUILD ?= build
+JOBS ?= 2
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+PACKAGES := $(shell grep -v '^\#' packages.txt)
+
+.PHONY: all deps configure build demo test bench clean
+
+all: build
+
+# Installs the Debian packages of packages.txt that are missing; does nothing when all are there.
+deps:
+	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:" $$missing; \
+	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
+	fi
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja
+
+configure: $(BUILD)/build.ninja
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+demo: deps build
+	examples/demo/run.sh $(BUILD)/bin/velarion
+
+test: deps build
+	cd $(BUILD) && ctest -j $(JOBS) --output-on-failure
+
+bench: deps configure
+	cmake --build $(BUILD) -j $(JOBS) --target $$(cd bench && ls *.cpp | sed 's/\.cpp$$//')
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,14 @@
+// Appending listed PDFs to a composed document (AGGIUNGIFONDOPDF).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace velarion {
+
+struct Context;
+
+void AGGIUNGIFONDOPDF(Context& ctx, const std::string& document_path,
+                      const std::vector<std::string>& merge_list);
+
+}  // namespace velarion

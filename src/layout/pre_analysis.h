@@ -1,0 +1,22 @@
+// Pre-analysis of a print file (AnalizzaTXT): facts the composition uses to
+// choose the print type and the page length.
+#pragma once
+
+#include <string>
+
+namespace velarion {
+
+struct Context;
+
+struct PreAnalysis {
+    long line_count = 0;
+    int page_length = 213;              // 66 or 213
+    bool condensed = false;             // starts condensed, ends its condensing on the last line
+    long page_section_end = 9999999;    // "/PAGE" section end
+    std::string last_line;
+    std::string line_before_last;
+};
+
+void AnalizzaTXT(Context& ctx, const std::string& path);
+
+}  // namespace velarion

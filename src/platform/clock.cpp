@@ -1,0 +1,73 @@
+#include "platform/clock.h"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <thread>
+
+namespace velarion {
+
+namespace {
+DateTime from_tm(const std::tm& tm) {
+    DateTime t;
+    t.year = tm.tm_year + 1900;
+    t.month = tm.tm_mon + 1;
+    t.day = tm.tm_mday;
+    t.hour = tm.tm_hour;
+    t.minute = tm.tm_min;
+    t.second = tm.tm_sec;
+    t.weekday = tm.tm_wday;
+    return t;
+}
+}  // namespace
+
+DateTime SystemClock::now() const {
+    std::time_t raw = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&raw, &tm);
+    return from_tm(tm);
+}
+
+void SystemClock::sleep_ms(int ms) {
+    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void FixedClock::sleep_ms(int ms) {
+    if (ms <= 0) return;
+    slept_ms_ += ms;
+    std::tm tm{};
+    tm.tm_year = t_.year - 1900;
+    tm.tm_mon = t_.month - 1;
+    tm.tm_mday = t_.day;
+    tm.tm_hour = t_.hour;
+    tm.tm_min = t_.minute;
+    tm.tm_sec = t_.second + ms / 1000;
+    tm.tm_isdst = 0;
+    std::time_t raw = timegm(&tm);
+    std::tm out{};
+    gmtime_r(&raw, &out);
+    t_ = from_tm(out);
+}
+
+DateTime make_datetime(int year, int month, int day, int hour, int minute, int second) {
+    std::tm tm{};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = second;
+    std::time_t raw = timegm(&tm);
+    std::tm out{};
+    gmtime_r(&raw, &out);
+    return from_tm(out);
+}
+
+std::string format_timestamp(const DateTime& t) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%02d/%02d/%04d %02d:%02d:%02d", t.day, t.month, t.year, t.hour,
+                  t.minute, t.second);
+    return buf;
+}
+
+}  // namespace velarion

@@ -1,0 +1,49 @@
+// Wall clock and waits. Everything that reads the time or pauses goes through
+// a Clock so that tests run on fixed dates and never sleep.
+#pragma once
+
+#include <string>
+
+namespace velarion {
+
+struct DateTime {
+    int year = 2000, month = 1, day = 1;
+    int hour = 0, minute = 0, second = 0;
+    int weekday = 6;  // 0 = Sunday ... 6 = Saturday
+};
+
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual DateTime now() const = 0;
+    // Pauses the caller; a test clock only advances its time.
+    virtual void sleep_ms(int ms) = 0;
+};
+
+class SystemClock final : public Clock {
+public:
+    DateTime now() const override;
+    void sleep_ms(int ms) override;
+};
+
+// A clock standing still at a given moment; sleep_ms moves it forward.
+class FixedClock final : public Clock {
+public:
+    explicit FixedClock(DateTime t) : t_(t) {}
+    DateTime now() const override { return t_; }
+    void sleep_ms(int ms) override;
+    void set(DateTime t) { t_ = t; }
+    int slept_ms() const { return slept_ms_; }
+
+private:
+    DateTime t_;
+    int slept_ms_ = 0;
+};
+
+// Builds a DateTime (weekday computed) from its calendar parts.
+DateTime make_datetime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
+
+// "dd/mm/yyyy HH:MM:SS", the time stamp of activity lines.
+std::string format_timestamp(const DateTime& t);
+
+}  // namespace velarion

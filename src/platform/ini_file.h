@@ -1,0 +1,29 @@
+// Classic INI file access with the Windows profile semantics: section and key
+// names compared without case, a missing file/section/key reads as the
+// default, values cut at 1023 characters, key lists NUL-separated. The file is
+// read again on every call, so edits by other processes are seen at once.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velarion::ini {
+
+// Value of section/key, or def when absent. At most 1023 characters.
+std::string read(const std::string& section, const std::string& key, const std::string& def,
+                 const std::string& path);
+
+// Names of the section's keys, each ended by a NUL ("" when none).
+std::string read_keys(const std::string& section, const std::string& path);
+
+// Names of the section's keys as a list.
+std::vector<std::string> key_names(const std::string& section, const std::string& path);
+
+// With key and value: writes the entry (creating file and section).
+// With a key and no value: deletes the key. With no key: deletes the section.
+// Returns false when the file could not be written.
+bool write(const std::string& section, const std::optional<std::string>& key,
+           const std::optional<std::string>& value, const std::string& path);
+
+}  // namespace velarion::ini

@@ -1,0 +1,18 @@
+// Starting outside programs (the zip program, the protection tool) and
+// waiting for their end. No shell is involved and no window is shown.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace velarion::process {
+
+// Runs argv[0] (looked up in PATH when it has no "/") with the caller's
+// environment and current directory, waits without a time limit and returns
+// its exit code; -1 when it could not be started or ended by a signal.
+int run_and_wait(const std::vector<std::string>& argv);
+
+// Splits a command line into arguments at blanks and tabs (no quoting).
+std::vector<std::string> split_command_line(const std::string& line);
+
+}  // namespace velarion::process

@@ -1,0 +1,32 @@
+#include "startup/activity_list.h"
+
+namespace velarion {
+
+void ActivityList::add(std::string_view text) {
+    add_raw(timestamp() + std::string(text));
+}
+
+void ActivityList::add_raw(std::string line) {
+    lines_.push_back(std::move(line));
+    if (on_add_) on_add_(lines_.back());
+}
+
+void ActivityList::clear() {
+    lines_.clear();
+    if (on_change_) on_change_();
+}
+
+void ActivityList::drop_front(std::size_t n) {
+    if (n >= lines_.size()) {
+        lines_.clear();
+    } else {
+        lines_.erase(lines_.begin(), lines_.begin() + static_cast<std::ptrdiff_t>(n));
+    }
+    if (on_change_) on_change_();
+}
+
+void ActivityList::refresh() const {
+    if (on_change_) on_change_();
+}
+
+}  // namespace velarion

@@ -1,0 +1,1 @@
+// The Qt front end lives in this folder.

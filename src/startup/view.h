@@ -1,0 +1,38 @@
+// What the window logic asks of a front end. The Qt widgets and the headless
+// runner implement it; the core never sees a widget.
+#pragma once
+
+#include <string>
+
+namespace velarion {
+
+class View {
+public:
+    virtual ~View() = default;
+
+    virtual void set_caption(const std::string& text) = 0;
+    virtual std::string caption() const = 0;
+    virtual void set_status(const std::string& text) = 0;         // Label1
+    virtual void set_operator_label(const std::string& text) = 0;  // lblOPER
+    virtual void set_mail_client_label(const std::string& text) = 0;  // lblclientMAPI
+    virtual void show_pro_label(bool visible) = 0;                 // LabelPRO
+    // Active look: list colour, window and tray icon (PictureON/PictureOFF), tray tip.
+    virtual void set_active_look(bool active, const std::string& tray_tip) = 0;
+    virtual void set_check(bool checked) = 0;                      // Check1 without its handler
+    virtual void set_timer(int interval_ms, bool enabled) = 0;     // Timer1
+    virtual void show_window() = 0;
+    virtual void set_tray_icon(bool present, const std::string& tip) = 0;
+    // A balloon tip on the tray icon (delivery reports).
+    virtual void tray_message(const std::string& title, const std::string& text) = 0;
+    // A message box (blocks in the window; standard error when headless).
+    virtual void message_box(const std::string& text) = 0;
+    // An input box; returns the answer ("" when cancelled or headless).
+    virtual std::string input_box(const std::string& prompt, const std::string& title,
+                                  const std::string& def) = 0;
+    // Lets pending window events run (timer ticks included).
+    virtual void process_events() = 0;
+    // Unloads the window: the front end ends the process after the unload step.
+    virtual void close_window() = 0;
+};
+
+}  // namespace velarion

@@ -1,0 +1,79 @@
+// Helpers shared by the tests.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "startup/context.h"
+#include "startup/view.h"
+
+namespace velarion::testing {
+
+// A temporary folder removed with its contents at the end of the test.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }  // with trailing "/"
+    std::string operator/(const std::string& name) const { return path_ + name; }
+
+private:
+    std::string path_;
+};
+
+// A view that records what the core asked of it.
+class RecordingView : public View {
+public:
+    std::string caption_text, status, operator_label, mail_client_label, tray_tip;
+    bool pro_label = false, active = false, checked = false, timer_enabled = false;
+    bool tray_present = false, window_shown = false, closed = false;
+    int timer_interval = 0, events_pumped = 0;
+    std::vector<std::string> boxes, tray_messages;
+    std::vector<std::string> input_answers;  // answers given to input boxes, in order
+
+    void set_caption(const std::string& t) override { caption_text = t; }
+    std::string caption() const override { return caption_text; }
+    void set_status(const std::string& t) override { status = t; }
+    void set_operator_label(const std::string& t) override { operator_label = t; }
+    void set_mail_client_label(const std::string& t) override { mail_client_label = t; }
+    void show_pro_label(bool v) override { pro_label = v; }
+    void set_active_look(bool a, const std::string& tip) override { active = a; tray_tip = tip; }
+    void set_check(bool c) override { checked = c; }
+    void set_timer(int ms, bool on) override { timer_interval = ms; timer_enabled = on; }
+    void show_window() override { window_shown = true; }
+    void set_tray_icon(bool present, const std::string& tip) override {
+        tray_present = present;
+        tray_tip = tip;
+    }
+    void tray_message(const std::string& title, const std::string& text) override {
+        tray_messages.push_back(title + ": " + text);
+    }
+    void message_box(const std::string& text) override { boxes.push_back(text); }
+    std::string input_box(const std::string&, const std::string&, const std::string&) override {
+        if (input_answers.empty()) return "";
+        std::string a = input_answers.front();
+        input_answers.erase(input_answers.begin());
+        return a;
+    }
+    void process_events() override { ++events_pumped; }
+    void close_window() override { closed = true; }
+};
+
+// A context on a fixed clock and a recording view.
+struct TestContext {
+    explicit TestContext(DateTime t = make_datetime(2026, 12, 7, 10, 30, 0)) : clock(t), ctx(clock, view) {}
+    FixedClock clock;
+    RecordingView view;
+    Context ctx;
+};
+
+// Reads a whole file as bytes ("" when missing).
+std::string read_file(const std::string& path);
+// Writes bytes to a file, creating its folders.
+void write_file(const std::string& path, const std::string& bytes);
+
+}  // namespace velarion::testing
