@@ -17,6 +17,12 @@ struct DeliveryRequest {
     std::array<std::string, 51> lsAttacchedFile;  // attachment names, entries 0 to 50
     std::string lscc;      // copy recipients
     std::string plus_ccn;  // blind-copy recipients
+
+    // Mail-account credentials for the transport ("login_email", "pwd_email").
+    // Message processing leaves them empty when "acc:" is "Y"; the operator's
+    // stored settings are never blanked.
+    std::string login_email;
+    std::string pwd_email;
 };
 
 }  // namespace velarion

@@ -1,11 +1,180 @@
 #include "layout/barcode.h"
 
+#include <cmath>
+
+#include "layout/barcode_bars.h"
+#include "layout/code128.h"
+#include "layout/overlay.h"
+#include "layout/overlay_support.h"
+#include "layout/style.h"
+#include "pdf/barcode_encoders.h"
+#include "platform/ini_file.h"
+#include "platform/paths.h"
+#include "platform/pdf_document.h"
+#include "platform/text_encoding.h"
 #include "startup/context.h"
 
 namespace velarion {
 
-// Placeholders until barcodes are built.
-void ReadBarcodeSettings(Context&, const std::string&) {}
-void DrawBarcode(Context&, PdfDocument&, std::string, double, double) {}
+namespace {
+
+const char* const kKeys[19] = {"",
+                               "",
+                               "nomefilefont",
+                               "descrizionefont",
+                               "orientamento",
+                               "dimfont",
+                               "margsx",
+                               "margdown",
+                               "tipo",
+                               "monospazio",
+                               "immaginebarcode",
+                               "immaginebarcodealtezza",
+                               "immaginebarcodelarghezza",
+                               "immaginebarcodemargsx",
+                               "immaginebarcodemargtop",
+                               "immaginebarcodenomefile",
+                               "immaginebarcodenomefileid",
+                               "stringafissa",
+                               "colore"};
+
+// The barcode file: "filebarcode_ini" of the current style, else "barcode.ini",
+// in the logo directory.
+std::string barcode_file(const Context& ctx) {
+    std::string name = ctx.layout.style.filebarcode_ini;
+    if (name.empty()) name = "barcode.ini";
+    const std::string path = overlay::InLogoDir(ctx, name);
+    const std::string found = paths::resolve(path);
+    return found.empty() ? path : found;
+}
+
+// A built-in font tag "F0" to "F11" (shorter than 4 characters, starting with "F").
+bool is_font_tag(const std::string& name) { return !name.empty() && name[0] == 'F' && name.size() < 4; }
+
+std::string encode(const std::string& kind, std::string data) {
+    if (kind == "code39") return Code39(data);
+    if (kind == "ean128") {
+        std::string marked = std::string(1, kCode128Fnc1) + data;
+        return Code128(marked, 0);
+    }
+    if (kind == "code128") return Code128(data, 0);
+    if (kind == "code128a") return Code128a(data);
+    if (kind == "code128b" || kind == "code128c") return Code128b(data);
+    if (kind == "i2of5") return I2of5(data);
+    return data;
+}
+
+}  // namespace
+
+void ReadBarcodeSettings(Context& ctx, const std::string& image_section) {
+    auto& field = ctx.layout.barcode.field;
+    // 1. Empty fields 2 to 16.
+    for (int i = 2; i <= 16; ++i) field[i].clear();
+    const std::string file = barcode_file(ctx);
+    // 2. Fields 2 to 10, 17 and 18 from the section of field 1.
+    for (int i : {2, 3, 4, 5, 6, 7, 8, 9, 10, 17, 18}) {
+        const std::string value = ini::read(field[1], kKeys[i], "", file);
+        field[i] = i >= 4 ? NormalizeDecimal(ctx, value) : value;
+    }
+    if (field[10].empty() || image_section.empty()) {
+        // 3. Text mode.
+        if (is_font_tag(field[2])) {
+            std::string tag = "/F0";
+            for (int n = 0; n <= 11; ++n)
+                if (field[2] == "F" + std::to_string(n)) tag = "/F" + std::to_string(n);
+            field[3] = tag;
+        } else if (field[2].empty()) {
+            field[2] = "IDAutomationHC39L.ttf";
+            field[3] = "IDAutomationHC39L";
+            field[4] = "0";
+            field[5] = "12";
+            field[8] = "code39";
+            field[9] = "800";
+        }
+    } else {
+        // 4. Picture mode: all six picture keys, or back to text mode.
+        for (int i = 11; i <= 16; ++i) {
+            const std::string value = ini::read(image_section, kKeys[i], "", file);
+            field[i] = i <= 14 ? NormalizeDecimal(ctx, value) : value;
+        }
+        for (int i = 11; i <= 16; ++i)
+            if (field[i].empty()) field[10].clear();
+    }
+}
+
+// Settings that are not numbers fall back to the defaults of the record (0
+// degrees, 12 points, the piece's own position) instead of ending the page.
+void DrawBarcode(Context& ctx, PdfDocument& doc, std::string data, double x, double y) {
+    auto& field = ctx.layout.barcode.field;
+    auto number = [&](const std::string& text) { return overlay::TryNumber(ctx, text); };
+
+    // 1. Colour and fixed text.
+    if (!field[18].empty()) {
+        try {
+            const overlay::Colour c = overlay::ParseColour(ctx, field[18]);
+            doc.SetFillColor(c.red, c.green, c.blue);
+        } catch (const overlay::OverlayError&) {
+        }
+    }
+    if (!field[17].empty()) data = field[17];
+
+    // Picture mode: the picture stands in for the barcode.
+    if (!field[10].empty()) {
+        const auto h = number(field[11]), w = number(field[12]);
+        const auto px = number(field[13]), py = number(field[14]);
+        if (h && w && px && py) {
+            const std::string file = overlay::InLogoDir(ctx, field[15]);
+            const std::string found = paths::resolve(file);
+            const std::string resource = doc.ImportImageAsResource(found.empty() ? file : found, 90);
+            doc.DrawImageResource(resource, *px, *py, *w, *h);
+        }
+        return;
+    }
+
+    // 2. The font: a built-in tag, or the barcode font file when it is found
+    // (registered once per document); without it the bars are drawn here.
+    const std::string kind = text::lower(field[8]);
+    BarSymbology symbology{};
+    const bool has_bars = SymbologyForKind(kind, symbology);
+    bool use_font = is_font_tag(field[2]);
+    if (!use_font && !field[2].empty() && !field[3].empty()) {
+        auto& registered = ctx.layout.overlay.barcode_fonts;
+        if (registered.count(field[3]) == 0) {
+            const std::string path = overlay::FindFontFile(ctx, field[2]);
+            if (!path.empty() && doc.AddFont(field[3], path)) registered.insert(field[3]);
+        }
+        use_font = registered.count(field[3]) > 0;
+    }
+    const std::string saved_font = doc.FontName();
+    const double saved_height = doc.FONTHEIGHT();
+
+    // 3. Rotation and size.
+    if (field[4].empty()) field[4] = "0";
+    const double angle = number(field[4]).value_or(0);
+    double size = number(field[5]).value_or(12);
+    if (!(size > 0)) size = 12;
+
+    // 4. Position.
+    if (!field[6].empty()) x = number(field[6]).value_or(x);
+    if (!field[7].empty()) y = number(field[7]).value_or(y);
+
+    // 5. Encoding by kind; 6. drawing unless it is an empty Code 39.
+    const std::string result = encode(kind, data);
+    if (result != "!!") {
+        if (use_font || !has_bars) {
+            if (use_font) doc.SetFontName(field[3]);
+            doc.SetTextInclinationDegrees(angle);
+            doc.SetFONTHEIGHT(size);
+            doc.TextOut(result, x, y);
+        } else {
+            DrawBars(doc, symbology, result, x, y, size, angle);
+        }
+    }
+
+    // 7. Font, height and inclination as they were.
+    if (doc.FontName() != saved_font && !saved_font.empty()) doc.SetFontName(saved_font);
+    if (saved_height > 0) doc.SetFONTHEIGHT(saved_height);
+    doc.SetTextInclinationDegrees(0);
+}
 
 }  // namespace velarion

@@ -14,8 +14,14 @@ struct BarcodeRecord {
     std::array<std::string, 19> field;
 };
 
+// Fills ctx.layout.barcode from the section named in field[1] of the barcode
+// file ("filebarcode_ini" of the current style, else "barcode.ini", in the logo
+// directory); image_section names the section of the picture keys.
 void ReadBarcodeSettings(Context& ctx, const std::string& image_section);
-// Draws one barcode piece at (x, y) with the record last read.
+// Draws one barcode piece at (x, y) (baseline) with the record last read: the
+// data is encoded by "tipo" and written in the barcode font when its file is
+// found (registered once per document), else drawn as bars with the fill
+// colour in force. Throws PdfError when the drawing component fails.
 void DrawBarcode(Context& ctx, PdfDocument& doc, std::string data, double x, double y);
 
 }  // namespace velarion

@@ -1,10 +1,127 @@
 #include "layout/merge.h"
 
+#include <exception>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+#include "platform/paths.h"
+#include "platform/pdf_merge.h"
 #include "startup/context.h"
 
 namespace velarion {
+namespace {
 
-// Placeholder until merging is built: the document stays as it is.
-void AGGIUNGIFONDOPDF(Context&, const std::string&, const std::vector<std::string>&) {}
+constexpr int kEntries = 11;  // the document and ten files to append
+
+// Removes "MERGE_1.PDF" to "MERGE_10.PDF" in the work directory, whatever
+// the case of their names.
+void delete_intermediates(const std::string& work_dir) noexcept {
+    try {
+        for (int n = 1; n <= 10; ++n) {
+            const std::string name = work_dir + "MERGE_" + std::to_string(n) + ".PDF";
+            for (int guard = 0; guard < 8; ++guard) {  // one pass per spelling found
+                const std::string found = paths::resolve(name);
+                std::error_code ec;
+                if (found.empty() || !std::filesystem::remove(found, ec)) break;
+            }
+        }
+    } catch (const std::exception&) {
+        // Left for the next merge, which deletes them first.
+    }
+}
+
+// Copies source over target through a temporary file beside the target, so
+// the target is either the old document or the complete new one.
+bool replace_file(const std::string& source, const std::string& target) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (source.empty() || !fs::is_regular_file(source, ec)) return false;
+    fs::path temp(target);
+    temp += ".part" + std::to_string(::getpid());
+    if (!fs::copy_file(source, temp, fs::copy_options::overwrite_existing, ec)) {
+        fs::remove(temp, ec);
+        return false;
+    }
+    fs::rename(temp, target, ec);
+    if (ec) {
+        std::error_code ignored;
+        fs::remove(temp, ignored);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void AGGIUNGIFONDOPDF(Context& ctx, const std::string& document_path,
+                      const std::vector<std::string>& merge_list) {
+    const std::string work_dir = paths::with_separator(paths::native(ctx.op.tempozip_dir));
+    try {
+        // 1. No intermediate file of an earlier merge is left.
+        delete_intermediates(work_dir);
+
+        // 2. Entry 0 is the document; the merging component must be usable.
+        if (!pdf_merge::available()) {
+            ctx.list.add(" AGGIUNGIFONDOPDF -1 libreria di unione PDF non disponibile");
+            return;
+        }
+        std::vector<std::string> entries(kEntries);
+        entries[0] = document_path;
+        for (size_t i = 0; i < merge_list.size() && i + 1 < entries.size(); ++i)
+            entries[i + 1] = merge_list[i];
+
+        // 3. Check every entry; an unusable file is left out.
+        const std::string merge_dir =
+            paths::with_separator(paths::native(ctx.op.unione_DIR));
+        for (int i = 0; i < kEntries; ++i) {
+            // 3.1 Files to append lie in the merge directory.
+            if (i > 0 && !entries[i].empty()) entries[i] = merge_dir + paths::native(entries[i]);
+            if (entries[i].empty()) continue;
+            const std::string given = entries[i];
+            // 3.2
+            ctx.list.add(" Controllo per Accodare PDF " + given);
+            // 3.3 The file must exist and be a usable PDF with pages.
+            const std::string found = paths::resolve(given);
+            const int pages = found.empty() ? 0 : pdf_merge::GetNumberOfPages(found);
+            entries[i] = pages > 0 ? found : "";
+            // 3.4
+            if (pages > 0)
+                ctx.list.add(" Controllo positivo per Accodare PDF " + given + " pagine: " +
+                             std::to_string(pages));
+            else
+                ctx.list.add(" Controllo negativo per Accodare PDF " + given);
+        }
+
+        // 4. The first usable entry is what the others are appended to.
+        std::string current;
+        int first = 0;
+        while (first < kEntries && entries[first].empty()) ++first;
+        if (first < kEntries) current = entries[first];
+
+        // 5. Append one file at a time: merge_1.pdf, merge_2.pdf, ...
+        int k = 1;
+        std::string last_output;
+        for (int i = first + 1; i < kEntries; ++i) {
+            if (entries[i].empty()) continue;
+            last_output = "merge_" + std::to_string(k) + ".pdf";
+            const std::string output = work_dir + last_output;
+            ctx.list.add(" Invio comando PDF " + current + "|" + entries[i] + "|" + output);
+            pdf_merge::MERGE({current, entries[i]}, output);  // a failure leaves no output
+            current = output;
+            ++k;
+        }
+
+        // 6. The last result takes the document's place, only when it was written.
+        ctx.list.add(" Invio comando copia PDF finale " + work_dir + last_output + " " + document_path);
+        if (!last_output.empty()) replace_file(work_dir + last_output, document_path);
+
+        // 7.
+        delete_intermediates(work_dir);
+    } catch (const std::exception& e) {
+        ctx.list.add(std::string(" AGGIUNGIFONDOPDF ") + e.what());
+        delete_intermediates(work_dir);
+    }
+}
 
 }  // namespace velarion

@@ -1,18 +1,52 @@
 #include "layout/overlay.h"
 
+#include <fstream>
+#include <string>
+
+#include "layout/overlay_run.h"
+#include "layout/overlay_support.h"
+#include "platform/paths.h"
+#include "platform/pdf_document.h"
 #include "startup/context.h"
 
 namespace velarion {
 
-// Placeholder until the overlay language is built: draws nothing.
-void Creafincature(Context&, PdfDocument&, std::string&, double, double) {}
+void Creafincature(Context& ctx, PdfDocument& doc, std::string& overlay_file, double left_override,
+                   double top_override) {
+    overlay::OverlayRun run(ctx, doc, left_override, top_override);
+    TabFields fields;
+    std::string line;
+    try {
+        // 1. Complete the file name; open it for reading.
+        overlay_file = overlay::InLogoDir(ctx, overlay_file);
+        const std::string path = paths::resolve(overlay_file);
+        std::ifstream in;
+        if (!path.empty()) in.open(path, std::ios::binary);
+        if (!in.is_open()) throw overlay::OverlayError(53, "File not found");
 
-std::string NormalizeDecimal(const Context& ctx, const std::string& text) {
-    if (ctx.host.decimal_separator != ",") return text;
-    std::string out = text;
-    for (char& c : out)
-        if (c == '.') c = ',';
-    return out;
+        // 2. One command per line until the end flag or the end of the file.
+        while (!run.ended() && std::getline(in, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            fields = SplitTabFields(line);
+            run.execute(fields);
+        }
+    } catch (const std::exception& e) {
+        const auto* oe = dynamic_cast<const overlay::OverlayError*>(&e);
+        // A failing drawing operation is reported as the runtime reports an
+        // object's failure ("Automation error").
+        const std::string number = oe ? std::to_string(oe->number()) : "440";
+        ctx.list.add(" Creafincature " + number + " " + e.what() + " " + overlay_file + " " +
+                     fields[1] + " " + line);
+        try {
+            run.undo_paragraph();
+        } catch (...) {
+        }
+    }
+    // 3. Cleanup; its own errors are ignored.
+    try {
+        doc.SetTextInclinationDegrees(0);
+    } catch (...) {
+    }
 }
 
 }  // namespace velarion

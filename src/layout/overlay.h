@@ -1,6 +1,9 @@
-// Overlay forms (Creafincature) and their helpers.
+// Overlay forms (Creafincature): a small file of drawing commands, one per
+// line, drawn on the current page; and the helpers of its language.
 #pragma once
 
+#include <array>
+#include <set>
 #include <string>
 
 namespace velarion {
@@ -8,14 +11,48 @@ namespace velarion {
 struct Context;
 class PdfDocument;
 
-// State of the overlay language that lasts for one document.
+// State of the overlay language and the barcode drawing that lasts for one
+// document (the stop label is kept by the line loop across pages).
 struct OverlayState {
-    std::string stop_label;  // from the print file's "~%FINE-" marker
+    std::string stop_label;  // the three characters after the print file's "~%FINE-"
+
+    std::string last_font_file;                 // last file registered by FONT without a width
+    std::array<std::string, 21> image_slots{};  // IMAGE slots 0-20: imported resource names
+    std::set<std::string> barcode_fonts;        // barcode font names registered in the document
+
+    // Empties what lives for one document: called when a document starts.
+    // The stop label is left alone.
+    void reset_document() {
+        last_font_file.clear();
+        image_slots.fill(std::string());
+        barcode_fonts.clear();
+    }
 };
 
+// Reads one overlay file and draws it on the current page. A name without a
+// folder is taken from the logo directory, and overlay_file receives the
+// completed path. left_override / top_override replace the MARGSX / MARGSUP
+// values when not 0. Failures end the file with one activity line.
 void Creafincature(Context& ctx, PdfDocument& doc, std::string& overlay_file, double left_override,
                    double top_override);
 
+// The text with "." turned into "," when the system's decimal separator is ",".
 std::string NormalizeDecimal(const Context& ctx, const std::string& text);
+
+// The fields of an overlay line split at TAB: field[1] to field[15] (field[0]
+// unused; a field the line lacks is empty); count excludes an empty last field.
+struct TabFields {
+    std::array<std::string, 16> field{};
+    int count = 0;
+    const std::string& operator[](int n) const { return field[n]; }
+};
+TabFields SplitTabFields(const std::string& line);
+
+// Splits text into words, each keeping the one space that followed it (a run
+// of spaces gives one-space words); a last word without a space is kept when
+// not empty. Returns the number of words minus 1. More than 100 words throw
+// overlay::OverlayError (9 "Subscript out of range").
+using WordTable = std::array<std::string, 100>;
+int SplitWords(const std::string& text, WordTable& words);
 
 }  // namespace velarion

@@ -1,10 +1,65 @@
 #include "layout/pre_analysis.h"
 
+#include <fstream>
+#include <vector>
+
 #include "startup/context.h"
 
 namespace velarion {
 
-// Placeholder until the pre-analysis is built: results keep their start values.
-void AnalizzaTXT(Context& ctx, const std::string& path) { ctx.pre = PreAnalysis{}; }
+namespace {
+constexpr char kFormFeed = 12;
+constexpr char kCondensedOn = 15;
+constexpr char kCondensedOff1 = 18;
+constexpr char kCondensedOff2 = 20;
+}  // namespace
+
+void AnalizzaTXT(Context& ctx, const std::string& path) {
+    // 1. Start values; the page-section end is set by the caller.
+    PreAnalysis& pre = ctx.pre;
+    pre.page_length = 213;
+    pre.condensed = false;
+    pre.line_count = 0;
+    pre.last_line.clear();
+    pre.line_before_last.clear();
+    ctx.list.add(" Inizio AnalizzaTXT " + path);
+    ctx.list.refresh();
+
+    // 2. One pass over the lines.
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return;
+    std::vector<char> buffer(1 << 16);
+    in.rdbuf()->pubsetbuf(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+
+    bool has_logo = false, has_form_feed = false;
+    long last_condensed_off = 0;
+    long n = 0;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        ++n;
+        pre.line_before_last = std::move(pre.last_line);
+        if (line.find("%LOGO:") != std::string::npos) has_logo = true;
+        if (line.find("/PAGE") != std::string::npos) pre.page_section_end = n;
+        if (n == 1 && !line.empty() && line.front() == kCondensedOn) pre.condensed = true;
+        if (line.find(kCondensedOff1) != std::string::npos ||
+            line.find(kCondensedOff2) != std::string::npos) {
+            last_condensed_off = n;
+        }
+        if (line.find(kFormFeed) != std::string::npos) has_form_feed = true;
+        if (n > pre.page_section_end && !line.empty()) pre.page_section_end = n;
+        pre.last_line = line;
+    }
+
+    // 3.
+    pre.line_count = n;
+    // 4. Continuous listings of whole 66-line pages keep that length.
+    if (!has_form_feed && n % 66 == 0 && n % 72 != 0 && !has_logo) pre.page_length = 66;
+    // 5. Condensed only when the condensing ends on the last line.
+    if (last_condensed_off == 0 || last_condensed_off != n) pre.condensed = false;
+    // 6.
+    ctx.list.add(" Fine  AnalizzaTXT " + path + " ultima riga  " + std::to_string(n));
+    ctx.list.refresh();
+}
 
 }  // namespace velarion

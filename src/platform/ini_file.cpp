@@ -44,6 +44,22 @@ std::vector<std::string> key_names(const std::string& section, const std::string
     return out;
 }
 
+std::vector<std::pair<std::string, std::string>> read_section(const std::string& section,
+                                                              const std::string& path) {
+    Ini ini;
+    std::vector<std::pair<std::string, std::string>> out;
+    if (!load(ini, path)) return out;
+    Ini::TNamesDepend keys;
+    if (!ini.GetAllKeys(section.c_str(), keys)) return out;
+    keys.sort(Ini::Entry::LoadOrder());
+    for (const auto& k : keys) {
+        std::string v = ini.GetValue(section.c_str(), k.pItem, "");
+        if (v.size() > kValueLimit) v.resize(kValueLimit);
+        out.emplace_back(k.pItem, std::move(v));
+    }
+    return out;
+}
+
 std::string read_keys(const std::string& section, const std::string& path) {
     std::string out;
     for (const auto& k : key_names(section, path)) {

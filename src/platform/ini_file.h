@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velarion::ini {
@@ -19,6 +20,11 @@ std::string read_keys(const std::string& section, const std::string& path);
 
 // Names of the section's keys as a list.
 std::vector<std::string> key_names(const std::string& section, const std::string& path);
+
+// Every key of a section with its value, in file order; key names as written.
+// Reads the file once (for loaders that need many keys of one section).
+std::vector<std::pair<std::string, std::string>> read_section(const std::string& section,
+                                                              const std::string& path);
 
 // With key and value: writes the entry (creating file and section).
 // With a key and no value: deletes the key. With no key: deletes the section.

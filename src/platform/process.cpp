@@ -1,7 +1,9 @@
 #include "platform/process.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -31,6 +33,61 @@ int run_and_wait(const std::vector<std::string>& argv) {
         return WEXITSTATUS(status);
     }
     return -1;
+}
+
+namespace {
+// Closes a file descriptor when it goes out of scope.
+struct FdCloser {
+    int fd = -1;
+    ~FdCloser() {
+        if (fd >= 0) close(fd);
+    }
+};
+// Frees the spawn file actions when they go out of scope.
+struct ActionsGuard {
+    posix_spawn_file_actions_t actions;
+    ActionsGuard() { posix_spawn_file_actions_init(&actions); }
+    ~ActionsGuard() { posix_spawn_file_actions_destroy(&actions); }
+};
+}  // namespace
+
+std::optional<std::string> run_capture(const std::vector<std::string>& argv) {
+    if (argv.empty() || argv[0].empty()) return std::nullopt;
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return std::nullopt;
+    FdCloser read_end{fds[0]}, write_end{fds[1]};
+
+    ActionsGuard fa;
+    posix_spawn_file_actions_adddup2(&fa.actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&fa.actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    int rc = argv[0].find('/') == std::string::npos
+                 ? posix_spawnp(&pid, args[0], &fa.actions, nullptr, args.data(), environ)
+                 : posix_spawn(&pid, args[0], &fa.actions, nullptr, args.data(), environ);
+    close(write_end.fd);
+    write_end.fd = -1;
+    if (rc != 0) return std::nullopt;
+
+    std::string out;
+    char buf[4096];
+    for (;;) {
+        ssize_t n = read(read_end.fd, buf, sizeof buf);
+        if (n > 0) {
+            out.append(buf, static_cast<std::size_t>(n));
+        } else if (n == 0 || errno != EINTR) {
+            break;
+        }
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return std::nullopt;
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+    return out;
 }
 
 std::vector<std::string> split_command_line(const std::string& line) {

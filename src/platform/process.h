@@ -2,6 +2,7 @@
 // waiting for their end. No shell is involved and no window is shown.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,11 @@ namespace velarion::process {
 // environment and current directory, waits without a time limit and returns
 // its exit code; -1 when it could not be started or ended by a signal.
 int run_and_wait(const std::vector<std::string>& argv);
+
+// Runs argv like run_and_wait and returns what it wrote to standard output
+// (its standard error is discarded); nullopt when it could not be started or
+// did not exit with status 0.
+std::optional<std::string> run_capture(const std::vector<std::string>& argv);
 
 // Splits a command line into arguments at blanks and tabs (no quoting).
 std::vector<std::string> split_command_line(const std::string& line);

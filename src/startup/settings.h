@@ -33,6 +33,7 @@ struct HostInfo {
     std::string user_name;
     std::string program_dir;    // with trailing "/"
     std::string documents_dir;  // the user's documents folder
+    std::string mail_client;    // caption of lblclientMAPI (mail client name, " (Int)")
 };
 
 // PDF component flags set by controllo_dll.

@@ -33,6 +33,14 @@ public:
     virtual void process_events() = 0;
     // Unloads the window: the front end ends the process after the unload step.
     virtual void close_window() = 0;
+
+    // Tray and window activation (no-ops where there is no window).
+    // Normal size, foreground, shown.
+    virtual void restore_window() {}
+    // Hidden: only the tray icon remains.
+    virtual void hide_window() {}
+    // Opens the tray menu mPopupSys at the pointer.
+    virtual void popup_tray_menu() {}
 };
 
 }  // namespace velarion

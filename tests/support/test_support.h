@@ -61,6 +61,10 @@ public:
     }
     void process_events() override { ++events_pumped; }
     void close_window() override { closed = true; }
+    int restored = 0, hidden = 0, tray_menus = 0;
+    void restore_window() override { ++restored; }
+    void hide_window() override { ++hidden; }
+    void popup_tray_menu() override { ++tray_menus; }
 };
 
 // A context on a fixed clock and a recording view.
@@ -70,6 +74,17 @@ struct TestContext {
     RecordingView view;
     Context ctx;
 };
+
+// What a program run by run_program did.
+struct ProcessResult {
+    int status = -1;  // exit status; -1 when it could not start or was killed
+    std::string out, err;
+};
+// Runs argv[0] (a path) with the given extra environment entries ("NAME=value",
+// replacing those of the same name) and returns its exit status and output.
+// A run of velarion should give it its own XDG_RUNTIME_DIR (a temporary
+// folder) so that parallel tests do not meet its single-instance lock.
+ProcessResult run_program(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
 
 // Reads a whole file as bytes ("" when missing).
 std::string read_file(const std::string& path);

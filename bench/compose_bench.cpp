@@ -1,0 +1,137 @@
+// Composition benchmark: generated 132-column listings of 10, 1,000 and
+// 10,000 pages (66 lines per page) through the pre-analysis and CreaPdf with
+// the whole sequence of print types, as message processing runs them.
+// Prints pages per second, output size per 1,000 pages, peak memory and the
+// share of time spent in refused and failed types.
+//
+// Usage: compose_bench            (each size in a process of its own)
+//        compose_bench PAGES      (one size)
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "layout/pre_analysis.h"
+#include "pdf/crea_pdf.h"
+#include "startup/context.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace velarion;
+namespace fs = std::filesystem;
+
+class QuietView final : public View {
+public:
+    void set_caption(const std::string&) override {}
+    std::string caption() const override { return {}; }
+    void set_status(const std::string&) override {}
+    void set_operator_label(const std::string&) override {}
+    void set_mail_client_label(const std::string&) override {}
+    void show_pro_label(bool) override {}
+    void set_active_look(bool, const std::string&) override {}
+    void set_check(bool) override {}
+    void set_timer(int, bool) override {}
+    void show_window() override {}
+    void set_tray_icon(bool, const std::string&) override {}
+    void tray_message(const std::string&, const std::string&) override {}
+    void message_box(const std::string&) override {}
+    std::string input_box(const std::string&, const std::string&, const std::string&) override {
+        return {};
+    }
+    void process_events() override {}
+    void close_window() override {}
+};
+
+// User and system time of this process: the machine may be shared.
+double cpu_seconds() {
+    struct rusage ru {};
+    getrusage(RUSAGE_SELF, &ru);
+    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+void write_listing(const std::string& path, long pages) {
+    std::ofstream out(path, std::ios::binary);
+    std::string line(132, ' ');
+    for (long p = 1; p <= pages; ++p) {
+        for (int r = 1; r <= 66; ++r) {
+            std::snprintf(line.data(), line.size() + 1,
+                          "%06ld %02d ARTICOLO %-20s QTA %8ld PREZZO %10.2f IMPORTO %12.2f CLIENTE %-24s",
+                          p, r, "VITE M8X40 ZINCATA", p * 7 + r, (p % 97) * 1.25 + r,
+                          (p % 113) * 3.5 + r * 2.0, "ROSSI SRL");
+            line.resize(132, ' ');
+            line[131] = '|';
+            out << line << "\r\n";
+        }
+    }
+}
+
+int run_one(long pages) {
+    const std::string dir = (fs::temp_directory_path() / ("compose_bench_" + std::to_string(::getpid()))).string() + "/";
+    fs::create_directories(dir + "loghi");
+    const std::string input = dir + "LISTA1.txt";
+    write_listing(input, pages);
+
+    SystemClock clock;
+    QuietView view;
+    Context ctx(clock, view);
+    ctx.op.tempozip_dir = dir;
+    ctx.op.Dir_Loghi = dir + "loghi/";
+    ctx.pdf.xp_edition = true;
+
+    using Clock = std::chrono::steady_clock;
+    const double cpu_start = cpu_seconds();
+    const auto start = Clock::now();
+    AnalizzaTXT(ctx, input);
+    const auto analysed = Clock::now();
+    double other_types = 0;
+    std::string chosen;
+    for (const char* type : kPrintTypes) {
+        const auto t0 = Clock::now();
+        const bool nonvabene = CreaPdf(ctx, input, type, "LISTA1.txt");
+        const double secs = std::chrono::duration<double>(Clock::now() - t0).count();
+        if (!nonvabene) {
+            chosen = type;
+            break;
+        }
+        other_types += secs;
+    }
+    const double total = std::chrono::duration<double>(Clock::now() - start).count();
+    const double analysis = std::chrono::duration<double>(analysed - start).count();
+    const double cpu = cpu_seconds() - cpu_start;
+
+    const std::string pdf = ctx.layout.compose.created_pdf;
+    std::error_code ec;
+    const double mb = pdf.empty() ? 0 : static_cast<double>(fs::file_size(pdf, ec)) / (1024.0 * 1024.0);
+    struct rusage ru {};
+    getrusage(RUSAGE_SELF, &ru);
+    std::printf("%6ld pages  type %-5s  %7.3f s  %6.0f pages/s  (CPU %7.3f s, %6.0f pages/s)"
+                "  %5.2f MB/1000 pages  peak %6.1f MB  refused/failed types %4.1f%%  pre-analysis %4.1f%%\n",
+                pages, chosen.c_str(), total, pages / total, cpu, pages / cpu, mb * 1000.0 / pages,
+                ru.ru_maxrss / 1024.0, 100.0 * other_types / total, 100.0 * analysis / total);
+    fs::remove_all(dir, ec);
+    return chosen.empty() ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1) return run_one(std::atol(argv[1]));
+    int status = 0;
+    for (const char* pages : {"10", "1000", "10000"}) {
+        char* args[] = {argv[0], const_cast<char*>(pages), nullptr};
+        pid_t pid = 0;
+        if (posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, args, environ) != 0) return 1;
+        int ws = 0;
+        waitpid(pid, &ws, 0);
+        if (!WIFEXITED(ws) || WEXITSTATUS(ws) != 0) status = 1;
+    }
+    return status;
+}

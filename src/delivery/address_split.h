@@ -1,0 +1,17 @@
+// DividiIndirizzi: splits an address list into arrDestinatari.
+#pragma once
+
+#include <array>
+#include <string>
+
+namespace velarion {
+
+// Entries 1 to 15 hold the parts; entry 0 is unused.
+using Destinatari = std::array<std::string, 16>;
+
+// Splits text at the one-character separator into entries 1 to 15 (an empty
+// part stays as empty text, a trailing separator adds nothing). A sixteenth
+// part raises mail::MapiError 9 (subscript out of range).
+void DividiIndirizzi(Destinatari& arrDestinatari, const std::string& text, char separator);
+
+}  // namespace velarion

@@ -1,0 +1,25 @@
+// The mail layer's configuration: section "MAPI" of velarion.ini.
+#pragma once
+
+#include <string>
+
+#include "platform/mail.h"
+
+namespace velarion {
+
+struct Context;
+
+// Store, drafts folder, transport and sender address of the profile.
+mail::Profile mail_profile(const Context& ctx);
+
+// The caption of lblclientMAPI: the one found at start-up, else the "client"
+// key of section "MAPI".
+std::string mail_client_name(const Context& ctx);
+
+// bClientOutlook: the name says Outlook (not Express) or Exchange.
+bool is_client_outlook(const std::string& client_name);
+
+// The fixed recipient for which WriteMail asks no read receipt.
+std::string senza_ricevuta(const Context& ctx);
+
+}  // namespace velarion

@@ -1,0 +1,33 @@
+// Form2: the hidden compose form that stores a message as a draft for the
+// user to finish in the mail client. It has its own session, signed on with
+// the mail account for each message and signed off at the end.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "delivery/delivery_request.h"
+#include "platform/mail.h"
+
+namespace velarion {
+
+struct Context;
+
+class Form2 {
+public:
+    explicit Form2(Context& ctx);
+    ~Form2();
+    Form2(const Form2&) = delete;
+    Form2& operator=(const Form2&) = delete;
+
+    // Saves the message as a draft; true when it was stored. login_email and
+    // pwd_email are the account handed to the mail layer (empty: the store's
+    // own credentials serve).
+    bool WriteMail(const DeliveryRequest& r, const std::string& login_email, const std::string& pwd_email);
+
+private:
+    Context& ctx_;
+    std::unique_ptr<mail::Session> MAPISession1_;
+};
+
+}  // namespace velarion

@@ -1,0 +1,80 @@
+#include "layout/logo.h"
+
+#include <map>
+
+#include "layout/overlay.h"
+#include "layout/style.h"
+#include "platform/ini_file.h"
+#include "platform/paths.h"
+#include "platform/pdf_document.h"
+#include "platform/text_encoding.h"
+#include "pdf/type_metrics.h"
+#include "startup/context.h"
+
+namespace velarion {
+
+namespace {
+
+// The logo of one section: its picture and position, read once per import
+// so that pages do not read loghi.ini again.
+void import_section(Context& ctx, PdfDocument& doc, const std::string& section,
+                    const std::string& picture, std::vector<LogoImage>& out) {
+    std::map<std::string, std::string> v;
+    for (auto& [k, val] : ini::read_section(section, style_file(ctx))) v.emplace(text::lower(k), val);
+    auto get = [&](const char* key) {
+        auto it = v.find(key);
+        return it == v.end() ? std::string() : NormalizeDecimal(ctx, it->second);
+    };
+    const std::string dir = paths::native(paths::with_separator(ctx.op.Dir_Loghi));
+    std::string path = paths::resolve(dir + paths::native(picture) + ".jpg");
+    if (path.empty()) path = dir + paths::native(picture) + ".jpg";
+    LogoImage logo;
+    try {
+        logo.resource = doc.ImportImageAsResource(path, 90);
+    } catch (const std::exception& e) {
+        ctx.list.add(" Logo non trovato " + path + " " + e.what());
+        return;
+    }
+    logo.section = section;
+    logo.altezza = get("altezza");
+    logo.larghezza = get("larghezza");
+    logo.margsx = get("margsx");
+    logo.margbasso = get("margbasso");
+    out.push_back(std::move(logo));
+}
+
+}  // namespace
+
+std::vector<LogoImage> ImportStyleLogos(Context& ctx, PdfDocument& doc, const std::string& section,
+                                        const std::string& file, const std::string& second_section) {
+    std::vector<LogoImage> logos;
+    if (section.empty()) return logos;
+    if (!file.empty()) import_section(ctx, doc, section, file, logos);
+    if (!second_section.empty()) {
+        const std::string second = ini::read(second_section, "file", "", style_file(ctx));
+        if (!second.empty()) import_section(ctx, doc, second_section, second, logos);
+    }
+    return logos;
+}
+
+void ImportLogos(Context& ctx, PdfDocument& doc) {
+    const StyleSettings& s = ctx.layout.style;
+    ctx.layout.compose.logos = ImportStyleLogos(ctx, doc, s.name, s.file, s.secondo_logo);
+}
+
+void DrawLogo(const Context&, PdfDocument& doc, const LogoImage& logo) {
+    if (logo.altezza.empty()) return;
+    const double h = to_number(logo.altezza).value_or(0);
+    const double w = to_number(logo.larghezza).value_or(0);
+    const double x = to_number(logo.margsx).value_or(0);
+    const double bottom = to_number(logo.margbasso).value_or(0);
+    doc.DrawImageResource(logo.resource, x, bottom - h, w, h);
+}
+
+void DrawLogos(const Context& ctx, PdfDocument& doc, const std::vector<LogoImage>& logos) {
+    for (const auto& logo : logos) DrawLogo(ctx, doc, logo);
+}
+
+void DrawLogos(const Context& ctx, PdfDocument& doc) { DrawLogos(ctx, doc, ctx.layout.compose.logos); }
+
+}  // namespace velarion

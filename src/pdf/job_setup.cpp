@@ -1,0 +1,117 @@
+#include "pdf/job_setup.h"
+
+#include <fstream>
+#include <sstream>
+
+#include "layout/style.h"
+#include "platform/ini_file.h"
+#include "platform/paths.h"
+#include "pdf/type_metrics.h"
+#include "startup/context.h"
+
+namespace velarion {
+
+namespace {
+bool has(const std::string& s, char c) { return s.find(c) != std::string::npos; }
+}  // namespace
+
+bool refuses_print_type(Context& ctx, const std::string& type) {
+    const std::string& forced = ctx.layout.style.forzatura;
+    const bool condensed = ctx.pre.condensed;
+    // 7.1 and 7.2: orientation against a forced orientation.
+    if (has(type, 'o') && forced == "v") return true;
+    if (has(type, 'v') && forced == "o") return true;
+    // 7.3: the large landscape types only for a condensed listing or when forced.
+    if ((type == "14o" || type == "12o") && !condensed && forced != type) {
+        ctx.trace(" ESCO il tipo stampa " + type + " puo' esistere solo se forzato");
+        return true;
+    }
+    // 7.4
+    if (type == "10o" && forced != "10o") {
+        ctx.trace(" ESCO il tipo stampa 10o puo' esistere solo se forzato");
+        return true;
+    }
+    const std::string text = " ESCO: forzatura " + forced + " diversa dal tipo stampa attuale " + type;
+    // 7.5
+    if ((forced == "o" && !has(type, 'o')) || (forced == "v" && !has(type, 'v'))) {
+        ctx.list.add(text);
+        return true;
+    }
+    // 7.6
+    if (forced != "v" && forced != "o" && !forced.empty() && forced != type) {
+        ctx.trace_line(text);
+        return true;
+    }
+    return false;
+}
+
+MarkerSequences read_marker_sequences(const Context& ctx) {
+    MarkerSequences m;
+    const std::string path = style_file(ctx);
+    auto get = [&](const std::string& key) { return ini::read("SEQBARCODE", key, "", path); };
+    // 5. Each pair is read only when the one before it is set.
+    m.start[1] = get("SEQ1INIZIO");
+    if (m.start[1].empty()) return m;
+    m.start_repl[1] = get("SEQ1INIZIOREPL");
+    m.end[1] = get("SEQ1FINE");
+    m.end_repl[1] = get("SEQ1FINEREPL");
+    m.start[2] = get("SEQ2INIZIO");
+    if (m.start[2].empty()) return m;
+    m.end[2] = get("SEQ2FINE");
+    m.start[3] = get("SEQ3INIZIO");
+    if (m.start[3].empty()) return m;
+    m.end[3] = get("SEQ3FINE");
+    return m;
+}
+
+std::vector<FormatEntry> parse_format_table(const std::string& file_text) {
+    std::vector<FormatEntry> table;
+    std::istringstream in(file_text);
+    std::string line;
+    while (table.size() < 40 && std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::vector<std::string> f;
+        std::istringstream fields(line);
+        for (std::string x; std::getline(fields, x, '\t');) f.push_back(x);
+        if (f.size() < 3) continue;
+        auto row = to_number(f[0]);
+        auto col = to_number(f[2]);
+        if (!row || !col) continue;
+        FormatEntry e;
+        e.row = static_cast<int>(*row);
+        e.column = std::max(1, static_cast<int>(*col));
+        const std::string& a = f[1];
+        if (a == "N") e.control = "\x12";
+        else if (a == "C") e.control = "\x0f";
+        else if (a == "EC") e.control = "\x0e\x0f";
+        else if (a == "P") {
+            // The 18-character font record: colour (11), font number (2), size (5).
+            std::string colour = f.size() > 3 ? f[3] : "";
+            std::string font = f.size() > 4 ? f[4] : "";
+            std::string size = f.size() > 5 ? f[5] : "";
+            colour.resize(11, ' ');
+            font.resize(2, ' ');
+            size.resize(5, ' ');
+            e.control = "\x10" + colour + font + size;
+        } else {
+            continue;
+        }
+        table.push_back(std::move(e));
+    }
+    return table;
+}
+
+std::vector<FormatEntry> load_format_table(Context& ctx, const std::string& file_name) {
+    const std::string path =
+        paths::resolve(paths::native(paths::with_separator(ctx.op.Dir_Loghi)) + paths::native(file_name));
+    std::ifstream in(path, std::ios::binary);
+    if (path.empty() || !in) {
+        ctx.list.add(" Crea Pdf tabella di formattazione non trovata " + file_name);
+        return {};
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return parse_format_table(text.str());
+}
+
+}  // namespace velarion

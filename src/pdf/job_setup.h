@@ -1,0 +1,37 @@
+// Print job set-up of CreaPdf: the refusal rules, the marker sequences of
+// "SEQBARCODE" and the formatting table.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace velarion {
+
+struct Context;
+
+// True when the style's "forzatura" or the pre-analysis refuses the type;
+// writes the rule's trace or activity line.
+bool refuses_print_type(Context& ctx, const std::string& print_type);
+
+// Up to three start/end marker pairs with their replacements (1-based).
+struct MarkerSequences {
+    std::array<std::string, 4> start, start_repl, end, end_repl;
+};
+MarkerSequences read_marker_sequences(const Context& ctx);
+
+// One row of the formatting table: control text to insert before `column`
+// on page row `row`.
+struct FormatEntry {
+    int row = 0;
+    int column = 1;
+    std::string control;
+};
+
+// Parses the formatting table (TAB-separated fields, at most 40 rows).
+std::vector<FormatEntry> parse_format_table(const std::string& file_text);
+// Loads the style's "formattatesto" file from the logo directory; an activity
+// line and an empty table when it cannot be read.
+std::vector<FormatEntry> load_format_table(Context& ctx, const std::string& file_name);
+
+}  // namespace velarion

@@ -1,0 +1,488 @@
+#include "pdf/line_loop.h"
+
+#include <optional>
+
+#include "layout/barcode.h"
+#include "layout/logo.h"
+#include "layout/overlay.h"
+#include "layout/style.h"
+#include "pdf/mono_font.h"
+#include "platform/pdf_document.h"
+#include "startup/context.h"
+
+namespace velarion {
+
+namespace {
+
+constexpr char kFormFeed = '\x0c';
+
+// Base-14 names of the font numbers F0 to F11 of a font record.
+const char* const kFontNames[12] = {
+    "Courier",         "Helvetica",          "Times-Roman",           "Courier-Bold",
+    "Helvetica-Bold",  "Times-Bold",         "Courier-Oblique",       "Helvetica-Oblique",
+    "Times-Italic",    "Courier-BoldOblique", "Helvetica-BoldOblique", "Times-BoldItalic"};
+
+bool contains(const std::string& s, const char* what) { return s.find(what) != std::string::npos; }
+
+int to_int(const std::string& s) { return static_cast<int>(to_number(s).value_or(0)); }
+
+// The leading number of a text ("8.5abc" gives "8.5"), as a "///C" line carries it.
+std::string leading_number(const std::string& s) {
+    std::size_t i = 0;
+    while (i < s.size() && s[i] == ' ') ++i;
+    std::size_t j = i;
+    while (j < s.size() && ((s[j] >= '0' && s[j] <= '9') || s[j] == '.' || s[j] == ',')) ++j;
+    return s.substr(i, j - i);
+}
+
+std::string without_controls(const std::string& s) {
+    std::string out;
+    out.reserve(s.size());
+    for (char c : s)
+        if (static_cast<unsigned char>(c) >= 32) out.push_back(c);
+    return out;
+}
+
+std::string without_tags(std::string s) {
+    for (const char* t : {"<B>", "</B>", "<T>", "</T>", "<S>", "</S>"}) replace_all(s, t, "");
+    return s;
+}
+
+class LineLoop {
+public:
+    LineLoop(Context& c, PdfDocument& d, JobState& j) : ctx_(c), doc_(d), job_(j) {}
+
+    void run(std::istream& in);
+
+private:
+    StyleSettings& style() { return ctx_.layout.style; }
+
+    void forget_settings() {
+        job_.font.clear();
+        job_.size = -1;
+        job_.colour[0] = job_.colour[1] = job_.colour[2] = -1;
+    }
+    void set_font(const std::string& font, double size) {
+        if (font != job_.font) {
+            doc_.SetFontName(font);
+            job_.font = font;
+        }
+        if (size != job_.size) {
+            doc_.SetFONTHEIGHT(size);
+            job_.size = size;
+        }
+    }
+    void set_colour(int r, int g, int b) {
+        if (r == job_.colour[0] && g == job_.colour[1] && b == job_.colour[2]) return;
+        doc_.SetFillColor(r, g, b);
+        job_.colour[0] = r;
+        job_.colour[1] = g;
+        job_.colour[2] = b;
+    }
+
+    void draw_overlay(std::string& file, double dx = 0, double dy = 0) {
+        if (file.empty()) return;
+        Creafincature(ctx_, doc_, file, dx, dy);
+        forget_settings();
+    }
+    // The "fincaturadopo" overlay closes a page's text; it ends the stop label.
+    void draw_after_text() {
+        draw_overlay(style().fincaturadopo);
+        ctx_.layout.overlay.stop_label.clear();
+    }
+    void start_page(int row);
+    bool may_add_page();
+    void page_break(int row);
+    void back_page();
+    const StyleSettings& retro_style();
+    void change_style(const std::string& name);
+    void logo_directive(const std::string& name);
+    bool label_line(const std::string& line);
+    void draw_line(const std::vector<Piece>& pieces, const std::string& line, bool last);
+    void draw_tagged(const std::string& text, double x, double y, const std::string& base_font,
+                     double size);
+    void count_left_out(std::istream& in, long pending);
+
+    Context& ctx_;
+    PdfDocument& doc_;
+    JobState& job_;
+    std::optional<StyleSettings> retro_;
+    std::vector<LogoImage> retro_logos_;
+    bool cut_ = false;  // "maxpaginalogo" ended the document
+};
+
+const StyleSettings& LineLoop::retro_style() {
+    if (!retro_) {
+        retro_.emplace();
+        ReadStyleSection(ctx_, style().retro, *retro_);
+        retro_logos_ = ImportStyleLogos(ctx_, doc_, retro_->name, retro_->file, retro_->secondo_logo);
+    }
+    return *retro_;
+}
+
+// A new page with the style's logos and overlays; with "senzadati" "s" the
+// document is the first overlay alone.
+void LineLoop::start_page(int row) {
+    doc_.addpage();
+    ++job_.page_count;
+    job_.row = row;
+    job_.fresh_page = true;
+    job_.label_index = 0;
+    job_.label_dx = job_.label_dy = 0;
+    forget_settings();
+    // Alternate pages of a written back ("retroscritto") carry the back style.
+    const bool back = !style().retro.empty() && style().retroscritto == "si" && job_.page_count % 2 == 0;
+    if (back) {
+        StyleSettings r = retro_style();
+        DrawLogos(ctx_, doc_, retro_logos_);
+        draw_overlay(r.fincatura);
+        draw_overlay(r.fincatura2);
+        draw_overlay(r.fincatura3);
+        return;
+    }
+    DrawLogos(ctx_, doc_);
+    draw_overlay(style().fincatura);
+    if (style().senzadati == "s") {
+        job_.stop = true;
+        return;
+    }
+    draw_overlay(style().fincatura2);
+    draw_overlay(style().fincatura3);
+}
+
+bool LineLoop::may_add_page() {
+    auto max = to_number(style().maxpaginalogo);
+    if (max && job_.page_count + 1 > *max) {
+        job_.stop = true;
+        cut_ = true;
+        return false;
+    }
+    return true;
+}
+
+// A printed back page with the "retro" style's forms (no text).
+void LineLoop::back_page() {
+    if (style().retro.empty() || style().retroscritto == "si") return;
+    StyleSettings r = retro_style();
+    doc_.addpage();
+    forget_settings();
+    DrawLogos(ctx_, doc_, retro_logos_);
+    draw_overlay(r.fincatura);
+    draw_overlay(r.fincatura2);
+    draw_overlay(r.fincatura3);
+}
+
+void LineLoop::change_style(const std::string& name) {
+    style().name = name;
+    LoadStyle(ctx_);
+    configure_job(ctx_, job_);
+    ImportLogos(ctx_, doc_);
+    retro_.reset();
+}
+
+void LineLoop::page_break(int row) {
+    // 14.1 and 14.2
+    draw_after_text();
+    back_page();
+    // 14.3
+    if (!may_add_page()) return;
+    // 14.4
+    if (!style().logodiverso.empty() && to_number(style().logodiversofrompagina) &&
+        to_int(style().logodiversofrompagina) == job_.page_count + 1)
+        change_style(style().logodiverso);
+    // 14.5 and 14.6
+    start_page(row);
+}
+
+// A "%logo:" directive: the new style takes over from the next page on.
+void LineLoop::logo_directive(const std::string& name) {
+    const bool new_page = job_.text_written && job_.page_count > 0;
+    // 9.1
+    if (new_page) {
+        draw_after_text();
+        if (!may_add_page()) return;
+    }
+    // 9.2
+    style().name = name;
+    LoadStyle(ctx_);
+    if (!style().forzatura.empty()) job_.print_type = style().forzatura;
+    configure_job(ctx_, job_);
+    retro_.reset();
+    // 9.3 and 9.4
+    set_page_size(ctx_, doc_, job_);
+    ImportLogos(ctx_, doc_);
+    // The page of the new style starts at its first row with its logos and overlays.
+    if (new_page) start_page(0);
+}
+
+// A line that is only Chr(17): the next label of a label sheet.
+bool LineLoop::label_line(const std::string& line) {
+    if (line != "\x11") return false;
+    const auto& s = style();
+    const int per_row = to_int(s.EtiOr), rows = to_int(s.EtiVt);
+    auto dv = to_number(s.EtiDeltaVt), dor = to_number(s.EtiDeltaOr);
+    if (per_row < 1 || rows < 1 || !dv || !dor) return false;
+    if (job_.page_count == 0) start_page(0);
+    ++job_.label_index;
+    if (job_.label_index >= static_cast<long>(per_row) * rows) {
+        page_break(0);
+        if (job_.stop) return true;
+    } else {
+        job_.label_dx = (job_.label_index % per_row) * *dor;
+        job_.label_dy = (job_.label_index / per_row) * *dv;
+        draw_overlay(style().fincatura, job_.label_dx, job_.label_dy);
+    }
+    job_.row = 0;
+    return true;
+}
+
+void LineLoop::draw_tagged(const std::string& text, double x, double y, const std::string& base_font,
+                           double size) {
+    std::string font = base_font;
+    bool underline = false;
+    for (std::size_t i = 0; i < text.size();) {
+        auto tag = [&](const char* t) {
+            const std::size_t n = std::char_traits<char>::length(t);
+            if (text.compare(i, n, t) != 0) return false;
+            i += n;
+            return true;
+        };
+        if (tag("<B>")) font = "Courier-Bold";
+        else if (tag("</B>")) font = base_font;
+        else if (tag("<T>")) font = "Courier-Bold", underline = true;
+        else if (tag("</T>")) font = base_font, underline = false;
+        else if (tag("<S>")) font = "Courier", underline = true;
+        else if (tag("</S>")) font = "Courier", underline = false;
+        else {
+            const std::string ch(1, text[i++]);
+            set_font(font, size);
+            doc_.TextOut(ch, x, y);
+            const double w = doc_.GetTextBoxWidth(ch);
+            if (underline) doc_.DrawLine(0.3, x, x + w, y + 0.5, y + 0.5);
+            x += w;
+        }
+    }
+}
+
+void LineLoop::draw_line(const std::vector<Piece>& pieces, const std::string& line, bool last) {
+    const auto& s = style();
+    const TypeMetrics& m = job_.metrics;
+    // 15. Row origin.
+    double x = job_.origin.column_x + job_.label_dx;
+    const double y = job_.origin.first_row_y + m.pitch * (job_.row - 1) + job_.label_dy;
+    int base_colour[3] = {0, 0, 0};
+    if (!s.coloretesto1.empty())
+        base_colour[0] = to_int(s.coloretesto1), base_colour[1] = to_int(s.coloretesto2),
+        base_colour[2] = to_int(s.coloretesto3);
+    const MonoFont mono = mono_font_for(ctx_, doc_, job_.print_type);
+    bool marked = false;
+    for (const Piece& p : pieces) {
+        // 16.1 to 16.4
+        set_colour(base_colour[0], base_colour[1], base_colour[2]);
+        std::string text = without_controls(p.text);
+        double size = piece_size(m, p.style);
+        if (contains(text, "/PAGE")) text = "          ";
+        if (p.last) text.erase(text.find_last_not_of(' ') + 1);
+        // 16.6 The page mark on row 1.
+        if (job_.row == 1 && !marked) {
+            set_font("Courier-Bold", 5);
+            doc_.TextOut("!", 1, 2);
+            marked = true;
+        }
+        // 16.7 and 16.8 Font of the piece.
+        std::string font = (p.style == "e" || p.style == "ec" || s.bold == "y") ? "Courier-Bold" : "Courier";
+        if (p.style == "p" && p.record.size() >= 18) {
+            set_colour(to_int(p.record.substr(0, 3)), to_int(p.record.substr(4, 3)),
+                       to_int(p.record.substr(8, 3)));
+            const int n = to_int(p.record.substr(11, 2));
+            font = kFontNames[n >= 0 && n < 12 ? n : 0];
+            size = to_number(p.record.substr(13, 5)).value_or(size);
+        }
+        // 16.10 The monospaced condensed font for the types that use it.
+        if (!mono.name.empty() && p.style != "p") {
+            font = mono.name;
+            size = 10;
+            ctx_.layout.compose.mono_font = mono.number;
+        }
+        double width = 0;
+        if (p.style == "bc") {
+            // 16.11 A barcode piece with the settings of its section.
+            ctx_.layout.barcode.field[1] = p.section;
+            ReadBarcodeSettings(ctx_, p.section);
+            DrawBarcode(ctx_, doc_, p.text, x, y);
+            forget_settings();
+            set_font(font, size);
+            width = doc_.GetTextBoxWidth(text);
+        } else if (contains(text, "<T>") || contains(text, "<B>") || contains(text, "<S>")) {
+            // 16.9 Inline bold and underline tags.
+            draw_tagged(text, x, y, font, size);
+            set_font(font, size);
+            width = doc_.GetTextBoxWidth(without_tags(text));
+        } else {
+            set_font(font, size);
+            if (!text.empty()) doc_.TextOut(text, x, y);
+            width = text.empty() ? 0 : doc_.GetTextBoxWidth(text);
+        }
+        // 16.12 Double rules drawn again 0.1 to the right look solid.
+        if (contains(text, "==")) {
+            std::string again(text.size(), ' ');
+            const std::size_t lastEq = text.rfind('=');
+            for (std::size_t i = 0; i < text.size(); ++i)
+                if (text[i] == '=' && i != lastEq) again[i] = '=';
+            doc_.TextOut(again, x + 0.1, y);
+        }
+        // 16.13 and 16.14
+        job_.text_written = true;
+        x += width;
+        const std::string& forced = s.forzatura;
+        if (x > m.width + 1 && line.find('\r') == std::string::npos && job_.print_type != "altro" &&
+            (forced.empty() || forced == "v" || forced == "o")) {
+            job_.nonvabene = true;
+            job_.stop = true;
+            return;
+        }
+    }
+    // 16.15 Height test, once the whole line is drawn: the next row starts a
+    // new page with its logos and overlays.
+    const double next_y = job_.origin.first_row_y + m.pitch * job_.row + job_.label_dy;
+    if (next_y > m.height && s.tipologo != "2" && !last) page_break(0);
+}
+
+void LineLoop::count_left_out(std::istream& in, long pending) {
+    long left = pending;
+    std::string skip;
+    while (std::getline(in, skip)) ++left;
+    ctx_.list.add(" Raggiunto maxpaginalogo " + style().maxpaginalogo + ": " + std::to_string(left) +
+                  " righe non stampate");
+}
+
+void LineLoop::run(std::istream& in) {
+    std::string line, next;
+    bool have_next = static_cast<bool>(std::getline(in, next));
+    std::string last_line;
+    long undrawn = 0;  // the current line when a page break ended the loop
+    while (have_next && !job_.stop) {
+        line.swap(next);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        have_next = static_cast<bool>(std::getline(in, next));
+        const bool last = !have_next;
+        ++job_.line_no;
+        last_line = line;
+
+        // 1. and 2.
+        expand_tags(line);
+        apply_substitutions(line, job_.substitutions);
+        // 3. Copy target of the PDF.
+        if (line.rfind("CREAFILE:", 0) == 0) {
+            ctx_.layout.compose.lsfilecrea = line.substr(9);
+            ctx_.list.add(" Trovato lsfilecrea " + ctx_.layout.compose.lsfilecrea);
+            continue;
+        }
+        // 4. A PDF to merge onto the document.
+        if (line.rfind("///M", 0) == 0) {
+            auto& merge = ctx_.layout.compose.merge_list;
+            if (merge.size() < 10) merge.push_back(line.substr(4));
+            ctx_.list.add(" Trovata istruzione per merge file pdf " + line.substr(4));
+            continue;
+        }
+        // Size override of normal and condensed text, kept across style loads.
+        if (line.rfind("///C", 0) == 0) {
+            const std::string n = leading_number(line.substr(4));
+            ctx_.layout.compose.size_override_normal = n;
+            ctx_.layout.compose.size_override_condensed = n;
+            if (auto v = to_number(n)) job_.metrics.normal = job_.metrics.condensed = *v;
+            continue;
+        }
+        // 5. Pending window events, every few lines so long files stay fast.
+        if (job_.line_no % 64 == 0) ctx_.view.process_events();
+        // 6. to 8.
+        long_dashes(line);
+        euro_sign(line);
+        apply_markers(line, job_.markers);
+        // 9. Style directives.
+        rewrite_logo_directive(line);
+        if (auto name = velarion::logo_directive(line)) {
+            if (style().nologointerno == "si") continue;
+            logo_directive(*name);
+            continue;
+        }
+        // 10. Progress.
+        if (job_.line_no % 2000 == 0) {
+            const long total = ctx_.pre.line_count > 0 ? ctx_.pre.line_count : job_.line_no;
+            ctx_.list.add(" " + std::to_string(100 * job_.line_no / total) + " % - Sto elaborando la riga " +
+                          std::to_string(job_.line_no));
+        }
+        // 11. and 12.
+        if (!job_.format_table.empty()) apply_format_table(line, job_.format_table, job_.row + 1);
+        const std::vector<Piece> pieces = split_pieces(line, ctx_.layout.overlay.stop_label);
+
+        // The first page starts before the first line that takes a row.
+        if (job_.page_count == 0) {
+            start_page(0);
+            if (job_.stop) break;
+        }
+        if (label_line(line)) continue;
+        // 13. Rows to drop.
+        ++job_.row;
+        const bool form_feed = line.find(kFormFeed) != std::string::npos;
+        bool drop = false;
+        for (int i = 1; i <= 6 && !form_feed; ++i) {
+            auto n = to_number(style().scartariga[i]);
+            if (n && static_cast<int>(*n) == job_.row) drop = true;
+        }
+        if (drop || (last && only_control_characters(line))) continue;
+        // 14. Page break before the line; none on a page that holds no row yet.
+        const bool wants_break = form_feed || contains(line, "/PAGE") || job_.row > job_.lines_per_page;
+        if (wants_break && !last) {
+            if (job_.fresh_page) {
+                job_.row = 1;
+            } else {
+                page_break(1);
+                if (job_.stop) {
+                    undrawn = 1;
+                    break;
+                }
+            }
+        }
+        job_.fresh_page = false;
+        // 15. and 16.
+        draw_line(pieces, line, last);
+    }
+    // A document cut by "maxpaginalogo" says how much of the file it left out.
+    if (cut_) count_left_out(in, undrawn + (have_next ? 1 : 0));
+    // 17.
+    if (!job_.nonvabene) ctx_.list.add(" Ultima riga  " + last_line);
+    ctx_.trace("FINE LOOP RIGHE");
+}
+
+}  // namespace
+
+void configure_job(Context& ctx, JobState& job) {
+    const StyleSettings& s = ctx.layout.style;
+    job.metrics = type_metrics(job.print_type, s);
+    if (auto n = to_number(ctx.layout.compose.size_override_normal)) job.metrics.normal = *n;
+    if (auto n = to_number(ctx.layout.compose.size_override_condensed)) job.metrics.condensed = *n;
+    job.origin = text_origin(s);
+    job.lines_per_page = lines_per_page(s, ctx.pre);
+    job.substitutions = prepare_substitutions(s);
+    job.format_table = s.formattatesto.empty() ? std::vector<FormatEntry>{}
+                                               : load_format_table(ctx, s.formattatesto);
+}
+
+void set_page_size(Context& ctx, PdfDocument& doc, const JobState& job) {
+    const StyleSettings& s = ctx.layout.style;
+    if (!s.dimpaginaaltezza.empty()) {
+        doc.SetPageDimensions(to_number(s.dimpaginalarghezza).value_or(210),
+                              to_number(s.dimpaginaaltezza).value_or(297));
+    } else if (is_landscape(job.print_type)) {
+        doc.SetPageDimensions(297, 210);
+    } else {
+        doc.SetPageDimensions(210, 297);
+    }
+}
+
+void run_line_loop(Context& ctx, PdfDocument& doc, std::istream& in, JobState& job) {
+    LineLoop(ctx, doc, job).run(in);
+}
+
+}  // namespace velarion

@@ -1,0 +1,221 @@
+#include "pdf/markup.h"
+
+#include <string_view>
+
+#include "layout/style.h"
+
+namespace velarion {
+
+void replace_all(std::string& s, const std::string& from, const std::string& to) {
+    if (from.empty()) return;
+    std::size_t pos = s.find(from);
+    if (pos == std::string::npos) return;
+    std::string out;
+    out.reserve(s.size());
+    std::size_t start = 0;
+    for (; pos != std::string::npos; pos = s.find(from, start)) {
+        out.append(s, start, pos - start);
+        out += to;
+        start = pos + from.size();
+    }
+    out.append(s, start, std::string::npos);
+    s = std::move(out);
+}
+
+void expand_tags(std::string& line) {
+    if (line.find("E>") == std::string::npos) return;
+    replace_all(line, "<E>", "\x0e");
+    replace_all(line, "</E>", "\x12");
+}
+
+std::vector<Substitution> prepare_substitutions(const StyleSettings& style) {
+    std::vector<Substitution> out;
+    for (int i = 1; i <= 40; ++i) {
+        if (style.rimpiazza[i].empty()) continue;
+        Substitution s{style.rimpiazza[i], style.rimpcon[i]};
+        replace_all(s.search, "<SPAZIO>", " ");
+        replace_all(s.replacement, "<SPAZIO>", " ");
+        replace_all(s.replacement, "Chr(14) & Chr(15)", "\x0e\x0f");
+        replace_all(s.replacement, "Chr(14)", "\x0e");
+        replace_all(s.replacement, "Chr(18)", "\x12");
+        replace_all(s.replacement, "Chr(15)", "\x0f");
+        replace_all(s.replacement, "Chr(12)", "\x0c");
+        out.push_back(std::move(s));
+    }
+    return out;
+}
+
+void apply_substitutions(std::string& line, const std::vector<Substitution>& table) {
+    for (const auto& s : table) replace_all(line, s.search, s.replacement);
+}
+
+void long_dashes(std::string& line) {
+    if (line.find("--") == std::string::npos) return;
+    const std::string original = line;
+    const std::size_t n = original.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        if (original[i] != '-') continue;
+        const bool next = i + 1 < n && (original[i + 1] == '-' || original[i + 1] == '|');
+        const bool before = i > 0 && original[i - 1] == '-';
+        if (next || before) line[i] = '\x97';
+    }
+}
+
+void euro_sign(std::string& line) {
+    if (line.find(" 'e ") != std::string::npos) replace_all(line, " 'e ", " \x80 ");
+}
+
+void apply_markers(std::string& line, const MarkerSequences& m) {
+    for (int n = 1; n <= 3; ++n) {
+        if (!m.start[n].empty() && line.find(m.start[n]) != std::string::npos)
+            replace_all(line, m.start[n], m.start_repl[n]);
+        if (!m.end[n].empty() && line.find(m.end[n]) != std::string::npos) {
+            const std::string& r = m.end_repl[n];
+            replace_all(line, m.end[n], r == "NORMALE" ? "\x12" : r == "COMPRESSO" ? "\x0f" : r);
+        }
+    }
+}
+
+namespace {
+// True when line holds text at `at`, ASCII letters compared without case.
+bool matches_at(const std::string& line, std::size_t at, std::string_view text) {
+    if (line.size() < at + text.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = line[at + i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != text[i]) return false;
+    }
+    return true;
+}
+}  // namespace
+
+void rewrite_logo_directive(std::string& line) {
+    if (matches_at(line, 0, "///l")) {
+        line = "%logo:" + line.substr(4) + "%";
+    } else if (!line.empty() && line[0] == '\x0c' && matches_at(line, 1, "///l")) {
+        line = "\x0c%logo:" + line.substr(5) + "%";
+    }
+}
+
+std::optional<std::string> logo_directive(const std::string& line) {
+    for (std::size_t p = line.find('%'); p != std::string::npos; p = line.find('%', p + 1)) {
+        if (!matches_at(line, p + 1, "logo:")) continue;
+        const std::size_t from = p + 6;
+        const std::size_t end = line.find('%', from);
+        return line.substr(from, end == std::string::npos ? std::string::npos : end - from);
+    }
+    return std::nullopt;
+}
+
+void apply_format_table(std::string& line, const std::vector<FormatEntry>& table, int row) {
+    std::size_t inserted = 0;
+    for (const auto& e : table) {
+        if (e.row != row) continue;
+        const std::size_t at = std::min(line.size(), static_cast<std::size_t>(e.column - 1) + inserted);
+        line.insert(at, e.control);
+        inserted += e.control.size();
+    }
+}
+
+std::vector<Piece> split_pieces(const std::string& line, std::string& stop_label) {
+    std::vector<Piece> pieces;
+    Piece cur;
+    auto flush = [&] {
+        if (!cur.text.empty() || cur.style == "p") {
+            const std::string style = cur.style;
+            pieces.push_back(std::move(cur));
+            cur = Piece{};
+            cur.style = style;
+        }
+        cur.text.clear();
+        cur.record.clear();
+    };
+    auto switch_to = [&](const std::string& style) {
+        flush();
+        cur.style = style;
+    };
+    const std::size_t n = line.size();
+    char prev = 0;
+    for (std::size_t i = 0; i < n;) {
+        const char c = line[i];
+        switch (c) {
+            case '\x0f':  // condensed; with Chr(14) just before it, expanded condensed
+                switch_to(prev == '\x0e' ? "ec" : "c");
+                break;
+            case '\x0e':  // expanded; expanded condensed after condensed
+                switch_to(cur.style == "c" ? "ec" : "e");
+                break;
+            case '\x13':
+                switch_to("s");
+                break;
+            case '\x12':
+            case '\x14':
+                switch_to("n");
+                break;
+            case '\x10':  // an 18-character font record, then the text of one "p" piece
+                switch_to("p");
+                cur.record = line.substr(i + 1, 18);
+                prev = c;
+                i = std::min(n, i + 19);
+                continue;
+            default:
+                break;
+        }
+        if (c == '\x0e' || c == '\x0f' || c == '\x12' || c == '\x13' || c == '\x14') {
+            prev = c;
+            ++i;
+            continue;
+        }
+        if (c == '~' && line.compare(i, 7, "~%FINE-") == 0) {
+            // A stop marker without barcode data: only the label is taken.
+            stop_label = line.substr(i + 7, 3);
+            prev = c;
+            i = std::min(n, i + 10);
+            continue;
+        }
+        if (c == '~' && i + 1 < n && line[i + 1] == '%') {
+            // A barcode piece: data up to "~%FINE-", then three characters naming
+            // its section (also the overlay stop label).
+            flush();
+            Piece bc;
+            bc.style = "bc";
+            const std::size_t fine = line.find("~%FINE-", i + 2);
+            if (fine == std::string::npos) {
+                bc.text = line.substr(i + 2);
+                i = n;
+            } else {
+                bc.text = line.substr(i + 2, fine - i - 2);
+                bc.section = line.substr(fine + 7, 3);
+                stop_label = bc.section;
+                i = std::min(n, fine + 10);
+            }
+            pieces.push_back(std::move(bc));
+            prev = c;
+            continue;
+        }
+        // A run of ordinary characters up to the next one that matters here.
+        std::size_t j = i + 1;
+        while (j < n) {
+            const char d = line[j];
+            if (d == '~' || d == '\x0e' || d == '\x0f' || d == '\x10' || d == '\x12' || d == '\x13' ||
+                d == '\x14')
+                break;
+            ++j;
+        }
+        cur.text.append(line, i, j - i);
+        prev = line[j - 1];
+        i = j;
+    }
+    flush();
+    if (pieces.empty()) pieces.push_back(std::move(cur));
+    pieces.back().last = true;
+    return pieces;
+}
+
+bool only_control_characters(const std::string& line) {
+    for (unsigned char c : line)
+        if (c >= 32) return false;
+    return true;
+}
+
+}  // namespace velarion

@@ -1,0 +1,90 @@
+#include "pdf/save_pdf.h"
+
+#include <filesystem>
+#include <random>
+
+#include "layout/style.h"
+#include "platform/ini_file.h"
+#include "platform/paths.h"
+#include "platform/pdf_document.h"
+#include "spool/shell_wait.h"
+#include "startup/context.h"
+
+namespace velarion {
+
+namespace fs = std::filesystem;
+
+std::string output_path_for(const std::string& input_path) {
+    const std::string name = paths::file_name(input_path);
+    if (name.size() > 2 && (name.ends_with(".b") || name.ends_with(".B")))
+        return input_path.substr(0, input_path.size() - 2) + ".PDF";
+    return input_path.substr(0, input_path.size() >= 4 ? input_path.size() - 4 : 0) + ".pdf";
+}
+
+std::string build_keywords(const std::string& print_type, int mono_font, const std::string& input_path) {
+    std::string k = std::string(kVersionText) + " Tipostampa " + print_type;
+    if (mono_font > 0) k += " Font Quil " + std::to_string(mono_font);
+    return k + " Nome file origine: " + input_path;
+}
+
+std::string modification_password(const Context& ctx, const std::string& output_path) {
+    std::random_device rd;
+    std::uniform_int_distribution<int> digit(0, 9);
+    std::string pwd;
+    for (int i = 0; i < 6; ++i) pwd.push_back(static_cast<char>('0' + digit(rd)));
+    const DateTime t = ctx.clock.now();
+    char date[16];
+    std::snprintf(date, sizeof date, "%04d%02d%02d", t.year, t.day, t.month);
+    pwd += date;
+    const std::string name = paths::file_name(output_path);
+    for (std::size_t i = 0; i < name.size() && i < 6; i += 2) pwd.push_back(name[i]);
+    return pwd;
+}
+
+void protect_pdf(Context& ctx, const std::string& output_path) {
+    // 7. Protection needs the tool and a password of four characters or a fixed one.
+    const std::string tool = ctx.host.program_dir + "encryptpdf";
+    std::error_code ec;
+    if (!fs::exists(tool, ec)) return;
+    const std::string file = style_file(ctx);
+    const std::string password = ini::read("PDFCRIPT", "Password", "", file);
+    const std::string fixed = ini::read("PDFCRIPT", "PasswordFISSA", "", file);
+    if (password.size() < 4 && fixed.empty()) return;
+
+    // 8. Run the tool into the work file.
+    ctx.list.add(" Imposto pwd modifica ");
+    const std::string work = paths::native(paths::with_separator(ctx.op.tempozip_dir)) + "cripato.pdf";
+    fs::remove(work, ec);
+    const std::string pwd = fixed.empty() ? modification_password(ctx, output_path) : fixed;
+    const std::vector<std::string> argv = {tool, "-i", output_path, "-o", work, "-w", pwd,
+                                           "-e", "40", "-p", "-c"};
+    // The activity list never shows the password.
+    const std::string shown = tool + " -i " + output_path + " -o " + work + " -w **** -e 40 -p -c";
+    ctx.list.add(" Cripto il file  CON IL COMANDO " + shown);
+    ctx.list.add(" Cripto il file  " + output_path);
+    run_and_wait(ctx, argv);
+    ctx.list.add(" Inviato Comando per criptare ");
+
+    // 9. Wait up to 10 seconds for the work file.
+    for (int waited = 0; !fs::exists(work, ec) && waited < 10000; waited += 100) {
+        ctx.view.process_events();
+        ctx.clock.sleep_ms(100);
+    }
+    if (!fs::exists(work, ec) || fs::file_size(work, ec) == 0) {
+        ctx.list.add(" Errore Cripto il file  " + output_path);
+        ctx.list.add(" Errore Cripto il file  NON TROVATO " + work);
+        fs::remove(work, ec);
+        return;
+    }
+    // 10. The protected file replaces the plain one in a single step.
+    const std::string part = output_path + ".part";
+    fs::copy_file(work, part, fs::copy_options::overwrite_existing, ec);
+    if (!ec) fs::rename(part, output_path, ec);
+    if (ec) {
+        fs::remove(part, ec);
+        ctx.list.add(" Errore Cripto il file  " + output_path);
+    }
+    fs::remove(work, ec);
+}
+
+}  // namespace velarion

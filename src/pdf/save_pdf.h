@@ -1,0 +1,29 @@
+// Naming, saving and protecting the composed PDF.
+#pragma once
+
+#include <string>
+
+namespace velarion {
+
+struct Context;
+class PdfDocument;
+
+inline constexpr const char* kVersionText = "Velarion Ver. 9.0.2(09/03/16) ";
+inline constexpr const char* kAuthor = "Velarion";
+
+// The input path without its last four characters and ".pdf"; the body of a
+// fax ("base.b") becomes base + ".PDF", the name message processing expects.
+std::string output_path_for(const std::string& input_path);
+
+// The "Keywords" text: version, print type, monospaced font, source path.
+std::string build_keywords(const std::string& print_type, int mono_font, const std::string& input_path);
+
+// A fresh modification password: six random digits, the date "yyyyddmm" and
+// letters of the output name.
+std::string modification_password(const Context& ctx, const std::string& output_path);
+
+// Protects the saved PDF with the outside tool "encryptpdf" when loghi.ini
+// section "PDFCRIPT" asks for it. A failure leaves the plain PDF and logs it.
+void protect_pdf(Context& ctx, const std::string& output_path);
+
+}  // namespace velarion

@@ -1,0 +1,79 @@
+// The mail layer: a session and a compose buffer with the operations of the
+// MAPI controls (sign on and off, compose, recipients, note text, positioned
+// attachments, save as draft, send). Drafts go to the store's drafts folder
+// (a maildir or an IMAP server); sending goes through the transport
+// (sendmail or SMTP). Failures arrive as MapiError with the MAPI numbers.
+#pragma once
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace velarion::mail {
+
+// Error numbers of the MAPI controls.
+inline constexpr int kFailure = 32002;
+inline constexpr int kLoginFailure = 32003;
+inline constexpr int kAttachmentNotFound = 32011;
+inline constexpr int kUnknownRecipient = 32014;
+
+// A numbered run-time error, as the MAPI controls raise them.
+class MapiError : public std::runtime_error {
+public:
+    MapiError(int number, const std::string& text) : std::runtime_error(text), number_(number) {}
+    int number() const { return number_; }
+
+private:
+    int number_;
+};
+
+enum class RecipType { To = 1, Cc = 2, Bcc = 3 };
+
+struct Recipient {
+    RecipType type = RecipType::To;
+    std::string address;  // Windows-1252 bytes
+};
+
+struct Attachment {
+    int position = 0;  // place in the note text; attachments go out in this order
+    std::string path;  // native path of the file
+};
+
+// The compose buffer. Texts are Windows-1252 bytes, as the core keeps them;
+// the message goes out as UTF-8 MIME.
+struct Message {
+    std::string subject;
+    bool receipt_requested = false;
+    std::vector<Recipient> recipients;
+    std::string note_text;
+    std::vector<Attachment> attachments;
+};
+
+// Where drafts are kept and how messages leave.
+struct Profile {
+    std::string store;               // maildir://localhost/<path>, imap://..., imaps://...
+    std::string drafts = "Drafts";   // drafts folder of the store
+    std::string transport;           // sendmail://localhost, smtp://host:port, smtps://host:port
+    std::string from;                // the profile's own address (sender, read receipts)
+};
+
+class Session {
+public:
+    virtual ~Session() = default;
+    // Signs on (opens the store). Empty user and password: the URL's own
+    // credentials serve. Failure: kLoginFailure.
+    virtual void sign_on(const std::string& user, const std::string& password) = 0;
+    virtual void sign_off() = 0;
+    virtual bool signed_on() const = 0;
+    // Stores the message in the drafts folder with the \Draft flag.
+    virtual void save(const Message& message) = 0;
+    // Sends the message through the transport. With the dialog flag the
+    // desktop's compose window is opened instead (a draft where there is no
+    // desktop).
+    virtual void send(const Message& message, bool dialog) = 0;
+};
+
+std::unique_ptr<Session> open_session(const Profile& profile);
+
+}  // namespace velarion::mail

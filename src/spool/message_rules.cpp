@@ -1,0 +1,53 @@
+#include "spool/message_rules.h"
+
+#include <cctype>
+
+#include "platform/text_encoding.h"
+#include "startup/config_store.h"
+#include "startup/context.h"
+
+namespace velarion::spool {
+
+std::string fax_gateway(const Context& ctx) {
+    std::string host = text::trim(read_config(ctx, "GLOBAL", "fax_gateway", "fax"));
+    return host.empty() ? "fax" : host;
+}
+
+bool names_fax_gateway(const std::string& line, const std::string& gateway) {
+    const std::string hay = text::upper(line);
+    const std::string needle = "@" + text::upper(gateway);
+    for (auto pos = hay.find(needle); pos != std::string::npos; pos = hay.find(needle, pos + 1)) {
+        const auto end = pos + needle.size();
+        if (end == hay.size()) return true;
+        const unsigned char next = static_cast<unsigned char>(hay[end]);
+        if (!std::isalnum(next) && next != '-' && next != '_') return true;
+    }
+    return false;
+}
+
+std::string delivery_option(const Context& ctx, const std::string& line7, const std::string& line4) {
+    std::string option = line7;
+    if (text::lower(ctx.sw.cdo) == "y") option = "SEND";
+    const std::string mode = text::upper(ctx.op.tipoinvio);
+    if (mode == "SEMPRE SEND") {
+        option = "SEND";
+        if (line4.find('@') == std::string::npos) option = "SAVE";
+    }
+    if (mode == "SEMPRE SAVE") option = "SAVE";
+    return option;
+}
+
+bool is_print_file(const std::string& name) {
+    if (name.size() != 10 && name.size() != 13) return false;
+    return text::lower(name.substr(name.size() - 4)) == ".txt";
+}
+
+std::string printable(std::string text) {
+    for (char& c : text) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7f) c = '?';
+    }
+    return text;
+}
+
+}  // namespace velarion::spool

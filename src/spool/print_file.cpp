@@ -1,0 +1,40 @@
+#include "spool/print_file.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "layout/pre_analysis.h"
+#include "pdf/crea_pdf.h"
+#include "platform/text_encoding.h"
+#include "spool/spool_files.h"
+#include "startup/context.h"
+
+namespace fs = std::filesystem;
+
+namespace velarion::spool {
+
+void remove_stale_outputs(const std::string& dir, const std::string& stem) {
+    // The exact spellings only: a listing of the work directory per print
+    // file would grow with every message of the run.
+    for (const std::string& s : {stem, text::lower(stem), text::upper(stem)}) {
+        for (const char* ext : {".pdf", ".PDF", ".zip", ".ZIP", ".Pdf", ".Zip"}) {
+            const std::string path = dir + s + ext;
+            if (is_file(path)) fs::remove(path);
+        }
+    }
+}
+
+bool compose_print_file(Context& ctx, const std::string& path, const std::string& file_name) {
+    AnalizzaTXT(ctx, path);
+    for (const char* type : kPrintTypes) {
+        if (CreaPdf(ctx, path, type, file_name)) continue;  // refused: try the next type
+        const std::string& pdf = ctx.layout.compose.created_pdf;
+        if (pdf.empty() || !is_file(pdf)) return false;
+        ctx.list.add(" Creato il file PDF " + pdf);
+        ctx.list.refresh();
+        return true;
+    }
+    return false;
+}
+
+}  // namespace velarion::spool

@@ -1,0 +1,25 @@
+// Composition of one print file into a PDF: the pre-analysis, then CreaPdf
+// with the print types from the largest to the smallest.
+#pragma once
+
+#include <string>
+
+namespace velarion {
+
+struct Context;
+
+namespace spool {
+
+// Removes from `dir` the PDF and the zip archive called stem + ".pdf" and
+// stem + ".zip" (in the spellings a composition or a spool may give them),
+// so that a failed composition cannot leave an earlier message's file to be
+// attached in its place.
+void remove_stale_outputs(const std::string& dir, const std::string& stem);
+
+// Runs AnalizzaTXT on `path`, then CreaPdf with each print type in order
+// until one is accepted. Returns true, after the activity line
+// " Creato il file PDF ", only when the PDF it names exists.
+bool compose_print_file(Context& ctx, const std::string& path, const std::string& file_name);
+
+}  // namespace spool
+}  // namespace velarion

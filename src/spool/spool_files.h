@@ -1,0 +1,66 @@
+// File work shared by the spool scan and message processing: numbered errors
+// for the activity list, line reading, copies, removal or ".FATTO" marking,
+// and the check of attachment names that come from the spool.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+
+namespace velarion::spool {
+
+// A numbered run-time error as the activity lines report them (52 bad file
+// name or number, 53 file not found, 9 subscript out of range, ...).
+class SpoolError : public std::runtime_error {
+public:
+    SpoolError(int number, const std::string& description)
+        : std::runtime_error(description), number_(number) {}
+    int number() const { return number_; }
+
+private:
+    int number_;
+};
+
+struct ErrorInfo {
+    int number = 0;
+    std::string description;
+};
+
+// Number and description of the exception being handled (call inside catch).
+ErrorInfo current_error();
+
+// Lines of a text file without their line ends (LF or CR LF).
+// A missing or unreadable file throws SpoolError 53.
+std::vector<std::string> read_lines(const std::string& path);
+
+// The first `limit` bytes of a file; "" when it cannot be opened.
+std::string read_head(const std::string& path, std::size_t limit);
+
+// Copies a file, replacing the target.
+void copy_file(const std::string& from, const std::string& to);
+
+// Size of a file in bytes.
+std::uintmax_t file_size(const std::string& path);
+
+// True when a regular file of that exact path exists.
+bool is_file(const std::string& path);
+
+// Removes a processed spool file: deletes it, or with `mark_done` renames it
+// to its name followed by ".FATTO". A file already gone is no error.
+void remove_or_mark_done(const std::string& path, bool mark_done);
+
+// True when an attachment name read from a header may be written into the
+// work directory: not empty, no folder separator, no "..", no control
+// characters, not "." alone.
+bool is_safe_file_name(const std::string& name);
+
+// The time formatted "yymmddHHMMSS" (dated backups and folders).
+std::string stamp_seconds(const DateTime& t);
+// The time formatted "yymmddHHMM" (scheduling directives).
+std::string stamp_minutes(const DateTime& t);
+
+}  // namespace velarion::spool

@@ -1,0 +1,31 @@
+// One listing of the spool directory per scan pass: the names in order and a
+// case-insensitive index, so that finding a message's files costs the same
+// whatever the number of other files in the spool.
+#pragma once
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace velarion::spool {
+
+class SpoolListing {
+public:
+    // Lists the regular files of `dir` (which ends with "/"), sorted by name.
+    // A directory that cannot be read throws SpoolError 52.
+    explicit SpoolListing(const std::string& dir);
+
+    const std::vector<std::string>& names() const { return names_; }
+
+    // Full path of the file called `name` in the directory: the exact name
+    // when it exists now, else a listed name equal to it without regard to
+    // case; "" when neither.
+    std::string find(const std::string& name) const;
+
+private:
+    std::string dir_;
+    std::vector<std::string> names_;
+    std::unordered_map<std::string, std::string> by_upper_;
+};
+
+}  // namespace velarion::spool

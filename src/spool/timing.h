@@ -1,0 +1,15 @@
+// The scheduling directive of a trigger file: "TIMING:D" followed by a date
+// (yymmdd) and a time (HHMM) before which the message is not taken.
+#pragma once
+
+#include <string>
+
+#include "platform/clock.h"
+
+namespace velarion::spool {
+
+// True when `head` (the trigger's first 500 characters) holds a directive
+// whose date and time, compared as "yymmddHHMM" text, is later than `now`.
+bool held_by_timing(const std::string& head, const DateTime& now);
+
+}  // namespace velarion::spool

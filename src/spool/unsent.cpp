@@ -1,0 +1,57 @@
+#include "spool/unsent.h"
+
+#include <filesystem>
+#include <set>
+#include <system_error>
+
+#include "platform/paths.h"
+#include "spool/message_rules.h"
+#include "spool/spool_files.h"
+#include "startup/context.h"
+
+namespace fs = std::filesystem;
+
+namespace velarion::spool {
+
+namespace {
+// The names in the work directory that belong to the message.
+std::vector<std::string> message_files(const std::string& base,
+                                       const std::vector<std::string>& attachment_names) {
+    std::vector<std::string> names = {base + ".h", base + ".b", base + ".pdf", base + ".zip"};
+    for (int i = 0; i <= 9; ++i) names.push_back(base + "." + std::to_string(i));
+    for (const auto& a : attachment_names) {
+        if (!is_safe_file_name(a)) continue;
+        names.push_back(a);
+        if (is_print_file(a)) {
+            const std::string stem = a.substr(0, a.size() - 4);
+            names.push_back(stem + ".pdf");
+            names.push_back(stem + ".zip");
+        }
+    }
+    return names;
+}
+}  // namespace
+
+void keep_unsent(Context& ctx, const std::string& work, const std::string& base,
+                 const std::vector<std::string>& attachment_names) {
+    const std::string folder =
+        work + "non_inviati/" + base + "_" + stamp_seconds(ctx.clock.now()) + "/";
+    try {
+        fs::create_directories(folder);
+        std::set<std::string> copied;
+        for (const auto& name : message_files(base, attachment_names)) {
+            const std::string found = paths::resolve(work + name);
+            if (found.empty() || !is_file(found)) continue;
+            const std::string actual = paths::file_name(found);
+            if (!copied.insert(actual).second) continue;
+            copy_file(found, folder + actual);
+        }
+        ctx.list.add(" Messaggio non inviato conservato in " + folder);
+    } catch (const std::exception& e) {
+        ctx.list.add(" Impossibile conservare il messaggio non inviato in " + folder + " " +
+                     e.what());
+    }
+    ctx.list.refresh();
+}
+
+}  // namespace velarion::spool

@@ -1,0 +1,23 @@
+// Messages that could not be delivered are kept below "non_inviati" in the
+// work directory, where the once-per-run cleanup (which removes files only)
+// leaves them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace velarion {
+
+struct Context;
+
+namespace spool {
+
+// Copies the message's work files (header, body, content files, attachment
+// copies, PDFs and zip archives) into the dated folder
+// "non_inviati/<base>_<yymmddHHMMSS>/" and adds the activity line naming it.
+// Never throws; a failure to keep is itself reported.
+void keep_unsent(Context& ctx, const std::string& work, const std::string& base,
+                 const std::vector<std::string>& attachment_names);
+
+}  // namespace spool
+}  // namespace velarion

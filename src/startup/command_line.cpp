@@ -1,0 +1,86 @@
+#include "startup/command_line.h"
+
+#include <string_view>
+
+#include "platform/text_encoding.h"
+
+namespace velarion {
+
+std::vector<std::string> getcommandline(const std::string& command_line, int max_args) {
+    std::vector<std::string> args(static_cast<std::size_t>(max_args > 0 ? max_args : 0));
+    std::size_t count = 0, i = 0;
+    const std::size_t n = command_line.size();
+    while (count < args.size()) {
+        while (i < n && (command_line[i] == ' ' || command_line[i] == '\t')) ++i;
+        if (i >= n) break;
+        std::size_t start = i;
+        while (i < n && command_line[i] != ' ' && command_line[i] != '\t') ++i;
+        args[count++] = command_line.substr(start, i - start);
+    }
+    return args;
+}
+
+FrontEndOptions take_front_end_options(int argc, const char* const* argv) {
+    FrontEndOptions out;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view a = argv[i];
+        if (a == "--headless") {
+            out.headless = true;
+        } else if (a == "--once") {
+            out.once = true;
+        } else {
+            if (!out.command_line.empty()) out.command_line += ' ';
+            out.command_line += a;
+        }
+    }
+    return out;
+}
+
+namespace {
+// The keyword may stand anywhere in the argument; the value is the argument
+// without its first N characters, wherever the keyword stood.
+bool keyword(const std::string& arg, std::string_view kw, std::size_t n, std::string& value) {
+    if (arg.find(kw) == std::string::npos) return false;
+    value = arg.size() > n ? arg.substr(n) : "";
+    return true;
+}
+}  // namespace
+
+void apply_main_switches(Switches& sw, const std::vector<std::string>& args) {
+    std::string v;
+    for (const auto& a : args) {
+        if (keyword(a, "plus:", 5, v)) sw.plus = text::upper(v);
+        if (keyword(a, "cdo:", 4, v)) sw.cdo = text::upper(v);
+    }
+}
+
+void apply_load_switches(Switches& sw, const std::vector<std::string>& args, const std::string& program_dir) {
+    sw.intc = "Y";
+    sw.ini = program_dir;
+    sw.ope2.clear();
+    sw.run = "y";
+    std::string v;
+    for (const auto& a : args) {
+        if (keyword(a, "ope:", 4, v)) {
+            const auto semi = v.find(';');
+            if (semi == std::string::npos) {
+                sw.ope = v;
+            } else {
+                sw.ope = v.substr(0, semi);
+                sw.ope2 = v.substr(semi + 1);
+            }
+        }
+        if (keyword(a, "deb:", 4, v)) sw.deb = text::upper(v);
+        if (keyword(a, "ini:", 4, v)) {
+            sw.ini = v;
+            sw.ini_given = true;
+        }
+        if (keyword(a, "so:", 3, v)) sw.so = text::upper(v);
+        if (keyword(a, "run:", 4, v)) sw.run = v;
+        if (keyword(a, "fax:", 4, v)) sw.fax = text::upper(v);
+        if (keyword(a, "acc:", 4, v)) sw.acc = text::upper(v);
+        if (keyword(a, "int:", 4, v)) sw.intc = text::upper(v);
+    }
+}
+
+}  // namespace velarion

@@ -1,0 +1,31 @@
+// The command line: getcommandline and the keyword switches.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "startup/settings.h"
+
+namespace velarion {
+
+// At most max_args arguments: the maximal runs of characters other than blank
+// and tab (no quoting, no escape); the rest of the line is ignored and unused
+// slots are empty strings.
+std::vector<std::string> getcommandline(const std::string& command_line, int max_args);
+
+// The Linux front-end options, taken out before the ten slots are filled.
+struct FrontEndOptions {
+    bool headless = false;  // --headless
+    bool once = false;      // --once
+    std::string command_line;  // the other arguments joined by blanks
+};
+FrontEndOptions take_front_end_options(int argc, const char* const* argv);
+
+// Sub Main: "plus:" and "cdo:".
+void apply_main_switches(Switches& sw, const std::vector<std::string>& args);
+
+// Load step: "ope:" to "int:", after resetting the internal-client switch,
+// the configuration directory (program_dir), the second operator and "run:".
+void apply_load_switches(Switches& sw, const std::vector<std::string>& args, const std::string& program_dir);
+
+}  // namespace velarion

@@ -1,0 +1,30 @@
+#include "startup/component_check.h"
+
+#include "platform/pdf_document.h"
+#include "platform/pdf_merge.h"
+#include "startup/context.h"
+
+namespace velarion {
+
+// The drawing (XP edition) and merging libraries are linked into the
+// program: each is checked by creating it once. Nothing needs registering,
+// and there is no second edition to fall back on.
+void controllo_dll(Context& ctx) {
+    // 1. No edition chosen yet.
+    ctx.pdf.ocx_edition = false;
+    ctx.pdf.xp_edition = false;
+    ctx.pdf.merge = false;
+
+    // 2. Merging.
+    if (pdf_merge::available()) {
+        ctx.list.add(" Abilitata funzione merge");
+        ctx.pdf.merge = true;
+    }
+
+    // 5. The drawing component: a failure to create it ends the load step
+    // through its error handling, with the error's description.
+    make_pdf_document();
+    ctx.pdf.xp_edition = true;
+}
+
+}  // namespace velarion

@@ -1,0 +1,140 @@
+#include "startup/headless.h"
+
+#include <signal.h>
+
+#include <chrono>
+#include <cstdio>
+#include <optional>
+
+#include "platform/clock.h"
+#include "platform/instance_lock.h"
+#include "platform/text_encoding.h"
+#include "startup/command_line.h"
+#include "startup/context.h"
+#include "startup/main_window.h"
+#include "startup/sub_main.h"
+
+namespace velarion {
+
+namespace {
+
+volatile sig_atomic_t g_stop = 0;
+void on_stop_signal(int) { g_stop = 1; }
+
+void write_line(std::FILE* f, const std::string& text) {
+    const std::string out = text::cp1252_to_utf8(text) + "\n";
+    std::fwrite(out.data(), 1, out.size(), f);
+    std::fflush(f);
+}
+
+class HeadlessView final : public View {
+public:
+    void attach(Form1Logic* logic) { logic_ = logic; }
+    bool closed() const { return closed_; }
+
+    void set_caption(const std::string& t) override { caption_ = t; }
+    std::string caption() const override { return caption_; }
+    void set_status(const std::string&) override {}
+    void set_operator_label(const std::string&) override {}
+    void set_mail_client_label(const std::string&) override {}
+    void show_pro_label(bool) override {}
+    void set_active_look(bool, const std::string&) override {}
+    void set_check(bool) override {}
+    void set_timer(int interval_ms, bool enabled) override {
+        interval_ms_ = interval_ms;
+        if (enabled && !timer_on_) next_tick_ = Steady::now() + std::chrono::milliseconds(interval_ms);
+        timer_on_ = enabled && interval_ms > 0;
+    }
+    void show_window() override {}
+    void set_tray_icon(bool, const std::string&) override {}
+    void tray_message(const std::string&, const std::string&) override {}
+    void message_box(const std::string& text) override { write_line(stderr, "velarion: " + text); }
+    std::string input_box(const std::string&, const std::string& title, const std::string&) override {
+        write_line(stderr, "velarion: " + title);
+        return "";
+    }
+    // Pending events: a close signal, a due timer tick.
+    void process_events() override {
+        if (!logic_) return;
+        if (g_stop) logic_->request_close();
+        if (timer_due()) fire_tick();
+    }
+    void close_window() override { closed_ = true; }
+
+    bool timer_due() const { return timer_on_ && Steady::now() >= next_tick_; }
+    void fire_tick() {
+        next_tick_ = Steady::now() + std::chrono::milliseconds(interval_ms_);
+        logic_->timer_tick();
+    }
+
+private:
+    using Steady = std::chrono::steady_clock;
+    Form1Logic* logic_ = nullptr;
+    std::string caption_;
+    bool closed_ = false;
+    bool timer_on_ = false;
+    int interval_ms_ = 0;
+    Steady::time_point next_tick_{};
+};
+
+// The instance lock of this user; the running instance is woken on its socket.
+class LockGuard final : public InstanceGuard {
+public:
+    bool another_running() override {
+        lock_ = InstanceLock::try_acquire();
+        return !lock_.has_value();
+    }
+    void raise_other() override { InstanceLock::request_raise(); }
+
+private:
+    std::optional<InstanceLock> lock_;
+};
+
+}  // namespace
+
+int run_headless(const std::string& command_line, bool once) {
+    struct sigaction sa {};
+    sa.sa_handler = on_stop_signal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+
+    SystemClock clock;
+    HeadlessView view;
+    Context ctx(clock, view);
+    ctx.list.set_on_add([](const std::string& line) { write_line(stdout, line); });
+
+    const std::vector<std::string> args = getcommandline(command_line, 10);
+    LockGuard guard;
+    if (!Sub_Main(ctx, args, guard)) return 1;
+
+    Form1Logic logic(ctx, args);
+    view.attach(&logic);
+    switch (logic.load()) {
+        case LoadResult::Ready:
+            break;
+        case LoadResult::EndProcess:
+            return 1;
+        case LoadResult::Stopped:
+            // Nobody can switch the agent on without a window: close and report it.
+            logic.request_close();
+            return 1;
+    }
+
+    if (once) {
+        if (logic.timer_enabled()) view.fire_tick();
+        logic.request_close();
+        return 0;
+    }
+    while (!view.closed()) {
+        if (g_stop) {
+            logic.request_close();
+            break;
+        }
+        if (view.timer_due()) view.fire_tick();
+        clock.sleep_ms(50);
+    }
+    return 0;
+}
+
+}  // namespace velarion

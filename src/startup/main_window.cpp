@@ -1,0 +1,337 @@
+#include "startup/main_window.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <system_error>
+
+#include "platform/paths.h"
+#include "platform/registry.h"
+#include "platform/text_encoding.h"
+#include "platform/user_dirs.h"
+#include "spool/scan.h"
+#include "startup/command_line.h"
+#include "startup/component_check.h"
+#include "startup/config_store.h"
+#include "startup/context.h"
+#include "startup/run_log.h"
+#include "startup/user_params.h"
+
+namespace fs = std::filesystem;
+
+namespace velarion {
+
+const char* const kVersionString = "Velarion Ver. 9.0.2(09/03/16) ";
+
+namespace {
+
+const char* const kStarting =
+    "Inizializzazione velarion in corso ,per disattivare il dispositivo , agire sulla casella";
+
+// "Timing" as a whole number of milliseconds; anything else is the error
+// that stops the load step.
+int parse_timing(const std::string& raw) {
+    const std::string t = text::trim(raw);
+    char* end = nullptr;
+    errno = 0;
+    const long v = t.empty() ? 0 : std::strtol(t.c_str(), &end, 10);
+    if (t.empty() || *end != '\0') throw std::runtime_error("Tipo non corrispondente (GLOBAL Timing=\"" + raw + "\")");
+    if (errno == ERANGE || v > INT_MAX) throw std::runtime_error("Overflow (GLOBAL Timing=\"" + raw + "\")");
+    // A timer needs a positive interval: 0 would never tick and a negative one is refused.
+    if (v <= 0) throw std::runtime_error("Valore della proprieta' non valido (GLOBAL Timing=\"" + raw + "\")");
+    return static_cast<int>(v);
+}
+
+// velarion.ini exists and can be opened for reading.
+bool readable_file(const std::string& path) {
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec)) return false;
+    std::ifstream in(path, std::ios::binary);
+    return static_cast<bool>(in);
+}
+
+}  // namespace
+
+WindowLayout resize_rule(bool minimised, int inner_width, int inner_height) {
+    WindowLayout l;
+    if (minimised) {
+        l.hide = true;
+        return l;
+    }
+    if (inner_height - 605 > 1000) {
+        l.apply = true;
+        l.label_top = inner_height - 605;
+        l.label_width = inner_width - 300;
+        l.list_height = inner_height - 1600;
+        l.list_width = inner_width - 300;
+    }
+    return l;
+}
+
+Form1Logic::Form1Logic(Context& ctx, std::vector<std::string> args, ScanHook scan)
+    : ctx_(ctx), args_(std::move(args)), scan_(scan ? std::move(scan) : ScanHook(LEGGI_DIR)) {
+    ctx_.switch_off = [this] { switch_off(); };
+}
+
+LoadResult Form1Logic::load() {
+    View& view = ctx_.view;
+    try {
+        // 1. Caption.
+        view.set_caption(kVersionString);
+
+        // 2. Start separator and host system.
+        ctx_.list.add(" " + std::string(71, '*'));
+        ctx_.list.add(" Sistema Operativo " + ctx_.host.product_name + " System Root " + ctx_.host.system_root);
+
+        // 3. PDF components and the caption pieces.
+        controllo_dll(ctx_);
+        std::string caption = view.caption();
+        caption += ctx_.pdf.xp_edition ? " - DLLNEW" : " - DLLOLD";
+        if (ctx_.sw.cdo == "Y") caption += " - CDO";
+        if (ctx_.host.condensed_font) caption += " - Cond";
+        view.set_caption(caption);
+
+        // 4. Window, tray icon, status.
+        view.show_window();
+        view.set_tray_icon(true, "Velarion");
+        view.set_check(true);
+        checked_ = true;
+        view.set_status("Velarion disattivato");
+
+        // 5. Command line, configuration directory, operator and its settings.
+        LoadResult r = continuation();
+        if (r != LoadResult::Ready) return r;
+
+        // 6. Operator line and the first log flush.
+        ctx_.list.add(" Operatore = " + ctx_.sw.ope + " " + ctx_.op.Path + " " + ctx_.op.Dir_Loghi);
+        flush_log(ctx_);
+
+        // 7. Outlook version, mail client, timer, run at start.
+        outlook_check();
+        return LoadResult::Ready;
+    } catch (const std::exception& e) {
+        view.message_box(e.what());
+        return LoadResult::Stopped;
+    }
+}
+
+LoadResult Form1Logic::continuation() {
+    View& view = ctx_.view;
+    Switches& sw = ctx_.sw;
+
+    // 1. Command line again: "ope:" to "int:".
+    apply_load_switches(sw, args_, ctx_.host.program_dir);
+
+    // 2. Personal work folder below the documents folder; failures are ignored.
+    if (!ctx_.host.documents_dir.empty()) {
+        std::error_code ec;
+        fs::create_directories(fs::path(ctx_.host.documents_dir) / "Velarion" / "tempozip", ec);
+    }
+
+    // 3. User name, at most 25 characters.
+    ctx_.host.user_name = user_dirs::login_name();
+    if (ctx_.host.user_name.size() > 25) ctx_.host.user_name.resize(25);
+
+    // 4. Configuration directory given empty.
+    if (sw.ini.empty()) {
+        view.message_box("Non e' stato specificato nessuna directory dove posizionato il file velarion.ini (ini:dir)");
+        return LoadResult::EndProcess;
+    }
+    // 5. Debug trace.
+    ctx_.trace(sw.ini);
+    // 6. Trailing separator.
+    sw.ini = paths::with_separator(sw.ini);
+
+    // 7. velarion.ini must exist and be readable.
+    if (!readable_file(ctx_.ini_path())) {
+        view.message_box("Impossibile accedere al file " + sw.ini + "velarion.ini" + "\n" +
+                         "Controllare il parametro ini:dir nella riga di comando");
+        return LoadResult::EndProcess;
+    }
+
+    // 8. Operator code length.
+    if (sw.ope.size() >= 4 && sw.ope2.empty() && sw.ope != "TUTTI") {
+        view.message_box(
+            "Lunghezza Codice operatore maggiore di 3 incompatibile con la lunghezza degli operatori KORVANTECH");
+        return LoadResult::EndProcess;
+    }
+
+    // 9. Caption: the user name.
+    view.set_caption(view.caption() + " - " + ctx_.host.user_name);
+
+    // 10. Missing operator: ask for it.
+    if (sw.ope.empty()) {
+        const std::string answer = view.input_box("Inserire Sigla operatore\n\n\nInserire FINE per chiudere la procedura",
+                                                  "Operatore non specificato nella riga di comando", "");
+        if (answer.empty() || text::upper(answer) == "FINE") return LoadResult::EndProcess;
+        sw.ope = answer;
+    }
+
+    // 11. WINFAX PRO label.
+    if (sw.fax == "PRO") view.show_pro_label(true);
+
+    // 12. Operator label.
+    view.set_operator_label("Operatore: " + sw.ope + " " + sw.ope2);
+
+    // 13. The operator's settings.
+    Leggi_Param_Utenti(ctx_);
+    return LoadResult::Ready;
+}
+
+void Form1Logic::outlook_check() {
+    const std::string& version = ctx_.op.outlook_version;
+    if (std::string("2003200720102013").find(version) == std::string::npos) {
+        ctx_.view.message_box("Versione Outlook non supportata");
+        check1_click(true);
+        return;
+    }
+    // 1. Version line.
+    if (!version.empty()) {
+        ctx_.list.add(" Outlook versione  " + version);
+        ctx_.list.refresh();
+    }
+    // 2. Mail client name.
+    using registry::Hive;
+    const std::string key = "Software\\Clients\\Mail";
+    const std::string& where = ctx_.op.ChiaveRegistry;
+    std::string client;
+    if (where.empty() || where == "DA PROGRAMMA" || where == "CURRENT USER")
+        client = registry::read(Hive::CurrentUser, key, "", ".", ctx_.ini_path());
+    if (client.empty() || client == ".") client = registry::read(Hive::LocalMachine, key, "", ".", ctx_.ini_path());
+    // 3. Internal client mark.
+    if (ctx_.sw.intc == "Y") client += " (Int)";
+    ctx_.view.set_mail_client_label(client);
+
+    // 4. Timer interval, timer off.
+    interval_ = parse_timing(read_config(ctx_, "GLOBAL", "Timing"));
+    set_timer(false);
+
+    // 5. Run at start.
+    if (ctx_.sw.run == "y") {
+        ctx_.view.set_check(false);
+        check1_click(false);
+    }
+    // 6. The list's horizontal extent is the front end's (it scrolls long lines).
+}
+
+void Form1Logic::set_timer(bool enabled) {
+    timer_enabled_ = enabled;
+    ctx_.view.set_timer(interval_, enabled);
+}
+
+void Form1Logic::check1_click(bool checked) {
+    ctx_.trace("Check1_Click");
+    checked_ = checked;
+    if (checked) {
+        ctx_.view.set_active_look(false, "Velarion disattivato ");
+        set_timer(false);
+        ctx_.view.set_status("Velarion disattivato");
+    } else {
+        set_timer(false);
+        ctx_.view.set_status(kStarting);
+        // Without an interval (a load step cut short) the timer cannot run.
+        set_timer(interval_ > 0);
+        ctx_.view.set_active_look(true, "Velarion attivato ");
+    }
+}
+
+void Form1Logic::switch_off() {
+    ctx_.view.set_check(true);
+    check1_click(true);
+}
+
+void Form1Logic::timer_tick() {
+    // A tick that arrives while a scan runs (its waits let window events run) is skipped.
+    if (in_tick_ || closed_) return;
+    in_tick_ = true;
+    try {
+        // 1. Status.
+        ctx_.view.set_status("Velarion attivato");
+        // 2. The spool scan, unless the agent is switched off.
+        if (!checked_) {
+            ++scans_;
+            scan_(ctx_);
+        }
+        // 3. Pending window events.
+        ctx_.view.process_events();
+    } catch (const std::exception& e) {
+        ctx_.list.add(std::string(" Errore ") + e.what() + " in Timer1_Timer");
+    } catch (...) {
+        ctx_.list.add(" Errore sconosciuto in Timer1_Timer");
+    }
+    in_tick_ = false;
+    if (close_pending_) close_now();
+}
+
+void Form1Logic::tray_event(int code) {
+    try {
+        switch (code) {
+            case 514:  // left button released
+                ctx_.view.restore_window();
+                break;
+            case 515:  // left double click
+                ctx_.view.restore_window();
+                mPopRestore();
+                break;
+            case 517:  // right button released
+                ctx_.view.popup_tray_menu();
+                break;
+            default:
+                break;
+        }
+    } catch (...) {
+        // Errors of the tray handler are ignored.
+    }
+}
+
+void Form1Logic::mPopRestore() {
+    ctx_.view.restore_window();
+    ctx_.list.refresh();
+}
+
+void Form1Logic::request_close() {
+    if (closed_) return;
+    if (in_tick_) {
+        close_pending_ = true;
+        return;
+    }
+    close_now();
+}
+
+void Form1Logic::close_now() {
+    close_pending_ = false;
+    unload();
+    terminate();
+    closed_ = true;
+    ctx_.view.close_window();
+}
+
+void Form1Logic::unload() {
+    set_timer(false);
+    ctx_.view.set_tray_icon(false, "");
+    ctx_.list.add(" Chiusura VELARION");
+    flush_log(ctx_);
+}
+
+void Form1Logic::terminate() {
+    try {
+        ctx_.view.set_tray_icon(false, "");
+        flush_log(ctx_);
+    } catch (...) {
+        // Errors at the end are ignored.
+    }
+}
+
+void Form1Logic::chgoper() {
+    const std::string answer = ctx_.view.input_box("Inserire Nuova sigla operatore", "Cambio Operatore", ctx_.sw.ope);
+    if (answer.empty() || answer.size() > 3) return;
+    ctx_.sw.ope = answer;
+    ctx_.view.set_operator_label("Operatore: " + answer);
+    Leggi_Param_Utenti(ctx_);
+}
+
+}  // namespace velarion

@@ -1,0 +1,82 @@
+// Form1's logic: the load step, Check1, Timer1, the tray events, the menus,
+// the resize rule and the unload. The front ends forward their events here
+// and show what it asks of the View.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace velarion {
+
+struct Context;
+
+// "Velarion Ver. 9.0.2(09/03/16) ", the window's first caption.
+extern const char* const kVersionString;
+
+enum class LoadResult {
+    Ready,       // the load step ran to its end
+    EndProcess,  // a start-up refusal: the process ends (exit status 1)
+    Stopped,     // an error box was shown and the rest of the load step skipped
+};
+
+// The resize rule, in twips: where Label1 and List1 go.
+struct WindowLayout {
+    bool hide = false;    // minimised: hide to the tray
+    bool apply = false;   // lay the controls out with the values below
+    int label_top = 0, label_width = 0;
+    int list_height = 0, list_width = 0;
+};
+WindowLayout resize_rule(bool minimised, int inner_width, int inner_height);
+
+class Form1Logic {
+public:
+    using ScanHook = std::function<void(Context&)>;
+    // args: the ten command-line slots; scan: the spool scan run by the tick.
+    Form1Logic(Context& ctx, std::vector<std::string> args, ScanHook scan = {});
+    Form1Logic(const Form1Logic&) = delete;
+    Form1Logic& operator=(const Form1Logic&) = delete;
+
+    LoadResult load();
+
+    // Check1 click with its new state (true: the agent is switched off).
+    void check1_click(bool checked);
+    // Checks Check1 and runs its click handler (ctx.switch_off).
+    void switch_off();
+    void timer_tick();
+    // Tray events by their message code: 514, 515, 517.
+    void tray_event(int code);
+    void mPopRestore();
+    // mPopExit, File_2 and the window's close: unload and end. During a tick
+    // the close waits until the tick is over.
+    void request_close();
+    void chgoper();
+
+    bool checked() const { return checked_; }
+    bool timer_enabled() const { return timer_enabled_; }
+    int timer_interval() const { return interval_; }
+    bool scanning() const { return in_tick_; }
+    bool closed() const { return closed_; }
+    int scans_started() const { return scans_; }
+
+private:
+    LoadResult continuation();
+    void outlook_check();
+    void set_timer(bool enabled);
+    void unload();
+    void terminate();
+    void close_now();
+
+    Context& ctx_;
+    std::vector<std::string> args_;
+    ScanHook scan_;
+    bool checked_ = true;
+    bool timer_enabled_ = false;
+    int interval_ = 0;
+    bool in_tick_ = false;
+    bool close_pending_ = false;
+    bool closed_ = false;
+    int scans_ = 0;
+};
+
+}  // namespace velarion

@@ -1,0 +1,93 @@
+// Form1: the main window with List1, Label1, Check1, the operator and mail
+// client labels, the polling timer Timer1, the menus and the tray icon. It
+// shows what Form1Logic asks and forwards the user's actions to it.
+#pragma once
+
+#include <QMainWindow>
+
+#include "startup/view.h"
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QListWidget;
+class QMenu;
+class QSystemTrayIcon;
+class QTimer;
+
+namespace velarion {
+struct Context;
+class Form1Logic;
+}  // namespace velarion
+
+namespace velarion::qt {
+
+class Form1 final : public QMainWindow, public View {
+    Q_OBJECT
+public:
+    explicit Form1(QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Shows ctx.list in List1 (lines converted from Windows-1252).
+    void attach_list(Context& ctx);
+    // Forwards the timer, Check1, tray, menus and close to the logic.
+    void attach_logic(Form1Logic* logic);
+
+    // View
+    void set_caption(const std::string& text) override;
+    std::string caption() const override;
+    void set_status(const std::string& text) override;
+    void set_operator_label(const std::string& text) override;
+    void set_mail_client_label(const std::string& text) override;
+    void show_pro_label(bool visible) override;
+    void set_active_look(bool active, const std::string& tray_tip) override;
+    void set_check(bool checked) override;
+    void set_timer(int interval_ms, bool enabled) override;
+    void show_window() override;
+    void set_tray_icon(bool present, const std::string& tip) override;
+    void tray_message(const std::string& title, const std::string& text) override;
+    void message_box(const std::string& text) override;
+    std::string input_box(const std::string& prompt, const std::string& title, const std::string& def) override;
+    void process_events() override;
+    void close_window() override;
+    void restore_window() override;
+    void hide_window() override;
+    void popup_tray_menu() override;
+
+    bool window_closed() const { return closed_; }
+
+    // The controls, by their names (owned by the window).
+    QListWidget* List1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QCheckBox* Check1 = nullptr;
+    QLabel* lblOPER = nullptr;
+    QLabel* lblclientMAPI = nullptr;
+    QLabel* LabelPRO = nullptr;
+    QTimer* Timer1 = nullptr;
+    QSystemTrayIcon* tray = nullptr;  // null where the desktop has no tray
+    QMenu* mPopupSys = nullptr;
+    QAction* mPopRestore = nullptr;
+    QAction* mPopExit = nullptr;
+    QAction* chgoper = nullptr;
+    QAction* File_1 = nullptr;
+    QAction* File_2 = nullptr;
+    QAction* mailsertu = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void create_controls();
+    void create_menus();
+    void create_tray();
+    void lay_out();
+    void reload_list();
+
+    Context* ctx_ = nullptr;
+    Form1Logic* logic_ = nullptr;
+    bool closed_ = false;
+};
+
+}  // namespace velarion::qt

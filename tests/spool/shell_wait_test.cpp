@@ -1,0 +1,57 @@
+#include "spool/shell_wait.h"
+
+#include <chrono>
+
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+
+namespace velarion {
+namespace {
+
+using testing::read_file;
+using testing::TempDir;
+using testing::TestContext;
+using testing::write_file;
+
+TEST(ShellWait, ReturnsTheExitCode) {
+    EXPECT_EQ(shell_wait(std::vector<std::string>{"/bin/sh", "-c", "exit 3"}), 3);
+    EXPECT_EQ(shell_wait("true"), 0);
+    EXPECT_EQ(shell_wait("false"), 1);
+}
+
+TEST(ShellWait, WaitsForTheOutputFiles) {
+    TempDir dir;
+    const std::string out = dir / "out.txt";
+    EXPECT_EQ(shell_wait(std::vector<std::string>{"/bin/sh", "-c", "sleep 0.2; echo fatto > " + out}), 0);
+    EXPECT_EQ(read_file(out), "fatto\n");
+    // A command line is split at blanks: program and its arguments.
+    EXPECT_EQ(shell_wait("/bin/cp " + out + " " + dir / "copy.txt"), 0);
+    EXPECT_EQ(read_file(dir / "copy.txt"), "fatto\n");
+}
+
+TEST(ShellWait, MissingProgramGivesMinusOne) {
+    EXPECT_EQ(shell_wait("/no/such/program arg"), -1);
+    EXPECT_EQ(shell_wait("no-such-program-velarion"), -1);
+    EXPECT_EQ(shell_wait(""), -1);
+}
+
+TEST(RunAndWait, LetsEventsRunOnceThenWaits) {
+    TempDir dir;
+    TestContext t;
+    const auto start = std::chrono::steady_clock::now();
+    run_and_wait(t.ctx, {"/bin/sh", "-c", "sleep 0.2; echo x > " + dir / "done"});
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+    EXPECT_EQ(read_file(dir / "done"), "x\n");
+    EXPECT_EQ(t.view.events_pumped, 1);
+}
+
+TEST(RunAndWait, MissingProgramReturnsAtOnce) {
+    TestContext t;
+    const auto start = std::chrono::steady_clock::now();
+    run_and_wait(t.ctx, {"/no/such/program"});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+}  // namespace
+}  // namespace velarion

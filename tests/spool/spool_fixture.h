@@ -1,0 +1,121 @@
+// A spool installation in a temporary folder: spool and work directories, a
+// velarion.ini, operator AB, and a recorded delivery in place of the mail layer.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "delivery/delivery_request.h"
+#include "spool/scan.h"
+#include "support/test_support.h"
+
+namespace velarion::testing {
+
+// A recording view that can run a hook when the core lets events run.
+class HookView : public RecordingView {
+public:
+    std::function<void()> on_events;
+    void process_events() override {
+        RecordingView::process_events();
+        if (on_events) on_events();
+    }
+};
+
+class SpoolFixture : public ::testing::Test {
+protected:
+    SpoolFixture() : clock(make_datetime(2026, 12, 7, 10, 30, 0)), ctx(clock, view) {
+        spool = root / "spool/";
+        work = root / "tempozip/";
+        std::filesystem::create_directories(spool);
+        std::filesystem::create_directories(work);
+        write_file(root / "velarion.ini", "[AB]\nPath=x\n[GLOBAL]\nTiming=2000\nfax_gateway=fax\n");
+        ctx.sw.ini = root.path();
+        ctx.sw.ope = "AB";
+        ctx.op.Path = spool;
+        ctx.op.tempozip_dir = work;
+        ctx.op.tipoinvio = "PER MESSAGGIO";
+        ctx.switch_off = [this] { ++switched_off; };
+        ctx.run.deliver = [this](Context& c, const DeliveryRequest& r) {
+            delivered.push_back(r);
+            fax_marks.push_back(c.run.fax);
+            return deliver_result;
+        };
+    }
+
+    // Writes a message group: header lines, body, attachment contents (.0 ...)
+    // and last the trigger.
+    void write_message(const std::string& base, const std::vector<std::string>& header,
+                       const std::string& body, const std::vector<std::string>& contents = {},
+                       const std::string& trigger = "") {
+        std::string h;
+        for (const auto& l : header) h += l + "\r\n";
+        write_file(spool + base + ".h", h);
+        write_file(spool + base + ".b", body);
+        for (std::size_t i = 0; i < contents.size(); ++i)
+            write_file(spool + base + "." + std::to_string(i), contents[i]);
+        write_file(spool + base + ".T", trigger);
+    }
+
+    // A standard header: reference, copy, sender, to, subject, layout, option, attachments.
+    static std::vector<std::string> header(const std::string& ref, const std::string& to,
+                                           const std::vector<std::string>& attachments = {},
+                                           const std::string& option = "SEND") {
+        std::vector<std::string> h = {ref, "", "ab@example.com", to, "Fattura", ".", option};
+        h.insert(h.end(), attachments.begin(), attachments.end());
+        return h;
+    }
+
+    void scan() { LEGGI_DIR(ctx); }
+
+    std::vector<std::string> files_in(const std::string& dir) const {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(dir))
+            names.push_back(e.path().filename().string() +
+                            (e.is_directory() ? "/" : ""));
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    std::string stamp() const { return format_timestamp(clock.now()); }
+
+    // True when the activity list holds exactly this line.
+    bool has_line(const std::string& line) const {
+        const auto& l = ctx.list.lines();
+        return std::find(l.begin(), l.end(), line) != l.end();
+    }
+    // True when some activity line contains the text.
+    bool has_text(const std::string& text) const {
+        for (const auto& l : ctx.list.lines())
+            if (l.find(text) != std::string::npos) return true;
+        return false;
+    }
+    std::string dump() const {
+        std::string out;
+        for (const auto& l : ctx.list.lines()) out += l + "\n";
+        return out;
+    }
+
+    // Folders below non_inviati.
+    std::vector<std::string> unsent() const {
+        const std::string dir = work + "non_inviati";
+        if (!std::filesystem::exists(dir)) return {};
+        return files_in(dir);
+    }
+
+    TempDir root;
+    FixedClock clock;
+    HookView view;
+    Context ctx;
+    std::string spool, work;
+    int switched_off = 0;
+    bool deliver_result = true;
+    std::vector<DeliveryRequest> delivered;
+    std::vector<bool> fax_marks;
+};
+
+}  // namespace velarion::testing

@@ -1,0 +1,107 @@
+#include "startup/command_line.h"
+
+#include <gtest/gtest.h>
+
+namespace velarion {
+namespace {
+
+TEST(GetCommandLine, SplitsAtBlanksAndTabsAndFillsTenSlots) {
+    auto a = getcommandline("  ope:AB\t\tini:/cfg  deb:y ", 10);
+    ASSERT_EQ(a.size(), 10u);
+    EXPECT_EQ(a[0], "ope:AB");
+    EXPECT_EQ(a[1], "ini:/cfg");
+    EXPECT_EQ(a[2], "deb:y");
+    for (int i = 3; i < 10; ++i) EXPECT_EQ(a[i], "");
+    // No quoting: a quoted path with a blank is two arguments.
+    a = getcommandline("ini:\"/my cfg\"", 10);
+    EXPECT_EQ(a[0], "ini:\"/my");
+    EXPECT_EQ(a[1], "cfg\"");
+}
+
+TEST(GetCommandLine, EleventhArgumentIsIgnored) {
+    std::string line;
+    for (int i = 0; i < 10; ++i) line += "x" + std::to_string(i) + " ";
+    line += "ope:ZZ";
+    Switches sw;
+    auto a = getcommandline(line, 10);
+    EXPECT_EQ(a[9], "x9");
+    apply_load_switches(sw, a, "/prog/");
+    EXPECT_EQ(sw.ope, "");
+}
+
+TEST(FrontEndOptions, AreTakenOutBeforeTheSlots) {
+    const char* argv[] = {"velarion", "ope:AB", "--headless", "ini:/c", "--once"};
+    auto o = take_front_end_options(5, argv);
+    EXPECT_TRUE(o.headless);
+    EXPECT_TRUE(o.once);
+    EXPECT_EQ(o.command_line, "ope:AB ini:/c");
+}
+
+TEST(Switches, MainSwitchesAreUpperCased) {
+    Switches sw;
+    apply_main_switches(sw, getcommandline("plus:y cdo:y", 10));
+    EXPECT_EQ(sw.plus, "Y");
+    EXPECT_EQ(sw.cdo, "Y");
+}
+
+TEST(Switches, DefaultsBeforeTheLoop) {
+    Switches sw;
+    sw.intc = "N";
+    sw.ope2 = "old";
+    sw.run = "n";
+    apply_load_switches(sw, getcommandline("ope:AB", 10), "/prog/");
+    EXPECT_EQ(sw.intc, "Y");
+    EXPECT_EQ(sw.ini, "/prog/");
+    EXPECT_EQ(sw.ope2, "");
+    EXPECT_EQ(sw.run, "y");
+    EXPECT_FALSE(sw.ini_given);
+}
+
+TEST(Switches, KeywordAnywhereCutsTheFirstCharacters) {
+    Switches sw;
+    apply_load_switches(sw, getcommandline("xini:C:\\cfg", 10), "/prog/");
+    EXPECT_EQ(sw.ini, ":C:\\cfg");  // "xini" cut: the keyword's length, from the start
+    // "so:" cuts three characters, "plus:" five.
+    apply_load_switches(sw, getcommandline("so:aix", 10), "/prog/");
+    EXPECT_EQ(sw.so, "AIX");
+    apply_main_switches(sw, getcommandline("--plus:y", 10));
+    EXPECT_EQ(sw.plus, "S:Y");
+}
+
+TEST(Switches, CaseOfValuesAndKeywords) {
+    Switches sw;
+    apply_load_switches(sw, getcommandline("ope:ab deb:y fax:pro acc:y int:n run:Y so:x", 10), "/p/");
+    EXPECT_EQ(sw.ope, "ab");  // as typed
+    EXPECT_EQ(sw.deb, "Y");
+    EXPECT_EQ(sw.fax, "PRO");
+    EXPECT_EQ(sw.acc, "Y");
+    EXPECT_EQ(sw.intc, "N");
+    EXPECT_EQ(sw.run, "Y");  // as typed: only "y" starts the agent
+    // Keywords are matched with case: "OPE:" is not "ope:".
+    apply_load_switches(sw, getcommandline("OPE:CD", 10), "/p/");
+    EXPECT_EQ(sw.ope, "ab");
+}
+
+TEST(Switches, OperatorPairAndLaterArgumentWins) {
+    Switches sw;
+    apply_load_switches(sw, getcommandline("ope:AB;CD", 10), "/p/");
+    EXPECT_EQ(sw.ope, "AB");
+    EXPECT_EQ(sw.ope2, "CD");
+    apply_load_switches(sw, getcommandline("ope:AB ini:/a ope:XY ini:/b", 10), "/p/");
+    EXPECT_EQ(sw.ope, "XY");
+    EXPECT_EQ(sw.ini, "/b");
+    // One argument may carry several keywords.
+    apply_load_switches(sw, getcommandline("ope:deb:y", 10), "/p/");
+    EXPECT_EQ(sw.ope, "deb:y");
+    EXPECT_EQ(sw.deb, "DEB:Y");
+}
+
+TEST(Switches, EmptyIniValue) {
+    Switches sw;
+    apply_load_switches(sw, getcommandline("ope:AB ini:", 10), "/p/");
+    EXPECT_TRUE(sw.ini_given);
+    EXPECT_EQ(sw.ini, "");
+}
+
+}  // namespace
+}  // namespace velarion

@@ -1,0 +1,129 @@
+// Runs build/bin/velarion --headless on temporary installations.
+#include <filesystem>
+#include <regex>
+
+#include <gtest/gtest.h>
+
+#include "platform/clock.h"
+#include "startup/run_log.h"
+#include "support/test_support.h"
+
+namespace velarion {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::read_file;
+using testing::run_program;
+using testing::TempDir;
+using testing::write_file;
+
+struct Installation {
+    TempDir root;
+    Installation(const std::string& timing = "Timing=1000\n") {
+        fs::create_directories(root / "spool");
+        fs::create_directories(root / "loghi");
+        fs::create_directories(root / "run");
+        write_file(cfg() + "velarion.ini", "[AB]\nPath=" + root / "spool/" + "\nDir_Loghi=" + root / "loghi/" +
+                                               "\ntempozip_dir=" + work() + "\n[GLOBAL]\n" + timing +
+                                               "[MAPI]\nclient=Posta di prova\nstore=maildir://localhost" +
+                                               root / "posta" + "\n");
+    }
+    std::string cfg() const { return root / "cfg/"; }
+    std::string work() const { return root / "tempozip/"; }
+    std::vector<std::string> env() const {
+        return {"HOME=" + root / "home", "XDG_RUNTIME_DIR=" + root / "run", "XDG_CONFIG_HOME=" + root / "config"};
+    }
+    testing::ProcessResult run(std::vector<std::string> args) const {
+        args.insert(args.begin(), std::string(VELARION_BIN_DIR) + "/velarion");
+        return run_program(args, env());
+    }
+    // The one log file written (today's name).
+    std::string log_file() const {
+        std::string found;
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(work() + "log", ec)) found = e.path().string();
+        return found;
+    }
+};
+
+TEST(Headless, OnceOnAValidInstallation) {
+    Installation in;
+    const DateTime before = SystemClock().now();
+    const auto r = in.run({"--headless", "--once", "ini:" + in.cfg(), "ope:AB"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+
+    const std::string ts = R"(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d)";
+    std::vector<std::string> lines;
+    std::stringstream ss(r.out);
+    for (std::string l; std::getline(ss, l);) lines.push_back(l);
+    ASSERT_GE(lines.size(), 4u) << r.out;
+    EXPECT_TRUE(std::regex_match(lines.front(), std::regex(ts + " \\*{71}")));
+    EXPECT_TRUE(std::regex_match(lines[1], std::regex(ts + " Sistema Operativo .* System Root ")));
+    EXPECT_NE(r.out.find(" Operatore = AB " + in.root / "spool/" + " " + in.root / "loghi/" + "\n"),
+              std::string::npos);
+    EXPECT_TRUE(std::regex_match(lines.back(), std::regex(ts + " Chiusura VELARION")));
+
+    // Every line is in today's log file, in the same order.
+    const std::string log = in.log_file();
+    const DateTime after = SystemClock().now();
+    EXPECT_TRUE(fs::path(log).filename() == log_file_name(before) || fs::path(log).filename() == log_file_name(after))
+        << log;
+    EXPECT_EQ(read_file(log), r.out);
+    // The personal work folder below the documents folder.
+    EXPECT_TRUE(fs::is_directory(in.root / "home/Documents/Velarion/tempozip"));
+}
+
+TEST(Headless, RefusalsExitWithStatusOne) {
+    Installation in;
+    auto r = in.run({"--headless", "--once", "ini:" + in.root / "nowhere", "ope:AB"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "velarion: Impossibile accedere al file " + in.root / "nowhere/" +
+                         "velarion.ini\nControllare il parametro ini:dir nella riga di comando\n");
+    EXPECT_FALSE(fs::exists(in.work() + "log"));
+
+    r = in.run({"--headless", "--once", "ini:", "ope:AB"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "velarion: Non e' stato specificato nessuna directory dove posizionato il file velarion.ini (ini:dir)\n");
+
+    r = in.run({"--headless", "--once", "ini:" + in.cfg(), "ope:ABCD"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("velarion: Lunghezza Codice operatore maggiore di 3"), std::string::npos);
+
+    // No operator: the input box answers empty text, which ends the process.
+    r = in.run({"--headless", "--once", "ini:" + in.cfg()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "velarion: Operatore non specificato nella riga di comando\n");
+    EXPECT_FALSE(fs::exists(in.work() + "log"));
+}
+
+TEST(Headless, BadTimingStopsWithItsMessage) {
+    Installation in("Timing=mille\n");
+    const auto r = in.run({"--headless", "--once", "ini:" + in.cfg(), "ope:AB"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("velarion: "), std::string::npos);
+    EXPECT_NE(r.err.find("Timing"), std::string::npos);
+    EXPECT_NE(r.out.find(" Chiusura VELARION"), std::string::npos);
+}
+
+TEST(Headless, SecondInstanceAndSignal) {
+    Installation in;
+    const std::string bin = std::string(VELARION_BIN_DIR) + "/velarion";
+    // A first instance runs; a second one is refused, one with plus:y is let in;
+    // SIGTERM then closes the first as its unload does.
+    const std::string script = bin + " --headless ini:" + in.cfg() + " ope:AB > " + in.root / "first.out" +
+                               " & first=$!; sleep 1; " + bin + " --headless --once ini:" + in.cfg() +
+                               " ope:AB; echo second=$?; " + bin + " --headless --once plus:y ini:" + in.cfg() +
+                               " ope:AB >/dev/null; echo third=$?; kill -TERM $first; wait $first; echo first=$?";
+    const auto r = run_program({"/bin/sh", "-c", script}, in.env());
+    EXPECT_NE(r.out.find("second=1\n"), std::string::npos) << r.out << r.err;
+    EXPECT_NE(r.out.find("third=0\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("first=0\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "velarion: Programma gia' in esecuzione\n");
+    const std::string first = read_file(in.root / "first.out");
+    EXPECT_NE(first.find(" Chiusura VELARION\n"), std::string::npos) << first;
+}
+
+}  // namespace
+}  // namespace velarion

@@ -1,0 +1,385 @@
+#include "startup/main_window.h"
+
+#include <filesystem>
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+#include "startup/command_line.h"
+#include "startup/run_log.h"
+#include "support/test_support.h"
+
+namespace velarion {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::read_file;
+using testing::RecordingView;
+using testing::TempDir;
+using testing::write_file;
+
+const std::string kStarting =
+    "Inizializzazione velarion in corso ,per disattivare il dispositivo , agire sulla casella";
+
+// A view whose "let pending events run" delivers a further timer tick, as a
+// window does when the timer fires during a scan's wait.
+struct TickingView : RecordingView {
+    Form1Logic* logic = nullptr;
+    void process_events() override {
+        ++events_pumped;
+        if (logic) logic->timer_tick();
+    }
+};
+
+// A temporary installation with velarion.ini and a fixed clock (Monday 7 December 2026).
+struct Install {
+    TempDir dir;
+    FixedClock clock{make_datetime(2026, 12, 7, 10, 30, 0)};
+    TickingView view;
+    Context ctx{clock, view};
+
+    Install() {
+        ctx.host.product_name = "Debian GNU/Linux 12 (bookworm)";
+        ctx.host.program_dir = dir / "prog/";
+        ctx.host.documents_dir = dir / "docs";
+    }
+    std::string cfg() const { return dir / "cfg/"; }
+    std::string work() const { return dir / "tempozip/"; }
+    void ini(const std::string& operator_keys, const std::string& timing = "Timing=1500\n",
+             const std::string& extra = "") {
+        write_file(cfg() + "velarion.ini", "[AB]\nPath=/spool/ab/\nDir_Loghi=/loghi/ab/\ntempozip_dir=" + work() + "\n" +
+                                               operator_keys + "\n[CD]\nPath=/spool/cd/\n[GLOBAL]\n" + timing +
+                                               "[MAPI]\nclient=Posta Demo\n" + extra);
+    }
+    std::vector<std::string> args(const std::string& line) const { return getcommandline(line, 10); }
+    std::string log() const { return read_file(work() + "log/velarion_log_lun_07.txt"); }
+};
+
+TEST(LoadStep, RunsInOrderAndSwitchesTheAgentOn) {
+    Install in;
+    in.ini("");
+    in.ctx.sw.cdo = "Y";
+    in.ctx.host.condensed_font = true;
+    Form1Logic logic(in.ctx, in.args("ope:AB ini:" + in.cfg()));
+    ASSERT_EQ(logic.load(), LoadResult::Ready);
+
+    EXPECT_EQ(in.view.caption_text,
+              std::string(kVersionString) + " - DLLNEW - CDO - Cond - " + in.ctx.host.user_name);
+    EXPECT_FALSE(in.ctx.host.user_name.empty());
+    EXPECT_LE(in.ctx.host.user_name.size(), 25u);
+    EXPECT_TRUE(in.view.window_shown);
+    EXPECT_TRUE(in.view.tray_present);
+    EXPECT_EQ(in.view.operator_label, "Operatore: AB ");
+    EXPECT_EQ(in.view.mail_client_label, "Posta Demo (Int)");
+    EXPECT_FALSE(in.view.pro_label);
+    EXPECT_TRUE(fs::is_directory(in.dir / "docs/Velarion/tempozip"));
+
+    // Switched on: starting state, timer running at "Timing".
+    EXPECT_FALSE(in.view.checked);
+    EXPECT_FALSE(logic.checked());
+    EXPECT_TRUE(in.view.timer_enabled);
+    EXPECT_EQ(in.view.timer_interval, 1500);
+    EXPECT_EQ(in.view.status, kStarting);
+    EXPECT_TRUE(in.view.active);
+    EXPECT_EQ(in.view.tray_tip, "Velarion attivato ");
+
+    // The start lines went to the log with the operator line last; the list is empty again.
+    const std::string log = in.log();
+    const std::string ts = "07/12/2026 10:30:00";
+    const auto sep = log.find(ts + " " + std::string(71, '*') + "\n");
+    const auto sys = log.find(ts + " Sistema Operativo Debian GNU/Linux 12 (bookworm) System Root \n");
+    const auto ope = log.find(ts + " Operatore = AB /spool/ab/ /loghi/ab/\n");
+    EXPECT_EQ(sep, 0u);
+    EXPECT_NE(sys, std::string::npos);
+    EXPECT_NE(ope, std::string::npos);
+    EXPECT_LT(sep, sys);
+    EXPECT_LT(sys, ope);
+    EXPECT_EQ(log.substr(ope).find('\n'), log.size() - ope - 1);  // the operator line is the last
+    EXPECT_EQ(in.ctx.list.size(), 0u);
+    EXPECT_TRUE(in.view.boxes.empty());
+}
+
+TEST(LoadStep, RefusalsEndTheProcessWithTheirMessages) {
+    {
+        Install in;  // no velarion.ini
+        Form1Logic logic(in.ctx, in.args("ope:AB ini:" + in.dir / "cfg"));
+        EXPECT_EQ(logic.load(), LoadResult::EndProcess);
+        ASSERT_EQ(in.view.boxes.size(), 1u);
+        EXPECT_EQ(in.view.boxes[0], "Impossibile accedere al file " + in.cfg() +
+                                        "velarion.ini\nControllare il parametro ini:dir nella riga di comando");
+        EXPECT_FALSE(fs::exists(in.work()));
+    }
+    {
+        Install in;
+        in.ini("");
+        Form1Logic logic(in.ctx, in.args("ope:AB ini:"));
+        EXPECT_EQ(logic.load(), LoadResult::EndProcess);
+        ASSERT_EQ(in.view.boxes.size(), 1u);
+        EXPECT_EQ(in.view.boxes[0],
+                  "Non e' stato specificato nessuna directory dove posizionato il file velarion.ini (ini:dir)");
+    }
+    {
+        Install in;
+        in.ini("");
+        Form1Logic logic(in.ctx, in.args("ope:ABCD ini:" + in.cfg()));
+        EXPECT_EQ(logic.load(), LoadResult::EndProcess);
+        ASSERT_EQ(in.view.boxes.size(), 1u);
+        EXPECT_EQ(in.view.boxes[0],
+                  "Lunghezza Codice operatore maggiore di 3 incompatibile con la lunghezza degli operatori KORVANTECH");
+        EXPECT_FALSE(fs::exists(in.work()));
+    }
+    for (const char* answer : {"", "fine", "FINE"}) {
+        Install in;
+        in.ini("");
+        in.view.input_answers = {answer};
+        Form1Logic logic(in.ctx, in.args("ini:" + in.cfg()));
+        EXPECT_EQ(logic.load(), LoadResult::EndProcess) << answer;
+    }
+}
+
+TEST(LoadStep, LongCodesThatAreAllowed) {
+    for (const char* line : {"ope:ABCD;X", "ope:TUTTI"}) {
+        Install in;
+        in.ini("");
+        Form1Logic logic(in.ctx, in.args(std::string(line) + " ini:" + in.cfg()));
+        EXPECT_EQ(logic.load(), LoadResult::Ready) << line;
+    }
+    // The operator asked for is not checked for length.
+    Install in;
+    in.ini("");
+    in.view.input_answers = {"WXYZ"};
+    Form1Logic logic(in.ctx, in.args("ini:" + in.cfg()));
+    EXPECT_EQ(logic.load(), LoadResult::Ready);
+    EXPECT_EQ(in.ctx.sw.ope, "WXYZ");
+    EXPECT_EQ(in.view.operator_label, "Operatore: WXYZ ");
+}
+
+TEST(LoadStep, SecondOperatorFaxLabelAndDebugTrace) {
+    Install in;
+    in.ini("");
+    Form1Logic logic(in.ctx, in.args("ope:AB;CD fax:pro deb:y int:n ini:" + in.cfg()));
+    ASSERT_EQ(logic.load(), LoadResult::Ready);
+    EXPECT_EQ(in.view.operator_label, "Operatore: AB CD");
+    EXPECT_TRUE(in.view.pro_label);
+    EXPECT_EQ(in.view.mail_client_label, "Posta Demo");
+    // The debug flag shows the configuration directory and the traces.
+    ASSERT_GE(in.view.boxes.size(), 3u);
+    EXPECT_EQ(in.view.boxes[0], in.cfg());
+    EXPECT_EQ(in.view.boxes[1], "SONO NELLA Leggi_Param_Utenti");
+    EXPECT_EQ(in.view.boxes.back(), "Check1_Click");
+}
+
+TEST(LoadStep, TimingMustBeAWholeNumber) {
+    for (const char* timing : {"", "Timing=abc\n", "Timing=1.5\n", "Timing=0\n", "Timing=99999999999\n"}) {
+        Install in;
+        in.ini("", timing);
+        Form1Logic logic(in.ctx, in.args("ope:AB ini:" + in.cfg()));
+        EXPECT_EQ(logic.load(), LoadResult::Stopped) << timing;
+        ASSERT_EQ(in.view.boxes.size(), 1u) << timing;
+        EXPECT_NE(in.view.boxes[0].find("Timing"), std::string::npos);
+        EXPECT_FALSE(in.view.timer_enabled);
+        EXPECT_EQ(in.view.status, "Velarion disattivato");
+        // Unchecking Check1 afterwards cannot start a timer without an interval.
+        logic.check1_click(false);
+        EXPECT_FALSE(in.view.timer_enabled);
+    }
+    Install in;
+    in.ini("", "Timing= 250 \n");
+    Form1Logic logic(in.ctx, in.args("ope:AB ini:" + in.cfg()));
+    EXPECT_EQ(logic.load(), LoadResult::Ready);
+    EXPECT_EQ(logic.timer_interval(), 250);
+}
+
+TEST(LoadStep, RunSwitchOnlyLowerCaseYStartsTheAgent) {
+    Install in;
+    in.ini("");
+    Form1Logic logic(in.ctx, in.args("ope:AB run:Y ini:" + in.cfg()));
+    ASSERT_EQ(logic.load(), LoadResult::Ready);
+    EXPECT_TRUE(logic.checked());
+    EXPECT_TRUE(in.view.checked);
+    EXPECT_FALSE(in.view.timer_enabled);
+    EXPECT_EQ(in.view.timer_interval, 1500);
+    EXPECT_EQ(in.view.status, "Velarion disattivato");
+    EXPECT_EQ(in.view.tray_tip, "Velarion");
+}
+
+TEST(LoadStep, OutlookVersionRule) {
+    {
+        Install in;
+        in.ini("ParGenerali=NORIF OUTLOOK 2010");
+        Form1Logic logic(in.ctx, in.args("ope:AB ini:" + in.cfg()));
+        ASSERT_EQ(logic.load(), LoadResult::Ready);
+        // One line from the settings (already in the log), one from the check.
+        EXPECT_NE(in.log().find("07/12/2026 10:30:00 Outlook versione  2010\n"), std::string::npos);
+        ASSERT_EQ(in.ctx.list.size(), 1u);
+        EXPECT_EQ(in.ctx.list.lines()[0], "07/12/2026 10:30:00 Outlook versione  2010");
+        EXPECT_TRUE(in.view.timer_enabled);
+    }
+    {
+        Install in;
+        in.ini("ParGenerali=OUTLOOK 2016");
+        Form1Logic logic(in.ctx, in.args("ope:AB ini:" + in.cfg()));
+        ASSERT_EQ(logic.load(), LoadResult::Ready);
+        ASSERT_EQ(in.view.boxes.size(), 1u);
+        EXPECT_EQ(in.view.boxes[0], "Versione Outlook non supportata");
+        EXPECT_TRUE(logic.checked());
+        EXPECT_FALSE(in.view.timer_enabled);
+        EXPECT_EQ(in.view.status, "Velarion disattivato");
+        EXPECT_EQ(in.view.tray_tip, "Velarion disattivato ");
+        EXPECT_FALSE(in.view.active);
+    }
+    {
+        Install in;
+        in.ini("ParGenerali=NORIF");
+        Form1Logic logic(in.ctx, in.args("ope:AB ini:" + in.cfg()));
+        ASSERT_EQ(logic.load(), LoadResult::Ready);
+        EXPECT_EQ(in.ctx.list.size(), 0u);
+        EXPECT_EQ(in.log().find("Outlook"), std::string::npos);
+    }
+}
+
+TEST(Check1, SwitchesOffAndOn) {
+    Install in;
+    in.ini("");
+    Form1Logic logic(in.ctx, in.args("ope:AB ini:" + in.cfg()), [](Context&) {});
+    ASSERT_EQ(logic.load(), LoadResult::Ready);
+
+    logic.check1_click(true);
+    EXPECT_FALSE(in.view.timer_enabled);
+    EXPECT_EQ(in.view.status, "Velarion disattivato");
+    EXPECT_FALSE(in.view.active);
+    EXPECT_EQ(in.view.tray_tip, "Velarion disattivato ");
+
+    // A tick while switched off runs no scan.
+    logic.timer_tick();
+    EXPECT_EQ(logic.scans_started(), 0);
+
+    logic.check1_click(false);
+    EXPECT_TRUE(in.view.timer_enabled);
+    EXPECT_EQ(in.view.status, kStarting);
+    EXPECT_TRUE(in.view.active);
+    EXPECT_EQ(in.view.tray_tip, "Velarion attivato ");
+
+    logic.timer_tick();
+    EXPECT_EQ(in.view.status, "Velarion attivato");
+    EXPECT_EQ(logic.scans_started(), 1);
+}
+
+TEST(Timer1, ATickDuringAScanStartsNoSecondScan) {
+    Install in;
+    in.ini("");
+    int depth = 0, max_depth = 0, scans = 0;
+    Form1Logic logic(in.ctx, in.args("ope:AB ini:" + in.cfg()), [&](Context& ctx) {
+        ++scans;
+        max_depth = std::max(max_depth, ++depth);
+        ctx.view.process_events();  // the size check's wait: the timer fires meanwhile
+        ctx.view.process_events();
+        --depth;
+    });
+    in.view.logic = &logic;
+    ASSERT_EQ(logic.load(), LoadResult::Ready);
+    logic.timer_tick();
+    EXPECT_EQ(scans, 1);
+    EXPECT_EQ(max_depth, 1);
+    EXPECT_FALSE(logic.scanning());
+    logic.timer_tick();
+    EXPECT_EQ(scans, 2);
+}
+
+TEST(Timer1, TheScanSwitchesTheAgentOff) {
+    Install in;
+    in.ini("");
+    Form1Logic logic(in.ctx, in.args("ope:AB ini:" + in.cfg()), [](Context& ctx) { ctx.switch_off(); });
+    ASSERT_EQ(logic.load(), LoadResult::Ready);
+    logic.timer_tick();
+    EXPECT_TRUE(in.view.checked);
+    EXPECT_TRUE(logic.checked());
+    EXPECT_FALSE(in.view.timer_enabled);
+    EXPECT_EQ(in.view.status, "Velarion disattivato");
+}
+
+TEST(Timer1, AnErrorInTheScanBecomesALine) {
+    Install in;
+    in.ini("");
+    Form1Logic logic(in.ctx, in.args("ope:AB ini:" + in.cfg()),
+                     [](Context&) { throw std::runtime_error("disco pieno"); });
+    ASSERT_EQ(logic.load(), LoadResult::Ready);
+    EXPECT_NO_THROW(logic.timer_tick());
+    ASSERT_EQ(in.ctx.list.size(), 1u);
+    EXPECT_EQ(in.ctx.list.lines()[0], "07/12/2026 10:30:00 Errore disco pieno in Timer1_Timer");
+    EXPECT_FALSE(logic.scanning());
+}
+
+TEST(Unload, CloseDuringAScanWaitsForTheTickThenFlushes) {
+    Install in;
+    in.ini("");
+    Form1Logic* self = nullptr;
+    bool closed_inside = true;
+    Form1Logic logic(in.ctx, in.args("ope:AB ini:" + in.cfg()), [&](Context& ctx) {
+        self->request_close();
+        closed_inside = self->closed();
+        ctx.list.add(" ancora nella scansione");
+    });
+    self = &logic;
+    ASSERT_EQ(logic.load(), LoadResult::Ready);
+    logic.timer_tick();
+    EXPECT_FALSE(closed_inside);
+    EXPECT_TRUE(logic.closed());
+    EXPECT_TRUE(in.view.closed);
+    EXPECT_FALSE(in.view.tray_present);
+    EXPECT_FALSE(in.view.timer_enabled);
+    const std::string log = in.log();
+    const auto scan_line = log.find(" ancora nella scansione\n");
+    const auto close_line = log.find("07/12/2026 10:30:00 Chiusura VELARION\n");
+    ASSERT_NE(close_line, std::string::npos);
+    EXPECT_LT(scan_line, close_line);
+    EXPECT_EQ(in.ctx.list.size(), 0u);
+    // Ticks after the close do nothing.
+    logic.timer_tick();
+    EXPECT_EQ(in.ctx.list.size(), 0u);
+}
+
+TEST(Menus, ChangeOperator) {
+    Install in;
+    in.ini("");
+    Form1Logic logic(in.ctx, in.args("ope:AB ini:" + in.cfg()));
+    ASSERT_EQ(logic.load(), LoadResult::Ready);
+    in.view.input_answers = {"WXYZ"};
+    logic.chgoper();
+    EXPECT_EQ(in.ctx.sw.ope, "AB");
+    EXPECT_EQ(in.view.operator_label, "Operatore: AB ");
+    in.view.input_answers = {"CD"};
+    logic.chgoper();
+    EXPECT_EQ(in.ctx.sw.ope, "CD");
+    EXPECT_EQ(in.view.operator_label, "Operatore: CD");
+    EXPECT_EQ(in.ctx.op.Path, "/spool/cd/");
+    EXPECT_EQ(in.ctx.op.tempozip_dir, "");
+}
+
+TEST(Tray, EventsByMessageCode) {
+    Install in;
+    Form1Logic logic(in.ctx, {});
+    logic.tray_event(514);
+    EXPECT_EQ(in.view.restored, 1);
+    logic.tray_event(515);
+    EXPECT_EQ(in.view.restored, 3);  // restore, then mPopRestore
+    logic.tray_event(517);
+    EXPECT_EQ(in.view.tray_menus, 1);
+    logic.tray_event(512);
+    EXPECT_EQ(in.view.restored, 3);
+}
+
+TEST(Resize, Rule) {
+    EXPECT_TRUE(resize_rule(true, 9000, 6000).hide);
+    EXPECT_FALSE(resize_rule(false, 9000, 1605).apply);  // 1000 twips left: too small
+    const WindowLayout l = resize_rule(false, 9000, 1606);
+    EXPECT_TRUE(l.apply);
+    EXPECT_FALSE(l.hide);
+    EXPECT_EQ(l.label_top, 1001);
+    EXPECT_EQ(l.label_width, 8700);
+    EXPECT_EQ(l.list_height, 6);
+    EXPECT_EQ(l.list_width, 8700);
+}
+
+}  // namespace
+}  // namespace velarion

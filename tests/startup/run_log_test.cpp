@@ -1,0 +1,100 @@
+#include "startup/run_log.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+
+namespace velarion {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::read_file;
+using testing::TempDir;
+using testing::TestContext;
+using testing::write_file;
+
+TEST(RunLog, FileNamesUseItalianWeekdays) {
+    // 6 December 2026 is a Sunday.
+    const char* expected[] = {"velarion_log_dom_06.txt", "velarion_log_lun_07.txt", "velarion_log_mar_08.txt",
+                              "velarion_log_mer_09.txt", "velarion_log_gio_10.txt", "velarion_log_ven_11.txt",
+                              "velarion_log_sab_12.txt"};
+    for (int d = 0; d < 7; ++d) EXPECT_EQ(log_file_name(make_datetime(2026, 12, 6 + d)), expected[d]);
+}
+
+TEST(RunLog, MondayTheEighthRotatesTheWeek) {
+    TempDir dir;
+    const std::string log = dir / "tempozip/log/";
+    write_file(log + "velarion_log_lun_01.txt", "old monday\n");
+    write_file(log + "velarion_log_mar_02.txt", "tuesday\n");
+    write_file(log + "velarion_log_lun_08.txt", "earlier today\n");
+    TestContext t(make_datetime(2027, 3, 8, 9, 0, 0));  // 8 March 2027 is a Monday
+    t.ctx.op.tempozip_dir = dir / "tempozip";
+    t.ctx.list.add(" one");
+    t.ctx.list.add(" two");
+    flush_log(t.ctx);
+
+    EXPECT_FALSE(fs::exists(log + "velarion_log_lun_01.txt"));
+    EXPECT_EQ(read_file(log + "velarion_log_mar_02.txt"), "tuesday\n");
+    EXPECT_EQ(read_file(log + "velarion_log_lun_08.txt"),
+              "earlier today\n08/03/2027 09:00:00 one\n08/03/2027 09:00:00 two\n");
+    EXPECT_EQ(t.ctx.list.size(), 0u);
+
+    // A second flush the same day appends; an empty list still opens the file.
+    t.ctx.list.add(" three");
+    flush_log(t.ctx);
+    flush_log(t.ctx);
+    EXPECT_EQ(read_file(log + "velarion_log_lun_08.txt"),
+              "earlier today\n08/03/2027 09:00:00 one\n08/03/2027 09:00:00 two\n08/03/2027 09:00:00 three\n");
+}
+
+TEST(RunLog, EmptyListCreatesFolderAndFile) {
+    TempDir dir;
+    TestContext t(make_datetime(2026, 12, 9));
+    t.ctx.op.tempozip_dir = dir / "tempozip\\";  // a Windows separator at the end
+    flush_log(t.ctx);
+    EXPECT_TRUE(fs::exists(dir / "tempozip/log/velarion_log_mer_09.txt"));
+}
+
+TEST(RunLog, NoWorkDirectoryKeepsTheLines) {
+    TestContext t;
+    t.ctx.list.add(" kept");
+    flush_log(t.ctx);
+    EXPECT_EQ(t.ctx.list.size(), 1u);
+}
+
+TEST(RunLog, FailedWriteKeepsTheLinesForTheNextFlush) {
+    if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+    TempDir dir;
+    TestContext t(make_datetime(2026, 12, 9));
+    t.ctx.op.tempozip_dir = dir / "tempozip/";
+    fs::create_directories(dir / "tempozip/log");
+    chmod((dir / "tempozip/log").c_str(), 0500);
+    t.ctx.list.add(" first");
+    flush_log(t.ctx);
+    EXPECT_EQ(t.ctx.list.size(), 1u);
+    chmod((dir / "tempozip/log").c_str(), 0700);
+    t.ctx.list.add(" second");
+    flush_log(t.ctx);
+    EXPECT_EQ(t.ctx.list.size(), 0u);
+    EXPECT_EQ(read_file(dir / "tempozip/log/velarion_log_mer_09.txt"),
+              "09/12/2026 00:00:00 first\n09/12/2026 00:00:00 second\n");
+}
+
+TEST(RunLog, LogPathThatIsAFileKeepsTheLines) {
+    // Works as root too: "log" is a file, so no log file can be opened below it.
+    TempDir dir;
+    write_file(dir / "tempozip/log", "not a folder");
+    TestContext t(make_datetime(2026, 12, 9));
+    t.ctx.op.tempozip_dir = dir / "tempozip";
+    t.ctx.list.add(" kept");
+    flush_log(t.ctx);
+    EXPECT_EQ(t.ctx.list.size(), 1u);
+}
+
+}  // namespace
+}  // namespace velarion
