@@ -4,8 +4,8 @@
 // Prints pages per second, output size per 1,000 pages, peak memory and the
 // share of time spent in refused and failed types.
 //
-// Usage: compose_bench            (each size in a process of its own)
-//        compose_bench PAGES      (one size)
+// Usage: compose_bench               (each size in a process of its own)
+//        compose_bench PAGES [null]  (one size; "null": no drawing component)
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -19,6 +19,7 @@
 
 #include "layout/pre_analysis.h"
 #include "pdf/crea_pdf.h"
+#include "platform/pdf_document.h"
 #include "startup/context.h"
 
 extern char** environ;
@@ -57,6 +58,46 @@ double cpu_seconds() {
     return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
+// A drawing object that draws nothing: with "null" on the command line the
+// figures show the cost of the composition logic alone.
+class NullDocument final : public PdfDocument {
+public:
+    void NewPDF(const std::string&) override {}
+    void SetViewMode(int) override {}
+    void SetPageDimensions(double, double) override {}
+    void addpage() override { ++pages_; }
+    int page_count() const override { return pages_; }
+    void SetFontName(const std::string& n) override { font_ = n; }
+    std::string FontName() const override { return font_; }
+    void SetFONTHEIGHT(double p) override { size_ = p; }
+    double FONTHEIGHT() const override { return size_; }
+    void SetParagraphAlignment(const std::string&) override {}
+    void SetParagraphLeading(double) override {}
+    void SetParagraphWidth(double) override {}
+    bool AddFont(const std::string&, const std::string&) override { return false; }
+    bool AddFontMONOSPACED(const std::string&, const std::string&, int) override { return false; }
+    std::string ImportImageAsResource(const std::string&, int) override { return "/Im1"; }
+    void DrawImageResource(const std::string&, double, double, double, double) override {}
+    void TextOut(const std::string&, double, double) override {}
+    double GetTextBoxWidth(const std::string& t) override { return t.size() * size_ * 0.6 * 25.4 / 72; }
+    void SetTextInclinationDegrees(double) override {}
+    void SetFillColor(int, int, int) override {}
+    void SetLineColor(int, int, int) override {}
+    void SetLineWidthHiPrec(double) override {}
+    void DrawLine(double, double, double, double, double) override {}
+    void DrawLineHiPrec(double, double, double, double) override {}
+    void DrawRect(double, double, double, double, bool, bool, double) override {}
+    void SetAUTHOR(const std::string&) override {}
+    std::string Keywords() const override { return {}; }
+    void SetKeywords(const std::string&) override {}
+    void SavePDF(const std::string& path) override { std::ofstream(path) << "%PDF-1.3\n"; }
+
+private:
+    int pages_ = 0;
+    std::string font_ = "Courier";
+    double size_ = 10;
+};
+
 void write_listing(const std::string& path, long pages) {
     std::ofstream out(path, std::ios::binary);
     std::string line(132, ' ');
@@ -73,7 +114,7 @@ void write_listing(const std::string& path, long pages) {
     }
 }
 
-int run_one(long pages) {
+int run_one(long pages, bool null_document) {
     const std::string dir = (fs::temp_directory_path() / ("compose_bench_" + std::to_string(::getpid()))).string() + "/";
     fs::create_directories(dir + "loghi");
     const std::string input = dir + "LISTA1.txt";
@@ -85,6 +126,7 @@ int run_one(long pages) {
     ctx.op.tempozip_dir = dir;
     ctx.op.Dir_Loghi = dir + "loghi/";
     ctx.pdf.xp_edition = true;
+    if (null_document) ctx.layout.compose.make_document = [] { return std::make_unique<NullDocument>(); };
 
     using Clock = std::chrono::steady_clock;
     const double cpu_start = cpu_seconds();
@@ -123,7 +165,7 @@ int run_one(long pages) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1) return run_one(std::atol(argv[1]));
+    if (argc > 1) return run_one(std::atol(argv[1]), argc > 2 && std::string(argv[2]) == "null");
     int status = 0;
     for (const char* pages : {"10", "1000", "10000"}) {
         char* args[] = {argv[0], const_cast<char*>(pages), nullptr};

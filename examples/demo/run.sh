@@ -21,6 +21,9 @@ trap 'kill $smtp_pid 2>/dev/null || true' EXIT
 sleep 1
 
 sed -e "s|@RUN@|$run|g" -e "s|@SMTP_PORT@|$port|g" "$here/velarion.ini.in" > "$run/velarion.ini"
+# The page styles name folders of the run as well (the copy folder of "dircopy").
+[ -f "$run/loghi/loghi.ini" ] && sed -i "s|@RUN@|$run|g" "$run/loghi/loghi.ini"
+mkdir -p "$run/copie"
 # The spool's trigger files are written last, as the business application does.
 find "$run/spool" -maxdepth 1 -name '*.T.demo' | while read -r t; do mv "$t" "${t%.demo}"; done
 

@@ -118,8 +118,11 @@ void DrawBarcode(Context& ctx, PdfDocument& doc, std::string data, double x, dou
     }
     if (!field[17].empty()) data = field[17];
 
-    // Picture mode: the picture stands in for the barcode.
-    if (!field[10].empty()) {
+    // Picture mode (read with all six picture keys): the picture stands in
+    // for the barcode.
+    bool picture = !field[10].empty();
+    for (int i = 11; i <= 16; ++i) picture = picture && !field[i].empty();
+    if (picture) {
         const auto h = number(field[11]), w = number(field[12]);
         const auto px = number(field[13]), py = number(field[14]);
         if (h && w && px && py) {

@@ -114,10 +114,11 @@ std::vector<int> BarModules(BarSymbology symbology, const std::string& encoded) 
     return out;
 }
 
-// A 12 point barcode gets 0.3 mm modules and 9.6 mm bars, about what the
-// barcode fonts print at that size.
+// A 12 point barcode gets 0.3 mm modules and 6 mm bars: about the module of the
+// barcode fonts at that size, and tall enough for any scanner while covering
+// little more than one row of a 6 lines-per-inch page.
 double BarModuleWidth(double size_points) { return size_points * 0.025; }
-double BarHeight(double size_points) { return size_points * 0.8; }
+double BarHeight(double size_points) { return size_points * 0.5; }
 
 void DrawBars(PdfDocument& doc, BarSymbology symbology, const std::string& encoded, double x,
               double y, double size_points, double angle) {

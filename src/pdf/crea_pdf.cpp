@@ -84,6 +84,10 @@ bool CreaPdf(Context& ctx, const std::string& input_path, const std::string& pri
         // 7. A refused type costs no document and no read of the print file.
         step = 7;
         if (refuses_print_type(ctx, print_type)) {
+            // "altro" is the last type tried: a style that refuses it refuses them all.
+            if (print_type == "altro")
+                ctx.list.add(" Crea Pdf " + input_path + " nessun tipo stampa ammesso: forzatura " +
+                             style.forzatura);
             style.name = message_style;
             return true;
         }

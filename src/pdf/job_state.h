@@ -20,6 +20,7 @@ struct JobState {
     MarkerSequences markers;
     std::vector<FormatEntry> format_table;
     std::vector<Substitution> substitutions;
+    std::vector<int> dropped_rows;  // "scartariga1" to "scartariga6"
 
     bool nonvabene = false;    // refused, empty or a line did not fit
     bool text_written = false;

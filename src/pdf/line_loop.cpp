@@ -35,12 +35,8 @@ std::string leading_number(const std::string& s) {
     return s.substr(i, j - i);
 }
 
-std::string without_controls(const std::string& s) {
-    std::string out;
-    out.reserve(s.size());
-    for (char c : s)
-        if (static_cast<unsigned char>(c) >= 32) out.push_back(c);
-    return out;
+void remove_controls(std::string& s) {
+    std::erase_if(s, [](char c) { return static_cast<unsigned char>(c) < 32; });
 }
 
 std::string without_tags(std::string s) {
@@ -98,7 +94,7 @@ private:
     void change_style(const std::string& name);
     void logo_directive(const std::string& name);
     bool label_line(const std::string& line);
-    void draw_line(const std::vector<Piece>& pieces, const std::string& line, bool last);
+    void draw_line(std::vector<Piece>& pieces, const std::string& line, bool last);
     void draw_tagged(const std::string& text, double x, double y, const std::string& base_font,
                      double size);
     void count_left_out(std::istream& in, long pending);
@@ -264,7 +260,7 @@ void LineLoop::draw_tagged(const std::string& text, double x, double y, const st
     }
 }
 
-void LineLoop::draw_line(const std::vector<Piece>& pieces, const std::string& line, bool last) {
+void LineLoop::draw_line(std::vector<Piece>& pieces, const std::string& line, bool last) {
     const auto& s = style();
     const TypeMetrics& m = job_.metrics;
     // 15. Row origin.
@@ -276,12 +272,13 @@ void LineLoop::draw_line(const std::vector<Piece>& pieces, const std::string& li
         base_colour[2] = to_int(s.coloretesto3);
     const MonoFont mono = mono_font_for(ctx_, doc_, job_.print_type);
     bool marked = false;
-    for (const Piece& p : pieces) {
+    for (Piece& p : pieces) {
         // 16.1 to 16.4
         set_colour(base_colour[0], base_colour[1], base_colour[2]);
-        std::string text = without_controls(p.text);
+        std::string& text = p.text;
+        remove_controls(text);
         double size = piece_size(m, p.style);
-        if (contains(text, "/PAGE")) text = "          ";
+        if (text.find('/') != std::string::npos && contains(text, "/PAGE")) text = "          ";
         if (p.last) text.erase(text.find_last_not_of(' ') + 1);
         // 16.6 The page mark on row 1.
         if (job_.row == 1 && !marked) {
@@ -309,11 +306,12 @@ void LineLoop::draw_line(const std::vector<Piece>& pieces, const std::string& li
             // 16.11 A barcode piece with the settings of its section.
             ctx_.layout.barcode.field[1] = p.section;
             ReadBarcodeSettings(ctx_, p.section);
-            DrawBarcode(ctx_, doc_, p.text, x, y);
+            DrawBarcode(ctx_, doc_, text, x, y);
             forget_settings();
             set_font(font, size);
             width = doc_.GetTextBoxWidth(text);
-        } else if (contains(text, "<T>") || contains(text, "<B>") || contains(text, "<S>")) {
+        } else if (text.find('<') != std::string::npos &&
+                   (contains(text, "<T>") || contains(text, "<B>") || contains(text, "<S>"))) {
             // 16.9 Inline bold and underline tags.
             draw_tagged(text, x, y, font, size);
             set_font(font, size);
@@ -324,7 +322,7 @@ void LineLoop::draw_line(const std::vector<Piece>& pieces, const std::string& li
             width = text.empty() ? 0 : doc_.GetTextBoxWidth(text);
         }
         // 16.12 Double rules drawn again 0.1 to the right look solid.
-        if (contains(text, "==")) {
+        if (text.find('=') != std::string::npos && contains(text, "==")) {
             std::string again(text.size(), ' ');
             const std::size_t lastEq = text.rfind('=');
             for (std::size_t i = 0; i < text.size(); ++i)
@@ -414,7 +412,7 @@ void LineLoop::run(std::istream& in) {
         }
         // 11. and 12.
         if (!job_.format_table.empty()) apply_format_table(line, job_.format_table, job_.row + 1);
-        const std::vector<Piece> pieces = split_pieces(line, ctx_.layout.overlay.stop_label);
+        std::vector<Piece> pieces = split_pieces(line, ctx_.layout.overlay.stop_label);
 
         // The first page starts before the first line that takes a row.
         if (job_.page_count == 0) {
@@ -426,13 +424,12 @@ void LineLoop::run(std::istream& in) {
         ++job_.row;
         const bool form_feed = line.find(kFormFeed) != std::string::npos;
         bool drop = false;
-        for (int i = 1; i <= 6 && !form_feed; ++i) {
-            auto n = to_number(style().scartariga[i]);
-            if (n && static_cast<int>(*n) == job_.row) drop = true;
-        }
+        for (int r : job_.dropped_rows)
+            if (r == job_.row && !form_feed) drop = true;
         if (drop || (last && only_control_characters(line))) continue;
         // 14. Page break before the line; none on a page that holds no row yet.
-        const bool wants_break = form_feed || contains(line, "/PAGE") || job_.row > job_.lines_per_page;
+        const bool wants_break = form_feed || job_.row > job_.lines_per_page ||
+                                 (line.find('/') != std::string::npos && contains(line, "/PAGE"));
         if (wants_break && !last) {
             if (job_.fresh_page) {
                 job_.row = 1;
@@ -465,6 +462,9 @@ void configure_job(Context& ctx, JobState& job) {
     job.origin = text_origin(s);
     job.lines_per_page = lines_per_page(s, ctx.pre);
     job.substitutions = prepare_substitutions(s);
+    job.dropped_rows.clear();
+    for (int i = 1; i <= 6; ++i)
+        if (auto n = to_number(s.scartariga[i])) job.dropped_rows.push_back(static_cast<int>(*n));
     job.format_table = s.formattatesto.empty() ? std::vector<FormatEntry>{}
                                                : load_format_table(ctx, s.formattatesto);
 }

@@ -23,7 +23,7 @@ void replace_all(std::string& s, const std::string& from, const std::string& to)
 }
 
 void expand_tags(std::string& line) {
-    if (line.find("E>") == std::string::npos) return;
+    if (line.find('<') == std::string::npos) return;
     replace_all(line, "<E>", "\x0e");
     replace_all(line, "</E>", "\x12");
 }
@@ -50,7 +50,7 @@ void apply_substitutions(std::string& line, const std::vector<Substitution>& tab
 }
 
 void long_dashes(std::string& line) {
-    if (line.find("--") == std::string::npos) return;
+    if (line.find('-') == std::string::npos || line.find("--") == std::string::npos) return;
     const std::string original = line;
     const std::size_t n = original.size();
     for (std::size_t i = 0; i < n; ++i) {
@@ -62,7 +62,8 @@ void long_dashes(std::string& line) {
 }
 
 void euro_sign(std::string& line) {
-    if (line.find(" 'e ") != std::string::npos) replace_all(line, " 'e ", " \x80 ");
+    if (line.find('\'') != std::string::npos && line.find(" 'e ") != std::string::npos)
+        replace_all(line, " 'e ", " \x80 ");
 }
 
 void apply_markers(std::string& line, const MarkerSequences& m) {
@@ -117,8 +118,28 @@ void apply_format_table(std::string& line, const std::vector<FormatEntry>& table
     }
 }
 
+namespace {
+// The characters that split a line: the style controls and "~" of the barcode markers.
+bool splits(char c) {
+    return c == '~' || c == '\x0e' || c == '\x0f' || c == '\x10' || c == '\x12' || c == '\x13' || c == '\x14';
+}
+}  // namespace
+
 std::vector<Piece> split_pieces(const std::string& line, std::string& stop_label) {
     std::vector<Piece> pieces;
+    // Most lines of a listing hold none of them: one normal piece.
+    bool plain = true;
+    for (char c : line)
+        if (splits(c)) {
+            plain = false;
+            break;
+        }
+    if (plain) {
+        pieces.emplace_back();
+        pieces.back().text = line;
+        pieces.back().last = true;
+        return pieces;
+    }
     Piece cur;
     auto flush = [&] {
         if (!cur.text.empty() || cur.style == "p") {
@@ -195,13 +216,7 @@ std::vector<Piece> split_pieces(const std::string& line, std::string& stop_label
         }
         // A run of ordinary characters up to the next one that matters here.
         std::size_t j = i + 1;
-        while (j < n) {
-            const char d = line[j];
-            if (d == '~' || d == '\x0e' || d == '\x0f' || d == '\x10' || d == '\x12' || d == '\x13' ||
-                d == '\x14')
-                break;
-            ++j;
-        }
+        while (j < n && !splits(line[j])) ++j;
         cur.text.append(line, i, j - i);
         prev = line[j - 1];
         i = j;

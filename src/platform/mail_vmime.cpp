@@ -158,13 +158,7 @@ public:
         init_platform();
         session_ = vmime::net::session::create();
     }
-    ~VmimeSession() override {
-        try {
-            sign_off();
-        } catch (...) {
-            // closing a broken connection: nothing left to do
-        }
-    }
+    ~VmimeSession() override { sign_off(); }
 
     void sign_on(const std::string& user, const std::string& password) override {
         sign_off();
@@ -187,7 +181,11 @@ public:
     void sign_off() override {
         signed_on_ = false;
         close_drafts();
-        if (store_ && store_->isConnected()) store_->disconnect();
+        try {
+            if (store_ && store_->isConnected()) store_->disconnect();
+        } catch (const vmime::exception&) {
+            // the connection is gone already
+        }
         store_.reset();
     }
 
@@ -197,21 +195,15 @@ public:
         check_signed_on();
         auto msg = build(message);
         try {
-            store_message(msg);
-        } catch (const vmime::exceptions::socket_exception&) {
-            // a long-kept IMAP connection may have been dropped: open it again once
-            reconnect_store();
             try {
                 store_message(msg);
-            } catch (...) {
-                rethrow_numbered(kFailure);
-            }
-        } catch (const vmime::exceptions::not_connected&) {
-            reconnect_store();
-            try {
+            } catch (const vmime::exceptions::socket_exception&) {
+                // a long-kept IMAP connection may have been dropped: open it again once
+                reconnect_store();
                 store_message(msg);
-            } catch (...) {
-                rethrow_numbered(kFailure);
+            } catch (const vmime::exceptions::not_connected&) {
+                reconnect_store();
+                store_message(msg);
             }
         } catch (...) {
             rethrow_numbered(kFailure);

@@ -495,7 +495,10 @@ private:
     std::map<std::string, HPDF_Image> images_;        // resource name -> image
     std::map<std::string, std::string> image_names_;  // file -> resource name
 
-    std::string keywords_, alignment_ = "left";
+    std::string keywords_;
+    // Paragraph settings and view mode are accepted and kept: text is only
+    // ever placed by TextOut, which they do not affect.
+    std::string alignment_ = "left";
     double leading_mm_ = 0, paragraph_width_mm_ = 0;
     int view_mode_ = 0;
 };

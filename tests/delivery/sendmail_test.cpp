@@ -233,6 +233,10 @@ TEST(SendMail, InteractiveSaveWithoutDesktopStoresDraft) {
     EXPECT_EQ(m.t.view.tray_messages, (std::vector<std::string>{"Velarion: In attesa operazione utente 0000001234 - ",
                                                                 "Velarion: Terminata gestione utente 0000001234 - "}));
     EXPECT_EQ(maildir_drafts(store_root(m)).size(), 1u);
+    // The session and its drafts folder serve the next message too.
+    r.lsNumRef = "AB0000001235";
+    ASSERT_TRUE(sendmail(m.ctx, r));
+    EXPECT_EQ(maildir_drafts(store_root(m)).size(), 2u);
 }
 
 TEST(WriteMail, MissingPdfIsAttachmentNotFound) {

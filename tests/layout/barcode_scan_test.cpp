@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "layout/barcode.h"
-#include "overlay_render_support.h"
+#include "layout/overlay_render_support.h"
 #include "platform/pdf_document.h"
 #include "platform/process.h"
-#include "test_support.h"
+#include "support/test_support.h"
 
 namespace velarion {
 namespace {
@@ -28,17 +28,18 @@ protected:
         testing::write_file(dir / "barcode.ini", ini);
     }
 
-    // Draws each (section, data) on a page of its own; returns the PDF path.
-    std::string make(const std::vector<std::pair<std::string, std::string>>& pieces) {
+    // Draws each (section, data) at (x, y) on a page of its own; returns the PDF path.
+    std::string make(const std::vector<std::pair<std::string, std::string>>& pieces, double x = 5,
+                     double y = 20, double width = 160, double height = 30) {
         auto doc = make_pdf_document();
         doc->NewPDF("Stampa");
-        doc->SetPageDimensions(210, 297);
+        doc->SetPageDimensions(width, height);
         for (const auto& [section, data] : pieces) {
             doc->addpage();
             doc->SetFillColor(0, 0, 0);
             t.ctx.layout.barcode.field[1] = section;
             ReadBarcodeSettings(t.ctx, "");
-            DrawBarcode(t.ctx, *doc, data, 20, 60);
+            DrawBarcode(t.ctx, *doc, data, x, y);
         }
         doc->SavePDF(dir / "codes.pdf");
         return dir / "codes.pdf";
@@ -75,12 +76,19 @@ TEST_F(BarcodeScanTest, EveryKindScansBackToItsData) {
 }
 
 TEST_F(BarcodeScanTest, RotatedBarcodeScans) {
-    const std::string pdf = make({{"turned", "ROTATED 90"}});
+    // Turned a quarter counter-clockwise: the code reads upwards from y 70,
+    // its bars standing left of x 20.
+    const std::string pdf = make({{"turned", "ROTATED 90"}}, 20, 70, 30, 80);
     EXPECT_EQ(scan(pdf, 1), "CODE-128:ROTATED 90\n");
-    // Turned a quarter counter-clockwise: the bars stand left of x 20, going up from y 60.
     const auto page = testing::render_page(pdf, 1, 150, dir / "turned");
     ASSERT_TRUE(page.ok());
-    EXPECT_TRUE(page.white(10, 65));
+    int dark_left = 0, dark_right = 0;
+    for (double y = 10; y < 70; y += 0.1) {
+        dark_left += page.dark(16, y);
+        dark_right += page.dark(24, y);
+    }
+    EXPECT_GT(dark_left, 100);
+    EXPECT_EQ(dark_right, 0);
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 
 #include "layout/overlay.h"
 #include "layout/overlay_support.h"
-#include "test_support.h"
+#include "support/test_support.h"
 
 namespace velarion {
 namespace {

@@ -6,10 +6,10 @@
 #include <regex>
 
 #include "layout/overlay.h"
-#include "overlay_render_support.h"
+#include "layout/overlay_render_support.h"
 #include "platform/pdf_document.h"
 #include "platform/process.h"
-#include "test_support.h"
+#include "support/test_support.h"
 
 namespace velarion {
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/process.h"
-#include "test_support.h"
+#include "support/test_support.h"
 
 namespace velarion::testing {
 

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "layout/overlay.h"
-#include "overlay_fake_doc.h"
-#include "test_support.h"
+#include "layout/overlay_fake_doc.h"
+#include "support/test_support.h"
 
 namespace velarion {
 namespace {

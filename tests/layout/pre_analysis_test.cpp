@@ -65,7 +65,7 @@ TEST_F(PreAnalysisTest, PageSectionEndAndLastLines) {
 
     const auto& page = analyse(50, [](long n) {
         if (n == 10) return std::string("/PAGE 1");
-        return n <= 40 ? "testo" : "";
+        return std::string(n <= 40 ? "testo" : "");
     });
     EXPECT_EQ(page.page_section_end, 40);
     EXPECT_EQ(page.last_line, "");

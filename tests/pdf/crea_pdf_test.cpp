@@ -283,7 +283,7 @@ TEST_F(ComposeTest, LogoIsDrawnOnEveryPage) {
     ctx.layout.style.name = "LOGO";
     std::vector<std::string> calls;
     ctx.layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
-    const std::string path = print_file("LOGO01.txt", "a\r\n\x0c" "b\r\n");
+    const std::string path = print_file("LOGO01.txt", "a\r\n\x0c" "b\r\nc\r\n");
     EXPECT_FALSE(CreaPdf(ctx, path, "12v", "LOGO01.txt"));
     const auto draws = with_prefix(calls, "DrawImage");
     ASSERT_EQ(draws.size(), 2u);
@@ -331,6 +331,77 @@ TEST_F(ComposeTest, ProtectionToolThatWritesNothingLeavesThePlainPdf) {
     EXPECT_TRUE(logged(" Errore Cripto il file  NON TROVATO " + dir / "tempozip/cripato.pdf"));
     EXPECT_GE(t.clock.slept_ms(), 10000);
     for (const auto& l : ctx.list.lines()) EXPECT_EQ(l.find("segreto"), std::string::npos) << l;
+}
+
+TEST_F(ComposeTest, OverlaysBackPagesAndDroppedRows) {
+    styles("[FORM]\nfincatura=f1.txt\nfincaturadopo=f2.txt\nretro=RETRO\nscartariga1=2\n"
+           "[RETRO]\nfincatura=f3.txt\n");
+    write_file(dir / "loghi/f1.txt", "a\tLINVE\t0.5\t10\t20\t30\r\n");
+    write_file(dir / "loghi/f2.txt", "a\tLINVE\t0.5\t99\t20\t30\r\n");
+    write_file(dir / "loghi/f3.txt", "a\tLINVE\t0.5\t77\t20\t30\r\n");
+    ctx.layout.style.name = "FORM";
+    std::vector<std::string> calls;
+    ctx.layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
+    const std::string path = print_file("FORM01.txt", "uno\r\ndue\r\ntre\r\n\x0cquattro\r\ncinque\r\n");
+    EXPECT_FALSE(CreaPdf(ctx, path, "12v", "FORM01.txt"));
+    std::vector<std::string> seen;
+    for (const auto& c : calls)
+        if (c == "addpage" || c.rfind("Line ", 0) == 0 || c.rfind("TextOut", 0) == 0) seen.push_back(c);
+    const std::vector<std::string> expected = {
+        "addpage", "Line 0.5 10 10 20 50", "TextOut [!] 1 2", "TextOut [uno] 5 4.2",
+        "TextOut [tre] 5 12.4",     // row 2 dropped
+        "Line 0.5 99 99 20 50",     // after the page's text
+        "addpage", "Line 0.5 77 77 20 50",  // the back page
+        "addpage", "Line 0.5 10 10 20 50", "TextOut [!] 1 2", "TextOut [quattro] 5 4.2"};
+    EXPECT_EQ(seen, expected);
+}
+
+TEST_F(ComposeTest, FontRecordsAndDoubleRules) {
+    std::vector<std::string> calls;
+    ctx.layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
+    const std::string path =
+        print_file("FONT01.txt", "a\x10" "200 010 030" "04" "14   " "Rosso\x12===\r\n");
+    EXPECT_FALSE(CreaPdf(ctx, path, "12v", "FONT01.txt"));
+    std::vector<std::string> seen;
+    for (const auto& c : calls)
+        if (c.rfind("FillColor", 0) == 0 || c.rfind("FontName", 0) == 0 || c.rfind("FONTHEIGHT", 0) == 0 ||
+            c.rfind("TextOut", 0) == 0)
+            seen.push_back(c);
+    const std::vector<std::string> expected = {
+        "FontName Courier",  // set-up
+        "FillColor 0,0,0", "FontName Courier-Bold", "FONTHEIGHT 5", "TextOut [!] 1 2",
+        "FontName Courier", "FONTHEIGHT 12", "TextOut [a] 5 4.2",
+        "FillColor 200,10,30", "FontName Helvetica-Bold", "FONTHEIGHT 14", "TextOut [Rosso] 7 4.2",
+        "FillColor 0,0,0", "FontName Courier", "FONTHEIGHT 12", "TextOut [===] 17 4.2",
+        "TextOut [== ] 17.1 4.2"};  // the double rule drawn again, without its last "="
+    EXPECT_EQ(seen, expected);
+}
+
+TEST_F(ComposeTest, LabelSheetMovesAlongTheGrid) {
+    styles("[ETI]\nEtiOr=2\nEtiVt=2\nEtiDeltaOr=100\nEtiDeltaVt=50\n");
+    ctx.layout.style.name = "ETI";
+    std::vector<std::string> calls;
+    ctx.layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
+    const std::string path =
+        print_file("ETI001.txt", "A\r\n\x11\r\nB\r\n\x11\r\nC\r\n\x11\r\nD\r\n\x11\r\nE\r\n");
+    EXPECT_FALSE(CreaPdf(ctx, path, "12v", "ETI001.txt"));
+    std::vector<std::string> seen;
+    for (const auto& c : calls)
+        if (c == "addpage" || (c.rfind("TextOut", 0) == 0 && c.find("[!]") == std::string::npos))
+            seen.push_back(c);
+    const std::vector<std::string> expected = {
+        "addpage", "TextOut [A] 5 4.2", "TextOut [B] 105 4.2", "TextOut [C] 5 54.2",
+        "TextOut [D] 105 54.2", "addpage", "TextOut [E] 5 4.2"};
+    EXPECT_EQ(seen, expected);
+}
+
+TEST_F(ComposeTest, StyleThatRefusesEveryTypeSaysSo) {
+    styles("[STRANO]\nforzatura=9x\n");
+    ctx.layout.style.name = "STRANO";
+    const std::string path = print_file("STRAN1.txt", "testo\r\n");
+    EXPECT_EQ(compose(path), "");
+    EXPECT_TRUE(logged(" Crea Pdf " + path + " nessun tipo stampa ammesso: forzatura 9x"));
+    EXPECT_FALSE(fs::exists(dir / "tempozip/STRAN1.pdf"));
 }
 
 }  // namespace

@@ -1,8 +1,13 @@
 #include "startup/qt/qt_app.h"
 
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <clocale>
 
 #include <QApplication>
+#include <QSocketNotifier>
 
 #include "platform/clock.h"
 #include "startup/context.h"
@@ -11,6 +16,16 @@
 #include "startup/qt/instance_server.h"
 
 namespace velarion {
+
+namespace {
+// SIGTERM and SIGINT (a session's end, Ctrl+C) reach the event loop through a
+// socket pair and close the agent as closing the window does.
+int g_signal_fds[2] = {-1, -1};
+void on_stop_signal(int) {
+    const char b = 1;
+    (void)!write(g_signal_fds[0], &b, 1);
+}
+}  // namespace
 
 int run_qt(int argc, char** argv, const FrontEndOptions& opts) {
     QApplication app(argc, argv);
@@ -40,6 +55,21 @@ int run_qt(int argc, char** argv, const FrontEndOptions& opts) {
         return r == LoadResult::Ready ? 0 : 1;
     }
     if (logic.closed()) return 0;
+
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signal_fds) == 0) {
+        auto* notifier = new QSocketNotifier(g_signal_fds[1], QSocketNotifier::Read, &app);
+        QObject::connect(notifier, &QSocketNotifier::activated, &app, [&logic] {
+            char b;
+            (void)!read(g_signal_fds[1], &b, 1);
+            logic.request_close();
+        });
+        struct sigaction sa {};
+        sa.sa_handler = on_stop_signal;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        sigaction(SIGTERM, &sa, nullptr);
+        sigaction(SIGINT, &sa, nullptr);
+    }
     return app.exec();
 }
 

@@ -1,0 +1,1 @@
+In allegato il tabulato delle vendite del mese.

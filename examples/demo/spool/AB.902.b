@@ -1,0 +1,2 @@
+Buongiorno,
+in allegato la conferma del Vostro ordine.

@@ -1,0 +1,164 @@
+// barcode.ini settings and the drawing steps of a barcode piece, checked on
+// the calls made to a recording drawing object.
+#include <gtest/gtest.h>
+
+#include "layout/barcode.h"
+#include "layout/barcode_bars.h"
+#include "layout/overlay.h"
+#include "layout/overlay_fake_doc.h"
+#include "support/test_support.h"
+
+namespace velarion {
+namespace {
+
+class BarcodeSettingsTest : public ::testing::Test {
+protected:
+    BarcodeSettingsTest() {
+        t.ctx.op.Dir_Loghi = dir.path();
+        t.ctx.host.program_dir = dir.path();
+        t.ctx.host.decimal_separator = ".";
+    }
+    BarcodeRecord& read(const std::string& section, const std::string& image_section = "") {
+        t.ctx.layout.barcode.field[1] = section;
+        ReadBarcodeSettings(t.ctx, image_section);
+        return t.ctx.layout.barcode;
+    }
+
+    testing::TempDir dir;
+    testing::TestContext t;
+    testing::RecordingDoc doc;
+};
+
+TEST_F(BarcodeSettingsTest, DefaultsAndBuiltInFonts) {
+    testing::write_file(dir / "barcode.ini",
+                        "[plain]\nmargsx=12.5\nmargdown=40\n"
+                        "[tag]\nnomefilefont=F4\ndescrizionefont=ignored\ntipo=code128\n"
+                        "[oddtag]\nnomefilefont=F99\n"
+                        "[font]\nnomefilefont=My.ttf\ndescrizionefont=Mine\ntipo=i2of5\n");
+    auto& r = read("plain");
+    EXPECT_EQ(r.field[2], "IDAutomationHC39L.ttf");
+    EXPECT_EQ(r.field[3], "IDAutomationHC39L");
+    EXPECT_EQ(r.field[4], "0");
+    EXPECT_EQ(r.field[5], "12");
+    EXPECT_EQ(r.field[6], "12.5");  // margins as read
+    EXPECT_EQ(r.field[7], "40");
+    EXPECT_EQ(r.field[8], "code39");
+    EXPECT_EQ(r.field[9], "800");
+
+    EXPECT_EQ(read("tag").field[3], "/F4");
+    EXPECT_EQ(read("tag").field[5], "");  // no defaults for a named font
+    EXPECT_EQ(read("oddtag").field[3], "/F0");
+    EXPECT_EQ(read("font").field[3], "Mine");
+    EXPECT_EQ(read("font").field[6], "");  // fields 2 to 16 emptied by every read
+
+    t.ctx.host.decimal_separator = ",";
+    EXPECT_EQ(read("plain").field[6], "12,5");
+}
+
+TEST_F(BarcodeSettingsTest, TheStyleNamesTheBarcodeFile) {
+    testing::write_file(dir / "barcode.ini", "[k]\nnomefilefont=F1\ntipo=code128\n");
+    testing::write_file(dir / "Other.INI", "[k]\nnomefilefont=F1\ntipo=i2of5\n");
+    EXPECT_EQ(read("k").field[8], "code128");
+    t.ctx.layout.style.filebarcode_ini = "other.ini";
+    EXPECT_EQ(read("k").field[8], "i2of5");
+}
+
+TEST_F(BarcodeSettingsTest, PictureModeNeedsAllSixKeys) {
+    testing::write_file(dir / "barcode.ini",
+                        "[pic]\nimmaginebarcode=si\n"
+                        "[img]\nimmaginebarcodealtezza=10\nimmaginebarcodelarghezza=30\n"
+                        "immaginebarcodemargsx=5\nimmaginebarcodemargtop=7\n"
+                        "immaginebarcodenomefile=code.jpg\nimmaginebarcodenomefileid=c1\n"
+                        "[half]\nimmaginebarcodealtezza=10\n");
+    EXPECT_EQ(read("pic", "img").field[10], "si");
+    EXPECT_EQ(read("pic", "img").field[15], "code.jpg");
+    EXPECT_EQ(read("pic", "half").field[10], "");
+    // Without an image section the record is in text mode (field 10 as read).
+    read("pic", "");
+    DrawBarcode(t.ctx, doc, "123", 1, 2);
+    EXPECT_TRUE(doc.with("DrawImage").empty());
+    EXPECT_FALSE(doc.with("Rect").empty());
+
+    doc.calls.clear();
+    read("pic", "img");
+    DrawBarcode(t.ctx, doc, "123", 1, 2);
+    EXPECT_EQ(doc.with("DrawImage"), std::vector<std::string>{"DrawImage /Im1 5 7 30 10"});
+    EXPECT_TRUE(doc.with("Rect").empty());
+}
+
+TEST_F(BarcodeSettingsTest, BuiltInFontTagDrawsText) {
+    testing::write_file(dir / "barcode.ini",
+                        "[tag]\nnomefilefont=F4\ndimfont=14\norientamento=\ntipo=Code39\n"
+                        "margsx=30\ncolore=0,0,255\n");
+    doc.SetFontName("/F0");
+    doc.SetFONTHEIGHT(9);
+    doc.calls.clear();
+    read("tag");
+    DrawBarcode(t.ctx, doc, " abc ", 10, 20);
+    const std::vector<std::string> expected = {
+        "FillColor 0,0,255", "FontName /F4",   "Inclination 0", "FONTHEIGHT 14",
+        "TextOut [!abc!] 30 20", "FontName /F0", "FONTHEIGHT 9", "Inclination 0"};
+    EXPECT_EQ(doc.calls, expected);
+    EXPECT_EQ(t.ctx.layout.barcode.field[4], "0");
+}
+
+TEST_F(BarcodeSettingsTest, InstalledFontIsRegisteredOncePerDocument) {
+    testing::write_file(dir / "barcode.ini",
+                        "[c39]\nnomefilefont=bars39.TTF\ndescrizionefont=Bars39\ntipo=code39\n"
+                        "stringafissa=FIXED\nmargdown=99\n");
+    testing::write_file(dir / "Bars39.ttf", "x");
+    read("c39");
+    DrawBarcode(t.ctx, doc, "ignored", 10, 20);
+    DrawBarcode(t.ctx, doc, "ignored", 10, 20);
+    EXPECT_EQ(doc.with("AddFont"), std::vector<std::string>{"AddFont Bars39 " + dir / "Bars39.ttf"});
+    EXPECT_EQ(doc.with("TextOut"), (std::vector<std::string>{"TextOut [!FIXED!] 10 99",
+                                                             "TextOut [!FIXED!] 10 99"}));
+    t.ctx.layout.overlay.reset_document();
+    DrawBarcode(t.ctx, doc, "x", 10, 20);
+    EXPECT_EQ(doc.with("AddFont").size(), 2u);
+}
+
+TEST_F(BarcodeSettingsTest, MissingFontDrawsBars) {
+    testing::write_file(dir / "barcode.ini",
+                        "[c128]\nnomefilefont=NotInstalled.ttf\ndescrizionefont=NI\ntipo=code128\n"
+                        "dimfont=abc\n"
+                        "[empty39]\nnomefilefont=NotInstalled.ttf\ndescrizionefont=NI\ntipo=code39\n"
+                        "[raw]\nnomefilefont=NotInstalled.ttf\ndescrizionefont=NI\ntipo=qr\n");
+    read("c128");
+    DrawBarcode(t.ctx, doc, "AB", 10, 20);
+    EXPECT_TRUE(doc.with("TextOut").empty());
+    EXPECT_TRUE(doc.with("AddFont").empty());
+    const auto rects = doc.with("Rect");
+    // Start B, A, B, check, stop: 5 symbols of 3 bars and the stop's extra bar.
+    ASSERT_EQ(rects.size(), 16u);
+    // A malformed size counts as 12 points: 0.3 mm modules after a 3 mm quiet
+    // zone; start B begins with a bar two modules wide, 6 mm high on the baseline.
+    EXPECT_EQ(rects[0], "Rect 13 14 0.6 6 fill nooutline 0");
+
+    doc.calls.clear();
+    read("empty39");
+    DrawBarcode(t.ctx, doc, "   ", 10, 20);
+    EXPECT_TRUE(doc.with("Rect").empty());
+
+    read("raw");
+    DrawBarcode(t.ctx, doc, "DATA", 10, 20);
+    EXPECT_EQ(doc.with("TextOut"), std::vector<std::string>{"TextOut [DATA] 10 20"});
+}
+
+TEST(BarModules, PatternsOfEachSymbology) {
+    // Start B (211214), "A" (111323), check "B" (131123), stop (2331112).
+    const std::vector<int> c128 = BarModules(BarSymbology::Code128, "\xCC" "AB\xCE ");
+    EXPECT_EQ(c128, (std::vector<int>{2, 1, 1, 2, 1, 4, 1, 1, 1, 3, 2, 3, 1, 3, 1, 1, 2, 3,
+                                      2, 3, 3, 1, 1, 1, 2}));
+    // "*" is n w n n w n w n n, then a narrow gap.
+    const std::vector<int> c39 = BarModules(BarSymbology::Code39, "!!");
+    ASSERT_EQ(c39.size(), 19u);
+    EXPECT_EQ(std::vector<int>(c39.begin(), c39.begin() + 10),
+              (std::vector<int>{1, 3, 1, 1, 3, 1, 3, 1, 1, 1}));
+    // Start 1111, the pair 12 (bars of 1: w n n n w, spaces of 2: n w n n w), stop 311.
+    const std::vector<int> i25 = BarModules(BarSymbology::I2of5, "\xCB" "-\xCC ");
+    EXPECT_EQ(i25, (std::vector<int>{1, 1, 1, 1, 3, 1, 1, 3, 1, 1, 1, 1, 3, 3, 3, 1, 1}));
+}
+
+}  // namespace
+}  // namespace velarion

@@ -1,0 +1,135 @@
+// Form1 on the offscreen platform: what the load step shows, Check1, Timer1
+// with a scan that lets events run, the menus, minimise and close.
+#include <unistd.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QtTest>
+
+#include "startup/command_line.h"
+#include "startup/context.h"
+#include "startup/main_window.h"
+#include "startup/qt/form1.h"
+#include "support/test_support.h"
+
+using namespace velarion;
+
+namespace {
+const QString kStarting =
+    QStringLiteral("Inizializzazione velarion in corso ,per disattivare il dispositivo , agire sulla casella");
+
+// A loaded window on a temporary installation (Timing 50 ms) with a scan
+// that waits 150 ms letting window events run, as the size check does.
+struct Fixture {
+    testing::TempDir dir;
+    FixedClock clock{make_datetime(2026, 12, 7, 10, 30, 0)};
+    qt::Form1 form;
+    Context ctx{clock, form};
+    int scans = 0, depth = 0, max_depth = 0;
+    std::unique_ptr<Form1Logic> logic;
+
+    explicit Fixture(const std::string& extra_args = "") {
+        testing::write_file(dir / "velarion.ini", "[AB]\nPath=/spool/\ntempozip_dir=" + dir / "tempozip/" +
+                                                      "\n[GLOBAL]\nTiming=50\n[MAPI]\nclient=Posta Demo\n");
+        ctx.host.program_dir = dir / "prog/";
+        ctx.host.documents_dir = dir / "docs";
+        form.attach_list(ctx);
+        logic = std::make_unique<Form1Logic>(ctx, getcommandline("ope:AB ini:" + dir.path() + " " + extra_args, 10),
+                                             [this](Context& c) {
+                                                 ++scans;
+                                                 max_depth = std::max(max_depth, ++depth);
+                                                 for (int i = 0; i < 15; ++i) {
+                                                     usleep(10000);
+                                                     c.view.process_events();
+                                                 }
+                                                 --depth;
+                                             });
+        form.attach_logic(logic.get());
+    }
+};
+}  // namespace
+
+class Form1Test : public QObject {
+    Q_OBJECT
+private slots:
+    void loadShowsTheAgentState() {
+        Fixture f("fax:PRO");
+        QCOMPARE(f.logic->load(), LoadResult::Ready);
+        QVERIFY(f.form.isVisible());
+        QVERIFY(f.form.windowTitle().startsWith(QStringLiteral("Velarion Ver. 9.0.2(09/03/16)  - DLLNEW - ")));
+        QCOMPARE(f.form.Label1->text(), kStarting);
+        QCOMPARE(f.form.lblOPER->text(), QStringLiteral("Operatore: AB "));
+        QCOMPARE(f.form.lblclientMAPI->text(), QStringLiteral("Posta Demo (Int)"));
+        QVERIFY(f.form.LabelPRO->isVisible());
+        QCOMPARE(f.form.LabelPRO->text(), QStringLiteral("Gestione WINFAX PRO attivata"));
+        QVERIFY(!f.form.Check1->isChecked());
+        QCOMPARE(f.form.Check1->text(), QStringLiteral("Disabiltazione velarion"));
+        QVERIFY(f.form.Timer1->isActive());
+        QCOMPARE(f.form.Timer1->interval(), 50);
+        // Menus: the dialogs of later builds are disabled, not faked.
+        QVERIFY(!f.form.File_1->isEnabled());
+        QVERIFY(!f.form.mailsertu->isEnabled());
+        QVERIFY(f.form.chgoper->isEnabled());
+        QCOMPARE(f.form.mPopRestore->text(), QStringLiteral("&Visualizza Velarion"));
+        QCOMPARE(f.form.mPopExit->text(), QStringLiteral("&Chiudi Velarion"));
+        // The offscreen platform has no tray: the window works without it.
+        QCOMPARE(f.form.tray != nullptr, QSystemTrayIcon::isSystemTrayAvailable());
+        // Lines are Windows-1252 bytes, shown as text.
+        f.ctx.list.add(" Citt\xe0 \x80 10");
+        QCOMPARE(f.form.List1->item(f.form.List1->count() - 1)->text(),
+                 QString::fromUtf8("07/12/2026 10:30:00 Città € 10"));
+        f.ctx.list.clear();
+        QCOMPARE(f.form.List1->count(), 0);
+    }
+
+    void check1SwitchesOffAndOn() {
+        Fixture f;
+        QCOMPARE(f.logic->load(), LoadResult::Ready);
+        QTest::mouseClick(f.form.Check1, Qt::LeftButton, {}, QPoint(8, f.form.Check1->height() / 2));
+        QVERIFY(f.form.Check1->isChecked());
+        QVERIFY(!f.form.Timer1->isActive());
+        QCOMPARE(f.form.Label1->text(), QStringLiteral("Velarion disattivato"));
+        QVERIFY(f.logic->checked());
+        QTest::mouseClick(f.form.Check1, Qt::LeftButton, {}, QPoint(8, f.form.Check1->height() / 2));
+        QVERIFY(!f.form.Check1->isChecked());
+        QVERIFY(f.form.Timer1->isActive());
+        QCOMPARE(f.form.Label1->text(), kStarting);
+    }
+
+    void timerTicksNeverOverlap() {
+        Fixture f;
+        QCOMPARE(f.logic->load(), LoadResult::Ready);
+        QTRY_VERIFY_WITH_TIMEOUT(f.scans >= 3, 5000);
+        QCOMPARE(f.max_depth, 1);
+        QCOMPARE(f.form.Label1->text(), QStringLiteral("Velarion attivato"));
+        // The scan switches the agent off: Check1 checked, timer stopped.
+        f.ctx.switch_off();
+        QVERIFY(f.form.Check1->isChecked());
+        QVERIFY(!f.form.Timer1->isActive());
+        const int scans = f.scans;
+        QTest::qWait(200);
+        QCOMPARE(f.scans, scans);
+    }
+
+    void minimiseAndClose() {
+        Fixture f;
+        QCOMPARE(f.logic->load(), LoadResult::Ready);
+        f.form.showMinimized();
+        QTest::qWait(50);
+        // Without a tray the window is not hidden: there would be no way back.
+        if (!f.form.tray) QVERIFY(!f.form.isHidden());
+        f.form.close();
+        QVERIFY(f.logic->closed());
+        QVERIFY(f.form.window_closed());
+        QVERIFY(!f.form.Timer1->isActive());
+        const std::string log = testing::read_file(f.dir / "tempozip/log/velarion_log_lun_07.txt");
+        QVERIFY(log.find("07/12/2026 10:30:00 Chiusura VELARION\n") != std::string::npos);
+    }
+};
+
+QTEST_MAIN(Form1Test)
+#include "form1_test.moc"
