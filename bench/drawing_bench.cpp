@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
         pdf->SetFONTHEIGHT(6.2);
         for (int p = 0; p < pages; ++p) {
             pdf->addpage();
-            char number[8];
+            char number[12];
             std::snprintf(number, sizeof number, "%06d", p);
             double y = 10;
             for (std::string& line : sample[p % sample.size()]) {

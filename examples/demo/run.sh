@@ -13,9 +13,11 @@ done
 mkdir -p "$run/tempozip" "$run/send" "$run/posta" "$run/sent"
 
 # A local SMTP server receives the messages the demo sends.
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+# Debian installs aiosmtpd for its own Python, not for one that may come first on PATH.
+py=/usr/bin/python3
+port=$($py -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 mkdir -p "$run/sent/tmp" "$run/sent/new" "$run/sent/cur"
-python3 -m aiosmtpd -n -l "127.0.0.1:$port" -c aiosmtpd.handlers.Mailbox "$run/sent" &
+$py -m aiosmtpd -n -l "127.0.0.1:$port" -c aiosmtpd.handlers.Mailbox "$run/sent" &
 smtp_pid=$!
 trap 'kill $smtp_pid 2>/dev/null || true' EXIT
 sleep 1

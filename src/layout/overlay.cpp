@@ -41,6 +41,9 @@ void Creafincature(Context& ctx, PdfDocument& doc, std::string& overlay_file, do
             run.undo_paragraph();
         } catch (...) {
         }
+    } catch (...) {
+        ctx.list.add(" Creafincature 440 Automation error " + overlay_file + " " + fields[1] + " " +
+                     line);
     }
     // 3. Cleanup; its own errors are ignored.
     try {

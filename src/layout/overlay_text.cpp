@@ -61,11 +61,13 @@ void OverlayRun::testo(const TabFields& f) {
     // 4. The text without trailing spaces.
     std::string text = f[11];
     text.erase(text.find_last_not_of(' ') + 1);
-    // 5. "F1" to "F11" become the current font tag.
-    if ((f[10].size() == 2 || f[10].size() == 3) && f[10][0] == 'F') {
+    // 5. "F1" to "F11" become the current font tag. The remainder of any
+    // two- or three-character name must be a number.
+    if (f[10].size() == 2 || f[10].size() == 3) {
         const auto remainder = TryPlainNumber(f[10].substr(1));
-        if (!remainder || *remainder != std::floor(*remainder)) throw_type_mismatch();
-        if (*remainder >= 1 && *remainder <= 11) font_tag_ = f[10];
+        if (!remainder) throw_type_mismatch();
+        const long n = std::lround(*remainder);
+        if (f[10][0] == 'F' && n >= 1 && n <= 11) font_tag_ = f[10];
     }
     // 6. Continuation of the previous text, or a new position.
     double x = 0;

@@ -1,5 +1,6 @@
 #include "pdf/copies.h"
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -45,6 +46,9 @@ void keep_not_copied(Context& ctx, const std::string& output, const std::string&
 bool Creadir(Context& ctx, const std::string& path) {
     const std::string native = paths::native(path);
     if (native.empty()) return false;
+    // A Windows drive ("C:") names no folder here: never create it below the current one.
+    if (native.size() >= 2 && native[1] == ':' && std::isalpha(static_cast<unsigned char>(native[0])))
+        return false;
     std::error_code ec;
     fs::create_directories(native, ec);
     return fs::is_directory(native, ec);

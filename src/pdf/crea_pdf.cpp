@@ -73,9 +73,7 @@ bool CreaPdf(Context& ctx, const std::string& input_path, const std::string& pri
         compose.registered_fonts.clear();
         compose.mono_font = 0;
         ctx.layout.overlay = OverlayState{};
-        // 3. to 6. The message's style, with the marker sequences of loghi.ini.
-        step = 5;
-        job.markers = read_marker_sequences(ctx);
+        // 3. and 6. The message's style.
         step = 6;
         style = StyleSettings{};
         style.name = message_style;
@@ -104,6 +102,9 @@ bool CreaPdf(Context& ctx, const std::string& input_path, const std::string& pri
             style.name = message_style;
             return true;
         }
+        // 5. The marker sequences of loghi.ini (read once the type is accepted).
+        step = 5;
+        job.markers = read_marker_sequences(ctx);
         // 4. and 8. The drawing object and the geometry of the type.
         step = 4;
         std::unique_ptr<PdfDocument> doc =

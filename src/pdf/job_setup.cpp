@@ -1,11 +1,13 @@
 #include "pdf/job_setup.h"
 
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "layout/style.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
+#include "platform/text_encoding.h"
 #include "pdf/type_metrics.h"
 #include "startup/context.h"
 
@@ -47,8 +49,12 @@ bool refuses_print_type(Context& ctx, const std::string& type) {
 
 MarkerSequences read_marker_sequences(const Context& ctx) {
     MarkerSequences m;
-    const std::string path = style_file(ctx);
-    auto get = [&](const std::string& key) { return ini::read("SEQBARCODE", key, "", path); };
+    std::map<std::string, std::string> values;
+    for (auto& [k, v] : ini::read_section("SEQBARCODE", style_file(ctx))) values.emplace(text::upper(k), v);
+    auto get = [&](const std::string& key) {
+        auto it = values.find(key);
+        return it == values.end() ? std::string() : it->second;
+    };
     // 5. Each pair is read only when the one before it is set.
     m.start[1] = get("SEQ1INIZIO");
     if (m.start[1].empty()) return m;

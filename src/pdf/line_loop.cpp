@@ -90,7 +90,7 @@ private:
     bool may_add_page();
     void page_break(int row);
     void back_page();
-    const StyleSettings& retro_style();
+    StyleSettings& retro_style();
     void change_style(const std::string& name);
     void logo_directive(const std::string& name);
     bool label_line(const std::string& line);
@@ -107,7 +107,7 @@ private:
     bool cut_ = false;  // "maxpaginalogo" ended the document
 };
 
-const StyleSettings& LineLoop::retro_style() {
+StyleSettings& LineLoop::retro_style() {
     if (!retro_) {
         retro_.emplace();
         ReadStyleSection(ctx_, style().retro, *retro_);
@@ -129,7 +129,7 @@ void LineLoop::start_page(int row) {
     // Alternate pages of a written back ("retroscritto") carry the back style.
     const bool back = !style().retro.empty() && style().retroscritto == "si" && job_.page_count % 2 == 0;
     if (back) {
-        StyleSettings r = retro_style();
+        StyleSettings& r = retro_style();
         DrawLogos(ctx_, doc_, retro_logos_);
         draw_overlay(r.fincatura);
         draw_overlay(r.fincatura2);
@@ -159,7 +159,7 @@ bool LineLoop::may_add_page() {
 // A printed back page with the "retro" style's forms (no text).
 void LineLoop::back_page() {
     if (style().retro.empty() || style().retroscritto == "si") return;
-    StyleSettings r = retro_style();
+    StyleSettings& r = retro_style();
     doc_.addpage();
     forget_settings();
     DrawLogos(ctx_, doc_, retro_logos_);

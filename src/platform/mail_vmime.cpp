@@ -183,7 +183,7 @@ public:
         close_drafts();
         try {
             if (store_ && store_->isConnected()) store_->disconnect();
-        } catch (const vmime::exception&) {
+        } catch (...) {
             // the connection is gone already
         }
         store_.reset();

@@ -173,17 +173,19 @@ public:
     }
 
     void TextOut(const std::string& text, double x, double y) override {
+        // Trailing blanks draw nothing: listings padded to their width
+        // shrink by a good part. A NUL byte would end the string early.
+        size_t length = text.size();
+        while (length > 0 && text[length - 1] == ' ') --length;
         HPDF_Page page = text_page();
+        if (length == 0) return;
+        scratch_.assign(text, 0, length);
+        if (std::memchr(scratch_.data(), '\0', length))
+            for (char& c : scratch_)
+                if (c == '\0') c = ' ';
+        const char* bytes = scratch_.c_str();
         apply_font(page);
         apply_fill(page);
-        const char* bytes = text.c_str();
-        std::string cleaned;
-        if (std::memchr(text.data(), '\0', text.size())) {
-            cleaned = text;
-            for (char& c : cleaned)
-                if (c == '\0') c = ' ';
-            bytes = cleaned.c_str();
-        }
         if (inclination_ != 0) {
             const double r = inclination_ * std::numbers::pi / 180.0;
             const auto c = static_cast<HPDF_REAL>(std::cos(r)), s = static_cast<HPDF_REAL>(std::sin(r));
@@ -478,6 +480,7 @@ private:
     double width_pt_ = pt(210), height_pt_ = pt(297), page_height_pt_ = 0;
     bool in_text_ = false;
     bool rotated_matrix_ = false;
+    std::string scratch_;  // the text of the current TextOut call
 
     std::map<std::string, Font> fonts_;  // by the name given to FontName
     std::map<std::string, std::string> ttf_files_;  // font file -> libharu font name

@@ -96,6 +96,7 @@ int run_headless(const std::string& command_line, bool once) {
     struct sigaction sa {};
     sa.sa_handler = on_stop_signal;
     sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;  // the work under way goes on; the close comes after it
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
 

@@ -267,12 +267,6 @@ TEST(WriteMail, NoReceiptForTheFixedRecipient) {
     EXPECT_THAT(d, HasSubstr("body: '\\n'"));  // no attachment: only the line break
 }
 
-}  // namespace
-}  // namespace velarion
-
-namespace velarion {
-namespace {
-
 // The desktop's compose window: xdg-email gets subject, body, copies and
 // attachments; nothing is stored.
 TEST(SendMail, InteractiveSaveOnDesktopOpensComposeWindow) {

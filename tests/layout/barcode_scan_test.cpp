@@ -65,12 +65,17 @@ TEST_F(BarcodeScanTest, EveryKindScansBackToItsData) {
         {"code128", "AB12345x"},         {"code128a", "ORDER 42"},
         {"code128b", "Fattura n. 7"},    {"code128c", "c128c-99"},
         {"ean128", "0112345678901231"},  {"code39", "VEL 2026-A"},
-        {"i2of5", "1234567"}};
+        {"i2of5", "1234567"},
+        // Every Code 39 character and every digit pair shape, 94 to 99 included.
+        {"code39", "0123456789ABCDEFGHIJK"}, {"code39", "LMNOPQRSTUVWXYZ-. $/+%"},
+        {"i2of5", "98765432100"},        {"i2of5", "949596979899"}};
     const std::string pdf = make(pieces);
     const std::vector<std::string> expected = {
         "CODE-128:INV-2026/00123\n", "CODE-128:12345678\n", "CODE-128:AB12345x\n",
         "CODE-128:ORDER 42\n",       "CODE-128:Fattura n. 7\n", "CODE-128:c128c-99\n",
-        "CODE-128:0112345678901231\n", "CODE-39:VEL 2026-A\n", "I2/5:01234567\n"};
+        "CODE-128:0112345678901231\n", "CODE-39:VEL 2026-A\n", "I2/5:01234567\n",
+        "CODE-39:0123456789ABCDEFGHIJK\n", "CODE-39:LMNOPQRSTUVWXYZ-. $/+%\n",
+        "I2/5:098765432100\n", "I2/5:949596979899\n"};
     for (std::size_t i = 0; i < pieces.size(); ++i)
         EXPECT_EQ(scan(pdf, static_cast<int>(i) + 1), expected[i]) << pieces[i].first;
 }

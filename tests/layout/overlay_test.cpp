@@ -189,6 +189,10 @@ TEST_F(OverlayTest, FontTagsAndNames) {
     EXPECT_TRUE(t.ctx.list.lines().empty());
     draw({"t\tTESTO\t10\t\t0\t10\t\t\t\tFx\tA"});
     EXPECT_NE(last_list_line().find(" Creafincature 13 Type mismatch "), std::string::npos);
+    // Any name of two or three characters must end in a number.
+    const auto errors = t.ctx.list.size();
+    draw({"t\tTESTO\t10\t\t0\t10\t\t\t\tSym\tA"});
+    EXPECT_EQ(t.ctx.list.size(), errors + 1);
 }
 
 TEST_F(OverlayTest, ErrorsEndTheFileAndKeepWhatWasDrawn) {

@@ -206,7 +206,8 @@ TEST_F(ComposeTest, CopiesGoToCreafileAndDircopy) {
     fs::create_directories(dir / "copie");
     ctx.layout.style.name = "COPIA";
     const std::string target = dir / "archivio/2026/fattura.pdf";
-    const std::string path = print_file("COPIA1.txt", "CREAFILE:" + target + "\r\ntesto\r\n");
+    const std::string path =
+        print_file("COPIA1.txt", "CREAFILE:" + target + "\r\n///M" + dir / "fondo.pdf" + "\r\ntesto\r\n");
     EXPECT_EQ(compose(path), "12v");
     const std::string pdf = dir / "tempozip/COPIA1.pdf";
     EXPECT_EQ(pdf_pages(pdf), 1);
@@ -215,12 +216,15 @@ TEST_F(ComposeTest, CopiesGoToCreafileAndDircopy) {
     EXPECT_TRUE(logged(" Trovato lsfilecrea " + target));
     EXPECT_TRUE(logged(" CreaPdf sPLIT Copiato " + pdf + " in " + target));
     EXPECT_TRUE(logged(" CreaPdf Copiato " + pdf + " in " + dir / "copie/COPIA1.pdf"));
+    EXPECT_EQ(ctx.layout.compose.merge_list, std::vector<std::string>{dir / "fondo.pdf"});
+    EXPECT_TRUE(logged(" Trovata istruzione per merge file pdf " + dir / "fondo.pdf"));
 
     // The next print file does not inherit the copy target.
     const std::string other = print_file("COPIA2.txt", "altro\r\n");
     fs::remove_all(dir / "archivio");
     EXPECT_EQ(compose(other), "12v");
     EXPECT_TRUE(ctx.layout.compose.lsfilecrea.empty());
+    EXPECT_TRUE(ctx.layout.compose.merge_list.empty());
     EXPECT_FALSE(fs::exists(dir / "archivio"));
 }
 
@@ -241,6 +245,13 @@ TEST_F(ComposeTest, FailedCopyIsKeptInNonCopiati) {
     EXPECT_NE(note.find("move " + kept + " " + dir / "occupato/sotto/NOCOP1.pdf"), std::string::npos);
     EXPECT_TRUE(logged(" CreaPdf Non Copiato " + pdf + " in " + dir / "occupato/x/y.pdf"));
     EXPECT_TRUE(fs::exists(pdf));  // the message keeps its PDF
+}
+
+TEST_F(ComposeTest, WindowsDriveTargetIsNotCreatedHere) {
+    const std::string path = print_file("DRIVE1.txt", "CREAFILE:C:\\archivio\\x.pdf\r\ntesto\r\n");
+    EXPECT_EQ(compose(path), "12v");
+    EXPECT_FALSE(fs::exists("C:"));
+    EXPECT_TRUE(fs::exists(dir / "tempozip/non_copiati/2026/1207/DRIVE1.pdf"));
 }
 
 TEST_F(ComposeTest, FaxBodyBecomesBasePdf) {
@@ -356,6 +367,23 @@ TEST_F(ComposeTest, OverlaysBackPagesAndDroppedRows) {
     EXPECT_EQ(seen, expected);
 }
 
+TEST_F(ComposeTest, WrittenBackPagesAlternateStyles) {
+    styles("[FORM]\nfincatura=f1.txt\nretro=RETRO\nretroscritto=si\n[RETRO]\nfincatura=f3.txt\n");
+    write_file(dir / "loghi/f1.txt", "a\tLINVE\t0.5\t10\t20\t30\r\n");
+    write_file(dir / "loghi/f3.txt", "a\tLINVE\t0.5\t77\t20\t30\r\n");
+    ctx.layout.style.name = "FORM";
+    std::vector<std::string> calls;
+    ctx.layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
+    const std::string path = print_file("FORM02.txt", "uno\r\n\x0c" "due\r\n\x0c" "tre\r\nfine\r\n");
+    EXPECT_FALSE(CreaPdf(ctx, path, "12v", "FORM02.txt"));
+    std::vector<std::string> seen;
+    for (const auto& c : calls)
+        if (c == "addpage" || c.rfind("Line ", 0) == 0) seen.push_back(c);
+    const std::vector<std::string> expected = {"addpage", "Line 0.5 10 10 20 50", "addpage",
+                                               "Line 0.5 77 77 20 50", "addpage", "Line 0.5 10 10 20 50"};
+    EXPECT_EQ(seen, expected);
+}
+
 TEST_F(ComposeTest, FontRecordsAndDoubleRules) {
     std::vector<std::string> calls;
     ctx.layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
@@ -402,6 +430,22 @@ TEST_F(ComposeTest, StyleThatRefusesEveryTypeSaysSo) {
     EXPECT_EQ(compose(path), "");
     EXPECT_TRUE(logged(" Crea Pdf " + path + " nessun tipo stampa ammesso: forzatura 9x"));
     EXPECT_FALSE(fs::exists(dir / "tempozip/STRAN1.pdf"));
+}
+
+TEST_F(ComposeTest, MarkerSequencesMakeBarcodePieces) {
+    styles("[SEQBARCODE]\nSEQ1INIZIO=<<\nSEQ1INIZIOREPL=~%\nSEQ1FINE=>>\nSEQ1FINEREPL=~%FINE-\n");
+    write_file(dir / "loghi/barcode.ini", "[C39]\ntipo=code39\nnomefilefont=F0\ndescrizionefont=/F0\n");
+    std::vector<std::string> calls;
+    ctx.layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
+    const std::string path = print_file("BARC01.txt", "Cod: <<12345>>C39 fine\r\n");
+    EXPECT_FALSE(CreaPdf(ctx, path, "12v", "BARC01.txt"));
+    EXPECT_EQ(ctx.layout.barcode.field[1], "C39");
+    EXPECT_EQ(ctx.layout.overlay.stop_label, "C39");
+    std::vector<std::string> texts = with_prefix(calls, "TextOut");
+    ASSERT_GE(texts.size(), 3u);
+    EXPECT_EQ(texts[1], "TextOut [Cod: ] 5 4.2");
+    EXPECT_NE(texts[2].find("12345"), std::string::npos) << texts[2];  // the encoded data
+    EXPECT_EQ(texts.back().substr(0, 14), "TextOut [ fine");
 }
 
 }  // namespace

@@ -181,6 +181,8 @@ TEST(PdfDocument, WindowsBytesComeOutAsTheirCharacters) {
     doc->addpage();
     doc->SetFontName("Courier");
     doc->TextOut("Totale \x80 1.234,50 \x97 citt\xE0 (saldo) 100% \\ fine", 20, 20);
+    doc->TextOut(std::string("NUL\0BYTE   ", 11), 20, 30);
+    doc->TextOut("      ", 20, 40);
     doc->SetAUTHOR("Velarion");
     doc->SetKeywords("Velarion Ver. 9.0.2(09/03/16)  Tipostampa 10o-");
     doc->SetKeywords(doc->Keywords() + " Nome file origine: /work/citt\xE0 \x80.txt");
@@ -189,6 +191,7 @@ TEST(PdfDocument, WindowsBytesComeOutAsTheirCharacters) {
     const std::string text = tool({"pdftotext", dir / "out.pdf", "-"});
     EXPECT_NE(text.find("Totale \u20AC 1.234,50 \u2014 citt\u00E0 (saldo) 100% \\ fine"), std::string::npos)
         << text;
+    EXPECT_NE(text.find("NUL BYTE\n"), std::string::npos) << text;
     const std::string info = tool({"pdfinfo", dir / "out.pdf"});
     EXPECT_NE(info.find("Author:          Velarion"), std::string::npos) << info;
     EXPECT_NE(info.find("Keywords:        Velarion Ver. 9.0.2(09/03/16)  Tipostampa 10o- Nome file "

@@ -40,12 +40,8 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent) {
     resize(760, 440);
 }
 
-Form1::~Form1() {
-    if (ctx_) {
-        ctx_->list.set_on_add({});
-        ctx_->list.set_on_change({});
-    }
-}
+// The Context is made on this window and goes before it: nothing to detach.
+Form1::~Form1() = default;
 
 void Form1::create_controls() {
     auto* central = new QWidget(this);

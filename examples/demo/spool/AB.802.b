@@ -1,0 +1,5 @@
+Buongiorno,
+in allegato il nuovo listino prezzi, valido dal 1 gennaio.
+.///###Dcommerciale@example.com
+
+Cordiali saluti
