@@ -123,6 +123,13 @@ namespace {
 bool splits(char c) {
     return c == '~' || c == '\x0e' || c == '\x0f' || c == '\x10' || c == '\x12' || c == '\x13' || c == '\x14';
 }
+// Where the piece that starts at from ends: at the next character that splits
+// a line into pieces, or at the end of the line.
+std::size_t piece_end(const std::string& line, std::size_t from) {
+    std::size_t j = std::min(from, line.size());
+    while (j < line.size() && !splits(line[j])) ++j;
+    return j;
+}
 }  // namespace
 
 std::vector<Piece> split_pieces(const std::string& line, std::string& stop_label) {
@@ -189,14 +196,16 @@ std::vector<Piece> split_pieces(const std::string& line, std::string& stop_label
         }
         if (c == '~' && line.compare(i, 7, "~%FINE-") == 0) {
             // A stop marker without barcode data: only the label is taken.
-            stop_label = line.substr(i + 7, 3);
+            const std::size_t end = piece_end(line, i + 7);
+            stop_label = line.substr(i + 7, std::min<std::size_t>(3, end - i - 7));
             prev = c;
-            i = std::min(n, i + 10);
+            i = end;
             continue;
         }
         if (c == '~' && i + 1 < n && line[i + 1] == '%') {
-            // A barcode piece: data up to "~%FINE-", then three characters naming
-            // its section (also the overlay stop label).
+            // A barcode piece: data up to "~%FINE-", then the name of its section
+            // to the end of the piece; its first three characters are also the
+            // overlay stop label.
             flush();
             Piece bc;
             bc.style = "bc";
@@ -206,9 +215,10 @@ std::vector<Piece> split_pieces(const std::string& line, std::string& stop_label
                 i = n;
             } else {
                 bc.text = line.substr(i + 2, fine - i - 2);
-                bc.section = line.substr(fine + 7, 3);
-                stop_label = bc.section;
-                i = std::min(n, fine + 10);
+                const std::size_t end = piece_end(line, fine + 7);
+                bc.section = line.substr(fine + 7, end - fine - 7);
+                stop_label = bc.section.substr(0, 3);
+                i = end;
             }
             pieces.push_back(std::move(bc));
             prev = c;

@@ -1,5 +1,7 @@
 #include "startup/headless.h"
 
+#include <cstdlib>
+
 #include <signal.h>
 
 #include <chrono>
@@ -99,6 +101,11 @@ int run_headless(const std::string& command_line, bool once) {
     sa.sa_flags = SA_RESTART;  // the work under way goes on; the close comes after it
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
+
+    // No windows at all: without a display the mail layer stores a message the
+    // user was to finish as a draft instead of opening the compose window.
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
 
     SystemClock clock;
     HeadlessView view;

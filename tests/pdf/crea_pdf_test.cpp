@@ -437,7 +437,8 @@ TEST_F(ComposeTest, MarkerSequencesMakeBarcodePieces) {
     write_file(dir / "loghi/barcode.ini", "[C39]\ntipo=code39\nnomefilefont=F0\ndescrizionefont=/F0\n");
     std::vector<std::string> calls;
     ctx.layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
-    const std::string path = print_file("BARC01.txt", "Cod: <<12345>>C39 fine\r\n");
+    // The section name runs to the end of the piece: Chr(18) ends it here.
+    const std::string path = print_file("BARC01.txt", "Cod: <<12345>>C39\x12 fine\r\n");
     EXPECT_FALSE(CreaPdf(ctx, path, "12v", "BARC01.txt"));
     EXPECT_EQ(ctx.layout.barcode.field[1], "C39");
     EXPECT_EQ(ctx.layout.overlay.stop_label, "C39");

@@ -102,16 +102,23 @@ TEST(Pieces, ControlCharactersSplitAndStyle) {
 TEST(Pieces, FontRecordBarcodeAndStopLabel) {
     std::string stop;
     const std::string record = "255 000 128" "05" "14.5 ";
-    auto p = split_pieces("A\x10" + record + "red text\x12" "B~%12345~%FINE-C39 after", stop);
+    // The section name runs to the end of the piece; its first three
+    // characters are the overlay stop label.
+    auto p = split_pieces("A\x10" + record + "red text\x12" "B~%12345~%FINE-C39 ORDINI\x12 after",
+                          stop);
     ASSERT_EQ(p.size(), 5u);
     EXPECT_EQ(p[1].style, "p");
     EXPECT_EQ(p[1].record, record);
     EXPECT_EQ(p[1].text, "red text");
     EXPECT_EQ(p[3].style, "bc");
     EXPECT_EQ(p[3].text, "12345");
-    EXPECT_EQ(p[3].section, "C39");
+    EXPECT_EQ(p[3].section, "C39 ORDINI");
     EXPECT_EQ(p[4].text, " after");
     EXPECT_EQ(stop, "C39");
+
+    // A marker alone only sets the label, and a short name is taken whole.
+    split_pieces("~%FINE-GS", stop);
+    EXPECT_EQ(stop, "GS");
 }
 
 TEST(Pieces, EmptyAndControlOnlyLines) {
