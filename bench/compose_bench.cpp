@@ -21,6 +21,7 @@
 #include "pdf/crea_pdf.h"
 #include "platform/pdf_document.h"
 #include "startup/context.h"
+#include "startup/null_view.h"
 
 extern char** environ;
 
@@ -29,27 +30,7 @@ namespace {
 using namespace velarion;
 namespace fs = std::filesystem;
 
-class QuietView final : public View {
-public:
-    void set_caption(const std::string&) override {}
-    std::string caption() const override { return {}; }
-    void set_status(const std::string&) override {}
-    void set_operator_label(const std::string&) override {}
-    void set_mail_client_label(const std::string&) override {}
-    void show_pro_label(bool) override {}
-    void set_active_look(bool, const std::string&) override {}
-    void set_check(bool) override {}
-    void set_timer(int, bool) override {}
-    void show_window() override {}
-    void set_tray_icon(bool, const std::string&) override {}
-    void tray_message(const std::string&, const std::string&) override {}
-    void message_box(const std::string&) override {}
-    std::string input_box(const std::string&, const std::string&, const std::string&) override {
-        return {};
-    }
-    void process_events() override {}
-    void close_window() override {}
-};
+using QuietView = NullView;
 
 // User and system time of this process: the machine may be shared.
 double cpu_seconds() {

@@ -20,6 +20,7 @@
 #include "platform/clock.h"
 #include "spool/scan.h"
 #include "startup/context.h"
+#include "startup/null_view.h"
 #include "startup/view.h"
 
 namespace fs = std::filesystem;
@@ -27,28 +28,10 @@ using namespace velarion;
 
 namespace {
 
-// A view with no window: nothing to show, no events to run.
-class QuietView : public View {
+// No window: message boxes go to standard error.
+class QuietView final : public NullView {
 public:
-    void set_caption(const std::string& t) override { caption_ = t; }
-    std::string caption() const override { return caption_; }
-    void set_status(const std::string&) override {}
-    void set_operator_label(const std::string&) override {}
-    void set_mail_client_label(const std::string&) override {}
-    void show_pro_label(bool) override {}
-    void set_active_look(bool, const std::string&) override {}
-    void set_check(bool) override {}
-    void set_timer(int, bool) override {}
-    void show_window() override {}
-    void set_tray_icon(bool, const std::string&) override {}
-    void tray_message(const std::string&, const std::string&) override {}
     void message_box(const std::string& text) override { std::fprintf(stderr, "box: %s\n", text.c_str()); }
-    std::string input_box(const std::string&, const std::string&, const std::string&) override { return ""; }
-    void process_events() override {}
-    void close_window() override {}
-
-private:
-    std::string caption_;
 };
 
 void write(const fs::path& p, const std::string& bytes) {

@@ -32,4 +32,12 @@ void DividiIndirizzi(Destinatari& arrDestinatari, const std::string& text, char 
     if (!part.empty()) store_part(arrDestinatari, count, part);
 }
 
+void add_recipients(mail::Message& msg, const std::string& list, mail::RecipType type) {
+    if (list.empty()) return;
+    Destinatari arrDestinatari;
+    DividiIndirizzi(arrDestinatari, list, ';');
+    for (std::size_t i = 1; i < arrDestinatari.size(); ++i)
+        if (!arrDestinatari[i].empty()) msg.recipients.push_back({type, arrDestinatari[i]});
+}
+
 }  // namespace velarion

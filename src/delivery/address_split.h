@@ -4,6 +4,8 @@
 #include <array>
 #include <string>
 
+#include "platform/mail.h"
+
 namespace velarion {
 
 // Entries 1 to 15 hold the parts; entry 0 is unused.
@@ -13,5 +15,8 @@ using Destinatari = std::array<std::string, 16>;
 // part stays as empty text, a trailing separator adds nothing). A sixteenth
 // part raises mail::MapiError 9 (subscript out of range).
 void DividiIndirizzi(Destinatari& arrDestinatari, const std::string& text, char separator);
+
+// Adds the non-empty entries of a ";"-separated list as recipients of one type.
+void add_recipients(mail::Message& msg, const std::string& list, mail::RecipType type);
 
 }  // namespace velarion

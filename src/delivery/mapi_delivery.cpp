@@ -9,19 +9,6 @@
 
 namespace velarion {
 
-namespace {
-
-// Adds the non-empty entries 1 to 15 of an address list as recipients of one type.
-void add_recipients(mail::Message& msg, const std::string& list, mail::RecipType type) {
-    if (list.empty()) return;
-    Destinatari arrDestinatari;
-    DividiIndirizzi(arrDestinatari, list, ';');
-    for (std::size_t i = 1; i < arrDestinatari.size(); ++i)
-        if (!arrDestinatari[i].empty()) msg.recipients.push_back({type, arrDestinatari[i]});
-}
-
-}  // namespace
-
 bool deliver_mapi(Context& ctx, const DeliveryRequest& r, bool bClientOutlook, const std::string& login_email) {
     int step = 17;
     try {

@@ -9,18 +9,6 @@
 
 namespace velarion {
 
-namespace {
-
-void add_recipients(mail::Message& msg, const std::string& list, mail::RecipType type) {
-    if (list.empty()) return;
-    Destinatari arrDestinatari;
-    DividiIndirizzi(arrDestinatari, list, ';');
-    for (std::size_t i = 1; i < arrDestinatari.size(); ++i)
-        if (!arrDestinatari[i].empty()) msg.recipients.push_back({type, arrDestinatari[i]});
-}
-
-}  // namespace
-
 Form2::Form2(Context& ctx) : ctx_(ctx) {}
 
 Form2::~Form2() = default;

@@ -14,6 +14,7 @@
 #include "startup/command_line.h"
 #include "startup/context.h"
 #include "startup/main_window.h"
+#include "startup/null_view.h"
 #include "startup/sub_main.h"
 
 namespace velarion {
@@ -29,27 +30,16 @@ void write_line(std::FILE* f, const std::string& text) {
     std::fflush(f);
 }
 
-class HeadlessView final : public View {
+class HeadlessView final : public NullView {
 public:
     void attach(Form1Logic* logic) { logic_ = logic; }
     bool closed() const { return closed_; }
 
-    void set_caption(const std::string& t) override { caption_ = t; }
-    std::string caption() const override { return caption_; }
-    void set_status(const std::string&) override {}
-    void set_operator_label(const std::string&) override {}
-    void set_mail_client_label(const std::string&) override {}
-    void show_pro_label(bool) override {}
-    void set_active_look(bool, const std::string&) override {}
-    void set_check(bool) override {}
     void set_timer(int interval_ms, bool enabled) override {
         interval_ms_ = interval_ms;
         if (enabled && !timer_on_) next_tick_ = Steady::now() + std::chrono::milliseconds(interval_ms);
         timer_on_ = enabled && interval_ms > 0;
     }
-    void show_window() override {}
-    void set_tray_icon(bool, const std::string&) override {}
-    void tray_message(const std::string&, const std::string&) override {}
     void message_box(const std::string& text) override { write_line(stderr, "velarion: " + text); }
     std::string input_box(const std::string&, const std::string& title, const std::string&) override {
         write_line(stderr, "velarion: " + title);
@@ -72,7 +62,6 @@ public:
 private:
     using Steady = std::chrono::steady_clock;
     Form1Logic* logic_ = nullptr;
-    std::string caption_;
     bool closed_ = false;
     bool timer_on_ = false;
     int interval_ms_ = 0;
