@@ -58,12 +58,7 @@ std::string encode(const std::string& data) {
         // Other characters are dropped.
     }
     // 3. Check character and output.
-    std::string out(1, start);
-    out += encoded;
-    out += Code128CheckChar(start, encoded);
-    out += kCode128Stop;
-    out += ' ';
-    return out;
+    return Code128Output(start, encoded);
 }
 
 // Number of AI digits after a Chr(202) at 1-based position i; 0: no bracket.

@@ -22,6 +22,12 @@ std::string code128_fixed_start(std::string& data, char start) {
     for (char& c : encoded)
         if (c == ' ') c = kCode128Space;
     // 2.-4. Check character over the data; 6. the result.
+    return Code128Output(start, encoded);
+}
+
+}  // namespace
+
+std::string Code128Output(char start, const std::string& encoded) {
     std::string out(1, start);
     out += encoded;
     out += Code128CheckChar(start, encoded);
@@ -29,8 +35,6 @@ std::string code128_fixed_start(std::string& data, char start) {
     out += ' ';
     return out;
 }
-
-}  // namespace
 
 int Code128Value(unsigned char code) {
     if (code == static_cast<unsigned char>(kCode128Space)) return 0;

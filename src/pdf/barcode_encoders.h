@@ -27,6 +27,10 @@ char Code128Char(int value);
 // Check character of encoded data after the given start character.
 char Code128CheckChar(char start, const std::string& encoded);
 
+// The finished Code 128 string: start, encoded data, check character, stop
+// and one space.
+std::string Code128Output(char start, const std::string& encoded);
+
 // Code 128 with start A / start B ("code128a", "code128b", "code128c").
 // Trims the caller's data in place.
 std::string Code128a(std::string& data);
