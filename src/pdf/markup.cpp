@@ -1,5 +1,6 @@
 #include "pdf/markup.h"
 
+#include <array>
 #include <string_view>
 
 #include "layout/style.h"
@@ -120,9 +121,13 @@ void apply_format_table(std::string& line, const std::vector<FormatEntry>& table
 
 namespace {
 // The characters that split a line: the style controls and "~" of the barcode markers.
-bool splits(char c) {
-    return c == '~' || c == '\x0e' || c == '\x0f' || c == '\x10' || c == '\x12' || c == '\x13' || c == '\x14';
-}
+// A table, since every character of every line is tested.
+constexpr std::array<bool, 256> kSplits = [] {
+    std::array<bool, 256> t{};
+    for (unsigned char c : {'~', '\x0e', '\x0f', '\x10', '\x12', '\x13', '\x14'}) t[c] = true;
+    return t;
+}();
+bool splits(char c) { return kSplits[static_cast<unsigned char>(c)]; }
 // Where the piece that starts at from ends: at the next character that splits
 // a line into pieces, or at the end of the line.
 std::size_t piece_end(const std::string& line, std::size_t from) {

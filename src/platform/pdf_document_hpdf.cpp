@@ -205,8 +205,9 @@ public:
         const Font& f = current_font();
         if (text.empty()) return 0;
         double width_pt;
-        if (f.glyph_width > 0) {
-            width_pt = static_cast<double>(text.size()) * f.glyph_width * font_size_ / 1000.0;
+        if (f.glyph_width > 0 || f.fixed_width > 0) {
+            const int w = f.glyph_width > 0 ? f.glyph_width : f.fixed_width;
+            width_pt = static_cast<double>(text.size()) * w * font_size_ / 1000.0;
         } else {
             HPDF_TextWidth tw = HPDF_Font_TextWidth(
                 f.handle, reinterpret_cast<const HPDF_BYTE*>(text.data()),
@@ -288,6 +289,7 @@ private:
         HPDF_Font handle = nullptr;
         int glyph_width = 0;     // monospaced width in 1/1000 em, 0 = the font's own
         double advance = 0;      // the font's own advance of a glyph (monospaced fonts)
+        int fixed_width = 0;     // every glyph's width in 1/1000 em for a fixed-pitch base font
     };
 
     static void on_error(HPDF_STATUS error_no, HPDF_STATUS detail_no, void* user_data) {
@@ -363,7 +365,10 @@ private:
         const bool symbolic = std::strcmp(base, "Symbol") == 0 || std::strcmp(base, "ZapfDingbats") == 0;
         HPDF_Font handle = HPDF_GetFont(doc_.get(), base, symbolic ? nullptr : kWinAnsi);
         check("FontName");
-        return &fonts_.insert_or_assign(name, Font{handle, 0, 0}).first->second;
+        // The Courier faces give every glyph 600/1000 em: their widths need no table
+        // lookup, which matters for the fit test of long listings.
+        const int fixed = std::strncmp(base, "Courier", 7) == 0 ? 600 : 0;
+        return &fonts_.insert_or_assign(name, Font{handle, 0, 0, fixed}).first->second;
     }
 
     bool register_truetype(const std::string& name, const std::string& path, int glyph_width) {
