@@ -2,6 +2,8 @@
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "platform/mail.h"
 
@@ -10,6 +12,7 @@ namespace velarion {
 struct DeliveryState {
     bool bSessioneMAPI = false;
     std::unique_ptr<mail::Session> session;  // MAPISession1, signed on once per run
+    std::optional<std::string> mail_client;  // the mail client's name, looked up once per run
 };
 
 }  // namespace velarion

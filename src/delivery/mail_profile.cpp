@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "platform/paths.h"
+#include "platform/registry.h"
 #include "platform/text_encoding.h"
 #include "startup/config_store.h"
 #include "startup/context.h"
@@ -42,9 +43,12 @@ mail::Profile mail_profile(const Context& ctx) {
     return p;
 }
 
-std::string mail_client_name(const Context& ctx) {
+std::string mail_client_name(Context& ctx) {
     if (!ctx.host.mail_client.empty()) return ctx.host.mail_client;
-    return read_config(ctx, "MAPI", "client");
+    if (!ctx.delivery.mail_client)
+        ctx.delivery.mail_client =
+            registry::read(registry::Hive::CurrentUser, "Software\\Clients\\Mail", "", "", ctx.ini_path());
+    return *ctx.delivery.mail_client;
 }
 
 bool is_client_outlook(const std::string& client_name) {

@@ -12,9 +12,10 @@ struct Context;
 // Store, drafts folder, transport and sender address of the profile.
 mail::Profile mail_profile(const Context& ctx);
 
-// The caption of lblclientMAPI: the one found at start-up, else the "client"
-// key of section "MAPI".
-std::string mail_client_name(const Context& ctx);
+// The caption of lblclientMAPI: the one found at start-up, else the name the
+// label is filled from (the "client" key of section "MAPI", else the desktop's
+// default mail client), looked up once per run.
+std::string mail_client_name(Context& ctx);
 
 // bClientOutlook: the name says Outlook (not Express) or Exchange.
 bool is_client_outlook(const std::string& client_name);

@@ -17,7 +17,7 @@ std::string clock_text(const Context& ctx) {
     return buf;
 }
 
-void tray_tip(Context& ctx, const std::string& tip) { ctx.view.tray_message("Velarion", tip.substr(0, 63)); }
+void tray_tip(Context& ctx, const std::string& tip) { ctx.view.set_tray_tip(tip.substr(0, 63)); }
 
 void saved(Context& ctx, const DeliveryRequest& r) {
     ctx.list.add(" Salvato " + ref(r.lsNumRef) + " - " + r.lsTo);

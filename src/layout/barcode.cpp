@@ -119,7 +119,8 @@ void DrawBarcode(Context& ctx, PdfDocument& doc, std::string data, double x, dou
     if (!field[17].empty()) data = field[17];
 
     // Picture mode (read with all six picture keys): the picture stands in
-    // for the barcode.
+    // for the barcode. A picture that cannot be drawn (malformed numbers, a
+    // missing or unreadable file) leaves the barcode drawn as in text mode.
     bool picture = !field[10].empty();
     for (int i = 11; i <= 16; ++i) picture = picture && !field[i].empty();
     if (picture) {
@@ -128,10 +129,14 @@ void DrawBarcode(Context& ctx, PdfDocument& doc, std::string data, double x, dou
         if (h && w && px && py) {
             const std::string file = overlay::InLogoDir(ctx, field[15]);
             const std::string found = paths::resolve(file);
-            const std::string resource = doc.ImportImageAsResource(found.empty() ? file : found, 90);
-            doc.DrawImageResource(resource, *px, *py, *w, *h);
+            try {
+                const std::string resource =
+                    doc.ImportImageAsResource(found.empty() ? file : found, 90);
+                doc.DrawImageResource(resource, *px, *py, *w, *h);
+                return;
+            } catch (const PdfError&) {
+            }
         }
-        return;
     }
 
     // 2. The font: a built-in tag, or the barcode font file when it is found
@@ -154,8 +159,9 @@ void DrawBarcode(Context& ctx, PdfDocument& doc, std::string data, double x, dou
     // 3. Rotation and size.
     if (field[4].empty()) field[4] = "0";
     const double angle = number(field[4]).value_or(0);
+    // The drawing component writes text of up to 600 points.
     double size = number(field[5]).value_or(12);
-    if (!(size > 0)) size = 12;
+    if (!(size > 0) || size > 600) size = 12;
 
     // 4. Position.
     if (!field[6].empty()) x = number(field[6]).value_or(x);

@@ -15,6 +15,7 @@ namespace {
 // "F1" to "F11" as a number; 0 for "F0"; -1 for anything else.
 int builtin_font_number(const std::string& tag) {
     if (tag.size() < 2 || tag.size() > 3 || tag[0] != 'F') return -1;
+    if (tag.size() == 3 && tag[1] == '0') return -1;  // "F01" is a font name, not "F1"
     int n = 0;
     for (std::size_t i = 1; i < tag.size(); ++i) {
         if (tag[i] < '0' || tag[i] > '9') return -1;

@@ -49,6 +49,8 @@ bool Creadir(Context& ctx, const std::string& path) {
     // A Windows drive ("C:") names no folder here: never create it below the current one.
     if (native.size() >= 2 && native[1] == ':' && std::isalpha(static_cast<unsigned char>(native[0])))
         return false;
+    // Nor does a network share ("\\server\share"): its server is no folder of the root.
+    if (native.starts_with("//")) return false;
     std::error_code ec;
     fs::create_directories(native, ec);
     return fs::is_directory(native, ec);

@@ -293,7 +293,7 @@ void LineLoop::draw_line(std::vector<Piece>& pieces, const std::string& line, bo
                        to_int(p.record.substr(8, 3)));
             const int n = to_int(p.record.substr(11, 2));
             font = kFontNames[n >= 0 && n < 12 ? n : 0];
-            size = to_number(p.record.substr(13, 5)).value_or(size);
+            if (auto v = to_number(p.record.substr(13, 5)); v && usable_font_size(*v)) size = *v;
         }
         // 16.10 The monospaced condensed font for the types that use it.
         if (!mono.name.empty() && p.style != "p") {
@@ -388,7 +388,8 @@ void LineLoop::run(std::istream& in) {
             const std::string n = leading_number(line.substr(4));
             ctx_.layout.compose.size_override_normal = n;
             ctx_.layout.compose.size_override_condensed = n;
-            if (auto v = to_number(n)) job_.metrics.normal = job_.metrics.condensed = *v;
+            if (auto v = to_number(n); v && usable_font_size(*v))
+                job_.metrics.normal = job_.metrics.condensed = *v;
             continue;
         }
         // 5. Pending window events, every few lines so long files stay fast.
@@ -404,14 +405,24 @@ void LineLoop::run(std::istream& in) {
             logo_directive(*name);
             continue;
         }
-        // 10. Progress.
+        // 10. Progress, in the tray icon's tip and the activity list.
         if (job_.line_no % 2000 == 0) {
             const long total = ctx_.pre.line_count > 0 ? ctx_.pre.line_count : job_.line_no;
-            ctx_.list.add(" " + std::to_string(100 * job_.line_no / total) + " % - Sto elaborando la riga " +
-                          std::to_string(job_.line_no));
+            const std::string progress = std::to_string(100 * job_.line_no / total) +
+                                         " % - Sto elaborando la riga " + std::to_string(job_.line_no);
+            ctx_.view.set_tray_tip(progress);
+            ctx_.list.add(" " + progress);
         }
+        if (last) ctx_.view.set_tray_tip("ELABORATO ");
         // 11. and 12.
-        if (!job_.format_table.empty()) apply_format_table(line, job_.format_table, job_.row + 1);
+        if (!job_.format_table.empty()) {
+            // The row the line prints on: a line that breaks the page prints on row 1.
+            int row = job_.row + 1;
+            if (!last && (line.find(kFormFeed) != std::string::npos || row > job_.lines_per_page ||
+                          contains(line, "/PAGE")))
+                row = 1;
+            apply_format_table(line, job_.format_table, row);
+        }
         std::vector<Piece> pieces = split_pieces(line, ctx_.layout.overlay.stop_label);
 
         // The first page starts before the first line that takes a row.
@@ -457,8 +468,10 @@ void LineLoop::run(std::istream& in) {
 void configure_job(Context& ctx, JobState& job) {
     const StyleSettings& s = ctx.layout.style;
     job.metrics = type_metrics(job.print_type, s);
-    if (auto n = to_number(ctx.layout.compose.size_override_normal)) job.metrics.normal = *n;
-    if (auto n = to_number(ctx.layout.compose.size_override_condensed)) job.metrics.condensed = *n;
+    if (auto n = to_number(ctx.layout.compose.size_override_normal); n && usable_font_size(*n))
+        job.metrics.normal = *n;
+    if (auto n = to_number(ctx.layout.compose.size_override_condensed); n && usable_font_size(*n))
+        job.metrics.condensed = *n;
     job.origin = text_origin(s);
     job.lines_per_page = lines_per_page(s, ctx.pre);
     job.substitutions = prepare_substitutions(s);
@@ -471,14 +484,15 @@ void configure_job(Context& ctx, JobState& job) {
 
 void set_page_size(Context& ctx, PdfDocument& doc, const JobState& job) {
     const StyleSettings& s = ctx.layout.style;
+    const bool landscape = is_landscape(job.print_type);
+    double width = landscape ? 297 : 210, height = landscape ? 210 : 297;
     if (!s.dimpaginaaltezza.empty()) {
-        doc.SetPageDimensions(to_number(s.dimpaginalarghezza).value_or(210),
-                              to_number(s.dimpaginaaltezza).value_or(297));
-    } else if (is_landscape(job.print_type)) {
-        doc.SetPageDimensions(297, 210);
-    } else {
-        doc.SetPageDimensions(210, 297);
+        // A side that is not a positive number is the A4 portrait one.
+        auto w = to_number(s.dimpaginalarghezza), h = to_number(s.dimpaginaaltezza);
+        width = w && *w > 0 ? *w : 210;
+        height = h && *h > 0 ? *h : 297;
     }
+    doc.SetPageDimensions(width, height);
 }
 
 void run_line_loop(Context& ctx, PdfDocument& doc, std::istream& in, JobState& job) {

@@ -32,8 +32,13 @@ constexpr Row kTable[] = {
 };
 constexpr Row kOther = {"altro", 5, 0, 0, 0, 0, 2.7, 297, 207};
 
+// A style size that no page can be drawn with keeps the table value.
 void override_with(double& value, const std::string& text) {
-    if (auto n = to_number(text)) value = *n;
+    if (auto n = to_number(text); n && usable_font_size(*n)) value = *n;
+}
+// So does a length that is not positive.
+void override_length(double& value, const std::string& text) {
+    if (auto n = to_number(text); n && *n > 0) value = *n;
 }
 
 }  // namespace
@@ -77,8 +82,8 @@ TypeMetrics type_metrics(const std::string& print_type, const StyleSettings& sty
     override_with(m.expanded, style.car_espanso);
     override_with(m.exp_cond, style.car_espanso_compresso);
     override_with(m.semi, style.car_semicompresso);
-    override_with(m.pitch, style.interlinea);
-    override_with(m.height, style.altezzapag);
+    override_length(m.pitch, style.interlinea);
+    override_length(m.height, style.altezzapag);
     return m;
 }
 

@@ -24,6 +24,9 @@ struct TypeMetrics {
 // A number of the layout files, written with "." or ","; nullopt when not a number.
 std::optional<double> to_number(const std::string& text);
 
+// A font size a page can be drawn with (PDF allows up to 600 points).
+inline bool usable_font_size(double points) { return points > 0 && points <= 600; }
+
 // True for the landscape types ("o" in the code) and "altro".
 bool is_landscape(const std::string& print_type);
 

@@ -76,6 +76,7 @@ bool write(const std::string& section, const std::optional<std::string>& key,
     std::error_code ec;
     if (std::filesystem::exists(path, ec) && !load(ini, path)) return false;
     ini.SetUnicode(false);
+    ini.SetSpaces(false);  // "key=value", as the classic profile functions write
     if (!key) {
         ini.Delete(section.c_str(), nullptr);
     } else if (!value) {

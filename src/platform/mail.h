@@ -32,7 +32,7 @@ enum class RecipType { To = 1, Cc = 2, Bcc = 3 };
 
 struct Recipient {
     RecipType type = RecipType::To;
-    std::string address;  // Windows-1252 bytes
+    std::string address;  // Windows-1252 bytes: "local@domain" or "Name <local@domain>"
 };
 
 struct Attachment {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -102,18 +103,38 @@ std::string default_sender() {
     return std::string(user && *user ? user : "velarion") + "@" + host;
 }
 
-// One recipient as a mailbox. A text with no "local@domain" address cannot
-// be resolved: the MAPI unknown-recipient error.
+// One recipient as a mailbox: "local@domain" or "Name <local@domain>". Any
+// other text cannot be resolved: the MAPI unknown-recipient error. The
+// library's own parser is lenient ("a@x.it b@y.it" gives a@x.it alone, "a b@x.it"
+// the local host's domain), so the address is checked here and the mailbox
+// built from its parts.
 vmime::shared_ptr<vmime::mailbox> make_mailbox(const std::string& cp1252) {
     const std::string address = text::trim(text::cp1252_to_utf8(cp1252));
-    const auto at = address.find('@');
-    if (at == std::string::npos || at == 0 || at + 1 >= address.size())
-        throw MapiError(kUnknownRecipient, "Destinatario sconosciuto: " + address);
-    auto box = vmime::make_shared<vmime::mailbox>("");
-    box->parse(address);
-    if (box->getEmail().getLocalName().getBuffer().empty() || box->getEmail().getDomainName().getBuffer().empty())
-        throw MapiError(kUnknownRecipient, "Destinatario sconosciuto: " + address);
-    return box;
+    const auto unknown = [&] { return MapiError(kUnknownRecipient, "Destinatario sconosciuto: " + address); };
+    std::string name, spec = address;
+    if (!address.empty() && address.back() == '>') {
+        const auto lt = address.rfind('<');
+        if (lt == std::string::npos) throw unknown();
+        spec = text::trim(address.substr(lt + 1, address.size() - lt - 2));
+        name = text::trim(address.substr(0, lt));
+        if (name.size() >= 2 && (name.front() == '"' || name.front() == '\'') && name.back() == name.front())
+            name = name.substr(1, name.size() - 2);
+    }
+    const auto at = spec.rfind('@');
+    if (at == std::string::npos || at == 0 || at + 1 >= spec.size()) throw unknown();
+    const auto bad = [](const std::string& part, const char* forbidden) {
+        return std::any_of(part.begin(), part.end(), [&](char c) {
+            return static_cast<unsigned char>(c) <= ' ' || std::strchr(forbidden, c) != nullptr;
+        });
+    };
+    if (bad(spec.substr(0, at), "\"(),:;<>@[\\]") || bad(spec.substr(at + 1), "\"'(),:;<>@[\\]")) throw unknown();
+    try {
+        const vmime::emailAddress email(spec);
+        if (name.empty()) return vmime::make_shared<vmime::mailbox>(email);
+        return vmime::make_shared<vmime::mailbox>(vmime::text(name, utf8_charset()), email);
+    } catch (const vmime::exception&) {
+        throw unknown();
+    }
 }
 
 vmime::mediaType type_for(const std::string& name) {

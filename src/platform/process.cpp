@@ -11,7 +11,7 @@ extern char** environ;
 
 namespace velarion::process {
 
-int run_and_wait(const std::vector<std::string>& argv) {
+int start(const std::vector<std::string>& argv) {
     if (argv.empty() || argv[0].empty()) return -1;
     std::vector<char*> args;
     args.reserve(argv.size() + 1);
@@ -22,10 +22,13 @@ int run_and_wait(const std::vector<std::string>& argv) {
     int rc = argv[0].find('/') == std::string::npos
                  ? posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ)
                  : posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ);
-    if (rc != 0) return -1;
+    return rc == 0 ? static_cast<int>(pid) : -1;
+}
 
+int wait_for(int pid) {
+    if (pid <= 0) return -1;
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
+    while (waitpid(static_cast<pid_t>(pid), &status, 0) < 0) {
         if (errno != EINTR) return -1;
     }
     if (WIFEXITED(status)) {
@@ -34,6 +37,8 @@ int run_and_wait(const std::vector<std::string>& argv) {
     }
     return -1;
 }
+
+int run_and_wait(const std::vector<std::string>& argv) { return wait_for(start(argv)); }
 
 namespace {
 // Closes a file descriptor when it goes out of scope.

@@ -13,6 +13,13 @@ namespace velarion::process {
 // its exit code; -1 when it could not be started or ended by a signal.
 int run_and_wait(const std::vector<std::string>& argv);
 
+// Starts argv as run_and_wait does without waiting; the process number, or
+// -1 when it could not be started.
+int start(const std::vector<std::string>& argv);
+// Waits without a time limit for a process from start(); its exit code, or
+// -1 when it ended by a signal or cannot be waited for.
+int wait_for(int pid);
+
 // Runs argv like run_and_wait and returns what it wrote to standard output
 // (its standard error is discarded); nullopt when it could not be started or
 // did not exit with status 0.

@@ -14,8 +14,9 @@ int shell_wait(const std::string& command_line);
 // The same with the arguments already separated (names with blanks stay whole).
 int shell_wait(const std::vector<std::string>& argv);
 
-// Run-and-wait by process number: lets pending window events run once, then
-// waits for the program's end. Returns at once when it cannot be started.
+// Run-and-wait by process number: starts the program, lets pending window
+// events run once, then waits for its end. Returns at once when it cannot be
+// started.
 void run_and_wait(Context& ctx, const std::vector<std::string>& argv);
 
 }  // namespace velarion

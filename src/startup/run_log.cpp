@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -32,7 +33,8 @@ namespace {
 void remove_same_weekday(const fs::path& folder, const std::string& weekday, const fs::path& today) {
     const std::string prefix = "velarion_log_" + weekday;
     std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const fs::directory_entry& entry = *it;
         const std::string name = entry.path().filename().string();
         if (name.size() < prefix.size() + 4) continue;
         if (strncasecmp(name.c_str(), prefix.c_str(), prefix.size()) != 0) continue;
@@ -66,6 +68,9 @@ void flush_log(Context& ctx) {
     // 1. Work directory; without one there is nowhere to write: keep the lines.
     if (ctx.op.tempozip_dir.empty()) return;
     const std::string work = paths::native(paths::with_separator(ctx.op.tempozip_dir));
+    // A Windows drive ("C:") names no folder here: nothing is created below the
+    // current folder, and the lines wait for a work directory that exists.
+    if (work.size() >= 2 && work[1] == ':' && std::isalpha(static_cast<unsigned char>(work[0]))) return;
 
     // 2. Today's file name.
     const DateTime today = ctx.clock.now();

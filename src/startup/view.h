@@ -22,8 +22,11 @@ public:
     virtual void set_timer(int interval_ms, bool enabled) = 0;     // Timer1
     virtual void show_window() = 0;
     virtual void set_tray_icon(bool present, const std::string& tip) = 0;
-    // A balloon tip on the tray icon (delivery reports).
+    // A balloon tip on the tray icon.
     virtual void tray_message(const std::string& title, const std::string& text) = 0;
+    // The tray icon's tip text (what the pointer shows over it): progress and
+    // delivery reports.
+    virtual void set_tray_tip(const std::string& tip) = 0;
     // A message box (blocks in the window; standard error when headless).
     virtual void message_box(const std::string& text) = 0;
     // An input box; returns the answer ("" when cancelled or headless).

@@ -60,7 +60,7 @@ TEST(SendMail, SaveForOutlookClientStoresDraftInMaildir) {
 
     ASSERT_EQ(m.ctx.list.size(), 1u);
     EXPECT_EQ(m.ctx.list.lines()[0], "07/12/2026 10:30:00 Salvato 0000001234 - " + r.lsTo);
-    EXPECT_EQ(m.t.view.tray_messages, std::vector<std::string>{"Velarion: Salvato 0000001234 - "});
+    EXPECT_EQ(m.t.view.tray_tips, std::vector<std::string>{"Salvato 0000001234 - "});
 
     const auto drafts = maildir_drafts(store_root(m));
     ASSERT_EQ(drafts.size(), 1u);
@@ -87,7 +87,7 @@ TEST(SendMail, SendGoesThroughSmtpWithBlindCopyOnlyInTheEnvelope) {
     EXPECT_TRUE(m.ctx.delivery.bSessioneMAPI);
     ASSERT_EQ(m.ctx.list.size(), 1u);
     EXPECT_EQ(m.ctx.list.lines()[0], "07/12/2026 10:30:00 Inviato 0000001234 - " + r.lsTo + " - 10:30:00");
-    EXPECT_EQ(m.t.view.tray_messages, std::vector<std::string>{"Velarion: Inviato 0000001234 - "});
+    EXPECT_EQ(m.t.view.tray_tips, std::vector<std::string>{"Inviato 0000001234 - "});
 
     const auto received = smtp.messages(1);
     ASSERT_EQ(received.size(), 1u);
@@ -176,6 +176,50 @@ TEST(SendMail, UnknownRecipientDiscardsTheMessage) {
     EXPECT_THAT(m.ctx.list.lines()[0], HasSubstr(" Messaggio scartato 0000001234XYZ - Sconosciuto Mario Rossi"));
 }
 
+// Only "local@domain" and "Name <local@domain>" are resolved: a list the
+// mail library would cut to its first address, or send to the local host,
+// is an unknown recipient and nothing is stored.
+TEST(SendMail, RecipientThatIsNoSingleAddressIsUnknown) {
+    MailContext m;
+    m.write_mapi("client=Microsoft Outlook\n");
+    DeliveryRequest r = testing::sample_request();
+    r.lsSend = "SAVE";
+    for (const char* to : {"mario.rossi@example.it anna.bianchi@example.it", "mario rossi@example.it"}) {
+        m.ctx.list.clear();
+        r.lsTo = to;
+        EXPECT_FALSE(sendmail(m.ctx, r)) << to;
+        ASSERT_EQ(m.ctx.list.size(), 1u);
+        EXPECT_THAT(m.ctx.list.lines()[0], HasSubstr(" Messaggio scartato 0000001234XYZ - Sconosciuto " + r.lsTo));
+    }
+    EXPECT_TRUE(maildir_drafts(store_root(m)).empty());
+
+    r.lsTo = "\"Rossi, Mario\" <mario.rossi@example.it>;anna.bianchi@example.it";
+    ASSERT_TRUE(sendmail(m.ctx, r));
+    const auto drafts = maildir_drafts(store_root(m));
+    ASSERT_EQ(drafts.size(), 1u);
+    EXPECT_THAT(testing::describe_mime(drafts[0].raw),
+                HasSubstr("to: \"Rossi, Mario\" <mario.rossi@example.it>, anna.bianchi@example.it\n"));
+}
+
+// With no "client" key the mail client is the desktop's default, as in the
+// window's label: an Outlook there takes messages to be saved to the drafts.
+TEST(SendMail, DesktopDefaultClientDecidesOutlook) {
+    testing::TempDir bin;
+    testing::write_file(bin / "xdg-settings", "#!/bin/sh\necho outlook-pwa.desktop\n");
+    std::filesystem::permissions(bin / "xdg-settings", std::filesystem::perms::owner_all);
+    const std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", (bin.path() + ":" + old_path).c_str(), 1);
+    MailContext m;
+    m.write_mapi("transport=smtp://127.0.0.1:1\n");
+    DeliveryRequest r = testing::sample_request();
+    r.lsSend = "save";
+    const bool ok = sendmail(m.ctx, r);
+    setenv("PATH", old_path.c_str(), 1);
+    ASSERT_TRUE(ok) << ::testing::PrintToString(m.t.view.boxes);
+    EXPECT_EQ(m.ctx.list.lines(), std::vector<std::string>{"07/12/2026 10:30:00 Salvato 0000001234 - " + r.lsTo});
+    EXPECT_EQ(maildir_drafts(store_root(m)).size(), 1u);
+}
+
 TEST(SendMail, FailuresKeepTheMessage) {
     MailContext m;
     m.write_mapi("transport=smtp://127.0.0.1:1\n");
@@ -230,8 +274,8 @@ TEST(SendMail, InteractiveSaveWithoutDesktopStoresDraft) {
     ASSERT_EQ(m.ctx.list.size(), 1u);
     EXPECT_EQ(m.ctx.list.lines()[0],
               "07/12/2026 10:30:00 Interfaccia messaggio  0000001234 - " + r.lsTo + " - 10:30:00");
-    EXPECT_EQ(m.t.view.tray_messages, (std::vector<std::string>{"Velarion: In attesa operazione utente 0000001234 - ",
-                                                                "Velarion: Terminata gestione utente 0000001234 - "}));
+    EXPECT_EQ(m.t.view.tray_tips, (std::vector<std::string>{"In attesa operazione utente 0000001234 - ",
+                                                                "Terminata gestione utente 0000001234 - "}));
     EXPECT_EQ(maildir_drafts(store_root(m)).size(), 1u);
     // The session and its drafts folder serve the next message too.
     r.lsNumRef = "AB0000001235";

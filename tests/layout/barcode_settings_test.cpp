@@ -86,6 +86,24 @@ TEST_F(BarcodeSettingsTest, PictureModeNeedsAllSixKeys) {
     EXPECT_TRUE(doc.with("Rect").empty());
 }
 
+TEST_F(BarcodeSettingsTest, UnusablePictureOrSizeStillDrawsTheBarcode) {
+    testing::write_file(dir / "barcode.ini",
+                        "[pic]\nimmaginebarcode=si\ntipo=code128\n"
+                        "[img]\nimmaginebarcodealtezza=10\nimmaginebarcodelarghezza=30\n"
+                        "immaginebarcodemargsx=5\nimmaginebarcodemargtop=7\n"
+                        "immaginebarcodenomefile=gone.jpg\nimmaginebarcodenomefileid=c1\n"
+                        "[huge]\nnomefilefont=F4\ndimfont=700\ntipo=code39\n");
+    doc.fail_images = true;
+    read("pic", "img");
+    EXPECT_NO_THROW(DrawBarcode(t.ctx, doc, "123", 1, 2));
+    EXPECT_FALSE(doc.with("Rect").empty());
+
+    read("huge");
+    DrawBarcode(t.ctx, doc, "A", 1, 2);
+    EXPECT_FALSE(doc.with("FONTHEIGHT 12").empty());
+    EXPECT_TRUE(doc.with("FONTHEIGHT 700").empty());
+}
+
 TEST_F(BarcodeSettingsTest, BuiltInFontTagDrawsText) {
     testing::write_file(dir / "barcode.ini",
                         "[tag]\nnomefilefont=F4\ndimfont=14\norientamento=\ntipo=Code39\n"

@@ -15,6 +15,7 @@ public:
     double char_width = 2.0;  // every character is 2 mm wide
     int imports = 0;
     bool fail_fonts = false;  // SetFontName of an unknown name throws
+    bool fail_images = false;  // ImportImageAsResource throws
 
     static std::string n(double v) {
         char buf[32];
@@ -58,6 +59,7 @@ public:
         return true;
     }
     std::string ImportImageAsResource(const std::string& path, int q) override {
+        if (fail_images) throw PdfError("image file not found: " + path);
         ++imports;
         calls.push_back("Import " + path + " " + std::to_string(q));
         return "/Im" + std::to_string(imports);

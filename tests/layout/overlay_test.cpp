@@ -193,6 +193,11 @@ TEST_F(OverlayTest, FontTagsAndNames) {
     const auto errors = t.ctx.list.size();
     draw({"t\tTESTO\t10\t\t0\t10\t\t\t\tSym\tA"});
     EXPECT_EQ(t.ctx.list.size(), errors + 1);
+    // "F01" is not in the font table: a name like any other, here unknown.
+    doc.calls.clear();
+    draw({"t\tTESTO\t10\t\t0\t10\t\t\t\tF01\tA"});
+    EXPECT_TRUE(doc.with("FontName /F").empty());
+    EXPECT_EQ(doc.with("TextOut").size(), 1u);
 }
 
 TEST_F(OverlayTest, ErrorsEndTheFileAndKeepWhatWasDrawn) {

@@ -252,6 +252,21 @@ TEST_F(ComposeTest, WindowsDriveTargetIsNotCreatedHere) {
     EXPECT_EQ(compose(path), "12v");
     EXPECT_FALSE(fs::exists("C:"));
     EXPECT_TRUE(fs::exists(dir / "tempozip/non_copiati/2026/1207/DRIVE1.pdf"));
+
+    // A network share is no folder below the root either.
+    const std::string unc = print_file("UNC001.txt", "CREAFILE:\\\\velarion-srv\\share\\x.pdf\r\ntesto\r\n");
+    EXPECT_EQ(compose(unc), "12v");
+    EXPECT_FALSE(fs::exists("/velarion-srv"));
+    EXPECT_TRUE(fs::exists(dir / "tempozip/non_copiati/2026/1207/UNC001.pdf"));
+}
+
+TEST_F(ComposeTest, ProgressInTheTrayTipAndTheList) {
+    std::string text;
+    for (int i = 1; i <= 4000; ++i) text += "riga " + std::to_string(i) + "\r\n";
+    EXPECT_EQ(compose(print_file("LUNGO1.txt", text)), "12v");
+    EXPECT_TRUE(logged(" 50 % - Sto elaborando la riga 2000"));
+    EXPECT_TRUE(logged(" 100 % - Sto elaborando la riga 4000"));
+    EXPECT_EQ(t.view.tray_tip, "ELABORATO ");
 }
 
 TEST_F(ComposeTest, FaxBodyBecomesBasePdf) {
@@ -272,6 +287,49 @@ TEST_F(ComposeTest, BadInputGivesItsLinesAndAPdf) {
     const std::string text = pdf_text(dir / "tempozip/ROTTO1.pdf");
     EXPECT_NE(text.find("nulbyte"), std::string::npos) << text;
     EXPECT_NE(text.find("fine"), std::string::npos);
+}
+
+TEST_F(ComposeTest, StylePageSizeAndABadOne) {
+    styles("[PICCOLO]\ndimpaginalarghezza=100\ndimpaginaaltezza=150\n[ZERO]\ndimpaginaaltezza=0\n");
+    ctx.layout.style.name = "PICCOLO";
+    EXPECT_EQ(compose(print_file("PICCO1.txt", "a\r\n")), "12v");
+    EXPECT_NEAR(page_size(dir / "tempozip/PICCO1.pdf", 1).first, pt(100), 0.5);
+    EXPECT_NEAR(page_size(dir / "tempozip/PICCO1.pdf", 1).second, pt(150), 0.5);
+    ctx.layout.style.name = "ZERO";
+    EXPECT_EQ(compose(print_file("ZERO01.txt", "a\r\n")), "12v");
+    EXPECT_NEAR(page_size(dir / "tempozip/ZERO01.pdf", 1).second, pt(297), 0.5);
+}
+
+TEST_F(ComposeTest, FormattingTableRowOneOnEveryPage) {
+    styles("[TAB]\nformattatesto=tabella.txt\n");
+    write_file(dir / "loghi/tabella.txt", "1\tEC\t1\r\n");
+    ctx.layout.style.name = "TAB";
+    std::vector<std::string> calls;
+    ctx.layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
+    const std::string path = print_file("TAB001.txt", "uno\r\ndue\r\n\x0c" "tre\r\nquattro\r\n");
+    EXPECT_FALSE(CreaPdf(ctx, path, "12v", "TAB001.txt"));
+    std::string font;
+    std::vector<std::string> seen;  // the font each text is written in
+    for (const auto& c : calls) {
+        if (c.rfind("FontName ", 0) == 0) font = c.substr(9);
+        if (c.rfind("TextOut [", 0) == 0 && c.find("[!]") == std::string::npos)
+            seen.push_back(c.substr(9, c.find(']') - 9) + " " + font);
+    }
+    const std::vector<std::string> expected = {"uno Courier-Bold", "due Courier", "tre Courier-Bold",
+                                               "quattro Courier"};
+    EXPECT_EQ(seen, expected);
+}
+
+TEST_F(ComposeTest, UnusableSizesKeepTheTableSizes) {
+    styles("[NULLA]\ncar_normale=0\ncar_compresso=-3\n");
+    ctx.layout.style.name = "NULLA";
+    const std::string path = print_file(
+        "SIZE01.txt", "///C0\r\nuno\x0f" "due\r\n\x10" "000 000 000" "00" "    0" "zero\x10" "000 000 000" "01"
+                      "  999" "troppo\r\n");
+    EXPECT_EQ(compose(path), "12v");
+    const std::string text = pdf_text(dir / "tempozip/SIZE01.pdf");
+    EXPECT_NE(text.find("zero"), std::string::npos) << text;
+    EXPECT_NE(text.find("troppo"), std::string::npos) << text;
 }
 
 TEST_F(ComposeTest, FormWithoutDataIsSaved) {

@@ -50,6 +50,15 @@ TEST(TypeMetrics, StyleOverrides) {
     EXPECT_DOUBLE_EQ(m.height, 190);
     EXPECT_DOUBLE_EQ(piece_size(m, "c"), 6.01);
     EXPECT_DOUBLE_EQ(piece_size(m, "p"), 9.5);
+
+    // Sizes and lengths no page can be drawn with keep the table values.
+    s.car_normale = "0";
+    s.car_compresso = "700";
+    s.interlinea = "-1";
+    m = type_metrics("8o", s);
+    EXPECT_DOUBLE_EQ(m.normal, 8.5);
+    EXPECT_DOUBLE_EQ(m.condensed, 5);
+    EXPECT_DOUBLE_EQ(m.pitch, 2.7);
 }
 
 TEST(TypeMetrics, OriginAndLinesPerPage) {

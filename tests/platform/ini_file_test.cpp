@@ -40,6 +40,8 @@ TEST(IniFile, KeyListDeleteKeyAndSection) {
     ASSERT_TRUE(ini::write("s", std::nullopt, std::nullopt, path));
     EXPECT_EQ(ini::read_keys("S", path), "");
     EXPECT_EQ(ini::read("T", "x", "", path), "y");
+    // Entries are written as key=value, without blanks around the equals sign.
+    EXPECT_NE(testing::read_file(path).find("[T]\nx=y\n"), std::string::npos) << testing::read_file(path);
 }
 
 TEST(IniFile, WriteIntoMissingFolderFails) {

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "spool/spool_fixture.h"
+#include "spool/timing.h"
 
 namespace fs = std::filesystem;
 
@@ -103,6 +104,14 @@ TEST_F(Scan, TimingHoldsTheMessageUntilItsMinute) {
     ASSERT_EQ(delivered.size(), 2u);
     EXPECT_EQ(delivered[1].lsNumRef, "R20");
     EXPECT_TRUE(fs::exists(spool + "AB.21.T"));
+}
+
+TEST(Timing, AKeyThatIsNotADateHoldsNothing) {
+    const DateTime now = make_datetime(2026, 12, 7, 10, 30, 0);
+    EXPECT_TRUE(spool::held_by_timing("TIMING:D9912312359", now));
+    EXPECT_FALSE(spool::held_by_timing("TIMING:DAB12071031", now));
+    EXPECT_FALSE(spool::held_by_timing("TIMING:D26120710x1", now));
+    EXPECT_FALSE(spool::held_by_timing("TIMING:D2612", now));
 }
 
 TEST_F(Scan, TheFirstMessageOfARunEmptiesTheWorkDirectoryOnce) {

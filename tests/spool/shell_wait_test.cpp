@@ -1,6 +1,9 @@
 #include "spool/shell_wait.h"
 
+#include <unistd.h>
+
 #include <chrono>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
@@ -51,6 +54,28 @@ TEST(RunAndWait, MissingProgramReturnsAtOnce) {
     const auto start = std::chrono::steady_clock::now();
     run_and_wait(t.ctx, {"/no/such/program"});
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(t.view.events_pumped, 0);  // nothing started: no events are let run
+}
+
+// The events are let run once the program has started, not before.
+struct StartedView : testing::RecordingView {
+    std::string marker;
+    bool started_before_events = false;
+    void process_events() override {
+        ++events_pumped;
+        for (int i = 0; i < 200 && !std::filesystem::exists(marker); ++i) usleep(10000);
+        started_before_events = std::filesystem::exists(marker);
+    }
+};
+
+TEST(RunAndWait, EventsRunAfterTheStart) {
+    TempDir dir;
+    FixedClock clock(make_datetime(2026, 12, 7));
+    StartedView view;
+    view.marker = dir / "started";
+    Context ctx(clock, view);
+    run_and_wait(ctx, {"/bin/sh", "-c", "echo > " + view.marker});
+    EXPECT_TRUE(view.started_before_events);
 }
 
 }  // namespace

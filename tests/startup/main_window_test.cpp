@@ -154,6 +154,16 @@ TEST(LoadStep, LongCodesThatAreAllowed) {
     EXPECT_EQ(in.view.operator_label, "Operatore: WXYZ ");
 }
 
+TEST(LoadStep, ConfigurationFileNamedInAnotherCase) {
+    Install in;
+    in.ini("");
+    fs::rename(in.cfg() + "velarion.ini", in.cfg() + "VELARION.INI");
+    Form1Logic logic(in.ctx, in.args("ope:AB ini:" + in.cfg()));
+    EXPECT_EQ(logic.load(), LoadResult::Ready);
+    EXPECT_EQ(logic.timer_interval(), 1500);
+    EXPECT_EQ(in.ctx.op.Path, "/spool/ab/");
+}
+
 TEST(LoadStep, SecondOperatorFaxLabelAndDebugTrace) {
     Install in;
     in.ini("");

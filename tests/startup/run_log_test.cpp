@@ -67,6 +67,19 @@ TEST(RunLog, NoWorkDirectoryKeepsTheLines) {
     EXPECT_EQ(t.ctx.list.size(), 1u);
 }
 
+TEST(RunLog, WindowsDriveIsNoFolderHere) {
+    TempDir dir;
+    const auto cwd = fs::current_path();
+    fs::current_path(dir.path());
+    TestContext t(make_datetime(2026, 12, 9));
+    t.ctx.op.tempozip_dir = "C:\\Velarion\\tempozip\\";
+    t.ctx.list.add(" kept");
+    flush_log(t.ctx);
+    fs::current_path(cwd);
+    EXPECT_FALSE(fs::exists(dir / "C:"));
+    EXPECT_EQ(t.ctx.list.size(), 1u);
+}
+
 TEST(RunLog, FailedWriteKeepsTheLinesForTheNextFlush) {
     if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
     TempDir dir;

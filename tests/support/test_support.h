@@ -32,7 +32,7 @@ public:
     bool pro_label = false, active = false, checked = false, timer_enabled = false;
     bool tray_present = false, window_shown = false, closed = false;
     int timer_interval = 0, events_pumped = 0;
-    std::vector<std::string> boxes, tray_messages;
+    std::vector<std::string> boxes, tray_messages, tray_tips;
     std::vector<std::string> input_answers;  // answers given to input boxes, in order
 
     void set_caption(const std::string& t) override { caption_text = t; }
@@ -45,6 +45,10 @@ public:
     void set_check(bool c) override { checked = c; }
     void set_timer(int ms, bool on) override { timer_interval = ms; timer_enabled = on; }
     void show_window() override { window_shown = true; }
+    void set_tray_tip(const std::string& tip) override {
+        tray_tip = tip;
+        tray_tips.push_back(tip);
+    }
     void set_tray_icon(bool present, const std::string& tip) override {
         tray_present = present;
         tray_tip = tip;

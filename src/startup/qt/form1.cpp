@@ -178,6 +178,10 @@ void Form1::set_tray_icon(bool present, const std::string& tip) {
     tray->setVisible(present);
 }
 
+void Form1::set_tray_tip(const std::string& tip) {
+    if (tray) tray->setToolTip(from_bytes(tip));
+}
+
 void Form1::tray_message(const std::string& title, const std::string& text) {
     if (tray && tray->isVisible()) tray->showMessage(from_bytes(title), from_bytes(text));
 }
