@@ -49,6 +49,8 @@ void prepare_message(Context& ctx, const std::string& work, const std::string& b
     const std::string dir = prepare_dir(ctx);
     // 2.
     ctx.list.add(" Valore dirprepara " + dir);
+    // "PREPARA:;" names no folder: never hand the message to the file system's root.
+    if (dir == "/") throw SpoolError(76, "Path not found " + dir);
     ctx.list.add(" Inizio le copie");
     // 3. Header and body.
     step = 23;

@@ -310,6 +310,14 @@ TEST_F(Message, APrepareDirectoryThatIsMissingKeepsTheMessage) {
     EXPECT_TRUE(has_text("leggi_file_messaggio_error 53 23")) << dump();
     EXPECT_TRUE(fs::exists(work + "non_inviati/AB.33_261207103000/AB.33.h"));
     EXPECT_EQ(switched_off, 0);
+
+    // An empty folder name is no folder: nothing is written to the root.
+    ctx.op.ParGenerali = "PREPARA:;";
+    write_message("AB.34", header("R34", "a@x.it"), "corpo");
+    scan();
+    EXPECT_TRUE(has_text("Path not found / leggi_file_messaggio_error 76 21")) << dump();
+    EXPECT_FALSE(fs::exists("/AB.34.H"));
+    EXPECT_TRUE(fs::exists(work + "non_inviati/AB.34_261207103000/AB.34.h"));
 }
 
 }  // namespace
