@@ -111,25 +111,25 @@ std::string default_sender() {
 vmime::shared_ptr<vmime::mailbox> make_mailbox(const std::string& cp1252) {
     const std::string address = text::trim(text::cp1252_to_utf8(cp1252));
     const auto unknown = [&] { return MapiError(kUnknownRecipient, "Destinatario sconosciuto: " + address); };
-    std::string name, spec = address;
+    std::string name, addr_spec = address;
     if (!address.empty() && address.back() == '>') {
         const auto lt = address.rfind('<');
         if (lt == std::string::npos) throw unknown();
-        spec = text::trim(address.substr(lt + 1, address.size() - lt - 2));
+        addr_spec = text::trim(address.substr(lt + 1, address.size() - lt - 2));
         name = text::trim(address.substr(0, lt));
         if (name.size() >= 2 && (name.front() == '"' || name.front() == '\'') && name.back() == name.front())
             name = name.substr(1, name.size() - 2);
     }
-    const auto at = spec.rfind('@');
-    if (at == std::string::npos || at == 0 || at + 1 >= spec.size()) throw unknown();
+    const auto at = addr_spec.rfind('@');
+    if (at == std::string::npos || at == 0 || at + 1 >= addr_spec.size()) throw unknown();
     const auto bad = [](const std::string& part, const char* forbidden) {
         return std::any_of(part.begin(), part.end(), [&](char c) {
             return static_cast<unsigned char>(c) <= ' ' || std::strchr(forbidden, c) != nullptr;
         });
     };
-    if (bad(spec.substr(0, at), "\"(),:;<>@[\\]") || bad(spec.substr(at + 1), "\"'(),:;<>@[\\]")) throw unknown();
+    if (bad(addr_spec.substr(0, at), "\"(),:;<>@[\\]") || bad(addr_spec.substr(at + 1), "\"'(),:;<>@[\\]")) throw unknown();
     try {
-        const vmime::emailAddress email(spec);
+        const vmime::emailAddress email(addr_spec);
         if (name.empty()) return vmime::make_shared<vmime::mailbox>(email);
         return vmime::make_shared<vmime::mailbox>(vmime::text(name, utf8_charset()), email);
     } catch (const vmime::exception&) {
