@@ -1,7 +1,13 @@
 // The protection tool run as the composition runs it, checked with qpdf.
 #include <gtest/gtest.h>
 
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -91,6 +97,131 @@ TEST(EncryptPdf, InputAndOutputMayBeTheSameFile) {
     make_pdf(dir / "doc.pdf");
     ASSERT_EQ(run({"-i", dir / "doc.pdf", "-o", dir / "doc.pdf", "-w", "secret", "-e", "40", "-p", "-c"}), 0);
     EXPECT_NE(encryption_of(dir / "doc.pdf").find("R = 2\n"), std::string::npos);
+}
+
+// encryptpdf started with a pipe in place of its descriptor `fd`: the test
+// reads the running program's command line, then writes the password.
+class PipedRun {
+public:
+    PipedRun(std::vector<std::string> args, int fd) {
+        args.insert(args.begin(), kTool);
+        int p[2];
+        if (::pipe(p) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addclose(&actions, p[1]);
+        posix_spawn_file_actions_adddup2(&actions, p[0], fd);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, kTool.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(p[0]);
+        write_end_ = p[1];
+    }
+    ~PipedRun() {
+        close_pipe();
+        if (pid_ > 0) wait();
+    }
+    PipedRun(const PipedRun&) = delete;
+    PipedRun& operator=(const PipedRun&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    // The arguments as every user of the machine sees them, NUL-separated.
+    // posix_spawn returns while the kernel may still be loading the program,
+    // before its arguments are in place: read again until they are (the tool
+    // then waits for its password, so they stay).
+    std::string cmdline() const {
+        for (int attempt = 0; attempt < 10000; ++attempt) {
+            std::ifstream in("/proc/" + std::to_string(pid_) + "/cmdline", std::ios::binary);
+            std::string text(std::istreambuf_iterator<char>(in), {});
+            if (!text.empty()) return text;
+            ::usleep(1000);
+        }
+        return "";
+    }
+    void send(const std::string& text) {
+        EXPECT_EQ(::write(write_end_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+        close_pipe();
+    }
+    int wait() {
+        close_pipe();
+        int status = 0;
+        const pid_t pid = pid_;
+        pid_ = -1;
+        if (::waitpid(pid, &status, 0) != pid) return -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    void close_pipe() {
+        if (write_end_ >= 0) ::close(write_end_);
+        write_end_ = -1;
+    }
+    pid_t pid_ = -1;
+    int write_end_ = -1;
+};
+
+TEST(EncryptPdf, PasswordFromADescriptorOrStandardInputIsNeverOnTheCommandLine) {
+    TempDir dir;
+    make_pdf(dir / "in.pdf");
+    const std::string password = "98765420261207ab";
+    {
+        PipedRun tool({"-i", dir / "in.pdf", "-o", dir / "fd.pdf", "--password-fd", "3", "-e", "40", "-p", "-c"},
+                      3);
+        ASSERT_TRUE(tool.started());
+        // The tool waits for its password: its command line is complete and readable now.
+        const std::string cmdline = tool.cmdline();
+        EXPECT_NE(cmdline.find(std::string("--password-fd\0" "3", 16)), std::string::npos);
+        EXPECT_EQ(cmdline.find(password), std::string::npos);
+        tool.send(password + "\n");
+        EXPECT_EQ(tool.wait(), 0);
+    }
+    EXPECT_NE(encryption_of(dir / "fd.pdf", password).find("Supplied password is owner password"),
+              std::string::npos);
+    EXPECT_NE(encryption_of(dir / "fd.pdf").find("R = 2\n"), std::string::npos);
+    {
+        // "-w -": standard input; a Windows line end is not part of the password.
+        PipedRun tool({"-i", dir / "in.pdf", "-o", dir / "stdin.pdf", "-w", "-", "-e", "128"}, 0);
+        ASSERT_TRUE(tool.started());
+        EXPECT_EQ(tool.cmdline().find(password), std::string::npos);
+        tool.send(password + "\r\nnext line");
+        EXPECT_EQ(tool.wait(), 0);
+    }
+    EXPECT_NE(encryption_of(dir / "stdin.pdf", password).find("Supplied password is owner password"),
+              std::string::npos);
+    EXPECT_NE(encryption_of(dir / "stdin.pdf").find("R = 3\n"), std::string::npos);
+}
+
+TEST(EncryptPdf, PasswordThatCannotBeReadIsABadArgument) {
+    TempDir dir;
+    make_pdf(dir / "in.pdf");
+    {
+        PipedRun tool({"-i", dir / "in.pdf", "-o", dir / "a.pdf", "-w", "-"}, 0);
+        tool.send("");  // end of input at once
+        EXPECT_EQ(tool.wait(), 2);
+    }
+    {
+        PipedRun tool({"-i", dir / "in.pdf", "-o", dir / "a.pdf", "--password-fd", "3"}, 3);
+        tool.send("\n");  // an empty line
+        EXPECT_EQ(tool.wait(), 2);
+    }
+    EXPECT_EQ(run({"-i", dir / "in.pdf", "-o", dir / "a.pdf", "--password-fd", "57"}), 2);  // not open
+    EXPECT_EQ(run({"-i", dir / "in.pdf", "-o", dir / "a.pdf", "--password-fd", "3x"}), 2);
+    EXPECT_EQ(run({"-i", dir / "in.pdf", "-o", dir / "a.pdf", "--password-fd"}), 2);
+    EXPECT_EQ(run({"-i", dir / "in.pdf", "-o", dir / "a.pdf", "-w", "x", "--password-fd", "0"}), 2);  // twice
+    EXPECT_FALSE(std::filesystem::exists(dir / "a.pdf"));
+}
+
+TEST(EncryptPdf, HelpAndVersionComeBeforeTheOtherArguments) {
+    const auto help = process::run_capture({kTool, "-i", "missing.pdf", "--help", "-z"});
+    ASSERT_TRUE(help);
+    EXPECT_EQ(help->rfind("Usage: encryptpdf -i INPUT.pdf -o OUTPUT.pdf", 0), 0u) << *help;
+    EXPECT_NE(help->find("--password-fd N"), std::string::npos);
+    EXPECT_NE(help->find("UNSAFE"), std::string::npos);  // -w PASSWORD
+    const auto version = process::run_capture({kTool, "--version"});
+    ASSERT_TRUE(version);
+    EXPECT_EQ(*version, "encryptpdf (Velarion) " VELARION_VERSION "\n");
 }
 
 }  // namespace

@@ -46,5 +46,17 @@ TEST(Pkzip, FailsWithoutWritingAnArchive) {
     EXPECT_FALSE(fs::exists(dir / "x.zip"));
 }
 
+TEST(Pkzip, HelpAndVersionComeBeforeTheArchiveArguments) {
+    TempDir dir;
+    write_file(dir / "a.pdf", "a");
+    const auto help = process::run_capture({kPkzip, dir / "x.zip", "--help", dir / "a.pdf"});
+    ASSERT_TRUE(help);
+    EXPECT_EQ(help->rfind("Usage: pkzip ARCHIVE.zip FILE\n", 0), 0u) << *help;
+    const auto version = process::run_capture({kPkzip, "--version"});
+    ASSERT_TRUE(version);
+    EXPECT_EQ(*version, "pkzip (Velarion) " VELARION_VERSION "\n");
+    EXPECT_FALSE(fs::exists(dir / "x.zip"));  // nothing else was done
+}
+
 }  // namespace
 }  // namespace velarion::testing

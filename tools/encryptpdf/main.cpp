@@ -8,6 +8,11 @@
 // changes; everything not allowed needs the owner password. The default key
 // length is 40 bits (RC4, the only kind old readers know). The output is
 // written under a temporary name beside it and renamed when complete.
+//
+// A password on the command line can be read by every user of the machine
+// (ps, /proc/<pid>/cmdline), so it may come instead from standard input
+// ("-w -") or from an inherited file descriptor ("--password-fd N"): the first
+// line read there, without its line end.
 // Exit status: 0 done, 1 the PDF could not be read or written, 2 bad arguments.
 
 // qpdf 11: use std::shared_ptr in its interfaces, without the transition warning.
@@ -15,28 +20,83 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <unistd.h>
+
+#include "common/standard_options.h"
 
 namespace {
 
 struct Options {
     std::string input, output, owner_password, user_password;
+    int password_fd = -1;  // where the owner password is read from, -1: from -w
     int key_length = 40;
     bool allow_print = false, allow_copy = false, allow_modify = false;
 };
 
 constexpr const char* kUsage =
-    "usage: encryptpdf -i input.pdf -o output.pdf -w owner_password [-u user_password]"
-    " [-e 40|128] [-p] [-c] [-m]\n";
+    "usage: encryptpdf -i input.pdf -o output.pdf (-w - | --password-fd N | -w owner_password)\n"
+    "                  [-u user_password] [-e 40|128] [-p] [-c] [-m]\n";
+
+constexpr const char* kHelp =
+    "Usage: encryptpdf -i INPUT.pdf -o OUTPUT.pdf PASSWORD-OPTION [OPTION...]\n"
+    "Protects a PDF with an owner password: what is not allowed below needs it.\n"
+    "\n"
+    "  -i FILE            the PDF to protect\n"
+    "  -o FILE            the protected PDF (may be the input file); written under a\n"
+    "                     temporary name beside it and renamed when complete\n"
+    "  -w -               read the owner password from standard input (first line)\n"
+    "  --password-fd N    read the owner password from the inherited file\n"
+    "                     descriptor N (first line)\n"
+    "  -w PASSWORD        the owner password itself; UNSAFE: every user of the\n"
+    "                     machine can read a command line (ps, /proc), kept for\n"
+    "                     compatibility only\n"
+    "  -u PASSWORD        a user password needed to open the file (default: none)\n"
+    "  -e 40|128          key length in bits: 40 (RC4, default) or 128\n"
+    "  -p                 allow printing\n"
+    "  -c                 allow copying text and graphics\n"
+    "  -m                 allow changes\n"
+    "  --help             show this help and exit\n"
+    "  --version          show the version and exit\n"
+    "\n"
+    "Exit status: 0 done, 1 the PDF could not be read or written, 2 bad arguments.\n";
 
 int usage_error(const std::string& message) {
-    std::fprintf(stderr, "encryptpdf: %s\n%s", message.c_str(), kUsage);
+    std::fprintf(stderr, "encryptpdf: %s\n%sTry 'encryptpdf --help' for more information.\n",
+                 message.c_str(), kUsage);
     return 2;
+}
+
+// A file descriptor number of --password-fd that is open in this process.
+bool parse_fd(std::string_view text, int& fd) {
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), fd);
+    return ec == std::errc() && end == text.data() + text.size() && fd >= 0 && ::fcntl(fd, F_GETFD) != -1;
+}
+
+// The first line readable from fd, without "\n" or "\r\n"; the descriptor is
+// closed afterwards. False when nothing could be read.
+bool read_password(int fd, std::string& password) {
+    std::unique_ptr<FILE, int (*)(FILE*)> in(::fdopen(fd, "r"), &std::fclose);
+    if (!in) return false;
+    char* line = nullptr;
+    std::size_t capacity = 0;
+    const ssize_t n = ::getline(&line, &capacity, in.get());
+    const std::unique_ptr<char, void (*)(void*)> owned(line, &std::free);
+    if (n < 0) return false;
+    std::string_view text(line, static_cast<std::size_t>(n));
+    if (text.ends_with('\n')) text.remove_suffix(1);
+    if (text.ends_with('\r')) text.remove_suffix(1);
+    password.assign(text);
+    return true;
 }
 
 // Reads the options; an empty text on success, else what is wrong.
@@ -53,7 +113,17 @@ std::string parse(int argc, char** argv, Options& o) {
         } else if (arg == "-o") {
             if (!value(o.output)) return "-o needs the output file";
         } else if (arg == "-w") {
+            if (o.password_fd >= 0 || !o.owner_password.empty()) return "the owner password is given twice";
             if (!value(o.owner_password)) return "-w needs the owner password";
+            if (o.owner_password == "-") {
+                o.owner_password.clear();
+                o.password_fd = STDIN_FILENO;
+            }
+        } else if (arg == "--password-fd") {
+            if (o.password_fd >= 0 || !o.owner_password.empty()) return "the owner password is given twice";
+            std::string fd;
+            if (!value(fd)) return "--password-fd needs a file descriptor number";
+            if (!parse_fd(fd, o.password_fd)) return "--password-fd: no open file descriptor " + fd;
         } else if (arg == "-u") {
             if (!value(o.user_password)) return "-u needs the user password";
         } else if (arg == "-e") {
@@ -74,7 +144,9 @@ std::string parse(int argc, char** argv, Options& o) {
     }
     if (o.input.empty()) return "no input file (-i)";
     if (o.output.empty()) return "no output file (-o)";
-    if (o.owner_password.empty()) return "no owner password (-w)";
+    if (o.password_fd >= 0 && !read_password(o.password_fd, o.owner_password))
+        return "the owner password could not be read";
+    if (o.owner_password.empty()) return "no owner password (-w - or --password-fd)";
     return "";
 }
 
@@ -98,6 +170,7 @@ void encrypt(const Options& o, const std::string& temp) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (velarion::tools::answer_standard_options(argc, argv, "encryptpdf", kHelp)) return 0;
     Options o;
     if (const std::string error = parse(argc, argv, o); !error.empty()) return usage_error(error);
 

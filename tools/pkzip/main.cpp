@@ -11,7 +11,20 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "common/standard_options.h"
+
 namespace {
+
+constexpr const char* kHelp =
+    "Usage: pkzip ARCHIVE.zip FILE\n"
+    "Adds FILE to the zip archive ARCHIVE.zip, creating the archive when needed.\n"
+    "The entry is stored under the file's own name; an entry of that name is replaced.\n"
+    "\n"
+    "  --help       show this help and exit\n"
+    "  --version    show the version and exit\n"
+    "\n"
+    "Exit status: 0 the archive holds the file, 2 bad arguments, 3 FILE cannot be read,\n"
+    "4 the archive cannot be opened, 5 the archive cannot be written.\n";
 
 // Discards an archive that was not closed (nothing is written).
 struct ArchiveCloser {
@@ -34,11 +47,13 @@ std::string base_name(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (velarion::tools::answer_standard_options(argc, argv, "pkzip", kHelp)) return 0;
     // Empty arguments (two blanks after the program name) are skipped.
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i)
         if (argv[i][0] != '\0') args.emplace_back(argv[i]);
-    if (args.size() != 2) return fail("usage: pkzip <archive> <file>", 2);
+    if (args.size() != 2)
+        return fail("usage: pkzip <archive> <file>\nTry 'pkzip --help' for more information.", 2);
     const std::string& archive_path = args[0];
     const std::string& file_path = args[1];
 
