@@ -3,8 +3,9 @@ BUILD ?= build
 JOBS ?= 2
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 PACKAGES := $(shell grep -v '^\#' packages.txt)
+PREFIX ?= /usr/local
 
-.PHONY: all deps configure build demo test bench clean
+.PHONY: all deps configure build demo test bench install package clean
 
 all: build
 
@@ -29,6 +30,15 @@ demo: deps build
 
 test: deps build
 	cd $(BUILD) && ctest -j $(JOBS) --output-on-failure
+
+# Installs the programs, the service unit, the desktop entry, the sample installation and the
+# documentation below PREFIX (DESTDIR is honoured): `make && sudo make install`.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix $(PREFIX)
+
+# Builds the Debian package $(BUILD)/velarion_<version>_<arch>.deb.
+package: deps build
+	cd $(BUILD) && cpack -G DEB
 
 bench: deps configure
 	cmake --build $(BUILD) -j $(JOBS) --target $$(cd bench && ls *.cpp | sed 's/\.cpp$$//')

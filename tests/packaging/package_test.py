@@ -1,0 +1,196 @@
+#!/usr/bin/python3
+"""The Debian package and the installed tree, checked with the tools a user or
+Debian has: cpack builds the package, dpkg-deb and lintian check it, apt
+resolves its dependencies, dpkg -x unpacks it into a throw-away root where the
+installed programs run (with the environment's library path untouched) and the
+installed sample installation is processed by the installed agent. A
+`cmake --install` into a folder checks the files written for its prefix.
+
+Environment: VELARION_BUILD_DIR (the build tree), VELARION_VERSION (the
+project version)."""
+
+import glob
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+BUILD = os.environ["VELARION_BUILD_DIR"]
+VERSION = os.environ["VELARION_VERSION"]
+DEB_VERSION = VERSION + "-1"
+
+
+def run(argv, check=True, **kw):
+    kw.setdefault("env", clean_env())
+    result = subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, **kw)
+    if check and result.returncode != 0:
+        raise AssertionError(f"{argv} exited {result.returncode}\n{result.stdout}\n{result.stderr}")
+    return result
+
+
+def clean_env(**extra):
+    """The caller's environment without a library path: installed programs must
+    find their libraries by themselves."""
+    env = {k: v for k, v in os.environ.items() if k != "LD_LIBRARY_PATH"}
+    env.update(extra)
+    return env
+
+
+class Package(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.mkdtemp(prefix="velarion-package-")
+        out = os.path.join(cls.tmp, "out")
+        run(["cpack", "-G", "DEB", "--config", os.path.join(BUILD, "CPackConfig.cmake"), "-B", out])
+        debs = glob.glob(os.path.join(out, "*.deb"))
+        assert len(debs) == 1, debs
+        cls.deb = debs[0]
+        cls.root = os.path.join(cls.tmp, "root")
+        run(["dpkg", "-x", cls.deb, cls.root])
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.tmp, ignore_errors=True)
+
+    def test_control_fields_name_the_package_and_its_libraries(self):
+        arch = run(["dpkg", "--print-architecture"]).stdout.strip()
+        self.assertEqual(os.path.basename(self.deb), f"velarion_{DEB_VERSION}_{arch}.deb")
+        field = lambda name: run(["dpkg-deb", "--field", self.deb, name]).stdout.strip()
+        self.assertEqual(field("Package"), "velarion")
+        self.assertEqual(field("Version"), DEB_VERSION)
+        self.assertEqual(field("Architecture"), arch)
+        self.assertEqual(field("Section"), "mail")
+        self.assertRegex(field("Maintainer"), r"^[^<>]+ <[^@<>\s]+@[^@<>\s]+>$")
+        depends = field("Depends")
+        # Found by dpkg-shlibdeps from the linked libraries, not written by hand.
+        for lib in ("libqpdf", "libvmime", "libzip", "libhpdf", "libqt6widgets6", "libc6"):
+            self.assertIn(lib, depends)
+        info = run(["dpkg-deb", "--info", self.deb]).stdout
+        self.assertIn(" Description: ", info)
+        self.assertIn("\n  .\n", info)  # an extended description with paragraphs
+
+    def test_contents_are_owned_by_root_and_lie_below_usr(self):
+        listing = run(["dpkg-deb", "--contents", self.deb]).stdout.splitlines()
+        paths = {}
+        for line in listing:
+            fields = line.split(None, 5)
+            self.assertEqual(fields[1], "root/root", line)
+            name = fields[5].split(" -> ")[0]
+            self.assertTrue(name.startswith("./usr/"), line)
+            paths[name] = fields[0]
+        for name in ("./usr/lib/velarion/velarion", "./usr/lib/velarion/encryptpdf",
+                     "./usr/lib/velarion/pkzip", "./usr/lib/velarion/velarion-desktop",
+                     "./usr/share/velarion/examples/demo/setup.sh",
+                     "./usr/share/velarion/examples/demo/run.sh"):
+            self.assertEqual(paths.get(name), "-rwxr-xr-x", name)
+        for name in ("./usr/lib/systemd/user/velarion@.service",
+                     "./usr/share/applications/velarion.desktop",
+                     "./usr/share/icons/hicolor/scalable/apps/velarion.svg",
+                     "./usr/share/doc/velarion/copyright",
+                     "./usr/share/doc/velarion/changelog.Debian.gz",
+                     "./usr/share/doc/velarion/README.md",
+                     "./usr/share/velarion/velarion.env.example",
+                     "./usr/share/velarion/examples/demo/velarion.ini.in",
+                     "./usr/share/velarion/examples/demo/loghi/loghi.ini"):
+            self.assertEqual(paths.get(name), "-rw-r--r--", name)
+        self.assertTrue(paths.get("./usr/bin/velarion", "").startswith("l"))
+        self.assertFalse([p for p in paths if "/examples/demo/run/" in p])  # no demo run left over
+
+    def test_lintian_finds_no_error(self):
+        result = run(["lintian", "--fail-on", "error", self.deb], check=False)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        self.assertNotRegex(result.stdout, r"(?m)^E: ")
+
+    def test_apt_resolves_the_dependencies(self):
+        result = run(["apt-get", "install", "--simulate", "--no-install-recommends", self.deb])
+        self.assertRegex(result.stdout, rf"(?m)^Conf velarion \({re.escape(DEB_VERSION)} ")
+
+    def test_installed_programs_run_from_where_they_are(self):
+        prog = os.path.join(self.root, "usr/lib/velarion")
+        link = os.path.join(self.root, "usr/bin/velarion")
+        self.assertEqual(os.readlink(link), "../lib/velarion/velarion")
+        self.assertEqual(os.path.realpath(link), os.path.join(os.path.realpath(prog), "velarion"))
+        for tool in ("encryptpdf", "pkzip"):
+            out = run([os.path.join(prog, tool), "--version"]).stdout
+            self.assertEqual(out, f"{tool} (Velarion) {VERSION}\n")
+            self.assertTrue(run([os.path.join(prog, tool), "--help"]).stdout.startswith(f"Usage: {tool} "))
+        for binary in ("velarion", "encryptpdf", "pkzip"):
+            dynamic = run(["readelf", "-d", os.path.join(prog, binary)]).stdout
+            self.assertNotRegex(dynamic, r"RPATH|RUNPATH", binary)  # nothing points into the build tree
+            self.assertNotIn(BUILD, dynamic)
+        # The agent through its link: no operator given and none can be asked headless.
+        result = run([link, "--headless", "ini:" + self.tmp], check=False)
+        self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+
+    def test_installed_agent_processes_the_installed_sample_installation(self):
+        demo = os.path.join(self.root, "usr/share/velarion/examples/demo")
+        result = run(["sh", os.path.join(demo, "run.sh"), os.path.join(self.root, "usr/bin/velarion")],
+                     check=False)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        self.assertIn("Drafts: 3  Sent: 2", result.stdout)
+        work = os.path.join(demo, "run/tempozip")
+        for pdf in ("TABUL1.pdf", "LETT01.pdf", "FATT01.pdf"):
+            info = run(["pdfinfo", os.path.join(work, pdf)]).stdout
+            self.assertRegex(info, r"Pages:\s+[1-9]")
+
+        # The desktop launcher starts the agent with the operator and folder of desktop.env.
+        config = os.path.join(self.tmp, "config")
+        os.makedirs(os.path.join(config, "velarion"))
+        with open(os.path.join(config, "velarion/desktop.env"), "w") as f:
+            f.write(f"VELARION_OPE=AB\nVELARION_INI={os.path.join(demo, 'run')}\n")
+        launcher = os.path.join(self.root, "usr/lib/velarion/velarion-desktop")
+        with open(launcher) as f:
+            text = f.read()
+        self.assertIn('exec "/usr/bin/velarion"', text)
+        # Run it against the unpacked agent: only the program path differs from the installed one.
+        local = os.path.join(self.tmp, "velarion-desktop")
+        with open(local, "w") as f:
+            f.write(text.replace('"/usr/bin/velarion"', f'"{self.root}/usr/bin/velarion"'))
+        result = run(["sh", local, "--headless", "--once"], check=False,
+                     env=clean_env(XDG_CONFIG_HOME=config))
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        self.assertIn("Chiusura VELARION", result.stdout)
+
+    def test_unit_and_desktop_entry_of_the_package_name_usr(self):
+        with open(os.path.join(self.root, "usr/lib/systemd/user/velarion@.service")) as f:
+            unit = f.read()
+        self.assertIn("\nExecStart=/usr/bin/velarion --headless ope:%I ini:${VELARION_INI} $VELARION_ARGS\n",
+                      unit)
+        self.assertIn("\nEnvironmentFile=-%E/velarion/%i.env\n", unit)
+        self.assertIn("\nRestart=on-failure\n", unit)
+        desktop = os.path.join(self.root, "usr/share/applications/velarion.desktop")
+        with open(desktop) as f:
+            self.assertIn("\nExec=/usr/lib/velarion/velarion-desktop\n", f.read())
+        result = run(["desktop-file-validate", desktop], check=False)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        self.assertNotIn("error", result.stdout + result.stderr)
+
+
+class Install(unittest.TestCase):
+    """`cmake --install` (`make install`) into a folder of its own."""
+
+    def test_files_written_for_the_prefix_and_unit_verified_by_systemd(self):
+        with tempfile.TemporaryDirectory(prefix="velarion-install-") as tmp:
+            prefix = os.path.join(tmp, "prefix")
+            run(["cmake", "--install", BUILD, "--prefix", prefix])
+            unit = os.path.join(prefix, "lib/systemd/user/velarion@.service")
+            with open(unit) as f:
+                self.assertIn(f"\nExecStart={prefix}/bin/velarion --headless ", f.read())
+            with open(os.path.join(prefix, "share/applications/velarion.desktop")) as f:
+                self.assertIn(f"\nExec={prefix}/lib/velarion/velarion-desktop\n", f.read())
+            self.assertEqual(run([os.path.join(prefix, "bin/velarion"), "--headless"], check=False).returncode, 1)
+            # systemd reads the unit as it would for a user: no unknown keys, the program exists.
+            runtime = os.path.join(tmp, "runtime")
+            os.mkdir(runtime, 0o700)
+            instance = os.path.join(tmp, "velarion@AB.service")
+            shutil.copy(unit, instance)
+            result = run(["systemd-analyze", "verify", "--user", instance], check=False,
+                         env=clean_env(XDG_RUNTIME_DIR=runtime))
+            self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+            self.assertEqual(result.stdout + result.stderr, "")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
