@@ -17,11 +17,12 @@
 #include <fstream>
 #include <string>
 
+#include "common/null_view.h"
 #include "layout/pre_analysis.h"
 #include "pdf/crea_pdf.h"
+#include "pdf/layout_state.h"
 #include "platform/pdf_document.h"
-#include "startup/context.h"
-#include "startup/null_view.h"
+#include "startup/agent.h"
 
 extern char** environ;
 
@@ -103,22 +104,25 @@ int run_one(long pages, bool null_document) {
 
     SystemClock clock;
     QuietView view;
-    Context ctx(clock, view);
-    ctx.op.tempozip_dir = dir;
-    ctx.op.Dir_Loghi = dir + "loghi/";
-    ctx.pdf.xp_edition = true;
-    if (null_document) ctx.layout.compose.make_document = [] { return std::make_unique<NullDocument>(); };
+    Agent agent(clock, view);
+    Settings& cfg = agent.settings;
+    LayoutState layout;
+    cfg.op.tempozip_dir = dir;
+    cfg.op.Dir_Loghi = dir + "loghi/";
+    cfg.derive();
+    cfg.pdf.xp_edition = true;
+    if (null_document) layout.compose.make_document = [] { return std::make_unique<NullDocument>(); };
 
     using Clock = std::chrono::steady_clock;
     const double cpu_start = cpu_seconds();
     const auto start = Clock::now();
-    AnalizzaTXT(ctx, input);
+    const PreAnalysis pre = AnalizzaTXT(agent.rt, input);
     const auto analysed = Clock::now();
     double other_types = 0;
     std::string chosen;
     for (const char* type : kPrintTypes) {
         const auto t0 = Clock::now();
-        const bool nonvabene = CreaPdf(ctx, input, type, "LISTA1.txt");
+        const bool nonvabene = CreaPdf(agent.rt, layout, pre, input, type, "LISTA1.txt");
         const double secs = std::chrono::duration<double>(Clock::now() - t0).count();
         if (!nonvabene) {
             chosen = type;
@@ -130,7 +134,7 @@ int run_one(long pages, bool null_document) {
     const double analysis = std::chrono::duration<double>(analysed - start).count();
     const double cpu = cpu_seconds() - cpu_start;
 
-    const std::string pdf = ctx.layout.compose.created_pdf;
+    const std::string pdf = layout.compose.created_pdf;
     std::error_code ec;
     const double mb = pdf.empty() ? 0 : static_cast<double>(fs::file_size(pdf, ec)) / (1024.0 * 1024.0);
     struct rusage ru {};

@@ -16,12 +16,12 @@
 #include <fstream>
 #include <string>
 
+#include "common/null_view.h"
+#include "common/view.h"
 #include "delivery/delivery_request.h"
 #include "platform/clock.h"
 #include "spool/scan.h"
-#include "startup/context.h"
-#include "startup/null_view.h"
-#include "startup/view.h"
+#include "startup/agent.h"
 
 namespace fs = std::filesystem;
 using namespace velarion;
@@ -82,26 +82,28 @@ int main(int argc, char** argv) {
 
     SystemClock clock;
     QuietView view;
-    Context ctx(clock, view);
-    ctx.sw.ini = root.string() + "/";
-    ctx.sw.ope = "AB";
-    ctx.op.Path = spool.string() + "/";
-    ctx.op.tempozip_dir = work.string() + "/";
-    ctx.op.EMailAddr = "ab@example.com";
-    ctx.op.tipoinvio = "PER MESSAGGIO";
-    ctx.host.documents_dir = root.string();
+    Agent agent(clock, view);
+    Settings& cfg = agent.settings;
+    bool off = false;
+    SpoolScanner scanner(agent.rt, [&] { off = true; });
+    cfg.sw.ini = root.string() + "/";
+    cfg.sw.ope = "AB";
+    cfg.op.Path = spool.string() + "/";
+    cfg.op.tempozip_dir = work.string() + "/";
+    cfg.op.EMailAddr = "ab@example.com";
+    cfg.op.tipoinvio = "PER MESSAGGIO";
+    cfg.derive();
+    cfg.host.documents_dir = root.string();
     int accepted = 0;
     if (scan_only) {
-        ctx.run.deliver = [&](Context&, const DeliveryRequest&) {
+        scanner.set_deliver([&](const DeliveryRequest&) {
             ++accepted;
             return true;
-        };
+        });
     }
-    bool off = false;
-    ctx.switch_off = [&] { off = true; };
 
     const auto start = std::chrono::steady_clock::now();
-    LEGGI_DIR(ctx);
+    scanner.LEGGI_DIR();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 

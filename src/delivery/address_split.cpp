@@ -9,7 +9,7 @@ namespace {
 void store_part(Destinatari& arr, int& count, std::string& part) {
     ++count;
     if (count >= static_cast<int>(arr.size()))
-        throw mail::MapiError(9, "Indice non compreso nell'intervallo");
+        throw NumberedError(9, "Indice non compreso nell'intervallo");
     arr[count] = part;
     part.clear();
 }

@@ -13,7 +13,7 @@ using Destinatari = std::array<std::string, 16>;
 
 // Splits text at the one-character separator into entries 1 to 15 (an empty
 // part stays as empty text, a trailing separator adds nothing). A sixteenth
-// part raises mail::MapiError 9 (subscript out of range).
+// part raises NumberedError 9 (subscript out of range).
 void DividiIndirizzi(Destinatari& arrDestinatari, const std::string& text, char separator);
 
 // Adds the non-empty entries of a ";"-separated list as recipients of one type.

@@ -5,15 +5,13 @@
 
 #include <string>
 
+#include "common/print_file_name.h"
 #include "delivery/delivery_request.h"
 #include "platform/mail.h"
 
 namespace velarion {
 
-struct Context;
-
-// A print file: ".txt" (any case) and 10 or 13 characters long.
-bool is_print_file(const std::string& entry);
+struct Runtime;
 
 // The number of leading blanks of the note text: one per attachment entry,
 // one more for a 10-character print file when "allegatxt" is "y".
@@ -22,9 +20,10 @@ int count_attachment_positions(const DeliveryRequest& r, bool allegatxt);
 // The note text: a blank per position, a line break, then the body.
 std::string note_with_positions(int positions, const std::string& body);
 
-// Adds the attachments of entries 0 to 50 to the message. With check_pdf, a
+// Adds the attachments of entries 0 to 50 to the message (zip archives for a
+// fax, each print file beside its PDF with "allegatxt"). With check_pdf, a
 // print file whose PDF is missing logs " Non esiste l'allegato pdf  Non mando
 // l'email" and returns false (nothing is to be saved or sent).
-bool add_attachments(Context& ctx, const DeliveryRequest& r, mail::Message& msg, bool check_pdf);
+bool add_attachments(const Runtime& rt, const DeliveryRequest& r, mail::Message& msg, bool check_pdf);
 
 }  // namespace velarion

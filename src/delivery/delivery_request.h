@@ -23,6 +23,10 @@ struct DeliveryRequest {
     // stored settings are never blanked.
     std::string login_email;
     std::string pwd_email;
+
+    // What message processing learnt while composing the print files.
+    bool fax = false;        // a recipient names the fax gateway: print files travel as zip archives
+    bool allegatxt = false;  // the style asks for each print file beside its PDF ("allegatxt" "y")
 };
 
 }  // namespace velarion

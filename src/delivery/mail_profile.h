@@ -7,20 +7,21 @@
 
 namespace velarion {
 
-struct Context;
+struct Runtime;
+struct DeliveryState;
 
 // Store, drafts folder, transport and sender address of the profile.
-mail::Profile mail_profile(const Context& ctx);
+mail::Profile mail_profile(const Runtime& rt);
 
 // The caption of lblclientMAPI: the one found at start-up, else the name the
 // label is filled from (the "client" key of section "MAPI", else the desktop's
-// default mail client), looked up once per run.
-std::string mail_client_name(Context& ctx);
+// default mail client), looked up once per run and kept in the dispatcher's state.
+std::string mail_client_name(const Runtime& rt, DeliveryState& state);
 
 // bClientOutlook: the name says Outlook (not Express) or Exchange.
 bool is_client_outlook(const std::string& client_name);
 
 // The fixed recipient for which WriteMail asks no read receipt.
-std::string senza_ricevuta(const Context& ctx);
+std::string senza_ricevuta(const Runtime& rt);
 
 }  // namespace velarion

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "startup/context.h"
+#include "common/runtime.h"
 
 namespace velarion::mail_report {
 
@@ -10,35 +10,36 @@ std::string ref(const std::string& lsNumRef) { return lsNumRef.size() > 2 ? lsNu
 
 std::string ref_tail(const std::string& lsNumRef) { return lsNumRef.size() > 2 ? lsNumRef.substr(2) : ""; }
 
-std::string clock_text(const Context& ctx) {
-    const DateTime t = ctx.clock.now();
+std::string clock_text(const Runtime& rt) {
+    const DateTime t = rt.clock.now();
     char buf[16];
     std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", t.hour, t.minute, t.second);
     return buf;
 }
 
-void tray_tip(Context& ctx, const std::string& tip) { ctx.view.set_tray_tip(tip.substr(0, 63)); }
+void tray_tip(Runtime& rt, const std::string& tip) { rt.view.set_tray_tip(tip.substr(0, 63)); }
 
-void saved(Context& ctx, const DeliveryRequest& r) {
-    ctx.list.add(" Salvato " + ref(r.lsNumRef) + " - " + r.lsTo);
-    ctx.list.refresh();
-    tray_tip(ctx, "Salvato " + ref(r.lsNumRef) + " - ");
+void saved(Runtime& rt, const DeliveryRequest& r) {
+    rt.list.add(" Salvato " + ref(r.lsNumRef) + " - " + r.lsTo);
+    rt.list.refresh();
+    tray_tip(rt, "Salvato " + ref(r.lsNumRef) + " - ");
 }
 
-void logon_failed(Context& ctx, const std::string& login_email, const std::string& error_text) {
-    ctx.view.message_box("Accesso Fallito " + login_email);
-    ctx.list.add(" Accesso Fallito Velarion Disabilitato " + login_email + " " + error_text);
+void logon_failed(Runtime& rt, const std::function<void()>& switch_off, const std::string& login_email,
+                  const std::string& error_text) {
+    rt.view.message_box("Accesso Fallito " + login_email);
+    rt.list.add(" Accesso Fallito Velarion Disabilitato " + login_email + " " + error_text);
     // Check1 ticked and its click handler run: automatic processing stops.
-    if (ctx.switch_off)
-        ctx.switch_off();
+    if (switch_off)
+        switch_off();
     else
-        ctx.view.set_check(true);
+        rt.view.set_check(true);
 }
 
-void unknown_recipient(Context& ctx, const DeliveryRequest& r) {
-    ctx.list.add(" Messaggio scartato " + ref_tail(r.lsNumRef) + " - Sconosciuto " + r.lsTo + " - " +
-                 clock_text(ctx));
-    ctx.list.refresh();
+void unknown_recipient(Runtime& rt, const DeliveryRequest& r) {
+    rt.list.add(" Messaggio scartato " + ref_tail(r.lsNumRef) + " - Sconosciuto " + r.lsTo + " - " +
+                 clock_text(rt));
+    rt.list.refresh();
 }
 
 }  // namespace velarion::mail_report

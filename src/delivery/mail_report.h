@@ -1,13 +1,14 @@
 // The activity lines and tray tips of the mail transports.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "delivery/delivery_request.h"
 
 namespace velarion {
 
-struct Context;
+struct Runtime;
 
 namespace mail_report {
 
@@ -16,20 +17,21 @@ std::string ref(const std::string& lsNumRef);
 // The reference from character 3 to its end.
 std::string ref_tail(const std::string& lsNumRef);
 // The current time as "hh:mm:ss".
-std::string clock_text(const Context& ctx);
+std::string clock_text(const Runtime& rt);
 
 // Sets the tray icon's tip (at most 63 characters, as the 64-byte field holds).
-void tray_tip(Context& ctx, const std::string& tip);
+void tray_tip(Runtime& rt, const std::string& tip);
 
 // " Salvato <ref> - <lsTo>" and the tip "Salvato <ref> - ".
-void saved(Context& ctx, const DeliveryRequest& r);
+void saved(Runtime& rt, const DeliveryRequest& r);
 
 // Logon failure (32003): message box, " Accesso Fallito Velarion Disabilitato ..."
-// and the agent switched off.
-void logon_failed(Context& ctx, const std::string& login_email, const std::string& error_text);
+// and the agent switched off through switch_off (Check1 ticked when there is none).
+void logon_failed(Runtime& rt, const std::function<void()>& switch_off, const std::string& login_email,
+                  const std::string& error_text);
 
 // Unknown recipient (32014): " Messaggio scartato ... - Sconosciuto ...".
-void unknown_recipient(Context& ctx, const DeliveryRequest& r);
+void unknown_recipient(Runtime& rt, const DeliveryRequest& r);
 
 }  // namespace mail_report
 }  // namespace velarion

@@ -1,16 +1,20 @@
-// Delivery through the MAPI session of the main window, signed on once per run.
+// Delivery through the MAPI session of the dispatcher, signed on once per run.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "delivery/delivery_request.h"
 
 namespace velarion {
 
-struct Context;
+struct Runtime;
+struct DeliveryState;
 
 // Composes the message, then saves it, sends it, or hands it to the user.
 // Returns true when the message was delivered in one of these ways.
-bool deliver_mapi(Context& ctx, const DeliveryRequest& r, bool bClientOutlook, const std::string& login_email);
+// A logon failure switches the agent off through switch_off.
+bool deliver_mapi(Runtime& rt, DeliveryState& state, const std::function<void()>& switch_off, const DeliveryRequest& r,
+                  bool bClientOutlook, const std::string& login_email);
 
 }  // namespace velarion

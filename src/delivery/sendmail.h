@@ -1,14 +1,34 @@
-// The delivery dispatcher: chooses the transport for one message.
+// The delivery dispatcher: chooses the transport for one message and keeps
+// the state of the mail layer that lasts for the run (the MAPI session).
 #pragma once
 
+#include <functional>
+
 #include "delivery/delivery_request.h"
+#include "delivery/delivery_state.h"
 
 namespace velarion {
 
-struct Context;
+struct Runtime;
 
-// Returns true when the message was delivered (sent, saved as a draft or
-// handed to the user); false when it must be kept for a later try.
-bool sendmail(Context& ctx, const DeliveryRequest& request);
+class Dispatcher {
+public:
+    // switch_off: what a logon failure runs to switch the agent off.
+    Dispatcher(Runtime& rt, std::function<void()> switch_off);
+    Dispatcher(const Dispatcher&) = delete;
+    Dispatcher& operator=(const Dispatcher&) = delete;
+
+    // Returns true when the message was delivered (sent, saved as a draft or
+    // handed to the user); false when it must be kept for a later try. The
+    // transport gets the request's account (empty with "acc:" "Y").
+    bool sendmail(const DeliveryRequest& request);
+
+    const DeliveryState& state() const { return state_; }
+
+private:
+    Runtime& rt_;
+    std::function<void()> switch_off_;
+    DeliveryState state_;
+};
 
 }  // namespace velarion

@@ -1,15 +1,15 @@
 #include "delivery/write_mail.h"
 
+#include "common/runtime.h"
 #include "delivery/address_split.h"
 #include "delivery/attachments.h"
 #include "delivery/mail_profile.h"
 #include "delivery/mail_report.h"
 #include "platform/text_encoding.h"
-#include "startup/context.h"
 
 namespace velarion {
 
-Form2::Form2(Context& ctx) : ctx_(ctx) {}
+Form2::Form2(Runtime& rt, std::function<void()> switch_off) : rt_(rt), switch_off_(std::move(switch_off)) {}
 
 Form2::~Form2() = default;
 
@@ -17,9 +17,9 @@ bool Form2::WriteMail(const DeliveryRequest& r, const std::string& login_email, 
     int step = 1;
     bool stored = false;
     try {
-        ctx_.trace("sono nella write mail");
+        rt_.trace("sono nella write mail");
         // 1. Sign on with the mail account, for every message.
-        MAPISession1_ = mail::open_session(mail_profile(ctx_));
+        MAPISession1_ = mail::open_session(mail_profile(rt_));
         MAPISession1_->sign_on(login_email, pwd_email);
         // 2. Compose: subject, then the To recipients.
         step = 20;
@@ -29,8 +29,8 @@ bool Form2::WriteMail(const DeliveryRequest& r, const std::string& login_email, 
         // 3. Read receipt, not for the fixed no-receipt recipient.
         step = 25;
         msg.receipt_requested = true;
-        if (ctx_.op.ParGenerali.find("NOLETT") != std::string::npos) msg.receipt_requested = false;
-        const std::string no_receipt = text::lower(text::trim(senza_ricevuta(ctx_)));
+        if (rt_.cfg.nolett) msg.receipt_requested = false;
+        const std::string no_receipt = text::lower(text::trim(senza_ricevuta(rt_)));
         if (!no_receipt.empty() && text::lower(text::trim(r.lsTo)) == no_receipt) msg.receipt_requested = false;
         // 4. Note text, then the copy recipients (and the blind copies) before the attachments.
         step = 34;
@@ -40,31 +40,31 @@ bool Form2::WriteMail(const DeliveryRequest& r, const std::string& login_email, 
         add_recipients(msg, r.plus_ccn, mail::RecipType::Bcc);
         // 5. A leading blank per attachment position.
         step = 36;
-        const int positions = count_attachment_positions(r, ctx_.layout.style.allegatxt == "y");
+        const int positions = count_attachment_positions(r, r.allegatxt);
         msg.note_text = note_with_positions(positions, r.lvBody);
         // 6. Attachments; a missing PDF surfaces when the message is saved.
         step = 38;
-        add_attachments(ctx_, r, msg, false);
+        add_attachments(rt_, r, msg, false);
         // 7. Save, never send.
         step = 54;
         MAPISession1_->save(msg);
-        ctx_.trace("ho fatto la save nella writeMail");
-        mail_report::saved(ctx_, r);
+        rt_.trace("ho fatto la save nella writeMail");
+        mail_report::saved(rt_, r);
         stored = true;
-    } catch (const mail::MapiError& e) {
+    } catch (const NumberedError& e) {
         if (e.number() == mail::kLoginFailure) {
-            mail_report::logon_failed(ctx_, login_email, e.what());
+            mail_report::logon_failed(rt_, switch_off_, login_email, e.what());
         } else if (e.number() == mail::kAttachmentNotFound) {
-            ctx_.list.add(" Messaggio scartato " + mail_report::ref_tail(r.lsNumRef) +
+            rt_.list.add(" Messaggio scartato " + mail_report::ref_tail(r.lsNumRef) +
                           " - IMPOSSIBILE TROVARE L'ALLEGATO -STAMPA VUOTA ");
         } else if (e.number() == mail::kUnknownRecipient) {
-            mail_report::unknown_recipient(ctx_, r);
+            mail_report::unknown_recipient(rt_, r);
         } else {
-            ctx_.view.message_box("WriteMail STEP " + std::to_string(step) + " " + std::to_string(e.number()) + " " +
+            rt_.view.message_box("WriteMail STEP " + std::to_string(step) + " " + std::to_string(e.number()) + " " +
                                   e.what());
         }
     } catch (const std::exception& e) {
-        ctx_.view.message_box("WriteMail STEP " + std::to_string(step) + " " + std::to_string(mail::kFailure) + " " +
+        rt_.view.message_box("WriteMail STEP " + std::to_string(step) + " " + std::to_string(mail::kFailure) + " " +
                               e.what());
     }
     // 8. Sign off.

@@ -3,6 +3,7 @@
 // the mail account for each message and signed off at the end.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -11,11 +12,12 @@
 
 namespace velarion {
 
-struct Context;
+struct Runtime;
 
 class Form2 {
 public:
-    explicit Form2(Context& ctx);
+    // switch_off: what a logon failure runs to switch the agent off.
+    Form2(Runtime& rt, std::function<void()> switch_off);
     ~Form2();
     Form2(const Form2&) = delete;
     Form2& operator=(const Form2&) = delete;
@@ -26,7 +28,8 @@ public:
     bool WriteMail(const DeliveryRequest& r, const std::string& login_email, const std::string& pwd_email);
 
 private:
-    Context& ctx_;
+    Runtime& rt_;
+    std::function<void()> switch_off_;
     std::unique_ptr<mail::Session> MAPISession1_;
 };
 

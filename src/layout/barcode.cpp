@@ -2,17 +2,17 @@
 
 #include <cmath>
 
+#include "common/runtime.h"
 #include "layout/barcode_bars.h"
+#include "layout/barcode_encoders.h"
 #include "layout/code128.h"
 #include "layout/overlay.h"
 #include "layout/overlay_support.h"
 #include "layout/style.h"
-#include "pdf/barcode_encoders.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
 #include "platform/pdf_document.h"
 #include "platform/text_encoding.h"
-#include "startup/context.h"
 
 namespace velarion {
 
@@ -40,10 +40,10 @@ const char* const kKeys[19] = {"",
 
 // The barcode file: "filebarcode_ini" of the current style, else "barcode.ini",
 // in the logo directory.
-std::string barcode_file(const Context& ctx) {
-    std::string name = ctx.layout.style.filebarcode_ini;
+std::string barcode_file(const Runtime& rt, const StyleSettings& style) {
+    std::string name = style.filebarcode_ini;
     if (name.empty()) name = "barcode.ini";
-    const std::string path = overlay::InLogoDir(ctx, name);
+    const std::string path = overlay::InLogoDir(rt, name);
     const std::string found = paths::resolve(path);
     return found.empty() ? path : found;
 }
@@ -66,15 +66,16 @@ std::string encode(const std::string& kind, std::string data) {
 
 }  // namespace
 
-void ReadBarcodeSettings(Context& ctx, const std::string& image_section) {
-    auto& field = ctx.layout.barcode.field;
+void ReadBarcodeSettings(const Runtime& rt, const StyleSettings& style, BarcodeRecord& record,
+                         const std::string& image_section) {
+    auto& field = record.field;
     // 1. Empty fields 2 to 16.
     for (int i = 2; i <= 16; ++i) field[i].clear();
-    const std::string file = barcode_file(ctx);
+    const std::string file = barcode_file(rt, style);
     // 2. Fields 2 to 10, 17 and 18 from the section of field 1.
     for (int i : {2, 3, 4, 5, 6, 7, 8, 9, 10, 17, 18}) {
         const std::string value = ini::read(field[1], kKeys[i], "", file);
-        field[i] = i >= 4 ? NormalizeDecimal(ctx, value) : value;
+        field[i] = i >= 4 ? NormalizeDecimal(rt, value) : value;
     }
     if (field[10].empty() || image_section.empty()) {
         // 3. Text mode.
@@ -95,7 +96,7 @@ void ReadBarcodeSettings(Context& ctx, const std::string& image_section) {
         // 4. Picture mode: all six picture keys, or back to text mode.
         for (int i = 11; i <= 16; ++i) {
             const std::string value = ini::read(image_section, kKeys[i], "", file);
-            field[i] = i <= 14 ? NormalizeDecimal(ctx, value) : value;
+            field[i] = i <= 14 ? NormalizeDecimal(rt, value) : value;
         }
         for (int i = 11; i <= 16; ++i)
             if (field[i].empty()) field[10].clear();
@@ -104,16 +105,17 @@ void ReadBarcodeSettings(Context& ctx, const std::string& image_section) {
 
 // Settings that are not numbers fall back to the defaults of the record (0
 // degrees, 12 points, the piece's own position) instead of ending the page.
-void DrawBarcode(Context& ctx, PdfDocument& doc, std::string data, double x, double y) {
-    auto& field = ctx.layout.barcode.field;
-    auto number = [&](const std::string& text) { return overlay::TryNumber(ctx, text); };
+void DrawBarcode(const Runtime& rt, BarcodeRecord& record, OverlayState& state, PdfDocument& doc,
+                 std::string data, double x, double y) {
+    auto& field = record.field;
+    auto number = [&](const std::string& text) { return overlay::TryNumber(rt, text); };
 
     // 1. Colour and fixed text.
     if (!field[18].empty()) {
         try {
-            const overlay::Colour c = overlay::ParseColour(ctx, field[18]);
+            const overlay::Colour c = overlay::ParseColour(rt, field[18]);
             doc.SetFillColor(c.red, c.green, c.blue);
-        } catch (const overlay::OverlayError&) {
+        } catch (const NumberedError&) {
         }
     }
     if (!field[17].empty()) data = field[17];
@@ -127,7 +129,7 @@ void DrawBarcode(Context& ctx, PdfDocument& doc, std::string data, double x, dou
         const auto h = number(field[11]), w = number(field[12]);
         const auto px = number(field[13]), py = number(field[14]);
         if (h && w && px && py) {
-            const std::string file = overlay::InLogoDir(ctx, field[15]);
+            const std::string file = overlay::InLogoDir(rt, field[15]);
             const std::string found = paths::resolve(file);
             try {
                 const std::string resource =
@@ -146,12 +148,10 @@ void DrawBarcode(Context& ctx, PdfDocument& doc, std::string data, double x, dou
     const bool has_bars = SymbologyForKind(kind, symbology);
     bool use_font = is_font_tag(field[2]);
     if (!use_font && !field[2].empty() && !field[3].empty()) {
-        auto& registered = ctx.layout.overlay.barcode_fonts;
-        if (registered.count(field[3]) == 0) {
-            const std::string path = overlay::FindFontFile(ctx, field[2]);
-            if (!path.empty() && doc.AddFont(field[3], path)) registered.insert(field[3]);
-        }
-        use_font = registered.count(field[3]) > 0;
+        use_font = state.fonts.ensure(field[3], [&] {
+            const std::string path = state.font_finder.find(field[2], rt.cfg.host.program_dir);
+            return !path.empty() && doc.AddFont(field[3], path);
+        });
     }
     const std::string saved_font = doc.FontName();
     const double saved_height = doc.FONTHEIGHT();

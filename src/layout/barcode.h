@@ -6,7 +6,9 @@
 
 namespace velarion {
 
-struct Context;
+struct Runtime;
+struct StyleSettings;
+struct OverlayState;
 class PdfDocument;
 
 // The 18 text fields of the barcode record; index 1 to 18 as numbered.
@@ -14,14 +16,16 @@ struct BarcodeRecord {
     std::array<std::string, 19> field;
 };
 
-// Fills ctx.layout.barcode from the section named in field[1] of the barcode
+// Fills the record from the section named in its field[1] of the barcode
 // file ("filebarcode_ini" of the current style, else "barcode.ini", in the logo
 // directory); image_section names the section of the picture keys.
-void ReadBarcodeSettings(Context& ctx, const std::string& image_section);
+void ReadBarcodeSettings(const Runtime& rt, const StyleSettings& style, BarcodeRecord& record,
+                         const std::string& image_section);
 // Draws one barcode piece at (x, y) (baseline) with the record last read: the
 // data is encoded by "tipo" and written in the barcode font when its file is
 // found (registered once per document), else drawn as bars with the fill
 // colour in force. Throws PdfError when the drawing component fails.
-void DrawBarcode(Context& ctx, PdfDocument& doc, std::string data, double x, double y);
+void DrawBarcode(const Runtime& rt, BarcodeRecord& record, OverlayState& state, PdfDocument& doc,
+                 std::string data, double x, double y);
 
 }  // namespace velarion

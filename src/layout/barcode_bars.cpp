@@ -4,7 +4,7 @@
 #include <cstring>
 #include <algorithm>
 
-#include "pdf/barcode_encoders.h"
+#include "layout/barcode_encoders.h"
 #include "platform/pdf_document.h"
 
 namespace velarion {

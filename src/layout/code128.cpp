@@ -1,6 +1,6 @@
 #include "layout/code128.h"
 
-#include "pdf/barcode_encoders.h"
+#include "layout/barcode_encoders.h"
 
 namespace velarion {
 

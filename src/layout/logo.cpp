@@ -2,14 +2,14 @@
 
 #include <map>
 
+#include "common/number_text.h"
+#include "common/runtime.h"
 #include "layout/overlay.h"
 #include "layout/style.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
 #include "platform/pdf_document.h"
 #include "platform/text_encoding.h"
-#include "pdf/type_metrics.h"
-#include "startup/context.h"
 
 namespace velarion {
 
@@ -17,22 +17,22 @@ namespace {
 
 // The logo of one section: its picture and position, read once per import
 // so that pages do not read loghi.ini again.
-void import_section(Context& ctx, PdfDocument& doc, const std::string& section,
+void import_section(const Runtime& rt, PdfDocument& doc, const std::string& section,
                     const std::string& picture, std::vector<LogoImage>& out) {
     std::map<std::string, std::string> v;
-    for (auto& [k, val] : ini::read_section(section, style_file(ctx))) v.emplace(text::lower(k), val);
+    for (auto& [k, val] : ini::read_section(section, rt.cfg.style_file)) v.emplace(text::lower(k), val);
     auto get = [&](const char* key) {
         auto it = v.find(key);
-        return it == v.end() ? std::string() : NormalizeDecimal(ctx, it->second);
+        return it == v.end() ? std::string() : NormalizeDecimal(rt, it->second);
     };
-    const std::string dir = paths::native(paths::with_separator(ctx.op.Dir_Loghi));
+    const std::string& dir = rt.cfg.logo_dir;
     std::string path = paths::resolve(dir + paths::native(picture) + ".jpg");
     if (path.empty()) path = dir + paths::native(picture) + ".jpg";
     LogoImage logo;
     try {
         logo.resource = doc.ImportImageAsResource(path, 90);
     } catch (const std::exception& e) {
-        ctx.list.add(" Logo non trovato " + path + " " + e.what());
+        rt.list.add(" Logo non trovato " + path + " " + e.what());
         return;
     }
     logo.section = section;
@@ -45,24 +45,23 @@ void import_section(Context& ctx, PdfDocument& doc, const std::string& section,
 
 }  // namespace
 
-std::vector<LogoImage> ImportStyleLogos(Context& ctx, PdfDocument& doc, const std::string& section,
+std::vector<LogoImage> ImportStyleLogos(const Runtime& rt, PdfDocument& doc, const std::string& section,
                                         const std::string& file, const std::string& second_section) {
     std::vector<LogoImage> logos;
     if (section.empty()) return logos;
-    if (!file.empty()) import_section(ctx, doc, section, file, logos);
+    if (!file.empty()) import_section(rt, doc, section, file, logos);
     if (!second_section.empty()) {
-        const std::string second = ini::read(second_section, "file", "", style_file(ctx));
-        if (!second.empty()) import_section(ctx, doc, second_section, second, logos);
+        const std::string second = ini::read(second_section, "file", "", rt.cfg.style_file);
+        if (!second.empty()) import_section(rt, doc, second_section, second, logos);
     }
     return logos;
 }
 
-void ImportLogos(Context& ctx, PdfDocument& doc) {
-    const StyleSettings& s = ctx.layout.style;
-    ctx.layout.compose.logos = ImportStyleLogos(ctx, doc, s.name, s.file, s.secondo_logo);
+std::vector<LogoImage> ImportLogos(const Runtime& rt, PdfDocument& doc, const StyleSettings& style) {
+    return ImportStyleLogos(rt, doc, style.name, style.file, style.secondo_logo);
 }
 
-void DrawLogo(const Context&, PdfDocument& doc, const LogoImage& logo) {
+void DrawLogo(PdfDocument& doc, const LogoImage& logo) {
     if (logo.altezza.empty()) return;
     const double h = to_number(logo.altezza).value_or(0);
     const double w = to_number(logo.larghezza).value_or(0);
@@ -71,10 +70,8 @@ void DrawLogo(const Context&, PdfDocument& doc, const LogoImage& logo) {
     doc.DrawImageResource(logo.resource, x, bottom - h, w, h);
 }
 
-void DrawLogos(const Context& ctx, PdfDocument& doc, const std::vector<LogoImage>& logos) {
-    for (const auto& logo : logos) DrawLogo(ctx, doc, logo);
+void DrawLogos(PdfDocument& doc, const std::vector<LogoImage>& logos) {
+    for (const auto& logo : logos) DrawLogo(doc, logo);
 }
-
-void DrawLogos(const Context& ctx, PdfDocument& doc) { DrawLogos(ctx, doc, ctx.layout.compose.logos); }
 
 }  // namespace velarion

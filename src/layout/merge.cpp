@@ -3,11 +3,11 @@
 #include <exception>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 
+#include "common/runtime.h"
+#include "platform/atomic_file.h"
 #include "platform/paths.h"
 #include "platform/pdf_merge.h"
-#include "startup/context.h"
 
 namespace velarion {
 namespace {
@@ -31,39 +31,18 @@ void delete_intermediates(const std::string& work_dir) noexcept {
     }
 }
 
-// Copies source over target through a temporary file beside the target, so
-// the target is either the old document or the complete new one.
-bool replace_file(const std::string& source, const std::string& target) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    if (source.empty() || !fs::is_regular_file(source, ec)) return false;
-    fs::path temp(target);
-    temp += ".part" + std::to_string(::getpid());
-    if (!fs::copy_file(source, temp, fs::copy_options::overwrite_existing, ec)) {
-        fs::remove(temp, ec);
-        return false;
-    }
-    fs::rename(temp, target, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(temp, ignored);
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
-void AGGIUNGIFONDOPDF(Context& ctx, const std::string& document_path,
+void AGGIUNGIFONDOPDF(const Runtime& rt, const std::string& document_path,
                       const std::vector<std::string>& merge_list) {
-    const std::string work_dir = paths::with_separator(paths::native(ctx.op.tempozip_dir));
+    const std::string& work_dir = rt.cfg.work_dir;
     try {
         // 1. No intermediate file of an earlier merge is left.
         delete_intermediates(work_dir);
 
         // 2. Entry 0 is the document; the merging component must be usable.
         if (!pdf_merge::available()) {
-            ctx.list.add(" AGGIUNGIFONDOPDF -1 libreria di unione PDF non disponibile");
+            rt.list.add(" AGGIUNGIFONDOPDF -1 libreria di unione PDF non disponibile");
             return;
         }
         std::vector<std::string> entries(kEntries);
@@ -73,24 +52,24 @@ void AGGIUNGIFONDOPDF(Context& ctx, const std::string& document_path,
 
         // 3. Check every entry; an unusable file is left out.
         const std::string merge_dir =
-            paths::with_separator(paths::native(ctx.op.unione_DIR));
+            paths::with_separator(paths::native(rt.cfg.op.unione_DIR));
         for (int i = 0; i < kEntries; ++i) {
             // 3.1 Files to append lie in the merge directory.
             if (i > 0 && !entries[i].empty()) entries[i] = merge_dir + paths::native(entries[i]);
             if (entries[i].empty()) continue;
             const std::string given = entries[i];
             // 3.2
-            ctx.list.add(" Controllo per Accodare PDF " + given);
+            rt.list.add(" Controllo per Accodare PDF " + given);
             // 3.3 The file must exist and be a usable PDF with pages.
             const std::string found = paths::resolve(given);
             const int pages = found.empty() ? 0 : pdf_merge::GetNumberOfPages(found);
             entries[i] = pages > 0 ? found : "";
             // 3.4
             if (pages > 0)
-                ctx.list.add(" Controllo positivo per Accodare PDF " + given + " pagine: " +
+                rt.list.add(" Controllo positivo per Accodare PDF " + given + " pagine: " +
                              std::to_string(pages));
             else
-                ctx.list.add(" Controllo negativo per Accodare PDF " + given);
+                rt.list.add(" Controllo negativo per Accodare PDF " + given);
         }
 
         // 4. The first usable entry is what the others are appended to.
@@ -106,20 +85,22 @@ void AGGIUNGIFONDOPDF(Context& ctx, const std::string& document_path,
             if (entries[i].empty()) continue;
             last_output = "merge_" + std::to_string(k) + ".pdf";
             const std::string output = work_dir + last_output;
-            ctx.list.add(" Invio comando PDF " + current + "|" + entries[i] + "|" + output);
+            rt.list.add(" Invio comando PDF " + current + "|" + entries[i] + "|" + output);
             pdf_merge::MERGE({current, entries[i]}, output);  // a failure leaves no output
             current = output;
             ++k;
         }
 
         // 6. The last result takes the document's place, only when it was written.
-        ctx.list.add(" Invio comando copia PDF finale " + work_dir + last_output + " " + document_path);
-        if (!last_output.empty()) replace_file(work_dir + last_output, document_path);
+        rt.list.add(" Invio comando copia PDF finale " + work_dir + last_output + " " + document_path);
+        // The copy goes through a temporary beside the document: it is either the
+        // old document or the complete new one.
+        if (!last_output.empty()) atomic_file::copy(work_dir + last_output, document_path);
 
         // 7.
         delete_intermediates(work_dir);
     } catch (const std::exception& e) {
-        ctx.list.add(std::string(" AGGIUNGIFONDOPDF ") + e.what());
+        rt.list.add(std::string(" AGGIUNGIFONDOPDF ") + e.what());
         delete_intermediates(work_dir);
     }
 }

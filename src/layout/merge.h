@@ -6,9 +6,9 @@
 
 namespace velarion {
 
-struct Context;
+struct Runtime;
 
-void AGGIUNGIFONDOPDF(Context& ctx, const std::string& document_path,
+void AGGIUNGIFONDOPDF(const Runtime& rt, const std::string& document_path,
                       const std::vector<std::string>& merge_list);
 
 }  // namespace velarion

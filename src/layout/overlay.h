@@ -3,29 +3,34 @@
 #pragma once
 
 #include <array>
-#include <set>
 #include <string>
+
+#include "common/registered_fonts.h"
+#include "platform/font_files.h"
 
 namespace velarion {
 
-struct Context;
+struct Runtime;
 class PdfDocument;
 
-// State of the overlay language and the barcode drawing that lasts for one
-// document (the stop label is kept by the line loop across pages).
+// State of the overlay language and the font registration that lasts for
+// one document (the stop label is kept by the line loop across pages), and
+// the font look-ups that last for the message.
 struct OverlayState {
     std::string stop_label;  // the three characters after the print file's "~%FINE-"
 
     std::string last_font_file;                 // last file registered by FONT without a width
     std::array<std::string, 21> image_slots{};  // IMAGE slots 0-20: imported resource names
-    std::set<std::string> barcode_fonts;        // barcode font names registered in the document
+    RegisteredFonts fonts;                      // barcode and monospaced fonts of the document
+
+    font_files::FontFinder font_finder;  // font files found so far (kept across documents)
 
     // Empties what lives for one document: called when a document starts.
     // The stop label is left alone.
     void reset_document() {
         last_font_file.clear();
         image_slots.fill(std::string());
-        barcode_fonts.clear();
+        fonts.clear();
     }
 };
 
@@ -33,11 +38,11 @@ struct OverlayState {
 // folder is taken from the logo directory, and overlay_file receives the
 // completed path. left_override / top_override replace the MARGSX / MARGSUP
 // values when not 0. Failures end the file with one activity line.
-void Creafincature(Context& ctx, PdfDocument& doc, std::string& overlay_file, double left_override,
+void Creafincature(const Runtime& rt, OverlayState& state, PdfDocument& doc, std::string& overlay_file, double left_override,
                    double top_override);
 
 // The text with "." turned into "," when the system's decimal separator is ",".
-std::string NormalizeDecimal(const Context& ctx, const std::string& text);
+std::string NormalizeDecimal(const Runtime& rt, const std::string& text);
 
 // The fields of an overlay line split at TAB: field[1] to field[15] (field[0]
 // unused; a field the line lacks is empty); count excludes an empty last field.
@@ -51,7 +56,7 @@ TabFields SplitTabFields(const std::string& line);
 // Splits text into words, each keeping the one space that followed it (a run
 // of spaces gives one-space words); a last word without a space is kept when
 // not empty. Returns the number of words minus 1. More than 100 words throw
-// overlay::OverlayError (9 "Subscript out of range").
+// NumberedError (9 "Subscript out of range").
 using WordTable = std::array<std::string, 100>;
 int SplitWords(const std::string& text, WordTable& words);
 

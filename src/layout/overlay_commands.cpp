@@ -1,15 +1,15 @@
 // The drawing commands of the overlay language, except TESTO.
 #include <cmath>
 
+#include "common/runtime.h"
 #include "layout/overlay_run.h"
 #include "layout/overlay_support.h"
 #include "platform/paths.h"
 #include "platform/pdf_document.h"
-#include "startup/context.h"
 
 namespace velarion::overlay {
 
-double OverlayRun::num(const std::string& field) const { return ToNumber(ctx_, field); }
+double OverlayRun::num(const std::string& field) const { return ToNumber(rt_, field); }
 
 void OverlayRun::execute(const TabFields& f) {
     const std::string& keyword = f[2];
@@ -18,22 +18,22 @@ void OverlayRun::execute(const TabFields& f) {
     } else if (keyword == "FONT") {
         font(f);
     } else if (keyword == "STOP") {
-        if (f[3] == ctx_.layout.overlay.stop_label) ended_ = true;
+        if (f[3] == state_.stop_label) ended_ = true;
     } else if (keyword == "FILCOL") {
         if (!f[3].empty()) {
-            const Colour c = ParseColour(ctx_, f[3]);
+            const Colour c = ParseColour(rt_, f[3]);
             doc_.SetFillColor(c.red, c.green, c.blue);
         }
     } else if (keyword == "LINCOL") {
         if (!f[3].empty()) {
-            const Colour c = ParseColour(ctx_, f[3]);
+            const Colour c = ParseColour(rt_, f[3]);
             doc_.SetLineColor(c.red, c.green, c.blue);
         }
     } else if (keyword == "MARGSUP") {
-        top_ = TryNumber(ctx_, f[3]).value_or(0);
+        top_ = TryNumber(rt_, f[3]).value_or(0);
         if (top_override_ != 0) top_ = top_override_;
     } else if (keyword == "MARGSX") {
-        left_ = TryNumber(ctx_, f[3]).value_or(0);
+        left_ = TryNumber(rt_, f[3]).value_or(0);
         if (left_override_ != 0) left_ = left_override_;
     } else if (keyword == "RETT") {
         rett(f);
@@ -70,7 +70,7 @@ void OverlayRun::execute(const TabFields& f) {
 void OverlayRun::begin_lines(const TabFields& f) {
     line_width_ = num(f[3]);
     if (!f[8].empty()) {
-        const Colour c = ParseColour(ctx_, f[8]);
+        const Colour c = ParseColour(rt_, f[8]);
         doc_.SetLineColor(c.red, c.green, c.blue);
     }
 }
@@ -83,12 +83,12 @@ void OverlayRun::font(const TabFields& f) {
     // The font file is looked up in the program directory and the system
     // font folders; a file that is not there is not registered, and texts
     // naming its font stay in Courier.
-    const std::string path = FindFontFile(ctx_, f[3]);
+    const std::string path = state_.font_finder.find(f[3], rt_.cfg.host.program_dir);
     if (!f[5].empty()) {
         const double width = num(f[5]);
         if (!path.empty()) doc_.AddFontMONOSPACED(f[4], path, static_cast<int>(std::lround(width)));
-    } else if (f[3] != ctx_.layout.overlay.last_font_file) {
-        if (!path.empty() && doc_.AddFont(f[4], path)) ctx_.layout.overlay.last_font_file = f[3];
+    } else if (f[3] != state_.last_font_file) {
+        if (!path.empty() && doc_.AddFont(f[4], path)) state_.last_font_file = f[3];
     }
 }
 
@@ -174,13 +174,13 @@ void OverlayRun::rets(const TabFields& f) {
 
 void OverlayRun::image(const TabFields& f) {
     // 1. The picture file, from the logo directory when it names no folder.
-    const std::string file = InLogoDir(ctx_, f[10]);
+    const std::string file = InLogoDir(rt_, f[10]);
     // 2. The slot, 0 to 20.
     const double slot_number = num(f[3]);
     const long slot = std::lround(slot_number);
     if (slot < 0 || slot > 20) throw_out_of_range();
     // 3. Imported once per document; the slot keeps the resource name.
-    std::string& resource = ctx_.layout.overlay.image_slots[static_cast<std::size_t>(slot)];
+    std::string& resource = state_.image_slots[static_cast<std::size_t>(slot)];
     if (resource.empty()) {
         const std::string found = paths::resolve(file);
         resource = doc_.ImportImageAsResource(found.empty() ? file : found, 90);

@@ -1,12 +1,12 @@
 // Splitting of overlay lines into fields and of texts into words.
+#include "common/runtime.h"
 #include "layout/overlay.h"
 #include "layout/overlay_support.h"
-#include "startup/context.h"
 
 namespace velarion {
 
-std::string NormalizeDecimal(const Context& ctx, const std::string& text) {
-    if (ctx.host.decimal_separator != ",") return text;
+std::string NormalizeDecimal(const Runtime& rt, const std::string& text) {
+    if (rt.cfg.host.decimal_separator != ",") return text;
     std::string out = text;
     for (char& c : out)
         if (c == '.') c = ',';

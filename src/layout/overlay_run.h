@@ -8,17 +8,18 @@
 
 namespace velarion {
 
-struct Context;
+struct Runtime;
 class PdfDocument;
 
 namespace overlay {
 
 class OverlayRun {
 public:
-    OverlayRun(Context& ctx, PdfDocument& doc, double left_override, double top_override)
-        : ctx_(ctx), doc_(doc), left_override_(left_override), top_override_(top_override) {}
+    OverlayRun(const Runtime& rt, OverlayState& state, PdfDocument& doc, double left_override,
+               double top_override)
+        : rt_(rt), state_(state), doc_(doc), left_override_(left_override), top_override_(top_override) {}
 
-    // Carries out the command of one split line; throws OverlayError or PdfError.
+    // Carries out the command of one split line; throws NumberedError or PdfError.
     void execute(const TabFields& f);
     bool ended() const { return ended_; }
     // After a failure: puts back what a half-done text left set.
@@ -42,7 +43,8 @@ private:
     void select_font(const std::string& tag);
     std::string stretch(const std::string& text, const std::string& layout);
 
-    Context& ctx_;
+    const Runtime& rt_;
+    OverlayState& state_;
     PdfDocument& doc_;
     double left_override_, top_override_;
 

@@ -2,11 +2,11 @@
 // stretched layouts.
 #include <cmath>
 
+#include "common/runtime.h"
 #include "layout/overlay_run.h"
 #include "layout/overlay_support.h"
 #include "platform/pdf_document.h"
 #include "platform/text_encoding.h"
-#include "startup/context.h"
 
 namespace velarion::overlay {
 
@@ -101,10 +101,10 @@ void OverlayRun::testo(const TabFields& f) {
         text = stretch(text, f[8]);
     }
     // 9. Angle.
-    const double angle = TryNumber(ctx_, f[9]).value_or(0);
+    const double angle = TryNumber(rt_, f[9]).value_or(0);
     // 10. Text colour.
     if (!f[4].empty()) {
-        const Colour c = ParseColour(ctx_, f[4]);
+        const Colour c = ParseColour(rt_, f[4]);
         doc_.SetFillColor(c.red, c.green, c.blue);
     }
     // 11. Write; the size is already the font height (f7 only chooses the call).

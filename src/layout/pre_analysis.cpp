@@ -3,7 +3,7 @@
 #include <fstream>
 #include <vector>
 
-#include "startup/context.h"
+#include "common/runtime.h"
 
 namespace velarion {
 
@@ -14,20 +14,16 @@ constexpr char kCondensedOff1 = 18;
 constexpr char kCondensedOff2 = 20;
 }  // namespace
 
-void AnalizzaTXT(Context& ctx, const std::string& path) {
-    // 1. Start values; the page-section end is set by the caller.
-    PreAnalysis& pre = ctx.pre;
-    pre.page_length = 213;
-    pre.condensed = false;
-    pre.line_count = 0;
-    pre.last_line.clear();
-    pre.line_before_last.clear();
-    ctx.list.add(" Inizio AnalizzaTXT " + path);
-    ctx.list.refresh();
+PreAnalysis AnalizzaTXT(Runtime& rt, const std::string& path, long page_section_end) {
+    // 1. Start values; the page-section end comes from the caller.
+    PreAnalysis pre;
+    pre.page_section_end = page_section_end;
+    rt.list.add(" Inizio AnalizzaTXT " + path);
+    rt.list.refresh();
 
     // 2. One pass over the lines.
     std::ifstream in(path, std::ios::binary);
-    if (!in) return;
+    if (!in) return pre;
     std::vector<char> buffer(1 << 16);
     in.rdbuf()->pubsetbuf(buffer.data(), static_cast<std::streamsize>(buffer.size()));
 
@@ -58,8 +54,9 @@ void AnalizzaTXT(Context& ctx, const std::string& path) {
     // 5. Condensed only when the condensing ends on the last line.
     if (last_condensed_off == 0 || last_condensed_off != n) pre.condensed = false;
     // 6.
-    ctx.list.add(" Fine  AnalizzaTXT " + path + " ultima riga  " + std::to_string(n));
-    ctx.list.refresh();
+    rt.list.add(" Fine  AnalizzaTXT " + path + " ultima riga  " + std::to_string(n));
+    rt.list.refresh();
+    return pre;
 }
 
 }  // namespace velarion

@@ -6,7 +6,7 @@
 
 namespace velarion {
 
-struct Context;
+struct Runtime;
 
 struct PreAnalysis {
     long line_count = 0;
@@ -17,6 +17,8 @@ struct PreAnalysis {
     std::string line_before_last;
 };
 
-void AnalizzaTXT(Context& ctx, const std::string& path);
+// One pass over the print file. page_section_end is the "/PAGE" section end
+// found so far for the message; the result carries it on.
+PreAnalysis AnalizzaTXT(Runtime& rt, const std::string& path, long page_section_end = 9999999);
 
 }  // namespace velarion

@@ -2,11 +2,11 @@
 
 #include <map>
 
+#include "common/runtime.h"
 #include "layout/overlay.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
 #include "platform/text_encoding.h"
-#include "startup/context.h"
 
 namespace velarion {
 
@@ -69,15 +69,10 @@ const KeyField kKeys[] = {
 
 }  // namespace
 
-std::string style_file(const Context& ctx) {
-    // 1. A missing trailing separator is added to the logo directory.
-    return paths::native(paths::with_separator(ctx.op.Dir_Loghi)) + "loghi.ini";
-}
-
-void ReadStyleSection(Context& ctx, const std::string& name, StyleSettings& out) {
+void ReadStyleSection(const Runtime& rt, const std::string& name, StyleSettings& out) {
     // 2. and 3. The section is read once; key names compare without case.
     std::map<std::string, std::string> values;
-    for (auto& [k, v] : ini::read_section(name, style_file(ctx))) values.emplace(text::lower(k), v);
+    for (auto& [k, v] : ini::read_section(name, rt.cfg.style_file)) values.emplace(text::lower(k), v);
     auto get = [&](const std::string& key) {
         auto it = values.find(text::lower(key));
         return it == values.end() ? std::string() : it->second;
@@ -86,7 +81,7 @@ void ReadStyleSection(Context& ctx, const std::string& name, StyleSettings& out)
     s.name = name;
     for (const auto& k : kKeys) {
         std::string v = get(k.key);
-        s.*(k.field) = k.kind == Kind::number ? NormalizeDecimal(ctx, v) : v;
+        s.*(k.field) = k.kind == Kind::number ? NormalizeDecimal(rt, v) : v;
     }
     for (int i = 1; i <= 6; ++i) s.scartariga[i] = get("scartariga" + std::to_string(i));
     for (int i = 1; i <= 40; ++i) {
@@ -96,15 +91,13 @@ void ReadStyleSection(Context& ctx, const std::string& name, StyleSettings& out)
     out = std::move(s);
 }
 
-void LoadStyle(Context& ctx) {
-    StyleSettings& s = ctx.layout.style;
-    ReadStyleSection(ctx, s.name, s);
+void LoadStyle(const Runtime& rt, StyleSettings& s, const SizeOverride& c) {
+    ReadStyleSection(rt, s.name, s);
 
     // 4. The "///C" size override of the print file wins over the style.
-    const auto& c = ctx.layout.compose;
-    if (!c.size_override_normal.empty()) {
-        s.car_normale = c.size_override_normal;
-        s.car_compresso = c.size_override_condensed;
+    if (!c.normal.empty()) {
+        s.car_normale = c.normal;
+        s.car_compresso = c.condensed;
     }
 
     // 5. "TAFT" without a forced type is the invoice listing: fixed settings,
@@ -112,9 +105,9 @@ void LoadStyle(Context& ctx) {
     if (s.name == "TAFT" && s.forzatura.empty()) {
         s.forzatura = "10o-";
         s.tipologo = "2";
-        s.car_compresso = NormalizeDecimal(ctx, "6.01");
+        s.car_compresso = NormalizeDecimal(rt, "6.01");
         s.colonna = "5";
-        const std::string path = style_file(ctx);
+        const std::string& path = rt.cfg.style_file;
         ini::write("TAFT", std::string("commento"),
                    std::string("non cancellare usato per tabulato FATT con ZEMOR1 .. LOGO DA CODICE"),
                    path);

@@ -6,7 +6,7 @@
 
 namespace velarion {
 
-struct Context;
+struct Runtime;
 
 // One value per key of a style section; a missing key reads as "".
 // Number keys are stored after NormalizeDecimal.
@@ -30,15 +30,19 @@ struct StyleSettings {
     std::array<std::string, 41> rimpiazza, rimpcon;
 };
 
-// The style file: logo directory ("Dir_Loghi") + "loghi.ini".
-std::string style_file(const Context& ctx);
+// The "///C" size override of normal and condensed text of a print file;
+// kept across style loads.
+struct SizeOverride {
+    std::string normal;
+    std::string condensed;
+};
 
-// Loads the style ctx.layout.style.name into ctx.layout.style (every key
-// replaced), applies the "///C" size overrides and the fixed rule for "TAFT".
-void LoadStyle(Context& ctx);
+// Loads the style named style.name from the style file (every key replaced),
+// applies the "///C" size override and the fixed rule for "TAFT".
+void LoadStyle(const Runtime& rt, StyleSettings& style, const SizeOverride& size);
 
 // Reads the style section `name` into `out` without the overrides or the
 // "TAFT" rule (the back-page and second-logo sections).
-void ReadStyleSection(Context& ctx, const std::string& name, StyleSettings& out);
+void ReadStyleSection(const Runtime& rt, const std::string& name, StyleSettings& out);
 
 }  // namespace velarion

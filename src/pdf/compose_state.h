@@ -1,4 +1,5 @@
-// Per-message state of the PDF composition, reset after every message.
+// The composition state of one message, reset piece by piece as each
+// document starts (see CreaPdf).
 #pragma once
 
 #include <functional>
@@ -6,17 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "layout/logo.h"
+#include "layout/style.h"
+
 namespace velarion {
 
 class PdfDocument;
-
-// A logo picture imported into the current document, with the position read
-// once from its style section ("altezza", "larghezza", "margsx", "margbasso").
-struct LogoImage {
-    std::string resource;
-    std::string section;
-    std::string altezza, larghezza, margsx, margbasso;
-};
 
 struct ComposeState {
     std::string created_pdf;  // path of the PDF the last CreaPdf call made
@@ -26,13 +22,10 @@ struct ComposeState {
     std::string lsfilecrea;               // "CREAFILE:" copy target
 
     // "///C" size override of normal and condensed text; kept across style loads.
-    std::string size_override_normal;
-    std::string size_override_condensed;
+    SizeOverride size_override;
 
     // Logos of the current style in the current document.
     std::vector<LogoImage> logos;
-    // Fonts already registered in the current document (barcode fonts).
-    std::vector<std::string> registered_fonts;
     // Monospaced font used for text: 0 none, 1 "MonoCondensedATT Bold", 2 "MonoCondensed Bold".
     int mono_font = 0;
 

@@ -6,12 +6,13 @@
 
 namespace velarion {
 
-struct Context;
+struct Runtime;
+struct LayoutState;
 
 // Creates every missing folder of path; false when one cannot be created.
-bool Creadir(Context& ctx, const std::string& path);
+bool Creadir(const Runtime& rt, const std::string& path);
 
 // Copies the output to the "CREAFILE:" target and to "dircopy" as configured.
-void copy_pdf(Context& ctx, const std::string& output_path);
+void copy_pdf(Runtime& rt, const LayoutState& layout, const std::string& output_path);
 
 }  // namespace velarion

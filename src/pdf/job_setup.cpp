@@ -4,12 +4,13 @@
 #include <map>
 #include <sstream>
 
+#include "common/runtime.h"
+#include "layout/pre_analysis.h"
 #include "layout/style.h"
+#include "pdf/type_metrics.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
 #include "platform/text_encoding.h"
-#include "pdf/type_metrics.h"
-#include "startup/context.h"
 
 namespace velarion {
 
@@ -17,40 +18,41 @@ namespace {
 bool has(const std::string& s, char c) { return s.find(c) != std::string::npos; }
 }  // namespace
 
-bool refuses_print_type(Context& ctx, const std::string& type) {
-    const std::string& forced = ctx.layout.style.forzatura;
-    const bool condensed = ctx.pre.condensed;
+bool refuses_print_type(const Runtime& rt, const StyleSettings& style, const PreAnalysis& pre,
+                        const std::string& type) {
+    const std::string& forced = style.forzatura;
+    const bool condensed = pre.condensed;
     // 7.1 and 7.2: orientation against a forced orientation.
     if (has(type, 'o') && forced == "v") return true;
     if (has(type, 'v') && forced == "o") return true;
     // 7.3: the large landscape types only for a condensed listing or when forced.
     if ((type == "14o" || type == "12o") && !condensed && forced != type) {
-        ctx.trace(" ESCO il tipo stampa " + type + " puo' esistere solo se forzato");
+        rt.trace(" ESCO il tipo stampa " + type + " puo' esistere solo se forzato");
         return true;
     }
     // 7.4
     if (type == "10o" && forced != "10o") {
-        ctx.trace(" ESCO il tipo stampa 10o puo' esistere solo se forzato");
+        rt.trace(" ESCO il tipo stampa 10o puo' esistere solo se forzato");
         return true;
     }
     const std::string text = " ESCO: forzatura " + forced + " diversa dal tipo stampa attuale " + type;
     // 7.5
     if ((forced == "o" && !has(type, 'o')) || (forced == "v" && !has(type, 'v'))) {
-        ctx.list.add(text);
+        rt.list.add(text);
         return true;
     }
     // 7.6
     if (forced != "v" && forced != "o" && !forced.empty() && forced != type) {
-        ctx.trace_line(text);
+        rt.trace_line(text);
         return true;
     }
     return false;
 }
 
-MarkerSequences read_marker_sequences(const Context& ctx) {
+MarkerSequences read_marker_sequences(const Runtime& rt) {
     MarkerSequences m;
     std::map<std::string, std::string> values;
-    for (auto& [k, v] : ini::read_section("SEQBARCODE", style_file(ctx))) values.emplace(text::upper(k), v);
+    for (auto& [k, v] : ini::read_section("SEQBARCODE", rt.cfg.style_file)) values.emplace(text::upper(k), v);
     auto get = [&](const std::string& key) {
         auto it = values.find(key);
         return it == values.end() ? std::string() : it->second;
@@ -107,12 +109,11 @@ std::vector<FormatEntry> parse_format_table(const std::string& file_text) {
     return table;
 }
 
-std::vector<FormatEntry> load_format_table(Context& ctx, const std::string& file_name) {
-    const std::string path =
-        paths::resolve(paths::native(paths::with_separator(ctx.op.Dir_Loghi)) + paths::native(file_name));
+std::vector<FormatEntry> load_format_table(const Runtime& rt, const std::string& file_name) {
+    const std::string path = paths::resolve(rt.cfg.logo_dir + paths::native(file_name));
     std::ifstream in(path, std::ios::binary);
     if (path.empty() || !in) {
-        ctx.list.add(" Crea Pdf tabella di formattazione non trovata " + file_name);
+        rt.list.add(" Crea Pdf tabella di formattazione non trovata " + file_name);
         return {};
     }
     std::ostringstream text;

@@ -8,17 +8,20 @@
 
 namespace velarion {
 
-struct Context;
+struct Runtime;
+struct StyleSettings;
+struct PreAnalysis;
 
 // True when the style's "forzatura" or the pre-analysis refuses the type;
 // writes the rule's trace or activity line.
-bool refuses_print_type(Context& ctx, const std::string& print_type);
+bool refuses_print_type(const Runtime& rt, const StyleSettings& style, const PreAnalysis& pre,
+                        const std::string& print_type);
 
 // Up to three start/end marker pairs with their replacements (1-based).
 struct MarkerSequences {
     std::array<std::string, 4> start, start_repl, end, end_repl;
 };
-MarkerSequences read_marker_sequences(const Context& ctx);
+MarkerSequences read_marker_sequences(const Runtime& rt);
 
 // One row of the formatting table: control text to insert before `column`
 // on page row `row`.
@@ -32,6 +35,6 @@ struct FormatEntry {
 std::vector<FormatEntry> parse_format_table(const std::string& file_text);
 // Loads the style's "formattatesto" file from the logo directory; an activity
 // line and an empty table when it cannot be read.
-std::vector<FormatEntry> load_format_table(Context& ctx, const std::string& file_name);
+std::vector<FormatEntry> load_format_table(const Runtime& rt, const std::string& file_name);
 
 }  // namespace velarion

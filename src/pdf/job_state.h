@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "layout/pre_analysis.h"
 #include "pdf/job_setup.h"
 #include "pdf/markup.h"
 #include "pdf/type_metrics.h"
@@ -14,6 +15,7 @@ namespace velarion {
 struct JobState {
     std::string input_path;
     std::string print_type;
+    PreAnalysis pre;  // of the print file
     TypeMetrics metrics;
     TextOrigin origin;
     int lines_per_page = 213;

@@ -1,5 +1,5 @@
-// Everything the PDF and layout routines keep per message; the scan resets it
-// after each message.
+// Everything the PDF and layout routines keep for one message: message
+// processing makes it when the message starts and drops it with the message.
 #pragma once
 
 #include "layout/barcode.h"

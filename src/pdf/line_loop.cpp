@@ -2,13 +2,14 @@
 
 #include <optional>
 
+#include "common/runtime.h"
 #include "layout/barcode.h"
 #include "layout/logo.h"
 #include "layout/overlay.h"
 #include "layout/style.h"
+#include "pdf/layout_state.h"
 #include "pdf/mono_font.h"
 #include "platform/pdf_document.h"
-#include "startup/context.h"
 
 namespace velarion {
 
@@ -16,11 +17,6 @@ namespace {
 
 constexpr char kFormFeed = '\x0c';
 
-// Base-14 names of the font numbers F0 to F11 of a font record.
-const char* const kFontNames[12] = {
-    "Courier",         "Helvetica",          "Times-Roman",           "Courier-Bold",
-    "Helvetica-Bold",  "Times-Bold",         "Courier-Oblique",       "Helvetica-Oblique",
-    "Times-Italic",    "Courier-BoldOblique", "Helvetica-BoldOblique", "Times-BoldItalic"};
 
 bool contains(const std::string& s, const char* what) { return s.find(what) != std::string::npos; }
 
@@ -46,12 +42,12 @@ std::string without_tags(std::string s) {
 
 class LineLoop {
 public:
-    LineLoop(Context& c, PdfDocument& d, JobState& j) : ctx_(c), doc_(d), job_(j) {}
+    LineLoop(Runtime& c, LayoutState& l, PdfDocument& d, JobState& j) : rt_(c), layout_(l), doc_(d), job_(j) {}
 
     void run(std::istream& in);
 
 private:
-    StyleSettings& style() { return ctx_.layout.style; }
+    StyleSettings& style() { return layout_.style; }
 
     void forget_settings() {
         job_.font.clear();
@@ -78,13 +74,13 @@ private:
 
     void draw_overlay(std::string& file, double dx = 0, double dy = 0) {
         if (file.empty()) return;
-        Creafincature(ctx_, doc_, file, dx, dy);
+        Creafincature(rt_, layout_.overlay, doc_, file, dx, dy);
         forget_settings();
     }
     // The "fincaturadopo" overlay closes a page's text; it ends the stop label.
     void draw_after_text() {
         draw_overlay(style().fincaturadopo);
-        ctx_.layout.overlay.stop_label.clear();
+        layout_.overlay.stop_label.clear();
     }
     void start_page(int row);
     bool may_add_page();
@@ -99,7 +95,8 @@ private:
                      double size);
     void count_left_out(std::istream& in, long pending);
 
-    Context& ctx_;
+    Runtime& rt_;
+    LayoutState& layout_;
     PdfDocument& doc_;
     JobState& job_;
     std::optional<StyleSettings> retro_;
@@ -110,8 +107,8 @@ private:
 StyleSettings& LineLoop::retro_style() {
     if (!retro_) {
         retro_.emplace();
-        ReadStyleSection(ctx_, style().retro, *retro_);
-        retro_logos_ = ImportStyleLogos(ctx_, doc_, retro_->name, retro_->file, retro_->secondo_logo);
+        ReadStyleSection(rt_, style().retro, *retro_);
+        retro_logos_ = ImportStyleLogos(rt_, doc_, retro_->name, retro_->file, retro_->secondo_logo);
     }
     return *retro_;
 }
@@ -130,13 +127,13 @@ void LineLoop::start_page(int row) {
     const bool back = !style().retro.empty() && style().retroscritto == "si" && job_.page_count % 2 == 0;
     if (back) {
         StyleSettings& r = retro_style();
-        DrawLogos(ctx_, doc_, retro_logos_);
+        DrawLogos(doc_, retro_logos_);
         draw_overlay(r.fincatura);
         draw_overlay(r.fincatura2);
         draw_overlay(r.fincatura3);
         return;
     }
-    DrawLogos(ctx_, doc_);
+    DrawLogos(doc_, layout_.compose.logos);
     draw_overlay(style().fincatura);
     if (style().senzadati == "s") {
         job_.stop = true;
@@ -162,7 +159,7 @@ void LineLoop::back_page() {
     StyleSettings& r = retro_style();
     doc_.addpage();
     forget_settings();
-    DrawLogos(ctx_, doc_, retro_logos_);
+    DrawLogos(doc_, retro_logos_);
     draw_overlay(r.fincatura);
     draw_overlay(r.fincatura2);
     draw_overlay(r.fincatura3);
@@ -170,9 +167,9 @@ void LineLoop::back_page() {
 
 void LineLoop::change_style(const std::string& name) {
     style().name = name;
-    LoadStyle(ctx_);
-    configure_job(ctx_, job_);
-    ImportLogos(ctx_, doc_);
+    LoadStyle(rt_, style(), layout_.compose.size_override);
+    configure_job(rt_, layout_, job_);
+    layout_.compose.logos = ImportLogos(rt_, doc_, style());
     retro_.reset();
 }
 
@@ -200,13 +197,13 @@ void LineLoop::logo_directive(const std::string& name) {
     }
     // 9.2
     style().name = name;
-    LoadStyle(ctx_);
+    LoadStyle(rt_, style(), layout_.compose.size_override);
     if (!style().forzatura.empty()) job_.print_type = style().forzatura;
-    configure_job(ctx_, job_);
+    configure_job(rt_, layout_, job_);
     retro_.reset();
     // 9.3 and 9.4
-    set_page_size(ctx_, doc_, job_);
-    ImportLogos(ctx_, doc_);
+    set_page_size(style(), doc_, job_);
+    layout_.compose.logos = ImportLogos(rt_, doc_, style());
     // The page of the new style starts at its first row with its logos and overlays.
     if (new_page) start_page(0);
 }
@@ -270,7 +267,7 @@ void LineLoop::draw_line(std::vector<Piece>& pieces, const std::string& line, bo
     if (!s.coloretesto1.empty())
         base_colour[0] = to_int(s.coloretesto1), base_colour[1] = to_int(s.coloretesto2),
         base_colour[2] = to_int(s.coloretesto3);
-    const MonoFont mono = mono_font_for(ctx_, doc_, job_.print_type);
+    const MonoFont mono = mono_font_for(rt_, layout_.overlay, doc_, job_.print_type);
     bool marked = false;
     for (Piece& p : pieces) {
         // 16.1 to 16.4
@@ -292,21 +289,21 @@ void LineLoop::draw_line(std::vector<Piece>& pieces, const std::string& line, bo
             set_colour(to_int(p.record.substr(0, 3)), to_int(p.record.substr(4, 3)),
                        to_int(p.record.substr(8, 3)));
             const int n = to_int(p.record.substr(11, 2));
-            font = kFontNames[n >= 0 && n < 12 ? n : 0];
+            font = font_table_name(n);
             if (auto v = to_number(p.record.substr(13, 5)); v && usable_font_size(*v)) size = *v;
         }
         // 16.10 The monospaced condensed font for the types that use it.
         if (!mono.name.empty() && p.style != "p") {
             font = mono.name;
             size = 10;
-            ctx_.layout.compose.mono_font = mono.number;
+            layout_.compose.mono_font = mono.number;
         }
         double width = 0;
         if (p.style == "bc") {
             // 16.11 A barcode piece with the settings of its section.
-            ctx_.layout.barcode.field[1] = p.section;
-            ReadBarcodeSettings(ctx_, p.section);
-            DrawBarcode(ctx_, doc_, text, x, y);
+            layout_.barcode.field[1] = p.section;
+            ReadBarcodeSettings(rt_, style(), layout_.barcode, p.section);
+            DrawBarcode(rt_, layout_.barcode, layout_.overlay, doc_, text, x, y);
             forget_settings();
             set_font(font, size);
             width = doc_.GetTextBoxWidth(text);
@@ -350,7 +347,7 @@ void LineLoop::count_left_out(std::istream& in, long pending) {
     long left = pending;
     std::string skip;
     while (std::getline(in, skip)) ++left;
-    ctx_.list.add(" Raggiunto maxpaginalogo " + style().maxpaginalogo + ": " + std::to_string(left) +
+    rt_.list.add(" Raggiunto maxpaginalogo " + style().maxpaginalogo + ": " + std::to_string(left) +
                   " righe non stampate");
 }
 
@@ -372,28 +369,27 @@ void LineLoop::run(std::istream& in) {
         apply_substitutions(line, job_.substitutions);
         // 3. Copy target of the PDF.
         if (line.rfind("CREAFILE:", 0) == 0) {
-            ctx_.layout.compose.lsfilecrea = line.substr(9);
-            ctx_.list.add(" Trovato lsfilecrea " + ctx_.layout.compose.lsfilecrea);
+            layout_.compose.lsfilecrea = line.substr(9);
+            rt_.list.add(" Trovato lsfilecrea " + layout_.compose.lsfilecrea);
             continue;
         }
         // 4. A PDF to merge onto the document.
         if (line.rfind("///M", 0) == 0) {
-            auto& merge = ctx_.layout.compose.merge_list;
+            auto& merge = layout_.compose.merge_list;
             if (merge.size() < 10) merge.push_back(line.substr(4));
-            ctx_.list.add(" Trovata istruzione per merge file pdf " + line.substr(4));
+            rt_.list.add(" Trovata istruzione per merge file pdf " + line.substr(4));
             continue;
         }
         // Size override of normal and condensed text, kept across style loads.
         if (line.rfind("///C", 0) == 0) {
             const std::string n = leading_number(line.substr(4));
-            ctx_.layout.compose.size_override_normal = n;
-            ctx_.layout.compose.size_override_condensed = n;
+            layout_.compose.size_override = {n, n};
             if (auto v = to_number(n); v && usable_font_size(*v))
                 job_.metrics.normal = job_.metrics.condensed = *v;
             continue;
         }
         // 5. Pending window events, every few lines so long files stay fast.
-        if (job_.line_no % 64 == 0) ctx_.view.process_events();
+        if (job_.line_no % 64 == 0) rt_.view.process_events();
         // 6. to 8.
         long_dashes(line);
         euro_sign(line);
@@ -407,13 +403,13 @@ void LineLoop::run(std::istream& in) {
         }
         // 10. Progress, in the tray icon's tip and the activity list.
         if (job_.line_no % 2000 == 0) {
-            const long total = ctx_.pre.line_count > 0 ? ctx_.pre.line_count : job_.line_no;
+            const long total = job_.pre.line_count > 0 ? job_.pre.line_count : job_.line_no;
             const std::string progress = std::to_string(100 * job_.line_no / total) +
                                          " % - Sto elaborando la riga " + std::to_string(job_.line_no);
-            ctx_.view.set_tray_tip(progress);
-            ctx_.list.add(" " + progress);
+            rt_.view.set_tray_tip(progress);
+            rt_.list.add(" " + progress);
         }
-        if (last) ctx_.view.set_tray_tip("ELABORATO ");
+        if (last) rt_.view.set_tray_tip("ELABORATO ");
         // 11. and 12.
         if (!job_.format_table.empty()) {
             // The row the line prints on: a line that breaks the page prints on row 1.
@@ -423,7 +419,7 @@ void LineLoop::run(std::istream& in) {
                 row = 1;
             apply_format_table(line, job_.format_table, row);
         }
-        std::vector<Piece> pieces = split_pieces(line, ctx_.layout.overlay.stop_label);
+        std::vector<Piece> pieces = split_pieces(line, layout_.overlay.stop_label);
 
         // The first page starts before the first line that takes a row.
         if (job_.page_count == 0) {
@@ -459,31 +455,30 @@ void LineLoop::run(std::istream& in) {
     // A document cut by "maxpaginalogo" says how much of the file it left out.
     if (cut_) count_left_out(in, undrawn + (have_next ? 1 : 0));
     // 17.
-    if (!job_.nonvabene) ctx_.list.add(" Ultima riga  " + last_line);
-    ctx_.trace("FINE LOOP RIGHE");
+    if (!job_.nonvabene) rt_.list.add(" Ultima riga  " + last_line);
+    rt_.trace("FINE LOOP RIGHE");
 }
 
 }  // namespace
 
-void configure_job(Context& ctx, JobState& job) {
-    const StyleSettings& s = ctx.layout.style;
+void configure_job(const Runtime& rt, const LayoutState& layout, JobState& job) {
+    const StyleSettings& s = layout.style;
     job.metrics = type_metrics(job.print_type, s);
-    if (auto n = to_number(ctx.layout.compose.size_override_normal); n && usable_font_size(*n))
+    if (auto n = to_number(layout.compose.size_override.normal); n && usable_font_size(*n))
         job.metrics.normal = *n;
-    if (auto n = to_number(ctx.layout.compose.size_override_condensed); n && usable_font_size(*n))
+    if (auto n = to_number(layout.compose.size_override.condensed); n && usable_font_size(*n))
         job.metrics.condensed = *n;
     job.origin = text_origin(s);
-    job.lines_per_page = lines_per_page(s, ctx.pre);
+    job.lines_per_page = lines_per_page(s, job.pre);
     job.substitutions = prepare_substitutions(s);
     job.dropped_rows.clear();
     for (int i = 1; i <= 6; ++i)
         if (auto n = to_number(s.scartariga[i])) job.dropped_rows.push_back(static_cast<int>(*n));
     job.format_table = s.formattatesto.empty() ? std::vector<FormatEntry>{}
-                                               : load_format_table(ctx, s.formattatesto);
+                                               : load_format_table(rt, s.formattatesto);
 }
 
-void set_page_size(Context& ctx, PdfDocument& doc, const JobState& job) {
-    const StyleSettings& s = ctx.layout.style;
+void set_page_size(const StyleSettings& s, PdfDocument& doc, const JobState& job) {
     const bool landscape = is_landscape(job.print_type);
     double width = landscape ? 297 : 210, height = landscape ? 210 : 297;
     if (!s.dimpaginaaltezza.empty()) {
@@ -495,8 +490,8 @@ void set_page_size(Context& ctx, PdfDocument& doc, const JobState& job) {
     doc.SetPageDimensions(width, height);
 }
 
-void run_line_loop(Context& ctx, PdfDocument& doc, std::istream& in, JobState& job) {
-    LineLoop(ctx, doc, job).run(in);
+void run_line_loop(Runtime& rt, LayoutState& layout, PdfDocument& doc, std::istream& in, JobState& job) {
+    LineLoop(rt, layout, doc, job).run(in);
 }
 
 }  // namespace velarion

@@ -7,17 +7,19 @@
 
 namespace velarion {
 
-struct Context;
+struct Runtime;
+struct LayoutState;
+struct StyleSettings;
 class PdfDocument;
 
 // Geometry and tables of the job from the print type and the current style.
-void configure_job(Context& ctx, JobState& job);
+void configure_job(const Runtime& rt, const LayoutState& layout, JobState& job);
 
 // Sets the page size for the job's type (or the style's "dimpagina..." keys).
-void set_page_size(Context& ctx, PdfDocument& doc, const JobState& job);
+void set_page_size(const StyleSettings& style, PdfDocument& doc, const JobState& job);
 
 // Reads the print file to its end (or to a stop) and draws it into doc.
 // Sets job.nonvabene when a line does not fit the print type.
-void run_line_loop(Context& ctx, PdfDocument& doc, std::istream& in, JobState& job);
+void run_line_loop(Runtime& rt, LayoutState& layout, PdfDocument& doc, std::istream& in, JobState& job);
 
 }  // namespace velarion

@@ -1,15 +1,13 @@
 #include "pdf/mono_font.h"
 
-#include <algorithm>
-
-#include "platform/font_files.h"
+#include "common/runtime.h"
+#include "layout/overlay.h"
 #include "platform/pdf_document.h"
-#include "startup/context.h"
 
 namespace velarion {
 
-MonoFont mono_font_for(Context& ctx, PdfDocument& doc, const std::string& print_type) {
-    if (!ctx.host.condensed_font) return {};
+MonoFont mono_font_for(const Runtime& rt, OverlayState& state, PdfDocument& doc, const std::string& print_type) {
+    if (!rt.cfg.host.condensed_font) return {};
     if (print_type != "12v" && print_type != "12o" && print_type != "7v") return {};
     const bool small = print_type == "7v";
     struct Candidate {
@@ -19,15 +17,12 @@ MonoFont mono_font_for(Context& ctx, PdfDocument& doc, const std::string& print_
     };
     const Candidate candidates[] = {{"MonoCondensedATT Bold", "Mnc57__a.ttf", 418, 400, 1},
                                     {"MonoCondensed Bold", "MonoCondensed Bold.Ttf", 418, 425, 2}};
-    auto& registered = ctx.layout.compose.registered_fonts;
     for (const auto& c : candidates) {
-        if (std::find(registered.begin(), registered.end(), c.name) != registered.end())
-            return {c.name, c.number};
-        const std::string path = font_files::find(c.file, ctx.host.program_dir);
-        if (path.empty()) continue;
-        if (!doc.AddFontMONOSPACED(c.name, path, small ? c.small_width : c.width)) continue;
-        registered.push_back(c.name);
-        return {c.name, c.number};
+        const bool usable = state.fonts.ensure(c.name, [&] {
+            const std::string path = state.font_finder.find(c.file, rt.cfg.host.program_dir);
+            return !path.empty() && doc.AddFontMONOSPACED(c.name, path, small ? c.small_width : c.width);
+        });
+        if (usable) return {c.name, c.number};
     }
     return {};
 }

@@ -5,7 +5,8 @@
 
 namespace velarion {
 
-struct Context;
+struct Runtime;
+struct OverlayState;
 class PdfDocument;
 
 struct MonoFont {
@@ -14,7 +15,7 @@ struct MonoFont {
 };
 
 // For "12v", "12o" and "7v", when the condensed fonts may be used: the font
-// registered in doc (registering it on first use).
-MonoFont mono_font_for(Context& ctx, PdfDocument& doc, const std::string& print_type);
+// registered in doc (registering it on first use, in the document's font list).
+MonoFont mono_font_for(const Runtime& rt, OverlayState& state, PdfDocument& doc, const std::string& print_type);
 
 }  // namespace velarion

@@ -3,12 +3,13 @@
 #include <filesystem>
 #include <random>
 
-#include "layout/style.h"
+#include "common/runtime.h"
+#include "common/version.h"
+#include "platform/atomic_file.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
 #include "platform/pdf_document.h"
-#include "spool/shell_wait.h"
-#include "startup/context.h"
+#include "platform/process.h"
 
 namespace velarion {
 
@@ -27,12 +28,12 @@ std::string build_keywords(const std::string& print_type, int mono_font, const s
     return k + " Nome file origine: " + input_path;
 }
 
-std::string modification_password(const Context& ctx, const std::string& output_path) {
+std::string modification_password(const Runtime& rt, const std::string& output_path) {
     std::random_device rd;
     std::uniform_int_distribution<int> digit(0, 9);
     std::string pwd;
     for (int i = 0; i < 6; ++i) pwd.push_back(static_cast<char>('0' + digit(rd)));
-    const DateTime t = ctx.clock.now();
+    const DateTime t = rt.clock.now();
     char date[16];
     std::snprintf(date, sizeof date, "%04d%02d%02d", t.year, t.day, t.month);
     pwd += date;
@@ -41,49 +42,43 @@ std::string modification_password(const Context& ctx, const std::string& output_
     return pwd;
 }
 
-void protect_pdf(Context& ctx, const std::string& output_path) {
+void protect_pdf(Runtime& rt, const std::string& output_path) {
     // 7. Protection needs the tool and a password of four characters or a fixed one.
-    const std::string tool = ctx.host.program_dir + "encryptpdf";
+    const std::string tool = rt.cfg.host.program_dir + "encryptpdf";
     std::error_code ec;
     if (!fs::exists(tool, ec)) return;
-    const std::string file = style_file(ctx);
+    const std::string& file = rt.cfg.style_file;
     const std::string password = ini::read("PDFCRIPT", "Password", "", file);
     const std::string fixed = ini::read("PDFCRIPT", "PasswordFISSA", "", file);
     if (password.size() < 4 && fixed.empty()) return;
 
     // 8. Run the tool into the work file.
-    ctx.list.add(" Imposto pwd modifica ");
-    const std::string work = paths::native(paths::with_separator(ctx.op.tempozip_dir)) + "cripato.pdf";
+    rt.list.add(" Imposto pwd modifica ");
+    const std::string work = rt.cfg.work_dir + "cripato.pdf";
     fs::remove(work, ec);
-    const std::string pwd = fixed.empty() ? modification_password(ctx, output_path) : fixed;
+    const std::string pwd = fixed.empty() ? modification_password(rt, output_path) : fixed;
     const std::vector<std::string> argv = {tool, "-i", output_path, "-o", work, "-w", pwd,
                                            "-e", "40", "-p", "-c"};
     // The activity list never shows the password.
     const std::string shown = tool + " -i " + output_path + " -o " + work + " -w **** -e 40 -p -c";
-    ctx.list.add(" Cripto il file  CON IL COMANDO " + shown);
-    ctx.list.add(" Cripto il file  " + output_path);
-    run_and_wait(ctx, argv);
-    ctx.list.add(" Inviato Comando per criptare ");
+    rt.list.add(" Cripto il file  CON IL COMANDO " + shown);
+    rt.list.add(" Cripto il file  " + output_path);
+    process::run_and_wait(argv, [&] { rt.view.process_events(); });
+    rt.list.add(" Inviato Comando per criptare ");
 
     // 9. Wait up to 10 seconds for the work file.
     for (int waited = 0; !fs::exists(work, ec) && waited < 10000; waited += 100) {
-        ctx.view.process_events();
-        ctx.clock.sleep_ms(100);
+        rt.view.process_events();
+        rt.clock.sleep_ms(100);
     }
     if (!fs::exists(work, ec) || fs::file_size(work, ec) == 0) {
-        ctx.list.add(" Errore Cripto il file  " + output_path);
-        ctx.list.add(" Errore Cripto il file  NON TROVATO " + work);
+        rt.list.add(" Errore Cripto il file  " + output_path);
+        rt.list.add(" Errore Cripto il file  NON TROVATO " + work);
         fs::remove(work, ec);
         return;
     }
     // 10. The protected file replaces the plain one in a single step.
-    const std::string part = output_path + ".part";
-    fs::copy_file(work, part, fs::copy_options::overwrite_existing, ec);
-    if (!ec) fs::rename(part, output_path, ec);
-    if (ec) {
-        fs::remove(part, ec);
-        ctx.list.add(" Errore Cripto il file  " + output_path);
-    }
+    if (!atomic_file::copy(work, output_path)) rt.list.add(" Errore Cripto il file  " + output_path);
     fs::remove(work, ec);
 }
 

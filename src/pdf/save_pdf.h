@@ -3,12 +3,13 @@
 
 #include <string>
 
+#include "common/version.h"
+
 namespace velarion {
 
-struct Context;
+struct Runtime;
 class PdfDocument;
 
-inline constexpr const char* kVersionText = "Velarion Ver. 9.0.2(09/03/16) ";
 inline constexpr const char* kAuthor = "Velarion";
 
 // The input path without its last four characters and ".pdf"; the body of a
@@ -20,10 +21,10 @@ std::string build_keywords(const std::string& print_type, int mono_font, const s
 
 // A fresh modification password: six random digits, the date "yyyyddmm" and
 // letters of the output name.
-std::string modification_password(const Context& ctx, const std::string& output_path);
+std::string modification_password(const Runtime& rt, const std::string& output_path);
 
 // Protects the saved PDF with the outside tool "encryptpdf" when loghi.ini
 // section "PDFCRIPT" asks for it. A failure leaves the plain PDF and logs it.
-void protect_pdf(Context& ctx, const std::string& output_path);
+void protect_pdf(Runtime& rt, const std::string& output_path);
 
 }  // namespace velarion

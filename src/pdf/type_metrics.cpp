@@ -1,7 +1,5 @@
 #include "pdf/type_metrics.h"
 
-#include <charconv>
-
 #include "layout/pre_analysis.h"
 #include "layout/style.h"
 
@@ -42,20 +40,6 @@ void override_length(double& value, const std::string& text) {
 }
 
 }  // namespace
-
-std::optional<double> to_number(const std::string& text) {
-    std::string t;
-    for (char ch : text) {
-        if (ch == ' ' || ch == '\t') continue;
-        t.push_back(ch == ',' ? '.' : ch);
-    }
-    if (t.empty()) return std::nullopt;
-    if (t.front() == '+') t.erase(0, 1);
-    double v = 0;
-    auto [p, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
-    if (ec != std::errc() || p != t.data() + t.size()) return std::nullopt;
-    return v;
-}
 
 bool is_landscape(const std::string& print_type) {
     return print_type.find('o') != std::string::npos || print_type.find('v') == std::string::npos;

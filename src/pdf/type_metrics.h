@@ -2,8 +2,9 @@
 // origin and the lines per page, with the style's overrides applied.
 #pragma once
 
-#include <optional>
 #include <string>
+
+#include "common/number_text.h"
 
 namespace velarion {
 
@@ -20,9 +21,6 @@ struct TypeMetrics {
     double width = 297;     // layout width (mm)
     double height = 207;    // layout height (mm)
 };
-
-// A number of the layout files, written with "." or ","; nullopt when not a number.
-std::optional<double> to_number(const std::string& text);
 
 // A font size a page can be drawn with (PDF allows up to 600 points).
 inline bool usable_font_size(double points) { return points > 0 && points <= 600; }

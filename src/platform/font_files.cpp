@@ -5,43 +5,69 @@
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
-#include <vector>
+
+#include "platform/paths.h"
+#include "platform/text_encoding.h"
 
 namespace fs = std::filesystem;
 
 namespace velarion::font_files {
 
 namespace {
-std::string in_folder(const fs::path& folder, const std::string& name, bool recursive) {
-    std::error_code ec;
-    if (!fs::is_directory(folder, ec)) return "";
-    if (!recursive) {
-        for (const auto& e : fs::directory_iterator(folder, ec))
-            if (strcasecmp(e.path().filename().c_str(), name.c_str()) == 0) return e.path().string();
-        return "";
-    }
-    auto opts = fs::directory_options::skip_permission_denied;
-    for (auto it = fs::recursive_directory_iterator(folder, opts, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
-        if (strcasecmp(it->path().filename().c_str(), name.c_str()) == 0) return it->path().string();
+
+// The first regular file of that name (any case) below the system font folders.
+std::string in_system_folders(const std::string& name) {
+    for (const auto& root : system_folders()) {
+        std::error_code ec;
+        fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec);
+        for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+            std::error_code type_ec;
+            if (strcasecmp(it->path().filename().c_str(), name.c_str()) == 0 && it->is_regular_file(type_ec))
+                return it->path().string();
+        }
     }
     return "";
 }
+
+// The name itself when it carries a folder and exists; else the file of its
+// last component in the program folder. "" when neither.
+std::string direct_or_in_program(const std::string& name, const std::string& program_dir) {
+    if (paths::has_separator(name)) {
+        const std::string direct = paths::resolve(name);
+        if (!direct.empty()) return direct;
+    }
+    const std::string base = paths::file_name(paths::native(name));
+    const std::string program = program_dir.empty() ? paths::program_dir() : program_dir;
+    const std::string hit = paths::find_in_folder(program, base);
+    std::error_code ec;
+    return !hit.empty() && fs::is_regular_file(hit, ec) ? hit : "";
+}
+
 }  // namespace
+
+std::vector<std::string> system_folders() {
+    std::vector<std::string> folders = {"/usr/share/fonts", "/usr/local/share/fonts"};
+    if (const char* home = std::getenv("HOME"); home && *home) {
+        folders.push_back(std::string(home) + "/.local/share/fonts");
+        folders.push_back(std::string(home) + "/.fonts");
+    }
+    return folders;
+}
 
 std::string find(const std::string& name, const std::string& program_dir) {
     if (name.empty()) return "";
-    if (!program_dir.empty()) {
-        std::string hit = in_folder(program_dir, name, false);
-        if (!hit.empty()) return hit;
-    }
-    std::vector<fs::path> folders = {"/usr/share/fonts", "/usr/local/share/fonts"};
-    if (const char* home = std::getenv("HOME"); home && *home) folders.emplace_back(std::string(home) + "/.local/share/fonts");
-    for (const auto& f : folders) {
-        std::string hit = in_folder(f, name, true);
-        if (!hit.empty()) return hit;
-    }
-    return "";
+    const std::string hit = direct_or_in_program(name, program_dir);
+    return hit.empty() ? in_system_folders(paths::file_name(paths::native(name))) : hit;
+}
+
+std::string FontFinder::find(const std::string& name, const std::string& program_dir) {
+    if (name.empty()) return "";
+    const std::string hit = direct_or_in_program(name, program_dir);
+    if (!hit.empty()) return hit;
+    const std::string base = paths::file_name(paths::native(name));
+    const std::string key = text::lower(base);
+    if (auto it = system_hits_.find(key); it != system_hits_.end()) return it->second;
+    return system_hits_.emplace(key, in_system_folders(base)).first->second;
 }
 
 }  // namespace velarion::font_files

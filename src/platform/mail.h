@@ -2,13 +2,14 @@
 // MAPI controls (sign on and off, compose, recipients, note text, positioned
 // attachments, save as draft, send). Drafts go to the store's drafts folder
 // (a maildir or an IMAP server); sending goes through the transport
-// (sendmail or SMTP). Failures arrive as MapiError with the MAPI numbers.
+// (sendmail or SMTP). Failures arrive as NumberedError with the MAPI numbers.
 #pragma once
 
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "platform/error.h"
 
 namespace velarion::mail {
 
@@ -17,16 +18,6 @@ inline constexpr int kFailure = 32002;
 inline constexpr int kLoginFailure = 32003;
 inline constexpr int kAttachmentNotFound = 32011;
 inline constexpr int kUnknownRecipient = 32014;
-
-// A numbered run-time error, as the MAPI controls raise them.
-class MapiError : public std::runtime_error {
-public:
-    MapiError(int number, const std::string& text) : std::runtime_error(text), number_(number) {}
-    int number() const { return number_; }
-
-private:
-    int number_;
-};
 
 enum class RecipType { To = 1, Cc = 2, Bcc = 3 };
 

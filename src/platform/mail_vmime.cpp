@@ -110,7 +110,7 @@ std::string default_sender() {
 // built from its parts.
 vmime::shared_ptr<vmime::mailbox> make_mailbox(const std::string& cp1252) {
     const std::string address = text::trim(text::cp1252_to_utf8(cp1252));
-    const auto unknown = [&] { return MapiError(kUnknownRecipient, "Destinatario sconosciuto: " + address); };
+    const auto unknown = [&] { return NumberedError(kUnknownRecipient, "Destinatario sconosciuto: " + address); };
     std::string name, addr_spec = address;
     if (!address.empty() && address.back() == '>') {
         const auto lt = address.rfind('<');
@@ -149,27 +149,27 @@ vmime::mediaType type_for(const std::string& name) {
 [[noreturn]] void rethrow_numbered(int fallback) {
     try {
         throw;
-    } catch (const MapiError&) {
+    } catch (const NumberedError&) {
         throw;
     } catch (const vmime::net::smtp::SMTPCommandError& e) {
         if (e.command().rfind("RCPT", 0) == 0 && e.statusCode() / 100 == 5)
-            throw MapiError(kUnknownRecipient, e.response());
-        throw MapiError(e.statusCode() == 535 ? kLoginFailure : fallback, e.what() + std::string(": ") + e.response());
+            throw NumberedError(kUnknownRecipient, e.response());
+        throw NumberedError(e.statusCode() == 535 ? kLoginFailure : fallback, e.what() + std::string(": ") + e.response());
     } catch (const vmime::exceptions::command_error& e) {
-        if (e.command().rfind("RCPT", 0) == 0) throw MapiError(kUnknownRecipient, e.response());
-        throw MapiError(fallback, e.what() + std::string(": ") + e.response());
+        if (e.command().rfind("RCPT", 0) == 0) throw NumberedError(kUnknownRecipient, e.response());
+        throw NumberedError(fallback, e.what() + std::string(": ") + e.response());
     } catch (const vmime::exceptions::authentication_error& e) {
-        throw MapiError(kLoginFailure, e.what() + std::string(": ") + e.response());
+        throw NumberedError(kLoginFailure, e.what() + std::string(": ") + e.response());
     } catch (const vmime::exceptions::authentication_exception& e) {
-        throw MapiError(kLoginFailure, e.what());
+        throw NumberedError(kLoginFailure, e.what());
     } catch (const vmime::exceptions::no_recipient& e) {
-        throw MapiError(kUnknownRecipient, e.what());
+        throw NumberedError(kUnknownRecipient, e.what());
     } catch (const vmime::exception& e) {
         std::string text = e.what();
         if (e.other()) text += std::string(": ") + e.other()->what();
-        throw MapiError(fallback, text);
+        throw NumberedError(fallback, text);
     } catch (const std::exception& e) {
-        throw MapiError(fallback, e.what());
+        throw NumberedError(fallback, e.what());
     }
 }
 
@@ -262,7 +262,7 @@ public:
 
 private:
     void check_signed_on() const {
-        if (!signed_on_ || !store_) throw MapiError(kLoginFailure, "Sessione non aperta");
+        if (!signed_on_ || !store_) throw NumberedError(kLoginFailure, "Sessione non aperta");
     }
 
     void reconnect_store() {
@@ -368,7 +368,7 @@ private:
             for (const auto& a : atts) {
                 std::error_code ec;
                 if (!fs::is_regular_file(a.path, ec))
-                    throw MapiError(kAttachmentNotFound, "Allegato non trovato: " + text::cp1252_to_utf8(a.path));
+                    throw NumberedError(kAttachmentNotFound, "Allegato non trovato: " + text::cp1252_to_utf8(a.path));
                 const std::string name = fs::path(a.path).filename().string();
                 auto att = vmime::make_shared<vmime::fileAttachment>(a.path, type_for(name));
                 att->getFileInfo().setFilename(vmime::word(text::cp1252_to_utf8(name), utf8_charset()));
@@ -399,13 +399,13 @@ private:
         for (const auto& a : m.attachments) {
             std::error_code ec;
             if (!fs::is_regular_file(a.path, ec))
-                throw MapiError(kAttachmentNotFound, "Allegato non trovato: " + text::cp1252_to_utf8(a.path));
+                throw NumberedError(kAttachmentNotFound, "Allegato non trovato: " + text::cp1252_to_utf8(a.path));
             argv.push_back("--attach");
             argv.push_back(a.path);
         }
         argv.insert(argv.end(), to.begin(), to.end());
         const int rc = process::run_and_wait(argv);
-        if (rc != 0) throw MapiError(kFailure, "xdg-email: codice di uscita " + std::to_string(rc));
+        if (rc != 0) throw NumberedError(kFailure, "xdg-email: codice di uscita " + std::to_string(rc));
     }
 
     Profile profile_;

@@ -3,6 +3,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <filesystem>
 #include <system_error>
 
@@ -41,26 +42,29 @@ std::string resolve(const std::string& raw) {
     for (const auto& part : p.relative_path()) {
         const std::string name = part.string();
         if (name.empty()) continue;
-        fs::path exact = cur / part;
-        if (fs::exists(exact, ec)) {
-            cur = exact;
-        } else {
-            bool found = false;
-            for (const auto& e : fs::directory_iterator(cur, ec)) {
-                if (strcasecmp(e.path().filename().c_str(), name.c_str()) == 0) {
-                    cur = e.path();
-                    found = true;
-                    break;
-                }
-            }
-            if (!found) return "";
-        }
+        const std::string hit = find_in_folder(cur.string(), name);
+        if (hit.empty()) return "";
+        cur = hit;
         first = false;
     }
     if (first) return "";
     std::string out = cur.string();
     if (!p.is_absolute() && out.rfind("./", 0) == 0) out.erase(0, 2);
     return out;
+}
+
+std::string find_in_folder(const std::string& folder, const std::string& name) {
+    std::error_code ec;
+    const fs::path exact = fs::path(folder) / name;
+    if (fs::exists(exact, ec)) return exact.string();
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (strcasecmp(it->path().filename().c_str(), name.c_str()) == 0) return it->path().string();
+    }
+    return "";
+}
+
+bool is_drive_path(const std::string& path) {
+    return path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]));
 }
 
 bool exists(const std::string& path) { return !resolve(path).empty(); }

@@ -23,8 +23,16 @@ bool has_separator(const std::string& path);
 // otherwise a case-insensitive match of each component; "" when none.
 std::string resolve(const std::string& path);
 
+// The entry of `folder` whose name equals `name` without regard to case (the
+// exact name first); its full path, or "" when there is none.
+std::string find_in_folder(const std::string& folder, const std::string& name);
+
 // True when resolve() finds the path.
 bool exists(const std::string& path);
+
+// True when the path begins with a Windows drive letter ("C:"), which names
+// no folder here.
+bool is_drive_path(const std::string& path);
 
 // Name after the last separator.
 std::string file_name(const std::string& path);

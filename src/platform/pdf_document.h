@@ -77,6 +77,11 @@ public:
     virtual void SavePDF(const std::string& path) = 0;
 };
 
+// The font table of the print files and overlays: the base-14 name of "/F0"
+// to "/F11" (Courier, Helvetica and Times, plain, bold, oblique, bold
+// oblique); "Courier" for any other number.
+const char* font_table_name(int number);
+
 // A new drawing object on the PDF library.
 std::unique_ptr<PdfDocument> make_pdf_document();
 

@@ -18,6 +18,9 @@
 #include <string_view>
 #include <unistd.h>
 #include <unordered_map>
+#include <vector>
+
+#include "platform/atomic_file.h"
 
 namespace velarion {
 namespace {
@@ -27,11 +30,6 @@ constexpr const char* kWinAnsi = "WinAnsiEncoding";
 
 double pt(double mm) { return mm * kPointsPerMm; }
 
-// The font table of the print files: "/F0" to "/F11".
-constexpr const char* kFontTable[12] = {
-    "Courier",          "Helvetica",         "Times-Roman",          "Courier-Bold",
-    "Helvetica-Bold",   "Times-Bold",        "Courier-Oblique",      "Helvetica-Oblique",
-    "Times-Italic",     "Courier-BoldOblique", "Helvetica-BoldOblique", "Times-BoldItalic"};
 
 // Base-14 names, and the Windows names the layout files use for them.
 const std::unordered_map<std::string_view, const char*>& base_fonts() {
@@ -256,26 +254,28 @@ public:
 
     void SavePDF(const std::string& path) override {
         end_text();
-        namespace fs = std::filesystem;
-        const fs::path target(path);
-        // Written under a temporary name beside the target and renamed when
+        // Written whole to a temporary beside the target and renamed when
         // complete, so no half-written file ever carries the output name.
-        fs::path temp = target;
-        temp += ".part" + std::to_string(::getpid());
-        HPDF_SaveToFile(doc_.get(), temp.c_str());
-        std::error_code ec;
+        HPDF_SaveToStream(doc_.get());
         if (error_) {
             const std::string detail = describe_error("SavePDF");
             clear_error();
-            fs::remove(temp, ec);
             throw PdfError(detail + ": " + path);
         }
-        fs::rename(temp, target, ec);
-        if (ec) {
-            std::error_code ignored;
-            fs::remove(temp, ignored);
-            throw PdfError("SavePDF: cannot write " + path + ": " + ec.message());
+        HPDF_ResetStream(doc_.get());
+        atomic_file::Replacement out(path);
+        std::vector<char> chunk(1 << 16);
+        for (;;) {
+            HPDF_UINT32 size = static_cast<HPDF_UINT32>(chunk.size());
+            const HPDF_STATUS rc = HPDF_ReadFromStream(doc_.get(), reinterpret_cast<HPDF_BYTE*>(chunk.data()), &size);
+            if (size > 0) out.write(std::string_view(chunk.data(), size));
+            if (rc == HPDF_STREAM_EOF) break;
+            if (rc != HPDF_OK) {
+                clear_error();
+                throw PdfError("SavePDF: cannot read the document stream: " + path);
+            }
         }
+        if (!out.commit()) throw PdfError("SavePDF: cannot write " + path);
     }
 
 private:
@@ -356,7 +356,7 @@ private:
                 if (name[i] < '0' || name[i] > '9') digits = false;
                 else n = n * 10 + (name[i] - '0');
             }
-            if (digits && n < 12) base = kFontTable[n];
+            if (digits && n < 12) base = font_table_name(static_cast<int>(n));
         } else {
             auto it = base_fonts().find(name);
             if (it != base_fonts().end()) base = it->second;
@@ -512,6 +512,14 @@ private:
 };
 
 }  // namespace
+
+const char* font_table_name(int number) {
+    static constexpr const char* kFontTable[12] = {
+        "Courier",         "Helvetica",           "Times-Roman",           "Courier-Bold",
+        "Helvetica-Bold",  "Times-Bold",          "Courier-Oblique",       "Helvetica-Oblique",
+        "Times-Italic",    "Courier-BoldOblique", "Helvetica-BoldOblique", "Times-BoldItalic"};
+    return number >= 0 && number < 12 ? kFontTable[number] : kFontTable[0];
+}
 
 std::unique_ptr<PdfDocument> make_pdf_document() {
     // libharu deflates every page stream with a fresh zlib state (about 260 KB)

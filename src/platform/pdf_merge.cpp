@@ -13,6 +13,8 @@
 #include <memory>
 #include <unistd.h>
 
+#include "platform/atomic_file.h"
+
 namespace velarion::pdf_merge {
 namespace {
 
@@ -57,9 +59,6 @@ int GetNumberOfPages(const std::string& path) {
 bool MERGE(const std::vector<std::string>& inputs, const std::string& output) {
     namespace fs = std::filesystem;
     if (inputs.empty()) return false;
-    fs::path temp(output);
-    temp += ".part" + std::to_string(::getpid());
-    std::error_code ec;
     try {
         // Every source stays open until the result is written: the copied
         // pages read their streams from them.
@@ -73,17 +72,17 @@ bool MERGE(const std::vector<std::string>& inputs, const std::string& output) {
         for (auto it = std::next(sources.begin()); it != sources.end(); ++it)
             for (QPDFPageObjectHelper& page : QPDFPageDocumentHelper(**it).getAllPages())
                 pages.addPage(page, false);
-        QPDFWriter writer(base, temp.c_str());
+        // Written to a temporary beside the output, renamed when complete.
+        atomic_file::Replacement out(output);
+        if (!out.ok()) return false;
+        QPDFWriter writer(base);
+        writer.setOutputMemory();
         writer.setPreserveEncryption(false);
         writer.write();
-        fs::rename(temp, output, ec);
-        if (ec) {
-            fs::remove(temp, ec);
-            return false;
-        }
-        return true;
+        std::shared_ptr<Buffer> bytes = writer.getBufferSharedPointer();
+        return out.write(std::string_view(reinterpret_cast<const char*>(bytes->getBuffer()), bytes->getSize())) &&
+               out.commit();
     } catch (const std::exception&) {
-        fs::remove(temp, ec);
         return false;
     }
 }

@@ -95,6 +95,13 @@ std::optional<std::string> run_capture(const std::vector<std::string>& argv) {
     return out;
 }
 
+int run_and_wait(const std::vector<std::string>& argv, const std::function<void()>& started) {
+    const int pid = start(argv);
+    if (pid < 0) return -1;
+    if (started) started();
+    return wait_for(pid);
+}
+
 std::vector<std::string> split_command_line(const std::string& line) {
     std::vector<std::string> out;
     std::string cur;

@@ -2,6 +2,7 @@
 // waiting for their end. No shell is involved and no window is shown.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +14,10 @@ namespace velarion::process {
 // its exit code; -1 when it could not be started or ended by a signal.
 int run_and_wait(const std::vector<std::string>& argv);
 
+// Starts argv as run_and_wait does, calls `started` once (the window's
+// pending events run there), then waits for its end. Returns its exit code;
+// -1 at once, without calling `started`, when it cannot be started.
+int run_and_wait(const std::vector<std::string>& argv, const std::function<void()>& started);
 // Starts argv as run_and_wait does without waiting; the process number, or
 // -1 when it could not be started.
 int start(const std::vector<std::string>& argv);

@@ -5,16 +5,17 @@
 #include <string>
 #include <vector>
 
+#include "common/run_log.h"
+#include "common/run_log.h"
+#include "common/runtime.h"
 #include "delivery/delivery_request.h"
-#include "delivery/sendmail.h"
+#include "pdf/crea_pdf.h"
 #include "platform/paths.h"
 #include "spool/message_rules.h"
 #include "spool/prepare.h"
 #include "spool/print_file.h"
 #include "spool/spool_files.h"
 #include "spool/unsent.h"
-#include "startup/context.h"
-#include "startup/run_log.h"
 
 namespace fs = std::filesystem;
 
@@ -41,17 +42,17 @@ void add_address(std::string& list, const std::string& address) {
 
 class MessageJob {
 public:
-    MessageJob(Context& ctx, const std::string& base)
-        : ctx_(ctx), work_(paths::with_separator(paths::native(ctx.op.tempozip_dir))), base_(base) {}
+    MessageJob(Runtime& rt, const MessageDelivery& deliver, const std::string& base)
+        : rt_(rt), deliver_(deliver), work_(rt.cfg.work_dir), base_(base) {}
 
     void run() {
         try {
             process();
         } catch (...) {
-            const spool::ErrorInfo err = spool::current_error();
-            ctx_.list.add(" " + err.description + " leggi_file_messaggio_error " +
+            const ErrorInfo err = current_error();
+            rt_.list.add(" " + err.description + " leggi_file_messaggio_error " +
                           std::to_string(err.number) + " " + std::to_string(step_));
-            ctx_.list.refresh();
+            rt_.list.refresh();
             keep();
         }
     }
@@ -60,12 +61,12 @@ private:
     void process() {
         // 1.
         step_ = 1;
-        ctx_.trace("SONO IN leggi_file_messaggio");
+        rt_.trace("SONO IN leggi_file_messaggio");
         // 2.
         step_ = 2;
-        ctx_.pre.page_section_end = 9999999;
-        if (ctx_.list.size() > 50) flush_log(ctx_);
-        ctx_.run.has_attachments = false;
+        page_section_end_ = 9999999;
+        if (rt_.list.size() > 50) flush_log(rt_);
+        has_attachments_ = false;
         // 3.
         step_ = 3;
         prescan_body();
@@ -73,13 +74,13 @@ private:
         step_ = 4;
         read_header();
         if (header_lines_ < kFixedHeaderLines) {
-            ctx_.list.add(" Intestazione incompleta " + work_ + base_ + ".h righe " +
+            rt_.list.add(" Intestazione incompleta " + work_ + base_ + ".h righe " +
                           std::to_string(header_lines_));
             keep();
             return;
         }
         // 8. / 9.
-        if (!ctx_.run.has_attachments && ctx_.run.fax) {
+        if (!has_attachments_ && req_.fax) {
             step_ = 8;
             fax_body();
         } else {
@@ -94,20 +95,18 @@ private:
             req_.lscc = copy_address_.empty() ? cc_list_ : copy_address_ + ";" + cc_list_;
         }
         req_.plus_ccn = ccn_list_;
-        // "acc:" = "Y": the transport gets no account, the stored settings stay.
-        if (ctx_.sw.acc != "Y") {
-            req_.login_email = ctx_.op.login_email;
-            req_.pwd_email = ctx_.op.pwd_email;
-        }
+        // The account for the transport: blank with "acc:" = "Y", the stored settings stay.
+        req_.login_email = rt_.cfg.account_login;
+        req_.pwd_email = rt_.cfg.account_password;
+        // What the compositions leave for the transport.
+        req_.allegatxt = layout_.allegatxt();
         // 11.
-        if (ctx_.op.ParGenerali.find("PREPARA:") == std::string::npos) {
+        if (!rt_.cfg.prepara) {
             step_ = 11;
-            const bool delivered =
-                ctx_.run.deliver ? ctx_.run.deliver(ctx_, req_) : sendmail(ctx_, req_);
-            if (!delivered) keep();
+            if (!deliver_(req_)) keep();
         } else {
             step_ = 20;
-            spool::prepare_message(ctx_, work_, base_, last_line_, step_);
+            spool::prepare_message(rt_, work_, base_, last_line_, step_);
         }
     }
 
@@ -135,10 +134,10 @@ private:
                                      ? read_last_byte(header)
                                      : "\n";
         std::ofstream out(header, std::ios::binary | std::ios::app);
-        if (!out) throw spool::SpoolError(75, "Path/File access error " + header);
+        if (!out) throw NumberedError(75, "Path/File access error " + header);
         if (tail != "\n") out << "\r\n";
         out << extra;
-        if (!out) throw spool::SpoolError(57, "Device I/O error " + header);
+        if (!out) throw NumberedError(57, "Device I/O error " + header);
     }
 
     static std::string read_last_byte(const std::string& path) {
@@ -151,8 +150,8 @@ private:
 
     // 4. to 7. The fixed header lines and the attachment list.
     void read_header() {
-        ctx_.run.fax = false;
-        const std::string gateway = spool::fax_gateway(ctx_);
+        req_.fax = false;
+        const std::string gateway = spool::fax_gateway(rt_);
         const auto lines = spool::read_lines(work_ + base_ + ".h");
         int first_attachment = 8;
         for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -164,26 +163,24 @@ private:
                 case 1: req_.lsNumRef = line; break;
                 case 2:
                     if (line.find('@') != std::string::npos) copy_address_ = line;
-                    if (spool::names_fax_gateway(line, gateway)) ctx_.run.fax = true;
+                    if (spool::names_fax_gateway(line, gateway)) req_.fax = true;
                     break;
                 case 3: req_.lsFrom = line; break;
                 case 4:
                     req_.lsTo = line;
-                    if (spool::names_fax_gateway(line, gateway)) ctx_.run.fax = true;
+                    if (spool::names_fax_gateway(line, gateway)) req_.fax = true;
                     break;
                 case 5:
-                    req_.lsObj = ctx_.op.ParGenerali.find("NORIF") != std::string::npos
-                                     ? line
-                                     : "RIF:" + req_.lsNumRef + " - " + line;
+                    req_.lsObj = rt_.cfg.norif ? line : "RIF:" + req_.lsNumRef + " - " + line;
                     break;
                 case 6:
-                    ctx_.layout.style.name = line == "." ? "" : line;
+                    layout_.set_style_name(line == "." ? "" : line);
                     first_attachment = line == "." ? 8 : 9;
                     break;
                 case 7:
                     // 5. Delivery option.
                     step_ = 5;
-                    req_.lsSend = spool::delivery_option(ctx_, line, req_.lsTo);
+                    req_.lsSend = spool::delivery_option(rt_, line, req_.lsTo);
                     break;
                 default:
                     if (n >= first_attachment) {
@@ -200,24 +197,24 @@ private:
     // 6. Attachment number k: listed, its content copied under its name,
     // and composed into a PDF when it is a print file.
     void attachment(int k, const std::string& name) {
-        if (k > kMaxAttachments) throw spool::SpoolError(9, "Subscript out of range");
+        if (k > kMaxAttachments) throw NumberedError(9, "Subscript out of range");
         req_.lsAttacchedFile[static_cast<std::size_t>(k)] = name;
         attachment_names_.push_back(name);
-        ctx_.run.has_attachments = true;
+        has_attachments_ = true;
         const std::string content = work_ + base_ + "." + std::to_string(k - 1);
         if (!spool::is_file(content)) return;
         if (!spool::is_safe_file_name(name)) {
             // The name would write outside the work directory (or is not a
             // file name): the content stays in its numbered copy.
-            ctx_.list.add(" Nome allegato non ammesso, file non copiato: " + spool::printable(name));
+            rt_.list.add(" Nome allegato non ammesso, file non copiato: " + spool::printable(name));
             return;
         }
         // 6.1
         spool::copy_file(content, work_ + name);
         // 6.2
-        if (spool::is_print_file(name)) {
+        if (is_print_file(name)) {
             spool::remove_stale_outputs(work_, name.substr(0, name.size() - 4));
-            spool::compose_print_file(ctx_, work_ + name, name);
+            spool::compose_print_file(rt_, layout_, work_ + name, name, page_section_end_);
         }
         // 6.3
         fs::remove(content);
@@ -227,7 +224,7 @@ private:
     void fax_body() {
         spool::remove_stale_outputs(work_, base_);
         const std::string body = work_ + base_ + ".b";
-        if (spool::is_file(body)) spool::compose_print_file(ctx_, body, last_line_);
+        if (spool::is_file(body)) spool::compose_print_file(rt_, layout_, body, last_line_, page_section_end_);
         req_.lvBody.clear();
         const std::string pdf = paths::resolve(work_ + base_ + ".PDF");
         if (!pdf.empty() && spool::is_file(pdf)) req_.lsAttacchedFile[1] = paths::file_name(pdf);
@@ -244,9 +241,10 @@ private:
         req_.lvBody = std::move(body);
     }
 
-    void keep() { spool::keep_unsent(ctx_, work_, base_, attachment_names_); }
+    void keep() { spool::keep_unsent(rt_, work_, base_, attachment_names_); }
 
-    Context& ctx_;
+    Runtime& rt_;
+    const MessageDelivery& deliver_;
     const std::string work_;
     const std::string base_;
     int step_ = 0;
@@ -257,12 +255,15 @@ private:
     std::string last_line_;
     int header_lines_ = 0;
     std::vector<std::string> attachment_names_;
+    bool has_attachments_ = false;  // the message has attachment lines
+    long page_section_end_ = 9999999;  // "/PAGE" section end, carried from print file to print file
+    MessageLayout layout_;          // the message's layout state, dropped with the message
 };
 
 }  // namespace
 
-void leggi_file_messaggio(Context& ctx, const std::string& lsFile_origine) {
-    MessageJob(ctx, lsFile_origine).run();
+void leggi_file_messaggio(Runtime& rt, const MessageDelivery& deliver, const std::string& lsFile_origine) {
+    MessageJob(rt, deliver, lsFile_origine).run();
 }
 
 }  // namespace velarion

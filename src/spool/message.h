@@ -3,12 +3,17 @@
 // directory). A message that cannot be delivered is kept below "non_inviati".
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace velarion {
 
-struct Context;
+struct Runtime;
+struct DeliveryRequest;
 
-void leggi_file_messaggio(Context& ctx, const std::string& lsFile_origine);
+// Hands a message on to its transport; true when it was delivered.
+using MessageDelivery = std::function<bool(const DeliveryRequest&)>;
+
+void leggi_file_messaggio(Runtime& rt, const MessageDelivery& deliver, const std::string& lsFile_origine);
 
 }  // namespace velarion

@@ -2,14 +2,13 @@
 
 #include <cctype>
 
+#include "common/runtime.h"
 #include "platform/text_encoding.h"
-#include "startup/config_store.h"
-#include "startup/context.h"
 
 namespace velarion::spool {
 
-std::string fax_gateway(const Context& ctx) {
-    std::string host = text::trim(read_config(ctx, "GLOBAL", "fax_gateway", "fax"));
+std::string fax_gateway(const Runtime& rt) {
+    std::string host = text::trim(read_config(rt.cfg, "GLOBAL", "fax_gateway", "fax"));
     return host.empty() ? "fax" : host;
 }
 
@@ -25,21 +24,16 @@ bool names_fax_gateway(const std::string& line, const std::string& gateway) {
     return false;
 }
 
-std::string delivery_option(const Context& ctx, const std::string& line7, const std::string& line4) {
+std::string delivery_option(const Runtime& rt, const std::string& line7, const std::string& line4) {
     std::string option = line7;
-    if (text::lower(ctx.sw.cdo) == "y") option = "SEND";
-    const std::string mode = text::upper(ctx.op.tipoinvio);
+    if (text::lower(rt.cfg.sw.cdo) == "y") option = "SEND";
+    const std::string mode = text::upper(rt.cfg.op.tipoinvio);
     if (mode == "SEMPRE SEND") {
         option = "SEND";
         if (line4.find('@') == std::string::npos) option = "SAVE";
     }
     if (mode == "SEMPRE SAVE") option = "SAVE";
     return option;
-}
-
-bool is_print_file(const std::string& name) {
-    if (name.size() != 10 && name.size() != 13) return false;
-    return text::lower(name.substr(name.size() - 4)) == ".txt";
 }
 
 std::string printable(std::string text) {

@@ -1,18 +1,20 @@
 // Rules of the message format that depend on one header value each: the fax
-// gateway test, the delivery option, what counts as a print file.
+// gateway test, the delivery option, printable names.
 #pragma once
 
 #include <string>
 
+#include "common/print_file_name.h"
+
 namespace velarion {
 
-struct Context;
+struct Runtime;
 
 namespace spool {
 
 // Host name of the fax gateway: section "GLOBAL", key "fax_gateway" of
 // velarion.ini, "fax" when missing or empty.
-std::string fax_gateway(const Context& ctx);
+std::string fax_gateway(const Runtime& rt);
 
 // True when a recipient line holds "@" followed by the gateway's host name
 // (case ignored), and that name ends there: at the end of the line or before
@@ -22,10 +24,7 @@ bool names_fax_gateway(const std::string& line, const std::string& gateway);
 
 // The delivery option of a message: header line 7 as written, overridden by
 // the "cdo:" switch and by "tipoinvio" (with line 4 deciding "SEMPRE SEND").
-std::string delivery_option(const Context& ctx, const std::string& line7, const std::string& line4);
-
-// A print file: a name ending in ".txt" (any case), 10 or 13 characters long.
-bool is_print_file(const std::string& name);
+std::string delivery_option(const Runtime& rt, const std::string& line7, const std::string& line4);
 
 // The text with control characters shown as "?" (for activity lines).
 std::string printable(std::string text);

@@ -2,9 +2,9 @@
 
 #include <filesystem>
 
+#include "common/runtime.h"
 #include "platform/paths.h"
 #include "spool/spool_files.h"
-#include "startup/context.h"
 
 namespace fs = std::filesystem;
 
@@ -19,50 +19,44 @@ std::string in_work(const std::string& work, const std::string& name) {
 }
 
 // Puts the PDF `found` in place of base + ".PDF" and copies it on.
-void hand_on_pdf(Context& ctx, const std::string& work, const std::string& base,
+void hand_on_pdf(Runtime& rt, const std::string& work, const std::string& base,
                  const std::string& found, const std::string& dir, const std::string& renamed_line,
                  const std::string& copied_line) {
     const std::string target = work + base + ".PDF";
     const std::string old = in_work(work, base + ".PDF");
     if (!old.empty() && old != found) fs::remove(old);
     if (found != target) fs::rename(found, target);
-    ctx.list.add(renamed_line);
+    rt.list.add(renamed_line);
     if (is_file(target)) {
         copy_file(target, dir + base + ".PDF");
-        ctx.list.add(copied_line);
+        rt.list.add(copied_line);
     }
 }
 }  // namespace
 
-std::string prepare_dir(Context& ctx) {
-    std::string& par = ctx.op.ParGenerali;
-    if (par.empty() || par.back() != ';') par += ';';
-    const auto start = par.find("PREPARA:") + 8;
-    const auto end = par.find(';', start);
-    return paths::with_separator(paths::native(par.substr(start, end - start)));
-}
+const std::string& prepare_dir(const Runtime& rt) { return rt.cfg.prepare_dir; }
 
-void prepare_message(Context& ctx, const std::string& work, const std::string& base,
+void prepare_message(Runtime& rt, const std::string& work, const std::string& base,
                      const std::string& last_line, int& step) {
     // 1.
     step = 21;
-    const std::string dir = prepare_dir(ctx);
+    const std::string dir = prepare_dir(rt);
     // 2.
-    ctx.list.add(" Valore dirprepara " + dir);
+    rt.list.add(" Valore dirprepara " + dir);
     // "PREPARA:;" names no folder: never hand the message to the file system's root.
-    if (dir == "/") throw SpoolError(76, "Path not found " + dir);
-    ctx.list.add(" Inizio le copie");
+    if (dir == "/") throw NumberedError(76, "Path not found " + dir);
+    rt.list.add(" Inizio le copie");
     // 3. Header and body.
     step = 23;
     const std::string header = in_work(work, base + ".H");
-    if (header.empty()) throw SpoolError(53, "File not found " + work + base + ".H");
+    if (header.empty()) throw NumberedError(53, "File not found " + work + base + ".H");
     copy_file(header, dir + base + ".H");
-    ctx.list.add(" Copia h");
+    rt.list.add(" Copia h");
     step = 24;
     const std::string body = in_work(work, base + ".B");
-    if (body.empty()) throw SpoolError(53, "File not found " + work + base + ".B");
+    if (body.empty()) throw NumberedError(53, "File not found " + work + base + ".B");
     copy_file(body, dir + base + ".B");
-    ctx.list.add(" Copia b");
+    rt.list.add(" Copia b");
 
     // 4. The PDF, or the attachment itself.
     step = 25;
@@ -72,26 +66,26 @@ void prepare_message(Context& ctx, const std::string& work, const std::string& b
     if (dot != std::string::npos && dot > 0) em_pdf = in_work(work, n.substr(0, dot) + ".PDF");
     if (em_pdf.empty()) pdf = in_work(work, n.substr(0, 6) + ".PDF");
     if (!em_pdf.empty()) {
-        ctx.list.add(" Esiste il pdf da stampante EM");
+        rt.list.add(" Esiste il pdf da stampante EM");
         step = 26;
-        hand_on_pdf(ctx, work, base, em_pdf, dir, " Rename pdf  EM", "  Copiato pdf EM ");
+        hand_on_pdf(rt, work, base, em_pdf, dir, " Rename pdf  EM", "  Copiato pdf EM ");
     } else if (!pdf.empty()) {
-        ctx.list.add(" Esiste il pdf");
+        rt.list.add(" Esiste il pdf");
         step = 27;
-        hand_on_pdf(ctx, work, base, pdf, dir, " Rename pdf ", "  Copiato pdf ");
+        hand_on_pdf(rt, work, base, pdf, dir, " Rename pdf ", "  Copiato pdf ");
     } else if (n != ".") {
         const std::string file = in_work(work, n);
         if (!file.empty()) {
             step = 28;
             copy_file(file, dir + base + ".0");
-            ctx.list.add("  Copiato non pdf " + file + "in " + dir + base + ".0");
+            rt.list.add("  Copiato non pdf " + file + "in " + dir + base + ".0");
         }
     }
 
     // 5. The header again, as the trigger of the next stage.
     step = 29;
     copy_file(header, dir + base + ".T");
-    ctx.list.add(" Copiato messaggio " + base + " in " + dir);
+    rt.list.add(" Copiato messaggio " + base + " in " + dir);
 }
 
 }  // namespace velarion::spool

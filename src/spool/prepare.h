@@ -7,17 +7,17 @@
 
 namespace velarion {
 
-struct Context;
+struct Runtime;
 
 namespace spool {
 
 // The prepare directory named in "ParGenerali" ("PREPARA:<dir>;"), ending in "/".
-std::string prepare_dir(Context& ctx);
+const std::string& prepare_dir(const Runtime& rt);
 
 // Copies header, body and PDF (or the single attachment) of the message
 // `base` from the work directory into the prepare directory. `last_line` is
 // the last header line read. `step` follows the progress for error lines.
-void prepare_message(Context& ctx, const std::string& work, const std::string& base,
+void prepare_message(Runtime& rt, const std::string& work, const std::string& base,
                      const std::string& last_line, int& step);
 
 }  // namespace spool

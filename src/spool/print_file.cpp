@@ -3,11 +3,11 @@
 #include <filesystem>
 #include <system_error>
 
+#include "common/runtime.h"
 #include "layout/pre_analysis.h"
 #include "pdf/crea_pdf.h"
 #include "platform/text_encoding.h"
 #include "spool/spool_files.h"
-#include "startup/context.h"
 
 namespace fs = std::filesystem;
 
@@ -24,14 +24,16 @@ void remove_stale_outputs(const std::string& dir, const std::string& stem) {
     }
 }
 
-bool compose_print_file(Context& ctx, const std::string& path, const std::string& file_name) {
-    AnalizzaTXT(ctx, path);
+bool compose_print_file(Runtime& rt, MessageLayout& layout, const std::string& path, const std::string& file_name,
+                        long& page_section_end) {
+    const PreAnalysis pre = AnalizzaTXT(rt, path, page_section_end);
+    page_section_end = pre.page_section_end;
     for (const char* type : kPrintTypes) {
-        if (CreaPdf(ctx, path, type, file_name)) continue;  // refused: try the next type
-        const std::string& pdf = ctx.layout.compose.created_pdf;
+        if (CreaPdf(rt, layout.state(), pre, path, type, file_name)) continue;  // refused: try the next type
+        const std::string& pdf = layout.created_pdf();
         if (pdf.empty() || !is_file(pdf)) return false;
-        ctx.list.add(" Creato il file PDF " + pdf);
-        ctx.list.refresh();
+        rt.list.add(" Creato il file PDF " + pdf);
+        rt.list.refresh();
         return true;
     }
     return false;

@@ -6,7 +6,8 @@
 
 namespace velarion {
 
-struct Context;
+struct Runtime;
+class MessageLayout;
 
 namespace spool {
 
@@ -17,9 +18,12 @@ namespace spool {
 void remove_stale_outputs(const std::string& dir, const std::string& stem);
 
 // Runs AnalizzaTXT on `path`, then CreaPdf with each print type in order
-// until one is accepted. Returns true, after the activity line
-// " Creato il file PDF ", only when the PDF it names exists.
-bool compose_print_file(Context& ctx, const std::string& path, const std::string& file_name);
+// until one is accepted, in the message's layout state. page_section_end is
+// the message's "/PAGE" section end, carried on to its next print file.
+// Returns true, after the activity line " Creato il file PDF ", only when the
+// PDF it names exists.
+bool compose_print_file(Runtime& rt, MessageLayout& layout, const std::string& path, const std::string& file_name,
+                        long& page_section_end);
 
 }  // namespace spool
 }  // namespace velarion

@@ -1,17 +1,18 @@
 #include "spool/scan.h"
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "common/runtime.h"
 #include "platform/paths.h"
 #include "platform/text_encoding.h"
 #include "spool/message.h"
 #include "spool/spool_files.h"
 #include "spool/spool_listing.h"
 #include "spool/timing.h"
-#include "startup/context.h"
 
 namespace fs = std::filesystem;
 
@@ -24,22 +25,22 @@ constexpr int kSizeCheckMs = 2000;
 constexpr int kSizeCheckSlices = 2;  // the wait lets window events run once a second
 
 // Ends the scan before any work: message box, and the agent is switched off.
-void refuse(Context& ctx, const std::string& text) {
-    ctx.view.message_box(text);
-    if (ctx.switch_off) ctx.switch_off();
+void refuse(Runtime& rt, const std::function<void()>& switch_off, const std::string& text) {
+    rt.view.message_box(text);
+    if (switch_off) switch_off();
 }
 
 // The size check's pause: the clock's wait, letting window events run.
-void size_check_wait(Context& ctx) {
+void size_check_wait(Runtime& rt) {
     for (int i = 0; i < kSizeCheckSlices; ++i) {
-        ctx.clock.sleep_ms(kSizeCheckMs / kSizeCheckSlices);
-        ctx.view.process_events();
+        rt.clock.sleep_ms(kSizeCheckMs / kSizeCheckSlices);
+        rt.view.process_events();
     }
 }
 
 // Deletes every file of the work directory except "note.txt"; folders stay.
-void clean_work_dir(Context& ctx, const std::string& work) {
-    ctx.trace_line(" Pulizia della directory d'appoggio " + work);
+void clean_work_dir(Runtime& rt, const std::string& work) {
+    rt.trace_line(" Pulizia della directory d'appoggio " + work);
     std::vector<fs::path> doomed;
     for (const auto& entry : fs::directory_iterator(work)) {
         std::error_code ec;
@@ -48,43 +49,45 @@ void clean_work_dir(Context& ctx, const std::string& work) {
         doomed.push_back(entry.path());
     }
     for (const auto& p : doomed) fs::remove(p);
-    ctx.trace_line(" Pulizia terminata, file cancellati " + std::to_string(doomed.size()));
+    rt.trace_line(" Pulizia terminata, file cancellati " + std::to_string(doomed.size()));
 }
 
 // Steps 7.1 to 7.4 for one suffix: copy, dated backup and, for ".0", the size
 // check repeated until the spool file, its size a moment later and the work
 // copy agree.
-void copy_group_file(Context& ctx, const std::string& spool_path, const std::string& work,
+void copy_group_file(Runtime& rt, const std::string& spool_path, const std::string& work,
                      const std::string& work_name, bool size_check) {
     for (;;) {
         std::uintmax_t initial = 0;
         if (size_check) {
             initial = spool::file_size(spool_path);
-            ctx.list.add(" Dimensione iniziale " + spool_path + " " + std::to_string(initial));
+            rt.list.add(" Dimensione iniziale " + spool_path + " " + std::to_string(initial));
         }
         spool::copy_file(spool_path, work + work_name);
         spool::copy_file(work + work_name,
-                         work + work_name + "_" + spool::stamp_seconds(ctx.clock.now()));
+                         work + work_name + "_" + spool::stamp_seconds(rt.clock.now()));
         if (!size_check) return;
 
-        size_check_wait(ctx);
+        size_check_wait(rt);
         const std::uintmax_t control = spool::file_size(spool_path);
-        ctx.list.add(" Dimensione di controllo " + spool_path + " " + std::to_string(control));
+        rt.list.add(" Dimensione di controllo " + spool_path + " " + std::to_string(control));
         const std::uintmax_t copied = spool::file_size(work + work_name);
         if (control == initial && copied == control) return;
-        ctx.list.add(
+        rt.list.add(
             " Dimensione File allegato differente da file originale di Quil Effettuo nuovamente "
             "la copia");
     }
 }
 
 struct Scan {
-    Context& ctx;
+    Runtime& rt;
+    RunState& run;
+    const MessageDelivery& deliver;
     std::string spool;
     std::string work;
     int step = 0;
 
-    bool aix() const { return ctx.sw.so == "AIX"; }
+    bool aix() const { return run.aix; }
 
     // One pass with a name prefix ("*" for every file).
     void pass(const std::string& prefix) {
@@ -107,13 +110,13 @@ struct Scan {
 
         // 3. Scheduling directive in the first 500 characters.
         step = 12;
-        if (spool::held_by_timing(spool::read_head(trigger, 500), ctx.clock.now())) return;
+        if (spool::held_by_timing(spool::read_head(trigger, 500), rt.clock.now())) return;
 
         // 4. Once per run: empty the work directory (note.txt and folders stay).
         step = 13;
-        if (!ctx.run.work_dir_cleaned) {
-            clean_work_dir(ctx, work);
-            ctx.run.work_dir_cleaned = true;
+        if (!run.work_dir_cleaned) {
+            clean_work_dir(rt, work);
+            run.work_dir_cleaned = true;
         }
 
         // 6. Base name: the trigger's name without ".T".
@@ -127,7 +130,7 @@ struct Scan {
             const std::string spool_path = listing.find(file);
             if (spool_path.empty()) continue;
             step = 15;
-            copy_group_file(ctx, spool_path, work, file, *s == '0');
+            copy_group_file(rt, spool_path, work, file, *s == '0');
             taken.push_back(spool_path);
         }
 
@@ -143,78 +146,80 @@ struct Scan {
             try {
                 spool::remove_or_mark_done(p, aix());
             } catch (const std::exception& e) {
-                ctx.list.add(" Impossibile rimuovere il file di spool " + p + " " + e.what());
+                rt.list.add(" Impossibile rimuovere il file di spool " + p + " " + e.what());
             }
         }
 
-        // 8. Process the message; its own errors are handled there.
+        // 8. Process the message; its own errors are handled there. Its
+        // layout state lives and ends with it (9.).
         step = 18;
-        leggi_file_messaggio(ctx, base);
-
-        // 9. Per-message layout state back to empty.
-        step = 19;
-        ctx.layout = LayoutState{};
+        leggi_file_messaggio(rt, deliver, base);
     }
 };
 
 }  // namespace
 
-void LEGGI_DIR(Context& ctx) {
-    Scan scan{ctx, "", ""};
+SpoolScanner::SpoolScanner(Runtime& rt, std::function<void()> switch_off)
+    : rt_(rt), switch_off_(std::move(switch_off)), dispatcher_(rt, switch_off_) {
+    run_.aix = rt.cfg.sw.so == "AIX";
+}
+
+void SpoolScanner::LEGGI_DIR() {
+    Runtime& rt = rt_;
+    const MessageDelivery deliver = [this](const DeliveryRequest& r) {
+        return deliver_ ? deliver_(r) : dispatcher_.sendmail(r);
+    };
+    Scan scan{rt, run_, deliver, "", ""};
     int& step = scan.step;
     try {
         // 1. Spool directory, and the marker file of an AIX host.
         step = 1;
-        const bool no_spool = ctx.op.Path.empty();
-        scan.spool = paths::with_separator(paths::native(ctx.op.Path));
-        if (!no_spool && paths::exists(scan.spool + "Aix.Velarion.txt")) ctx.sw.so = "AIX";
-        // 2. Work directory.
+        const bool no_spool = rt.cfg.op.Path.empty();
+        scan.spool = rt.cfg.spool_dir;
+        if (rt.cfg.sw.so == "AIX") run_.aix = true;
+        if (!no_spool && paths::exists(scan.spool + "Aix.Velarion.txt")) run_.aix = true;
+        // 2. Work directory; 3. the logo directory is derived with the settings.
         step = 2;
-        scan.work = paths::with_separator(paths::native(ctx.op.tempozip_dir));
-        // 3. Logo directory of this scan.
-        step = 3;
-        ctx.run.logo_dir = ctx.op.Dir_Loghi.empty()
-                               ? scan.spool + "loghi/"
-                               : paths::with_separator(paths::native(ctx.op.Dir_Loghi));
+        scan.work = rt.cfg.work_dir;
         // 4.
-        ctx.trace("SONO NELLA LEGGI DIR");
+        rt.trace("SONO NELLA LEGGI DIR");
         // 5. Checks.
         step = 5;
         const std::string& work = scan.work;
         if (work.size() < 9 || text::lower(work.substr(work.size() - 9)) != "tempozip/") {
-            refuse(ctx, "Il path della directory temporanea per i file deve terminare con TEMPOZIP");
+            refuse(rt, switch_off_, "Il path della directory temporanea per i file deve terminare con TEMPOZIP");
             return;
         }
         std::error_code ec;
         if (no_spool || !fs::is_directory(scan.spool, ec)) {
-            refuse(ctx, "Non riesco ad accedere alla directory creazione messaggi " + scan.spool);
+            refuse(rt, switch_off_, "Non riesco ad accedere alla directory creazione messaggi " + scan.spool);
             return;
         }
         if (!fs::is_directory(work, ec)) {
-            refuse(ctx, "Non riesco ad accedere alla directory d'appoggio " + work);
+            refuse(rt, switch_off_, "Non riesco ad accedere alla directory d'appoggio " + work);
             return;
         }
 
         // Passes: the operator ("*" for TUTTI), then the second operator.
-        scan.pass(ctx.sw.ope == "TUTTI" ? "*" : ctx.sw.ope);
-        if (!ctx.sw.ope2.empty()) scan.pass(ctx.sw.ope2);
+        scan.pass(rt.cfg.sw.ope == "TUTTI" ? "*" : rt.cfg.sw.ope);
+        if (!rt.cfg.sw.ope2.empty()) scan.pass(rt.cfg.sw.ope2);
     } catch (...) {
-        const spool::ErrorInfo err = spool::current_error();
+        const ErrorInfo err = current_error();
         if (err.number == 52) {
-            ctx.list.add(
+            rt.list.add(
                 " Controllare l'esistenza della directory della creazione messaggi e la directory "
                 "d'appoggio nei parametri utente Step " +
                 std::to_string(step));
         } else {
-            ctx.list.add(" " + err.description + " Leggi_dir " + std::to_string(err.number) +
+            rt.list.add(" " + err.description + " Leggi_dir " + std::to_string(err.number) +
                          " step " + std::to_string(step));
         }
-        ctx.list.refresh();
+        rt.list.refresh();
         // A spool directory that could not be listed (gone during the scan)
         // leaves the agent polling: the next tick's checks decide.
         const bool listing_failed = err.number == 52 && step == 10;
-        if (ctx.op.ParGenerali.find("PREPARA:") == std::string::npos && !listing_failed) {
-            if (ctx.switch_off) ctx.switch_off();
+        if (!rt.cfg.prepara && !listing_failed) {
+            if (switch_off_) switch_off_();
         }
     }
 }

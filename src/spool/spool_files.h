@@ -1,40 +1,19 @@
-// File work shared by the spool scan and message processing: numbered errors
-// for the activity list, line reading, copies, removal or ".FATTO" marking,
-// and the check of attachment names that come from the spool.
+// File work shared by the spool scan and message processing: line reading,
+// copies, removal or ".FATTO" marking, and the check of attachment names that
+// come from the spool.
 #pragma once
 
 #include <cstdint>
-#include <exception>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/error.h"
 
 namespace velarion::spool {
 
-// A numbered run-time error as the activity lines report them (52 bad file
-// name or number, 53 file not found, 9 subscript out of range, ...).
-class SpoolError : public std::runtime_error {
-public:
-    SpoolError(int number, const std::string& description)
-        : std::runtime_error(description), number_(number) {}
-    int number() const { return number_; }
-
-private:
-    int number_;
-};
-
-struct ErrorInfo {
-    int number = 0;
-    std::string description;
-};
-
-// Number and description of the exception being handled (call inside catch).
-ErrorInfo current_error();
-
 // Lines of a text file without their line ends (LF or CR LF).
-// A missing or unreadable file throws SpoolError 53.
+// A missing or unreadable file throws NumberedError 53.
 std::vector<std::string> read_lines(const std::string& path);
 
 // The first `limit` bytes of a file; "" when it cannot be opened.

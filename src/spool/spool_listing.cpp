@@ -14,14 +14,14 @@ namespace velarion::spool {
 SpoolListing::SpoolListing(const std::string& dir) : dir_(dir) {
     std::error_code ec;
     fs::directory_iterator it(dir, ec);
-    if (ec) throw SpoolError(52, "Bad file name or number " + dir);
+    if (ec) throw NumberedError(52, "Bad file name or number " + dir);
     for (; it != fs::directory_iterator(); it.increment(ec)) {
         if (ec) break;
         std::error_code type_ec;
         if (!it->is_regular_file(type_ec)) continue;
         names_.push_back(it->path().filename().string());
     }
-    if (ec) throw SpoolError(52, "Bad file name or number " + dir);
+    if (ec) throw NumberedError(52, "Bad file name or number " + dir);
     std::sort(names_.begin(), names_.end());
     by_upper_.reserve(names_.size());
     for (const auto& n : names_) by_upper_.emplace(text::upper(n), n);

@@ -12,7 +12,7 @@ namespace velarion::spool {
 class SpoolListing {
 public:
     // Lists the regular files of `dir` (which ends with "/"), sorted by name.
-    // A directory that cannot be read throws SpoolError 52.
+    // A directory that cannot be read throws NumberedError 52.
     explicit SpoolListing(const std::string& dir);
 
     const std::vector<std::string>& names() const { return names_; }

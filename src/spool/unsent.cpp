@@ -4,10 +4,10 @@
 #include <set>
 #include <system_error>
 
+#include "common/runtime.h"
 #include "platform/paths.h"
 #include "spool/message_rules.h"
 #include "spool/spool_files.h"
-#include "startup/context.h"
 
 namespace fs = std::filesystem;
 
@@ -32,10 +32,10 @@ std::vector<std::string> message_files(const std::string& base,
 }
 }  // namespace
 
-void keep_unsent(Context& ctx, const std::string& work, const std::string& base,
+void keep_unsent(Runtime& rt, const std::string& work, const std::string& base,
                  const std::vector<std::string>& attachment_names) {
     const std::string folder =
-        work + "non_inviati/" + base + "_" + stamp_seconds(ctx.clock.now()) + "/";
+        work + "non_inviati/" + base + "_" + stamp_seconds(rt.clock.now()) + "/";
     try {
         fs::create_directories(folder);
         std::set<std::string> copied;
@@ -46,12 +46,12 @@ void keep_unsent(Context& ctx, const std::string& work, const std::string& base,
             if (!copied.insert(actual).second) continue;
             copy_file(found, folder + actual);
         }
-        ctx.list.add(" Messaggio non inviato conservato in " + folder);
+        rt.list.add(" Messaggio non inviato conservato in " + folder);
     } catch (const std::exception& e) {
-        ctx.list.add(" Impossibile conservare il messaggio non inviato in " + folder + " " +
+        rt.list.add(" Impossibile conservare il messaggio non inviato in " + folder + " " +
                      e.what());
     }
-    ctx.list.refresh();
+    rt.list.refresh();
 }
 
 }  // namespace velarion::spool

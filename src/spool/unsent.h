@@ -8,7 +8,7 @@
 
 namespace velarion {
 
-struct Context;
+struct Runtime;
 
 namespace spool {
 
@@ -16,7 +16,7 @@ namespace spool {
 // copies, PDFs and zip archives) into the dated folder
 // "non_inviati/<base>_<yymmddHHMMSS>/" and adds the activity line naming it.
 // Never throws; a failure to keep is itself reported.
-void keep_unsent(Context& ctx, const std::string& work, const std::string& base,
+void keep_unsent(Runtime& rt, const std::string& work, const std::string& base,
                  const std::vector<std::string>& attachment_names);
 
 }  // namespace spool

@@ -2,21 +2,15 @@
 
 #include <string_view>
 
+#include "platform/process.h"
 #include "platform/text_encoding.h"
 
 namespace velarion {
 
 std::vector<std::string> getcommandline(const std::string& command_line, int max_args) {
-    std::vector<std::string> args(static_cast<std::size_t>(max_args > 0 ? max_args : 0));
-    std::size_t count = 0, i = 0;
-    const std::size_t n = command_line.size();
-    while (count < args.size()) {
-        while (i < n && (command_line[i] == ' ' || command_line[i] == '\t')) ++i;
-        if (i >= n) break;
-        std::size_t start = i;
-        while (i < n && command_line[i] != ' ' && command_line[i] != '\t') ++i;
-        args[count++] = command_line.substr(start, i - start);
-    }
+    // The same split as the process runner's; the slots past max_args are dropped.
+    std::vector<std::string> args = process::split_command_line(command_line);
+    args.resize(static_cast<std::size_t>(max_args > 0 ? max_args : 0));
     return args;
 }
 

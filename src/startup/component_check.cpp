@@ -2,29 +2,29 @@
 
 #include "platform/pdf_document.h"
 #include "platform/pdf_merge.h"
-#include "startup/context.h"
+#include "startup/agent.h"
 
 namespace velarion {
 
 // The drawing (XP edition) and merging libraries are linked into the
 // program: each is checked by creating it once. Nothing needs registering,
 // and there is no second edition to fall back on.
-void controllo_dll(Context& ctx) {
+void controllo_dll(Agent& a) {
     // 1. No edition chosen yet.
-    ctx.pdf.ocx_edition = false;
-    ctx.pdf.xp_edition = false;
-    ctx.pdf.merge = false;
+    a.settings.pdf.ocx_edition = false;
+    a.settings.pdf.xp_edition = false;
+    a.settings.pdf.merge = false;
 
     // 2. Merging.
     if (pdf_merge::available()) {
-        ctx.list.add(" Abilitata funzione merge");
-        ctx.pdf.merge = true;
+        a.list.add(" Abilitata funzione merge");
+        a.settings.pdf.merge = true;
     }
 
     // 5. The drawing component: a failure to create it ends the load step
     // through its error handling, with the error's description.
     make_pdf_document();
-    ctx.pdf.xp_edition = true;
+    a.settings.pdf.xp_edition = true;
 }
 
 }  // namespace velarion

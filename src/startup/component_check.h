@@ -1,11 +1,11 @@
 // controllo_dll: checks the PDF drawing and merging components and records
-// which editions are usable (ctx.pdf) with their activity lines.
+// which editions are usable (a.settings.pdf) with their activity lines.
 #pragma once
 
 namespace velarion {
 
-struct Context;
+struct Agent;
 
-void controllo_dll(Context& ctx);
+void controllo_dll(Agent& a);
 
 }  // namespace velarion

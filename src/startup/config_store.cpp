@@ -1,25 +1,20 @@
 #include "startup/config_store.h"
 
+#include "common/runtime.h"
 #include "platform/ini_file.h"
-#include "startup/context.h"
 
 namespace velarion {
 
-std::string read_config(const Context& ctx, const std::string& section, const std::string& key,
-                        const std::string& def) {
-    return ini::read(section, key, def, ctx.ini_path());
-}
-
-void write_ini_file(Context& ctx, const std::string& section, const std::optional<std::string>& key,
+void write_ini_file(const Runtime& rt, const std::string& section, const std::optional<std::string>& key,
                     const std::optional<std::string>& value, const std::string& path) {
     if (ini::write(section, key, value, path)) return;
-    if (ctx.list.size() > 600) ctx.list.clear();
-    ctx.list.add(" Errore in scrittura nel file " + path);
+    if (rt.list.size() > 600) rt.list.clear();
+    rt.list.add(" Errore in scrittura nel file " + path);
 }
 
-void write_config(Context& ctx, const std::string& section, const std::optional<std::string>& key,
+void write_config(const Runtime& rt, const std::string& section, const std::optional<std::string>& key,
                   const std::optional<std::string>& value) {
-    write_ini_file(ctx, section, key, value, ctx.ini_path());
+    write_ini_file(rt, section, key, value, rt.cfg.ini_path());
 }
 
 }  // namespace velarion

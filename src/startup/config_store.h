@@ -1,24 +1,23 @@
 // The configuration store: velarion.ini in the configuration directory.
+// Reading is common/settings.h's read_config; writing is here.
 #pragma once
 
 #include <optional>
 #include <string>
 
+#include "common/settings.h"
+
 namespace velarion {
 
-struct Context;
-
-// Reads section/key of velarion.ini; def when absent.
-std::string read_config(const Context& ctx, const std::string& section, const std::string& key,
-                        const std::string& def = "");
+struct Runtime;
 
 // Writes (or deletes) an entry; a failure becomes the line
 // " Errore in scrittura nel file " in the activity list.
-void write_config(Context& ctx, const std::string& section, const std::optional<std::string>& key,
+void write_config(const Runtime& rt, const std::string& section, const std::optional<std::string>& key,
                   const std::optional<std::string>& value);
 
 // Writes to another INI file (loghi.ini) with the same failure line.
-void write_ini_file(Context& ctx, const std::string& section, const std::optional<std::string>& key,
+void write_ini_file(const Runtime& rt, const std::string& section, const std::optional<std::string>& key,
                     const std::optional<std::string>& value, const std::string& path);
 
 }  // namespace velarion

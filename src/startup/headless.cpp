@@ -8,13 +8,13 @@
 #include <cstdio>
 #include <optional>
 
+#include "common/null_view.h"
 #include "platform/clock.h"
 #include "platform/instance_lock.h"
 #include "platform/text_encoding.h"
+#include "startup/agent.h"
 #include "startup/command_line.h"
-#include "startup/context.h"
 #include "startup/main_window.h"
-#include "startup/null_view.h"
 #include "startup/sub_main.h"
 
 namespace velarion {
@@ -98,14 +98,14 @@ int run_headless(const std::string& command_line, bool once) {
 
     SystemClock clock;
     HeadlessView view;
-    Context ctx(clock, view);
-    ctx.list.set_on_add([](const std::string& line) { write_line(stdout, line); });
+    Agent a(clock, view);
+    a.list.set_on_add([](const std::string& line) { write_line(stdout, line); });
 
     const std::vector<std::string> args = getcommandline(command_line, 10);
     LockGuard guard;
-    if (!Sub_Main(ctx, args, guard)) return 1;
+    if (!Sub_Main(a, args, guard)) return 1;
 
-    Form1Logic logic(ctx, args);
+    Form1Logic logic(a, args);
     view.attach(&logic);
     switch (logic.load()) {
         case LoadResult::Ready:

@@ -9,23 +9,21 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "common/run_log.h"
+#include "common/version.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
 #include "platform/text_encoding.h"
 #include "platform/user_dirs.h"
-#include "spool/scan.h"
+#include "startup/agent.h"
 #include "startup/command_line.h"
 #include "startup/component_check.h"
 #include "startup/config_store.h"
-#include "startup/context.h"
-#include "startup/run_log.h"
 #include "startup/user_params.h"
 
 namespace fs = std::filesystem;
 
 namespace velarion {
-
-const char* const kVersionString = "Velarion Ver. 9.0.2(09/03/16) ";
 
 namespace {
 
@@ -72,27 +70,25 @@ WindowLayout resize_rule(bool minimised, int inner_width, int inner_height) {
     return l;
 }
 
-Form1Logic::Form1Logic(Context& ctx, std::vector<std::string> args, ScanHook scan)
-    : ctx_(ctx), args_(std::move(args)), scan_(scan ? std::move(scan) : ScanHook(LEGGI_DIR)) {
-    ctx_.switch_off = [this] { switch_off(); };
-}
+Form1Logic::Form1Logic(Agent& a, std::vector<std::string> args, ScanHook scan)
+    : a_(a), args_(std::move(args)), scan_(std::move(scan)), scanner_(a.rt, [this] { switch_off(); }) {}
 
 LoadResult Form1Logic::load() {
-    View& view = ctx_.view;
+    View& view = a_.view;
     try {
         // 1. Caption.
-        view.set_caption(kVersionString);
+        view.set_caption(kVersionText);
 
         // 2. Start separator and host system.
-        ctx_.list.add(" " + std::string(71, '*'));
-        ctx_.list.add(" Sistema Operativo " + ctx_.host.product_name + " System Root " + ctx_.host.system_root);
+        a_.list.add(" " + std::string(71, '*'));
+        a_.list.add(" Sistema Operativo " + a_.settings.host.product_name + " System Root " + a_.settings.host.system_root);
 
         // 3. PDF components and the caption pieces.
-        controllo_dll(ctx_);
+        controllo_dll(a_);
         std::string caption = view.caption();
-        caption += ctx_.pdf.xp_edition ? " - DLLNEW" : " - DLLOLD";
-        if (ctx_.sw.cdo == "Y") caption += " - CDO";
-        if (ctx_.host.condensed_font) caption += " - Cond";
+        caption += a_.settings.pdf.xp_edition ? " - DLLNEW" : " - DLLOLD";
+        if (a_.settings.sw.cdo == "Y") caption += " - CDO";
+        if (a_.settings.host.condensed_font) caption += " - Cond";
         view.set_caption(caption);
 
         // 4. Window, tray icon, status.
@@ -107,8 +103,8 @@ LoadResult Form1Logic::load() {
         if (r != LoadResult::Ready) return r;
 
         // 6. Operator line and the first log flush.
-        ctx_.list.add(" Operatore = " + ctx_.sw.ope + " " + ctx_.op.Path + " " + ctx_.op.Dir_Loghi);
-        flush_log(ctx_);
+        a_.list.add(" Operatore = " + a_.settings.sw.ope + " " + a_.settings.op.Path + " " + a_.settings.op.Dir_Loghi);
+        flush_log(a_.rt);
 
         // 7. Outlook version, mail client, timer, run at start.
         outlook_check();
@@ -120,21 +116,21 @@ LoadResult Form1Logic::load() {
 }
 
 LoadResult Form1Logic::continuation() {
-    View& view = ctx_.view;
-    Switches& sw = ctx_.sw;
+    View& view = a_.view;
+    Switches& sw = a_.settings.sw;
 
     // 1. Command line again: "ope:" to "int:".
-    apply_load_switches(sw, args_, ctx_.host.program_dir);
+    apply_load_switches(sw, args_, a_.settings.host.program_dir);
 
     // 2. Personal work folder below the documents folder; failures are ignored.
-    if (!ctx_.host.documents_dir.empty()) {
+    if (!a_.settings.host.documents_dir.empty()) {
         std::error_code ec;
-        fs::create_directories(fs::path(ctx_.host.documents_dir) / "Velarion" / "tempozip", ec);
+        fs::create_directories(fs::path(a_.settings.host.documents_dir) / "Velarion" / "tempozip", ec);
     }
 
     // 3. User name, at most 25 characters.
-    ctx_.host.user_name = user_dirs::login_name();
-    if (ctx_.host.user_name.size() > 25) ctx_.host.user_name.resize(25);
+    a_.settings.host.user_name = user_dirs::login_name();
+    if (a_.settings.host.user_name.size() > 25) a_.settings.host.user_name.resize(25);
 
     // 4. Configuration directory given empty.
     if (sw.ini.empty()) {
@@ -142,12 +138,12 @@ LoadResult Form1Logic::continuation() {
         return LoadResult::EndProcess;
     }
     // 5. Debug trace.
-    ctx_.trace(sw.ini);
+    a_.rt.trace(sw.ini);
     // 6. Trailing separator.
     sw.ini = paths::with_separator(sw.ini);
 
     // 7. velarion.ini must exist and be readable.
-    if (!readable_file(ctx_.ini_path())) {
+    if (!readable_file(a_.settings.ini_path())) {
         view.message_box("Impossibile accedere al file " + sw.ini + "velarion.ini" + "\n" +
                          "Controllare il parametro ini:dir nella riga di comando");
         return LoadResult::EndProcess;
@@ -161,7 +157,7 @@ LoadResult Form1Logic::continuation() {
     }
 
     // 9. Caption: the user name.
-    view.set_caption(view.caption() + " - " + ctx_.host.user_name);
+    view.set_caption(view.caption() + " - " + a_.settings.host.user_name);
 
     // 10. Missing operator: ask for it.
     if (sw.ope.empty()) {
@@ -178,41 +174,43 @@ LoadResult Form1Logic::continuation() {
     view.set_operator_label("Operatore: " + sw.ope + " " + sw.ope2);
 
     // 13. The operator's settings.
-    Leggi_Param_Utenti(ctx_);
+    Leggi_Param_Utenti(a_);
     return LoadResult::Ready;
 }
 
 void Form1Logic::outlook_check() {
-    const std::string& version = ctx_.op.outlook_version;
+    const std::string& version = a_.settings.outlook_version;
     if (std::string("2003200720102013").find(version) == std::string::npos) {
-        ctx_.view.message_box("Versione Outlook non supportata");
+        a_.view.message_box("Versione Outlook non supportata");
         check1_click(true);
         return;
     }
     // 1. Version line.
     if (!version.empty()) {
-        ctx_.list.add(" Outlook versione  " + version);
-        ctx_.list.refresh();
+        a_.list.add(" Outlook versione  " + version);
+        a_.list.refresh();
     }
     // 2. Mail client name.
     using registry::Hive;
     const std::string key = "Software\\Clients\\Mail";
-    const std::string& where = ctx_.op.ChiaveRegistry;
+    const std::string& where = a_.settings.op.ChiaveRegistry;
     std::string client;
     if (where.empty() || where == "DA PROGRAMMA" || where == "CURRENT USER")
-        client = registry::read(Hive::CurrentUser, key, "", ".", ctx_.ini_path());
-    if (client.empty() || client == ".") client = registry::read(Hive::LocalMachine, key, "", ".", ctx_.ini_path());
+        client = registry::read(Hive::CurrentUser, key, "", ".", a_.settings.ini_path());
+    if (client.empty() || client == ".") client = registry::read(Hive::LocalMachine, key, "", ".", a_.settings.ini_path());
     // 3. Internal client mark.
-    if (ctx_.sw.intc == "Y") client += " (Int)";
-    ctx_.view.set_mail_client_label(client);
+    if (a_.settings.sw.intc == "Y") client += " (Int)";
+    a_.view.set_mail_client_label(client);
+    // The caption is the mail client's name the dispatcher goes by.
+    a_.settings.host.mail_client = client;
 
     // 4. Timer interval, timer off.
-    interval_ = parse_timing(read_config(ctx_, "GLOBAL", "Timing"));
+    interval_ = parse_timing(read_config(a_.settings, "GLOBAL", "Timing"));
     set_timer(false);
 
     // 5. Run at start.
-    if (ctx_.sw.run == "y") {
-        ctx_.view.set_check(false);
+    if (a_.settings.sw.run == "y") {
+        a_.view.set_check(false);
         check1_click(false);
     }
     // 6. The list's horizontal extent is the front end's (it scrolls long lines).
@@ -220,27 +218,27 @@ void Form1Logic::outlook_check() {
 
 void Form1Logic::set_timer(bool enabled) {
     timer_enabled_ = enabled;
-    ctx_.view.set_timer(interval_, enabled);
+    a_.view.set_timer(interval_, enabled);
 }
 
 void Form1Logic::check1_click(bool checked) {
-    ctx_.trace("Check1_Click");
+    a_.rt.trace("Check1_Click");
     checked_ = checked;
     if (checked) {
-        ctx_.view.set_active_look(false, "Velarion disattivato ");
+        a_.view.set_active_look(false, "Velarion disattivato ");
         set_timer(false);
-        ctx_.view.set_status("Velarion disattivato");
+        a_.view.set_status("Velarion disattivato");
     } else {
         set_timer(false);
-        ctx_.view.set_status(kStarting);
+        a_.view.set_status(kStarting);
         // Without an interval (a load step cut short) the timer cannot run.
         set_timer(interval_ > 0);
-        ctx_.view.set_active_look(true, "Velarion attivato ");
+        a_.view.set_active_look(true, "Velarion attivato ");
     }
 }
 
 void Form1Logic::switch_off() {
-    ctx_.view.set_check(true);
+    a_.view.set_check(true);
     check1_click(true);
 }
 
@@ -250,18 +248,21 @@ void Form1Logic::timer_tick() {
     in_tick_ = true;
     try {
         // 1. Status.
-        ctx_.view.set_status("Velarion attivato");
+        a_.view.set_status("Velarion attivato");
         // 2. The spool scan, unless the agent is switched off.
         if (!checked_) {
             ++scans_;
-            scan_(ctx_);
+            if (scan_)
+                scan_(*this);
+            else
+                scanner_.LEGGI_DIR();
         }
         // 3. Pending window events.
-        ctx_.view.process_events();
+        a_.view.process_events();
     } catch (const std::exception& e) {
-        ctx_.list.add(std::string(" Errore ") + e.what() + " in Timer1_Timer");
+        a_.list.add(std::string(" Errore ") + e.what() + " in Timer1_Timer");
     } catch (...) {
-        ctx_.list.add(" Errore sconosciuto in Timer1_Timer");
+        a_.list.add(" Errore sconosciuto in Timer1_Timer");
     }
     in_tick_ = false;
     if (close_pending_) close_now();
@@ -271,14 +272,14 @@ void Form1Logic::tray_event(int code) {
     try {
         switch (code) {
             case 514:  // left button released
-                ctx_.view.restore_window();
+                a_.view.restore_window();
                 break;
             case 515:  // left double click
-                ctx_.view.restore_window();
+                a_.view.restore_window();
                 mPopRestore();
                 break;
             case 517:  // right button released
-                ctx_.view.popup_tray_menu();
+                a_.view.popup_tray_menu();
                 break;
             default:
                 break;
@@ -289,8 +290,8 @@ void Form1Logic::tray_event(int code) {
 }
 
 void Form1Logic::mPopRestore() {
-    ctx_.view.restore_window();
-    ctx_.list.refresh();
+    a_.view.restore_window();
+    a_.list.refresh();
 }
 
 void Form1Logic::request_close() {
@@ -307,31 +308,31 @@ void Form1Logic::close_now() {
     unload();
     terminate();
     closed_ = true;
-    ctx_.view.close_window();
+    a_.view.close_window();
 }
 
 void Form1Logic::unload() {
     set_timer(false);
-    ctx_.view.set_tray_icon(false, "");
-    ctx_.list.add(" Chiusura VELARION");
-    flush_log(ctx_);
+    a_.view.set_tray_icon(false, "");
+    a_.list.add(" Chiusura VELARION");
+    flush_log(a_.rt);
 }
 
 void Form1Logic::terminate() {
     try {
-        ctx_.view.set_tray_icon(false, "");
-        flush_log(ctx_);
+        a_.view.set_tray_icon(false, "");
+        flush_log(a_.rt);
     } catch (...) {
         // Errors at the end are ignored.
     }
 }
 
 void Form1Logic::chgoper() {
-    const std::string answer = ctx_.view.input_box("Inserire Nuova sigla operatore", "Cambio Operatore", ctx_.sw.ope);
+    const std::string answer = a_.view.input_box("Inserire Nuova sigla operatore", "Cambio Operatore", a_.settings.sw.ope);
     if (answer.empty() || answer.size() > 3) return;
-    ctx_.sw.ope = answer;
-    ctx_.view.set_operator_label("Operatore: " + answer);
-    Leggi_Param_Utenti(ctx_);
+    a_.settings.sw.ope = answer;
+    a_.view.set_operator_label("Operatore: " + answer);
+    Leggi_Param_Utenti(a_);
 }
 
 }  // namespace velarion

@@ -7,12 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "spool/scan.h"
+
 namespace velarion {
 
-struct Context;
-
-// "Velarion Ver. 9.0.2(09/03/16) ", the window's first caption.
-extern const char* const kVersionString;
+struct Agent;
 
 enum class LoadResult {
     Ready,       // the load step ran to its end
@@ -31,9 +30,11 @@ WindowLayout resize_rule(bool minimised, int inner_width, int inner_height);
 
 class Form1Logic {
 public:
-    using ScanHook = std::function<void(Context&)>;
-    // args: the ten command-line slots; scan: the spool scan run by the tick.
-    Form1Logic(Context& ctx, std::vector<std::string> args, ScanHook scan = {});
+    // In place of the spool scan: what a tick runs (tests).
+    using ScanHook = std::function<void(Form1Logic&)>;
+    // args: the ten command-line slots; scan: run by the tick instead of the
+    // scanner's LEGGI_DIR when given.
+    Form1Logic(Agent& a, std::vector<std::string> args, ScanHook scan = {});
     Form1Logic(const Form1Logic&) = delete;
     Form1Logic& operator=(const Form1Logic&) = delete;
 
@@ -41,7 +42,8 @@ public:
 
     // Check1 click with its new state (true: the agent is switched off).
     void check1_click(bool checked);
-    // Checks Check1 and runs its click handler (ctx.switch_off).
+    // Checks Check1 and runs its click handler (what the scan and the mail
+    // transports run to switch the agent off).
     void switch_off();
     void timer_tick();
     // Tray events by their message code: 514, 515, 517.
@@ -58,6 +60,8 @@ public:
     bool scanning() const { return in_tick_; }
     bool closed() const { return closed_; }
     int scans_started() const { return scans_; }
+    // The spool scanner the tick runs (its run state and mail session last for the run).
+    SpoolScanner& scanner() { return scanner_; }
 
 private:
     LoadResult continuation();
@@ -67,9 +71,10 @@ private:
     void terminate();
     void close_now();
 
-    Context& ctx_;
+    Agent& a_;
     std::vector<std::string> args_;
     ScanHook scan_;
+    SpoolScanner scanner_;
     bool checked_ = true;
     bool timer_enabled_ = false;
     int interval_ = 0;

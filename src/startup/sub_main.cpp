@@ -7,8 +7,8 @@
 #include "platform/registry.h"
 #include "platform/text_encoding.h"
 #include "platform/user_dirs.h"
+#include "startup/agent.h"
 #include "startup/command_line.h"
-#include "startup/context.h"
 
 namespace velarion {
 
@@ -34,38 +34,38 @@ bool condensed_font_present(const std::string& system_root, const std::string& p
     return !font_files::find(name, program_dir).empty();
 }
 
-bool Sub_Main(Context& ctx, const std::vector<std::string>& args, InstanceGuard& guard) {
+bool Sub_Main(Agent& a, const std::vector<std::string>& args, InstanceGuard& guard) {
     // 1. Command line: "plus:" and "cdo:".
-    apply_main_switches(ctx.sw, args);
+    apply_main_switches(a.settings.sw, args);
 
     // 2. Single instance.
-    if (guard.another_running() && text::upper(ctx.sw.plus) != "Y") {
-        ctx.view.message_box("Programma gia' in esecuzione");
+    if (guard.another_running() && text::upper(a.settings.sw.plus) != "Y") {
+        a.view.message_box("Programma gia' in esecuzione");
         guard.raise_other();
         return false;
     }
 
     // 3. Decimal separator.
-    ctx.host.decimal_separator = decimal_separator_test();
+    a.settings.host.decimal_separator = decimal_separator_test();
 
     // 4. Host system.
     using registry::Hive;
     const std::string key = "Software\\Microsoft\\Windows\\CurrentVersion";
     const std::string key_nt = "Software\\Microsoft\\Windows NT\\CurrentVersion";
-    ctx.host.system_root = registry::read(Hive::LocalMachine, key, "SystemRoot", "");
-    ctx.host.product_name = registry::read(Hive::LocalMachine, key, "ProductName", "");
-    if (ctx.host.product_name.empty()) {
-        ctx.host.system_root = registry::read(Hive::LocalMachine, key_nt, "SystemRoot", "");
-        ctx.host.product_name = registry::read(Hive::LocalMachine, key_nt, "ProductName", "");
+    a.settings.host.system_root = registry::read(Hive::LocalMachine, key, "SystemRoot", "");
+    a.settings.host.product_name = registry::read(Hive::LocalMachine, key, "ProductName", "");
+    if (a.settings.host.product_name.empty()) {
+        a.settings.host.system_root = registry::read(Hive::LocalMachine, key_nt, "SystemRoot", "");
+        a.settings.host.product_name = registry::read(Hive::LocalMachine, key_nt, "ProductName", "");
     }
 
     // 5. Condensed font.
-    ctx.host.program_dir = paths::program_dir();
-    ctx.host.condensed_font = condensed_font_present(ctx.host.system_root, ctx.host.program_dir);
+    a.settings.host.program_dir = paths::program_dir();
+    a.settings.host.condensed_font = condensed_font_present(a.settings.host.system_root, a.settings.host.program_dir);
 
     // 6. The file-system object is std::filesystem; the documents folder is
     // looked up once here for the load step.
-    ctx.host.documents_dir = user_dirs::documents_dir();
+    a.settings.host.documents_dir = user_dirs::documents_dir();
     return true;
 }
 

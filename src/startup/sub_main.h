@@ -6,7 +6,7 @@
 
 namespace velarion {
 
-struct Context;
+struct Agent;
 
 // The front end's way to find and wake a running instance.
 class InstanceGuard {
@@ -20,7 +20,7 @@ public:
 
 // Sub Main, steps 1 to 5, on the ten command-line slots. False when the
 // process is to end (a second instance without "plus:y").
-bool Sub_Main(Context& ctx, const std::vector<std::string>& args, InstanceGuard& guard);
+bool Sub_Main(Agent& a, const std::vector<std::string>& args, InstanceGuard& guard);
 
 // The decimal separator test: converts ",00" and ".00" as the program's own
 // number conversions do; "." or "," for the one that fails, "" when neither does.

@@ -1,16 +1,16 @@
 // Leggi_Param_Utenti: loads the operator's keys of velarion.ini (and the
-// "CDO" keys) into ctx.op and derives the Outlook version.
+// "CDO" keys) into the settings and derives the values every routine reads
+// (work, spool and logo folders, style file, "ParGenerali" flags, account).
 #pragma once
 
 #include <string>
 
+#include "common/settings.h"
+
 namespace velarion {
 
-struct Context;
+struct Agent;
 
-void Leggi_Param_Utenti(Context& ctx);
-
-// The Outlook version held in "ParGenerali" ("" without an Outlook token).
-std::string outlook_version_of(const std::string& par_generali);
+void Leggi_Param_Utenti(Agent& a);
 
 }  // namespace velarion

@@ -30,11 +30,11 @@ TEST(DividiIndirizzi, FifteenPartsFitASixteenthIsAnError) {
     try {
         DividiIndirizzi(a, sixteen, ';');
         FAIL() << "no error for a sixteenth part";
-    } catch (const mail::MapiError& e) {
+    } catch (const NumberedError& e) {
         EXPECT_EQ(e.number(), 9);
     }
     // Sixteen separators make sixteen parts, empty ones included.
-    EXPECT_THROW(DividiIndirizzi(a, std::string(16, ';'), ';'), mail::MapiError);
+    EXPECT_THROW(DividiIndirizzi(a, std::string(16, ';'), ';'), NumberedError);
 }
 
 }  // namespace

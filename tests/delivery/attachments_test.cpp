@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "mail_test_support.h"
-#include "startup/context.h"
+#include "startup/agent.h"
 
 namespace velarion {
 namespace {
@@ -14,15 +14,15 @@ using testing::MailContext;
 
 TEST(Attachments, PrintFileWithAllegatxtTakesPdfThenTextAtNextPosition) {
     MailContext m;
-    m.ctx.layout.style.allegatxt = "y";
     m.work_file("000123.pdf", "%PDF");
     DeliveryRequest r;
+    r.allegatxt = true;
     r.lsAttacchedFile[0] = "000123.txt";
     EXPECT_EQ(count_attachment_positions(r, true), 2);
     EXPECT_EQ(note_with_positions(2, "Testo"), "  \r\nTesto");
 
     mail::Message msg;
-    ASSERT_TRUE(add_attachments(m.ctx, r, msg, true));
+    ASSERT_TRUE(add_attachments(m.rt, r, msg, true));
     ASSERT_EQ(msg.attachments.size(), 2u);
     EXPECT_EQ(msg.attachments[0].position, 0);
     EXPECT_EQ(msg.attachments[0].path, m.work + "000123.pdf");
@@ -32,16 +32,16 @@ TEST(Attachments, PrintFileWithAllegatxtTakesPdfThenTextAtNextPosition) {
 
 TEST(Attachments, ThirteenCharacterPrintFileCountsOneBlankButAttachesBoth) {
     MailContext m;
-    m.ctx.layout.style.allegatxt = "y";
     m.work_file("000000123.pdf", "%PDF");
     DeliveryRequest r;
+    r.allegatxt = true;
     r.lsAttacchedFile[0] = "000000123.TXT";
     r.lsAttacchedFile[5] = "/srv/docs/listino.xls";
     r.lsAttacchedFile[6] = "condizioni.doc";
     EXPECT_EQ(count_attachment_positions(r, true), 3);
 
     mail::Message msg;
-    ASSERT_TRUE(add_attachments(m.ctx, r, msg, true));
+    ASSERT_TRUE(add_attachments(m.rt, r, msg, true));
     ASSERT_EQ(msg.attachments.size(), 4u);
     EXPECT_EQ(msg.attachments[0].path, m.work + "000000123.pdf");
     EXPECT_EQ(msg.attachments[1].path, m.work + "000000123.TXT");
@@ -57,32 +57,32 @@ TEST(Attachments, MissingPdfEndsTheDeliveryWithItsLine) {
     DeliveryRequest r;
     r.lsAttacchedFile[0] = "000123.txt";
     mail::Message msg;
-    EXPECT_FALSE(add_attachments(m.ctx, r, msg, true));
-    ASSERT_EQ(m.ctx.list.size(), 1u);
-    EXPECT_EQ(m.ctx.list.lines()[0], "07/12/2026 10:30:00 Non esiste l'allegato pdf  Non mando l'email");
+    EXPECT_FALSE(add_attachments(m.rt, r, msg, true));
+    ASSERT_EQ(m.list.size(), 1u);
+    EXPECT_EQ(m.list.lines()[0], "07/12/2026 10:30:00 Non esiste l'allegato pdf  Non mando l'email");
     // Without the check (the compose form) the PDF's path is attached all the same.
     mail::Message unchecked;
-    EXPECT_TRUE(add_attachments(m.ctx, r, unchecked, false));
+    EXPECT_TRUE(add_attachments(m.rt, r, unchecked, false));
     ASSERT_EQ(unchecked.attachments.size(), 1u);
     EXPECT_EQ(unchecked.attachments[0].path, m.work + "000123.pdf");
 }
 
 TEST(Attachments, FaxMarkZipsThePdfWithPkzip) {
     MailContext m;
-    if (!std::filesystem::exists(m.ctx.host.program_dir + "pkzip")) GTEST_SKIP() << "pkzip is not built";
-    m.ctx.run.fax = true;
+    if (!std::filesystem::exists(m.cfg.host.program_dir + "pkzip")) GTEST_SKIP() << "pkzip is not built";
     m.work_file("000123.pdf", "%PDF-1.4 test");
     DeliveryRequest r;
+    r.fax = true;
     r.lsAttacchedFile[0] = "000123.txt";
     r.lsAttacchedFile[1] = "000124.txt";  // no PDF: pkzip fails
     mail::Message msg;
-    ASSERT_TRUE(add_attachments(m.ctx, r, msg, true));
+    ASSERT_TRUE(add_attachments(m.rt, r, msg, true));
     ASSERT_EQ(msg.attachments.size(), 2u);
     EXPECT_EQ(msg.attachments[0].path, m.work + "000123.zip");
     EXPECT_TRUE(std::filesystem::exists(m.work + "000123.zip"));
     EXPECT_EQ(msg.attachments[1].path, m.work + "000124.zip");
-    ASSERT_EQ(m.ctx.list.size(), 1u);
-    EXPECT_EQ(m.ctx.list.lines()[0], "07/12/2026 10:30:00 Errore PKZIP " + m.work);
+    ASSERT_EQ(m.list.size(), 1u);
+    EXPECT_EQ(m.list.lines()[0], "07/12/2026 10:30:00 Errore PKZIP " + m.work);
 }
 
 }  // namespace

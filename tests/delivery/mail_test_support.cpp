@@ -5,12 +5,13 @@
 namespace velarion::testing {
 
 MailContext::MailContext() {
-    ctx.sw.ini = dir.path();
+    cfg.sw.ini = dir.path();
     work = dir / "tempozip/";
-    ctx.op.tempozip_dir = work;
-    ctx.op.EMailAddr = "ufficio@velarion.example";
-    ctx.host.program_dir = std::string(VELARION_BIN_DIR) + "/";
-    ctx.host.documents_dir = dir / "Documenti";
+    cfg.op.tempozip_dir = work;
+    cfg.op.EMailAddr = "ufficio@velarion.example";
+    cfg.host.program_dir = std::string(VELARION_BIN_DIR) + "/";
+    cfg.host.documents_dir = dir / "Documenti";
+    cfg.derive();
     write_file(work + "note.txt", "");
 }
 

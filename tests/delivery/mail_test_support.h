@@ -1,10 +1,12 @@
-// Helpers of the delivery tests: a context with a configuration directory and
+// Helpers of the delivery tests: an agent with a configuration directory and
 // a work directory, and a reading of a MIME message by Python's email parser.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "delivery/delivery_request.h"
+#include "delivery/sendmail.h"
 #include "support/test_support.h"
 
 namespace velarion::testing {
@@ -13,7 +15,18 @@ struct MailContext {
     MailContext();
     TempDir dir;
     TestContext t;
-    Context& ctx = t.ctx;
+    Settings& cfg = t.cfg;
+    ActivityList& list = t.list;
+    RecordingView& view = t.view;
+    Runtime& rt = t.rt;
+    // What a logon failure runs; without it Check1 is ticked on the view.
+    std::function<void()> on_switch_off;
+    Dispatcher dispatcher{rt, [this] {
+                              if (on_switch_off)
+                                  on_switch_off();
+                              else
+                                  view.set_check(true);
+                          }};
     std::string work;  // the work directory, with its trailing "/"
 
     // Writes velarion.ini's section "MAPI" (key=value lines).

@@ -55,11 +55,11 @@ TEST(SendMail, SaveForOutlookClientStoresDraftInMaildir) {
     m.write_mapi("client=Microsoft Outlook\n");
     DeliveryRequest r = request_with_attachments(m);
     r.lsSend = "SAVE";
-    ASSERT_TRUE(sendmail(m.ctx, r)) << ::testing::PrintToString(m.ctx.list.lines())
+    ASSERT_TRUE(m.dispatcher.sendmail(r)) << ::testing::PrintToString(m.list.lines())
                                     << ::testing::PrintToString(m.t.view.boxes);
 
-    ASSERT_EQ(m.ctx.list.size(), 1u);
-    EXPECT_EQ(m.ctx.list.lines()[0], "07/12/2026 10:30:00 Salvato 0000001234 - " + r.lsTo);
+    ASSERT_EQ(m.list.size(), 1u);
+    EXPECT_EQ(m.list.lines()[0], "07/12/2026 10:30:00 Salvato 0000001234 - " + r.lsTo);
     EXPECT_EQ(m.t.view.tray_tips, std::vector<std::string>{"Salvato 0000001234 - "});
 
     const auto drafts = maildir_drafts(store_root(m));
@@ -83,10 +83,10 @@ TEST(SendMail, SendGoesThroughSmtpWithBlindCopyOnlyInTheEnvelope) {
     MailContext m;
     m.write_mapi("client=Thunderbird\ntransport=" + smtp.url() + "\n");
     DeliveryRequest r = request_with_attachments(m);
-    ASSERT_TRUE(sendmail(m.ctx, r)) << ::testing::PrintToString(m.t.view.boxes);
-    EXPECT_TRUE(m.ctx.delivery.bSessioneMAPI);
-    ASSERT_EQ(m.ctx.list.size(), 1u);
-    EXPECT_EQ(m.ctx.list.lines()[0], "07/12/2026 10:30:00 Inviato 0000001234 - " + r.lsTo + " - 10:30:00");
+    ASSERT_TRUE(m.dispatcher.sendmail(r)) << ::testing::PrintToString(m.t.view.boxes);
+    EXPECT_TRUE(m.dispatcher.state().bSessioneMAPI);
+    ASSERT_EQ(m.list.size(), 1u);
+    EXPECT_EQ(m.list.lines()[0], "07/12/2026 10:30:00 Inviato 0000001234 - " + r.lsTo + " - 10:30:00");
     EXPECT_EQ(m.t.view.tray_tips, std::vector<std::string>{"Inviato 0000001234 - "});
 
     const auto received = smtp.messages(1);
@@ -100,7 +100,7 @@ TEST(SendMail, SendGoesThroughSmtpWithBlindCopyOnlyInTheEnvelope) {
 
     // The session lasts the run: a second message reuses it.
     r.lsNumRef = "AB0000001235";
-    ASSERT_TRUE(sendmail(m.ctx, r));
+    ASSERT_TRUE(m.dispatcher.sendmail(r));
     EXPECT_EQ(smtp.messages(2).size(), 2u);
 }
 
@@ -113,8 +113,8 @@ TEST(SendMail, SaveForOutlookClientStoresDraftOnImapWithTheMailAccount) {
     r.lsSend = "save";
     r.login_email = imap.user();
     r.pwd_email = imap.password();
-    ASSERT_TRUE(sendmail(m.ctx, r)) << ::testing::PrintToString(m.t.view.boxes)
-                                    << ::testing::PrintToString(m.ctx.list.lines());
+    ASSERT_TRUE(m.dispatcher.sendmail(r)) << ::testing::PrintToString(m.t.view.boxes)
+                                    << ::testing::PrintToString(m.list.lines());
     const auto files = imap.message_files("Drafts");
     ASSERT_EQ(files.size(), 1u);
     EXPECT_THAT(files[0], ::testing::MatchesRegex(".*:2,[A-Za-z]*D[A-Za-z]*"));
@@ -124,14 +124,14 @@ TEST(SendMail, SaveForOutlookClientStoresDraftOnImapWithTheMailAccount) {
 
     // A wrong password is a logon failure: the agent is switched off.
     bool switched_off = false;
-    m.ctx.switch_off = [&] { switched_off = true; };
+    m.on_switch_off = [&] { switched_off = true; };
     r.pwd_email = "sbagliata";
-    m.ctx.list.clear();
-    EXPECT_FALSE(sendmail(m.ctx, r));
+    m.list.clear();
+    EXPECT_FALSE(m.dispatcher.sendmail(r));
     EXPECT_TRUE(switched_off);
     EXPECT_EQ(m.t.view.boxes, std::vector<std::string>{"Accesso Fallito velarion"});
-    ASSERT_EQ(m.ctx.list.size(), 1u);
-    EXPECT_THAT(m.ctx.list.lines()[0], HasSubstr(" Accesso Fallito Velarion Disabilitato velarion "));
+    ASSERT_EQ(m.list.size(), 1u);
+    EXPECT_THAT(m.list.lines()[0], HasSubstr(" Accesso Fallito Velarion Disabilitato velarion "));
     EXPECT_EQ(imap.message_files("Drafts").size(), 1u);
 }
 
@@ -140,18 +140,23 @@ TEST(SendMail, AccountBlankedForTheTransportOnlyWithAcc) {
     if (!imap.skip_reason().empty()) GTEST_SKIP() << imap.skip_reason();
     MailContext m;
     m.write_mapi("client=Outlook\nstore=" + imap.url(true) + "\n");
-    m.ctx.sw.acc = "Y";
-    m.ctx.op.login_email = "altro@example.it";
-    m.ctx.op.pwd_email = "password-salvata";
+    m.cfg.sw.acc = "Y";
+    m.cfg.op.login_email = "altro@example.it";
+    m.cfg.op.pwd_email = "password-salvata";
+    m.cfg.derive();
     DeliveryRequest r = request_with_attachments(m);
     r.lsSend = "SAVE";
-    r.login_email = m.ctx.op.login_email;
-    r.pwd_email = m.ctx.op.pwd_email;
+    // The account is blanked once, where the settings are derived; the request
+    // carries what message processing puts in it.
+    EXPECT_EQ(m.cfg.account_login, "");
+    EXPECT_EQ(m.cfg.account_password, "");
+    r.login_email = m.cfg.account_login;
+    r.pwd_email = m.cfg.account_password;
     // The store's own credentials serve; the operator's settings stay as they are.
-    ASSERT_TRUE(sendmail(m.ctx, r)) << ::testing::PrintToString(m.t.view.boxes);
+    ASSERT_TRUE(m.dispatcher.sendmail(r)) << ::testing::PrintToString(m.t.view.boxes);
     EXPECT_EQ(imap.message_files("Drafts").size(), 1u);
-    EXPECT_EQ(m.ctx.op.login_email, "altro@example.it");
-    EXPECT_EQ(m.ctx.op.pwd_email, "password-salvata");
+    EXPECT_EQ(m.cfg.op.login_email, "altro@example.it");
+    EXPECT_EQ(m.cfg.op.pwd_email, "password-salvata");
 }
 
 TEST(SendMail, UnknownRecipientDiscardsTheMessage) {
@@ -161,19 +166,19 @@ TEST(SendMail, UnknownRecipientDiscardsTheMessage) {
     m.write_mapi("transport=" + smtp.url() + "\n");
     DeliveryRequest r = testing::sample_request();
     r.lsTo = "mario.rossi@example.it;sconosciuto@example.it";
-    EXPECT_FALSE(sendmail(m.ctx, r));
-    ASSERT_EQ(m.ctx.list.size(), 1u);
-    EXPECT_EQ(m.ctx.list.lines()[0],
+    EXPECT_FALSE(m.dispatcher.sendmail(r));
+    ASSERT_EQ(m.list.size(), 1u);
+    EXPECT_EQ(m.list.lines()[0],
               "07/12/2026 10:30:00 Messaggio scartato 0000001234XYZ - Sconosciuto " + r.lsTo + " - 10:30:00");
     EXPECT_TRUE(m.t.view.boxes.empty());
     EXPECT_TRUE(smtp.messages(0, 0).empty());
 
     // A text that is no address at all cannot be resolved either.
-    m.ctx.list.clear();
+    m.list.clear();
     r.lsTo = "Mario Rossi";
-    EXPECT_FALSE(sendmail(m.ctx, r));
-    ASSERT_EQ(m.ctx.list.size(), 1u);
-    EXPECT_THAT(m.ctx.list.lines()[0], HasSubstr(" Messaggio scartato 0000001234XYZ - Sconosciuto Mario Rossi"));
+    EXPECT_FALSE(m.dispatcher.sendmail(r));
+    ASSERT_EQ(m.list.size(), 1u);
+    EXPECT_THAT(m.list.lines()[0], HasSubstr(" Messaggio scartato 0000001234XYZ - Sconosciuto Mario Rossi"));
 }
 
 // Only "local@domain" and "Name <local@domain>" are resolved: a list the
@@ -185,16 +190,16 @@ TEST(SendMail, RecipientThatIsNoSingleAddressIsUnknown) {
     DeliveryRequest r = testing::sample_request();
     r.lsSend = "SAVE";
     for (const char* to : {"mario.rossi@example.it anna.bianchi@example.it", "mario rossi@example.it"}) {
-        m.ctx.list.clear();
+        m.list.clear();
         r.lsTo = to;
-        EXPECT_FALSE(sendmail(m.ctx, r)) << to;
-        ASSERT_EQ(m.ctx.list.size(), 1u);
-        EXPECT_THAT(m.ctx.list.lines()[0], HasSubstr(" Messaggio scartato 0000001234XYZ - Sconosciuto " + r.lsTo));
+        EXPECT_FALSE(m.dispatcher.sendmail(r)) << to;
+        ASSERT_EQ(m.list.size(), 1u);
+        EXPECT_THAT(m.list.lines()[0], HasSubstr(" Messaggio scartato 0000001234XYZ - Sconosciuto " + r.lsTo));
     }
     EXPECT_TRUE(maildir_drafts(store_root(m)).empty());
 
     r.lsTo = "\"Rossi, Mario\" <mario.rossi@example.it>;anna.bianchi@example.it";
-    ASSERT_TRUE(sendmail(m.ctx, r));
+    ASSERT_TRUE(m.dispatcher.sendmail(r));
     const auto drafts = maildir_drafts(store_root(m));
     ASSERT_EQ(drafts.size(), 1u);
     EXPECT_THAT(testing::describe_mime(drafts[0].raw),
@@ -213,10 +218,10 @@ TEST(SendMail, DesktopDefaultClientDecidesOutlook) {
     m.write_mapi("transport=smtp://127.0.0.1:1\n");
     DeliveryRequest r = testing::sample_request();
     r.lsSend = "save";
-    const bool ok = sendmail(m.ctx, r);
+    const bool ok = m.dispatcher.sendmail(r);
     setenv("PATH", old_path.c_str(), 1);
     ASSERT_TRUE(ok) << ::testing::PrintToString(m.t.view.boxes);
-    EXPECT_EQ(m.ctx.list.lines(), std::vector<std::string>{"07/12/2026 10:30:00 Salvato 0000001234 - " + r.lsTo});
+    EXPECT_EQ(m.list.lines(), std::vector<std::string>{"07/12/2026 10:30:00 Salvato 0000001234 - " + r.lsTo});
     EXPECT_EQ(maildir_drafts(store_root(m)).size(), 1u);
 }
 
@@ -227,14 +232,14 @@ TEST(SendMail, FailuresKeepTheMessage) {
 
     // A PDF that was not made: one line, nothing sent, no message box.
     r.lsAttacchedFile[0] = "000999.txt";
-    EXPECT_FALSE(sendmail(m.ctx, r));
-    ASSERT_EQ(m.ctx.list.size(), 1u);
-    EXPECT_EQ(m.ctx.list.lines()[0], "07/12/2026 10:30:00 Non esiste l'allegato pdf  Non mando l'email");
+    EXPECT_FALSE(m.dispatcher.sendmail(r));
+    ASSERT_EQ(m.list.size(), 1u);
+    EXPECT_EQ(m.list.lines()[0], "07/12/2026 10:30:00 Non esiste l'allegato pdf  Non mando l'email");
     EXPECT_TRUE(m.t.view.boxes.empty());
 
     // No server: the "SendMail" message box with the send step.
     r.lsAttacchedFile[0].clear();
-    EXPECT_FALSE(sendmail(m.ctx, r));
+    EXPECT_FALSE(m.dispatcher.sendmail(r));
     ASSERT_EQ(m.t.view.boxes.size(), 1u);
     EXPECT_THAT(m.t.view.boxes[0], ::testing::StartsWith("SendMail Step: 600 32002 "));
 
@@ -242,7 +247,7 @@ TEST(SendMail, FailuresKeepTheMessage) {
     std::string many;
     for (int i = 0; i < 16; ++i) many += "u" + std::to_string(i) + "@example.it;";
     r.lsTo = many;
-    EXPECT_FALSE(sendmail(m.ctx, r));
+    EXPECT_FALSE(m.dispatcher.sendmail(r));
     ASSERT_EQ(m.t.view.boxes.size(), 2u);
     EXPECT_THAT(m.t.view.boxes[1], ::testing::StartsWith("SendMail Step: 25 9 "));
 }
@@ -252,13 +257,15 @@ TEST(SendMail, TransportsNotYetAvailableKeepTheMessage) {
     m.write_mapi("client=Microsoft Outlook\n");
     DeliveryRequest r = testing::sample_request();
     r.lsSend = "save";
-    m.ctx.sw.cdo = "y";
-    EXPECT_FALSE(sendmail(m.ctx, r));
-    m.ctx.sw.cdo.clear();
-    m.ctx.op.outlook_version = "2010";
-    EXPECT_FALSE(sendmail(m.ctx, r));
-    EXPECT_EQ(m.ctx.list.size(), 2u);
-    EXPECT_FALSE(m.ctx.delivery.session);
+    m.cfg.sw.cdo = "y";
+    m.cfg.derive();
+    EXPECT_FALSE(m.dispatcher.sendmail(r));
+    m.cfg.sw.cdo.clear();
+    m.cfg.op.ParGenerali = "OUTLOOK 2010";
+    m.cfg.derive();
+    EXPECT_FALSE(m.dispatcher.sendmail(r));
+    EXPECT_EQ(m.list.size(), 2u);
+    EXPECT_FALSE(m.dispatcher.state().session);
     EXPECT_TRUE(maildir_drafts(store_root(m)).empty());
 }
 
@@ -267,19 +274,20 @@ TEST(SendMail, InteractiveSaveWithoutDesktopStoresDraft) {
     unsetenv("WAYLAND_DISPLAY");
     MailContext m;
     m.write_mapi("client=Thunderbird\n");
-    m.ctx.sw.intc = "Y";
+    m.cfg.sw.intc = "Y";
+    m.cfg.derive();
     DeliveryRequest r = testing::sample_request();
     r.lsSend = "Save";
-    ASSERT_TRUE(sendmail(m.ctx, r)) << ::testing::PrintToString(m.t.view.boxes);
-    ASSERT_EQ(m.ctx.list.size(), 1u);
-    EXPECT_EQ(m.ctx.list.lines()[0],
+    ASSERT_TRUE(m.dispatcher.sendmail(r)) << ::testing::PrintToString(m.t.view.boxes);
+    ASSERT_EQ(m.list.size(), 1u);
+    EXPECT_EQ(m.list.lines()[0],
               "07/12/2026 10:30:00 Interfaccia messaggio  0000001234 - " + r.lsTo + " - 10:30:00");
     EXPECT_EQ(m.t.view.tray_tips, (std::vector<std::string>{"In attesa operazione utente 0000001234 - ",
                                                                 "Terminata gestione utente 0000001234 - "}));
     EXPECT_EQ(maildir_drafts(store_root(m)).size(), 1u);
     // The session and its drafts folder serve the next message too.
     r.lsNumRef = "AB0000001235";
-    ASSERT_TRUE(sendmail(m.ctx, r));
+    ASSERT_TRUE(m.dispatcher.sendmail(r));
     EXPECT_EQ(maildir_drafts(store_root(m)).size(), 2u);
 }
 
@@ -289,9 +297,9 @@ TEST(WriteMail, MissingPdfIsAttachmentNotFound) {
     DeliveryRequest r = testing::sample_request();
     r.lsSend = "SAVE";
     r.lsAttacchedFile[0] = "000999.txt";
-    EXPECT_FALSE(sendmail(m.ctx, r));
-    ASSERT_EQ(m.ctx.list.size(), 1u);
-    EXPECT_EQ(m.ctx.list.lines()[0],
+    EXPECT_FALSE(m.dispatcher.sendmail(r));
+    ASSERT_EQ(m.list.size(), 1u);
+    EXPECT_EQ(m.list.lines()[0],
               "07/12/2026 10:30:00 Messaggio scartato 0000001234XYZ - IMPOSSIBILE TROVARE L'ALLEGATO -STAMPA VUOTA ");
     EXPECT_TRUE(maildir_drafts(store_root(m)).empty());
 }
@@ -303,7 +311,7 @@ TEST(WriteMail, NoReceiptForTheFixedRecipient) {
     r.lsSend = "SAVE";
     r.lsTo = "  protocollo@example.IT ";
     r.lvBody.clear();
-    ASSERT_TRUE(sendmail(m.ctx, r));
+    ASSERT_TRUE(m.dispatcher.sendmail(r));
     const auto drafts = maildir_drafts(store_root(m));
     ASSERT_EQ(drafts.size(), 1u);
     const std::string d = testing::describe_mime(drafts[0].raw);
@@ -328,7 +336,7 @@ TEST(SendMail, InteractiveSaveOnDesktopOpensComposeWindow) {
     DeliveryRequest r = testing::sample_request();
     r.lsSend = "save";
     r.lsAttacchedFile[0] = "000123.txt";
-    const bool ok = sendmail(m.ctx, r);
+    const bool ok = m.dispatcher.sendmail(r);
     setenv("PATH", old_path.c_str(), 1);
     unsetenv("DISPLAY");
 

@@ -26,7 +26,7 @@ std::vector<std::string> scan_page(const std::string& pdf, int page, const std::
 }
 
 TEST_F(ComposeTest, BarcodePiecesScanAndSetTheStopLabel) {
-    ctx.host.decimal_separator = ".";
+    cfg.host.decimal_separator = ".";
     styles("[FATT]\r\nfincaturadopo=dopo.txt\r\n");
     write_file(dir / "loghi/barcode.ini",
                "[128]\r\nnomefilefont=IDAutomationC128M.ttf\r\ndescrizionefont=C128\r\ntipo=code128\r\n"
@@ -43,7 +43,7 @@ TEST_F(ComposeTest, BarcodePiecesScanAndSetTheStopLabel) {
                             blank + "~%1234567~%FINE-I25\r\n" + blank +
                             "~%0112345678901231~%FINE-GS1\r\n" + blank + "\x0c" "Pagina 2\r\nfine\r\n");
     ASSERT_NE(compose(path), "");
-    const std::string pdf = ctx.layout.compose.created_pdf;
+    const std::string pdf = layout.compose.created_pdf;
     ASSERT_EQ(pdf_pages(pdf), 2);
     EXPECT_EQ(scan_page(pdf, 1, dir / "page1"),
               (std::vector<std::string>{"CODE-128:0112345678901231", "CODE-128:FT2026-0042",

@@ -6,6 +6,7 @@
 #include "layout/overlay_render_support.h"
 #include "platform/pdf_document.h"
 #include "platform/process.h"
+#include "support/layout_context.h"
 #include "support/test_support.h"
 
 namespace velarion {
@@ -14,9 +15,10 @@ namespace {
 class BarcodeScanTest : public ::testing::Test {
 protected:
     BarcodeScanTest() {
-        t.ctx.op.Dir_Loghi = dir.path();
-        t.ctx.host.program_dir = dir.path();
-        t.ctx.host.decimal_separator = ".";
+        t.cfg.op.Dir_Loghi = dir.path();
+        t.cfg.derive();
+        t.cfg.host.program_dir = dir.path();
+        t.cfg.host.decimal_separator = ".";
         // The configured barcode font is not installed: the bars are drawn.
         std::string ini;
         for (const char* kind : {"code128", "code128a", "code128b", "code128c", "ean128",
@@ -37,9 +39,9 @@ protected:
         for (const auto& [section, data] : pieces) {
             doc->addpage();
             doc->SetFillColor(0, 0, 0);
-            t.ctx.layout.barcode.field[1] = section;
-            ReadBarcodeSettings(t.ctx, "");
-            DrawBarcode(t.ctx, *doc, data, x, y);
+            t.layout.barcode.field[1] = section;
+            ReadBarcodeSettings(t.rt, t.layout.style, t.layout.barcode, "");
+            DrawBarcode(t.rt, t.layout.barcode, t.layout.overlay, *doc, data, x, y);
         }
         doc->SavePDF(dir / "codes.pdf");
         return dir / "codes.pdf";
@@ -56,7 +58,7 @@ protected:
     }
 
     testing::TempDir dir;
-    testing::TestContext t;
+    testing::LayoutContext t;
 };
 
 TEST_F(BarcodeScanTest, EveryKindScansBackToItsData) {

@@ -6,6 +6,7 @@
 #include "layout/barcode_bars.h"
 #include "layout/overlay.h"
 #include "layout/overlay_fake_doc.h"
+#include "support/layout_context.h"
 #include "support/test_support.h"
 
 namespace velarion {
@@ -14,18 +15,19 @@ namespace {
 class BarcodeSettingsTest : public ::testing::Test {
 protected:
     BarcodeSettingsTest() {
-        t.ctx.op.Dir_Loghi = dir.path();
-        t.ctx.host.program_dir = dir.path();
-        t.ctx.host.decimal_separator = ".";
+        t.cfg.op.Dir_Loghi = dir.path();
+        t.cfg.derive();
+        t.cfg.host.program_dir = dir.path();
+        t.cfg.host.decimal_separator = ".";
     }
     BarcodeRecord& read(const std::string& section, const std::string& image_section = "") {
-        t.ctx.layout.barcode.field[1] = section;
-        ReadBarcodeSettings(t.ctx, image_section);
-        return t.ctx.layout.barcode;
+        t.layout.barcode.field[1] = section;
+        ReadBarcodeSettings(t.rt, t.layout.style, t.layout.barcode, image_section);
+        return t.layout.barcode;
     }
 
     testing::TempDir dir;
-    testing::TestContext t;
+    testing::LayoutContext t;
     testing::RecordingDoc doc;
 };
 
@@ -51,7 +53,7 @@ TEST_F(BarcodeSettingsTest, DefaultsAndBuiltInFonts) {
     EXPECT_EQ(read("font").field[3], "Mine");
     EXPECT_EQ(read("font").field[6], "");  // fields 2 to 16 emptied by every read
 
-    t.ctx.host.decimal_separator = ",";
+    t.cfg.host.decimal_separator = ",";
     EXPECT_EQ(read("plain").field[6], "12,5");
 }
 
@@ -59,7 +61,7 @@ TEST_F(BarcodeSettingsTest, TheStyleNamesTheBarcodeFile) {
     testing::write_file(dir / "barcode.ini", "[k]\nnomefilefont=F1\ntipo=code128\n");
     testing::write_file(dir / "Other.INI", "[k]\nnomefilefont=F1\ntipo=i2of5\n");
     EXPECT_EQ(read("k").field[8], "code128");
-    t.ctx.layout.style.filebarcode_ini = "other.ini";
+    t.layout.style.filebarcode_ini = "other.ini";
     EXPECT_EQ(read("k").field[8], "i2of5");
 }
 
@@ -75,13 +77,13 @@ TEST_F(BarcodeSettingsTest, PictureModeNeedsAllSixKeys) {
     EXPECT_EQ(read("pic", "half").field[10], "");
     // Without an image section the record is in text mode (field 10 as read).
     read("pic", "");
-    DrawBarcode(t.ctx, doc, "123", 1, 2);
+    DrawBarcode(t.rt, t.layout.barcode, t.layout.overlay, doc, "123", 1, 2);
     EXPECT_TRUE(doc.with("DrawImage").empty());
     EXPECT_FALSE(doc.with("Rect").empty());
 
     doc.calls.clear();
     read("pic", "img");
-    DrawBarcode(t.ctx, doc, "123", 1, 2);
+    DrawBarcode(t.rt, t.layout.barcode, t.layout.overlay, doc, "123", 1, 2);
     EXPECT_EQ(doc.with("DrawImage"), std::vector<std::string>{"DrawImage /Im1 5 7 30 10"});
     EXPECT_TRUE(doc.with("Rect").empty());
 }
@@ -95,11 +97,11 @@ TEST_F(BarcodeSettingsTest, UnusablePictureOrSizeStillDrawsTheBarcode) {
                         "[huge]\nnomefilefont=F4\ndimfont=700\ntipo=code39\n");
     doc.fail_images = true;
     read("pic", "img");
-    EXPECT_NO_THROW(DrawBarcode(t.ctx, doc, "123", 1, 2));
+    EXPECT_NO_THROW(DrawBarcode(t.rt, t.layout.barcode, t.layout.overlay, doc, "123", 1, 2));
     EXPECT_FALSE(doc.with("Rect").empty());
 
     read("huge");
-    DrawBarcode(t.ctx, doc, "A", 1, 2);
+    DrawBarcode(t.rt, t.layout.barcode, t.layout.overlay, doc, "A", 1, 2);
     EXPECT_FALSE(doc.with("FONTHEIGHT 12").empty());
     EXPECT_TRUE(doc.with("FONTHEIGHT 700").empty());
 }
@@ -112,12 +114,12 @@ TEST_F(BarcodeSettingsTest, BuiltInFontTagDrawsText) {
     doc.SetFONTHEIGHT(9);
     doc.calls.clear();
     read("tag");
-    DrawBarcode(t.ctx, doc, " abc ", 10, 20);
+    DrawBarcode(t.rt, t.layout.barcode, t.layout.overlay, doc, " abc ", 10, 20);
     const std::vector<std::string> expected = {
         "FillColor 0,0,255", "FontName /F4",   "Inclination 0", "FONTHEIGHT 14",
         "TextOut [!abc!] 30 20", "FontName /F0", "FONTHEIGHT 9", "Inclination 0"};
     EXPECT_EQ(doc.calls, expected);
-    EXPECT_EQ(t.ctx.layout.barcode.field[4], "0");
+    EXPECT_EQ(t.layout.barcode.field[4], "0");
 }
 
 TEST_F(BarcodeSettingsTest, InstalledFontIsRegisteredOncePerDocument) {
@@ -126,13 +128,13 @@ TEST_F(BarcodeSettingsTest, InstalledFontIsRegisteredOncePerDocument) {
                         "stringafissa=FIXED\nmargdown=99\n");
     testing::write_file(dir / "Bars39.ttf", "x");
     read("c39");
-    DrawBarcode(t.ctx, doc, "ignored", 10, 20);
-    DrawBarcode(t.ctx, doc, "ignored", 10, 20);
+    DrawBarcode(t.rt, t.layout.barcode, t.layout.overlay, doc, "ignored", 10, 20);
+    DrawBarcode(t.rt, t.layout.barcode, t.layout.overlay, doc, "ignored", 10, 20);
     EXPECT_EQ(doc.with("AddFont"), std::vector<std::string>{"AddFont Bars39 " + dir / "Bars39.ttf"});
     EXPECT_EQ(doc.with("TextOut"), (std::vector<std::string>{"TextOut [!FIXED!] 10 99",
                                                              "TextOut [!FIXED!] 10 99"}));
-    t.ctx.layout.overlay.reset_document();
-    DrawBarcode(t.ctx, doc, "x", 10, 20);
+    t.layout.overlay.reset_document();
+    DrawBarcode(t.rt, t.layout.barcode, t.layout.overlay, doc, "x", 10, 20);
     EXPECT_EQ(doc.with("AddFont").size(), 2u);
 }
 
@@ -143,7 +145,7 @@ TEST_F(BarcodeSettingsTest, MissingFontDrawsBars) {
                         "[empty39]\nnomefilefont=NotInstalled.ttf\ndescrizionefont=NI\ntipo=code39\n"
                         "[raw]\nnomefilefont=NotInstalled.ttf\ndescrizionefont=NI\ntipo=qr\n");
     read("c128");
-    DrawBarcode(t.ctx, doc, "AB", 10, 20);
+    DrawBarcode(t.rt, t.layout.barcode, t.layout.overlay, doc, "AB", 10, 20);
     EXPECT_TRUE(doc.with("TextOut").empty());
     EXPECT_TRUE(doc.with("AddFont").empty());
     const auto rects = doc.with("Rect");
@@ -155,11 +157,11 @@ TEST_F(BarcodeSettingsTest, MissingFontDrawsBars) {
 
     doc.calls.clear();
     read("empty39");
-    DrawBarcode(t.ctx, doc, "   ", 10, 20);
+    DrawBarcode(t.rt, t.layout.barcode, t.layout.overlay, doc, "   ", 10, 20);
     EXPECT_TRUE(doc.with("Rect").empty());
 
     read("raw");
-    DrawBarcode(t.ctx, doc, "DATA", 10, 20);
+    DrawBarcode(t.rt, t.layout.barcode, t.layout.overlay, doc, "DATA", 10, 20);
     EXPECT_EQ(doc.with("TextOut"), std::vector<std::string>{"TextOut [DATA] 10 20"});
 }
 

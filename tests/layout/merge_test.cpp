@@ -36,15 +36,16 @@ protected:
     MergeTest() {
         fs::create_directories(work());
         fs::create_directories(merge_dir());
-        t.ctx.op.tempozip_dir = work();
-        t.ctx.op.unione_DIR = merge_dir();
+        t.cfg.op.tempozip_dir = work();
+        t.cfg.op.unione_DIR = merge_dir();
+        t.cfg.derive();
         doc = work() + "ab12345678.pdf";
     }
     std::string work() const { return root / "tempozip/"; }
     std::string merge_dir() const { return root / "unione/"; }
     std::vector<std::string> lines() const {
         std::vector<std::string> out;
-        for (const std::string& l : t.ctx.list.lines()) out.push_back(l.substr(std::string(kStamp).size()));
+        for (const std::string& l : t.list.lines()) out.push_back(l.substr(std::string(kStamp).size()));
         return out;
     }
     std::vector<std::string> work_files() const {
@@ -68,7 +69,7 @@ TEST_F(MergeTest, AppendsEachFileInTurnAndReplacesTheDocument) {
     make_pdf(merge_dir() + "b.pdf", "beta", 3);
     testing::write_file(work() + "MERGE_3.PDF", "left by an earlier run");
 
-    AGGIUNGIFONDOPDF(t.ctx, doc, {"a.pdf", "b.pdf"});
+    AGGIUNGIFONDOPDF(t.rt, doc, {"a.pdf", "b.pdf"});
 
     EXPECT_EQ(pdf_merge::GetNumberOfPages(doc), 6);
     const std::string text = text_of(doc);
@@ -103,7 +104,7 @@ TEST_F(MergeTest, SkipsMissingDamagedEncryptedAndForeignFiles) {
               0);
 
     // "z.pdf" finds "Z.PDF".
-    AGGIUNGIFONDOPDF(t.ctx, doc, {"missing.pdf", "cut.pdf", "text.pdf", "locked.pdf", "a.pdf", "z.pdf"});
+    AGGIUNGIFONDOPDF(t.rt, doc, {"missing.pdf", "cut.pdf", "text.pdf", "locked.pdf", "a.pdf", "z.pdf"});
 
     EXPECT_EQ(pdf_merge::GetNumberOfPages(doc), 4);
     const std::string text = text_of(doc);
@@ -123,7 +124,7 @@ TEST_F(MergeTest, DocumentStaysAsItWasWhenNothingCanBeAppended) {
     const std::string before = testing::read_file(doc);
     testing::write_file(merge_dir() + "text.pdf", "not a pdf");
 
-    AGGIUNGIFONDOPDF(t.ctx, doc, {"text.pdf", "gone.pdf"});
+    AGGIUNGIFONDOPDF(t.rt, doc, {"text.pdf", "gone.pdf"});
 
     EXPECT_EQ(testing::read_file(doc), before);
     EXPECT_EQ(lines().back(), " Invio comando copia PDF finale " + work() + " " + doc);
@@ -135,7 +136,7 @@ TEST_F(MergeTest, WithoutADocumentTheListedFilesMakeIt) {
     make_pdf(merge_dir() + "a.pdf", "alpha", 1);
     make_pdf(merge_dir() + "b.pdf", "beta", 2);
 
-    AGGIUNGIFONDOPDF(t.ctx, doc, {"a.pdf", "b.pdf"});
+    AGGIUNGIFONDOPDF(t.rt, doc, {"a.pdf", "b.pdf"});
 
     EXPECT_EQ(lines()[1], " Controllo negativo per Accodare PDF " + doc);
     EXPECT_EQ(pdf_merge::GetNumberOfPages(doc), 3);

@@ -42,40 +42,40 @@ TEST(SplitWords, WordsKeepTheirSpace) {
     for (int i = 0; i < 100; ++i) hundred += "w ";
     EXPECT_EQ(SplitWords(hundred, w), 99);
     more = hundred + "x";
-    EXPECT_THROW(SplitWords(more, w), overlay::OverlayError);
+    EXPECT_THROW(SplitWords(more, w), NumberedError);
 }
 
 TEST(NormalizeDecimal, FollowsTheSystemSeparator) {
     testing::TestContext t;
-    t.ctx.host.decimal_separator = ".";
-    EXPECT_EQ(NormalizeDecimal(t.ctx, "12.5"), "12.5");
-    EXPECT_DOUBLE_EQ(overlay::ToNumber(t.ctx, " 12.5 "), 12.5);
-    EXPECT_FALSE(overlay::TryNumber(t.ctx, "12,5"));
-    t.ctx.host.decimal_separator = ",";
-    EXPECT_EQ(NormalizeDecimal(t.ctx, "1.2.3"), "1,2,3");
-    EXPECT_DOUBLE_EQ(overlay::ToNumber(t.ctx, "12.5"), 12.5);
-    EXPECT_DOUBLE_EQ(overlay::ToNumber(t.ctx, "-3"), -3);
-    EXPECT_FALSE(overlay::TryNumber(t.ctx, ""));
-    EXPECT_FALSE(overlay::TryNumber(t.ctx, "abc"));
-    EXPECT_FALSE(overlay::TryNumber(t.ctx, "1x"));
+    t.cfg.host.decimal_separator = ".";
+    EXPECT_EQ(NormalizeDecimal(t.rt, "12.5"), "12.5");
+    EXPECT_DOUBLE_EQ(overlay::ToNumber(t.rt, " 12.5 "), 12.5);
+    EXPECT_FALSE(overlay::TryNumber(t.rt, "12,5"));
+    t.cfg.host.decimal_separator = ",";
+    EXPECT_EQ(NormalizeDecimal(t.rt, "1.2.3"), "1,2,3");
+    EXPECT_DOUBLE_EQ(overlay::ToNumber(t.rt, "12.5"), 12.5);
+    EXPECT_DOUBLE_EQ(overlay::ToNumber(t.rt, "-3"), -3);
+    EXPECT_FALSE(overlay::TryNumber(t.rt, ""));
+    EXPECT_FALSE(overlay::TryNumber(t.rt, "abc"));
+    EXPECT_FALSE(overlay::TryNumber(t.rt, "1x"));
 }
 
 TEST(ParseColour, ThreePartsOrAnError) {
     testing::TestContext t;
-    const overlay::Colour c = overlay::ParseColour(t.ctx, "255,128,0");
+    const overlay::Colour c = overlay::ParseColour(t.rt, "255,128,0");
     EXPECT_EQ(c.red, 255);
     EXPECT_EQ(c.green, 128);
     EXPECT_EQ(c.blue, 0);
     try {
-        overlay::ParseColour(t.ctx, "255,0");
+        overlay::ParseColour(t.rt, "255,0");
         FAIL();
-    } catch (const overlay::OverlayError& e) {
+    } catch (const NumberedError& e) {
         EXPECT_EQ(e.number(), 9);
     }
     try {
-        overlay::ParseColour(t.ctx, "red,0,0");
+        overlay::ParseColour(t.rt, "red,0,0");
         FAIL();
-    } catch (const overlay::OverlayError& e) {
+    } catch (const NumberedError& e) {
         EXPECT_EQ(e.number(), 13);
     }
 }

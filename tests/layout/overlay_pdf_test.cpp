@@ -9,6 +9,7 @@
 #include "layout/overlay_render_support.h"
 #include "platform/pdf_document.h"
 #include "platform/process.h"
+#include "support/layout_context.h"
 #include "support/test_support.h"
 
 namespace velarion {
@@ -17,9 +18,10 @@ namespace {
 class OverlayPdfTest : public ::testing::Test {
 protected:
     OverlayPdfTest() {
-        t.ctx.op.Dir_Loghi = dir.path();
-        t.ctx.host.program_dir = dir.path();
-        t.ctx.host.decimal_separator = ".";
+        t.cfg.op.Dir_Loghi = dir.path();
+        t.cfg.derive();
+        t.cfg.host.program_dir = dir.path();
+        t.cfg.host.decimal_separator = ".";
     }
     // A one-page A4 document with the overlay drawn on it, saved as out.pdf.
     std::string make(const std::vector<std::string>& lines) {
@@ -31,13 +33,13 @@ protected:
         doc->SetPageDimensions(210, 297);
         doc->addpage();
         std::string file = "form.txt";
-        Creafincature(t.ctx, *doc, file, 0, 0);
+        Creafincature(t.rt, t.layout.overlay, *doc, file, 0, 0);
         doc->SavePDF(dir / "out.pdf");
         return dir / "out.pdf";
     }
 
     testing::TempDir dir;
-    testing::TestContext t;
+    testing::LayoutContext t;
 };
 
 TEST_F(OverlayPdfTest, LinesBoxesAndDashesAtTheirPlaces) {
@@ -76,7 +78,7 @@ TEST_F(OverlayPdfTest, LinesBoxesAndDashesAtTheirPlaces) {
     EXPECT_LT(red[1], 80);
     EXPECT_LT(red[2], 80);
     EXPECT_TRUE(page.white(40, 225));
-    EXPECT_TRUE(t.ctx.list.lines().empty());
+    EXPECT_TRUE(t.list.lines().empty());
 }
 
 struct Word {
@@ -139,7 +141,7 @@ TEST_F(OverlayPdfTest, ImageSlotReusedWithinTheDocument) {
         "a\tIMAGE\t3\t20\t260\t20\t30\t\t\tpic.jpg",
         "b\tIMAGE\t3\t120\t260\t20\t30\t\t\tother.jpg",
     });
-    EXPECT_TRUE(t.ctx.list.lines().empty());
+    EXPECT_TRUE(t.list.lines().empty());
     const auto list = process::run_capture({"pdfimages", "-list", pdf});
     ASSERT_TRUE(list);
     // Two placements of one image object.

@@ -3,6 +3,7 @@
 
 #include "layout/overlay.h"
 #include "layout/overlay_fake_doc.h"
+#include "support/layout_context.h"
 #include "support/test_support.h"
 
 namespace velarion {
@@ -13,9 +14,10 @@ using testing::RecordingDoc;
 class OverlayTest : public ::testing::Test {
 protected:
     OverlayTest() {
-        t.ctx.op.Dir_Loghi = dir.path();
-        t.ctx.host.program_dir = dir.path();
-        t.ctx.host.decimal_separator = ".";
+        t.cfg.op.Dir_Loghi = dir.path();
+        t.cfg.derive();
+        t.cfg.host.program_dir = dir.path();
+        t.cfg.host.decimal_separator = ".";
     }
     // Writes the overlay (lines joined with CR LF) and draws it.
     void draw(const std::vector<std::string>& lines, double left = 0, double top = 0) {
@@ -23,24 +25,24 @@ protected:
         for (const auto& l : lines) text += l + "\r\n";
         testing::write_file(dir / "form.txt", text);
         file = "form.txt";
-        Creafincature(t.ctx, doc, file, left, top);
+        Creafincature(t.rt, t.layout.overlay, doc, file, left, top);
     }
     std::vector<std::string> lines() const { return doc.with("Line "); }
     std::string last_list_line() const {
-        return t.ctx.list.lines().empty() ? "" : t.ctx.list.lines().back();
+        return t.list.lines().empty() ? "" : t.list.lines().back();
     }
 
     testing::TempDir dir;
-    testing::TestContext t;
+    testing::LayoutContext t;
     RecordingDoc doc;
     std::string file;
 };
 
 TEST_F(OverlayTest, CompletesTheFileNameAndReportsAMissingFile) {
     file = "nothere.txt";
-    Creafincature(t.ctx, doc, file, 0, 0);
+    Creafincature(t.rt, t.layout.overlay, doc, file, 0, 0);
     EXPECT_EQ(file, dir / "nothere.txt");
-    ASSERT_EQ(t.ctx.list.size(), 1u);
+    ASSERT_EQ(t.list.size(), 1u);
     EXPECT_EQ(last_list_line(), "07/12/2026 10:30:00 Creafincature 53 File not found " +
                                     dir / "nothere.txt" + "  ");
     EXPECT_EQ(doc.calls.back(), "Inclination 0");
@@ -50,11 +52,11 @@ TEST_F(OverlayTest, EndAndStopEndTheFile) {
     draw({"a\tEND", "b\tLINOR\t1\t0\t0\t10"});
     EXPECT_TRUE(lines().empty());
 
-    t.ctx.layout.overlay.stop_label = "ABC";
+    t.layout.overlay.stop_label = "ABC";
     draw({"a\tSTOP\tXYZ", "b\tLINOR\t1\t0\t0\t10", "c\tSTOP\tABC", "d\tLINOR\t1\t0\t5\t10"});
     ASSERT_EQ(lines().size(), 1u);
     EXPECT_EQ(lines()[0], "Line 1 0 10 0 0");
-    EXPECT_TRUE(t.ctx.list.lines().empty());
+    EXPECT_TRUE(t.list.lines().empty());
 }
 
 TEST_F(OverlayTest, MarginsAndTheirOverrides) {
@@ -110,7 +112,7 @@ TEST_F(OverlayTest, FontRegisteredOncePerDocument) {
     draw({"f\tFONT\tMyFont.TTF\tMine"});
     EXPECT_EQ(doc.with("AddFont "), std::vector<std::string>{"AddFont Mine " + dir / "myfont.ttf"});
     EXPECT_EQ(doc.with("AddFontMONOSPACED").size(), 1u);
-    t.ctx.layout.overlay.reset_document();
+    t.layout.overlay.reset_document();
     draw({"f\tFONT\tmyfont.ttf\tMine"});
     EXPECT_EQ(doc.with("AddFont ").size(), 2u);
     // A font file that is nowhere is not registered, and the overlay goes on.
@@ -128,7 +130,7 @@ TEST_F(OverlayTest, ImageSlotsImportOncePerDocument) {
                                                                "DrawImage /Im1 41 30 30 20"}));
     draw({"i\tIMAGE\t3\t10\t50\t20\t30\t\t\tpic.jpg"});
     EXPECT_EQ(doc.imports, 1);
-    t.ctx.layout.overlay.reset_document();
+    t.layout.overlay.reset_document();
     draw({"i\tIMAGE\t3\t10\t50\t20\t30\t\t\tpic.jpg"});
     EXPECT_EQ(doc.imports, 2);
 
@@ -151,7 +153,7 @@ TEST_F(OverlayTest, TextAlignments) {
     EXPECT_EQ(*(at - 1), "Inclination 45");
     EXPECT_EQ(*(at - 2), "FillColor 255,0,0");
     EXPECT_EQ(*(at + 1), "Inclination 0");
-    EXPECT_TRUE(t.ctx.list.lines().empty());
+    EXPECT_TRUE(t.list.lines().empty());
 }
 
 TEST_F(OverlayTest, JustifiedParagraph) {
@@ -186,13 +188,13 @@ TEST_F(OverlayTest, FontTagsAndNames) {
           "t\tTESTO\t10\t\t0\t10\t\t\t\tF12\tC"});
     EXPECT_EQ(doc.with("TextOut").size(), 3u);
     EXPECT_EQ(doc.with("FontName Known").size(), 1u);
-    EXPECT_TRUE(t.ctx.list.lines().empty());
+    EXPECT_TRUE(t.list.lines().empty());
     draw({"t\tTESTO\t10\t\t0\t10\t\t\t\tFx\tA"});
     EXPECT_NE(last_list_line().find(" Creafincature 13 Type mismatch "), std::string::npos);
     // Any name of two or three characters must end in a number.
-    const auto errors = t.ctx.list.size();
+    const auto errors = t.list.size();
     draw({"t\tTESTO\t10\t\t0\t10\t\t\t\tSym\tA"});
-    EXPECT_EQ(t.ctx.list.size(), errors + 1);
+    EXPECT_EQ(t.list.size(), errors + 1);
     // "F01" is not in the font table: a name like any other, here unknown.
     doc.calls.clear();
     draw({"t\tTESTO\t10\t\t0\t10\t\t\t\tF01\tA"});
@@ -203,7 +205,7 @@ TEST_F(OverlayTest, FontTagsAndNames) {
 TEST_F(OverlayTest, ErrorsEndTheFileAndKeepWhatWasDrawn) {
     draw({"one\tLINOR\t1\t0\t0\t10", "col\tFILCOL\t255,0", "two\tLINOR\t1\t0\t5\t10"});
     EXPECT_EQ(lines().size(), 1u);
-    ASSERT_EQ(t.ctx.list.size(), 1u);
+    ASSERT_EQ(t.list.size(), 1u);
     EXPECT_EQ(last_list_line(), "07/12/2026 10:30:00 Creafincature 9 Subscript out of range " +
                                     dir / "form.txt" + " col col\tFILCOL\t255,0");
     EXPECT_EQ(doc.calls.back(), "Inclination 0");
@@ -214,9 +216,9 @@ TEST_F(OverlayTest, ErrorsEndTheFileAndKeepWhatWasDrawn) {
     draw({"p\tTESTO\t10\t\tprec\t10\t\t\t\t\tfirst"});
     EXPECT_NE(last_list_line().find(" Creafincature 13 "), std::string::npos);
     // Unknown and lower-case keywords are ignored.
-    const auto before = t.ctx.list.size();
+    const auto before = t.list.size();
     draw({"x\trett\t1\t2\t3\t4\t5", "x\tNOTHING"});
-    EXPECT_EQ(t.ctx.list.size(), before);
+    EXPECT_EQ(t.list.size(), before);
 }
 
 }  // namespace

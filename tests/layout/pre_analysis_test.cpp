@@ -16,9 +16,8 @@ protected:
         std::string text;
         for (long n = 1; n <= lines; ++n) text += line(n) + "\r\n";
         write_file(dir / "000001.txt", text);
-        tc.ctx.pre.page_section_end = 9999999;
-        AnalizzaTXT(tc.ctx, dir / "000001.txt");
-        return tc.ctx.pre;
+        pre = AnalizzaTXT(tc.rt, dir / "000001.txt");
+        return pre;
     }
     const PreAnalysis& analyse(long lines) {
         return analyse(lines, [](long n) { return "riga " + std::to_string(n); });
@@ -26,11 +25,12 @@ protected:
 
     TempDir dir;
     TestContext tc;
+    PreAnalysis pre;
 };
 
 TEST_F(PreAnalysisTest, PageLengthOfContinuousListings) {
     EXPECT_EQ(analyse(132).page_length, 66);
-    EXPECT_EQ(tc.ctx.pre.line_count, 132);
+    EXPECT_EQ(pre.line_count, 132);
     EXPECT_EQ(analyse(144).page_length, 213);  // not a multiple of 66
     EXPECT_EQ(analyse(792).page_length, 213);  // a multiple of 72 as well
     EXPECT_EQ(analyse(66, [](long n) { return n == 30 ? std::string("\f") : "x"; }).page_length,
@@ -74,16 +74,15 @@ TEST_F(PreAnalysisTest, PageSectionEndAndLastLines) {
 TEST_F(PreAnalysisTest, ActivityLinesAndAMissingFile) {
     analyse(3);
     const std::string t = "07/12/2026 10:30:00";
-    const auto& lines = tc.ctx.list.lines();
+    const auto& lines = tc.list.lines();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], t + " Inizio AnalizzaTXT " + dir.path() + "000001.txt");
     EXPECT_EQ(lines[1], t + " Fine  AnalizzaTXT " + dir.path() + "000001.txt ultima riga  3");
 
-    tc.ctx.pre.condensed = true;
-    AnalizzaTXT(tc.ctx, dir / "missing.txt");
-    EXPECT_EQ(tc.ctx.list.lines().back(), t + " Inizio AnalizzaTXT " + dir.path() + "missing.txt");
-    EXPECT_EQ(tc.ctx.pre.line_count, 0);
-    EXPECT_FALSE(tc.ctx.pre.condensed);
+    pre = AnalizzaTXT(tc.rt, dir / "missing.txt");
+    EXPECT_EQ(tc.list.lines().back(), t + " Inizio AnalizzaTXT " + dir.path() + "missing.txt");
+    EXPECT_EQ(pre.line_count, 0);
+    EXPECT_FALSE(pre.condensed);
 }
 
 TEST_F(PreAnalysisTest, ATenThousandPageListingIsReadInOnePass) {

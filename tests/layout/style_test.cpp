@@ -2,21 +2,25 @@
 
 #include <gtest/gtest.h>
 
+#include "support/layout_context.h"
 #include "support/test_support.h"
 
 namespace velarion {
 namespace {
 
 using testing::TempDir;
-using testing::TestContext;
+using testing::LayoutContext;
 
 struct StyleTest : ::testing::Test {
-    TestContext t;
+    LayoutContext t;
     TempDir dir;
-    void SetUp() override { t.ctx.op.Dir_Loghi = dir.path(); }
+    void SetUp() override {
+        t.cfg.op.Dir_Loghi = dir.path();
+        t.cfg.derive();
+    }
     void load(const std::string& name) {
-        t.ctx.layout.style.name = name;
-        LoadStyle(t.ctx);
+        t.layout.style.name = name;
+        LoadStyle(t.rt, t.layout.style, t.layout.compose.size_override);
     }
 };
 
@@ -24,9 +28,9 @@ TEST_F(StyleTest, ReadsKeysNumbersAndSubstitutions) {
     testing::write_file(dir / "loghi.ini",
                         "[FATT]\nforzatura=o\nCAR_NORMALE=9.5\n2logo=SECONDO\ndircopy=/tmp/x\n"
                         "scartariga3=2\nrimpiazza7=AA\nrimpcon7=BB\nretro=3.5\nEtiVt=4\n");
-    t.ctx.host.decimal_separator = ",";
+    t.cfg.host.decimal_separator = ",";
     load("fatt");  // section names compare without case
-    const auto& s = t.ctx.layout.style;
+    const auto& s = t.layout.style;
     EXPECT_EQ(s.forzatura, "o");
     EXPECT_EQ(s.car_normale, "9,5");  // numbers go through NormalizeDecimal
     EXPECT_EQ(s.retro, "3,5");
@@ -41,27 +45,27 @@ TEST_F(StyleTest, ReadsKeysNumbersAndSubstitutions) {
 
 TEST_F(StyleTest, MissingSectionOrFileGivesEmptySettings) {
     load("NESSUNO");
-    EXPECT_EQ(t.ctx.layout.style.name, "NESSUNO");
-    EXPECT_EQ(t.ctx.layout.style.forzatura, "");
+    EXPECT_EQ(t.layout.style.name, "NESSUNO");
+    EXPECT_EQ(t.layout.style.forzatura, "");
     testing::write_file(dir / "loghi.ini", "[A]\nforzatura=v\n");
     load("A");
     load("B");  // every key is replaced at each load
-    EXPECT_EQ(t.ctx.layout.style.forzatura, "");
+    EXPECT_EQ(t.layout.style.forzatura, "");
 }
 
 TEST_F(StyleTest, SizeOverrideOfThePrintFileWins) {
     testing::write_file(dir / "loghi.ini", "[A]\ncar_normale=9\ncar_compresso=5\n");
-    t.ctx.layout.compose.size_override_normal = "7.5";
-    t.ctx.layout.compose.size_override_condensed = "7.5";
+    t.layout.compose.size_override.normal = "7.5";
+    t.layout.compose.size_override.condensed = "7.5";
     load("A");
-    EXPECT_EQ(t.ctx.layout.style.car_normale, "7.5");
-    EXPECT_EQ(t.ctx.layout.style.car_compresso, "7.5");
+    EXPECT_EQ(t.layout.style.car_normale, "7.5");
+    EXPECT_EQ(t.layout.style.car_compresso, "7.5");
 }
 
 TEST_F(StyleTest, TaftRuleWritesItsSettingsOnce) {
     testing::write_file(dir / "loghi.ini", "[TAFT]\nfile=x\n");
     load("TAFT");
-    const auto& s = t.ctx.layout.style;
+    const auto& s = t.layout.style;
     EXPECT_EQ(s.forzatura, "10o-");
     EXPECT_EQ(s.tipologo, "2");
     EXPECT_EQ(s.car_compresso, "6.01");
@@ -82,7 +86,7 @@ TEST_F(StyleTest, TaftRuleWritesItsSettingsOnce) {
 
     load("TAFT");  // read back: nothing more is written
     EXPECT_EQ(testing::read_file(dir / "loghi.ini"), written);
-    EXPECT_EQ(t.ctx.layout.style.forzatura, "10o-");
+    EXPECT_EQ(t.layout.style.forzatura, "10o-");
 
     load("taft");  // only the exact name
     EXPECT_EQ(testing::read_file(dir / "loghi.ini"), written);

@@ -11,6 +11,7 @@
 
 #include "layout/pre_analysis.h"
 #include "pdf/crea_pdf.h"
+#include "support/layout_context.h"
 #include "support/test_support.h"
 
 namespace velarion::testing {
@@ -87,15 +88,21 @@ inline std::string pdf_text(const std::string& pdf) {
 inline double pt(double mm) { return mm * 72.0 / 25.4; }
 
 struct ComposeTest : ::testing::Test {
-    TestContext t;
+    LayoutContext t;
     TempDir dir;
-    Context& ctx = t.ctx;
+    Settings& cfg = t.cfg;
+    ActivityList& list = t.list;
+    RecordingView& view = t.view;
+    Runtime& rt = t.rt;
+    LayoutState& layout = t.layout;  // the message's layout state
+    PreAnalysis pre;                  // of the print file last analysed
 
     void SetUp() override {
-        ctx.op.tempozip_dir = dir / "tempozip/";
-        ctx.op.Dir_Loghi = dir / "loghi/";
-        ctx.host.program_dir = dir / "bin/";  // no protection tool unless a test puts one
-        ctx.pdf.xp_edition = true;
+        cfg.op.tempozip_dir = dir / "tempozip/";
+        cfg.op.Dir_Loghi = dir / "loghi/";
+        cfg.derive();
+        cfg.host.program_dir = dir / "bin/";  // no protection tool unless a test puts one
+        cfg.pdf.xp_edition = true;
         write_file(dir / "loghi/loghi.ini", "");
         write_file(dir / "tempozip/note.txt", "");
     }
@@ -106,14 +113,14 @@ struct ComposeTest : ::testing::Test {
     }
     // The type sequence of message processing; "" when no type fits.
     std::string compose(const std::string& path) {
-        AnalizzaTXT(ctx, path);
+        pre = AnalizzaTXT(rt, path);
         for (const char* type : kPrintTypes)
-            if (!CreaPdf(ctx, path, type, paths_name(path))) return type;
+            if (!CreaPdf(rt, layout, pre, path, type, paths_name(path))) return type;
         return "";
     }
     static std::string paths_name(const std::string& path) { return path.substr(path.rfind('/') + 1); }
     bool logged(const std::string& text) const {
-        for (const auto& l : ctx.list.lines())
+        for (const auto& l : list.lines())
             if (l.find(text) != std::string::npos) return true;
         return false;
     }

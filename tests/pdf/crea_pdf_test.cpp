@@ -37,7 +37,7 @@ TEST_F(ComposeTest, ListingThatFitsOnly10oMinus) {
     const std::string path = print_file("LISTA1.txt", listing(3));
     EXPECT_EQ(compose(path), "10o-");
     const std::string pdf = dir / "tempozip/LISTA1.pdf";
-    EXPECT_EQ(ctx.layout.compose.created_pdf, pdf);
+    EXPECT_EQ(layout.compose.created_pdf, pdf);
     EXPECT_EQ(pdf_pages(pdf), 3);
     EXPECT_NEAR(page_size(pdf, 1).first, 841.89, 0.5);
     EXPECT_NEAR(page_size(pdf, 3).second, 595.28, 0.5);
@@ -108,22 +108,22 @@ TEST_F(ComposeTest, EmptyFileIsRefusedWithItsLine) {
     EXPECT_EQ(compose(path), "");
     EXPECT_TRUE(logged(" Crea Pdf " + path + " File Senza Dati "));
     EXPECT_FALSE(fs::exists(dir / "tempozip/VUOTO1.pdf"));
-    EXPECT_TRUE(ctx.layout.compose.created_pdf.empty());
+    EXPECT_TRUE(layout.compose.created_pdf.empty());
 }
 
 TEST_F(ComposeTest, RefusedTypeOpensNothingAndFailedFitStopsAtFirstLine) {
     int documents = 0;
     std::vector<std::string> calls;
-    ctx.layout.compose.make_document = [&] {
+    layout.compose.make_document = [&] {
         ++documents;
         return std::make_unique<KeptDoc>(&calls);
     };
     const std::string path = print_file("LISTA2.txt", listing(2));
-    AnalizzaTXT(ctx, path);
-    EXPECT_TRUE(CreaPdf(ctx, path, "14o", "LISTA2.txt"));
-    EXPECT_TRUE(CreaPdf(ctx, path, "10o", "LISTA2.txt"));
+    pre = AnalizzaTXT(rt, path);
+    EXPECT_TRUE(CreaPdf(rt, layout, pre, path, "14o", "LISTA2.txt"));
+    EXPECT_TRUE(CreaPdf(rt, layout, pre, path, "10o", "LISTA2.txt"));
     EXPECT_EQ(documents, 0);
-    EXPECT_TRUE(CreaPdf(ctx, path, "12v", "LISTA2.txt"));
+    EXPECT_TRUE(CreaPdf(rt, layout, pre, path, "12v", "LISTA2.txt"));
     EXPECT_EQ(documents, 1);
     // The page mark and the first line; the fit test ends the attempt there.
     EXPECT_EQ(count_prefix(calls, "TextOut"), 2);
@@ -133,9 +133,9 @@ TEST_F(ComposeTest, RefusedTypeOpensNothingAndFailedFitStopsAtFirstLine) {
 
 TEST_F(ComposeTest, UnderlineTagsDrawLinesUnderEachCharacter) {
     std::vector<std::string> calls;
-    ctx.layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
+    layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
     const std::string path = print_file("TAGS12.txt", "ab<T>cd</T>e\r\n");
-    EXPECT_FALSE(CreaPdf(ctx, path, "12v", "TAGS12.txt"));
+    EXPECT_FALSE(CreaPdf(rt, layout, pre, path, "12v", "TAGS12.txt"));
     // RecordingDoc: 2 mm per character; row 1 at 4.2 mm, the rule 0.5 mm below.
     const std::vector<std::string> lines = with_prefix(calls, "Line ");
     ASSERT_EQ(lines.size(), 2u);
@@ -176,7 +176,7 @@ TEST_F(ComposeTest, HeightTestStartsAFullPage) {
 
 TEST_F(ComposeTest, LogoDirectiveStartsAPageInTheNewStyle) {
     styles("[LETT]\nforzatura=v\n[LAND]\nforzatura=10o-\nriga=20\n");
-    ctx.layout.style.name = "LETT";
+    layout.style.name = "LETT";
     const std::string path = print_file("STILI1.txt", "prima\r\n///LLAND\r\n\x0cseconda\r\nterza\r\n");
     EXPECT_EQ(compose(path), "12v");
     const std::string pdf = dir / "tempozip/STILI1.pdf";
@@ -189,12 +189,12 @@ TEST_F(ComposeTest, LogoDirectiveStartsAPageInTheNewStyle) {
     ASSERT_TRUE(seconda && terza);
     EXPECT_NEAR(seconda->y_max - 0.157 * 10, pt(20), 0.3);  // row 1 of the new style
     EXPECT_NEAR(terza->y_max - seconda->y_max, pt(2.8), 0.02);
-    EXPECT_EQ(ctx.layout.style.name, "LETT");  // the message's style for the next attempt
+    EXPECT_EQ(layout.style.name, "LETT");  // the message's style for the next attempt
 }
 
 TEST_F(ComposeTest, MaxPagesCutsTheDocumentAndSaysSo) {
     styles("[CORTO]\nmaxpaginalogo=2\n");
-    ctx.layout.style.name = "CORTO";
+    layout.style.name = "CORTO";
     const std::string path = print_file("CORTO1.txt", "a\r\n\x0c" "b\r\n\x0c" "c\r\nd\r\n\x0c" "e\r\n");
     EXPECT_EQ(compose(path), "12v");
     EXPECT_EQ(pdf_pages(dir / "tempozip/CORTO1.pdf"), 2);
@@ -204,7 +204,7 @@ TEST_F(ComposeTest, MaxPagesCutsTheDocumentAndSaysSo) {
 TEST_F(ComposeTest, CopiesGoToCreafileAndDircopy) {
     styles("[COPIA]\ndircopy=" + dir / "copie" + "\n");
     fs::create_directories(dir / "copie");
-    ctx.layout.style.name = "COPIA";
+    layout.style.name = "COPIA";
     const std::string target = dir / "archivio/2026/fattura.pdf";
     const std::string path =
         print_file("COPIA1.txt", "CREAFILE:" + target + "\r\n///M" + dir / "fondo.pdf" + "\r\ntesto\r\n");
@@ -216,22 +216,22 @@ TEST_F(ComposeTest, CopiesGoToCreafileAndDircopy) {
     EXPECT_TRUE(logged(" Trovato lsfilecrea " + target));
     EXPECT_TRUE(logged(" CreaPdf sPLIT Copiato " + pdf + " in " + target));
     EXPECT_TRUE(logged(" CreaPdf Copiato " + pdf + " in " + dir / "copie/COPIA1.pdf"));
-    EXPECT_EQ(ctx.layout.compose.merge_list, std::vector<std::string>{dir / "fondo.pdf"});
+    EXPECT_EQ(layout.compose.merge_list, std::vector<std::string>{dir / "fondo.pdf"});
     EXPECT_TRUE(logged(" Trovata istruzione per merge file pdf " + dir / "fondo.pdf"));
 
     // The next print file does not inherit the copy target.
     const std::string other = print_file("COPIA2.txt", "altro\r\n");
     fs::remove_all(dir / "archivio");
     EXPECT_EQ(compose(other), "12v");
-    EXPECT_TRUE(ctx.layout.compose.lsfilecrea.empty());
-    EXPECT_TRUE(ctx.layout.compose.merge_list.empty());
+    EXPECT_TRUE(layout.compose.lsfilecrea.empty());
+    EXPECT_TRUE(layout.compose.merge_list.empty());
     EXPECT_FALSE(fs::exists(dir / "archivio"));
 }
 
 TEST_F(ComposeTest, FailedCopyIsKeptInNonCopiati) {
     write_file(dir / "occupato", "a file where a folder should be");
     styles("[COPIA]\ndircopy=" + dir / "occupato/sotto/" + "\n");
-    ctx.layout.style.name = "COPIA";
+    layout.style.name = "COPIA";
     const std::string path = print_file("NOCOP1.txt", "CREAFILE:" + dir / "occupato/x/y.pdf" + "\r\ntesto\r\n");
     EXPECT_EQ(compose(path), "12v");
     const std::string pdf = dir / "tempozip/NOCOP1.pdf";
@@ -272,13 +272,13 @@ TEST_F(ComposeTest, ProgressInTheTrayTipAndTheList) {
 TEST_F(ComposeTest, FaxBodyBecomesBasePdf) {
     const std::string path = print_file("AB.123.b", "Testo del fax\r\n");
     EXPECT_EQ(compose(path), "12v");
-    EXPECT_EQ(ctx.layout.compose.created_pdf, dir / "tempozip/AB.123.PDF");
+    EXPECT_EQ(layout.compose.created_pdf, dir / "tempozip/AB.123.PDF");
     EXPECT_EQ(pdf_pages(dir / "tempozip/AB.123.PDF"), 1);
 }
 
 TEST_F(ComposeTest, BadInputGivesItsLinesAndAPdf) {
     styles("[ROTTO]\nfile=manca\naltezza=20\nformattatesto=manca.txt\n");
-    ctx.layout.style.name = "ROTTO";
+    layout.style.name = "ROTTO";
     const std::string path =
         print_file("ROTTO1.txt", std::string("nul\0byte\r\n\x01\x02\x1b\r\n\x0f\r\nfine\r\n", 23));
     EXPECT_EQ(compose(path), "12v");
@@ -291,11 +291,11 @@ TEST_F(ComposeTest, BadInputGivesItsLinesAndAPdf) {
 
 TEST_F(ComposeTest, StylePageSizeAndABadOne) {
     styles("[PICCOLO]\ndimpaginalarghezza=100\ndimpaginaaltezza=150\n[ZERO]\ndimpaginaaltezza=0\n");
-    ctx.layout.style.name = "PICCOLO";
+    layout.style.name = "PICCOLO";
     EXPECT_EQ(compose(print_file("PICCO1.txt", "a\r\n")), "12v");
     EXPECT_NEAR(page_size(dir / "tempozip/PICCO1.pdf", 1).first, pt(100), 0.5);
     EXPECT_NEAR(page_size(dir / "tempozip/PICCO1.pdf", 1).second, pt(150), 0.5);
-    ctx.layout.style.name = "ZERO";
+    layout.style.name = "ZERO";
     EXPECT_EQ(compose(print_file("ZERO01.txt", "a\r\n")), "12v");
     EXPECT_NEAR(page_size(dir / "tempozip/ZERO01.pdf", 1).second, pt(297), 0.5);
 }
@@ -303,11 +303,11 @@ TEST_F(ComposeTest, StylePageSizeAndABadOne) {
 TEST_F(ComposeTest, FormattingTableRowOneOnEveryPage) {
     styles("[TAB]\nformattatesto=tabella.txt\n");
     write_file(dir / "loghi/tabella.txt", "1\tEC\t1\r\n");
-    ctx.layout.style.name = "TAB";
+    layout.style.name = "TAB";
     std::vector<std::string> calls;
-    ctx.layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
+    layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
     const std::string path = print_file("TAB001.txt", "uno\r\ndue\r\n\x0c" "tre\r\nquattro\r\n");
-    EXPECT_FALSE(CreaPdf(ctx, path, "12v", "TAB001.txt"));
+    EXPECT_FALSE(CreaPdf(rt, layout, pre, path, "12v", "TAB001.txt"));
     std::string font;
     std::vector<std::string> seen;  // the font each text is written in
     for (const auto& c : calls) {
@@ -322,7 +322,7 @@ TEST_F(ComposeTest, FormattingTableRowOneOnEveryPage) {
 
 TEST_F(ComposeTest, UnusableSizesKeepTheTableSizes) {
     styles("[NULLA]\ncar_normale=0\ncar_compresso=-3\n");
-    ctx.layout.style.name = "NULLA";
+    layout.style.name = "NULLA";
     const std::string path = print_file(
         "SIZE01.txt", "///C0\r\nuno\x0f" "due\r\n\x10" "000 000 000" "00" "    0" "zero\x10" "000 000 000" "01"
                       "  999" "troppo\r\n");
@@ -334,7 +334,7 @@ TEST_F(ComposeTest, UnusableSizesKeepTheTableSizes) {
 
 TEST_F(ComposeTest, FormWithoutDataIsSaved) {
     styles("[MODULO]\nsenzadati=s\n");
-    ctx.layout.style.name = "MODULO";
+    layout.style.name = "MODULO";
     const std::string path = print_file("MODUL1.txt", "non stampato\r\n");
     EXPECT_EQ(compose(path), "12v");
     const std::string pdf = dir / "tempozip/MODUL1.pdf";
@@ -349,15 +349,29 @@ TEST_F(ComposeTest, LogoIsDrawnOnEveryPage) {
                            dir / "loghi/marchio"}).status,
               0);
     styles("[LOGO]\nfile=marchio\naltezza=10\nlarghezza=20\nmargsx=150\nmargbasso=25\n");
-    ctx.layout.style.name = "LOGO";
+    layout.style.name = "LOGO";
     std::vector<std::string> calls;
-    ctx.layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
+    layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
     const std::string path = print_file("LOGO01.txt", "a\r\n\x0c" "b\r\nc\r\n");
-    EXPECT_FALSE(CreaPdf(ctx, path, "12v", "LOGO01.txt"));
+    EXPECT_FALSE(CreaPdf(rt, layout, pre, path, "12v", "LOGO01.txt"));
     const auto draws = with_prefix(calls, "DrawImage");
     ASSERT_EQ(draws.size(), 2u);
     EXPECT_EQ(draws[0], "DrawImage /Im1 150 15 20 10");
     EXPECT_EQ(count_prefix(calls, "Import"), 1);  // imported once per document
+}
+
+TEST_F(ComposeTest, EmptyDirLoghiTakesStylesAndTablesFromTheSpoolsLoghiFolder) {
+    cfg.op.Dir_Loghi.clear();
+    cfg.op.Path = dir / "spool";
+    cfg.derive();
+    write_file(dir / "spool/loghi/loghi.ini", "[FORZA]\nforzatura=10v\nformattatesto=tab.txt\n");
+    write_file(dir / "spool/loghi/tab.txt", "1\tN\t1\n");
+    layout.style.name = "FORZA";
+    const std::string path = print_file("DIRLOG.txt", "riga\r\n");
+    // The forced type comes from the style file of that folder, and so does its table.
+    EXPECT_EQ(compose(path), "10v");
+    EXPECT_FALSE(logged("tabella di formattazione non trovata"));
+    EXPECT_EQ(pdf_pages(dir / "tempozip/DIRLOG.pdf"), 1);
 }
 
 TEST_F(ComposeTest, ProtectionWithTheTool) {
@@ -379,10 +393,9 @@ TEST_F(ComposeTest, ProtectionWithTheTool) {
     EXPECT_EQ(compose(path), "12v");
     EXPECT_TRUE(logged(" Imposto pwd modifica "));
     EXPECT_TRUE(logged(" -w **** -e 40 -p -c"));
-    for (const auto& l : ctx.list.lines()) EXPECT_EQ(l.find("abcd"), std::string::npos) << l;
+    for (const auto& l : list.lines()) EXPECT_EQ(l.find("abcd"), std::string::npos) << l;
     const auto enc = run_program({"/usr/bin/qpdf", "--show-encryption", pdf});
-    if (enc.out.find("File is not encrypted") != std::string::npos)
-        GTEST_SKIP() << "encryptpdf of this build does not protect yet";
+    ASSERT_EQ(enc.out.find("File is not encrypted"), std::string::npos) << "the PDF was left unprotected";
     EXPECT_NE(enc.out.find("R = 2"), std::string::npos) << enc.out;
     EXPECT_NE(pdf_text(pdf).find("riservato"), std::string::npos);  // readable without a password
     EXPECT_FALSE(fs::exists(dir / "tempozip/cripato.pdf"));
@@ -399,7 +412,7 @@ TEST_F(ComposeTest, ProtectionToolThatWritesNothingLeavesThePlainPdf) {
     EXPECT_TRUE(logged(" Errore Cripto il file  " + pdf));
     EXPECT_TRUE(logged(" Errore Cripto il file  NON TROVATO " + dir / "tempozip/cripato.pdf"));
     EXPECT_GE(t.clock.slept_ms(), 10000);
-    for (const auto& l : ctx.list.lines()) EXPECT_EQ(l.find("segreto"), std::string::npos) << l;
+    for (const auto& l : list.lines()) EXPECT_EQ(l.find("segreto"), std::string::npos) << l;
 }
 
 TEST_F(ComposeTest, OverlaysBackPagesAndDroppedRows) {
@@ -408,11 +421,11 @@ TEST_F(ComposeTest, OverlaysBackPagesAndDroppedRows) {
     write_file(dir / "loghi/f1.txt", "a\tLINVE\t0.5\t10\t20\t30\r\n");
     write_file(dir / "loghi/f2.txt", "a\tLINVE\t0.5\t99\t20\t30\r\n");
     write_file(dir / "loghi/f3.txt", "a\tLINVE\t0.5\t77\t20\t30\r\n");
-    ctx.layout.style.name = "FORM";
+    layout.style.name = "FORM";
     std::vector<std::string> calls;
-    ctx.layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
+    layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
     const std::string path = print_file("FORM01.txt", "uno\r\ndue\r\ntre\r\n\x0cquattro\r\ncinque\r\n");
-    EXPECT_FALSE(CreaPdf(ctx, path, "12v", "FORM01.txt"));
+    EXPECT_FALSE(CreaPdf(rt, layout, pre, path, "12v", "FORM01.txt"));
     std::vector<std::string> seen;
     for (const auto& c : calls)
         if (c == "addpage" || c.rfind("Line ", 0) == 0 || c.rfind("TextOut", 0) == 0) seen.push_back(c);
@@ -429,11 +442,11 @@ TEST_F(ComposeTest, WrittenBackPagesAlternateStyles) {
     styles("[FORM]\nfincatura=f1.txt\nretro=RETRO\nretroscritto=si\n[RETRO]\nfincatura=f3.txt\n");
     write_file(dir / "loghi/f1.txt", "a\tLINVE\t0.5\t10\t20\t30\r\n");
     write_file(dir / "loghi/f3.txt", "a\tLINVE\t0.5\t77\t20\t30\r\n");
-    ctx.layout.style.name = "FORM";
+    layout.style.name = "FORM";
     std::vector<std::string> calls;
-    ctx.layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
+    layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
     const std::string path = print_file("FORM02.txt", "uno\r\n\x0c" "due\r\n\x0c" "tre\r\nfine\r\n");
-    EXPECT_FALSE(CreaPdf(ctx, path, "12v", "FORM02.txt"));
+    EXPECT_FALSE(CreaPdf(rt, layout, pre, path, "12v", "FORM02.txt"));
     std::vector<std::string> seen;
     for (const auto& c : calls)
         if (c == "addpage" || c.rfind("Line ", 0) == 0) seen.push_back(c);
@@ -444,10 +457,10 @@ TEST_F(ComposeTest, WrittenBackPagesAlternateStyles) {
 
 TEST_F(ComposeTest, FontRecordsAndDoubleRules) {
     std::vector<std::string> calls;
-    ctx.layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
+    layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
     const std::string path =
         print_file("FONT01.txt", "a\x10" "200 010 030" "04" "14   " "Rosso\x12===\r\n");
-    EXPECT_FALSE(CreaPdf(ctx, path, "12v", "FONT01.txt"));
+    EXPECT_FALSE(CreaPdf(rt, layout, pre, path, "12v", "FONT01.txt"));
     std::vector<std::string> seen;
     for (const auto& c : calls)
         if (c.rfind("FillColor", 0) == 0 || c.rfind("FontName", 0) == 0 || c.rfind("FONTHEIGHT", 0) == 0 ||
@@ -465,12 +478,12 @@ TEST_F(ComposeTest, FontRecordsAndDoubleRules) {
 
 TEST_F(ComposeTest, LabelSheetMovesAlongTheGrid) {
     styles("[ETI]\nEtiOr=2\nEtiVt=2\nEtiDeltaOr=100\nEtiDeltaVt=50\n");
-    ctx.layout.style.name = "ETI";
+    layout.style.name = "ETI";
     std::vector<std::string> calls;
-    ctx.layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
+    layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
     const std::string path =
         print_file("ETI001.txt", "A\r\n\x11\r\nB\r\n\x11\r\nC\r\n\x11\r\nD\r\n\x11\r\nE\r\n");
-    EXPECT_FALSE(CreaPdf(ctx, path, "12v", "ETI001.txt"));
+    EXPECT_FALSE(CreaPdf(rt, layout, pre, path, "12v", "ETI001.txt"));
     std::vector<std::string> seen;
     for (const auto& c : calls)
         if (c == "addpage" || (c.rfind("TextOut", 0) == 0 && c.find("[!]") == std::string::npos))
@@ -483,7 +496,7 @@ TEST_F(ComposeTest, LabelSheetMovesAlongTheGrid) {
 
 TEST_F(ComposeTest, StyleThatRefusesEveryTypeSaysSo) {
     styles("[STRANO]\nforzatura=9x\n");
-    ctx.layout.style.name = "STRANO";
+    layout.style.name = "STRANO";
     const std::string path = print_file("STRAN1.txt", "testo\r\n");
     EXPECT_EQ(compose(path), "");
     EXPECT_TRUE(logged(" Crea Pdf " + path + " nessun tipo stampa ammesso: forzatura 9x"));
@@ -494,12 +507,12 @@ TEST_F(ComposeTest, MarkerSequencesMakeBarcodePieces) {
     styles("[SEQBARCODE]\nSEQ1INIZIO=<<\nSEQ1INIZIOREPL=~%\nSEQ1FINE=>>\nSEQ1FINEREPL=~%FINE-\n");
     write_file(dir / "loghi/barcode.ini", "[C39]\ntipo=code39\nnomefilefont=F0\ndescrizionefont=/F0\n");
     std::vector<std::string> calls;
-    ctx.layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
+    layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
     // The section name runs to the end of the piece: Chr(18) ends it here.
     const std::string path = print_file("BARC01.txt", "Cod: <<12345>>C39\x12 fine\r\n");
-    EXPECT_FALSE(CreaPdf(ctx, path, "12v", "BARC01.txt"));
-    EXPECT_EQ(ctx.layout.barcode.field[1], "C39");
-    EXPECT_EQ(ctx.layout.overlay.stop_label, "C39");
+    EXPECT_FALSE(CreaPdf(rt, layout, pre, path, "12v", "BARC01.txt"));
+    EXPECT_EQ(layout.barcode.field[1], "C39");
+    EXPECT_EQ(layout.overlay.stop_label, "C39");
     std::vector<std::string> texts = with_prefix(calls, "TextOut");
     ASSERT_GE(texts.size(), 3u);
     EXPECT_EQ(texts[1], "TextOut [Cod: ] 5 4.2");

@@ -2,22 +2,25 @@
 
 #include <gtest/gtest.h>
 
+#include "layout/pre_analysis.h"
+#include "support/layout_context.h"
 #include "support/test_support.h"
 
 namespace velarion {
 namespace {
 
 using testing::TempDir;
-using testing::TestContext;
+using testing::LayoutContext;
 
-bool refused(TestContext& t, const std::string& forced, const std::string& type, bool condensed = false) {
-    t.ctx.layout.style.forzatura = forced;
-    t.ctx.pre.condensed = condensed;
-    return refuses_print_type(t.ctx, type);
+bool refused(LayoutContext& t, const std::string& forced, const std::string& type, bool condensed = false) {
+    t.layout.style.forzatura = forced;
+    PreAnalysis pre;
+    pre.condensed = condensed;
+    return refuses_print_type(t.rt, t.layout.style, pre, type);
 }
 
 TEST(RefusalRules, WithoutForcedType) {
-    TestContext t;
+    LayoutContext t;
     EXPECT_TRUE(refused(t, "", "14o"));
     EXPECT_TRUE(refused(t, "", "12o"));
     EXPECT_TRUE(refused(t, "", "10o"));
@@ -31,7 +34,7 @@ TEST(RefusalRules, WithoutForcedType) {
 }
 
 TEST(RefusalRules, ForcedOrientationAndType) {
-    TestContext t;
+    LayoutContext t;
     // "o": the first landscape type no rule refuses is "10o-".
     std::string first;
     for (const char* type : {"14o", "12v", "12o", "10v", "10o-"})
@@ -43,12 +46,13 @@ TEST(RefusalRules, ForcedOrientationAndType) {
     EXPECT_TRUE(refused(t, "10o", "10o-"));
     EXPECT_FALSE(refused(t, "10o", "10o"));
     EXPECT_FALSE(refused(t, "12o", "12o"));
-    EXPECT_TRUE(t.ctx.list.lines().empty());  // rule 6 is logged in debug mode only
+    EXPECT_TRUE(t.list.lines().empty());  // rule 6 is logged in debug mode only
 
-    t.ctx.sw.deb = "Y";
+    t.cfg.sw.deb = "Y";
+    t.cfg.derive();
     EXPECT_TRUE(refused(t, "8o", "6o"));
-    ASSERT_FALSE(t.ctx.list.lines().empty());
-    EXPECT_NE(t.ctx.list.lines().back().find(" ESCO: forzatura 8o diversa dal tipo stampa attuale 6o"),
+    ASSERT_FALSE(t.list.lines().empty());
+    EXPECT_NE(t.list.lines().back().find(" ESCO: forzatura 8o diversa dal tipo stampa attuale 6o"),
               std::string::npos);
     EXPECT_TRUE(refused(t, "", "14o"));
     ASSERT_FALSE(t.view.boxes.empty());
@@ -56,13 +60,14 @@ TEST(RefusalRules, ForcedOrientationAndType) {
 }
 
 TEST(MarkerSequencesFile, ReadOnlyWhileEachPairIsSet) {
-    TestContext t;
+    LayoutContext t;
     TempDir dir;
-    t.ctx.op.Dir_Loghi = dir.path();
+    t.cfg.op.Dir_Loghi = dir.path();
+    t.cfg.derive();
     testing::write_file(dir / "loghi.ini",
                         "[SEQBARCODE]\nSEQ1INIZIO=<<\nSEQ1INIZIOREPL=~%\nSEQ1FINE=>>\nSEQ1FINEREPL=~%FINE-\n"
                         "SEQ3INIZIO=never\n");
-    auto m = read_marker_sequences(t.ctx);
+    auto m = read_marker_sequences(t.rt);
     EXPECT_EQ(m.start[1], "<<");
     EXPECT_EQ(m.start_repl[1], "~%");
     EXPECT_EQ(m.end_repl[1], "~%FINE-");
@@ -70,13 +75,14 @@ TEST(MarkerSequencesFile, ReadOnlyWhileEachPairIsSet) {
 }
 
 TEST(FormattingTableFile, MissingFileGivesActivityLineAndEmptyTable) {
-    TestContext t;
+    LayoutContext t;
     TempDir dir;
-    t.ctx.op.Dir_Loghi = dir.path();
-    EXPECT_TRUE(load_format_table(t.ctx, "nessuno.txt").empty());
-    ASSERT_EQ(t.ctx.list.size(), 1u);
+    t.cfg.op.Dir_Loghi = dir.path();
+    t.cfg.derive();
+    EXPECT_TRUE(load_format_table(t.rt, "nessuno.txt").empty());
+    ASSERT_EQ(t.list.size(), 1u);
     testing::write_file(dir / "tab.txt", "1\tC\t3\r\n");
-    auto table = load_format_table(t.ctx, "TAB.TXT");
+    auto table = load_format_table(t.rt, "TAB.TXT");
     ASSERT_EQ(table.size(), 1u);
     EXPECT_EQ(table[0].column, 3);
 }

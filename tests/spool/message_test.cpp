@@ -48,7 +48,8 @@ TEST_F(Message, HeaderLinesAndBodyDirectivesMakeTheRequest) {
 }
 
 TEST_F(Message, CopyAddressLayoutCodeAndNoReference) {
-    ctx.op.ParGenerali = "NORIF";
+    cfg.op.ParGenerali = "NORIF";
+    cfg.derive();
     write_message("AB.2",
                   {"R2", "copia@x.it", "s", "a@x.it", "Oggetto", "STILE", "SAVE", "not-an-attachment",
                    "A.PDF"},
@@ -65,15 +66,18 @@ TEST_F(Message, CopyAddressLayoutCodeAndNoReference) {
 }
 
 TEST_F(Message, DeliveryOptionRules) {
-    EXPECT_EQ(spool::delivery_option(ctx, "SAVE", "a@x.it"), "SAVE");
-    ctx.sw.cdo = "Y";
-    EXPECT_EQ(spool::delivery_option(ctx, "SAVE", "a@x.it"), "SEND");
-    ctx.op.tipoinvio = "sempre save";
-    EXPECT_EQ(spool::delivery_option(ctx, "SEND", "a@x.it"), "SAVE");
-    ctx.sw.cdo.clear();
-    ctx.op.tipoinvio = "SEMPRE SEND";
-    EXPECT_EQ(spool::delivery_option(ctx, "SAVE", "a@x.it"), "SEND");
-    EXPECT_EQ(spool::delivery_option(ctx, "SEND", "C00123"), "SAVE");
+    EXPECT_EQ(spool::delivery_option(rt, "SAVE", "a@x.it"), "SAVE");
+    cfg.sw.cdo = "Y";
+    cfg.derive();
+    EXPECT_EQ(spool::delivery_option(rt, "SAVE", "a@x.it"), "SEND");
+    cfg.op.tipoinvio = "sempre save";
+    cfg.derive();
+    EXPECT_EQ(spool::delivery_option(rt, "SEND", "a@x.it"), "SAVE");
+    cfg.sw.cdo.clear();
+    cfg.op.tipoinvio = "SEMPRE SEND";
+    cfg.derive();
+    EXPECT_EQ(spool::delivery_option(rt, "SAVE", "a@x.it"), "SEND");
+    EXPECT_EQ(spool::delivery_option(rt, "SEND", "C00123"), "SAVE");
 
     // Recipient directives added later do not change it.
     write_message("AB.3", header("R3", "C00123", {}, "SEND"), ".///###Dd@x.it\r\n");
@@ -94,7 +98,7 @@ TEST_F(Message, FaxGatewayIsTheHostAfterTheAt) {
 
 TEST_F(Message, AFaxWithoutAttachmentsSendsItsBodyAsThePdf) {
     write_file(root / "velarion.ini", "[GLOBAL]\nfax_gateway=telefax\n");
-    ctx.run.work_dir_cleaned = true;
+    scanner.run_state().work_dir_cleaned = true;
     write_file(work + "AB.4.pdf", "stale pdf of an earlier message");
     write_message("AB.4", header("R4", "0612345@TELEFAX"), "Testo del fax\r\n");
     write_message("AB.5", header("R5", "0612345@fax"), "Testo\r\n");
@@ -119,7 +123,7 @@ TEST_F(Message, AFaxWithoutAttachmentsSendsItsBodyAsThePdf) {
 }
 
 TEST_F(Message, APrintFileClearsAnEarlierPdfOfItsName) {
-    ctx.run.work_dir_cleaned = true;
+    scanner.run_state().work_dir_cleaned = true;
     write_file(work + "000123.pdf", "previous message");
     write_file(work + "000123.ZIP", "previous archive");
     write_message("AB.6", header("R6", "a@x.it", {"000123.txt", "MISSING.PDF"}), "b",
@@ -155,18 +159,21 @@ TEST_F(Message, AttachmentNamesNeverWriteOutsideTheWorkDirectory) {
 }
 
 TEST_F(Message, AccountIsBlankedOnlyInTheRequest) {
-    ctx.op.login_email = "utente";
-    ctx.op.pwd_email = "segreto";
+    cfg.op.login_email = "utente";
+    cfg.op.pwd_email = "segreto";
+    cfg.derive();
     write_message("AB.8", header("R8", "a@x.it"), "b");
     write_message("AB.9", header("R9", "a@x.it"), "b");
-    ctx.sw.acc = "Y";
+    cfg.sw.acc = "Y";
+    cfg.derive();
     scan();
     ASSERT_EQ(delivered.size(), 2u);
     EXPECT_EQ(delivered[0].login_email, "");
     EXPECT_EQ(delivered[0].pwd_email, "");
-    EXPECT_EQ(ctx.op.login_email, "utente");
-    EXPECT_EQ(ctx.op.pwd_email, "segreto");
-    ctx.sw.acc.clear();
+    EXPECT_EQ(cfg.op.login_email, "utente");
+    EXPECT_EQ(cfg.op.pwd_email, "segreto");
+    cfg.sw.acc.clear();
+    cfg.derive();
     write_message("AB.10", header("R10", "a@x.it"), "b");
     scan();
     EXPECT_EQ(delivered[2].login_email, "utente");
@@ -189,7 +196,7 @@ TEST_F(Message, AMessageThatIsNotDeliveredIsKept) {
     EXPECT_TRUE(has_line(stamp() + " Messaggio non inviato conservato in " + folder)) << dump();
 
     // The next run's cleanup leaves it.
-    ctx.run.work_dir_cleaned = false;
+    scanner.run_state().work_dir_cleaned = false;
     deliver_result = true;
     write_message("AB.12", header("R12", "a@x.it"), "b");
     scan();
@@ -255,11 +262,14 @@ TEST_F(Message, BadInputIsReportedAndKept) {
 TEST_F(Message, PrepareModeHandsTheMessageToTheSecondSpool) {
     const std::string prep = root / "prepara/";
     fs::create_directories(prep);
-    ctx.op.ParGenerali = "XX PREPARA:" + root.path() + "prepara";
+    cfg.op.ParGenerali = "XX PREPARA:" + root.path() + "prepara";
+    cfg.derive();
     write_message("AB.30", header("R30", "a@x.it", {"LISTINO.CSV"}), "corpo", {"a;b"});
     scan();
     EXPECT_TRUE(delivered.empty());
-    EXPECT_EQ(ctx.op.ParGenerali, "XX PREPARA:" + root.path() + "prepara;");
+    // The folder runs to the end of the text; the settings themselves are read only.
+    EXPECT_EQ(cfg.prepare_dir, prep);
+    EXPECT_EQ(cfg.op.ParGenerali, "XX PREPARA:" + root.path() + "prepara");
     EXPECT_EQ(files_in(prep),
               (std::vector<std::string>{"AB.30.0", "AB.30.B", "AB.30.H", "AB.30.T"}));
     EXPECT_EQ(read_file(prep + "AB.30.0"), "a;b");
@@ -280,8 +290,9 @@ TEST_F(Message, PrepareModeHandsTheMessageToTheSecondSpool) {
 TEST_F(Message, PrepareModeRenamesThePdfOfTheAttachment) {
     const std::string prep = root / "prepara/";
     fs::create_directories(prep);
-    ctx.op.ParGenerali = "PREPARA:" + prep + ";";
-    ctx.run.work_dir_cleaned = true;
+    cfg.op.ParGenerali = "PREPARA:" + prep + ";";
+    cfg.derive();
+    scanner.run_state().work_dir_cleaned = true;
     write_file(work + "REPORT.PDF", "%PDF em");
     write_message("AB.31", header("R31", "a@x.it", {"REPORT.XYZ"}), "corpo", {"spool"});
     write_file(work + "LETTER.PDF", "%PDF six");
@@ -304,7 +315,8 @@ TEST_F(Message, PrepareModeRenamesThePdfOfTheAttachment) {
 }
 
 TEST_F(Message, APrepareDirectoryThatIsMissingKeepsTheMessage) {
-    ctx.op.ParGenerali = "PREPARA:" + root.path() + "nowhere;";
+    cfg.op.ParGenerali = "PREPARA:" + root.path() + "nowhere;";
+    cfg.derive();
     write_message("AB.33", header("R33", "a@x.it"), "corpo");
     scan();
     EXPECT_TRUE(has_text("leggi_file_messaggio_error 53 23")) << dump();
@@ -312,7 +324,8 @@ TEST_F(Message, APrepareDirectoryThatIsMissingKeepsTheMessage) {
     EXPECT_EQ(switched_off, 0);
 
     // An empty folder name is no folder: nothing is written to the root.
-    ctx.op.ParGenerali = "PREPARA:;";
+    cfg.op.ParGenerali = "PREPARA:;";
+    cfg.derive();
     write_message("AB.34", header("R34", "a@x.it"), "corpo");
     scan();
     EXPECT_TRUE(has_text("Path not found / leggi_file_messaggio_error 76 21")) << dump();

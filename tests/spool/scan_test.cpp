@@ -36,12 +36,14 @@ TEST_F(Scan, SecondOperatorAndEveryone) {
     write_message("AB.1", header("R1", "a@x.it"), "b");
     write_message("CD.2", header("R2", "a@x.it"), "b");
     write_message("EF.3", header("R3", "a@x.it"), "b");
-    ctx.sw.ope2 = "CD";
+    cfg.sw.ope2 = "CD";
+    cfg.derive();
     scan();
     EXPECT_EQ(delivered.size(), 2u);
     EXPECT_TRUE(fs::exists(spool + "EF.3.T"));
-    ctx.sw.ope = "TUTTI";
-    ctx.sw.ope2.clear();
+    cfg.sw.ope = "TUTTI";
+    cfg.derive();
+    cfg.sw.ope2.clear();
     scan();
     ASSERT_EQ(delivered.size(), 3u);
     EXPECT_EQ(delivered[2].lsNumRef, "R3");
@@ -138,7 +140,7 @@ TEST_F(Scan, AnAixMarkerRenamesProcessedFiles) {
     write_file(spool + "Aix.Velarion.txt", "");
     write_message("AB.40", header("R40", "a@x.it"), "b");
     scan();
-    EXPECT_EQ(ctx.sw.so, "AIX");
+    EXPECT_TRUE(scanner.run_state().aix);  // for the rest of the run
     ASSERT_EQ(delivered.size(), 1u);
     EXPECT_EQ(files_in(spool), (std::vector<std::string>{"AB.40.T.FATTO", "AB.40.b.FATTO",
                                                          "AB.40.h.FATTO", "Aix.Velarion.txt"}));
@@ -148,23 +150,27 @@ TEST_F(Scan, AnAixMarkerRenamesProcessedFiles) {
 
 TEST_F(Scan, ChecksEndTheScanAndSwitchTheAgentOff) {
     write_message("AB.50", header("R50", "a@x.it"), "b");
-    ctx.op.tempozip_dir = root / "work/";
+    cfg.op.tempozip_dir = root / "work/";
+    cfg.derive();
     scan();
     ASSERT_EQ(view.boxes.size(), 1u);
     EXPECT_EQ(view.boxes[0], "Il path della directory temporanea per i file deve terminare con TEMPOZIP");
     EXPECT_EQ(switched_off, 1);
 
-    ctx.op.tempozip_dir = work;
-    ctx.op.Path = root / "nospool";
+    cfg.op.tempozip_dir = work;
+    cfg.op.Path = root / "nospool";
+    cfg.derive();
     scan();
     EXPECT_EQ(view.boxes.back(),
               "Non riesco ad accedere alla directory creazione messaggi " + root.path() + "nospool/");
-    ctx.op.Path = "";
+    cfg.op.Path = "";
+    cfg.derive();
     scan();
     EXPECT_EQ(switched_off, 3);
 
-    ctx.op.Path = spool;
-    ctx.op.tempozip_dir = root / "x/TEMPOZIP\\";
+    cfg.op.Path = spool;
+    cfg.op.tempozip_dir = root / "x/TEMPOZIP\\";
+    cfg.derive();
     scan();
     EXPECT_EQ(view.boxes.back(),
               "Non riesco ad accedere alla directory d'appoggio " + root.path() + "x/TEMPOZIP/");
@@ -195,7 +201,8 @@ TEST_F(Scan, AFailedCopyLeavesTheWholeGroupForALaterTick) {
 }
 
 TEST_F(Scan, InPrepareModeAScanErrorLeavesTheAgentOn) {
-    ctx.op.ParGenerali = "PREPARA:" + root.path() + "prep;";
+    cfg.op.ParGenerali = "PREPARA:" + root.path() + "prep;";
+    cfg.derive();
     write_message("AB.61", header("R61", "a@x.it"), "b");
     fs::create_directories(work + "AB.61.h");
     scan();
@@ -206,14 +213,15 @@ TEST_F(Scan, InPrepareModeAScanErrorLeavesTheAgentOn) {
 
 TEST_F(Scan, ASpoolDirectoryThatVanishesEndsTheScanAndPollingGoesOn) {
     write_message("AB.70", header("R70", "a@x.it"), "b");
-    ctx.sw.ope2 = "CD";
+    cfg.sw.ope2 = "CD";
+    cfg.derive();
     // The spool disappears while the first message is delivered; the second
     // operator's pass then cannot list it.
-    ctx.run.deliver = [this](Context&, const DeliveryRequest& r) {
+    scanner.set_deliver([this](const DeliveryRequest& r) {
         delivered.push_back(r);
         fs::remove_all(spool);
         return true;
-    };
+    });
     scan();
     ASSERT_EQ(delivered.size(), 1u);
     EXPECT_TRUE(has_line(stamp() +
@@ -229,18 +237,20 @@ TEST_F(Scan, ASpoolDirectoryThatVanishesEndsTheScanAndPollingGoesOn) {
 }
 
 TEST_F(Scan, LayoutStateIsResetAfterEachMessage) {
-    write_message("AB.80", {"R80", "", "ab@example.com", "a@x.it", "s", "STILE1", "SEND", "riga8"},
-                  "b");
-    std::string style_seen;
-    ctx.run.deliver = [&](Context& c, const DeliveryRequest&) {
-        style_seen = c.layout.style.name;
-        c.layout.compose.created_pdf = "x";
-        return true;
-    };
+    // The style file lies in the spool's "loghi" folder ("Dir_Loghi" is empty).
+    write_file(spool + "loghi/loghi.ini", "[STILE1]\r\nallegatxt=y\r\n");
+    write_message("AB.80",
+                  {"R80", "", "ab@example.com", "a@x.it", "s", "STILE1", "SEND", "riga8", "000080.txt"},
+                  "b", {"stampa\r\n"});
+    write_message("AB.81", header("R81", "a@x.it", {"000081.txt"}), "b", {"stampa\r\n"});
     scan();
-    EXPECT_EQ(style_seen, "STILE1");
-    EXPECT_EQ(ctx.layout.style.name, "");
-    EXPECT_EQ(ctx.layout.compose.created_pdf, "");
+    ASSERT_EQ(delivered.size(), 2u) << dump();
+    // The first message's style asks for the print file beside its PDF; the
+    // second message names no style and inherits nothing of the first.
+    EXPECT_TRUE(delivered[0].allegatxt) << dump();
+    EXPECT_FALSE(delivered[1].allegatxt);
+    EXPECT_TRUE(fs::exists(work + "000080.pdf"));
+    EXPECT_TRUE(fs::exists(work + "000081.pdf"));
 }
 
 }  // namespace

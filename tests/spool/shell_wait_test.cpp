@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/process.h"
 #include "support/test_support.h"
 
 namespace velarion {
@@ -43,7 +44,7 @@ TEST(RunAndWait, LetsEventsRunOnceThenWaits) {
     TempDir dir;
     TestContext t;
     const auto start = std::chrono::steady_clock::now();
-    run_and_wait(t.ctx, {"/bin/sh", "-c", "sleep 0.2; echo x > " + dir / "done"});
+    process::run_and_wait({"/bin/sh", "-c", "sleep 0.2; echo x > " + dir / "done"}, [&] { t.view.process_events(); });
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
     EXPECT_EQ(read_file(dir / "done"), "x\n");
     EXPECT_EQ(t.view.events_pumped, 1);
@@ -52,7 +53,7 @@ TEST(RunAndWait, LetsEventsRunOnceThenWaits) {
 TEST(RunAndWait, MissingProgramReturnsAtOnce) {
     TestContext t;
     const auto start = std::chrono::steady_clock::now();
-    run_and_wait(t.ctx, {"/no/such/program"});
+    EXPECT_EQ(process::run_and_wait({"/no/such/program"}, [&] { t.view.process_events(); }), -1);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     EXPECT_EQ(t.view.events_pumped, 0);  // nothing started: no events are let run
 }
@@ -70,11 +71,9 @@ struct StartedView : testing::RecordingView {
 
 TEST(RunAndWait, EventsRunAfterTheStart) {
     TempDir dir;
-    FixedClock clock(make_datetime(2026, 12, 7));
     StartedView view;
     view.marker = dir / "started";
-    Context ctx(clock, view);
-    run_and_wait(ctx, {"/bin/sh", "-c", "echo > " + view.marker});
+    process::run_and_wait({"/bin/sh", "-c", "echo > " + view.marker}, [&] { view.process_events(); });
     EXPECT_TRUE(view.started_before_events);
 }
 

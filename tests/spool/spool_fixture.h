@@ -28,23 +28,23 @@ public:
 
 class SpoolFixture : public ::testing::Test {
 protected:
-    SpoolFixture() : clock(make_datetime(2026, 12, 7, 10, 30, 0)), ctx(clock, view) {
+    SpoolFixture() : clock(make_datetime(2026, 12, 7, 10, 30, 0)), agent(clock, view) {
         spool = root / "spool/";
         work = root / "tempozip/";
         std::filesystem::create_directories(spool);
         std::filesystem::create_directories(work);
         write_file(root / "velarion.ini", "[AB]\nPath=x\n[GLOBAL]\nTiming=2000\nfax_gateway=fax\n");
-        ctx.sw.ini = root.path();
-        ctx.sw.ope = "AB";
-        ctx.op.Path = spool;
-        ctx.op.tempozip_dir = work;
-        ctx.op.tipoinvio = "PER MESSAGGIO";
-        ctx.switch_off = [this] { ++switched_off; };
-        ctx.run.deliver = [this](Context& c, const DeliveryRequest& r) {
+        cfg.sw.ini = root.path();
+        cfg.sw.ope = "AB";
+        cfg.op.Path = spool;
+        cfg.op.tempozip_dir = work;
+        cfg.op.tipoinvio = "PER MESSAGGIO";
+        cfg.derive();
+        scanner.set_deliver([this](const DeliveryRequest& r) {
             delivered.push_back(r);
-            fax_marks.push_back(c.run.fax);
+            fax_marks.push_back(r.fax);
             return deliver_result;
-        };
+        });
     }
 
     // Writes a message group: header lines, body, attachment contents (.0 ...)
@@ -70,7 +70,7 @@ protected:
         return h;
     }
 
-    void scan() { LEGGI_DIR(ctx); }
+    void scan() { scanner.LEGGI_DIR(); }
 
     std::vector<std::string> files_in(const std::string& dir) const {
         std::vector<std::string> names;
@@ -85,18 +85,18 @@ protected:
 
     // True when the activity list holds exactly this line.
     bool has_line(const std::string& line) const {
-        const auto& l = ctx.list.lines();
+        const auto& l = list.lines();
         return std::find(l.begin(), l.end(), line) != l.end();
     }
     // True when some activity line contains the text.
     bool has_text(const std::string& text) const {
-        for (const auto& l : ctx.list.lines())
+        for (const auto& l : list.lines())
             if (l.find(text) != std::string::npos) return true;
         return false;
     }
     std::string dump() const {
         std::string out;
-        for (const auto& l : ctx.list.lines()) out += l + "\n";
+        for (const auto& l : list.lines()) out += l + "\n";
         return out;
     }
 
@@ -110,7 +110,11 @@ protected:
     TempDir root;
     FixedClock clock;
     HookView view;
-    Context ctx;
+    Agent agent;
+    Settings& cfg = agent.settings;
+    ActivityList& list = agent.list;
+    Runtime& rt = agent.rt;
+    SpoolScanner scanner{rt, [this] { ++switched_off; }};
     std::string spool, work;
     int switched_off = 0;
     bool deliver_result = true;

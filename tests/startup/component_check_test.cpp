@@ -9,16 +9,16 @@ namespace {
 
 TEST(ControlloDll, ReportsTheLinkedEditionAndMerging) {
     testing::TestContext t;
-    t.ctx.pdf.ocx_edition = true;  // whatever an earlier check left
-    t.ctx.host.condensed_font = true;
-    controllo_dll(t.ctx);
-    EXPECT_TRUE(t.ctx.pdf.xp_edition);
-    EXPECT_FALSE(t.ctx.pdf.ocx_edition);
-    EXPECT_TRUE(t.ctx.pdf.merge);
+    t.cfg.pdf.ocx_edition = true;  // whatever an earlier check left
+    t.cfg.host.condensed_font = true;
+    controllo_dll(t.agent);
+    EXPECT_TRUE(t.cfg.pdf.xp_edition);
+    EXPECT_FALSE(t.cfg.pdf.ocx_edition);
+    EXPECT_TRUE(t.cfg.pdf.merge);
     // The monospaced fonts stay usable: the drawing component registers them.
-    EXPECT_TRUE(t.ctx.host.condensed_font);
-    ASSERT_EQ(t.ctx.list.size(), 1u);
-    EXPECT_EQ(t.ctx.list.lines()[0], "07/12/2026 10:30:00 Abilitata funzione merge");
+    EXPECT_TRUE(t.cfg.host.condensed_font);
+    ASSERT_EQ(t.list.size(), 1u);
+    EXPECT_EQ(t.list.lines()[0], "07/12/2026 10:30:00 Abilitata funzione merge");
     EXPECT_TRUE(t.view.boxes.empty());
 }
 

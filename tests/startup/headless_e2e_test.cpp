@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/run_log.h"
 #include "platform/clock.h"
-#include "startup/run_log.h"
 #include "support/test_support.h"
 
 namespace velarion {

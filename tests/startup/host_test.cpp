@@ -32,31 +32,31 @@ TEST(SubMain, SecondInstanceIsRefusedUnlessPlusY) {
         TestContext t;
         FakeGuard g;
         g.running = true;
-        EXPECT_FALSE(Sub_Main(t.ctx, getcommandline(plus, 10), g));
+        EXPECT_FALSE(Sub_Main(t.agent, getcommandline(plus, 10), g));
         ASSERT_EQ(t.view.boxes.size(), 1u);
         EXPECT_EQ(t.view.boxes[0], "Programma gia' in esecuzione");
         EXPECT_EQ(g.raised, 1);
-        EXPECT_EQ(t.ctx.host.product_name, "");  // ended before the host was read
+        EXPECT_EQ(t.cfg.host.product_name, "");  // ended before the host was read
     }
     for (const char* plus : {"plus:y", "plus:Y"}) {
         TestContext t;
         FakeGuard g;
         g.running = true;
-        EXPECT_TRUE(Sub_Main(t.ctx, getcommandline(std::string("cdo:y ") + plus, 10), g));
+        EXPECT_TRUE(Sub_Main(t.agent, getcommandline(std::string("cdo:y ") + plus, 10), g));
         EXPECT_TRUE(t.view.boxes.empty());
-        EXPECT_EQ(t.ctx.sw.cdo, "Y");
+        EXPECT_EQ(t.cfg.sw.cdo, "Y");
     }
 }
 
 TEST(SubMain, RecordsTheHost) {
     TestContext t;
     FakeGuard g;
-    ASSERT_TRUE(Sub_Main(t.ctx, getcommandline("", 10), g));
-    EXPECT_EQ(t.ctx.host.decimal_separator, ".");
-    EXPECT_EQ(t.ctx.host.system_root, "");
-    EXPECT_EQ(t.ctx.host.product_name, registry::os_pretty_name("/etc/os-release"));
-    EXPECT_FALSE(t.ctx.host.program_dir.empty());
-    EXPECT_EQ(t.ctx.host.program_dir.back(), '/');
+    ASSERT_TRUE(Sub_Main(t.agent, getcommandline("", 10), g));
+    EXPECT_EQ(t.cfg.host.decimal_separator, ".");
+    EXPECT_EQ(t.cfg.host.system_root, "");
+    EXPECT_EQ(t.cfg.host.product_name, registry::os_pretty_name("/etc/os-release"));
+    EXPECT_FALSE(t.cfg.host.program_dir.empty());
+    EXPECT_EQ(t.cfg.host.program_dir.back(), '/');
 }
 
 TEST(Host, DecimalSeparatorFollowsTheNumberConversions) {

@@ -5,8 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include "common/run_log.h"
+#include "common/version.h"
 #include "startup/command_line.h"
-#include "startup/run_log.h"
 #include "support/test_support.h"
 
 namespace velarion {
@@ -36,12 +37,14 @@ struct Install {
     TempDir dir;
     FixedClock clock{make_datetime(2026, 12, 7, 10, 30, 0)};
     TickingView view;
-    Context ctx{clock, view};
+    Agent agent{clock, view};
+    Settings& settings = agent.settings;
+    ActivityList& list = agent.list;
 
     Install() {
-        ctx.host.product_name = "Debian GNU/Linux 12 (bookworm)";
-        ctx.host.program_dir = dir / "prog/";
-        ctx.host.documents_dir = dir / "docs";
+        settings.host.product_name = "Debian GNU/Linux 12 (bookworm)";
+        settings.host.program_dir = dir / "prog/";
+        settings.host.documents_dir = dir / "docs";
     }
     std::string cfg() const { return dir / "cfg/"; }
     std::string work() const { return dir / "tempozip/"; }
@@ -58,15 +61,16 @@ struct Install {
 TEST(LoadStep, RunsInOrderAndSwitchesTheAgentOn) {
     Install in;
     in.ini("");
-    in.ctx.sw.cdo = "Y";
-    in.ctx.host.condensed_font = true;
-    Form1Logic logic(in.ctx, in.args("ope:AB ini:" + in.cfg()));
+    in.settings.sw.cdo = "Y";
+    in.settings.derive();
+    in.settings.host.condensed_font = true;
+    Form1Logic logic(in.agent, in.args("ope:AB ini:" + in.cfg()));
     ASSERT_EQ(logic.load(), LoadResult::Ready);
 
     EXPECT_EQ(in.view.caption_text,
-              std::string(kVersionString) + " - DLLNEW - CDO - Cond - " + in.ctx.host.user_name);
-    EXPECT_FALSE(in.ctx.host.user_name.empty());
-    EXPECT_LE(in.ctx.host.user_name.size(), 25u);
+              std::string(kVersionText) + " - DLLNEW - CDO - Cond - " + in.settings.host.user_name);
+    EXPECT_FALSE(in.settings.host.user_name.empty());
+    EXPECT_LE(in.settings.host.user_name.size(), 25u);
     EXPECT_TRUE(in.view.window_shown);
     EXPECT_TRUE(in.view.tray_present);
     EXPECT_EQ(in.view.operator_label, "Operatore: AB ");
@@ -95,14 +99,14 @@ TEST(LoadStep, RunsInOrderAndSwitchesTheAgentOn) {
     EXPECT_LT(sep, sys);
     EXPECT_LT(sys, ope);
     EXPECT_EQ(log.substr(ope).find('\n'), log.size() - ope - 1);  // the operator line is the last
-    EXPECT_EQ(in.ctx.list.size(), 0u);
+    EXPECT_EQ(in.list.size(), 0u);
     EXPECT_TRUE(in.view.boxes.empty());
 }
 
 TEST(LoadStep, RefusalsEndTheProcessWithTheirMessages) {
     {
         Install in;  // no velarion.ini
-        Form1Logic logic(in.ctx, in.args("ope:AB ini:" + in.dir / "cfg"));
+        Form1Logic logic(in.agent, in.args("ope:AB ini:" + in.dir / "cfg"));
         EXPECT_EQ(logic.load(), LoadResult::EndProcess);
         ASSERT_EQ(in.view.boxes.size(), 1u);
         EXPECT_EQ(in.view.boxes[0], "Impossibile accedere al file " + in.cfg() +
@@ -112,7 +116,7 @@ TEST(LoadStep, RefusalsEndTheProcessWithTheirMessages) {
     {
         Install in;
         in.ini("");
-        Form1Logic logic(in.ctx, in.args("ope:AB ini:"));
+        Form1Logic logic(in.agent, in.args("ope:AB ini:"));
         EXPECT_EQ(logic.load(), LoadResult::EndProcess);
         ASSERT_EQ(in.view.boxes.size(), 1u);
         EXPECT_EQ(in.view.boxes[0],
@@ -121,7 +125,7 @@ TEST(LoadStep, RefusalsEndTheProcessWithTheirMessages) {
     {
         Install in;
         in.ini("");
-        Form1Logic logic(in.ctx, in.args("ope:ABCD ini:" + in.cfg()));
+        Form1Logic logic(in.agent, in.args("ope:ABCD ini:" + in.cfg()));
         EXPECT_EQ(logic.load(), LoadResult::EndProcess);
         ASSERT_EQ(in.view.boxes.size(), 1u);
         EXPECT_EQ(in.view.boxes[0],
@@ -132,7 +136,7 @@ TEST(LoadStep, RefusalsEndTheProcessWithTheirMessages) {
         Install in;
         in.ini("");
         in.view.input_answers = {answer};
-        Form1Logic logic(in.ctx, in.args("ini:" + in.cfg()));
+        Form1Logic logic(in.agent, in.args("ini:" + in.cfg()));
         EXPECT_EQ(logic.load(), LoadResult::EndProcess) << answer;
     }
 }
@@ -141,16 +145,16 @@ TEST(LoadStep, LongCodesThatAreAllowed) {
     for (const char* line : {"ope:ABCD;X", "ope:TUTTI"}) {
         Install in;
         in.ini("");
-        Form1Logic logic(in.ctx, in.args(std::string(line) + " ini:" + in.cfg()));
+        Form1Logic logic(in.agent, in.args(std::string(line) + " ini:" + in.cfg()));
         EXPECT_EQ(logic.load(), LoadResult::Ready) << line;
     }
     // The operator asked for is not checked for length.
     Install in;
     in.ini("");
     in.view.input_answers = {"WXYZ"};
-    Form1Logic logic(in.ctx, in.args("ini:" + in.cfg()));
+    Form1Logic logic(in.agent, in.args("ini:" + in.cfg()));
     EXPECT_EQ(logic.load(), LoadResult::Ready);
-    EXPECT_EQ(in.ctx.sw.ope, "WXYZ");
+    EXPECT_EQ(in.settings.sw.ope, "WXYZ");
     EXPECT_EQ(in.view.operator_label, "Operatore: WXYZ ");
 }
 
@@ -158,16 +162,16 @@ TEST(LoadStep, ConfigurationFileNamedInAnotherCase) {
     Install in;
     in.ini("");
     fs::rename(in.cfg() + "velarion.ini", in.cfg() + "VELARION.INI");
-    Form1Logic logic(in.ctx, in.args("ope:AB ini:" + in.cfg()));
+    Form1Logic logic(in.agent, in.args("ope:AB ini:" + in.cfg()));
     EXPECT_EQ(logic.load(), LoadResult::Ready);
     EXPECT_EQ(logic.timer_interval(), 1500);
-    EXPECT_EQ(in.ctx.op.Path, "/spool/ab/");
+    EXPECT_EQ(in.settings.op.Path, "/spool/ab/");
 }
 
 TEST(LoadStep, SecondOperatorFaxLabelAndDebugTrace) {
     Install in;
     in.ini("");
-    Form1Logic logic(in.ctx, in.args("ope:AB;CD fax:pro deb:y int:n ini:" + in.cfg()));
+    Form1Logic logic(in.agent, in.args("ope:AB;CD fax:pro deb:y int:n ini:" + in.cfg()));
     ASSERT_EQ(logic.load(), LoadResult::Ready);
     EXPECT_EQ(in.view.operator_label, "Operatore: AB CD");
     EXPECT_TRUE(in.view.pro_label);
@@ -183,7 +187,7 @@ TEST(LoadStep, TimingMustBeAWholeNumber) {
     for (const char* timing : {"", "Timing=abc\n", "Timing=1.5\n", "Timing=0\n", "Timing=99999999999\n"}) {
         Install in;
         in.ini("", timing);
-        Form1Logic logic(in.ctx, in.args("ope:AB ini:" + in.cfg()));
+        Form1Logic logic(in.agent, in.args("ope:AB ini:" + in.cfg()));
         EXPECT_EQ(logic.load(), LoadResult::Stopped) << timing;
         ASSERT_EQ(in.view.boxes.size(), 1u) << timing;
         EXPECT_NE(in.view.boxes[0].find("Timing"), std::string::npos);
@@ -195,7 +199,7 @@ TEST(LoadStep, TimingMustBeAWholeNumber) {
     }
     Install in;
     in.ini("", "Timing= 250 \n");
-    Form1Logic logic(in.ctx, in.args("ope:AB ini:" + in.cfg()));
+    Form1Logic logic(in.agent, in.args("ope:AB ini:" + in.cfg()));
     EXPECT_EQ(logic.load(), LoadResult::Ready);
     EXPECT_EQ(logic.timer_interval(), 250);
 }
@@ -203,7 +207,7 @@ TEST(LoadStep, TimingMustBeAWholeNumber) {
 TEST(LoadStep, RunSwitchOnlyLowerCaseYStartsTheAgent) {
     Install in;
     in.ini("");
-    Form1Logic logic(in.ctx, in.args("ope:AB run:Y ini:" + in.cfg()));
+    Form1Logic logic(in.agent, in.args("ope:AB run:Y ini:" + in.cfg()));
     ASSERT_EQ(logic.load(), LoadResult::Ready);
     EXPECT_TRUE(logic.checked());
     EXPECT_TRUE(in.view.checked);
@@ -217,18 +221,18 @@ TEST(LoadStep, OutlookVersionRule) {
     {
         Install in;
         in.ini("ParGenerali=NORIF OUTLOOK 2010");
-        Form1Logic logic(in.ctx, in.args("ope:AB ini:" + in.cfg()));
+        Form1Logic logic(in.agent, in.args("ope:AB ini:" + in.cfg()));
         ASSERT_EQ(logic.load(), LoadResult::Ready);
         // One line from the settings (already in the log), one from the check.
         EXPECT_NE(in.log().find("07/12/2026 10:30:00 Outlook versione  2010\n"), std::string::npos);
-        ASSERT_EQ(in.ctx.list.size(), 1u);
-        EXPECT_EQ(in.ctx.list.lines()[0], "07/12/2026 10:30:00 Outlook versione  2010");
+        ASSERT_EQ(in.list.size(), 1u);
+        EXPECT_EQ(in.list.lines()[0], "07/12/2026 10:30:00 Outlook versione  2010");
         EXPECT_TRUE(in.view.timer_enabled);
     }
     {
         Install in;
         in.ini("ParGenerali=OUTLOOK 2016");
-        Form1Logic logic(in.ctx, in.args("ope:AB ini:" + in.cfg()));
+        Form1Logic logic(in.agent, in.args("ope:AB ini:" + in.cfg()));
         ASSERT_EQ(logic.load(), LoadResult::Ready);
         ASSERT_EQ(in.view.boxes.size(), 1u);
         EXPECT_EQ(in.view.boxes[0], "Versione Outlook non supportata");
@@ -241,9 +245,9 @@ TEST(LoadStep, OutlookVersionRule) {
     {
         Install in;
         in.ini("ParGenerali=NORIF");
-        Form1Logic logic(in.ctx, in.args("ope:AB ini:" + in.cfg()));
+        Form1Logic logic(in.agent, in.args("ope:AB ini:" + in.cfg()));
         ASSERT_EQ(logic.load(), LoadResult::Ready);
-        EXPECT_EQ(in.ctx.list.size(), 0u);
+        EXPECT_EQ(in.list.size(), 0u);
         EXPECT_EQ(in.log().find("Outlook"), std::string::npos);
     }
 }
@@ -251,7 +255,7 @@ TEST(LoadStep, OutlookVersionRule) {
 TEST(Check1, SwitchesOffAndOn) {
     Install in;
     in.ini("");
-    Form1Logic logic(in.ctx, in.args("ope:AB ini:" + in.cfg()), [](Context&) {});
+    Form1Logic logic(in.agent, in.args("ope:AB ini:" + in.cfg()), [](Form1Logic&) {});
     ASSERT_EQ(logic.load(), LoadResult::Ready);
 
     logic.check1_click(true);
@@ -279,11 +283,11 @@ TEST(Timer1, ATickDuringAScanStartsNoSecondScan) {
     Install in;
     in.ini("");
     int depth = 0, max_depth = 0, scans = 0;
-    Form1Logic logic(in.ctx, in.args("ope:AB ini:" + in.cfg()), [&](Context& ctx) {
+    Form1Logic logic(in.agent, in.args("ope:AB ini:" + in.cfg()), [&](Form1Logic&) {
         ++scans;
         max_depth = std::max(max_depth, ++depth);
-        ctx.view.process_events();  // the size check's wait: the timer fires meanwhile
-        ctx.view.process_events();
+        in.view.process_events();  // the size check's wait: the timer fires meanwhile
+        in.view.process_events();
         --depth;
     });
     in.view.logic = &logic;
@@ -299,7 +303,7 @@ TEST(Timer1, ATickDuringAScanStartsNoSecondScan) {
 TEST(Timer1, TheScanSwitchesTheAgentOff) {
     Install in;
     in.ini("");
-    Form1Logic logic(in.ctx, in.args("ope:AB ini:" + in.cfg()), [](Context& ctx) { ctx.switch_off(); });
+    Form1Logic logic(in.agent, in.args("ope:AB ini:" + in.cfg()), [](Form1Logic& l) { l.switch_off(); });
     ASSERT_EQ(logic.load(), LoadResult::Ready);
     logic.timer_tick();
     EXPECT_TRUE(in.view.checked);
@@ -311,12 +315,12 @@ TEST(Timer1, TheScanSwitchesTheAgentOff) {
 TEST(Timer1, AnErrorInTheScanBecomesALine) {
     Install in;
     in.ini("");
-    Form1Logic logic(in.ctx, in.args("ope:AB ini:" + in.cfg()),
-                     [](Context&) { throw std::runtime_error("disco pieno"); });
+    Form1Logic logic(in.agent, in.args("ope:AB ini:" + in.cfg()),
+                     [](Form1Logic&) { throw std::runtime_error("disco pieno"); });
     ASSERT_EQ(logic.load(), LoadResult::Ready);
     EXPECT_NO_THROW(logic.timer_tick());
-    ASSERT_EQ(in.ctx.list.size(), 1u);
-    EXPECT_EQ(in.ctx.list.lines()[0], "07/12/2026 10:30:00 Errore disco pieno in Timer1_Timer");
+    ASSERT_EQ(in.list.size(), 1u);
+    EXPECT_EQ(in.list.lines()[0], "07/12/2026 10:30:00 Errore disco pieno in Timer1_Timer");
     EXPECT_FALSE(logic.scanning());
 }
 
@@ -325,10 +329,10 @@ TEST(Unload, CloseDuringAScanWaitsForTheTickThenFlushes) {
     in.ini("");
     Form1Logic* self = nullptr;
     bool closed_inside = true;
-    Form1Logic logic(in.ctx, in.args("ope:AB ini:" + in.cfg()), [&](Context& ctx) {
+    Form1Logic logic(in.agent, in.args("ope:AB ini:" + in.cfg()), [&](Form1Logic&) {
         self->request_close();
         closed_inside = self->closed();
-        ctx.list.add(" ancora nella scansione");
+        in.list.add(" ancora nella scansione");
     });
     self = &logic;
     ASSERT_EQ(logic.load(), LoadResult::Ready);
@@ -343,32 +347,32 @@ TEST(Unload, CloseDuringAScanWaitsForTheTickThenFlushes) {
     const auto close_line = log.find("07/12/2026 10:30:00 Chiusura VELARION\n");
     ASSERT_NE(close_line, std::string::npos);
     EXPECT_LT(scan_line, close_line);
-    EXPECT_EQ(in.ctx.list.size(), 0u);
+    EXPECT_EQ(in.list.size(), 0u);
     // Ticks after the close do nothing.
     logic.timer_tick();
-    EXPECT_EQ(in.ctx.list.size(), 0u);
+    EXPECT_EQ(in.list.size(), 0u);
 }
 
 TEST(Menus, ChangeOperator) {
     Install in;
     in.ini("");
-    Form1Logic logic(in.ctx, in.args("ope:AB ini:" + in.cfg()));
+    Form1Logic logic(in.agent, in.args("ope:AB ini:" + in.cfg()));
     ASSERT_EQ(logic.load(), LoadResult::Ready);
     in.view.input_answers = {"WXYZ"};
     logic.chgoper();
-    EXPECT_EQ(in.ctx.sw.ope, "AB");
+    EXPECT_EQ(in.settings.sw.ope, "AB");
     EXPECT_EQ(in.view.operator_label, "Operatore: AB ");
     in.view.input_answers = {"CD"};
     logic.chgoper();
-    EXPECT_EQ(in.ctx.sw.ope, "CD");
+    EXPECT_EQ(in.settings.sw.ope, "CD");
     EXPECT_EQ(in.view.operator_label, "Operatore: CD");
-    EXPECT_EQ(in.ctx.op.Path, "/spool/cd/");
-    EXPECT_EQ(in.ctx.op.tempozip_dir, "");
+    EXPECT_EQ(in.settings.op.Path, "/spool/cd/");
+    EXPECT_EQ(in.settings.op.tempozip_dir, "");
 }
 
 TEST(Tray, EventsByMessageCode) {
     Install in;
-    Form1Logic logic(in.ctx, {});
+    Form1Logic logic(in.agent, {});
     logic.tray_event(514);
     EXPECT_EQ(in.view.restored, 1);
     logic.tray_event(515);

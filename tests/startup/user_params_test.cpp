@@ -20,11 +20,12 @@ TEST(LeggiParamUtenti, ReadsEveryKeyWithoutRegardToCase) {
                "unione_dir=/merge/\nchiaveregistry=LOCAL MACHINE\n"
                "[cdo]\nSmtpServer=mail.example.it\nusername=u\npassword=pw\nsmtport=587\nFROM=f@example.it\n");
     TestContext t;
-    t.ctx.sw.ini = dir.path();
-    t.ctx.sw.ope = "AB";
-    t.ctx.op.outlook_version = "2003";  // stays as it was without a token
-    Leggi_Param_Utenti(t.ctx);
-    const OperatorSettings& op = t.ctx.op;
+    t.cfg.sw.ini = dir.path();
+    t.cfg.sw.ope = "AB";
+    t.cfg.derive();
+    t.cfg.outlook_version = "2003";  // stays as it was without a token
+    Leggi_Param_Utenti(t.agent);
+    const OperatorSettings& op = t.cfg.op;
     EXPECT_EQ(op.pwd_Operatore, "p1");
     EXPECT_EQ(op.login_email, "l1");
     EXPECT_EQ(op.pwd_email, "p2");
@@ -42,28 +43,30 @@ TEST(LeggiParamUtenti, ReadsEveryKeyWithoutRegardToCase) {
     EXPECT_EQ(op.password, "pw");
     EXPECT_EQ(op.smtport, "587");
     EXPECT_EQ(op.from, "f@example.it");
-    EXPECT_EQ(op.outlook_version, "2003");
-    EXPECT_EQ(t.ctx.list.size(), 0u);
+    EXPECT_EQ(t.cfg.outlook_version, "2003");
+    EXPECT_EQ(t.list.size(), 0u);
     EXPECT_TRUE(t.view.boxes.empty());
 
     // An operator without a section reads empty values, and no message.
-    t.ctx.sw.ope = "ZZ";
-    Leggi_Param_Utenti(t.ctx);
-    EXPECT_EQ(t.ctx.op.tempozip_dir, "");
-    EXPECT_EQ(t.ctx.op.smtpserver, "mail.example.it");
+    t.cfg.sw.ope = "ZZ";
+    t.cfg.derive();
+    Leggi_Param_Utenti(t.agent);
+    EXPECT_EQ(t.cfg.op.tempozip_dir, "");
+    EXPECT_EQ(t.cfg.op.smtpserver, "mail.example.it");
 }
 
 TEST(LeggiParamUtenti, OutlookTokenAndItsLine) {
     TempDir dir;
     write_file(dir / "velarion.ini", "[AB]\nParGenerali=NORIF OUTLOOK 2010 PREPARA:/x;\n");
     TestContext t;
-    t.ctx.sw.ini = dir.path();
-    t.ctx.sw.ope = "AB";
-    t.ctx.sw.deb = "Y";
-    Leggi_Param_Utenti(t.ctx);
-    EXPECT_EQ(t.ctx.op.outlook_version, "2010");
-    ASSERT_EQ(t.ctx.list.size(), 1u);
-    EXPECT_EQ(t.ctx.list.lines()[0], "07/12/2026 10:30:00 Outlook versione  2010");
+    t.cfg.sw.ini = dir.path();
+    t.cfg.sw.ope = "AB";
+    t.cfg.sw.deb = "Y";
+    t.cfg.derive();
+    Leggi_Param_Utenti(t.agent);
+    EXPECT_EQ(t.cfg.outlook_version, "2010");
+    ASSERT_EQ(t.list.size(), 1u);
+    EXPECT_EQ(t.list.lines()[0], "07/12/2026 10:30:00 Outlook versione  2010");
     ASSERT_EQ(t.view.boxes.size(), 1u);
     EXPECT_EQ(t.view.boxes[0], "SONO NELLA Leggi_Param_Utenti");
 }
@@ -83,14 +86,15 @@ TEST(OutlookVersion, PositionRules) {
 TEST(ConfigStore, FailedWriteAddsItsLineAndClearsALongList) {
     TempDir dir;
     TestContext t;
-    t.ctx.sw.ini = dir / "missing/folder";
-    for (int i = 0; i < 601; ++i) t.ctx.list.add(" riga");
-    write_config(t.ctx, "AB", std::string("Path"), std::string("/x"));
-    ASSERT_EQ(t.ctx.list.size(), 1u);
-    EXPECT_EQ(t.ctx.list.lines()[0], "07/12/2026 10:30:00 Errore in scrittura nel file " + dir / "missing/folder/velarion.ini");
+    t.cfg.sw.ini = dir / "missing/folder";
+    t.cfg.derive();
+    for (int i = 0; i < 601; ++i) t.list.add(" riga");
+    write_config(t.rt, "AB", std::string("Path"), std::string("/x"));
+    ASSERT_EQ(t.list.size(), 1u);
+    EXPECT_EQ(t.list.lines()[0], "07/12/2026 10:30:00 Errore in scrittura nel file " + dir / "missing/folder/velarion.ini");
     // With 600 lines or fewer the list is kept.
-    write_config(t.ctx, "AB", std::string("Path"), std::string("/x"));
-    EXPECT_EQ(t.ctx.list.size(), 2u);
+    write_config(t.rt, "AB", std::string("Path"), std::string("/x"));
+    EXPECT_EQ(t.list.size(), 2u);
 }
 
 }  // namespace

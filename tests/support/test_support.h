@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "common/view.h"
 #include "platform/clock.h"
-#include "startup/context.h"
-#include "startup/view.h"
+#include "startup/agent.h"
 
 namespace velarion::testing {
 
@@ -71,12 +71,17 @@ public:
     void popup_tray_menu() override { ++tray_menus; }
 };
 
-// A context on a fixed clock and a recording view.
+// An agent on a fixed clock and a recording view: settings to fill (call
+// cfg.derive() after changing keys), the activity list, and the runtime the
+// subsystem routines are handed.
 struct TestContext {
-    explicit TestContext(DateTime t = make_datetime(2026, 12, 7, 10, 30, 0)) : clock(t), ctx(clock, view) {}
+    explicit TestContext(DateTime t = make_datetime(2026, 12, 7, 10, 30, 0)) : clock(t), agent(clock, view) {}
     FixedClock clock;
     RecordingView view;
-    Context ctx;
+    Agent agent;
+    Settings& cfg = agent.settings;
+    ActivityList& list = agent.list;
+    Runtime& rt = agent.rt;
 };
 
 // What a program run by run_program did.

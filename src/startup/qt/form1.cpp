@@ -15,8 +15,8 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#include "common/activity_list.h"
 #include "platform/text_encoding.h"
-#include "startup/context.h"
 #include "startup/main_window.h"
 #include "startup/qt/icons.h"
 
@@ -40,7 +40,7 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent) {
     resize(760, 440);
 }
 
-// The Context is made on this window and goes before it: nothing to detach.
+// The activity list is made on this window and goes before it: nothing to detach.
 Form1::~Form1() = default;
 
 void Form1::create_controls() {
@@ -101,20 +101,20 @@ void Form1::create_tray() {
     tray->setContextMenu(mPopupSys);
 }
 
-void Form1::attach_list(Context& ctx) {
-    ctx_ = &ctx;
-    ctx.list.set_on_add([this](const std::string& line) {
+void Form1::attach_list(ActivityList& list) {
+    list_ = &list;
+    list.set_on_add([this](const std::string& line) {
         List1->addItem(from_bytes(line));
         List1->scrollToBottom();
     });
-    ctx.list.set_on_change([this] { reload_list(); });
+    list.set_on_change([this] { reload_list(); });
     reload_list();
 }
 
 void Form1::reload_list() {
-    if (!ctx_) return;
+    if (!list_) return;
     List1->clear();
-    for (const auto& line : ctx_->list.lines()) List1->addItem(from_bytes(line));
+    for (const auto& line : list_->lines()) List1->addItem(from_bytes(line));
     List1->scrollToBottom();
 }
 

@@ -5,7 +5,7 @@
 
 #include <QMainWindow>
 
-#include "startup/view.h"
+#include "common/view.h"
 
 class QAction;
 class QCheckBox;
@@ -16,7 +16,7 @@ class QSystemTrayIcon;
 class QTimer;
 
 namespace velarion {
-struct Context;
+class ActivityList;
 class Form1Logic;
 }  // namespace velarion
 
@@ -28,8 +28,8 @@ public:
     explicit Form1(QWidget* parent = nullptr);
     ~Form1() override;
 
-    // Shows ctx.list in List1 (lines converted from Windows-1252).
-    void attach_list(Context& ctx);
+    // Shows the activity list in List1 (lines converted from Windows-1252).
+    void attach_list(ActivityList& list);
     // Forwards the timer, Check1, tray, menus and close to the logic.
     void attach_logic(Form1Logic* logic);
 
@@ -86,7 +86,7 @@ private:
     void lay_out();
     void reload_list();
 
-    Context* ctx_ = nullptr;
+    ActivityList* list_ = nullptr;
     Form1Logic* logic_ = nullptr;
     bool closed_ = false;
 };

@@ -10,7 +10,7 @@
 #include <QSocketNotifier>
 
 #include "platform/clock.h"
-#include "startup/context.h"
+#include "startup/agent.h"
 #include "startup/main_window.h"
 #include "startup/qt/form1.h"
 #include "startup/qt/instance_server.h"
@@ -37,15 +37,15 @@ int run_qt(int argc, char** argv, const FrontEndOptions& opts) {
 
     SystemClock clock;
     qt::Form1 form;
-    Context ctx(clock, form);
-    form.attach_list(ctx);
+    Agent a(clock, form);
+    form.attach_list(a.list);
 
     const std::vector<std::string> args = getcommandline(opts.command_line, 10);
     qt::InstanceServer guard;
-    if (!Sub_Main(ctx, args, guard)) return 1;
+    if (!Sub_Main(a, args, guard)) return 1;
     QObject::connect(&guard, &qt::InstanceServer::raiseRequested, &form, [&form] { form.restore_window(); });
 
-    Form1Logic logic(ctx, args);
+    Form1Logic logic(a, args);
     form.attach_logic(&logic);
     const LoadResult r = logic.load();
     if (r == LoadResult::EndProcess) return 1;

@@ -10,8 +10,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "startup/agent.h"
 #include "startup/command_line.h"
-#include "startup/context.h"
 #include "startup/main_window.h"
 #include "startup/qt/form1.h"
 #include "support/test_support.h"
@@ -28,23 +28,24 @@ struct Fixture {
     testing::TempDir dir;
     FixedClock clock{make_datetime(2026, 12, 7, 10, 30, 0)};
     qt::Form1 form;
-    Context ctx{clock, form};
+    Agent agent{clock, form};
+    ActivityList& list = agent.list;
     int scans = 0, depth = 0, max_depth = 0;
     std::unique_ptr<Form1Logic> logic;
 
     explicit Fixture(const std::string& extra_args = "") {
         testing::write_file(dir / "velarion.ini", "[AB]\nPath=/spool/\ntempozip_dir=" + dir / "tempozip/" +
                                                       "\n[GLOBAL]\nTiming=50\n[MAPI]\nclient=Posta Demo\n");
-        ctx.host.program_dir = dir / "prog/";
-        ctx.host.documents_dir = dir / "docs";
-        form.attach_list(ctx);
-        logic = std::make_unique<Form1Logic>(ctx, getcommandline("ope:AB ini:" + dir.path() + " " + extra_args, 10),
-                                             [this](Context& c) {
+        agent.settings.host.program_dir = dir / "prog/";
+        agent.settings.host.documents_dir = dir / "docs";
+        form.attach_list(agent.list);
+        logic = std::make_unique<Form1Logic>(agent, getcommandline("ope:AB ini:" + dir.path() + " " + extra_args, 10),
+                                             [this](Form1Logic&) {
                                                  ++scans;
                                                  max_depth = std::max(max_depth, ++depth);
                                                  for (int i = 0; i < 15; ++i) {
                                                      usleep(10000);
-                                                     c.view.process_events();
+                                                     form.process_events();
                                                  }
                                                  --depth;
                                              });
@@ -79,10 +80,10 @@ private slots:
         // The offscreen platform has no tray: the window works without it.
         QCOMPARE(f.form.tray != nullptr, QSystemTrayIcon::isSystemTrayAvailable());
         // Lines are Windows-1252 bytes, shown as text.
-        f.ctx.list.add(" Citt\xe0 \x80 10");
+        f.list.add(" Citt\xe0 \x80 10");
         QCOMPARE(f.form.List1->item(f.form.List1->count() - 1)->text(),
                  QString::fromUtf8("07/12/2026 10:30:00 Città € 10"));
-        f.ctx.list.clear();
+        f.list.clear();
         QCOMPARE(f.form.List1->count(), 0);
     }
 
@@ -107,7 +108,7 @@ private slots:
         QCOMPARE(f.max_depth, 1);
         QCOMPARE(f.form.Label1->text(), QStringLiteral("Velarion attivato"));
         // The scan switches the agent off: Check1 checked, timer stopped.
-        f.ctx.switch_off();
+        f.logic->switch_off();
         QVERIFY(f.form.Check1->isChecked());
         QVERIFY(!f.form.Timer1->isActive());
         const int scans = f.scans;

@@ -1,4 +1,4 @@
-#include "pdf/barcode_encoders.h"
+#include "layout/barcode_encoders.h"
 
 #include <gtest/gtest.h>
 

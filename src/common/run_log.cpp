@@ -1,15 +1,14 @@
-#include "startup/run_log.h"
+#include "common/run_log.h"
 
 #include <strings.h>
 
-#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
 
+#include "common/runtime.h"
 #include "platform/paths.h"
-#include "startup/context.h"
 
 namespace fs = std::filesystem;
 
@@ -64,16 +63,16 @@ bool append_lines(const fs::path& file, const std::vector<std::string>& lines) {
 
 }  // namespace
 
-void flush_log(Context& ctx) {
+void flush_log(const Runtime& rt) {
     // 1. Work directory; without one there is nowhere to write: keep the lines.
-    if (ctx.op.tempozip_dir.empty()) return;
-    const std::string work = paths::native(paths::with_separator(ctx.op.tempozip_dir));
+    if (rt.cfg.op.tempozip_dir.empty() || rt.cfg.work_dir.empty()) return;
+    const std::string& work = rt.cfg.work_dir;
     // A Windows drive ("C:") names no folder here: nothing is created below the
     // current folder, and the lines wait for a work directory that exists.
-    if (work.size() >= 2 && work[1] == ':' && std::isalpha(static_cast<unsigned char>(work[0]))) return;
+    if (paths::is_drive_path(work)) return;
 
     // 2. Today's file name.
-    const DateTime today = ctx.clock.now();
+    const DateTime today = rt.clock.now();
     const fs::path folder = fs::path(work + "log");
     const fs::path file = folder / log_file_name(today);
 
@@ -85,8 +84,8 @@ void flush_log(Context& ctx) {
     remove_same_weekday(folder, weekday_abbreviation(today.weekday), file);
 
     // 5. Append the list; 6. clear it only when the lines were written.
-    const std::size_t count = ctx.list.size();
-    if (append_lines(file, ctx.list.lines())) ctx.list.drop_front(count);
+    const std::size_t count = rt.list.size();
+    if (append_lines(file, rt.list.lines())) rt.list.drop_front(count);
 }
 
 }  // namespace velarion

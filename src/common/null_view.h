@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "startup/view.h"
+#include "common/view.h"
 
 namespace velarion {
 

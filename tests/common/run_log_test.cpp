@@ -1,4 +1,4 @@
-#include "startup/run_log.h"
+#include "common/run_log.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,21 +33,22 @@ TEST(RunLog, MondayTheEighthRotatesTheWeek) {
     write_file(log + "velarion_log_mar_02.txt", "tuesday\n");
     write_file(log + "velarion_log_lun_08.txt", "earlier today\n");
     TestContext t(make_datetime(2027, 3, 8, 9, 0, 0));  // 8 March 2027 is a Monday
-    t.ctx.op.tempozip_dir = dir / "tempozip";
-    t.ctx.list.add(" one");
-    t.ctx.list.add(" two");
-    flush_log(t.ctx);
+    t.cfg.op.tempozip_dir = dir / "tempozip";
+    t.cfg.derive();
+    t.list.add(" one");
+    t.list.add(" two");
+    flush_log(t.rt);
 
     EXPECT_FALSE(fs::exists(log + "velarion_log_lun_01.txt"));
     EXPECT_EQ(read_file(log + "velarion_log_mar_02.txt"), "tuesday\n");
     EXPECT_EQ(read_file(log + "velarion_log_lun_08.txt"),
               "earlier today\n08/03/2027 09:00:00 one\n08/03/2027 09:00:00 two\n");
-    EXPECT_EQ(t.ctx.list.size(), 0u);
+    EXPECT_EQ(t.list.size(), 0u);
 
     // A second flush the same day appends; an empty list still opens the file.
-    t.ctx.list.add(" three");
-    flush_log(t.ctx);
-    flush_log(t.ctx);
+    t.list.add(" three");
+    flush_log(t.rt);
+    flush_log(t.rt);
     EXPECT_EQ(read_file(log + "velarion_log_lun_08.txt"),
               "earlier today\n08/03/2027 09:00:00 one\n08/03/2027 09:00:00 two\n08/03/2027 09:00:00 three\n");
 }
@@ -55,16 +56,17 @@ TEST(RunLog, MondayTheEighthRotatesTheWeek) {
 TEST(RunLog, EmptyListCreatesFolderAndFile) {
     TempDir dir;
     TestContext t(make_datetime(2026, 12, 9));
-    t.ctx.op.tempozip_dir = dir / "tempozip\\";  // a Windows separator at the end
-    flush_log(t.ctx);
+    t.cfg.op.tempozip_dir = dir / "tempozip\\";  // a Windows separator at the end
+    t.cfg.derive();
+    flush_log(t.rt);
     EXPECT_TRUE(fs::exists(dir / "tempozip/log/velarion_log_mer_09.txt"));
 }
 
 TEST(RunLog, NoWorkDirectoryKeepsTheLines) {
     TestContext t;
-    t.ctx.list.add(" kept");
-    flush_log(t.ctx);
-    EXPECT_EQ(t.ctx.list.size(), 1u);
+    t.list.add(" kept");
+    flush_log(t.rt);
+    EXPECT_EQ(t.list.size(), 1u);
 }
 
 TEST(RunLog, WindowsDriveIsNoFolderHere) {
@@ -72,28 +74,30 @@ TEST(RunLog, WindowsDriveIsNoFolderHere) {
     const auto cwd = fs::current_path();
     fs::current_path(dir.path());
     TestContext t(make_datetime(2026, 12, 9));
-    t.ctx.op.tempozip_dir = "C:\\Velarion\\tempozip\\";
-    t.ctx.list.add(" kept");
-    flush_log(t.ctx);
+    t.cfg.op.tempozip_dir = "C:\\Velarion\\tempozip\\";
+    t.cfg.derive();
+    t.list.add(" kept");
+    flush_log(t.rt);
     fs::current_path(cwd);
     EXPECT_FALSE(fs::exists(dir / "C:"));
-    EXPECT_EQ(t.ctx.list.size(), 1u);
+    EXPECT_EQ(t.list.size(), 1u);
 }
 
 TEST(RunLog, FailedWriteKeepsTheLinesForTheNextFlush) {
     if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
     TempDir dir;
     TestContext t(make_datetime(2026, 12, 9));
-    t.ctx.op.tempozip_dir = dir / "tempozip/";
+    t.cfg.op.tempozip_dir = dir / "tempozip/";
+    t.cfg.derive();
     fs::create_directories(dir / "tempozip/log");
     chmod((dir / "tempozip/log").c_str(), 0500);
-    t.ctx.list.add(" first");
-    flush_log(t.ctx);
-    EXPECT_EQ(t.ctx.list.size(), 1u);
+    t.list.add(" first");
+    flush_log(t.rt);
+    EXPECT_EQ(t.list.size(), 1u);
     chmod((dir / "tempozip/log").c_str(), 0700);
-    t.ctx.list.add(" second");
-    flush_log(t.ctx);
-    EXPECT_EQ(t.ctx.list.size(), 0u);
+    t.list.add(" second");
+    flush_log(t.rt);
+    EXPECT_EQ(t.list.size(), 0u);
     EXPECT_EQ(read_file(dir / "tempozip/log/velarion_log_mer_09.txt"),
               "09/12/2026 00:00:00 first\n09/12/2026 00:00:00 second\n");
 }
@@ -103,10 +107,11 @@ TEST(RunLog, LogPathThatIsAFileKeepsTheLines) {
     TempDir dir;
     write_file(dir / "tempozip/log", "not a folder");
     TestContext t(make_datetime(2026, 12, 9));
-    t.ctx.op.tempozip_dir = dir / "tempozip";
-    t.ctx.list.add(" kept");
-    flush_log(t.ctx);
-    EXPECT_EQ(t.ctx.list.size(), 1u);
+    t.cfg.op.tempozip_dir = dir / "tempozip";
+    t.cfg.derive();
+    t.list.add(" kept");
+    flush_log(t.rt);
+    EXPECT_EQ(t.list.size(), 1u);
 }
 
 }  // namespace

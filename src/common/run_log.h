@@ -9,12 +9,12 @@
 
 namespace velarion {
 
-struct Context;
+struct Runtime;
 
 // Log flush: appends every line of the activity list to today's log file and
 // empties the list. When the file cannot be written (or there is no work
 // directory) the lines stay in the list for the next flush.
-void flush_log(Context& ctx);
+void flush_log(const Runtime& rt);
 
 // Italian weekday abbreviation: 0 = "dom" ... 6 = "sab".
 std::string weekday_abbreviation(int weekday);

@@ -1,4 +1,4 @@
-#include "startup/activity_list.h"
+#include "common/activity_list.h"
 
 namespace velarion {
 

@@ -1,0 +1,29 @@
+// What every subsystem routine is handed: the clock, the view, the activity
+// list and the loaded settings (read only). Start-up owns what it refers to;
+// the state of each subsystem lives in that subsystem's own objects.
+#pragma once
+
+#include <string>
+
+#include "common/activity_list.h"
+#include "common/settings.h"
+#include "common/view.h"
+#include "platform/clock.h"
+
+namespace velarion {
+
+struct Runtime {
+    Runtime(Clock& c, View& v, ActivityList& l, const Settings& s) : clock(c), view(v), list(l), cfg(s) {}
+
+    Clock& clock;
+    View& view;
+    ActivityList& list;  // List1
+    const Settings& cfg;
+
+    // A debug trace: a message box when the debug flag is "Y".
+    void trace(const std::string& text) const;
+    // A debug trace written to the activity list when the debug flag is "Y".
+    void trace_line(const std::string& text) const;
+};
+
+}  // namespace velarion

@@ -1,0 +1,62 @@
+#include "common/settings.h"
+
+#include "platform/ini_file.h"
+#include "platform/paths.h"
+#include "platform/text_encoding.h"
+
+namespace velarion {
+
+namespace {
+std::string folder_of(const std::string& raw) { return paths::with_separator(paths::native(raw)); }
+}  // namespace
+
+std::string outlook_version_of(const std::string& par_generali) {
+    if (text::upper(par_generali).find("OUTLOOK") == std::string::npos) return "";
+    // The version begins eight characters after the upper-case token; when the
+    // token is written in another case its position reads as 0, so the
+    // version is taken from the characters 8 to 11 of the text.
+    const auto pos = par_generali.find("OUTLOOK");
+    const std::size_t start = pos == std::string::npos ? 7 : pos + 8;
+    return start < par_generali.size() ? par_generali.substr(start, 4) : "";
+}
+
+void Settings::derive() {
+    work_dir = folder_of(op.tempozip_dir);
+    spool_dir = folder_of(op.Path);
+    logo_dir = op.Dir_Loghi.empty() ? spool_dir + "loghi/" : folder_of(op.Dir_Loghi);
+    style_file = logo_dir + "loghi.ini";
+
+    const std::string& par = op.ParGenerali;
+    // Without an Outlook token the version stays as it was (a change of
+    // operator keeps the one found before).
+    if (text::upper(par).find("OUTLOOK") != std::string::npos) outlook_version = outlook_version_of(par);
+    norif = par.find("NORIF") != std::string::npos;
+    nolett = par.find("NOLETT") != std::string::npos;
+    const auto prep = par.find("PREPARA:");
+    prepara = prep != std::string::npos;
+    prepare_dir.clear();
+    if (prepara) {
+        // The folder runs to the next ";" or to the end of the text.
+        const auto start = prep + 8;
+        const auto end = par.find(';', start);
+        prepare_dir = folder_of(par.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    }
+
+    const bool blank = sw.acc == "Y";
+    account_login = blank ? "" : op.login_email;
+    account_password = blank ? "" : op.pwd_email;
+}
+
+std::string Settings::ini_path() const {
+    const std::string path = paths::native(paths::with_separator(sw.ini)) + "velarion.ini";
+    // A file copied from a Windows installation may be named in another case ("VELARION.INI").
+    const std::string found = paths::resolve(path);
+    return found.empty() ? path : found;
+}
+
+std::string read_config(const Settings& settings, const std::string& section, const std::string& key,
+                        const std::string& def) {
+    return ini::read(section, key, def, settings.ini_path());
+}
+
+}  // namespace velarion

@@ -1,0 +1,103 @@
+// The loaded settings: command-line switches, host facts, the operator's keys
+// of velarion.ini, the PDF component flags, and the values derived from them.
+// Start-up fills and derives them; every other routine reads them through a
+// const reference.
+#pragma once
+
+#include <string>
+
+namespace velarion {
+
+// The ten keyword switches of the command line, with their start values.
+struct Switches {
+    std::string plus = "n";  // "plus:" second-instance permission
+    std::string cdo;         // "cdo:" SMTP-component transport
+    std::string ope;         // "ope:" operator code
+    std::string ope2;        // "ope:" second operator code (after ";")
+    std::string deb;         // "deb:" debug flag
+    std::string ini;         // "ini:" configuration directory
+    std::string so;          // "so:" host system type
+    std::string run = "y";   // "run:" run-at-start switch
+    std::string fax;         // "fax:"
+    std::string acc;         // "acc:"
+    std::string intc = "Y";  // "int:" internal mail client switch
+    bool ini_given = false;  // "ini:" appeared on the command line
+
+    bool debug() const { return deb == "Y"; }
+};
+
+// Facts about the host, found at start-up.
+struct HostInfo {
+    std::string decimal_separator;  // "", "." or ","
+    std::string system_root;
+    std::string product_name;
+    bool condensed_font = false;  // "Mnc57__a.ttf" found
+    std::string user_name;
+    std::string program_dir;    // with trailing "/"
+    std::string documents_dir;  // the user's documents folder
+    std::string mail_client;    // caption of lblclientMAPI (mail client name, " (Int)"), set by the load step
+};
+
+// PDF component flags set by controllo_dll.
+struct PdfComponents {
+    bool ocx_edition = false;
+    bool xp_edition = false;
+    bool merge = false;
+};
+
+// The operator's keys of velarion.ini, loaded by Leggi_Param_Utenti.
+struct OperatorSettings {
+    std::string pwd_Operatore;
+    std::string login_email;
+    std::string pwd_email;
+    std::string EMailAddr;
+    std::string Path;
+    std::string send_dir;
+    std::string tempozip_dir;
+    std::string Dir_Loghi;
+    std::string smtpserver;
+    std::string username;
+    std::string password;
+    std::string smtport;
+    std::string from;
+    std::string tipoinvio;
+    std::string ParGenerali;
+    std::string unione_DIR;
+    std::string ChiaveRegistry;
+};
+
+struct Settings {
+    Switches sw;
+    HostInfo host;
+    OperatorSettings op;
+    PdfComponents pdf;
+
+    // Derived once by derive(), after the keys above were loaded or changed.
+    std::string work_dir;         // "tempozip_dir", "/" separators, trailing "/"
+    std::string spool_dir;        // "Path", the same way
+    std::string logo_dir;         // "Dir_Loghi", the same way; spool_dir + "loghi/" when it is empty
+    std::string style_file;       // logo_dir + "loghi.ini"
+    std::string outlook_version;  // the version after "OUTLOOK" in "ParGenerali" (kept without a token)
+    bool norif = false;           // "ParGenerali" holds "NORIF": the subject without "RIF:"
+    bool nolett = false;          // "ParGenerali" holds "NOLETT": no read receipt
+    bool prepara = false;         // "ParGenerali" holds "PREPARA:<folder>;": prepare mode
+    std::string prepare_dir;      // that folder, "/" separators, trailing "/"
+    std::string account_login;    // "login_email" for the transport; empty when "acc:" is "Y"
+    std::string account_password; // "pwd_email" the same way
+
+    void derive();
+
+    // Full path of velarion.ini in the configuration directory (the existing
+    // spelling when the file was copied in another case).
+    std::string ini_path() const;
+};
+
+// Reads section/key of velarion.ini in the configuration directory (the file
+// is read again on every call); def when absent.
+std::string read_config(const Settings& settings, const std::string& section, const std::string& key,
+                        const std::string& def = "");
+
+// The Outlook version held in "ParGenerali" ("" without an Outlook token).
+std::string outlook_version_of(const std::string& par_generali);
+
+}  // namespace velarion

@@ -1,0 +1,96 @@
+#include "platform/atomic_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <random>
+
+#include "platform/paths.h"
+
+namespace velarion::atomic_file {
+
+namespace {
+
+// A hidden name beside the target that no other writer uses.
+std::string temp_name(const std::string& target, std::mt19937_64& rng) {
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".%d.%08llx.part", static_cast<int>(::getpid()),
+                  static_cast<unsigned long long>(rng() & 0xffffffffULL));
+    return paths::folder(target) + "." + paths::file_name(target) + suffix;
+}
+
+}  // namespace
+
+Replacement::Replacement(std::string target) : target_(std::move(target)) {
+    std::mt19937_64 rng(std::random_device{}());
+    for (int attempt = 0; attempt < 16 && fd_ < 0; ++attempt) {
+        temp_ = temp_name(target_, rng);
+        fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd_ < 0 && errno != EEXIST) break;
+    }
+    if (fd_ < 0) temp_.clear();
+}
+
+Replacement::~Replacement() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!committed_ && !temp_.empty()) ::unlink(temp_.c_str());
+}
+
+bool Replacement::write(std::string_view bytes) {
+    if (!ok()) return false;
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            failed_ = true;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+bool Replacement::commit() {
+    if (!ok()) return false;
+    const bool synced = ::fsync(fd_) == 0;
+    const bool closed = ::close(fd_) == 0;
+    fd_ = -1;
+    if (!synced || !closed || ::rename(temp_.c_str(), target_.c_str()) != 0) {
+        failed_ = true;
+        return false;
+    }
+    committed_ = true;
+    return true;
+}
+
+bool write(const std::string& target, std::string_view bytes) {
+    Replacement r(target);
+    return r.write(bytes) && r.commit();
+}
+
+bool copy(const std::string& source, const std::string& target) {
+    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return false;
+    struct stat st {};
+    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(in);
+        return false;
+    }
+    Replacement r(target);
+    char buffer[1 << 16];
+    bool ok = r.ok();
+    while (ok) {
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        ok = r.write(std::string_view(buffer, static_cast<std::size_t>(n)));
+    }
+    ::close(in);
+    return ok && r.commit();
+}
+
+}  // namespace velarion::atomic_file

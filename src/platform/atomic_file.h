@@ -1,0 +1,44 @@
+// Replacing a file in one step: the new contents go to a temporary file made
+// in the target's own folder (created exclusively, never through a symbolic
+// link), are synced to disk, and the temporary is renamed over the target. A
+// reader sees the old file or the whole new one, never a part; a failure
+// leaves the target as it was and removes the temporary.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace velarion::atomic_file {
+
+class Replacement {
+public:
+    // Creates the temporary beside `target` (mode 0666 less the umask, as a
+    // plain file creation gives). ok() is false when it cannot be created.
+    explicit Replacement(std::string target);
+    ~Replacement();  // removes the temporary unless committed
+    Replacement(const Replacement&) = delete;
+    Replacement& operator=(const Replacement&) = delete;
+
+    bool ok() const { return fd_ >= 0 && !failed_; }
+    int fd() const { return fd_; }
+    const std::string& temp_path() const { return temp_; }
+
+    // Appends bytes exactly as given; false (and ok() false) on a write error.
+    bool write(std::string_view bytes);
+    // Syncs, closes and renames over the target; false when any step fails.
+    bool commit();
+
+private:
+    std::string target_;
+    std::string temp_;
+    int fd_ = -1;
+    bool failed_ = false;
+    bool committed_ = false;
+};
+
+// Writes bytes as the new contents of target.
+bool write(const std::string& target, std::string_view bytes);
+// Copies the file source (bytes unchanged) over target.
+bool copy(const std::string& source, const std::string& target);
+
+}  // namespace velarion::atomic_file

@@ -1,0 +1,32 @@
+// The one numbered run-time error of the program: the number and description
+// that error lines report (5 invalid call, 9 subscript out of range, 13 type
+// mismatch, 52 bad file name or number, 53 file not found, 32003 logon
+// failure, ...). It lives at the bottom layer because the mail layer raises it.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace velarion {
+
+class NumberedError : public std::runtime_error {
+public:
+    NumberedError(int number, const std::string& description)
+        : std::runtime_error(description), number_(number) {}
+    int number() const { return number_; }
+
+private:
+    int number_;
+};
+
+struct ErrorInfo {
+    int number = 0;
+    std::string description;
+};
+
+// Number and description of the exception being handled (call inside catch):
+// a NumberedError as it is, a file-system error by its errno, anything else
+// as 5 "Invalid procedure call or argument".
+ErrorInfo current_error();
+
+}  // namespace velarion

@@ -1,0 +1,76 @@
+// The values derived from the loaded settings, once for every reader.
+#include "common/settings.h"
+
+#include <gtest/gtest.h>
+
+namespace velarion {
+namespace {
+
+Settings loaded(const std::string& path, const std::string& dir_loghi, const std::string& par = "") {
+    Settings s;
+    s.op.Path = path;
+    s.op.Dir_Loghi = dir_loghi;
+    s.op.tempozip_dir = "C:\\dati\\tempozip";
+    s.op.ParGenerali = par;
+    s.derive();
+    return s;
+}
+
+TEST(DerivedSettings, EmptyDirLoghiIsTheSpoolsLoghiFolderForStylesAndOverlaysAlike) {
+    const Settings s = loaded("/srv/spool/ab", "");
+    EXPECT_EQ(s.spool_dir, "/srv/spool/ab/");
+    EXPECT_EQ(s.logo_dir, "/srv/spool/ab/loghi/");
+    // The style file lies in that folder, never at the root ("/loghi.ini").
+    EXPECT_EQ(s.style_file, "/srv/spool/ab/loghi/loghi.ini");
+
+    const Settings windows = loaded("\\\\srv\\spool\\ab\\", "");
+    EXPECT_EQ(windows.logo_dir, "//srv/spool/ab/loghi/");
+    EXPECT_EQ(windows.style_file, "//srv/spool/ab/loghi/loghi.ini");
+}
+
+TEST(DerivedSettings, DirLoghiAndTheWorkDirectoryAreNormalised) {
+    const Settings s = loaded("/spool/", "/loghi\\ab");
+    EXPECT_EQ(s.logo_dir, "/loghi/ab/");
+    EXPECT_EQ(s.style_file, "/loghi/ab/loghi.ini");
+    EXPECT_EQ(s.work_dir, "C:/dati/tempozip/");
+}
+
+TEST(DerivedSettings, ParGeneraliFlags) {
+    Settings s = loaded("/s/", "", "NORIF NOLETT PREPARA:\\\\srv\\prep;OUTLOOK 2007");
+    EXPECT_TRUE(s.norif);
+    EXPECT_TRUE(s.nolett);
+    EXPECT_TRUE(s.prepara);
+    EXPECT_EQ(s.prepare_dir, "//srv/prep/");
+    EXPECT_EQ(s.outlook_version, "2007");
+
+    // The tokens are looked for as written; the folder may run to the end.
+    s.op.ParGenerali = "norif PREPARA:/x/y";
+    s.derive();
+    EXPECT_FALSE(s.norif);
+    EXPECT_FALSE(s.nolett);
+    EXPECT_EQ(s.prepare_dir, "/x/y/");
+    EXPECT_EQ(s.outlook_version, "2007");  // kept without a token
+
+    // "PREPARA:;" names no folder.
+    s.op.ParGenerali = "PREPARA:;";
+    s.derive();
+    EXPECT_TRUE(s.prepara);
+    EXPECT_EQ(s.prepare_dir, "/");
+}
+
+TEST(DerivedSettings, AccBlanksOnlyTheTransportsAccount) {
+    Settings s;
+    s.op.login_email = "utente";
+    s.op.pwd_email = "segreto";
+    s.derive();
+    EXPECT_EQ(s.account_login, "utente");
+    EXPECT_EQ(s.account_password, "segreto");
+    s.sw.acc = "Y";
+    s.derive();
+    EXPECT_EQ(s.account_login, "");
+    EXPECT_EQ(s.account_password, "");
+    EXPECT_EQ(s.op.login_email, "utente");
+}
+
+}  // namespace
+}  // namespace velarion
