@@ -168,6 +168,25 @@ TEST(LoadStep, ConfigurationFileNamedInAnotherCase) {
     EXPECT_EQ(in.settings.op.Path, "/spool/ab/");
 }
 
+TEST(LoadStep, DerivesTheSettingsAndKeepsTheMailClientForTheDispatcher) {
+    Install in;
+    write_file(in.cfg() + "velarion.ini", "[AB]\nPath=/spool/ab\ntempozip_dir=" + in.work() +
+                                              "\nlogin_email=ab\nParGenerali=NORIF PREPARA:/prep/ab;\n"
+                                              "[GLOBAL]\nTiming=1500\n[MAPI]\nclient=Posta Demo\n");
+    Form1Logic logic(in.agent, in.args("ope:AB acc:y ini:" + in.cfg()));
+    ASSERT_EQ(logic.load(), LoadResult::Ready);
+    // The label's name is the one delivery decides by (Outlook or not).
+    EXPECT_EQ(in.settings.host.mail_client, "Posta Demo (Int)");
+    EXPECT_EQ(in.settings.host.mail_client, in.view.mail_client_label);
+    // Derived once at the load: folders, style file, flags, account.
+    EXPECT_EQ(in.settings.work_dir, in.work());
+    EXPECT_EQ(in.settings.logo_dir, "/spool/ab/loghi/");
+    EXPECT_EQ(in.settings.style_file, "/spool/ab/loghi/loghi.ini");
+    EXPECT_TRUE(in.settings.norif);
+    EXPECT_EQ(in.settings.prepare_dir, "/prep/ab/");
+    EXPECT_EQ(in.settings.account_login, "");
+}
+
 TEST(LoadStep, SecondOperatorFaxLabelAndDebugTrace) {
     Install in;
     in.ini("");
