@@ -1,5 +1,6 @@
 #include "delivery/mail_profile.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "common/runtime.h"
@@ -40,7 +41,23 @@ mail::Profile mail_profile(const Runtime& rt) {
         p.from = text::trim(rt.cfg.op.EMailAddr);
     else if (is_address(rt.cfg.op.login_email))
         p.from = text::trim(rt.cfg.op.login_email);
+    p.tls = tls_policy(rt);
     return p;
+}
+
+mail::TlsPolicy tls_policy(const Runtime& rt) {
+    mail::TlsPolicy t;
+    t.allow_plain = text::lower(text::trim(read_config(rt.cfg, "TLS", "in_chiaro"))) == "y";
+    t.extra_ca = paths::native(text::trim(read_config(rt.cfg, "TLS", "ca_extra")));
+    const std::string local = read_config(rt.cfg, "TLS", "indirizzi_locali");
+    std::size_t start = 0;
+    while (start <= local.size()) {
+        const std::size_t end = std::min(local.find(';', start), local.size());
+        const std::string address = text::trim(local.substr(start, end - start));
+        if (!address.empty()) t.local_addresses.push_back(address);
+        start = end + 1;
+    }
+    return t;
 }
 
 std::string mail_client_name(const Runtime& rt, DeliveryState& state) {

@@ -10,8 +10,12 @@ namespace velarion {
 struct Runtime;
 struct DeliveryState;
 
-// Store, drafts folder, transport and sender address of the profile.
+// Store, drafts folder, transport, sender address and TLS rules of the profile.
 mail::Profile mail_profile(const Runtime& rt);
+
+// When credentials may travel without TLS and which CAs are trusted:
+// section "TLS" of velarion.ini.
+mail::TlsPolicy tls_policy(const Runtime& rt);
 
 // The caption of lblclientMAPI: the one found at start-up, else the name the
 // label is filled from (the "client" key of section "MAPI", else the desktop's

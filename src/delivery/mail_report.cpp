@@ -25,10 +25,10 @@ void saved(Runtime& rt, const DeliveryRequest& r) {
     tray_tip(rt, "Salvato " + ref(r.lsNumRef) + " - ");
 }
 
-void logon_failed(Runtime& rt, const std::function<void()>& switch_off, const std::string& login_email,
+void logon_failed(Runtime& rt, const std::function<void()>& switch_off, const std::string& account,
                   const std::string& error_text) {
-    rt.view.message_box("Accesso Fallito " + login_email);
-    rt.list.add(" Accesso Fallito Velarion Disabilitato " + login_email + " " + error_text);
+    rt.view.message_box("Accesso Fallito " + account);
+    rt.list.add(" Accesso Fallito Velarion Disabilitato " + account + " " + error_text);
     // Check1 ticked and its click handler run: automatic processing stops.
     if (switch_off)
         switch_off();

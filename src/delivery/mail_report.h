@@ -26,8 +26,9 @@ void tray_tip(Runtime& rt, const std::string& tip);
 void saved(Runtime& rt, const DeliveryRequest& r);
 
 // Logon failure (32003): message box, " Accesso Fallito Velarion Disabilitato ..."
-// and the agent switched off through switch_off (Check1 ticked when there is none).
-void logon_failed(Runtime& rt, const std::function<void()>& switch_off, const std::string& login_email,
+// naming the account that was refused, and the agent switched off through
+// switch_off (Check1 ticked when there is none).
+void logon_failed(Runtime& rt, const std::function<void()>& switch_off, const std::string& account,
                   const std::string& error_text);
 
 // Unknown recipient (32014): " Messaggio scartato ... - Sconosciuto ...".

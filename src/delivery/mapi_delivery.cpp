@@ -71,7 +71,8 @@ bool deliver_mapi(Runtime& rt, DeliveryState& state, const std::function<void()>
         if (e.number() == mail::kUnknownRecipient) {
             mail_report::unknown_recipient(rt, r);
         } else if (e.number() == mail::kLoginFailure) {
-            mail_report::logon_failed(rt, switch_off, login_email, e.what());
+            // the account the server refused: the URL's own when none was given
+            mail_report::logon_failed(rt, switch_off, mail::refused_account(e, login_email), e.what());
         } else {
             rt.view.message_box("SendMail Step: " + std::to_string(step) + " " + std::to_string(e.number()) + " " +
                                  e.what());

@@ -53,7 +53,8 @@ bool Form2::WriteMail(const DeliveryRequest& r, const std::string& login_email, 
         stored = true;
     } catch (const NumberedError& e) {
         if (e.number() == mail::kLoginFailure) {
-            mail_report::logon_failed(rt_, switch_off_, login_email, e.what());
+            // the account the server refused: the URL's own when none was given
+            mail_report::logon_failed(rt_, switch_off_, mail::refused_account(e, login_email), e.what());
         } else if (e.number() == mail::kAttachmentNotFound) {
             rt_.list.add(" Messaggio scartato " + mail_report::ref_tail(r.lsNumRef) +
                           " - IMPOSSIBILE TROVARE L'ALLEGATO -STAMPA VUOTA ");

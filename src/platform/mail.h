@@ -7,9 +7,11 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/tls_policy.h"
 
 namespace velarion::mail {
 
@@ -18,6 +20,24 @@ inline constexpr int kFailure = 32002;
 inline constexpr int kLoginFailure = 32003;
 inline constexpr int kAttachmentNotFound = 32011;
 inline constexpr int kUnknownRecipient = 32014;
+
+// A logon failure (kLoginFailure) naming the account the server refused:
+// the one given at sign-on, else the service URL's own.
+class LogonFailure : public NumberedError {
+public:
+    LogonFailure(const std::string& description, std::string account)
+        : NumberedError(kLoginFailure, description), account_(std::move(account)) {}
+    const std::string& account() const { return account_; }
+
+private:
+    std::string account_;
+};
+
+// The account a logon failure names, else fallback.
+inline std::string refused_account(const NumberedError& e, const std::string& fallback) {
+    const auto* logon = dynamic_cast<const LogonFailure*>(&e);
+    return logon && !logon->account().empty() ? logon->account() : fallback;
+}
 
 enum class RecipType { To = 1, Cc = 2, Bcc = 3 };
 
@@ -47,13 +67,16 @@ struct Profile {
     std::string drafts = "Drafts";   // drafts folder of the store
     std::string transport;           // sendmail://localhost, smtp://host:port, smtps://host:port
     std::string from;                // the profile's own address (sender, read receipts)
+    TlsPolicy tls;                   // when credentials may travel without TLS
 };
 
 class Session {
 public:
     virtual ~Session() = default;
     // Signs on (opens the store). Empty user and password: the URL's own
-    // credentials serve. Failure: kLoginFailure.
+    // credentials serve. Failure: kLoginFailure, naming the account refused.
+    // Credentials for a server that is not on this machine go only over TLS
+    // (see TlsPolicy); without it the sign-on fails and sends none.
     virtual void sign_on(const std::string& user, const std::string& password) = 0;
     virtual void sign_off() = 0;
     virtual bool signed_on() const = 0;

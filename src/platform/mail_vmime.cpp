@@ -5,79 +5,25 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <type_traits>
 #include <vmime/mdn/MDNHelper.hpp>
 #include <vmime/net/smtp/SMTPExceptions.hpp>
-#include <vmime/platforms/posix/posixHandler.hpp>
-#include <vmime/security/cert/defaultCertificateVerifier.hpp>
-#include <vmime/vmime.hpp>
+#include <vmime/security/cert/certificateException.hpp>
 
 #include "platform/process.h"
+#include "platform/secret_text.h"
 #include "platform/text_encoding.h"
+#include "platform/vmime_support.h"
 
 namespace fs = std::filesystem;
 
 namespace velarion::mail {
 namespace {
 
-const vmime::charset& utf8_charset() {
-    static const vmime::charset cs(vmime::charsets::UTF_8);
-    return cs;
-}
-
-void init_platform() {
-    static const bool done = [] {
-        vmime::platform::setHandler<vmime::platforms::posix::posixHandler>();
-        return true;
-    }();
-    (void)done;
-}
-
-// The system's root certificates, loaded once, for imaps/smtps and STARTTLS.
-std::shared_ptr<vmime::security::cert::defaultCertificateVerifier> system_verifier() {
-    static const auto verifier = [] {
-        auto v = vmime::make_shared<vmime::security::cert::defaultCertificateVerifier>();
-        std::vector<vmime::shared_ptr<vmime::security::cert::X509Certificate>> roots;
-        std::error_code ec;
-        for (const auto& entry : fs::directory_iterator("/etc/ssl/certs", ec)) {
-            if (entry.path().extension() != ".pem") continue;
-            std::ifstream in(entry.path(), std::ios::binary);
-            const std::string pem((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-            try {
-                auto cert = vmime::security::cert::X509Certificate::import(
-                    reinterpret_cast<const vmime::byte_t*>(pem.data()), pem.size());
-                if (cert) roots.push_back(cert);
-            } catch (const vmime::exception&) {
-                // not a certificate: skip it
-            }
-        }
-        v->setX509RootCAs(roots);
-        return v;
-    }();
-    return verifier;
-}
-
-// Gives up on a server that stays silent for 30 seconds (the library's own
-// default handler factory is not exported by the shared library).
-class Timeout final : public vmime::net::timeoutHandler {
-public:
-    bool isTimeOut() override { return std::chrono::steady_clock::now() - start_ >= std::chrono::seconds(30); }
-    void resetTimeOut() override { start_ = std::chrono::steady_clock::now(); }
-    bool handleTimeOut() override { return false; }
-
-private:
-    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-};
-
-class TimeoutFactory final : public vmime::net::timeoutHandlerFactory {
-public:
-    vmime::shared_ptr<vmime::net::timeoutHandler> create() override { return vmime::make_shared<Timeout>(); }
-};
+using detail::utf8_charset;
 
 bool has_desktop() {
     const char* x = std::getenv("DISPLAY");
@@ -103,80 +49,25 @@ std::string default_sender() {
     return std::string(user && *user ? user : "velarion") + "@" + host;
 }
 
-// One recipient as a mailbox: "local@domain" or "Name <local@domain>". Any
-// other text cannot be resolved: the MAPI unknown-recipient error. The
-// library's own parser is lenient ("a@x.it b@y.it" gives a@x.it alone, "a b@x.it"
-// the local host's domain), so the address is checked here and the mailbox
-// built from its parts.
+// One recipient as a mailbox. Any other text cannot be resolved: the MAPI
+// unknown-recipient error.
 vmime::shared_ptr<vmime::mailbox> make_mailbox(const std::string& cp1252) {
-    const std::string address = text::trim(text::cp1252_to_utf8(cp1252));
-    const auto unknown = [&] { return NumberedError(kUnknownRecipient, "Destinatario sconosciuto: " + address); };
-    std::string name, addr_spec = address;
-    if (!address.empty() && address.back() == '>') {
-        const auto lt = address.rfind('<');
-        if (lt == std::string::npos) throw unknown();
-        addr_spec = text::trim(address.substr(lt + 1, address.size() - lt - 2));
-        name = text::trim(address.substr(0, lt));
-        if (name.size() >= 2 && (name.front() == '"' || name.front() == '\'') && name.back() == name.front())
-            name = name.substr(1, name.size() - 2);
-    }
-    const auto at = addr_spec.rfind('@');
-    if (at == std::string::npos || at == 0 || at + 1 >= addr_spec.size()) throw unknown();
-    const auto bad = [](const std::string& part, const char* forbidden) {
-        return std::any_of(part.begin(), part.end(), [&](char c) {
-            return static_cast<unsigned char>(c) <= ' ' || std::strchr(forbidden, c) != nullptr;
-        });
-    };
-    if (bad(addr_spec.substr(0, at), "\"(),:;<>@[\\]") || bad(addr_spec.substr(at + 1), "\"'(),:;<>@[\\]")) throw unknown();
-    try {
-        const vmime::emailAddress email(addr_spec);
-        if (name.empty()) return vmime::make_shared<vmime::mailbox>(email);
-        return vmime::make_shared<vmime::mailbox>(vmime::text(name, utf8_charset()), email);
-    } catch (const vmime::exception&) {
-        throw unknown();
-    }
+    auto box = detail::parse_mailbox(cp1252);
+    if (!box)
+        throw NumberedError(kUnknownRecipient, "Destinatario sconosciuto: " + text::trim(text::cp1252_to_utf8(cp1252)));
+    return box;
 }
 
-vmime::mediaType type_for(const std::string& name) {
-    std::string ext = text::lower(fs::path(name).extension().string());
-    if (ext == ".pdf") return vmime::mediaType("application", "pdf");
-    if (ext == ".zip") return vmime::mediaType("application", "zip");
-    if (ext == ".txt") return vmime::mediaType("text", "plain");
-    return vmime::mediaType("application", "octet-stream");
-}
-
-// Turns whatever the library raised into the numbered error of the MAPI controls.
-[[noreturn]] void rethrow_numbered(int fallback) {
-    try {
-        throw;
-    } catch (const NumberedError&) {
-        throw;
-    } catch (const vmime::net::smtp::SMTPCommandError& e) {
-        if (e.command().rfind("RCPT", 0) == 0 && e.statusCode() / 100 == 5)
-            throw NumberedError(kUnknownRecipient, e.response());
-        throw NumberedError(e.statusCode() == 535 ? kLoginFailure : fallback, e.what() + std::string(": ") + e.response());
-    } catch (const vmime::exceptions::command_error& e) {
-        if (e.command().rfind("RCPT", 0) == 0) throw NumberedError(kUnknownRecipient, e.response());
-        throw NumberedError(fallback, e.what() + std::string(": ") + e.response());
-    } catch (const vmime::exceptions::authentication_error& e) {
-        throw NumberedError(kLoginFailure, e.what() + std::string(": ") + e.response());
-    } catch (const vmime::exceptions::authentication_exception& e) {
-        throw NumberedError(kLoginFailure, e.what());
-    } catch (const vmime::exceptions::no_recipient& e) {
-        throw NumberedError(kUnknownRecipient, e.what());
-    } catch (const vmime::exception& e) {
-        std::string text = e.what();
-        if (e.other()) text += std::string(": ") + e.other()->what();
-        throw NumberedError(fallback, text);
-    } catch (const std::exception& e) {
-        throw NumberedError(fallback, e.what());
-    }
-}
+// The credentials a service signs on with (UTF-8): those given at sign-on,
+// else the URL's own.
+struct Account {
+    std::string user, password;
+};
 
 class VmimeSession final : public Session {
 public:
     explicit VmimeSession(Profile profile) : profile_(std::move(profile)) {
-        init_platform();
+        detail::init_platform();
         session_ = vmime::net::session::create();
     }
     ~VmimeSession() override { sign_off(); }
@@ -186,11 +77,11 @@ public:
         user_ = user;
         password_ = password;
         session_ = vmime::net::session::create();  // no credentials left from an earlier sign-on
+        account_.clear();
         try {
             const vmime::utility::url url(profile_.store);
             if (url.getProtocol() == "maildir") fs::create_directories(url.getPath());
-            store_ = session_->getStore(url);
-            configure(*store_);
+            store_ = open_service<vmime::net::store>(url);
             store_->connect();
         } catch (...) {
             store_.reset();
@@ -242,8 +133,7 @@ public:
         }
         auto msg = build(message);
         try {
-            auto transport = session_->getTransport(vmime::utility::url(profile_.transport));
-            configure(*transport);
+            auto transport = open_service<vmime::net::transport>(vmime::utility::url(profile_.transport));
             transport->connect();
             try {
                 transport->send(msg);
@@ -312,31 +202,95 @@ private:
         }
     }
 
-    // Timeouts, certificates, credentials and the sendmail program of one service.
-    void configure(vmime::net::service& service) {
-        service.setTimeoutHandlerFactory(vmime::make_shared<TimeoutFactory>());
-        const std::string protocol = service.getProtocolName();
-        if (protocol == "imaps" || protocol == "smtps" || protocol == "imap" || protocol == "smtp")
-            service.setCertificateVerifier(system_verifier());
-        if (protocol == "imap" || protocol == "smtp") {
-            // STARTTLS when the server offers it
-            service.setProperty("connection.tls", true);
-            service.setProperty("connection.tls.required", false);
-        }
-        if (!user_.empty() || !password_.empty()) {
-            service.setProperty("auth.username", text::cp1252_to_utf8(user_));
-            service.setProperty("auth.password", text::cp1252_to_utf8(password_));
-        }
-        if ((protocol == "smtp" || protocol == "smtps") &&
-            (service.getSession()->getProperties().hasProperty(service.getInfos().getPropertyPrefix() + "auth.username")))
-            service.setProperty("options.need-authentication", true);
-        if (protocol == "sendmail") {
-            for (const char* bin : {"/usr/sbin/sendmail", "/usr/lib/sendmail"}) {
-                if (access(bin, X_OK) == 0) {
-                    service.setProperty("binpath", std::string(bin));
-                    break;
+    Account account_for(const vmime::utility::url& url) const {
+        if (!user_.empty() || !password_.empty())
+            return {text::cp1252_to_utf8(user_), text::cp1252_to_utf8(password_)};
+        return {url.getUsername(), url.getPassword()};
+    }
+
+    // The store or transport of a URL with its time-outs, credentials and
+    // security; a network service is connected by the address checked for it.
+    template <class Service>
+    vmime::shared_ptr<Service> open_service(const vmime::utility::url& url) {
+        const std::string protocol = url.getProtocol();
+        const bool network = protocol == "imap" || protocol == "imaps" || protocol == "smtp" || protocol == "smtps";
+        vmime::shared_ptr<Service> service;
+        if (!network) {
+            if constexpr (std::is_same_v<Service, vmime::net::store>)
+                service = session_->getStore(url);
+            else
+                service = session_->getTransport(url);
+            if (protocol == "sendmail") {
+                for (const char* bin : {"/usr/sbin/sendmail", "/usr/lib/sendmail"}) {
+                    if (access(bin, X_OK) == 0) {
+                        service->setProperty("binpath", std::string(bin));
+                        break;
+                    }
                 }
             }
+            return service;
+        }
+        const Account account = account_for(url);
+        const bool credentials = !account.user.empty() || !account.password.empty();
+        account_ = account.user;
+        secrets_ = {account.password, url.getPassword()};
+        const detail::Endpoint endpoint = detail::resolve_endpoint(url.getHost(), profile_.tls);
+        credentials_ =
+            vmime::make_shared<detail::Credentials>(account.user, account.password, endpoint.local || profile_.tls.allow_plain);
+        if constexpr (std::is_same_v<Service, vmime::net::store>)
+            service = session_->getStore(url, credentials_);
+        else
+            service = session_->getTransport(url, credentials_);
+        service->setTimeoutHandlerFactory(detail::timeouts(30));
+        detail::secure(*service, endpoint, profile_.tls, credentials);
+        if (credentials && (protocol == "smtp" || protocol == "smtps"))
+            service->setProperty("options.need-authentication", true);
+        // IMAP signs on with LOGIN alone: one attempt, where SASL and its
+        // fallback would try the same password up to three times.
+        if (protocol == "imap" || protocol == "imaps") service->setProperty("options.sasl", false);
+        return service;
+    }
+
+    // Turns whatever the library raised into the numbered error of the MAPI
+    // controls, with no password in its text.
+    [[noreturn]] void raise(int number, const std::string& text) const {
+        std::vector<std::string> secrets = secrets_;
+        secrets.push_back(password_);
+        const std::string clean = text::hide_secrets(text, secrets);
+        if (number == kLoginFailure) throw LogonFailure(clean, account_);
+        throw NumberedError(number, clean);
+    }
+
+    [[noreturn]] void rethrow_numbered(int fallback) const {
+        const std::string tls_missing = "il server non offre TLS: nome utente e password non inviati in chiaro";
+        try {
+            throw;
+        } catch (const NumberedError&) {
+            throw;
+        } catch (const detail::NameNotResolved& e) {
+            raise(fallback, e.what());
+        } catch (const vmime::net::smtp::SMTPCommandError& e) {
+            if (e.command().rfind("STARTTLS", 0) == 0)
+                raise(fallback, tls_missing + " (" + std::to_string(e.statusCode()) + " " + e.response() + ")");
+            if (e.command().rfind("RCPT", 0) == 0 && e.statusCode() / 100 == 5) raise(kUnknownRecipient, e.response());
+            raise(e.statusCode() == 535 ? kLoginFailure : fallback, e.what() + std::string(": ") + e.response());
+        } catch (const vmime::exceptions::command_error& e) {
+            if (e.command().rfind("STARTTLS", 0) == 0) raise(fallback, tls_missing + " (" + e.response() + ")");
+            if (e.command().rfind("RCPT", 0) == 0) raise(kUnknownRecipient, e.response());
+            raise(fallback, e.what() + std::string(": ") + e.response());
+        } catch (const vmime::exceptions::authentication_error& e) {
+            if (credentials_ && credentials_->held_back()) raise(fallback, tls_missing);
+            raise(kLoginFailure, e.what() + std::string(": ") + e.response());
+        } catch (const vmime::exceptions::authentication_exception& e) {
+            raise(kLoginFailure, e.what());
+        } catch (const vmime::exceptions::no_recipient& e) {
+            raise(kUnknownRecipient, e.what());
+        } catch (const vmime::security::cert::certificateException& e) {
+            raise(fallback, "certificato del server non valido: " + detail::describe(e));
+        } catch (const vmime::exception& e) {
+            raise(fallback, detail::describe(e));
+        } catch (const std::exception& e) {
+            raise(fallback, e.what());
         }
     }
 
@@ -370,7 +324,7 @@ private:
                 if (!fs::is_regular_file(a.path, ec))
                     throw NumberedError(kAttachmentNotFound, "Allegato non trovato: " + text::cp1252_to_utf8(a.path));
                 const std::string name = fs::path(a.path).filename().string();
-                auto att = vmime::make_shared<vmime::fileAttachment>(a.path, type_for(name));
+                auto att = vmime::make_shared<vmime::fileAttachment>(a.path, detail::type_for(name));
                 att->getFileInfo().setFilename(vmime::word(text::cp1252_to_utf8(name), utf8_charset()));
                 mb.appendAttachment(att);
             }
@@ -410,6 +364,9 @@ private:
 
     Profile profile_;
     vmime::shared_ptr<vmime::net::session> session_;
+    vmime::shared_ptr<detail::Credentials> credentials_;  // of the service opened last
+    std::string account_;                                 // its user name
+    std::vector<std::string> secrets_;                    // its passwords
     vmime::shared_ptr<vmime::net::store> store_;
     vmime::shared_ptr<vmime::net::folder> drafts_;
     std::string user_, password_;

@@ -1,7 +1,5 @@
 #include "mail_test_support.h"
 
-#include "platform/process.h"
-
 namespace velarion::testing {
 
 MailContext::MailContext() {
@@ -31,30 +29,6 @@ DeliveryRequest sample_request() {
     r.lsSend = "send";
     r.lvBody = "Gentile cliente,\r\nin allegato la fattura. Cordiali saluti \x80 1.000\r\n";
     return r;
-}
-
-std::string describe_mime(const std::string& raw) {
-    TempDir d;
-    write_file(d / "m.eml", raw);
-    write_file(d / "describe.py", R"PY(
-import sys
-from email import policy
-from email.parser import BytesParser
-m = BytesParser(policy=policy.default).parse(open(sys.argv[1], 'rb'))
-print('subject:', m['subject'])
-print('from:', m['from'])
-print('to:', m['to'])
-print('cc:', m['cc'])
-print('bcc:', m['bcc'])
-print('dnt:', m['disposition-notification-to'])
-print('rcptto:', m['x-rcptto'])
-body = m.get_body(preferencelist=('plain',))
-print('body:', repr(body.get_content() if body else None))
-for part in m.iter_attachments():
-    print('attachment:', part.get_filename(), len(part.get_content()))
-)PY");
-    auto out = process::run_capture({"/usr/bin/python3", d / "describe.py", d / "m.eml"});
-    return out ? *out : "python3 failed";
 }
 
 }  // namespace velarion::testing

@@ -1,5 +1,5 @@
 // Helpers of the delivery tests: an agent with a configuration directory and
-// a work directory, and a reading of a MIME message by Python's email parser.
+// a work directory.
 #pragma once
 
 #include <functional>
@@ -7,6 +7,7 @@
 
 #include "delivery/delivery_request.h"
 #include "delivery/sendmail.h"
+#include "support/mail_servers.h"
 #include "support/test_support.h"
 
 namespace velarion::testing {
@@ -37,10 +38,5 @@ struct MailContext {
 
 // A request to two To, one Cc, one Bcc recipient with an accented subject.
 DeliveryRequest sample_request();
-
-// What a mail reader sees: "subject: ...", "to: ...", "cc: ...", "bcc: ...",
-// "dnt: ..." (read receipt), "body: <repr>", "attachment: <name> <size>"
-// lines, UTF-8, decoded by Python's email package.
-std::string describe_mime(const std::string& raw);
 
 }  // namespace velarion::testing

@@ -16,6 +16,8 @@
 #include <filesystem>
 #include <thread>
 
+#include "platform/process.h"
+
 extern char** environ;
 
 namespace fs = std::filesystem;
@@ -122,30 +124,56 @@ void ServerProcess::stop() {
     pid_ = -1;
 }
 
-SmtpServer::SmtpServer(const std::string& reject_prefix) {
+SmtpServer::SmtpServer(const std::string& reject_prefix) : SmtpServer(SmtpOptions{reject_prefix}) {}
+
+SmtpServer::SmtpServer(const SmtpOptions& o) {
     const std::string python = "/usr/bin/python3";
     if (!executable(python) || !fs::exists("/usr/lib/python3/dist-packages/aiosmtpd")) {
         skip_reason_ = "aiosmtpd is not installed (python3-aiosmtpd)";
         return;
     }
     for (const char* sub : {"mail/tmp", "mail/new", "mail/cur"}) fs::create_directories(dir_ / sub);
-    std::string handler = "aiosmtpd.handlers.Mailbox";
-    std::vector<std::string> env;
-    if (!reject_prefix.empty()) {
-        write_file(dir_ / "velarion_smtp_handler.py",
-                   "from aiosmtpd.handlers import Mailbox\n"
-                   "class Rejecting(Mailbox):\n"
-                   "    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):\n"
-                   "        if address.startswith('" + reject_prefix + "'):\n"
-                   "            return '550 5.1.1 Unknown user'\n"
-                   "        envelope.rcpt_tos.append(address)\n"
-                   "        return '250 OK'\n");
-        handler = "velarion_smtp_handler.Rejecting";
-        env.push_back("PYTHONPATH=" + dir_.path());
-    }
     port_ = free_port();
-    start({python, "-m", "aiosmtpd", "-n", "-l", "127.0.0.1:" + std::to_string(port_), "-c", handler, dir_ / "mail"},
-          env, dir_ / "aiosmtpd.log");
+    std::vector<std::string> argv{python, std::string(VELARION_SOURCE_DIR) + "/tests/support/smtp_server.py",
+                                  "--listen", host_port(), "--maildir", dir_ / "mail",
+                                  "--capture", dir_ / "received", "--logins", dir_ / "logins"};
+    if (!o.reject_prefix.empty()) argv.insert(argv.end(), {"--reject-prefix", o.reject_prefix});
+    if (!o.user.empty()) argv.insert(argv.end(), {"--auth", o.user + ":" + o.password});
+    if (!o.cert.empty()) argv.insert(argv.end(), {"--cert", o.cert, "--key", o.key});
+    if (o.refuse_starttls) argv.push_back("--refuse-starttls");
+    if (o.drop_in_data) argv.push_back("--drop-in-data");
+    start(argv, {}, dir_ / "aiosmtpd.log");
+}
+
+std::string SmtpServer::received() const { return read_file(dir_ / "received"); }
+
+std::string SmtpServer::logins() const { return read_file(dir_ / "logins"); }
+
+TestCa::TestCa() {
+    const std::string openssl = "/usr/bin/openssl";
+    if (!executable(openssl)) {
+        skip_reason_ = "openssl is not installed";
+        return;
+    }
+    const std::string d = dir_.path();
+    write_file(d + "server.ext", "subjectAltName=IP:127.0.0.1,DNS:localhost\nbasicConstraints=CA:FALSE\n");
+    const std::vector<std::vector<std::string>> steps{
+        {openssl, "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
+         d + "ca.key", "-out", d + "ca.pem", "-days", "2", "-subj", "/CN=Velarion Test CA", "-addext",
+         "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign"},
+        {openssl, "req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
+         d + "server.key", "-out", d + "server.csr", "-subj", "/CN=127.0.0.1"},
+        {openssl, "x509", "-req", "-in", d + "server.csr", "-CA", d + "ca.pem", "-CAkey", d + "ca.key",
+         "-CAcreateserial", "-out", d + "server.pem", "-days", "2", "-extfile", d + "server.ext"},
+    };
+    for (const auto& argv : steps) {
+        const ProcessResult r = run_program(argv);
+        if (r.status != 0) {
+            skip_reason_ = "openssl failed: " + r.err;
+            return;
+        }
+    }
+    chmod((d + "server.key").c_str(), 0644);  // dovecot reads it as its own user
 }
 
 SmtpServer::~SmtpServer() { stop(); }
@@ -162,7 +190,7 @@ std::vector<std::string> SmtpServer::messages(std::size_t count, int timeout_ms)
     return out;
 }
 
-ImapServer::ImapServer(std::string user, std::string password)
+ImapServer::ImapServer(std::string user, std::string password, std::string cert, std::string key)
     : user_(std::move(user)), password_(std::move(password)) {
     const std::string dovecot = "/usr/sbin/dovecot";
     if (!executable(dovecot)) {
@@ -204,11 +232,13 @@ ImapServer::ImapServer(std::string user, std::string password)
                "listen = 127.0.0.1\n"
                "base_dir = " + d + "run\n"
                "state_dir = " + d + "state\n"
-               "log_path = " + d + "dovecot.log\n"
-               "ssl = no\n"
+               "log_path = " + d + "dovecot.log\n" +
+               (cert.empty() ? std::string("ssl = no\n")
+                             : "ssl = yes\nssl_cert = <" + cert + "\nssl_key = <" + key + "\n") +
                "disable_plaintext_auth = no\n"
                "auth_mechanisms = plain login\n"
                "auth_failure_delay = 0\n"
+               "auth_verbose = yes\n"
                "mail_location = maildir:" + d + "mail/%u\n"
                "first_valid_uid = 1\n"
                "default_internal_user = " + internal_user + "\n"
@@ -239,11 +269,38 @@ std::vector<std::string> ImapServer::message_files(const std::string& folder) co
     return out;
 }
 
+std::string ImapServer::log() const { return read_file(dir_.path() + "dovecot.log"); }
+
 std::vector<std::string> ImapServer::messages(const std::string& folder) const {
     std::vector<std::string> out;
     for (const auto& f : sorted_files({folder_dir(folder) + "new", folder_dir(folder) + "cur"}))
         out.push_back(read_file(f));
     return out;
+}
+
+std::string describe_mime(const std::string& raw) {
+    TempDir d;
+    write_file(d / "m.eml", raw);
+    write_file(d / "describe.py", R"PY(
+import sys
+from email import policy
+from email.parser import BytesParser
+m = BytesParser(policy=policy.default).parse(open(sys.argv[1], 'rb'))
+print('subject:', m['subject'])
+print('from:', m['from'])
+print('to:', m['to'])
+print('cc:', m['cc'])
+print('bcc:', m['bcc'])
+print('reply-to:', m['reply-to'])
+print('dnt:', m['disposition-notification-to'])
+print('rcptto:', m['x-rcptto'])
+body = m.get_body(preferencelist=('plain',))
+print('body:', repr(body.get_content() if body else None))
+for part in m.iter_attachments():
+    print('attachment:', part.get_filename(), len(part.get_content()))
+)PY");
+    auto out = process::run_capture({"/usr/bin/python3", d / "describe.py", d / "m.eml"});
+    return out ? *out : "python3 failed";
 }
 
 }  // namespace velarion::testing

@@ -34,27 +34,60 @@ protected:
     pid_t pid_ = -1;
 };
 
+// What the SMTP server offers and refuses.
+struct SmtpOptions {
+    std::string reject_prefix;     // recipients that begin with it are refused with 550
+    std::string user, password;    // AUTH offered (without TLS too when no certificate); only this login passes
+    std::string cert, key;         // STARTTLS offered with this certificate (PEM files)
+    bool refuse_starttls = false;  // STARTTLS answered with 503
+    bool drop_in_data = false;     // the connection closed in the middle of the message
+};
+
 // aiosmtpd with the Mailbox handler: every message received lands in a
 // maildir, with the envelope in the added headers X-MailFrom and X-RcptTo.
 class SmtpServer : public ServerProcess {
 public:
     // With reject_prefix, recipients that begin with it are refused with 550.
     explicit SmtpServer(const std::string& reject_prefix = "");
+    explicit SmtpServer(const SmtpOptions& options);
     ~SmtpServer();
 
     std::string url() const { return "smtp://127.0.0.1:" + std::to_string(port_); }
+    std::string host_port() const { return "127.0.0.1:" + std::to_string(port_); }
     // The messages received, oldest first (waits up to timeout_ms for count of them).
     std::vector<std::string> messages(std::size_t count = 0, int timeout_ms = 5000) const;
+    // Every byte the server read from its clients (after TLS, when there was TLS).
+    std::string received() const;
+    // The logins tried with AUTH, one "user password" line each.
+    std::string logins() const;
 
 private:
     TempDir dir_;
 };
 
+// A certificate authority made for one test with openssl, and a server
+// certificate it signed for 127.0.0.1 and localhost.
+class TestCa {
+public:
+    TestCa();
+    const std::string& skip_reason() const { return skip_reason_; }
+    std::string ca_file() const { return dir_ / "ca.pem"; }
+    std::string cert_file() const { return dir_ / "server.pem"; }
+    std::string key_file() const { return dir_ / "server.key"; }
+
+private:
+    TempDir dir_;
+    std::string skip_reason_;
+};
+
 // dovecot with IMAP on loopback, plaintext login with a passwd-file and the
 // user's mail kept as a maildir in the temporary folder.
+// With a certificate and key, STARTTLS is offered; without, STARTTLS is
+// answered with BAD and LOGIN is accepted in plain text.
 class ImapServer : public ServerProcess {
 public:
-    ImapServer(std::string user = "velarion", std::string password = "segreta");
+    ImapServer(std::string user = "velarion", std::string password = "segreta", std::string cert = "",
+               std::string key = "");
     ~ImapServer();
 
     const std::string& user() const { return user_; }
@@ -65,6 +98,8 @@ public:
     std::vector<std::string> message_files(const std::string& folder) const;
     // Contents of the messages in a folder.
     std::vector<std::string> messages(const std::string& folder) const;
+    // The server's log (logins, disconnections with their reasons).
+    std::string log() const;
 
 private:
     std::string folder_dir(const std::string& folder) const;
@@ -72,5 +107,11 @@ private:
     TempDir dir_;
     std::string user_, password_;
 };
+
+// What a mail reader sees: "subject: ...", "from: ...", "to: ...", "cc: ...",
+// "bcc: ...", "reply-to: ...", "dnt: ..." (read receipt), "rcptto: ..." (the
+// envelope), "body: <repr>", "attachment: <name> <size>" lines, UTF-8,
+// decoded by Python's email package.
+std::string describe_mime(const std::string& raw);
 
 }  // namespace velarion::testing

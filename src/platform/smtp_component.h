@@ -1,0 +1,90 @@
+// The SMTP sending component: a message given through properties, sent
+// straight to an SMTP server by Send, which reports what happens through
+// events raised on the caller's thread before it returns.
+//
+// The server is SMTPHost: "host", "host:port" or "[v6 address]:port"; a port
+// written there wins over SMTPPort, else 25. STARTTLS is used when the server
+// offers it, and required when credentials are to go to a server that is not
+// on this machine (see TlsPolicy); AUTH with UserName and Password when
+// UseAuthentication is set and the server offers it. Blind copies travel in
+// the envelope only. Every text is Windows-1252 bytes; the message goes out as
+// UTF-8 MIME. The password never appears in an event's text.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/tls_policy.h"
+
+namespace velarion::mail {
+
+// Why a send failed. Temporary kinds may succeed later as they are; the
+// others need a change of message, settings or account first.
+enum class SmtpError {
+    none,
+    bad_settings,        // no host, or a port that is no whole number from 1 to 65535
+    bad_address,         // no sender, no recipient, or an address that is none
+    attachment_missing,  // an attachment file cannot be read
+    name_not_resolved,   // the host name has no address
+    connection_refused,  // nobody listens there, or the network is unreachable
+    timed_out,           // the server did not answer in time
+    connection_lost,     // the server closed the connection in the middle
+    tls,                 // TLS refused or failed, or the certificate is not trusted
+    auth_refused,        // the server refused the user name and password
+    temporary_reply,     // the server answered 4xx
+    permanent_reply,     // the server answered 5xx
+    recipient_refused,   // the server refused a recipient with 5xx
+    other,
+};
+
+// Connection refused, time-out, unknown host, lost connection and 4xx replies.
+bool is_temporary(SmtpError kind);
+
+class SmtpComponent {
+public:
+    // Properties. Every list is separated by Delimiter; the display lists
+    // pair with their address lists by position.
+    std::string Delimiter = ";";
+    bool UseAuthentication = false;
+    std::string UserName;
+    std::string Password;
+    std::string SMTPHost;
+    std::string SMTPPort;  // used when SMTPHost names no port; empty: 25
+    std::string From;
+    std::string FromDisplayName;
+    std::string ReplyToAddress;
+    std::string Recipient;
+    std::string RecipientDisplayName;
+    std::string CcRecipient;
+    std::string CcDisplayName;
+    std::string BccRecipient;  // in the envelope only, never in a header
+    std::string subject;
+    std::string Message;
+    int SMTPHostValidation = 0;      // 0: the host is not checked before connecting
+    int EmailAddressValidation = 1;  // addresses are always checked; kept for its callers
+    std::string Attachment;          // file paths
+    bool Receipt = false;            // ask for a read receipt to From
+    int Timeout = 30;                // seconds without an answer before giving up; 1 to 60
+    TlsPolicy Tls;
+
+    // Events.
+    std::function<void(int percent)> on_progress;
+    std::function<void(const std::string& explanation)> on_send_failed;
+    std::function<void()> on_send_successful;
+    std::function<void(const std::string& status)> on_status;
+
+    // Sends the message; raises on_send_successful, or on_send_failed with
+    // the reason. Never throws for a failure of the send itself.
+    void Send();
+
+    // The outcome of the last Send (cleared when Send starts).
+    bool failed() const { return error_ != SmtpError::none; }
+    SmtpError error() const { return error_; }
+    const std::string& error_text() const { return error_text_; }
+
+private:
+    SmtpError error_ = SmtpError::none;
+    std::string error_text_;
+};
+
+}  // namespace velarion::mail

@@ -1,0 +1,346 @@
+// The SMTP sending component on vmime's SMTP transport.
+#include "platform/smtp_component.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+#include <vmime/mdn/MDNHelper.hpp>
+#include <vmime/net/smtp/SMTPExceptions.hpp>
+#include <vmime/security/cert/certificateException.hpp>
+
+#include "platform/secret_text.h"
+#include "platform/text_encoding.h"
+#include "platform/vmime_support.h"
+
+namespace fs = std::filesystem;
+
+namespace velarion::mail {
+
+bool is_temporary(SmtpError kind) {
+    switch (kind) {
+        case SmtpError::name_not_resolved:
+        case SmtpError::connection_refused:
+        case SmtpError::timed_out:
+        case SmtpError::connection_lost:
+        case SmtpError::temporary_reply:
+            return true;
+        default:
+            return false;
+    }
+}
+
+namespace {
+
+// A failure of one send, with its kind.
+struct Failure {
+    SmtpError kind;
+    std::string text;
+};
+
+std::vector<std::string> split(const std::string& list, const std::string& delimiter) {
+    std::vector<std::string> out;
+    if (delimiter.empty()) {
+        out.push_back(list);
+        return out;
+    }
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t at = list.find(delimiter, start);
+        out.push_back(list.substr(start, at == std::string::npos ? std::string::npos : at - start));
+        if (at == std::string::npos) break;
+        start = at + delimiter.size();
+    }
+    return out;
+}
+
+struct Server {
+    std::string host;
+    int port = 25;
+};
+
+bool whole_port(const std::string& text, int& port) {
+    if (text.empty() || text.size() > 5 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    port = std::stoi(text);
+    return port >= 1 && port <= 65535;
+}
+
+// "host", "host:port", "[v6]:port" or a bare IPv6 address; a port written
+// in the host wins over the port setting.
+Server parse_server(const std::string& host_setting, const std::string& port_setting) {
+    const std::string h = text::trim(host_setting);
+    Server s;
+    std::optional<std::string> port_text;
+    if (!h.empty() && h.front() == '[') {
+        const auto close = h.find(']');
+        if (close == std::string::npos) throw Failure{SmtpError::bad_settings, "SMTP host \"" + h + "\" lacks its \"]\""};
+        s.host = h.substr(1, close - 1);
+        const std::string rest = h.substr(close + 1);
+        if (!rest.empty()) {
+            if (rest.front() != ':') throw Failure{SmtpError::bad_settings, "SMTP host \"" + h + "\" is not host:port"};
+            port_text = rest.substr(1);
+        }
+    } else if (std::count(h.begin(), h.end(), ':') == 1) {
+        s.host = text::trim(h.substr(0, h.find(':')));
+        port_text = text::trim(h.substr(h.find(':') + 1));
+    } else {
+        s.host = h;
+    }
+    if (s.host.empty()) throw Failure{SmtpError::bad_settings, "No SMTP host is set"};
+    if (!port_text) {
+        const std::string p = text::trim(port_setting);
+        if (!p.empty()) port_text = p;
+    }
+    if (port_text && !whole_port(*port_text, s.port))
+        throw Failure{SmtpError::bad_settings,
+                      "SMTP port \"" + *port_text + "\" is not a whole number from 1 to 65535"};
+    return s;
+}
+
+// Percentages of the transfer in steps of a quarter.
+class Progress final : public vmime::utility::progressListener {
+public:
+    explicit Progress(const std::function<void(int)>& report) : report_(report) {}
+    void start(const size_t) override {}
+    void progress(const size_t current, const size_t total) override {
+        if (total == 0) return;
+        const int percent = static_cast<int>(std::min<std::size_t>(100, current * 100 / total));
+        while (next_ <= 100 && percent >= next_) {
+            if (report_) report_(next_);
+            next_ += 25;
+        }
+    }
+    void stop(const size_t total) override { progress(total ? total : 1, total ? total : 1); }
+
+private:
+    const std::function<void(int)>& report_;
+    int next_ = 25;
+};
+
+// What the component sends: mailboxes, envelope and the MIME message.
+struct Letter {
+    vmime::shared_ptr<vmime::mailbox> from;
+    vmime::mailboxList envelope;
+    vmime::shared_ptr<vmime::message> message;
+};
+
+class Sender {
+public:
+    explicit Sender(const SmtpComponent& c) : c_(c) {}
+
+    void run() {
+        const Server server = parse_server(c_.SMTPHost, c_.SMTPPort);
+        where_ = (server.host.find(':') != std::string::npos ? "[" + server.host + "]" : server.host) + ":" +
+                 std::to_string(server.port);
+        const Letter letter = compose();
+        status("Connecting to " + where_);
+        detail::Endpoint endpoint;
+        try {
+            endpoint = detail::resolve_endpoint(server.host, c_.Tls);
+        } catch (const detail::NameNotResolved& e) {
+            throw Failure{SmtpError::name_not_resolved, e.what()};
+        }
+        const bool with_auth = c_.UseAuthentication && !c_.UserName.empty();
+        vmime::shared_ptr<vmime::net::transport> transport;
+        try {
+            transport = connect(endpoint, server.port, with_auth);
+        } catch (const vmime::exceptions::authentication_error&) {
+            if (credentials_->held_back() || credentials_->offered()) throw;
+            transport = connect(endpoint, server.port, false);  // the server offers no AUTH: send without it
+        } catch (const vmime::exceptions::command_error& e) {
+            if (!with_auth || e.command() != "AUTH" || credentials_->offered()) throw;
+            transport = connect(endpoint, server.port, false);  // no ESMTP, so no AUTH either
+        }
+        status("Connected to " + where_ + (transport->isSecuredConnection() ? " with TLS" : " without TLS"));
+        stage_ = Stage::sending;
+        status("Sending message");
+        Progress progress(c_.on_progress);
+        try {
+            transport->send(letter.message, *letter.from, letter.envelope, &progress);
+        } catch (...) {
+            close(*transport);
+            throw;
+        }
+        close(*transport);
+    }
+
+    // Turns whatever the library raised into a failure of this send.
+    Failure failure() const {
+        try {
+            throw;
+        } catch (const Failure& f) {
+            return f;
+        } catch (const vmime::net::smtp::SMTPCommandError& e) {
+            return reply_failure(e.command(), e.statusCode(), e.response());
+        } catch (const vmime::exceptions::command_error& e) {
+            if (e.command() == "STARTTLS") return starttls_refused(e.response());
+            return {SmtpError::other, where_ + ": " + e.command() + ": " + e.response()};
+        } catch (const vmime::exceptions::authentication_error& e) {
+            if (credentials_ && credentials_->held_back())
+                return {SmtpError::tls, where_ + " offers no TLS: the user name and password were not sent in clear"};
+            return {SmtpError::auth_refused, where_ + " refused the login of " + c_.UserName + " (" +
+                                                 (e.response().empty() ? detail::describe(e) : e.response()) + ")"};
+        } catch (const vmime::exceptions::operation_timed_out&) {
+            return {SmtpError::timed_out, where_ + " did not answer within " + std::to_string(timeout()) + " seconds"};
+        } catch (const vmime::exceptions::connection_greeting_error& e) {
+            return {SmtpError::temporary_reply, where_ + " refused the connection: " + e.response()};
+        } catch (const vmime::exceptions::connection_error& e) {
+            if (stage_ == Stage::connecting)
+                return {SmtpError::connection_refused, where_ + ": cannot connect (" + detail::describe(e) + ")"};
+            return {SmtpError::connection_lost, where_ + " closed the connection (" + detail::describe(e) + ")"};
+        } catch (const vmime::exceptions::socket_exception& e) {
+            return {SmtpError::connection_lost, where_ + " closed the connection (" + detail::describe(e) + ")"};
+        } catch (const vmime::exceptions::tls_exception& e) {
+            return {SmtpError::tls, where_ + ": TLS failed (" + detail::describe(e) + ")"};
+        } catch (const vmime::security::cert::certificateException& e) {
+            return {SmtpError::tls, where_ + ": the server's certificate is not trusted (" + detail::describe(e) + ")"};
+        } catch (const vmime::exceptions::no_recipient&) {
+            return {SmtpError::bad_address, "No recipient"};
+        } catch (const vmime::exception& e) {
+            return {SmtpError::other, where_ + ": " + detail::describe(e)};
+        } catch (const std::exception& e) {
+            return {SmtpError::other, where_ + ": " + e.what()};
+        }
+    }
+
+private:
+    enum class Stage { connecting, sending };
+
+    int timeout() const { return c_.Timeout <= 0 ? 30 : std::min(c_.Timeout, 60); }
+
+    void status(const std::string& text) const {
+        if (c_.on_status) c_.on_status(text);
+    }
+
+    Failure reply_failure(const std::string& command, int code, const std::string& response) const {
+        const std::string cmd = text::upper(command);
+        const std::string answer = where_ + " answered " + std::to_string(code) + " to " + command + ": " + response;
+        if (cmd.rfind("STARTTLS", 0) == 0) return starttls_refused(std::to_string(code) + " " + response);
+        if (code / 100 == 4) return {SmtpError::temporary_reply, answer};
+        if (cmd.rfind("AUTH", 0) == 0)
+            return {SmtpError::auth_refused, where_ + " refused the login of " + c_.UserName + ": " + response};
+        if (cmd.rfind("RCPT", 0) == 0) return {SmtpError::recipient_refused, answer};
+        if (code / 100 == 5) return {SmtpError::permanent_reply, answer};
+        return {SmtpError::other, answer};
+    }
+
+    Failure starttls_refused(const std::string& response) const {
+        return {SmtpError::tls, where_ + " refused STARTTLS (" + response +
+                                    "): the user name and password are not sent in clear"};
+    }
+
+    vmime::shared_ptr<vmime::mailbox> mailbox(const std::string& address, const std::string& display) const {
+        // A display name equal to the address adds nothing.
+        const std::string shown = text::trim(display) == text::trim(address) ? "" : display;
+        auto box = detail::parse_mailbox(address, shown);
+        if (!box) throw Failure{SmtpError::bad_address, "Invalid e-mail address \"" + text::trim(address) + "\""};
+        return box;
+    }
+
+    // The mailboxes of one list, paired with its display list by position.
+    std::vector<vmime::shared_ptr<vmime::mailbox>> mailboxes(const std::string& list, const std::string& display) const {
+        std::vector<vmime::shared_ptr<vmime::mailbox>> out;
+        const auto addresses = split(list, c_.Delimiter);
+        const auto names = split(display, c_.Delimiter);
+        for (std::size_t i = 0; i < addresses.size(); ++i) {
+            if (text::trim(addresses[i]).empty()) continue;
+            out.push_back(mailbox(addresses[i], i < names.size() ? names[i] : ""));
+        }
+        return out;
+    }
+
+    Letter compose() const {
+        Letter l;
+        if (text::trim(c_.From).empty()) throw Failure{SmtpError::bad_address, "No sender address"};
+        l.from = mailbox(c_.From, c_.FromDisplayName);
+        const auto to = mailboxes(c_.Recipient, c_.RecipientDisplayName);
+        const auto cc = mailboxes(c_.CcRecipient, c_.CcDisplayName);
+        const auto bcc = mailboxes(c_.BccRecipient, "");
+        if (to.empty() && cc.empty() && bcc.empty()) throw Failure{SmtpError::bad_address, "No recipient"};
+
+        std::vector<std::string> seen;
+        for (const auto* group : {&to, &cc, &bcc}) {
+            for (const auto& box : *group) {
+                const std::string key = text::lower(box->getEmail().toString());
+                if (std::find(seen.begin(), seen.end(), key) != seen.end()) continue;
+                seen.push_back(key);
+                l.envelope.appendMailbox(box);
+            }
+        }
+
+        vmime::messageBuilder mb;
+        mb.setExpeditor(*l.from);
+        for (const auto& box : to) mb.getRecipients().appendAddress(box);
+        for (const auto& box : cc) mb.getCopyRecipients().appendAddress(box);
+        // One encoded word for the whole subject: mail readers join it back exactly.
+        mb.setSubject(vmime::text(vmime::word(text::cp1252_to_utf8(c_.subject), detail::utf8_charset())));
+        mb.getTextPart()->setCharset(detail::utf8_charset());
+        mb.getTextPart()->setText(vmime::make_shared<vmime::stringContentHandler>(text::cp1252_to_utf8(c_.Message)));
+        for (const auto& path : split(c_.Attachment, c_.Delimiter)) {
+            if (text::trim(path).empty()) continue;
+            std::error_code ec;
+            if (!fs::is_regular_file(path, ec))
+                throw Failure{SmtpError::attachment_missing, "Attachment not found: " + path};
+            const std::string name = fs::path(path).filename().string();
+            auto att = vmime::make_shared<vmime::fileAttachment>(path, detail::type_for(name));
+            att->getFileInfo().setFilename(vmime::word(text::cp1252_to_utf8(name), detail::utf8_charset()));
+            mb.appendAttachment(att);
+        }
+        l.message = mb.construct();
+        if (!text::trim(c_.ReplyToAddress).empty())
+            l.message->getHeader()->ReplyTo()->setValue(*mailbox(c_.ReplyToAddress, ""));
+        if (c_.Receipt) vmime::mdn::MDNHelper::attachMDNRequest(l.message, *l.from);
+        return l;
+    }
+
+    vmime::shared_ptr<vmime::net::transport> connect(const detail::Endpoint& endpoint, int port, bool with_auth) {
+        stage_ = Stage::connecting;
+        auto session = vmime::net::session::create();
+        credentials_ = vmime::make_shared<detail::Credentials>(text::cp1252_to_utf8(c_.UserName),
+                                                               text::cp1252_to_utf8(c_.Password),
+                                                               endpoint.local || c_.Tls.allow_plain);
+        auto transport = session->getTransport("smtp", credentials_);
+        transport->setTimeoutHandlerFactory(detail::timeouts(timeout()));
+        detail::secure(*transport, endpoint, c_.Tls, with_auth);
+        transport->setProperty("server.port", port);
+        transport->setProperty("options.need-authentication", with_auth);
+        transport->setProperty("options.sasl.fallback", false);
+        transport->connect();
+        return transport;
+    }
+
+    static void close(vmime::net::transport& transport) {
+        try {
+            if (transport.isConnected()) transport.disconnect();
+        } catch (...) {
+            // the connection is gone already
+        }
+    }
+
+    const SmtpComponent& c_;
+    std::string where_;
+    Stage stage_ = Stage::connecting;
+    vmime::shared_ptr<detail::Credentials> credentials_;
+};
+
+}  // namespace
+
+void SmtpComponent::Send() {
+    error_ = SmtpError::none;
+    error_text_.clear();
+    detail::init_platform();
+    Sender sender(*this);
+    try {
+        sender.run();
+    } catch (...) {
+        const Failure f = sender.failure();
+        error_ = f.kind;
+        error_text_ = text::hide_secrets(f.text, {Password});
+        if (on_send_failed) on_send_failed(error_text_);
+        return;
+    }
+    if (on_send_successful) on_send_successful();
+}
+
+}  // namespace velarion::mail

@@ -1,0 +1,81 @@
+"""aiosmtpd for the tests: messages into a maildir, with the envelope in the
+added headers X-MailFrom and X-RcptTo, and every byte read from clients (after
+TLS) appended to a capture file. Options make it offer AUTH, offer STARTTLS,
+refuse STARTTLS, refuse some recipients, or drop the connection in the middle
+of a message."""
+import argparse
+import asyncio
+import ssl
+
+from aiosmtpd.handlers import Mailbox
+from aiosmtpd.smtp import SMTP, AuthResult
+
+parser = argparse.ArgumentParser()
+parser.add_argument('--listen', required=True)
+parser.add_argument('--maildir', required=True)
+parser.add_argument('--capture', required=True)
+parser.add_argument('--logins', required=True)
+parser.add_argument('--auth', help='USER:PASSWORD accepted by AUTH')
+parser.add_argument('--cert')
+parser.add_argument('--key')
+parser.add_argument('--refuse-starttls', action='store_true')
+parser.add_argument('--reject-prefix', default='')
+parser.add_argument('--drop-in-data', action='store_true')
+args = parser.parse_args()
+
+
+class Handler(Mailbox):
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if args.reject_prefix and address.startswith(args.reject_prefix):
+            return '550 5.1.1 Unknown user'
+        envelope.rcpt_tos.append(address)
+        return '250 OK'
+
+
+def authenticator(server, session, envelope, mechanism, auth_data):
+    login = auth_data.login.decode('utf-8', 'replace')
+    password = auth_data.password.decode('utf-8', 'replace')
+    with open(args.logins, 'a') as f:
+        f.write(login + ' ' + password + '\n')
+    ok = args.auth == login + ':' + password
+    return AuthResult(success=ok, handled=False)
+
+
+class Server(SMTP):
+    def data_received(self, data):
+        with open(args.capture, 'ab') as f:
+            f.write(data)
+        super().data_received(data)
+
+    async def smtp_STARTTLS(self, arg):
+        if args.refuse_starttls:
+            await self.push('503 5.5.1 STARTTLS not available')
+            return
+        await super().smtp_STARTTLS(arg)
+
+    async def smtp_DATA(self, arg):
+        if not args.drop_in_data:
+            await super().smtp_DATA(arg)
+            return
+        await self.push('354 End data with <CR><LF>.<CR><LF>')
+        await self._reader.readline()
+        self.transport.close()
+
+
+def make_server():
+    kwargs = {}
+    if args.cert:
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(args.cert, args.key)
+        kwargs['tls_context'] = context
+    if args.auth:
+        kwargs['authenticator'] = authenticator
+        kwargs['auth_require_tls'] = bool(args.cert)
+    return Server(Handler(args.maildir), **kwargs)
+
+
+host, port = args.listen.rsplit(':', 1)
+loop = asyncio.new_event_loop()
+asyncio.set_event_loop(loop)
+server = loop.run_until_complete(loop.create_server(make_server, host, int(port)))
+loop.run_forever()
