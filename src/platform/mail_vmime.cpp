@@ -203,8 +203,7 @@ private:
     }
 
     Account account_for(const vmime::utility::url& url) const {
-        if (!user_.empty() || !password_.empty())
-            return {text::cp1252_to_utf8(user_), text::cp1252_to_utf8(password_)};
+        if (!user_.empty() || !password_.empty()) return {text::cp1252_to_utf8(user_), text::cp1252_to_utf8(password_)};
         return {url.getUsername(), url.getPassword()};
     }
 
@@ -235,8 +234,8 @@ private:
         account_ = account.user;
         secrets_ = {account.password, url.getPassword()};
         const detail::Endpoint endpoint = detail::resolve_endpoint(url.getHost(), profile_.tls);
-        credentials_ =
-            vmime::make_shared<detail::Credentials>(account.user, account.password, endpoint.local || profile_.tls.allow_plain);
+        credentials_ = vmime::make_shared<detail::Credentials>(account.user, account.password,
+                                                               endpoint.local || profile_.tls.allow_plain);
         if constexpr (std::is_same_v<Service, vmime::net::store>)
             service = session_->getStore(url, credentials_);
         else
@@ -338,8 +337,9 @@ private:
 
     // The desktop's compose window: the user finishes and sends the message.
     void compose_on_desktop(const Message& m) const {
-        std::vector<std::string> argv{"xdg-email", "--utf8", "--subject", text::cp1252_to_utf8(m.subject),
-                                      "--body", text::cp1252_to_utf8(m.note_text)};
+        std::vector<std::string> argv{"xdg-email", "--utf8",
+                                      "--subject", text::cp1252_to_utf8(m.subject),
+                                      "--body",    text::cp1252_to_utf8(m.note_text)};
         std::vector<std::string> to;
         for (const auto& r : m.recipients) {
             const std::string a = text::trim(text::cp1252_to_utf8(r.address));

@@ -74,7 +74,8 @@ Server parse_server(const std::string& host_setting, const std::string& port_set
     std::optional<std::string> port_text;
     if (!h.empty() && h.front() == '[') {
         const auto close = h.find(']');
-        if (close == std::string::npos) throw Failure{SmtpError::bad_settings, "SMTP host \"" + h + "\" lacks its \"]\""};
+        if (close == std::string::npos)
+            throw Failure{SmtpError::bad_settings, "SMTP host \"" + h + "\" lacks its \"]\""};
         s.host = h.substr(1, close - 1);
         const std::string rest = h.substr(close + 1);
         if (!rest.empty()) {
@@ -226,8 +227,8 @@ private:
     }
 
     Failure starttls_refused(const std::string& response) const {
-        return {SmtpError::tls, where_ + " refused STARTTLS (" + response +
-                                    "): the user name and password are not sent in clear"};
+        return {SmtpError::tls,
+                where_ + " refused STARTTLS (" + response + "): the user name and password are not sent in clear"};
     }
 
     vmime::shared_ptr<vmime::mailbox> mailbox(const std::string& address, const std::string& display) const {
@@ -239,7 +240,8 @@ private:
     }
 
     // The mailboxes of one list, paired with its display list by position.
-    std::vector<vmime::shared_ptr<vmime::mailbox>> mailboxes(const std::string& list, const std::string& display) const {
+    std::vector<vmime::shared_ptr<vmime::mailbox>> mailboxes(const std::string& list,
+                                                             const std::string& display) const {
         std::vector<vmime::shared_ptr<vmime::mailbox>> out;
         const auto addresses = split(list, c_.Delimiter);
         const auto names = split(display, c_.Delimiter);
@@ -297,9 +299,8 @@ private:
     vmime::shared_ptr<vmime::net::transport> connect(const detail::Endpoint& endpoint, int port, bool with_auth) {
         stage_ = Stage::connecting;
         auto session = vmime::net::session::create();
-        credentials_ = vmime::make_shared<detail::Credentials>(text::cp1252_to_utf8(c_.UserName),
-                                                               text::cp1252_to_utf8(c_.Password),
-                                                               endpoint.local || c_.Tls.allow_plain);
+        credentials_ = vmime::make_shared<detail::Credentials>(
+            text::cp1252_to_utf8(c_.UserName), text::cp1252_to_utf8(c_.Password), endpoint.local || c_.Tls.allow_plain);
         auto transport = session->getTransport("smtp", credentials_);
         transport->setTimeoutHandlerFactory(detail::timeouts(timeout()));
         detail::secure(*transport, endpoint, c_.Tls, with_auth);

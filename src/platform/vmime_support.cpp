@@ -239,8 +239,8 @@ Endpoint resolve_endpoint(const std::string& host, const TlsPolicy& policy) {
             continue;
         const auto a = parse_address(buf);
         if (!a) continue;
-        const bool here = policy.local_addresses.empty() ? is_loopback(*a)
-                                                          : std::find(local.begin(), local.end(), *a) != local.end();
+        const bool here =
+            policy.local_addresses.empty() ? is_loopback(*a) : std::find(local.begin(), local.end(), *a) != local.end();
         ep.local = ep.local && here;
         if (first.empty() || (ai->ai_family == AF_INET && !first_v4)) {
             first = buf;

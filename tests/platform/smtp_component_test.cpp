@@ -139,7 +139,8 @@ TEST(SmtpComponent, NoAuthWhenTheServerOffersNone) {
 TEST(SmtpComponent, StarttlsWithACertificateOfTheExtraCa) {
     TestCa ca;
     if (!ca.skip_reason().empty()) GTEST_SKIP() << ca.skip_reason();
-    SmtpServer server(SmtpOptions{.user = "ufficio", .password = "segreta", .cert = ca.cert_file(), .key = ca.key_file()});
+    SmtpServer server(
+        SmtpOptions{.user = "ufficio", .password = "segreta", .cert = ca.cert_file(), .key = ca.key_file()});
     if (!server.skip_reason().empty()) GTEST_SKIP() << server.skip_reason();
 
     SmtpComponent c = component_for(server);
