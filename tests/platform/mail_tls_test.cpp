@@ -47,7 +47,7 @@ Caught error_of(F&& call) {
     try {
         call();
     } catch (const NumberedError& e) {
-        return {e.number, e.text, mail::refused_account(e, "")};
+        return {e.number(), e.what(), mail::refused_account(e, "")};
     }
     return {};
 }
