@@ -41,7 +41,8 @@ package: deps build
 	cd $(BUILD) && cpack -G DEB
 
 bench: deps configure
-	cmake --build $(BUILD) -j $(JOBS) --target $$(cd bench && ls *.cpp | sed 's/\.cpp$$//')
+	cmake --build $(BUILD) -j $(JOBS) --target benchmarks
+	bench/run.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

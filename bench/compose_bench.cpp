@@ -6,6 +6,8 @@
 //
 // Usage: compose_bench               (each size in a process of its own)
 //        compose_bench PAGES [null]  (one size; "null": no drawing component)
+//        compose_bench FILE [null]   (a given print file, e.g. the reference
+//                                     listing of shared/bench/gen_listing.py)
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -96,11 +98,31 @@ void write_listing(const std::string& path, long pages) {
     }
 }
 
-int run_one(long pages, bool null_document) {
+// Pages of a given print file: its form feeds, or 66 lines a page.
+long count_pages(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    long lines = 0, feeds = 0;
+    std::string line;
+    while (std::getline(in, line)) {
+        ++lines;
+        if (line.find('\f') != std::string::npos) ++feeds;
+    }
+    return feeds > 0 ? feeds + 1 : (lines + 65) / 66;
+}
+
+int run_one(const std::string& source, bool null_document) {
     const std::string dir = (fs::temp_directory_path() / ("compose_bench_" + std::to_string(::getpid()))).string() + "/";
     fs::create_directories(dir + "loghi");
     const std::string input = dir + "LISTA1.txt";
-    write_listing(input, pages);
+    long pages = 0;
+    if (!source.empty() && source.find_first_not_of("0123456789") == std::string::npos) {
+        pages = std::atol(source.c_str());
+        write_listing(input, pages);
+    } else {
+        // The given file, by a link: the PDF is written beside the link.
+        fs::create_symlink(fs::absolute(source), input);
+        pages = count_pages(source);
+    }
 
     SystemClock clock;
     QuietView view;
@@ -150,7 +172,7 @@ int run_one(long pages, bool null_document) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1) return run_one(std::atol(argv[1]), argc > 2 && std::string(argv[2]) == "null");
+    if (argc > 1) return run_one(argv[1], argc > 2 && std::string(argv[2]) == "null");
     int status = 0;
     for (const char* pages : {"10", "1000", "10000"}) {
         char* args[] = {argv[0], const_cast<char*>(pages), nullptr};

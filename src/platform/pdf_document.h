@@ -82,7 +82,10 @@ public:
 // oblique); "Courier" for any other number.
 const char* font_table_name(int number);
 
-// A new drawing object on the PDF library.
+// A new drawing object: the streaming PDF writer.
 std::unique_ptr<PdfDocument> make_pdf_document();
+// A new drawing object on libharu, which the program drew with before the
+// streaming writer: the reference the writer's output is compared with.
+std::unique_ptr<PdfDocument> make_hpdf_document();
 
 }  // namespace velarion

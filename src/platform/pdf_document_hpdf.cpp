@@ -1,8 +1,10 @@
-// The drawing component on libharu. Lengths arrive in millimetres with y
-// growing downwards and are turned into PDF points (y upwards) here. Text is
-// kept inside one open text object until a graphics operation or a new page
-// needs it closed, and font, size and colours are only written when they
-// change, so a listing line costs one position and one string in the stream.
+// The drawing component on libharu, kept as the reference that the output
+// of the streaming writer (pdf_writer.cpp) is compared with. Lengths arrive
+// in millimetres with y growing downwards and are turned into PDF points
+// (y upwards) here. Text is kept inside one open text object until a
+// graphics operation or a new page needs it closed, and font, size and
+// colours are only written when they change, so a listing line costs one
+// position and one string in the stream.
 #include "platform/pdf_document.h"
 
 #include <hpdf.h>
@@ -21,6 +23,8 @@
 #include <vector>
 
 #include "platform/atomic_file.h"
+#include "platform/pdf_font_names.h"
+#include "platform/pdf_syntax.h"
 
 namespace velarion {
 namespace {
@@ -29,55 +33,6 @@ constexpr double kPointsPerMm = 72.0 / 25.4;
 constexpr const char* kWinAnsi = "WinAnsiEncoding";
 
 double pt(double mm) { return mm * kPointsPerMm; }
-
-
-// Base-14 names, and the Windows names the layout files use for them.
-const std::unordered_map<std::string_view, const char*>& base_fonts() {
-    static const std::unordered_map<std::string_view, const char*> table = {
-        {"Courier", "Courier"},
-        {"Courier-Bold", "Courier-Bold"},
-        {"Courier-Oblique", "Courier-Oblique"},
-        {"Courier-BoldOblique", "Courier-BoldOblique"},
-        {"Helvetica", "Helvetica"},
-        {"Helvetica-Bold", "Helvetica-Bold"},
-        {"Helvetica-Oblique", "Helvetica-Oblique"},
-        {"Helvetica-BoldOblique", "Helvetica-BoldOblique"},
-        {"Times-Roman", "Times-Roman"},
-        {"Times-Bold", "Times-Bold"},
-        {"Times-Italic", "Times-Italic"},
-        {"Times-BoldItalic", "Times-BoldItalic"},
-        {"Symbol", "Symbol"},
-        {"ZapfDingbats", "ZapfDingbats"},
-        {"Arial", "Helvetica"},
-        {"Arial-Bold", "Helvetica-Bold"},
-        {"Arial-Italic", "Helvetica-Oblique"},
-        {"Arial-BoldItalic", "Helvetica-BoldOblique"},
-        {"Times", "Times-Roman"},
-        {"Times-Oblique", "Times-Italic"},
-        {"Times-BoldOblique", "Times-BoldItalic"},
-        {"Courier New", "Courier"},
-    };
-    return table;
-}
-
-// Document information strings are PDFDocEncoding, which agrees with
-// Windows-1252 except in 0x80-0x9F (and 0xA0, its euro sign).
-std::string to_pdfdoc(const std::string& cp1252) {
-    static const unsigned char high[32] = {
-        0xA0, '?',  0x91, 0x86, 0x8C, 0x83, 0x81, 0x82,   // 80-87
-        0x1A, 0x8B, 0x97, 0x88, 0x96, '?',  0x99, '?',    // 88-8F
-        '?',  0x8F, 0x90, 0x8D, 0x8E, 0x80, 0x85, 0x84,   // 90-97
-        0x1F, 0x92, 0x9D, 0x89, 0x9C, '?',  0x9E, 0x98};  // 98-9F
-    std::string out;
-    out.reserve(cp1252.size());
-    for (unsigned char c : cp1252) {
-        if (c == 0) continue;
-        if (c >= 0x80 && c <= 0x9F) c = high[c - 0x80];
-        else if (c == 0xA0) c = ' ';
-        out.push_back(static_cast<char>(c));
-    }
-    return out;
-}
 
 struct DocDeleter {
     void operator()(HPDF_Doc doc) const { HPDF_Free(doc); }
@@ -341,26 +296,14 @@ private:
     }
 
     void set_info(HPDF_InfoType type, const std::string& value) {
-        HPDF_SetInfoAttr(doc_.get(), type, to_pdfdoc(value).c_str());
+        HPDF_SetInfoAttr(doc_.get(), type, pdfwriter::to_pdfdoc(value).c_str());
         check("document information");
     }
 
     const Font* find_font(const std::string& name) {
         auto cached = fonts_.find(name);
         if (cached != fonts_.end()) return &cached->second;
-        const char* base = nullptr;
-        if (name.size() >= 3 && name.size() <= 4 && name[0] == '/' && name[1] == 'F') {
-            int n = 0;
-            bool digits = true;
-            for (size_t i = 2; i < name.size(); ++i) {
-                if (name[i] < '0' || name[i] > '9') digits = false;
-                else n = n * 10 + (name[i] - '0');
-            }
-            if (digits && n < 12) base = font_table_name(static_cast<int>(n));
-        } else {
-            auto it = base_fonts().find(name);
-            if (it != base_fonts().end()) base = it->second;
-        }
+        const char* base = pdfwriter::standard_font(name);
         if (!base) return nullptr;
         const bool symbolic = std::strcmp(base, "Symbol") == 0 || std::strcmp(base, "ZapfDingbats") == 0;
         HPDF_Font handle = HPDF_GetFont(doc_.get(), base, symbolic ? nullptr : kWinAnsi);
@@ -513,15 +456,7 @@ private:
 
 }  // namespace
 
-const char* font_table_name(int number) {
-    static constexpr const char* kFontTable[12] = {
-        "Courier",         "Helvetica",           "Times-Roman",           "Courier-Bold",
-        "Helvetica-Bold",  "Times-Bold",          "Courier-Oblique",       "Helvetica-Oblique",
-        "Times-Italic",    "Courier-BoldOblique", "Helvetica-BoldOblique", "Times-BoldItalic"};
-    return number >= 0 && number < 12 ? kFontTable[number] : kFontTable[0];
-}
-
-std::unique_ptr<PdfDocument> make_pdf_document() {
+std::unique_ptr<PdfDocument> make_hpdf_document() {
     // libharu deflates every page stream with a fresh zlib state (about 260 KB)
     // that is freed again at once; with the default heap trimming each page
     // then costs a shrink and regrowth of the heap, which made saving several

@@ -1,0 +1,116 @@
+// One-page invoice benchmark: the sample installation's invoice (an overlay
+// form with a JPEG picture, two barcodes, the FATTURA style) composed
+// through the pre-analysis and CreaPdf with the whole type sequence, as
+// message processing does. Prints the time of the first document after
+// start-up and the median and best of the following ones, for the invoice
+// alone and with the sample's conditions appended (a PDF merged by qpdf).
+//
+// Usage: invoice_bench [SOURCE_DIR] [documents]
+//        (SOURCE_DIR: the project folder holding examples/demo)
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "layout/pre_analysis.h"
+#include "pdf/crea_pdf.h"
+#include "startup/context.h"
+#include "startup/null_view.h"
+
+namespace {
+
+using namespace velarion;
+namespace fs = std::filesystem;
+
+std::string read_file(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void write_file(const fs::path& p, const std::string& s) { std::ofstream(p, std::ios::binary) << s; }
+
+// Composes the print file `documents` times in the FATTURA style.
+bool measure(Context& ctx, const std::string& input, int documents, const char* label) {
+    using Clock = std::chrono::steady_clock;
+    const std::string name = fs::path(input).filename().string();
+    std::vector<double> ms;
+    std::string chosen;
+    for (int i = 0; i < documents; ++i) {
+        const auto start = Clock::now();
+        ctx.layout.style.name = "FATTURA";
+        AnalizzaTXT(ctx, input);
+        chosen.clear();
+        for (const char* type : kPrintTypes)
+            if (!CreaPdf(ctx, input, type, name)) {
+                chosen = type;
+                break;
+            }
+        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        if (chosen.empty()) {
+            std::fprintf(stderr, "invoice_bench: the invoice was not composed\n");
+            return false;
+        }
+        if (ctx.list.lines().size() > 1000) ctx.list.clear();
+    }
+    const double first = ms.front();
+    std::vector<double> rest(ms.begin() + 1, ms.end());
+    std::sort(rest.begin(), rest.end());
+    const double median = rest.empty() ? first : rest[rest.size() / 2];
+    const double best = rest.empty() ? first : rest.front();
+    std::error_code ec;
+    const auto size = fs::file_size(ctx.layout.compose.created_pdf, ec);
+    std::printf("%s (type %s, %.1f KB): first after start-up %.2f ms, then median %.2f ms, best %.2f ms "
+                "over %d documents\n",
+                label, chosen.c_str(), size / 1024.0, first, median, best, documents - 1);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const fs::path source = argc > 1 ? fs::path(argv[1]) : fs::current_path();
+    const int documents = argc > 2 ? std::atoi(argv[2]) : 200;
+    const fs::path demo = source / "examples/demo";
+    if (!fs::exists(demo / "spool/AB.903.0")) {
+        std::fprintf(stderr, "invoice_bench: no %s\n", (demo / "spool/AB.903.0").c_str());
+        return 2;
+    }
+    const fs::path dir = fs::temp_directory_path() / ("invoice_bench_" + std::to_string(::getpid()));
+    fs::create_directories(dir / "loghi");
+    fs::create_directories(dir / "tempozip");
+    fs::create_directories(dir / "run/copie");
+    for (const auto& e : fs::directory_iterator(demo / "loghi")) {
+        std::string text = read_file(e.path());
+        for (std::size_t p; (p = text.find("@RUN@")) != std::string::npos;) text.replace(p, 5, (dir / "run").string());
+        write_file(dir / "loghi" / e.path().filename(), text);
+    }
+    fs::copy(demo / "unione", dir / "unione");
+    const std::string invoice = read_file(demo / "spool/AB.903.0");
+    std::string alone = invoice;
+    const auto merge = alone.find("///M");
+    if (merge != std::string::npos) alone.erase(merge, alone.find('\n', merge) + 1 - merge);
+
+    SystemClock clock;
+    NullView view;
+    Context ctx(clock, view);
+    ctx.op.tempozip_dir = (dir / "tempozip").string() + "/";
+    ctx.op.Dir_Loghi = (dir / "loghi").string() + "/";
+    ctx.op.unione_DIR = (dir / "unione").string() + "/";
+    ctx.pdf.xp_edition = true;
+    ctx.pdf.merge = true;
+    ctx.host.decimal_separator = ".";
+
+    write_file(dir / "tempozip/FATT01.txt", alone);
+    write_file(dir / "tempozip/FATT02.txt", invoice);
+    const bool ok = measure(ctx, (dir / "tempozip/FATT01.txt").string(), documents, "invoice") &&
+                    measure(ctx, (dir / "tempozip/FATT02.txt").string(), documents,
+                            "invoice with appended conditions");
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,64 @@
+#!/bin/sh
+# Runs the benchmarks and prints their figures (make bench).
+# Usage: bench/run.sh [BUILD_DIR]
+#   BASELINE=<bin folder of another build>  runs that build's benchmarks
+#                                           alternately with these, for
+#                                           figures taken side by side
+#   ROUNDS=<n>                              runs of the 10,000-page listing (3)
+# The reference listings are made once by shared/bench/gen_listing.py beside
+# the project (GEN_LISTING names it elsewhere) into BUILD_DIR/bench-data.
+set -e
+# A benchmark that fails prints why and the others still run.
+run() { "$@" || echo "  (exit status $?)"; }
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-build}" && pwd)
+bin=$build/bin
+data=$build/bench-data
+gen=${GEN_LISTING:-$here/../shared/bench/gen_listing.py}
+rounds=${ROUNDS:-3}
+mkdir -p "$data"
+
+listing() {  # pages name
+    if [ ! -f "$data/$2" ]; then
+        if [ -f "$gen" ]; then
+            echo "Making $2 with $gen ..." >&2
+            python3 "$gen" "$1" "$data/$2"
+        else
+            echo "no $gen: the compositions use the benchmark's own listings" >&2
+            return 1
+        fi
+    fi
+    echo "$data/$2"
+}
+
+side_by_side() {  # program args...
+    prog=$1
+    shift
+    if [ -n "$BASELINE" ] && [ -x "$BASELINE/$prog" ]; then
+        printf 'old: '
+        run "$BASELINE/$prog" "$@"
+    fi
+    [ -n "$BASELINE" ] && printf 'new: '
+    run "$bin/$prog" "$@"
+}
+
+echo "== Composition of the reference listing (pre-analysis and CreaPdf, whole type sequence)"
+if l10k=$(listing 10000 listing_10k.txt); then
+    i=0
+    while [ $i -lt "$rounds" ]; do
+        side_by_side compose_bench "$l10k"
+        i=$((i + 1))
+    done
+    if l100k=$(listing 100000 listing_100k.txt); then
+        side_by_side compose_bench "$l100k"
+    fi
+    if [ -x "$bin/deflate_bench" ]; then
+        echo "== Deflate libraries on the listing's page streams (3,000 pages, one core)"
+        "$bin/deflate_bench" "$l10k" 3000
+    fi
+else
+    side_by_side compose_bench 10000
+fi
+
+echo "== One-page invoice of the sample installation (overlay, JPEG picture, two barcodes)"
+side_by_side invoice_bench "$here" 200

@@ -1,0 +1,85 @@
+// The file side of the PDF writer: object numbers and their offsets, a
+// second thread that compresses streams and writes objects while the caller
+// draws the next page, and the file that becomes the document. Used by the
+// PDF writer only.
+//
+// The document is written to an unnamed file (in the given folder, else the
+// system's temporary folder) and only gets a name once it is complete, so a
+// failed or abandoned document never leaves a partial file behind.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace velarion::pdfwriter {
+
+class PdfOutput {
+public:
+    explicit PdfOutput(const std::string& folder = {});
+    // Stops the thread; a file never placed disappears with its descriptor.
+    ~PdfOutput();
+    PdfOutput(const PdfOutput&) = delete;
+    PdfOutput& operator=(const PdfOutput&) = delete;
+
+    // A new object number.
+    int new_object() { return next_object_++; }
+    // Queues an object whose body is complete ("<< ... >>").
+    void add_object(int number, std::string body);
+    // Queues a stream object: `entries` are its dictionary entries other
+    // than /Length and /Filter; `deflate` compresses the data on the thread.
+    void add_stream(int number, std::string entries, std::string data, bool deflate);
+    // Writes everything queued, the cross-reference table and the trailer.
+    // `trailer` holds the trailer's entries other than /Size.
+    void finish(const std::string& trailer);
+    bool finished() const { return finished_; }
+    // Gives the finished file the name `path`, replacing a file of that
+    // name; nothing is left under that name when it fails.
+    void place(const std::string& path);
+
+    // Errors of the thread surface here (and in the calls above) as PdfError.
+    void check() const;
+
+private:
+    struct Job {
+        int number = 0;
+        std::string entries;  // dictionary entries, or the whole body of a plain object
+        std::string data;
+        bool stream = false, deflate = false;
+    };
+
+    void push(Job job);
+    void drain();
+    void run(std::stop_token stop);
+    void write_job(Job& job, std::string& compressed, class Deflater& deflater);
+    void write(const char* data, std::size_t size);
+    void write(const std::string& s) { write(s.data(), s.size()); }
+    void flush();
+    void copy_to(const std::string& path) const;
+
+    int fd_ = -1;
+    bool linkable_ = false;  // an O_TMPFILE file that can be given a name
+    bool placed_ = false;
+    bool finished_ = false;
+    int next_object_ = 1;
+
+    // Written by the thread while it runs, by the caller once drained.
+    std::string buffer_;
+    std::uint64_t written_ = 0;            // bytes handed to the file
+    std::vector<std::uint64_t> offsets_;   // by object number; 0 = not written
+
+    mutable std::mutex mutex_;
+    std::condition_variable_any work_;   // jobs queued or stop
+    std::condition_variable_any idle_;   // room in the queue or all done
+    std::deque<Job> jobs_;
+    bool busy_ = false;
+    std::exception_ptr error_;
+    std::jthread thread_;  // last: stopped and joined before the rest goes
+};
+
+}  // namespace velarion::pdfwriter

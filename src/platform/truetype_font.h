@@ -1,0 +1,43 @@
+// A TrueType font read for embedding in a PDF with WinAnsiEncoding: its
+// name, the widths of the 256 codes and the descriptor figures (read with
+// FreeType), and the tables of its font program, which is embedded with
+// the outlines of the glyphs a document uses. Used by the PDF writer only.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace velarion::pdfwriter {
+
+struct TrueTypeFont {
+    std::string name;  // PostScript name, for BaseFont and FontName
+    // Advance of each WinAnsi code in thousandths of the font size; codes
+    // without a glyph have the width of the missing glyph.
+    std::array<std::uint16_t, 256> widths{};
+    std::array<std::uint16_t, 256> glyphs{};  // glyph of each code, 0 = none
+    int missing_width = 0;
+    int ascent = 0, descent = 0, cap_height = 0, x_height = 0;  // thousandths
+    std::array<int, 4> bbox{};                                   // thousandths
+    double italic_angle = 0;
+    int glyph_count = 0;
+    bool long_loca = false;  // glyph locations as 32-bit offsets
+    // The tables an embedded font program keeps, in tag order, as read.
+    std::vector<std::pair<std::uint32_t, std::string>> tables;
+};
+
+// nullopt when the file cannot be read or is no TrueType-outline font with
+// a Unicode or Roman character map (as with symbol fonts, OpenType fonts
+// with PostScript outlines or fonts that lack the tables an embedded font
+// needs).
+std::optional<TrueTypeFont> read_truetype_font(const std::string& path);
+
+// The font program with the outlines of the glyphs of the codes in `used`
+// (and of the parts of composite glyphs); every other glyph is left empty,
+// so glyph numbers and character maps stay as they are.
+std::string font_program(const TrueTypeFont& font, const std::array<bool, 256>& used);
+
+}  // namespace velarion::pdfwriter
