@@ -5,8 +5,9 @@
 // share of time spent in refused and failed types.
 //
 // Usage: compose_bench               (each size in a process of its own)
-//        compose_bench PAGES [null]  (one size; "null": no drawing component)
-//        compose_bench FILE [null]   (a given print file, e.g. the reference
+//        compose_bench PAGES [null|hpdf]  (one size; "null": no drawing
+//                                     component, "hpdf": the libharu writer)
+//        compose_bench FILE [null|hpdf]  (a given print file, e.g. the reference
 //                                     listing of shared/bench/gen_listing.py)
 #include <spawn.h>
 #include <sys/resource.h>
@@ -110,7 +111,7 @@ long count_pages(const std::string& path) {
     return feeds > 0 ? feeds + 1 : (lines + 65) / 66;
 }
 
-int run_one(const std::string& source, bool null_document) {
+int run_one(const std::string& source, const std::string& writer) {
     const std::string dir = (fs::temp_directory_path() / ("compose_bench_" + std::to_string(::getpid()))).string() + "/";
     fs::create_directories(dir + "loghi");
     const std::string input = dir + "LISTA1.txt";
@@ -133,7 +134,8 @@ int run_one(const std::string& source, bool null_document) {
     cfg.op.Dir_Loghi = dir + "loghi/";
     cfg.derive();
     cfg.pdf.xp_edition = true;
-    if (null_document) layout.compose.make_document = [] { return std::make_unique<NullDocument>(); };
+    if (writer == "null") layout.compose.make_document = [] { return std::make_unique<NullDocument>(); };
+    if (writer == "hpdf") layout.compose.make_document = [] { return make_hpdf_document(); };
 
     using Clock = std::chrono::steady_clock;
     const double cpu_start = cpu_seconds();
@@ -172,7 +174,7 @@ int run_one(const std::string& source, bool null_document) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1) return run_one(argv[1], argc > 2 && std::string(argv[2]) == "null");
+    if (argc > 1) return run_one(argv[1], argc > 2 ? argv[2] : "");
     int status = 0;
     for (const char* pages : {"10", "1000", "10000"}) {
         char* args[] = {argv[0], const_cast<char*>(pages), nullptr};

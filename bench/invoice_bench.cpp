@@ -5,8 +5,9 @@
 // start-up and the median and best of the following ones, for the invoice
 // alone and with the sample's conditions appended (a PDF merged by qpdf).
 //
-// Usage: invoice_bench [SOURCE_DIR] [documents]
-//        (SOURCE_DIR: the project folder holding examples/demo)
+// Usage: invoice_bench [SOURCE_DIR] [documents] [hpdf]
+//        (SOURCE_DIR: the project folder holding examples/demo; "hpdf": the
+//        libharu writer instead of the streaming one)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -17,10 +18,12 @@
 #include <string>
 #include <vector>
 
+#include "common/null_view.h"
 #include "layout/pre_analysis.h"
 #include "pdf/crea_pdf.h"
-#include "startup/context.h"
-#include "startup/null_view.h"
+#include "pdf/layout_state.h"
+#include "platform/pdf_document.h"
+#include "startup/agent.h"
 
 namespace {
 
@@ -35,18 +38,20 @@ std::string read_file(const fs::path& p) {
 void write_file(const fs::path& p, const std::string& s) { std::ofstream(p, std::ios::binary) << s; }
 
 // Composes the print file `documents` times in the FATTURA style.
-bool measure(Context& ctx, const std::string& input, int documents, const char* label) {
+bool measure(Agent& agent, const std::string& input, int documents, const char* label, bool hpdf) {
     using Clock = std::chrono::steady_clock;
     const std::string name = fs::path(input).filename().string();
     std::vector<double> ms;
-    std::string chosen;
+    std::string chosen, pdf;
     for (int i = 0; i < documents; ++i) {
         const auto start = Clock::now();
-        ctx.layout.style.name = "FATTURA";
-        AnalizzaTXT(ctx, input);
+        LayoutState layout;  // the layout state of one message
+        layout.style.name = "FATTURA";
+        if (hpdf) layout.compose.make_document = [] { return make_hpdf_document(); };
+        const PreAnalysis pre = AnalizzaTXT(agent.rt, input);
         chosen.clear();
         for (const char* type : kPrintTypes)
-            if (!CreaPdf(ctx, input, type, name)) {
+            if (!CreaPdf(agent.rt, layout, pre, input, type, name)) {
                 chosen = type;
                 break;
             }
@@ -55,7 +60,8 @@ bool measure(Context& ctx, const std::string& input, int documents, const char* 
             std::fprintf(stderr, "invoice_bench: the invoice was not composed\n");
             return false;
         }
-        if (ctx.list.lines().size() > 1000) ctx.list.clear();
+        pdf = layout.compose.created_pdf;
+        if (agent.list.lines().size() > 1000) agent.list.clear();
     }
     const double first = ms.front();
     std::vector<double> rest(ms.begin() + 1, ms.end());
@@ -63,7 +69,7 @@ bool measure(Context& ctx, const std::string& input, int documents, const char* 
     const double median = rest.empty() ? first : rest[rest.size() / 2];
     const double best = rest.empty() ? first : rest.front();
     std::error_code ec;
-    const auto size = fs::file_size(ctx.layout.compose.created_pdf, ec);
+    const auto size = fs::file_size(pdf, ec);
     std::printf("%s (type %s, %.1f KB): first after start-up %.2f ms, then median %.2f ms, best %.2f ms "
                 "over %d documents\n",
                 label, chosen.c_str(), size / 1024.0, first, median, best, documents - 1);
@@ -75,6 +81,7 @@ bool measure(Context& ctx, const std::string& input, int documents, const char* 
 int main(int argc, char** argv) {
     const fs::path source = argc > 1 ? fs::path(argv[1]) : fs::current_path();
     const int documents = argc > 2 ? std::atoi(argv[2]) : 200;
+    const bool hpdf = argc > 3 && std::string(argv[3]) == "hpdf";
     const fs::path demo = source / "examples/demo";
     if (!fs::exists(demo / "spool/AB.903.0")) {
         std::fprintf(stderr, "invoice_bench: no %s\n", (demo / "spool/AB.903.0").c_str());
@@ -97,19 +104,21 @@ int main(int argc, char** argv) {
 
     SystemClock clock;
     NullView view;
-    Context ctx(clock, view);
-    ctx.op.tempozip_dir = (dir / "tempozip").string() + "/";
-    ctx.op.Dir_Loghi = (dir / "loghi").string() + "/";
-    ctx.op.unione_DIR = (dir / "unione").string() + "/";
-    ctx.pdf.xp_edition = true;
-    ctx.pdf.merge = true;
-    ctx.host.decimal_separator = ".";
+    Agent agent(clock, view);
+    Settings& cfg = agent.settings;
+    cfg.op.tempozip_dir = (dir / "tempozip").string() + "/";
+    cfg.op.Dir_Loghi = (dir / "loghi").string() + "/";
+    cfg.op.unione_DIR = (dir / "unione").string() + "/";
+    cfg.derive();
+    cfg.pdf.xp_edition = true;
+    cfg.pdf.merge = true;
+    cfg.host.decimal_separator = ".";
 
     write_file(dir / "tempozip/FATT01.txt", alone);
     write_file(dir / "tempozip/FATT02.txt", invoice);
-    const bool ok = measure(ctx, (dir / "tempozip/FATT01.txt").string(), documents, "invoice") &&
-                    measure(ctx, (dir / "tempozip/FATT02.txt").string(), documents,
-                            "invoice with appended conditions");
+    const bool ok = measure(agent, (dir / "tempozip/FATT01.txt").string(), documents, "invoice", hpdf) &&
+                    measure(agent, (dir / "tempozip/FATT02.txt").string(), documents,
+                            "invoice with appended conditions", hpdf);
     std::error_code ec;
     fs::remove_all(dir, ec);
     return ok ? 0 : 1;

@@ -93,4 +93,35 @@ bool copy(const std::string& source, const std::string& target) {
     return ok && r.commit();
 }
 
+bool replace_with(int fd, const std::string& target, bool may_link) {
+    if (::fsync(fd) != 0) return false;
+    if (may_link) {
+        std::mt19937_64 rng(std::random_device{}());
+        const std::string self = "/proc/self/fd/" + std::to_string(fd);
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            const std::string temp = temp_name(target, rng);
+            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                if (::rename(temp.c_str(), target.c_str()) == 0) return true;
+                const int saved = errno;
+                ::unlink(temp.c_str());
+                errno = saved;
+                return false;
+            }
+            if (errno != EEXIST) break;  // another file system: copied below
+        }
+    }
+    Replacement r(target);
+    char buffer[1 << 16];
+    bool ok = r.ok();
+    for (off_t offset = 0; ok;) {
+        const ssize_t n = ::pread(fd, buffer, sizeof buffer, offset);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        offset += n;
+        ok = r.write(std::string_view(buffer, static_cast<std::size_t>(n)));
+    }
+    return ok && r.commit();
+}
+
 }  // namespace velarion::atomic_file

@@ -40,5 +40,10 @@ private:
 bool write(const std::string& target, std::string_view bytes);
 // Copies the file source (bytes unchanged) over target.
 bool copy(const std::string& source, const std::string& target);
+// Puts the contents of the open file `fd` (from its start) over target in
+// the same way. With `may_link` and an unnamed file (O_TMPFILE) on the
+// target's file system, the file itself gets the temporary name, without a
+// copy; otherwise its bytes are copied. The file is synced first.
+bool replace_with(int fd, const std::string& target, bool may_link);
 
 }  // namespace velarion::atomic_file

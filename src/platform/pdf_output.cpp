@@ -1,7 +1,6 @@
 #include "platform/pdf_output.h"
 
 #include <fcntl.h>
-#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/atomic_file.h"
 #include "platform/deflate.h"
 #include "platform/pdf_document.h"
 #include "platform/pdf_syntax.h"
@@ -22,6 +22,7 @@ namespace {
 // memory does not grow when compressing is the slower side.
 constexpr std::size_t kMaxJobs = 16;
 constexpr std::size_t kFlushSize = 1 << 18;
+constexpr std::uint64_t kWritebackStep = 8 << 20;
 
 std::string system_error(const std::string& what) { return what + ": " + std::strerror(errno); }
 
@@ -179,6 +180,13 @@ void PdfOutput::flush() {
     }
     written_ += buffer_.size();
     buffer_.clear();
+    // Writing back what is written so far starts now, so that the sync when
+    // the document is saved has only the end of a long file left to wait for.
+    if (written_ - writeback_from_ >= kWritebackStep) {
+        ::sync_file_range(fd_, static_cast<off_t>(writeback_from_), static_cast<off_t>(written_ - writeback_from_),
+                          SYNC_FILE_RANGE_WRITE);
+        writeback_from_ = written_;
+    }
 }
 
 void PdfOutput::finish(const std::string& trailer) {
@@ -216,45 +224,13 @@ void PdfOutput::finish(const std::string& trailer) {
     finished_ = true;
 }
 
-void PdfOutput::copy_to(const std::string& path) const {
-    const int out = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (out < 0) throw PdfError(system_error("SavePDF: cannot write " + path));
-    struct stat st {};
-    bool ok = ::fstat(fd_, &st) == 0;
-    off_t offset = 0;
-    while (ok && offset < st.st_size) {
-        const ssize_t n = ::sendfile(out, fd_, &offset, static_cast<std::size_t>(st.st_size - offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) ok = false;
-    }
-    const int saved = errno;
-    if (::close(out) != 0) ok = false;
-    if (!ok) {
-        ::unlink(path.c_str());
-        errno = saved;
-        throw PdfError(system_error("SavePDF: cannot write " + path));
-    }
-}
-
 void PdfOutput::place(const std::string& path) {
     if (!finished_) throw PdfError("SavePDF: the document is not complete");
-    // Under a temporary name beside the target first, then renamed over it
-    // in one step, so the target is always either the old or the new file.
-    const std::string part = path + ".part" + std::to_string(::getpid());
-    ::unlink(part.c_str());
-    bool linked = false;
-    if (linkable_ && !placed_) {
-        // The unnamed file gets its name without a copy when the target is
-        // on the same file system; a second save gets a copy of its own.
-        const std::string self = "/proc/self/fd/" + std::to_string(fd_);
-        linked = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, part.c_str(), AT_SYMLINK_FOLLOW) == 0;
-    }
-    if (!linked) copy_to(part);
-    if (::rename(part.c_str(), path.c_str()) != 0) {
-        const std::string message = system_error("SavePDF: cannot write " + path);
-        ::unlink(part.c_str());
-        throw PdfError(message);
-    }
+    // The unnamed file gets its name without a copy when the target is on
+    // the same file system; a second save gets a copy of its own.
+    errno = 0;
+    if (!atomic_file::replace_with(fd_, path, linkable_ && !placed_))
+        throw PdfError(errno ? system_error("SavePDF: cannot write " + path) : "SavePDF: cannot write " + path);
     placed_ = true;
 }
 

@@ -60,7 +60,6 @@ private:
     void write(const char* data, std::size_t size);
     void write(const std::string& s) { write(s.data(), s.size()); }
     void flush();
-    void copy_to(const std::string& path) const;
 
     int fd_ = -1;
     bool linkable_ = false;  // an O_TMPFILE file that can be given a name
@@ -71,6 +70,7 @@ private:
     // Written by the thread while it runs, by the caller once drained.
     std::string buffer_;
     std::uint64_t written_ = 0;            // bytes handed to the file
+    std::uint64_t writeback_from_ = 0;     // start of what has not been sent to the disk yet
     std::vector<std::uint64_t> offsets_;   // by object number; 0 = not written
 
     mutable std::mutex mutex_;

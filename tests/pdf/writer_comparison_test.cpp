@@ -28,18 +28,18 @@ struct WriterComparison : ComposeTest {
         std::string pdfs[2];
         std::string types[2];
         for (int writer = 0; writer < 2; ++writer) {
-            if (writer == 1) ctx.layout.compose.make_document = [] { return make_hpdf_document(); };
-            else ctx.layout.compose.make_document = nullptr;
-            ctx.layout.style.name = style;
+            if (writer == 1) layout.compose.make_document = [] { return make_hpdf_document(); };
+            else layout.compose.make_document = nullptr;
+            layout.style.name = style;
             types[writer] = compose(path);
             if (types[writer].empty()) {
                 ADD_FAILURE() << name << ": no type fits";
                 return "";
             }
             pdfs[writer] = dir / (name + (writer == 0 ? ".new.pdf" : ".old.pdf"));
-            fs::rename(ctx.layout.compose.created_pdf, pdfs[writer]);
+            fs::rename(layout.compose.created_pdf, pdfs[writer]);
         }
-        ctx.layout.compose.make_document = nullptr;
+        layout.compose.make_document = nullptr;
         new_pdf = pdfs[0];
         EXPECT_EQ(types[0], types[1]) << name;
         const auto c = compare_pdfs(pdfs[0], pdfs[1], dir / "render");
@@ -67,9 +67,10 @@ TEST_F(WriterComparison, SampleInstallationDocuments) {
     }
     fs::create_directories(dir / "run/copie");
     fs::copy(demo / "unione", dir / "unione");
-    ctx.op.unione_DIR = dir / "unione/";
-    ctx.pdf.merge = true;
-    ctx.host.decimal_separator = ".";
+    cfg.op.unione_DIR = dir / "unione/";
+    cfg.derive();
+    cfg.pdf.merge = true;
+    cfg.host.decimal_separator = ".";
     // Each header names its style and attachment: the line after the delivery option.
     struct Doc {
         const char* spool;
@@ -133,7 +134,7 @@ TEST_F(WriterComparison, TestSuitePrintFiles) {
 }
 
 TEST_F(WriterComparison, LogosOverlaysAndBarcodes) {
-    ctx.host.decimal_separator = ".";
+    cfg.host.decimal_separator = ".";
     // A JPEG logo made from a composed page.
     ASSERT_EQ(compose(print_file("PAGINA.txt", "logo\r\n")), "12v");
     ASSERT_EQ(run_program({"/usr/bin/pdftoppm", "-jpeg", "-r", "5", "-singlefile", dir / "tempozip/PAGINA.pdf",
@@ -172,11 +173,11 @@ TEST_F(WriterComparison, LogosOverlaysAndBarcodes) {
 
 TEST_F(WriterComparison, TrueTypeFontsOfOverlaysAndTheCondensedFont) {
     if (!fs::exists(kMono)) GTEST_SKIP() << "no DejaVu Sans Mono on this machine";
-    ctx.host.decimal_separator = ".";
+    cfg.host.decimal_separator = ".";
     // The condensed font is looked for in the program's folder.
     fs::create_directories(dir / "bin");
     fs::copy_file(kMono, dir / "bin/Mnc57__a.ttf");
-    ctx.host.condensed_font = true;
+    cfg.host.condensed_font = true;
     std::string wide;
     for (int i = 1; i <= 100; ++i) wide += "riga " + std::to_string(i) + std::string(120, '.') + "|\r\n";
     EXPECT_EQ(compare_text("COND01.txt", wide), "12v");
