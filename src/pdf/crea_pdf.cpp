@@ -12,6 +12,7 @@
 #include "pdf/layout_state.h"
 #include "pdf/line_loop.h"
 #include "pdf/save_pdf.h"
+#include "platform/paths.h"
 #include "platform/pdf_document.h"
 
 namespace velarion {
@@ -116,6 +117,7 @@ bool CreaPdf(Runtime& rt, LayoutState& layout, const PreAnalysis& pre, const std
         // 9. to 11.
         step = 9;
         doc->NewPDF("Stampa");
+        doc->SetOutputFolder(paths::folder(output_path_for(job.input_path)));
         doc->SetViewMode(1);
         set_page_size(style, *doc, job);
         doc->SetFontName("Courier");

@@ -75,6 +75,10 @@ public:
 
     // Writes the document to path (complete when it returns). Throws PdfError.
     virtual void SavePDF(const std::string& path) = 0;
+    // The folder the document will be saved in, told before its first page:
+    // the document grows there, unnamed, and saving it needs no copy.
+    // Without it (or where that fails) the system's temporary folder serves.
+    virtual void SetOutputFolder(const std::string& folder) {}
 };
 
 // The font table of the print files and overlays: the base-14 name of "/F0"

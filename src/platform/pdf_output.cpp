@@ -31,17 +31,19 @@ std::string system_error(const std::string& what) { return what + ": " + std::st
 PdfOutput::PdfOutput(const std::string& folder) {
     namespace fs = std::filesystem;
     std::error_code ec;
-    std::string dir = folder.empty() ? fs::temp_directory_path(ec).string() : folder;
-    if (dir.empty()) dir = "/tmp";
+    std::string temp = fs::temp_directory_path(ec).string();
+    if (temp.empty()) temp = "/tmp";
     // An unnamed file where the file system allows it (it can later be
-    // linked into the target folder), else a named one removed at once.
-    fd_ = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    // linked into the target folder): in the target folder, else in the
+    // temporary folder; else a named one there, removed at once.
+    if (!folder.empty()) fd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    if (fd_ < 0) fd_ = ::open(temp.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
     if (fd_ >= 0) {
         linkable_ = true;
     } else {
-        std::string name = dir + "/velarion-pdf-XXXXXX";
+        std::string name = temp + "/velarion-pdf-XXXXXX";
         fd_ = ::mkostemp(name.data(), O_CLOEXEC);
-        if (fd_ < 0) throw PdfError(system_error("cannot create a temporary file in " + dir));
+        if (fd_ < 0) throw PdfError(system_error("cannot create a temporary file in " + temp));
         ::unlink(name.c_str());
     }
     buffer_.reserve(2 * kFlushSize);

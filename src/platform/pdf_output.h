@@ -3,9 +3,10 @@
 // draws the next page, and the file that becomes the document. Used by the
 // PDF writer only.
 //
-// The document is written to an unnamed file (in the given folder, else the
-// system's temporary folder) and only gets a name once it is complete, so a
-// failed or abandoned document never leaves a partial file behind.
+// The document is written to an unnamed file (in the folder it will be
+// saved in when that is known, else the system's temporary folder) and only
+// gets a name once it is complete, so a failed or abandoned document never
+// leaves a partial file behind.
 #pragma once
 
 #include <condition_variable>
@@ -21,6 +22,7 @@ namespace velarion::pdfwriter {
 
 class PdfOutput {
 public:
+    // `folder`: where the document will be saved, "" when not known.
     explicit PdfOutput(const std::string& folder = {});
     // Stops the thread; a file never placed disappears with its descriptor.
     ~PdfOutput();

@@ -271,6 +271,8 @@ public:
         c += fill && outline ? "B\n" : fill ? "f\n" : "S\n";
     }
 
+    void SetOutputFolder(const std::string& folder) override { output_folder_ = folder; }
+
     void SetAUTHOR(const std::string& author) override { author_ = author; }
     std::string Keywords() const override { return keywords_; }
     void SetKeywords(const std::string& keywords) override { keywords_ = keywords; }
@@ -323,6 +325,7 @@ private:
         keywords_.clear();
         author_.clear();
         title_.clear();
+        output_folder_.clear();
         font_name_.clear();
         font_ = nullptr;
         SetFontName("Courier");
@@ -332,7 +335,7 @@ private:
     // object that is only created and checked costs no file.
     PdfOutput& output() {
         if (!output_) {
-            output_ = std::make_unique<PdfOutput>();
+            output_ = std::make_unique<PdfOutput>(output_folder_);
             catalog_ = output_->new_object();
             page_tree_ = output_->new_object();
             resources_ = output_->new_object();
@@ -651,6 +654,7 @@ private:
     }
 
     std::unique_ptr<PdfOutput> output_;
+    std::string output_folder_;  // where the document will be saved, when told
     int catalog_ = 0, page_tree_ = 0, resources_ = 0;
     std::vector<int> page_objects_;
 

@@ -291,6 +291,18 @@ TEST(PdfWriter, TheDocumentIsOnlyEverSeenCompleteUnderItsName) {
     EXPECT_EQ(a.st_nlink, 1u);
     // Pages cannot be added to a saved document.
     EXPECT_THROW(doc->addpage(), PdfError);
+
+    // Told its folder, the document grows there, unseen, until it is saved.
+    fs::create_directories(dir / "work");
+    doc->NewPDF("Stampa");
+    doc->SetOutputFolder(dir / "work");
+    draw_listing(*doc, 20);
+    EXPECT_EQ(entries(dir / "work"), 0);
+    doc->SavePDF(dir / "work/LISTA1.pdf");
+    EXPECT_EQ(entries(dir / "work"), 1);
+    EXPECT_EQ(entries(dir / "tmp"), 0);
+    EXPECT_NE(process::run_capture({"pdfinfo", dir / "work/LISTA1.pdf"}).value_or("").find("Pages:           20\n"),
+              std::string::npos);
 }
 
 TEST(PdfWriter, AWriteErrorOfTheCompressingThreadReachesTheCaller) {
