@@ -16,14 +16,6 @@ bool ends_txt(const std::string& entry) {
 
 const std::string& work_dir(const Runtime& rt) { return rt.cfg.work_dir; }
 
-// An entry with a folder separator is attached by its own path; a bare name
-// from the work directory.
-std::string ordinary_path(const Runtime& rt, const std::string& entry) {
-    if (!paths::has_separator(entry)) return work_dir(rt) + entry;
-    const std::string resolved = paths::resolve(entry);
-    return resolved.empty() ? paths::native(entry) : resolved;
-}
-
 // Fax gateway: the PDF travels as a zip archive made by pkzip (archive path,
 // then file path).
 void make_fax_zip(const Runtime& rt, const std::string& base) {
@@ -34,6 +26,12 @@ void make_fax_zip(const Runtime& rt, const std::string& base) {
 }
 
 }  // namespace
+
+std::string attachment_path(const Runtime& rt, const std::string& entry) {
+    if (!paths::has_separator(entry)) return work_dir(rt) + entry;
+    const std::string resolved = paths::resolve(entry);
+    return resolved.empty() ? paths::native(entry) : resolved;
+}
 
 int count_attachment_positions(const DeliveryRequest& r, bool allegatxt) {
     int count = 0;
@@ -56,7 +54,7 @@ bool add_attachments(const Runtime& rt, const DeliveryRequest& r, mail::Message&
     for (const auto& entry : r.lsAttacchedFile) {
         if (entry.empty()) continue;
         if (!is_print_file(entry)) {
-            msg.attachments.push_back({position, ordinary_path(rt, entry)});
+            msg.attachments.push_back({position, attachment_path(rt, entry)});
             ++position;
             continue;
         }

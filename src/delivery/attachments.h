@@ -13,6 +13,10 @@ namespace velarion {
 
 struct Runtime;
 
+// Where an ordinary attachment entry lies: by its own path when it holds a
+// folder separator, else in the work directory.
+std::string attachment_path(const Runtime& rt, const std::string& entry);
+
 // The number of leading blanks of the note text: one per attachment entry,
 // one more for a 10-character print file when "allegatxt" is "y".
 int count_attachment_positions(const DeliveryRequest& r, bool allegatxt);

@@ -60,6 +60,13 @@ mail::TlsPolicy tls_policy(const Runtime& rt) {
     return t;
 }
 
+int smtp_timeout(const Runtime& rt) {
+    const std::string text = text::trim(read_config(rt.cfg, "CDO", "timeout"));
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return 30;
+    const int seconds = std::stoi(text);
+    return seconds < 1 ? 30 : std::min(seconds, 60);
+}
+
 std::string mail_client_name(const Runtime& rt, DeliveryState& state) {
     if (!rt.cfg.host.mail_client.empty()) return rt.cfg.host.mail_client;
     if (!state.mail_client)

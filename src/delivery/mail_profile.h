@@ -17,6 +17,11 @@ mail::Profile mail_profile(const Runtime& rt);
 // section "TLS" of velarion.ini.
 mail::TlsPolicy tls_policy(const Runtime& rt);
 
+// Seconds the SMTP sending component waits for the server: "timeout" of
+// section "CDO", a whole number from 1 to 60 (more is taken as 60); 30 when
+// it is missing or no such number.
+int smtp_timeout(const Runtime& rt);
+
 // The caption of lblclientMAPI: the one found at start-up, else the name the
 // label is filled from (the "client" key of section "MAPI", else the desktop's
 // default mail client), looked up once per run and kept in the dispatcher's state.

@@ -1,9 +1,11 @@
 #include "delivery/sendmail.h"
 
 #include "common/runtime.h"
+#include "delivery/invio_mail.h"
 #include "delivery/mail_profile.h"
 #include "delivery/mail_report.h"
 #include "delivery/mapi_delivery.h"
+#include "delivery/use_outlook.h"
 #include "delivery/write_mail.h"
 #include "platform/text_encoding.h"
 
@@ -17,16 +19,14 @@ bool Dispatcher::sendmail(const DeliveryRequest& r) {
     // 1. Is the mail client Outlook or Exchange?
     const bool bClientOutlook = is_client_outlook(mail_client_name(rt_, state_));
     // 2. The account came with the request, already blank with "acc:" = "Y".
-    // 3. The SMTP sending component.
+    // 3. The SMTP sending component. It has no save mode: a message to be
+    // saved goes to the drafts of the mail layer instead of being sent.
     if (text::lower(rt_.cfg.sw.cdo) == "y") {
-        rt_.list.add(" Trasporto CDO non disponibile " + mail_report::ref(r.lsNumRef) + " - " + r.lsTo);
-        return false;
+        if (text::lower(r.lsSend) == "save") return deliver_mapi(rt_, state_, switch_off_, r, true, r.login_email);
+        return INVIOmail(rt_, r);
     }
-    // 4. Outlook automation.
-    if (!rt_.cfg.outlook_version.empty()) {
-        rt_.list.add(" Trasporto Outlook non disponibile " + mail_report::ref(r.lsNumRef) + " - " + r.lsTo);
-        return false;
-    }
+    // 4. Outlook automation, with the delivery option as its operation.
+    if (!rt_.cfg.outlook_version.empty()) return UseOUTLOOK(rt_, state_, switch_off_, r, r.lsSend);
     // 5. A message to be saved with Outlook or Exchange: the compose form.
     if (text::lower(r.lsSend) == "save" && bClientOutlook) {
         Form2 form(rt_, switch_off_);

@@ -1,5 +1,9 @@
 #include "mail_test_support.h"
 
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
 namespace velarion::testing {
 
 MailContext::MailContext() {
@@ -30,5 +34,29 @@ DeliveryRequest sample_request() {
     r.lvBody = "Gentile cliente,\r\nin allegato la fattura. Cordiali saluti \x80 1.000\r\n";
     return r;
 }
+
+DeliveryRequest request_with_attachments(MailContext& m) {
+    m.work_file("000123.pdf", "%PDF-1.4 fattura");
+    m.work_file("condizioni.doc", "condizioni generali");
+    DeliveryRequest r = sample_request();
+    r.lsAttacchedFile[0] = "000123.txt";
+    r.lsAttacchedFile[1] = "condizioni.doc";
+    return r;
+}
+
+std::vector<Draft> maildir_drafts(const std::string& root) {
+    std::vector<Draft> out;
+    std::error_code ec;
+    if (!fs::exists(root)) return out;
+    for (const auto& e : fs::recursive_directory_iterator(root, ec)) {
+        if (!e.is_regular_file()) continue;
+        const std::string parent = e.path().parent_path().filename().string();
+        if ((parent == "cur" || parent == "new") && e.path().string().find("Drafts") != std::string::npos)
+            out.push_back({e.path().filename().string(), read_file(e.path().string())});
+    }
+    return out;
+}
+
+std::string store_root(const MailContext& m) { return m.dir / "Documenti/Velarion/posta"; }
 
 }  // namespace velarion::testing

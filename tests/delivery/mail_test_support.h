@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "delivery/delivery_request.h"
 #include "delivery/sendmail.h"
@@ -38,5 +39,20 @@ struct MailContext {
 
 // A request to two To, one Cc, one Bcc recipient with an accented subject.
 DeliveryRequest sample_request();
+
+// The sample request with a print file (its PDF made: "000123.pdf", 16
+// bytes) and an ordinary attachment ("condizioni.doc", 19 bytes).
+DeliveryRequest request_with_attachments(MailContext& m);
+
+struct Draft {
+    std::string file;  // the maildir file name, with its flags
+    std::string raw;
+};
+
+// The messages of the drafts folder of a maildir store, whatever its layout.
+std::vector<Draft> maildir_drafts(const std::string& root);
+
+// The folder of the default maildir store of a MailContext.
+std::string store_root(const MailContext& m);
 
 }  // namespace velarion::testing

@@ -16,39 +16,11 @@ namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using testing::ImapServer;
+using testing::maildir_drafts;
 using testing::MailContext;
+using testing::request_with_attachments;
+using testing::store_root;
 using testing::SmtpServer;
-
-struct Draft {
-    std::string file;  // the maildir file name, with its flags
-    std::string raw;
-};
-
-// The messages of the drafts folder of a maildir store, whatever its layout.
-std::vector<Draft> maildir_drafts(const std::string& root) {
-    std::vector<Draft> out;
-    std::error_code ec;
-    if (!fs::exists(root)) return out;
-    for (const auto& e : fs::recursive_directory_iterator(root, ec)) {
-        if (!e.is_regular_file()) continue;
-        const std::string parent = e.path().parent_path().filename().string();
-        if ((parent == "cur" || parent == "new") && e.path().string().find("Drafts") != std::string::npos)
-            out.push_back({e.path().filename().string(), testing::read_file(e.path().string())});
-    }
-    return out;
-}
-
-std::string store_root(const MailContext& m) { return m.dir / "Documenti/Velarion/posta"; }
-
-// A message with a print file (its PDF made) and an ordinary attachment.
-DeliveryRequest request_with_attachments(MailContext& m) {
-    m.work_file("000123.pdf", "%PDF-1.4 fattura");
-    m.work_file("condizioni.doc", "condizioni generali");
-    DeliveryRequest r = testing::sample_request();
-    r.lsAttacchedFile[0] = "000123.txt";
-    r.lsAttacchedFile[1] = "condizioni.doc";
-    return r;
-}
 
 TEST(SendMail, SaveForOutlookClientStoresDraftInMaildir) {
     MailContext m;
@@ -287,23 +259,6 @@ TEST(SendMail, FailuresKeepTheMessage) {
     EXPECT_FALSE(m.dispatcher.sendmail(r));
     ASSERT_EQ(m.t.view.boxes.size(), 2u);
     EXPECT_THAT(m.t.view.boxes[1], ::testing::StartsWith("SendMail Step: 25 9 "));
-}
-
-TEST(SendMail, TransportsNotYetAvailableKeepTheMessage) {
-    MailContext m;
-    m.write_mapi("client=Microsoft Outlook\n");
-    DeliveryRequest r = testing::sample_request();
-    r.lsSend = "save";
-    m.cfg.sw.cdo = "y";
-    m.cfg.derive();
-    EXPECT_FALSE(m.dispatcher.sendmail(r));
-    m.cfg.sw.cdo.clear();
-    m.cfg.op.ParGenerali = "OUTLOOK 2010";
-    m.cfg.derive();
-    EXPECT_FALSE(m.dispatcher.sendmail(r));
-    EXPECT_EQ(m.list.size(), 2u);
-    EXPECT_FALSE(m.dispatcher.state().session);
-    EXPECT_TRUE(maildir_drafts(store_root(m)).empty());
 }
 
 TEST(SendMail, InteractiveSaveWithoutDesktopStoresDraft) {

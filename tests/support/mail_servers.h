@@ -36,11 +36,11 @@ protected:
 
 // What the SMTP server offers and refuses.
 struct SmtpOptions {
-    std::string reject_prefix;     // recipients that begin with it are refused with 550
-    std::string user, password;    // AUTH offered (without TLS too when no certificate); only this login passes
-    std::string cert, key;         // STARTTLS offered with this certificate (PEM files)
-    bool refuse_starttls = false;  // STARTTLS answered with 503
-    bool drop_in_data = false;     // the connection closed in the middle of the message
+    std::string reject_prefix = "";        // recipients that begin with it are refused with 550
+    std::string user = "", password = "";  // AUTH offered (without TLS too when no certificate); only this login passes
+    std::string cert = "", key = "";       // STARTTLS offered with this certificate (PEM files)
+    bool refuse_starttls = false;          // STARTTLS answered with 503
+    bool drop_in_data = false;             // the connection closed in the middle of the message
 };
 
 // aiosmtpd with the Mailbox handler: every message received lands in a

@@ -1,0 +1,137 @@
+#include "delivery/invio_mail.h"
+
+#include <filesystem>
+
+#include "common/print_file_name.h"
+#include "common/run_log.h"
+#include "common/runtime.h"
+#include "delivery/attachments.h"
+#include "delivery/mail_profile.h"
+#include "platform/error.h"
+#include "platform/paths.h"
+#include "platform/smtp_component.h"
+
+namespace velarion {
+
+namespace {
+
+// The attachment list: the paths joined by ";". A print file travels as its
+// PDF, which must exist; with "allegatxt" the print file itself follows it.
+// False when a PDF is missing.
+bool attachment_list(const Runtime& rt, const DeliveryRequest& r, std::string& list) {
+    const auto append = [&](const std::string& path) { list += (list.empty() ? "" : ";") + path; };
+    for (const auto& entry : r.lsAttacchedFile) {
+        if (entry.empty()) continue;
+        if (!is_print_file(entry)) {
+            append(attachment_path(rt, entry));
+            continue;
+        }
+        const std::string pdf = paths::resolve(rt.cfg.work_dir + entry.substr(0, entry.size() - 4) + ".pdf");
+        std::error_code ec;
+        if (pdf.empty() || !std::filesystem::is_regular_file(pdf, ec)) {
+            rt.list.add(" Non esiste l'allegato pdf  Non mando l'email");
+            return false;
+        }
+        append(pdf);
+        if (r.allegatxt) append(rt.cfg.work_dir + entry);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool INVIOmail(Runtime& rt, const DeliveryRequest& r) {
+    try {
+        // 1. The activity list written out; one component for both attempts.
+        flush_log(rt);
+        int attempt = 1;
+        bool bInvioFallito = false;
+        bool message_failed = false;
+        std::string attachments;
+        std::string lsFrom = r.lsFrom;
+        mail::SmtpComponent smtp;
+
+        // The component's events become lines of the activity list.
+        smtp.on_progress = [&](int percent) { rt.list.add(" " + std::to_string(percent) + " % complete"); };
+        smtp.on_send_failed = [&](const std::string& explanation) {
+            rt.list.add(" Your attempt to send mail failed for the following reason(s): \r\n" + explanation);
+            bInvioFallito = true;
+        };
+        smtp.on_send_successful = [&] { rt.list.add(" Send Successful!"); };
+        smtp.on_status = [&](const std::string& status) {
+            rt.list.add_raw(status);
+            rt.list.refresh();
+        };
+
+        for (;;) {
+            // 2.1 to 2.2.
+            bInvioFallito = false;
+            smtp.Delimiter = ";";
+            smtp.UseAuthentication = true;
+            smtp.UserName = rt.cfg.op.username;
+            smtp.Password = rt.cfg.op.password;
+            smtp.SMTPHost = rt.cfg.op.smtpserver;
+            smtp.SMTPPort = rt.cfg.op.smtport;
+            smtp.Timeout = smtp_timeout(rt);
+            smtp.Tls = tls_policy(rt);
+            smtp.From = smtp.FromDisplayName = smtp.ReplyToAddress = rt.cfg.op.username;
+            smtp.Recipient = smtp.RecipientDisplayName = r.lsTo;
+            // 2.3 The sender: the message's, else "from", else "username".
+            if (lsFrom.empty() && !rt.cfg.op.from.empty()) lsFrom = rt.cfg.op.from;
+            if (lsFrom.empty()) lsFrom = rt.cfg.op.username;
+            // 2.4
+            smtp.Recipient = smtp.RecipientDisplayName = r.lsTo;
+            if (!lsFrom.empty()) smtp.From = smtp.FromDisplayName = smtp.ReplyToAddress = lsFrom;
+            // 2.5 The sender always receives a copy (the display list joins with ":").
+            if (!r.lscc.empty()) {
+                smtp.CcRecipient = r.lscc + ";" + lsFrom;
+                smtp.CcDisplayName = r.lscc + ":" + lsFrom;
+            } else {
+                smtp.CcRecipient = smtp.CcDisplayName = lsFrom;
+            }
+            smtp.BccRecipient = r.plus_ccn;
+            // 2.6
+            smtp.subject = r.lsObj;
+            smtp.Message = r.lvBody;
+            // 2.7 Attachments; a missing PDF ends the transport before anything is sent.
+            if (!attachment_list(rt, r, attachments)) return false;
+            // 2.8
+            smtp.SMTPHostValidation = 0;
+            smtp.EmailAddressValidation = 1;
+            smtp.Attachment = attachments;
+            smtp.Receipt = true;
+            // 2.9 The error report to the sender.
+            if (attempt == 2) {
+                smtp.CcRecipient = smtp.CcDisplayName = "";
+                smtp.BccRecipient = "";
+                smtp.Recipient = smtp.RecipientDisplayName = lsFrom;
+                smtp.subject = " *** ERRORE INVIO MAIL *** " + r.lsObj;
+                smtp.Message = "*** ERRORE INVIO MAIL *** \r\nDESTINATARI: " + r.lsTo + "\r\nCOPIA CC: " + r.lscc +
+                               "\r\n" + r.lvBody;
+            }
+            // 2.10 to 2.12
+            smtp.Send();
+            if (!bInvioFallito) {
+                rt.list.add(" Messages sent " + r.lsTo);
+                break;
+            }
+            rt.list.add(" Messages not sent " + r.lsTo);
+            if (attempt == 2) break;
+            message_failed = true;
+            attempt = 2;
+            attachments.clear();
+        }
+        // 3. The final line follows the message itself, not its error report.
+        if (message_failed)
+            rt.list.add(" Rinnovo Info Log  Messaggio non  spedito " + r.lsObj);
+        else
+            rt.list.add(" Rinnovo Info Log Messaggio Spedito con successo " + r.lsObj);
+        return !message_failed;
+    } catch (...) {
+        const ErrorInfo e = current_error();
+        rt.view.message_box(std::to_string(e.number) + " " + e.description);
+        return false;
+    }
+}
+
+}  // namespace velarion

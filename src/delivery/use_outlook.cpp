@@ -1,0 +1,107 @@
+#include "delivery/use_outlook.h"
+
+#include <filesystem>
+#include <optional>
+
+#include "common/print_file_name.h"
+#include "common/runtime.h"
+#include "delivery/attachments.h"
+#include "delivery/delivery_state.h"
+#include "delivery/mail_profile.h"
+#include "delivery/mail_report.h"
+#include "platform/error.h"
+#include "platform/outlook.h"
+#include "platform/paths.h"
+
+namespace velarion {
+
+bool UseOUTLOOK(Runtime& rt, DeliveryState& state, const std::function<void()>& switch_off, const DeliveryRequest& r,
+                const std::string& lsoper) {
+    const std::string& version = rt.cfg.outlook_version;
+    // 1. The running Outlook, else 2. the one of the configured version.
+    std::optional<outlook::Application> app;
+    try {
+        app = outlook::Application::GetObject(state.session);
+        rt.list.add(" Outlook gia' aperto ");
+    } catch (const NumberedError&) {
+        rt.list.add(" Apro Outlook " + version);
+        rt.list.refresh();
+        // An unknown version has no class: no object is made.
+        const std::string class_name = outlook::class_for_version(version);
+        if (!class_name.empty()) {
+            try {
+                app = outlook::Application::CreateObject(class_name, state.session, mail_profile(rt));
+            } catch (...) {
+                const ErrorInfo e = current_error();
+                rt.list.add(" Outlook non funziona " + std::to_string(e.number) + " " + e.description);
+                rt.list.refresh();
+                rt.view.message_box("Non funziona outlook");
+                return false;
+            }
+        }
+    }
+    try {
+        // 3. The item and its fields.
+        if (!app) throw NumberedError(outlook::kNoObject, "Object variable or With block variable not set");
+        outlook::MailItem item = app->createitem(0);
+        item.bodyformat = outlook::olFormatPlain;
+        item.bodyformat = outlook::olFormatHTML;
+        item.To = r.lsTo;
+        item.CC = r.lscc;
+        item.BCC = r.plus_ccn;
+        item.subject = r.lsObj;
+        item.body = r.lvBody;
+        // 4. Attachments; a print file for the fax gateway by its zip archive as it is.
+        const std::string& dir = rt.cfg.work_dir;
+        for (const auto& entry : r.lsAttacchedFile) {
+            if (entry.empty()) continue;
+            if (!is_print_file(entry)) {
+                item.Attachments.Add(attachment_path(rt, entry));
+                continue;
+            }
+            const std::string base = entry.substr(0, entry.size() - 4);
+            if (r.fax) {
+                item.Attachments.Add(dir + base + ".zip");
+            } else {
+                const std::string pdf = paths::resolve(dir + base + ".pdf");
+                std::error_code ec;
+                if (pdf.empty() || !std::filesystem::is_regular_file(pdf, ec)) {
+                    rt.list.add(" Non esiste l'allegato pdf  Non mando l'email");
+                    return false;
+                }
+                item.Attachments.Add(pdf);
+            }
+            if (r.allegatxt) item.Attachments.Add(dir + entry);
+        }
+        // 5. to 7.
+        item.ReadReceiptRequested = false;
+        if (lsoper == "SAVE")
+            item.Save();
+        else if (lsoper == "SEND")
+            item.Send();
+        rt.list.refresh();
+        const std::string ref = mail_report::ref(r.lsNumRef);
+        if (lsoper == "SAVE") {
+            rt.list.add(" Salvato messaggio  " + ref + " - " + r.lsTo + " - " + mail_report::clock_text(rt));
+        } else if (lsoper == "SEND") {
+            rt.list.add(" Inviato messaggio  " + ref + " - " + r.lsTo + " - " + mail_report::clock_text(rt));
+        } else {
+            // Neither saved nor sent: said so, and the message is kept.
+            rt.list.add(" Outlook: operazione sconosciuta \"" + lsoper + "\", messaggio non salvato ne' inviato " +
+                        ref + " - " + r.lsTo);
+            return false;
+        }
+        return true;
+    } catch (...) {
+        const ErrorInfo e = current_error();
+        rt.list.add(" UseOUTLOOK_error " + std::to_string(e.number) + " " + e.description);
+        rt.list.refresh();
+        if (switch_off)
+            switch_off();
+        else
+            rt.view.set_check(true);
+        return false;
+    }
+}
+
+}  // namespace velarion
