@@ -50,6 +50,8 @@ bool INVIOmail(Runtime& rt, const DeliveryRequest& r) {
         std::string attachments;
         std::string lsFrom = r.lsFrom;
         mail::SmtpComponent smtp;
+        smtp.Timeout = smtp_timeout(rt);
+        smtp.Tls = tls_policy(rt);
 
         // The component's events become lines of the activity list.
         smtp.on_progress = [&](int percent) { rt.list.add(" " + std::to_string(percent) + " % complete"); };
@@ -72,8 +74,6 @@ bool INVIOmail(Runtime& rt, const DeliveryRequest& r) {
             smtp.Password = rt.cfg.op.password;
             smtp.SMTPHost = rt.cfg.op.smtpserver;
             smtp.SMTPPort = rt.cfg.op.smtport;
-            smtp.Timeout = smtp_timeout(rt);
-            smtp.Tls = tls_policy(rt);
             smtp.From = smtp.FromDisplayName = smtp.ReplyToAddress = rt.cfg.op.username;
             smtp.Recipient = smtp.RecipientDisplayName = r.lsTo;
             // 2.3 The sender: the message's, else "from", else "username".
