@@ -80,7 +80,9 @@ public:
     virtual void sign_on(const std::string& user, const std::string& password) = 0;
     virtual void sign_off() = 0;
     virtual bool signed_on() const = 0;
-    // Stores the message in the drafts folder with the \Draft flag.
+    // Stores the message in the drafts folder with the \Draft flag. Its
+    // recipients are kept as written: one that is no address (a customer
+    // code) stays in the draft, as the name of an empty group, for the user.
     virtual void save(const Message& message) = 0;
     // Sends the message through the transport. With the dialog flag the
     // desktop's compose window is opened instead (a draft where there is no

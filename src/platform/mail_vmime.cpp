@@ -58,6 +58,19 @@ vmime::shared_ptr<vmime::mailbox> make_mailbox(const std::string& cp1252) {
     return box;
 }
 
+// A recipient of a draft. A draft keeps its recipients as written, since the
+// user finishes it: a text that is no address (a customer code, a name) is
+// kept as the display name of an empty group ("CLI0042:;"), which stores
+// and mail readers accept and which cannot be mistaken for an address.
+vmime::shared_ptr<vmime::address> draft_recipient(const std::string& cp1252) {
+    if (auto box = detail::parse_mailbox(cp1252)) return box;
+    const std::string name = text::trim(text::cp1252_to_utf8(cp1252));
+    const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return (c & 0x80) == 0; });
+    // Plain text when it can be, else one encoded word: readers join it back exactly.
+    return vmime::make_shared<vmime::mailboxGroup>(ascii ? vmime::text(name)
+                                                         : vmime::text(vmime::word(name, utf8_charset())));
+}
+
 // The credentials a service signs on with (UTF-8): those given at sign-on,
 // else the URL's own.
 struct Account {
@@ -105,7 +118,7 @@ public:
 
     void save(const Message& message) override {
         check_signed_on();
-        auto msg = build(message);
+        auto msg = build(message, true);
         try {
             try {
                 store_message(msg);
@@ -131,7 +144,7 @@ public:
                 save(message);
             return;
         }
-        auto msg = build(message);
+        auto msg = build(message, false);
         try {
             auto transport = open_service<vmime::net::transport>(vmime::utility::url(profile_.transport));
             transport->connect();
@@ -295,13 +308,16 @@ private:
 
     std::string sender() const { return profile_.from.empty() ? default_sender() : text::trim(profile_.from); }
 
-    vmime::shared_ptr<vmime::message> build(const Message& m) const {
+    // The MIME message; only a message to be sent needs real addresses.
+    vmime::shared_ptr<vmime::message> build(const Message& m, bool draft) const {
         try {
             vmime::messageBuilder mb;
             const std::string from = sender();
             mb.setExpeditor(*make_mailbox(from));
             for (const auto& r : m.recipients) {
-                auto box = make_mailbox(r.address);
+                if (draft && text::trim(r.address).empty()) continue;
+                vmime::shared_ptr<vmime::address> box =
+                    draft ? draft_recipient(r.address) : make_mailbox(r.address);
                 if (r.type == RecipType::To)
                     mb.getRecipients().appendAddress(box);
                 else if (r.type == RecipType::Cc)

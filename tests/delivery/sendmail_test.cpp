@@ -190,29 +190,65 @@ TEST(SendMail, UnknownRecipientDiscardsTheMessage) {
     EXPECT_THAT(m.list.lines()[0], HasSubstr(" Messaggio scartato 0000001234XYZ - Sconosciuto Mario Rossi"));
 }
 
-// Only "local@domain" and "Name <local@domain>" are resolved: a list the
+// Only "local@domain" and "Name <local@domain>" are sent to: a list the
 // mail library would cut to its first address, or send to the local host,
-// is an unknown recipient and nothing is stored.
-TEST(SendMail, RecipientThatIsNoSingleAddressIsUnknown) {
+// is an unknown recipient and nothing leaves.
+TEST(SendMail, RecipientThatIsNoSingleAddressIsNotSent) {
+    SmtpServer smtp;
+    if (!smtp.skip_reason().empty()) GTEST_SKIP() << smtp.skip_reason();
     MailContext m;
-    m.write_mapi("client=Microsoft Outlook\n");
+    m.write_mapi("client=Thunderbird\ntransport=" + smtp.url() + "\n");
     DeliveryRequest r = testing::sample_request();
-    r.lsSend = "SAVE";
-    for (const char* to : {"mario.rossi@example.it anna.bianchi@example.it", "mario rossi@example.it"}) {
+    for (const char* to : {"mario.rossi@example.it anna.bianchi@example.it", "mario rossi@example.it", "CLI0042"}) {
         m.list.clear();
         r.lsTo = to;
         EXPECT_FALSE(m.dispatcher.sendmail(r)) << to;
         ASSERT_EQ(m.list.size(), 1u);
         EXPECT_THAT(m.list.lines()[0], HasSubstr(" Messaggio scartato 0000001234XYZ - Sconosciuto " + r.lsTo));
     }
-    EXPECT_TRUE(maildir_drafts(store_root(m)).empty());
+    EXPECT_TRUE(smtp.messages(0, 0).empty());
 
     r.lsTo = "\"Rossi, Mario\" <mario.rossi@example.it>;anna.bianchi@example.it";
     ASSERT_TRUE(m.dispatcher.sendmail(r));
+    const auto received = smtp.messages(1);
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_THAT(testing::describe_mime(received[0]),
+                HasSubstr("to: \"Rossi, Mario\" <mario.rossi@example.it>, anna.bianchi@example.it\n"));
+}
+
+// A draft is finished by the user, so it keeps its recipients as written: a
+// customer code or a malformed address stays as the name of an empty group,
+// real addresses stay addresses, and the message is saved.
+TEST(SendMail, DraftKeepsRecipientsAsWritten) {
+    MailContext m;
+    m.write_mapi("client=Microsoft Outlook\n");
+    DeliveryRequest r = testing::sample_request();
+    r.lsSend = "SAVE";
+    r.lsTo = "CLI0042;mario.rossi@example.it";
+    r.lscc = "mario rossi@example.it;Ufficio Forl\xEC";
+    ASSERT_TRUE(m.dispatcher.sendmail(r)) << ::testing::PrintToString(m.list.lines());
+    EXPECT_EQ(m.list.lines(), std::vector<std::string>{"07/12/2026 10:30:00 Salvato 0000001234 - " + r.lsTo});
     const auto drafts = maildir_drafts(store_root(m));
     ASSERT_EQ(drafts.size(), 1u);
-    EXPECT_THAT(testing::describe_mime(drafts[0].raw),
-                HasSubstr("to: \"Rossi, Mario\" <mario.rossi@example.it>, anna.bianchi@example.it\n"));
+    EXPECT_THAT(drafts[0].raw, HasSubstr("To: CLI0042:;, mario.rossi@example.it\r\n"));
+    const std::string d = testing::describe_mime(drafts[0].raw);
+    EXPECT_THAT(d, HasSubstr("to: CLI0042:;, mario.rossi@example.it\n"));
+    EXPECT_THAT(d, HasSubstr("cc: \"mario rossi@example.it\":;, Ufficio Forl\u00EC:;\n"));
+}
+
+TEST(SendMail, DraftOnImapKeepsACustomerCode) {
+    ImapServer imap;
+    if (!imap.skip_reason().empty()) GTEST_SKIP() << imap.skip_reason();
+    MailContext m;
+    m.write_mapi("client=Microsoft Exchange\nstore=" + imap.url(true) + "\n");
+    DeliveryRequest r = testing::sample_request();
+    r.lsSend = "SAVE";
+    r.lsTo = "CLI0042";
+    ASSERT_TRUE(m.dispatcher.sendmail(r)) << ::testing::PrintToString(m.t.view.boxes)
+                                    << ::testing::PrintToString(m.list.lines());
+    const auto stored = imap.messages("Drafts");
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_THAT(testing::describe_mime(stored[0]), HasSubstr("to: CLI0042:;\n"));
 }
 
 // With no "client" key the mail client is the desktop's default, as in the
