@@ -1,5 +1,6 @@
 #include "pdf/job_setup.h"
 
+#include <climits>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -82,12 +83,13 @@ std::vector<FormatEntry> parse_format_table(const std::string& file_text) {
         std::istringstream fields(line);
         for (std::string x; std::getline(fields, x, '\t');) f.push_back(x);
         if (f.size() < 3) continue;
-        auto row = to_number(f[0]);
-        auto col = to_number(f[2]);
+        // A row or column that is no whole number within int leaves the entry out.
+        auto row = to_whole_number(f[0], INT_MIN, INT_MAX);
+        auto col = to_whole_number(f[2], INT_MIN, INT_MAX);
         if (!row || !col) continue;
         FormatEntry e;
-        e.row = static_cast<int>(*row);
-        e.column = std::max(1, static_cast<int>(*col));
+        e.row = *row;
+        e.column = std::max(1, *col);
         const std::string& a = f[1];
         if (a == "N") e.control = "\x12";
         else if (a == "C") e.control = "\x0f";

@@ -1,5 +1,6 @@
 #include "pdf/line_loop.h"
 
+#include <climits>
 #include <optional>
 
 #include "common/runtime.h"
@@ -20,7 +21,8 @@ constexpr char kFormFeed = '\x0c';
 
 bool contains(const std::string& s, const char* what) { return s.find(what) != std::string::npos; }
 
-int to_int(const std::string& s) { return static_cast<int>(to_number(s).value_or(0)); }
+// A colour component of a style or a font record: held within 0-255, 0 when it is no number.
+int colour_component(const std::string& s) { return to_whole_number_clamped(s, 0, 255, 0); }
 
 // The leading number of a text ("8.5abc" gives "8.5"), as a "///C" line carries it.
 std::string leading_number(const std::string& s) {
@@ -180,9 +182,9 @@ void LineLoop::page_break(int row) {
     // 14.3
     if (!may_add_page()) return;
     // 14.4
-    if (!style().logodiverso.empty() && to_number(style().logodiversofrompagina) &&
-        to_int(style().logodiversofrompagina) == job_.page_count + 1)
-        change_style(style().logodiverso);
+    // A page number that is no whole number from 1 up reads as empty: no switch.
+    const auto from = to_whole_number(style().logodiversofrompagina, 1, INT_MAX);
+    if (!style().logodiverso.empty() && from && *from == job_.page_count + 1) change_style(style().logodiverso);
     // 14.5 and 14.6
     start_page(row);
 }
@@ -212,17 +214,18 @@ void LineLoop::logo_directive(const std::string& name) {
 bool LineLoop::label_line(const std::string& line) {
     if (line != "\x11") return false;
     const auto& s = style();
-    const int per_row = to_int(s.EtiOr), rows = to_int(s.EtiVt);
+    // Counts that are no whole numbers from 1 up read as empty: no label grid.
+    const auto per_row = to_whole_number(s.EtiOr, 1, INT_MAX), rows = to_whole_number(s.EtiVt, 1, INT_MAX);
     auto dv = to_number(s.EtiDeltaVt), dor = to_number(s.EtiDeltaOr);
-    if (per_row < 1 || rows < 1 || !dv || !dor) return false;
+    if (!per_row || !rows || !dv || !dor) return false;
     if (job_.page_count == 0) start_page(0);
     ++job_.label_index;
-    if (job_.label_index >= static_cast<long>(per_row) * rows) {
+    if (job_.label_index >= static_cast<long>(*per_row) * *rows) {
         page_break(0);
         if (job_.stop) return true;
     } else {
-        job_.label_dx = (job_.label_index % per_row) * *dor;
-        job_.label_dy = (job_.label_index / per_row) * *dv;
+        job_.label_dx = static_cast<double>(job_.label_index % *per_row) * *dor;
+        job_.label_dy = static_cast<double>(job_.label_index / *per_row) * *dv;
         draw_overlay(style().fincatura, job_.label_dx, job_.label_dy);
     }
     job_.row = 0;
@@ -265,8 +268,8 @@ void LineLoop::draw_line(std::vector<Piece>& pieces, const std::string& line, bo
     const double y = job_.origin.first_row_y + m.pitch * (job_.row - 1) + job_.label_dy;
     int base_colour[3] = {0, 0, 0};
     if (!s.coloretesto1.empty())
-        base_colour[0] = to_int(s.coloretesto1), base_colour[1] = to_int(s.coloretesto2),
-        base_colour[2] = to_int(s.coloretesto3);
+        base_colour[0] = colour_component(s.coloretesto1), base_colour[1] = colour_component(s.coloretesto2),
+        base_colour[2] = colour_component(s.coloretesto3);
     const MonoFont mono = mono_font_for(rt_, layout_.overlay, doc_, job_.print_type);
     bool marked = false;
     for (Piece& p : pieces) {
@@ -286,10 +289,10 @@ void LineLoop::draw_line(std::vector<Piece>& pieces, const std::string& line, bo
         // 16.7 and 16.8 Font of the piece.
         std::string font = (p.style == "e" || p.style == "ec" || s.bold == "y") ? "Courier-Bold" : "Courier";
         if (p.style == "p" && p.record.size() >= 18) {
-            set_colour(to_int(p.record.substr(0, 3)), to_int(p.record.substr(4, 3)),
-                       to_int(p.record.substr(8, 3)));
-            const int n = to_int(p.record.substr(11, 2));
-            font = font_table_name(n);
+            set_colour(colour_component(p.record.substr(0, 3)), colour_component(p.record.substr(4, 3)),
+                       colour_component(p.record.substr(8, 3)));
+            // A font number outside the table is Courier, as an empty one.
+            font = font_table_name(to_whole_number(p.record.substr(11, 2), 0, 11).value_or(0));
             if (auto v = to_number(p.record.substr(13, 5)); v && usable_font_size(*v)) size = *v;
         }
         // 16.10 The monospaced condensed font for the types that use it.
@@ -426,14 +429,17 @@ void LineLoop::run(std::istream& in) {
             start_page(0);
             if (job_.stop) break;
         }
+        // 13. The last line of the file is skipped when it holds only control
+        // characters, before anything else: a closing Chr(17) opens no label.
+        if (last && only_control_characters(line)) continue;
         if (label_line(line)) continue;
-        // 13. Rows to drop.
+        // Rows to drop.
         ++job_.row;
         const bool form_feed = line.find(kFormFeed) != std::string::npos;
         bool drop = false;
         for (int r : job_.dropped_rows)
             if (r == job_.row && !form_feed) drop = true;
-        if (drop || (last && only_control_characters(line))) continue;
+        if (drop) continue;
         // 14. Page break before the line; none on a page that holds no row yet.
         const bool wants_break = form_feed || job_.row > job_.lines_per_page ||
                                  (line.find('/') != std::string::npos && contains(line, "/PAGE"));
@@ -473,7 +479,7 @@ void configure_job(const Runtime& rt, const LayoutState& layout, JobState& job) 
     job.substitutions = prepare_substitutions(s);
     job.dropped_rows.clear();
     for (int i = 1; i <= 6; ++i)
-        if (auto n = to_number(s.scartariga[i])) job.dropped_rows.push_back(static_cast<int>(*n));
+        if (auto n = to_whole_number(s.scartariga[i], 1, INT_MAX)) job.dropped_rows.push_back(*n);
     job.format_table = s.formattatesto.empty() ? std::vector<FormatEntry>{}
                                                : load_format_table(rt, s.formattatesto);
 }

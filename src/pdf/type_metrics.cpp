@@ -1,5 +1,7 @@
 #include "pdf/type_metrics.h"
 
+#include <climits>
+
 #include "layout/pre_analysis.h"
 #include "layout/style.h"
 
@@ -92,7 +94,8 @@ TextOrigin text_origin(const StyleSettings& style) {
 }
 
 int lines_per_page(const StyleSettings& style, const PreAnalysis& pre) {
-    if (auto n = to_number(style.lunghpagina); n && *n >= 1) return static_cast<int>(*n);
+    // A length that is no whole number from 1 up reads as empty.
+    if (auto n = to_whole_number(style.lunghpagina, 1, INT_MAX)) return *n;
     return pre.page_length == 66 ? 66 : 213;
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "layout/overlay_fake_doc.h"
 #include "layout/pre_analysis.h"
 #include "pdf/crea_pdf.h"
 #include "support/layout_context.h"
@@ -83,6 +84,16 @@ inline std::pair<double, double> page_size(const std::string& pdf, int page) {
 inline std::string pdf_text(const std::string& pdf) {
     return run_program({"/usr/bin/pdftotext", "-layout", pdf, "-"}).out;
 }
+
+// A recording drawing object that hands its calls over when it is released.
+struct KeptDoc : RecordingDoc {
+    explicit KeptDoc(std::vector<std::string>* out) : out_(out) {}
+    ~KeptDoc() override { *out_ = calls; }
+    void addpage() override { calls.push_back("addpage"); }
+
+private:
+    std::vector<std::string>* out_;
+};
 
 // mm in PDF points.
 inline double pt(double mm) { return mm * 72.0 / 25.4; }

@@ -5,23 +5,12 @@
 #include <filesystem>
 
 #include "compose_fixture.h"
-#include "layout/overlay_fake_doc.h"
 #include "platform/pdf_document.h"
 
 namespace velarion::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A recording drawing object that hands its calls over when it is released.
-struct KeptDoc : RecordingDoc {
-    explicit KeptDoc(std::vector<std::string>* out) : out_(out) {}
-    ~KeptDoc() override { *out_ = calls; }
-    void addpage() override { calls.push_back("addpage"); }
-
-private:
-    std::vector<std::string>* out_;
-};
 
 std::vector<std::string> with_prefix(const std::vector<std::string>& calls, const std::string& prefix) {
     std::vector<std::string> out;
