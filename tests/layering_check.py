@@ -20,8 +20,8 @@ ALLOWED = {
     "pdf": {"pdf", "layout", "common", "platform"},
     "delivery": {"delivery", "common", "platform"},
     "spool": {"spool", "pdf", "layout", "delivery", "common", "platform"},
-    "setup": {"setup", "spool", "pdf", "layout", "delivery", "common", "platform"},
-    "startup": {"startup", "spool", "pdf", "layout", "delivery", "common", "platform"},
+    "setup": {"setup", "common", "platform"},
+    "startup": {"startup", "setup", "spool", "pdf", "layout", "delivery", "common", "platform"},
 }
 QT_EXTRA = {"startup", "setup"}  # what a */qt/ front end may include besides its core
 

@@ -18,7 +18,6 @@
 #include "startup/agent.h"
 #include "startup/command_line.h"
 #include "startup/component_check.h"
-#include "startup/config_store.h"
 #include "startup/user_params.h"
 
 namespace fs = std::filesystem;
@@ -333,6 +332,18 @@ void Form1Logic::chgoper() {
     a_.settings.sw.ope = answer;
     a_.view.set_operator_label("Operatore: " + answer);
     Leggi_Param_Utenti(a_);
+}
+
+void Form1Logic::File_1() {
+    if (dialogs_) dialogs_->show_setuputente(setup_context());
+}
+
+void Form1Logic::mailsertu() {
+    if (dialogs_) dialogs_->exec_form3(a_.rt);
+}
+
+SetupContext Form1Logic::setup_context() {
+    return SetupContext{a_.rt, a_.settings, [this] { Leggi_Param_Utenti(a_); }};
 }
 
 }  // namespace velarion

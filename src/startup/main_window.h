@@ -7,11 +7,22 @@
 #include <string>
 #include <vector>
 
+#include "setup/setup_context.h"
 #include "spool/scan.h"
 
 namespace velarion {
 
 struct Agent;
+
+// The dialogs the menus open, shown by the front end (a window-less front end has none).
+class DialogOpener {
+public:
+    virtual ~DialogOpener() = default;
+    // frm_setuputente, not modal.
+    virtual void show_setuputente(const SetupContext& ctx) = 0;
+    // Form3, modal.
+    virtual void exec_form3(Runtime& rt) = 0;
+};
 
 enum class LoadResult {
     Ready,       // the load step ran to its end
@@ -53,6 +64,12 @@ public:
     // the close waits until the tick is over.
     void request_close();
     void chgoper();
+    // File_1: the user parameters dialog; mailsertu: the support request.
+    void File_1();
+    void mailsertu();
+    void set_dialogs(DialogOpener* dialogs) { dialogs_ = dialogs; }
+    // What the settings dialogs are lent: the settings and their re-read.
+    SetupContext setup_context();
 
     bool checked() const { return checked_; }
     bool timer_enabled() const { return timer_enabled_; }
@@ -75,6 +92,7 @@ private:
     std::vector<std::string> args_;
     ScanHook scan_;
     SpoolScanner scanner_;
+    DialogOpener* dialogs_ = nullptr;
     bool checked_ = true;
     bool timer_enabled_ = false;
     int interval_ = 0;

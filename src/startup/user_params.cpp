@@ -2,7 +2,7 @@
 
 #include "platform/text_encoding.h"
 #include "startup/agent.h"
-#include "startup/config_store.h"
+#include "common/config_store.h"
 
 namespace velarion {
 

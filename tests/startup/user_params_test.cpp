@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "startup/config_store.h"
+#include "common/config_store.h"
 #include "support/test_support.h"
 
 namespace velarion {

@@ -16,8 +16,10 @@
 #include <QTimer>
 
 #include "common/activity_list.h"
+#include "delivery/qt/form3.h"
 #include "platform/text_encoding.h"
 #include "startup/main_window.h"
+#include "setup/qt/frm_setuputente.h"
 #include "startup/qt/icons.h"
 
 namespace velarion::qt {
@@ -78,14 +80,12 @@ void Form1::create_menus() {
     chgoper->setObjectName(QStringLiteral("chgoper"));
     File_1 = file->addAction(QStringLiteral("Parametri Utente"));
     File_1->setObjectName(QStringLiteral("File_1"));
-    File_1->setEnabled(false);  // the user parameters dialog is not part of this build yet
     file->addSeparator();
     File_2 = file->addAction(QStringLiteral("Esci"));
     File_2->setObjectName(QStringLiteral("File_2"));
     QMenu* help = menuBar()->addMenu(QStringLiteral("&?"));
     mailsertu = help->addAction(QStringLiteral("Richiesta assistenza"));
     mailsertu->setObjectName(QStringLiteral("mailsertu"));
-    mailsertu->setEnabled(false);  // the support request dialog is not part of this build yet
 
     mPopupSys = new QMenu(this);
     mPopupSys->setObjectName(QStringLiteral("mPopupSys"));
@@ -126,6 +126,9 @@ void Form1::attach_logic(Form1Logic* logic) {
     connect(mPopExit, &QAction::triggered, this, [this] { logic_->request_close(); });
     connect(File_2, &QAction::triggered, this, [this] { logic_->request_close(); });
     connect(chgoper, &QAction::triggered, this, [this] { logic_->chgoper(); });
+    connect(File_1, &QAction::triggered, this, [this] { logic_->File_1(); });
+    connect(mailsertu, &QAction::triggered, this, [this] { logic_->mailsertu(); });
+    logic->set_dialogs(this);
     if (tray) {
         connect(tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
             // The context menu opens by itself; click and double click restore the window.
@@ -216,6 +219,22 @@ void Form1::restore_window() {
 void Form1::hide_window() { hide(); }
 
 void Form1::popup_tray_menu() { mPopupSys->popup(QCursor::pos()); }
+
+void Form1::show_setuputente(const SetupContext& ctx) {
+    // One window: the menu brings an open one to the front.
+    if (!setuputente_) {
+        setuputente_ = new frm_setuputente(ctx, this);
+        setuputente_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    setuputente_->show();
+    setuputente_->raise();
+    setuputente_->activateWindow();
+}
+
+void Form1::exec_form3(Runtime& rt) {
+    Form3 dialog(rt, this);
+    dialog.exec();
+}
 
 void Form1::closeEvent(QCloseEvent* event) {
     if (!logic_ || closed_) {

@@ -4,8 +4,11 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include "common/view.h"
+#include "setup/qt/frm_setuputente.h"
+#include "startup/main_window.h"
 
 class QAction;
 class QCheckBox;
@@ -17,12 +20,11 @@ class QTimer;
 
 namespace velarion {
 class ActivityList;
-class Form1Logic;
 }  // namespace velarion
 
 namespace velarion::qt {
 
-class Form1 final : public QMainWindow, public View {
+class Form1 final : public QMainWindow, public View, public DialogOpener {
     Q_OBJECT
 public:
     explicit Form1(QWidget* parent = nullptr);
@@ -54,6 +56,12 @@ public:
     void restore_window() override;
     void hide_window() override;
     void popup_tray_menu() override;
+
+    // DialogOpener
+    void show_setuputente(const SetupContext& ctx) override;
+    void exec_form3(Runtime& rt) override;
+    // The user parameters window while it is open.
+    frm_setuputente* setuputente() const { return setuputente_; }
 
     bool window_closed() const { return closed_; }
 
@@ -88,6 +96,7 @@ private:
 
     ActivityList* list_ = nullptr;
     Form1Logic* logic_ = nullptr;
+    QPointer<frm_setuputente> setuputente_;
     bool closed_ = false;
 };
 

@@ -1,4 +1,4 @@
-#include "startup/config_store.h"
+#include "common/config_store.h"
 
 #include "common/runtime.h"
 #include "platform/ini_file.h"
