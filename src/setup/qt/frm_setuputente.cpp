@@ -56,6 +56,8 @@ void frm_setuputente::create_controls() {
             auto* combo = new QComboBox(this);
             combo->setEditable(true);
             combo->setInsertPolicy(QComboBox::NoInsert);
+            // The text stays as typed: no completion to a choice of another case.
+            combo->setCompleter(nullptr);
             const auto& choices = info.field == SetupField::cboTipoInvio ? kTipoInvioChoices : kRegistryChoices;
             for (const char* c : choices) combo->addItem(QString::fromLatin1(c));
             combo->lineEdit()->installEventFilter(this);
@@ -138,9 +140,12 @@ bool frm_setuputente::eventFilter(QObject* watched, QEvent* event) {
         // Another window or the list's own popup taking the focus is no leaving of the field.
         if (i >= 0 && reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
             const auto f = static_cast<SetupField>(i);
+            // The focus goes back once the new field has taken it, unless the
+            // text was put right in the meantime.
             if (!logic_->may_leave(f, field(f))) {
-                QWidget* w = control(f);
-                QTimer::singleShot(0, w, [w] { w->setFocus(Qt::OtherFocusReason); });
+                QTimer::singleShot(0, control(f), [this, f] {
+                    if (!logic_->may_leave(f, field(f))) control(f)->setFocus(Qt::OtherFocusReason);
+                });
             }
         }
     }

@@ -3,6 +3,9 @@
 #include <unistd.h>
 
 #include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
@@ -13,6 +16,8 @@
 #include "startup/agent.h"
 #include "startup/command_line.h"
 #include "startup/main_window.h"
+#include "delivery/qt/form3.h"
+#include "setup/qt/frm_setuputente.h"
 #include "startup/qt/form1.h"
 #include "support/test_support.h"
 
@@ -71,9 +76,10 @@ private slots:
         QCOMPARE(f.form.Check1->text(), QStringLiteral("Disabiltazione velarion"));
         QVERIFY(f.form.Timer1->isActive());
         QCOMPARE(f.form.Timer1->interval(), 50);
-        // Menus: the dialogs of later builds are disabled, not faked.
-        QVERIFY(!f.form.File_1->isEnabled());
-        QVERIFY(!f.form.mailsertu->isEnabled());
+        // Menus.
+        QVERIFY(f.form.File_1->isEnabled());
+        QCOMPARE(f.form.File_1->text(), QStringLiteral("Parametri Utente"));
+        QVERIFY(f.form.mailsertu->isEnabled());
         QVERIFY(f.form.chgoper->isEnabled());
         QCOMPARE(f.form.mPopRestore->text(), QStringLiteral("&Visualizza Velarion"));
         QCOMPARE(f.form.mPopExit->text(), QStringLiteral("&Chiudi Velarion"));
@@ -114,6 +120,35 @@ private slots:
         const int scans = f.scans;
         QTest::qWait(200);
         QCOMPARE(f.scans, scans);
+    }
+
+    void menusOpenTheDialogs() {
+        Fixture f;
+        QCOMPARE(f.logic->load(), LoadResult::Ready);
+        // File_1: the user parameters window, not modal, one at a time.
+        f.form.File_1->trigger();
+        QVERIFY(f.form.setuputente());
+        QVERIFY(f.form.setuputente()->isVisible());
+        QVERIFY(!f.form.setuputente()->isModal());
+        auto* first = f.form.setuputente();
+        QCOMPARE(qobject_cast<QLineEdit*>(first->control(SetupField::txt_operatore))->text(), QStringLiteral("AB"));
+        f.form.File_1->trigger();
+        QCOMPARE(f.form.setuputente(), first);
+        // Its save re-reads the operator's parameters into the agent's settings.
+        qobject_cast<QLineEdit*>(first->control(SetupField::txt_direc_files))->setText(QStringLiteral("/spool/nuovo/"));
+        QTest::mouseClick(first->cmdSave, Qt::LeftButton);
+        QCOMPARE(QString::fromStdString(f.agent.settings.spool_dir), QStringLiteral("/spool/nuovo/"));
+        QTRY_VERIFY(!f.form.setuputente());  // closed and gone
+
+        // mailsertu: the support request, modal.
+        bool modal = false;
+        QTimer::singleShot(50, [&modal] {
+            auto* form3 = qobject_cast<qt::Form3*>(QApplication::activeModalWidget());
+            modal = form3 != nullptr;
+            if (form3) form3->cmdEsci->click();
+        });
+        f.form.mailsertu->trigger();
+        QVERIFY(modal);
     }
 
     void minimiseAndClose() {

@@ -1,0 +1,79 @@
+// FormCDO on the offscreen platform: the five fields, the masked password,
+// the exit button rewriting the five keys, and the next send on the new port.
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include "platform/smtp_component.h"
+#include "setup/qt/form_cdo.h"
+#include "setup/setup_fixture.h"
+#include "support/mail_servers.h"
+
+using namespace velarion;
+using velarion::testing::SetupInstall;
+
+namespace {
+void replace_text(QLineEdit* e, const QString& text) {
+    e->setFocus();
+    e->selectAll();
+    QTest::keyClick(e, Qt::Key_Delete);
+    QTest::keyClicks(e, text);
+}
+}  // namespace
+
+class FormCdoTest : public QObject {
+    Q_OBJECT
+private slots:
+    void exitRewritesTheFiveKeysAndTheNextSendUsesTheNewPort() {
+        testing::SmtpServer server;
+        if (!server.skip_reason().empty()) QSKIP(server.skip_reason().c_str());
+        SetupInstall in("[AB]\nPath=/spool/\n[CDO]\nsmtpserver=mail.example.it\nsmtport=25\npassword=vecchia\n"
+                        "username=u\nfrom=f@example.it\n");
+        qt::FormCDO d(in.context());
+        d.show();
+        QCOMPARE(d.edit(CdoField::txt_smtpserver)->text(), QStringLiteral("mail.example.it"));
+        QCOMPARE(d.edit(CdoField::txt_smtpport)->text(), QStringLiteral("25"));
+        QCOMPARE(d.edit(CdoField::txt_password)->text(), QStringLiteral("vecchia"));
+        QCOMPARE(d.edit(CdoField::txt_password)->echoMode(), QLineEdit::Password);
+        QCOMPARE(d.edit(CdoField::txt_username)->text(), QStringLiteral("u"));
+        QCOMPARE(d.edit(CdoField::txt_from)->text(), QStringLiteral("f@example.it"));
+        if (!qEnvironmentVariableIsEmpty("VELARION_SHOTS"))
+            d.grab().save(qEnvironmentVariable("VELARION_SHOTS") + "/dialog_cdo.png");
+
+        replace_text(d.edit(CdoField::txt_smtpserver), QStringLiteral("127.0.0.1"));
+        replace_text(d.edit(CdoField::txt_smtpport), QString::number(server.port()));
+        replace_text(d.edit(CdoField::txt_password), QStringLiteral("nuova"));
+        replace_text(d.edit(CdoField::txt_username), QStringLiteral("utente"));
+        replace_text(d.edit(CdoField::txt_from), QStringLiteral("ufficio@example.it"));
+        QTest::mouseClick(d.CmdExit, Qt::LeftButton);
+        QVERIFY(!d.isVisible());
+        const std::vector<std::string> expected = {"[AB]",
+                                                   "Path=/spool/",
+                                                   "[CDO]",
+                                                   "smtpserver=127.0.0.1",
+                                                   "smtport=" + std::to_string(server.port()),
+                                                   "password=nuova",
+                                                   "username=utente",
+                                                   "from=ufficio@example.it"};
+        QVERIFY(in.ini_lines() == expected);
+        QCOMPARE(in.reloads, 1);
+
+        // The re-read settings carry the next send to the new port.
+        const OperatorSettings& op = in.t.cfg.op;
+        mail::SmtpComponent smtp;
+        smtp.SMTPHost = op.smtpserver;
+        smtp.SMTPPort = op.smtport;
+        smtp.From = op.from;
+        smtp.Recipient = "cliente@example.it";
+        smtp.subject = "Porta nuova";
+        smtp.Message = "Testo";
+        smtp.Send();
+        QVERIFY2(!smtp.failed(), smtp.error_text().c_str());
+        const auto got = server.messages(1);
+        QCOMPARE(got.size(), std::size_t(1));
+        QVERIFY(got[0].find("Subject: Porta nuova") != std::string::npos);
+    }
+};
+
+QTEST_MAIN(FormCdoTest)
+#include "form_cdo_test.moc"
