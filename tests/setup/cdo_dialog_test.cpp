@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/smtp_component.h"
+#include "delivery/sendmail.h"
 #include "setup_fixture.h"
 #include "support/mail_servers.h"
 
@@ -70,31 +70,40 @@ TEST(FormCDO, ExitWithoutEditsRewritesTheKeysInPlace) {
     EXPECT_EQ(in.reloads, 1);
 }
 
-// The next send takes the port that the dialog wrote: an SMTP server on a
-// new port receives the message sent with the re-read settings.
-TEST(FormCDO, TheNextSendUsesTheNewPort) {
+// The next delivery takes the port that the dialog wrote: with "cdo:" on,
+// a message that found nobody on the old port reaches the SMTP server on
+// the new one.
+TEST(FormCDO, TheNextDeliveryUsesTheNewPort) {
     testing::SmtpServer server;
     if (!server.skip_reason().empty()) GTEST_SKIP() << server.skip_reason();
-    SetupInstall in("[CDO]\nsmtpserver=127.0.0.1\nsmtport=1\nfrom=ufficio@example.it\n");
+    testing::TempDir work;
+    SetupInstall in("[AB]\ntempozip_dir=" + work / "tempozip/" +
+                    "\n[CDO]\nsmtpserver=127.0.0.1\nsmtport=1\nfrom=ufficio@example.it\n");
+    in.t.cfg.sw.cdo = "Y";
+    Dispatcher dispatcher(in.t.rt, {});
+    DeliveryRequest r;
+    r.lsObj = "Prova porta";
+    r.lsNumRef = "AB0000000001";
+    r.lsTo = "cliente@example.it";
+    r.lsSend = "SEND";
+    r.lvBody = "Testo";
+    EXPECT_FALSE(dispatcher.sendmail(r));  // port 1: nobody there
+
     ScriptedCdoView v;
     FormCDOLogic logic(in.context(), v);
     logic.Form_Load();
+    EXPECT_EQ(v.fields[CdoField::txt_smtpport], "1");
     v.fields[CdoField::txt_smtpport] = std::to_string(server.port());
     logic.CmdExit_Click();
     ASSERT_EQ(in.t.cfg.op.smtport, std::to_string(server.port()));
 
-    mail::SmtpComponent smtp;
-    smtp.SMTPHost = in.t.cfg.op.smtpserver;
-    smtp.SMTPPort = in.t.cfg.op.smtport;
-    smtp.From = in.t.cfg.op.from;
-    smtp.Recipient = "cliente@example.it";
-    smtp.subject = "Prova porta";
-    smtp.Message = "Testo";
-    smtp.Send();
-    ASSERT_FALSE(smtp.failed()) << smtp.error_text();
+    in.t.list.clear();
+    ASSERT_TRUE(dispatcher.sendmail(r)) << ::testing::PrintToString(in.t.list.lines());
     const auto got = server.messages(1);
     ASSERT_EQ(got.size(), 1u);
-    EXPECT_NE(got[0].find("Subject: Prova porta"), std::string::npos) << got[0];
+    const std::string d = testing::describe_mime(got[0]);
+    EXPECT_NE(d.find("subject: Prova porta\n"), std::string::npos) << d;
+    EXPECT_NE(d.find("from: ufficio@example.it\n"), std::string::npos) << d;
 }
 
 }  // namespace

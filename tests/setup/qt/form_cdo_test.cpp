@@ -4,7 +4,7 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "platform/smtp_component.h"
+#include "delivery/sendmail.h"
 #include "setup/qt/form_cdo.h"
 #include "setup/setup_fixture.h"
 #include "support/mail_servers.h"
@@ -27,7 +27,8 @@ private slots:
     void exitRewritesTheFiveKeysAndTheNextSendUsesTheNewPort() {
         testing::SmtpServer server;
         if (!server.skip_reason().empty()) QSKIP(server.skip_reason().c_str());
-        SetupInstall in("[AB]\nPath=/spool/\n[CDO]\nsmtpserver=mail.example.it\nsmtport=25\npassword=vecchia\n"
+        testing::TempDir work;
+        SetupInstall in("[AB]\nPath=/spool/\ntempozip_dir=" + work / "tempozip/" + "\n[CDO]\nsmtpserver=mail.example.it\nsmtport=25\npassword=vecchia\n"
                         "username=u\nfrom=f@example.it\n");
         qt::FormCDO d(in.context());
         d.show();
@@ -49,6 +50,7 @@ private slots:
         QVERIFY(!d.isVisible());
         const std::vector<std::string> expected = {"[AB]",
                                                    "Path=/spool/",
+                                                   "tempozip_dir=" + work / "tempozip/",
                                                    "[CDO]",
                                                    "smtpserver=127.0.0.1",
                                                    "smtport=" + std::to_string(server.port()),
@@ -58,17 +60,16 @@ private slots:
         QVERIFY(in.ini_lines() == expected);
         QCOMPARE(in.reloads, 1);
 
-        // The re-read settings carry the next send to the new port.
-        const OperatorSettings& op = in.t.cfg.op;
-        mail::SmtpComponent smtp;
-        smtp.SMTPHost = op.smtpserver;
-        smtp.SMTPPort = op.smtport;
-        smtp.From = op.from;
-        smtp.Recipient = "cliente@example.it";
-        smtp.subject = "Porta nuova";
-        smtp.Message = "Testo";
-        smtp.Send();
-        QVERIFY2(!smtp.failed(), smtp.error_text().c_str());
+        // With "cdo:" on, the next delivery goes to the new port.
+        in.t.cfg.sw.cdo = "Y";
+        Dispatcher dispatcher(in.t.rt, {});
+        DeliveryRequest r;
+        r.lsObj = "Porta nuova";
+        r.lsNumRef = "AB0000000001";
+        r.lsTo = "cliente@example.it";
+        r.lsSend = "SEND";
+        r.lvBody = "Testo";
+        QVERIFY(dispatcher.sendmail(r));
         const auto got = server.messages(1);
         QCOMPARE(got.size(), std::size_t(1));
         QVERIFY(got[0].find("Subject: Porta nuova") != std::string::npos);
