@@ -7,6 +7,7 @@
 #   <prefix>/share/applications/       velarion.desktop; icons in share/icons/hicolor
 #   <prefix>/share/velarion/           the sample installation (examples/demo), an environment file
 #   <prefix>/share/doc/velarion/       README.md, copyright, changelog
+#   <prefix>/share/man/man1/           manual pages
 #   <prefix>/share/lintian/overrides/  what lintian need not report for this package
 #
 # The unit, the desktop entry and its launcher name installed paths; they are written when
@@ -79,6 +80,13 @@ execute_process(COMMAND gzip -9nc ${pkg_out}/changelog
   OUTPUT_FILE ${pkg_out}/changelog.Debian.gz COMMAND_ERROR_IS_FATAL ANY)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${pkg_src}/copyright ${pkg_out}/changelog.Debian.gz
   DESTINATION ${VELARION_DOC_DIR})
+# Manual pages, compressed as Debian wants them.
+foreach(page velarion.1)
+  execute_process(COMMAND gzip -9nc ${pkg_src}/man/${page}
+    OUTPUT_FILE ${pkg_out}/${page}.gz COMMAND_ERROR_IS_FATAL ANY)
+  install(FILES ${pkg_out}/${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${pkg_src}/man/velarion.1)
 install(FILES ${pkg_src}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME velarion)
 
 # Debian package: velarion_<version>-<release>_<arch>.deb; the libraries it needs are found by
