@@ -190,8 +190,9 @@ class Install(unittest.TestCase):
             os.mkdir(runtime, 0o700)
             instance = os.path.join(tmp, "velarion@AB.service")
             shutil.copy(unit, instance)
+            # It also looks the unit's manual page up with man(1).
             result = run(["systemd-analyze", "verify", "--user", instance], check=False,
-                         env=clean_env(XDG_RUNTIME_DIR=runtime))
+                         env=clean_env(XDG_RUNTIME_DIR=runtime, MANPATH=os.path.join(prefix, "share/man")))
             self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
             self.assertEqual(result.stdout + result.stderr, "")
 
