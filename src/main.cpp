@@ -1,10 +1,16 @@
-// Process entry: the Qt window or, with --headless, the headless runner.
+// Process entry: --help and --version, the Qt window or, with --headless, the headless runner.
+#include <cstdio>
+
 #include "startup/command_line.h"
 #include "startup/headless.h"
 #include "startup/qt/qt_app.h"
 
 int main(int argc, char** argv) {
     const velarion::FrontEndOptions opts = velarion::take_front_end_options(argc, argv);
+    if (opts.help || opts.version) {
+        std::fputs((opts.help ? velarion::usage_text() : velarion::version_line()).c_str(), stdout);
+        return 0;
+    }
     if (opts.headless) return velarion::run_headless(opts.command_line, opts.once);
     return velarion::run_qt(argc, argv, opts);
 }

@@ -57,13 +57,15 @@ void protect_pdf(Runtime& rt, const std::string& output_path) {
     const std::string work = rt.cfg.work_dir + "cripato.pdf";
     fs::remove(work, ec);
     const std::string pwd = fixed.empty() ? modification_password(rt, output_path) : fixed;
-    const std::vector<std::string> argv = {tool, "-i", output_path, "-o", work, "-w", pwd,
+    // The password reaches the tool on its standard input ("-w -"): a command
+    // line can be read by every user of the machine, and the activity list
+    // shows the command.
+    const std::vector<std::string> argv = {tool, "-i", output_path, "-o", work, "-w", "-",
                                            "-e", "40", "-p", "-c"};
-    // The activity list never shows the password.
-    const std::string shown = tool + " -i " + output_path + " -o " + work + " -w **** -e 40 -p -c";
-    rt.list.add(" Cripto il file  CON IL COMANDO " + shown);
+    rt.list.add(" Cripto il file  CON IL COMANDO " + tool + " -i " + output_path + " -o " + work +
+                " -w - -e 40 -p -c");
     rt.list.add(" Cripto il file  " + output_path);
-    process::run_and_wait(argv, [&] { rt.view.process_events(); });
+    process::run_and_wait(argv, pwd + "\n", [&] { rt.view.process_events(); });
     rt.list.add(" Inviato Comando per criptare ");
 
     // 9. Wait up to 10 seconds for the work file.

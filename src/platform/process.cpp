@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cerrno>
 
 extern char** environ;
@@ -100,6 +101,40 @@ int run_and_wait(const std::vector<std::string>& argv, const std::function<void(
     if (pid < 0) return -1;
     if (started) started();
     return wait_for(pid);
+}
+
+int run_and_wait(const std::vector<std::string>& argv, const std::string& input,
+                 const std::function<void()>& started) {
+    if (argv.empty() || argv[0].empty() || input.size() > PIPE_BUF) return -1;
+    // The input goes into the pipe before the program exists: an empty pipe
+    // takes PIPE_BUF bytes at once, and a program that ends without reading
+    // them cannot make the write fail (no SIGPIPE).
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return -1;
+    FdCloser read_end{fds[0]}, write_end{fds[1]};
+    for (std::size_t done = 0; done < input.size();) {
+        const ssize_t n = write(write_end.fd, input.data() + done, input.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return -1;
+        done += static_cast<std::size_t>(n);
+    }
+    close(write_end.fd);
+    write_end.fd = -1;
+
+    ActionsGuard fa;
+    posix_spawn_file_actions_adddup2(&fa.actions, read_end.fd, STDIN_FILENO);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    const int rc = argv[0].find('/') == std::string::npos
+                       ? posix_spawnp(&pid, args[0], &fa.actions, nullptr, args.data(), environ)
+                       : posix_spawn(&pid, args[0], &fa.actions, nullptr, args.data(), environ);
+    if (rc != 0) return -1;
+    close(read_end.fd);
+    read_end.fd = -1;
+    if (started) started();
+    return wait_for(static_cast<int>(pid));
 }
 
 std::vector<std::string> split_command_line(const std::string& line) {

@@ -18,6 +18,12 @@ int run_and_wait(const std::vector<std::string>& argv);
 // pending events run there), then waits for its end. Returns its exit code;
 // -1 at once, without calling `started`, when it cannot be started.
 int run_and_wait(const std::vector<std::string>& argv, const std::function<void()>& started);
+// The same with `input` as the program's standard input (it then reads the
+// end of its input): for a secret such as a password, which a command line
+// would show to every user of the machine. The input is at most 4096 bytes
+// (it is written before the program starts); -1 for a longer one.
+int run_and_wait(const std::vector<std::string>& argv, const std::string& input,
+                 const std::function<void()>& started);
 // Starts argv as run_and_wait does without waiting; the process number, or
 // -1 when it could not be started.
 int start(const std::vector<std::string>& argv);

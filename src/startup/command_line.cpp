@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "platform/process.h"
+#include "common/version.h"
 #include "platform/text_encoding.h"
 
 namespace velarion {
@@ -22,6 +23,10 @@ FrontEndOptions take_front_end_options(int argc, const char* const* argv) {
             out.headless = true;
         } else if (a == "--once") {
             out.once = true;
+        } else if (a == "--help") {
+            out.help = true;
+        } else if (a == "--version") {
+            out.version = true;
         } else {
             if (!out.command_line.empty()) out.command_line += ' ';
             out.command_line += a;
@@ -29,6 +34,35 @@ FrontEndOptions take_front_end_options(int argc, const char* const* argv) {
     }
     return out;
 }
+
+std::string usage_text() {
+    return "Usage: velarion [--headless] [--once] ope:OP ini:DIR [KEYWORD:VALUE...]\n"
+           "       velarion --help | --version\n"
+           "Polls the spool folder of operator OP, composes the print files of each message\n"
+           "into PDF documents and delivers the message by mail.\n"
+           "\n"
+           "  --headless   no window and no tray icon: activity lines on standard output,\n"
+           "               messages on standard error; SIGTERM and SIGINT close the agent\n"
+           "  --once       after start-up, poll the spool once, then close\n"
+           "  --help       show this help and exit\n"
+           "  --version    show the version and exit\n"
+           "\n"
+           "At most ten keyword arguments (blank-separated, no quoting):\n"
+           "  ope:OP       operator code, at most 3 characters, or TUTTI; ope:AB;CD adds CD\n"
+           "  ini:DIR      folder of velarion.ini (default: the program's folder)\n"
+           "  run:y        switch the agent on at start (default; anything else: off)\n"
+           "  plus:y       allow a second agent of the same user\n"
+           "  cdo:Y        deliver through the SMTP settings of section CDO\n"
+           "  deb:Y        show trace messages\n"
+           "  so:AIX       the business application runs on AIX\n"
+           "  fax:PRO      show the fax label\n"
+           "  acc:Y        sign on with the mail store's and transport's own credentials\n"
+           "  int:Y        mark the mail client as internal (default)\n"
+           "\n"
+           "Exit status: 0 after a normal close, 1 when start-up refuses to go on.\n";
+}
+
+std::string version_line() { return std::string("velarion (Velarion) ") + kVersionNumber + "\n"; }
 
 namespace {
 // The keyword may stand anywhere in the argument; the value is the argument

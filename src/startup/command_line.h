@@ -17,9 +17,15 @@ std::vector<std::string> getcommandline(const std::string& command_line, int max
 struct FrontEndOptions {
     bool headless = false;  // --headless
     bool once = false;      // --once
+    bool help = false;      // --help: the usage is printed, nothing else is done
+    bool version = false;   // --version: the version is printed, nothing else is done
     std::string command_line;  // the other arguments joined by blanks
 };
 FrontEndOptions take_front_end_options(int argc, const char* const* argv);
+
+// The texts of --help and --version.
+std::string usage_text();
+std::string version_line();  // "velarion (Velarion) <version>\n"
 
 // Sub Main: "plus:" and "cdo:".
 void apply_main_switches(Switches& sw, const std::vector<std::string>& args);

@@ -381,13 +381,21 @@ TEST_F(ComposeTest, ProtectionWithTheTool) {
     styles("[PDFCRIPT]\nPassword=abcd\n");
     EXPECT_EQ(compose(path), "12v");
     EXPECT_TRUE(logged(" Imposto pwd modifica "));
-    EXPECT_TRUE(logged(" -w **** -e 40 -p -c"));
+    // The command shown reads the password from the tool's standard input.
+    EXPECT_TRUE(logged(" -o " + dir / "tempozip/cripato.pdf" + " -w - -e 40 -p -c"));
     for (const auto& l : list.lines()) EXPECT_EQ(l.find("abcd"), std::string::npos) << l;
     const auto enc = run_program({"/usr/bin/qpdf", "--show-encryption", pdf});
     ASSERT_EQ(enc.out.find("File is not encrypted"), std::string::npos) << "the PDF was left unprotected";
     EXPECT_NE(enc.out.find("R = 2"), std::string::npos) << enc.out;
     EXPECT_NE(pdf_text(pdf).find("riservato"), std::string::npos);  // readable without a password
     EXPECT_FALSE(fs::exists(dir / "tempozip/cripato.pdf"));
+
+    // A fixed password, handed to the tool on its input, is the owner password.
+    styles("[PDFCRIPT]\nPasswordFISSA=fisso123\n");
+    EXPECT_EQ(compose(path), "12v");
+    EXPECT_NE(run_program({"/usr/bin/qpdf", "--show-encryption", "--password=fisso123", pdf})
+                  .out.find("Supplied password is owner password"),
+              std::string::npos);
 }
 
 TEST_F(ComposeTest, ProtectionToolThatWritesNothingLeavesThePlainPdf) {
@@ -402,6 +410,24 @@ TEST_F(ComposeTest, ProtectionToolThatWritesNothingLeavesThePlainPdf) {
     EXPECT_TRUE(logged(" Errore Cripto il file  NON TROVATO " + dir / "tempozip/cripato.pdf"));
     EXPECT_GE(t.clock.slept_ms(), 10000);
     for (const auto& l : list.lines()) EXPECT_EQ(l.find("segreto"), std::string::npos) << l;
+}
+
+TEST_F(ComposeTest, ProtectionPasswordReachesTheToolOnItsInputOnly) {
+    // A stand-in for the tool that keeps its arguments and its input, then
+    // writes the work file as the real one does.
+    write_file(dir / "bin/encryptpdf",
+               "#!/bin/sh\nprintf '%s\\n' \"$@\" > " + dir / "args.txt" + "\ncat > " + dir / "input.txt" +
+                   "\ncp \"$2\" \"$4\"\n");
+    fs::permissions(dir / "bin/encryptpdf", fs::perms::owner_all);
+    styles("[PDFCRIPT]\nPasswordFISSA=segreto\n");
+    const std::string path = print_file("CRIPT3.txt", "testo\r\n");
+    EXPECT_EQ(compose(path), "12v");
+    const std::string pdf = dir / "tempozip/CRIPT3.pdf";
+    EXPECT_EQ(read_file(dir / "args.txt"),
+              "-i\n" + pdf + "\n-o\n" + dir / "tempozip/cripato.pdf" + "\n-w\n-\n-e\n40\n-p\n-c\n");
+    EXPECT_EQ(read_file(dir / "input.txt"), "segreto\n");
+    EXPECT_FALSE(logged(" Errore Cripto il file "));
+    EXPECT_EQ(pdf_pages(pdf), 1);
 }
 
 TEST_F(ComposeTest, OverlaysBackPagesAndDroppedRows) {

@@ -77,5 +77,32 @@ TEST(RunAndWait, EventsRunAfterTheStart) {
     EXPECT_TRUE(view.started_before_events);
 }
 
+TEST(RunAndWait, InputGoesToStandardInputAndNeverToTheCommandLine) {
+    TempDir dir;
+    TestContext t;
+    const std::string got = dir / "got";
+    EXPECT_EQ(process::run_and_wait({"/bin/sh", "-c", "cat > " + got + "; exit 5"}, "segreto\n",
+                                    [&] { t.view.process_events(); }),
+              5);
+    EXPECT_EQ(read_file(got), "segreto\n");
+    EXPECT_EQ(t.view.events_pumped, 1);
+    // A program that ends without reading its input: its exit code, and this
+    // process is not hurt by the unread input.
+    EXPECT_EQ(process::run_and_wait({"/bin/sh", "-c", "exit 4"}, "segreto\n", nullptr), 4);
+    // An empty input is the end of input at once.
+    EXPECT_EQ(process::run_and_wait({"/bin/sh", "-c", "test \"$(cat)\" = ''"}, "", nullptr), 0);
+}
+
+TEST(RunAndWait, InputThatCannotBeGivenStartsNothing) {
+    TempDir dir;
+    TestContext t;
+    EXPECT_EQ(process::run_and_wait({"/bin/sh", "-c", "echo > " + dir / "ran"}, std::string(4097, 'x'),
+                                    [&] { t.view.process_events(); }),
+              -1);
+    EXPECT_FALSE(std::filesystem::exists(dir / "ran"));
+    EXPECT_EQ(process::run_and_wait({"/no/such/program"}, "x", [&] { t.view.process_events(); }), -1);
+    EXPECT_EQ(t.view.events_pumped, 0);
+}
+
 }  // namespace
 }  // namespace velarion

@@ -37,6 +37,21 @@ TEST(FrontEndOptions, AreTakenOutBeforeTheSlots) {
     EXPECT_EQ(o.command_line, "ope:AB ini:/c");
 }
 
+TEST(FrontEndOptions, HelpAndVersionAreTakenOutToo) {
+    const char* argv[] = {"velarion", "--version", "ope:AB", "--help", "x1", "x2", "x3", "x4", "x5", "x6",
+                          "x7", "x8", "x9"};
+    auto o = take_front_end_options(13, argv);
+    EXPECT_TRUE(o.help);
+    EXPECT_TRUE(o.version);
+    EXPECT_FALSE(o.headless);
+    // They take no slot: the ten slots are filled from the other arguments.
+    auto a = getcommandline(o.command_line, 10);
+    EXPECT_EQ(a[0], "ope:AB");
+    EXPECT_EQ(a[9], "x9");
+    EXPECT_EQ(version_line(), std::string("velarion (Velarion) ") + VELARION_VERSION + "\n");
+    EXPECT_EQ(usage_text().rfind("Usage: velarion ", 0), 0u);
+}
+
 TEST(Switches, MainSwitchesAreUpperCased) {
     Switches sw;
     apply_main_switches(sw, getcommandline("plus:y cdo:y", 10));

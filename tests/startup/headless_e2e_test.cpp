@@ -74,6 +74,19 @@ TEST(Headless, OnceOnAValidInstallation) {
     EXPECT_TRUE(fs::is_directory(in.root / "home/Documents/Velarion/tempozip"));
 }
 
+TEST(Headless, HelpAndVersionNeedNothingElse) {
+    // No configuration, no display, another agent may be running: the text alone.
+    Installation inst;
+    auto version = inst.run({"--version", "ope:AB", "ini:/no/such/folder"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, std::string("velarion (Velarion) ") + VELARION_VERSION + "\n");
+    auto help = inst.run({"ope:ABCD", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("Usage: velarion [--headless] [--once] ope:OP ini:DIR", 0), 0u) << help.out;
+    EXPECT_NE(help.out.find("  ini:DIR "), std::string::npos);
+    EXPECT_FALSE(fs::exists(inst.work() + "log"));
+}
+
 TEST(Headless, RefusalsExitWithStatusOne) {
     Installation in;
     auto r = in.run({"--headless", "--once", "ini:" + in.root / "nowhere", "ope:AB"});
