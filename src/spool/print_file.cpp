@@ -24,19 +24,20 @@ void remove_stale_outputs(const std::string& dir, const std::string& stem) {
     }
 }
 
-bool compose_print_file(Runtime& rt, MessageLayout& layout, const std::string& path, const std::string& file_name,
-                        long& page_section_end) {
+std::string compose_print_file(Runtime& rt, MessageLayout& layout, const std::string& path,
+                               const std::string& file_name, long& page_section_end,
+                               std::span<const char* const> types) {
     const PreAnalysis pre = AnalizzaTXT(rt, path, page_section_end);
     page_section_end = pre.page_section_end;
-    for (const char* type : kPrintTypes) {
+    for (const char* type : types) {
         if (CreaPdf(rt, layout.state(), pre, path, type, file_name)) continue;  // refused: try the next type
         const std::string& pdf = layout.created_pdf();
-        if (pdf.empty() || !is_file(pdf)) return false;
+        if (pdf.empty() || !is_file(pdf)) return "";
         rt.list.add(" Creato il file PDF " + pdf);
         rt.list.refresh();
-        return true;
+        return type;
     }
-    return false;
+    return "";
 }
 
 }  // namespace velarion::spool

@@ -1,0 +1,154 @@
+// The style preview run as its users run it: build/bin/velarion-compose on
+// copies of the demo installation, its PDFs checked with pdfinfo/pdftotext and
+// against what the agent itself makes of the same print file.
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+
+namespace velarion {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::read_file;
+using testing::run_program;
+using testing::TempDir;
+using testing::write_file;
+
+const std::string kCompose = std::string(VELARION_BIN_DIR) + "/velarion-compose";
+
+testing::ProcessResult compose(std::vector<std::string> args) {
+    args.insert(args.begin(), kCompose);
+    return run_program(args);
+}
+
+std::string pdf_text(const std::string& pdf) {
+    return run_program({"/usr/bin/pdftotext", "-layout", pdf, "-"}).out;
+}
+
+int pdf_pages(const std::string& pdf) {
+    std::smatch m;
+    const std::string info = run_program({"/usr/bin/pdfinfo", pdf}).out;
+    return std::regex_search(info, m, std::regex("Pages:\\s+(\\d+)")) ? std::stoi(m[1]) : -1;
+}
+
+// Width and height of a PNG file, from its header.
+std::pair<int, int> png_size(const std::string& path) {
+    const std::string data = read_file(path);
+    if (data.size() < 24 || data.compare(1, 3, "PNG") != 0) return {-1, -1};
+    auto be32 = [&](std::size_t at) {
+        return (static_cast<unsigned char>(data[at]) << 24) | (static_cast<unsigned char>(data[at + 1]) << 16) |
+               (static_cast<unsigned char>(data[at + 2]) << 8) | static_cast<unsigned char>(data[at + 3]);
+    };
+    return {static_cast<int>(be32(16)), static_cast<int>(be32(20))};
+}
+
+// The demo installation (examples/demo/setup.sh) with only its invoice
+// message AB.903 waiting in the spool, and a copy of the invoice's print file.
+struct Demo {
+    TempDir dir;
+    Demo() {
+        const std::string setup = std::string(VELARION_SOURCE_DIR) + "/examples/demo/setup.sh";
+        EXPECT_EQ(run_program({"/bin/sh", setup, root()}).status, 0);
+        for (const auto& e : fs::directory_iterator(root() + "spool"))
+            if (e.path().filename().string().rfind("AB.903.", 0) != 0) fs::remove(e.path());
+        fs::copy_file(root() + "spool/AB.903.0", dir / "FATT01.txt");
+    }
+    std::string root() const { return dir / "demo/"; }
+    std::string ini() const { return "ini:" + root(); }
+};
+
+TEST(VelarionCompose, MakesThePdfTheAgentMakesOfThePrintFile) {
+    Demo demo;
+    const std::string out = demo.dir / "anteprima/fattura.pdf";
+    const auto r = compose({demo.dir / "FATT01.txt", "--style", "FATTURA", demo.ini(), "ope:AB", "-o", out,
+                            "--png", demo.dir / "png"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find(" Inizio AnalizzaTXT "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" Controllo positivo per Accodare PDF " + demo.root() + "unione/condizioni.pdf"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find(" Creato il file PDF "), std::string::npos);
+    EXPECT_NE(r.out.find("\nprint type: 12v\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\npdf: " + out + "\n"), std::string::npos) << r.out;
+    EXPECT_EQ(pdf_pages(out), 2);  // the invoice and the merged conditions
+    // One picture per page, A4 at 100 dpi.
+    EXPECT_EQ(png_size(demo.dir / "png/fattura-1.png"), std::make_pair(827, 1169));
+    EXPECT_GT(png_size(demo.dir / "png/fattura-2.png").first, 0);
+    EXPECT_FALSE(fs::exists(demo.dir / "png/fattura-3.png"));
+    // The installation's own work folder is not touched.
+    EXPECT_TRUE(fs::is_empty(demo.root() + "tempozip"));
+
+    // The agent, on the same message, composes the same document.
+    const auto agent = run_program({std::string(VELARION_BIN_DIR) + "/velarion", "--headless", "--once",
+                                    demo.ini(), "ope:AB"},
+                                   {"HOME=" + demo.dir / "home", "XDG_RUNTIME_DIR=" + demo.dir.path()});
+    ASSERT_EQ(agent.status, 0) << agent.out << agent.err;
+    const std::string agents = demo.root() + "tempozip/FATT01.pdf";
+    ASSERT_TRUE(fs::exists(agents)) << agent.out;
+    EXPECT_EQ(pdf_pages(agents), 2);
+    EXPECT_EQ(pdf_text(out), pdf_text(agents));
+    EXPECT_NE(pdf_text(out).find("FT2026-0042"), std::string::npos);
+}
+
+TEST(VelarionCompose, WithoutAnInstallationTheStylesAreThoseOfThePrintFilesFolder) {
+    TempDir dir;
+    write_file(dir / "loghi.ini", "[STRETTA]\nforzatura=10v\nfincatura=manca.fin\n");
+    write_file(dir / "RIGHE1.txt", "prima riga\nseconda riga\n");
+    const auto r = compose({dir / "RIGHE1.txt", "--style", "STRETTA"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("\nprint type: 10v\n"), std::string::npos) << r.out;
+    // A missing overlay gives the agent's error line, and the PDF is made all the same.
+    EXPECT_NE(r.out.find(" Creafincature 53 File not found " + dir / "manca.fin"), std::string::npos) << r.out;
+    EXPECT_NE(pdf_text(dir / "RIGHE1.pdf").find("seconda riga"), std::string::npos);  // beside the print file
+}
+
+TEST(VelarionCompose, NoPdfGivesStatusOne) {
+    TempDir dir;
+    write_file(dir / "loghi.ini", "[VERTICALE]\nforzatura=v\n");
+    write_file(dir / "LISTA1.txt", "riga\n");
+    write_file(dir / "VUOTO1.txt", "");
+    // The style allows portrait types only (the agent refuses the others without a line).
+    auto r = compose({dir / "LISTA1.txt", "--style", "VERTICALE", "--type", "10o-", "-o", dir / "x.pdf"});
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find(" Fine  AnalizzaTXT "), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find(" Creato il file PDF "), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("no PDF could be made"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir / "x.pdf"));
+    // With the type it allows.
+    r = compose({dir / "LISTA1.txt", "--style", "VERTICALE", "--type", "8v", "-o", dir / "x.pdf"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("\nprint type: 8v\n"), std::string::npos);
+    // An empty print file.
+    r = compose({dir / "VUOTO1.txt"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find(" File Senza Dati "), std::string::npos) << r.out;
+    EXPECT_EQ(compose({dir / "MANCA1.txt"}).status, 1);
+}
+
+TEST(VelarionCompose, ArgumentsHelpAndVersion) {
+    TempDir dir;
+    write_file(dir / "A.txt", "a\n");
+    EXPECT_EQ(compose({}).status, 2);
+    EXPECT_EQ(compose({dir / "A.txt", "--type", "11v"}).status, 2);
+    EXPECT_EQ(compose({dir / "A.txt", "--dpi", "5"}).status, 2);
+    EXPECT_EQ(compose({dir / "A.txt", "--frobnicate"}).status, 2);
+    EXPECT_EQ(compose({dir / "A.txt", dir / "B.txt"}).status, 2);
+    EXPECT_EQ(compose({dir / "A.txt", "ope:AB"}).status, 2);               // ope: without ini:
+    EXPECT_EQ(compose({dir / "A.txt", "ini:" + dir.path(), "ope:AB"}).status, 2);  // no velarion.ini there
+    EXPECT_FALSE(fs::exists(dir / "A.pdf"));
+
+    const auto help = compose({dir / "A.txt", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("Usage: velarion-compose FILE.txt", 0), 0u) << help.out;
+    const auto version = compose({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, std::string("velarion-compose (Velarion) ") + VELARION_VERSION + "\n");
+    EXPECT_FALSE(fs::exists(dir / "A.pdf"));
+}
+
+}  // namespace
+}  // namespace velarion
