@@ -5,7 +5,7 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 PACKAGES := $(shell grep -v '^\#' packages.txt)
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build demo test bench install package clean
+.PHONY: all deps configure build demo test bench install package docs clean
 
 all: build
 
@@ -39,6 +39,11 @@ install: build
 # Builds the Debian package $(BUILD)/velarion_<version>_<arch>.deb.
 package: deps build
 	cd $(BUILD) && cpack -G DEB
+
+# Remakes the manual's pictures (docs/pictures/) from docs/examples/ with velarion-compose.
+docs: deps configure
+	cmake --build $(BUILD) -j $(JOBS) --target velarion-compose
+	python3 docs/pictures.py --compose $(BUILD)/bin/velarion-compose
 
 bench: deps configure
 	cmake --build $(BUILD) -j $(JOBS) --target benchmarks

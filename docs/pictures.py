@@ -5,7 +5,8 @@
     pictures.py --compose PATH/velarion-compose --check   (the docs test)
 
 docs/examples/pictures.tsv lists the pictures: a name, a print file below
-docs/examples/, the page style and the pages kept. Each print file is composed
+docs/examples/, the page style, the pages kept and, optionally, the
+resolution (default 100 dpi). Each print file is composed
 by velarion-compose with the page styles of its own folder, and the kept pages
 are rendered to docs/pictures/<name>-<page>.png. docs/pictures/pictures.sums
 records, per picture, a digest of the PDF it was rendered from (the PDF
@@ -29,7 +30,7 @@ DOCS = os.path.dirname(os.path.abspath(__file__))
 EXAMPLES = os.path.join(DOCS, "examples")
 PICTURES = os.path.join(DOCS, "pictures")
 SUMS = os.path.join(PICTURES, "pictures.sums")
-DPI = 100
+DEFAULT_DPI = 100
 
 # Lines of a normalised PDF that change from one composition to the next.
 VOLATILE = re.compile(rb"^\s*/(CreationDate|ModDate|Keywords|ID)\b.*$", re.MULTILINE)
@@ -41,16 +42,18 @@ def read_table():
         for line in f:
             if line.startswith("#") or not line.strip():
                 continue
-            name, print_file, style, pages = line.rstrip("\n").split("\t")
-            rows.append((name, print_file, style, [int(p) for p in pages.split(",")]))
+            fields = line.rstrip("\n").split("\t")
+            name, print_file, style, pages = fields[:4]
+            dpi = int(fields[4]) if len(fields) > 4 else DEFAULT_DPI
+            rows.append((name, print_file, style, [int(p) for p in pages.split(",")], dpi))
     return rows
 
 
-def compose(program, name, print_file, style, out_dir):
+def compose(program, name, print_file, style, dpi, out_dir):
     """Composes one example; the PDF path and the PNG paths by page."""
     pdf = os.path.join(out_dir, name + ".pdf")
     argv = [program, os.path.join(EXAMPLES, print_file), "--style", style, "-o", pdf,
-            "--png", out_dir, "--dpi", str(DPI)]
+            "--png", out_dir, "--dpi", str(dpi)]
     result = subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
                             encoding="cp1252", errors="replace")
     if result.returncode != 0:
@@ -63,14 +66,15 @@ def compose(program, name, print_file, style, out_dir):
     return pdf, pngs
 
 
-def digest(pdf, work):
-    """sha256 of the PDF in qpdf's normalised form without its volatile lines."""
+def digest(pdf, dpi, work):
+    """sha256 of the PDF in qpdf's normalised form without its volatile lines,
+    and of the resolution."""
     normal = os.path.join(work, "normal.pdf")
     subprocess.run(["qpdf", "--qdf", "--object-streams=disable", "--deterministic-id", pdf, normal],
                    check=True)
     with open(normal, "rb") as f:
         data = VOLATILE.sub(b"", f.read())
-    return hashlib.sha256(data + f"dpi={DPI}".encode()).hexdigest()
+    return hashlib.sha256(data + f"dpi={dpi}".encode()).hexdigest()
 
 
 def read_sums():
@@ -108,8 +112,45 @@ def overlay_listings():
     return files
 
 
-def check_listings():
+def indented_blocks(markdown):
+    """The indented (code) blocks of a Markdown file, as lists of lines."""
+    blocks, block, previous_blank = [], None, True
+    with open(os.path.join(DOCS, markdown), encoding="utf-8") as f:
+        for line in f.read().splitlines():
+            if line.startswith("    ") and (previous_blank or block is not None):
+                if block is None:
+                    block = []
+                    blocks.append(block)
+                block.append(line[4:])
+            else:
+                block = None
+            previous_blank = not line.strip()
+    return blocks
+
+
+def check_barcode_listings():
+    """Every barcode.ini section shown in barcodes.md is in the example's
+    barcode.ini, and every barcode piece shown is one of its print files."""
     problems = []
+    folder = os.path.join(EXAMPLES, "barcodes")
+    with open(os.path.join(folder, "barcode.ini"), encoding="utf-8") as f:
+        ini = f.read()
+    pieces = set()
+    for name in os.listdir(folder):
+        if name.endswith(".txt"):
+            with open(os.path.join(folder, name), encoding="cp1252") as f:
+                pieces.update(line.rstrip("\r\n") for line in f)
+    for block in indented_blocks("barcodes.md"):
+        text = "\n".join(block)
+        if block[0].startswith("[") and text + "\n" not in ini + "\n":
+            problems.append(f"barcodes.md shows a section {block[0]} that docs/examples/barcodes/barcode.ini does not hold")
+        if block[0].startswith("~%") and block[0] not in pieces and "<data>" not in block[0]:
+            problems.append(f"barcodes.md shows {block[0]}, which no print file of docs/examples/barcodes/ holds")
+    return problems
+
+
+def check_listings():
+    problems = check_barcode_listings()
     for name, text in overlay_listings().items():
         path = os.path.join(EXAMPLES, "overlays", name)
         try:
@@ -131,11 +172,11 @@ def main():
     new_sums = {}
     problems = check_listings()
     with tempfile.TemporaryDirectory(prefix="velarion-docs-") as work:
-        for name, print_file, style, pages in read_table():
+        for name, print_file, style, pages, dpi in read_table():
             out = os.path.join(work, name)
             os.mkdir(out)
-            pdf, pngs = compose(args.compose, name, print_file, style, out)
-            new_sums[name] = digest(pdf, work)
+            pdf, pngs = compose(args.compose, name, print_file, style, dpi, out)
+            new_sums[name] = digest(pdf, dpi, work)
             for page in pages:
                 if page not in pngs:
                     sys.exit(f"{name}: the PDF has no page {page}")
@@ -147,7 +188,8 @@ def main():
                     os.makedirs(PICTURES, exist_ok=True)
                     shutil.copyfile(pngs[page], target)
             if args.check and sums.get(name) != new_sums[name]:
-                problems.append(f"{name}: the picture is out of date with its example {print_file}")
+                problems.append(f"{name}: the picture is out of date with its example "
+                                f"({print_file}, style {style} of its folder)")
     if args.check:
         for name in sorted(set(sums) - set(new_sums)):
             problems.append(f"{name}: pictures.sums names a picture that pictures.tsv does not list")
@@ -157,7 +199,7 @@ def main():
             return 1
         print(f"{len(new_sums)} pictures up to date")
         return 0
-    kept = {f"{name}-{page}.png" for name, _, _, pages in read_table() for page in pages}
+    kept = {f"{name}-{page}.png" for name, _, _, pages, _ in read_table() for page in pages}
     for entry in os.listdir(PICTURES):
         if entry.endswith(".png") and entry not in kept:
             os.remove(os.path.join(PICTURES, entry))  # a picture no longer listed
