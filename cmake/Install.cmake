@@ -1,12 +1,13 @@
 # Installation (`cmake --install`, `make install`) and the Debian package (`make package`).
 #
-#   <prefix>/lib/velarion/             velarion, encryptpdf, pkzip side by side (the agent runs
-#                                      its helpers from its own folder), the desktop launcher
-#   <prefix>/bin/velarion              link to the agent
+#   <prefix>/lib/velarion/             velarion, velarion-compose, encryptpdf, pkzip side by side
+#                                      (they run the helpers from their own folder), the desktop
+#                                      launcher
+#   <prefix>/bin/velarion, velarion-compose   links to them
 #   <prefix>/lib/systemd/user/         velarion@.service
 #   <prefix>/share/applications/       velarion.desktop; icons in share/icons/hicolor
 #   <prefix>/share/velarion/           the sample installation (examples/demo), an environment file
-#   <prefix>/share/doc/velarion/       README.md, copyright, changelog
+#   <prefix>/share/doc/velarion/       README.md, the manual (manual/), copyright, changelog
 #   <prefix>/share/man/man1/           manual pages
 #   <prefix>/share/lintian/overrides/  what lintian need not report for this package
 #
@@ -27,10 +28,12 @@ set(pkg_out ${CMAKE_BINARY_DIR}/packaging)
 file(MAKE_DIRECTORY ${pkg_out})
 
 # Programs.
-install(TARGETS velarion encryptpdf pkzip RUNTIME DESTINATION ${VELARION_PROGRAM_DIR})
-file(RELATIVE_PATH program_link_target "/${CMAKE_INSTALL_BINDIR}" "/${VELARION_PROGRAM_DIR}/velarion")
-file(CREATE_LINK ${program_link_target} ${pkg_out}/velarion SYMBOLIC)
-install(FILES ${pkg_out}/velarion DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS velarion velarion-compose encryptpdf pkzip RUNTIME DESTINATION ${VELARION_PROGRAM_DIR})
+foreach(program velarion velarion-compose)
+  file(RELATIVE_PATH link_target "/${CMAKE_INSTALL_BINDIR}" "/${VELARION_PROGRAM_DIR}/${program}")
+  file(CREATE_LINK ${link_target} ${pkg_out}/${program} SYMBOLIC)
+  install(FILES ${pkg_out}/${program} DESTINATION ${CMAKE_INSTALL_BINDIR})
+endforeach()
 
 # Files naming installed paths, written for the prefix of the install (in a folder of that
 # install's own, so two installs at once do not share a file).
@@ -80,13 +83,16 @@ execute_process(COMMAND gzip -9nc ${pkg_out}/changelog
   OUTPUT_FILE ${pkg_out}/changelog.Debian.gz COMMAND_ERROR_IS_FATAL ANY)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${pkg_src}/copyright ${pkg_out}/changelog.Debian.gz
   DESTINATION ${VELARION_DOC_DIR})
+# The manual with its pictures and examples (not the script that makes the pictures).
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/ DESTINATION ${VELARION_DOC_DIR}/manual
+  PATTERN "pictures.py" EXCLUDE PATTERN "pictures.sums" EXCLUDE PATTERN "__pycache__" EXCLUDE)
 # Manual pages, compressed as Debian wants them.
-foreach(page velarion.1)
+foreach(page velarion.1 velarion-compose.1)
   execute_process(COMMAND gzip -9nc ${pkg_src}/man/${page}
     OUTPUT_FILE ${pkg_out}/${page}.gz COMMAND_ERROR_IS_FATAL ANY)
   install(FILES ${pkg_out}/${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${pkg_src}/man/${page})
 endforeach()
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${pkg_src}/man/velarion.1)
 install(FILES ${pkg_src}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME velarion)
 
 # Debian package: velarion_<version>-<release>_<arch>.deb; the libraries it needs are found by
@@ -104,8 +110,9 @@ by e-mail through SMTP, sendmail or an IMAP or maildir store, or hands it to a
 fax gateway as zip archives.
 
 The package holds the agent with its tray icon and its headless mode, a
-systemd user unit (velarion@OPERATOR.service), the helper programs encryptpdf
-and pkzip, and a sample installation.")
+systemd user unit (velarion@OPERATOR.service), velarion-compose to preview
+page styles, the helper programs encryptpdf and pkzip, a sample installation
+and the integrator's manual.")
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

@@ -67,7 +67,8 @@ class Package(unittest.TestCase):
         # Found by dpkg-shlibdeps from the linked libraries, not written by hand.
         # The PDF writer's compressor and font reader; libharu is only the
         # reference of the output comparison test and is not shipped.
-        for lib in ("libqpdf", "libvmime", "libzip", "libisal2", "libfreetype6", "libqt6widgets6", "libc6"):
+        for lib in ("libqpdf", "libvmime", "libzip", "libisal2", "libfreetype6", "libqt6widgets6", "libpoppler-cpp",
+                    "libc6"):
             self.assertIn(lib, depends)
         self.assertNotIn("libhpdf", depends)
         info = run(["dpkg-deb", "--info", self.deb]).stdout
@@ -83,7 +84,8 @@ class Package(unittest.TestCase):
             name = fields[5].split(" -> ")[0]
             self.assertTrue(name.startswith("./usr/"), line)
             paths[name] = fields[0]
-        for name in ("./usr/lib/velarion/velarion", "./usr/lib/velarion/encryptpdf",
+        for name in ("./usr/lib/velarion/velarion", "./usr/lib/velarion/velarion-compose",
+                     "./usr/lib/velarion/encryptpdf",
                      "./usr/lib/velarion/pkzip", "./usr/lib/velarion/velarion-desktop",
                      "./usr/share/velarion/examples/demo/setup.sh",
                      "./usr/share/velarion/examples/demo/run.sh"):
@@ -95,11 +97,18 @@ class Package(unittest.TestCase):
                      "./usr/share/doc/velarion/changelog.Debian.gz",
                      "./usr/share/doc/velarion/README.md",
                      "./usr/share/man/man1/velarion.1.gz",
+                     "./usr/share/man/man1/velarion-compose.1.gz",
+                     "./usr/share/doc/velarion/manual/README.md",
+                     "./usr/share/doc/velarion/manual/overlays.md",
+                     "./usr/share/doc/velarion/manual/pictures/overlay-RETT-1.png",
+                     "./usr/share/doc/velarion/manual/examples/overlays/RETT.fin",
                      "./usr/share/velarion/velarion.env.example",
                      "./usr/share/velarion/examples/demo/velarion.ini.in",
                      "./usr/share/velarion/examples/demo/loghi/loghi.ini"):
             self.assertEqual(paths.get(name), "-rw-r--r--", name)
         self.assertTrue(paths.get("./usr/bin/velarion", "").startswith("l"))
+        self.assertTrue(paths.get("./usr/bin/velarion-compose", "").startswith("l"))
+        self.assertNotIn("./usr/share/doc/velarion/manual/pictures.py", paths)
         self.assertFalse([p for p in paths if "/examples/demo/run/" in p])  # no demo run left over
 
     def test_lintian_finds_no_error_or_warning(self):
@@ -116,17 +125,16 @@ class Package(unittest.TestCase):
         link = os.path.join(self.root, "usr/bin/velarion")
         self.assertEqual(os.readlink(link), "../lib/velarion/velarion")
         self.assertEqual(os.path.realpath(link), os.path.join(os.path.realpath(prog), "velarion"))
-        for tool in ("encryptpdf", "pkzip"):
-            out = run([os.path.join(prog, tool), "--version"]).stdout
-            self.assertEqual(out, f"{tool} (Velarion) {VERSION}\n")
-            self.assertTrue(run([os.path.join(prog, tool), "--help"]).stdout.startswith(f"Usage: {tool} "))
-        for binary in ("velarion", "encryptpdf", "pkzip"):
+        # Every program through the path a user types, with the project's version.
+        for tool in ("bin/velarion", "bin/velarion-compose", "lib/velarion/encryptpdf", "lib/velarion/pkzip"):
+            path = os.path.join(self.root, "usr", tool)
+            name = os.path.basename(tool)
+            self.assertEqual(run([path, "--version"]).stdout, f"{name} (Velarion) {VERSION}\n")
+            self.assertTrue(run([path, "--help"]).stdout.startswith(f"Usage: {name} "))
+        for binary in ("velarion", "velarion-compose", "encryptpdf", "pkzip"):
             dynamic = run(["readelf", "-d", os.path.join(prog, binary)]).stdout
             self.assertNotRegex(dynamic, r"RPATH|RUNPATH", binary)  # nothing points into the build tree
             self.assertNotIn(BUILD, dynamic)
-        # The agent through its link: no operator given and none can be asked headless.
-        result = run([link, "--headless", "ini:" + self.tmp], check=False)
-        self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
 
     def test_installed_agent_processes_the_installed_sample_installation(self):
         demo = os.path.join(self.root, "usr/share/velarion/examples/demo")
@@ -138,6 +146,17 @@ class Package(unittest.TestCase):
         for pdf in ("TABUL1.pdf", "LETT01.pdf", "FATT01.pdf"):
             info = run(["pdfinfo", os.path.join(work, pdf)]).stdout
             self.assertRegex(info, r"Pages:\s+[1-9]")
+
+        # The installed preview on the installed demo's invoice and styles.
+        preview = os.path.join(self.tmp, "preview")
+        print_file = os.path.join(self.tmp, "FATT01.txt")
+        shutil.copy(os.path.join(demo, "spool/AB.903.0"), print_file)
+        result = run([os.path.join(self.root, "usr/bin/velarion-compose"), print_file, "--style", "FATTURA",
+                      "ini:" + os.path.join(demo, "run"), "ope:AB", "-o", os.path.join(preview, "f.pdf"),
+                      "--png", preview], check=False)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        self.assertIn("print type: 12v\n", result.stdout)
+        self.assertTrue(os.path.exists(os.path.join(preview, "f-2.png")))  # the invoice and its conditions
 
         # The desktop launcher starts the agent with the operator and folder of desktop.env.
         config = os.path.join(self.tmp, "config")
