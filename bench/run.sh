@@ -5,6 +5,7 @@
 #                                           alternately with these, for
 #                                           figures taken side by side
 #   ROUNDS=<n>                              runs of the 10,000-page listing (3)
+#   DRAFTS=<n>, ATTACHMENT_MB=<n>           drafts saved (5,000), attachment size (200)
 # The reference listings are made once by shared/bench/gen_listing.py beside
 # the project (GEN_LISTING names it elsewhere) into BUILD_DIR/bench-data.
 set -e
@@ -62,3 +63,9 @@ fi
 
 echo "== One-page invoice of the sample installation (overlay, JPEG picture, two barcodes)"
 side_by_side invoice_bench "$here" 200
+
+echo "== Drafts saved through the compose form into a maildir (client Outlook, option SAVE)"
+side_by_side mail_bench drafts "${DRAFTS:-5000}"
+
+echo "== A 200 MB attachment saved as a draft and sent through SMTP"
+side_by_side mail_bench attachment "${ATTACHMENT_MB:-200}"

@@ -14,6 +14,8 @@ namespace velarion {
 Dispatcher::Dispatcher(Runtime& rt, std::function<void()> switch_off)
     : rt_(rt), switch_off_(std::move(switch_off)) {}
 
+Dispatcher::~Dispatcher() = default;
+
 bool Dispatcher::sendmail(const DeliveryRequest& r) {
     rt_.trace("sono nella send mail");
     // 1. Is the mail client Outlook or Exchange?
@@ -29,8 +31,8 @@ bool Dispatcher::sendmail(const DeliveryRequest& r) {
     if (!rt_.cfg.outlook_version.empty()) return UseOUTLOOK(rt_, state_, switch_off_, r, r.lsSend);
     // 5. A message to be saved with Outlook or Exchange: the compose form.
     if (text::lower(r.lsSend) == "save" && bClientOutlook) {
-        Form2 form(rt_, switch_off_);
-        return form.WriteMail(r, r.login_email, r.pwd_email);
+        if (!compose_form_) compose_form_ = std::make_unique<Form2>(rt_, switch_off_);
+        return compose_form_->WriteMail(r, r.login_email, r.pwd_email);
     }
     // 6. The MAPI session of the dispatcher.
     return deliver_mapi(rt_, state_, switch_off_, r, bClientOutlook, r.login_email);

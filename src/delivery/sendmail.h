@@ -1,8 +1,10 @@
 // The delivery dispatcher: chooses the transport for one message and keeps
-// the state of the mail layer that lasts for the run (the MAPI session).
+// the state of the mail layer that lasts for the run (the MAPI session, and
+// the compose form with its session).
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include "delivery/delivery_request.h"
 #include "delivery/delivery_state.h"
@@ -10,11 +12,13 @@
 namespace velarion {
 
 struct Runtime;
+class Form2;
 
 class Dispatcher {
 public:
     // switch_off: what a logon failure runs to switch the agent off.
     Dispatcher(Runtime& rt, std::function<void()> switch_off);
+    ~Dispatcher();
     Dispatcher(const Dispatcher&) = delete;
     Dispatcher& operator=(const Dispatcher&) = delete;
 
@@ -29,6 +33,7 @@ private:
     Runtime& rt_;
     std::function<void()> switch_off_;
     DeliveryState state_;
+    std::unique_ptr<Form2> compose_form_;  // made for the first message it saves, kept for the run
 };
 
 }  // namespace velarion

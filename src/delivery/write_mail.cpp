@@ -18,9 +18,18 @@ bool Form2::WriteMail(const DeliveryRequest& r, const std::string& login_email, 
     bool stored = false;
     try {
         rt_.trace("sono nella write mail");
-        // 1. Sign on with the mail account, for every message.
-        MAPISession1_ = mail::open_session(mail_profile(rt_));
-        MAPISession1_->sign_on(login_email, pwd_email);
+        // 1. Sign on with the mail account, unless the session of an earlier
+        // message was signed on with it and the same mail profile.
+        const mail::Profile profile = mail_profile(rt_);
+        if (!MAPISession1_ || !MAPISession1_->signed_on() || !(profile == profile_) || login_email != login_email_ ||
+            pwd_email != pwd_email_) {
+            sign_off();
+            MAPISession1_ = mail::open_session(profile);
+            MAPISession1_->sign_on(login_email, pwd_email);
+            profile_ = profile;
+            login_email_ = login_email;
+            pwd_email_ = pwd_email;
+        }
         // 2. Compose: subject, then the To recipients.
         step = 20;
         mail::Message msg;
@@ -68,16 +77,19 @@ bool Form2::WriteMail(const DeliveryRequest& r, const std::string& login_email, 
         rt_.view.message_box("WriteMail STEP " + std::to_string(step) + " " + std::to_string(mail::kFailure) + " " +
                               e.what());
     }
-    // 8. Sign off.
-    if (MAPISession1_) {
-        try {
-            MAPISession1_->sign_off();
-        } catch (const std::exception&) {
-            // the connection is gone already
-        }
-        MAPISession1_.reset();
-    }
+    // 8. After a failure the session is signed off: the next message signs on afresh.
+    if (!stored) sign_off();
     return stored;
+}
+
+void Form2::sign_off() {
+    if (!MAPISession1_) return;
+    try {
+        MAPISession1_->sign_off();
+    } catch (const std::exception&) {
+        // the connection is gone already
+    }
+    MAPISession1_.reset();
 }
 
 }  // namespace velarion

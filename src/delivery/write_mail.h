@@ -1,6 +1,10 @@
 // Form2: the hidden compose form that stores a message as a draft for the
 // user to finish in the mail client. It has its own session, signed on with
-// the mail account for each message and signed off at the end.
+// the mail account; the delivery keeps the form, and the session with its
+// drafts folder open serves the next messages of the same account and mail
+// profile, so that saving costs the same however many drafts the folder
+// holds. After a failure the session is signed off and the next message
+// signs on again.
 #pragma once
 
 #include <functional>
@@ -28,9 +32,14 @@ public:
     bool WriteMail(const DeliveryRequest& r, const std::string& login_email, const std::string& pwd_email);
 
 private:
+    void sign_off();
+
     Runtime& rt_;
     std::function<void()> switch_off_;
     std::unique_ptr<mail::Session> MAPISession1_;
+    // What the open session was signed on with.
+    mail::Profile profile_;
+    std::string login_email_, pwd_email_;
 };
 
 }  // namespace velarion

@@ -68,6 +68,8 @@ struct Profile {
     std::string transport;           // sendmail://localhost, smtp://host:port, smtps://host:port
     std::string from;                // the profile's own address (sender, read receipts)
     TlsPolicy tls;                   // when credentials may travel without TLS
+
+    bool operator==(const Profile&) const = default;
 };
 
 class Session {
@@ -83,6 +85,9 @@ public:
     // Stores the message in the drafts folder with the \Draft flag. Its
     // recipients are kept as written: one that is no address (a customer
     // code) stays in the draft, as the name of an empty group, for the user.
+    // The folder stays open for the next message while the session lasts,
+    // so a draft costs the same however many the folder holds. Attachments
+    // are read from their files as the message is stored, never whole.
     virtual void save(const Message& message) = 0;
     // Sends the message through the transport. With the dialog flag the
     // desktop's compose window is opened instead (a draft where there is no

@@ -146,10 +146,13 @@ public:
         }
         auto msg = build(message, false);
         try {
+            // What the library's send(message) does, with the message
+            // streamed from a file instead of built in memory.
+            const detail::Outgoing out = detail::outgoing(*msg);
             auto transport = open_service<vmime::net::transport>(vmime::utility::url(profile_.transport));
             transport->connect();
             try {
-                transport->send(msg);
+                detail::send_streamed(*transport, *msg, out.expeditor, out.recipients, nullptr, out.header);
             } catch (...) {
                 try {
                     transport->disconnect();
@@ -198,7 +201,11 @@ private:
             drafts_ = folder;
         }
         try {
-            drafts_->addMessage(msg, vmime::net::message::FLAG_DRAFT | vmime::net::message::FLAG_SEEN);
+            // Streamed from a file: the library's addMessage(message) builds
+            // the whole message in memory first.
+            detail::SpooledMessage spooled(*msg);
+            drafts_->addMessage(spooled.stream(), spooled.size(),
+                                vmime::net::message::FLAG_DRAFT | vmime::net::message::FLAG_SEEN);
         } catch (...) {
             close_drafts();
             throw;

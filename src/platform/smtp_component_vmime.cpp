@@ -158,7 +158,7 @@ public:
         status("Sending message");
         Progress progress(c_.on_progress);
         try {
-            transport->send(letter.message, *letter.from, letter.envelope, &progress);
+            detail::send_streamed(*transport, *letter.message, *letter.from, letter.envelope, &progress);
         } catch (...) {
             close(*transport);
             throw;

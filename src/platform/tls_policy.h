@@ -18,6 +18,8 @@ struct TlsPolicy {
     bool allow_plain = false;                  // credentials may go in clear to any server
     std::string extra_ca;                      // a PEM file of more trusted CA certificates
     std::vector<std::string> local_addresses;  // numeric addresses of this machine; empty: loopback
+
+    bool operator==(const TlsPolicy&) const = default;
 };
 
 }  // namespace velarion::mail

@@ -1,12 +1,15 @@
 #include "platform/vmime_support.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -310,6 +313,90 @@ std::string describe(const vmime::exception& e) {
     std::string text = e.what();
     if (e.other()) text += std::string(": ") + e.other()->what();
     return text;
+}
+
+SpooledMessage::SpooledMessage(const vmime::message& message) {
+    std::error_code ec;
+    std::string dir = fs::temp_directory_path(ec).string();
+    if (dir.empty()) dir = "/tmp";
+    std::string name = dir + "/velarion-mail-XXXXXX";
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) throw std::runtime_error("cannot create a temporary file in " + dir + ": " + std::strerror(errno));
+    ::close(fd);
+    file_.open(name, std::ios::in | std::ios::out | std::ios::binary | std::ios::trunc);
+    ::unlink(name.c_str());  // the open stream keeps the file; nothing is left behind
+    if (!file_) throw std::runtime_error("cannot open the temporary file " + name);
+    {
+        vmime::utility::outputStreamAdapter out(file_);
+        message.generate(out);
+    }
+    file_.flush();
+    if (!file_) throw std::runtime_error("cannot write the message to a temporary file: " + std::string(std::strerror(errno)));
+    size_ = static_cast<std::size_t>(file_.tellp());
+}
+
+vmime::utility::inputStream& SpooledMessage::stream() {
+    file_.clear();
+    file_.seekg(0);
+    input_ = std::make_unique<vmime::utility::inputStreamAdapter>(file_);
+    return *input_;
+}
+
+namespace {
+
+void add_mailboxes(vmime::mailboxList& to, const vmime::shared_ptr<vmime::addressList>& list) {
+    if (!list) return;
+    for (std::size_t i = 0; i < list->getAddressCount(); ++i)
+        if (auto box = vmime::dynamicCast<vmime::mailbox>(list->getAddressAt(i)->clone())) to.appendMailbox(box);
+}
+
+// Puts another header on a message for as long as it lives.
+class HeaderSwap {
+public:
+    HeaderSwap(vmime::message& message, const vmime::shared_ptr<vmime::header>& header)
+        : message_(message), own_(message.getHeader()) {
+        if (header) message_.setHeader(header);
+    }
+    ~HeaderSwap() { message_.setHeader(own_); }
+    HeaderSwap(const HeaderSwap&) = delete;
+    HeaderSwap& operator=(const HeaderSwap&) = delete;
+
+private:
+    vmime::message& message_;
+    vmime::shared_ptr<vmime::header> own_;
+};
+
+}  // namespace
+
+Outgoing outgoing(const vmime::message& message) {
+    Outgoing o;
+    const auto header = message.getHeader();
+    const auto from = header->findFieldValue<vmime::mailbox>(vmime::fields::FROM);
+    if (!from) throw vmime::exceptions::no_expeditor();
+    o.expeditor = *from;
+    add_mailboxes(o.recipients, header->findFieldValue<vmime::addressList>(vmime::fields::TO));
+    add_mailboxes(o.recipients, header->findFieldValue<vmime::addressList>(vmime::fields::CC));
+    add_mailboxes(o.recipients, header->findFieldValue<vmime::addressList>(vmime::fields::BCC));
+    o.header = vmime::clone(header);
+    for (const char* name : {vmime::fields::BCC, vmime::fields::RETURN_PATH, vmime::fields::ORIGINAL_RECIPIENT})
+        while (o.header->hasField(name)) o.header->removeField(o.header->findField(name));
+    if (!o.header->hasField(vmime::fields::DATE)) o.header->Date()->setValue(vmime::datetime::now());
+    if (!o.header->hasField(vmime::fields::MIME_VERSION))
+        o.header->MimeVersion()->setValue(vmime::string(vmime::SUPPORTED_MIME_VERSION));
+    if (!o.header->hasField(vmime::fields::MESSAGE_ID))
+        o.header->MessageId()->setValue(vmime::messageId::generateId());
+    return o;
+}
+
+void send_streamed(vmime::net::transport& transport, vmime::message& message, const vmime::mailbox& expeditor,
+                   const vmime::mailboxList& recipients, vmime::utility::progressListener* progress,
+                   const vmime::shared_ptr<vmime::header>& header) {
+    std::unique_ptr<SpooledMessage> spooled;
+    {
+        HeaderSwap swap(message, header);
+        spooled = std::make_unique<SpooledMessage>(message);
+    }
+    transport.send(expeditor, recipients, spooled->stream(), spooled->size(), progress);
 }
 
 }  // namespace velarion::mail::detail

@@ -4,9 +4,12 @@
 // credentials handed to the library. Internal to platform/.
 #pragma once
 
+#include <fstream>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vmime/net/service.hpp>
+#include <vmime/net/transport.hpp>
 #include <vmime/net/timeoutHandler.hpp>
 #include <vmime/security/sasl/defaultSASLAuthenticator.hpp>
 #include <vmime/vmime.hpp>
@@ -88,5 +91,45 @@ private:
 
 // The text of a library exception with the one it wraps, if any.
 std::string describe(const vmime::exception& e);
+
+// A message written out to an unnamed temporary file and read back from
+// there by the store or the transport, as a stream of known size: its
+// attachments are read from their files while it is written and the message
+// is never whole in memory (the library's own store and send operations
+// build it in a string first). Throws std::runtime_error when the file
+// cannot be written.
+class SpooledMessage {
+public:
+    explicit SpooledMessage(const vmime::message& message);
+    SpooledMessage(const SpooledMessage&) = delete;
+    SpooledMessage& operator=(const SpooledMessage&) = delete;
+
+    // The message from its start.
+    vmime::utility::inputStream& stream();
+    std::size_t size() const { return size_; }
+
+private:
+    std::fstream file_;
+    std::unique_ptr<vmime::utility::inputStream> input_;
+    std::size_t size_ = 0;
+};
+
+// What the library's transport::send(message) takes from a message: the
+// expeditor, the recipients of To, Cc and Bcc, and the header as it goes out
+// (without Bcc, Return-Path and Original-Recipient; Date, MIME-Version and
+// Message-Id added when missing).
+struct Outgoing {
+    vmime::mailbox expeditor;
+    vmime::mailboxList recipients;
+    vmime::shared_ptr<vmime::header> header;
+};
+Outgoing outgoing(const vmime::message& message);
+
+// Sends the message with the given envelope through the connected
+// transport, streamed from a SpooledMessage; `header`, when given, is the
+// header written in place of the message's own.
+void send_streamed(vmime::net::transport& transport, vmime::message& message, const vmime::mailbox& expeditor,
+                   const vmime::mailboxList& recipients, vmime::utility::progressListener* progress = nullptr,
+                   const vmime::shared_ptr<vmime::header>& header = nullptr);
 
 }  // namespace velarion::mail::detail

@@ -107,6 +107,50 @@ TEST(SendMail, SaveForOutlookClientStoresDraftOnImapWithTheMailAccount) {
     EXPECT_EQ(imap.message_files("Drafts").size(), 1u);
 }
 
+// Successful sign-ons in the IMAP server's log.
+int logins(const ImapServer& imap) {
+    const std::string log = imap.log();
+    int n = 0;
+    for (std::size_t p = 0; (p = log.find("Login: user=<", p)) != std::string::npos; ++p) ++n;
+    return n;
+}
+
+TEST(SendMail, ComposeFormKeepsItsSessionForTheNextDraftsAndSignsOnAgainAfterAFailure) {
+    ImapServer imap;
+    if (!imap.skip_reason().empty()) GTEST_SKIP() << imap.skip_reason();
+    MailContext m;
+    m.write_mapi("client=Microsoft Exchange\nstore=" + imap.url(false) + "\n");
+    DeliveryRequest r = request_with_attachments(m);
+    r.lsSend = "save";
+    r.login_email = imap.user();
+    r.pwd_email = imap.password();
+    // The first draft signs on (the store and its drafts folder each log in).
+    ASSERT_TRUE(m.dispatcher.sendmail(r)) << ::testing::PrintToString(m.t.view.boxes);
+    const int per_sign_on = logins(imap);
+    ASSERT_GT(per_sign_on, 0) << imap.log();
+    for (const char* ref : {"AB0000001235", "AB0000001236"}) {
+        r.lsNumRef = ref;
+        ASSERT_TRUE(m.dispatcher.sendmail(r)) << ::testing::PrintToString(m.t.view.boxes);
+    }
+    EXPECT_EQ(imap.message_files("Drafts").size(), 3u);
+    EXPECT_EQ(logins(imap), per_sign_on) << imap.log();
+
+    // A refused sign-on drops the session; the next message signs on again.
+    m.on_switch_off = [] {};
+    r.pwd_email = "sbagliata";
+    EXPECT_FALSE(m.dispatcher.sendmail(r));
+    r.pwd_email = imap.password();
+    ASSERT_TRUE(m.dispatcher.sendmail(r)) << ::testing::PrintToString(m.t.view.boxes);
+    EXPECT_EQ(imap.message_files("Drafts").size(), 4u);
+    EXPECT_EQ(logins(imap), 2 * per_sign_on) << imap.log();
+
+    // A changed mail profile is signed on to as well.
+    m.write_mapi("client=Microsoft Exchange\nstore=" + imap.url(false) + "\ndrafts=Bozze\n");
+    ASSERT_TRUE(m.dispatcher.sendmail(r)) << ::testing::PrintToString(m.t.view.boxes);
+    EXPECT_EQ(imap.message_files("Bozze").size(), 1u);
+    EXPECT_EQ(logins(imap), 3 * per_sign_on) << imap.log();
+}
+
 TEST(SendMail, LogonFailureNamesTheAccountRefused) {
     ImapServer imap;
     if (!imap.skip_reason().empty()) GTEST_SKIP() << imap.skip_reason();
