@@ -356,5 +356,24 @@ TEST(PdfWriter, LongDocumentsAreValidAndKeepEveryPage) {
     EXPECT_NE(text.find("last"), std::string::npos);
 }
 
+// libharu refused a page tree of more than 32,767 pages, so the longest
+// listings could not be composed at all.
+TEST(PdfWriter, MorePagesThanTheLibharuWriterCouldHold) {
+    TempDir dir;
+    auto doc = make_pdf_document();
+    doc->NewPDF("Stampa");
+    for (int p = 1; p <= 33000; ++p) {
+        doc->addpage();
+        doc->TextOut("pagina " + std::to_string(p), 10, 10);
+    }
+    doc->SavePDF(dir / "long.pdf");
+    const std::string info =
+        process::run_capture({"pdfinfo", "-f", "33000", "-l", "33000", dir / "long.pdf"}).value_or("");
+    EXPECT_NE(info.find("Pages:           33000\n"), std::string::npos) << info;
+    const std::string text =
+        process::run_capture({"pdftotext", "-f", "33000", "-l", "33000", dir / "long.pdf", "-"}).value_or("");
+    EXPECT_NE(text.find("pagina 33000"), std::string::npos) << text;
+}
+
 }  // namespace
 }  // namespace velarion
