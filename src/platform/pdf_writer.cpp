@@ -1,18 +1,19 @@
 // The drawing component: a PDF writer that streams. Each page's content is
 // handed over as soon as the page is finished, compressed on a second
-// thread while the next page is drawn, and written to the file at once;
-// fonts and pictures are written when first used, the page tree, the shared
-// resources, the document information and the cross-reference table at the
-// end. Memory does not grow with the page count.
+// thread while the next page is drawn, and written to the file at once.
+// Standard fonts and pictures are written when first used; TrueType fonts,
+// the page tree, the shared resources, the document information and the
+// cross-reference table at the end. Memory does not grow with the page
+// count, but for a dozen bytes a page (its object numbers and offsets).
 //
 // The program writes the PDF syntax itself because no library packaged for
 // Debian does this: libharu and the other writers keep the whole document
 // in memory until it is saved and compress it there with zlib's default
 // level on one core, which made compressing most of the time of a long
 // listing. What is written is small: the operators of text, lines,
-// rectangles and pictures, base-14 fonts, TrueType fonts embedded whole
-// (FreeType reads their widths), JPEG files passed through, and the few
-// objects around them.
+// rectangles and pictures, base-14 fonts, TrueType fonts embedded with the
+// outlines the document uses (FreeType reads their widths), JPEG files
+// passed through, and the few objects around them.
 //
 // Lengths arrive in millimetres with y growing downwards and become PDF
 // points with y upwards. Text stays inside one text object until a
@@ -31,14 +32,13 @@
 #include <numbers>
 #include <random>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/base14_widths.h"
 #include "platform/jpeg_header.h"
 #include "platform/pdf_document.h"
-#include "platform/pdf_output.h"
 #include "platform/pdf_font_names.h"
+#include "platform/pdf_output.h"
 #include "platform/pdf_syntax.h"
 #include "platform/truetype_font.h"
 
