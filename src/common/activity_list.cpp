@@ -1,5 +1,7 @@
 #include "common/activity_list.h"
 
+#include "platform/text_encoding.h"
+
 namespace velarion {
 
 void ActivityList::add(std::string_view text) {
@@ -7,7 +9,9 @@ void ActivityList::add(std::string_view text) {
 }
 
 void ActivityList::add_raw(std::string line) {
-    lines_.push_back(std::move(line));
+    // Names and lines from the spool may hold any byte: a line feed would
+    // forge a second log line, an escape would reach the terminal.
+    lines_.push_back(text::printable(std::move(line)));
     if (on_add_) on_add_(lines_.back());
 }
 

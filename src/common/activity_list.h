@@ -17,7 +17,7 @@ public:
 
     // Adds the current time stamp followed by text (which normally starts with a blank).
     void add(std::string_view text);
-    // Adds a line exactly as given.
+    // Adds a line as given. In both, control characters become "?".
     void add_raw(std::string line);
 
     const std::vector<std::string>& lines() const { return lines_; }

@@ -23,7 +23,7 @@ public:
     void set_tray_icon(bool, const std::string&) override {}
     void tray_message(const std::string&, const std::string&) override {}
     void set_tray_tip(const std::string&) override {}
-    void message_box(const std::string&) override {}
+    void show_message_box(const std::string&) override {}
     std::string input_box(const std::string&, const std::string&, const std::string&) override {
         return "";
     }

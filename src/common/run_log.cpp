@@ -4,11 +4,12 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 #include "common/runtime.h"
 #include "platform/paths.h"
+#include "platform/safe_path.h"
+#include "platform/text_encoding.h"
 
 namespace fs = std::filesystem;
 
@@ -44,21 +45,14 @@ void remove_same_weekday(const fs::path& folder, const std::string& weekday, con
     }
 }
 
-// Appends the lines; on failure the file is cut back to its former size so
-// that the next flush does not write them twice.
-bool append_lines(const fs::path& file, const std::vector<std::string>& lines) {
-    std::error_code ec;
-    const auto before = fs::exists(file, ec) ? fs::file_size(file, ec) : 0;
-    bool ok;
-    {
-        std::ofstream out(file, std::ios::binary | std::ios::app);
-        if (!out) return false;
-        for (const auto& line : lines) out << line << '\n';
-        out.flush();
-        ok = static_cast<bool>(out);
-    }
-    if (!ok) fs::resize_file(file, before, ec);
-    return ok;
+// Appends the lines, each with its control characters shown as "?" so that
+// no line can forge another. The file is opened below the work directory
+// without following a link; a failed write leaves it as it was, so the next
+// flush does not write the lines twice.
+bool append_lines(const std::string& work, const std::string& file, const std::vector<std::string>& lines) {
+    std::string bytes;
+    for (const auto& line : lines) bytes += text::printable(line) + '\n';
+    return safe_path::append_below(file, bytes, {work});
 }
 
 }  // namespace
@@ -76,16 +70,19 @@ void flush_log(const Runtime& rt) {
     const fs::path folder = fs::path(work + "log");
     const fs::path file = folder / log_file_name(today);
 
-    // 3. The "log" folder.
+    // 3. The "log" folder (and the configured work directory when missing),
+    // made below the work directory; a link in its place is never followed
+    // (the lines then wait in the list).
     std::error_code ec;
-    fs::create_directories(folder, ec);
+    fs::create_directories(work, ec);
+    if (!safe_path::open_folder_below(folder.string(), {work}, true).valid()) return;
 
     // 4. Rotation by weekday.
     remove_same_weekday(folder, weekday_abbreviation(today.weekday), file);
 
     // 5. Append the list; 6. clear it only when the lines were written.
     const std::size_t count = rt.list.size();
-    if (append_lines(file, rt.list.lines())) rt.list.drop_front(count);
+    if (append_lines(work, file.string(), rt.list.lines())) rt.list.drop_front(count);
 }
 
 }  // namespace velarion

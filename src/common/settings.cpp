@@ -1,5 +1,7 @@
 #include "common/settings.h"
 
+#include <algorithm>
+
 #include "platform/ini_file.h"
 #include "platform/paths.h"
 #include "platform/text_encoding.h"
@@ -8,6 +10,22 @@ namespace velarion {
 
 namespace {
 std::string folder_of(const std::string& raw) { return paths::with_separator(paths::native(raw)); }
+
+// Adds the folder of a key to roots, unless the key is empty.
+void add_root(std::vector<std::string>& roots, const std::string& raw) {
+    const std::string value = text::trim(raw);
+    if (!value.empty()) roots.push_back(folder_of(value));
+}
+
+// Adds the folders of a ";"-separated list.
+void add_roots(std::vector<std::string>& roots, const std::string& list) {
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const auto end = std::min(list.find(';', start), list.size());
+        add_root(roots, list.substr(start, end - start));
+        start = end + 1;
+    }
+}
 }  // namespace
 
 std::string outlook_version_of(const std::string& par_generali) {
@@ -40,6 +58,16 @@ void Settings::derive() {
         const auto start = prep + 8;
         const auto end = par.find(';', start);
         prepare_dir = folder_of(par.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    }
+
+    read_roots.clear();
+    for (const std::string* key : {&op.Path, &op.tempozip_dir, &op.send_dir, &op.unione_DIR}) add_root(read_roots, *key);
+    add_roots(read_roots, op.cartelle_lettura);
+    copy_roots.clear();
+    add_roots(copy_roots, op.cartelle_copia);
+    if (copy_roots.empty()) {
+        for (const std::string* key : {&op.Path, &op.send_dir, &op.unione_DIR}) add_root(copy_roots, *key);
+        if (prepara && prepare_dir != "/") add_root(copy_roots, prepare_dir);  // "PREPARA:;" names no folder
     }
 
     const bool blank = sw.acc == "Y";

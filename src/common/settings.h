@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace velarion {
 
@@ -64,6 +65,11 @@ struct OperatorSettings {
     std::string ParGenerali;
     std::string unione_DIR;
     std::string ChiaveRegistry;
+    // Section "PERCORSI": more folders, separated by ";", that spool input
+    // may read below ("cartelle_lettura") and the only folders "CREAFILE:"
+    // and "dircopy" may write below ("cartelle_copia").
+    std::string cartelle_lettura;
+    std::string cartelle_copia;
 };
 
 struct Settings {
@@ -84,6 +90,13 @@ struct Settings {
     std::string prepare_dir;      // that folder, "/" separators, trailing "/"
     std::string account_login;    // "login_email" for the transport; empty when "acc:" is "Y"
     std::string account_password; // "pwd_email" the same way
+    // Where spool input may reach (each folder with a trailing "/"):
+    // read_roots: the spool, work, save ("send_dir") and merge ("unione_DIR")
+    // folders and "cartelle_lettura"; copy_roots: "cartelle_copia", else the
+    // spool, save, merge and prepare folders. The work folder holds the run's
+    // own files (logs, kept messages): copies of a print file never go there.
+    std::vector<std::string> read_roots;
+    std::vector<std::string> copy_roots;
 
     void derive();
 

@@ -28,7 +28,9 @@ public:
     // delivery reports.
     virtual void set_tray_tip(const std::string& tip) = 0;
     // A message box (blocks in the window; standard error when headless).
-    virtual void message_box(const std::string& text) = 0;
+    // Control characters of the text are shown as "?", except the line
+    // breaks ("\n") that the program's own texts are made of.
+    void message_box(const std::string& text);
     // An input box; returns the answer ("" when cancelled or headless).
     virtual std::string input_box(const std::string& prompt, const std::string& title,
                                   const std::string& def) = 0;
@@ -44,6 +46,10 @@ public:
     virtual void hide_window() {}
     // Opens the tray menu mPopupSys at the pointer.
     virtual void popup_tray_menu() {}
+
+protected:
+    // Shows the message box of message_box(), its text already printable.
+    virtual void show_message_box(const std::string& text) = 0;
 };
 
 }  // namespace velarion

@@ -1,9 +1,12 @@
 #include "delivery/attachments.h"
 
+#include <memory>
+
 #include "common/print_file_name.h"
 #include "common/runtime.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/safe_path.h"
 #include "platform/text_encoding.h"
 
 namespace velarion {
@@ -25,12 +28,52 @@ void make_fax_zip(const Runtime& rt, const std::string& base) {
     if (!paths::exists(zip) || rc == -1) rt.list.add(" Errore PKZIP " + rt.cfg.op.tempozip_dir);
 }
 
+void refused_line(const Runtime& rt, const std::string& entry) {
+    rt.list.add(" Allegato fuori dalle cartelle ammesse, messaggio non inviato: " + entry);
+}
+
+// Adds the file at path, opened below the installation's folders so that the
+// mail layer reads what was checked. False (after the activity line) when it
+// lies outside them; a missing file is left for the mail layer to report.
+bool attach(const Runtime& rt, mail::Message& msg, int position, const std::string& path, const std::string& entry) {
+    safe_path::Opened opened = safe_path::open_below(path, rt.cfg.read_roots);
+    if (opened.status == safe_path::Status::refused) {
+        refused_line(rt, entry);
+        return false;
+    }
+    msg.attachments.push_back({position, path, std::make_shared<safe_path::Fd>(std::move(opened.fd))});
+    return true;
+}
+
 }  // namespace
 
 std::string attachment_path(const Runtime& rt, const std::string& entry) {
+    const std::string native = paths::native(entry);
     if (!paths::has_separator(entry)) return work_dir(rt) + entry;
-    const std::string resolved = paths::resolve(entry);
-    return resolved.empty() ? paths::native(entry) : resolved;
+    if (!native.empty() && native[0] == '/') {
+        const std::string resolved = paths::resolve(native);
+        return resolved.empty() ? native : resolved;
+    }
+    const std::string resolved = paths::resolve(work_dir(rt) + native);
+    return resolved.empty() ? work_dir(rt) + native : resolved;
+}
+
+bool attachment_allowed(const Runtime& rt, const std::string& entry) {
+    // A print file is composed in the work directory under its own name.
+    if (is_print_file(entry)) return is_safe_file_name(entry);
+    return safe_path::is_below(attachment_path(rt, entry), rt.cfg.read_roots);
+}
+
+bool check_attachment(const Runtime& rt, const std::string& entry) {
+    if (attachment_allowed(rt, entry)) return true;
+    refused_line(rt, entry);
+    return false;
+}
+
+bool check_attachment_file(const Runtime& rt, const std::string& path, const std::string& entry) {
+    if (safe_path::is_below(path, rt.cfg.read_roots)) return true;
+    refused_line(rt, entry);
+    return false;
 }
 
 int count_attachment_positions(const DeliveryRequest& r, bool allegatxt) {
@@ -53,15 +96,16 @@ bool add_attachments(const Runtime& rt, const DeliveryRequest& r, mail::Message&
     int position = 0;
     for (const auto& entry : r.lsAttacchedFile) {
         if (entry.empty()) continue;
+        if (!check_attachment(rt, entry)) return false;
         if (!is_print_file(entry)) {
-            msg.attachments.push_back({position, attachment_path(rt, entry)});
+            if (!attach(rt, msg, position, attachment_path(rt, entry), entry)) return false;
             ++position;
             continue;
         }
         const std::string base = entry.substr(0, entry.size() - 4);
         if (r.fax) {
             make_fax_zip(rt, base);
-            msg.attachments.push_back({position, dir + base + ".zip"});
+            if (!attach(rt, msg, position, dir + base + ".zip", entry)) return false;
         } else {
             const std::string pdf = dir + base + ".pdf";
             if (check_pdf && !paths::exists(pdf)) {
@@ -69,11 +113,11 @@ bool add_attachments(const Runtime& rt, const DeliveryRequest& r, mail::Message&
                 return false;
             }
             const std::string found = paths::resolve(pdf);
-            msg.attachments.push_back({position, found.empty() ? pdf : found});
+            if (!attach(rt, msg, position, found.empty() ? pdf : found, entry)) return false;
         }
         if (allegatxt) {
             ++position;
-            msg.attachments.push_back({position, dir + entry});
+            if (!attach(rt, msg, position, dir + entry, entry)) return false;
         }
         ++position;
     }

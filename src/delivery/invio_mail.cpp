@@ -17,13 +17,19 @@ namespace {
 
 // The attachment list: the paths joined by ";". A print file travels as its
 // PDF, which must exist; with "allegatxt" the print file itself follows it.
-// False when a PDF is missing.
+// False when a PDF is missing, or a file lies outside the installation's
+// folders (its line then says so).
 bool attachment_list(const Runtime& rt, const DeliveryRequest& r, std::string& list) {
-    const auto append = [&](const std::string& path) { list += (list.empty() ? "" : ";") + path; };
     for (const auto& entry : r.lsAttacchedFile) {
         if (entry.empty()) continue;
+        const auto append = [&](const std::string& path) {
+            if (!check_attachment_file(rt, path, entry)) return false;
+            list += (list.empty() ? "" : ";") + path;
+            return true;
+        };
+        if (!check_attachment(rt, entry)) return false;
         if (!is_print_file(entry)) {
-            append(attachment_path(rt, entry));
+            if (!append(attachment_path(rt, entry))) return false;
             continue;
         }
         const std::string pdf = paths::resolve(rt.cfg.work_dir + entry.substr(0, entry.size() - 4) + ".pdf");
@@ -32,8 +38,8 @@ bool attachment_list(const Runtime& rt, const DeliveryRequest& r, std::string& l
             rt.list.add(" Non esiste l'allegato pdf  Non mando l'email");
             return false;
         }
-        append(pdf);
-        if (r.allegatxt) append(rt.cfg.work_dir + entry);
+        if (!append(pdf)) return false;
+        if (r.allegatxt && !append(rt.cfg.work_dir + entry)) return false;
     }
     return true;
 }
@@ -93,7 +99,8 @@ bool INVIOmail(Runtime& rt, const DeliveryRequest& r) {
             // 2.6
             smtp.subject = r.lsObj;
             smtp.Message = r.lvBody;
-            // 2.7 Attachments; a missing PDF ends the transport before anything is sent.
+            // 2.7 Attachments; a missing PDF, or a file outside the
+            // installation's folders, ends the transport before anything is sent.
             if (!attachment_list(rt, r, attachments)) return false;
             // 2.8
             smtp.SMTPHostValidation = 0;

@@ -55,13 +55,20 @@ bool UseOUTLOOK(Runtime& rt, DeliveryState& state, const std::function<void()>& 
         const std::string& dir = rt.cfg.work_dir;
         for (const auto& entry : r.lsAttacchedFile) {
             if (entry.empty()) continue;
+            // A file outside the installation's folders: the message is kept.
+            const auto add = [&](const std::string& path) {
+                if (!check_attachment_file(rt, path, entry)) return false;
+                item.Attachments.Add(path);
+                return true;
+            };
+            if (!check_attachment(rt, entry)) return false;
             if (!is_print_file(entry)) {
-                item.Attachments.Add(attachment_path(rt, entry));
+                if (!add(attachment_path(rt, entry))) return false;
                 continue;
             }
             const std::string base = entry.substr(0, entry.size() - 4);
             if (r.fax) {
-                item.Attachments.Add(dir + base + ".zip");
+                if (!add(dir + base + ".zip")) return false;
             } else {
                 const std::string pdf = paths::resolve(dir + base + ".pdf");
                 std::error_code ec;
@@ -69,9 +76,9 @@ bool UseOUTLOOK(Runtime& rt, DeliveryState& state, const std::function<void()>& 
                     rt.list.add(" Non esiste l'allegato pdf  Non mando l'email");
                     return false;
                 }
-                item.Attachments.Add(pdf);
+                if (!add(pdf)) return false;
             }
-            if (r.allegatxt) item.Attachments.Add(dir + entry);
+            if (r.allegatxt && !add(dir + entry)) return false;
         }
         // 5. to 7.
         item.ReadReceiptRequested = false;

@@ -52,14 +52,16 @@ bool Form2::WriteMail(const DeliveryRequest& r, const std::string& login_email, 
         const int positions = count_attachment_positions(r, r.allegatxt);
         msg.note_text = note_with_positions(positions, r.lvBody);
         // 6. Attachments; a missing PDF surfaces when the message is saved.
+        // One outside the installation's folders stops the message here.
         step = 38;
-        add_attachments(rt_, r, msg, false);
-        // 7. Save, never send.
-        step = 54;
-        MAPISession1_->save(msg);
-        rt_.trace("ho fatto la save nella writeMail");
-        mail_report::saved(rt_, r);
-        stored = true;
+        if (add_attachments(rt_, r, msg, false)) {
+            // 7. Save, never send.
+            step = 54;
+            MAPISession1_->save(msg);
+            rt_.trace("ho fatto la save nella writeMail");
+            mail_report::saved(rt_, r);
+            stored = true;
+        }
     } catch (const NumberedError& e) {
         if (e.number() == mail::kLoginFailure) {
             // the account the server refused: the URL's own when none was given

@@ -8,6 +8,7 @@
 #include "platform/atomic_file.h"
 #include "platform/paths.h"
 #include "platform/pdf_merge.h"
+#include "platform/safe_path.h"
 
 namespace velarion {
 namespace {
@@ -61,7 +62,13 @@ void AGGIUNGIFONDOPDF(const Runtime& rt, const std::string& document_path,
             // 3.2
             rt.list.add(" Controllo per Accodare PDF " + given);
             // 3.3 The file must exist and be a usable PDF with pages.
-            const std::string found = paths::resolve(given);
+            std::string found = paths::resolve(given);
+            // The name comes from the print file: "..", or a link, must not
+            // lead out of the installation's folders.
+            if (i > 0 && !found.empty() && !safe_path::is_below(found, rt.cfg.read_roots)) {
+                rt.list.add(" File da accodare fuori dalle cartelle ammesse " + given);
+                found.clear();
+            }
             const int pages = found.empty() ? 0 : pdf_merge::GetNumberOfPages(found);
             entries[i] = pages > 0 ? found : "";
             // 3.4

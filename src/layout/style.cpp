@@ -107,14 +107,14 @@ void LoadStyle(const Runtime& rt, StyleSettings& s, const SizeOverride& c) {
         s.tipologo = "2";
         s.car_compresso = NormalizeDecimal(rt, "6.01");
         s.colonna = "5";
-        const std::string& path = rt.cfg.style_file;
-        ini::write("TAFT", std::string("commento"),
-                   std::string("non cancellare usato per tabulato FATT con ZEMOR1 .. LOGO DA CODICE"),
-                   path);
-        ini::write("TAFT", std::string("forzatura"), std::string("10o-"), path);
-        ini::write("TAFT", std::string("tipologo"), std::string("2"), path);
-        ini::write("TAFT", std::string("car_compresso"), std::string("6.01"), path);
-        ini::write("TAFT", std::string("colonna"), std::string("5"), path);
+        // One replacement of the file for the five keys; a failing write is ignored.
+        ini::write_values("TAFT",
+                          {{"commento", "non cancellare usato per tabulato FATT con ZEMOR1 .. LOGO DA CODICE"},
+                           {"forzatura", "10o-"},
+                           {"tipologo", "2"},
+                           {"car_compresso", "6.01"},
+                           {"colonna", "5"}},
+                          rt.cfg.style_file);
     }
 }
 

@@ -9,10 +9,14 @@ namespace velarion {
 struct Runtime;
 struct LayoutState;
 
-// Creates every missing folder of path; false when one cannot be created.
+// Creates every missing folder of path below the copy folders of the
+// settings, never through a symbolic link; false when path is relative or
+// outside them, or a folder cannot be created.
 bool Creadir(const Runtime& rt, const std::string& path);
 
-// Copies the output to the "CREAFILE:" target and to "dircopy" as configured.
+// Copies the output to the "CREAFILE:" target and to "dircopy" as configured,
+// each only to an absolute path below the copy folders; a refused or failed
+// copy is kept below "non_copiati".
 void copy_pdf(Runtime& rt, const LayoutState& layout, const std::string& output_path);
 
 }  // namespace velarion

@@ -24,19 +24,32 @@ std::string temp_name(const std::string& target, std::mt19937_64& rng) {
 
 }  // namespace
 
-Replacement::Replacement(std::string target) : target_(std::move(target)) {
+Replacement::Replacement(std::string target, bool keep_mode) : dir_fd_(AT_FDCWD), target_(std::move(target)) {
+    create(keep_mode);
+}
+
+Replacement::Replacement(int dir_fd, std::string name) : dir_fd_(dir_fd), target_(std::move(name)) {
+    create(false);
+}
+
+void Replacement::create(bool keep_mode) {
     std::mt19937_64 rng(std::random_device{}());
     for (int attempt = 0; attempt < 16 && fd_ < 0; ++attempt) {
         temp_ = temp_name(target_, rng);
-        fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        fd_ = ::openat(dir_fd_, temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd_ < 0 && errno != EEXIST) break;
     }
-    if (fd_ < 0) temp_.clear();
+    if (fd_ < 0) {
+        temp_.clear();
+        return;
+    }
+    struct stat st {};
+    if (keep_mode && ::fstatat(dir_fd_, target_.c_str(), &st, 0) == 0) ::fchmod(fd_, st.st_mode & 07777);
 }
 
 Replacement::~Replacement() {
     if (fd_ >= 0) ::close(fd_);
-    if (!committed_ && !temp_.empty()) ::unlink(temp_.c_str());
+    if (!committed_ && !temp_.empty()) ::unlinkat(dir_fd_, temp_.c_str(), 0);
 }
 
 bool Replacement::write(std::string_view bytes) {
@@ -58,7 +71,7 @@ bool Replacement::commit() {
     const bool synced = ::fsync(fd_) == 0;
     const bool closed = ::close(fd_) == 0;
     fd_ = -1;
-    if (!synced || !closed || ::rename(temp_.c_str(), target_.c_str()) != 0) {
+    if (!synced || !closed || ::renameat(dir_fd_, temp_.c_str(), dir_fd_, target_.c_str()) != 0) {
         failed_ = true;
         return false;
     }
@@ -71,15 +84,13 @@ bool write(const std::string& target, std::string_view bytes) {
     return r.write(bytes) && r.commit();
 }
 
-bool copy(const std::string& source, const std::string& target) {
-    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return false;
-    struct stat st {};
-    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(in);
-        return false;
-    }
-    Replacement r(target);
+bool write_keeping_mode(const std::string& target, std::string_view bytes) {
+    Replacement r(target, true);
+    return r.write(bytes) && r.commit();
+}
+
+namespace {
+bool copy_into(int in, Replacement& r) {
     char buffer[1 << 16];
     bool ok = r.ok();
     while (ok) {
@@ -89,8 +100,27 @@ bool copy(const std::string& source, const std::string& target) {
         if (n <= 0) break;
         ok = r.write(std::string_view(buffer, static_cast<std::size_t>(n)));
     }
-    ::close(in);
     return ok && r.commit();
+}
+}  // namespace
+
+bool copy(const std::string& source, const std::string& target) {
+    const int in = ::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (in < 0) return false;
+    struct stat st {};
+    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(in);
+        return false;
+    }
+    Replacement r(target);
+    const bool ok = copy_into(in, r);
+    ::close(in);
+    return ok;
+}
+
+bool copy_fd(int source_fd, int dir_fd, const std::string& name) {
+    Replacement r(dir_fd, name);
+    return copy_into(source_fd, r);
 }
 
 bool replace_with(int fd, const std::string& target, bool may_link) {

@@ -13,8 +13,14 @@ namespace velarion::atomic_file {
 class Replacement {
 public:
     // Creates the temporary beside `target` (mode 0666 less the umask, as a
-    // plain file creation gives). ok() is false when it cannot be created.
-    explicit Replacement(std::string target);
+    // plain file creation gives; with keep_mode, the permission bits of an
+    // existing target, so that a private file stays private). ok() is false
+    // when it cannot be created.
+    explicit Replacement(std::string target, bool keep_mode = false);
+    // The same for the file `name` of the open folder dir_fd (which must stay
+    // open until commit): the temporary and the rename are made relative to
+    // it, so the folder cannot be swapped for another in between.
+    Replacement(int dir_fd, std::string name);
     ~Replacement();  // removes the temporary unless committed
     Replacement(const Replacement&) = delete;
     Replacement& operator=(const Replacement&) = delete;
@@ -29,6 +35,9 @@ public:
     bool commit();
 
 private:
+    void create(bool keep_mode);
+
+    int dir_fd_;  // AT_FDCWD for a path
     std::string target_;
     std::string temp_;
     int fd_ = -1;
@@ -38,12 +47,18 @@ private:
 
 // Writes bytes as the new contents of target.
 bool write(const std::string& target, std::string_view bytes);
-// Copies the file source (bytes unchanged) over target.
+// The same keeping the permission bits of an existing target.
+bool write_keeping_mode(const std::string& target, std::string_view bytes);
+// Copies the file source (bytes unchanged) over target. The source is never
+// read through a symbolic link at its last component.
 bool copy(const std::string& source, const std::string& target);
 // Puts the contents of the open file `fd` (from its start) over target in
 // the same way. With `may_link` and an unnamed file (O_TMPFILE) on the
 // target's file system, the file itself gets the temporary name, without a
 // copy; otherwise its bytes are copied. The file is synced first.
 bool replace_with(int fd, const std::string& target, bool may_link);
+// Copies the bytes of the open file source_fd (from its current offset) to
+// the file `name` of the open folder dir_fd.
+bool copy_fd(int source_fd, int dir_fd, const std::string& name);
 
 }  // namespace velarion::atomic_file

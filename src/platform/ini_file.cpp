@@ -5,8 +5,15 @@
 #define SI_IMPLEMENTATION  // Debian ships the template bodies behind this switch
 #include <SimpleIni.h>
 
+#include <strings.h>
+
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <system_error>
+
+#include "platform/atomic_file.h"
 
 namespace velarion::ini {
 
@@ -70,21 +77,164 @@ std::string read_keys(const std::string& section, const std::string& path) {
     return out;
 }
 
+namespace {
+
+// The file's lines as written, each with its own line end ("" for a last
+// line without one).
+struct Line {
+    std::string text;
+    std::string end;
+};
+
+std::vector<Line> split_lines(const std::string& bytes) {
+    std::vector<Line> lines;
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        const auto nl = bytes.find('\n', start);
+        Line line;
+        if (nl == std::string::npos) {
+            line.text = bytes.substr(start);
+            start = bytes.size();
+        } else {
+            line.text = bytes.substr(start, nl - start);
+            line.end = "\n";
+            if (!line.text.empty() && line.text.back() == '\r') {
+                line.text.pop_back();
+                line.end = "\r\n";
+            }
+            start = nl + 1;
+        }
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+std::string trimmed(const std::string& s) {
+    const auto b = s.find_first_not_of(" \t");
+    if (b == std::string::npos) return "";
+    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
+}
+
+bool same_name(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
+
+// "[name]" as the INI reader takes it; nullopt for any other line.
+std::optional<std::string> section_name(std::string line) {
+    if (line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);  // a byte-order mark on the first line
+    line = trimmed(line);
+    if (line.empty() || line[0] != '[') return std::nullopt;
+    const auto close = line.find(']');
+    if (close == std::string::npos) return std::nullopt;
+    return trimmed(line.substr(1, close - 1));
+}
+
+// The key of a "key=value" line; nullopt for comments, blank lines and headers.
+std::optional<std::string> key_name(const std::string& line) {
+    const std::string t = trimmed(line);
+    if (t.empty() || t[0] == ';' || t[0] == '#' || t[0] == '[') return std::nullopt;
+    const auto eq = t.find('=');
+    if (eq == std::string::npos) return std::nullopt;
+    return trimmed(t.substr(0, eq));
+}
+
+// One change on the file's bytes: the entry's line replaced, added at the end
+// of its section, or removed; a section removed; every other byte as it was.
+std::string edit(const std::string& bytes, const std::string& section, const std::optional<std::string>& key,
+                 const std::optional<std::string>& value) {
+    std::vector<Line> lines = split_lines(bytes);
+    // New lines take the file's own line end.
+    const std::string eol = !lines.empty() && lines[0].end == "\r\n" ? "\r\n" : "\n";
+    // A value is one line: a line break in it would make keys of its own.
+    std::string entry_value = value.value_or("");
+    for (char& c : entry_value)
+        if (c == '\r' || c == '\n') c = ' ';
+
+    std::vector<Line> out;
+    out.reserve(lines.size() + 2);
+    bool in_section = section.empty();  // lines before any header belong to the unnamed section
+    bool found_section = in_section, found_key = false;
+    std::size_t insert_at = 0;  // after the last entry of the (last) matching section
+    for (auto& line : lines) {
+        if (auto name = section_name(line.text)) {
+            in_section = same_name(*name, section);
+            if (in_section) {
+                found_section = true;
+                if (!key) continue;  // the header of a deleted section goes
+                out.push_back(std::move(line));
+                insert_at = out.size();
+                continue;
+            }
+            out.push_back(std::move(line));
+            continue;
+        }
+        if (in_section && !key) continue;  // the lines of a deleted section go
+        if (in_section && key) {
+            const auto k = key_name(line.text);
+            if (k && same_name(*k, *key)) {
+                found_key = true;
+                if (!value) continue;  // a deleted key
+                line.text = *k + "=" + entry_value;
+            }
+            if (!trimmed(line.text).empty()) insert_at = out.size() + 1;
+        }
+        out.push_back(std::move(line));
+    }
+    if (key && value && !found_key) {
+        Line entry{*key + "=" + entry_value, eol};
+        if (found_section) {
+            if (insert_at > 0 && out[insert_at - 1].end.empty()) out[insert_at - 1].end = eol;
+            out.insert(out.begin() + static_cast<std::ptrdiff_t>(insert_at), std::move(entry));
+        } else {
+            if (!out.empty() && out.back().end.empty()) out.back().end = eol;
+            out.push_back({"[" + section + "]", eol});
+            out.push_back(std::move(entry));
+        }
+    }
+    std::string result;
+    result.reserve(bytes.size() + 64);
+    for (const auto& line : out) result += line.text + line.end;
+    return result;
+}
+
+// SimpleIni would rewrite the whole file in its own layout (line feeds for
+// CR LF, blank lines between sections, spaces around "="), and the files are
+// shared with Windows installations and edited by hand. So the changes are
+// made here on the lines themselves (edit above), and the new file replaces
+// the old in one rename, with the old one's permissions.
+bool rewrite_file(const std::string& path, const std::function<std::string(const std::string&)>& change) {
+    // A link (an installation that keeps its configuration elsewhere) stays:
+    // the file it names is the one replaced.
+    std::error_code ec;
+    std::string target = path;
+    if (std::filesystem::is_symlink(path, ec)) {
+        target = std::filesystem::canonical(path, ec).string();
+        if (ec) return false;
+    }
+    std::string bytes;
+    const bool existed = std::filesystem::exists(target, ec);
+    if (existed) {
+        std::ifstream in(target, std::ios::binary);
+        if (!in) return false;
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (in.bad()) return false;
+    }
+    const std::string result = change(bytes);
+    if (existed && result == bytes) return true;
+    return atomic_file::write_keeping_mode(target, result);
+}
+
+}  // namespace
+
 bool write(const std::string& section, const std::optional<std::string>& key,
            const std::optional<std::string>& value, const std::string& path) {
-    Ini ini;
-    std::error_code ec;
-    if (std::filesystem::exists(path, ec) && !load(ini, path)) return false;
-    ini.SetUnicode(false);
-    ini.SetSpaces(false);  // "key=value", as the classic profile functions write
-    if (!key) {
-        ini.Delete(section.c_str(), nullptr);
-    } else if (!value) {
-        ini.Delete(section.c_str(), key->c_str());
-    } else if (ini.SetValue(section.c_str(), key->c_str(), value->c_str()) < 0) {
-        return false;
-    }
-    return ini.SaveFile(path.c_str()) >= 0;
+    return rewrite_file(path, [&](const std::string& bytes) { return edit(bytes, section, key, value); });
+}
+
+bool write_values(const std::string& section, const std::vector<std::pair<std::string, std::string>>& entries,
+                  const std::string& path) {
+    return rewrite_file(path, [&](std::string bytes) {
+        for (const auto& [k, v] : entries) bytes = edit(bytes, section, k, v);
+        return bytes;
+    });
 }
 
 }  // namespace velarion::ini

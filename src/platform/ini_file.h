@@ -28,8 +28,16 @@ std::vector<std::pair<std::string, std::string>> read_section(const std::string&
 
 // With key and value: writes the entry (creating file and section).
 // With a key and no value: deletes the key. With no key: deletes the section.
-// Returns false when the file could not be written.
+// Only the lines concerned change: line ends (CR LF stays CR LF), Windows-1252
+// bytes, comments and blank lines stay as they were; the file is replaced in
+// one rename (a temporary beside it), keeping its permissions. A line break
+// in the value becomes a blank. Returns false when the file could not be
+// written.
 bool write(const std::string& section, const std::optional<std::string>& key,
            const std::optional<std::string>& value, const std::string& path);
+
+// Writes several entries of one section in one replacement of the file.
+bool write_values(const std::string& section, const std::vector<std::pair<std::string, std::string>>& entries,
+                  const std::string& path);
 
 }  // namespace velarion::ini

@@ -12,6 +12,7 @@
 
 #include "platform/error.h"
 #include "platform/tls_policy.h"
+#include "platform/safe_path.h"
 
 namespace velarion::mail {
 
@@ -48,7 +49,12 @@ struct Recipient {
 
 struct Attachment {
     int position = 0;  // place in the note text; attachments go out in this order
-    std::string path;  // native path of the file
+    std::string path;  // native path of the file; its last name names the attachment
+    // The file as the caller opened it after checking where it lies: the
+    // mail layer reads through it, never by the path again. An empty handle
+    // means the caller found no file (the attachment is missing); no handle
+    // at all, that the path is opened as given.
+    std::shared_ptr<const safe_path::Fd> file;
 };
 
 // The compose buffer. Texts are Windows-1252 bytes, as the core keeps them;

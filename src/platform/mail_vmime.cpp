@@ -64,7 +64,7 @@ vmime::shared_ptr<vmime::mailbox> make_mailbox(const std::string& cp1252) {
 // and mail readers accept and which cannot be mistaken for an address.
 vmime::shared_ptr<vmime::address> draft_recipient(const std::string& cp1252) {
     if (auto box = detail::parse_mailbox(cp1252)) return box;
-    const std::string name = text::trim(text::cp1252_to_utf8(cp1252));
+    const std::string name = text::trim(text::cp1252_to_utf8(detail::header_text(cp1252)));
     const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return (c & 0x80) == 0; });
     // Plain text when it can be, else one encoded word: readers join it back exactly.
     return vmime::make_shared<vmime::mailboxGroup>(ascii ? vmime::text(name)
@@ -76,6 +76,16 @@ vmime::shared_ptr<vmime::address> draft_recipient(const std::string& cp1252) {
 struct Account {
     std::string user, password;
 };
+
+// Where the library reads an attachment: through the caller's open file when
+// there is one (the path checked cannot be swapped for a link meanwhile),
+// else by its path. A missing file is kAttachmentNotFound.
+std::string readable_path(const Attachment& a) {
+    std::error_code ec;
+    const bool missing = a.file ? !a.file->valid() : !fs::is_regular_file(a.path, ec);
+    if (missing) throw NumberedError(kAttachmentNotFound, "Allegato non trovato: " + text::cp1252_to_utf8(a.path));
+    return a.file ? "/proc/self/fd/" + std::to_string(a.file->get()) : a.path;
+}
 
 class VmimeSession final : public Session {
 public:
@@ -313,7 +323,9 @@ private:
         }
     }
 
-    std::string sender() const { return profile_.from.empty() ? default_sender() : text::trim(profile_.from); }
+    std::string sender() const {
+        return profile_.from.empty() ? default_sender() : text::trim(detail::header_text(profile_.from));
+    }
 
     // The MIME message; only a message to be sent needs real addresses.
     vmime::shared_ptr<vmime::message> build(const Message& m, bool draft) const {
@@ -333,21 +345,19 @@ private:
                     mb.getBlindCopyRecipients().appendAddress(box);
             }
             // One encoded word for the whole subject: mail readers join it back exactly.
-            mb.setSubject(vmime::text(vmime::word(text::cp1252_to_utf8(m.subject), utf8_charset())));
+            mb.setSubject(vmime::text(vmime::word(text::cp1252_to_utf8(detail::header_text(m.subject)), utf8_charset())));
             mb.getTextPart()->setCharset(utf8_charset());
-            mb.getTextPart()->setText(
-                vmime::make_shared<vmime::stringContentHandler>(text::cp1252_to_utf8(m.note_text)));
+            mb.getTextPart()->setText(detail::body_content(text::cp1252_to_utf8(m.note_text)));
 
             std::vector<Attachment> atts = m.attachments;
             std::stable_sort(atts.begin(), atts.end(),
                              [](const Attachment& a, const Attachment& b) { return a.position < b.position; });
             for (const auto& a : atts) {
-                std::error_code ec;
-                if (!fs::is_regular_file(a.path, ec))
-                    throw NumberedError(kAttachmentNotFound, "Allegato non trovato: " + text::cp1252_to_utf8(a.path));
+                const std::string source = readable_path(a);
                 const std::string name = fs::path(a.path).filename().string();
-                auto att = vmime::make_shared<vmime::fileAttachment>(a.path, detail::type_for(name));
-                att->getFileInfo().setFilename(vmime::word(text::cp1252_to_utf8(name), utf8_charset()));
+                auto att = vmime::make_shared<vmime::fileAttachment>(source, detail::type_for(name));
+                att->getFileInfo().setFilename(
+                    vmime::word(text::cp1252_to_utf8(detail::header_text(name)), utf8_charset()));
                 mb.appendAttachment(att);
             }
             auto msg = mb.construct();
@@ -374,9 +384,7 @@ private:
             }
         }
         for (const auto& a : m.attachments) {
-            std::error_code ec;
-            if (!fs::is_regular_file(a.path, ec))
-                throw NumberedError(kAttachmentNotFound, "Allegato non trovato: " + text::cp1252_to_utf8(a.path));
+            readable_path(a);
             argv.push_back("--attach");
             argv.push_back(a.path);
         }

@@ -276,9 +276,10 @@ private:
         for (const auto& box : to) mb.getRecipients().appendAddress(box);
         for (const auto& box : cc) mb.getCopyRecipients().appendAddress(box);
         // One encoded word for the whole subject: mail readers join it back exactly.
-        mb.setSubject(vmime::text(vmime::word(text::cp1252_to_utf8(c_.subject), detail::utf8_charset())));
+        mb.setSubject(
+            vmime::text(vmime::word(text::cp1252_to_utf8(detail::header_text(c_.subject)), detail::utf8_charset())));
         mb.getTextPart()->setCharset(detail::utf8_charset());
-        mb.getTextPart()->setText(vmime::make_shared<vmime::stringContentHandler>(text::cp1252_to_utf8(c_.Message)));
+        mb.getTextPart()->setText(detail::body_content(text::cp1252_to_utf8(c_.Message)));
         for (const auto& path : split(c_.Attachment, c_.Delimiter)) {
             if (text::trim(path).empty()) continue;
             std::error_code ec;
@@ -286,7 +287,8 @@ private:
                 throw Failure{SmtpError::attachment_missing, "Attachment not found: " + path};
             const std::string name = fs::path(path).filename().string();
             auto att = vmime::make_shared<vmime::fileAttachment>(path, detail::type_for(name));
-            att->getFileInfo().setFilename(vmime::word(text::cp1252_to_utf8(name), detail::utf8_charset()));
+            att->getFileInfo().setFilename(
+                vmime::word(text::cp1252_to_utf8(detail::header_text(name)), detail::utf8_charset()));
             mb.appendAttachment(att);
         }
         l.message = mb.construct();

@@ -61,4 +61,20 @@ std::string trim(const std::string& s) {
     return s.substr(b, e - b + 1);
 }
 
+std::string without_controls(std::string s, char replacement) {
+    for (char& c : s) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7f) c = replacement;
+    }
+    return s;
+}
+
+std::string printable(std::string s) {
+    for (char& c : s) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if ((u < 0x20 && u != '\t') || u == 0x7f) c = '?';
+    }
+    return s;
+}
+
 }  // namespace velarion::text

@@ -169,7 +169,7 @@ const vmime::charset& utf8_charset() {
 }
 
 vmime::shared_ptr<vmime::mailbox> parse_mailbox(const std::string& cp1252, const std::string& display) {
-    const std::string address = text::trim(text::cp1252_to_utf8(cp1252));
+    const std::string address = text::trim(text::cp1252_to_utf8(header_text(cp1252)));
     std::string name, addr_spec = address;
     if (!address.empty() && address.back() == '>') {
         const auto lt = address.rfind('<');
@@ -188,7 +188,7 @@ vmime::shared_ptr<vmime::mailbox> parse_mailbox(const std::string& cp1252, const
     };
     if (bad(addr_spec.substr(0, at), "\"(),:;<>@[\\]") || bad(addr_spec.substr(at + 1), "\"'(),:;<>@[\\]"))
         return nullptr;
-    const std::string shown = text::trim(text::cp1252_to_utf8(display));
+    const std::string shown = text::trim(text::cp1252_to_utf8(header_text(display)));
     if (!shown.empty()) name = shown;
     try {
         const vmime::emailAddress email(addr_spec);
@@ -197,6 +197,23 @@ vmime::shared_ptr<vmime::mailbox> parse_mailbox(const std::string& cp1252, const
     } catch (const vmime::exception&) {
         return nullptr;
     }
+}
+
+std::string header_text(const std::string& cp1252) { return text::without_controls(cp1252, ' '); }
+
+vmime::shared_ptr<vmime::contentHandler> body_content(const std::string& utf8) {
+    bool raw_controls = false;
+    for (std::size_t i = 0; i < utf8.size() && !raw_controls; ++i)
+        raw_controls = utf8[i] == '\0' || (utf8[i] == '\r' && (i + 1 == utf8.size() || utf8[i + 1] != '\n'));
+    auto plain = vmime::make_shared<vmime::stringContentHandler>(utf8);
+    if (!raw_controls) return plain;
+    // Encoded here, the library sends it as it is.
+    const vmime::encoding base64(vmime::encodingTypes::BASE64);
+    std::string encoded;
+    vmime::utility::outputStreamStringAdapter os(encoded);
+    plain->generate(os, base64, 76);  // lines of 76 characters, as MIME asks
+    os.flush();
+    return vmime::make_shared<vmime::stringContentHandler>(encoded, base64);
 }
 
 vmime::mediaType type_for(const std::string& name) {

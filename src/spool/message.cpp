@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "common/run_log.h"
-#include "common/run_log.h"
 #include "common/runtime.h"
+#include "delivery/attachments.h"
 #include "delivery/delivery_request.h"
 #include "pdf/crea_pdf.h"
 #include "platform/paths.h"
@@ -100,6 +100,12 @@ private:
         req_.pwd_email = rt_.cfg.account_password;
         // What the compositions leave for the transport.
         req_.allegatxt = layout_.allegatxt();
+        // An attachment that would be read from outside the installation's
+        // folders: the message goes nowhere without it, it is kept.
+        if (refused_) {
+            keep();
+            return;
+        }
         // 11.
         if (!rt_.cfg.prepara) {
             step_ = 11;
@@ -133,11 +139,7 @@ private:
         const std::string tail = spool::is_file(header) && fs::file_size(header) > 0
                                      ? read_last_byte(header)
                                      : "\n";
-        std::ofstream out(header, std::ios::binary | std::ios::app);
-        if (!out) throw NumberedError(75, "Path/File access error " + header);
-        if (tail != "\n") out << "\r\n";
-        out << extra;
-        if (!out) throw NumberedError(57, "Device I/O error " + header);
+        spool::append_file(header, (tail != "\n" ? "\r\n" : "") + extra, work_);
     }
 
     static std::string read_last_byte(const std::string& path) {
@@ -201,12 +203,18 @@ private:
         req_.lsAttacchedFile[static_cast<std::size_t>(k)] = name;
         attachment_names_.push_back(name);
         has_attachments_ = true;
+        if (refused_) return;  // the message is kept as it is: nothing more is composed
+        if (!attachment_allowed(rt_, name)) {
+            rt_.list.add(" Allegato fuori dalle cartelle ammesse, messaggio non inviato: " + name);
+            refused_ = true;
+            return;
+        }
         const std::string content = work_ + base_ + "." + std::to_string(k - 1);
         if (!spool::is_file(content)) return;
         if (!spool::is_safe_file_name(name)) {
             // The name would write outside the work directory (or is not a
             // file name): the content stays in its numbered copy.
-            rt_.list.add(" Nome allegato non ammesso, file non copiato: " + spool::printable(name));
+            rt_.list.add(" Nome allegato non ammesso, file non copiato: " + name);
             return;
         }
         // 6.1
@@ -256,6 +264,7 @@ private:
     int header_lines_ = 0;
     std::vector<std::string> attachment_names_;
     bool has_attachments_ = false;  // the message has attachment lines
+    bool refused_ = false;          // an attachment lies outside the installation's folders
     long page_section_end_ = 9999999;  // "/PAGE" section end, carried from print file to print file
     MessageLayout layout_;          // the message's layout state, dropped with the message
 };

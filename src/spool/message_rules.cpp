@@ -36,12 +36,4 @@ std::string delivery_option(const Runtime& rt, const std::string& line7, const s
     return option;
 }
 
-std::string printable(std::string text) {
-    for (char& c : text) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7f) c = '?';
-    }
-    return text;
-}
-
 }  // namespace velarion::spool

@@ -1,5 +1,5 @@
 // Rules of the message format that depend on one header value each: the fax
-// gateway test, the delivery option, printable names.
+// gateway test and the delivery option.
 #pragma once
 
 #include <string>
@@ -25,9 +25,6 @@ bool names_fax_gateway(const std::string& line, const std::string& gateway);
 // The delivery option of a message: header line 7 as written, overridden by
 // the "cdo:" switch and by "tipoinvio" (with line 4 deciding "SEMPRE SEND").
 std::string delivery_option(const Runtime& rt, const std::string& line7, const std::string& line4);
-
-// The text with control characters shown as "?" (for activity lines).
-std::string printable(std::string text);
 
 }  // namespace spool
 }  // namespace velarion

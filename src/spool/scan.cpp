@@ -13,6 +13,7 @@
 #include "spool/spool_files.h"
 #include "spool/spool_listing.h"
 #include "spool/timing.h"
+#include "spool/unsent.h"
 
 namespace fs = std::filesystem;
 
@@ -39,13 +40,17 @@ void size_check_wait(Runtime& rt) {
 }
 
 // Deletes every file of the work directory except "note.txt"; folders stay.
+// Symbolic links go too, whatever they point to (a folder, or "note.txt"
+// itself): removing a link never touches its target, and no later write
+// into the work directory can follow one.
 void clean_work_dir(Runtime& rt, const std::string& work) {
     rt.trace_line(" Pulizia della directory d'appoggio " + work);
     std::vector<fs::path> doomed;
     for (const auto& entry : fs::directory_iterator(work)) {
         std::error_code ec;
-        if (entry.is_directory(ec)) continue;
-        if (text::lower(entry.path().filename().string()) == "note.txt") continue;
+        const fs::file_status st = entry.symlink_status(ec);
+        if (fs::is_directory(st)) continue;
+        if (fs::is_regular_file(st) && text::lower(entry.path().filename().string()) == "note.txt") continue;
         doomed.push_back(entry.path());
     }
     for (const auto& p : doomed) fs::remove(p);
@@ -107,10 +112,14 @@ struct Scan {
         const std::string trigger = spool + name;
         // An earlier pass may have taken this message already.
         if (!spool::is_file(trigger)) return;
+        // Spool files that are symbolic links could lead anywhere: they are
+        // never read, and their message is kept, not processed.
+        std::vector<std::string> links;
+        if (spool::is_link(trigger)) links.push_back(trigger);
 
         // 3. Scheduling directive in the first 500 characters.
         step = 12;
-        if (spool::held_by_timing(spool::read_head(trigger, 500), rt.clock.now())) return;
+        if (links.empty() && spool::held_by_timing(spool::read_head(trigger, 500), rt.clock.now())) return;
 
         // 4. Once per run: empty the work directory (note.txt and folders stay).
         step = 13;
@@ -130,7 +139,11 @@ struct Scan {
             const std::string spool_path = listing.find(file);
             if (spool_path.empty()) continue;
             step = 15;
-            copy_group_file(rt, spool_path, work, file, *s == '0');
+            if (spool::is_link(spool_path)) {
+                links.push_back(spool_path);
+            } else {
+                copy_group_file(rt, spool_path, work, file, *s == '0');
+            }
             taken.push_back(spool_path);
         }
 
@@ -153,6 +166,10 @@ struct Scan {
         // 8. Process the message; its own errors are handled there. Its
         // layout state lives and ends with it (9.).
         step = 18;
+        if (!links.empty()) {
+            spool::keep_refused(rt, work, base, links);
+            return;
+        }
         leggi_file_messaggio(rt, deliver, base);
     }
 };

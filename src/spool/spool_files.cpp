@@ -1,9 +1,13 @@
 #include "spool/spool_files.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
+
+#include "platform/paths.h"
+#include "platform/safe_path.h"
 
 namespace fs = std::filesystem;
 
@@ -23,6 +27,7 @@ std::vector<std::string> read_lines(const std::string& path) {
 }
 
 std::string read_head(const std::string& path, std::size_t limit) {
+    if (safe_path::is_link(path)) return "";
     std::ifstream in(path, std::ios::binary);
     if (!in) return "";
     std::string head(limit, '\0');
@@ -32,8 +37,25 @@ std::string read_head(const std::string& path, std::size_t limit) {
 }
 
 void copy_file(const std::string& from, const std::string& to) {
-    fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+    if (safe_path::copy_below(from, to, {paths::folder(paths::native(to))})) return;
+    // The reason, as the file system's own copy gives it, for the error line.
+    std::error_code ec;
+    int code = EIO;
+    const fs::file_status target = fs::symlink_status(to, ec);
+    if (safe_path::is_link(from))
+        code = ELOOP;
+    else if (!fs::is_regular_file(from, ec) || !fs::is_directory(paths::folder(paths::native(to)), ec))
+        code = ENOENT;
+    else if (fs::exists(target) && !fs::is_regular_file(target) && !fs::is_symlink(target))
+        code = EINVAL;
+    throw fs::filesystem_error("copy_file", from, to, std::error_code(code, std::generic_category()));
 }
+
+void append_file(const std::string& path, const std::string& bytes, const std::string& root) {
+    if (!safe_path::append_below(path, bytes, {root})) throw NumberedError(75, "Path/File access error " + path);
+}
+
+bool is_link(const std::string& path) { return safe_path::is_link(path); }
 
 std::uintmax_t file_size(const std::string& path) { return fs::file_size(path); }
 
@@ -50,15 +72,6 @@ void remove_or_mark_done(const std::string& path, bool mark_done) {
     std::error_code ec;
     if (!fs::exists(path, ec)) return;
     fs::rename(path, path + ".FATTO");
-}
-
-bool is_safe_file_name(const std::string& name) {
-    if (name.empty() || name == ".") return false;
-    if (name.find("..") != std::string::npos) return false;
-    for (unsigned char c : name) {
-        if (c == '/' || c == '\\' || c < 0x20 || c == 0x7f) return false;
-    }
-    return true;
 }
 
 std::string stamp_seconds(const DateTime& t) {

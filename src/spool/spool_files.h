@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/print_file_name.h"
 #include "platform/clock.h"
 #include "platform/error.h"
 
@@ -16,11 +17,22 @@ namespace velarion::spool {
 // A missing or unreadable file throws NumberedError 53.
 std::vector<std::string> read_lines(const std::string& path);
 
-// The first `limit` bytes of a file; "" when it cannot be opened.
+// The first `limit` bytes of a file; "" when it cannot be opened or is a
+// symbolic link.
 std::string read_head(const std::string& path, std::size_t limit);
 
-// Copies a file, replacing the target.
+// Copies a file, replacing the target: never read through a symbolic link,
+// never written through one (a temporary in the target's folder is renamed
+// over it). Throws NumberedError 75 when it cannot be done.
 void copy_file(const std::string& from, const std::string& to);
+
+// Appends bytes to a file of the folder `root` (or below it), never through
+// a symbolic link. Throws NumberedError 75 when it cannot be done.
+void append_file(const std::string& path, const std::string& bytes, const std::string& root);
+
+// True when the path itself is a symbolic link (a spool file that could lead
+// anywhere).
+bool is_link(const std::string& path);
 
 // Size of a file in bytes.
 std::uintmax_t file_size(const std::string& path);
@@ -32,10 +44,8 @@ bool is_file(const std::string& path);
 // to its name followed by ".FATTO". A file already gone is no error.
 void remove_or_mark_done(const std::string& path, bool mark_done);
 
-// True when an attachment name read from a header may be written into the
-// work directory: not empty, no folder separator, no "..", no control
-// characters, not "." alone.
-bool is_safe_file_name(const std::string& name);
+// The attachment-name check (common/print_file_name.h).
+using velarion::is_safe_file_name;
 
 // The time formatted "yymmddHHMMSS" (dated backups and folders).
 std::string stamp_seconds(const DateTime& t);

@@ -1,15 +1,14 @@
 #include "spool/unsent.h"
 
-#include <filesystem>
 #include <set>
 #include <system_error>
 
 #include "common/runtime.h"
+#include "platform/error.h"
 #include "platform/paths.h"
+#include "platform/safe_path.h"
 #include "spool/message_rules.h"
 #include "spool/spool_files.h"
-
-namespace fs = std::filesystem;
 
 namespace velarion::spool {
 
@@ -37,14 +36,17 @@ void keep_unsent(Runtime& rt, const std::string& work, const std::string& base,
     const std::string folder =
         work + "non_inviati/" + base + "_" + stamp_seconds(rt.clock.now()) + "/";
     try {
-        fs::create_directories(folder);
+        // Made below the work directory without following a link on the way.
+        if (!safe_path::open_folder_below(folder, {work}, true).valid())
+            throw NumberedError(75, "Path/File access error " + folder);
         std::set<std::string> copied;
         for (const auto& name : message_files(base, attachment_names)) {
             const std::string found = paths::resolve(work + name);
-            if (found.empty() || !is_file(found)) continue;
+            if (found.empty() || !is_file(found) || is_link(found)) continue;
             const std::string actual = paths::file_name(found);
             if (!copied.insert(actual).second) continue;
-            copy_file(found, folder + actual);
+            if (!safe_path::copy_below(found, folder + actual, {work}))
+                throw NumberedError(75, "Path/File access error " + folder + actual);
         }
         rt.list.add(" Messaggio non inviato conservato in " + folder);
     } catch (const std::exception& e) {
@@ -52,6 +54,12 @@ void keep_unsent(Runtime& rt, const std::string& work, const std::string& base,
                      e.what());
     }
     rt.list.refresh();
+}
+
+void keep_refused(Runtime& rt, const std::string& work, const std::string& base,
+                  const std::vector<std::string>& links) {
+    for (const auto& link : links) rt.list.add(" File di spool non ammesso, collegamento simbolico: " + link);
+    keep_unsent(rt, work, base, {});
 }
 
 }  // namespace velarion::spool

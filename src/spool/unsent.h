@@ -19,5 +19,11 @@ namespace spool {
 void keep_unsent(Runtime& rt, const std::string& work, const std::string& base,
                  const std::vector<std::string>& attachment_names);
 
+// A message some of whose spool files were symbolic links: one activity line
+// names each of them (" File di spool non ammesso, collegamento simbolico: "),
+// then the files that were copied are kept as keep_unsent keeps them.
+void keep_refused(Runtime& rt, const std::string& work, const std::string& base,
+                  const std::vector<std::string>& links);
+
 }  // namespace spool
 }  // namespace velarion

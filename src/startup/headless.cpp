@@ -40,7 +40,7 @@ public:
         if (enabled && !timer_on_) next_tick_ = Steady::now() + std::chrono::milliseconds(interval_ms);
         timer_on_ = enabled && interval_ms > 0;
     }
-    void message_box(const std::string& text) override { write_line(stderr, "velarion: " + text); }
+    void show_message_box(const std::string& text) override { write_line(stderr, "velarion: " + text); }
     std::string input_box(const std::string&, const std::string& title, const std::string&) override {
         write_line(stderr, "velarion: " + title);
         return "";

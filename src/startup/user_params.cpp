@@ -27,6 +27,8 @@ void Leggi_Param_Utenti(Agent& a) {
     op.ParGenerali = read_config(a.settings, s, "ParGenerali");
     op.unione_DIR = read_config(a.settings, s, "unione_DIR");
     op.ChiaveRegistry = read_config(a.settings, s, "ChiaveRegistry");
+    op.cartelle_lettura = read_config(a.settings, "PERCORSI", "cartelle_lettura");
+    op.cartelle_copia = read_config(a.settings, "PERCORSI", "cartelle_copia");
 
     // The values derived from the keys, once for every routine that reads them.
     a.settings.derive();

@@ -32,11 +32,14 @@ TEST(Attachments, PrintFileWithAllegatxtTakesPdfThenTextAtNextPosition) {
 
 TEST(Attachments, ThirteenCharacterPrintFileCountsOneBlankButAttachesBoth) {
     MailContext m;
+    m.cfg.op.send_dir = m.dir / "docs/";  // a full path below the save folder
+    m.cfg.derive();
+    testing::write_file(m.dir / "docs/listino.xls", "xls");
     m.work_file("000000123.pdf", "%PDF");
     DeliveryRequest r;
     r.allegatxt = true;
     r.lsAttacchedFile[0] = "000000123.TXT";
-    r.lsAttacchedFile[5] = "/srv/docs/listino.xls";
+    r.lsAttacchedFile[5] = m.dir / "docs/listino.xls";
     r.lsAttacchedFile[6] = "condizioni.doc";
     EXPECT_EQ(count_attachment_positions(r, true), 3);
 
@@ -46,7 +49,7 @@ TEST(Attachments, ThirteenCharacterPrintFileCountsOneBlankButAttachesBoth) {
     EXPECT_EQ(msg.attachments[0].path, m.work + "000000123.pdf");
     EXPECT_EQ(msg.attachments[1].path, m.work + "000000123.TXT");
     // A full path is attached by that path; a bare name from the work directory.
-    EXPECT_EQ(msg.attachments[2].path, "/srv/docs/listino.xls");
+    EXPECT_EQ(msg.attachments[2].path, m.dir / "docs/listino.xls");
     EXPECT_EQ(msg.attachments[2].position, 2);
     EXPECT_EQ(msg.attachments[3].path, m.work + "condizioni.doc");
     EXPECT_EQ(msg.attachments[3].position, 3);

@@ -191,6 +191,8 @@ TEST_F(ComposeTest, MaxPagesCutsTheDocumentAndSaysSo) {
 }
 
 TEST_F(ComposeTest, CopiesGoToCreafileAndDircopy) {
+    cfg.op.cartelle_copia = dir.path();  // the copy folders of this installation
+    cfg.derive();
     styles("[COPIA]\ndircopy=" + dir / "copie" + "\n");
     fs::create_directories(dir / "copie");
     layout.style.name = "COPIA";
@@ -218,6 +220,8 @@ TEST_F(ComposeTest, CopiesGoToCreafileAndDircopy) {
 }
 
 TEST_F(ComposeTest, FailedCopyIsKeptInNonCopiati) {
+    cfg.op.cartelle_copia = dir.path();  // allowed, but the copies fail
+    cfg.derive();
     write_file(dir / "occupato", "a file where a folder should be");
     styles("[COPIA]\ndircopy=" + dir / "occupato/sotto/" + "\n");
     layout.style.name = "COPIA";

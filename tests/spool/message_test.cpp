@@ -145,17 +145,24 @@ TEST_F(Message, APrintFileClearsAnEarlierPdfOfItsName) {
 }
 
 TEST_F(Message, AttachmentNamesNeverWriteOutsideTheWorkDirectory) {
-    write_message("AB.7", header("R7", "a@x.it", {"../evil.pdf", "sub/x.pdf", "a..b.pdf", "ok.pdf"}),
-                  "b", {"1", "2", "3", "4"});
+    write_message("AB.7", header("R7", "a@x.it", {"sub/x.pdf", "a..b.pdf", "ok.pdf"}), "b", {"2", "3", "4"});
     scan();
     ASSERT_EQ(delivered.size(), 1u) << dump();
-    EXPECT_FALSE(fs::exists(root / "evil.pdf"));
     EXPECT_FALSE(fs::exists(work + "sub"));
     EXPECT_FALSE(fs::exists(work + "a..b.pdf"));
     EXPECT_EQ(read_file(work + "ok.pdf"), "4");
-    EXPECT_EQ(delivered[0].lsAttacchedFile[1], "../evil.pdf");
-    EXPECT_EQ(delivered[0].lsAttacchedFile[2], "sub/x.pdf");
-    EXPECT_TRUE(has_line(stamp() + " Nome allegato non ammesso, file non copiato: ../evil.pdf"));
+    EXPECT_EQ(delivered[0].lsAttacchedFile[1], "sub/x.pdf");
+    EXPECT_TRUE(has_line(stamp() + " Nome allegato non ammesso, file non copiato: sub/x.pdf"));
+
+    // A name that climbs out of the work directory is neither written nor
+    // delivered: the message is kept.
+    write_message("AB.8", header("R8", "a@x.it", {"../evil.pdf", "ok.pdf"}), "b", {"1", "4"});
+    scan();
+    EXPECT_EQ(delivered.size(), 1u) << dump();
+    EXPECT_FALSE(fs::exists(root / "evil.pdf"));
+    EXPECT_TRUE(has_line(stamp() + " Allegato fuori dalle cartelle ammesse, messaggio non inviato: ../evil.pdf"));
+    ASSERT_EQ(unsent().size(), 1u);
+    EXPECT_EQ(read_file(work + "non_inviati/" + unsent()[0] + "AB.8.0"), "1");
 }
 
 TEST_F(Message, AccountIsBlankedOnlyInTheRequest) {

@@ -56,7 +56,7 @@ public:
     void tray_message(const std::string& title, const std::string& text) override {
         tray_messages.push_back(title + ": " + text);
     }
-    void message_box(const std::string& text) override { boxes.push_back(text); }
+    void show_message_box(const std::string& text) override { boxes.push_back(text); }
     std::string input_box(const std::string&, const std::string&, const std::string&) override {
         if (input_answers.empty()) return "";
         std::string a = input_answers.front();

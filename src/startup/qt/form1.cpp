@@ -189,7 +189,7 @@ void Form1::tray_message(const std::string& title, const std::string& text) {
     if (tray && tray->isVisible()) tray->showMessage(from_bytes(title), from_bytes(text));
 }
 
-void Form1::message_box(const std::string& text) {
+void Form1::show_message_box(const std::string& text) {
     QMessageBox::information(isVisible() ? this : nullptr, QStringLiteral("Velarion"), from_bytes(text));
 }
 

@@ -49,7 +49,7 @@ public:
     void set_tray_icon(bool present, const std::string& tip) override;
     void set_tray_tip(const std::string& tip) override;
     void tray_message(const std::string& title, const std::string& text) override;
-    void message_box(const std::string& text) override;
+    void show_message_box(const std::string& text) override;
     std::string input_box(const std::string& prompt, const std::string& title, const std::string& def) override;
     void process_events() override;
     void close_window() override;
