@@ -62,7 +62,10 @@ bool INVIOmail(Runtime& rt, const DeliveryRequest& r) {
         // The component's events become lines of the activity list.
         smtp.on_progress = [&](int percent) { rt.list.add(" " + std::to_string(percent) + " % complete"); };
         smtp.on_send_failed = [&](const std::string& explanation) {
-            rt.list.add(" Your attempt to send mail failed for the following reason(s): \r\n" + explanation);
+            // The line break after the text starts a line of its own: a CR LF
+            // inside an activity line would split it in the log.
+            rt.list.add(" Your attempt to send mail failed for the following reason(s): ");
+            rt.list.add_raw(explanation);
             bInvioFallito = true;
         };
         smtp.on_send_successful = [&] { rt.list.add(" Send Successful!"); };

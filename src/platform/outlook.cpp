@@ -38,7 +38,7 @@ mail::Message MailItem::message() const {
     add_list(m, BCC, mail::RecipType::Bcc);
     m.note_text = body;
     int position = 0;
-    for (const auto& p : Attachments.paths()) m.attachments.push_back({position++, p});
+    for (const auto& p : Attachments.paths()) m.attachments.push_back({position++, p, nullptr});
     return m;
 }
 

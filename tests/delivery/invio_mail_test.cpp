@@ -113,10 +113,11 @@ TEST(INVIOmail, RefusedRecipientThenTheErrorReportToTheSender) {
     const auto at = [&](const std::string& text) {
         return std::find(lines.begin(), lines.end(), text) - lines.begin();
     };
-    const std::string failed = kStamp + " Your attempt to send mail failed for the following reason(s): \r\n" + where +
-                               " answered 550 to RCPT TO:<sconosciuto@example.it>: 5.1.1 Unknown user";
+    // The explanation follows on the next line, where the CR LF puts it.
+    const std::string failed = kStamp + " Your attempt to send mail failed for the following reason(s): ";
     ASSERT_LT(at(failed), lines.size()) << lines_of(m);
-    EXPECT_EQ(at(kStamp + " Messages not sent sconosciuto@example.it"), at(failed) + 1);
+    EXPECT_EQ(at(where + " answered 550 to RCPT TO:<sconosciuto@example.it>: 5.1.1 Unknown user"), at(failed) + 1);
+    EXPECT_EQ(at(kStamp + " Messages not sent sconosciuto@example.it"), at(failed) + 2);
     EXPECT_LT(at(kStamp + " Send Successful!"), lines.size());
     EXPECT_EQ(at(kStamp + " Messages sent sconosciuto@example.it"), at(kStamp + " Send Successful!") + 1);
     // The final line follows the message, which was not sent.
@@ -167,9 +168,10 @@ TEST(INVIOmail, SaveGoesToTheDraftsAndAllegatxtAttachesPrintFilesOnly) {
 // The explanations of both attempts of a send that cannot succeed.
 std::vector<std::string> failures(const MailContext& m) {
     std::vector<std::string> out;
-    const std::string prefix = kStamp + " Your attempt to send mail failed for the following reason(s): \r\n";
-    for (const auto& l : m.list.lines())
-        if (l.rfind(prefix, 0) == 0) out.push_back(l.substr(prefix.size()));
+    const std::string heading = kStamp + " Your attempt to send mail failed for the following reason(s): ";
+    const auto& lines = m.list.lines();
+    for (std::size_t i = 0; i + 1 < lines.size(); ++i)
+        if (lines[i] == heading) out.push_back(lines[i + 1]);
     return out;
 }
 

@@ -126,7 +126,7 @@ std::string parse(int argc, char** argv, Options& o) {
 // Message boxes (debug traces) go to standard error; nothing waits for input.
 class ComposeView final : public velarion::NullView {
 public:
-    void message_box(const std::string& text) override {
+    void show_message_box(const std::string& text) override {
         std::fprintf(stderr, "velarion-compose: %s\n", velarion::text::cp1252_to_utf8(text).c_str());
     }
 };
