@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -51,6 +52,42 @@ TEST(RunLog, MondayTheEighthRotatesTheWeek) {
     flush_log(t.rt);
     EXPECT_EQ(read_file(log + "velarion_log_lun_08.txt"),
               "earlier today\n08/03/2027 09:00:00 one\n08/03/2027 09:00:00 two\n08/03/2027 09:00:00 three\n");
+}
+
+TEST(RunLog, LinesAreCleanAndLinksAreNotFollowed) {
+    TempDir dir;
+    TestContext t(make_datetime(2026, 12, 9, 9, 0, 0));
+    t.cfg.op.tempozip_dir = dir / "tempozip/";
+    t.cfg.derive();
+    // A spool name with a line feed, an escape and a CR; Windows-1252 bytes stay.
+    t.list.add(" Dimensione iniziale AB.1\n09/12/2026 09:00:00 Inviato FALSO\x1b[2J\r \x80 \xE8");
+    t.list.add_raw(std::string("riga\0grezza", 11));
+    t.view.message_box("Riga uno\nRiga due\x1b[31m\r");
+    EXPECT_EQ(t.list.lines()[0],
+              "09/12/2026 09:00:00 Dimensione iniziale AB.1?09/12/2026 09:00:00 Inviato FALSO?[2J? \x80 \xE8");
+    EXPECT_EQ(t.list.lines()[1], "riga?grezza");
+    EXPECT_EQ(t.view.boxes.back(), "Riga uno\nRiga due?[31m?");  // the program's own line break stays
+
+    // The log folder is a link to another folder: nothing is written there.
+    write_file(dir / "altrove/velarion_log_mer_09.txt", "altro\n");
+    fs::create_directories(dir / "tempozip");
+    fs::create_symlink(dir / "altrove", dir / "tempozip/log");
+    flush_log(t.rt);
+    EXPECT_EQ(read_file(dir / "altrove/velarion_log_mer_09.txt"), "altro\n");
+    EXPECT_EQ(t.list.size(), 2u);  // the lines wait
+
+    // Today's file is a link: not written through either.
+    fs::remove(dir / "tempozip/log");
+    fs::create_directories(dir / "tempozip/log");
+    fs::create_symlink(dir / "altrove/velarion_log_mer_09.txt", dir / "tempozip/log/velarion_log_mer_09.txt");
+    flush_log(t.rt);
+    EXPECT_EQ(read_file(dir / "altrove/velarion_log_mer_09.txt"), "altro\n");
+
+    fs::remove(dir / "tempozip/log/velarion_log_mer_09.txt");
+    flush_log(t.rt);
+    const std::string log = read_file(dir / "tempozip/log/velarion_log_mer_09.txt");
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;  // two lines, none forged
+    EXPECT_EQ(t.list.size(), 0u);
 }
 
 TEST(RunLog, EmptyListCreatesFolderAndFile) {

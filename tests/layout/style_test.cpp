@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "support/layout_context.h"
 #include "support/test_support.h"
 
@@ -90,6 +92,23 @@ TEST_F(StyleTest, TaftRuleWritesItsSettingsOnce) {
 
     load("taft");  // only the exact name
     EXPECT_EQ(testing::read_file(dir / "loghi.ini"), written);
+}
+
+TEST_F(StyleTest, TaftRuleKeepsTheFileAsItWas) {
+    // A loghi.ini from a Windows installation: CR LF, Windows-1252 and blank lines.
+    const std::string before =
+        "[FATT]\r\nfile=logo \xE8\r\n\r\n[TAFT]\r\nfile=taft\r\n\r\n[PDFCRIPT]\r\nPassword=abcd\r\n";
+    testing::write_file(dir / "loghi.ini", before);
+    load("TAFT");
+    EXPECT_EQ(testing::read_file(dir / "loghi.ini"),
+              "[FATT]\r\nfile=logo \xE8\r\n\r\n[TAFT]\r\nfile=taft\r\n"
+              "commento=non cancellare usato per tabulato FATT con ZEMOR1 .. LOGO DA CODICE\r\n"
+              "forzatura=10o-\r\ntipologo=2\r\ncar_compresso=6.01\r\ncolonna=5\r\n\r\n"
+              "[PDFCRIPT]\r\nPassword=abcd\r\n");
+    // Replaced in one step: no temporary is left beside it.
+    int files = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) files += e.is_regular_file();
+    EXPECT_EQ(files, 1);
 }
 
 }  // namespace

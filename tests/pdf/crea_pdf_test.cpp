@@ -240,6 +240,73 @@ TEST_F(ComposeTest, FailedCopyIsKeptInNonCopiati) {
     EXPECT_TRUE(fs::exists(pdf));  // the message keeps its PDF
 }
 
+TEST_F(ComposeTest, CopyTargetsStayBelowTheCopyFolders) {
+    // By default the copy folders are the configured ones: here the save folder.
+    cfg.op.send_dir = dir / "salvati/";
+    cfg.derive();
+    fs::create_directories(dir / "salvati");
+    write_file(dir / "fuori/secret.txt", "SEGRETO");
+    fs::create_symlink(dir / "fuori/secret.txt", dir / "salvati/link.pdf");
+    fs::create_symlink(dir / "fuori", dir / "salvati/uscita");
+    const auto kept = [&](const std::string& name) {
+        return fs::exists(dir / ("tempozip/non_copiati/2026/1207/" + name));
+    };
+
+    // Outside the folders, relative, or through a link out: refused and kept.
+    const std::string cases[][2] = {{"FUORI1", dir / "altrove/x.pdf"},
+                                    {"RELAT1", "archivio/x.pdf"},
+                                    {"USCIT1", dir / "salvati/uscita/x.pdf"}};
+    for (const auto& c : cases) {
+        const std::string path = print_file(c[0] + ".txt", "CREAFILE:" + c[1] + "\r\ntesto\r\n");
+        EXPECT_EQ(compose(path), "12v");
+        EXPECT_TRUE(logged(" Destinazione di copia non ammessa " + c[1])) << c[0];
+        EXPECT_TRUE(logged(" CreaPdf Non Copiato " + dir / ("tempozip/" + c[0] + ".pdf") + " in " + c[1])) << c[0];
+        EXPECT_TRUE(kept(c[0] + ".pdf")) << c[0];
+    }
+    EXPECT_FALSE(fs::exists(dir / "altrove"));
+    EXPECT_FALSE(fs::exists("archivio"));
+    EXPECT_FALSE(fs::exists(dir / "fuori/x.pdf"));
+
+    // A link at the target leads out: refused, never written through.
+    const std::string link = print_file("LINK01.txt", "CREAFILE:" + dir / "salvati/link.pdf" + "\r\ntesto\r\n");
+    EXPECT_EQ(compose(link), "12v");
+    EXPECT_EQ(read_file(dir / "fuori/secret.txt"), "SEGRETO");
+    EXPECT_TRUE(logged(" Destinazione di copia non ammessa " + dir / "salvati/link.pdf"));
+    EXPECT_TRUE(kept("LINK01.pdf"));
+
+    // Missing folders below the copy folders are still made.
+    const std::string deep = print_file("DEEP01.txt", "CREAFILE:" + dir / "salvati/2026/12/x.pdf" + "\r\ntesto\r\n");
+    EXPECT_EQ(compose(deep), "12v");
+    EXPECT_EQ(read_file(dir / "salvati/2026/12/x.pdf"), read_file(dir / "tempozip/DEEP01.pdf"));
+
+    // The style's copy folder is held to the same folders.
+    styles("[COPIA]\ndircopy=" + dir / "fuori" + "\n");
+    layout.style.name = "COPIA";
+    EXPECT_EQ(compose(print_file("DIRC01.txt", "testo\r\n")), "12v");
+    EXPECT_FALSE(fs::exists(dir / "fuori/DIRC01.pdf"));
+    EXPECT_TRUE(kept("DIRC01.pdf"));
+
+    // The copy folders of velarion.ini replace the default.
+    cfg.op.cartelle_copia = dir / "fuori";
+    cfg.derive();
+    EXPECT_EQ(compose(print_file("DIRC02.txt", "testo\r\n")), "12v");
+    EXPECT_TRUE(fs::exists(dir / "fuori/DIRC02.pdf"));
+}
+
+TEST_F(ComposeTest, PdfsToMergeStayBelowTheInstallationsFolders) {
+    cfg.op.unione_DIR = dir / "unione/";
+    cfg.derive();
+    cfg.pdf.merge = true;
+    fs::create_directories(dir / "unione");
+    EXPECT_EQ(compose(print_file("ALTRO1.txt", "altro documento\r\n")), "12v");
+    fs::copy_file(dir / "tempozip/ALTRO1.pdf", dir / "fuori.pdf");
+    fs::copy_file(dir / "tempozip/ALTRO1.pdf", dir / "unione/dentro.pdf");
+    const std::string path = print_file("MERGE1.txt", "///M../fuori.pdf\r\n///Mdentro.pdf\r\ntesto\r\n");
+    EXPECT_EQ(compose(path), "12v");
+    EXPECT_TRUE(logged(" File da accodare fuori dalle cartelle ammesse " + dir / "unione/../fuori.pdf"));
+    EXPECT_EQ(pdf_pages(dir / "tempozip/MERGE1.pdf"), 2);  // its own page and dentro.pdf only
+}
+
 TEST_F(ComposeTest, WindowsDriveTargetIsNotCreatedHere) {
     const std::string path = print_file("DRIVE1.txt", "CREAFILE:C:\\archivio\\x.pdf\r\ntesto\r\n");
     EXPECT_EQ(compose(path), "12v");
@@ -432,6 +499,25 @@ TEST_F(ComposeTest, ProtectionPasswordReachesTheToolOnItsInputOnly) {
     EXPECT_EQ(read_file(dir / "input.txt"), "segreto\n");
     EXPECT_FALSE(logged(" Errore Cripto il file "));
     EXPECT_EQ(pdf_pages(pdf), 1);
+}
+
+TEST_F(ComposeTest, ProtectionPasswordIsNotInTheRunningToolsCommandLine) {
+    // The real tool behind a stand-in that reads, while it runs, the command
+    // line that /proc shows every user, then becomes the tool (same process).
+    const std::string tool = std::string(VELARION_BIN_DIR) + "/encryptpdf";
+    write_file(dir / "bin/encryptpdf", "#!/bin/sh\ntr '\\0' ' ' < /proc/$$/cmdline > " + dir / "cmdline.txt" +
+                                           "\nexec " + tool + " \"$@\"\n");
+    fs::permissions(dir / "bin/encryptpdf", fs::perms::owner_all);
+    styles("[PDFCRIPT]\nPasswordFISSA=Segreta.42\n");
+    const std::string path = print_file("CRIPT4.txt", "testo\r\n");
+    EXPECT_EQ(compose(path), "12v");
+    const std::string cmdline = read_file(dir / "cmdline.txt");
+    EXPECT_NE(cmdline.find(" -w - "), std::string::npos) << cmdline;
+    EXPECT_EQ(cmdline.find("Segreta.42"), std::string::npos) << cmdline;
+    // The PDF is protected with that password all the same.
+    EXPECT_NE(run_program({"/usr/bin/qpdf", "--show-encryption", "--password=Segreta.42", dir / "tempozip/CRIPT4.pdf"})
+                  .out.find("Supplied password is owner password"),
+              std::string::npos);
 }
 
 TEST_F(ComposeTest, OverlaysBackPagesAndDroppedRows) {

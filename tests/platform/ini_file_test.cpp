@@ -1,6 +1,9 @@
 #include "platform/ini_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
 
 #include "support/test_support.h"
 
@@ -42,6 +45,50 @@ TEST(IniFile, KeyListDeleteKeyAndSection) {
     EXPECT_EQ(ini::read("T", "x", "", path), "y");
     // Entries are written as key=value, without blanks around the equals sign.
     EXPECT_NE(testing::read_file(path).find("[T]\nx=y\n"), std::string::npos) << testing::read_file(path);
+}
+
+TEST(IniFile, WritesChangeOnlyTheirLines) {
+    TempDir dir;
+    const std::string path = dir / "velarion.ini";
+    // A file from a Windows installation: CR LF, Windows-1252, comments and blank lines.
+    const std::string before =
+        "; configurazione \xE8 \x80\r\n[AB]\r\nPath=C:\\spool\r\nsend_dir = /srv/inviati\r\n\r\n"
+        "[GLOBAL]\r\nTiming=1000\r\n";
+    write_file(path, before);
+    ::chmod(path.c_str(), 0600);  // it holds passwords
+    ASSERT_TRUE(ini::write("ab", std::string("SEND_DIR"), std::string("/srv/salvati \xE0"), path));
+    ASSERT_TRUE(ini::write("AB", std::string("pwd_email"), std::string("segreta"), path));
+    ASSERT_TRUE(ini::write("CDO", std::string("smtport"), std::string("587"), path));
+    EXPECT_EQ(testing::read_file(path),
+              "; configurazione \xE8 \x80\r\n[AB]\r\nPath=C:\\spool\r\nsend_dir=/srv/salvati \xE0\r\n"
+              "pwd_email=segreta\r\n\r\n[GLOBAL]\r\nTiming=1000\r\n[CDO]\r\nsmtport=587\r\n");
+    EXPECT_EQ(ini::read("AB", "send_dir", "", path), "/srv/salvati \xE0");
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // Deleting a key and a section removes their lines only.
+    ASSERT_TRUE(ini::write("AB", std::string("pwd_email"), std::nullopt, path));
+    ASSERT_TRUE(ini::write("CDO", std::nullopt, std::nullopt, path));
+    EXPECT_EQ(testing::read_file(path),
+              "; configurazione \xE8 \x80\r\n[AB]\r\nPath=C:\\spool\r\nsend_dir=/srv/salvati \xE0\r\n\r\n"
+              "[GLOBAL]\r\nTiming=1000\r\n");
+    // A line break in a value makes no key of its own.
+    ASSERT_TRUE(ini::write("AB", std::string("EMailAddr"), std::string("a@x.it\r\nPath=/etc"), path));
+    EXPECT_EQ(ini::read("AB", "Path", "", path), "C:\\spool");
+    // Nothing is left beside the file.
+    int files = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) files += e.is_regular_file();
+    EXPECT_EQ(files, 1);
+}
+
+TEST(IniFile, ALinkedFileStaysLinked) {
+    TempDir dir;
+    write_file(dir / "etc/velarion.ini", "[AB]\nPath=/a\n");
+    std::filesystem::create_symlink(dir / "etc/velarion.ini", dir / "velarion.ini");
+    ASSERT_TRUE(ini::write("AB", std::string("Path"), std::string("/b"), dir / "velarion.ini"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "velarion.ini"));
+    EXPECT_EQ(testing::read_file(dir / "etc/velarion.ini"), "[AB]\nPath=/b\n");
 }
 
 TEST(IniFile, WriteIntoMissingFolderFails) {

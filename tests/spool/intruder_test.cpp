@@ -1,0 +1,166 @@
+// Whoever can write the spool cannot make the agent read or write files
+// outside the installation's folders: each attempt is refused with its
+// activity line, and the message is kept below "non_inviati", not lost.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "spool/spool_fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace velarion::testing {
+namespace {
+
+struct Intruder : SpoolFixture {
+    Intruder() {
+        write_file(root / "home/secret.txt", "SEGRETO");
+        secret = root / "home/secret.txt";
+    }
+    // True when some file below dir holds the secret's bytes.
+    bool secret_below(const std::string& dir) const {
+        if (!fs::exists(dir)) return false;
+        for (const auto& e : fs::recursive_directory_iterator(dir))
+            if (e.is_regular_file() && !e.is_symlink() && read_file(e.path().string()).find("SEGRETO") != std::string::npos)
+                return true;
+        return false;
+    }
+    // The message was kept, and the line naming the refused entry is there.
+    void expect_kept(const std::string& refused_line) const {
+        EXPECT_TRUE(delivered.empty()) << dump();
+        EXPECT_TRUE(has_line(stamp() + refused_line)) << dump();
+        EXPECT_EQ(unsent().size(), 1u) << dump();
+        EXPECT_TRUE(has_text(" Messaggio non inviato conservato in ")) << dump();
+    }
+    std::string secret;
+};
+
+TEST_F(Intruder, AttachmentPathsOutsideTheFoldersKeepTheMessage) {
+    const char* line = " Allegato fuori dalle cartelle ammesse, messaggio non inviato: ";
+    // An absolute path, with either separator.
+    write_message("AB.1", header("R1", "a@x.it", {secret}), "b");
+    scan();
+    expect_kept(line + secret);
+
+    std::string windows = secret;
+    for (char& c : windows)
+        if (c == '/') c = '\\';
+    write_message("AB.2", header("R2", "a@x.it", {windows}), "b");
+    scan();
+    EXPECT_TRUE(delivered.empty());
+    EXPECT_TRUE(has_line(stamp() + line + windows)) << dump();
+
+    // A ".///A" body line becomes an attachment line: the same check.
+    write_message("AB.3", header("R3", "a@x.it"), "testo\r\n.///A" + secret + "\r\n");
+    scan();
+    EXPECT_TRUE(delivered.empty());
+    EXPECT_EQ(unsent().size(), 3u);
+
+    // A print-file name that climbs out of the work directory.
+    write_message("AB.4", header("R4", "a@x.it", {"../abc.txt"}), "b", {"riga\r\n"});
+    scan();
+    EXPECT_TRUE(delivered.empty());
+    EXPECT_TRUE(has_line(stamp() + line + "../abc.txt")) << dump();
+    EXPECT_FALSE(fs::exists(root / "abc.txt"));
+    EXPECT_FALSE(fs::exists(root / "abc.pdf"));
+
+    // A path inside the folders that a link leads out of.
+    fs::create_symlink(root / "home", spool + "uscita");
+    write_message("AB.5", header("R5", "a@x.it", {spool + "uscita/secret.txt"}), "b");
+    scan();
+    EXPECT_TRUE(delivered.empty());
+    EXPECT_EQ(unsent().size(), 5u);
+    EXPECT_FALSE(secret_below(work));
+}
+
+TEST_F(Intruder, PathsBelowTheConfiguredFoldersStillTravel) {
+    cfg.op.send_dir = root / "salvati/";
+    cfg.derive();
+    write_file(root / "salvati/listino.pdf", "%PDF listino");
+    write_message("AB.6", header("R6", "a@x.it", {root / "salvati/listino.pdf"}), "b");
+    scan();
+    ASSERT_EQ(delivered.size(), 1u) << dump();
+    EXPECT_EQ(delivered[0].lsAttacchedFile[1], root / "salvati/listino.pdf");
+
+    // The key of velarion.ini widens what may be read.
+    write_message("AB.7", header("R7", "a@x.it", {secret}), "b");
+    cfg.op.cartelle_lettura = " " + root / "altro" + " ; " + root / "home";
+    cfg.derive();
+    scan();
+    EXPECT_EQ(delivered.size(), 2u) << dump();
+}
+
+TEST_F(Intruder, SpoolFilesThatAreLinksAreNeverRead) {
+    write_message("AB.8", header("R8", "a@x.it", {"FATTURA.PDF"}), "b");
+    fs::create_symlink(secret, spool + "AB.8.0");
+    // A body that is a link too: its text would become the mail's body.
+    fs::remove(spool + "AB.8.b");
+    fs::create_symlink(secret, spool + "AB.8.b");
+    scan();
+    EXPECT_TRUE(delivered.empty()) << dump();
+    EXPECT_TRUE(has_line(stamp() + " File di spool non ammesso, collegamento simbolico: " + spool + "AB.8.b"));
+    EXPECT_TRUE(has_line(stamp() + " File di spool non ammesso, collegamento simbolico: " + spool + "AB.8.0"));
+    EXPECT_FALSE(secret_below(work)) << dump();
+    // The message is kept with what it has of its own; the links left the spool.
+    ASSERT_EQ(unsent().size(), 1u);
+    EXPECT_TRUE(fs::exists(work + "non_inviati/" + unsent()[0] + "AB.8.h"));
+    EXPECT_FALSE(fs::exists(spool + "AB.8.T"));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(spool + "AB.8.0")));
+    EXPECT_EQ(read_file(secret), "SEGRETO");
+
+    // A trigger that is a link is not read either.
+    write_message("AB.9", header("R9", "a@x.it"), "b");
+    fs::remove(spool + "AB.9.T");
+    fs::create_symlink(secret, spool + "AB.9.T");
+    scan();
+    EXPECT_TRUE(delivered.empty());
+    EXPECT_TRUE(has_line(stamp() + " File di spool non ammesso, collegamento simbolico: " + spool + "AB.9.T"));
+    EXPECT_EQ(read_file(secret), "SEGRETO");
+}
+
+TEST_F(Intruder, LinksInTheWorkFolderAreRemovedNotFollowed) {
+    write_file(root / "home/note.txt", "nota di un altro");
+    fs::create_symlink(root / "home/note.txt", work + "note.txt");
+    fs::create_symlink(root / "home", work + "cartella");
+    // A link where the message's own copy will be written.
+    fs::create_symlink(root / "home/secret.txt", work + "AB.10.h");
+    write_message("AB.10", header("R10", "a@x.it"), "b");
+    scan();
+    ASSERT_EQ(delivered.size(), 1u) << dump();
+    EXPECT_FALSE(fs::exists(fs::symlink_status(work + "note.txt")));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(work + "cartella")));
+    EXPECT_FALSE(fs::is_symlink(work + "AB.10.h"));
+    EXPECT_EQ(read_file(root / "home/note.txt"), "nota di un altro");
+    EXPECT_EQ(read_file(secret), "SEGRETO");
+    EXPECT_TRUE(fs::exists(root / "home/secret.txt"));
+}
+
+TEST_F(Intruder, LinksInThePrepareFolderAreReplacedNotWrittenThrough) {
+    const std::string prep = root / "prepara/";
+    fs::create_directories(prep);
+    cfg.op.ParGenerali = "PREPARA:" + prep + ";";
+    cfg.derive();
+    fs::create_symlink(secret, prep + "AB.11.H");
+    fs::create_symlink(secret, prep + "AB.11.T");
+    write_message("AB.11", header("R11", "a@x.it"), "b");
+    scan();
+    EXPECT_EQ(read_file(secret), "SEGRETO");
+    EXPECT_FALSE(fs::is_symlink(prep + "AB.11.H"));
+    EXPECT_EQ(read_file(prep + "AB.11.H"), read_file(work + "AB.11.h"));
+    EXPECT_TRUE(has_text(" Copiato messaggio AB.11 in " + prep)) << dump();
+}
+
+TEST_F(Intruder, ControlCharactersOfSpoolNamesForgeNoLine) {
+    // The size check names the ".0" file in its lines.
+    write_message("AB.12\n07.12.2026 10:00:00 Inviato FALSO\x1b[2J", header("R12", "a@x.it", {"A.PDF"}), "b",
+                  {"pdf"});
+    scan();
+    ASSERT_EQ(delivered.size(), 1u) << dump();
+    for (const auto& l : list.lines()) {
+        for (unsigned char c : l) EXPECT_TRUE(c >= 0x20 && c != 0x7f) << l;
+    }
+    EXPECT_TRUE(has_text("AB.12?07.12.2026 10:00:00 Inviato FALSO?[2J")) << dump();
+}
+
+}  // namespace
+}  // namespace velarion::testing
