@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "common/runtime.h"
+#include "platform/text_encoding.h"
 
 namespace velarion::mail_report {
 
@@ -17,7 +18,8 @@ std::string clock_text(const Runtime& rt) {
     return buf;
 }
 
-void tray_tip(Runtime& rt, const std::string& tip) { rt.view.set_tray_tip(tip.substr(0, 63)); }
+// The reference comes from the spool: its control characters are shown as "?".
+void tray_tip(Runtime& rt, const std::string& tip) { rt.view.set_tray_tip(text::printable(tip.substr(0, 63))); }
 
 void saved(Runtime& rt, const DeliveryRequest& r) {
     rt.list.add(" Salvato " + ref(r.lsNumRef) + " - " + r.lsTo);
