@@ -54,7 +54,7 @@ struct Attachment {
     // mail layer reads through it, never by the path again. An empty handle
     // means the caller found no file (the attachment is missing); no handle
     // at all, that the path is opened as given.
-    std::shared_ptr<const safe_path::Fd> file;
+    std::shared_ptr<const safe_path::Fd> file = nullptr;
 };
 
 // The compose buffer. Texts are Windows-1252 bytes, as the core keeps them;
