@@ -5,17 +5,29 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 PACKAGES := $(shell grep -v '^\#' packages.txt)
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build demo test bench install package docs clean
+CLANG_BUILD ?= build-clang
+CLANG_CXX ?= clang++-14
+
+.PHONY: all deps configure build demo test bench install package docs clean clang clang-deps
 
 all: build
 
-# Installs the Debian packages of packages.txt that are missing; does nothing when all are there.
-deps:
-	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
+# Installs the Debian packages named that are missing; does nothing when all are there.
+define install_missing
+	@missing=$$(for p in $(1); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
 	if [ -n "$$missing" ]; then \
 	  echo "Installing:" $$missing; \
 	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
 	fi
+endef
+
+# The packages of packages.txt.
+deps:
+	$(call install_missing,$(PACKAGES))
+
+# clang and its sanitizer and fuzzer runtimes, for `make clang` and `make fuzz`.
+clang-deps: deps
+	$(call install_missing,clang-14 libclang-rt-14-dev)
 
 $(BUILD)/build.ninja:
 	cmake -S . -B $(BUILD) -G Ninja
@@ -44,6 +56,11 @@ package: deps build
 docs: deps configure
 	cmake --build $(BUILD) -j $(JOBS) --target velarion-compose
 	python3 docs/pictures.py --compose $(BUILD)/bin/velarion-compose
+
+# The whole program built with clang as well (its own build folder; no tests run).
+clang: clang-deps
+	cmake -S . -B $(CLANG_BUILD) -G Ninja -DCMAKE_CXX_COMPILER=$(CLANG_CXX)
+	cmake --build $(CLANG_BUILD) -j $(JOBS)
 
 bench: deps configure
 	cmake --build $(BUILD) -j $(JOBS) --target benchmarks

@@ -93,8 +93,9 @@ bool read_password(int fd, std::string& password) {
     const std::unique_ptr<char, void (*)(void*)> owned(line, &std::free);
     if (n < 0) return false;
     std::string_view text(line, static_cast<std::size_t>(n));
-    if (text.ends_with('\n')) text.remove_suffix(1);
-    if (text.ends_with('\r')) text.remove_suffix(1);
+    // C++17 here: the file is compiled as such where qpdf's headers need it.
+    if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+    if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
     password.assign(text);
     return true;
 }
