@@ -7,8 +7,11 @@ PREFIX ?= /usr/local
 
 CLANG_BUILD ?= build-clang
 CLANG_CXX ?= clang++-14
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?=
 
-.PHONY: all deps configure build demo test bench install package docs clean clang clang-deps
+.PHONY: all deps configure build demo test bench install package docs clean clang clang-deps fuzz
 
 all: build
 
@@ -61,6 +64,13 @@ docs: deps configure
 clang: clang-deps
 	cmake -S . -B $(CLANG_BUILD) -G Ninja -DCMAKE_CXX_COMPILER=$(CLANG_CXX)
 	cmake --build $(CLANG_BUILD) -j $(JOBS)
+
+# The fuzz targets with libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer
+# (clang, own build folder), each run FUZZ_SECONDS in turn (FUZZ_TARGETS: only those).
+fuzz: clang-deps
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_CXX_COMPILER=$(CLANG_CXX) -DVELARION_FUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
+	tests/fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 bench: deps configure
 	cmake --build $(BUILD) -j $(JOBS) --target benchmarks
