@@ -1,5 +1,6 @@
 #include "platform/pdf_syntax.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -9,15 +10,19 @@ namespace velarion::pdfwriter {
 namespace {
 constexpr std::int64_t kScale[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
 
-// value / scale with its fraction digits, trailing zeros dropped.
+// value / scale with its fraction digits, trailing zeros dropped. The
+// magnitude is taken unsigned: the most negative value has no positive twin.
 void append_scaled(std::string& out, std::int64_t value, int decimals) {
+    std::uint64_t magnitude = static_cast<std::uint64_t>(value);
     if (value < 0) {
         out.push_back('-');
-        value = -value;
+        magnitude = 0 - magnitude;
     }
-    const std::int64_t scale = kScale[decimals];
-    append_integer(out, value / scale);
-    std::int64_t fraction = value % scale;
+    const auto scale = static_cast<std::uint64_t>(kScale[decimals]);
+    char whole[24];
+    const auto r = std::to_chars(whole, whole + sizeof whole, magnitude / scale);
+    out.append(whole, r.ptr);
+    std::uint64_t fraction = magnitude % scale;
     if (fraction == 0) return;
     int digits = decimals;
     while (fraction % 10 == 0) {
@@ -37,11 +42,15 @@ void append_integer(std::string& out, std::int64_t value) {
     out.append(buf, r.ptr);
 }
 
+std::int64_t round_scaled(double value, double scale) {
+    if (!std::isfinite(value)) return 0;
+    return std::llround(std::clamp(value, -kNumberLimit, kNumberLimit) * scale);
+}
+
 void append_number(std::string& out, double value, int decimals) {
     if (decimals < 0) decimals = 0;
     if (decimals > 6) decimals = 6;
-    if (!std::isfinite(value)) value = 0;
-    append_scaled(out, std::llround(value * static_cast<double>(kScale[decimals])), decimals);
+    append_scaled(out, round_scaled(value, static_cast<double>(kScale[decimals])), decimals);
 }
 
 void append_thousandths(std::string& out, std::int64_t thousandths) { append_scaled(out, thousandths, 3); }

@@ -9,6 +9,13 @@
 
 namespace velarion::pdfwriter {
 
+// Numbers are held within +-kNumberLimit (points or plain numbers): far
+// beyond any page, and within what the scaled whole numbers below can hold.
+inline constexpr double kNumberLimit = 1e12;
+// value * scale rounded to a whole number, value held within the limit; 0
+// for a value that is not finite.
+std::int64_t round_scaled(double value, double scale);
+
 // Appends a whole number.
 void append_integer(std::string& out, std::int64_t value);
 // Appends value rounded to `decimals` places (0 to 6), without trailing

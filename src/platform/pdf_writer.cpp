@@ -49,7 +49,7 @@ using namespace pdfwriter;
 
 constexpr double kPointsPerMm = 72.0 / 25.4;
 double pt(double mm) { return mm * kPointsPerMm; }
-std::int64_t thousandths(double points) { return std::llround(points * 1000.0); }
+std::int64_t thousandths(double points) { return round_scaled(points, 1000.0); }
 
 std::string read_whole_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
