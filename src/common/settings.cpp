@@ -70,6 +70,8 @@ void Settings::derive() {
         if (prepara && prepare_dir != "/") add_root(copy_roots, prepare_dir);  // "PREPARA:;" names no folder
     }
 
+    retry = parse_retry_settings(global.retry_delays, global.retry_limit, global.retention_days);
+
     const bool blank = sw.acc == "Y";
     account_login = blank ? "" : op.login_email;
     account_password = blank ? "" : op.pwd_email;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "common/retry_settings.h"
+
 namespace velarion {
 
 // The ten keyword switches of the command line, with their start values.
@@ -37,6 +39,7 @@ struct HostInfo {
     std::string program_dir;    // with trailing "/"
     std::string documents_dir;  // the user's documents folder
     std::string mail_client;    // caption of lblclientMAPI (mail client name, " (Int)"), set by the load step
+    bool unattended = false;    // --headless: nobody sees a window, so nothing switches the agent off
 };
 
 // PDF component flags set by controllo_dll.
@@ -72,10 +75,18 @@ struct OperatorSettings {
     std::string cartelle_copia;
 };
 
+// Keys of section "GLOBAL" besides "Timing", loaded with the operator's settings.
+struct GlobalSettings {
+    std::string retry_delays;    // waits between tries of an undelivered message
+    std::string retry_limit;     // how long a temporary failure is tried before the message is parked
+    std::string retention_days;  // days the copies below "non_copiati" are kept
+};
+
 struct Settings {
     Switches sw;
     HostInfo host;
     OperatorSettings op;
+    GlobalSettings global;
     PdfComponents pdf;
 
     // Derived once by derive(), after the keys above were loaded or changed.
@@ -97,6 +108,7 @@ struct Settings {
     // own files (logs, kept messages): copies of a print file never go there.
     std::vector<std::string> read_roots;
     std::vector<std::string> copy_roots;
+    RetrySettings retry;          // the "GLOBAL" keys above, read as numbers
 
     void derive();
 

@@ -44,15 +44,34 @@ bool attachment_list(const Runtime& rt, const DeliveryRequest& r, std::string& l
     return true;
 }
 
+// What a failed send says about the message: the server cannot be reached
+// (every message waits), this message may go later, the account is refused,
+// or the message cannot go as it is.
+Delivered failure_kind(mail::SmtpError kind) {
+    using mail::SmtpError;
+    switch (kind) {
+        case SmtpError::name_not_resolved:
+        case SmtpError::connection_refused:
+        case SmtpError::tls:
+        case SmtpError::bad_settings: return Delivered::server_down;
+        case SmtpError::timed_out:
+        case SmtpError::connection_lost:
+        case SmtpError::temporary_reply: return Delivered::later;
+        case SmtpError::auth_refused: return Delivered::logon_refused;
+        default: return Delivered::failed;
+    }
+}
+
 }  // namespace
 
-bool INVIOmail(Runtime& rt, const DeliveryRequest& r) {
+DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r) {
     try {
         // 1. The activity list written out; one component for both attempts.
         flush_log(rt);
         int attempt = 1;
         bool bInvioFallito = false;
         bool message_failed = false;
+        DeliveryOutcome failure;
         std::string attachments;
         std::string lsFrom = r.lsFrom;
         mail::SmtpComponent smtp;
@@ -104,7 +123,7 @@ bool INVIOmail(Runtime& rt, const DeliveryRequest& r) {
             smtp.Message = r.lvBody;
             // 2.7 Attachments; a missing PDF, or a file outside the
             // installation's folders, ends the transport before anything is sent.
-            if (!attachment_list(rt, r, attachments)) return false;
+            if (!attachment_list(rt, r, attachments)) return {Delivered::failed, "Allegato mancante o non ammesso"};
             // 2.8
             smtp.SMTPHostValidation = 0;
             smtp.EmailAddressValidation = 1;
@@ -128,6 +147,9 @@ bool INVIOmail(Runtime& rt, const DeliveryRequest& r) {
             rt.list.add(" Messages not sent " + r.lsTo);
             if (attempt == 2) break;
             message_failed = true;
+            failure = {failure_kind(smtp.error()), smtp.error_text()};
+            // Tried again later: no report to the sender for every try.
+            if (failure.result != Delivered::failed) break;
             attempt = 2;
             attachments.clear();
         }
@@ -136,11 +158,12 @@ bool INVIOmail(Runtime& rt, const DeliveryRequest& r) {
             rt.list.add(" Rinnovo Info Log  Messaggio non  spedito " + r.lsObj);
         else
             rt.list.add(" Rinnovo Info Log Messaggio Spedito con successo " + r.lsObj);
-        return !message_failed;
+        if (message_failed) return failure;
+        return Delivered::yes;
     } catch (...) {
         const ErrorInfo e = current_error();
         rt.view.message_box(std::to_string(e.number) + " " + e.description);
-        return false;
+        return {Delivered::failed, e.description};
     }
 }
 

@@ -3,15 +3,18 @@
 // cannot be sent, an error report goes to the sender instead.
 #pragma once
 
+#include "delivery/delivery_outcome.h"
 #include "delivery/delivery_request.h"
 
 namespace velarion {
 
 struct Runtime;
 
-// Sends the message (attempt 1) and, when that fails, the error report to the
-// sender (attempt 2). Returns true when the message itself was sent; false
-// when it must be kept (also when only the error report went out).
-bool INVIOmail(Runtime& rt, const DeliveryRequest& r);
+// Sends the message (attempt 1) and, when that fails for good, the error
+// report to the sender (attempt 2). Says whether the message itself was
+// sent, or why not: a failure that may pass by itself (a server that cannot
+// be reached, a time-out, a 4xx reply) sends no report, since the message
+// is tried again; a refused logon is the account's.
+DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r);
 
 }  // namespace velarion

@@ -29,6 +29,9 @@ void saved(Runtime& rt, const DeliveryRequest& r) {
 
 void logon_failed(Runtime& rt, const std::function<void()>& switch_off, const std::string& account,
                   const std::string& error_text) {
+    // Unattended, nobody could switch the agent on again: the spool processing
+    // keeps the message queued and tries again later, and says so itself.
+    if (rt.cfg.host.unattended) return;
     rt.view.message_box("Accesso Fallito " + account);
     rt.list.add(" Accesso Fallito Velarion Disabilitato " + account + " " + error_text);
     // Check1 ticked and its click handler run: automatic processing stops.

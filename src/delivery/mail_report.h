@@ -27,7 +27,8 @@ void saved(Runtime& rt, const DeliveryRequest& r);
 
 // Logon failure (32003): message box, " Accesso Fallito Velarion Disabilitato ..."
 // naming the account that was refused, and the agent switched off through
-// switch_off (Check1 ticked when there is none).
+// switch_off (Check1 ticked when there is none). Nothing of this when the
+// agent runs unattended.
 void logon_failed(Runtime& rt, const std::function<void()>& switch_off, const std::string& account,
                   const std::string& error_text);
 

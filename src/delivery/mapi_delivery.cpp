@@ -10,7 +10,7 @@
 
 namespace velarion {
 
-bool deliver_mapi(Runtime& rt, DeliveryState& state, const std::function<void()>& switch_off, const DeliveryRequest& r,
+DeliveryOutcome deliver_mapi(Runtime& rt, DeliveryState& state, const std::function<void()>& switch_off, const DeliveryRequest& r,
                   bool bClientOutlook, const std::string& login_email) {
     int step = 17;
     try {
@@ -38,7 +38,7 @@ bool deliver_mapi(Runtime& rt, DeliveryState& state, const std::function<void()>
         msg.note_text = note_with_positions(positions, r.lvBody);
         // 7. Attachments.
         step = 38;
-        if (!add_attachments(rt, r, msg, true)) return false;
+        if (!add_attachments(rt, r, msg, true)) return {Delivered::failed, "allegato mancante o non ammesso"};
         // 8. Copy recipients, then the blind copies.
         step = 48;
         add_recipients(msg, r.lscc, mail::RecipType::Cc);
@@ -66,22 +66,26 @@ bool deliver_mapi(Runtime& rt, DeliveryState& state, const std::function<void()>
                          mail_report::clock_text(rt));
             mail_report::tray_tip(rt, "Inviato " + mail_report::ref(r.lsNumRef) + " - ");
         }
-        return true;
+        return Delivered::yes;
     } catch (const NumberedError& e) {
         if (e.number() == mail::kUnknownRecipient) {
             mail_report::unknown_recipient(rt, r);
-        } else if (e.number() == mail::kLoginFailure) {
-            // the account the server refused: the URL's own when none was given
-            mail_report::logon_failed(rt, switch_off, mail::refused_account(e, login_email), e.what());
-        } else {
-            rt.view.message_box("SendMail Step: " + std::to_string(step) + " " + std::to_string(e.number()) + " " +
-                                 e.what());
+            return {Delivered::failed, "Sconosciuto " + r.lsTo};
         }
+        if (e.number() == mail::kLoginFailure) {
+            // the account the server refused: the URL's own when none was given
+            const std::string account = mail::refused_account(e, login_email);
+            mail_report::logon_failed(rt, switch_off, account, e.what());
+            return {Delivered::logon_refused, account + " " + e.what()};
+        }
+        rt.view.message_box("SendMail Step: " + std::to_string(step) + " " + std::to_string(e.number()) + " " +
+                             e.what());
+        return outcome_of(e);
     } catch (const std::exception& e) {
         rt.view.message_box("SendMail Step: " + std::to_string(step) + " " + std::to_string(mail::kFailure) + " " +
                              e.what());
+        return {Delivered::failed, e.what()};
     }
-    return false;
 }
 
 }  // namespace velarion

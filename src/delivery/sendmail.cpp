@@ -16,7 +16,7 @@ Dispatcher::Dispatcher(Runtime& rt, std::function<void()> switch_off)
 
 Dispatcher::~Dispatcher() = default;
 
-bool Dispatcher::sendmail(const DeliveryRequest& r) {
+DeliveryOutcome Dispatcher::sendmail(const DeliveryRequest& r) {
     rt_.trace("sono nella send mail");
     // 1. Is the mail client Outlook or Exchange?
     const bool bClientOutlook = is_client_outlook(mail_client_name(rt_, state_));

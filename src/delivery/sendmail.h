@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+#include "delivery/delivery_outcome.h"
 #include "delivery/delivery_request.h"
 #include "delivery/delivery_state.h"
 
@@ -22,10 +23,11 @@ public:
     Dispatcher(const Dispatcher&) = delete;
     Dispatcher& operator=(const Dispatcher&) = delete;
 
-    // Returns true when the message was delivered (sent, saved as a draft or
-    // handed to the user); false when it must be kept for a later try. The
-    // transport gets the request's account (empty with "acc:" "Y").
-    bool sendmail(const DeliveryRequest& request);
+    // Delivers the message (sends it, saves it as a draft or hands it to the
+    // user) and says whether that was done, or why not and whether it may be
+    // tried again. The transport gets the request's account (empty with
+    // "acc:" "Y").
+    DeliveryOutcome sendmail(const DeliveryRequest& request);
 
     const DeliveryState& state() const { return state_; }
 

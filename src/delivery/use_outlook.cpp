@@ -15,7 +15,7 @@
 
 namespace velarion {
 
-bool UseOUTLOOK(Runtime& rt, DeliveryState& state, const std::function<void()>& switch_off, const DeliveryRequest& r,
+DeliveryOutcome UseOUTLOOK(Runtime& rt, DeliveryState& state, const std::function<void()>& switch_off, const DeliveryRequest& r,
                 const std::string& lsoper) {
     const std::string& version = rt.cfg.outlook_version;
     // 1. The running Outlook, else 2. the one of the configured version.
@@ -33,10 +33,12 @@ bool UseOUTLOOK(Runtime& rt, DeliveryState& state, const std::function<void()>& 
                 app = outlook::Application::CreateObject(class_name, state.session, mail_profile(rt));
             } catch (...) {
                 const ErrorInfo e = current_error();
+                DeliveryOutcome outcome = current_outcome();
                 rt.list.add(" Outlook non funziona " + std::to_string(e.number) + " " + e.description);
                 rt.list.refresh();
                 rt.view.message_box("Non funziona outlook");
-                return false;
+                outcome.reason = "Outlook non funziona " + e.description;
+                return outcome;
             }
         }
     }
@@ -74,7 +76,7 @@ bool UseOUTLOOK(Runtime& rt, DeliveryState& state, const std::function<void()>& 
                 std::error_code ec;
                 if (pdf.empty() || !std::filesystem::is_regular_file(pdf, ec)) {
                     rt.list.add(" Non esiste l'allegato pdf  Non mando l'email");
-                    return false;
+                    return {Delivered::failed, "Non esiste l'allegato pdf"};
                 }
                 if (!add(pdf)) return false;
             }
@@ -96,18 +98,23 @@ bool UseOUTLOOK(Runtime& rt, DeliveryState& state, const std::function<void()>& 
             // Neither saved nor sent: said so, and the message is kept.
             rt.list.add(" Outlook: operazione sconosciuta \"" + lsoper + "\", messaggio non salvato ne' inviato " +
                         ref + " - " + r.lsTo);
-            return false;
+            return {Delivered::failed, "operazione sconosciuta " + lsoper};
         }
-        return true;
+        return Delivered::yes;
     } catch (...) {
         const ErrorInfo e = current_error();
+        const DeliveryOutcome outcome = current_outcome();
         rt.list.add(" UseOUTLOOK_error " + std::to_string(e.number) + " " + e.description);
         rt.list.refresh();
-        if (switch_off)
-            switch_off();
-        else
-            rt.view.set_check(true);
-        return false;
+        // A failure that passes by itself is tried again; unattended nothing switches the agent off.
+        const bool passes = outcome.result == Delivered::later || outcome.result == Delivered::server_down;
+        if (!passes && !rt.cfg.host.unattended) {
+            if (switch_off)
+                switch_off();
+            else
+                rt.view.set_check(true);
+        }
+        return outcome;
     }
 }
 

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "delivery/delivery_outcome.h"
 #include "delivery/delivery_request.h"
 
 namespace velarion {
@@ -14,10 +15,12 @@ struct Runtime;
 struct DeliveryState;
 
 // lsoper "SAVE" keeps the item in the drafts, "SEND" sends it (compared
-// exactly). Returns true when the item was saved or sent; false when the
-// message must be kept (Outlook not started, a missing PDF, another lsoper,
-// an error, after which the agent is switched off through switch_off).
-bool UseOUTLOOK(Runtime& rt, DeliveryState& state, const std::function<void()>& switch_off, const DeliveryRequest& r,
+// exactly). Says whether the item was saved or sent, or why not (Outlook not
+// started, a missing PDF, another lsoper, an error). After an error that does
+// not pass by itself the agent is switched off through switch_off (not when it
+// runs unattended); a server that cannot be reached or answers 4xx is tried
+// again later.
+DeliveryOutcome UseOUTLOOK(Runtime& rt, DeliveryState& state, const std::function<void()>& switch_off, const DeliveryRequest& r,
                 const std::string& lsoper);
 
 }  // namespace velarion

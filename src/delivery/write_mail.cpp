@@ -13,9 +13,9 @@ Form2::Form2(Runtime& rt, std::function<void()> switch_off) : rt_(rt), switch_of
 
 Form2::~Form2() = default;
 
-bool Form2::WriteMail(const DeliveryRequest& r, const std::string& login_email, const std::string& pwd_email) {
+DeliveryOutcome Form2::WriteMail(const DeliveryRequest& r, const std::string& login_email, const std::string& pwd_email) {
     int step = 1;
-    bool stored = false;
+    DeliveryOutcome outcome;
     try {
         rt_.trace("sono nella write mail");
         // 1. Sign on with the mail account, unless the session of an earlier
@@ -60,28 +60,36 @@ bool Form2::WriteMail(const DeliveryRequest& r, const std::string& login_email, 
             MAPISession1_->save(msg);
             rt_.trace("ho fatto la save nella writeMail");
             mail_report::saved(rt_, r);
-            stored = true;
+            outcome = Delivered::yes;
+        } else {
+            outcome = {Delivered::failed, "Allegato fuori dalle cartelle ammesse"};
         }
     } catch (const NumberedError& e) {
         if (e.number() == mail::kLoginFailure) {
             // the account the server refused: the URL's own when none was given
-            mail_report::logon_failed(rt_, switch_off_, mail::refused_account(e, login_email), e.what());
+            const std::string account = mail::refused_account(e, login_email);
+            mail_report::logon_failed(rt_, switch_off_, account, e.what());
+            outcome = {Delivered::logon_refused, account + " " + e.what()};
         } else if (e.number() == mail::kAttachmentNotFound) {
             rt_.list.add(" Messaggio scartato " + mail_report::ref_tail(r.lsNumRef) +
                           " - IMPOSSIBILE TROVARE L'ALLEGATO -STAMPA VUOTA ");
+            outcome = {Delivered::failed, "IMPOSSIBILE TROVARE L'ALLEGATO " + std::string(e.what())};
         } else if (e.number() == mail::kUnknownRecipient) {
             mail_report::unknown_recipient(rt_, r);
+            outcome = {Delivered::failed, "Sconosciuto " + r.lsTo};
         } else {
             rt_.view.message_box("WriteMail STEP " + std::to_string(step) + " " + std::to_string(e.number()) + " " +
                                   e.what());
+            outcome = outcome_of(e);
         }
     } catch (const std::exception& e) {
         rt_.view.message_box("WriteMail STEP " + std::to_string(step) + " " + std::to_string(mail::kFailure) + " " +
                               e.what());
+        outcome = {Delivered::failed, e.what()};
     }
     // 8. After a failure the session is signed off: the next message signs on afresh.
-    if (!stored) sign_off();
-    return stored;
+    if (!outcome.delivered()) sign_off();
+    return outcome;
 }
 
 void Form2::sign_off() {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "delivery/delivery_outcome.h"
 #include "delivery/delivery_request.h"
 #include "platform/mail.h"
 
@@ -26,10 +27,10 @@ public:
     Form2(const Form2&) = delete;
     Form2& operator=(const Form2&) = delete;
 
-    // Saves the message as a draft; true when it was stored. login_email and
-    // pwd_email are the account handed to the mail layer (empty: the store's
-    // own credentials serve).
-    bool WriteMail(const DeliveryRequest& r, const std::string& login_email, const std::string& pwd_email);
+    // Saves the message as a draft; says whether it was stored or why not.
+    // login_email and pwd_email are the account handed to the mail layer
+    // (empty: the store's own credentials serve).
+    DeliveryOutcome WriteMail(const DeliveryRequest& r, const std::string& login_email, const std::string& pwd_email);
 
 private:
     void sign_off();

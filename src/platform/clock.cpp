@@ -63,6 +63,32 @@ DateTime make_datetime(int year, int month, int day, int hour, int minute, int s
     return from_tm(out);
 }
 
+long long to_seconds(const DateTime& t) {
+    using namespace std::chrono;
+    const sys_days day = year{t.year} / month{static_cast<unsigned>(t.month)} / t.day;
+    return day.time_since_epoch().count() * 86400LL + t.hour * 3600LL + t.minute * 60LL + t.second;
+}
+
+DateTime from_seconds(long long seconds) {
+    using namespace std::chrono;
+    long long days = seconds / 86400, rest = seconds % 86400;
+    if (rest < 0) {
+        rest += 86400;
+        --days;
+    }
+    const year_month_day ymd{sys_days{std::chrono::days{days}}};
+    const weekday wd{sys_days{std::chrono::days{days}}};
+    DateTime t;
+    t.year = static_cast<int>(ymd.year());
+    t.month = static_cast<int>(static_cast<unsigned>(ymd.month()));
+    t.day = static_cast<int>(static_cast<unsigned>(ymd.day()));
+    t.hour = static_cast<int>(rest / 3600);
+    t.minute = static_cast<int>(rest % 3600 / 60);
+    t.second = static_cast<int>(rest % 60);
+    t.weekday = static_cast<int>(wd.c_encoding());
+    return t;
+}
+
 std::string format_timestamp(const DateTime& t) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%02d/%02d/%04d %02d:%02d:%02d", t.day, t.month, t.year, t.hour,

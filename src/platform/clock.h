@@ -43,6 +43,12 @@ private:
 // Builds a DateTime (weekday computed) from its calendar parts.
 DateTime make_datetime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
 
+// The time as seconds from 1970-01-01 00:00:00 in the clock's own reading
+// (no time zone): what the retry delays add and compare.
+long long to_seconds(const DateTime& t);
+// The DateTime (weekday computed) of such a count of seconds.
+DateTime from_seconds(long long seconds);
+
 // "dd/mm/yyyy HH:MM:SS", the time stamp of activity lines.
 std::string format_timestamp(const DateTime& t);
 

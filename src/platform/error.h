@@ -9,14 +9,23 @@
 
 namespace velarion {
 
+// What a failure says about trying the same thing again.
+enum class Retry {
+    never,        // it would fail the same way: the message cannot go as it is
+    later,        // this message may go through later as it is (SMTP 4xx, a connection lost while sending)
+    server_down,  // the server cannot be reached or does not answer: no message can go now
+};
+
 class NumberedError : public std::runtime_error {
 public:
-    NumberedError(int number, const std::string& description)
-        : std::runtime_error(description), number_(number) {}
+    NumberedError(int number, const std::string& description, Retry retry = Retry::never)
+        : std::runtime_error(description), number_(number), retry_(retry) {}
     int number() const { return number_; }
+    Retry retry() const { return retry_; }
 
 private:
     int number_;
+    Retry retry_;
 };
 
 struct ErrorInfo {

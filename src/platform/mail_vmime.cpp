@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <type_traits>
 #include <vmime/mdn/MDNHelper.hpp>
 #include <vmime/net/smtp/SMTPExceptions.hpp>
@@ -108,7 +109,7 @@ public:
             store_->connect();
         } catch (...) {
             store_.reset();
-            rethrow_numbered(kLoginFailure);
+            rethrow_numbered(kFailure, Phase::connect);
         }
         signed_on_ = true;
     }
@@ -141,7 +142,7 @@ public:
                 store_message(msg);
             }
         } catch (...) {
-            rethrow_numbered(kFailure);
+            rethrow_numbered(kFailure, Phase::transfer);
         }
     }
 
@@ -155,24 +156,34 @@ public:
             return;
         }
         auto msg = build(message, false);
+        // What the library's send(message) does, with the message streamed
+        // from a file instead of built in memory.
+        std::optional<detail::Outgoing> out;
+        vmime::shared_ptr<vmime::net::transport> transport;
         try {
-            // What the library's send(message) does, with the message
-            // streamed from a file instead of built in memory.
-            const detail::Outgoing out = detail::outgoing(*msg);
-            auto transport = open_service<vmime::net::transport>(vmime::utility::url(profile_.transport));
+            out = detail::outgoing(*msg);
+        } catch (...) {
+            rethrow_numbered(kFailure, Phase::transfer);
+        }
+        try {
+            transport = open_service<vmime::net::transport>(vmime::utility::url(profile_.transport));
             transport->connect();
+        } catch (...) {
+            rethrow_numbered(kFailure, Phase::connect);
+        }
+        try {
+            detail::send_streamed(*transport, *msg, out->expeditor, out->recipients, nullptr, out->header);
+        } catch (...) {
             try {
-                detail::send_streamed(*transport, *msg, out.expeditor, out.recipients, nullptr, out.header);
+                transport->disconnect();
             } catch (...) {
-                try {
-                    transport->disconnect();
-                } catch (...) {
-                }
-                throw;
             }
+            rethrow_numbered(kFailure, Phase::transfer);
+        }
+        try {
             transport->disconnect();
         } catch (...) {
-            rethrow_numbered(kFailure);
+            // the message went: a failing goodbye changes nothing
         }
     }
 
@@ -190,7 +201,7 @@ private:
         try {
             store_->connect();
         } catch (...) {
-            rethrow_numbered(kLoginFailure);
+            rethrow_numbered(kFailure, Phase::connect);
         }
     }
 
@@ -280,46 +291,79 @@ private:
         return service;
     }
 
-    // Turns whatever the library raised into the numbered error of the MAPI
-    // controls, with no password in its text.
-    [[noreturn]] void raise(int number, const std::string& text) const {
+    // Where a failure happened: while connecting and signing on, which every
+    // message would meet as well, or while one message was handed over.
+    enum class Phase { connect, transfer };
+
+    // The numbered error of the MAPI controls, with no password in its text.
+    [[noreturn]] void raise(int number, const std::string& text, Retry retry = Retry::never) const {
         std::vector<std::string> secrets = secrets_;
         secrets.push_back(password_);
         const std::string clean = text::hide_secrets(text, secrets);
         if (number == kLoginFailure) throw LogonFailure(clean, account_);
-        throw NumberedError(number, clean);
+        throw NumberedError(number, clean, retry);
     }
 
-    [[noreturn]] void rethrow_numbered(int fallback) const {
+    // The failure of the sendmail program, by its exit status: 75 (EX_TEMPFAIL)
+    // passes by itself; a program that cannot be run concerns every message.
+    static Retry sendmail_retry(const vmime::exceptions::command_error& e) {
+        const std::string why = e.other() ? e.other()->what() : "";
+        if (why.find("exited with status 75") != std::string::npos) return Retry::later;
+        if (why.find("Could not execute") != std::string::npos) return Retry::server_down;
+        return Retry::never;
+    }
+
+    // Turns whatever the library raised into the numbered error of the MAPI
+    // controls, with what it says about trying again: only a refused user
+    // name or password is a logon failure; a server that cannot be reached,
+    // does not answer or answers 4xx is tried again later.
+    [[noreturn]] void rethrow_numbered(int fallback, Phase phase) const {
         const std::string tls_missing = "il server non offre TLS: nome utente e password non inviati in chiaro";
+        const bool connecting = phase == Phase::connect;
+        // A connection that fails or is lost: while connecting every message
+        // would meet it; while sending, this message may go through later.
+        const Retry network = connecting ? Retry::server_down : Retry::later;
+        // Anything else while connecting concerns every message too.
+        const Retry other = connecting ? Retry::server_down : Retry::never;
         try {
             throw;
         } catch (const NumberedError&) {
             throw;
         } catch (const detail::NameNotResolved& e) {
-            raise(fallback, e.what());
+            raise(fallback, e.what(), Retry::server_down);
         } catch (const vmime::net::smtp::SMTPCommandError& e) {
             if (e.command().rfind("STARTTLS", 0) == 0)
-                raise(fallback, tls_missing + " (" + std::to_string(e.statusCode()) + " " + e.response() + ")");
+                raise(fallback, tls_missing + " (" + std::to_string(e.statusCode()) + " " + e.response() + ")", other);
             if (e.command().rfind("RCPT", 0) == 0 && e.statusCode() / 100 == 5) raise(kUnknownRecipient, e.response());
-            raise(e.statusCode() == 535 ? kLoginFailure : fallback, e.what() + std::string(": ") + e.response());
+            if (e.statusCode() == 535) raise(kLoginFailure, e.what() + std::string(": ") + e.response());
+            raise(fallback, e.what() + std::string(": ") + e.response(), e.statusCode() / 100 == 4 ? network : other);
         } catch (const vmime::exceptions::command_error& e) {
-            if (e.command().rfind("STARTTLS", 0) == 0) raise(fallback, tls_missing + " (" + e.response() + ")");
+            if (e.command().rfind("STARTTLS", 0) == 0) raise(fallback, tls_missing + " (" + e.response() + ")", other);
             if (e.command().rfind("RCPT", 0) == 0) raise(kUnknownRecipient, e.response());
-            raise(fallback, e.what() + std::string(": ") + e.response());
+            if (e.command().rfind("SEND", 0) == 0)
+                raise(fallback, e.what() + std::string(": ") + detail::describe(e), sendmail_retry(e));
+            raise(fallback, e.what() + std::string(": ") + e.response(), other);
         } catch (const vmime::exceptions::authentication_error& e) {
-            if (credentials_ && credentials_->held_back()) raise(fallback, tls_missing);
+            if (credentials_ && credentials_->held_back()) raise(fallback, tls_missing, other);
             raise(kLoginFailure, e.what() + std::string(": ") + e.response());
         } catch (const vmime::exceptions::authentication_exception& e) {
             raise(kLoginFailure, e.what());
         } catch (const vmime::exceptions::no_recipient& e) {
             raise(kUnknownRecipient, e.what());
         } catch (const vmime::security::cert::certificateException& e) {
-            raise(fallback, "certificato del server non valido: " + detail::describe(e));
+            raise(fallback, "certificato del server non valido: " + detail::describe(e), other);
+        } catch (const vmime::exceptions::socket_exception& e) {
+            raise(fallback, detail::describe(e), network);
+        } catch (const vmime::exceptions::operation_timed_out& e) {
+            raise(fallback, detail::describe(e), network);
+        } catch (const vmime::exceptions::not_connected& e) {
+            raise(fallback, detail::describe(e), network);
+        } catch (const vmime::exceptions::connection_greeting_error& e) {
+            raise(fallback, detail::describe(e) + ": " + e.response(), Retry::server_down);
         } catch (const vmime::exception& e) {
-            raise(fallback, detail::describe(e));
+            raise(fallback, detail::describe(e), other);
         } catch (const std::exception& e) {
-            raise(fallback, e.what());
+            raise(fallback, e.what(), other);
         }
     }
 
@@ -364,7 +408,7 @@ private:
             if (m.receipt_requested) vmime::mdn::MDNHelper::attachMDNRequest(msg, *make_mailbox(from));
             return msg;
         } catch (...) {
-            rethrow_numbered(kFailure);
+            rethrow_numbered(kFailure, Phase::transfer);
         }
     }
 

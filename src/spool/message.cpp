@@ -15,7 +15,6 @@
 #include "spool/prepare.h"
 #include "spool/print_file.h"
 #include "spool/spool_files.h"
-#include "spool/unsent.h"
 
 namespace fs = std::filesystem;
 
@@ -45,16 +44,18 @@ public:
     MessageJob(Runtime& rt, const MessageDelivery& deliver, const std::string& base)
         : rt_(rt), deliver_(deliver), work_(rt.cfg.work_dir), base_(base) {}
 
-    void run() {
+    MessageOutcome run() {
         try {
             process();
         } catch (...) {
             const ErrorInfo err = current_error();
-            rt_.list.add(" " + err.description + " leggi_file_messaggio_error " +
-                          std::to_string(err.number) + " " + std::to_string(step_));
+            const std::string line = " " + err.description + " leggi_file_messaggio_error " +
+                                     std::to_string(err.number) + " " + std::to_string(step_);
+            rt_.list.add(line);
             rt_.list.refresh();
-            keep();
+            outcome_ = {Delivered::failed, line.substr(1)};
         }
+        return {outcome_, attachment_names_};
     }
 
 private:
@@ -74,9 +75,10 @@ private:
         step_ = 4;
         read_header();
         if (header_lines_ < kFixedHeaderLines) {
-            rt_.list.add(" Intestazione incompleta " + work_ + base_ + ".h righe " +
-                          std::to_string(header_lines_));
-            keep();
+            const std::string line = " Intestazione incompleta " + work_ + base_ + ".h righe " +
+                                     std::to_string(header_lines_);
+            rt_.list.add(line);
+            outcome_ = {Delivered::failed, line.substr(1)};
             return;
         }
         // 8. / 9.
@@ -103,16 +105,17 @@ private:
         // An attachment that would be read from outside the installation's
         // folders: the message goes nowhere without it, it is kept.
         if (refused_) {
-            keep();
+            outcome_ = {Delivered::failed, "Allegato fuori dalle cartelle ammesse"};
             return;
         }
         // 11.
         if (!rt_.cfg.prepara) {
             step_ = 11;
-            if (!deliver_(req_)) keep();
+            outcome_ = deliver_(req_);
         } else {
             step_ = 20;
             spool::prepare_message(rt_, work_, base_, last_line_, step_);
+            outcome_ = Delivered::yes;
         }
     }
 
@@ -249,8 +252,6 @@ private:
         req_.lvBody = std::move(body);
     }
 
-    void keep() { spool::keep_unsent(rt_, work_, base_, attachment_names_); }
-
     Runtime& rt_;
     const MessageDelivery& deliver_;
     const std::string work_;
@@ -258,6 +259,7 @@ private:
     int step_ = 0;
 
     DeliveryRequest req_;
+    DeliveryOutcome outcome_;
     std::string to_list_, cc_list_, ccn_list_;
     std::string copy_address_;
     std::string last_line_;
@@ -271,8 +273,8 @@ private:
 
 }  // namespace
 
-void leggi_file_messaggio(Runtime& rt, const MessageDelivery& deliver, const std::string& lsFile_origine) {
-    MessageJob(rt, deliver, lsFile_origine).run();
+MessageOutcome leggi_file_messaggio(Runtime& rt, const MessageDelivery& deliver, const std::string& lsFile_origine) {
+    return MessageJob(rt, deliver, lsFile_origine).run();
 }
 
 }  // namespace velarion

@@ -1,19 +1,28 @@
-// leggi_file_messaggio: one message, just moved into the work directory,
+// leggi_file_messaggio: one message, just copied into the work directory,
 // read into a delivery request and delivered (or handed to the prepare
-// directory). A message that cannot be delivered is kept below "non_inviati".
+// directory). What becomes of a message that was not delivered (parked below
+// "non_inviati", tried again later) is the spool scan's decision.
 #pragma once
 
 #include <functional>
 #include <string>
+#include <vector>
+
+#include "delivery/delivery_outcome.h"
 
 namespace velarion {
 
 struct Runtime;
 struct DeliveryRequest;
 
-// Hands a message on to its transport; true when it was delivered.
-using MessageDelivery = std::function<bool(const DeliveryRequest&)>;
+// Hands a message on to its transport and says what became of it.
+using MessageDelivery = std::function<DeliveryOutcome(const DeliveryRequest&)>;
 
-void leggi_file_messaggio(Runtime& rt, const MessageDelivery& deliver, const std::string& lsFile_origine);
+struct MessageOutcome {
+    DeliveryOutcome delivery;                   // failed, with the error line's text, when processing failed
+    std::vector<std::string> attachment_names;  // the header's attachment lines read
+};
+
+MessageOutcome leggi_file_messaggio(Runtime& rt, const MessageDelivery& deliver, const std::string& lsFile_origine);
 
 }  // namespace velarion

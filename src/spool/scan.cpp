@@ -9,11 +9,16 @@
 #include "common/runtime.h"
 #include "platform/paths.h"
 #include "platform/text_encoding.h"
+#include "spool/group_copy.h"
 #include "spool/message.h"
+#include "spool/queue.h"
+#include "spool/recovery.h"
+#include "spool/settle.h"
 #include "spool/spool_files.h"
 #include "spool/spool_listing.h"
 #include "spool/timing.h"
-#include "spool/unsent.h"
+#include "spool/work_claims.h"
+#include "spool/work_cleanup.h"
 
 namespace fs = std::filesystem;
 
@@ -21,164 +26,250 @@ namespace velarion {
 
 namespace {
 
-constexpr char kSuffixes[] = "hb01234567";  // the ten suffixes moved, in order
-constexpr int kSizeCheckMs = 2000;
-constexpr int kSizeCheckSlices = 2;  // the wait lets window events run once a second
-
-// Ends the scan before any work: message box, and the agent is switched off.
-void refuse(Runtime& rt, const std::function<void()>& switch_off, const std::string& text) {
-    rt.view.message_box(text);
-    if (switch_off) switch_off();
+// The activity line of an error that ends the scan (or, unattended, one message).
+std::string scan_error_line(const ErrorInfo& err, int step) {
+    if (err.number == 52)
+        return " Controllare l'esistenza della directory della creazione messaggi e la directory "
+               "d'appoggio nei parametri utente Step " +
+               std::to_string(step);
+    return " " + err.description + " Leggi_dir " + std::to_string(err.number) + " step " + std::to_string(step);
 }
 
-// The size check's pause: the clock's wait, letting window events run.
-void size_check_wait(Runtime& rt) {
-    for (int i = 0; i < kSizeCheckSlices; ++i) {
-        rt.clock.sleep_ms(kSizeCheckMs / kSizeCheckSlices);
-        rt.view.process_events();
+// The operator prefixes of the passes: the operator ("*" for TUTTI), then the second operator.
+std::vector<std::string> pass_prefixes(const Settings& cfg) {
+    std::vector<std::string> p{cfg.sw.ope == "TUTTI" ? "*" : cfg.sw.ope};
+    if (!cfg.sw.ope2.empty()) p.push_back(cfg.sw.ope2);
+    return p;
+}
+
+// What a message will use in the work folder, for other agents' clean-ups:
+// every name that begins with its base name, the merge and protection
+// intermediates, and each attachment line of its header (and of the header
+// lines its body adds) with the outputs made from it.
+std::vector<std::string> names_in_use(const spool::SpoolListing& listing, const std::string& base) {
+    std::vector<std::string> names{base + ".*", "MERGE_*", "cripato.pdf"};
+    std::vector<std::string> lines;
+    try {
+        // A spool file that is a link is never read.
+        if (const std::string h = listing.find(base + ".h"); !h.empty() && !spool::is_link(h))
+            lines = spool::read_lines(h);
+        if (const std::string b = listing.find(base + ".b"); !b.empty() && !spool::is_link(b))
+            for (const auto& l : spool::read_lines(b))
+                if (l.rfind(".///A", 0) == 0) lines.push_back(l.substr(5));
+    } catch (const std::exception&) {
+        // an unreadable header names nothing more
     }
-}
-
-// Deletes every file of the work directory except "note.txt"; folders stay.
-// Symbolic links go too, whatever they point to (a folder, or "note.txt"
-// itself): removing a link never touches its target, and no later write
-// into the work directory can follow one.
-void clean_work_dir(Runtime& rt, const std::string& work) {
-    rt.trace_line(" Pulizia della directory d'appoggio " + work);
-    std::vector<fs::path> doomed;
-    for (const auto& entry : fs::directory_iterator(work)) {
-        std::error_code ec;
-        const fs::file_status st = entry.symlink_status(ec);
-        if (fs::is_directory(st)) continue;
-        if (fs::is_regular_file(st) && text::lower(entry.path().filename().string()) == "note.txt") continue;
-        doomed.push_back(entry.path());
+    for (std::size_t i = 7; i < lines.size(); ++i) {
+        const std::string& name = lines[i];
+        if (!spool::is_safe_file_name(name)) continue;
+        names.push_back(name);
+        const auto dot = name.rfind('.');
+        if (dot != std::string::npos && dot > 0) names.push_back(name.substr(0, dot) + ".*");
     }
-    for (const auto& p : doomed) fs::remove(p);
-    rt.trace_line(" Pulizia terminata, file cancellati " + std::to_string(doomed.size()));
+    return names;
 }
 
-// Steps 7.1 to 7.4 for one suffix: copy, dated backup and, for ".0", the size
-// check repeated until the spool file, its size a moment later and the work
-// copy agree.
-void copy_group_file(Runtime& rt, const std::string& spool_path, const std::string& work,
-                     const std::string& work_name, bool size_check) {
-    for (;;) {
-        std::uintmax_t initial = 0;
-        if (size_check) {
-            initial = spool::file_size(spool_path);
-            rt.list.add(" Dimensione iniziale " + spool_path + " " + std::to_string(initial));
-        }
-        spool::copy_file(spool_path, work + work_name);
-        spool::copy_file(work + work_name,
-                         work + work_name + "_" + spool::stamp_seconds(rt.clock.now()));
-        if (!size_check) return;
+}  // namespace
 
-        size_check_wait(rt);
-        const std::uintmax_t control = spool::file_size(spool_path);
-        rt.list.add(" Dimensione di controllo " + spool_path + " " + std::to_string(control));
-        const std::uintmax_t copied = spool::file_size(work + work_name);
-        if (control == initial && copied == control) return;
-        rt.list.add(
-            " Dimensione File allegato differente da file originale di Quil Effettuo nuovamente "
-            "la copia");
-    }
-}
-
-struct Scan {
+struct SpoolScanner::Scan {
+    SpoolScanner& s;
     Runtime& rt;
-    RunState& run;
-    const MessageDelivery& deliver;
+    MessageDelivery deliver;
     std::string spool;
     std::string work;
     int step = 0;
 
-    bool aix() const { return run.aix; }
+    spool::SettleContext context() { return {rt, s.run_, *s.queue_, work}; }
+    long long now() const { return to_seconds(rt.clock.now()); }
+    bool held() const { return spool::delivery_held(s.run_, now()); }
+
+    // Messages that wait for a try whose time has come.
+    void deferred() {
+        step = 9;
+        std::unique_ptr<spool::SpoolListing> listing;
+        const auto prefixes = pass_prefixes(rt.cfg);
+        for (const auto& e : s.queue_->entries()) {
+            if (held()) return;
+            if (e.owner != spool::SpoolQueue::kDeferred || !spool::operator_trigger(e.name, prefixes)) continue;
+            if (s.queue_->record(e.name).next_try > now()) continue;
+            if (!s.queue_->claim_deferred(e.name)) continue;
+            if (!listing) listing = std::make_unique<spool::SpoolListing>(spool);
+            process(*listing, e.name);
+        }
+    }
 
     // One pass with a name prefix ("*" for every file).
     void pass(const std::string& prefix) {
         step = 10;
         spool::SpoolListing listing(spool);
         for (const auto& name : listing.names()) {
+            // While the mail server cannot be reached, the messages stay where they are.
+            if (held()) return;
             step = 11;
             // 2. Trigger files of the operator only.
-            const std::string upper = text::upper(name);
-            if (upper.size() < 2 || upper.compare(upper.size() - 2, 2, ".T") != 0) continue;
-            if (prefix != "*" && upper.rfind(prefix + ".", 0) != 0) continue;
+            if (!spool::operator_trigger(name, {prefix})) continue;
             take(listing, name);
         }
     }
 
     void take(const spool::SpoolListing& listing, const std::string& name) {
-        const std::string trigger = spool + name;
-        // An earlier pass may have taken this message already.
-        if (!spool::is_file(trigger)) return;
-        // Spool files that are symbolic links could lead anywhere: they are
-        // never read, and their message is kept, not processed.
-        std::vector<std::string> links;
-        if (spool::is_link(trigger)) links.push_back(trigger);
+        // An earlier pass, or another agent, may have taken this message already.
+        if (!spool::is_file(spool + name)) return;
 
-        // 3. Scheduling directive in the first 500 characters.
+        // 3. Scheduling directive in the first 500 characters (a trigger
+        // that is a symbolic link is not read: its message is parked).
         step = 12;
-        if (links.empty() && spool::held_by_timing(spool::read_head(trigger, 500), rt.clock.now())) return;
-
-        // 4. Once per run: empty the work directory (note.txt and folders stay).
-        step = 13;
-        if (!run.work_dir_cleaned) {
-            clean_work_dir(rt, work);
-            run.work_dir_cleaned = true;
-        }
-
-        // 6. Base name: the trigger's name without ".T".
-        const std::string base = name.substr(0, name.size() - 2);
-
-        // 7. Copy the group into the work directory (7.1 to 7.4).
-        step = 14;
-        std::vector<std::string> taken;
-        for (const char* s = kSuffixes; *s; ++s) {
-            const std::string file = base + "." + *s;
-            const std::string spool_path = listing.find(file);
-            if (spool_path.empty()) continue;
-            step = 15;
-            if (spool::is_link(spool_path)) {
-                links.push_back(spool_path);
-            } else {
-                copy_group_file(rt, spool_path, work, file, *s == '0');
-            }
-            taken.push_back(spool_path);
-        }
-
-        // 5. The trigger goes only now that the whole group is in the work
-        // directory: a copy that failed above leaves the message to a later tick.
-        step = 16;
-        spool::remove_or_mark_done(trigger, aix());
-
-        // 7.5 Remove the group's spool files. The message is safe in the work
-        // directory, so a file that cannot be removed is reported and left.
-        step = 17;
-        for (const auto& p : taken) {
-            try {
-                spool::remove_or_mark_done(p, aix());
-            } catch (const std::exception& e) {
-                rt.list.add(" Impossibile rimuovere il file di spool " + p + " " + e.what());
-            }
-        }
-
-        // 8. Process the message; its own errors are handled there. Its
-        // layout state lives and ends with it (9.).
-        step = 18;
-        if (!links.empty()) {
-            spool::keep_refused(rt, work, base, links);
+        if (!spool::is_link(spool + name) &&
+            spool::held_by_timing(spool::read_head(spool + name, 500), rt.clock.now()))
             return;
+
+        // 5. The trigger is taken for this agent by one rename: of several
+        // agents on this spool, only the one whose rename succeeds goes on.
+        step = 13;
+        if (!s.queue_->claim(name)) return;
+        process(listing, name);
+    }
+
+    // A message this agent holds: copied, processed, and settled by its outcome.
+    void process(const spool::SpoolListing& listing, const std::string& name) {
+        spool::Claimed m;
+        m.trigger = name;
+        // 6. Base name: the trigger's name without ".T".
+        m.base = name.substr(0, name.size() - 2);
+        DeliveryOutcome outcome;
+        try {
+            // 4. On the first message of the run and of each day: empty the
+            // work directory (note.txt, folders and other agents' messages stay).
+            step = 13;
+            const DateTime today = rt.clock.now();
+            if (spool::clean_up_due(s.run_, today)) {
+                spool::clean_work_dir(rt, work, s.work_claims_->others_in_use(), rt.cfg.retry.retention_days);
+                spool::mark_cleaned(s.run_, today);
+            }
+            step = 14;
+            s.work_claims_->publish(names_in_use(listing, m.base));
+
+            // 7. Copy the group into the work directory (7.1 to 7.4); the
+            // spool files stay until the message's outcome is recorded.
+            m.spool_files = spool::copy_group(rt, listing, work, m.base, step, m.links);
+            if (spool::is_link(s.queue_->claimed_path(name))) m.links.insert(m.links.begin(), spool + name);
+
+            step = 18;
+            if (!m.links.empty()) {
+                // Spool files that are symbolic links could lead anywhere: the
+                // message is parked with what it has of its own.
+                for (const auto& link : m.links)
+                    rt.list.add(" File di spool non ammesso, collegamento simbolico: " + link);
+                outcome = {Delivered::failed, "File di spool non ammesso, collegamento simbolico"};
+            } else {
+                // 8. Process the message; its own errors are handled there. Its
+                // layout state lives and ends with it (9.).
+                MessageOutcome r = leggi_file_messaggio(rt, deliver, m.base);
+                m.attachment_names = std::move(r.attachment_names);
+                outcome = std::move(r.delivery);
+            }
+        } catch (...) {
+            if (!rt.cfg.host.unattended) {
+                // The scan ends on the error; the message waits in the spool for a later tick.
+                try {
+                    s.queue_->release(name);
+                } catch (...) {
+                    // it stays in the queue, and the next scan puts it back
+                }
+                throw;
+            }
+            // Unattended: the error concerns this message, which is parked;
+            // the scan goes on with the next ones.
+            const std::string line = scan_error_line(current_error(), step);
+            rt.list.add(line);
+            rt.list.refresh();
+            m.spool_files = spool::group_files(listing, m.base);
+            outcome = {Delivered::failed, line.substr(1)};
         }
-        leggi_file_messaggio(rt, deliver, base);
+        step = 19;
+        try {
+            spool::SettleContext c = context();
+            spool::settle(c, m, outcome);
+        } catch (...) {
+            // The message was handled; only its record in the queue failed
+            // (the spool folder gone, say). The next scan finds it there.
+            rt.list.add(" Impossibile registrare l'esito del messaggio " + m.base + " " +
+                        current_error().description);
+        }
+        if (s.after_message_) s.after_message_();
     }
 };
-
-}  // namespace
 
 SpoolScanner::SpoolScanner(Runtime& rt, std::function<void()> switch_off)
     : rt_(rt), switch_off_(std::move(switch_off)), dispatcher_(rt, switch_off_) {
     run_.aix = rt.cfg.sw.so == "AIX";
+}
+
+SpoolScanner::~SpoolScanner() = default;
+
+void SpoolScanner::resume() { run_.hold = {}; }
+
+void SpoolScanner::refuse(const std::string& text) {
+    if (!rt_.cfg.host.unattended) {
+        // Ends the scan before any work: message box, and the agent is switched off.
+        rt_.view.message_box(text);
+        if (switch_off_) switch_off_();
+        return;
+    }
+    // Unattended the agent stays on and looks again at the next tick; the
+    // refusal is said once, not at every tick.
+    if (run_.refusal == text) return;
+    run_.refusal = text;
+    rt_.view.message_box(text);
+    rt_.list.add(" " + text);
+    rt_.list.refresh();
+}
+
+bool SpoolScanner::checks_pass(const std::string& spool, const std::string& work) {
+    if (work.size() < 9 || text::lower(work.substr(work.size() - 9)) != "tempozip/") {
+        refuse("Il path della directory temporanea per i file deve terminare con TEMPOZIP");
+        return false;
+    }
+    std::error_code ec;
+    if (rt_.cfg.op.Path.empty() || !fs::is_directory(spool, ec)) {
+        refuse("Non riesco ad accedere alla directory creazione messaggi " + spool);
+        return false;
+    }
+    if (!fs::is_directory(work, ec)) {
+        refuse("Non riesco ad accedere alla directory d'appoggio " + work);
+        return false;
+    }
+    return true;
+}
+
+void SpoolScanner::open_queue(const std::string& spool, const std::string& work) {
+    if (!queue_ || queue_->spool() != spool) {
+        queue_.reset();
+        queue_ = std::make_unique<spool::SpoolQueue>(spool);
+    }
+    if (!work_claims_ || work_claims_->work() != work) {
+        work_claims_.reset();
+        work_claims_ = std::make_unique<spool::WorkClaims>(work);
+    }
+}
+
+void SpoolScanner::scan_error(int number, const std::string& line, bool listing_failed) {
+    if (rt_.cfg.host.unattended) {
+        // The agent stays on; the same error at every tick is said once.
+        if (run_.refusal == line) return;
+        run_.refusal = line;
+        rt_.list.add(line);
+        rt_.list.refresh();
+        return;
+    }
+    rt_.list.add(line);
+    rt_.list.refresh();
+    // A spool directory that could not be listed (gone during the scan)
+    // leaves the agent polling: the next tick's checks decide.
+    if (!rt_.cfg.prepara && !listing_failed) {
+        if (switch_off_) switch_off_();
+    }
+    (void)number;
 }
 
 void SpoolScanner::LEGGI_DIR() {
@@ -186,7 +277,7 @@ void SpoolScanner::LEGGI_DIR() {
     const MessageDelivery deliver = [this](const DeliveryRequest& r) {
         return deliver_ ? deliver_(r) : dispatcher_.sendmail(r);
     };
-    Scan scan{rt, run_, deliver, "", ""};
+    Scan scan{*this, rt, deliver, "", ""};
     int& step = scan.step;
     try {
         // 1. Spool directory, and the marker file of an AIX host.
@@ -202,42 +293,32 @@ void SpoolScanner::LEGGI_DIR() {
         rt.trace("SONO NELLA LEGGI DIR");
         // 5. Checks.
         step = 5;
-        const std::string& work = scan.work;
-        if (work.size() < 9 || text::lower(work.substr(work.size() - 9)) != "tempozip/") {
-            refuse(rt, switch_off_, "Il path della directory temporanea per i file deve terminare con TEMPOZIP");
-            return;
-        }
-        std::error_code ec;
-        if (no_spool || !fs::is_directory(scan.spool, ec)) {
-            refuse(rt, switch_off_, "Non riesco ad accedere alla directory creazione messaggi " + scan.spool);
-            return;
-        }
-        if (!fs::is_directory(work, ec)) {
-            refuse(rt, switch_off_, "Non riesco ad accedere alla directory d'appoggio " + work);
-            return;
+        if (!checks_pass(scan.spool, scan.work)) return;
+
+        // The queue of the spool folder and this agent's place in the work folder.
+        step = 6;
+        open_queue(scan.spool, scan.work);
+        if (!run_.refusal.empty()) {
+            run_.refusal.clear();
+            rt.list.add(" Directory accessibili: elaborazione ripresa");
         }
 
+        // Before anything else, the messages of agents that ended while
+        // working on them (this operator's own earlier run among them).
+        step = 7;
+        spool::SettleContext c = scan.context();
+        spool::recover_claims(c, pass_prefixes(rt.cfg));
+
+        // While delivery is held, no message is taken.
+        step = 8;
+        if (scan.held()) return;
+        scan.deferred();
+
         // Passes: the operator ("*" for TUTTI), then the second operator.
-        scan.pass(rt.cfg.sw.ope == "TUTTI" ? "*" : rt.cfg.sw.ope);
-        if (!rt.cfg.sw.ope2.empty()) scan.pass(rt.cfg.sw.ope2);
+        for (const auto& prefix : pass_prefixes(rt.cfg)) scan.pass(prefix);
     } catch (...) {
         const ErrorInfo err = current_error();
-        if (err.number == 52) {
-            rt.list.add(
-                " Controllare l'esistenza della directory della creazione messaggi e la directory "
-                "d'appoggio nei parametri utente Step " +
-                std::to_string(step));
-        } else {
-            rt.list.add(" " + err.description + " Leggi_dir " + std::to_string(err.number) +
-                         " step " + std::to_string(step));
-        }
-        rt.list.refresh();
-        // A spool directory that could not be listed (gone during the scan)
-        // leaves the agent polling: the next tick's checks decide.
-        const bool listing_failed = err.number == 52 && step == 10;
-        if (!rt.cfg.prepara && !listing_failed) {
-            if (switch_off_) switch_off_();
-        }
+        scan_error(err.number, scan_error_line(err, step), err.number == 52 && step == 10);
     }
 }
 

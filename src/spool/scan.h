@@ -1,9 +1,13 @@
 // LEGGI_DIR: the spool directory scan run on every timer tick, and the
-// scanner that owns what lasts between scans (the run state and the delivery
-// dispatcher with its mail session).
+// scanner that owns what lasts between scans (the run state, the queue of
+// the spool folder with this agent's claims, and the delivery dispatcher
+// with its mail session).
 #pragma once
 
 #include <functional>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "delivery/sendmail.h"
 #include "spool/run_state.h"
@@ -13,30 +17,55 @@ namespace velarion {
 struct Runtime;
 struct DeliveryRequest;
 
+namespace spool {
+class SpoolListing;
+class SpoolQueue;
+class WorkClaims;
+}  // namespace spool
+
 class SpoolScanner {
 public:
-    // switch_off: what ends automatic processing as checking Check1 does.
+    // switch_off: what ends automatic processing as checking Check1 does
+    // (never called when the agent runs unattended).
     SpoolScanner(Runtime& rt, std::function<void()> switch_off);
+    ~SpoolScanner();
     SpoolScanner(const SpoolScanner&) = delete;
     SpoolScanner& operator=(const SpoolScanner&) = delete;
 
     void LEGGI_DIR();
 
+    // The user switched the agent on: a hold on delivery (a server that could
+    // not be reached, a refused logon) ends, and the next scan tries at once.
+    void resume();
+
     // When set, each message is handed to this function instead of the
-    // dispatcher's sendmail (same result: true = delivered). Tests and
-    // benchmarks set it; the agent leaves it empty.
-    using Deliver = std::function<bool(const DeliveryRequest&)>;
+    // dispatcher's sendmail (same result). Tests and benchmarks set it; the
+    // agent leaves it empty.
+    using Deliver = std::function<DeliveryOutcome(const DeliveryRequest&)>;
     void set_deliver(Deliver deliver) { deliver_ = std::move(deliver); }
+
+    // Run after each message is settled (the window logic writes the log there).
+    void set_after_message(std::function<void()> f) { after_message_ = std::move(f); }
 
     // What lasts for the run (tests set it to stand for a run under way).
     RunState& run_state() { return run_; }
 
 private:
+    struct Scan;
+    // The scan's checks; false (after the message box) when one fails.
+    bool checks_pass(const std::string& spool, const std::string& work);
+    void refuse(const std::string& text);
+    void open_queue(const std::string& spool, const std::string& work);
+    void scan_error(int number, const std::string& line, bool listing_failed);
+
     Runtime& rt_;
     std::function<void()> switch_off_;
     RunState run_;
     Dispatcher dispatcher_;
     Deliver deliver_;
+    std::function<void()> after_message_;
+    std::unique_ptr<spool::SpoolQueue> queue_;
+    std::unique_ptr<spool::WorkClaims> work_claims_;
 };
 
 }  // namespace velarion

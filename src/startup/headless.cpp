@@ -50,6 +50,7 @@ public:
         if (!logic_) return;
         if (g_stop) logic_->request_close();
         if (timer_due()) fire_tick();
+        logic_->flush_if_due();
     }
     void close_window() override { closed_ = true; }
 
@@ -90,6 +91,7 @@ int run_headless(const std::string& command_line, bool once) {
     sa.sa_flags = SA_RESTART;  // the work under way goes on; the close comes after it
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
 
     // No windows at all: without a display the mail layer stores a message the
     // user was to finish as a draft instead of opening the compose window.
@@ -99,6 +101,8 @@ int run_headless(const std::string& command_line, bool once) {
     SystemClock clock;
     HeadlessView view;
     Agent a(clock, view);
+    // Nobody sees a window: nothing switches the agent off, errors are retried.
+    a.settings.host.unattended = true;
     a.list.set_on_add([](const std::string& line) { write_line(stdout, line); });
 
     const std::vector<std::string> args = getcommandline(command_line, 10);
@@ -123,12 +127,20 @@ int run_headless(const std::string& command_line, bool once) {
         logic.request_close();
         return 0;
     }
+    if (!logic.timer_enabled()) {
+        // Switched off at start ("run:" not "y", an Outlook version that is not
+        // supported): without a window nobody could switch it on.
+        view.message_box("Velarion disattivato");
+        logic.request_close();
+        return 1;
+    }
     while (!view.closed()) {
         if (g_stop) {
             logic.request_close();
             break;
         }
         if (view.timer_due()) view.fire_tick();
+        logic.flush_if_due();
         clock.sleep_ms(50);
     }
     return 0;

@@ -70,7 +70,21 @@ WindowLayout resize_rule(bool minimised, int inner_width, int inner_height) {
 }
 
 Form1Logic::Form1Logic(Agent& a, std::vector<std::string> args, ScanHook scan)
-    : a_(a), args_(std::move(args)), scan_(std::move(scan)), scanner_(a.rt, [this] { switch_off(); }) {}
+    : a_(a), args_(std::move(args)), scan_(std::move(scan)), scanner_(a.rt, [this] { switch_off(); }) {
+    // The lines of each message reach the log file as soon as it is settled.
+    scanner_.set_after_message([this] { flush_now(); });
+}
+
+void Form1Logic::flush_now() {
+    flush_log(a_.rt);
+    last_flush_ = to_seconds(a_.clock.now());
+}
+
+void Form1Logic::flush_if_due() {
+    if (closed_) return;
+    const long long now = to_seconds(a_.clock.now());
+    if (now - last_flush_ >= 60 || now < last_flush_) flush_now();
+}
 
 LoadResult Form1Logic::load() {
     View& view = a_.view;
@@ -103,7 +117,7 @@ LoadResult Form1Logic::load() {
 
         // 6. Operator line and the first log flush.
         a_.list.add(" Operatore = " + a_.settings.sw.ope + " " + a_.settings.op.Path + " " + a_.settings.op.Dir_Loghi);
-        flush_log(a_.rt);
+        flush_now();
 
         // 7. Outlook version, mail client, timer, run at start.
         outlook_check();
@@ -230,6 +244,9 @@ void Form1Logic::check1_click(bool checked) {
     } else {
         set_timer(false);
         a_.view.set_status(kStarting);
+        // Switched on by hand: delivery held after a refused logon or a server
+        // that could not be reached is tried again at the next tick.
+        scanner_.resume();
         // Without an interval (a load step cut short) the timer cannot run.
         set_timer(interval_ > 0);
         a_.view.set_active_look(true, "Velarion attivato ");
@@ -258,6 +275,7 @@ void Form1Logic::timer_tick() {
         }
         // 3. Pending window events.
         a_.view.process_events();
+        flush_if_due();
     } catch (const std::exception& e) {
         a_.list.add(std::string(" Errore ") + e.what() + " in Timer1_Timer");
     } catch (...) {
@@ -314,13 +332,13 @@ void Form1Logic::unload() {
     set_timer(false);
     a_.view.set_tray_icon(false, "");
     a_.list.add(" Chiusura VELARION");
-    flush_log(a_.rt);
+    flush_now();
 }
 
 void Form1Logic::terminate() {
     try {
         a_.view.set_tray_icon(false, "");
-        flush_log(a_.rt);
+        flush_now();
     } catch (...) {
         // Errors at the end are ignored.
     }

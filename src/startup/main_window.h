@@ -70,6 +70,9 @@ public:
     void set_dialogs(DialogOpener* dialogs) { dialogs_ = dialogs; }
     // What the settings dialogs are lent: the settings and their re-read.
     SetupContext setup_context();
+    // Writes the activity lines to the log file when the last write is a
+    // minute old or more (the front ends call it between ticks as well).
+    void flush_if_due();
 
     bool checked() const { return checked_; }
     bool timer_enabled() const { return timer_enabled_; }
@@ -87,6 +90,7 @@ private:
     void unload();
     void terminate();
     void close_now();
+    void flush_now();
 
     Agent& a_;
     std::vector<std::string> args_;
@@ -100,6 +104,7 @@ private:
     bool close_pending_ = false;
     bool closed_ = false;
     int scans_ = 0;
+    long long last_flush_ = 0;  // when the log was last written (to_seconds)
 };
 
 }  // namespace velarion

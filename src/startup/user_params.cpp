@@ -29,6 +29,10 @@ void Leggi_Param_Utenti(Agent& a) {
     op.ChiaveRegistry = read_config(a.settings, s, "ChiaveRegistry");
     op.cartelle_lettura = read_config(a.settings, "PERCORSI", "cartelle_lettura");
     op.cartelle_copia = read_config(a.settings, "PERCORSI", "cartelle_copia");
+    GlobalSettings& g = a.settings.global;
+    g.retry_delays = read_config(a.settings, "GLOBAL", "retry_delays");
+    g.retry_limit = read_config(a.settings, "GLOBAL", "retry_limit");
+    g.retention_days = read_config(a.settings, "GLOBAL", "retention_days");
 
     // The values derived from the keys, once for every routine that reads them.
     a.settings.derive();

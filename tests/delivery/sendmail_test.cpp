@@ -176,10 +176,15 @@ TEST(SendMail, CredentialsForAnotherMachineOnlyOverTls) {
     r.lsSend = "SAVE";
     r.login_email = imap.user();
     r.pwd_email = imap.password();
-    EXPECT_FALSE(m.dispatcher.sendmail(r));
-    ASSERT_EQ(m.list.size(), 1u);
-    EXPECT_THAT(m.list.lines()[0], HasSubstr(" Accesso Fallito Velarion Disabilitato velarion "));
-    EXPECT_THAT(m.list.lines()[0], HasSubstr("TLS"));
+    // The password was never refused: no logon failure, the store counts as
+    // unusable until it offers TLS, and the message stays queued.
+    bool switched_off = false;
+    m.on_switch_off = [&] { switched_off = true; };
+    EXPECT_EQ(m.dispatcher.sendmail(r).result, Delivered::server_down);
+    EXPECT_FALSE(switched_off);
+    EXPECT_TRUE(m.list.lines().empty()) << ::testing::PrintToString(m.list.lines());
+    ASSERT_EQ(m.t.view.boxes.size(), 1u);
+    EXPECT_THAT(m.t.view.boxes[0], HasSubstr("TLS"));
     EXPECT_THAT(imap.log(), Not(HasSubstr("Login: user=<")));
 
     // The explicit opt-out lets them go in plain text.
@@ -307,7 +312,7 @@ TEST(SendMail, DesktopDefaultClientDecidesOutlook) {
     m.write_mapi("transport=smtp://127.0.0.1:1\n");
     DeliveryRequest r = testing::sample_request();
     r.lsSend = "save";
-    const bool ok = m.dispatcher.sendmail(r);
+    const bool ok = m.dispatcher.sendmail(r).delivered();
     setenv("PATH", old_path.c_str(), 1);
     ASSERT_TRUE(ok) << ::testing::PrintToString(m.t.view.boxes);
     EXPECT_EQ(m.list.lines(), std::vector<std::string>{"07/12/2026 10:30:00 Salvato 0000001234 - " + r.lsTo});
@@ -408,7 +413,7 @@ TEST(SendMail, InteractiveSaveOnDesktopOpensComposeWindow) {
     DeliveryRequest r = testing::sample_request();
     r.lsSend = "save";
     r.lsAttacchedFile[0] = "000123.txt";
-    const bool ok = m.dispatcher.sendmail(r);
+    const bool ok = m.dispatcher.sendmail(r).delivered();
     setenv("PATH", old_path.c_str(), 1);
     unsetenv("DISPLAY");
 

@@ -40,6 +40,7 @@ mail::Message letter() {
 struct Caught {
     int number = 0;
     std::string text, account;
+    Retry retry = Retry::never;
 };
 
 template <class F>
@@ -47,7 +48,7 @@ Caught error_of(F&& call) {
     try {
         call();
     } catch (const NumberedError& e) {
-        return {e.number(), e.what(), mail::refused_account(e, "")};
+        return {e.number(), e.what(), mail::refused_account(e, ""), e.retry()};
     }
     return {};
 }
@@ -58,10 +59,12 @@ TEST(MailTls, ImapRefusingStarttlsNeverGetsTheLogin) {
     TempDir dir;
     auto session = mail::open_session(profile(imap.url(), "sendmail://localhost"));
     const auto e = error_of([&] { session->sign_on("", ""); });
-    EXPECT_EQ(e.number, mail::kLoginFailure) << e.text;
+    // The server refused no password: not a logon failure, but a store that
+    // every message would find unusable.
+    EXPECT_EQ(e.number, mail::kFailure) << e.text;
+    EXPECT_EQ(e.retry, Retry::server_down);
     EXPECT_THAT(e.text, HasSubstr("TLS"));
     EXPECT_THAT(e.text, Not(HasSubstr(imap.password())));
-    EXPECT_EQ(e.account, imap.user());
     EXPECT_FALSE(session->signed_on());
     EXPECT_THAT(imap.log(), Not(HasSubstr("Login: user=<")));
 
@@ -81,7 +84,8 @@ TEST(MailTls, ImapStarttlsWithTheExtraCaStoresTheDraft) {
 
     auto untrusted = mail::open_session(profile(imap.url(), "sendmail://localhost"));
     const auto e = error_of([&] { untrusted->sign_on("", ""); });
-    EXPECT_EQ(e.number, mail::kLoginFailure);
+    EXPECT_EQ(e.number, mail::kFailure);
+    EXPECT_EQ(e.retry, Retry::server_down);
     EXPECT_THAT(e.text, HasSubstr("certificato"));
     EXPECT_THAT(imap.log(), Not(HasSubstr("Login: user=<")));
 

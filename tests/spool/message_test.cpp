@@ -198,8 +198,13 @@ TEST_F(Message, AMessageThatIsNotDeliveredIsKept) {
     auto kept = files_in(folder);
     // The print file's PDF is kept too when the composition made one.
     std::erase(kept, "000777.pdf");
-    EXPECT_EQ(kept, (std::vector<std::string>{"000777.txt", "A.PDF", "AB.11.b", "AB.11.h"}));
+    EXPECT_EQ(kept, (std::vector<std::string>{"000777.txt", "A.PDF", "AB.11.b", "AB.11.h", "motivo.txt",
+                                              "originale/"}));
     EXPECT_EQ(read_file(folder + "A.PDF"), "pdf");
+    // The spool files as the business software wrote them, to be handed back.
+    EXPECT_EQ(files_in(folder + "originale"),
+              (std::vector<std::string>{"AB.11.0", "AB.11.1", "AB.11.T", "AB.11.b", "AB.11.h"}));
+    EXPECT_EQ(read_file(folder + "originale/AB.11.1"), "print");
     EXPECT_TRUE(has_line(stamp() + " Messaggio non inviato conservato in " + folder)) << dump();
 
     // The next run's cleanup leaves it.
@@ -260,7 +265,7 @@ TEST_F(Message, BadInputIsReportedAndKept) {
     (void)garbage_delivered;
 
     EXPECT_EQ(switched_off, 0);
-    EXPECT_EQ(files_in(spool), std::vector<std::string>{});
+    EXPECT_EQ(files_in(spool), std::vector<std::string>{"coda/"});
     // Nothing was written outside the work directory.
     EXPECT_EQ(files_in(root.path()),
               (std::vector<std::string>{"spool/", "tempozip/", "velarion.ini"}));

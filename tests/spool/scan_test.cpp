@@ -56,14 +56,16 @@ TEST_F(Scan, MovesTheGroupWithBackupsAndChecksTheSizeOfTheFirstAttachment) {
     scan();
     ASSERT_EQ(delivered.size(), 1u) << dump();
 
-    // Spool emptied but for the ".8".
-    EXPECT_EQ(files_in(spool), std::vector<std::string>{"AB.7.8"});
+    // Spool emptied but for the ".8" (and the queue folder, empty again).
+    EXPECT_EQ(files_in(spool), (std::vector<std::string>{"AB.7.8", "coda/"}));
+    EXPECT_EQ(files_in(spool + "coda"), std::vector<std::string>{"agenti/"});
     // Four working copies (.0 and .1 live on under their attachment names)
     // and four dated backups; the ".1" was copied after the 2-second pause.
+    // "in_lavorazione" tells other agents on this work folder what is in use.
     EXPECT_EQ(files_in(work),
               (std::vector<std::string>{"A.PDF", "AB.7.0_261207103000", "AB.7.1_261207103002",
                                         "AB.7.b", "AB.7.b_261207103000", "AB.7.h",
-                                        "AB.7.h_261207103000", "B.CSV"}));
+                                        "AB.7.h_261207103000", "B.CSV", "in_lavorazione/"}));
     EXPECT_EQ(read_file(work + "A.PDF"), "pdf-bytes");
     EXPECT_EQ(clock.slept_ms(), 2000);
     EXPECT_GE(view.events_pumped, 1);
@@ -143,7 +145,7 @@ TEST_F(Scan, AnAixMarkerRenamesProcessedFiles) {
     EXPECT_TRUE(scanner.run_state().aix);  // for the rest of the run
     ASSERT_EQ(delivered.size(), 1u);
     EXPECT_EQ(files_in(spool), (std::vector<std::string>{"AB.40.T.FATTO", "AB.40.b.FATTO",
-                                                         "AB.40.h.FATTO", "Aix.Velarion.txt"}));
+                                                         "AB.40.h.FATTO", "Aix.Velarion.txt", "coda/"}));
     scan();  // renamed triggers are not taken again
     EXPECT_EQ(delivered.size(), 1u);
 }

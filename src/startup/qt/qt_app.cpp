@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include "platform/clock.h"
 #include "startup/agent.h"
@@ -18,8 +19,8 @@
 namespace velarion {
 
 namespace {
-// SIGTERM and SIGINT (a session's end, Ctrl+C) reach the event loop through a
-// socket pair and close the agent as closing the window does.
+// SIGTERM, SIGINT and SIGHUP (a session's end or logout, Ctrl+C) reach the
+// event loop through a socket pair and close the agent as closing the window does.
 int g_signal_fds[2] = {-1, -1};
 void on_stop_signal(int) {
     const char b = 1;
@@ -69,7 +70,12 @@ int run_qt(int argc, char** argv, const FrontEndOptions& opts) {
         sa.sa_flags = SA_RESTART;
         sigaction(SIGTERM, &sa, nullptr);
         sigaction(SIGINT, &sa, nullptr);
+        sigaction(SIGHUP, &sa, nullptr);
     }
+    // The activity lines reach the log file at least every minute, whatever the polling interval.
+    QTimer log_timer;
+    QObject::connect(&log_timer, &QTimer::timeout, &app, [&logic] { logic.flush_if_due(); });
+    log_timer.start(30 * 1000);
     return app.exec();
 }
 

@@ -1,0 +1,52 @@
+#include "common/retry_settings.h"
+
+#include <charconv>
+
+#include "platform/text_encoding.h"
+
+namespace velarion {
+
+long long RetrySettings::delay_after(int failures) const {
+    if (delays.empty()) return 3600;
+    const std::size_t i = failures <= 1 ? 0 : static_cast<std::size_t>(failures - 1);
+    return delays[i < delays.size() ? i : delays.size() - 1];
+}
+
+long long parse_duration(const std::string& raw) {
+    const std::string t = text::trim(raw);
+    long long n = 0;
+    const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), n);
+    if (ec != std::errc() || end == t.data() || n < 0 || n > 10'000'000) return -1;
+    const std::string unit = text::lower(text::trim(std::string(end, t.data() + t.size())));
+    if (unit.empty() || unit == "m") return n * 60;
+    if (unit == "s") return n;
+    if (unit == "h") return n * 3600;
+    return -1;
+}
+
+RetrySettings parse_retry_settings(const std::string& delays, const std::string& limit,
+                                   const std::string& retention_days) {
+    RetrySettings r;
+    if (!text::trim(delays).empty()) {
+        std::vector<long long> list;
+        std::size_t start = 0;
+        bool good = true;
+        while (good && start <= delays.size()) {
+            const std::size_t comma = delays.find(',', start);
+            const std::size_t stop = comma == std::string::npos ? delays.size() : comma;
+            const long long d = parse_duration(delays.substr(start, stop - start));
+            good = d > 0;
+            list.push_back(d);
+            start = stop + 1;
+        }
+        if (good) r.delays = std::move(list);
+    }
+    if (const long long l = parse_duration(limit); l >= 0 && !text::trim(limit).empty()) r.limit = l;
+    const std::string days = text::trim(retention_days);
+    int n = 0;
+    const auto [end, ec] = std::from_chars(days.data(), days.data() + days.size(), n);
+    if (ec == std::errc() && end == days.data() + days.size() && n >= 0) r.retention_days = n;
+    return r;
+}
+
+}  // namespace velarion

@@ -1,0 +1,60 @@
+// What became of one delivery, as the spool processing needs to know it to
+// decide the message's next place: delivered, parked at once, tried again
+// later, or left in the queue because the mail server or the account does not
+// let any message through now.
+#pragma once
+
+#include <string>
+
+#include "platform/error.h"
+
+namespace velarion {
+
+enum class Delivered {
+    yes,            // sent, saved as a draft, or handed to the user
+    failed,         // the message cannot go as it is (unknown recipient, missing PDF, 5xx): park it
+    later,          // this message may go later as it is (SMTP 4xx, a connection lost while sending)
+    server_down,    // the mail server cannot be reached: the message stays queued, every message waits
+    logon_refused,  // the server refused the account (32003): the message stays queued
+};
+
+struct DeliveryOutcome {
+    Delivered result = Delivered::failed;
+    std::string reason;  // what the activity line said, for the parking record and the retry lines
+
+    DeliveryOutcome() = default;
+    DeliveryOutcome(Delivered r, std::string why = "") : result(r), reason(std::move(why)) {}
+    // true: delivered; false: not delivered, for a reason already written to the activity list.
+    DeliveryOutcome(bool delivered) : result(delivered ? Delivered::yes : Delivered::failed) {}
+
+    bool delivered() const { return result == Delivered::yes; }
+    explicit operator bool() const { return delivered(); }
+};
+
+// The outcome of a numbered error raised by a transport: the logon failure
+// is the account's; others by what they say about trying again.
+inline DeliveryOutcome outcome_of(const NumberedError& e) {
+    if (e.number() == 32003) return {Delivered::logon_refused, e.what()};  // the MAPI logon failure
+    switch (e.retry()) {
+        case Retry::later: return {Delivered::later, e.what()};
+        case Retry::server_down: return {Delivered::server_down, e.what()};
+        case Retry::never: break;
+    }
+    return {Delivered::failed, e.what()};
+}
+
+// The outcome of the exception being handled (call inside catch): a
+// numbered error by what it says, anything else a failure of the message.
+inline DeliveryOutcome current_outcome() {
+    try {
+        throw;
+    } catch (const NumberedError& e) {
+        return outcome_of(e);
+    } catch (const std::exception& e) {
+        return {Delivered::failed, e.what()};
+    } catch (...) {
+        return {Delivered::failed, "errore sconosciuto"};
+    }
+}
+
+}  // namespace velarion

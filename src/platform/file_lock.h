@@ -1,0 +1,44 @@
+// Liveness locks: a process holds an exclusive lock (flock) on a file of its
+// own for as long as it runs; any other process, on this machine or on one
+// that shares the folder, tells by trying the lock whether the holder is
+// still there. The kernel drops the lock when the holder ends, whatever the
+// way it ends (a crash or kill -9 included). Across machines this needs a
+// file system that passes the lock to its server: NFS with its lock service
+// (NFSv4, or NFSv3 with lockd), SMB mounted with byte-range locks.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace velarion {
+
+class FileLock {
+public:
+    // Creates `path` already locked: the file is made under a temporary name
+    // beside it, locked, and only then renamed into place, so that nobody
+    // ever finds it without its lock. nullopt when it cannot be made.
+    static std::optional<FileLock> create(const std::string& path);
+
+    FileLock(FileLock&& other) noexcept;
+    FileLock& operator=(FileLock&& other) noexcept;
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    ~FileLock();  // releases the lock; the file stays unless remove() was called
+
+    const std::string& path() const { return path_; }
+    // Removes the file; the lock is held until the object goes.
+    void remove();
+
+    // What a try of a lock file finds: a holder, a free lock (its holder has
+    // ended), or no file at all.
+    enum class State { held, free, missing };
+    // Tries the lock of `path` without waiting and lets it go at once.
+    static State probe(const std::string& path);
+
+private:
+    FileLock(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    int fd_ = -1;
+    std::string path_;
+};
+
+}  // namespace velarion

@@ -1,0 +1,31 @@
+// Step 7 of the spool scan: a message's spool files copied into the work
+// directory, each with its dated backup, and the size check of the first
+// attachment against a file still being written.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace velarion {
+
+struct Runtime;
+
+namespace spool {
+
+class SpoolListing;
+
+// The message's spool files in the order of the suffixes h, b, 0 to 7 (the
+// ten moved): full paths of those that exist now.
+std::vector<std::string> group_files(const SpoolListing& listing, const std::string& base);
+
+// Copies each of group_files into the work directory under its own name,
+// with a dated backup (name + "_yymmddHHMMSS"); for ".0" the copy is
+// repeated until the spool file, its size two seconds later and the work
+// copy agree. Returns the spool paths copied. The spool files stay. A spool
+// file that is a symbolic link could lead anywhere: it is never read, and is
+// added to `links` instead.
+std::vector<std::string> copy_group(Runtime& rt, const SpoolListing& listing, const std::string& work,
+                                    const std::string& base, int& step, std::vector<std::string>& links);
+
+}  // namespace spool
+}  // namespace velarion

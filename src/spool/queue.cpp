@@ -1,0 +1,127 @@
+#include "spool/queue.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include "platform/agent_identity.h"
+#include "platform/atomic_file.h"
+#include "platform/error.h"
+#include "platform/file_moves.h"
+
+namespace fs = std::filesystem;
+
+namespace velarion::spool {
+
+namespace {
+void rename_or_throw(const std::string& from, const std::string& to) {
+    std::error_code ec;
+    fs::rename(from, to, ec);
+    if (ec) throw fs::filesystem_error("rename", from, to, ec);
+}
+}  // namespace
+
+SpoolQueue::SpoolQueue(const std::string& spool)
+    : spool_(spool), dir_(spool + "coda/"), agent_(agent_identity()) {
+    std::error_code ec;
+    fs::create_directories(dir_ + "agenti", ec);
+    lock_ = FileLock::create(lock_path(agent_));
+    if (!lock_) throw NumberedError(75, "Path/File access error " + lock_path(agent_));
+}
+
+SpoolQueue::~SpoolQueue() {
+    if (lock_) lock_->remove();
+}
+
+std::string SpoolQueue::in_queue(const std::string& name, const std::string& owner) const {
+    return dir_ + name + "@" + owner;
+}
+
+std::string SpoolQueue::claimed_path(const std::string& name) const { return in_queue(name, agent_); }
+
+bool SpoolQueue::take(const std::string& from, const std::string& name) {
+    const std::string to = claimed_path(name);
+    std::error_code ec;
+    fs::rename(from, to, ec);
+    if (!ec) return true;
+    // Another agent renamed it first. An NFS client that resent a rename whose
+    // answer was lost reports the file missing although its rename was done:
+    // then the trigger is there under this agent's name.
+    if (ec == std::errc::no_such_file_or_directory) return fs::exists(to, ec);
+    throw fs::filesystem_error("rename", from, to, ec);
+}
+
+bool SpoolQueue::claim(const std::string& name) { return take(spool_ + name, name); }
+
+bool SpoolQueue::claim_deferred(const std::string& name) { return take(in_queue(name, kDeferred), name); }
+
+bool SpoolQueue::adopt(const std::string& name, const std::string& gone_agent) {
+    return take(in_queue(name, gone_agent), name);
+}
+
+void SpoolQueue::release(const std::string& name) { rename_or_throw(claimed_path(name), spool_ + name); }
+
+void SpoolQueue::defer(const std::string& name, const QueueRecord& record) {
+    write_record(name, record);
+    rename_or_throw(claimed_path(name), in_queue(name, kDeferred));
+}
+
+void SpoolQueue::conclude(const std::string& name) {
+    rename_or_throw(claimed_path(name), in_queue(name, kConcluded));
+    // The spool files are removed only once this is on disk.
+    file_moves::sync_folder(dir_);
+}
+
+void SpoolQueue::forget(const std::string& name, bool mark_done) {
+    std::error_code ec;
+    fs::remove(record_path(name), ec);
+    const std::string concluded = in_queue(name, kConcluded);
+    if (mark_done)
+        fs::rename(concluded, spool_ + name + ".FATTO", ec);
+    else
+        fs::remove(concluded, ec);
+}
+
+QueueRecord SpoolQueue::record(const std::string& name) const {
+    std::ifstream in(record_path(name), std::ios::binary);
+    if (!in) return {};
+    return parse_record(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+}
+
+void SpoolQueue::write_record(const std::string& name, const QueueRecord& record) {
+    if (!atomic_file::write(record_path(name), format_record(record)))
+        throw NumberedError(75, "Path/File access error " + record_path(name));
+}
+
+std::vector<SpoolQueue::Entry> SpoolQueue::entries() const {
+    std::vector<Entry> out;
+    std::error_code ec;
+    for (fs::directory_iterator it(dir_, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code type_ec;
+        if (!it->is_regular_file(type_ec)) continue;
+        const std::string file = it->path().filename().string();
+        if (file.empty() || file[0] == '.' || file.ends_with(".stato")) continue;
+        const auto at = file.rfind('@');
+        if (at == std::string::npos || at == 0 || at + 1 == file.size()) continue;
+        out.push_back({file.substr(0, at), file.substr(at + 1)});
+    }
+    return out;
+}
+
+bool SpoolQueue::gone(const std::string& agent) const {
+    return FileLock::probe(lock_path(agent)) != FileLock::State::held;
+}
+
+void SpoolQueue::bury_gone() {
+    std::error_code ec;
+    for (fs::directory_iterator it(dir_ + "agenti", ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string agent = it->path().filename().string();
+        if (agent.empty() || agent[0] == '.' || agent == agent_ || agent.ends_with(".new")) continue;
+        if (!gone(agent)) continue;
+        std::error_code rm;
+        fs::remove(it->path(), rm);
+    }
+}
+
+}  // namespace velarion::spool

@@ -1,0 +1,88 @@
+// The queue folder "coda" below the spool folder: where a message's trigger
+// stays while an agent works on it or while it waits for its next try. Each
+// change of state is one rename within the spool's file system, which is
+// atomic for every agent that shares the folder, on this machine or another
+// (local disks, NFS, SMB): of two agents that rename the same trigger, one
+// succeeds and the other finds it gone. The message's other spool files stay
+// where the business software wrote them until its outcome is recorded, so a
+// crash at any moment leaves everything needed to deliver it again.
+//
+//   coda/<trigger>@<agent>   taken by that agent, which is working on it
+//   coda/<trigger>@rinvio    waiting for the next try named in its record
+//   coda/<trigger>@concluso  delivered or parked; its spool files are being removed
+//   coda/<trigger>.stato     its record (queue_record.h)
+//   coda/agenti/<agent>      the liveness lock of each running agent
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/file_lock.h"
+#include "spool/queue_record.h"
+
+namespace velarion::spool {
+
+class SpoolQueue {
+public:
+    // Opens the queue of `spool` (ending in "/"), creating its folders, and
+    // puts this agent's lock there. Throws NumberedError when it cannot.
+    explicit SpoolQueue(const std::string& spool);
+    ~SpoolQueue();  // the lock file goes: this agent holds nothing any more
+    SpoolQueue(const SpoolQueue&) = delete;
+    SpoolQueue& operator=(const SpoolQueue&) = delete;
+
+    const std::string& spool() const { return spool_; }
+    const std::string& agent() const { return agent_; }
+
+    // Takes the trigger `name` of the spool folder for this agent; false when
+    // another agent took it first.
+    bool claim(const std::string& name);
+    // Takes a trigger that waits for its next try; false when another agent took it first.
+    bool claim_deferred(const std::string& name);
+    // Takes the trigger of an agent that is gone; false when another agent took it first.
+    bool adopt(const std::string& name, const std::string& gone_agent);
+    // Where the trigger this agent holds lies.
+    std::string claimed_path(const std::string& name) const;
+
+    // Puts a trigger this agent holds back in the spool folder, to be taken again.
+    void release(const std::string& name);
+    // Lets a trigger this agent holds wait for the next try of its record.
+    void defer(const std::string& name, const QueueRecord& record);
+    // Records that the message is delivered or parked: from now on only its
+    // spool files are to be removed, and nothing delivers it again.
+    void conclude(const std::string& name);
+    // Removes a concluded trigger and its record; with mark_done the trigger
+    // goes back to the spool folder as <trigger>.FATTO instead.
+    void forget(const std::string& name, bool mark_done);
+
+    QueueRecord record(const std::string& name) const;
+    void write_record(const std::string& name, const QueueRecord& record);
+
+    // The triggers in the queue with their state: an agent's name, "rinvio" or "concluso".
+    struct Entry {
+        std::string name;
+        std::string owner;
+    };
+    std::vector<Entry> entries() const;
+    // True when the agent no longer runs (its lock is free or gone).
+    bool gone(const std::string& agent) const;
+    // Removes the lock files of the agents that are gone.
+    void bury_gone();
+
+    static constexpr const char* kDeferred = "rinvio";
+    static constexpr const char* kConcluded = "concluso";
+
+private:
+    bool take(const std::string& from, const std::string& name);
+    std::string in_queue(const std::string& name, const std::string& owner) const;
+    std::string record_path(const std::string& name) const { return dir_ + name + ".stato"; }
+    std::string lock_path(const std::string& agent) const { return dir_ + "agenti/" + agent; }
+
+    std::string spool_;
+    std::string dir_;
+    std::string agent_;
+    std::optional<FileLock> lock_;
+};
+
+}  // namespace velarion::spool

@@ -1,0 +1,23 @@
+// The record of a message in the spool's queue folder ("coda/<trigger>.stato"):
+// how often an agent ended while working on it, how often it failed for a
+// temporary reason and since when, and when it is to be tried next. Only the
+// agent that holds the message's trigger writes it.
+#pragma once
+
+#include <string>
+
+namespace velarion::spool {
+
+struct QueueRecord {
+    int interruptions = 0;         // agents that ended (killed, crashed) while working on it
+    int tries = 0;                 // temporary failures so far
+    long long first_failure = 0;   // time of the first temporary failure (to_seconds), 0 before it
+    long long next_try = 0;        // not to be tried before this time (to_seconds)
+    std::string reason;            // the last failure, one line
+};
+
+// "key=value" lines; unknown keys and bad numbers read as absent.
+std::string format_record(const QueueRecord& r);
+QueueRecord parse_record(const std::string& text);
+
+}  // namespace velarion::spool

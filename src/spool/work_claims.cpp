@@ -1,0 +1,77 @@
+#include "spool/work_claims.h"
+
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "platform/agent_identity.h"
+#include "platform/atomic_file.h"
+#include "platform/error.h"
+#include "platform/text_encoding.h"
+
+namespace fs = std::filesystem;
+
+namespace velarion::spool {
+
+namespace {
+constexpr const char* kLock = ".lock";
+constexpr const char* kList = ".elenco";
+}  // namespace
+
+WorkClaims::WorkClaims(const std::string& work)
+    : dir_(work + "in_lavorazione/"), work_(work), agent_(agent_identity()) {
+    std::error_code ec;
+    fs::create_directories(dir_, ec);
+    lock_ = FileLock::create(dir_ + agent_ + kLock);
+    if (!lock_) throw NumberedError(75, "Path/File access error " + dir_ + agent_ + kLock);
+}
+
+WorkClaims::~WorkClaims() {
+    std::error_code ec;
+    fs::remove(dir_ + agent_ + kList, ec);
+    if (lock_) lock_->remove();
+}
+
+void WorkClaims::publish(const std::vector<std::string>& names) {
+    std::string text;
+    for (const auto& n : names) text += n + "\n";
+    if (!atomic_file::write(dir_ + agent_ + kList, text))
+        throw NumberedError(75, "Path/File access error " + dir_ + agent_ + kList);
+}
+
+std::vector<std::string> WorkClaims::others_in_use() const {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(dir_, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string file = it->path().filename().string();
+        if (!file.ends_with(kLock) || file[0] == '.') continue;
+        const std::string agent = file.substr(0, file.size() - std::string(kLock).size());
+        if (agent == agent_) continue;
+        const std::string list = dir_ + agent + kList;
+        if (FileLock::probe(it->path().string()) != FileLock::State::held) {
+            std::error_code rm;
+            fs::remove(list, rm);
+            fs::remove(it->path(), rm);
+            continue;
+        }
+        std::ifstream in(list, std::ios::binary);
+        for (std::string line; std::getline(in, line);)
+            if (!line.empty()) names.push_back(line);
+    }
+    return names;
+}
+
+bool in_use(const std::vector<std::string>& names, const std::string& file_name) {
+    const std::string upper = text::upper(file_name);
+    for (const auto& n : names) {
+        const std::string u = text::upper(n);
+        if (!u.empty() && u.back() == '*') {
+            if (upper.compare(0, u.size() - 1, u, 0, u.size() - 1) == 0) return true;
+        } else if (u == upper) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace velarion::spool

@@ -1,0 +1,46 @@
+// What each agent's message uses in the work folder, where agents that share
+// the folder (two agents of one configuration, "plus:y") can see it: the
+// folder "in_lavorazione" holds a liveness lock and a list of names per
+// agent, so that one agent's clean-up never removes the files of a message
+// another live agent is working on.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/file_lock.h"
+
+namespace velarion::spool {
+
+class WorkClaims {
+public:
+    // Puts this agent's lock in `work` (ending in "/") + "in_lavorazione/".
+    // Throws NumberedError when it cannot.
+    explicit WorkClaims(const std::string& work);
+    ~WorkClaims();  // the lock and the list go
+    WorkClaims(const WorkClaims&) = delete;
+    WorkClaims& operator=(const WorkClaims&) = delete;
+
+    const std::string& work() const { return work_; }
+
+    // The names this agent's message uses from now on: exact file names, or
+    // beginnings of names ending in "*".
+    void publish(const std::vector<std::string>& names);
+
+    // What the messages of other live agents use; the lists of agents that
+    // are gone are removed on the way.
+    std::vector<std::string> others_in_use() const;
+
+private:
+    std::string dir_;
+    std::string work_;
+    std::string agent_;
+    std::optional<FileLock> lock_;
+};
+
+// True when a name of the work folder is one of the names or begins with one
+// of the beginnings ("AB.12.*"), without regard to case.
+bool in_use(const std::vector<std::string>& names, const std::string& file_name);
+
+}  // namespace velarion::spool
