@@ -27,6 +27,9 @@ FrontEndOptions take_front_end_options(int argc, const char* const* argv) {
             out.help = true;
         } else if (a == "--version") {
             out.version = true;
+        } else if (a == "--resubmit") {
+            // The folder is the next argument (it may hold blanks).
+            out.resubmit.push_back(i + 1 < argc ? argv[++i] : "");
         } else {
             if (!out.command_line.empty()) out.command_line += ' ';
             out.command_line += a;
@@ -37,13 +40,17 @@ FrontEndOptions take_front_end_options(int argc, const char* const* argv) {
 
 std::string usage_text() {
     return "Usage: velarion [--headless] [--once] ope:OP ini:DIR [KEYWORD:VALUE...]\n"
+           "       velarion --resubmit FOLDER\n"
            "       velarion --help | --version\n"
            "Polls the spool folder of operator OP, composes the print files of each message\n"
            "into PDF documents and delivers the message by mail.\n"
            "\n"
            "  --headless   no window and no tray icon: activity lines on standard output,\n"
-           "               messages on standard error; SIGTERM and SIGINT close the agent\n"
+           "               messages on standard error; SIGTERM, SIGINT and SIGHUP close the agent\n"
            "  --once       after start-up, poll the spool once, then close\n"
+           "  --resubmit FOLDER\n"
+           "               hand the message parked in FOLDER (below non_inviati), or every\n"
+           "               message parked in FOLDER, back to its spool folder\n"
            "  --help       show this help and exit\n"
            "  --version    show the version and exit\n"
            "\n"

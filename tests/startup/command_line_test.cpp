@@ -35,6 +35,12 @@ TEST(FrontEndOptions, AreTakenOutBeforeTheSlots) {
     EXPECT_TRUE(o.headless);
     EXPECT_TRUE(o.once);
     EXPECT_EQ(o.command_line, "ope:AB ini:/c");
+
+    // --resubmit takes the next argument as its folder, blanks and keywords included.
+    const char* again[] = {"velarion", "--resubmit", "/w/non_inviati/AB.1 ope:x", "ope:AB", "--resubmit"};
+    o = take_front_end_options(5, again);
+    EXPECT_EQ(o.resubmit, (std::vector<std::string>{"/w/non_inviati/AB.1 ope:x", ""}));
+    EXPECT_EQ(o.command_line, "ope:AB");
 }
 
 TEST(FrontEndOptions, HelpAndVersionAreTakenOutToo) {

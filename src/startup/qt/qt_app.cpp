@@ -29,6 +29,18 @@ void on_stop_signal(int) {
 }  // namespace
 
 int run_qt(int argc, char** argv, const FrontEndOptions& opts) {
+    // The signals are caught from the start; one that comes during start-up
+    // waits in the socket pair until the event loop runs.
+    const bool signals_caught = socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signal_fds) == 0;
+    if (signals_caught) {
+        struct sigaction sa {};
+        sa.sa_handler = on_stop_signal;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        sigaction(SIGTERM, &sa, nullptr);
+        sigaction(SIGINT, &sa, nullptr);
+        sigaction(SIGHUP, &sa, nullptr);
+    }
     QApplication app(argc, argv);
     // QApplication takes the user's locale; number conversions of the core
     // (layout files, PDF output) stay on the "C" notation.
@@ -57,20 +69,13 @@ int run_qt(int argc, char** argv, const FrontEndOptions& opts) {
     }
     if (logic.closed()) return 0;
 
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signal_fds) == 0) {
+    if (signals_caught) {
         auto* notifier = new QSocketNotifier(g_signal_fds[1], QSocketNotifier::Read, &app);
         QObject::connect(notifier, &QSocketNotifier::activated, &app, [&logic] {
             char b;
             (void)!read(g_signal_fds[1], &b, 1);
             logic.request_close();
         });
-        struct sigaction sa {};
-        sa.sa_handler = on_stop_signal;
-        sigemptyset(&sa.sa_mask);
-        sa.sa_flags = SA_RESTART;
-        sigaction(SIGTERM, &sa, nullptr);
-        sigaction(SIGINT, &sa, nullptr);
-        sigaction(SIGHUP, &sa, nullptr);
     }
     // The activity lines reach the log file at least every minute, whatever the polling interval.
     QTimer log_timer;

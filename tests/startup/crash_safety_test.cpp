@@ -1,0 +1,344 @@
+// The whole program (build/bin/velarion) under the faults an operator meets:
+// killed with SIGKILL at several points, two agents on one spool, a mail
+// server that is down for a while, spool files that vanish or cannot be
+// read, and the signals of a session's end. Every message ends delivered
+// once or parked, never lost.
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "support/background_process.h"
+#include "support/fault_servers.h"
+#include "support/mail_servers.h"
+#include "support/test_support.h"
+
+namespace velarion {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::BackgroundProcess;
+using testing::eventually;
+using testing::read_file;
+using testing::run_program;
+using testing::TempDir;
+using testing::write_file;
+
+const std::string kVelarion = std::string(VELARION_BIN_DIR) + "/velarion";
+
+// A temporary installation of operator AB with a maildir drafts store.
+struct Site {
+    TempDir root;
+    std::string spool = root / "spool/", work = root / "tempozip/", cfg = root / "cfg/", posta = root / "posta";
+
+    explicit Site(const std::string& mapi = "", const std::string& global = "") {
+        fs::create_directories(spool);
+        fs::create_directories(work);
+        fs::create_directories(root / "loghi");
+        fs::create_directories(root / "run");
+        write_file(root / "loghi/loghi.ini", "[TABULATO]\nforzatura=o\n");
+        write_file(cfg + "velarion.ini",
+                   "[AB]\nEMailAddr=ab@example.com\nPath=" + spool + "\nDir_Loghi=" + root / "loghi/" +
+                       "\ntempozip_dir=" + work + "\n[GLOBAL]\nTiming=100\n" + global +
+                       "[MAPI]\nclient=Microsoft Outlook\n" +
+                       (mapi.find("store=") == std::string::npos ? "store=maildir://localhost" + posta + "\n" : "") +
+                       mapi);
+    }
+    std::vector<std::string> env() const {
+        return {"HOME=" + root / "home", "XDG_RUNTIME_DIR=" + root / "run", "XDG_CONFIG_HOME=" + root / "config"};
+    }
+    std::vector<std::string> args(const std::vector<std::string>& extra = {}) const {
+        std::vector<std::string> a{kVelarion, "--headless", "ini:" + cfg, "ope:AB", "plus:y"};
+        a.insert(a.end(), extra.begin(), extra.end());
+        return a;
+    }
+    testing::ProcessResult once() const { return run_program(args({"--once"}), env()); }
+
+    // A message to `to` (one per test message, so that deliveries can be
+    // counted), with ordinary attachments or a print file; the trigger last.
+    void message(const std::string& base, const std::string& to,
+                 const std::vector<std::pair<std::string, std::string>>& attachments = {},
+                 const std::string& option = "SAVE", const std::string& style = ".") const {
+        std::string h = "RF" + base + "\r\n\r\nab@example.com\r\n" + to + "\r\nMessaggio " + base + "\r\n" + style + "\r\n" +
+                        option + "\r\n" + (style == "." ? "" : "-\r\n");
+        for (std::size_t i = 0; i < attachments.size(); ++i) {
+            h += attachments[i].first + "\r\n";
+            write_file(spool + base + "." + std::to_string(i), attachments[i].second);
+        }
+        write_file(spool + base + ".h", h);
+        write_file(spool + base + ".b", "Testo di " + base + "\r\n");
+        write_file(spool + base + ".T", "");
+    }
+
+    // The drafts stored, by recipient.
+    std::map<std::string, int> drafts() const {
+        std::map<std::string, int> by_to;
+        std::error_code ec;
+        for (const auto& e : fs::recursive_directory_iterator(posta, ec)) {
+            const std::string parent = e.path().parent_path().filename().string();
+            if (!e.is_regular_file() || (parent != "cur" && parent != "new")) continue;
+            const std::string raw = read_file(e.path().string());
+            const auto at = raw.find("\nTo: ");
+            if (at == std::string::npos) continue;
+            ++by_to[raw.substr(at + 5, raw.find_first_of("\r\n", at + 5) - at - 5)];
+        }
+        return by_to;
+    }
+    std::vector<std::string> parked() const {
+        std::vector<std::string> out;
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(work + "non_inviati", ec)) out.push_back(e.path().string() + "/");
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+    std::string log() const {
+        std::string all;
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(work + "log", ec)) all += read_file(e.path().string());
+        return all;
+    }
+    // Triggers still waiting: in the spool folder or in its queue.
+    int waiting() const {
+        int n = 0;
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(spool, ec)) n += e.path().extension() == ".T";
+        for (const auto& e : fs::directory_iterator(spool + "coda", ec)) n += e.is_regular_file();
+        return n;
+    }
+};
+
+// Lines of a listing long enough that its composition is still under way
+// when the first progress line appears.
+std::string long_listing(int lines) {
+    std::string out;
+    for (int i = 0; i < lines; ++i) {
+        std::string line = "RIGA " + std::to_string(i);
+        line.resize(131, ' ');
+        out += line + "|\r\n";
+    }
+    return out;
+}
+
+int count(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+TEST(CrashSafety, KilledInTheSizeCheckTheMessageIsDeliveredOnceAtTheNextStart) {
+    Site s;
+    s.message("AB.1", "uno@example.it");
+    s.message("AB.2", "due@example.it", {{"DATI.CSV", "a;b;c\r\n"}});
+    {
+        BackgroundProcess agent(s.args(), s.env());
+        ASSERT_TRUE(agent.wait_for(" Dimensione iniziale " + s.spool + "AB.2.0", 10000)) << agent.out() << agent.err();
+        agent.signal(SIGKILL);
+        agent.wait();
+    }
+    // The first message's lines reached the log file before the kill.
+    EXPECT_NE(s.log().find(" Salvato AB.1 - uno@example.it"), std::string::npos) << s.log();
+    EXPECT_EQ(s.drafts(), (std::map<std::string, int>{{"uno@example.it", 1}}));
+
+    const auto r = s.once();
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find(" Messaggio AB.2 ripreso: l'agente "), std::string::npos) << r.out;
+    EXPECT_EQ(s.drafts(), (std::map<std::string, int>{{"due@example.it", 1}, {"uno@example.it", 1}}));
+    EXPECT_EQ(s.waiting(), 0);
+    EXPECT_TRUE(s.parked().empty());
+}
+
+TEST(CrashSafety, AMessageThatKillsTheAgentTwiceIsParkedAndCanBeResubmitted) {
+    Site s;
+    s.message("AB.3", "tre@example.it", {{"DATI.CSV", "x"}});
+    for (int kill = 0; kill < 2; ++kill) {
+        BackgroundProcess agent(s.args(), s.env());
+        ASSERT_TRUE(agent.wait_for(" Dimensione iniziale ", 10000)) << agent.out() << agent.err();
+        agent.signal(SIGKILL);
+        agent.wait();
+    }
+    auto r = s.once();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(" Messaggio AB.3 interrotto due volte: non inviato"), std::string::npos) << r.out;
+    ASSERT_EQ(s.parked().size(), 1u) << r.out;
+    EXPECT_TRUE(s.drafts().empty());
+    EXPECT_EQ(s.waiting(), 0);
+
+    // One command hands it back; the next run delivers it.
+    r = run_program({kVelarion, "--resubmit", s.parked()[0]}, s.env());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("messaggio AB.3 riconsegnato alla spool " + s.spool), std::string::npos) << r.out;
+    EXPECT_TRUE(s.parked().empty());
+    r = s.once();
+    EXPECT_EQ(s.drafts(), (std::map<std::string, int>{{"tre@example.it", 1}})) << r.out;
+}
+
+TEST(CrashSafety, KilledWhileComposingALargePrintFile) {
+    Site s;
+    s.message("AB.4", "quattro@example.it", {{"LISTA1.txt", long_listing(60000)}}, "SAVE", "TABULATO");
+    {
+        BackgroundProcess agent(s.args(), s.env());
+        ASSERT_TRUE(agent.wait_for(" % - Sto elaborando la riga 2000\n", 20000)) << agent.out() << agent.err();
+        agent.signal(SIGKILL);
+        agent.wait();
+    }
+    EXPECT_TRUE(s.drafts().empty());
+    const auto r = s.once();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(" Creato il file PDF " + s.work + "LISTA1.pdf"), std::string::npos) << r.out;
+    EXPECT_EQ(s.drafts(), (std::map<std::string, int>{{"quattro@example.it", 1}}));
+    EXPECT_EQ(s.waiting(), 0);
+}
+
+TEST(CrashSafety, KilledInTheSmtpDataPhaseTheMessageGoesOnceAtTheNextStart) {
+    testing::SmtpServer smtp;
+    if (!smtp.skip_reason().empty()) GTEST_SKIP() << smtp.skip_reason();
+    // The server never sees the end of the first message's data.
+    testing::StallProxy proxy(smtp.port(), "\\r\\n.\\r\\n", 1);
+    proxy.start();
+    ASSERT_TRUE(proxy.skip_reason().empty()) << proxy.skip_reason();
+    Site s("transport=smtp://127.0.0.1:" + std::to_string(proxy.port()) + "\n");
+    s.message("AB.5", "cinque@example.it", {{"DATI.CSV", std::string(200000, 'd')}}, "SEND");
+    {
+        BackgroundProcess agent(s.args(), s.env());
+        ASSERT_TRUE(proxy.wait_stalled(15000)) << agent.out() << agent.err();
+        agent.signal(SIGKILL);
+        agent.wait();
+    }
+    const auto r = s.once();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(" Inviato AB.5 - cinque@example.it"), std::string::npos) << r.out;
+    const auto got = smtp.messages(1);
+    EXPECT_EQ(got.size(), 1u);
+    EXPECT_EQ(s.waiting(), 0);
+}
+
+TEST(CrashSafety, KilledWhileSavingADraftOnImap) {
+    testing::ImapServer imap;
+    if (!imap.skip_reason().empty()) GTEST_SKIP() << imap.skip_reason();
+    testing::StallProxy proxy(imap.port(), "APPEND", 1);
+    proxy.start();
+    ASSERT_TRUE(proxy.skip_reason().empty()) << proxy.skip_reason();
+    Site s("store=imap://" + imap.user() + ":" + imap.password() + "@127.0.0.1:" + std::to_string(proxy.port()) + "\n");
+    s.message("AB.6", "sei@example.it");
+    {
+        BackgroundProcess agent(s.args(), s.env());
+        ASSERT_TRUE(proxy.wait_stalled(15000)) << agent.out() << agent.err();
+        agent.signal(SIGKILL);
+        agent.wait();
+    }
+    EXPECT_TRUE(imap.message_files("Drafts").empty());
+    const auto r = s.once();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(imap.message_files("Drafts").size(), 1u) << r.out;
+    EXPECT_EQ(s.waiting(), 0);
+}
+
+TEST(CrashSafety, AnImapServerDownThenUpGetsTheMessageWithoutAnyoneTouchingTheAgent) {
+    testing::ImapServer imap;
+    if (!imap.skip_reason().empty()) GTEST_SKIP() << imap.skip_reason();
+    // The server's address answers only once the proxy in front of it starts.
+    testing::StallProxy gate(imap.port(), "", 0);
+    Site s("store=imap://" + imap.user() + ":" + imap.password() + "@127.0.0.1:" + std::to_string(gate.port()) + "\n",
+           "retry_delays=1s\n");
+    s.message("AB.7", "sette@example.it");
+    BackgroundProcess agent(s.args(), s.env());
+    ASSERT_TRUE(agent.wait_for(" Server di posta non raggiungibile: ", 10000)) << agent.out() << agent.err();
+    // A few more tries while it is down: no line for them, nothing parked.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    gate.start();
+    ASSERT_TRUE(gate.skip_reason().empty()) << gate.skip_reason();
+    EXPECT_TRUE(eventually([&] { return imap.message_files("Drafts").size() == 1; }, 15000)) << agent.out();
+    ASSERT_TRUE(agent.wait_for(" Consegna di nuovo possibile", 5000)) << agent.out();
+    // SIGHUP closes the agent as closing the window does.
+    agent.signal(SIGHUP);
+    EXPECT_EQ(agent.wait(), 0);
+    const std::string out = agent.out();
+    EXPECT_EQ(count(out, " Server di posta non raggiungibile: "), 1) << out;
+    EXPECT_EQ(count(out, "Accesso Fallito"), 0) << out;
+    EXPECT_NE(out.find(" Chiusura VELARION\n"), std::string::npos);
+    EXPECT_TRUE(s.parked().empty());
+    EXPECT_EQ(s.waiting(), 0);
+}
+
+TEST(CrashSafety, TwoAgentsOnOneSpoolHandleEachOf200MessagesOnce) {
+    Site s;
+    constexpr int kMessages = 200;
+    for (int i = 0; i < kMessages; ++i) s.message("AB." + std::to_string(1000 + i), "m" + std::to_string(i) + "@example.it");
+    BackgroundProcess first(s.args(), s.env());
+    BackgroundProcess second(s.args(), s.env());
+    EXPECT_TRUE(eventually([&] { return s.waiting() == 0; }, 90000)) << s.waiting();
+    first.signal(SIGTERM);
+    second.signal(SIGTERM);
+    EXPECT_EQ(first.wait(), 0);
+    EXPECT_EQ(second.wait(), 0);
+
+    const auto drafts = s.drafts();
+    EXPECT_EQ(drafts.size(), static_cast<std::size_t>(kMessages));
+    for (const auto& [to, n] : drafts) EXPECT_EQ(n, 1) << to;
+    const std::string a = first.out(), b = second.out();
+    EXPECT_EQ(count(a, " Salvato ") + count(b, " Salvato "), kMessages);
+    // Both took part, and neither's clean-up spoilt a message of the other.
+    EXPECT_GT(count(a, " Salvato "), 0);
+    EXPECT_GT(count(b, " Salvato "), 0);
+    EXPECT_TRUE(s.parked().empty()) << a << b;
+}
+
+// As root every file can be read: the agent then runs as "nobody" for the
+// unreadable file to be unreadable to it.
+std::vector<std::string> as_unprivileged(const Site& s, std::vector<std::string> args) {
+    if (::getuid() != 0) return args;
+    for (const auto& e : fs::recursive_directory_iterator(s.root.path()))
+        fs::permissions(e.path(), e.is_directory() ? fs::perms::all : fs::perms::owner_all | fs::perms::others_all,
+                        fs::perm_options::add);
+    fs::permissions(s.root.path(), fs::perms::all, fs::perm_options::add);
+    args.insert(args.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    return args;
+}
+
+TEST(CrashSafety, AVanishedFileAndAnUnreadableFileDoNotStopTheNextMessages) {
+    Site s;
+    s.message("AB.1", "illeggibile@example.it");
+    s.message("AB.2", "due@example.it");
+    s.message("AB.3", "svanito@example.it", {{"DATI.CSV", "x"}});
+    s.message("AB.4", "quattro@example.it");
+    if (::getuid() == 0 && !fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "setpriv is missing";
+    auto args = as_unprivileged(s, s.args());
+    fs::permissions(s.spool + "AB.1.h", fs::perms::none);
+    BackgroundProcess agent(args, s.env());
+    ASSERT_TRUE(agent.wait_for(" Dimensione iniziale " + s.spool + "AB.3.0", 10000)) << agent.out() << agent.err();
+    fs::remove(s.spool + "AB.3.0");
+    ASSERT_TRUE(agent.wait_for(" Salvato AB.4 - quattro@example.it", 10000)) << agent.out() << agent.err();
+    agent.signal(SIGTERM);
+    EXPECT_EQ(agent.wait(), 0);
+    EXPECT_EQ(s.drafts(), (std::map<std::string, int>{{"due@example.it", 1}, {"quattro@example.it", 1}}));
+    const auto parked = s.parked();
+    ASSERT_EQ(parked.size(), 2u) << agent.out();
+    EXPECT_TRUE(fs::exists(parked[0] + "originale/AB.1.h"));  // moved, as it could not be copied
+    EXPECT_TRUE(fs::exists(parked[1] + "originale/AB.3.h"));
+    EXPECT_EQ(s.waiting(), 0);
+    EXPECT_EQ(agent.out().find("disattivato"), std::string::npos);
+}
+
+TEST(CrashSafety, SessionEndSignalsCloseTheWindowAgent) {
+    for (int sig : {SIGHUP, SIGTERM}) {
+        Site s;
+        BackgroundProcess agent({kVelarion, "ini:" + s.cfg, "ope:AB"},
+                                {"HOME=" + s.root / "home", "XDG_RUNTIME_DIR=" + s.root / "run",
+                                 "QT_QPA_PLATFORM=offscreen"});
+        ASSERT_TRUE(eventually([&] { return s.log().find(" Operatore = AB") != std::string::npos; }, 15000))
+            << agent.err();
+        agent.signal(sig);
+        EXPECT_EQ(agent.wait(), 0) << sig;
+        EXPECT_NE(s.log().find(" Chiusura VELARION\n"), std::string::npos) << sig << s.log();
+    }
+}
+
+}  // namespace
+}  // namespace velarion

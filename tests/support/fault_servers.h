@@ -1,0 +1,48 @@
+// Servers that misbehave on purpose (tests/support/fault_servers.py): a
+// proxy that hangs a connection at a chosen point, and an SMTP server that
+// answers 451 to some recipients. Each runs on a free loopback port.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "support/mail_servers.h"
+
+namespace velarion::testing {
+
+// A free loopback port, for a server started later.
+int pick_free_port();
+
+// Forwards connections to a server on this machine. In the first `times`
+// connections the client's bytes stop being forwarded once they hold
+// `pattern` (escapes as in Python: "\\r\\n.\\r\\n"); later ones pass through.
+class StallProxy : public ServerProcess {
+public:
+    // Chooses its port now; start() starts it (until then the port is closed).
+    StallProxy(int target_port, std::string pattern, int times);
+    ~StallProxy();
+    void start();
+    // True once a connection has hung (waits up to timeout_ms).
+    bool wait_stalled(int timeout_ms) const;
+
+private:
+    TempDir dir_;
+    int target_;
+    std::string pattern_;
+    int times_;
+};
+
+// aiosmtpd into a maildir; recipients beginning with tempfail_prefix get 451.
+class TempFailSmtp : public ServerProcess {
+public:
+    explicit TempFailSmtp(const std::string& tempfail_prefix);
+    ~TempFailSmtp();
+    std::string url() const { return "smtp://127.0.0.1:" + std::to_string(port_); }
+    // The messages received (waits up to timeout_ms for count of them).
+    std::vector<std::string> messages(std::size_t count = 0, int timeout_ms = 5000) const;
+
+private:
+    TempDir dir_;
+};
+
+}  // namespace velarion::testing

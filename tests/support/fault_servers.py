@@ -1,0 +1,92 @@
+"""Servers that misbehave on purpose, for the crash-safety tests.
+
+proxy --listen HOST:PORT --target PORT --stall PATTERN --times N --mark FILE
+    Forwards each TCP connection to 127.0.0.1:TARGET. The first N times the
+    client's bytes hold PATTERN, whatever the connection, nothing more is
+    forwarded on that connection (the bytes holding it are held back) and a
+    line goes to FILE: the connection hangs until the client goes away, and
+    the server never sees the rest (an SMTP message without its final dot,
+    an IMAP APPEND). After that, everything passes through.
+
+smtp --listen HOST:PORT --maildir DIR [--tempfail-prefix PREFIX]
+    aiosmtpd with the Mailbox handler; recipients that begin with PREFIX are
+    answered 451 (try again later).
+"""
+import argparse
+import asyncio
+import os
+
+parser = argparse.ArgumentParser()
+parser.add_argument('mode', choices=['proxy', 'smtp'])
+parser.add_argument('--listen', required=True)
+parser.add_argument('--target', type=int)
+parser.add_argument('--stall', default='')
+parser.add_argument('--times', type=int, default=0)
+parser.add_argument('--mark', default='')
+parser.add_argument('--maildir')
+parser.add_argument('--tempfail-prefix', default='')
+args = parser.parse_args()
+host, port = args.listen.rsplit(':', 1)
+
+stalls = 0
+PATTERN = args.stall.encode().decode('unicode_escape').encode('latin-1')
+
+
+async def pump(src, dst, watch):
+    global stalls
+    tail = b''
+    pattern = PATTERN if watch else b''
+    try:
+        while True:
+            data = await src.read(65536)
+            if not data:
+                break
+            if pattern and stalls < args.times and pattern in tail + data:
+                stalls += 1
+                with open(args.mark, 'a') as f:
+                    f.write('stalled\n')
+                while await src.read(65536):
+                    pass
+                break
+            if pattern:
+                tail = (tail + data)[-len(pattern):]
+            dst.write(data)
+            await dst.drain()
+    except (ConnectionError, OSError):
+        pass
+    finally:
+        dst.close()
+
+
+async def relay(reader, writer):
+    try:
+        up_reader, up_writer = await asyncio.open_connection('127.0.0.1', args.target)
+    except OSError:
+        writer.close()
+        return
+    await asyncio.gather(pump(reader, up_writer, True), pump(up_reader, writer, False))
+
+
+def smtp_server():
+    from aiosmtpd.handlers import Mailbox
+    from aiosmtpd.smtp import SMTP
+
+    class Handler(Mailbox):
+        async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+            if args.tempfail_prefix and address.startswith(args.tempfail_prefix):
+                return '451 4.3.0 Riprovare piu\' tardi'
+            envelope.rcpt_tos.append(address)
+            return '250 OK'
+
+    for sub in ('tmp', 'new', 'cur'):
+        os.makedirs(os.path.join(args.maildir, sub), exist_ok=True)
+    return lambda: SMTP(Handler(args.maildir))
+
+
+loop = asyncio.new_event_loop()
+asyncio.set_event_loop(loop)
+if args.mode == 'proxy':
+    loop.run_until_complete(asyncio.start_server(relay, host, int(port)))
+else:
+    loop.run_until_complete(loop.create_server(smtp_server(), host, int(port)))
+loop.run_forever()
