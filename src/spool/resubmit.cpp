@@ -57,7 +57,9 @@ Resubmitted hand_back(const std::string& folder) {
     std::vector<std::string> files;
     std::string trigger;
     for (fs::directory_iterator it(originals, ec), end; !ec && it != end; it.increment(ec)) {
-        if (!it->is_regular_file()) continue;
+        // A symbolic link is not handed back: it could lead anywhere.
+        std::error_code type_ec;
+        if (!fs::is_regular_file(it->symlink_status(type_ec))) continue;
         const std::string name = it->path().filename().string();
         if (is_trigger(name))
             trigger = name;

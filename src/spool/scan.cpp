@@ -143,7 +143,8 @@ struct SpoolScanner::Scan {
             step = 13;
             const DateTime today = rt.clock.now();
             if (spool::clean_up_due(s.run_, today)) {
-                spool::clean_work_dir(rt, work, s.work_claims_->others_in_use(), rt.cfg.retry.retention_days);
+                spool::clean_work_dir(rt, work, [this] { return s.work_claims_->others_in_use(); },
+                                      rt.cfg.retry.retention_days);
                 spool::mark_cleaned(s.run_, today);
             }
             step = 14;

@@ -61,10 +61,10 @@ void mark_cleaned(RunState& run, const DateTime& now) {
     run.cleaned_day = day_number(now);
 }
 
-void clean_work_dir(Runtime& rt, const std::string& work, const std::vector<std::string>& in_use_names,
-                    int retention_days) {
+void clean_work_dir(Runtime& rt, const std::string& work,
+                    const std::function<std::vector<std::string>()>& in_use_now, int retention_days) {
     rt.trace_line(" Pulizia della directory d'appoggio " + work);
-    std::vector<fs::path> doomed;
+    std::vector<fs::path> listed;
     std::error_code ec;
     for (fs::directory_iterator it(work, ec), end; !ec && it != end; it.increment(ec)) {
         // Symbolic links go too, whatever they point to (a folder, or
@@ -75,11 +75,12 @@ void clean_work_dir(Runtime& rt, const std::string& work, const std::vector<std:
         if (fs::is_directory(st)) continue;
         const std::string name = it->path().filename().string();
         if (fs::is_regular_file(st) && text::lower(name) == "note.txt") continue;
-        if (in_use(in_use_names, name)) continue;
-        doomed.push_back(it->path());
+        listed.push_back(it->path());
     }
+    const std::vector<std::string> in_use_names = in_use_now();
     std::size_t removed = 0;
-    for (const auto& p : doomed) {
+    for (const auto& p : listed) {
+        if (in_use(in_use_names, p.filename().string())) continue;
         std::error_code rm;
         if (fs::remove(p, rm)) ++removed;
     }

@@ -4,6 +4,7 @@
 // below "non_copiati" that are older than the retention.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,10 +23,13 @@ bool clean_up_due(const RunState& run, const DateTime& now);
 void mark_cleaned(RunState& run, const DateTime& now);
 
 // Removes the files (and symbolic links) of `work` but "note.txt" (in any
-// case) and the names `in_use` matches (work_claims.h); then the folders non_copiati/<yyyy>/<mmdd>
-// older than retention_days. Files that cannot be removed are left.
-void clean_work_dir(Runtime& rt, const std::string& work, const std::vector<std::string>& in_use,
-                    int retention_days);
+// case) and the names that in_use() gives (work_claims.h); then the folders
+// non_copiati/<yyyy>/<mmdd> older than retention_days. in_use() is asked
+// after the folder is listed: an agent names its files before it makes
+// them, so every file listed that another agent uses is in its answer. Files
+// that cannot be removed are left.
+void clean_work_dir(Runtime& rt, const std::string& work,
+                    const std::function<std::vector<std::string>()>& in_use, int retention_days);
 
 }  // namespace spool
 }  // namespace velarion
