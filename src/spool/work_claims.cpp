@@ -62,6 +62,17 @@ std::vector<std::string> WorkClaims::others_in_use() const {
 }
 
 bool in_use(const std::vector<std::string>& names, const std::string& file_name) {
+    // A file being written lies under a hidden temporary name first
+    // (".<name>.<pid>.<hex>.part", atomic_file.h): it belongs to its name.
+    if (file_name.size() > 6 && file_name[0] == '.' && file_name.ends_with(".part")) {
+        const std::string upper = text::upper(file_name.substr(1));
+        for (const auto& n : names) {
+            std::string u = text::upper(n);
+            if (!u.empty() && u.back() == '*') u.pop_back();
+            if (!u.empty() && upper.rfind(u, 0) == 0) return true;
+        }
+        return false;
+    }
     const std::string upper = text::upper(file_name);
     for (const auto& n : names) {
         const std::string u = text::upper(n);

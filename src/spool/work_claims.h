@@ -40,7 +40,8 @@ private:
 };
 
 // True when a name of the work folder is one of the names or begins with one
-// of the beginnings ("AB.12.*"), without regard to case.
+// of the beginnings ("AB.12.*"), without regard to case; the hidden
+// temporary of a file being written counts as that file.
 bool in_use(const std::vector<std::string>& names, const std::string& file_name);
 
 }  // namespace velarion::spool

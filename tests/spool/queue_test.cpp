@@ -109,7 +109,9 @@ TEST_F(Claims, TheCleanUpLeavesTheFilesOfAnotherLiveAgentsMessage) {
     const auto other = FileLock::create(work + "in_lavorazione/" + std::string(kOther) + ".lock");
     ASSERT_TRUE(other);
     write_file(work + "in_lavorazione/" + std::string(kOther) + ".elenco", "AB.9.*\n000009.txt\n000009.*\n");
-    for (const char* f : {"AB.9.h", "AB.9.0_261207102959", "000009.txt", "000009.pdf", "vecchio.pdf"})
+    // The copy it is writing lies under its hidden temporary name.
+    for (const char* f : {"AB.9.h", "AB.9.0_261207102959", "000009.txt", "000009.pdf", ".AB.9.b.4242.0badf00d.part",
+                          "vecchio.pdf", ".vecchio.txt.1.00000001.part"})
         write_file(work + f, "x");
     // And an agent that ended left its list behind.
     write_file(work + "in_lavorazione/morto-1-00000001.lock", "");
@@ -118,9 +120,10 @@ TEST_F(Claims, TheCleanUpLeavesTheFilesOfAnotherLiveAgentsMessage) {
     write_message("AB.10", header("R10", "a@x.it"), "b");
     scan();
     ASSERT_EQ(delivered.size(), 1u) << dump();
-    for (const char* f : {"AB.9.h", "AB.9.0_261207102959", "000009.txt", "000009.pdf"})
+    for (const char* f : {"AB.9.h", "AB.9.0_261207102959", "000009.txt", "000009.pdf", ".AB.9.b.4242.0badf00d.part"})
         EXPECT_TRUE(fs::exists(work + f)) << f;
     EXPECT_FALSE(fs::exists(work + "vecchio.pdf"));
+    EXPECT_FALSE(fs::exists(work + ".vecchio.txt.1.00000001.part"));
     EXPECT_FALSE(fs::exists(work + "in_lavorazione/morto-1-00000001.elenco"));
     // This agent's own list names the message it took.
     const std::string mine = read_file(work + "in_lavorazione/" + agent_identity() + ".elenco");
