@@ -187,7 +187,7 @@ int attachment_one(long megabytes, const std::string& option) {
     DeliveryRequest r = inst.request(option);
     r.lsAttacchedFile[0] = "archivio.zip";
     const auto start = Clock::now();
-    const bool ok = inst.dispatcher.sendmail(r);
+    const bool ok = inst.dispatcher.sendmail(r).delivered();
     const double secs = std::chrono::duration<double>(Clock::now() - start).count();
     std::printf("  %-4s a message with a %ld MB attachment: %s in %.2f s, peak memory %.1f MB (%.1f MB before)\n",
                 option == "SAVE" ? "save" : "send", megabytes, ok ? "done" : "FAILED", secs, peak_mb(), before);

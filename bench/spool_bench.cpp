@@ -31,7 +31,7 @@ namespace {
 // No window: message boxes go to standard error.
 class QuietView final : public NullView {
 public:
-    void message_box(const std::string& text) override { std::fprintf(stderr, "box: %s\n", text.c_str()); }
+    void show_message_box(const std::string& text) override { std::fprintf(stderr, "box: %s\n", text.c_str()); }
 };
 
 void write(const fs::path& p, const std::string& bytes) {

@@ -1,6 +1,7 @@
 // What every subsystem routine is handed: the clock, the view, the activity
-// list and the loaded settings (read only). Start-up owns what it refers to;
-// the state of each subsystem lives in that subsystem's own objects.
+// list, the loaded settings (read only) and the run's font look-ups. Start-up
+// owns what it refers to; the state of each subsystem lives in that
+// subsystem's own objects.
 #pragma once
 
 #include <string>
@@ -9,16 +10,19 @@
 #include "common/settings.h"
 #include "common/view.h"
 #include "platform/clock.h"
+#include "platform/font_files.h"
 
 namespace velarion {
 
 struct Runtime {
-    Runtime(Clock& c, View& v, ActivityList& l, const Settings& s) : clock(c), view(v), list(l), cfg(s) {}
+    Runtime(Clock& c, View& v, ActivityList& l, const Settings& s, font_files::FontFinder& f)
+        : clock(c), view(v), list(l), cfg(s), fonts(f) {}
 
     Clock& clock;
     View& view;
     ActivityList& list;  // List1
     const Settings& cfg;
+    font_files::FontFinder& fonts;  // font files found so far, kept for the whole run
 
     // A debug trace: a message box when the debug flag is "Y".
     void trace(const std::string& text) const;

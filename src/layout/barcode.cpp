@@ -149,7 +149,7 @@ void DrawBarcode(const Runtime& rt, BarcodeRecord& record, OverlayState& state, 
     bool use_font = is_font_tag(field[2]);
     if (!use_font && !field[2].empty() && !field[3].empty()) {
         use_font = state.fonts.ensure(field[3], [&] {
-            const std::string path = state.font_finder.find(field[2], rt.cfg.host.program_dir);
+            const std::string path = rt.fonts.find(field[2], rt.cfg.host.program_dir);
             return !path.empty() && doc.AddFont(field[3], path);
         });
     }

@@ -102,7 +102,7 @@ void AGGIUNGIFONDOPDF(const Runtime& rt, const std::string& document_path,
         rt.list.add(" Invio comando copia PDF finale " + work_dir + last_output + " " + document_path);
         // The copy goes through a temporary beside the document: it is either the
         // old document or the complete new one.
-        if (!last_output.empty()) atomic_file::copy(work_dir + last_output, document_path);
+        if (!last_output.empty()) atomic_file::copy(work_dir + last_output, document_path, atomic_file::Sync::work_file);
 
         // 7.
         delete_intermediates(work_dir);

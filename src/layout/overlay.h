@@ -6,7 +6,6 @@
 #include <string>
 
 #include "common/registered_fonts.h"
-#include "platform/font_files.h"
 
 namespace velarion {
 
@@ -14,16 +13,13 @@ struct Runtime;
 class PdfDocument;
 
 // State of the overlay language and the font registration that lasts for
-// one document (the stop label is kept by the line loop across pages), and
-// the font look-ups that last for the message.
+// one document (the stop label is kept by the line loop across pages).
 struct OverlayState {
     std::string stop_label;  // the three characters after the print file's "~%FINE-"
 
     std::string last_font_file;                 // last file registered by FONT without a width
     std::array<std::string, 21> image_slots{};  // IMAGE slots 0-20: imported resource names
     RegisteredFonts fonts;                      // barcode and monospaced fonts of the document
-
-    font_files::FontFinder font_finder;  // font files found so far (kept across documents)
 
     // Empties what lives for one document: called when a document starts.
     // The stop label is left alone.

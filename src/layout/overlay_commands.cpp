@@ -83,7 +83,7 @@ void OverlayRun::font(const TabFields& f) {
     // The font file is looked up in the program directory and the system
     // font folders; a file that is not there is not registered, and texts
     // naming its font stay in Courier.
-    const std::string path = state_.font_finder.find(f[3], rt_.cfg.host.program_dir);
+    const std::string path = rt_.fonts.find(f[3], rt_.cfg.host.program_dir);
     if (!f[5].empty()) {
         const double width = num(f[5]);
         if (!path.empty()) doc_.AddFontMONOSPACED(f[4], path, static_cast<int>(std::lround(width)));

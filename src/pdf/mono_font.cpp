@@ -19,7 +19,7 @@ MonoFont mono_font_for(const Runtime& rt, OverlayState& state, PdfDocument& doc,
                                     {"MonoCondensed Bold", "MonoCondensed Bold.Ttf", 418, 425, 2}};
     for (const auto& c : candidates) {
         const bool usable = state.fonts.ensure(c.name, [&] {
-            const std::string path = state.font_finder.find(c.file, rt.cfg.host.program_dir);
+            const std::string path = rt.fonts.find(c.file, rt.cfg.host.program_dir);
             return !path.empty() && doc.AddFontMONOSPACED(c.name, path, small ? c.small_width : c.width);
         });
         if (usable) return {c.name, c.number};

@@ -80,7 +80,7 @@ void protect_pdf(Runtime& rt, const std::string& output_path) {
         return;
     }
     // 10. The protected file replaces the plain one in a single step.
-    if (!atomic_file::copy(work, output_path)) rt.list.add(" Errore Cripto il file  " + output_path);
+    if (!atomic_file::copy(work, output_path, atomic_file::Sync::work_file)) rt.list.add(" Errore Cripto il file  " + output_path);
     fs::remove(work, ec);
 }
 

@@ -66,9 +66,9 @@ bool Replacement::write(std::string_view bytes) {
     return true;
 }
 
-bool Replacement::commit() {
+bool Replacement::commit(Sync sync) {
     if (!ok()) return false;
-    const bool synced = ::fsync(fd_) == 0;
+    const bool synced = sync == Sync::work_file || ::fsync(fd_) == 0;
     const bool closed = ::close(fd_) == 0;
     fd_ = -1;
     if (!synced || !closed || ::renameat(dir_fd_, temp_.c_str(), dir_fd_, target_.c_str()) != 0) {
@@ -90,7 +90,7 @@ bool write_keeping_mode(const std::string& target, std::string_view bytes) {
 }
 
 namespace {
-bool copy_into(int in, Replacement& r) {
+bool copy_into(int in, Replacement& r, Sync sync) {
     char buffer[1 << 16];
     bool ok = r.ok();
     while (ok) {
@@ -100,11 +100,11 @@ bool copy_into(int in, Replacement& r) {
         if (n <= 0) break;
         ok = r.write(std::string_view(buffer, static_cast<std::size_t>(n)));
     }
-    return ok && r.commit();
+    return ok && r.commit(sync);
 }
 }  // namespace
 
-bool copy(const std::string& source, const std::string& target) {
+bool copy(const std::string& source, const std::string& target, Sync sync) {
     const int in = ::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (in < 0) return false;
     struct stat st {};
@@ -113,18 +113,18 @@ bool copy(const std::string& source, const std::string& target) {
         return false;
     }
     Replacement r(target);
-    const bool ok = copy_into(in, r);
+    const bool ok = copy_into(in, r, sync);
     ::close(in);
     return ok;
 }
 
 bool copy_fd(int source_fd, int dir_fd, const std::string& name) {
     Replacement r(dir_fd, name);
-    return copy_into(source_fd, r);
+    return copy_into(source_fd, r, Sync::durable);
 }
 
-bool replace_with(int fd, const std::string& target, bool may_link) {
-    if (::fsync(fd) != 0) return false;
+bool replace_with(int fd, const std::string& target, bool may_link, Sync sync) {
+    if (sync == Sync::durable && ::fsync(fd) != 0) return false;
     if (may_link) {
         std::mt19937_64 rng(std::random_device{}());
         const std::string self = "/proc/self/fd/" + std::to_string(fd);
@@ -151,7 +151,7 @@ bool replace_with(int fd, const std::string& target, bool may_link) {
         offset += n;
         ok = r.write(std::string_view(buffer, static_cast<std::size_t>(n)));
     }
-    return ok && r.commit();
+    return ok && r.commit(sync);
 }
 
 }  // namespace velarion::atomic_file

@@ -3,12 +3,22 @@
 // link), are synced to disk, and the temporary is renamed over the target. A
 // reader sees the old file or the whole new one, never a part; a failure
 // leaves the target as it was and removes the temporary.
+//
+// A work file (a PDF composed in the work folder, a merge or protection
+// result) can be made again from the message's claim after a crash, so it
+// skips the sync: the rename still makes it whole for every reader, and the
+// sync (0.4-4 ms on a disk) would be most of a one-page document's cost.
 #pragma once
 
 #include <string>
 #include <string_view>
 
 namespace velarion::atomic_file {
+
+enum class Sync {
+    durable,    // synced before the rename: survives a power cut
+    work_file,  // not synced: made again from the claim after a crash
+};
 
 class Replacement {
 public:
@@ -31,8 +41,9 @@ public:
 
     // Appends bytes exactly as given; false (and ok() false) on a write error.
     bool write(std::string_view bytes);
-    // Syncs, closes and renames over the target; false when any step fails.
-    bool commit();
+    // Syncs (when durable), closes and renames over the target; false when
+    // any step fails.
+    bool commit(Sync sync = Sync::durable);
 
 private:
     void create(bool keep_mode);
@@ -51,12 +62,12 @@ bool write(const std::string& target, std::string_view bytes);
 bool write_keeping_mode(const std::string& target, std::string_view bytes);
 // Copies the file source (bytes unchanged) over target. The source is never
 // read through a symbolic link at its last component.
-bool copy(const std::string& source, const std::string& target);
+bool copy(const std::string& source, const std::string& target, Sync sync = Sync::durable);
 // Puts the contents of the open file `fd` (from its start) over target in
 // the same way. With `may_link` and an unnamed file (O_TMPFILE) on the
 // target's file system, the file itself gets the temporary name, without a
-// copy; otherwise its bytes are copied. The file is synced first.
-bool replace_with(int fd, const std::string& target, bool may_link);
+// copy; otherwise its bytes are copied. A durable file is synced first.
+bool replace_with(int fd, const std::string& target, bool may_link, Sync sync = Sync::durable);
 // Copies the bytes of the open file source_fd (from its current offset) to
 // the file `name` of the open folder dir_fd.
 bool copy_fd(int source_fd, int dir_fd, const std::string& name);

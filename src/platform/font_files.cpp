@@ -66,8 +66,15 @@ std::string FontFinder::find(const std::string& name, const std::string& program
     if (!hit.empty()) return hit;
     const std::string base = paths::file_name(paths::native(name));
     const std::string key = text::lower(base);
-    if (auto it = system_hits_.find(key); it != system_hits_.end()) return it->second;
-    return system_hits_.emplace(key, in_system_folders(base)).first->second;
+    const auto now = std::chrono::steady_clock::now();
+    if (auto it = system_hits_.find(key); it != system_hits_.end()) {
+        std::error_code ec;
+        const Hit& h = it->second;
+        if (h.path.empty() ? now - h.when < miss_lifetime_ : fs::is_regular_file(h.path, ec)) return h.path;
+    }
+    Hit& h = system_hits_[key];
+    h = {in_system_folders(base), now};
+    return h.path;
 }
 
 }  // namespace velarion::font_files

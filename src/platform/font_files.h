@@ -3,6 +3,7 @@
 // sub-folders), without regard to case.
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <string>
 #include <vector>
@@ -19,16 +20,26 @@ std::vector<std::string> system_folders();
 // system folders.
 std::string find(const std::string& name, const std::string& program_dir);
 
-// The same search, remembering what the system folders gave for each name
-// (found or not), so that walking them costs once per name for the owner's
-// lifetime (a barcode font that is not installed is asked for on every
-// barcode of a long listing).
+// The same search, remembering what the system folders gave for each name,
+// so that walking them costs once per name, not once per message or per
+// barcode (a barcode font that is not installed is asked for on every
+// barcode of a long listing). The agent keeps one for its whole run: a file
+// found is checked to be still there on each use, and a name not found is
+// looked for again after miss_lifetime, so a font installed while the agent
+// runs is seen without a restart.
 class FontFinder {
 public:
+    explicit FontFinder(std::chrono::seconds miss_lifetime = std::chrono::minutes(5)) : miss_lifetime_(miss_lifetime) {}
+
     std::string find(const std::string& name, const std::string& program_dir);
 
 private:
-    std::map<std::string, std::string> system_hits_;  // lower-case name -> path or ""
+    struct Hit {
+        std::string path;  // "" when not found
+        std::chrono::steady_clock::time_point when;
+    };
+    std::chrono::seconds miss_lifetime_;
+    std::map<std::string, Hit> system_hits_;  // lower-case name -> what the walk gave
 };
 
 }  // namespace velarion::font_files

@@ -72,7 +72,8 @@ bool MERGE(const std::vector<std::string>& inputs, const std::string& output) {
         for (auto it = std::next(sources.begin()); it != sources.end(); ++it)
             for (QPDFPageObjectHelper& page : QPDFPageDocumentHelper(**it).getAllPages())
                 pages.addPage(page, false);
-        // Written to a temporary beside the output, renamed when complete.
+        // Written to a temporary beside the output, renamed when complete
+        // (a work file: merges are made in the work folder).
         atomic_file::Replacement out(output);
         if (!out.ok()) return false;
         QPDFWriter writer(base);
@@ -81,7 +82,7 @@ bool MERGE(const std::vector<std::string>& inputs, const std::string& output) {
         writer.write();
         std::shared_ptr<Buffer> bytes = writer.getBufferSharedPointer();
         return out.write(std::string_view(reinterpret_cast<const char*>(bytes->getBuffer()), bytes->getSize())) &&
-               out.commit();
+               out.commit(atomic_file::Sync::work_file);
     } catch (const std::exception&) {
         return false;
     }

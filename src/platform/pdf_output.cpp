@@ -229,9 +229,10 @@ void PdfOutput::finish(const std::string& trailer) {
 void PdfOutput::place(const std::string& path) {
     if (!finished_) throw PdfError("SavePDF: the document is not complete");
     // The unnamed file gets its name without a copy when the target is on
-    // the same file system; a second save gets a copy of its own.
+    // the same file system; a second save gets a copy of its own. Documents
+    // are composed in the work folder, so they are work files.
     errno = 0;
-    if (!atomic_file::replace_with(fd_, path, linkable_ && !placed_))
+    if (!atomic_file::replace_with(fd_, path, linkable_ && !placed_, atomic_file::Sync::work_file))
         throw PdfError(errno ? system_error("SavePDF: cannot write " + path) : "SavePDF: cannot write " + path);
     placed_ = true;
 }
