@@ -5,10 +5,12 @@
 #include <string>
 
 #include "common/runtime.h"
+#include "common/work_folder.h"
 #include "platform/atomic_file.h"
 #include "platform/paths.h"
 #include "platform/pdf_merge.h"
 #include "platform/safe_path.h"
+#include "platform/turn_lock.h"
 
 namespace velarion {
 namespace {
@@ -38,6 +40,11 @@ void AGGIUNGIFONDOPDF(const Runtime& rt, const std::string& document_path,
                       const std::vector<std::string>& merge_list) {
     const std::string& work_dir = rt.cfg.work_dir;
     try {
+        // The intermediates have the same names for every agent of the work
+        // folder: one agent merges at a time, or one could delete another's
+        // MERGE_1.PDF or copy it over its own document.
+        const TurnLock turn(work_folder::intermediates_lock(work_dir), [&] { rt.view.process_events(); });
+
         // 1. No intermediate file of an earlier merge is left.
         delete_intermediates(work_dir);
 

@@ -5,11 +5,13 @@
 
 #include "common/runtime.h"
 #include "common/version.h"
+#include "common/work_folder.h"
 #include "platform/atomic_file.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
 #include "platform/pdf_document.h"
 #include "platform/process.h"
+#include "platform/turn_lock.h"
 
 namespace velarion {
 
@@ -52,8 +54,11 @@ void protect_pdf(Runtime& rt, const std::string& output_path) {
     const std::string fixed = ini::read("PDFCRIPT", "PasswordFISSA", "", file);
     if (password.size() < 4 && fixed.empty()) return;
 
-    // 8. Run the tool into the work file.
+    // 8. Run the tool into the work file, which has the same name for every
+    // agent of the work folder: one agent protects at a time, or one could
+    // copy another's protected document over its own.
     rt.list.add(" Imposto pwd modifica ");
+    const TurnLock turn(work_folder::intermediates_lock(rt.cfg.work_dir), [&] { rt.view.process_events(); });
     const std::string work = rt.cfg.work_dir + "cripato.pdf";
     fs::remove(work, ec);
     const std::string pwd = fixed.empty() ? modification_password(rt, output_path) : fixed;

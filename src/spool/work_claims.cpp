@@ -4,6 +4,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "common/work_folder.h"
 #include "platform/agent_identity.h"
 #include "platform/atomic_file.h"
 #include "platform/error.h"
@@ -19,7 +20,7 @@ constexpr const char* kList = ".elenco";
 }  // namespace
 
 WorkClaims::WorkClaims(const std::string& work)
-    : dir_(work + "in_lavorazione/"), work_(work), agent_(agent_identity()) {
+    : dir_(work + work_folder::kAgentsFolder), work_(work), agent_(agent_identity()) {
     std::error_code ec;
     fs::create_directories(dir_, ec);
     lock_ = FileLock::create(dir_ + agent_ + kLock);
