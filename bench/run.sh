@@ -43,11 +43,28 @@ side_by_side() {  # program args...
     run "$bin/$prog" "$@"
 }
 
+# Pages per second of a compose_bench line.
+rate() { sed -n 's/.* \([0-9][0-9]*\) pages\/s  (CPU.*/\1/p'; }
+
 echo "== Composition of the reference listing (pre-analysis and CreaPdf, whole type sequence)"
 if l10k=$(listing 10000 listing_10k.txt); then
     i=0
     while [ $i -lt "$rounds" ]; do
         side_by_side compose_bench "$l10k"
+        i=$((i + 1))
+    done
+    # The libharu writer (the tests' reference, the program's writer before
+    # the streaming one) and the streaming writer in turn, in this build.
+    echo "== The same listing, libharu writer against the streaming writer"
+    i=0
+    while [ $i -lt "$rounds" ]; do
+        old=$("$bin/compose_bench" "$l10k" hpdf) || true
+        new=$("$bin/compose_bench" "$l10k") || true
+        echo "libharu:$old"
+        echo "stream: $new"
+        o=$(echo "$old" | rate)
+        n=$(echo "$new" | rate)
+        [ -n "$o" ] && [ -n "$n" ] && [ "$o" -gt 0 ] && awk -v o="$o" -v n="$n" 'BEGIN { printf "  speed-up %.1fx\n", n / o }'
         i=$((i + 1))
     done
     if l100k=$(listing 100000 listing_100k.txt); then

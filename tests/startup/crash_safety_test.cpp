@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/process.h"
 #include "support/background_process.h"
 #include "support/fault_servers.h"
 #include "support/mail_servers.h"
@@ -296,6 +297,66 @@ TEST(CrashSafety, TwoAgentsOnOneSpoolHandleEachOf200MessagesOnce) {
     EXPECT_GT(count(a, " Salvato "), 0);
     EXPECT_GT(count(b, " Salvato "), 0);
     EXPECT_TRUE(s.parked().empty()) << other_lines;
+}
+
+// The PDF attached to each draft, by recipient, as text (pdftotext).
+std::map<std::string, std::string> draft_pdf_texts(const Site& s) {
+    TempDir out;
+    testing::write_file(out / "extract.py", R"PY(
+import os, sys
+from email import policy
+from email.parser import BytesParser
+for top, _, files in os.walk(sys.argv[1]):
+    if os.path.basename(top) not in ('cur', 'new'):
+        continue
+    for f in files:
+        m = BytesParser(policy=policy.default).parse(open(os.path.join(top, f), 'rb'))
+        for part in m.iter_attachments():
+            if (part.get_filename() or '').lower().endswith('.pdf'):
+                open(os.path.join(sys.argv[2], str(m['to']) + '.pdf'), 'wb').write(part.get_content())
+)PY");
+    process::run_capture({"/usr/bin/python3", out / "extract.py", s.posta, out.path()});
+    std::map<std::string, std::string> texts;
+    for (const auto& e : fs::directory_iterator(out.path())) {
+        if (e.path().extension() != ".pdf") continue;
+        const auto text = process::run_capture({"/usr/bin/pdftotext", e.path().string(), "-"});
+        texts[e.path().stem().string()] = text ? *text : "";
+    }
+    return texts;
+}
+
+TEST(CrashSafety, TwoAgentsOnOneWorkFolderEachProtectOnlyTheirOwnDocuments) {
+    // Protection makes cripato.pdf in the shared work folder for every
+    // document: without turns, one agent's protected file could take the
+    // place of another's document.
+    Site s;
+    write_file(s.root / "loghi/loghi.ini", "[TABULATO]\nforzatura=o\n[PDFCRIPT]\nPasswordFISSA=segreto\n");
+    constexpr int kMessages = 30;
+    for (int i = 0; i < kMessages; ++i) {
+        const std::string n = std::to_string(100 + i);
+        std::string listing;
+        for (int row = 0; row < 40; ++row) listing += "DOCUMENTO-" + n + " RIGA " + std::to_string(row) + "\r\n";
+        s.message("AB." + n, "m" + n + "@example.it", {{"STAMPA" + n + ".txt", listing}}, "SAVE", "TABULATO");
+    }
+    BackgroundProcess first(s.args(), s.env());
+    BackgroundProcess second(s.args(), s.env());
+    EXPECT_TRUE(eventually([&] { return s.waiting() == 0; }, 90000)) << s.waiting();
+    first.signal(SIGTERM);
+    second.signal(SIGTERM);
+    EXPECT_EQ(first.wait(), 0);
+    EXPECT_EQ(second.wait(), 0);
+
+    const std::string said = first.out() + second.out();
+    EXPECT_EQ(count(said, " Errore Cripto il file "), 0) << said;
+    EXPECT_GT(count(first.out(), " Salvato "), 0);
+    EXPECT_GT(count(second.out(), " Salvato "), 0);
+    const auto texts = draft_pdf_texts(s);
+    ASSERT_EQ(texts.size(), static_cast<std::size_t>(kMessages)) << said;
+    for (const auto& [to, text] : texts) {
+        const std::string n = to.substr(1, 3);
+        EXPECT_EQ(count(text, "DOCUMENTO-" + n + " "), 40) << to << ":\n" << text;
+        EXPECT_EQ(count(text, "DOCUMENTO-"), 40) << to;
+    }
 }
 
 // As root every file can be read: the agent then runs as "nobody" for the

@@ -28,12 +28,9 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
-ProcessResult run_program(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
-    ProcessResult r;
-    if (argv.empty()) return r;
-    TempDir io;
-    const std::string out_path = io / "out", err_path = io / "err";
-
+pid_t start_program(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                    const std::string& out_path, const std::string& err_path) {
+    if (argv.empty()) return -1;
     std::vector<std::string> envs;
     for (char** e = environ; *e; ++e) {
         std::string entry = *e;
@@ -55,10 +52,18 @@ ProcessResult run_program(const std::vector<std::string>& argv, const std::vecto
     posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&fa, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&fa, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = 0;
+    pid_t pid = -1;
     const int rc = posix_spawn(&pid, args[0], &fa, nullptr, args.data(), envp.data());
     posix_spawn_file_actions_destroy(&fa);
-    if (rc != 0) return r;
+    return rc == 0 ? pid : -1;
+}
+
+ProcessResult run_program(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+    ProcessResult r;
+    TempDir io;
+    const std::string out_path = io / "out", err_path = io / "err";
+    const pid_t pid = start_program(argv, env, out_path, err_path);
+    if (pid < 0) return r;
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }

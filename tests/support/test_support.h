@@ -1,6 +1,8 @@
 // Helpers shared by the tests.
 #pragma once
 
+#include <sys/types.h>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -94,6 +96,11 @@ struct ProcessResult {
 // A run of velarion should give it its own XDG_RUNTIME_DIR (a temporary
 // folder) so that parallel tests do not meet its single-instance lock.
 ProcessResult run_program(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
+// Starts argv[0] the same way without waiting, standard input from
+// /dev/null, standard output and error into the two files; the process
+// number, or -1 when it could not start.
+pid_t start_program(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                    const std::string& out_path, const std::string& err_path);
 
 // Reads a whole file as bytes ("" when missing).
 std::string read_file(const std::string& path);
