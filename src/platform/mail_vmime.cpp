@@ -5,10 +5,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <thread>
 #include <type_traits>
 #include <vmime/mdn/MDNHelper.hpp>
 #include <vmime/net/smtp/SMTPExceptions.hpp>
@@ -216,7 +218,18 @@ private:
             if (!folder->exists()) {
                 vmime::net::folderAttributes attr;
                 attr.setType(vmime::net::folderAttributes::TYPE_CONTAINS_MESSAGES);
-                folder->create(attr);
+                try {
+                    folder->create(attr);
+                } catch (...) {
+                    // Another agent (or the user's mail program) may be making
+                    // it at the same moment: once it is there, that is what was
+                    // wanted. A maildir folder is there when its three
+                    // sub-folders are, so its maker is given a moment.
+                    bool made = false;
+                    for (int wait = 0; wait < 20 && !(made = folder->exists()); ++wait)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                    if (!made) throw;
+                }
             }
             folder->open(vmime::net::folder::MODE_READ_WRITE);
             drafts_ = folder;

@@ -269,10 +269,9 @@ TEST(CrashSafety, AnImapServerDownThenUpGetsTheMessageWithoutAnyoneTouchingTheAg
     EXPECT_EQ(s.waiting(), 0);
 }
 
-TEST(CrashSafety, TwoAgentsOnOneSpoolHandleEachOf200MessagesOnce) {
-    Site s;
-    constexpr int kMessages = 200;
-    for (int i = 0; i < kMessages; ++i) s.message("AB." + std::to_string(1000 + i), "m" + std::to_string(i) + "@example.it");
+// Two agents on the site until no message waits, then ended as a session's
+// end ends them; what each said.
+std::pair<std::string, std::string> run_two_agents(const Site& s) {
     BackgroundProcess first(s.args(), s.env());
     BackgroundProcess second(s.args(), s.env());
     EXPECT_TRUE(eventually([&] { return s.waiting() == 0; }, 90000)) << s.waiting();
@@ -280,8 +279,14 @@ TEST(CrashSafety, TwoAgentsOnOneSpoolHandleEachOf200MessagesOnce) {
     second.signal(SIGTERM);
     EXPECT_EQ(first.wait(), 0);
     EXPECT_EQ(second.wait(), 0);
+    return {first.out(), second.out()};
+}
 
-    const std::string a = first.out(), b = second.out();
+TEST(CrashSafety, TwoAgentsOnOneSpoolHandleEachOf200MessagesOnce) {
+    Site s;
+    constexpr int kMessages = 200;
+    for (int i = 0; i < kMessages; ++i) s.message("AB." + std::to_string(1000 + i), "m" + std::to_string(i) + "@example.it");
+    const auto [a, b] = run_two_agents(s);
     // What the agents said besides their drafts, should a count not match.
     std::string other_lines;
     for (const std::string* out : {&a, &b}) {
@@ -338,18 +343,11 @@ TEST(CrashSafety, TwoAgentsOnOneWorkFolderEachProtectOnlyTheirOwnDocuments) {
         for (int row = 0; row < 40; ++row) listing += "DOCUMENTO-" + n + " RIGA " + std::to_string(row) + "\r\n";
         s.message("AB." + n, "m" + n + "@example.it", {{"STAMPA" + n + ".txt", listing}}, "SAVE", "TABULATO");
     }
-    BackgroundProcess first(s.args(), s.env());
-    BackgroundProcess second(s.args(), s.env());
-    EXPECT_TRUE(eventually([&] { return s.waiting() == 0; }, 90000)) << s.waiting();
-    first.signal(SIGTERM);
-    second.signal(SIGTERM);
-    EXPECT_EQ(first.wait(), 0);
-    EXPECT_EQ(second.wait(), 0);
-
-    const std::string said = first.out() + second.out();
+    const auto [a, b] = run_two_agents(s);
+    const std::string said = a + b;
     EXPECT_EQ(count(said, " Errore Cripto il file "), 0) << said;
-    EXPECT_GT(count(first.out(), " Salvato "), 0);
-    EXPECT_GT(count(second.out(), " Salvato "), 0);
+    EXPECT_GT(count(a, " Salvato "), 0);
+    EXPECT_GT(count(b, " Salvato "), 0);
     const auto texts = draft_pdf_texts(s);
     ASSERT_EQ(texts.size(), static_cast<std::size_t>(kMessages)) << said;
     for (const auto& [to, text] : texts) {
