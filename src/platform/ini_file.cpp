@@ -5,8 +5,12 @@
 #define SI_IMPLEMENTATION  // Debian ships the template bodies behind this switch
 #include <SimpleIni.h>
 
+#include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -14,6 +18,7 @@
 #include <system_error>
 
 #include "platform/atomic_file.h"
+#include "platform/safe_path.h"
 
 namespace velarion::ini {
 
@@ -26,7 +31,22 @@ using Ini = CSimpleIniA;  // names compared without case
 bool load(Ini& ini, const std::string& path) {
     ini.SetUnicode(false);
     ini.SetMultiKey(false);
-    return ini.LoadFile(path.c_str()) >= 0;
+    // Only a regular file is read (LoadFile would take a folder's length as
+    // the size to allocate, and wait on a FIFO for a writer): it is opened
+    // without waiting, checked and read here, and handed over as data.
+    const safe_path::Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    std::string data;
+    char buffer[1 << 14];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) break;
+        data.append(buffer, static_cast<std::size_t>(n));
+    }
+    return ini.LoadData(data.data(), data.size()) >= 0;
 }
 }  // namespace
 

@@ -24,6 +24,17 @@ TEST(IniFile, NamesIgnoreCaseAndMissingReadsDefault) {
     EXPECT_EQ(ini::read("GLOBAL", "Timing", "", dir / "absent.ini"), "");
 }
 
+TEST(IniFile, AFolderOrAFifoNamedAsTheFileReadsTheDefaultAtOnce) {
+    // Found by fuzzing the styles: "filebarcode_ini=///" named the root
+    // folder, whose length the INI library took as the size to allocate.
+    TempDir dir;
+    EXPECT_EQ(ini::read("S", "k", "def", "///"), "def");
+    EXPECT_TRUE(ini::key_names("S", dir.path()).empty());
+    const std::string fifo = dir / "fifo.ini";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(ini::read("S", "k", "def", fifo), "def");  // no writer: it must not wait for one
+}
+
 TEST(IniFile, LongValueIsCutAt1023) {
     TempDir dir;
     const std::string path = dir / "v.ini";
