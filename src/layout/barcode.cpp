@@ -1,5 +1,7 @@
 #include "layout/barcode.h"
 
+#include <strings.h>
+
 #include <cmath>
 
 #include "common/runtime.h"
@@ -72,9 +74,17 @@ void ReadBarcodeSettings(const Runtime& rt, const StyleSettings& style, BarcodeR
     // 1. Empty fields 2 to 16.
     for (int i = 2; i <= 16; ++i) field[i].clear();
     const std::string file = barcode_file(rt, style);
+    // Each section is read in one pass of the file (a barcode on every line
+    // of a listing would otherwise parse the file once per key).
+    auto value_of = [](const std::vector<std::pair<std::string, std::string>>& entries, const char* key) {
+        for (const auto& [k, v] : entries)
+            if (strcasecmp(k.c_str(), key) == 0) return v;
+        return std::string();
+    };
     // 2. Fields 2 to 10, 17 and 18 from the section of field 1.
+    const auto entries = ini::read_section(field[1], file);
     for (int i : {2, 3, 4, 5, 6, 7, 8, 9, 10, 17, 18}) {
-        const std::string value = ini::read(field[1], kKeys[i], "", file);
+        const std::string value = value_of(entries, kKeys[i]);
         field[i] = i >= 4 ? NormalizeDecimal(rt, value) : value;
     }
     if (field[10].empty() || image_section.empty()) {
@@ -94,8 +104,9 @@ void ReadBarcodeSettings(const Runtime& rt, const StyleSettings& style, BarcodeR
         }
     } else {
         // 4. Picture mode: all six picture keys, or back to text mode.
+        const auto picture = ini::read_section(image_section, file);
         for (int i = 11; i <= 16; ++i) {
-            const std::string value = ini::read(image_section, kKeys[i], "", file);
+            const std::string value = value_of(picture, kKeys[i]);
             field[i] = i <= 14 ? NormalizeDecimal(rt, value) : value;
         }
         for (int i = 11; i <= 16; ++i)

@@ -3,6 +3,7 @@
 #include <exception>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "common/runtime.h"
 #include "common/work_folder.h"
@@ -10,6 +11,7 @@
 #include "platform/paths.h"
 #include "platform/pdf_merge.h"
 #include "platform/safe_path.h"
+#include "platform/text_encoding.h"
 #include "platform/turn_lock.h"
 
 namespace velarion {
@@ -18,17 +20,19 @@ namespace {
 constexpr int kEntries = 11;  // the document and ten files to append
 
 // Removes "MERGE_1.PDF" to "MERGE_10.PDF" in the work directory, whatever
-// the case of their names.
+// the case of their names, in one listing of the folder (it holds every
+// message's copies until the clean-up).
 void delete_intermediates(const std::string& work_dir) noexcept {
     try {
-        for (int n = 1; n <= 10; ++n) {
-            const std::string name = work_dir + "MERGE_" + std::to_string(n) + ".PDF";
-            for (int guard = 0; guard < 8; ++guard) {  // one pass per spelling found
-                const std::string found = paths::resolve(name);
-                std::error_code ec;
-                if (found.empty() || !std::filesystem::remove(found, ec)) break;
-            }
+        std::vector<std::filesystem::path> found;
+        std::error_code ec;
+        for (std::filesystem::directory_iterator it(work_dir, ec), end; !ec && it != end; it.increment(ec)) {
+            const std::string name = text::upper(it->path().filename().string());
+            if (!name.starts_with("MERGE_")) continue;
+            for (int n = 1; n <= 10; ++n)
+                if (name == "MERGE_" + std::to_string(n) + ".PDF") found.push_back(it->path());
         }
+        for (const auto& p : found) std::filesystem::remove(p, ec);
     } catch (const std::exception&) {
         // Left for the next merge, which deletes them first.
     }
