@@ -1,8 +1,5 @@
 #include "support/fault_servers.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,21 +18,6 @@ std::string script() { return std::string(VELARION_SOURCE_DIR) + "/tests/support
 
 bool aiosmtpd_installed() { return fs::exists("/usr/lib/python3/dist-packages/aiosmtpd") && fs::exists(kPython); }
 }  // namespace
-
-int pick_free_port() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return 0;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-        port = ntohs(addr.sin_port);
-    close(fd);
-    return port;
-}
 
 StallProxy::StallProxy(int target_port, std::string pattern, int times)
     : target_(target_port), pattern_(std::move(pattern)), times_(times) {

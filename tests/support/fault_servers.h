@@ -10,9 +10,6 @@
 
 namespace velarion::testing {
 
-// A free loopback port, for a server started later.
-int pick_free_port();
-
 // Forwards connections to a server on this machine. In the first `times`
 // connections the client's bytes stop being forwarded once they hold
 // `pattern` (escapes as in Python: "\\r\\n.\\r\\n"); later ones pass through.

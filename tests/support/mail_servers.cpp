@@ -24,15 +24,12 @@ namespace fs = std::filesystem;
 
 namespace velarion::testing {
 
-namespace {
-
-int free_port() {
+int pick_free_port() {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0) return 0;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
     socklen_t len = sizeof addr;
     int port = 0;
     if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
@@ -41,6 +38,8 @@ int free_port() {
     close(fd);
     return port;
 }
+
+namespace {
 
 bool port_open(int port) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -73,7 +72,7 @@ ServerProcess::~ServerProcess() { stop(); }
 
 void ServerProcess::start(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                           const std::string& log) {
-    port_ = port_ ? port_ : free_port();
+    port_ = port_ ? port_ : pick_free_port();
     std::vector<std::string> envs(env);
     for (char** e = environ; *e; ++e) envs.emplace_back(*e);
     std::vector<char*> cargv, cenv;
@@ -133,7 +132,7 @@ SmtpServer::SmtpServer(const SmtpOptions& o) {
         return;
     }
     for (const char* sub : {"mail/tmp", "mail/new", "mail/cur"}) fs::create_directories(dir_ / sub);
-    port_ = free_port();
+    port_ = pick_free_port();
     std::vector<std::string> argv{python, std::string(VELARION_SOURCE_DIR) + "/tests/support/smtp_server.py",
                                   "--listen", host_port(), "--maildir", dir_ / "mail",
                                   "--capture", dir_ / "received", "--logins", dir_ / "logins"};
@@ -226,7 +225,7 @@ ImapServer::ImapServer(std::string user, std::string password, std::string cert,
         const passwd* me = getpwuid(uid);
         internal_user = login_user = me ? me->pw_name : std::to_string(uid);
     }
-    port_ = free_port();
+    port_ = pick_free_port();
     write_file(d + "dovecot.conf",
                "protocols = imap\n"
                "listen = 127.0.0.1\n"

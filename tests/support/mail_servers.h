@@ -12,6 +12,9 @@
 
 namespace velarion::testing {
 
+// A free loopback port, for a server started later.
+int pick_free_port();
+
 // A running server process; skip_reason() is set when its program is missing
 // or it did not come up.
 class ServerProcess {
