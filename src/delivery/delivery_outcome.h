@@ -16,6 +16,10 @@ enum class Delivered {
     later,          // this message may go later as it is (SMTP 4xx, a connection lost while sending)
     server_down,    // the mail server cannot be reached: the message stays queued, every message waits
     logon_refused,  // the server refused the account (32003): the message stays queued
+    // The whole message reached the server but its answer never came (a time-out or a
+    // lost connection after the end of the data): it may have been delivered. It is
+    // tried again only after the longest retry delay, and never silently re-sent.
+    maybe_delivered,
 };
 
 struct DeliveryOutcome {

@@ -106,6 +106,7 @@ void settle(SettleContext& c, const Claimed& m, const DeliveryOutcome& outcome) 
             park(c, m, outcome.reason);
             return;
         case Delivered::later:
+        case Delivered::maybe_delivered:
             delivery_resumed(c);  // the server answered
             defer(c, m, outcome);
             return;
