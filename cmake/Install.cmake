@@ -4,7 +4,9 @@
 #                                      (they run the helpers from their own folder), the desktop
 #                                      launcher
 #   <prefix>/bin/velarion, velarion-compose   links to them
-#   <prefix>/lib/systemd/user/         velarion@.service
+#   <prefix>/lib/systemd/user/         velarion@.service (the user unit)
+#   <prefix>/lib/systemd/system/       velarion@.service (the system unit, user "velarion")
+#   <prefix>/lib/sysusers.d/           velarion.conf (that user)
 #   <prefix>/share/applications/       velarion.desktop; icons in share/icons/hicolor
 #   <prefix>/share/velarion/           the sample installation (examples/demo), an environment file
 #   <prefix>/share/doc/velarion/       README.md, the manual (manual/), copyright, changelog
@@ -43,11 +45,13 @@ install(CODE "
   set(VELARION_DOC_DIR \"\${CMAKE_INSTALL_PREFIX}/${VELARION_DOC_DIR}\")
   string(MD5 stage \"\$ENV{DESTDIR}|\${CMAKE_INSTALL_PREFIX}\")
   set(stage \"${pkg_out}/installed/\${stage}\")
-  foreach(name velarion@.service velarion.desktop velarion-desktop)
+  foreach(name velarion@.service velarion-system@.service velarion.desktop velarion-desktop)
     configure_file(\"${pkg_src}/\${name}.in\" \"\${stage}/\${name}\" @ONLY)
   endforeach()
   file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/lib/systemd/user\" TYPE FILE
        FILES \"\${stage}/velarion@.service\")
+  file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/lib/systemd/system\" TYPE FILE
+       FILES \"\${stage}/velarion-system@.service\" RENAME velarion@.service)
   file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/applications\" TYPE FILE
        FILES \"\${stage}/velarion.desktop\")
   file(INSTALL DESTINATION \"\${VELARION_PROGRAM_DIR}\" TYPE PROGRAM
@@ -76,6 +80,7 @@ install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/demo DESTINATION ${CMAKE_INSTALL_
   PATTERN "run" EXCLUDE
   PATTERN "*.sh" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 install(FILES ${pkg_src}/velarion.env.example DESTINATION ${CMAKE_INSTALL_DATADIR}/velarion)
+install(FILES ${pkg_src}/velarion.sysusers DESTINATION lib/sysusers.d RENAME velarion.conf)
 
 # Documentation; the changelog in the compressed form Debian wants.
 configure_file(${pkg_src}/changelog.in ${pkg_out}/changelog @ONLY)
@@ -110,7 +115,8 @@ by e-mail through SMTP, sendmail or an IMAP or maildir store, or hands it to a
 fax gateway as zip archives.
 
 The package holds the agent with its tray icon and its headless mode, a
-systemd user unit (velarion@OPERATOR.service), velarion-compose to preview
+systemd user unit and a system unit for servers (velarion@OPERATOR.service),
+velarion-compose to preview
 page styles, the helper programs encryptpdf and pkzip, a sample installation
 and the integrator's manual.")
 set(CPACK_SET_DESTDIR ON)
@@ -123,6 +129,8 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VELARION_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION mail)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The tray window needs Qt's platform plug-ins, which no library links.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-aiosmtpd, default-mta | mail-transport-agent")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

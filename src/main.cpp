@@ -1,4 +1,4 @@
-// Process entry: --help and --version, the Qt window, with --headless the
+// Process entry: bad arguments (exit status 2), --help and --version, the Qt window, with --headless the
 // headless runner, with --resubmit the hand-back of parked messages.
 #include <cstdio>
 
@@ -9,6 +9,13 @@
 
 int main(int argc, char** argv) {
     const velarion::FrontEndOptions opts = velarion::take_front_end_options(argc, argv);
+    if (!opts.unknown.empty()) {
+        // Before any window system is touched: a typo must not abort in a platform plug-in.
+        for (const auto& a : opts.unknown) std::fprintf(stderr, "velarion: argomento sconosciuto: %s\n", a.c_str());
+        std::fputs(velarion::usage_line().c_str(), stderr);
+        std::fputs("Try 'velarion --help' for more information.\n", stderr);
+        return 2;
+    }
     if (opts.help || opts.version) {
         std::fputs((opts.help ? velarion::usage_text() : velarion::version_line()).c_str(), stdout);
         return 0;

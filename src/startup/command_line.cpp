@@ -15,6 +15,22 @@ std::vector<std::string> getcommandline(const std::string& command_line, int max
     return args;
 }
 
+namespace {
+// The ten keywords; an argument holding one of them anywhere is a keyword argument.
+constexpr std::string_view kKeywords[] = {"ope:", "ini:", "run:", "plus:", "cdo:",
+                                          "deb:", "so:",  "fax:", "acc:",  "int:"};
+bool holds_keyword(std::string_view a) {
+    for (std::string_view k : kKeywords)
+        if (a.find(k) != std::string_view::npos) return true;
+    return false;
+}
+// Options Qt reads itself, each with its value (a session manager restarts a
+// program with -session).
+bool qt_option(std::string_view a) {
+    return a == "-session" || a == "-platform" || a == "-style" || a == "-display";
+}
+}  // namespace
+
 FrontEndOptions take_front_end_options(int argc, const char* const* argv) {
     FrontEndOptions out;
     for (int i = 1; i < argc; ++i) {
@@ -30,6 +46,10 @@ FrontEndOptions take_front_end_options(int argc, const char* const* argv) {
         } else if (a == "--resubmit") {
             // The folder is the next argument (it may hold blanks).
             out.resubmit.push_back(i + 1 < argc ? argv[++i] : "");
+        } else if (qt_option(a)) {
+            ++i;  // Qt takes it and its value from the arguments it is given
+        } else if (!holds_keyword(a)) {
+            out.unknown.emplace_back(a);
         } else {
             if (!out.command_line.empty()) out.command_line += ' ';
             out.command_line += a;
@@ -38,8 +58,10 @@ FrontEndOptions take_front_end_options(int argc, const char* const* argv) {
     return out;
 }
 
+std::string usage_line() { return "Usage: velarion [--headless] [--once] ope:OP ini:DIR [KEYWORD:VALUE...]\n"; }
+
 std::string usage_text() {
-    return "Usage: velarion [--headless] [--once] ope:OP ini:DIR [KEYWORD:VALUE...]\n"
+    return usage_line() +
            "       velarion --resubmit FOLDER\n"
            "       velarion --help | --version\n"
            "Polls the spool folder of operator OP, composes the print files of each message\n"
@@ -66,7 +88,8 @@ std::string usage_text() {
            "  acc:Y        sign on with the mail store's and transport's own credentials\n"
            "  int:Y        mark the mail client as internal (default)\n"
            "\n"
-           "Exit status: 0 after a normal close, 1 when start-up refuses to go on.\n";
+           "Exit status: 0 after a normal close, 1 when start-up refuses to go on\n"
+           "(headless: also when the agent would stay switched off), 2 for a bad argument.\n";
 }
 
 std::string version_line() { return std::string("velarion (Velarion) ") + kVersionNumber + "\n"; }

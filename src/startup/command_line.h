@@ -21,11 +21,17 @@ struct FrontEndOptions {
     bool version = false;   // --version: the version is printed, nothing else is done
     std::vector<std::string> resubmit;  // --resubmit FOLDER (each one given)
     std::string command_line;  // the other arguments joined by blanks
+    // Arguments that are neither an option above nor hold one of the ten
+    // keywords (a typo such as "--headles" or "opr:AB"): the program stops
+    // with the usage line and exit status 2 before any window is made.
+    std::vector<std::string> unknown;
 };
 FrontEndOptions take_front_end_options(int argc, const char* const* argv);
 
-// The texts of --help and --version.
+// The texts of --help and --version; usage_line is the first line of the usage,
+// written to standard error with a bad argument.
 std::string usage_text();
+std::string usage_line();
 std::string version_line();  // "velarion (Velarion) <version>\n"
 
 // Sub Main: "plus:" and "cdo:".

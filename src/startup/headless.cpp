@@ -11,6 +11,7 @@
 #include "common/null_view.h"
 #include "platform/clock.h"
 #include "platform/instance_lock.h"
+#include "platform/service_notify.h"
 #include "platform/text_encoding.h"
 #include "startup/agent.h"
 #include "startup/command_line.h"
@@ -103,7 +104,11 @@ int run_headless(const std::string& command_line, bool once) {
     Agent a(clock, view);
     // Nobody sees a window: nothing switches the agent off, errors are retried.
     a.settings.host.unattended = true;
-    a.list.set_on_add([](const std::string& line) { write_line(stdout, line); });
+    // Under systemd the last activity line is the service's status.
+    a.list.set_on_add([](const std::string& line) {
+        write_line(stdout, line);
+        service::status(text::cp1252_to_utf8(line));
+    });
 
     const std::vector<std::string> args = getcommandline(command_line, 10);
     LockGuard guard;
@@ -122,11 +127,6 @@ int run_headless(const std::string& command_line, bool once) {
             return 1;
     }
 
-    if (once) {
-        if (logic.timer_enabled()) view.fire_tick();
-        logic.request_close();
-        return 0;
-    }
     if (!logic.timer_enabled()) {
         // Switched off at start ("run:" not "y", an Outlook version that is not
         // supported): without a window nobody could switch it on.
@@ -134,10 +134,26 @@ int run_headless(const std::string& command_line, bool once) {
         logic.request_close();
         return 1;
     }
+    if (once) {
+        view.fire_tick();
+        logic.request_close();
+        return 0;
+    }
+    // Ready after the load step; the watchdog is petted between ticks, so a
+    // tick that never ends gets the agent restarted by the service manager.
+    service::ready("Velarion attivato, operatore " + a.settings.sw.ope);
+    using Steady = std::chrono::steady_clock;
+    const auto pet_every = service::watchdog_period();
+    auto next_pet = Steady::now();
     while (!view.closed()) {
         if (g_stop) {
+            service::stopping();
             logic.request_close();
             break;
+        }
+        if (pet_every.count() > 0 && Steady::now() >= next_pet) {
+            service::watchdog();
+            next_pet = Steady::now() + pet_every;
         }
         if (view.timer_due()) view.fire_tick();
         logic.flush_if_due();

@@ -91,6 +91,8 @@ class Package(unittest.TestCase):
                      "./usr/share/velarion/examples/demo/run.sh"):
             self.assertEqual(paths.get(name), "-rwxr-xr-x", name)
         for name in ("./usr/lib/systemd/user/velarion@.service",
+                     "./usr/lib/systemd/system/velarion@.service",
+                     "./usr/lib/sysusers.d/velarion.conf",
                      "./usr/share/applications/velarion.desktop",
                      "./usr/share/icons/hicolor/scalable/apps/velarion.svg",
                      "./usr/share/doc/velarion/copyright",
@@ -175,6 +177,28 @@ class Package(unittest.TestCase):
                      env=clean_env(XDG_CONFIG_HOME=config))
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
         self.assertIn("Chiusura VELARION", result.stdout)
+
+    def test_units_are_hardened(self):
+        # systemd's own rating of the installed units, as `systemd-analyze security` gives it.
+        runtime = os.path.join(self.tmp, "runtime")
+        os.makedirs(runtime, 0o700, exist_ok=True)
+        for kind in ("user", "system"):
+            instance = os.path.join(self.tmp, kind, "velarion@AB.service")
+            os.makedirs(os.path.dirname(instance), exist_ok=True)
+            shutil.copy(os.path.join(self.root, f"usr/lib/systemd/{kind}/velarion@.service"), instance)
+            argv = ["systemd-analyze", "security", "--offline=yes", "--threshold=40", instance]
+            if kind == "user":
+                argv.insert(2, "--user")
+            result = run(argv, check=False, env=clean_env(XDG_RUNTIME_DIR=runtime))
+            level = re.search(r"Overall exposure level for velarion@AB.service: (\d+\.\d)", result.stdout)
+            self.assertIsNotNone(level, result.stdout + result.stderr)
+            self.assertLessEqual(float(level.group(1)), 4.0, kind + "\n" + result.stdout)
+            with open(instance) as f:
+                unit = f.read()
+            self.assertIn("\nType=notify\n", unit)
+            self.assertIn("\nUMask=0077\n", unit)
+        depends = run(["dpkg-deb", "--field", self.deb, "Depends"]).stdout
+        self.assertIn("qt6-qpa-plugins", depends)
 
     def test_unit_and_desktop_entry_of_the_package_name_usr(self):
         with open(os.path.join(self.root, "usr/lib/systemd/user/velarion@.service")) as f:

@@ -43,9 +43,19 @@ TEST(FrontEndOptions, AreTakenOutBeforeTheSlots) {
     EXPECT_EQ(o.command_line, "ope:AB");
 }
 
+TEST(FrontEndOptions, UnknownArgumentsAreKeptApart) {
+    // An option typo and a word without any keyword are unknown; a keyword may
+    // stand anywhere in its argument; Qt's own options pass with their values.
+    const char* argv[] = {"velarion", "--headles", "xope:AB", "opr:CD", "-platform", "offscreen", "--status", "deb:y"};
+    auto o = take_front_end_options(8, argv);
+    EXPECT_EQ(o.unknown, (std::vector<std::string>{"--headles", "opr:CD", "--status"}));
+    EXPECT_EQ(o.command_line, "xope:AB deb:y");
+    EXPECT_FALSE(o.headless);
+}
+
 TEST(FrontEndOptions, HelpAndVersionAreTakenOutToo) {
-    const char* argv[] = {"velarion", "--version", "ope:AB", "--help", "x1", "x2", "x3", "x4", "x5", "x6",
-                          "x7", "x8", "x9"};
+    const char* argv[] = {"velarion", "--version", "ope:AB", "--help", "so:1", "so:2", "so:3", "so:4", "so:5",
+                          "so:6", "so:7", "so:8", "so:9"};
     auto o = take_front_end_options(13, argv);
     EXPECT_TRUE(o.help);
     EXPECT_TRUE(o.version);
@@ -53,7 +63,7 @@ TEST(FrontEndOptions, HelpAndVersionAreTakenOutToo) {
     // They take no slot: the ten slots are filled from the other arguments.
     auto a = getcommandline(o.command_line, 10);
     EXPECT_EQ(a[0], "ope:AB");
-    EXPECT_EQ(a[9], "x9");
+    EXPECT_EQ(a[9], "so:9");
     EXPECT_EQ(version_line(), std::string("velarion (Velarion) ") + VELARION_VERSION + "\n");
     EXPECT_EQ(usage_text().rfind("Usage: velarion ", 0), 0u);
 }

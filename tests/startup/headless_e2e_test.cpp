@@ -1,4 +1,9 @@
 // Runs build/bin/velarion --headless on temporary installations.
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <regex>
 
@@ -6,6 +11,7 @@
 
 #include "common/run_log.h"
 #include "platform/clock.h"
+#include "support/background_process.h"
 #include "support/test_support.h"
 
 namespace velarion {
@@ -109,6 +115,75 @@ TEST(Headless, RefusalsExitWithStatusOne) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "velarion: Operatore non specificato nella riga di comando\n");
     EXPECT_FALSE(fs::exists(in.work() + "log"));
+}
+
+TEST(Headless, BadArgumentsExitTwoBeforeAnyWindow) {
+    // Without --headless the window would be made; a typo must stop before that
+    // (with no display, Qt's platform plug-in would abort the process).
+    Installation in;
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--status"}, {"--headles", "ini:" + in.cfg(), "ope:AB"}, {"opr:AB", "ini:" + in.cfg()}}) {
+        const auto r = in.run(args);
+        EXPECT_EQ(r.status, 2) << args.front() << r.err;
+        EXPECT_NE(r.err.find("velarion: argomento sconosciuto: " + args.front() + "\n"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("Usage: velarion "), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_FALSE(fs::exists(in.work() + "log"));
+}
+
+TEST(Headless, OnceSwitchedOffExitsOne) {
+    // Nobody could switch it on: the same refusal as without --once.
+    Installation in;
+    const auto r = in.run({"--headless", "--once", "run:n", "ini:" + in.cfg(), "ope:AB"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("velarion: Velarion disattivato"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find(" Chiusura VELARION"), std::string::npos);
+}
+
+TEST(Headless, TellsTheServiceManagerReadinessWatchdogAndStop) {
+    // The service manager's side of sd_notify: a datagram socket named by NOTIFY_SOCKET.
+    Installation in;
+    const std::string path = in.root / "notify";
+    const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof(addr.sun_path));
+    std::copy(path.begin(), path.end(), addr.sun_path);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+    timeval tv{0, 100000};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
+    std::string got;
+    auto receive = [&] {
+        char buf[4096];
+        for (ssize_t n; (n = recv(fd, buf, sizeof(buf), 0)) > 0;) got.append(buf, n).append("|");
+        return got;
+    };
+
+    std::vector<std::string> env = in.env();
+    env.push_back("NOTIFY_SOCKET=" + path);
+    env.push_back("WATCHDOG_USEC=400000");  // petted every 0.2 s
+    testing::BackgroundProcess agent({std::string(VELARION_BIN_DIR) + "/velarion", "--headless",
+                                      "ini:" + in.cfg(), "ope:AB"}, env);
+    ASSERT_TRUE(agent.started());
+    EXPECT_TRUE(testing::eventually([&] { return receive().find("READY=1\nSTATUS=") != std::string::npos; }, 10000))
+        << got;
+    EXPECT_TRUE(testing::eventually(
+        [&] {
+            const std::string all = receive();
+            std::size_t n = 0;
+            for (std::size_t at = 0; (at = all.find("WATCHDOG=1", at)) != std::string::npos; ++at) ++n;
+            return n >= 3;
+        },
+        10000))
+        << got;
+    agent.signal(SIGTERM);
+    EXPECT_EQ(agent.wait(), 0);
+    receive();
+    EXPECT_NE(got.find("STOPPING=1"), std::string::npos) << got;
+    EXPECT_NE(got.find("STATUS=" ), std::string::npos);
+    close(fd);
 }
 
 TEST(Headless, BadTimingStopsWithItsMessage) {
