@@ -4,6 +4,7 @@
 
 #include "startup/command_line.h"
 #include "startup/headless.h"
+#include "startup/queue_command.h"
 #include "startup/qt/qt_app.h"
 #include "startup/resubmit_command.h"
 
@@ -20,7 +21,15 @@ int main(int argc, char** argv) {
         std::fputs((opts.help ? velarion::usage_text() : velarion::version_line()).c_str(), stdout);
         return 0;
     }
-    if (!opts.resubmit.empty()) return velarion::run_resubmit(opts.resubmit);
+    if (!opts.queue_action.empty())
+        return velarion::run_queue_command({opts.queue_action, opts.queue_base, opts.json}, opts.command_line);
+    if (!opts.resubmit.empty()) {
+        // A name without a folder separator is a parked message's base name.
+        if (opts.resubmit.size() == 1 && opts.resubmit[0].find('/') == std::string::npos &&
+            !opts.resubmit[0].empty())
+            return velarion::run_queue_command({"resubmit", opts.resubmit[0], false}, opts.command_line);
+        return velarion::run_resubmit(opts.resubmit);
+    }
     if (opts.headless) return velarion::run_headless(opts.command_line, opts.once);
     return velarion::run_qt(argc, argv, opts);
 }

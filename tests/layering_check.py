@@ -26,10 +26,10 @@ ALLOWED = {
 QT_EXTRA = {"startup", "setup"}  # what a */qt/ front end may include besides its core
 
 # Headers of the outside libraries: Qt (Q...), GoogleTest, qpdf, vmime, libharu,
-# SimpleIni, libzip, poppler, zlib, libdeflate, FreeType, ZXing.
+# SimpleIni, libzip, poppler, zlib, libdeflate, FreeType, ZXing, nlohmann-json, libsystemd.
 THIRD_PARTY = re.compile(
     r"^(Q[A-Za-z]*(/|$)|Qt[A-Za-z]*/|gtest/|gmock/|qpdf/|vmime/|hpdf|SimpleIni|zip\.h|zipconf|poppler|"
-    r"zlib\.h|libdeflate|isa-l|ft2build|freetype|ZXing|zxing)")
+    r"zlib\.h|libdeflate|isa-l|ft2build|freetype|ZXing|zxing|nlohmann/|systemd/)")
 QT = re.compile(r"^(Q[A-Za-z]*$|Qt[A-Za-z]*/)")
 TEST_LIBS = re.compile(r"^(gtest|gmock)/")
 

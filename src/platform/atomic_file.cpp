@@ -79,9 +79,9 @@ bool Replacement::commit(Sync sync) {
     return true;
 }
 
-bool write(const std::string& target, std::string_view bytes) {
+bool write(const std::string& target, std::string_view bytes, Sync sync) {
     Replacement r(target);
-    return r.write(bytes) && r.commit();
+    return r.write(bytes) && r.commit(sync);
 }
 
 bool write_keeping_mode(const std::string& target, std::string_view bytes) {

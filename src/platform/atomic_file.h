@@ -57,7 +57,7 @@ private:
 };
 
 // Writes bytes as the new contents of target.
-bool write(const std::string& target, std::string_view bytes);
+bool write(const std::string& target, std::string_view bytes, Sync sync = Sync::durable);
 // The same keeping the permission bits of an existing target.
 bool write_keeping_mode(const std::string& target, std::string_view bytes);
 // Copies the file source (bytes unchanged) over target. The source is never

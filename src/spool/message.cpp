@@ -55,7 +55,7 @@ public:
             rt_.list.refresh();
             outcome_ = {Delivered::failed, line.substr(1)};
         }
-        return {outcome_, attachment_names_};
+        return {outcome_, attachment_names_, req_.lsSend};
     }
 
 private:

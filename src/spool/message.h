@@ -21,6 +21,7 @@ using MessageDelivery = std::function<DeliveryOutcome(const DeliveryRequest&)>;
 struct MessageOutcome {
     DeliveryOutcome delivery;                   // failed, with the error line's text, when processing failed
     std::vector<std::string> attachment_names;  // the header's attachment lines read
+    std::string option;                         // the delivery option ("SEND", "SAVE", ...), when read
 };
 
 MessageOutcome leggi_file_messaggio(Runtime& rt, const MessageDelivery& deliver, const std::string& lsFile_origine);

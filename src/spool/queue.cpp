@@ -109,6 +109,15 @@ std::vector<SpoolQueue::Entry> SpoolQueue::entries() const {
     return out;
 }
 
+bool SpoolQueue::retry_requested() {
+    std::error_code ec;
+    const auto t = fs::last_write_time(QueuePaths(spool_).retry_flag(), ec);
+    const long long seen = ec ? 0 : static_cast<long long>(t.time_since_epoch().count());
+    const bool asked = retry_flag_seen_ >= 0 && seen != retry_flag_seen_;
+    retry_flag_seen_ = seen;
+    return asked;
+}
+
 bool SpoolQueue::gone(const std::string& agent) const {
     return FileLock::probe(lock_path(agent)) != FileLock::State::held;
 }

@@ -10,8 +10,10 @@
 //   coda/<trigger>@<agent>   taken by that agent, which is working on it
 //   coda/<trigger>@rinvio    waiting for the next try named in its record
 //   coda/<trigger>@concluso  delivered or parked; its spool files are being removed
+//   coda/<trigger>@sospeso   kept back by the operator (velarion --hold) until released
 //   coda/<trigger>.stato     its record (queue_record.h)
 //   coda/agenti/<agent>      the liveness lock of each running agent
+//   coda/riprova             touched by velarion --retry-now: every agent tries at once
 #pragma once
 
 #include <optional>
@@ -22,6 +24,16 @@
 #include "spool/queue_record.h"
 
 namespace velarion::spool {
+
+// Every path of the queue of one spool folder, for the agent and the queue command.
+struct QueuePaths {
+    explicit QueuePaths(const std::string& spool_dir) : spool(spool_dir), dir(spool_dir + "coda/") {}
+    std::string spool;  // the spool folder, ending in "/"
+    std::string dir;    // its queue folder
+    std::string entry(const std::string& name, const std::string& owner) const { return dir + name + "@" + owner; }
+    std::string record(const std::string& name) const { return dir + name + ".stato"; }
+    std::string retry_flag() const { return dir + "riprova"; }
+};
 
 class SpoolQueue {
 public:
@@ -70,8 +82,12 @@ public:
     // Removes the lock files of the agents that are gone.
     void bury_gone();
 
+    // True once after velarion --retry-now touched the queue's flag (not at the first look).
+    bool retry_requested();
+
     static constexpr const char* kDeferred = "rinvio";
     static constexpr const char* kConcluded = "concluso";
+    static constexpr const char* kHeld = "sospeso";
 
 private:
     bool take(const std::string& from, const std::string& name);
@@ -83,6 +99,7 @@ private:
     std::string dir_;
     std::string agent_;
     std::optional<FileLock> lock_;
+    long long retry_flag_seen_ = -1;  // the flag's modification time last seen (ns); -1 before the first look
 };
 
 }  // namespace velarion::spool

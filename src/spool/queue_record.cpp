@@ -24,7 +24,8 @@ std::string one_line(std::string s) {
 std::string format_record(const QueueRecord& r) {
     return "interruzioni=" + std::to_string(r.interruptions) + "\ntentativi=" + std::to_string(r.tries) +
            "\nprimo_errore=" + std::to_string(r.first_failure) + "\nprossimo_tentativo=" +
-           std::to_string(r.next_try) + "\nmotivo=" + one_line(r.reason) + "\n";
+           std::to_string(r.next_try) + "\nultimo_tentativo=" + std::to_string(r.last_try) +
+           "\nmotivo=" + one_line(r.reason) + "\n";
 }
 
 QueueRecord parse_record(const std::string& text) {
@@ -39,6 +40,7 @@ QueueRecord parse_record(const std::string& text) {
         else if (key == "tentativi") r.tries = number<int>(value);
         else if (key == "primo_errore") r.first_failure = number<long long>(value);
         else if (key == "prossimo_tentativo") r.next_try = number<long long>(value);
+        else if (key == "ultimo_tentativo") r.last_try = number<long long>(value);
         else if (key == "motivo") r.reason = value;
     }
     return r;

@@ -13,6 +13,7 @@ struct QueueRecord {
     int tries = 0;                 // temporary failures so far
     long long first_failure = 0;   // time of the first temporary failure (to_seconds), 0 before it
     long long next_try = 0;        // not to be tried before this time (to_seconds)
+    long long last_try = 0;        // the last temporary failure (to_seconds), 0 before it
     std::string reason;            // the last failure, one line
 };
 

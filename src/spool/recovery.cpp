@@ -36,7 +36,8 @@ void recover_claims(SettleContext& c, const std::vector<std::string>& prefixes) 
     SpoolQueue& q = c.queue;
     std::unique_ptr<SpoolListing> listing;
     for (const auto& e : q.entries()) {
-        if (e.owner == SpoolQueue::kDeferred || !operator_trigger(e.name, prefixes)) continue;
+        if (e.owner == SpoolQueue::kDeferred || e.owner == SpoolQueue::kHeld || !operator_trigger(e.name, prefixes))
+            continue;
         if (!listing) listing = std::make_unique<SpoolListing>(q.spool());
         const Claimed m = claimed_message(*listing, e.name);
         if (e.owner == SpoolQueue::kConcluded) {

@@ -167,6 +167,7 @@ struct SpoolScanner::Scan {
                 // layout state lives and ends with it (9.).
                 MessageOutcome r = leggi_file_messaggio(rt, deliver, m.base);
                 m.attachment_names = std::move(r.attachment_names);
+                m.option = std::move(r.option);
                 outcome = std::move(r.delivery);
             }
         } catch (...) {
@@ -306,6 +307,12 @@ void SpoolScanner::LEGGI_DIR() {
 
         // Before anything else, the messages of agents that ended while
         // working on them (this operator's own earlier run among them).
+        // velarion --retry-now: a hold on delivery ends, and the deferred
+        // messages it named are due now.
+        if (queue_->retry_requested() && run_.hold.active()) {
+            rt.list.add(" Nuovo tentativo richiesto: riprendo l'invio dei messaggi");
+            resume();
+        }
         step = 7;
         spool::SettleContext c = scan.context();
         spool::recover_claims(c, pass_prefixes(rt.cfg));

@@ -2,6 +2,8 @@
 
 #include "common/runtime.h"
 #include "spool/queue.h"
+#include "platform/text_encoding.h"
+#include "spool/day_counts.h"
 #include "spool/run_state.h"
 #include "spool/spool_files.h"
 #include "spool/unsent.h"
@@ -11,6 +13,11 @@ namespace velarion::spool {
 namespace {
 
 long long now_seconds(const Runtime& rt) { return to_seconds(rt.clock.now()); }
+
+void count(const SettleContext& c, Counted what) {
+    const DateTime t = c.rt.clock.now();
+    count_today(c.work, t.year * 10000 + t.month * 100 + t.day, what);
+}
 
 // Delivery worked (or the server answered): a hold on delivery ends, with one line.
 void delivery_resumed(SettleContext& c) {
@@ -48,6 +55,7 @@ void defer(SettleContext& c, const Claimed& m, const DeliveryOutcome& o) {
     if (rec.tries == 0) rec.first_failure = now;
     ++rec.tries;
     rec.reason = o.reason;
+    rec.last_try = now;
     if (now - rec.first_failure >= c.rt.cfg.retry.limit) {
         c.rt.list.add(" Messaggio " + m.base + " non inviato dopo " + std::to_string(rec.tries) +
                       " tentativi: " + o.reason);
@@ -56,6 +64,7 @@ void defer(SettleContext& c, const Claimed& m, const DeliveryOutcome& o) {
     }
     rec.next_try = now + c.rt.cfg.retry.delay_after(rec.tries);
     c.queue.defer(m.trigger, rec);
+    count(c, Counted::deferred);
     c.rt.list.add(" Messaggio rinviato " + m.base + " tentativo " + std::to_string(rec.tries) + ": " + o.reason +
                   " - prossimo tentativo " + format_timestamp(from_seconds(rec.next_try)));
 }
@@ -89,6 +98,7 @@ void park(SettleContext& c, const Claimed& m, const std::string& reason) {
     const KeptOriginals kept = keep_originals(c.rt, folder, c.queue.spool(), c.queue.claimed_path(m.trigger),
                                               m.trigger, m.spool_files, reason);
     c.queue.conclude(m.trigger);
+    count(c, Counted::parked);
     // Only what is safe in the folder leaves the spool, and the links.
     std::vector<std::string> going = kept.spool_files;
     going.insert(going.end(), m.links.begin(), m.links.end());
@@ -99,6 +109,7 @@ void settle(SettleContext& c, const Claimed& m, const DeliveryOutcome& outcome) 
     switch (outcome.result) {
         case Delivered::yes:
             c.queue.conclude(m.trigger);
+            count(c, text::upper(m.option) == "SAVE" ? Counted::saved : Counted::delivered);
             remove_spool_files(c, m, m.spool_files);
             delivery_resumed(c);
             return;

@@ -25,6 +25,7 @@ struct Claimed {
     std::vector<std::string> spool_files;       // its other spool files (full paths)
     std::vector<std::string> links;             // spool files that are symbolic links: never read, removed
     std::vector<std::string> attachment_names;  // the header's attachment lines, when read
+    std::string option;                         // its delivery option, when read ("SAVE": a draft)
 };
 
 // The spool folder, work folder and queue a message is settled in.

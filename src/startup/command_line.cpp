@@ -46,6 +46,18 @@ FrontEndOptions take_front_end_options(int argc, const char* const* argv) {
         } else if (a == "--resubmit") {
             // The folder is the next argument (it may hold blanks).
             out.resubmit.push_back(i + 1 < argc ? argv[++i] : "");
+        } else if (a == "--queue") {
+            out.queue_action = "queue";
+        } else if (a == "--json") {
+            out.json = true;
+        } else if (a == "--retry-now") {
+            out.queue_action = "retry-now";
+            // An optional message name (or "all"): the next argument when it is no keyword or option.
+            if (i + 1 < argc && !holds_keyword(argv[i + 1]) && argv[i + 1][0] != '-') out.queue_base = argv[++i];
+        } else if (a == "--hold" || a == "--release") {
+            out.queue_action = a.substr(2);
+            if (i + 1 < argc && !holds_keyword(argv[i + 1]) && argv[i + 1][0] != '-') out.queue_base = argv[++i];
+            else out.unknown.emplace_back(a);  // the message name is missing
         } else if (qt_option(a)) {
             ++i;  // Qt takes it and its value from the arguments it is given
         } else if (!holds_keyword(a)) {
@@ -62,7 +74,9 @@ std::string usage_line() { return "Usage: velarion [--headless] [--once] ope:OP 
 
 std::string usage_text() {
     return usage_line() +
-           "       velarion --resubmit FOLDER\n"
+           "       velarion --resubmit FOLDER | --resubmit BASE ini:DIR ope:OP\n"
+           "       velarion --queue [--json] ini:DIR ope:OP\n"
+           "       velarion --retry-now [BASE|all] | --hold BASE | --release BASE  ini:DIR ope:OP\n"
            "       velarion --help | --version\n"
            "Polls the spool folder of operator OP, composes the print files of each message\n"
            "into PDF documents and delivers the message by mail.\n"
@@ -72,7 +86,16 @@ std::string usage_text() {
            "  --once       after start-up, poll the spool once, then close\n"
            "  --resubmit FOLDER\n"
            "               hand the message parked in FOLDER (below non_inviati), or every\n"
-           "               message parked in FOLDER, back to its spool folder\n"
+           "               message parked in FOLDER, back to its spool folder; a name without\n"
+           "               \"/\" is a message's base name, looked for below non_inviati\n"
+           "  --queue      list every message the operator's installation holds: waiting,\n"
+           "               held by TIMING:, in progress, deferred, kept back, parked, with\n"
+           "               recipients, subject, tries and reason; and today's counts\n"
+           "  --json       with --queue: one JSON object per line\n"
+           "  --retry-now [BASE|all]\n"
+           "               try the deferred message BASE (or all) at once; running agents\n"
+           "               also end a hold on delivery at their next poll\n"
+           "  --hold BASE  keep the message back: no agent takes it until --release BASE\n"
            "  --help       show this help and exit\n"
            "  --version    show the version and exit\n"
            "\n"
@@ -89,7 +112,8 @@ std::string usage_text() {
            "  int:Y        mark the mail client as internal (default)\n"
            "\n"
            "Exit status: 0 after a normal close, 1 when start-up refuses to go on\n"
-           "(headless: also when the agent would stay switched off), 2 for a bad argument.\n";
+           "(headless: also when the agent would stay switched off), 2 for a bad argument.\n"
+           "The queue commands: 0 done, 1 nothing matched or a change failed, 2 bad arguments.\n";
 }
 
 std::string version_line() { return std::string("velarion (Velarion) ") + kVersionNumber + "\n"; }

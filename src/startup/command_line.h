@@ -20,6 +20,11 @@ struct FrontEndOptions {
     bool help = false;      // --help: the usage is printed, nothing else is done
     bool version = false;   // --version: the version is printed, nothing else is done
     std::vector<std::string> resubmit;  // --resubmit FOLDER (each one given)
+    // The queue commands: "queue" (--queue), "retry-now", "hold", "release";
+    // queue_base is the message named (or "all"), json --json.
+    std::string queue_action;
+    std::string queue_base;
+    bool json = false;
     std::string command_line;  // the other arguments joined by blanks
     // Arguments that are neither an option above nor hold one of the ten
     // keywords (a typo such as "--headles" or "opr:AB"): the program stops

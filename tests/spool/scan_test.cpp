@@ -61,11 +61,12 @@ TEST_F(Scan, MovesTheGroupWithBackupsAndChecksTheSizeOfTheFirstAttachment) {
     EXPECT_EQ(files_in(spool + "coda"), std::vector<std::string>{"agenti/"});
     // Four working copies (.0 and .1 live on under their attachment names)
     // and four dated backups; the ".1" was copied after the 2-second pause.
-    // "in_lavorazione" tells other agents on this work folder what is in use.
+    // "in_lavorazione" tells other agents on this work folder what is in use;
+    // "conteggi" holds the day's counts.
     EXPECT_EQ(files_in(work),
               (std::vector<std::string>{"A.PDF", "AB.7.0_261207103000", "AB.7.1_261207103002",
                                         "AB.7.b", "AB.7.b_261207103000", "AB.7.h",
-                                        "AB.7.h_261207103000", "B.CSV", "in_lavorazione/"}));
+                                        "AB.7.h_261207103000", "B.CSV", "conteggi/", "in_lavorazione/"}));
     EXPECT_EQ(read_file(work + "A.PDF"), "pdf-bytes");
     EXPECT_EQ(clock.slept_ms(), 2000);
     EXPECT_GE(view.events_pumped, 1);
