@@ -1,6 +1,11 @@
-// Font files named by the configuration: a path of its own, else looked up in
-// the program's folder, then in the system's font folders (with their
-// sub-folders), without regard to case.
+// Fonts named by the configuration, by file or by family. A file name (one
+// with a folder, or ending in a font file's extension such as ".ttf") is a
+// path of its own, else looked up in the program's folder, then among the
+// fonts fontconfig knows, then in the system's font folders (with their
+// sub-folders), without regard to case. Any other name is a fontconfig
+// family, with a style after a colon ("DejaVu Sans Mono:bold"); a font of
+// another family that fontconfig would put in its place does not count, so
+// a misspelt family is reported missing instead of being replaced.
 #pragma once
 
 #include <chrono>
@@ -14,19 +19,23 @@ namespace velarion::font_files {
 // /usr/local/share/fonts, ~/.local/share/fonts and ~/.fonts.
 std::vector<std::string> system_folders();
 
-// Full path of the font file `name`, or "" when it is nowhere to be found.
-// A name with a folder is taken as it stands when that file exists; otherwise
-// only its last component is looked for, in program_dir, then below the
-// system folders.
+// True when `name` names a font file rather than a family.
+bool is_file_name(const std::string& name);
+
+// Full path of the font `name`, or "" when it is nowhere to be found.
+// A file name with a folder is taken as it stands when that file exists;
+// otherwise only its last component is looked for, in program_dir, then
+// among fontconfig's fonts, then below the system folders. A family name is
+// matched by fontconfig.
 std::string find(const std::string& name, const std::string& program_dir);
 
-// The same search, remembering what the system folders gave for each name,
-// so that walking them costs once per name, not once per message or per
-// barcode (a barcode font that is not installed is asked for on every
-// barcode of a long listing). The agent keeps one for its whole run: a file
-// found is checked to be still there on each use, and a name not found is
-// looked for again after miss_lifetime, so a font installed while the agent
-// runs is seen without a restart.
+// The same search, remembering what the system gave for each name, so that
+// looking costs once per name, not once per message or per barcode (a
+// barcode font that is not installed is asked for on every barcode of a
+// long listing). The agent keeps one for its whole run: a file found is
+// checked to be still there on each use, and a name not found is looked for
+// again after miss_lifetime, so a font installed while the agent runs is
+// seen without a restart.
 class FontFinder {
 public:
     explicit FontFinder(std::chrono::seconds miss_lifetime = std::chrono::minutes(5)) : miss_lifetime_(miss_lifetime) {}
@@ -39,7 +48,9 @@ private:
         std::chrono::steady_clock::time_point when;
     };
     std::chrono::seconds miss_lifetime_;
-    std::map<std::string, Hit> system_hits_;  // lower-case name -> what the walk gave
+    // "file:" + lower-case file name, or "family:" + family name -> what the
+    // system gave.
+    std::map<std::string, Hit> system_hits_;
 };
 
 }  // namespace velarion::font_files

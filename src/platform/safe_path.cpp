@@ -1,11 +1,15 @@
 #include "platform/safe_path.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 
@@ -85,28 +89,95 @@ struct Walk {
     Fd dir;  // the folder reached
 };
 
-// Opens the folders of parts one by one from the open root, never following
-// a link; with create, a missing folder is made.
-Walk walk(const std::string& root, const std::vector<std::string>& parts, bool create) {
-    Walk w;
-    Fd dir(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dir.valid()) return w;
-    for (const auto& part : parts) {
-        if (part == "." || part == "..") return w;
-        int fd = ::openat(dir.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0 && errno == ENOENT && create) {
-            if (::mkdirat(dir.get(), part.c_str(), 0777) != 0 && errno != EEXIST) return w;
-            fd = ::openat(dir.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+// Whether the kernel is asked first: off where it lacks openat2, and when
+// VELARION_NO_OPENAT2 is set (the tests run the walk below that way too).
+std::atomic<bool>& kernel_resolves() {
+    static std::atomic<bool> on{std::getenv("VELARION_NO_OPENAT2") == nullptr};
+    return on;
+}
+
+// Opens rel (folders joined by "/", no "." or "..") below the open folder
+// dir in one call, the kernel refusing any link on the way or at the end,
+// magic links of /proc included, and any step out of dir. -1 with errno;
+// ENOSYS when the kernel cannot do it, so that the caller walks instead.
+int open_beneath(int dir, const std::string& rel, int flags) {
+    if (!kernel_resolves()) {
+        errno = ENOSYS;
+        return -1;
+    }
+    open_how how{};
+    how.flags = static_cast<std::uint64_t>(flags);
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    for (int attempt = 0;; ++attempt) {
+        const long fd = ::syscall(SYS_openat2, dir, rel.c_str(), &how, sizeof how);
+        if (fd >= 0) return static_cast<int>(fd);
+        // EAGAIN: a rename elsewhere in the file system raced the lookup.
+        if (errno == EINTR || (errno == EAGAIN && attempt < 3)) continue;
+        // No openat2 (ENOSYS), flags it does not know (EINVAL), a filter
+        // that forbids it (EPERM) or races that go on: the walk decides.
+        if (errno == ENOSYS || errno == EINVAL || errno == EPERM || errno == E2BIG || errno == EAGAIN) {
+            if (errno == ENOSYS) kernel_resolves() = false;
+            errno = ENOSYS;
         }
-        if (fd < 0) {
+        return -1;
+    }
+}
+
+std::string joined(const std::vector<std::string>& parts) {
+    std::string out;
+    for (const auto& part : parts) out += (out.empty() ? "" : "/") + part;
+    return out;
+}
+
+bool has_dots(const std::vector<std::string>& parts) {
+    for (const auto& part : parts)
+        if (part == "." || part == "..") return true;
+    return false;
+}
+
+// Opens the folders of parts below the open root: in one call where the
+// kernel can, else one by one, never following a link; with create, a
+// missing folder is made (by the walk, as openat2 makes no folders).
+Walk walk(const Fd& root, const std::vector<std::string>& parts, bool create) {
+    Walk w;
+    if (!root.valid() || has_dots(parts)) return w;
+    if (parts.empty()) {
+        w.dir = Fd(::fcntl(root.get(), F_DUPFD_CLOEXEC, 0));
+        w.status = w.dir.valid() ? Status::ok : Status::refused;
+        return w;
+    }
+    const int fd = open_beneath(root.get(), joined(parts), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        w.status = Status::ok;
+        w.dir = Fd(fd);
+        return w;
+    }
+    if (errno != ENOSYS && !(errno == ENOENT && create)) {
+        if (errno == ENOENT) w.status = Status::missing;
+        return w;
+    }
+    int at = root.get();
+    Fd dir;
+    for (const auto& part : parts) {
+        int next = ::openat(at, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0 && errno == ENOENT && create) {
+            if (::mkdirat(at, part.c_str(), 0777) != 0 && errno != EEXIST) return w;
+            next = ::openat(at, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        }
+        if (next < 0) {
             if (errno == ENOENT) w.status = Status::missing;
             return w;
         }
-        dir = Fd(fd);
+        dir = Fd(next);
+        at = dir.get();
     }
     w.status = Status::ok;
     w.dir = std::move(dir);
     return w;
+}
+
+Fd open_root(const std::string& root) {
+    return Fd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
 // The parts of real below root.
@@ -171,15 +242,21 @@ Opened open_below(const std::string& path, const std::vector<std::string>& roots
     const std::string root = root_of(real, roots);
     if (root.empty()) return out;
     std::vector<std::string> parts = below(root, real);
-    if (parts.empty()) return out;  // the root itself is a folder
-    const std::string name = parts.back();
-    parts.pop_back();
-    Walk w = walk(root, parts, false);
-    if (w.status != Status::ok) {
-        out.status = w.status;
-        return out;
+    if (parts.empty() || has_dots(parts)) return out;  // the root itself is a folder
+    const Fd root_fd = open_root(root);
+    if (!root_fd.valid()) return out;
+    constexpr int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    int fd = open_beneath(root_fd.get(), joined(parts), flags);
+    if (fd < 0 && errno == ENOSYS) {
+        const std::string name = parts.back();
+        parts.pop_back();
+        Walk w = walk(root_fd, parts, false);
+        if (w.status != Status::ok) {
+            out.status = w.status;
+            return out;
+        }
+        fd = ::openat(w.dir.get(), name.c_str(), flags);
     }
-    const int fd = ::openat(w.dir.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         out.status = errno == ENOENT ? Status::missing : Status::refused;
         return out;
@@ -193,7 +270,7 @@ Fd open_folder_below(const std::string& folder, const std::vector<std::string>& 
     const std::string real = real_location(folder);
     const std::string root = root_of(real, roots);
     if (root.empty()) return Fd();
-    return std::move(walk(root, below(root, real), create).dir);
+    return std::move(walk(open_root(root), below(root, real), create).dir);
 }
 
 bool write_below(const std::string& target, std::string_view bytes, const std::vector<std::string>& roots,

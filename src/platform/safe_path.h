@@ -1,9 +1,10 @@
 // Files named by spool input, reached only below the folders the
 // installation configured (the roots), and never through a symbolic link
 // that could lead elsewhere. A path is judged by its real location (links of
-// its existing part resolved); the folders below the root are then opened one
-// by one without following links, so a link swapped in after the check is
-// refused as well.
+// its existing part resolved); the path below the root is then opened by
+// the kernel confined to the root with no link followed (openat2), or, where
+// the kernel lacks that, folder by folder without following links, so a link
+// swapped in after the check is refused as well.
 #pragma once
 
 #include <string>

@@ -5,7 +5,10 @@
 #include FT_ADVANCES_H
 #include FT_TRUETYPE_TABLES_H
 #include FT_TRUETYPE_TAGS_H
+#include <hb-subset.h>
+#include <hb.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -39,49 +42,23 @@ bool has_table(FT_Face face, FT_ULong tag) {
     return FT_Load_Sfnt_Table(face, tag, 0, nullptr, &length) == 0 && length > 0;
 }
 
-std::string load_table(FT_Face face, FT_ULong tag) {
-    FT_ULong length = 0;
-    if (FT_Load_Sfnt_Table(face, tag, 0, nullptr, &length) != 0 || length == 0) return {};
-    std::string bytes(length, '\0');
-    if (FT_Load_Sfnt_Table(face, tag, 0, reinterpret_cast<FT_Byte*>(bytes.data()), &length) != 0) return {};
-    return bytes;
-}
-
-unsigned u16(std::string_view s, std::size_t at) {
-    if (at + 2 > s.size()) return 0;
-    return static_cast<unsigned char>(s[at]) << 8 | static_cast<unsigned char>(s[at + 1]);
-}
-std::uint32_t u32(std::string_view s, std::size_t at) {
-    return static_cast<std::uint32_t>(u16(s, at)) << 16 | u16(s, at + 2);
-}
-void put16(std::string& s, std::size_t at, unsigned v) {
-    s[at] = static_cast<char>(v >> 8);
-    s[at + 1] = static_cast<char>(v);
-}
-void put32(std::string& s, std::size_t at, std::uint32_t v) {
-    put16(s, at, v >> 16);
-    put16(s, at + 2, v & 0xFFFF);
-}
-void append32(std::string& s, std::uint32_t v) {
-    s.resize(s.size() + 4);
-    put32(s, s.size() - 4, v);
-}
-std::uint32_t checksum(std::string_view s) {
-    std::uint32_t sum = 0;
-    for (std::size_t i = 0; i < s.size(); i += 4) {
-        std::uint32_t word = 0;
-        for (std::size_t k = 0; k < 4; ++k)
-            word = word << 8 | (i + k < s.size() ? static_cast<unsigned char>(s[i + k]) : 0u);
-        sum += word;
-    }
-    return sum;
-}
-
-// The tables an embedded font program consists of (the ones after glyf
-// only where the font has them), in tag order.
+// The tables an embedded font program consists of (cvt, fpgm and prep only
+// where the font has them); the subset drops every other.
 constexpr FT_ULong kProgramTables[] = {TTAG_OS2,  TTAG_cmap, TTAG_cvt,  TTAG_fpgm, TTAG_glyf,
                                        TTAG_head, TTAG_hhea, TTAG_hmtx, TTAG_loca, TTAG_maxp,
                                        TTAG_name, TTAG_post, TTAG_prep};
+
+struct BlobDeleter {
+    void operator()(hb_blob_t* b) const { hb_blob_destroy(b); }
+};
+struct HbFaceDeleter {
+    void operator()(hb_face_t* f) const { hb_face_destroy(f); }
+};
+struct SubsetInputDeleter {
+    void operator()(hb_subset_input_t* i) const { hb_subset_input_destroy(i); }
+};
+using Blob = std::unique_ptr<hb_blob_t, BlobDeleter>;
+using HbFace = std::unique_ptr<hb_face_t, HbFaceDeleter>;
 
 // The character map the widths are looked up in: Windows Unicode first,
 // then Macintosh Roman (looked up by the low byte), then Unicode.
@@ -168,113 +145,50 @@ std::optional<TrueTypeFont> read_truetype_font(const std::string& path) {
     font.cap_height = top('H');
     font.x_height = top('x');
 
-    font.glyph_count = static_cast<int>(face->num_glyphs);
-    for (FT_ULong tag : kProgramTables) {
-        std::string bytes = load_table(face.get(), tag);
-        if (!bytes.empty()) font.tables.emplace_back(static_cast<std::uint32_t>(tag), std::move(bytes));
-    }
-    const std::string* head = nullptr;
-    for (const auto& [tag, bytes] : font.tables)
-        if (tag == TTAG_head) head = &bytes;
-    if (!head || head->size() < 54) return std::nullopt;
-    font.long_loca = u16(*head, 50) != 0;
+    font.roman_cmap = by_byte;
+    font.file = std::move(file);
     return font;
 }
 
-// Hand-written: HarfBuzz's subsetter could do it but is not among the
-// program's libraries, and only a small part of it is needed here. The glyph
-// table is rebuilt with the outlines of the used glyphs, the location table
-// with it, and the table directory around the kept tables, as the TrueType
-// format lays them out.
+// HarfBuzz's subsetter keeps the outlines of the used glyphs (with the parts
+// of composite glyphs and the missing glyph) and keeps every glyph at its
+// number, so the widths and character codes of the font dictionary stay
+// true. The character map keeps the used characters; a Macintosh Roman map
+// (looked up by byte) is kept whole, as HarfBuzz writes Unicode maps only.
 std::string font_program(const TrueTypeFont& font, const std::array<bool, 256>& used) {
-    auto find = [&](std::uint32_t tag) -> std::string_view {
-        for (const auto& [t, bytes] : font.tables)
-            if (t == tag) return bytes;
-        return {};
-    };
-    const std::string_view glyf = find(TTAG_glyf), loca = find(TTAG_loca);
-    const auto count = static_cast<unsigned>(font.glyph_count);
-    auto range = [&](unsigned glyph) -> std::pair<std::size_t, std::size_t> {
-        std::size_t from = font.long_loca ? u32(loca, 4 * glyph) : 2u * u16(loca, 2 * glyph);
-        std::size_t to = font.long_loca ? u32(loca, 4 * glyph + 4) : 2u * u16(loca, 2 * glyph + 2);
-        if (to > glyf.size()) to = glyf.size();
-        if (from > to) from = to;
-        return {from, to};
-    };
-
-    // The used glyphs, the missing glyph, and the parts of composite glyphs.
-    std::vector<bool> keep(count, false);
-    std::vector<unsigned> pending = {0};
-    for (unsigned code = 0; code < 256; ++code)
-        if (used[code]) pending.push_back(font.glyphs[code]);
-    while (!pending.empty()) {
-        const unsigned glyph = pending.back();
-        pending.pop_back();
-        if (glyph >= count || keep[glyph]) continue;
-        keep[glyph] = true;
-        const auto [from, to] = range(glyph);
-        if (to - from < 10 || static_cast<std::int16_t>(u16(glyf, from)) >= 0) continue;
-        for (std::size_t at = from + 10; at + 4 <= to;) {
-            const unsigned flags = u16(glyf, at);
-            pending.push_back(u16(glyf, at + 2));
-            at += 4 + ((flags & 0x0001) ? 4 : 2);          // two arguments, words or bytes
-            at += (flags & 0x0008) ? 2 : (flags & 0x0040) ? 4 : (flags & 0x0080) ? 8 : 0;  // transform
-            if (!(flags & 0x0020)) break;                  // no more components
-        }
+    Blob blob(hb_blob_create(font.file.data(), static_cast<unsigned>(font.file.size()), HB_MEMORY_MODE_READONLY,
+                             nullptr, nullptr));
+    HbFace face(hb_face_create(blob.get(), 0));
+    std::unique_ptr<hb_subset_input_t, SubsetInputDeleter> input(hb_subset_input_create_or_fail());
+    if (!input) return font.file;
+    hb_set_t* glyphs = hb_subset_input_glyph_set(input.get());
+    hb_set_t* unicodes = hb_subset_input_unicode_set(input.get());
+    hb_set_add(glyphs, 0);
+    for (unsigned code = 0; code < 256; ++code) {
+        if (!used[code]) continue;
+        hb_set_add(glyphs, font.glyphs[code]);
+        if (const char32_t u = winansi_to_unicode(code)) hb_set_add(unicodes, u);
     }
-
-    std::string new_glyf, new_loca;
-    new_loca.reserve(4 * (count + 1));
-    for (unsigned glyph = 0; glyph < count; ++glyph) {
-        append32(new_loca, static_cast<std::uint32_t>(new_glyf.size()));
-        if (!keep[glyph]) continue;
-        const auto [from, to] = range(glyph);
-        new_glyf.append(glyf.substr(from, to - from));
-        new_glyf.resize((new_glyf.size() + 3) & ~std::size_t{3});
+    hb_set_t* drop = hb_subset_input_set(input.get(), HB_SUBSET_SETS_DROP_TABLE_TAG);
+    hb_tag_t tags[64];
+    unsigned start = 0, count = 64;
+    while (hb_face_get_table_tags(face.get(), start, &count, tags), count > 0) {
+        for (unsigned i = 0; i < count; ++i)
+            if (std::find(std::begin(kProgramTables), std::end(kProgramTables), tags[i]) == std::end(kProgramTables))
+                hb_set_add(drop, tags[i]);
+        start += count;
+        count = 64;
     }
-    append32(new_loca, static_cast<std::uint32_t>(new_glyf.size()));
-
-    std::vector<std::pair<std::uint32_t, std::string>> tables;
-    std::size_t head_index = 0;
-    for (const auto& [tag, bytes] : font.tables) {
-        if (tag == TTAG_glyf) tables.emplace_back(tag, new_glyf);
-        else if (tag == TTAG_loca) tables.emplace_back(tag, new_loca);
-        else tables.emplace_back(tag, bytes);
-        if (tag == TTAG_head) {
-            head_index = tables.size() - 1;
-            std::string& head = tables.back().second;
-            put32(head, 8, 0);  // checkSumAdjustment, set below
-            put16(head, 50, 1); // indexToLocFormat: 32-bit offsets
-        }
-    }
-
-    const auto n = static_cast<unsigned>(tables.size());
-    unsigned power = 1, log2 = 0;
-    while (power * 2 <= n) power *= 2, ++log2;
-    std::string out;
-    append32(out, 0x00010000);
-    out.resize(12);
-    put16(out, 4, n);
-    put16(out, 6, power * 16);
-    put16(out, 8, log2);
-    put16(out, 10, n * 16 - power * 16);
-    std::size_t offset = 12 + 16 * n;
-    std::size_t head_offset = 0;
-    for (std::size_t i = 0; i < tables.size(); ++i) {
-        const auto& [tag, bytes] = tables[i];
-        append32(out, tag);
-        append32(out, checksum(bytes));
-        append32(out, static_cast<std::uint32_t>(offset));
-        append32(out, static_cast<std::uint32_t>(bytes.size()));
-        if (i == head_index) head_offset = offset;
-        offset += (bytes.size() + 3) & ~std::size_t{3};
-    }
-    for (const auto& [tag, bytes] : tables) {
-        out += bytes;
-        out.resize((out.size() + 3) & ~std::size_t{3});
-    }
-    put32(out, head_offset + 8, 0xB1B0AFBAu - checksum(out));
-    return out;
+    if (font.roman_cmap) hb_set_add(hb_subset_input_set(input.get(), HB_SUBSET_SETS_NO_SUBSET_TABLE_TAG), TTAG_cmap);
+    hb_subset_input_set_flags(input.get(), HB_SUBSET_FLAGS_RETAIN_GIDS | HB_SUBSET_FLAGS_NOTDEF_OUTLINE |
+                                               HB_SUBSET_FLAGS_GLYPH_NAMES);
+    // A font the subsetter cannot take is embedded whole rather than not at all.
+    HbFace subset(hb_subset_or_fail(face.get(), input.get()));
+    if (!subset) return font.file;
+    Blob out(hb_face_reference_blob(subset.get()));
+    unsigned length = 0;
+    const char* data = hb_blob_get_data(out.get(), &length);
+    return data && length > 0 ? std::string(data, length) : font.file;
 }
 
 }  // namespace velarion::pdfwriter

@@ -1,15 +1,14 @@
 // A TrueType font read for embedding in a PDF with WinAnsiEncoding: its
 // name, the widths of the 256 codes and the descriptor figures (read with
-// FreeType), and the tables of its font program, which is embedded with
-// the outlines of the glyphs a document uses. Used by the PDF writer only.
+// FreeType), and its font file, which is embedded as a subset (HarfBuzz)
+// with the outlines of the glyphs a document uses. Used by the PDF writer
+// only.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <utility>
-#include <vector>
 
 namespace velarion::pdfwriter {
 
@@ -23,10 +22,8 @@ struct TrueTypeFont {
     int ascent = 0, descent = 0, cap_height = 0, x_height = 0;  // thousandths
     std::array<int, 4> bbox{};                                   // thousandths
     double italic_angle = 0;
-    int glyph_count = 0;
-    bool long_loca = false;  // glyph locations as 32-bit offsets
-    // The tables an embedded font program keeps, in tag order, as read.
-    std::vector<std::pair<std::uint32_t, std::string>> tables;
+    bool roman_cmap = false;  // codes looked up by byte in a Macintosh Roman map
+    std::string file;         // the font file as read
 };
 
 // nullopt when the file cannot be read or is no TrueType-outline font with
@@ -36,8 +33,9 @@ struct TrueTypeFont {
 std::optional<TrueTypeFont> read_truetype_font(const std::string& path);
 
 // The font program with the outlines of the glyphs of the codes in `used`
-// (and of the parts of composite glyphs); every other glyph is left empty,
-// so glyph numbers and character maps stay as they are.
+// (and of the parts of composite glyphs and the missing glyph); every other
+// glyph is left empty, so glyph numbers stay as they are. The whole font
+// file when the subsetter refuses it.
 std::string font_program(const TrueTypeFont& font, const std::array<bool, 256>& used);
 
 }  // namespace velarion::pdfwriter

@@ -64,5 +64,25 @@ TEST_F(FontFinderTest, RemembersForTheRunButSeesAFontInstalledOrRemovedMeanwhile
     EXPECT_EQ(finder.find("barcode.ttf", program), program + "/barcode.ttf");
 }
 
+// Family names go to fontconfig (the DejaVu fonts are among the packages the
+// tests need); a misspelt family is missing, not replaced by fontconfig's
+// nearest font.
+TEST(FontFiles, FindsAFamilyAndStyleButNoSubstitute) {
+    EXPECT_FALSE(font_files::is_file_name("DejaVu Sans Mono:bold"));
+    EXPECT_TRUE(font_files::is_file_name("MonoCondensed Bold.Ttf"));
+    EXPECT_TRUE(font_files::is_file_name("fonts/barcode"));
+
+    font_files::FontFinder finder(std::chrono::hours(1));
+    const std::string bold = finder.find("DejaVu Sans Mono:bold", "/nonexistent");
+    EXPECT_EQ(fs::path(bold).filename(), "DejaVuSansMono-Bold.ttf");
+    EXPECT_EQ(fs::path(finder.find("dejavu sans mono", "/nonexistent")).filename(), "DejaVuSansMono.ttf");
+    EXPECT_EQ(finder.find("DejaVu Sans Mnoo", "/nonexistent"), "");
+    EXPECT_EQ(font_files::find("DejaVu Sans Mnoo:bold", "/nonexistent"), "");
+    EXPECT_EQ(font_files::find("DejaVu Sans Mono:bold", "/nonexistent"), bold);
+
+    // A file name is looked for as a file, among the fonts fontconfig knows too.
+    EXPECT_EQ(font_files::find("dejavusansmono-BOLD.TTF", "/nonexistent"), bold);
+}
+
 }  // namespace
 }  // namespace velarion
