@@ -74,15 +74,25 @@ void ReadBarcodeSettings(const Runtime& rt, const StyleSettings& style, BarcodeR
     // 1. Empty fields 2 to 16.
     for (int i = 2; i <= 16; ++i) field[i].clear();
     const std::string file = barcode_file(rt, style);
-    // Each section is read in one pass of the file (a barcode on every line
-    // of a listing would otherwise parse the file once per key).
-    auto value_of = [](const std::vector<std::pair<std::string, std::string>>& entries, const char* key) {
-        for (const auto& [k, v] : entries)
-            if (strcasecmp(k.c_str(), key) == 0) return v;
+    // The file is read once for all the barcodes of a message (a barcode on
+    // every line of a listing would otherwise read it once per line), and
+    // again when it changes.
+    const auto stamp = ini::stamp_of(file);
+    if (file != record.file_path || !stamp || !record.file.read || !(*stamp == record.file.stamp)) {
+        record.file = ini::read_all(file);
+        record.file_path = file;
+    }
+    auto value_of = [](const std::vector<ini::IniEntry>& entries, const char* key) {
+        for (const auto& e : entries)
+            if (strcasecmp(e.key.c_str(), key) == 0) return e.value;
         return std::string();
     };
+    auto section = [&](const std::string& name) {
+        const ini::IniSection* s = record.file.section(name);
+        return s ? s->entries : std::vector<ini::IniEntry>{};
+    };
     // 2. Fields 2 to 10, 17 and 18 from the section of field 1.
-    const auto entries = ini::read_section(field[1], file);
+    const auto entries = section(field[1]);
     for (int i : {2, 3, 4, 5, 6, 7, 8, 9, 10, 17, 18}) {
         const std::string value = value_of(entries, kKeys[i]);
         field[i] = i >= 4 ? NormalizeDecimal(rt, value) : value;
@@ -104,7 +114,7 @@ void ReadBarcodeSettings(const Runtime& rt, const StyleSettings& style, BarcodeR
         }
     } else {
         // 4. Picture mode: all six picture keys, or back to text mode.
-        const auto picture = ini::read_section(image_section, file);
+        const auto picture = section(image_section);
         for (int i = 11; i <= 16; ++i) {
             const std::string value = value_of(picture, kKeys[i]);
             field[i] = i <= 14 ? NormalizeDecimal(rt, value) : value;

@@ -4,6 +4,8 @@
 #include <array>
 #include <string>
 
+#include "platform/ini_file.h"
+
 namespace velarion {
 
 struct Runtime;
@@ -14,6 +16,11 @@ class PdfDocument;
 // The 18 text fields of the barcode record; index 1 to 18 as numbered.
 struct BarcodeRecord {
     std::array<std::string, 19> field;
+
+    // The barcode file as last read, for the next barcode: read again only
+    // when another file is named or the file changed on disk.
+    std::string file_path;
+    ini::IniContents file;
 };
 
 // Fills the record from the section named in its field[1] of the barcode

@@ -65,6 +65,18 @@ TEST_F(BarcodeSettingsTest, TheStyleNamesTheBarcodeFile) {
     EXPECT_EQ(read("k").field[8], "i2of5");
 }
 
+// The file is read once for the barcodes of a message, and again as soon as
+// it is changed (a style designer editing it between two compositions).
+TEST_F(BarcodeSettingsTest, AChangedFileIsReadAgain) {
+    testing::write_file(dir / "barcode.ini", "[k]\nnomefilefont=F1\ntipo=code128\n");
+    EXPECT_EQ(read("k").field[8], "code128");
+    const ini::FileStamp first = t.layout.barcode.file.stamp;
+    EXPECT_EQ(read("k").field[8], "code128");
+    EXPECT_EQ(t.layout.barcode.file.stamp, first);
+    testing::write_file(dir / "barcode.ini", "[k]\nnomefilefont=F1\ntipo=i2of5\n");
+    EXPECT_EQ(read("k").field[8], "i2of5");
+}
+
 TEST_F(BarcodeSettingsTest, PictureModeNeedsAllSixKeys) {
     testing::write_file(dir / "barcode.ini",
                         "[pic]\nimmaginebarcode=si\n"
