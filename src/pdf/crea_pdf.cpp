@@ -184,6 +184,7 @@ bool MessageLayout::allegatxt() const { return state_->style.allegatxt; }
 std::vector<FileProblem> MessageLayout::problems() const {
     std::vector<FileProblem> all = state_->styles.problems();
     add_once(all, state_->overlay.problems);
+    add_once(all, state_->barcode.problems);
     add_once(all, state_->compose.problems);
     return all;
 }

@@ -55,8 +55,9 @@ public:
     const std::string& created_pdf() const;
     // "allegatxt" of the style last loaded is "y": print files travel beside their PDFs.
     bool allegatxt() const;
-    // Every problem found so far in the style file, the overlays and the
-    // formatting tables the message's compositions read, each once.
+    // Every problem found so far in the style file, the overlays, the
+    // barcode files and the formatting tables the message's compositions
+    // read, each once.
     std::vector<FileProblem> problems() const;
 
 private:
