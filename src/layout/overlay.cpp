@@ -48,7 +48,10 @@ void Creafincature(const Runtime& rt, OverlayState& state, PdfDocument& doc, std
                 run.execute(fields);
             } catch (const std::exception& e) {
                 problem(e.what() + std::string(" (") + line + ")");
-                run.undo_paragraph();
+                try {
+                    run.undo_paragraph();
+                } catch (...) {
+                }
             }
         }
     } catch (const std::exception& e) {

@@ -1,6 +1,5 @@
 #include "pdf/line_loop.h"
 
-#include <climits>
 #include <optional>
 
 #include "common/runtime.h"
