@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "common/runtime.h"
@@ -66,6 +67,65 @@ std::string encode(const std::string& kind, std::string data) {
     return data;
 }
 
+// The typed values of the record's fields, and a problem for each value that
+// is set but cannot be used (with its key's line in the barcode file).
+void make_values(const Runtime& rt, BarcodeRecord& record, const std::string& file,
+                 const std::vector<ini::IniEntry>& entries, const std::vector<ini::IniEntry>& picture_entries,
+                 const std::string& image_section) {
+    auto& field = record.field;
+    BarcodeValues v;
+    auto problem = [&](bool picture_key, const char* key, const std::string& what) {
+        const auto& from = picture_key ? picture_entries : entries;
+        int line = 0;
+        std::string value;
+        for (const auto& e : from)
+            if (strcasecmp(e.key.c_str(), key) == 0) line = e.line, value = e.value;
+        FileProblem p{file, line, "[" + (picture_key ? image_section : field[1]) + "] " + key + ": '" + value + "' " + what};
+        if (std::find(record.problems.begin(), record.problems.end(), p) == record.problems.end())
+            record.problems.push_back(std::move(p));
+    };
+    auto number = [&](const std::string& text) { return overlay::TryNumber(rt, text); };
+
+    if (!field[18].empty()) {
+        try {
+            const overlay::Colour c = overlay::ParseColour(rt, field[18]);
+            v.colour = Rgb{c.red, c.green, c.blue};
+        } catch (const NumberedError&) {
+            problem(false, "colore", "is not red,green,blue (no colour is set)");
+        }
+    }
+    if (!field[4].empty()) {
+        if (auto a = number(field[4])) v.angle = *a;
+        else problem(false, "orientamento", "is not a number (read as 0)");
+    }
+    if (!field[5].empty()) {
+        // The drawing component writes text of up to 600 points.
+        const auto s = number(field[5]);
+        if (s && *s > 0 && *s <= 600) v.size = *s;
+        else problem(false, "dimfont", "is not a size above 0 and up to 600 (read as 12)");
+    }
+    if (!field[6].empty()) {
+        v.x = number(field[6]);
+        if (!v.x) problem(false, "margsx", "is not a number (the piece's own position is used)");
+    }
+    if (!field[7].empty()) {
+        v.y = number(field[7]);
+        if (!v.y) problem(false, "margdown", "is not a number (the row's position is used)");
+    }
+    bool picture = !field[10].empty();
+    for (int i = 11; i <= 16; ++i) picture = picture && !field[i].empty();
+    if (picture) {
+        const auto h = number(field[11]), w = number(field[12]), px = number(field[13]), py = number(field[14]);
+        if (h && w && px && py) {
+            v.picture = BarcodeValues::Picture{*h, *w, *px, *py};
+        } else {
+            for (int i = 11; i <= 14; ++i)
+                if (!number(field[i])) problem(true, kKeys[i], "is not a number (the barcode is drawn instead)");
+        }
+    }
+    record.values = v;
+}
+
 }  // namespace
 
 void ReadBarcodeSettings(const Runtime& rt, const StyleSettings& style, BarcodeRecord& record,
@@ -74,15 +134,25 @@ void ReadBarcodeSettings(const Runtime& rt, const StyleSettings& style, BarcodeR
     // 1. Empty fields 2 to 16.
     for (int i = 2; i <= 16; ++i) field[i].clear();
     const std::string file = barcode_file(rt, style);
-    // Each section is read in one pass of the file (a barcode on every line
-    // of a listing would otherwise parse the file once per key).
-    auto value_of = [](const std::vector<std::pair<std::string, std::string>>& entries, const char* key) {
-        for (const auto& [k, v] : entries)
-            if (strcasecmp(k.c_str(), key) == 0) return v;
+    // The file is read once for all the barcodes of a message (a barcode on
+    // every line of a listing would otherwise read it once per line), and
+    // again when it changes.
+    const auto stamp = ini::stamp_of(file);
+    if (file != record.file_path || !stamp || !record.file.read || !(*stamp == record.file.stamp)) {
+        record.file = ini::read_all(file);
+        record.file_path = file;
+    }
+    auto value_of = [](const std::vector<ini::IniEntry>& entries, const char* key) {
+        for (const auto& e : entries)
+            if (strcasecmp(e.key.c_str(), key) == 0) return e.value;
         return std::string();
     };
+    auto section = [&](const std::string& name) {
+        const ini::IniSection* s = record.file.section(name);
+        return s ? s->entries : std::vector<ini::IniEntry>{};
+    };
     // 2. Fields 2 to 10, 17 and 18 from the section of field 1.
-    const auto entries = ini::read_section(field[1], file);
+    const auto entries = section(field[1]);
     for (int i : {2, 3, 4, 5, 6, 7, 8, 9, 10, 17, 18}) {
         const std::string value = value_of(entries, kKeys[i]);
         field[i] = i >= 4 ? NormalizeDecimal(rt, value) : value;
@@ -104,7 +174,7 @@ void ReadBarcodeSettings(const Runtime& rt, const StyleSettings& style, BarcodeR
         }
     } else {
         // 4. Picture mode: all six picture keys, or back to text mode.
-        const auto picture = ini::read_section(image_section, file);
+        const auto picture = section(image_section);
         for (int i = 11; i <= 16; ++i) {
             const std::string value = value_of(picture, kKeys[i]);
             field[i] = i <= 14 ? NormalizeDecimal(rt, value) : value;
@@ -112,6 +182,8 @@ void ReadBarcodeSettings(const Runtime& rt, const StyleSettings& style, BarcodeR
         for (int i = 11; i <= 16; ++i)
             if (field[i].empty()) field[10].clear();
     }
+    make_values(rt, record, file, entries, image_section.empty() ? std::vector<ini::IniEntry>{} : section(image_section),
+                image_section);
 }
 
 // Settings that are not numbers fall back to the defaults of the record (0
@@ -119,36 +191,23 @@ void ReadBarcodeSettings(const Runtime& rt, const StyleSettings& style, BarcodeR
 void DrawBarcode(const Runtime& rt, BarcodeRecord& record, OverlayState& state, PdfDocument& doc,
                  std::string data, double x, double y) {
     auto& field = record.field;
-    auto number = [&](const std::string& text) { return overlay::TryNumber(rt, text); };
+    const BarcodeValues& v = record.values;
 
     // 1. Colour and fixed text.
-    if (!field[18].empty()) {
-        try {
-            const overlay::Colour c = overlay::ParseColour(rt, field[18]);
-            doc.SetFillColor(c.red, c.green, c.blue);
-        } catch (const NumberedError&) {
-        }
-    }
+    if (v.colour) doc.SetFillColor(v.colour->red, v.colour->green, v.colour->blue);
     if (!field[17].empty()) data = field[17];
 
     // Picture mode (read with all six picture keys): the picture stands in
     // for the barcode. A picture that cannot be drawn (malformed numbers, a
     // missing or unreadable file) leaves the barcode drawn as in text mode.
-    bool picture = !field[10].empty();
-    for (int i = 11; i <= 16; ++i) picture = picture && !field[i].empty();
-    if (picture) {
-        const auto h = number(field[11]), w = number(field[12]);
-        const auto px = number(field[13]), py = number(field[14]);
-        if (h && w && px && py) {
-            const std::string file = overlay::InLogoDir(rt, field[15]);
-            const std::string found = paths::resolve(file);
-            try {
-                const std::string resource =
-                    doc.ImportImageAsResource(found.empty() ? file : found, 90);
-                doc.DrawImageResource(resource, *px, *py, *w, *h);
-                return;
-            } catch (const PdfError&) {
-            }
+    if (const auto& p = v.picture) {
+        const std::string file = overlay::InLogoDir(rt, field[15]);
+        const std::string found = paths::resolve(file);
+        try {
+            const std::string resource = doc.ImportImageAsResource(found.empty() ? file : found, 90);
+            doc.DrawImageResource(resource, p->x, p->top, p->width, p->height);
+            return;
+        } catch (const PdfError&) {
         }
     }
 
@@ -169,14 +228,12 @@ void DrawBarcode(const Runtime& rt, BarcodeRecord& record, OverlayState& state, 
 
     // 3. Rotation and size.
     if (field[4].empty()) field[4] = "0";
-    const double angle = number(field[4]).value_or(0);
-    // The drawing component writes text of up to 600 points.
-    double size = number(field[5]).value_or(12);
-    if (!(size > 0) || size > 600) size = 12;
+    const double angle = v.angle;
+    const double size = v.size;
 
     // 4. Position.
-    if (!field[6].empty()) x = number(field[6]).value_or(x);
-    if (!field[7].empty()) y = number(field[7]).value_or(y);
+    if (v.x) x = *v.x;
+    if (v.y) y = *v.y;
 
     // 5. Encoding by kind; 6. drawing unless it is an empty Code 39.
     const std::string result = encode(kind, data);

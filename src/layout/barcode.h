@@ -2,7 +2,13 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
+#include <vector>
+
+#include "common/file_problem.h"
+#include "layout/style.h"
+#include "platform/ini_file.h"
 
 namespace velarion {
 
@@ -11,9 +17,32 @@ struct StyleSettings;
 struct OverlayState;
 class PdfDocument;
 
+// The numbers and the colour of a barcode record as the drawing takes them,
+// made once by ReadBarcodeSettings: a value that is no number reads as its
+// default (0 degrees, 12 points, the piece's own position, no colour, no
+// picture).
+struct BarcodeValues {
+    double angle = 0;  // "orientamento"
+    double size = 12;  // "dimfont", above 0 and up to 600
+    std::optional<double> x, y;  // "margsx", "margdown"
+    std::optional<Rgb> colour;   // "colore"
+    struct Picture {
+        double height = 0, width = 0, x = 0, top = 0;
+    };
+    std::optional<Picture> picture;  // picture mode with all six keys and four numbers
+};
+
 // The 18 text fields of the barcode record; index 1 to 18 as numbered.
 struct BarcodeRecord {
     std::array<std::string, 19> field;
+    BarcodeValues values;  // made from the fields by each read
+    // Values of the barcode file that could not be used, each once (for the style checker).
+    std::vector<FileProblem> problems;
+
+    // The barcode file as last read, for the next barcode: read again only
+    // when another file is named or the file changed on disk.
+    std::string file_path;
+    ini::IniContents file;
 };
 
 // Fills the record from the section named in its field[1] of the barcode

@@ -4,28 +4,24 @@
 #include <string>
 #include <vector>
 
+#include "layout/style.h"
+
 namespace velarion {
 
 struct Runtime;
-struct StyleSettings;
 class PdfDocument;
 
-// A logo picture imported into the current document, with the position read
-// once from its style section ("altezza", "larghezza", "margsx", "margbasso").
+// A logo picture imported into the current document, with its position.
 struct LogoImage {
     std::string resource;
     std::string section;
-    std::string altezza, larghezza, margsx, margbasso;
+    LogoPlacement placement;
 };
 
-// Imports the style's logo ("file") and the one of its "2logo" section into
-// the document. A picture that cannot be imported gives an activity line and
-// is left out.
+// Imports the style's logos ("file" of its section and of its "2logo"
+// section) into the document. A picture that cannot be imported gives an
+// activity line and is left out. A style without a name has none.
 std::vector<LogoImage> ImportLogos(const Runtime& rt, PdfDocument& doc, const StyleSettings& style);
-
-// Imports the logos of any style section (a back-page style).
-std::vector<LogoImage> ImportStyleLogos(const Runtime& rt, PdfDocument& doc, const std::string& section,
-                                        const std::string& file, const std::string& second_section);
 
 // Draws one imported logo at its style's position; nothing without "altezza".
 void DrawLogo(PdfDocument& doc, const LogoImage& logo);

@@ -1,5 +1,6 @@
 #include "layout/overlay.h"
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 
@@ -16,21 +17,45 @@ void Creafincature(const Runtime& rt, OverlayState& state, PdfDocument& doc, std
     overlay::OverlayRun run(rt, state, doc, left_override, top_override);
     TabFields fields;
     std::string line;
+    int line_no = 0;
+    std::string path;
+    // The style checker's note of a line that failed or names no command.
+    auto problem = [&](const std::string& what) {
+        FileProblem p{path.empty() ? overlay_file : path, line_no, fields[2].empty() ? what : fields[2] + ": " + what};
+        if (std::find(state.problems.begin(), state.problems.end(), p) == state.problems.end())
+            state.problems.push_back(std::move(p));
+    };
     try {
         // 1. Complete the file name; open it for reading.
         overlay_file = overlay::InLogoDir(rt, overlay_file);
-        const std::string path = paths::resolve(overlay_file);
+        path = paths::resolve(overlay_file);
         std::ifstream in;
         if (!path.empty()) in.open(path, std::ios::binary);
         if (!in.is_open()) throw NumberedError(53, "File not found");
 
         // 2. One command per line until the end flag or the end of the file.
         while (!run.ended() && std::getline(in, line)) {
+            ++line_no;
             if (!line.empty() && line.back() == '\r') line.pop_back();
             fields = SplitTabFields(line);
-            run.execute(fields);
+            if (!state.checking) {
+                run.execute(fields);
+                continue;
+            }
+            if (!fields[2].empty() && !overlay::OverlayRun::is_command(fields[2]))
+                problem("unknown command (line ignored)");
+            try {
+                run.execute(fields);
+            } catch (const std::exception& e) {
+                problem(e.what() + std::string(" (") + line + ")");
+                try {
+                    run.undo_paragraph();
+                } catch (...) {
+                }
+            }
         }
     } catch (const std::exception& e) {
+        if (state.checking) problem(e.what());
         const auto* oe = dynamic_cast<const NumberedError*>(&e);
         // A failing drawing operation is reported as the runtime reports an
         // object's failure ("Automation error").

@@ -4,6 +4,9 @@
 
 #include <array>
 #include <string>
+#include <vector>
+
+#include "common/file_problem.h"
 
 #include "common/registered_fonts.h"
 
@@ -21,6 +24,13 @@ struct OverlayState {
     std::array<std::string, 21> image_slots{};  // IMAGE slots 0-20: imported resource names
     RegisteredFonts fonts;                      // barcode and monospaced fonts of the document
 
+    // The style checker sets `checking`: then a line that fails or names no
+    // command is a problem (file and line) and the file goes on with its next
+    // line, where the agent ends the file at its first failing line. Problems
+    // are kept across documents, each once.
+    bool checking = false;
+    std::vector<FileProblem> problems;
+
     // Empties what lives for one document: called when a document starts.
     // The stop label is left alone.
     void reset_document() {
@@ -33,7 +43,8 @@ struct OverlayState {
 // Reads one overlay file and draws it on the current page. A name without a
 // folder is taken from the logo directory, and overlay_file receives the
 // completed path. left_override / top_override replace the MARGSX / MARGSUP
-// values when not 0. Failures end the file with one activity line.
+// values when not 0. Failures end the file with one activity line (see
+// OverlayState::checking for the style checker).
 void Creafincature(const Runtime& rt, OverlayState& state, PdfDocument& doc, std::string& overlay_file, double left_override,
                    double top_override);
 

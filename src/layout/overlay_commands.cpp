@@ -11,6 +11,13 @@ namespace velarion::overlay {
 
 double OverlayRun::num(const std::string& field) const { return ToNumber(rt_, field); }
 
+bool OverlayRun::is_command(const std::string& keyword) {
+    for (const char* k : {"END", "FONT", "STOP", "FILCOL", "LINCOL", "MARGSUP", "MARGSX", "RETT", "RETN", "RETF",
+                          "LINVE", "LINVET", "LINOR", "LINORT", "LINEA", "RETS", "TESTO", "IMAGE"})
+        if (keyword == k) return true;
+    return false;
+}
+
 void OverlayRun::execute(const TabFields& f) {
     const std::string& keyword = f[2];
     if (keyword == "END") {

@@ -22,6 +22,8 @@ public:
     // Carries out the command of one split line; throws NumberedError or PdfError.
     void execute(const TabFields& f);
     bool ended() const { return ended_; }
+    // True for the keywords of the language (others are ignored).
+    static bool is_command(const std::string& keyword);
     // After a failure: puts back what a half-done text left set.
     void undo_paragraph();
 

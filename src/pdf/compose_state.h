@@ -29,6 +29,9 @@ struct ComposeState {
     // Monospaced font used for text: 0 none, 1 "MonoCondensedATT Bold", 2 "MonoCondensed Bold".
     int mono_font = 0;
 
+    // What the formatting tables read so far could not use, each once.
+    std::vector<FileProblem> problems;
+
     // Makes the drawing object of each document; empty means make_pdf_document().
     std::function<std::unique_ptr<PdfDocument>()> make_document;
 };

@@ -1,5 +1,6 @@
 #include "pdf/crea_pdf.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -48,19 +49,42 @@ void save_and_copy(Runtime& rt, LayoutState& layout, PdfDocument& doc, const Job
     if (merge) AGGIUNGIFONDOPDF(rt, output, compose.merge_list);
     // 7. to 10.
     step = 7;
-    protect_pdf(rt, output);
+    protect_pdf(rt, output, layout.styles.contents(rt.cfg.style_file));
     // 11. to 13.
     step = 11;
     copy_pdf(rt, layout, output);
 }
 
+// Puts the message's style name back when a composition ends, whichever way
+// it ends: directives of the print file change it while it is composed.
+class KeepStyleName {
+public:
+    explicit KeepStyleName(StyleSettings& style) : style_(style), name_(style.name) {}
+    ~KeepStyleName() { style_.name = name_; }
+    KeepStyleName(const KeepStyleName&) = delete;
+    KeepStyleName& operator=(const KeepStyleName&) = delete;
+    const std::string& name() const { return name_; }
+
+private:
+    StyleSettings& style_;
+    const std::string name_;
+};
+
+void add_once(std::vector<FileProblem>& to, const std::vector<FileProblem>& from) {
+    for (const auto& p : from)
+        if (std::find(to.begin(), to.end(), p) == to.end()) to.push_back(p);
+}
+
+CreaPdfResult failed(const std::string& reason) { return {CreaPdfResult::Kind::failed, "", reason}; }
+
 }  // namespace
 
-bool CreaPdf(Runtime& rt, LayoutState& layout, const PreAnalysis& pre, const std::string& input_path,
-             const std::string& print_type, const std::string& file_name) {
+CreaPdfResult CreaPdf(Runtime& rt, LayoutState& layout, const PreAnalysis& pre, const std::string& input_path,
+                      const std::string& print_type, const std::string& file_name) {
     auto& compose = layout.compose;
     auto& style = layout.style;
-    const std::string message_style = style.name;
+    const KeepStyleName keep(style);
+    const std::string& message_style = keep.name();
     JobState job;
     job.input_path = input_path;
     job.print_type = print_type;
@@ -76,12 +100,11 @@ bool CreaPdf(Runtime& rt, LayoutState& layout, const PreAnalysis& pre, const std
         compose.mono_font = 0;
         layout.overlay.reset_document();
         layout.overlay.stop_label.clear();
-        // 3. and 6. The message's style.
+        // 3. and 6. The message's style (the style file is read once per message).
         step = 6;
         style = StyleSettings{};
         style.name = message_style;
-        style.tipologo = "0";
-        if (!message_style.empty()) LoadStyle(rt, style, compose.size_override);
+        if (!message_style.empty()) LoadStyle(rt, layout.styles, style, compose.size_override);
         // 7. A refused type costs no document and no read of the print file.
         step = 7;
         if (refuses_print_type(rt, style, pre, print_type)) {
@@ -89,25 +112,22 @@ bool CreaPdf(Runtime& rt, LayoutState& layout, const PreAnalysis& pre, const std
             if (print_type == "altro")
                 rt.list.add(" Crea Pdf " + input_path + " nessun tipo stampa ammesso: forzatura " +
                              style.forzatura);
-            style.name = message_style;
-            return true;
+            return {CreaPdfResult::Kind::refused, "", ""};
         }
         // 13. and 14. The print file.
         step = 13;
         std::ifstream in(input_path, std::ios::binary);
         if (!in) {
             rt.list.add(" Crea Pdf " + input_path + " file non leggibile");
-            style.name = message_style;
-            return true;
+            return failed("the print file cannot be read");
         }
         if (in.peek() == std::char_traits<char>::eof()) {
             rt.list.add(" Crea Pdf " + input_path + " File Senza Dati ");
-            style.name = message_style;
-            return true;
+            return failed("the print file is empty");
         }
         // 5. The marker sequences of loghi.ini (read once the type is accepted).
         step = 5;
-        job.markers = read_marker_sequences(rt);
+        job.markers = read_marker_sequences(layout.styles.contents(rt.cfg.style_file));
         // 4. and 8. The drawing object and the geometry of the type.
         step = 4;
         std::unique_ptr<PdfDocument> doc =
@@ -125,23 +145,27 @@ bool CreaPdf(Runtime& rt, LayoutState& layout, const PreAnalysis& pre, const std
         // 12.
         step = 12;
         if (!style.name.empty()) compose.logos = ImportLogos(rt, *doc, style);
-        job.text_written = style.senzadati == "s";
+        job.text_written = style.senzadati;
         // The line loop.
         step = 15;
         run_line_loop(rt, layout, *doc, in, job);
         in.close();
+        add_once(compose.problems, job.problems);
         rt.trace("CHIUDO FILE");
         // Saving, protection and copies.
         if (!job.nonvabene) save_and_copy(rt, layout, *doc, job, step);
         rt.trace("ESCO DAL CREA PDF CON NONVABENE=" + std::string(job.nonvabene ? "True" : "False"));
-        style.name = message_style;
-        return job.nonvabene;
+        if (job.nonvabene) return {CreaPdfResult::Kind::refused, "", ""};
+        return {CreaPdfResult::Kind::fitted, compose.created_pdf, ""};
     } catch (const std::exception& e) {
         rt.list.add(" " + std::string(e.what()) + " CreaPdf passo " + std::to_string(step) + " " +
                      file_name);
-        style.name = message_style;
-        // Before the PDF was saved the type is given up, so the caller tries the next one.
-        return compose.created_pdf.empty() ? true : job.nonvabene;
+        add_once(compose.problems, job.problems);
+        // Before the PDF was saved the type is given up, so the caller tries
+        // the next one; once it is saved, it stands.
+        if (compose.created_pdf.empty() || job.nonvabene)
+            return failed(std::string(e.what()) + " at step " + std::to_string(step));
+        return {CreaPdfResult::Kind::fitted, compose.created_pdf, e.what()};
     }
 }
 
@@ -155,6 +179,14 @@ void MessageLayout::set_style_name(const std::string& name) { state_->style.name
 
 const std::string& MessageLayout::created_pdf() const { return state_->compose.created_pdf; }
 
-bool MessageLayout::allegatxt() const { return state_->style.allegatxt == "y"; }
+bool MessageLayout::allegatxt() const { return state_->style.allegatxt; }
+
+std::vector<FileProblem> MessageLayout::problems() const {
+    std::vector<FileProblem> all = state_->styles.problems();
+    add_once(all, state_->overlay.problems);
+    add_once(all, state_->barcode.problems);
+    add_once(all, state_->compose.problems);
+    return all;
+}
 
 }  // namespace velarion

@@ -3,6 +3,9 @@
 
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "common/file_problem.h"
 
 namespace velarion {
 
@@ -14,10 +17,23 @@ struct PreAnalysis;
 inline constexpr const char* kPrintTypes[] = {"14o", "12v", "12o", "10v", "10o-", "10o", "8v",
                                               "8o",  "7v",  "6v",  "6o",  "6o-",  "altro"};
 
-// Returns NONVABENE: true when the type was refused, the text did not fit or
-// the file is empty (try the next type); false when the PDF was made, its
-// path then in layout.compose.created_pdf. pre is the print file's pre-analysis.
-bool CreaPdf(Runtime& rt, LayoutState& layout, const PreAnalysis& pre, const std::string& input_path,
+// What one CreaPdf call came to. Every kind but `fitted` means "try the
+// next print type" (the original's NONVABENE = True).
+struct CreaPdfResult {
+    enum class Kind {
+        fitted,   // the document was made with this type
+        refused,  // the style or the pre-analysis refused the type, or a line did not fit
+        failed,   // the print file is empty or unreadable, or composing failed: `reason`
+    };
+    Kind kind = Kind::refused;
+    std::string pdf;     // fitted: the PDF made ("" when there was no text and nothing to merge)
+    std::string reason;  // failed: what went wrong
+    bool fitted() const { return kind == Kind::fitted; }
+};
+
+// One print file with one print type; pre is the print file's pre-analysis.
+// The PDF made is also in layout.compose.created_pdf.
+CreaPdfResult CreaPdf(Runtime& rt, LayoutState& layout, const PreAnalysis& pre, const std::string& input_path,
              const std::string& print_type, const std::string& file_name);
 
 // The layout state of one message, owned by message processing for that
@@ -39,6 +55,10 @@ public:
     const std::string& created_pdf() const;
     // "allegatxt" of the style last loaded is "y": print files travel beside their PDFs.
     bool allegatxt() const;
+    // Every problem found so far in the style file, the overlays, the
+    // barcode files and the formatting tables the message's compositions
+    // read, each once.
+    std::vector<FileProblem> problems() const;
 
 private:
     std::unique_ptr<LayoutState> state_;

@@ -5,6 +5,7 @@
 #include <map>
 #include <sstream>
 
+#include "common/file_problem.h"
 #include "common/runtime.h"
 #include "layout/pre_analysis.h"
 #include "layout/style.h"
@@ -50,10 +51,11 @@ bool refuses_print_type(const Runtime& rt, const StyleSettings& style, const Pre
     return false;
 }
 
-MarkerSequences read_marker_sequences(const Runtime& rt) {
+MarkerSequences read_marker_sequences(const ini::IniContents& style_file) {
     MarkerSequences m;
     std::map<std::string, std::string> values;
-    for (auto& [k, v] : ini::read_section("SEQBARCODE", rt.cfg.style_file)) values.emplace(text::upper(k), v);
+    if (const ini::IniSection* section = style_file.section("SEQBARCODE"))
+        for (const auto& e : section->entries) values.emplace(text::upper(e.key), e.value);
     auto get = [&](const std::string& key) {
         auto it = values.find(key);
         return it == values.end() ? std::string() : it->second;
@@ -73,20 +75,37 @@ MarkerSequences read_marker_sequences(const Runtime& rt) {
     return m;
 }
 
-std::vector<FormatEntry> parse_format_table(const std::string& file_text) {
+std::vector<FormatEntry> parse_format_table(const std::string& file_text, const std::string& path,
+                                            std::vector<FileProblem>* problems) {
     std::vector<FormatEntry> table;
     std::istringstream in(file_text);
     std::string line;
-    while (table.size() < 40 && std::getline(in, line)) {
+    int number = 0;
+    auto problem = [&](const std::string& text) {
+        if (problems) problems->push_back({path, number, text});
+    };
+    while (std::getline(in, line)) {
+        ++number;
         if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (table.size() == 40) {
+            if (line.find_first_not_of(" \t") != std::string::npos) problem("more than 40 rows (the rest is ignored)");
+            break;
+        }
         std::vector<std::string> f;
         std::istringstream fields(line);
         for (std::string x; std::getline(fields, x, '\t');) f.push_back(x);
-        if (f.size() < 3) continue;
+        if (f.size() < 3) {
+            if (line.find_first_not_of(" \t") != std::string::npos)
+                problem("'" + line + "' has fewer than 3 TAB-separated fields (ignored)");
+            continue;
+        }
         // A row or column that is no whole number within int leaves the entry out.
         auto row = to_whole_number(f[0], INT_MIN, INT_MAX);
         auto col = to_whole_number(f[2], INT_MIN, INT_MAX);
-        if (!row || !col) continue;
+        if (!row || !col) {
+            problem("'" + (row ? f[2] : f[0]) + "' is not a whole number (row ignored)");
+            continue;
+        }
         FormatEntry e;
         e.row = *row;
         e.column = std::max(1, *col);
@@ -104,6 +123,7 @@ std::vector<FormatEntry> parse_format_table(const std::string& file_text) {
             size.resize(5, ' ');
             e.control = "\x10" + colour + font + size;
         } else {
+            problem("'" + a + "' is not N, C, EC or P (row ignored)");
             continue;
         }
         table.push_back(std::move(e));
@@ -111,16 +131,19 @@ std::vector<FormatEntry> parse_format_table(const std::string& file_text) {
     return table;
 }
 
-std::vector<FormatEntry> load_format_table(const Runtime& rt, const std::string& file_name) {
-    const std::string path = paths::resolve(rt.cfg.logo_dir + paths::native(file_name));
+std::vector<FormatEntry> load_format_table(const Runtime& rt, const std::string& file_name,
+                                           std::vector<FileProblem>* problems) {
+    const std::string wanted = rt.cfg.logo_dir + paths::native(file_name);
+    const std::string path = paths::resolve(wanted);
     std::ifstream in(path, std::ios::binary);
     if (path.empty() || !in) {
         rt.list.add(" Crea Pdf tabella di formattazione non trovata " + file_name);
+        if (problems) problems->push_back({wanted, 0, "formatting table not found"});
         return {};
     }
     std::ostringstream text;
     text << in.rdbuf();
-    return parse_format_table(text.str());
+    return parse_format_table(text.str(), path, problems);
 }
 
 }  // namespace velarion

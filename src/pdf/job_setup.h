@@ -11,6 +11,10 @@ namespace velarion {
 struct Runtime;
 struct StyleSettings;
 struct PreAnalysis;
+struct FileProblem;
+namespace ini {
+struct IniContents;
+}
 
 // True when the style's "forzatura" or the pre-analysis refuses the type;
 // writes the rule's trace or activity line.
@@ -21,7 +25,8 @@ bool refuses_print_type(const Runtime& rt, const StyleSettings& style, const Pre
 struct MarkerSequences {
     std::array<std::string, 4> start, start_repl, end, end_repl;
 };
-MarkerSequences read_marker_sequences(const Runtime& rt);
+// From the section "SEQBARCODE" of the style file as read.
+MarkerSequences read_marker_sequences(const ini::IniContents& style_file);
 
 // One row of the formatting table: control text to insert before `column`
 // on page row `row`.
@@ -31,10 +36,14 @@ struct FormatEntry {
     std::string control;
 };
 
-// Parses the formatting table (TAB-separated fields, at most 40 rows).
-std::vector<FormatEntry> parse_format_table(const std::string& file_text);
+// Parses the formatting table (TAB-separated fields, at most 40 rows). A line
+// that cannot be used is left out and, with problems given, is one of them
+// (path names the file).
+std::vector<FormatEntry> parse_format_table(const std::string& file_text, const std::string& path = "",
+                                            std::vector<FileProblem>* problems = nullptr);
 // Loads the style's "formattatesto" file from the logo directory; an activity
-// line and an empty table when it cannot be read.
-std::vector<FormatEntry> load_format_table(const Runtime& rt, const std::string& file_name);
+// line and an empty table when it cannot be read (a problem too, with problems given).
+std::vector<FormatEntry> load_format_table(const Runtime& rt, const std::string& file_name,
+                                           std::vector<FileProblem>* problems = nullptr);
 
 }  // namespace velarion

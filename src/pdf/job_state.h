@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/file_problem.h"
 #include "layout/pre_analysis.h"
 #include "pdf/job_setup.h"
 #include "pdf/markup.h"
@@ -23,6 +24,7 @@ struct JobState {
     std::vector<FormatEntry> format_table;
     std::vector<Substitution> substitutions;
     std::vector<int> dropped_rows;  // "scartariga1" to "scartariga6"
+    std::vector<FileProblem> problems;  // of the formatting table
 
     bool nonvabene = false;    // refused, empty or a line did not fit
     bool text_written = false;

@@ -11,6 +11,7 @@ namespace velarion {
 
 struct LayoutState {
     StyleSettings style;
+    StyleFile styles;  // loghi.ini as read for this message
     OverlayState overlay;
     BarcodeRecord barcode;
     ComposeState compose;

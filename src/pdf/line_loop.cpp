@@ -1,6 +1,5 @@
 #include "pdf/line_loop.h"
 
-#include <climits>
 #include <optional>
 
 #include "common/runtime.h"
@@ -21,7 +20,7 @@ constexpr char kFormFeed = '\x0c';
 
 bool contains(const std::string& s, const char* what) { return s.find(what) != std::string::npos; }
 
-// A colour component of a style or a font record: held within 0-255, 0 when it is no number.
+// A colour component of a font record: held within 0-255, 0 when it is no number.
 int colour_component(const std::string& s) { return to_whole_number_clamped(s, 0, 255, 0); }
 
 // The leading number of a text ("8.5abc" gives "8.5"), as a "///C" line carries it.
@@ -74,8 +73,9 @@ private:
         job_.colour[2] = b;
     }
 
-    void draw_overlay(std::string& file, double dx = 0, double dy = 0) {
-        if (file.empty()) return;
+    void draw_overlay(const std::string& name, double dx = 0, double dy = 0) {
+        if (name.empty()) return;
+        std::string file = name;  // completed with the logo folder by Creafincature
         Creafincature(rt_, layout_.overlay, doc_, file, dx, dy);
         forget_settings();
     }
@@ -109,8 +109,8 @@ private:
 StyleSettings& LineLoop::retro_style() {
     if (!retro_) {
         retro_.emplace();
-        ReadStyleSection(rt_, style().retro, *retro_);
-        retro_logos_ = ImportStyleLogos(rt_, doc_, retro_->name, retro_->file, retro_->secondo_logo);
+        ReadStyleSection(rt_, layout_.styles, style().retro, *retro_);
+        retro_logos_ = ImportLogos(rt_, doc_, *retro_);
     }
     return *retro_;
 }
@@ -126,7 +126,7 @@ void LineLoop::start_page(int row) {
     job_.label_dx = job_.label_dy = 0;
     forget_settings();
     // Alternate pages of a written back ("retroscritto") carry the back style.
-    const bool back = !style().retro.empty() && style().retroscritto == "si" && job_.page_count % 2 == 0;
+    const bool back = !style().retro.empty() && style().retroscritto && job_.page_count % 2 == 0;
     if (back) {
         StyleSettings& r = retro_style();
         DrawLogos(doc_, retro_logos_);
@@ -137,7 +137,7 @@ void LineLoop::start_page(int row) {
     }
     DrawLogos(doc_, layout_.compose.logos);
     draw_overlay(style().fincatura);
-    if (style().senzadati == "s") {
+    if (style().senzadati) {
         job_.stop = true;
         return;
     }
@@ -146,7 +146,7 @@ void LineLoop::start_page(int row) {
 }
 
 bool LineLoop::may_add_page() {
-    auto max = to_number(style().maxpaginalogo);
+    const auto& max = style().maxpaginalogo;
     if (max && job_.page_count + 1 > *max) {
         job_.stop = true;
         cut_ = true;
@@ -157,7 +157,7 @@ bool LineLoop::may_add_page() {
 
 // A printed back page with the "retro" style's forms (no text).
 void LineLoop::back_page() {
-    if (style().retro.empty() || style().retroscritto == "si") return;
+    if (style().retro.empty() || style().retroscritto) return;
     StyleSettings& r = retro_style();
     doc_.addpage();
     forget_settings();
@@ -169,7 +169,7 @@ void LineLoop::back_page() {
 
 void LineLoop::change_style(const std::string& name) {
     style().name = name;
-    LoadStyle(rt_, style(), layout_.compose.size_override);
+    LoadStyle(rt_, layout_.styles, style(), layout_.compose.size_override);
     configure_job(rt_, layout_, job_);
     layout_.compose.logos = ImportLogos(rt_, doc_, style());
     retro_.reset();
@@ -182,8 +182,7 @@ void LineLoop::page_break(int row) {
     // 14.3
     if (!may_add_page()) return;
     // 14.4
-    // A page number that is no whole number from 1 up reads as empty: no switch.
-    const auto from = to_whole_number(style().logodiversofrompagina, 1, INT_MAX);
+    const auto& from = style().logodiversofrompagina;
     if (!style().logodiverso.empty() && from && *from == job_.page_count + 1) change_style(style().logodiverso);
     // 14.5 and 14.6
     start_page(row);
@@ -199,7 +198,7 @@ void LineLoop::logo_directive(const std::string& name) {
     }
     // 9.2
     style().name = name;
-    LoadStyle(rt_, style(), layout_.compose.size_override);
+    LoadStyle(rt_, layout_.styles, style(), layout_.compose.size_override);
     if (!style().forzatura.empty()) job_.print_type = style().forzatura;
     configure_job(rt_, layout_, job_);
     retro_.reset();
@@ -213,19 +212,16 @@ void LineLoop::logo_directive(const std::string& name) {
 // A line that is only Chr(17): the next label of a label sheet.
 bool LineLoop::label_line(const std::string& line) {
     if (line != "\x11") return false;
-    const auto& s = style();
-    // Counts that are no whole numbers from 1 up read as empty: no label grid.
-    const auto per_row = to_whole_number(s.EtiOr, 1, INT_MAX), rows = to_whole_number(s.EtiVt, 1, INT_MAX);
-    auto dv = to_number(s.EtiDeltaVt), dor = to_number(s.EtiDeltaOr);
-    if (!per_row || !rows || !dv || !dor) return false;
+    if (!style().labels) return false;
+    const LabelGrid grid = *style().labels;
     if (job_.page_count == 0) start_page(0);
     ++job_.label_index;
-    if (job_.label_index >= static_cast<long>(*per_row) * *rows) {
+    if (job_.label_index >= static_cast<long>(grid.per_row) * grid.rows) {
         page_break(0);
         if (job_.stop) return true;
     } else {
-        job_.label_dx = static_cast<double>(job_.label_index % *per_row) * *dor;
-        job_.label_dy = static_cast<double>(job_.label_index / *per_row) * *dv;
+        job_.label_dx = static_cast<double>(job_.label_index % grid.per_row) * grid.step_across;
+        job_.label_dy = static_cast<double>(job_.label_index / grid.per_row) * grid.step_down;
         draw_overlay(style().fincatura, job_.label_dx, job_.label_dy);
     }
     job_.row = 0;
@@ -266,10 +262,8 @@ void LineLoop::draw_line(std::vector<Piece>& pieces, const std::string& line, bo
     // 15. Row origin.
     double x = job_.origin.column_x + job_.label_dx;
     const double y = job_.origin.first_row_y + m.pitch * (job_.row - 1) + job_.label_dy;
-    int base_colour[3] = {0, 0, 0};
-    if (!s.coloretesto1.empty())
-        base_colour[0] = colour_component(s.coloretesto1), base_colour[1] = colour_component(s.coloretesto2),
-        base_colour[2] = colour_component(s.coloretesto3);
+    const Rgb base = s.text_colour.value_or(Rgb{});
+    const int base_colour[3] = {base.red, base.green, base.blue};
     const MonoFont mono = mono_font_for(rt_, layout_.overlay, doc_, job_.print_type);
     bool marked = false;
     for (Piece& p : pieces) {
@@ -287,7 +281,7 @@ void LineLoop::draw_line(std::vector<Piece>& pieces, const std::string& line, bo
             marked = true;
         }
         // 16.7 and 16.8 Font of the piece.
-        std::string font = (p.style == "e" || p.style == "ec" || s.bold == "y") ? "Courier-Bold" : "Courier";
+        std::string font = (p.style == "e" || p.style == "ec" || s.bold) ? "Courier-Bold" : "Courier";
         if (p.style == "p" && p.record.size() >= 18) {
             set_colour(colour_component(p.record.substr(0, 3)), colour_component(p.record.substr(4, 3)),
                        colour_component(p.record.substr(8, 3)));
@@ -343,14 +337,14 @@ void LineLoop::draw_line(std::vector<Piece>& pieces, const std::string& line, bo
     // 16.15 Height test, once the whole line is drawn: the next row starts a
     // new page with its logos and overlays.
     const double next_y = job_.origin.first_row_y + m.pitch * job_.row + job_.label_dy;
-    if (next_y > m.height && s.tipologo != "2" && !last) page_break(0);
+    if (next_y > m.height && s.tipologo != TextOriginKind::page_corner && !last) page_break(0);
 }
 
 void LineLoop::count_left_out(std::istream& in, long pending) {
     long left = pending;
     std::string skip;
     while (std::getline(in, skip)) ++left;
-    rt_.list.add(" Raggiunto maxpaginalogo " + style().maxpaginalogo + ": " + std::to_string(left) +
+    rt_.list.add(" Raggiunto maxpaginalogo " + style().maxpaginalogo_text + ": " + std::to_string(left) +
                   " righe non stampate");
 }
 
@@ -385,10 +379,12 @@ void LineLoop::run(std::istream& in) {
         }
         // Size override of normal and condensed text, kept across style loads.
         if (line.rfind("///C", 0) == 0) {
+            // A size no page can be drawn with is given but keeps the sizes in force.
             const std::string n = leading_number(line.substr(4));
-            layout_.compose.size_override = {n, n};
-            if (auto v = to_number(n); v && usable_font_size(*v))
-                job_.metrics.normal = job_.metrics.condensed = *v;
+            auto v = to_number(n);
+            if (v && !usable_font_size(*v)) v.reset();
+            layout_.compose.size_override = {!n.empty(), v};
+            if (v) job_.metrics.normal = job_.metrics.condensed = *v;
             continue;
         }
         // 5. Pending window events, every few lines so long files stay fast.
@@ -400,7 +396,7 @@ void LineLoop::run(std::istream& in) {
         // 9. Style directives.
         rewrite_logo_directive(line);
         if (auto name = velarion::logo_directive(line)) {
-            if (style().nologointerno == "si") continue;
+            if (style().nologointerno) continue;
             logo_directive(*name);
             continue;
         }
@@ -470,28 +466,21 @@ void LineLoop::run(std::istream& in) {
 void configure_job(const Runtime& rt, const LayoutState& layout, JobState& job) {
     const StyleSettings& s = layout.style;
     job.metrics = type_metrics(job.print_type, s);
-    if (auto n = to_number(layout.compose.size_override.normal); n && usable_font_size(*n))
-        job.metrics.normal = *n;
-    if (auto n = to_number(layout.compose.size_override.condensed); n && usable_font_size(*n))
-        job.metrics.condensed = *n;
+    if (const auto& n = layout.compose.size_override.size) job.metrics.normal = job.metrics.condensed = *n;
     job.origin = text_origin(s);
     job.lines_per_page = lines_per_page(s, job.pre);
-    job.substitutions = prepare_substitutions(s);
-    job.dropped_rows.clear();
-    for (int i = 1; i <= 6; ++i)
-        if (auto n = to_whole_number(s.scartariga[i], 1, INT_MAX)) job.dropped_rows.push_back(*n);
+    job.substitutions = s.substitutions;
+    job.dropped_rows = s.dropped_rows;
     job.format_table = s.formattatesto.empty() ? std::vector<FormatEntry>{}
-                                               : load_format_table(rt, s.formattatesto);
+                                               : load_format_table(rt, s.formattatesto, &job.problems);
 }
 
 void set_page_size(const StyleSettings& s, PdfDocument& doc, const JobState& job) {
     const bool landscape = is_landscape(job.print_type);
     double width = landscape ? 297 : 210, height = landscape ? 210 : 297;
-    if (!s.dimpaginaaltezza.empty()) {
-        // A side that is not a positive number is the A4 portrait one.
-        auto w = to_number(s.dimpaginalarghezza), h = to_number(s.dimpaginaaltezza);
-        width = w && *w > 0 ? *w : 210;
-        height = h && *h > 0 ? *h : 297;
+    if (s.page_size) {
+        width = s.page_size->width;
+        height = s.page_size->height;
     }
     doc.SetPageDimensions(width, height);
 }

@@ -3,7 +3,6 @@
 #include <array>
 #include <string_view>
 
-#include "layout/style.h"
 
 namespace velarion {
 
@@ -27,23 +26,6 @@ void expand_tags(std::string& line) {
     if (line.find('<') == std::string::npos) return;
     replace_all(line, "<E>", "\x0e");
     replace_all(line, "</E>", "\x12");
-}
-
-std::vector<Substitution> prepare_substitutions(const StyleSettings& style) {
-    std::vector<Substitution> out;
-    for (int i = 1; i <= 40; ++i) {
-        if (style.rimpiazza[i].empty()) continue;
-        Substitution s{style.rimpiazza[i], style.rimpcon[i]};
-        replace_all(s.search, "<SPAZIO>", " ");
-        replace_all(s.replacement, "<SPAZIO>", " ");
-        replace_all(s.replacement, "Chr(14) & Chr(15)", "\x0e\x0f");
-        replace_all(s.replacement, "Chr(14)", "\x0e");
-        replace_all(s.replacement, "Chr(18)", "\x12");
-        replace_all(s.replacement, "Chr(15)", "\x0f");
-        replace_all(s.replacement, "Chr(12)", "\x0c");
-        out.push_back(std::move(s));
-    }
-    return out;
 }
 
 void apply_substitutions(std::string& line, const std::vector<Substitution>& table) {

@@ -6,22 +6,17 @@
 #include <string>
 #include <vector>
 
+#include "layout/style.h"
 #include "pdf/job_setup.h"
 
 namespace velarion {
-
-struct StyleSettings;
 
 void replace_all(std::string& s, const std::string& from, const std::string& to);
 
 // "<E>" to Chr(14), "</E>" to Chr(18).
 void expand_tags(std::string& line);
 
-struct Substitution {
-    std::string search, replacement;
-};
-// The style's "rimpiazza"/"rimpcon" rows with "<SPAZIO>" and the "Chr(..)" texts resolved.
-std::vector<Substitution> prepare_substitutions(const StyleSettings& style);
+// Applies the style's substitution rows (decoded by the style loader) in order.
 void apply_substitutions(std::string& line, const std::vector<Substitution>& table);
 
 // Runs of two or more "-" (and a "-" before "|") become long dashes (0x97).

@@ -1,5 +1,7 @@
 #include "pdf/save_pdf.h"
 
+#include <strings.h>
+
 #include <filesystem>
 #include <random>
 
@@ -44,14 +46,17 @@ std::string modification_password(const Runtime& rt, const std::string& output_p
     return pwd;
 }
 
-void protect_pdf(Runtime& rt, const std::string& output_path) {
+void protect_pdf(Runtime& rt, const std::string& output_path, const ini::IniContents& style_file) {
     // 7. Protection needs the tool and a password of four characters or a fixed one.
     const std::string tool = rt.cfg.host.program_dir + "encryptpdf";
     std::error_code ec;
     if (!fs::exists(tool, ec)) return;
-    const std::string& file = rt.cfg.style_file;
-    const std::string password = ini::read("PDFCRIPT", "Password", "", file);
-    const std::string fixed = ini::read("PDFCRIPT", "PasswordFISSA", "", file);
+    std::string password, fixed;
+    if (const ini::IniSection* section = style_file.section("PDFCRIPT"))
+        for (const auto& e : section->entries) {
+            if (strcasecmp(e.key.c_str(), "Password") == 0) password = e.value;
+            if (strcasecmp(e.key.c_str(), "PasswordFISSA") == 0) fixed = e.value;
+        }
     if (password.size() < 4 && fixed.empty()) return;
 
     // 8. Run the tool into the work file, which has the same name for every

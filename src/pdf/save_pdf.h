@@ -7,6 +7,10 @@
 
 namespace velarion {
 
+namespace ini {
+struct IniContents;
+}
+
 struct Runtime;
 class PdfDocument;
 
@@ -23,8 +27,9 @@ std::string build_keywords(const std::string& print_type, int mono_font, const s
 // letters of the output name.
 std::string modification_password(const Runtime& rt, const std::string& output_path);
 
-// Protects the saved PDF with the outside tool "encryptpdf" when loghi.ini
-// section "PDFCRIPT" asks for it. A failure leaves the plain PDF and logs it.
-void protect_pdf(Runtime& rt, const std::string& output_path);
+// Protects the saved PDF with the outside tool "encryptpdf" when the section
+// "PDFCRIPT" of loghi.ini (as read for the message) asks for it. A failure
+// leaves the plain PDF and logs it.
+void protect_pdf(Runtime& rt, const std::string& output_path, const ini::IniContents& style_file);
 
 }  // namespace velarion

@@ -1,7 +1,5 @@
 #include "pdf/type_metrics.h"
 
-#include <climits>
-
 #include "layout/pre_analysis.h"
 #include "layout/style.h"
 
@@ -32,13 +30,9 @@ constexpr Row kTable[] = {
 };
 constexpr Row kOther = {"altro", 5, 0, 0, 0, 0, 2.7, 297, 207};
 
-// A style size that no page can be drawn with keeps the table value.
-void override_with(double& value, const std::string& text) {
-    if (auto n = to_number(text); n && usable_font_size(*n)) value = *n;
-}
-// So does a length that is not positive.
-void override_length(double& value, const std::string& text) {
-    if (auto n = to_number(text); n && *n > 0) value = *n;
+// The style's value when it has one (the loader keeps only usable ones).
+void override_with(double& value, const std::optional<double>& style_value) {
+    if (style_value) value = *style_value;
 }
 
 }  // namespace
@@ -59,7 +53,7 @@ TypeMetrics type_metrics(const std::string& print_type, const StyleSettings& sty
     m.expanded = or_base(row->e);
     m.exp_cond = or_base(row->ec);
     m.pitch = row->pitch;
-    if (print_type == "12v" && style.tipologo == "2") m.pitch = 4.2;
+    if (print_type == "12v" && style.tipologo == TextOriginKind::page_corner) m.pitch = 4.2;
     m.width = row->width;
     m.height = row->height;
 
@@ -68,8 +62,8 @@ TypeMetrics type_metrics(const std::string& print_type, const StyleSettings& sty
     override_with(m.expanded, style.car_espanso);
     override_with(m.exp_cond, style.car_espanso_compresso);
     override_with(m.semi, style.car_semicompresso);
-    override_length(m.pitch, style.interlinea);
-    override_length(m.height, style.altezzapag);
+    override_with(m.pitch, style.interlinea);
+    override_with(m.height, style.altezzapag);
     return m;
 }
 
@@ -83,19 +77,18 @@ double piece_size(const TypeMetrics& m, const std::string& piece_style) {
 
 TextOrigin text_origin(const StyleSettings& style) {
     TextOrigin o;
-    if (style.tipologo == "1") o.first_row_y = to_number(style.margbasso).value_or(0) + 10;
-    if (style.tipologo == "2") {
+    if (style.tipologo == TextOriginKind::above_margin) o.first_row_y = style.margbasso.value_or(0) + 10;
+    if (style.tipologo == TextOriginKind::page_corner) {
         o.first_row_y = 0;
         o.column_x = 0;
     }
-    if (auto r = to_number(style.riga)) o.first_row_y = *r;
-    if (auto c = to_number(style.colonna)) o.column_x = *c;
+    if (style.riga) o.first_row_y = *style.riga;
+    if (style.colonna) o.column_x = *style.colonna;
     return o;
 }
 
 int lines_per_page(const StyleSettings& style, const PreAnalysis& pre) {
-    // A length that is no whole number from 1 up reads as empty.
-    if (auto n = to_whole_number(style.lunghpagina, 1, INT_MAX)) return *n;
+    if (style.lunghpagina) return *style.lunghpagina;
     return pre.page_length == 66 ? 66 : 213;
 }
 

@@ -5,10 +5,10 @@
 #include <string>
 
 #include "common/number_text.h"
+#include "layout/style.h"
 
 namespace velarion {
 
-struct StyleSettings;
 struct PreAnalysis;
 
 struct TypeMetrics {
@@ -21,9 +21,6 @@ struct TypeMetrics {
     double width = 297;     // layout width (mm)
     double height = 207;    // layout height (mm)
 };
-
-// A font size a page can be drawn with (PDF allows up to 600 points).
-inline bool usable_font_size(double points) { return points > 0 && points <= 600; }
 
 // True for the landscape types ("o" in the code) and "altro".
 bool is_landscape(const std::string& print_type);

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <system_error>
 
 #include "platform/atomic_file.h"
@@ -28,16 +29,23 @@ constexpr std::size_t kKeyListLimit = 4094;  // buffer of 4096 less the two clos
 
 using Ini = CSimpleIniA;  // names compared without case
 
-bool load(Ini& ini, const std::string& path) {
-    ini.SetUnicode(false);
-    ini.SetMultiKey(false);
-    // Only a regular file is read (LoadFile would take a folder's length as
-    // the size to allocate, and wait on a FIFO for a writer): it is opened
-    // without waiting, checked and read here, and handed over as data.
+FileStamp stamp_from(const struct stat& st) {
+    FileStamp s;
+    s.device = st.st_dev;
+    s.inode = st.st_ino;
+    s.size = static_cast<unsigned long long>(st.st_size);
+    s.mtime_ns = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    return s;
+}
+
+// Only a regular file is read (LoadFile would take a folder's length as the
+// size to allocate, and wait on a FIFO for a writer): it is opened without
+// waiting, checked and read here, and handed over as data.
+bool read_bytes(const std::string& path, std::string& data, FileStamp* stamp = nullptr) {
     const safe_path::Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};
     if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    std::string data;
+    if (stamp) *stamp = stamp_from(st);
     char buffer[1 << 14];
     for (;;) {
         const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
@@ -46,9 +54,32 @@ bool load(Ini& ini, const std::string& path) {
         if (n == 0) break;
         data.append(buffer, static_cast<std::size_t>(n));
     }
+    return true;
+}
+
+bool load_data(Ini& ini, const std::string& data) {
+    ini.SetUnicode(false);
+    ini.SetMultiKey(false);
     return ini.LoadData(data.data(), data.size()) >= 0;
 }
+
+bool load(Ini& ini, const std::string& path) {
+    std::string data;
+    return read_bytes(path, data) && load_data(ini, data);
+}
 }  // namespace
+
+std::optional<FileStamp> stamp_of(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    return stamp_from(st);
+}
+
+const IniSection* IniContents::section(const std::string& name) const {
+    for (const auto& s : sections)
+        if (strcasecmp(s.name.c_str(), name.c_str()) == 0) return &s;
+    return nullptr;
+}
 
 std::string read(const std::string& section, const std::string& key, const std::string& def,
                  const std::string& path) {
@@ -255,6 +286,56 @@ bool write_values(const std::string& section, const std::vector<std::pair<std::s
         for (const auto& [k, v] : entries) bytes = edit(bytes, section, k, v);
         return bytes;
     });
+}
+
+IniContents read_all(const std::string& path) {
+    IniContents out;
+    std::string data;
+    Ini ini;
+    if (!read_bytes(path, data, &out.stamp) || !load_data(ini, data)) return out;
+    out.read = true;
+    // SimpleIni keeps no line numbers: the lines are scanned here for each
+    // header and key (the last line of a key written twice, whose value the
+    // library keeps), as the line editor above reads them.
+    std::map<std::string, int> header_line, key_line;  // lower-case names
+    auto lower = [](std::string s) {
+        for (char& c : s)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        return s;
+    };
+    std::string current;
+    int number = 0;
+    for (const auto& line : split_lines(data)) {
+        ++number;
+        if (auto name = section_name(line.text)) {
+            current = lower(*name);
+            header_line.emplace(current, number);
+        } else if (auto key = key_name(line.text)) {
+            key_line[current + "\n" + lower(*key)] = number;
+        }
+    }
+    Ini::TNamesDepend sections;
+    ini.GetAllSections(sections);
+    sections.sort(Ini::Entry::LoadOrder());
+    for (const auto& sec : sections) {
+        IniSection section;
+        section.name = sec.pItem;
+        const std::string lname = lower(section.name);
+        if (auto it = header_line.find(lname); it != header_line.end()) section.line = it->second;
+        Ini::TNamesDepend keys;
+        ini.GetAllKeys(sec.pItem, keys);
+        keys.sort(Ini::Entry::LoadOrder());
+        for (const auto& k : keys) {
+            IniEntry e;
+            e.key = k.pItem;
+            e.value = ini.GetValue(sec.pItem, k.pItem, "");
+            if (e.value.size() > kValueLimit) e.value.resize(kValueLimit);
+            if (auto it = key_line.find(lname + "\n" + lower(e.key)); it != key_line.end()) e.line = it->second;
+            section.entries.push_back(std::move(e));
+        }
+        out.sections.push_back(std::move(section));
+    }
+    return out;
 }
 
 }  // namespace velarion::ini

@@ -26,6 +26,39 @@ std::vector<std::string> key_names(const std::string& section, const std::string
 std::vector<std::pair<std::string, std::string>> read_section(const std::string& section,
                                                               const std::string& path);
 
+// What identifies one version of a file: a file replaced or edited has
+// another inode, modification time or size.
+struct FileStamp {
+    unsigned long long device = 0, inode = 0, size = 0;
+    long long mtime_ns = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp of a regular file; nullopt when there is none.
+std::optional<FileStamp> stamp_of(const std::string& path);
+
+// A whole INI file read in one pass, for loaders that take many sections:
+// each section's entries in file order (a key written twice once, with its
+// last value), with the line each was read from (from 1), values cut at 1023
+// characters.
+struct IniEntry {
+    std::string key, value;
+    int line = 0;
+};
+struct IniSection {
+    std::string name;
+    int line = 0;  // of its (first) header
+    std::vector<IniEntry> entries;
+};
+struct IniContents {
+    bool read = false;  // a regular file was read
+    FileStamp stamp;    // of the version read
+    std::vector<IniSection> sections;
+    // The section of that name, compared without case; nullptr when none.
+    const IniSection* section(const std::string& name) const;
+};
+IniContents read_all(const std::string& path);
+
 // With key and value: writes the entry (creating file and section).
 // With a key and no value: deletes the key. With no key: deletes the section.
 // Only the lines concerned change: line ends (CR LF stays CR LF), Windows-1252

@@ -30,8 +30,9 @@ std::string compose_print_file(Runtime& rt, MessageLayout& layout, const std::st
     const PreAnalysis pre = AnalizzaTXT(rt, path, page_section_end);
     page_section_end = pre.page_section_end;
     for (const char* type : types) {
-        if (CreaPdf(rt, layout.state(), pre, path, type, file_name)) continue;  // refused: try the next type
-        const std::string& pdf = layout.created_pdf();
+        const CreaPdfResult result = CreaPdf(rt, layout.state(), pre, path, type, file_name);
+        if (!result.fitted()) continue;  // refused, did not fit or failed: try the next type
+        const std::string& pdf = result.pdf;
         if (pdf.empty() || !is_file(pdf)) return "";
         rt.list.add(" Creato il file PDF " + pdf);
         rt.list.refresh();

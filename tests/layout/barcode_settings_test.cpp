@@ -65,6 +65,56 @@ TEST_F(BarcodeSettingsTest, TheStyleNamesTheBarcodeFile) {
     EXPECT_EQ(read("k").field[8], "i2of5");
 }
 
+// The file is read once for the barcodes of a message, and again as soon as
+// it is changed (a style designer editing it between two compositions).
+TEST_F(BarcodeSettingsTest, AChangedFileIsReadAgain) {
+    testing::write_file(dir / "barcode.ini", "[k]\nnomefilefont=F1\ntipo=code128\n");
+    EXPECT_EQ(read("k").field[8], "code128");
+    const ini::FileStamp first = t.layout.barcode.file.stamp;
+    EXPECT_EQ(read("k").field[8], "code128");
+    EXPECT_EQ(t.layout.barcode.file.stamp, first);
+    testing::write_file(dir / "barcode.ini", "[k]\nnomefilefont=F1\ntipo=i2of5\n");
+    EXPECT_EQ(read("k").field[8], "i2of5");
+}
+
+// The numbers are made once by the read; what the drawing cannot use reads
+// as its default and is a problem with the barcode file's line.
+TEST_F(BarcodeSettingsTest, ValuesAreReadOnceAndBadOnesAreProblems) {
+    testing::write_file(dir / "barcode.ini",
+                        "[ok]\nnomefilefont=F1\ndimfont=14\norientamento=90\nmargsx=3.5\ncolore=1,2,3\n"
+                        "[bad]\nnomefilefont=F1\ndimfont=0\norientamento=x\nmargdown=y\ncolore=1,2\n"
+                        "[pic]\nimmaginebarcode=si\n"
+                        "[img]\nimmaginebarcodealtezza=h\nimmaginebarcodelarghezza=30\n"
+                        "immaginebarcodemargsx=5\nimmaginebarcodemargtop=7\n"
+                        "immaginebarcodenomefile=code.jpg\nimmaginebarcodenomefileid=c1\n");
+    const BarcodeValues ok = read("ok").values;
+    EXPECT_DOUBLE_EQ(ok.size, 14);
+    EXPECT_DOUBLE_EQ(ok.angle, 90);
+    EXPECT_EQ(ok.x, 3.5);
+    EXPECT_FALSE(ok.y);
+    ASSERT_TRUE(ok.colour);
+    EXPECT_EQ(ok.colour->blue, 3);
+    EXPECT_TRUE(t.layout.barcode.problems.empty());
+
+    const BarcodeValues bad = read("bad").values;
+    EXPECT_DOUBLE_EQ(bad.size, 12);
+    EXPECT_DOUBLE_EQ(bad.angle, 0);
+    EXPECT_FALSE(bad.y);
+    EXPECT_FALSE(bad.colour);
+    EXPECT_FALSE(read("pic", "img").values.picture);
+    read("bad");  // read again: nothing is named twice
+    std::vector<std::string> messages;
+    for (const auto& p : t.layout.barcode.problems) messages.push_back(p.message());
+    const std::string f = dir / "barcode.ini:";
+    EXPECT_EQ(messages, (std::vector<std::string>{
+                            f + "12 [bad] colore: '1,2' is not red,green,blue (no colour is set)",
+                            f + "10 [bad] orientamento: 'x' is not a number (read as 0)",
+                            f + "9 [bad] dimfont: '0' is not a size above 0 and up to 600 (read as 12)",
+                            f + "11 [bad] margdown: 'y' is not a number (the row's position is used)",
+                            f + "16 [img] immaginebarcodealtezza: 'h' is not a number (the barcode is drawn instead)",
+                        }));
+}
+
 TEST_F(BarcodeSettingsTest, PictureModeNeedsAllSixKeys) {
     testing::write_file(dir / "barcode.ini",
                         "[pic]\nimmaginebarcode=si\n"

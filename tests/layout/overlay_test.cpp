@@ -221,5 +221,23 @@ TEST_F(OverlayTest, ErrorsEndTheFileAndKeepWhatWasDrawn) {
     EXPECT_EQ(t.list.size(), before);
 }
 
+// The style checker's mode: every bad line and unknown command is named with
+// its line, the good lines after it are drawn, and no activity line is added
+// for a bad line; a file drawn on every page names each problem once.
+TEST_F(OverlayTest, CheckingGoesOnAndNamesEachBadLine) {
+    t.layout.overlay.checking = true;
+    const std::vector<std::string> form = {"one\tLINOR\t1\t0\t0\t10", "col\tFILCOL\t255,0",
+                                           "x\tNOTHING", "two\tLINOR\t1\t0\t5\t10"};
+    draw(form);
+    draw(form);  // the next page
+    EXPECT_EQ(lines().size(), 4u);
+    EXPECT_EQ(t.list.size(), 0u);
+    std::vector<std::string> messages;
+    for (const auto& p : t.layout.overlay.problems) messages.push_back(p.message());
+    EXPECT_EQ(messages, (std::vector<std::string>{
+                            dir / "form.txt:2 FILCOL: Subscript out of range (col\tFILCOL\t255,0)",
+                            dir / "form.txt:3 NOTHING: unknown command (line ignored)"}));
+}
+
 }  // namespace
 }  // namespace velarion

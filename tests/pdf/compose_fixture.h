@@ -126,7 +126,7 @@ struct ComposeTest : ::testing::Test {
     std::string compose(const std::string& path) {
         pre = AnalizzaTXT(rt, path);
         for (const char* type : kPrintTypes)
-            if (!CreaPdf(rt, layout, pre, path, type, paths_name(path))) return type;
+            if (CreaPdf(rt, layout, pre, path, type, paths_name(path)).fitted()) return type;
         return "";
     }
     static std::string paths_name(const std::string& path) { return path.substr(path.rfind('/') + 1); }

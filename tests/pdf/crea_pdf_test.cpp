@@ -100,6 +100,29 @@ TEST_F(ComposeTest, EmptyFileIsRefusedWithItsLine) {
     EXPECT_TRUE(layout.compose.created_pdf.empty());
 }
 
+// Each way a composition ends is named; the message's style name is back
+// whichever way it ended, even after a directive changed it.
+TEST_F(ComposeTest, ResultNamesFittedRefusedAndFailed) {
+    styles("[LETT]\nforzatura=v\n[LAND]\nforzatura=10o-\n");
+    layout.style.name = "LETT";
+    const std::string empty = print_file("VUOTO2.txt", "");
+    CreaPdfResult r = CreaPdf(rt, layout, pre, empty, "12v", "VUOTO2.txt");
+    EXPECT_EQ(r.kind, CreaPdfResult::Kind::failed);
+    EXPECT_EQ(r.reason, "the print file is empty");
+    r = CreaPdf(rt, layout, pre, dir / "tempozip/MANCA1.txt", "12v", "MANCA1.txt");
+    EXPECT_EQ(r.kind, CreaPdfResult::Kind::failed);
+    EXPECT_EQ(r.reason, "the print file cannot be read");
+    const std::string path = print_file("STILI2.txt", "prima\r\n///LLAND\r\n\x0cseconda\r\n");
+    EXPECT_EQ(CreaPdf(rt, layout, pre, path, "10o-", "STILI2.txt").kind, CreaPdfResult::Kind::refused);
+    EXPECT_EQ(layout.style.name, "LETT");
+    r = CreaPdf(rt, layout, pre, path, "12v", "STILI2.txt");
+    EXPECT_TRUE(r.fitted());
+    EXPECT_EQ(r.pdf, dir / "tempozip/STILI2.pdf");
+    EXPECT_EQ(layout.style.name, "LETT");
+    // The file was read once for the four attempts.
+    EXPECT_EQ(layout.styles.reads(), 1);
+}
+
 TEST_F(ComposeTest, RefusedTypeOpensNothingAndFailedFitStopsAtFirstLine) {
     int documents = 0;
     std::vector<std::string> calls;
@@ -109,10 +132,10 @@ TEST_F(ComposeTest, RefusedTypeOpensNothingAndFailedFitStopsAtFirstLine) {
     };
     const std::string path = print_file("LISTA2.txt", listing(2));
     pre = AnalizzaTXT(rt, path);
-    EXPECT_TRUE(CreaPdf(rt, layout, pre, path, "14o", "LISTA2.txt"));
-    EXPECT_TRUE(CreaPdf(rt, layout, pre, path, "10o", "LISTA2.txt"));
+    EXPECT_EQ(CreaPdf(rt, layout, pre, path, "14o", "LISTA2.txt").kind, CreaPdfResult::Kind::refused);
+    EXPECT_EQ(CreaPdf(rt, layout, pre, path, "10o", "LISTA2.txt").kind, CreaPdfResult::Kind::refused);
     EXPECT_EQ(documents, 0);
-    EXPECT_TRUE(CreaPdf(rt, layout, pre, path, "12v", "LISTA2.txt"));
+    EXPECT_EQ(CreaPdf(rt, layout, pre, path, "12v", "LISTA2.txt").kind, CreaPdfResult::Kind::refused);
     EXPECT_EQ(documents, 1);
     // The page mark and the first line; the fit test ends the attempt there.
     EXPECT_EQ(count_prefix(calls, "TextOut"), 2);
@@ -124,7 +147,7 @@ TEST_F(ComposeTest, UnderlineTagsDrawLinesUnderEachCharacter) {
     std::vector<std::string> calls;
     layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
     const std::string path = print_file("TAGS12.txt", "ab<T>cd</T>e\r\n");
-    EXPECT_FALSE(CreaPdf(rt, layout, pre, path, "12v", "TAGS12.txt"));
+    EXPECT_TRUE(CreaPdf(rt, layout, pre, path, "12v", "TAGS12.txt").fitted());
     // RecordingDoc: 2 mm per character; row 1 at 4.2 mm, the rule 0.5 mm below.
     const std::vector<std::string> lines = with_prefix(calls, "Line ");
     ASSERT_EQ(lines.size(), 2u);
@@ -367,7 +390,7 @@ TEST_F(ComposeTest, FormattingTableRowOneOnEveryPage) {
     std::vector<std::string> calls;
     layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
     const std::string path = print_file("TAB001.txt", "uno\r\ndue\r\n\x0c" "tre\r\nquattro\r\n");
-    EXPECT_FALSE(CreaPdf(rt, layout, pre, path, "12v", "TAB001.txt"));
+    EXPECT_TRUE(CreaPdf(rt, layout, pre, path, "12v", "TAB001.txt").fitted());
     std::string font;
     std::vector<std::string> seen;  // the font each text is written in
     for (const auto& c : calls) {
@@ -413,7 +436,7 @@ TEST_F(ComposeTest, LogoIsDrawnOnEveryPage) {
     std::vector<std::string> calls;
     layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
     const std::string path = print_file("LOGO01.txt", "a\r\n\x0c" "b\r\nc\r\n");
-    EXPECT_FALSE(CreaPdf(rt, layout, pre, path, "12v", "LOGO01.txt"));
+    EXPECT_TRUE(CreaPdf(rt, layout, pre, path, "12v", "LOGO01.txt").fitted());
     const auto draws = with_prefix(calls, "DrawImage");
     ASSERT_EQ(draws.size(), 2u);
     EXPECT_EQ(draws[0], "DrawImage /Im1 150 15 20 10");
@@ -530,7 +553,7 @@ TEST_F(ComposeTest, OverlaysBackPagesAndDroppedRows) {
     std::vector<std::string> calls;
     layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
     const std::string path = print_file("FORM01.txt", "uno\r\ndue\r\ntre\r\n\x0cquattro\r\ncinque\r\n");
-    EXPECT_FALSE(CreaPdf(rt, layout, pre, path, "12v", "FORM01.txt"));
+    EXPECT_TRUE(CreaPdf(rt, layout, pre, path, "12v", "FORM01.txt").fitted());
     std::vector<std::string> seen;
     for (const auto& c : calls)
         if (c == "addpage" || c.rfind("Line ", 0) == 0 || c.rfind("TextOut", 0) == 0) seen.push_back(c);
@@ -551,7 +574,7 @@ TEST_F(ComposeTest, WrittenBackPagesAlternateStyles) {
     std::vector<std::string> calls;
     layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
     const std::string path = print_file("FORM02.txt", "uno\r\n\x0c" "due\r\n\x0c" "tre\r\nfine\r\n");
-    EXPECT_FALSE(CreaPdf(rt, layout, pre, path, "12v", "FORM02.txt"));
+    EXPECT_TRUE(CreaPdf(rt, layout, pre, path, "12v", "FORM02.txt").fitted());
     std::vector<std::string> seen;
     for (const auto& c : calls)
         if (c == "addpage" || c.rfind("Line ", 0) == 0) seen.push_back(c);
@@ -565,7 +588,7 @@ TEST_F(ComposeTest, FontRecordsAndDoubleRules) {
     layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
     const std::string path =
         print_file("FONT01.txt", "a\x10" "200 010 030" "04" "14   " "Rosso\x12===\r\n");
-    EXPECT_FALSE(CreaPdf(rt, layout, pre, path, "12v", "FONT01.txt"));
+    EXPECT_TRUE(CreaPdf(rt, layout, pre, path, "12v", "FONT01.txt").fitted());
     std::vector<std::string> seen;
     for (const auto& c : calls)
         if (c.rfind("FillColor", 0) == 0 || c.rfind("FontName", 0) == 0 || c.rfind("FONTHEIGHT", 0) == 0 ||
@@ -588,7 +611,7 @@ TEST_F(ComposeTest, LabelSheetMovesAlongTheGrid) {
     layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
     const std::string path =
         print_file("ETI001.txt", "A\r\n\x11\r\nB\r\n\x11\r\nC\r\n\x11\r\nD\r\n\x11\r\nE\r\n");
-    EXPECT_FALSE(CreaPdf(rt, layout, pre, path, "12v", "ETI001.txt"));
+    EXPECT_TRUE(CreaPdf(rt, layout, pre, path, "12v", "ETI001.txt").fitted());
     std::vector<std::string> seen;
     for (const auto& c : calls)
         if (c == "addpage" || (c.rfind("TextOut", 0) == 0 && c.find("[!]") == std::string::npos))
@@ -615,7 +638,7 @@ TEST_F(ComposeTest, MarkerSequencesMakeBarcodePieces) {
     layout.compose.make_document = [&] { return std::make_unique<KeptDoc>(&calls); };
     // The section name runs to the end of the piece: Chr(18) ends it here.
     const std::string path = print_file("BARC01.txt", "Cod: <<12345>>C39\x12 fine\r\n");
-    EXPECT_FALSE(CreaPdf(rt, layout, pre, path, "12v", "BARC01.txt"));
+    EXPECT_TRUE(CreaPdf(rt, layout, pre, path, "12v", "BARC01.txt").fitted());
     EXPECT_EQ(layout.barcode.field[1], "C39");
     EXPECT_EQ(layout.overlay.stop_label, "C39");
     std::vector<std::string> texts = with_prefix(calls, "TextOut");

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "common/file_problem.h"
 #include "layout/pre_analysis.h"
+#include "platform/ini_file.h"
 #include "support/layout_context.h"
 #include "support/test_support.h"
 
@@ -67,7 +69,7 @@ TEST(MarkerSequencesFile, ReadOnlyWhileEachPairIsSet) {
     testing::write_file(dir / "loghi.ini",
                         "[SEQBARCODE]\nSEQ1INIZIO=<<\nSEQ1INIZIOREPL=~%\nSEQ1FINE=>>\nSEQ1FINEREPL=~%FINE-\n"
                         "SEQ3INIZIO=never\n");
-    auto m = read_marker_sequences(t.rt);
+    auto m = read_marker_sequences(ini::read_all(t.cfg.style_file));
     EXPECT_EQ(m.start[1], "<<");
     EXPECT_EQ(m.start_repl[1], "~%");
     EXPECT_EQ(m.end_repl[1], "~%FINE-");
@@ -79,12 +81,27 @@ TEST(FormattingTableFile, MissingFileGivesActivityLineAndEmptyTable) {
     TempDir dir;
     t.cfg.op.Dir_Loghi = dir.path();
     t.cfg.derive();
-    EXPECT_TRUE(load_format_table(t.rt, "nessuno.txt").empty());
+    std::vector<FileProblem> problems;
+    EXPECT_TRUE(load_format_table(t.rt, "nessuno.txt", &problems).empty());
     ASSERT_EQ(t.list.size(), 1u);
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].message(), dir.path() + "nessuno.txt: formatting table not found");
     testing::write_file(dir / "tab.txt", "1\tC\t3\r\n");
     auto table = load_format_table(t.rt, "TAB.TXT");
     ASSERT_EQ(table.size(), 1u);
     EXPECT_EQ(table[0].column, 3);
+}
+
+// Rows the table cannot use are left out as before, each named with its line.
+TEST(FormattingTableFile, RowsLeftOutAreProblemsWithTheirLines) {
+    std::vector<FileProblem> problems;
+    const auto table = parse_format_table("1\tC\t3\n\nx\tN\t4\n2\tZ\t1\n3\tN\n4\tN\t2\n", "tab.txt", &problems);
+    ASSERT_EQ(table.size(), 2u);
+    EXPECT_EQ(table[1].row, 4);
+    ASSERT_EQ(problems.size(), 3u);
+    EXPECT_EQ(problems[0].message(), "tab.txt:3 'x' is not a whole number (row ignored)");
+    EXPECT_EQ(problems[1].message(), "tab.txt:4 'Z' is not N, C, EC or P (row ignored)");
+    EXPECT_EQ(problems[2].message(), "tab.txt:5 '3\tN' has fewer than 3 TAB-separated fields (ignored)");
 }
 
 }  // namespace

@@ -26,16 +26,11 @@ TEST(LineRewrites, EuroSignAndTags) {
     EXPECT_EQ(tagged, "\x0e" "BIG\x12");
 }
 
-TEST(LineRewrites, SubstitutionsResolveSpacesAndControlTexts) {
-    StyleSettings s;
-    s.rimpiazza[7] = "A<SPAZIO>B";
-    s.rimpcon[7] = "Chr(14) & Chr(15)X<SPAZIO>Chr(12)";
-    s.rimpcon[3] = "ignored: no search text";
-    auto table = prepare_substitutions(s);
-    ASSERT_EQ(table.size(), 1u);
+TEST(LineRewrites, SubstitutionsApplyInRowOrder) {
+    const std::vector<Substitution> table = {{"A B", "\x0e\x0fX"}, {"X", "Y"}};
     std::string line = "1 A B 2 A B";
     apply_substitutions(line, table);
-    EXPECT_EQ(line, "1 \x0e\x0fX \x0c 2 \x0e\x0fX \x0c");
+    EXPECT_EQ(line, "1 \x0e\x0fY 2 \x0e\x0fY");
 }
 
 TEST(LineRewrites, MarkerSequences) {

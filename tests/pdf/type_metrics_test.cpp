@@ -25,7 +25,7 @@ TEST(TypeMetrics, TableValues) {
 
     auto v = type_metrics("12v", s);
     EXPECT_DOUBLE_EQ(v.pitch, 4.1);
-    s.tipologo = "2";
+    s.tipologo = TextOriginKind::page_corner;
     EXPECT_DOUBLE_EQ(type_metrics("12v", s).pitch, 4.2);
 
     auto other = type_metrics("altro", StyleSettings{});
@@ -38,10 +38,10 @@ TEST(TypeMetrics, TableValues) {
 
 TEST(TypeMetrics, StyleOverrides) {
     StyleSettings s;
-    s.car_normale = "9,5";  // after NormalizeDecimal on a comma system
-    s.car_compresso = "6.01";
-    s.interlinea = "3.3";
-    s.altezzapag = "190";
+    s.car_normale = 9.5;
+    s.car_compresso = 6.01;
+    s.interlinea = 3.3;
+    s.altezzapag = 190;
     auto m = type_metrics("8o", s);
     EXPECT_DOUBLE_EQ(m.normal, 9.5);
     EXPECT_DOUBLE_EQ(m.condensed, 6.01);
@@ -51,10 +51,10 @@ TEST(TypeMetrics, StyleOverrides) {
     EXPECT_DOUBLE_EQ(piece_size(m, "c"), 6.01);
     EXPECT_DOUBLE_EQ(piece_size(m, "p"), 9.5);
 
-    // Sizes and lengths no page can be drawn with keep the table values.
-    s.car_normale = "0";
-    s.car_compresso = "700";
-    s.interlinea = "-1";
+    // Values the loader could not use (nullopt) keep the table values.
+    s.car_normale.reset();
+    s.car_compresso.reset();
+    s.interlinea.reset();
     m = type_metrics("8o", s);
     EXPECT_DOUBLE_EQ(m.normal, 8.5);
     EXPECT_DOUBLE_EQ(m.condensed, 5);
@@ -65,14 +65,14 @@ TEST(TypeMetrics, OriginAndLinesPerPage) {
     StyleSettings s;
     EXPECT_DOUBLE_EQ(text_origin(s).first_row_y, 4.2);
     EXPECT_DOUBLE_EQ(text_origin(s).column_x, 5);
-    s.tipologo = "1";
-    s.margbasso = "20";
+    s.tipologo = TextOriginKind::above_margin;
+    s.margbasso = 20;
     EXPECT_DOUBLE_EQ(text_origin(s).first_row_y, 30);
-    s.tipologo = "2";
+    s.tipologo = TextOriginKind::page_corner;
     EXPECT_DOUBLE_EQ(text_origin(s).first_row_y, 0);
     EXPECT_DOUBLE_EQ(text_origin(s).column_x, 0);
-    s.riga = "12.5";
-    s.colonna = "7";
+    s.riga = 12.5;
+    s.colonna = 7;
     EXPECT_DOUBLE_EQ(text_origin(s).first_row_y, 12.5);
     EXPECT_DOUBLE_EQ(text_origin(s).column_x, 7);
 
@@ -82,7 +82,7 @@ TEST(TypeMetrics, OriginAndLinesPerPage) {
     pre.page_length = 72;
     EXPECT_EQ(lines_per_page(StyleSettings{}, pre), 213);
     StyleSettings l;
-    l.lunghpagina = "40";
+    l.lunghpagina = 40;
     EXPECT_EQ(lines_per_page(l, pre), 40);
     EXPECT_FALSE(to_number("12a"));
     EXPECT_FALSE(to_number(""));

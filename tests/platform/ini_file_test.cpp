@@ -24,6 +24,34 @@ TEST(IniFile, NamesIgnoreCaseAndMissingReadsDefault) {
     EXPECT_EQ(ini::read("GLOBAL", "Timing", "", dir / "absent.ini"), "");
 }
 
+// The whole file in one read: the values the single reads give, with the
+// line each came from, and a stamp that tells another version of the file.
+TEST(IniFile, ReadAllKeepsValuesLinesAndTheFilesVersion) {
+    TempDir dir;
+    const std::string path = dir / "loghi.ini";
+    write_file(path, "; styles\r\n[FATT]\r\nRiga = 40\r\n\r\n[altro]\r\nx=1\r\n[fatt]\r\nriga=41\r\ncol=" +
+                         std::string(1100, 'v') + "\r\n");
+    const ini::IniContents c = ini::read_all(path);
+    ASSERT_TRUE(c.read);
+    ASSERT_EQ(c.sections.size(), 2u);  // a section written twice is one
+    const ini::IniSection* fatt = c.section("FATT");
+    ASSERT_TRUE(fatt);
+    EXPECT_EQ(fatt->line, 2);
+    ASSERT_EQ(fatt->entries.size(), 2u);
+    EXPECT_EQ(fatt->entries[0].key, "Riga");
+    EXPECT_EQ(fatt->entries[0].value, ini::read("FATT", "riga", "", path));  // the last one written
+    EXPECT_EQ(fatt->entries[0].line, 8);
+    EXPECT_EQ(fatt->entries[1].value.size(), 1023u);
+    EXPECT_EQ(c.section("ALTRO")->entries[0].line, 6);
+    EXPECT_FALSE(c.section("nessuno"));
+    ASSERT_TRUE(ini::stamp_of(path));
+    EXPECT_EQ(*ini::stamp_of(path), c.stamp);
+    write_file(path, "[FATT]\nriga=42\n");
+    EXPECT_NE(*ini::stamp_of(path), c.stamp);
+    EXPECT_FALSE(ini::read_all(dir / "absent.ini").read);
+    EXPECT_FALSE(ini::stamp_of(dir.path()));  // a folder is no file
+}
+
 TEST(IniFile, AFolderOrAFifoNamedAsTheFileReadsTheDefaultAtOnce) {
     // Found by fuzzing the styles: "filebarcode_ini=///" named the root
     // folder, whose length the INI library took as the size to allocate.

@@ -1,12 +1,15 @@
 // The style preview run as its users run it: build/bin/velarion-compose on
 // copies of the demo installation, its PDFs checked with pdfinfo/pdftotext and
 // against what the agent itself makes of the same print file.
+#include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 
 #include <gtest/gtest.h>
 
+#include "support/background_process.h"
 #include "support/test_support.h"
 
 namespace velarion {
@@ -127,6 +130,71 @@ TEST(VelarionCompose, NoPdfGivesStatusOne) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find(" File Senza Dati "), std::string::npos) << r.out;
     EXPECT_EQ(compose({dir / "MANCA1.txt"}).status, 1);
+}
+
+// --check lists what the agent would silently read as empty or default, with
+// file and line, and exits 1; a clean style gives status 0 and says so.
+TEST(VelarionCompose, CheckListsEveryProblemWithFileAndLine) {
+    Demo demo;
+    auto r = compose({demo.dir / "FATT01.txt", "--style", "FATTURA", demo.ini(), "ope:AB", "--check"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("\ncheck: 0 problems\n"), std::string::npos) << r.out;
+
+    const std::string logos = demo.root() + "loghi/";
+    const std::string before = read_file(logos + "loghi.ini");
+    const long n = std::count(before.begin(), before.end(), '\n');  // lines of the demo's styles
+    std::ofstream(logos + "loghi.ini", std::ios::app)
+        << "\n[PROVA]\nforzatura=v\nfincatura=prova.fin\nriga=5x7\nfincaturadopo=manca.fin\n"
+           "formattatesto=tab.txt\nretro=RETRO\n[RETRO]\nfile=nessuno\naltezza=3\n";
+    write_file(logos + "prova.fin", "a\tRETT\t0.3\t1\tabc\t3\t4\nb\tBOGUS\t1\nc\tLINOR\t0.2\t1\t2\t3\nd\tFILCOL\t1,2\n");
+    write_file(logos + "tab.txt", "1\tC\t3\n1\tQ\t4\n");
+    r = compose({demo.dir / "FATT01.txt", "--style", "PROVA", demo.ini(), "ope:AB", "--check", "-o",
+                 demo.dir / "prova.pdf"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_TRUE(fs::exists(demo.dir / "prova.pdf"));  // composed all the same, as the agent would
+    const std::string style = logos + "loghi.ini:";
+    for (const std::string& line :
+         {style + std::to_string(n + 5) + " [PROVA] riga: '5x7' is not a number",
+          style + std::to_string(n + 10) + " [RETRO] file: logo picture " + logos + "nessuno.jpg not found",
+          // Every bad line of an overlay, with the overlay's own path; the good lines are drawn.
+          logos + "prova.fin:1 RETT: Type mismatch (a\tRETT\t0.3\t1\tabc\t3\t4)",
+          logos + "prova.fin:2 BOGUS: unknown command (line ignored)",
+          logos + "prova.fin:4 FILCOL: Subscript out of range (d\tFILCOL\t1,2)",
+          logos + "manca.fin: File not found",
+          logos + "tab.txt:2 'Q' is not N, C, EC or P (row ignored)",
+          std::string("check: 7 problems")})
+        EXPECT_NE(r.out.find("\n" + line + "\n"), std::string::npos) << line << "\n" << r.out;
+
+    // An unknown style is a problem of its own.
+    r = compose({demo.dir / "FATT01.txt", "--style", "NESSUNO", demo.ini(), "ope:AB", "--check", "-o",
+                 demo.dir / "nessuno.pdf"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("\n" + logos + "loghi.ini: [NESSUNO] no such style (its settings read as empty)\n"),
+              std::string::npos)
+        << r.out;
+    // Without --check the same composition says nothing of it and succeeds, as before.
+    r = compose({demo.dir / "FATT01.txt", "--style", "NESSUNO", demo.ini(), "ope:AB", "-o", demo.dir / "n.pdf"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.find("no such style"), std::string::npos);
+}
+
+// --watch composes again, with the pictures, when the print file or a file
+// of the logo folder changes, and ends on SIGTERM.
+TEST(VelarionCompose, WatchComposesAgainWhenAWatchedFileChanges) {
+    TempDir dir;
+    write_file(dir / "loghi.ini", "[A]\nforzatura=v\n");
+    write_file(dir / "RIGHE2.txt", "prima\n");
+    testing::BackgroundProcess p({kCompose, dir / "RIGHE2.txt", "--style", "A", "--watch", "--png", dir / "png"});
+    ASSERT_TRUE(p.wait_for("png: " + dir / "png/RIGHE2-1.png", 20000)) << p.out() << p.err();
+    write_file(dir / "RIGHE2.txt", "prima\nseconda versione\n");
+    ASSERT_TRUE(p.wait_for("--- composed again", 20000)) << p.out();
+    EXPECT_TRUE(testing::eventually([&] { return pdf_text(dir / "RIGHE2.pdf").find("seconda versione") != std::string::npos; }, 20000));
+    const std::size_t first = p.out().find("--- composed again");
+    write_file(dir / "loghi.ini", "[A]\nforzatura=o\n");  // the style changes: landscape now
+    EXPECT_TRUE(testing::eventually([&] { return p.out().find("--- composed again", first + 1) != std::string::npos; }, 20000));
+    EXPECT_TRUE(p.wait_for("print type: 10o-", 20000)) << p.out();
+    p.signal(SIGTERM);
+    EXPECT_EQ(p.wait(), 0);
 }
 
 TEST(VelarionCompose, ArgumentsHelpAndVersion) {

@@ -5,21 +5,29 @@
 // PNG pictures for people who design styles, overlays and barcodes.
 //
 //   velarion-compose FILE.txt [--style NAME] [--type CODE] [-o OUT.pdf]
-//                    [--png DIR] [--dpi N] [ini:DIR ope:OP]
+//                    [--png DIR] [--dpi N] [--check] [--watch] [ini:DIR ope:OP]
 //
-// Exit status: 0 the PDF was made, 1 no PDF could be made, 2 bad arguments.
+// Exit status: 0 the PDF was made (and, with --check, no problem was
+// found), 1 no PDF could be made or a problem was found, 2 bad arguments.
+#include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
+#include "common/file_problem.h"
 #include "common/null_view.h"
 #include "common/standard_options.h"
+#include "file_watch.h"
 #include "page_pictures.h"
 #include "pdf/crea_pdf.h"
+#include "pdf/layout_state.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
 #include "platform/text_encoding.h"
@@ -29,6 +37,7 @@
 #include "startup/component_check.h"
 #include "startup/sub_main.h"
 #include "startup/user_params.h"
+#include "style_check.h"
 #include "work_folder.h"
 
 namespace fs = std::filesystem;
@@ -37,7 +46,7 @@ namespace {
 
 constexpr const char* kHelp =
     "Usage: velarion-compose FILE.txt [--style NAME] [--type CODE] [-o OUT.pdf] [--png DIR] [--dpi N]\n"
-    "                        [ini:DIR ope:OP]\n"
+    "                        [--check] [--watch] [ini:DIR ope:OP]\n"
     "Composes one print file into a PDF exactly as the agent composes an attachment:\n"
     "the same composition, the print types from the largest to the smallest into\n"
     "which every line fits. Prints the activity lines and the chosen print type.\n"
@@ -47,6 +56,13 @@ constexpr const char* kHelp =
     "  -o OUT.pdf       where the PDF goes (default: FILE.pdf beside FILE.txt)\n"
     "  --png DIR        render every page to DIR/OUT-<page>.png\n"
     "  --dpi N          resolution of the pictures (default 100)\n"
+    "  --check          also list every problem of the style, the styles it leads to,\n"
+    "                   their overlays, formatting tables, logo pictures and barcode\n"
+    "                   files, one per line as FILE:LINE TEXT (the agent reads such\n"
+    "                   values as empty or as their default); exit status 1 when\n"
+    "                   there is one\n"
+    "  --watch          compose again (with the pictures) whenever the print file or a\n"
+    "                   file of the logo folder changes; stop with Ctrl+C\n"
     "  ini:DIR ope:OP   the installation (folder of velarion.ini) and operator whose\n"
     "                   logo folder and merge folder apply; without them both are\n"
     "                   the print file's folder\n"
@@ -57,11 +73,14 @@ constexpr const char* kHelp =
     "and protection runs encryptpdf, as in the agent. No spool, mail store or\n"
     "running agent is needed.\n"
     "\n"
-    "Exit status: 0 the PDF was made, 1 no PDF could be made, 2 bad arguments.\n";
+    "Exit status: 0 the PDF was made (with --check: and no problem was found),\n"
+    "1 no PDF could be made (or a problem was found), 2 bad arguments. With --watch,\n"
+    "the status of the last composition.\n";
 
 struct Options {
     std::string file, style, type, output, png_dir;
     int dpi = 100;
+    bool check = false, watch = false;
     std::vector<std::string> keywords;  // the agent's keyword arguments (ini:, ope:, ...)
 };
 
@@ -109,6 +128,10 @@ std::string parse(int argc, char** argv, Options& o) {
             const long n = std::strtol(dpi.c_str(), &end, 10);
             if (dpi.empty() || *end != '\0' || n < 10 || n > 1200) return "--dpi must be 10 to 1200, not " + dpi;
             o.dpi = static_cast<int>(n);
+        } else if (arg == "--check") {
+            o.check = true;
+        } else if (arg == "--watch") {
+            o.watch = true;
         } else if (is_keyword_argument(arg)) {
             o.keywords.emplace_back(arg);
         } else if (arg.starts_with("-") && arg.size() > 1) {
@@ -137,6 +160,110 @@ void print_line(const std::string& line) {
     std::fflush(stdout);
 }
 
+// Ctrl+C (or SIGTERM) ends --watch between two compositions.
+volatile std::sig_atomic_t g_stop = 0;
+void on_stop(int) { g_stop = 1; }
+
+// One composition of the print file (and, with --check, the check of its
+// style); returns the exit status. With a watch, the print file and the logo
+// folder are watched from before the print file is read, and what the
+// composition writes itself is accepted as no change.
+int compose_once(const Options& o, const fs::path& input, const fs::path& output, velarion::compose::FileWatch* watch) {
+    using namespace velarion;
+    try {
+        SystemClock clock;
+        ComposeView view;
+        Agent agent(clock, view);
+        Settings& cfg = agent.settings;
+
+        // The host facts the process entry finds.
+        cfg.host.decimal_separator = decimal_separator_test();
+        cfg.host.program_dir = paths::program_dir();
+        cfg.host.condensed_font = condensed_font_present(cfg.host.system_root, cfg.host.program_dir);
+
+        // The installation's settings, or the print file's folder for styles and merges.
+        std::string line;
+        for (const auto& k : o.keywords) line += (line.empty() ? "" : " ") + k;
+        std::error_code ec;
+        apply_load_switches(cfg.sw, getcommandline(line, 10), cfg.host.program_dir);
+        if (cfg.sw.ini_given != !cfg.sw.ope.empty()) return usage_error("ini: and ope: go together");
+        if (cfg.sw.ini_given) {
+            if (cfg.sw.ini.empty()) return usage_error("ini: names no folder");
+            if (!fs::is_regular_file(cfg.ini_path(), ec))
+                return usage_error("no velarion.ini in " + cfg.sw.ini);
+            Leggi_Param_Utenti(agent);
+        } else {
+            cfg.op.Dir_Loghi = input.parent_path().string() + "/";
+            cfg.op.unione_DIR = cfg.op.Dir_Loghi;
+        }
+        // A work folder of its own: never the agent's, which may be at work.
+        const compose::WorkFolder work;
+        cfg.op.tempozip_dir = work.path();
+        cfg.derive();
+        if (watch) watch->watch({input.string()}, {cfg.logo_dir});
+        std::vector<std::string> written;
+        controllo_dll(agent);
+
+        // From here on every activity line is shown as it is added.
+        agent.list.set_on_add(print_line);
+
+        // The print file is composed from its copy in the work folder, as an attachment is.
+        const std::string name = input.filename().string();
+        const std::string copy = work.path() + name;
+        fs::copy_file(input, copy, fs::copy_options::overwrite_existing);
+        MessageLayout layout(o.style);
+        // The checker's overlays go on past a failing line and name every one.
+        layout.state().overlay.checking = o.check;
+        long page_section_end = 9999999;
+        const char* only[] = {o.type.c_str()};
+        const std::string type =
+            o.type.empty() ? spool::compose_print_file(agent.rt, layout, copy, name, page_section_end)
+                           : spool::compose_print_file(agent.rt, layout, copy, name, page_section_end, only);
+        int status = 0;
+        if (type.empty()) {
+            std::fprintf(stderr,
+                         "velarion-compose: no PDF could be made from %s: every print type was refused "
+                         "or too small (see the activity lines)\n",
+                         o.file.c_str());
+            status = 1;
+        } else {
+            std::printf("print type: %s\n", type.c_str());
+            fs::create_directories(output.parent_path(), ec);
+            fs::copy_file(layout.created_pdf(), output, fs::copy_options::overwrite_existing);
+            std::printf("pdf: %s\n", output.c_str());
+            written.push_back(output.string());
+            if (!o.png_dir.empty()) {
+                fs::create_directories(o.png_dir);
+                for (const auto& png :
+                     compose::render_pages(output.string(), o.png_dir, output.stem().string(), o.dpi)) {
+                    std::printf("png: %s\n", png.c_str());
+                    written.push_back(png);
+                }
+            }
+        }
+        if (o.check) {
+            // The style itself and every file it leads to, beyond what this print file met.
+            agent.list.set_on_add(nullptr);
+            std::vector<FileProblem> problems = compose::check_style(agent.rt, layout.state(), o.style);
+            for (const auto& p : layout.problems())
+                if (std::find(problems.begin(), problems.end(), p) == problems.end()) problems.push_back(p);
+            // Grouped by file, in the order of their lines.
+            std::stable_sort(problems.begin(), problems.end(), [](const FileProblem& x, const FileProblem& y) {
+                return x.file != y.file ? x.file < y.file : x.line < y.line;
+            });
+            for (const auto& p : problems) print_line(p.message());
+            std::printf("check: %zu problem%s\n", problems.size(), problems.size() == 1 ? "" : "s");
+            if (!problems.empty()) status = 1;
+        }
+        std::fflush(stdout);
+        if (watch) watch->accept(written);
+        return status;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "velarion-compose: %s\n", e.what());
+        return 1;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -153,70 +280,25 @@ int main(int argc, char** argv) {
     }
     const fs::path output = o.output.empty() ? fs::path(input).replace_extension(".pdf") : fs::absolute(o.output, ec);
 
-    try {
-        SystemClock clock;
-        ComposeView view;
-        Agent agent(clock, view);
-        Settings& cfg = agent.settings;
+    if (!o.watch) return compose_once(o, input, output, nullptr);
 
-        // The host facts the process entry finds.
-        cfg.host.decimal_separator = decimal_separator_test();
-        cfg.host.program_dir = paths::program_dir();
-        cfg.host.condensed_font = condensed_font_present(cfg.host.system_root, cfg.host.program_dir);
-
-        // The installation's settings, or the print file's folder for styles and merges.
-        std::string line;
-        for (const auto& k : o.keywords) line += (line.empty() ? "" : " ") + k;
-        apply_load_switches(cfg.sw, getcommandline(line, 10), cfg.host.program_dir);
-        if (cfg.sw.ini_given != !cfg.sw.ope.empty()) return usage_error("ini: and ope: go together");
-        if (cfg.sw.ini_given) {
-            if (cfg.sw.ini.empty()) return usage_error("ini: names no folder");
-            if (!fs::is_regular_file(cfg.ini_path(), ec))
-                return usage_error("no velarion.ini in " + cfg.sw.ini);
-            Leggi_Param_Utenti(agent);
-        } else {
-            cfg.op.Dir_Loghi = input.parent_path().string() + "/";
-            cfg.op.unione_DIR = cfg.op.Dir_Loghi;
+    // Composes again when the print file or a file of the logo folder changes.
+    std::signal(SIGINT, on_stop);
+    std::signal(SIGTERM, on_stop);
+    velarion::compose::FileWatch watch;
+    int status = compose_once(o, input, output, &watch);
+    if (status == 2) return status;
+    std::fprintf(stderr, "velarion-compose: watching %s and the logo folder (Ctrl+C ends)\n", input.c_str());
+    while (!g_stop) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        if (g_stop || !watch.changed()) continue;
+        std::printf("\n--- composed again: a watched file changed\n");
+        std::fflush(stdout);
+        if (!fs::is_regular_file(input, ec)) {
+            std::fprintf(stderr, "velarion-compose: cannot read %s\n", o.file.c_str());
+            continue;
         }
-        // A work folder of its own: never the agent's, which may be at work.
-        const compose::WorkFolder work;
-        cfg.op.tempozip_dir = work.path();
-        cfg.derive();
-        controllo_dll(agent);
-
-        // From here on every activity line is shown as it is added.
-        agent.list.set_on_add(print_line);
-
-        // The print file is composed from its copy in the work folder, as an attachment is.
-        const std::string name = input.filename().string();
-        const std::string copy = work.path() + name;
-        fs::copy_file(input, copy, fs::copy_options::overwrite_existing);
-        MessageLayout layout(o.style);
-        long page_section_end = 9999999;
-        const char* only[] = {o.type.c_str()};
-        const std::string type =
-            o.type.empty() ? spool::compose_print_file(agent.rt, layout, copy, name, page_section_end)
-                           : spool::compose_print_file(agent.rt, layout, copy, name, page_section_end, only);
-        if (type.empty()) {
-            std::fprintf(stderr,
-                         "velarion-compose: no PDF could be made from %s: every print type was refused "
-                         "or too small (see the activity lines)\n",
-                         o.file.c_str());
-            return 1;
-        }
-        std::printf("print type: %s\n", type.c_str());
-
-        fs::create_directories(output.parent_path(), ec);
-        fs::copy_file(layout.created_pdf(), output, fs::copy_options::overwrite_existing);
-        std::printf("pdf: %s\n", output.c_str());
-        if (!o.png_dir.empty()) {
-            fs::create_directories(o.png_dir);
-            for (const auto& png : compose::render_pages(output.string(), o.png_dir, output.stem().string(), o.dpi))
-                std::printf("png: %s\n", png.c_str());
-        }
-        return 0;
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "velarion-compose: %s\n", e.what());
-        return 1;
+        status = compose_once(o, input, output, &watch);
     }
+    return status;
 }
