@@ -45,8 +45,9 @@ bool attachment_list(const Runtime& rt, const DeliveryRequest& r, std::string& l
 }
 
 // What a failed send says about the message: the server cannot be reached
-// (every message waits), this message may go later, the account is refused,
-// or the message cannot go as it is.
+// (every message waits), this message may go later, it may have been
+// delivered already (its answer never came), the account is refused, or the
+// message cannot go as it is.
 Delivered failure_kind(mail::SmtpError kind) {
     using mail::SmtpError;
     switch (kind) {
@@ -57,6 +58,7 @@ Delivered failure_kind(mail::SmtpError kind) {
         case SmtpError::timed_out:
         case SmtpError::connection_lost:
         case SmtpError::temporary_reply: return Delivered::later;
+        case SmtpError::maybe_delivered: return Delivered::maybe_delivered;
         case SmtpError::auth_refused: return Delivered::logon_refused;
         default: return Delivered::failed;
     }
@@ -76,6 +78,7 @@ DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r) {
         std::string lsFrom = r.lsFrom;
         mail::SmtpComponent smtp;
         smtp.Timeout = smtp_timeout(rt);
+        smtp.DataTimeout = smtp_data_wait(rt);
         smtp.Tls = tls_policy(rt);
 
         // The component's events become lines of the activity list.

@@ -71,9 +71,11 @@ struct Message {
 struct Profile {
     std::string store;               // maildir://localhost/<path>, imap://..., imaps://...
     std::string drafts = "Drafts";   // drafts folder of the store
-    std::string transport;           // sendmail://localhost, smtp://host:port, smtps://host:port
+    std::string transport;           // sendmail://localhost[/program path], smtp://host:port, smtps://host:port
     std::string from;                // the profile's own address (sender, read receipts)
     TlsPolicy tls;                   // when credentials may travel without TLS
+    int timeout = 30;                // seconds a network store or transport waits for its server
+    int data_timeout = 600;          // seconds the SMTP transport waits for the answer to the end of the data
 
     bool operator==(const Profile&) const = default;
 };
@@ -93,11 +95,17 @@ public:
     // code) stays in the draft, as the name of an empty group, for the user.
     // The folder stays open for the next message while the session lasts,
     // so a draft costs the same however many the folder holds. Attachments
-    // are read from their files as the message is stored, never whole.
+    // are read from their files as the message is stored, never whole. A
+    // store that is full or out of service (maildir ENOSPC/EDQUOT, IMAP
+    // [OVERQUOTA], [UNAVAILABLE] ...) is a temporary failure, with the
+    // store's own words.
     virtual void save(const Message& message) = 0;
-    // Sends the message through the transport. With the dialog flag the
-    // desktop's compose window is opened instead (a draft where there is no
-    // desktop).
+    // Sends the message through the transport, with the profile's sender
+    // as the envelope's sender too. With the dialog flag the desktop's
+    // compose window is opened instead (a draft where there is no desktop).
+    // When the whole message went to an SMTP server but its answer never
+    // came, the error says so with Retry::maybe_delivered: sending it again
+    // may deliver it twice.
     virtual void send(const Message& message, bool dialog) = 0;
 };
 

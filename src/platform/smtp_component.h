@@ -26,9 +26,10 @@ enum class SmtpError {
     bad_address,         // no sender, no recipient, or an address that is none
     attachment_missing,  // an attachment file cannot be read
     name_not_resolved,   // the host name has no address
-    connection_refused,  // nobody listens there, or the network is unreachable
+    connection_refused,  // no connection could be made: refused, unreachable, or not answered in time
     timed_out,           // the server did not answer in time
     connection_lost,     // the server closed the connection in the middle
+    maybe_delivered,     // the whole message was sent but the answer to it never came: it may have been delivered
     tls,                 // TLS refused or failed, or the certificate is not trusted
     auth_refused,        // the server refused the user name and password
     temporary_reply,     // the server answered 4xx
@@ -37,7 +38,8 @@ enum class SmtpError {
     other,
 };
 
-// Connection refused, time-out, unknown host, lost connection and 4xx replies.
+// Connection refused, time-out, unknown host, lost connection, a missing
+// answer after the data and 4xx replies.
 bool is_temporary(SmtpError kind);
 
 class SmtpComponent {
@@ -65,6 +67,7 @@ public:
     std::string Attachment;          // file paths
     bool Receipt = false;            // ask for a read receipt to From
     int Timeout = 30;                // seconds without an answer before giving up; 1 to 60
+    int DataTimeout = 600;           // seconds for the answer to the end of the message's data
     TlsPolicy Tls;
 
     // Events.
