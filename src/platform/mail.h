@@ -5,6 +5,7 @@
 // (sendmail or SMTP). Failures arrive as NumberedError with the MAPI numbers.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -65,6 +66,12 @@ struct Message {
     std::vector<Recipient> recipients;
     std::string note_text;
     std::vector<Attachment> attachments;
+    // Called when sending, once the whole message has been written to the
+    // transport and just before its end is marked: from then on the message
+    // may be delivered although no answer comes (a caller that must survive
+    // a kill records that here). What it throws stops the send before the
+    // end is marked.
+    std::function<void()> on_data_end = nullptr;
 };
 
 // Where drafts are kept and how messages leave.

@@ -183,7 +183,7 @@ public:
         }
         try {
             detail::send_streamed(*transport, *msg, out->expeditor, out->recipients, nullptr, out->header,
-                                  &transport_link_.waits);
+                                  &transport_link_.waits, message.on_data_end);
         } catch (...) {
             try {
                 transport->disconnect();
@@ -410,6 +410,11 @@ private:
             raise(fallback, e.what() + std::string(": ") + e.response(), other);
         } catch (const vmime::exceptions::authentication_error& e) {
             if (credentials_ && credentials_->held_back()) raise(fallback, tls_missing, other);
+            if (link_ == &store_link_) {
+                // A server that cannot check the password now refused no account.
+                const std::string reply = e.response().empty() ? replies_->last_reply() : e.response();
+                if (detail::imap_login_unavailable(reply)) raise(fallback, e.what() + std::string(": ") + reply, other);
+            }
             raise(kLoginFailure, e.what() + std::string(": ") + e.response());
         } catch (const vmime::exceptions::authentication_exception& e) {
             raise(kLoginFailure, e.what());

@@ -75,6 +75,10 @@ public:
     std::function<void(const std::string& explanation)> on_send_failed;
     std::function<void()> on_send_successful;
     std::function<void(const std::string& status)> on_status;
+    // Raised once the whole message has been written, just before its end is
+    // marked: from then on it may be delivered although no answer comes. What
+    // it throws stops the send there (reported as on_send_failed).
+    std::function<void()> on_data_end;
 
     // Sends the message; raises on_send_successful, or on_send_failed with
     // the reason. Never throws for a failure of the send itself.

@@ -163,7 +163,7 @@ public:
         Progress progress(c_.on_progress);
         try {
             detail::send_streamed(*transport, *letter.message, *letter.from, letter.envelope, &progress, nullptr,
-                                  &waits_);
+                                  &waits_, c_.on_data_end);
         } catch (...) {
             close(*transport);
             throw;

@@ -48,6 +48,11 @@ Retry imap_refusal_retry(const std::string& reply) {
     return Retry::never;
 }
 
+bool imap_login_unavailable(const std::string& reply) {
+    const std::string up = text::upper(reply);
+    return has_code(up, "UNAVAILABLE") || has_code(up, "SERVERBUG");
+}
+
 Retry file_error_retry(const std::string& text) {
     if (text.find("ENOSPC") != std::string::npos || text.find(std::strerror(ENOSPC)) != std::string::npos ||
         text.find(std::strerror(EDQUOT)) != std::string::npos)

@@ -32,6 +32,11 @@ private:
 // now (Retry::server_down); anything else is Retry::never.
 Retry imap_refusal_retry(const std::string& reply);
 
+// An IMAP server's refusal of a login because of its own state
+// ([UNAVAILABLE], [SERVERBUG]: its password database cannot be read, say),
+// which refuses no account.
+bool imap_login_unavailable(const std::string& reply);
+
 // A local store's file error by the library's text of it: no space left
 // (ENOSPC) or a quota exceeded (EDQUOT) lets the message wait (Retry::later).
 Retry file_error_retry(const std::string& text);

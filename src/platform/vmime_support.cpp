@@ -403,7 +403,8 @@ void add_mailboxes(vmime::mailboxList& to, const vmime::shared_ptr<vmime::addres
 // data, until the transfer ends.
 class DataEnd final : public vmime::utility::progressListener {
 public:
-    DataEnd(vmime::utility::progressListener* next, const Waits* waits) : next_(next), waits_(waits) {}
+    DataEnd(vmime::utility::progressListener* next, const Waits* waits, const std::function<void()>& on_end)
+        : next_(next), waits_(waits), on_end_(on_end) {}
     ~DataEnd() override {
         if (waits_) waits_->await_data_reply(false);
     }
@@ -417,6 +418,7 @@ public:
         if (next_) next_->progress(current, total);
     }
     void stop(const size_t total) override {
+        if (on_end_) on_end_();  // may throw: then the end is not marked
         written_ = true;
         if (waits_) waits_->await_data_reply(true);
         if (next_) next_->stop(total);
@@ -426,6 +428,7 @@ public:
 private:
     vmime::utility::progressListener* next_;
     const Waits* waits_;
+    const std::function<void()>& on_end_;
     bool written_ = false;
 };
 
@@ -469,13 +472,14 @@ Outgoing outgoing(const vmime::message& message) {
 
 void send_streamed(vmime::net::transport& transport, vmime::message& message, const vmime::mailbox& expeditor,
                    const vmime::mailboxList& recipients, vmime::utility::progressListener* progress,
-                   const vmime::shared_ptr<vmime::header>& header, const Waits* waits) {
+                   const vmime::shared_ptr<vmime::header>& header, const Waits* waits,
+                   const std::function<void()>& on_data_end) {
     std::unique_ptr<SpooledMessage> spooled;
     {
         HeaderSwap swap(message, header);
         spooled = std::make_unique<SpooledMessage>(message);
     }
-    DataEnd data_end(progress, waits);
+    DataEnd data_end(progress, waits, on_data_end);
     try {
         // The expeditor also as the envelope's sender: the library's sendmail
         // transport passes "-f" the sender it is given, empty ("@") by default.

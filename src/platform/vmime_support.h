@@ -5,6 +5,7 @@
 #pragma once
 
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -177,9 +178,12 @@ Outgoing outgoing(const vmime::message& message);
 // expeditor on every transport. With `waits` (those the transport was given),
 // the answer to the end of the data gets their long wait. A failure after the
 // whole data was written that is no answer of the server (a wait that ran
-// out, a lost connection) throws NoAnswerAfterData.
+// out, a lost connection) throws NoAnswerAfterData. `data_end` is called once
+// the whole data has been written, before its end is marked; what it throws
+// stops the send there.
 void send_streamed(vmime::net::transport& transport, vmime::message& message, const vmime::mailbox& expeditor,
                    const vmime::mailboxList& recipients, vmime::utility::progressListener* progress = nullptr,
-                   const vmime::shared_ptr<vmime::header>& header = nullptr, const Waits* waits = nullptr);
+                   const vmime::shared_ptr<vmime::header>& header = nullptr, const Waits* waits = nullptr,
+                   const std::function<void()>& data_end = nullptr);
 
 }  // namespace velarion::mail::detail

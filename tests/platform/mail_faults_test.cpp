@@ -86,10 +86,23 @@ TEST(MailFaults, AConnectionLostAfterTheMessageMayHaveDeliveredIt) {
     TempDir dir;
     auto session = mail::open_session(profile("maildir://localhost" + dir / "posta", dropping.url()));
     session->sign_on("", "");
-    const NumberedError e = failure_of([&] { session->send(letter(), false); });
+    // The caller hears when the whole message has been written, before its end goes.
+    mail::Message m = letter();
+    int data_ends = 0;
+    m.on_data_end = [&] { ++data_ends; };
+    const NumberedError e = failure_of([&] { session->send(m, false); });
     EXPECT_EQ(e.retry(), Retry::maybe_delivered) << e.what();
     EXPECT_THAT(e.what(), HasSubstr("connessione chiusa dopo la fine del messaggio"));
+    EXPECT_EQ(data_ends, 1);
     EXPECT_EQ(dropping.messages(1).size(), 1u);
+
+    // A caller that cannot record it stops the send before the end goes:
+    // nothing is delivered, and the failure is the caller's own.
+    m.on_data_end = [] { throw NumberedError(75, "Path/File access error coda", Retry::later); };
+    const NumberedError stopped = failure_of([&] { session->send(m, false); });
+    EXPECT_EQ(stopped.number(), 75);
+    EXPECT_EQ(stopped.retry(), Retry::later);
+    EXPECT_EQ(dropping.messages(2, 1000).size(), 1u);
 }
 
 // A full maildir: a temporary failure that names the lack of space; once
@@ -138,6 +151,28 @@ TEST(MailFaults, AnImapServerOverItsQuotaIsTemporaryWithItsOwnWords) {
     EXPECT_THAT(e.what(), HasSubstr("NO [OVERQUOTA]"));
     EXPECT_THAT(e.what(), ::testing::Not(HasSubstr("segreta")));
     EXPECT_TRUE(imap.message_files("Drafts").empty());
+}
+
+// A server that cannot check passwords now refuses no account: the sign-on
+// fails as for a server that cannot be reached, not as a logon failure
+// (which would switch the desktop agent off).
+TEST(MailFaults, AnImapServerThatCannotCheckPasswordsRefusesNoAccount) {
+    // A second password database that fails for the time being (checkpassword's 111).
+    TempDir dir;
+    const std::string script = dir / "non_disponibile.sh";
+    testing::write_file(script, "#!/bin/sh\nexit 111\n");
+    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    fs::permissions(script, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec |
+                                fs::perms::group_read | fs::perms::others_read);
+    testing::ImapServer imap("velarion", "segreta", "", "",
+                             "passdb {\n  driver = checkpassword\n  args = " + script + "\n}\n");
+    if (!imap.skip_reason().empty()) GTEST_SKIP() << imap.skip_reason();
+    // A password the first database does not know: the second one cannot be read.
+    auto session = mail::open_session(profile(imap.url(false)));
+    const NumberedError e = failure_of([&] { session->sign_on("velarion", "un'altra"); });
+    EXPECT_NE(e.number(), mail::kLoginFailure) << e.what();
+    EXPECT_EQ(e.retry(), Retry::server_down) << e.what();
+    EXPECT_THAT(e.what(), HasSubstr("[UNAVAILABLE]"));
 }
 
 }  // namespace

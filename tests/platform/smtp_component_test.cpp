@@ -296,7 +296,10 @@ TEST(SmtpComponent, TheAnswerToTheEndOfTheMessageHasItsOwnWait) {
     SmtpServer dropping(SmtpOptions{.drop_after_data = true});
     if (!dropping.skip_reason().empty()) GTEST_SKIP() << dropping.skip_reason();
     c = component_for(dropping);
+    int data_ends = 0;
+    c.on_data_end = [&] { ++data_ends; };
     c.Send();
+    EXPECT_EQ(data_ends, 1);
     EXPECT_EQ(c.error(), SmtpError::maybe_delivered) << c.error_text();
     EXPECT_THAT(c.error_text(), HasSubstr("closed the connection after the end of the message"));
     EXPECT_EQ(dropping.messages(1).size(), 1u);
