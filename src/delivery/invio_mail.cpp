@@ -57,6 +57,7 @@ Delivered failure_kind(mail::SmtpError kind) {
         case SmtpError::bad_settings: return Delivered::server_down;
         case SmtpError::timed_out:
         case SmtpError::connection_lost:
+        case SmtpError::no_space:
         case SmtpError::temporary_reply: return Delivered::later;
         case SmtpError::maybe_delivered: return Delivered::maybe_delivered;
         case SmtpError::auth_refused: return Delivered::logon_refused;

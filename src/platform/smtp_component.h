@@ -30,6 +30,7 @@ enum class SmtpError {
     timed_out,           // the server did not answer in time
     connection_lost,     // the server closed the connection in the middle
     maybe_delivered,     // the whole message was sent but the answer to it never came: it may have been delivered
+    no_space,            // the message could not be written out first: the temporary folder is full
     tls,                 // TLS refused or failed, or the certificate is not trusted
     auth_refused,        // the server refused the user name and password
     temporary_reply,     // the server answered 4xx
@@ -39,7 +40,7 @@ enum class SmtpError {
 };
 
 // Connection refused, time-out, unknown host, lost connection, a missing
-// answer after the data and 4xx replies.
+// answer after the data, a full temporary folder and 4xx replies.
 bool is_temporary(SmtpError kind);
 
 class SmtpComponent {

@@ -2,8 +2,10 @@
 #include "platform/smtp_component.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <optional>
+#include <system_error>
 #include <vmime/mdn/MDNHelper.hpp>
 #include <vmime/net/smtp/SMTPExceptions.hpp>
 #include <vmime/security/cert/certificateException.hpp>
@@ -24,6 +26,7 @@ bool is_temporary(SmtpError kind) {
         case SmtpError::timed_out:
         case SmtpError::connection_lost:
         case SmtpError::maybe_delivered:
+        case SmtpError::no_space:
         case SmtpError::temporary_reply:
             return true;
         default:
@@ -214,6 +217,9 @@ public:
             return {SmtpError::bad_address, "No recipient"};
         } catch (const vmime::exception& e) {
             return {SmtpError::other, where_ + ": " + detail::describe(e)};
+        } catch (const std::system_error& e) {
+            const int err = e.code().value();
+            return {err == ENOSPC || err == EDQUOT ? SmtpError::no_space : SmtpError::other, where_ + ": " + e.what()};
         } catch (const std::exception& e) {
             return {SmtpError::other, where_ + ": " + e.what()};
         }

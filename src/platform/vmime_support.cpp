@@ -371,12 +371,20 @@ SpooledMessage::SpooledMessage(const vmime::message& message) {
     file_.open(name, std::ios::in | std::ios::out | std::ios::binary | std::ios::trunc);
     ::unlink(name.c_str());  // the open stream keeps the file; nothing is left behind
     if (!file_) throw std::runtime_error("cannot open the temporary file " + name);
-    {
-        vmime::utility::outputStreamAdapter out(file_);
-        message.generate(out);
+    // The stream's own failure says only "iostream error": the write's errno
+    // (ENOSPC for a full disk) says why.
+    errno = 0;
+    bool written = false;
+    try {
+        {
+            vmime::utility::outputStreamAdapter out(file_);
+            message.generate(out);
+        }
+        file_.flush();
+        written = static_cast<bool>(file_);
+    } catch (const std::ios_base::failure&) {
     }
-    file_.flush();
-    if (!file_) {
+    if (!written) {
         const int err = errno ? errno : EIO;
         throw std::system_error(err, std::generic_category(), "cannot write the message to a temporary file in " + dir);
     }

@@ -4,9 +4,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "platform/mail.h"
+#include "platform/smtp_component.h"
 #include "support/mail_servers.h"
 #include "support/tmpfs_mount.h"
 
@@ -151,6 +153,54 @@ TEST(MailFaults, AnImapServerOverItsQuotaIsTemporaryWithItsOwnWords) {
     EXPECT_THAT(e.what(), HasSubstr("NO [OVERQUOTA]"));
     EXPECT_THAT(e.what(), ::testing::Not(HasSubstr("segreta")));
     EXPECT_TRUE(imap.message_files("Drafts").empty());
+}
+
+// TMPDIR names a folder of the test's own while it lasts.
+struct PrivateTmpDir {
+    explicit PrivateTmpDir(const std::string& dir) {
+        const char* old = std::getenv("TMPDIR");
+        had_ = old != nullptr;
+        if (old) old_ = old;
+        setenv("TMPDIR", dir.c_str(), 1);
+    }
+    ~PrivateTmpDir() {
+        if (had_)
+            setenv("TMPDIR", old_.c_str(), 1);
+        else
+            unsetenv("TMPDIR");
+    }
+    bool had_ = false;
+    std::string old_;
+};
+
+// A message is written out to the temporary folder before it goes: a full
+// one is a temporary failure on both SMTP paths, not the message's.
+TEST(MailFaults, AFullTemporaryFolderIsTemporary) {
+    SmtpServer smtp;
+    if (!smtp.skip_reason().empty()) GTEST_SKIP() << smtp.skip_reason();
+    testing::SmallTmpfs disk(64 * 1024);
+    if (!disk.skip_reason().empty()) GTEST_SKIP() << disk.skip_reason();
+    TempDir dir;
+    const std::string attachment = dir / "tabulato.pdf";
+    testing::write_file(attachment, std::string(100 * 1024, 'p'));
+    auto session = mail::open_session(profile("maildir://localhost" + dir / "posta", smtp.url()));
+    session->sign_on("", "");
+    disk.fill();
+    PrivateTmpDir tmp(disk.path());
+
+    const NumberedError e = failure_of([&] { session->send(letter(attachment), false); });
+    EXPECT_EQ(e.retry(), Retry::later) << e.what();
+    EXPECT_THAT(e.what(), HasSubstr("No space left on device"));
+
+    mail::SmtpComponent c;
+    c.SMTPHost = smtp.host_port();
+    c.From = "ufficio@velarion.example";
+    c.Recipient = "mario.rossi@example.it";
+    c.Attachment = attachment;
+    c.Send();
+    EXPECT_EQ(c.error(), mail::SmtpError::no_space) << c.error_text();
+    EXPECT_TRUE(mail::is_temporary(c.error()));
+    EXPECT_TRUE(smtp.messages(0, 0).empty());
 }
 
 // A server that cannot check passwords now refuses no account: the sign-on
