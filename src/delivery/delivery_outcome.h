@@ -42,6 +42,7 @@ inline DeliveryOutcome outcome_of(const NumberedError& e) {
     switch (e.retry()) {
         case Retry::later: return {Delivered::later, e.what()};
         case Retry::server_down: return {Delivered::server_down, e.what()};
+        case Retry::maybe_delivered: return {Delivered::maybe_delivered, e.what()};
         case Retry::never: break;
     }
     return {Delivered::failed, e.what()};

@@ -45,8 +45,9 @@ bool attachment_list(const Runtime& rt, const DeliveryRequest& r, std::string& l
 }
 
 // What a failed send says about the message: the server cannot be reached
-// (every message waits), this message may go later, the account is refused,
-// or the message cannot go as it is.
+// (every message waits), this message may go later, it may have been
+// delivered already (its answer never came), the account is refused, or the
+// message cannot go as it is.
 Delivered failure_kind(mail::SmtpError kind) {
     using mail::SmtpError;
     switch (kind) {
@@ -56,7 +57,9 @@ Delivered failure_kind(mail::SmtpError kind) {
         case SmtpError::bad_settings: return Delivered::server_down;
         case SmtpError::timed_out:
         case SmtpError::connection_lost:
+        case SmtpError::no_space:
         case SmtpError::temporary_reply: return Delivered::later;
+        case SmtpError::maybe_delivered: return Delivered::maybe_delivered;
         case SmtpError::auth_refused: return Delivered::logon_refused;
         default: return Delivered::failed;
     }
@@ -76,6 +79,7 @@ DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r) {
         std::string lsFrom = r.lsFrom;
         mail::SmtpComponent smtp;
         smtp.Timeout = smtp_timeout(rt);
+        smtp.DataTimeout = smtp_data_wait(rt);
         smtp.Tls = tls_policy(rt);
 
         // The component's events become lines of the activity list.

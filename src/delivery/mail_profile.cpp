@@ -42,6 +42,7 @@ mail::Profile mail_profile(const Runtime& rt) {
     else if (is_address(rt.cfg.op.login_email))
         p.from = text::trim(rt.cfg.op.login_email);
     p.tls = tls_policy(rt);
+    p.data_timeout = smtp_data_wait(rt);
     return p;
 }
 
@@ -65,6 +66,13 @@ int smtp_timeout(const Runtime& rt) {
     if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return 30;
     const int seconds = std::stoi(text);
     return seconds < 1 ? 30 : std::min(seconds, 60);
+}
+
+int smtp_data_wait(const Runtime& rt) {
+    const std::string text = text::trim(read_config(rt.cfg, "GLOBAL", "smtp_attesa_dati"));
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return 600;
+    const int seconds = std::stoi(text);
+    return seconds < 1 || seconds > 86400 ? 600 : seconds;
 }
 
 std::string mail_client_name(const Runtime& rt, DeliveryState& state) {

@@ -22,6 +22,13 @@ mail::TlsPolicy tls_policy(const Runtime& rt);
 // it is missing or no such number.
 int smtp_timeout(const Runtime& rt);
 
+// Seconds every SMTP path waits for the server's answer to the end of a
+// message's data: "smtp_attesa_dati" of section "GLOBAL", a whole number of
+// seconds from 1 to 86400; 600 (RFC 5321's ten minutes) when it is missing
+// or no such number. Giving up sooner on a server that is still storing the
+// message sends it again although it was delivered.
+int smtp_data_wait(const Runtime& rt);
+
 // The caption of lblclientMAPI: the one found at start-up, else the name the
 // label is filled from (the "client" key of section "MAPI", else the desktop's
 // default mail client), looked up once per run and kept in the dispatcher's state.

@@ -14,6 +14,9 @@ enum class Retry {
     never,        // it would fail the same way: the message cannot go as it is
     later,        // this message may go through later as it is (SMTP 4xx, a connection lost while sending)
     server_down,  // the server cannot be reached or does not answer: no message can go now
+    // The whole message reached the server but its answer never came (a wait
+    // that ran out, a lost connection): it may have been delivered.
+    maybe_delivered,
 };
 
 class NumberedError : public std::runtime_error {

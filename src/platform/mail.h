@@ -5,6 +5,7 @@
 // (sendmail or SMTP). Failures arrive as NumberedError with the MAPI numbers.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -65,15 +66,23 @@ struct Message {
     std::vector<Recipient> recipients;
     std::string note_text;
     std::vector<Attachment> attachments;
+    // Called when sending, once the whole message has been written to the
+    // transport and just before its end is marked: from then on the message
+    // may be delivered although no answer comes (a caller that must survive
+    // a kill records that here). What it throws stops the send before the
+    // end is marked.
+    std::function<void()> on_data_end = nullptr;
 };
 
 // Where drafts are kept and how messages leave.
 struct Profile {
     std::string store;               // maildir://localhost/<path>, imap://..., imaps://...
     std::string drafts = "Drafts";   // drafts folder of the store
-    std::string transport;           // sendmail://localhost, smtp://host:port, smtps://host:port
+    std::string transport;           // sendmail://localhost[/program path], smtp://host:port, smtps://host:port
     std::string from;                // the profile's own address (sender, read receipts)
     TlsPolicy tls;                   // when credentials may travel without TLS
+    int timeout = 30;                // seconds a network store or transport waits for its server
+    int data_timeout = 600;          // seconds the SMTP transport waits for the answer to the end of the data
 
     bool operator==(const Profile&) const = default;
 };
@@ -93,11 +102,17 @@ public:
     // code) stays in the draft, as the name of an empty group, for the user.
     // The folder stays open for the next message while the session lasts,
     // so a draft costs the same however many the folder holds. Attachments
-    // are read from their files as the message is stored, never whole.
+    // are read from their files as the message is stored, never whole. A
+    // store that is full or out of service (maildir ENOSPC/EDQUOT, IMAP
+    // [OVERQUOTA], [UNAVAILABLE] ...) is a temporary failure, with the
+    // store's own words.
     virtual void save(const Message& message) = 0;
-    // Sends the message through the transport. With the dialog flag the
-    // desktop's compose window is opened instead (a draft where there is no
-    // desktop).
+    // Sends the message through the transport, with the profile's sender
+    // as the envelope's sender too. With the dialog flag the desktop's
+    // compose window is opened instead (a draft where there is no desktop).
+    // When the whole message went to an SMTP server but its answer never
+    // came, the error says so with Retry::maybe_delivered: sending it again
+    // may deliver it twice.
     virtual void send(const Message& message, bool dialog) = 0;
 };
 

@@ -5,19 +5,23 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <type_traits>
 #include <vmime/mdn/MDNHelper.hpp>
 #include <vmime/net/smtp/SMTPExceptions.hpp>
 #include <vmime/security/cert/certificateException.hpp>
 
+#include "platform/connect_cause.h"
 #include "platform/process.h"
 #include "platform/secret_text.h"
+#include "platform/store_errors.h"
 #include "platform/text_encoding.h"
 #include "platform/vmime_support.h"
 
@@ -107,7 +111,8 @@ public:
         try {
             const vmime::utility::url url(profile_.store);
             if (url.getProtocol() == "maildir") fs::create_directories(url.getPath());
-            store_ = open_service<vmime::net::store>(url);
+            link_ = &store_link_;
+            store_ = open_service<vmime::net::store>(url, store_link_);
             store_->connect();
         } catch (...) {
             store_.reset();
@@ -132,6 +137,8 @@ public:
     void save(const Message& message) override {
         check_signed_on();
         auto msg = build(message, true);
+        link_ = &store_link_;
+        replies_->clear();
         try {
             try {
                 store_message(msg);
@@ -167,14 +174,16 @@ public:
         } catch (...) {
             rethrow_numbered(kFailure, Phase::transfer);
         }
+        link_ = &transport_link_;
         try {
-            transport = open_service<vmime::net::transport>(vmime::utility::url(profile_.transport));
+            transport = open_service<vmime::net::transport>(vmime::utility::url(profile_.transport), transport_link_);
             transport->connect();
         } catch (...) {
             rethrow_numbered(kFailure, Phase::connect);
         }
         try {
-            detail::send_streamed(*transport, *msg, out->expeditor, out->recipients, nullptr, out->header);
+            detail::send_streamed(*transport, *msg, out->expeditor, out->recipients, nullptr, out->header,
+                                  &transport_link_.waits, message.on_data_end);
         } catch (...) {
             try {
                 transport->disconnect();
@@ -190,6 +199,13 @@ public:
     }
 
 private:
+    // A network service's server and waits, for the text of its failures.
+    struct Link {
+        detail::Waits waits{30};
+        std::string address;
+        int port = 0;
+    };
+
     void check_signed_on() const {
         if (!signed_on_ || !store_) throw NumberedError(kLoginFailure, "Sessione non aperta");
     }
@@ -201,6 +217,8 @@ private:
         } catch (...) {
         }
         try {
+            link_ = &store_link_;
+            store_link_.waits.clear();
             store_->connect();
         } catch (...) {
             rethrow_numbered(kFailure, Phase::connect);
@@ -262,9 +280,10 @@ private:
     }
 
     // The store or transport of a URL with its time-outs, credentials and
-    // security; a network service is connected by the address checked for it.
+    // security; a network service is connected by the address checked for it,
+    // which `link` keeps with the service's waits.
     template <class Service>
-    vmime::shared_ptr<Service> open_service(const vmime::utility::url& url) {
+    vmime::shared_ptr<Service> open_service(const vmime::utility::url& url, Link& link) {
         const std::string protocol = url.getProtocol();
         const bool network = protocol == "imap" || protocol == "imaps" || protocol == "smtp" || protocol == "smtps";
         vmime::shared_ptr<Service> service;
@@ -274,10 +293,16 @@ private:
             else
                 service = session_->getTransport(url);
             if (protocol == "sendmail") {
-                for (const char* bin : {"/usr/sbin/sendmail", "/usr/lib/sendmail"}) {
-                    if (access(bin, X_OK) == 0) {
-                        service->setProperty("binpath", std::string(bin));
-                        break;
+                // sendmail://localhost/<path> names the program; else the system's.
+                const std::string named = url.getPath();
+                if (!named.empty() && named != "/") {
+                    service->setProperty("binpath", named);
+                } else {
+                    for (const char* bin : {"/usr/sbin/sendmail", "/usr/lib/sendmail"}) {
+                        if (access(bin, X_OK) == 0) {
+                            service->setProperty("binpath", std::string(bin));
+                            break;
+                        }
                     }
                 }
             }
@@ -294,7 +319,15 @@ private:
             service = session_->getStore(url, credentials_);
         else
             service = session_->getTransport(url, credentials_);
-        service->setTimeoutHandlerFactory(detail::timeouts(30));
+        link.waits = detail::Waits(profile_.timeout, profile_.data_timeout);
+        link.address = endpoint.address;
+        link.port = url.getPort() != vmime::utility::url::UNSPECIFIED_PORT ? static_cast<int>(url.getPort())
+                    : protocol == "imap"                                 ? 143
+                    : protocol == "imaps"                                ? 993
+                    : protocol == "smtps"                                ? 465
+                                                                         : 25;
+        service->setTimeoutHandlerFactory(link.waits.factory());
+        if constexpr (std::is_same_v<Service, vmime::net::store>) service->setTracerFactory(replies_);
         detail::secure(*service, endpoint, profile_.tls, credentials);
         if (credentials && (protocol == "smtp" || protocol == "smtps"))
             service->setProperty("options.need-authentication", true);
@@ -344,6 +377,12 @@ private:
             throw;
         } catch (const detail::NameNotResolved& e) {
             raise(fallback, e.what(), Retry::server_down);
+        } catch (const detail::NoAnswerAfterData& e) {
+            const std::string why =
+                e.timed_out() ? "nessuna risposta del server entro " + std::to_string(link_->waits.data_seconds()) +
+                                    " secondi dalla fine del messaggio (Timed out)"
+                              : "connessione chiusa dopo la fine del messaggio (" + std::string(e.what()) + ")";
+            raise(fallback, why + ": il messaggio potrebbe essere stato consegnato", Retry::maybe_delivered);
         } catch (const vmime::net::smtp::SMTPCommandError& e) {
             if (e.command().rfind("STARTTLS", 0) == 0)
                 raise(fallback, tls_missing + " (" + std::to_string(e.statusCode()) + " " + e.response() + ")", other);
@@ -355,9 +394,27 @@ private:
             if (e.command().rfind("RCPT", 0) == 0) raise(kUnknownRecipient, e.response());
             if (e.command().rfind("SEND", 0) == 0)
                 raise(fallback, e.what() + std::string(": ") + detail::describe(e), sendmail_retry(e));
+            if (e.command() == "APPEND") {
+                // The library keeps no text of the server's refusal: its last line says it.
+                const std::string reply = replies_->last_reply();
+                const Retry store = detail::imap_refusal_retry(reply);
+                raise(fallback, e.what() + std::string(": ") + (reply.empty() ? e.response() : reply),
+                      store != Retry::never ? store : other);
+            }
+            if (e.command() == "ADD" || e.command() == "CREATE") {
+                // A maildir: the file error the library wrapped says why.
+                const std::string why = store_file_error(e);
+                const Retry store = detail::file_error_retry(why);
+                raise(fallback, e.what() + std::string(": ") + why, store != Retry::never ? store : other);
+            }
             raise(fallback, e.what() + std::string(": ") + e.response(), other);
         } catch (const vmime::exceptions::authentication_error& e) {
             if (credentials_ && credentials_->held_back()) raise(fallback, tls_missing, other);
+            if (link_ == &store_link_) {
+                // A server that cannot check the password now refused no account.
+                const std::string reply = e.response().empty() ? replies_->last_reply() : e.response();
+                if (detail::imap_login_unavailable(reply)) raise(fallback, e.what() + std::string(": ") + reply, other);
+            }
             raise(kLoginFailure, e.what() + std::string(": ") + e.response());
         } catch (const vmime::exceptions::authentication_exception& e) {
             raise(kLoginFailure, e.what());
@@ -365,19 +422,50 @@ private:
             raise(kUnknownRecipient, e.what());
         } catch (const vmime::security::cert::certificateException& e) {
             raise(fallback, "certificato del server non valido: " + detail::describe(e), other);
+        } catch (const vmime::exceptions::connection_error& e) {
+            // The library says "timed out" for every failed connection: the cause is asked again.
+            raise(fallback,
+                  "connessione a " + where() + " non riuscita (" +
+                      detail::connect_failure_cause(link_->address, link_->port, link_->waits.ran_out()) + ")",
+                  network);
         } catch (const vmime::exceptions::socket_exception& e) {
             raise(fallback, detail::describe(e), network);
         } catch (const vmime::exceptions::operation_timed_out& e) {
-            raise(fallback, detail::describe(e), network);
+            raise(fallback,
+                  "nessuna risposta da " + where() + " entro " + std::to_string(link_->waits.seconds()) +
+                      " secondi (Timed out)",
+                  network);
         } catch (const vmime::exceptions::not_connected& e) {
             raise(fallback, detail::describe(e), network);
         } catch (const vmime::exceptions::connection_greeting_error& e) {
             raise(fallback, detail::describe(e) + ": " + e.response(), Retry::server_down);
         } catch (const vmime::exception& e) {
             raise(fallback, detail::describe(e), other);
+        } catch (const std::system_error& e) {
+            // The message written out first to a temporary file: a full disk passes.
+            const bool space = e.code().value() == ENOSPC || e.code().value() == EDQUOT;
+            raise(fallback, e.what(), space ? Retry::later : other);
         } catch (const std::exception& e) {
             raise(fallback, e.what(), other);
         }
+    }
+
+    // The server of the service that failed, as host:port.
+    std::string where() const {
+        const std::string& a = link_->address;
+        return (a.find(':') != std::string::npos ? "[" + a + "]" : a) + ":" + std::to_string(link_->port);
+    }
+
+    // The file error under a maildir command's failure, with its file.
+    static std::string store_file_error(const vmime::exceptions::command_error& e) {
+        const auto* fs_error = dynamic_cast<const vmime::exceptions::filesystem_exception*>(e.other());
+        if (!fs_error) return e.other() ? e.other()->what() : e.response();
+        std::string file;
+        try {
+            file = vmime::platform::getHandler()->getFileSystemFactory()->pathToString(fs_error->path());
+        } catch (const vmime::exception&) {
+        }
+        return std::string(fs_error->what()) + (file.empty() ? "" : " (" + file + ")");
     }
 
     std::string sender() const {
@@ -451,6 +539,9 @@ private:
     }
 
     Profile profile_;
+    Link store_link_, transport_link_;
+    const Link* link_ = &store_link_;  // of the service used last
+    vmime::shared_ptr<detail::ReplyLog> replies_ = vmime::make_shared<detail::ReplyLog>();  // the store's
     vmime::shared_ptr<vmime::net::session> session_;
     vmime::shared_ptr<detail::Credentials> credentials_;  // of the service opened last
     std::string account_;                                 // its user name

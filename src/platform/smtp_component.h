@@ -26,9 +26,11 @@ enum class SmtpError {
     bad_address,         // no sender, no recipient, or an address that is none
     attachment_missing,  // an attachment file cannot be read
     name_not_resolved,   // the host name has no address
-    connection_refused,  // nobody listens there, or the network is unreachable
+    connection_refused,  // no connection could be made: refused, unreachable, or not answered in time
     timed_out,           // the server did not answer in time
     connection_lost,     // the server closed the connection in the middle
+    maybe_delivered,     // the whole message was sent but the answer to it never came: it may have been delivered
+    no_space,            // the message could not be written out first: the temporary folder is full
     tls,                 // TLS refused or failed, or the certificate is not trusted
     auth_refused,        // the server refused the user name and password
     temporary_reply,     // the server answered 4xx
@@ -37,7 +39,8 @@ enum class SmtpError {
     other,
 };
 
-// Connection refused, time-out, unknown host, lost connection and 4xx replies.
+// Connection refused, time-out, unknown host, lost connection, a missing
+// answer after the data, a full temporary folder and 4xx replies.
 bool is_temporary(SmtpError kind);
 
 class SmtpComponent {
@@ -65,6 +68,7 @@ public:
     std::string Attachment;          // file paths
     bool Receipt = false;            // ask for a read receipt to From
     int Timeout = 30;                // seconds without an answer before giving up; 1 to 60
+    int DataTimeout = 600;           // seconds for the answer to the end of the message's data
     TlsPolicy Tls;
 
     // Events.
@@ -72,6 +76,10 @@ public:
     std::function<void(const std::string& explanation)> on_send_failed;
     std::function<void()> on_send_successful;
     std::function<void(const std::string& status)> on_status;
+    // Raised once the whole message has been written, just before its end is
+    // marked: from then on it may be delivered although no answer comes. What
+    // it throws stops the send there (reported as on_send_failed).
+    std::function<void()> on_data_end;
 
     // Sends the message; raises on_send_successful, or on_send_failed with
     // the reason. Never throws for a failure of the send itself.

@@ -2,12 +2,15 @@
 #include "platform/smtp_component.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <optional>
+#include <system_error>
 #include <vmime/mdn/MDNHelper.hpp>
 #include <vmime/net/smtp/SMTPExceptions.hpp>
 #include <vmime/security/cert/certificateException.hpp>
 
+#include "platform/connect_cause.h"
 #include "platform/secret_text.h"
 #include "platform/text_encoding.h"
 #include "platform/vmime_support.h"
@@ -22,6 +25,8 @@ bool is_temporary(SmtpError kind) {
         case SmtpError::connection_refused:
         case SmtpError::timed_out:
         case SmtpError::connection_lost:
+        case SmtpError::maybe_delivered:
+        case SmtpError::no_space:
         case SmtpError::temporary_reply:
             return true;
         default:
@@ -128,10 +133,11 @@ struct Letter {
 
 class Sender {
 public:
-    explicit Sender(const SmtpComponent& c) : c_(c) {}
+    explicit Sender(const SmtpComponent& c) : c_(c), waits_(timeout(), data_timeout()) {}
 
     void run() {
         const Server server = parse_server(c_.SMTPHost, c_.SMTPPort);
+        port_ = server.port;
         where_ = (server.host.find(':') != std::string::npos ? "[" + server.host + "]" : server.host) + ":" +
                  std::to_string(server.port);
         const Letter letter = compose();
@@ -142,6 +148,7 @@ public:
         } catch (const detail::NameNotResolved& e) {
             throw Failure{SmtpError::name_not_resolved, e.what()};
         }
+        address_ = endpoint.address;
         const bool with_auth = c_.UseAuthentication && !c_.UserName.empty();
         vmime::shared_ptr<vmime::net::transport> transport;
         try {
@@ -158,7 +165,8 @@ public:
         status("Sending message");
         Progress progress(c_.on_progress);
         try {
-            detail::send_streamed(*transport, *letter.message, *letter.from, letter.envelope, &progress);
+            detail::send_streamed(*transport, *letter.message, *letter.from, letter.envelope, &progress, nullptr,
+                                  &waits_, c_.on_data_end);
         } catch (...) {
             close(*transport);
             throw;
@@ -182,13 +190,22 @@ public:
                 return {SmtpError::tls, where_ + " offers no TLS: the user name and password were not sent in clear"};
             return {SmtpError::auth_refused, where_ + " refused the login of " + c_.UserName + " (" +
                                                  (e.response().empty() ? detail::describe(e) : e.response()) + ")"};
+        } catch (const detail::NoAnswerAfterData& e) {
+            const std::string what =
+                e.timed_out() ? " did not answer within " + std::to_string(waits_.data_seconds()) +
+                                    " seconds after the end of the message (Timed out)"
+                              : " closed the connection after the end of the message (" + std::string(e.what()) + ")";
+            return {SmtpError::maybe_delivered, where_ + what + ": the message may already have been delivered"};
         } catch (const vmime::exceptions::operation_timed_out&) {
-            return {SmtpError::timed_out, where_ + " did not answer within " + std::to_string(timeout()) + " seconds"};
+            return {SmtpError::timed_out,
+                    where_ + " did not answer within " + std::to_string(timeout()) + " seconds (Timed out)"};
         } catch (const vmime::exceptions::connection_greeting_error& e) {
             return {SmtpError::temporary_reply, where_ + " refused the connection: " + e.response()};
         } catch (const vmime::exceptions::connection_error& e) {
             if (stage_ == Stage::connecting)
-                return {SmtpError::connection_refused, where_ + ": cannot connect (" + detail::describe(e) + ")"};
+                return {SmtpError::connection_refused,
+                        where_ + ": cannot connect (" +
+                            detail::connect_failure_cause(address_, port_, waits_.ran_out()) + ")"};
             return {SmtpError::connection_lost, where_ + " closed the connection (" + detail::describe(e) + ")"};
         } catch (const vmime::exceptions::socket_exception& e) {
             return {SmtpError::connection_lost, where_ + " closed the connection (" + detail::describe(e) + ")"};
@@ -200,6 +217,9 @@ public:
             return {SmtpError::bad_address, "No recipient"};
         } catch (const vmime::exception& e) {
             return {SmtpError::other, where_ + ": " + detail::describe(e)};
+        } catch (const std::system_error& e) {
+            const int err = e.code().value();
+            return {err == ENOSPC || err == EDQUOT ? SmtpError::no_space : SmtpError::other, where_ + ": " + e.what()};
         } catch (const std::exception& e) {
             return {SmtpError::other, where_ + ": " + e.what()};
         }
@@ -209,6 +229,7 @@ private:
     enum class Stage { connecting, sending };
 
     int timeout() const { return c_.Timeout <= 0 ? 30 : std::min(c_.Timeout, 60); }
+    int data_timeout() const { return c_.DataTimeout <= 0 ? 600 : c_.DataTimeout; }
 
     void status(const std::string& text) const {
         if (c_.on_status) c_.on_status(text);
@@ -304,7 +325,8 @@ private:
         credentials_ = vmime::make_shared<detail::Credentials>(
             text::cp1252_to_utf8(c_.UserName), text::cp1252_to_utf8(c_.Password), endpoint.local || c_.Tls.allow_plain);
         auto transport = session->getTransport("smtp", credentials_);
-        transport->setTimeoutHandlerFactory(detail::timeouts(timeout()));
+        transport->setTimeoutHandlerFactory(waits_.factory());
+        waits_.clear();
         detail::secure(*transport, endpoint, c_.Tls, with_auth);
         transport->setProperty("server.port", port);
         transport->setProperty("options.need-authentication", with_auth);
@@ -324,6 +346,9 @@ private:
     const SmtpComponent& c_;
     std::string where_;
     Stage stage_ = Stage::connecting;
+    std::string address_;  // the address connected to, and its port
+    int port_ = 25;
+    detail::Waits waits_;
     vmime::shared_ptr<detail::Credentials> credentials_;
 };
 

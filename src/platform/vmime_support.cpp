@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -19,39 +20,55 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <vmime/platforms/posix/posixHandler.hpp>
 #include <vmime/security/cert/defaultCertificateVerifier.hpp>
 
 #include "platform/text_encoding.h"
+#include "platform/vmime_file_system.h"
 
 namespace fs = std::filesystem;
 
 namespace velarion::mail::detail {
 
+struct Waits::State {
+    int seconds;
+    int data_seconds;
+    std::atomic<bool> data_reply{false};
+    std::atomic<bool> ran_out{false};
+};
+
 namespace {
 
 using vmime::security::cert::X509Certificate;
 
+// Gives up on a server that stays silent for the limit of its Waits.
 class Timeout final : public vmime::net::timeoutHandler {
 public:
-    explicit Timeout(int seconds) : limit_(seconds) {}
-    bool isTimeOut() override { return std::chrono::steady_clock::now() - start_ >= limit_; }
+    explicit Timeout(std::shared_ptr<Waits::State> state) : state_(std::move(state)) {}
+    bool isTimeOut() override {
+        const int limit = state_->data_reply ? state_->data_seconds : state_->seconds;
+        return std::chrono::steady_clock::now() - start_ >= std::chrono::seconds(limit);
+    }
     void resetTimeOut() override { start_ = std::chrono::steady_clock::now(); }
-    bool handleTimeOut() override { return false; }
+    bool handleTimeOut() override {
+        state_->ran_out = true;
+        return false;
+    }
 
 private:
-    std::chrono::seconds limit_;
+    std::shared_ptr<Waits::State> state_;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
 // The library's own handler factory is not exported by the shared library.
 class TimeoutFactory final : public vmime::net::timeoutHandlerFactory {
 public:
-    explicit TimeoutFactory(int seconds) : seconds_(seconds) {}
-    vmime::shared_ptr<vmime::net::timeoutHandler> create() override { return vmime::make_shared<Timeout>(seconds_); }
+    explicit TimeoutFactory(std::shared_ptr<Waits::State> state) : state_(std::move(state)) {}
+    vmime::shared_ptr<vmime::net::timeoutHandler> create() override { return vmime::make_shared<Timeout>(state_); }
 
 private:
-    int seconds_;
+    std::shared_ptr<Waits::State> state_;
 };
 
 // On this machine the connection never leaves it: a certificate adds nothing
@@ -157,7 +174,7 @@ bool is_loopback(const Address& a) {
 
 void init_platform() {
     static const bool done = [] {
-        vmime::platform::setHandler<vmime::platforms::posix::posixHandler>();
+        install_platform_handler();
         return true;
     }();
     (void)done;
@@ -224,9 +241,20 @@ vmime::mediaType type_for(const std::string& name) {
     return vmime::mediaType("application", "octet-stream");
 }
 
-vmime::shared_ptr<vmime::net::timeoutHandlerFactory> timeouts(int seconds) {
-    return vmime::make_shared<TimeoutFactory>(seconds);
+Waits::Waits(int seconds, int data_seconds) : state_(std::make_shared<State>()) {
+    state_->seconds = seconds > 0 ? seconds : 30;
+    state_->data_seconds = data_seconds > 0 ? data_seconds : state_->seconds;
 }
+
+vmime::shared_ptr<vmime::net::timeoutHandlerFactory> Waits::factory() const {
+    return vmime::make_shared<TimeoutFactory>(state_);
+}
+
+int Waits::seconds() const { return state_->seconds; }
+int Waits::data_seconds() const { return state_->data_seconds; }
+void Waits::await_data_reply(bool on) const { state_->data_reply = on; }
+bool Waits::ran_out() const { return state_->ran_out; }
+void Waits::clear() const { state_->ran_out = false; }
 
 Endpoint resolve_endpoint(const std::string& host, const TlsPolicy& policy) {
     std::string name = host;
@@ -236,7 +264,7 @@ Endpoint resolve_endpoint(const std::string& host, const TlsPolicy& policy) {
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
     const int rc = getaddrinfo(name.c_str(), nullptr, &hints, &found);
-    if (rc != 0 || !found) throw NameNotResolved("host " + host + " not found (" + gai_strerror(rc) + ")");
+    if (rc != 0 || !found) throw NameNotResolved("Name not resolved: " + host + " (" + gai_strerror(rc) + ")");
     const std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> list(found, &freeaddrinfo);
 
     std::vector<Address> local;
@@ -267,7 +295,7 @@ Endpoint resolve_endpoint(const std::string& host, const TlsPolicy& policy) {
             first_v4 = ai->ai_family == AF_INET;
         }
     }
-    if (first.empty()) throw NameNotResolved("host " + host + " has no address");
+    if (first.empty()) throw NameNotResolved("Name not resolved: " + host + " has no address");
     if (ep.local) ep.address = first;  // an IPv4 address first, where most local servers listen
     return ep;
 }
@@ -338,17 +366,28 @@ SpooledMessage::SpooledMessage(const vmime::message& message) {
     if (dir.empty()) dir = "/tmp";
     std::string name = dir + "/velarion-mail-XXXXXX";
     const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) throw std::runtime_error("cannot create a temporary file in " + dir + ": " + std::strerror(errno));
+    if (fd < 0) throw std::system_error(errno, std::generic_category(), "cannot create a temporary file in " + dir);
     ::close(fd);
     file_.open(name, std::ios::in | std::ios::out | std::ios::binary | std::ios::trunc);
     ::unlink(name.c_str());  // the open stream keeps the file; nothing is left behind
     if (!file_) throw std::runtime_error("cannot open the temporary file " + name);
-    {
-        vmime::utility::outputStreamAdapter out(file_);
-        message.generate(out);
+    // The stream's own failure says only "iostream error": the write's errno
+    // (ENOSPC for a full disk) says why.
+    errno = 0;
+    bool written = false;
+    try {
+        {
+            vmime::utility::outputStreamAdapter out(file_);
+            message.generate(out);
+        }
+        file_.flush();
+        written = static_cast<bool>(file_);
+    } catch (const std::ios_base::failure&) {
     }
-    file_.flush();
-    if (!file_) throw std::runtime_error("cannot write the message to a temporary file: " + std::string(std::strerror(errno)));
+    if (!written) {
+        const int err = errno ? errno : EIO;
+        throw std::system_error(err, std::generic_category(), "cannot write the message to a temporary file in " + dir);
+    }
     size_ = static_cast<std::size_t>(file_.tellp());
 }
 
@@ -366,6 +405,40 @@ void add_mailboxes(vmime::mailboxList& to, const vmime::shared_ptr<vmime::addres
     for (std::size_t i = 0; i < list->getAddressCount(); ++i)
         if (auto box = vmime::dynamicCast<vmime::mailbox>(list->getAddressAt(i)->clone())) to.appendMailbox(box);
 }
+
+// Passes the transfer's progress on and notes when the whole data has been
+// written: from then on the wait is the one for the answer to the end of the
+// data, until the transfer ends.
+class DataEnd final : public vmime::utility::progressListener {
+public:
+    DataEnd(vmime::utility::progressListener* next, const Waits* waits, const std::function<void()>& on_end)
+        : next_(next), waits_(waits), on_end_(on_end) {}
+    ~DataEnd() override {
+        if (waits_) waits_->await_data_reply(false);
+    }
+    DataEnd(const DataEnd&) = delete;
+    DataEnd& operator=(const DataEnd&) = delete;
+
+    void start(const size_t total) override {
+        if (next_) next_->start(total);
+    }
+    void progress(const size_t current, const size_t total) override {
+        if (next_) next_->progress(current, total);
+    }
+    void stop(const size_t total) override {
+        if (on_end_) on_end_();  // may throw: then the end is not marked
+        written_ = true;
+        if (waits_) waits_->await_data_reply(true);
+        if (next_) next_->stop(total);
+    }
+    bool written() const { return written_; }
+
+private:
+    vmime::utility::progressListener* next_;
+    const Waits* waits_;
+    const std::function<void()>& on_end_;
+    bool written_ = false;
+};
 
 // Puts another header on a message for as long as it lives.
 class HeaderSwap {
@@ -407,13 +480,26 @@ Outgoing outgoing(const vmime::message& message) {
 
 void send_streamed(vmime::net::transport& transport, vmime::message& message, const vmime::mailbox& expeditor,
                    const vmime::mailboxList& recipients, vmime::utility::progressListener* progress,
-                   const vmime::shared_ptr<vmime::header>& header) {
+                   const vmime::shared_ptr<vmime::header>& header, const Waits* waits,
+                   const std::function<void()>& on_data_end) {
     std::unique_ptr<SpooledMessage> spooled;
     {
         HeaderSwap swap(message, header);
         spooled = std::make_unique<SpooledMessage>(message);
     }
-    transport.send(expeditor, recipients, spooled->stream(), spooled->size(), progress);
+    DataEnd data_end(progress, waits, on_data_end);
+    try {
+        // The expeditor also as the envelope's sender: the library's sendmail
+        // transport passes "-f" the sender it is given, empty ("@") by default.
+        transport.send(expeditor, recipients, spooled->stream(), spooled->size(), &data_end, expeditor);
+    } catch (const vmime::exceptions::command_error&) {
+        throw;  // the server's answer (or the sendmail program's status): it says what became of the message
+    } catch (const std::exception& e) {
+        if (!data_end.written()) throw;
+        const bool timed_out = dynamic_cast<const vmime::exceptions::operation_timed_out*>(&e) != nullptr;
+        const auto* ve = dynamic_cast<const vmime::exception*>(&e);
+        throw NoAnswerAfterData(ve ? describe(*ve) : e.what(), timed_out);
+    }
 }
 
 }  // namespace velarion::mail::detail

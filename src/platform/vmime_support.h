@@ -5,6 +5,7 @@
 #pragma once
 
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -41,8 +42,44 @@ vmime::shared_ptr<vmime::contentHandler> body_content(const std::string& utf8);
 // The media type of an attachment, from its file name.
 vmime::mediaType type_for(const std::string& name);
 
-// Gives up on a server that stays silent for the given number of seconds.
-vmime::shared_ptr<vmime::net::timeoutHandlerFactory> timeouts(int seconds);
+// How long the services of one connection wait for their server: `seconds`
+// for every answer but the one to the end of a message's data, which gets
+// `data_seconds`. RFC 5321 (section 4.5.3.2) gives a client ten minutes
+// there: the server may be storing or checking the message, and a client that
+// gives up sooner sends it again although it was delivered. send_streamed
+// switches to the long wait once the data has been written and back after
+// the answer. Copies share their state.
+class Waits {
+public:
+    explicit Waits(int seconds, int data_seconds = 0);
+
+    // The handlers given to a service (setTimeoutHandlerFactory).
+    vmime::shared_ptr<vmime::net::timeoutHandlerFactory> factory() const;
+    int seconds() const;
+    int data_seconds() const;
+    // Whether the answer awaited now is the one to the end of the data.
+    void await_data_reply(bool on) const;
+    // Whether a wait of these services ran out since the last clear().
+    bool ran_out() const;
+    void clear() const;
+
+    struct State;
+
+private:
+    std::shared_ptr<State> state_;
+};
+
+// The message's data reached the server, but its answer never came: the wait
+// for it ran out or the connection was lost. The server may have delivered
+// the message; sending it again may deliver it twice.
+class NoAnswerAfterData : public std::runtime_error {
+public:
+    NoAnswerAfterData(const std::string& what, bool timed_out) : std::runtime_error(what), timed_out_(timed_out) {}
+    bool timed_out() const { return timed_out_; }
+
+private:
+    bool timed_out_;
+};
 
 // The host name did not resolve to any address.
 class NameNotResolved : public std::runtime_error {
@@ -106,8 +143,8 @@ std::string describe(const vmime::exception& e);
 // there by the store or the transport, as a stream of known size: its
 // attachments are read from their files while it is written and the message
 // is never whole in memory (the library's own store and send operations
-// build it in a string first). Throws std::runtime_error when the file
-// cannot be written.
+// build it in a string first). Throws std::system_error (with the errno,
+// ENOSPC for a full disk) when the file cannot be written.
 class SpooledMessage {
 public:
     explicit SpooledMessage(const vmime::message& message);
@@ -137,9 +174,16 @@ Outgoing outgoing(const vmime::message& message);
 
 // Sends the message with the given envelope through the connected
 // transport, streamed from a SpooledMessage; `header`, when given, is the
-// header written in place of the message's own.
+// header written in place of the message's own. The envelope sender is the
+// expeditor on every transport. With `waits` (those the transport was given),
+// the answer to the end of the data gets their long wait. A failure after the
+// whole data was written that is no answer of the server (a wait that ran
+// out, a lost connection) throws NoAnswerAfterData. `data_end` is called once
+// the whole data has been written, before its end is marked; what it throws
+// stops the send there.
 void send_streamed(vmime::net::transport& transport, vmime::message& message, const vmime::mailbox& expeditor,
                    const vmime::mailboxList& recipients, vmime::utility::progressListener* progress = nullptr,
-                   const vmime::shared_ptr<vmime::header>& header = nullptr);
+                   const vmime::shared_ptr<vmime::header>& header = nullptr, const Waits* waits = nullptr,
+                   const std::function<void()>& data_end = nullptr);
 
 }  // namespace velarion::mail::detail

@@ -34,11 +34,15 @@ TEST(FailureKind, AServerThatCannotBeReachedIsNoLogonFailure) {
     r.lsSend = "SAVE";
     DeliveryOutcome o = m.dispatcher.sendmail(r);
     EXPECT_EQ(o.result, Delivered::server_down) << o.reason;
+    // The real cause, although the library calls every failed connection timed out.
+    EXPECT_THAT(o.reason, HasSubstr("127.0.0.1:" + std::to_string(closed) + " non riuscita (Connection refused)"));
     // ... and the transport.
     m.write_mapi("client=Thunderbird\ntransport=smtp://127.0.0.1:" + std::to_string(closed) + "\n");
     r.lsSend = "SEND";
     o = m.dispatcher.sendmail(r);
     EXPECT_EQ(o.result, Delivered::server_down) << o.reason;
+    EXPECT_THAT(o.reason, HasSubstr("(Connection refused)"));
+    EXPECT_THAT(o.reason, Not(HasSubstr("timed out")));
     EXPECT_FALSE(switched_off);
     EXPECT_THAT(all_lines(m), Not(HasSubstr("Accesso Fallito")));
     for (const auto& box : m.view.boxes) EXPECT_THAT(box, Not(HasSubstr("Accesso Fallito")));
@@ -65,6 +69,40 @@ TEST(FailureKind, ATemporaryReplyIsTriedAgainAPermanentOneIsNot) {
     n.write_mapi("client=Thunderbird\ntransport=" + refusing.url() + "\n");
     r.lsTo = "sconosciuto@example.it";
     EXPECT_EQ(n.dispatcher.sendmail(r).result, Delivered::failed);
+}
+
+// A server that stored the message and whose answer to its end never came
+// (or came after the data wait): the message may have been delivered.
+TEST(FailureKind, NoAnswerAfterTheWholeMessageMayHaveBeenDelivered) {
+    testing::SmtpServer slow(testing::SmtpOptions{.data_reply_delay = 3});
+    testing::SmtpServer dropping(testing::SmtpOptions{.drop_after_data = true});
+    if (!slow.skip_reason().empty()) GTEST_SKIP() << slow.skip_reason();
+    const DeliveryRequest r = testing::sample_request();
+    // The default wait (ten minutes) outlasts the server's delay: sent once.
+    {
+        MailContext m;
+        m.write_mapi("client=Thunderbird\ntransport=" + slow.url() + "\n");
+        EXPECT_TRUE(m.dispatcher.sendmail(r).delivered());
+        EXPECT_EQ(slow.messages(1).size(), 1u);
+    }
+    // A data wait shorter than the delay: stored, and said to be maybe delivered.
+    {
+        MailContext m;
+        m.write_mapi("client=Thunderbird\ntransport=" + slow.url() + "\n[GLOBAL]\nsmtp_attesa_dati=1\n");
+        const DeliveryOutcome o = m.dispatcher.sendmail(r);
+        EXPECT_EQ(o.result, Delivered::maybe_delivered) << o.reason;
+        EXPECT_THAT(o.reason, HasSubstr("entro 1 secondi dalla fine del messaggio (Timed out)"));
+        EXPECT_THAT(o.reason, HasSubstr("il messaggio potrebbe essere stato consegnato"));
+        EXPECT_EQ(slow.messages(2).size(), 2u);
+    }
+    {
+        MailContext m;
+        m.write_mapi("client=Thunderbird\ntransport=" + dropping.url() + "\n");
+        const DeliveryOutcome o = m.dispatcher.sendmail(r);
+        EXPECT_EQ(o.result, Delivered::maybe_delivered) << o.reason;
+        EXPECT_THAT(o.reason, HasSubstr("connessione chiusa dopo la fine del messaggio"));
+        EXPECT_EQ(dropping.messages(1).size(), 1u);
+    }
 }
 
 TEST(FailureKind, ARefusedPasswordIsTheAccountsUnattendedNothingIsSwitchedOff) {

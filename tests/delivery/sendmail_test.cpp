@@ -69,6 +69,8 @@ TEST(SendMail, SendGoesThroughSmtpWithBlindCopyOnlyInTheEnvelope) {
     EXPECT_THAT(d, HasSubstr("bcc: None\n"));
     EXPECT_THAT(received[0], Not(HasSubstr("\nBcc:")));
     EXPECT_THAT(d, HasSubstr("attachment: 000123.pdf 16\n"));
+    // The envelope's sender is the message's sender.
+    EXPECT_THAT(received[0], HasSubstr("X-MailFrom: ufficio@velarion.example\n"));
 
     // The session lasts the run: a second message reuses it.
     r.lsNumRef = "AB0000001235";
@@ -317,6 +319,27 @@ TEST(SendMail, DesktopDefaultClientDecidesOutlook) {
     ASSERT_TRUE(ok) << ::testing::PrintToString(m.t.view.boxes);
     EXPECT_EQ(m.list.lines(), std::vector<std::string>{"07/12/2026 10:30:00 Salvato 0000001234 - " + r.lsTo});
     EXPECT_EQ(maildir_drafts(store_root(m)).size(), 1u);
+}
+
+// The sendmail program named in the transport's URL (a stand-in that keeps
+// its arguments and input) gets the message's sender as the envelope's
+// sender, "-f ufficio@velarion.example", not the empty one ("@").
+TEST(SendMail, SendmailGetsTheSenderAsTheEnvelopeSender) {
+    MailContext m;
+    const std::string program = m.dir / "sendmail";
+    testing::write_file(program, "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.args\"\ncat > \"$0.in\"\n");
+    fs::permissions(program, fs::perms::owner_all);
+    m.write_mapi("client=Thunderbird\ntransport=sendmail://localhost" + program + "\n");
+    DeliveryRequest r = testing::sample_request();
+    ASSERT_TRUE(m.dispatcher.sendmail(r)) << ::testing::PrintToString(m.t.view.boxes);
+    EXPECT_EQ(testing::read_file(program + ".args"),
+              "-i\n-f\nufficio@velarion.example\n--\nmario.rossi@example.it\nanna.bianchi@example.it\n"
+              "contabilita@example.it\narchivio@example.it\n");
+    EXPECT_THAT(testing::read_file(program + ".in"), HasSubstr("From: ufficio@velarion.example"));
+
+    // Its temporary failure (75) is tried again later.
+    testing::write_file(program, "#!/bin/sh\ncat > /dev/null\nexit 75\n");
+    EXPECT_EQ(m.dispatcher.sendmail(r).result, Delivered::later);
 }
 
 TEST(SendMail, FailuresKeepTheMessage) {

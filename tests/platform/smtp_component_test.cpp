@@ -227,10 +227,16 @@ TEST(SmtpComponent, RefusedLoginAndRecipient) {
 TEST(SmtpComponent, ServerThatDropsOrNeverAnswersOrIsNotThere) {
     SmtpServer dropping(SmtpOptions{.drop_in_data = true});
     if (!dropping.skip_reason().empty()) GTEST_SKIP() << dropping.skip_reason();
+    // Dropped while the message is still being written (more than the
+    // sockets' buffers hold): it surely did not arrive.
+    TempDir dir;
+    testing::write_file(dir / "grande.bin", std::string(16 << 20, 'x'));
     SmtpComponent c = component_for(dropping);
+    c.Attachment = dir / "grande.bin";
     c.Send();
     EXPECT_EQ(c.error(), SmtpError::connection_lost) << c.error_text();
     EXPECT_TRUE(mail::is_temporary(c.error()));
+    c.Attachment = "";
 
     // Accepted by the kernel, never answered: the configured time-out ends it.
     const int silent = socket(AF_INET, SOCK_STREAM, 0);
@@ -246,16 +252,57 @@ TEST(SmtpComponent, ServerThatDropsOrNeverAnswersOrIsNotThere) {
     c.Send();
     close(silent);
     EXPECT_EQ(c.error(), SmtpError::timed_out) << c.error_text();
-    EXPECT_THAT(c.error_text(), HasSubstr("1 seconds"));
+    EXPECT_THAT(c.error_text(), HasSubstr("1 seconds (Timed out)"));
 
+    // The library calls every failed connection timed out: the real cause is said.
     c.SMTPHost = "127.0.0.1:" + std::to_string(closed_port());
     c.Send();
     EXPECT_EQ(c.error(), SmtpError::connection_refused) << c.error_text();
+    EXPECT_THAT(c.error_text(), HasSubstr("cannot connect (Connection refused)"));
+    EXPECT_THAT(c.error_text(), Not(HasSubstr("timed out")));
 
     c.SMTPHost = "smtp.velarion.invalid";
     c.Send();
     EXPECT_EQ(c.error(), SmtpError::name_not_resolved) << c.error_text();
-    EXPECT_THAT(c.error_text(), HasSubstr("smtp.velarion.invalid"));
+    EXPECT_THAT(c.error_text(), HasSubstr("Name not resolved: smtp.velarion.invalid"));
+}
+
+// The answer to the end of the message gets a wait of its own, longer than
+// that of every other answer: a server that stores the message and answers
+// late has delivered it, and a client that gives up sends it twice.
+TEST(SmtpComponent, TheAnswerToTheEndOfTheMessageHasItsOwnWait) {
+    SmtpServer slow(SmtpOptions{.data_reply_delay = 3});
+    if (!slow.skip_reason().empty()) GTEST_SKIP() << slow.skip_reason();
+    SmtpComponent c = component_for(slow);
+    c.Timeout = 1;  // every other answer
+    c.Send();
+    EXPECT_FALSE(c.failed()) << c.error_text();
+    auto got = slow.messages(1);
+    ASSERT_EQ(got.size(), 1u);
+    // The envelope's sender is the message's.
+    EXPECT_THAT(got[0], HasSubstr("X-MailFrom: ufficio@velarion.example"));
+
+    // A data wait shorter than the server's delay: the message was stored,
+    // and the failure says that it may have been.
+    c.DataTimeout = 1;
+    c.Send();
+    EXPECT_EQ(c.error(), SmtpError::maybe_delivered) << c.error_text();
+    EXPECT_TRUE(mail::is_temporary(c.error()));
+    EXPECT_THAT(c.error_text(), HasSubstr("did not answer within 1 seconds after the end of the message (Timed out)"));
+    EXPECT_THAT(c.error_text(), HasSubstr("the message may already have been delivered"));
+    EXPECT_EQ(slow.messages(2).size(), 2u);
+
+    // Stored, then the connection dropped without an answer.
+    SmtpServer dropping(SmtpOptions{.drop_after_data = true});
+    if (!dropping.skip_reason().empty()) GTEST_SKIP() << dropping.skip_reason();
+    c = component_for(dropping);
+    int data_ends = 0;
+    c.on_data_end = [&] { ++data_ends; };
+    c.Send();
+    EXPECT_EQ(data_ends, 1);
+    EXPECT_EQ(c.error(), SmtpError::maybe_delivered) << c.error_text();
+    EXPECT_THAT(c.error_text(), HasSubstr("closed the connection after the end of the message"));
+    EXPECT_EQ(dropping.messages(1).size(), 1u);
 }
 
 TEST(SmtpComponent, PortFromHostThenPortSettingThen25) {

@@ -141,6 +141,8 @@ SmtpServer::SmtpServer(const SmtpOptions& o) {
     if (!o.cert.empty()) argv.insert(argv.end(), {"--cert", o.cert, "--key", o.key});
     if (o.refuse_starttls) argv.push_back("--refuse-starttls");
     if (o.drop_in_data) argv.push_back("--drop-in-data");
+    if (o.drop_after_data) argv.push_back("--drop-after-data");
+    if (o.data_reply_delay > 0) argv.insert(argv.end(), {"--data-reply-delay", std::to_string(o.data_reply_delay)});
     start(argv, {}, dir_ / "aiosmtpd.log");
 }
 
@@ -189,7 +191,8 @@ std::vector<std::string> SmtpServer::messages(std::size_t count, int timeout_ms)
     return out;
 }
 
-ImapServer::ImapServer(std::string user, std::string password, std::string cert, std::string key)
+ImapServer::ImapServer(std::string user, std::string password, std::string cert, std::string key,
+                       const std::string& extra_conf)
     : user_(std::move(user)), password_(std::move(password)) {
     const std::string dovecot = "/usr/sbin/dovecot";
     if (!executable(dovecot)) {
@@ -246,7 +249,7 @@ ImapServer::ImapServer(std::string user, std::string password, std::string cert,
                "userdb {\n  driver = static\n  args = uid=" + std::to_string(uid) + " gid=" + std::to_string(gid) +
                " home=" + d + "mail/%u\n}\n"
                "service imap-login {\n  inet_listener imap {\n    address = 127.0.0.1\n    port = " +
-               std::to_string(port_) + "\n  }\n  inet_listener imaps {\n    port = 0\n  }\n}\n");
+               std::to_string(port_) + "\n  }\n  inet_listener imaps {\n    port = 0\n  }\n}\n" + extra_conf);
     start({dovecot, "-F", "-c", d + "dovecot.conf"}, {}, d + "dovecot.out");
 }
 

@@ -44,6 +44,8 @@ struct SmtpOptions {
     std::string cert = "", key = "";       // STARTTLS offered with this certificate (PEM files)
     bool refuse_starttls = false;          // STARTTLS answered with 503
     bool drop_in_data = false;             // the connection closed in the middle of the message
+    bool drop_after_data = false;          // the message stored, then the connection closed without an answer
+    int data_reply_delay = 0;              // seconds between storing the message and answering its end
 };
 
 // aiosmtpd with the Mailbox handler: every message received lands in a
@@ -89,8 +91,9 @@ private:
 // answered with BAD and LOGIN is accepted in plain text.
 class ImapServer : public ServerProcess {
 public:
+    // extra_conf: more lines of dovecot.conf (a quota, say).
     ImapServer(std::string user = "velarion", std::string password = "segreta", std::string cert = "",
-               std::string key = "");
+               std::string key = "", const std::string& extra_conf = "");
     ~ImapServer();
 
     const std::string& user() const { return user_; }

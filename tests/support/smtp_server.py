@@ -1,8 +1,9 @@
 """aiosmtpd for the tests: messages into a maildir, with the envelope in the
 added headers X-MailFrom and X-RcptTo, and every byte read from clients (after
 TLS) appended to a capture file. Options make it offer AUTH, offer STARTTLS,
-refuse STARTTLS, refuse some recipients, or drop the connection in the middle
-of a message."""
+refuse STARTTLS, refuse some recipients, drop the connection in the middle
+of a message, store a message and then drop the connection without an answer,
+or store it and answer only after a delay."""
 import argparse
 import asyncio
 import ssl
@@ -21,6 +22,8 @@ parser.add_argument('--key')
 parser.add_argument('--refuse-starttls', action='store_true')
 parser.add_argument('--reject-prefix', default='')
 parser.add_argument('--drop-in-data', action='store_true')
+parser.add_argument('--drop-after-data', action='store_true')
+parser.add_argument('--data-reply-delay', type=float, default=0)
 args = parser.parse_args()
 
 
@@ -30,6 +33,14 @@ class Handler(Mailbox):
             return '550 5.1.1 Unknown user'
         envelope.rcpt_tos.append(address)
         return '250 OK'
+
+    async def handle_DATA(self, server, session, envelope):
+        answer = await super().handle_DATA(server, session, envelope)
+        if args.drop_after_data:
+            server.transport.abort()
+        elif args.data_reply_delay:
+            await asyncio.sleep(args.data_reply_delay)
+        return answer
 
 
 def authenticator(server, session, envelope, mechanism, auth_data):
