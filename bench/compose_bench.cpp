@@ -146,9 +146,9 @@ int run_one(const std::string& source, const std::string& writer) {
     std::string chosen;
     for (const char* type : kPrintTypes) {
         const auto t0 = Clock::now();
-        const bool nonvabene = CreaPdf(agent.rt, layout, pre, input, type, "LISTA1.txt");
+        const bool fitted = CreaPdf(agent.rt, layout, pre, input, type, "LISTA1.txt").fitted();
         const double secs = std::chrono::duration<double>(Clock::now() - t0).count();
-        if (!nonvabene) {
+        if (fitted) {
             chosen = type;
             break;
         }

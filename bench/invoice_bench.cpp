@@ -51,7 +51,7 @@ bool measure(Agent& agent, const std::string& input, int documents, const char* 
         const PreAnalysis pre = AnalizzaTXT(agent.rt, input);
         chosen.clear();
         for (const char* type : kPrintTypes)
-            if (!CreaPdf(agent.rt, layout, pre, input, type, name)) {
+            if (CreaPdf(agent.rt, layout, pre, input, type, name).fitted()) {
                 chosen = type;
                 break;
             }
