@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
         std::fputs((opts.help ? velarion::usage_text() : velarion::version_line()).c_str(), stdout);
         return 0;
     }
-    if (!opts.resubmit.empty()) return velarion::run_resubmit(opts.resubmit);
+    if (!opts.resubmit.empty()) return velarion::run_resubmit(opts.resubmit, opts.force);
     if (opts.headless) return velarion::run_headless(opts.command_line, opts.once);
     return velarion::run_qt(argc, argv, opts);
 }

@@ -27,6 +27,8 @@ FrontEndOptions take_front_end_options(int argc, const char* const* argv) {
             out.help = true;
         } else if (a == "--version") {
             out.version = true;
+        } else if (a == "--force") {
+            out.force = true;
         } else if (a == "--resubmit") {
             // The folder is the next argument (it may hold blanks).
             out.resubmit.push_back(i + 1 < argc ? argv[++i] : "");
@@ -40,7 +42,7 @@ FrontEndOptions take_front_end_options(int argc, const char* const* argv) {
 
 std::string usage_text() {
     return "Usage: velarion [--headless] [--once] ope:OP ini:DIR [KEYWORD:VALUE...]\n"
-           "       velarion --resubmit FOLDER\n"
+           "       velarion --resubmit FOLDER [--force]\n"
            "       velarion --help | --version\n"
            "Polls the spool folder of operator OP, composes the print files of each message\n"
            "into PDF documents and delivers the message by mail.\n"
@@ -51,6 +53,7 @@ std::string usage_text() {
            "  --resubmit FOLDER\n"
            "               hand the message parked in FOLDER (below non_inviati), or every\n"
            "               message parked in FOLDER, back to its spool folder\n"
+           "  --force      with --resubmit: also a message that may have been delivered already\n"
            "  --help       show this help and exit\n"
            "  --version    show the version and exit\n"
            "\n"

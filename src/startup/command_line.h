@@ -20,6 +20,7 @@ struct FrontEndOptions {
     bool help = false;      // --help: the usage is printed, nothing else is done
     bool version = false;   // --version: the version is printed, nothing else is done
     std::vector<std::string> resubmit;  // --resubmit FOLDER (each one given)
+    bool force = false;     // --force: --resubmit hands back also a message that may have been delivered
     std::string command_line;  // the other arguments joined by blanks
 };
 FrontEndOptions take_front_end_options(int argc, const char* const* argv);
