@@ -83,7 +83,6 @@ struct SpoolScanner::Scan {
     int step = 0;
 
     spool::SettleContext context() { return {rt, s.run_, *s.queue_, work, s.save_log_}; }
-    long long now() const { return to_seconds(rt.clock.now()); }
     bool held() const { return spool::delivery_held(s.run_, rt.clock.monotonic_ms()); }
 
     // Messages that wait for a try whose time has come.

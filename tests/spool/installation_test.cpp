@@ -145,6 +145,34 @@ TEST_F(Installation, AHalfMadeParkedFolderOfAnEndedAgentGoesAtTheNextStart) {
     EXPECT_TRUE(unsent().empty());
 }
 
+TEST_F(Installation, AMessageParkedWholeByAnAgentKilledBeforeItsRecordIsFinished) {
+    write_message("AB.10", header("R10", "a@x.it"), "b");
+    fs::create_directories(spool + "coda/agenti");
+    fs::rename(spool + "AB.10.T", spool + "coda/AB.10.T@host-1-deadbeef");
+    const std::string folder = work + "non_inviati/AB.10_261207102900/";
+    for (const char* f : {"AB.10.T", "AB.10.h", "AB.10.b"}) write_file(folder + "originale/" + f, "copia");
+    write_file(folder + "motivo.txt", "spool=" + spool + "\nmotivo=550\nagente=host-1-deadbeef\n");
+    scan();
+    EXPECT_TRUE(delivered.empty()) << dump();
+    EXPECT_TRUE(has_text(" Messaggio AB.10 gia' conservato in " + folder + ": rimossi i suoi file di spool")) << dump();
+    EXPECT_EQ(files_in(spool), std::vector<std::string>{"coda/"});
+    EXPECT_EQ(unsent(), std::vector<std::string>{"AB.10_261207102900/"});
+}
+
+TEST_F(Installation, AMessageWhoseAgentEndedInItsDeliveryWaitsTheLongestDelay) {
+    write_message("AB.11", header("R11", "a@x.it"), "b");
+    fs::create_directories(spool + "coda/agenti");
+    fs::rename(spool + "AB.11.T", spool + "coda/AB.11.T@host-1-deadbeef");
+    write_file(spool + "coda/AB.11.T.stato", "in_consegna=1\n");
+    outcomes = {{Delivered::later, "451 riprovare"}};
+    scan();
+    ASSERT_EQ(delivered.size(), 1u) << dump();
+    EXPECT_TRUE(has_text(" Messaggio AB.11 ripreso: l'agente host-1-deadbeef si era interrotto")) << dump();
+    // Not the first delay (1 minute) but the longest (5 minutes).
+    EXPECT_TRUE(has_text("tentativo 1: 451 riprovare - prossimo tentativo 07/12/2026 10:35:00")) << dump();
+    EXPECT_NE(read_file(spool + "coda/AB.11.T.stato").find("forse_consegnato=1"), std::string::npos);
+}
+
 TEST(InstallationTrouble, SaysWhatIsFullOrMissing) {
     TempDir root;
     const std::string spool = root / "spool/", work = root / "tempozip/";
