@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -171,6 +172,32 @@ TEST(InstallationFaults, AWorkFolderWithLessRoomThanOneMessageThenFreed) {
     full_then_freed(100 * 1024, std::string(600 * 1024, 'd'));
 }
 
+TEST(InstallationFaults, AFullSpoolFileSystemDoesNotMakeEveryTickATry) {
+    TempDir ctl;
+    const std::string refuse = ctl / "rifiuta";
+    write_file(refuse, "");
+    testing::TempFailSmtp smtp("", refuse);
+    if (!smtp.skip_reason().empty()) GTEST_SKIP() << smtp.skip_reason();
+    Site s("transport=" + smtp.url() + "\n", "retry_delays=2s\n");
+    SmallFileSystem small(s.spool, 1024 * 1024);
+    if (!small.skip_reason().empty()) GTEST_SKIP() << small.skip_reason();
+    s.message("AB.1", "uno@example.it", "", "SEND");
+    fs::create_directories(s.spool + "coda/agenti");
+    small.fill(0);  // no record can be written
+    BackgroundProcess agent(s.args(), s.env());
+    ASSERT_TRUE(agent.wait_for(" Messaggio rinviato AB.1 tentativo 1: ", 15000)) << agent.out() << agent.err();
+    std::this_thread::sleep_for(std::chrono::milliseconds(3000));  // 30 ticks, one delay and a half
+    const std::string out = agent.out();
+    EXPECT_LE(count(out, " Messaggio rinviato AB.1 "), 3) << out;
+    EXPECT_NE(out.find(" Impossibile scrivere il record del messaggio AB.1 in " + s.spool + "coda/"), std::string::npos)
+        << out;
+    fs::remove(refuse);
+    EXPECT_EQ(smtp.messages(1, 15000).size(), 1u) << agent.out();
+    agent.signal(SIGTERM);
+    EXPECT_EQ(agent.wait(), 0);
+    EXPECT_TRUE(s.parked().empty()) << agent.out();
+}
+
 TEST(InstallationFaults, FoldersRemovedUnderARunningAgentAreMadeAgain) {
     Site s;
     s.message("AB.1", "uno@example.it");
@@ -245,6 +272,12 @@ TEST(InstallationFaults, AMessageKilledTwiceWhileItsServerHadItNeedsForceToGoBac
         agent.signal(SIGKILL);
         agent.wait();
     }
+    // The line said just before the second kill reached the log file.
+    std::string log;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(s.work + "log", ec)) log += read_file(e.path().string());
+    EXPECT_NE(log.find(" Messaggio AB.5 ripreso: l'agente "), std::string::npos) << log;
+
     auto r = run_program(s.args({"--once"}), s.env());
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find(" Messaggio AB.5 interrotto due volte: non inviato (potrebbe essere gia' stato consegnato)"),
