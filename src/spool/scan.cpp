@@ -298,7 +298,8 @@ void SpoolScanner::open_queue(const std::string& spool, const std::string& work)
     }
     for (const auto& folder : remade) rt_.list.add(" Cartella mancante " + folder + ": ricreata");
     if (!run_.partial_parkings_checked) {
-        spool::remove_partial_parkings(rt_, work, [this](const std::string& agent) { return !work_claims_->live(agent); });
+        spool::remove_partial_parkings(rt_, work, spool,
+                                       [this](const std::string& agent) { return !work_claims_->live(agent); });
         run_.partial_parkings_checked = true;
     }
 }

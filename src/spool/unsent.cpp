@@ -46,6 +46,10 @@ std::string new_folder(const std::string& stem) {
     return folder;
 }
 
+bool is_trigger_name(const std::string& name) {
+    return name.size() > 2 && name[name.size() - 2] == '.' && (name.back() == 'T' || name.back() == 't');
+}
+
 bool readable(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     char c;
@@ -192,7 +196,7 @@ std::string parked_by(const std::string& work, const std::string& base, const st
     return "";
 }
 
-void remove_partial_parkings(Runtime& rt, const std::string& work,
+void remove_partial_parkings(Runtime& rt, const std::string& work, const std::string& spool_dir,
                              const std::function<bool(const std::string& agent)>& gone) {
     const std::string unsent = work + "non_inviati/";
     const std::string prefix = kPartial;
@@ -208,6 +212,17 @@ void remove_partial_parkings(Runtime& rt, const std::string& work,
         old.push_back(it->path());
     }
     for (const auto& p : old) {
+        // Copies of files still in the spool stay copies; the trigger, which
+        // waits in the queue, is never put back; nor is a half-written temporary.
+        std::error_code it_ec;
+        for (fs::directory_iterator it(p / "originale", it_ec), end; !it_ec && it != end; it.increment(it_ec)) {
+            const std::string name = it->path().filename().string();
+            std::error_code ec;
+            if (name.empty() || name[0] == '.' || !it->is_regular_file(ec) || is_trigger_name(name) ||
+                fs::exists(spool_dir + name, ec))
+                continue;
+            fs::rename(it->path(), spool_dir + name, ec);
+        }
         std::error_code rm;
         fs::remove_all(p, rm);
         rt.list.add(" Rimossa la copia incompleta di un messaggio non inviato " + p.string() +

@@ -56,8 +56,9 @@ Parked park_copy(Runtime& rt, const ParkRequest& r);
 std::string parked_by(const std::string& work, const std::string& base, const std::string& agent);
 
 // Removes the half-made parked folders of agents for which `gone` is true,
-// with a line each.
-void remove_partial_parkings(Runtime& rt, const std::string& work,
+// with a line each. A spool file that was moved there (one that could not be
+// read) and is missing from `spool_dir` goes back there first.
+void remove_partial_parkings(Runtime& rt, const std::string& work, const std::string& spool_dir,
                              const std::function<bool(const std::string& agent)>& gone);
 
 // The line of motivo.txt that says a parked message may have been delivered.

@@ -138,9 +138,16 @@ TEST_F(Installation, AParkedCopyThatCannotBeMadeLeavesTheMessageWhole) {
 TEST_F(Installation, AHalfMadeParkedFolderOfAnEndedAgentGoesAtTheNextStart) {
     const std::string half = work + "non_inviati/.parziale.host-1-deadbeef.AB.8_261207103000/";
     write_file(half + "originale/.AB.8.h.1.0000.part", "mezzo");
+    write_file(half + "originale/AB.8.T", "");
+    write_file(half + "originale/AB.8.b", "copia");
+    write_file(half + "originale/AB.8.1", "spostato");  // moved there: it could not be read
+    write_file(spool + "AB.8.b", "originale");
     write_message("AB.9", header("R9", "a@x.it"), "b");
     scan();
     EXPECT_FALSE(fs::exists(half));
+    EXPECT_EQ(read_file(spool + "AB.8.1"), "spostato");
+    EXPECT_EQ(read_file(spool + "AB.8.b"), "originale");
+    EXPECT_FALSE(fs::exists(spool + "AB.8.T"));
     EXPECT_TRUE(has_text(" Rimossa la copia incompleta di un messaggio non inviato ")) << dump();
     EXPECT_TRUE(unsent().empty());
 }
