@@ -32,9 +32,21 @@ void SystemClock::sleep_ms(int ms) {
     if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+long long SystemClock::monotonic_ms() const {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void FixedClock::set(DateTime t) {
+    const long long forward = to_seconds(t) - to_seconds(t_);
+    if (forward > 0) monotonic_ms_ += forward * 1000;
+    t_ = t;
+}
+
 void FixedClock::sleep_ms(int ms) {
     if (ms <= 0) return;
     slept_ms_ += ms;
+    monotonic_ms_ += ms;
     std::tm tm{};
     tm.tm_year = t_.year - 1900;
     tm.tm_mon = t_.month - 1;

@@ -18,26 +18,36 @@ public:
     virtual DateTime now() const = 0;
     // Pauses the caller; a test clock only advances its time.
     virtual void sleep_ms(int ms) = 0;
+    // Milliseconds on a clock that only moves forward, whatever is done to
+    // the wall clock (steps by hand or by time synchronisation): what waits
+    // within one run are measured on. Its origin means nothing.
+    virtual long long monotonic_ms() const = 0;
 };
 
 class SystemClock final : public Clock {
 public:
     DateTime now() const override;
     void sleep_ms(int ms) override;
+    long long monotonic_ms() const override;
 };
 
 // A clock standing still at a given moment; sleep_ms moves it forward.
+// set() stands for time passing (the monotonic reading moves by as much,
+// never back); step() for the wall clock stepped by hand (it does not move).
 class FixedClock final : public Clock {
 public:
     explicit FixedClock(DateTime t) : t_(t) {}
     DateTime now() const override { return t_; }
     void sleep_ms(int ms) override;
-    void set(DateTime t) { t_ = t; }
+    long long monotonic_ms() const override { return monotonic_ms_; }
+    void set(DateTime t);
+    void step(DateTime t) { t_ = t; }
     int slept_ms() const { return slept_ms_; }
 
 private:
     DateTime t_;
     int slept_ms_ = 0;
+    long long monotonic_ms_ = 0;
 };
 
 // Builds a DateTime (weekday computed) from its calendar parts.

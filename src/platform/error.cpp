@@ -18,7 +18,8 @@ ErrorInfo from_errno(int code, const std::string& detail) {
         case EPERM:
         case EROFS: return {70, "Permission denied " + detail};
         case EEXIST: return {58, "File already exists " + detail};
-        case ENOSPC: return {61, "Disk full " + detail};
+        case ENOSPC:
+        case EDQUOT: return {61, "Disk full " + detail};
         case EIO: return {57, "Device I/O error " + detail};
         case EISDIR: return {75, "Path/File access error " + detail};
         case ENAMETOOLONG:

@@ -45,6 +45,10 @@ bool SpoolQueue::take(const std::string& from, const std::string& name) {
     std::error_code ec;
     fs::rename(from, to, ec);
     if (!ec) return true;
+    // A queue folder that has gone is no sign of another agent: the scan
+    // says so and makes it again.
+    std::error_code dir_ec;
+    if (!fs::is_directory(dir_, dir_ec)) throw fs::filesystem_error("rename", from, to, ec);
     // Another agent renamed it first. An NFS client that resent a rename whose
     // answer was lost reports the file missing although its rename was done:
     // then the trigger is there under this agent's name.
@@ -62,9 +66,15 @@ bool SpoolQueue::adopt(const std::string& name, const std::string& gone_agent) {
 
 void SpoolQueue::release(const std::string& name) { rename_or_throw(claimed_path(name), spool_ + name); }
 
-void SpoolQueue::defer(const std::string& name, const QueueRecord& record) {
-    write_record(name, record);
+bool SpoolQueue::defer(const std::string& name, const QueueRecord& record) {
+    const bool written = atomic_file::write(record_path(name), format_record(record));
     rename_or_throw(claimed_path(name), in_queue(name, kDeferred));
+    return written;
+}
+
+bool SpoolQueue::intact() const {
+    std::error_code ec;
+    return fs::is_directory(dir_ + "agenti", ec) && fs::exists(lock_path(agent_), ec);
 }
 
 void SpoolQueue::conclude(const std::string& name) {
@@ -84,14 +94,26 @@ void SpoolQueue::forget(const std::string& name, bool mark_done) {
 }
 
 QueueRecord SpoolQueue::record(const std::string& name) const {
-    std::ifstream in(record_path(name), std::ios::binary);
-    if (!in) return {};
-    return parse_record(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+    // A record that cannot be read counts as none: the message is tried as a new one.
+    std::error_code ec;
+    if (!fs::is_regular_file(record_path(name), ec)) return {};
+    try {
+        std::ifstream in(record_path(name), std::ios::binary);
+        if (!in) return {};
+        return parse_record(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+    } catch (const std::exception&) {
+        return {};
+    }
 }
 
 void SpoolQueue::write_record(const std::string& name, const QueueRecord& record) {
     if (!atomic_file::write(record_path(name), format_record(record)))
         throw NumberedError(75, "Path/File access error " + record_path(name));
+}
+
+bool SpoolQueue::note_record(const std::string& name, const QueueRecord& record) {
+    atomic_file::Replacement r(record_path(name));
+    return r.write(format_record(record)) && r.commit(atomic_file::Sync::work_file);
 }
 
 std::vector<SpoolQueue::Entry> SpoolQueue::entries() const {

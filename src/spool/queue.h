@@ -60,7 +60,9 @@ public:
     // Puts a trigger this agent holds back in the spool folder, to be taken again.
     void release(const std::string& name);
     // Lets a trigger this agent holds wait for the next try of its record.
-    void defer(const std::string& name, const QueueRecord& record);
+    // False when the record could not be written (a full file system): the
+    // trigger waits all the same, and the caller keeps the time in memory.
+    bool defer(const std::string& name, const QueueRecord& record);
     // Records that the message is delivered or parked: from now on only its
     // spool files are to be removed, and nothing delivers it again.
     void conclude(const std::string& name);
@@ -68,8 +70,14 @@ public:
     // goes back to the spool folder as <trigger>.FATTO instead.
     void forget(const std::string& name, bool mark_done);
 
+    // True while the queue's folders and this agent's lock file are in place
+    // (someone may remove them under a running agent).
+    bool intact() const;
+
     QueueRecord record(const std::string& name) const;
     void write_record(const std::string& name, const QueueRecord& record);
+    // The same without the sync to disk and without throwing: false when not written.
+    bool note_record(const std::string& name, const QueueRecord& record);
 
     // The triggers in the queue with their state: an agent's name, "rinvio" or "concluso".
     struct Entry {

@@ -25,7 +25,8 @@ std::string format_record(const QueueRecord& r) {
     return "interruzioni=" + std::to_string(r.interruptions) + "\ntentativi=" + std::to_string(r.tries) +
            "\nprimo_errore=" + std::to_string(r.first_failure) + "\nprossimo_tentativo=" +
            std::to_string(r.next_try) + "\nultimo_tentativo=" + std::to_string(r.last_try) +
-           "\nmotivo=" + one_line(r.reason) + "\n";
+           "\nmotivo=" + one_line(r.reason) + "\n" + (r.delivering ? "in_consegna=1\n" : "") +
+           (r.maybe_delivered ? "forse_consegnato=1\n" : "");
 }
 
 QueueRecord parse_record(const std::string& text) {
@@ -42,6 +43,8 @@ QueueRecord parse_record(const std::string& text) {
         else if (key == "prossimo_tentativo") r.next_try = number<long long>(value);
         else if (key == "ultimo_tentativo") r.last_try = number<long long>(value);
         else if (key == "motivo") r.reason = value;
+        else if (key == "in_consegna") r.delivering = value == "1";
+        else if (key == "forse_consegnato") r.maybe_delivered = value == "1";
     }
     return r;
 }

@@ -15,6 +15,9 @@ struct QueueRecord {
     long long next_try = 0;        // not to be tried before this time (to_seconds)
     long long last_try = 0;        // the last temporary failure (to_seconds), 0 before it
     std::string reason;            // the last failure, one line
+    bool delivering = false;       // an agent handed it to its transport and has not recorded the outcome
+    bool maybe_delivered = false;  // it may have reached its server already (no answer after the data,
+                                   // or an agent ended while delivering it)
 };
 
 // "key=value" lines; unknown keys and bad numbers read as absent.

@@ -9,6 +9,7 @@
 #include "spool/settle.h"
 #include "spool/spool_files.h"
 #include "spool/spool_listing.h"
+#include "spool/unsent.h"
 
 namespace velarion::spool {
 
@@ -52,14 +53,32 @@ void recover_claims(SettleContext& c, const std::vector<std::string>& prefixes) 
             continue;
         }
         if (!q.gone(e.owner) || !q.adopt(e.name, e.owner)) continue;
+        if (const std::string folder = parked_by(c.work, m.base, e.owner); !folder.empty()) {
+            // That agent had parked it whole and ended before recording it.
+            c.rt.list.add(" Messaggio " + m.base + " gia' conservato in " + folder +
+                          ": rimossi i suoi file di spool");
+            q.conclude(e.name);
+            std::vector<std::string> kept;
+            for (const auto& path : m.spool_files)
+                if (is_file(folder + "originale/" + path.substr(path.find_last_of('/') + 1))) kept.push_back(path);
+            kept.insert(kept.end(), m.links.begin(), m.links.end());
+            remove_spool_files(c, m, kept);
+            continue;
+        }
         QueueRecord rec = q.record(e.name);
         ++rec.interruptions;
+        // Ended while its transport had it: the server may have it already.
+        if (rec.delivering) rec.maybe_delivered = true;
+        rec.delivering = false;
         q.write_record(e.name, rec);
         if (rec.interruptions >= kInterruptionsToPark) {
-            c.rt.list.add(" Messaggio " + m.base + " interrotto due volte: non inviato");
+            c.rt.list.add(" Messaggio " + m.base + " interrotto due volte: non inviato" +
+                          (rec.maybe_delivered ? " (potrebbe essere gia' stato consegnato)" : ""));
+            c.log_now();
             park(c, m, "interrotto due volte (ultimo agente " + e.owner + ")");
         } else {
             c.rt.list.add(" Messaggio " + m.base + " ripreso: l'agente " + e.owner + " si era interrotto");
+            c.log_now();
             q.release(e.name);
         }
     }

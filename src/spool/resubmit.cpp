@@ -9,6 +9,7 @@
 #include "platform/file_moves.h"
 #include "platform/paths.h"
 #include "platform/text_encoding.h"
+#include "spool/unsent.h"
 
 namespace fs = std::filesystem;
 
@@ -16,14 +17,20 @@ namespace velarion::spool {
 
 namespace {
 
-// The spool folder named in motivo.txt; "" when there is none.
-std::string spool_of(const std::string& folder) {
+struct Motivo {
+    std::string spool;             // the spool folder named; "" when there is none
+    bool maybe_delivered = false;  // it may have reached its server already
+};
+
+Motivo motivo_of(const std::string& folder) {
+    Motivo m;
     std::ifstream in(folder + "motivo.txt", std::ios::binary);
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.rfind("spool=", 0) == 0) return paths::with_separator(line.substr(6));
+        if (line.rfind("spool=", 0) == 0) m.spool = paths::with_separator(line.substr(6));
+        if (line == kMaybeDeliveredLine) m.maybe_delivered = true;
     }
-    return "";
+    return m;
 }
 
 bool is_trigger(const std::string& name) {
@@ -31,19 +38,32 @@ bool is_trigger(const std::string& name) {
     return u.size() > 2 && u.compare(u.size() - 2, 2, ".T") == 0;
 }
 
-// True when the spool still holds a message of that trigger, waiting or in work.
-bool in_spool(const std::string& spool, const std::string& trigger) {
+// What of that message the spool holds: a file of its name in the spool
+// folder (a processed one, ".FATTO", aside), or its trigger waiting or in
+// work in the queue; "" when nothing.
+std::string in_spool(const std::string& spool, const std::string& trigger) {
+    const std::string base = text::upper(trigger.substr(0, trigger.size() - 1));  // "AB.1."
+    std::string first;  // the first in name order, so the same one is named each time
     std::error_code ec;
-    if (fs::exists(spool + trigger, ec)) return true;
-    for (fs::directory_iterator it(spool + "coda", ec), end; !ec && it != end; it.increment(ec))
-        if (it->path().filename().string().rfind(trigger + "@", 0) == 0) return true;
-    return false;
+    for (fs::directory_iterator it(spool, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        const std::string upper = text::upper(name);
+        if (upper.rfind(base, 0) == 0 && !upper.ends_with(".FATTO") && (first.empty() || name < first))
+            first = name;
+    }
+    if (!first.empty()) return first;
+    for (fs::directory_iterator it(spool + "coda", ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.rfind(trigger + "@", 0) == 0) return "coda/" + name;
+    }
+    return "";
 }
 
-Resubmitted hand_back(const std::string& folder) {
+Resubmitted hand_back(const std::string& folder, bool force) {
     Resubmitted r;
     r.folder = folder;
-    const std::string spool = spool_of(folder);
+    const Motivo motivo = motivo_of(folder);
+    const std::string& spool = motivo.spool;
     const std::string originals = folder + "originale/";
     std::error_code ec;
     if (spool.empty() || !fs::is_directory(originals, ec)) {
@@ -81,8 +101,13 @@ Resubmitted hand_back(const std::string& folder) {
             return r;
         }
     }
-    if (in_spool(spool, trigger)) {
-        r.text = "la spool " + spool + " contiene gia' il messaggio " + trigger;
+    if (const std::string there = in_spool(spool, trigger); !there.empty()) {
+        r.text = "la spool " + spool + " contiene gia' il file " + there + " del messaggio " + trigger;
+        return r;
+    }
+    if (motivo.maybe_delivered && !force) {
+        r.text = "il messaggio " + trigger.substr(0, trigger.size() - 2) +
+                 " potrebbe essere gia' stato consegnato: per riconsegnarlo comunque usare --resubmit --force";
         return r;
     }
     for (const auto& name : files) {
@@ -108,19 +133,21 @@ Resubmitted hand_back(const std::string& folder) {
 
 }  // namespace
 
-std::vector<Resubmitted> resubmit(const std::string& given) {
+std::vector<Resubmitted> resubmit(const std::string& given, bool force) {
     const std::string folder = paths::with_separator(paths::native(given));
     std::error_code ec;
     if (given.empty() || !fs::is_directory(folder, ec)) return {{false, given, "la cartella non esiste"}};
-    if (fs::exists(folder + "motivo.txt", ec)) return {hand_back(folder)};
+    if (fs::exists(folder + "motivo.txt", ec)) return {hand_back(folder, force)};
     // A folder of parked messages: each of them, in name order.
     std::vector<std::string> parked;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-        if (it->is_directory() && fs::exists(it->path() / "motivo.txt")) parked.push_back(it->path().string() + "/");
+        // A hidden folder is one still being made (unsent.h).
+        if (it->is_directory() && it->path().filename().string()[0] != '.' && fs::exists(it->path() / "motivo.txt"))
+            parked.push_back(it->path().string() + "/");
     std::sort(parked.begin(), parked.end());
     if (parked.empty()) return {{false, folder, "non contiene messaggi non inviati"}};
     std::vector<Resubmitted> out;
-    for (const auto& p : parked) out.push_back(hand_back(p));
+    for (const auto& p : parked) out.push_back(hand_back(p, force));
     return out;
 }
 

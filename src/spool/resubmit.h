@@ -17,7 +17,11 @@ struct Resubmitted {
     std::string text;    // what was done, or why not
 };
 
-// Hands back the message parked in `folder`, or every message parked below it.
-std::vector<Resubmitted> resubmit(const std::string& folder);
+// Hands back the message parked in `folder`, or every message parked below
+// it. A message whose motivo.txt says it may have been delivered already is
+// handed back only with `force`. Nothing is handed back while any file of
+// its name is in the spool folder (a new message of the same name, maybe
+// still being written) or its trigger is in the queue.
+std::vector<Resubmitted> resubmit(const std::string& folder, bool force = false);
 
 }  // namespace velarion::spool

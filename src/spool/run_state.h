@@ -1,6 +1,7 @@
 // State of the spool scan that lasts for the run.
 #pragma once
 
+#include <map>
 #include <string>
 
 #include "delivery/delivery_outcome.h"
@@ -12,10 +13,19 @@ namespace velarion {
 struct DeliveryHold {
     Delivered kind = Delivered::yes;  // server_down or logon_refused while it holds
     int failures = 0;                 // failures in a row; 0: no hold
-    long long until = 0;              // no delivery before this time (to_seconds)
+    long long until_ms = 0;           // no delivery before this time (Clock::monotonic_ms)
     std::string reason;               // the last failure
 
     bool active() const { return failures > 0; }
+};
+
+// A message this run has put off. Waits within a run are measured on the
+// monotonic clock, so that a step of the wall clock neither stalls nor
+// hurries them; the queue's record keeps wall-clock times for other runs.
+struct PutOff {
+    long long due_ms = 0;             // not to be tried before this (Clock::monotonic_ms); 0: no wait known
+    long long first_failure_ms = -1;  // its first temporary failure in this run; -1: none yet
+    int setbacks = 0;                 // waits in a row for space or a folder of the installation
 };
 
 struct RunState {
@@ -24,6 +34,9 @@ struct RunState {
     bool aix = false;               // "so:AIX", or the marker file seen: processed files are renamed ".FATTO"
     DeliveryHold hold;
     std::string refusal;            // unattended: the check that stopped the last scan, said once
+    std::map<std::string, PutOff> put_off;  // by trigger name
+    bool partial_parkings_checked = false;  // the half-made parked folders of ended agents were looked for
+    std::string space_trouble;      // the lack of space last said ("" while there is room)
 };
 
 }  // namespace velarion

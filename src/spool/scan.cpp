@@ -1,5 +1,6 @@
 #include "spool/scan.h"
 
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -10,6 +11,7 @@
 #include "platform/paths.h"
 #include "platform/text_encoding.h"
 #include "spool/group_copy.h"
+#include "spool/installation.h"
 #include "spool/message.h"
 #include "spool/queue.h"
 #include "spool/recovery.h"
@@ -17,6 +19,7 @@
 #include "spool/spool_files.h"
 #include "spool/spool_listing.h"
 #include "spool/timing.h"
+#include "spool/unsent.h"
 #include "spool/work_claims.h"
 #include "spool/work_cleanup.h"
 
@@ -79,9 +82,8 @@ struct SpoolScanner::Scan {
     std::string work;
     int step = 0;
 
-    spool::SettleContext context() { return {rt, s.run_, *s.queue_, work}; }
-    long long now() const { return to_seconds(rt.clock.now()); }
-    bool held() const { return spool::delivery_held(s.run_, now()); }
+    spool::SettleContext context() { return {rt, s.run_, *s.queue_, work, s.save_log_}; }
+    bool held() const { return spool::delivery_held(s.run_, rt.clock.monotonic_ms()); }
 
     // Messages that wait for a try whose time has come.
     void deferred() {
@@ -91,7 +93,7 @@ struct SpoolScanner::Scan {
         for (const auto& e : s.queue_->entries()) {
             if (held()) return;
             if (e.owner != spool::SpoolQueue::kDeferred || !spool::operator_trigger(e.name, prefixes)) continue;
-            if (s.queue_->record(e.name).next_try > now()) continue;
+            if (!spool::retry_due(context(), e.name, s.queue_->record(e.name))) continue;
             if (!s.queue_->claim_deferred(e.name)) continue;
             if (!listing) listing = std::make_unique<spool::SpoolListing>(spool);
             process(*listing, e.name);
@@ -137,6 +139,8 @@ struct SpoolScanner::Scan {
         // 6. Base name: the trigger's name without ".T".
         m.base = name.substr(0, name.size() - 2);
         DeliveryOutcome outcome;
+        std::exception_ptr error;
+        ErrorInfo error_info;
         try {
             // 4. On the first message of the run and of each day: empty the
             // work directory (note.txt, folders and other agents' messages stay).
@@ -165,12 +169,40 @@ struct SpoolScanner::Scan {
             } else {
                 // 8. Process the message; its own errors are handled there. Its
                 // layout state lives and ends with it (9.).
-                MessageOutcome r = leggi_file_messaggio(rt, deliver, m.base);
+                // The queue's record says when its transport has it, for an
+                // agent that takes it over after a crash.
+                const MessageDelivery marked = [&](const DeliveryRequest& r) {
+                    spool::SettleContext c = context();
+                    spool::mark_delivering(c, m);
+                    return deliver(r);
+                };
+                MessageOutcome r = leggi_file_messaggio(rt, marked, m.base);
                 m.attachment_names = std::move(r.attachment_names);
                 m.option = std::move(r.option);
                 outcome = std::move(r.delivery);
             }
         } catch (...) {
+            error = std::current_exception();
+            error_info = current_error();
+        }
+        // A file system without room or a folder of the agent's own gone is
+        // no fault of the message: it waits in the queue and is tried again.
+        if (error || outcome.result == Delivered::failed) {
+            const std::string trouble = spool::installation_trouble(
+                spool, work, spool::group_files(listing, m.base), error ? error_info.description : outcome.reason);
+            if (!trouble.empty()) {
+                try {
+                    spool::SettleContext c = context();
+                    spool::wait_for_installation(c, m, trouble);
+                } catch (...) {
+                    rt.list.add(" Impossibile registrare l'esito del messaggio " + m.base + " " +
+                                current_error().description);
+                }
+                if (s.after_message_) s.after_message_();
+                return;
+            }
+        }
+        if (error) {
             if (!rt.cfg.host.unattended) {
                 // The scan ends on the error; the message waits in the spool for a later tick.
                 try {
@@ -178,11 +210,11 @@ struct SpoolScanner::Scan {
                 } catch (...) {
                     // it stays in the queue, and the next scan puts it back
                 }
-                throw;
+                std::rethrow_exception(error);
             }
             // Unattended: the error concerns this message, which is parked;
             // the scan goes on with the next ones.
-            const std::string line = scan_error_line(current_error(), step);
+            const std::string line = scan_error_line(error_info, step);
             rt.list.add(line);
             rt.list.refresh();
             m.spool_files = spool::group_files(listing, m.base);
@@ -245,6 +277,18 @@ bool SpoolScanner::checks_pass(const std::string& spool, const std::string& work
 }
 
 void SpoolScanner::open_queue(const std::string& spool, const std::string& work) {
+    // A folder of the agent's own removed under it is made again, with its lock.
+    std::vector<std::string> remade;
+    if (queue_ && queue_->spool() == spool && !queue_->intact()) {
+        std::error_code ec;
+        remade.push_back(spool + (fs::is_directory(spool + "coda", ec) ? "coda/agenti/" : "coda/"));
+        queue_.reset();
+    }
+    if (work_claims_ && work_claims_->work() == work && !work_claims_->intact()) {
+        const auto missing = spool::missing_work_folders(work);
+        remade.push_back(missing.empty() ? work + "in_lavorazione/" : missing.front());
+        work_claims_.reset();
+    }
     if (!queue_ || queue_->spool() != spool) {
         queue_.reset();
         queue_ = std::make_unique<spool::SpoolQueue>(spool);
@@ -252,6 +296,12 @@ void SpoolScanner::open_queue(const std::string& spool, const std::string& work)
     if (!work_claims_ || work_claims_->work() != work) {
         work_claims_.reset();
         work_claims_ = std::make_unique<spool::WorkClaims>(work);
+    }
+    for (const auto& folder : remade) rt_.list.add(" Cartella mancante " + folder + ": ricreata");
+    if (!run_.partial_parkings_checked) {
+        spool::remove_partial_parkings(rt_, work, spool,
+                                       [this](const std::string& agent) { return !work_claims_->live(agent); });
+        run_.partial_parkings_checked = true;
     }
 }
 
@@ -305,14 +355,16 @@ void SpoolScanner::LEGGI_DIR() {
             rt.list.add(" Directory accessibili: elaborazione ripresa");
         }
 
+        // velarion --retry-now: a hold on delivery ends, and the waits this
+        // run keeps give way to the records, where the command made the
+        // messages it named due now.
+        if (queue_->retry_requested()) {
+            if (run_.hold.active()) rt.list.add(" Nuovo tentativo richiesto: riprendo l'invio dei messaggi");
+            resume();
+            for (auto& [trigger, wait] : run_.put_off) wait.due_ms = 0;
+        }
         // Before anything else, the messages of agents that ended while
         // working on them (this operator's own earlier run among them).
-        // velarion --retry-now: a hold on delivery ends, and the deferred
-        // messages it named are due now.
-        if (queue_->retry_requested() && run_.hold.active()) {
-            rt.list.add(" Nuovo tentativo richiesto: riprendo l'invio dei messaggi");
-            resume();
-        }
         step = 7;
         spool::SettleContext c = scan.context();
         spool::recover_claims(c, pass_prefixes(rt.cfg));

@@ -46,6 +46,8 @@ public:
 
     // Run after each message is settled (the window logic writes the log there).
     void set_after_message(std::function<void()> f) { after_message_ = std::move(f); }
+    // Writes the log before a message changes place in a way a kill could cut short.
+    void set_save_log(std::function<void()> f) { save_log_ = std::move(f); }
 
     // What lasts for the run (tests set it to stand for a run under way).
     RunState& run_state() { return run_; }
@@ -64,6 +66,7 @@ private:
     Dispatcher dispatcher_;
     Deliver deliver_;
     std::function<void()> after_message_;
+    std::function<void()> save_log_;
     std::unique_ptr<spool::SpoolQueue> queue_;
     std::unique_ptr<spool::WorkClaims> work_claims_;
 };

@@ -1,6 +1,9 @@
 #include "spool/settle.h"
 
+#include <algorithm>
+
 #include "common/runtime.h"
+#include "spool/installation.h"
 #include "spool/queue.h"
 #include "platform/text_encoding.h"
 #include "spool/day_counts.h"
@@ -12,7 +15,10 @@ namespace velarion::spool {
 
 namespace {
 
+constexpr const char* kMaybeDelivered = "potrebbe essere gia' stato consegnato";
+
 long long now_seconds(const Runtime& rt) { return to_seconds(rt.clock.now()); }
+long long now_ms(const Runtime& rt) { return rt.clock.monotonic_ms(); }
 
 void count(const SettleContext& c, Counted what) {
     const DateTime t = c.rt.clock.now();
@@ -26,6 +32,13 @@ void delivery_resumed(SettleContext& c) {
     c.rt.list.add(" Consegna di nuovo possibile: riprendo l'invio dei messaggi");
 }
 
+// A message went through: a lack of space said before is over.
+void space_again(SettleContext& c) {
+    if (c.run.space_trouble.empty()) return;
+    c.rt.list.add(" Spazio di nuovo disponibile: riprendo l'invio dei messaggi");
+    c.run.space_trouble.clear();
+}
+
 // The mail server cannot be reached, or refuses the account: no message is
 // tried before the next delay is over. One line when this begins (or its
 // kind changes), none for every further failed try.
@@ -35,7 +48,7 @@ void hold_delivery(SettleContext& c, const DeliveryOutcome& o) {
     h.failures = changed ? 1 : h.failures + 1;
     h.kind = o.result;
     h.reason = o.reason;
-    h.until = now_seconds(c.rt) + c.rt.cfg.retry.delay_after(h.failures);
+    h.until_ms = now_ms(c.rt) + c.rt.cfg.retry.delay_after(h.failures) * 1000;
     if (!changed) return;
     if (o.result == Delivered::logon_refused) {
         // On the desktop the logon failure has switched the agent off already,
@@ -47,31 +60,89 @@ void hold_delivery(SettleContext& c, const DeliveryOutcome& o) {
     }
 }
 
+// The least time the tries of a record account for: the delays between them.
+long long tries_span(const Runtime& rt, int tries) {
+    long long span = 0;
+    for (int i = 1; i < tries && span < rt.cfg.retry.limit; ++i) span += rt.cfg.retry.delay_after(i);
+    return span;
+}
+
+// True when a message has failed for longer than the retry limit. Within a
+// run the monotonic clock says so; across runs the wall clock must say so
+// and the tries made must span the limit too, so that a clock stepped
+// forward does not park every waiting message at once.
+bool past_limit(const SettleContext& c, const QueueRecord& rec, const PutOff& p) {
+    const long long limit = c.rt.cfg.retry.limit;
+    if (p.first_failure_ms >= 0 && now_ms(c.rt) - p.first_failure_ms >= limit * 1000) return true;
+    return now_seconds(c.rt) - rec.first_failure >= limit && tries_span(c.rt, rec.tries) >= limit;
+}
+
+// The trigger waits in the queue until `wait` seconds from now: the record
+// keeps the wall-clock time for other runs, this run keeps the monotonic one
+// (also when the record cannot be written, a full spool file system).
+void put_off(SettleContext& c, const Claimed& m, QueueRecord rec, long long wait) {
+    rec.next_try = now_seconds(c.rt) + wait;
+    rec.delivering = false;
+    c.run.put_off[m.trigger].due_ms = now_ms(c.rt) + wait * 1000;
+    if (!c.queue.defer(m.trigger, rec))
+        c.rt.list.add(" Impossibile scrivere il record del messaggio " + m.base + " in " + c.queue.spool() +
+                      "coda/: il prossimo tentativo resta in memoria");
+}
+
 // A temporary failure of this message: it waits for its next try, or is
 // parked when it has been tried for longer than the limit.
 void defer(SettleContext& c, const Claimed& m, const DeliveryOutcome& o) {
     QueueRecord rec = c.queue.record(m.trigger);
+    PutOff& p = c.run.put_off[m.trigger];
     const long long now = now_seconds(c.rt);
     if (rec.tries == 0) rec.first_failure = now;
+    if (p.first_failure_ms < 0) p.first_failure_ms = now_ms(c.rt);
     ++rec.tries;
     rec.reason = o.reason;
     rec.last_try = now;
-    if (now - rec.first_failure >= c.rt.cfg.retry.limit) {
+    if (o.result == Delivered::maybe_delivered) rec.maybe_delivered = true;
+    if (past_limit(c, rec, p)) {
         c.rt.list.add(" Messaggio " + m.base + " non inviato dopo " + std::to_string(rec.tries) +
                       " tentativi: " + o.reason);
+        c.queue.note_record(m.trigger, rec);
         park(c, m, "non inviato dopo " + std::to_string(rec.tries) + " tentativi: " + o.reason);
         return;
     }
-    rec.next_try = now + c.rt.cfg.retry.delay_after(rec.tries);
-    c.queue.defer(m.trigger, rec);
+    // A message that may have reached its server is not sent again soon.
+    long long wait = c.rt.cfg.retry.delay_after(rec.tries);
+    if (rec.maybe_delivered) wait = std::max(wait, longest_delay(c.rt));
+    put_off(c, m, rec, wait);
     count(c, Counted::deferred);
     c.rt.list.add(" Messaggio rinviato " + m.base + " tentativo " + std::to_string(rec.tries) + ": " + o.reason +
-                  " - prossimo tentativo " + format_timestamp(from_seconds(rec.next_try)));
+                  " - prossimo tentativo " + format_timestamp(from_seconds(now + wait)));
 }
+
+// The message is delivered or parked: nothing of it waits any more.
+void concluded(SettleContext& c, const Claimed& m) { c.run.put_off.erase(m.trigger); }
 
 }  // namespace
 
-bool delivery_held(const RunState& run, long long now) { return run.hold.active() && now < run.hold.until; }
+long long longest_delay(const Runtime& rt) {
+    const auto& d = rt.cfg.retry.delays;
+    return d.empty() ? rt.cfg.retry.delay_after(1) : *std::max_element(d.begin(), d.end());
+}
+
+bool delivery_held(const RunState& run, long long now) { return run.hold.active() && now < run.hold.until_ms; }
+
+bool retry_due(const SettleContext& c, const std::string& trigger, const QueueRecord& record) {
+    const auto p = c.run.put_off.find(trigger);
+    if (p != c.run.put_off.end() && p->second.due_ms > 0) return now_ms(c.rt) >= p->second.due_ms;
+    const long long ahead = record.next_try - now_seconds(c.rt);
+    return ahead <= 0 || ahead > longest_delay(c.rt);
+}
+
+void mark_delivering(SettleContext& c, const Claimed& m) {
+    QueueRecord rec = c.queue.record(m.trigger);
+    rec.delivering = true;
+    // Not synced: a kill leaves it in the page cache; only a power cut could
+    // lose it, and then the message is handled as one interrupted before.
+    c.queue.note_record(m.trigger, rec);
+}
 
 void remove_spool_files(SettleContext& c, const Claimed& m, const std::vector<std::string>& files) {
     for (const auto& p : files) {
@@ -84,21 +155,49 @@ void remove_spool_files(SettleContext& c, const Claimed& m, const std::vector<st
     c.queue.forget(m.trigger, c.run.aix);
 }
 
+void wait_for_installation(SettleContext& c, const Claimed& m, const std::string& trouble) {
+    if (trouble.rfind("Spazio esaurito", 0) == 0 && c.run.space_trouble != trouble) {
+        c.run.space_trouble = trouble;
+        c.rt.list.add(" " + trouble + ": i messaggi restano nella spool e saranno ritentati");
+    }
+    PutOff& p = c.run.put_off[m.trigger];
+    ++p.setbacks;
+    const long long wait = c.rt.cfg.retry.delay_after(p.setbacks);
+    // The record's tries and first failure stay: they count the message's own failures.
+    put_off(c, m, c.queue.record(m.trigger), wait);
+    c.rt.list.add(" Messaggio " + m.base + " in attesa: " + trouble + " - prossimo tentativo " +
+                  format_timestamp(from_seconds(now_seconds(c.rt) + wait)));
+    c.log_now();
+}
+
 void park(SettleContext& c, const Claimed& m, const std::string& reason) {
-    const std::string folder = keep_unsent(c.rt, c.work, m.base, m.attachment_names);
-    if (folder.empty()) {
-        // Nowhere to keep it: it stays in the queue and is tried again later.
-        QueueRecord rec = c.queue.record(m.trigger);
-        ++rec.tries;
-        rec.reason = reason;
-        rec.next_try = now_seconds(c.rt) + c.rt.cfg.retry.delay_after(rec.tries);
-        c.queue.defer(m.trigger, rec);
+    QueueRecord rec = c.queue.record(m.trigger);
+    ParkRequest r;
+    r.work = c.work;
+    r.spool_dir = c.queue.spool();
+    r.trigger_path = c.queue.claimed_path(m.trigger);
+    r.trigger_name = m.trigger;
+    r.base = m.base;
+    r.agent = c.queue.agent();
+    r.maybe_delivered = rec.maybe_delivered;
+    r.reason = rec.maybe_delivered && reason.find(kMaybeDelivered) == std::string::npos
+                   ? reason + " - " + kMaybeDelivered
+                   : reason;
+    r.attachment_names = m.attachment_names;
+    r.spool_files = m.spool_files;
+    // What was said so far reaches the log before the message changes place.
+    c.log_now();
+    const Parked kept = park_copy(c.rt, r);
+    if (!kept.complete) {
+        // Nothing is parked: the message waits in the queue, whole, for a later try.
+        std::string trouble = installation_trouble(c.queue.spool(), c.work, m.spool_files, kept.why);
+        if (trouble.empty()) trouble = "impossibile conservare il messaggio non inviato";
+        wait_for_installation(c, m, trouble);
         return;
     }
-    const KeptOriginals kept = keep_originals(c.rt, folder, c.queue.spool(), c.queue.claimed_path(m.trigger),
-                                              m.trigger, m.spool_files, reason);
     c.queue.conclude(m.trigger);
     count(c, Counted::parked);
+    concluded(c, m);
     // Only what is safe in the folder leaves the spool, and the links.
     std::vector<std::string> going = kept.spool_files;
     going.insert(going.end(), m.links.begin(), m.links.end());
@@ -108,10 +207,13 @@ void park(SettleContext& c, const Claimed& m, const std::string& reason) {
 void settle(SettleContext& c, const Claimed& m, const DeliveryOutcome& outcome) {
     switch (outcome.result) {
         case Delivered::yes:
+            c.log_now();
             c.queue.conclude(m.trigger);
             count(c, text::upper(m.option) == "SAVE" ? Counted::saved : Counted::delivered);
+            concluded(c, m);
             remove_spool_files(c, m, m.spool_files);
             delivery_resumed(c);
+            space_again(c);
             return;
         case Delivered::failed:
             park(c, m, outcome.reason);
@@ -122,10 +224,17 @@ void settle(SettleContext& c, const Claimed& m, const DeliveryOutcome& outcome) 
             defer(c, m, outcome);
             return;
         case Delivered::server_down:
-        case Delivered::logon_refused:
+        case Delivered::logon_refused: {
+            // Nothing reached the server: the mark of a delivery under way goes.
+            QueueRecord rec = c.queue.record(m.trigger);
+            if (rec.delivering) {
+                rec.delivering = false;
+                c.queue.note_record(m.trigger, rec);
+            }
             c.queue.release(m.trigger);
             hold_delivery(c, outcome);
             return;
+        }
     }
 }
 

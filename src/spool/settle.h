@@ -4,10 +4,12 @@
 // reached or refuses the account (then no message is tried for a while).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "delivery/delivery_outcome.h"
+#include "spool/queue_record.h"
 
 namespace velarion {
 
@@ -34,14 +36,38 @@ struct SettleContext {
     RunState& run;
     SpoolQueue& queue;
     std::string work;
+    // Writes the activity lines to the run log; called before each change of
+    // a message's place that a kill could cut short (empty: nothing written).
+    std::function<void()> save_log = {};
+
+    void log_now() const {
+        if (save_log) save_log();
+    }
 };
 
 void settle(SettleContext& c, const Claimed& m, const DeliveryOutcome& outcome);
 
 // Parks the message: its work files and its spool files as they were go to
 // a folder below "non_inviati" with the reason; then its spool files go.
-// When not even the folder can be made, the message waits for a later try.
+// When the folder cannot be made whole (no room, a folder gone), nothing is
+// parked: the message waits in the queue for a later try.
 void park(SettleContext& c, const Claimed& m, const std::string& reason);
+
+// The installation keeps the message from going now (`trouble`: lack of
+// space or a missing folder, installation.h): it waits in the queue for a
+// later try with the retry delays, and is never parked for it. A lack of
+// space is said once until there is room again.
+void wait_for_installation(SettleContext& c, const Claimed& m, const std::string& trouble);
+
+// True when a message waiting in the queue with this record is to be tried
+// now: its wait in this run is over on the monotonic clock, or, for a wait
+// set by another run, the record's time has come or lies further ahead than
+// the longest retry delay (the wall clock was stepped back since).
+bool retry_due(const SettleContext& c, const std::string& trigger, const QueueRecord& record);
+
+// Records that the message is being handed to its transport, so that an
+// agent that takes it over after a crash knows it may have gone.
+void mark_delivering(SettleContext& c, const Claimed& m);
 
 // The queue's record says the message is delivered or parked: its spool
 // files go (or are renamed ".FATTO" on an AIX host), then the trigger.
@@ -49,7 +75,10 @@ void remove_spool_files(SettleContext& c, const Claimed& m, const std::vector<st
 
 // True while no delivery is to be tried (the mail server could not be
 // reached or refused the account, and the next try's time has not come).
-bool delivery_held(const RunState& run, long long now);
+bool delivery_held(const RunState& run, long long now_ms);
+
+// The longest of the retry delays, in seconds.
+long long longest_delay(const Runtime& rt);
 
 }  // namespace spool
 }  // namespace velarion

@@ -38,15 +38,16 @@ std::string read_head(const std::string& path, std::size_t limit) {
 
 void copy_file(const std::string& from, const std::string& to) {
     if (safe_path::copy_below(from, to, {paths::folder(paths::native(to))})) return;
+    const int copy_errno = errno;
     // The reason, as the file system's own copy gives it, for the error line.
     std::error_code ec;
-    int code = EIO;
+    int code = copy_errno == ENOSPC || copy_errno == EDQUOT ? copy_errno : EIO;
     const fs::file_status target = fs::symlink_status(to, ec);
     if (safe_path::is_link(from))
         code = ELOOP;
     else if (!fs::is_regular_file(from, ec) || !fs::is_directory(paths::folder(paths::native(to)), ec))
         code = ENOENT;
-    else if (fs::exists(target) && !fs::is_regular_file(target) && !fs::is_symlink(target))
+    else if (code == EIO && fs::exists(target) && !fs::is_regular_file(target) && !fs::is_symlink(target))
         code = EINVAL;
     throw fs::filesystem_error("copy_file", from, to, std::error_code(code, std::generic_category()));
 }

@@ -1,12 +1,13 @@
 #include "spool/unsent.h"
 
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <system_error>
+#include <utility>
 
 #include "common/runtime.h"
 #include "platform/atomic_file.h"
-#include "platform/error.h"
 #include "platform/file_moves.h"
 #include "platform/paths.h"
 #include "platform/safe_path.h"
@@ -18,6 +19,8 @@ namespace fs = std::filesystem;
 namespace velarion::spool {
 
 namespace {
+constexpr const char* kPartial = ".parziale.";
+
 // The names in the work directory that belong to the message.
 std::vector<std::string> message_files(const std::string& base,
                                        const std::vector<std::string>& attachment_names) {
@@ -43,87 +46,188 @@ std::string new_folder(const std::string& stem) {
     return folder;
 }
 
-// A copy synced to disk, or, for a file that cannot be read, a move on the same file system.
-bool keep_one(const std::string& from, const std::string& to, std::string& why, bool may_move) {
-    // A link could lead anywhere: it is never read, nor kept.
+bool is_trigger_name(const std::string& name) {
+    return name.size() > 2 && name[name.size() - 2] == '.' && (name.back() == 'T' || name.back() == 't');
+}
+
+bool readable(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    char c;
+    return in && (in.read(&c, 1) || in.eof());
+}
+
+std::string one_line(std::string s) {
+    for (char& c : s)
+        if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+    return s;
+}
+
+// The half-made folder and what it took from the spool; undone unless completed.
+struct Building {
+    std::string dir;
+    std::vector<std::pair<std::string, std::string>> moved;  // from the spool, to the folder
+    bool done = false;
+
+    ~Building() {
+        if (done || dir.empty()) return;
+        for (const auto& [from, to] : moved) {
+            std::error_code ec;
+            fs::rename(to, from, ec);
+        }
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+};
+
+// Keeps one spool file in `to`: a copy synced to disk, or, for a file that
+// cannot be read, a move on the same file system. False only when the
+// folder could not be written; `kept` says whether the file is there.
+bool keep_one(Runtime& rt, Building& b, const std::string& from, const std::string& to, bool may_move,
+              bool& kept) {
+    kept = false;
+    std::string why;
     if (is_link(from)) {
-        why = "collegamento simbolico";
-        return false;
-    }
-    if (atomic_file::copy(from, to)) return true;
-    std::error_code ec;
-    if (!fs::exists(from, ec)) {
+        why = "collegamento simbolico";  // could lead anywhere: never read, nor kept
+    } else if (atomic_file::copy(from, to)) {
+        kept = true;
+        return true;
+    } else if (std::error_code ec; !fs::exists(from, ec)) {
         why = "file non trovato";
+    } else if (readable(from)) {
+        return false;  // the source reads: the parked folder is what cannot be written
+    } else {
+        why = "file non leggibile";
+        if (may_move) {
+            fs::rename(from, to, ec);
+            if (!ec) {
+                b.moved.emplace_back(from, to);
+                kept = true;
+                return true;
+            }
+            why = ec.message();
+        }
+    }
+    rt.list.add(" Impossibile conservare il file " + from + " in " + paths::folder(to) + " " + why);
+    return true;
+}
+
+// Fills the folder; false, with the reason, at the first thing it cannot write.
+bool fill(Runtime& rt, const ParkRequest& r, Building& b, Parked& out) {
+    const std::string& dir = b.dir;
+    // Made below the work directory without following a link on the way.
+    if (!safe_path::open_folder_below(dir + "originale/", {r.work}, true).valid()) {
+        out.why = "Path/File access error " + dir;
         return false;
     }
-    why = "file non leggibile";
-    if (!may_move) return false;
-    fs::rename(from, to, ec);
-    if (!ec) return true;
-    why = ec.message();
-    return false;
+    std::set<std::string> copied;
+    for (const auto& name : message_files(r.base, r.attachment_names)) {
+        const std::string found = paths::resolve(r.work + name);
+        if (found.empty() || !is_file(found) || is_link(found)) continue;
+        const std::string actual = paths::file_name(found);
+        if (!copied.insert(actual).second) continue;
+        if (!safe_path::copy_below(found, dir + actual, {r.work})) {
+            out.why = "Path/File access error " + dir + actual;
+            return false;
+        }
+    }
+    const std::string originals = dir + "originale/";
+    bool kept = false;
+    if (!keep_one(rt, b, r.trigger_path, originals + r.trigger_name, false, kept) || !kept) {
+        out.why = "Path/File access error " + originals + r.trigger_name;
+        return false;
+    }
+    for (const auto& path : r.spool_files) {
+        if (!keep_one(rt, b, path, originals + paths::file_name(path), true, kept)) {
+            out.why = "Path/File access error " + originals + paths::file_name(path);
+            return false;
+        }
+        if (kept) out.spool_files.push_back(path);
+    }
+    const std::string motivo = "spool=" + r.spool_dir + "\nmotivo=" + one_line(r.reason) + "\n" +
+                               (r.maybe_delivered ? std::string(kMaybeDeliveredLine) + "\n" : "") +
+                               "agente=" + r.agent + "\n";
+    if (!atomic_file::write(dir + "motivo.txt", motivo) || !file_moves::sync_folder(originals) ||
+        !file_moves::sync_folder(dir)) {
+        out.why = "Path/File access error " + dir + "motivo.txt";
+        return false;
+    }
+    return true;
 }
 }  // namespace
 
-std::string keep_unsent(Runtime& rt, const std::string& work, const std::string& base,
-                        const std::vector<std::string>& attachment_names) {
-    const std::string folder = new_folder(work + "non_inviati/" + base + "_" + stamp_seconds(rt.clock.now()));
-    std::string kept;
-    try {
-        // Made below the work directory without following a link on the way.
-        if (!safe_path::open_folder_below(folder, {work}, true).valid())
-            throw NumberedError(75, "Path/File access error " + folder);
-        std::set<std::string> copied;
-        for (const auto& name : message_files(base, attachment_names)) {
-            const std::string found = paths::resolve(work + name);
-            if (found.empty() || !is_file(found) || is_link(found)) continue;
-            const std::string actual = paths::file_name(found);
-            if (!copied.insert(actual).second) continue;
-            if (!safe_path::copy_below(found, folder + actual, {work}))
-                throw NumberedError(75, "Path/File access error " + folder + actual);
+Parked park_copy(Runtime& rt, const ParkRequest& r) {
+    Parked out;
+    const std::string unsent = r.work + "non_inviati/";
+    const std::string folder = new_folder(unsent + r.base + "_" + stamp_seconds(rt.clock.now()));
+    const std::string name = paths::file_name(folder.substr(0, folder.size() - 1));
+    Building b;
+    b.dir = unsent + kPartial + r.agent + "." + name + "/";
+    std::error_code ec;
+    fs::remove_all(b.dir, ec);
+    if (fill(rt, r, b, out)) {
+        fs::rename(b.dir, folder, ec);
+        if (!ec && file_moves::sync_folder(unsent)) {
+            b.done = true;
+            out.complete = true;
+            out.folder = folder;
+            rt.list.add(" Messaggio non inviato conservato in " + folder);
+        } else {
+            out.why = ec ? ec.message() : "Path/File access error " + unsent;
         }
-        rt.list.add(" Messaggio non inviato conservato in " + folder);
-        kept = folder;
-    } catch (const std::exception& e) {
-        std::error_code ec;
-        if (fs::is_directory(folder, ec)) kept = folder;  // the originals can still go there
-        rt.list.add(" Impossibile conservare il messaggio non inviato in " + folder + " " +
-                     e.what());
+    }
+    if (!out.complete) {
+        out.spool_files.clear();
+        rt.list.add(" Impossibile conservare il messaggio non inviato in " + folder + " " + out.why);
     }
     rt.list.refresh();
-    return kept;
-}
-
-KeptOriginals keep_originals(Runtime& rt, const std::string& folder, const std::string& spool_dir,
-                             const std::string& trigger_path, const std::string& trigger_name,
-                             const std::vector<std::string>& spool_files, const std::string& reason) {
-    KeptOriginals out;
-    const std::string dir = folder + "originale/";
-    // Made below the message's folder without following a link on the way.
-    bool all = safe_path::open_folder_below(dir, {folder}, true).valid();
-    std::string why;
-    if (!all || !keep_one(trigger_path, dir + trigger_name, why, false)) {
-        all = false;
-        rt.list.add(" Impossibile conservare il file " + trigger_name + " in " + dir + " " + why);
-    }
-    for (const auto& path : spool_files) {
-        why.clear();
-        if (keep_one(path, dir + paths::file_name(path), why, true)) {
-            out.spool_files.push_back(path);
-        } else {
-            all = false;
-            rt.list.add(" Impossibile conservare il file " + path + " in " + dir + " " + why);
-        }
-    }
-    std::string one_line = reason;
-    for (char& c : one_line)
-        if (static_cast<unsigned char>(c) < 0x20) c = ' ';
-    if (!atomic_file::write(folder + "motivo.txt", "spool=" + spool_dir + "\nmotivo=" + one_line + "\n")) all = false;
-    file_moves::sync_folder(dir);
-    file_moves::sync_folder(folder);
-    out.complete = all;
     return out;
 }
 
+std::string parked_by(const std::string& work, const std::string& base, const std::string& agent) {
+    const std::string unsent = work + "non_inviati/";
+    std::error_code ec;
+    for (fs::directory_iterator it(unsent, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.rfind(base + "_", 0) != 0) continue;
+        std::ifstream in(it->path() / "motivo.txt", std::ios::binary);
+        for (std::string line; std::getline(in, line);)
+            if (line == "agente=" + agent) return unsent + name + "/";
+    }
+    return "";
+}
+
+void remove_partial_parkings(Runtime& rt, const std::string& work, const std::string& spool_dir,
+                             const std::function<bool(const std::string& agent)>& gone) {
+    const std::string unsent = work + "non_inviati/";
+    const std::string prefix = kPartial;
+    std::vector<fs::path> old;
+    std::error_code ec;
+    for (fs::directory_iterator it(unsent, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.rfind(prefix, 0) != 0) continue;
+        const std::string rest = name.substr(prefix.size());
+        // The agent's name has no dots ("<host>-<pid>-<hex>"); the message's folder follows.
+        const auto dot = rest.find('.');
+        if (dot == std::string::npos || !gone(rest.substr(0, dot))) continue;
+        old.push_back(it->path());
+    }
+    for (const auto& p : old) {
+        // Copies of files still in the spool stay copies; the trigger, which
+        // waits in the queue, is never put back; nor is a half-written temporary.
+        std::error_code it_ec;
+        for (fs::directory_iterator it(p / "originale", it_ec), end; !it_ec && it != end; it.increment(it_ec)) {
+            const std::string name = it->path().filename().string();
+            std::error_code ec;
+            if (name.empty() || name[0] == '.' || !it->is_regular_file(ec) || is_trigger_name(name) ||
+                fs::exists(spool_dir + name, ec))
+                continue;
+            fs::rename(it->path(), spool_dir + name, ec);
+        }
+        std::error_code rm;
+        fs::remove_all(p, rm);
+        rt.list.add(" Rimossa la copia incompleta di un messaggio non inviato " + p.string() +
+                    ": il messaggio e' rimasto nella spool");
+    }
+}
 
 }  // namespace velarion::spool

@@ -33,6 +33,15 @@ WorkClaims::~WorkClaims() {
     if (lock_) lock_->remove();
 }
 
+bool WorkClaims::intact() const {
+    std::error_code ec;
+    return fs::exists(dir_ + agent_ + kLock, ec);
+}
+
+bool WorkClaims::live(const std::string& agent) const {
+    return agent == agent_ || FileLock::probe(dir_ + agent + kLock) == FileLock::State::held;
+}
+
 void WorkClaims::publish(const std::vector<std::string>& names) {
     std::string text;
     for (const auto& n : names) text += n + "\n";

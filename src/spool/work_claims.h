@@ -23,6 +23,10 @@ public:
     WorkClaims& operator=(const WorkClaims&) = delete;
 
     const std::string& work() const { return work_; }
+    // True while "in_lavorazione" and this agent's lock are in place.
+    bool intact() const;
+    // True when the agent's lock in the folder is held (the agent runs).
+    bool live(const std::string& agent) const;
 
     // The names this agent's message uses from now on: exact file names, or
     // beginnings of names ending in "*".

@@ -43,6 +43,8 @@ FrontEndOptions take_front_end_options(int argc, const char* const* argv) {
             out.help = true;
         } else if (a == "--version") {
             out.version = true;
+        } else if (a == "--force") {
+            out.force = true;
         } else if (a == "--resubmit") {
             // The folder is the next argument (it may hold blanks).
             out.resubmit.push_back(i + 1 < argc ? argv[++i] : "");
@@ -74,7 +76,7 @@ std::string usage_line() { return "Usage: velarion [--headless] [--once] ope:OP 
 
 std::string usage_text() {
     return usage_line() +
-           "       velarion --resubmit FOLDER | --resubmit BASE ini:DIR ope:OP\n"
+           "       velarion --resubmit FOLDER [--force] | --resubmit BASE [--force] ini:DIR ope:OP\n"
            "       velarion --queue [--json] ini:DIR ope:OP\n"
            "       velarion --retry-now [BASE|all] | --hold BASE | --release BASE  ini:DIR ope:OP\n"
            "       velarion --help | --version\n"
@@ -96,6 +98,9 @@ std::string usage_text() {
            "               try the deferred message BASE (or all) at once; running agents\n"
            "               also end a hold on delivery at their next poll\n"
            "  --hold BASE  keep the message back: no agent takes it until --release BASE\n"
+           "  --release BASE\n"
+           "               let a message kept back go again\n"
+           "  --force      with --resubmit: also a message that may have been delivered already\n"
            "  --help       show this help and exit\n"
            "  --version    show the version and exit\n"
            "\n"

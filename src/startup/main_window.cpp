@@ -73,6 +73,7 @@ Form1Logic::Form1Logic(Agent& a, std::vector<std::string> args, ScanHook scan)
     : a_(a), args_(std::move(args)), scan_(std::move(scan)), scanner_(a.rt, [this] { switch_off(); }) {
     // The lines of each message reach the log file as soon as it is settled.
     scanner_.set_after_message([this] { flush_now(); });
+    scanner_.set_save_log([this] { flush_now(); });
 }
 
 void Form1Logic::flush_now() {

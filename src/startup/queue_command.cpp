@@ -97,14 +97,14 @@ int report_results(const std::vector<spool::ControlResult>& results) {
     return status;
 }
 
-int resubmit_by_name(const Agent& a, const std::string& base) {
+int resubmit_by_name(const Agent& a, const std::string& base, bool force) {
     const auto report = spool::read_queue(a.settings.spool_dir, a.settings.work_dir, {"*"}, a.clock.now());
     int status = 1;
     bool any = false;
     for (const auto& m : report.messages) {
         if (m.state != spool::QueueState::parked || m.base != base) continue;
         any = true;
-        for (const auto& r : spool::resubmit(m.folder)) {
+        for (const auto& r : spool::resubmit(m.folder, force)) {
             say(r.ok ? stdout : stderr, "velarion: " + r.folder + ": " + r.text);
             if (r.ok && status == 1) status = 0;
         }
@@ -139,7 +139,7 @@ int run_queue_command(const QueueRequest& request, const std::string& command_li
     if (request.action == "queue") return list_queue(a, request.json);
     if (request.action == "hold") return report_results({spool::hold(spool, request.base)});
     if (request.action == "release") return report_results({spool::release(spool, request.base)});
-    if (request.action == "resubmit") return resubmit_by_name(a, request.base);
+    if (request.action == "resubmit") return resubmit_by_name(a, request.base, request.force);
     const std::string base = request.base.empty() ? "all" : request.base;
     const auto results = spool::retry_now(spool, prefixes_of(sw), base);
     if (results.empty()) {

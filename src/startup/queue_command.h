@@ -14,6 +14,7 @@ struct QueueRequest {
     std::string action;  // "queue", "retry-now", "hold", "release", "resubmit"
     std::string base;    // the message (or "all" for retry-now)
     bool json = false;   // --json: one JSON object per line
+    bool force = false;  // --force: resubmit also a message that may have been delivered
 };
 
 // Exit status: 0 done, 1 nothing matched (or a message could not be

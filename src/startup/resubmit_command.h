@@ -8,6 +8,6 @@
 namespace velarion {
 
 // Returns the exit status: 0 when every message was handed back, 1 otherwise.
-int run_resubmit(const std::vector<std::string>& folders);
+int run_resubmit(const std::vector<std::string>& folders, bool force = false);
 
 }  // namespace velarion

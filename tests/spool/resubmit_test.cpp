@@ -52,12 +52,53 @@ TEST_F(Resubmit, AMessageStillInTheSpoolIsNotWrittenOver) {
     const auto r = spool::resubmit(work + "non_inviati/" + unsent()[0]);
     ASSERT_EQ(r.size(), 1u);
     EXPECT_FALSE(r[0].ok);
-    EXPECT_EQ(r[0].text, "la spool " + spool + " contiene gia' il messaggio AB.3.T");
+    EXPECT_EQ(r[0].text, "la spool " + spool + " contiene gia' il file AB.3.T del messaggio AB.3.T");
     EXPECT_EQ(read_file(spool + "AB.3.b"), "seconda");
     EXPECT_EQ(unsent().size(), 1u);
 
+    // A new message of that name still being written (no trigger yet), and
+    // its trigger waiting in the queue, are not written over either.
+    fs::remove(spool + "AB.3.T");
+    fs::remove(spool + "AB.3.h");
+    EXPECT_EQ(spool::resubmit(work + "non_inviati/" + unsent()[0])[0].text,
+              "la spool " + spool + " contiene gia' il file AB.3.b del messaggio AB.3.T");
+    fs::remove(spool + "AB.3.b");
+    write_file(spool + "coda/AB.3.T@rinvio", "");
+    EXPECT_EQ(spool::resubmit(work + "non_inviati/" + unsent()[0])[0].text,
+              "la spool " + spool + " contiene gia' il file coda/AB.3.T@rinvio del messaggio AB.3.T");
+    fs::remove(spool + "coda/AB.3.T@rinvio");
+    // A file marked as processed on an AIX host is no message.
+    write_file(spool + "AB.3.h.FATTO", "");
+    EXPECT_TRUE(spool::resubmit(work + "non_inviati/" + unsent()[0])[0].ok);
+
     EXPECT_FALSE(spool::resubmit(root / "nowhere")[0].ok);
     EXPECT_EQ(spool::resubmit(spool)[0].text, "non contiene messaggi non inviati");
+}
+
+TEST_F(Resubmit, AMessageThatMayHaveBeenDeliveredGoesBackOnlyWhenForced) {
+    cfg.retry.delays = {60, 600};
+    cfg.retry.limit = 0;  // parked at its first temporary failure
+    scanner.set_deliver([](const DeliveryRequest&) {
+        return DeliveryOutcome{Delivered::maybe_delivered, "nessuna risposta dopo i dati"};
+    });
+    write_message("AB.4", header("R4", "a@x.it"), "corpo");
+    scan();
+    ASSERT_EQ(unsent().size(), 1u) << dump();
+    const std::string folder = work + "non_inviati/" + unsent()[0];
+    const std::string motivo = read_file(folder + "motivo.txt");
+    EXPECT_NE(motivo.find("motivo=non inviato dopo 1 tentativi: nessuna risposta dopo i dati - potrebbe essere "
+                          "gia' stato consegnato\nforse_consegnato=si\n"),
+              std::string::npos)
+        << motivo;
+
+    auto r = spool::resubmit(folder);
+    EXPECT_FALSE(r[0].ok);
+    EXPECT_EQ(r[0].text, "il messaggio AB.4 potrebbe essere gia' stato consegnato: per riconsegnarlo comunque "
+                         "usare --resubmit --force");
+    EXPECT_FALSE(fs::exists(spool + "AB.4.T"));
+    r = spool::resubmit(work + "non_inviati", true);
+    EXPECT_TRUE(r[0].ok) << r[0].text;
+    EXPECT_TRUE(fs::exists(spool + "AB.4.T"));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "platform/agent_identity.h"
 #include "spool/queue.h"
 #include "spool/queue_record.h"
 #include "spool/spool_fixture.h"
@@ -70,7 +71,8 @@ TEST_F(Retry, ATemporaryFailurePastTheLimitIsParkedWithItsReason) {
     EXPECT_TRUE(has_line("07/12/2026 10:51:00 Messaggio AB.2 non inviato dopo 6 tentativi: 421 occupato")) << dump();
     const std::string folder = work + "non_inviati/AB.2_261207105100/";
     EXPECT_EQ(read_file(folder + "motivo.txt"),
-              "spool=" + spool + "\nmotivo=non inviato dopo 6 tentativi: 421 occupato\n");
+              "spool=" + spool + "\nmotivo=non inviato dopo 6 tentativi: 421 occupato\nagente=" +
+                  agent_identity() + "\n");
     EXPECT_EQ(files_in(spool), std::vector<std::string>{"coda/"});
 }
 

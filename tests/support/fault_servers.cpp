@@ -42,14 +42,19 @@ bool StallProxy::wait_stalled(int timeout_ms) const {
     return false;
 }
 
-TempFailSmtp::TempFailSmtp(const std::string& tempfail_prefix) {
+int StallProxy::stalls() const {
+    const std::string marks = read_file(dir_ / "stalled");
+    return static_cast<int>(std::count(marks.begin(), marks.end(), '\n'));
+}
+
+TempFailSmtp::TempFailSmtp(const std::string& tempfail_prefix, const std::string& tempfail_while) {
     if (!aiosmtpd_installed()) {
         skip_reason_ = "aiosmtpd is not installed (python3-aiosmtpd)";
         return;
     }
     port_ = pick_free_port();
     start({kPython, script(), "smtp", "--listen", "127.0.0.1:" + std::to_string(port_), "--maildir", dir_ / "mail",
-           "--tempfail-prefix", tempfail_prefix},
+           "--tempfail-prefix", tempfail_prefix, "--tempfail-while", tempfail_while},
           {}, dir_ / "smtp.log");
 }
 

@@ -21,6 +21,8 @@ public:
     void start();
     // True once a connection has hung (waits up to timeout_ms).
     bool wait_stalled(int timeout_ms) const;
+    // How many connections have hung so far.
+    int stalls() const;
 
 private:
     TempDir dir_;
@@ -29,10 +31,11 @@ private:
     int times_;
 };
 
-// aiosmtpd into a maildir; recipients beginning with tempfail_prefix get 451.
+// aiosmtpd into a maildir; recipients beginning with tempfail_prefix get 451,
+// and every recipient while the file tempfail_while exists.
 class TempFailSmtp : public ServerProcess {
 public:
-    explicit TempFailSmtp(const std::string& tempfail_prefix);
+    explicit TempFailSmtp(const std::string& tempfail_prefix, const std::string& tempfail_while = "");
     ~TempFailSmtp();
     std::string url() const { return "smtp://127.0.0.1:" + std::to_string(port_); }
     // The messages received (waits up to timeout_ms for count of them).

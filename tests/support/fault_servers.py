@@ -8,9 +8,9 @@ proxy --listen HOST:PORT --target PORT --stall PATTERN --times N --mark FILE
     the server never sees the rest (an SMTP message without its final dot,
     an IMAP APPEND). After that, everything passes through.
 
-smtp --listen HOST:PORT --maildir DIR [--tempfail-prefix PREFIX]
-    aiosmtpd with the Mailbox handler; recipients that begin with PREFIX are
-    answered 451 (try again later).
+smtp --listen HOST:PORT --maildir DIR [--tempfail-prefix PREFIX] [--tempfail-while FILE]
+    aiosmtpd with the Mailbox handler; recipients that begin with PREFIX, and
+    every recipient while FILE exists, are answered 451 (try again later).
 """
 import argparse
 import asyncio
@@ -25,6 +25,7 @@ parser.add_argument('--times', type=int, default=0)
 parser.add_argument('--mark', default='')
 parser.add_argument('--maildir')
 parser.add_argument('--tempfail-prefix', default='')
+parser.add_argument('--tempfail-while', default='')
 args = parser.parse_args()
 host, port = args.listen.rsplit(':', 1)
 
@@ -73,7 +74,8 @@ def smtp_server():
 
     class Handler(Mailbox):
         async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
-            if args.tempfail_prefix and address.startswith(args.tempfail_prefix):
+            if (args.tempfail_prefix and address.startswith(args.tempfail_prefix)) or (
+                    args.tempfail_while and os.path.exists(args.tempfail_while)):
                 return '451 4.3.0 Riprovare piu\' tardi'
             envelope.rcpt_tos.append(address)
             return '250 OK'
