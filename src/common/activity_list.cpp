@@ -17,7 +17,7 @@ void ActivityList::add_raw(std::string line) {
 
 void ActivityList::clear() {
     lines_.clear();
-    if (on_change_) on_change_();
+    if (on_clear_) on_clear_();
 }
 
 void ActivityList::drop_front(std::size_t n) {
@@ -26,7 +26,6 @@ void ActivityList::drop_front(std::size_t n) {
     } else {
         lines_.erase(lines_.begin(), lines_.begin() + static_cast<std::ptrdiff_t>(n));
     }
-    if (on_change_) on_change_();
 }
 
 void ActivityList::refresh() const {

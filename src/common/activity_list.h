@@ -23,7 +23,8 @@ public:
     const std::vector<std::string>& lines() const { return lines_; }
     std::size_t size() const { return lines_.size(); }
     void clear();
-    // Removes the first n lines (after they were written to the log).
+    // Removes the first n lines (after they were written to the log). What a
+    // window shows of them is its own: it is not told.
     void drop_front(std::size_t n);
 
     // "Redraw the list": lets the view show the lines added so far.
@@ -32,8 +33,9 @@ public:
     // Called with each line as it is added (headless echo, window list).
     using Observer = std::function<void(const std::string&)>;
     void set_on_add(Observer f) { on_add_ = std::move(f); }
-    // Called when the list is cleared or redrawn.
+    // Called when the list is cleared (clear) or redrawn (refresh).
     void set_on_change(std::function<void()> f) { on_change_ = std::move(f); }
+    void set_on_clear(std::function<void()> f) { on_clear_ = std::move(f); }
 
     std::string timestamp() const { return format_timestamp(clock_.now()); }
 
@@ -42,6 +44,7 @@ private:
     std::vector<std::string> lines_;
     Observer on_add_;
     std::function<void()> on_change_;
+    std::function<void()> on_clear_;
 };
 
 }  // namespace velarion

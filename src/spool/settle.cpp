@@ -1,6 +1,8 @@
 #include "spool/settle.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <filesystem>
 
 #include "common/runtime.h"
 #include "spool/installation.h"
@@ -30,7 +32,25 @@ void delivery_resumed(SettleContext& c) {
     if (!c.run.hold.active()) return;
     c.run.hold = {};
     c.rt.list.add(" Consegna di nuovo possibile: riprendo l'invio dei messaggi");
+    c.rt.view.set_warning("");
+    c.rt.view.tray_message("Velarion", "Consegna di nuovo possibile");
 }
+
+// Messages waiting for delivery: triggers in the spool folder and in the queue.
+int waiting_messages(const SettleContext& c) {
+    int n = 0;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(c.queue.spool(), ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        n += name.size() > 2 && (name.ends_with(".T") || name.ends_with(".t"));
+    }
+    for (const auto& e : c.queue.entries()) n += e.owner != SpoolQueue::kConcluded;
+    return n;
+}
+
+// The longest wait before a server that could not be reached is tried again,
+// whatever the retry delays say: it may be back long before them.
+constexpr long long kLongestProbeWait = 300;
 
 // A message went through: a lack of space said before is over.
 void space_again(SettleContext& c) {
@@ -48,8 +68,16 @@ void hold_delivery(SettleContext& c, const DeliveryOutcome& o) {
     h.failures = changed ? 1 : h.failures + 1;
     h.kind = o.result;
     h.reason = o.reason;
-    h.until_ms = now_ms(c.rt) + c.rt.cfg.retry.delay_after(h.failures) * 1000;
+    h.until_ms = now_ms(c.rt) + std::min(c.rt.cfg.retry.delay_after(h.failures), kLongestProbeWait) * 1000;
     if (!changed) return;
+    // Shown, not asked: a tray notification at the change, and the warning look until it ends.
+    const DateTime t = c.rt.clock.now();
+    char since[8];
+    std::snprintf(since, sizeof since, "%02d:%02d", t.hour % 100, t.minute % 100);
+    const std::string what = o.result == Delivered::logon_refused ? "accesso alla posta rifiutato"
+                                                                   : "server di posta non raggiungibile";
+    c.rt.view.set_warning(std::to_string(waiting_messages(c)) + " in attesa, " + what + " dalle " + since);
+    c.rt.view.tray_message("Velarion", what + ": " + o.reason);
     if (o.result == Delivered::logon_refused) {
         // On the desktop the logon failure has switched the agent off already,
         // with its own lines; unattended, the agent tries again by itself.

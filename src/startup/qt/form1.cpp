@@ -1,5 +1,7 @@
 #include "startup/qt/form1.h"
 
+#include <memory>
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -103,18 +105,18 @@ void Form1::create_tray() {
 
 void Form1::attach_list(ActivityList& list) {
     list_ = &list;
-    list.set_on_add([this](const std::string& line) {
-        List1->addItem(from_bytes(line));
-        List1->scrollToBottom();
-    });
-    list.set_on_change([this] { reload_list(); });
-    reload_list();
+    // The window keeps its last lines after the log flush took them from the list.
+    list.set_on_add([this](const std::string& line) { show_line(line); });
+    list.set_on_clear([this] { List1->clear(); });
+    list.set_on_change([this] { List1->scrollToBottom(); });
+    List1->clear();
+    for (const auto& line : list.lines()) show_line(line);
 }
 
-void Form1::reload_list() {
-    if (!list_) return;
-    List1->clear();
-    for (const auto& line : list_->lines()) List1->addItem(from_bytes(line));
+void Form1::show_line(const std::string& line) {
+    List1->addItem(from_bytes(line));
+    // takeItem hands the item to the caller, which frees it.
+    while (List1->count() > kShownLines) std::unique_ptr<QListWidgetItem>(List1->takeItem(0));
     List1->scrollToBottom();
 }
 
@@ -140,7 +142,10 @@ void Form1::attach_logic(Form1Logic* logic) {
 
 void Form1::set_caption(const std::string& text) { setWindowTitle(from_bytes(text)); }
 std::string Form1::caption() const { return to_bytes(windowTitle()); }
-void Form1::set_status(const std::string& text) { Label1->setText(from_bytes(text)); }
+void Form1::set_status(const std::string& text) {
+    status_ = from_bytes(text);
+    if (warning_.isEmpty()) Label1->setText(status_);
+}
 void Form1::set_operator_label(const std::string& text) { lblOPER->setText(from_bytes(text)); }
 void Form1::set_mail_client_label(const std::string& text) { lblclientMAPI->setText(from_bytes(text)); }
 void Form1::show_pro_label(bool visible) { LabelPRO->setVisible(visible); }
@@ -150,11 +155,25 @@ void Form1::set_active_look(bool active, const std::string& tray_tip) {
     QPalette pal = List1->palette();
     pal.setColor(QPalette::Base, QApplication::palette().color(active ? QPalette::Base : QPalette::Button));
     List1->setPalette(pal);
-    const QIcon icon = active ? picture_on() : picture_off();
+    active_ = active;
+    tip_ = from_bytes(tray_tip);
+    apply_look();
+}
+
+void Form1::set_warning(const std::string& text) {
+    warning_ = from_bytes(text);
+    apply_look();
+}
+
+void Form1::apply_look() {
+    const bool warned = !warning_.isEmpty();
+    const QIcon icon = warned ? picture_warning() : active_ ? picture_on() : picture_off();
     setWindowIcon(icon);
+    Label1->setText(warned ? warning_ : status_);
+    Label1->setToolTip(warned ? warning_ : QString());
     if (tray) {
         tray->setIcon(icon);
-        tray->setToolTip(from_bytes(tray_tip));
+        tray->setToolTip(warned ? warning_ : tip_);
     }
 }
 
@@ -182,7 +201,8 @@ void Form1::set_tray_icon(bool present, const std::string& tip) {
 }
 
 void Form1::set_tray_tip(const std::string& tip) {
-    if (tray) tray->setToolTip(from_bytes(tip));
+    tip_ = from_bytes(tip);
+    if (tray && warning_.isEmpty()) tray->setToolTip(tip_);
 }
 
 void Form1::tray_message(const std::string& title, const std::string& text) {

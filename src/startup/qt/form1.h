@@ -49,6 +49,7 @@ public:
     void set_tray_icon(bool present, const std::string& tip) override;
     void set_tray_tip(const std::string& tip) override;
     void tray_message(const std::string& title, const std::string& text) override;
+    void set_warning(const std::string& text) override;
     void show_message_box(const std::string& text) override;
     std::string input_box(const std::string& prompt, const std::string& title, const std::string& def) override;
     void process_events() override;
@@ -92,7 +93,16 @@ private:
     void create_menus();
     void create_tray();
     void lay_out();
-    void reload_list();
+    // Adds a line to List1, which keeps the last kShownLines of them.
+    void show_line(const std::string& line);
+    static constexpr int kShownLines = 500;
+    // The icons, tip and status line of the current look: the warning's while there is one.
+    void apply_look();
+
+    bool active_ = false;   // the active look (PictureON) was asked for last
+    QString tip_;           // the tray tip without a warning
+    QString status_;        // Label1 without a warning
+    QString warning_;       // the condition shown ("" for none)
 
     ActivityList* list_ = nullptr;
     Form1Logic* logic_ = nullptr;

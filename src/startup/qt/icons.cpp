@@ -6,7 +6,8 @@
 namespace velarion::qt {
 
 namespace {
-// A rounded square with a "V": green when active, grey when switched off.
+// A rounded square with a "V": green when active, grey when switched off,
+// amber while a condition is waited out.
 QIcon make_icon(const QColor& fill) {
     QIcon icon;
     for (int size : {16, 22, 32, 48, 64}) {
@@ -31,5 +32,6 @@ QIcon make_icon(const QColor& fill) {
 
 QIcon picture_on() { return make_icon(QColor(46, 139, 87)); }
 QIcon picture_off() { return make_icon(QColor(128, 128, 128)); }
+QIcon picture_warning() { return make_icon(QColor(230, 150, 0)); }
 
 }  // namespace velarion::qt

@@ -8,5 +8,7 @@ namespace velarion::qt {
 
 QIcon picture_on();
 QIcon picture_off();
+// The look of an agent waiting out a condition (a mail server that cannot be reached).
+QIcon picture_warning();
 
 }  // namespace velarion::qt

@@ -93,6 +93,40 @@ private slots:
         QCOMPARE(f.form.List1->count(), 0);
     }
 
+    void listKeepsItsLinesAfterTheLogFlush() {
+        Fixture f;
+        QCOMPARE(f.logic->load(), LoadResult::Ready);
+        f.list.clear();
+        for (int i = 0; i < 600; ++i) f.list.add(" riga " + std::to_string(i));
+        // The log flush takes them from the list; the window still shows the last 500.
+        f.list.drop_front(f.list.size());
+        f.list.refresh();
+        QCOMPARE(f.list.size(), std::size_t{0});
+        QCOMPARE(f.form.List1->count(), 500);
+        QCOMPARE(f.form.List1->item(499)->text(), QStringLiteral("07/12/2026 10:30:00 riga 599"));
+        QCOMPARE(f.form.List1->item(0)->text(), QStringLiteral("07/12/2026 10:30:00 riga 100"));
+    }
+
+    void aWarningChangesTheLookUntilItEnds() {
+        Fixture f;
+        QCOMPARE(f.logic->load(), LoadResult::Ready);
+        const QString normal = f.form.Label1->text();
+        const auto centre = [&] { return f.form.windowIcon().pixmap(32).toImage().pixelColor(4, 16); };
+        const QColor active = centre();
+        f.form.set_warning("2 in attesa, server di posta non raggiungibile dalle 17:16");
+        QCOMPARE(f.form.Label1->text(), QStringLiteral("2 in attesa, server di posta non raggiungibile dalle 17:16"));
+        QCOMPARE(f.form.Label1->toolTip(), f.form.Label1->text());
+        QVERIFY(centre() != active);
+        QVERIFY(centre().red() > centre().blue());  // amber
+        // A status set meanwhile shows once the warning ends.
+        f.form.set_status("Velarion attivato");
+        QCOMPARE(f.form.Label1->text(), QStringLiteral("2 in attesa, server di posta non raggiungibile dalle 17:16"));
+        f.form.set_warning("");
+        QCOMPARE(f.form.Label1->text(), QStringLiteral("Velarion attivato"));
+        QCOMPARE(centre(), active);
+        QVERIFY(normal.size() > 0);
+    }
+
     void check1SwitchesOffAndOn() {
         Fixture f;
         QCOMPARE(f.logic->load(), LoadResult::Ready);
