@@ -58,19 +58,20 @@ DeliveryOutcome UseOUTLOOK(Runtime& rt, DeliveryState& state, const std::functio
         for (const auto& entry : r.lsAttacchedFile) {
             if (entry.empty()) continue;
             // A file outside the installation's folders: the message is kept.
+            const DeliveryOutcome refused{Delivered::failed, "Allegato fuori dalle cartelle ammesse: " + entry};
             const auto add = [&](const std::string& path) {
                 if (!check_attachment_file(rt, path, entry)) return false;
                 item.Attachments.Add(path);
                 return true;
             };
-            if (!check_attachment(rt, entry)) return false;
+            if (!check_attachment(rt, entry)) return refused;
             if (!is_print_file(entry)) {
-                if (!add(attachment_path(rt, entry))) return false;
+                if (!add(attachment_path(rt, entry))) return refused;
                 continue;
             }
             const std::string base = entry.substr(0, entry.size() - 4);
             if (r.fax) {
-                if (!add(dir + base + ".zip")) return false;
+                if (!add(dir + base + ".zip")) return refused;
             } else {
                 const std::string pdf = paths::resolve(dir + base + ".pdf");
                 std::error_code ec;
@@ -78,9 +79,9 @@ DeliveryOutcome UseOUTLOOK(Runtime& rt, DeliveryState& state, const std::functio
                     rt.list.add(" Non esiste l'allegato pdf  Non mando l'email");
                     return {Delivered::failed, "Non esiste l'allegato pdf"};
                 }
-                if (!add(pdf)) return false;
+                if (!add(pdf)) return refused;
             }
-            if (r.allegatxt && !add(dir + entry)) return false;
+            if (r.allegatxt && !add(dir + entry)) return refused;
         }
         // 5. to 7.
         item.ReadReceiptRequested = false;

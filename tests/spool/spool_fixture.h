@@ -43,7 +43,8 @@ protected:
         scanner.set_deliver([this](const DeliveryRequest& r) {
             delivered.push_back(r);
             fax_marks.push_back(r.fax);
-            return deliver_result;
+            return deliver_result ? DeliveryOutcome{Delivered::yes}
+                                  : DeliveryOutcome{Delivered::failed, "rifiutato dalla prova"};
         });
     }
 
