@@ -30,7 +30,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool delivered = flags & 32;
     std::size_t requests = 0;
     try {
-        leggi_file_messaggio(c.rt, [&](const DeliveryRequest&) { ++requests; return delivered; }, "AB.1");
+        leggi_file_messaggio(
+            c.rt,
+            [&](const DeliveryRequest&) {
+                ++requests;
+                return delivered ? DeliveryOutcome{Delivered::yes} : DeliveryOutcome{Delivered::failed, "non consegnato"};
+            },
+            "AB.1");
     } catch (const std::exception&) {
         // leggi_file_messaggio keeps its errors to itself; one escaping is a finding
         std::abort();
