@@ -72,7 +72,7 @@ void Settings::derive() {
 
     retry = parse_retry_settings(global.retry_delays, global.retry_limit, global.retention_days);
 
-    const bool blank = sw.acc == "Y";
+    const bool blank = sw.own_credentials;
     account_login = blank ? "" : op.login_email;
     account_password = blank ? "" : op.pwd_email;
 }

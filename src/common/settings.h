@@ -13,20 +13,22 @@ namespace velarion {
 
 // The ten keyword switches of the command line, with their start values.
 struct Switches {
-    std::string plus = "n";  // "plus:" second-instance permission
-    std::string cdo;         // "cdo:" SMTP-component transport
-    std::string ope;         // "ope:" operator code
-    std::string ope2;        // "ope:" second operator code (after ";")
-    std::string deb;         // "deb:" debug flag
-    std::string ini;         // "ini:" configuration directory
-    std::string so;          // "so:" host system type
-    std::string run = "y";   // "run:" run-at-start switch
-    std::string fax;         // "fax:"
-    std::string acc;         // "acc:"
-    std::string intc = "Y";  // "int:" internal mail client switch
-    bool ini_given = false;  // "ini:" appeared on the command line
+    // The command line's values are read once, where it is parsed
+    // (startup/command_line.cpp); these are what they mean.
+    bool second_instance = false;  // "plus:Y" (any case): a second agent of the same user may run
+    bool smtp_component = false;   // "cdo:Y" (any case): delivery through the SMTP component
+    std::string ope;               // "ope:" operator code
+    std::string ope2;              // "ope:" second operator code (after ";")
+    bool debug_traces = false;     // "deb:Y" (any case): trace messages
+    std::string ini;               // "ini:" configuration directory
+    bool aix = false;              // "so:AIX" (any case): the business application runs on AIX
+    bool run_at_start = true;      // "run:y" exactly (the default); any other value leaves the agent off
+    bool fax_label = false;        // "fax:PRO" (any case): the fax label is shown
+    bool own_credentials = false;  // "acc:Y" (any case): the transport signs on with the store's own account
+    bool internal_client = true;   // "int:Y" (any case, the default): the mail client is internal
+    bool ini_given = false;        // "ini:" appeared on the command line
 
-    bool debug() const { return deb == "Y"; }
+    bool debug() const { return debug_traces; }
 };
 
 // Facts about the host, found at start-up.

@@ -52,7 +52,7 @@ DeliveryOutcome deliver_mapi(Runtime& rt, DeliveryState& state, const std::funct
             state.session->save(msg);
             rt.trace("ho fatto la save");
             mail_report::saved(rt, r);
-        } else if (rt.cfg.sw.intc == "Y" && save) {
+        } else if (rt.cfg.sw.internal_client && save) {
             step = 599;
             rt.list.add(" Interfaccia messaggio  " + mail_report::ref(r.lsNumRef) + " - " + r.lsTo + " - " +
                          mail_report::clock_text(rt));

@@ -23,7 +23,7 @@ DeliveryOutcome Dispatcher::sendmail(const DeliveryRequest& r) {
     // 2. The account came with the request, already blank with "acc:" = "Y".
     // 3. The SMTP sending component. It has no save mode: a message to be
     // saved goes to the drafts of the mail layer instead of being sent.
-    if (text::lower(rt_.cfg.sw.cdo) == "y") {
+    if (rt_.cfg.sw.smtp_component) {
         if (r.save()) return deliver_mapi(rt_, state_, switch_off_, r, true, r.login_email);
         return INVIOmail(rt_, r);
     }

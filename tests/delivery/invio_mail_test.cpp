@@ -28,7 +28,7 @@ const std::string kStamp = "07/12/2026 10:30:00";
 // The agent with "cdo:" on and section "CDO" pointing at a server on loopback.
 void use_smtp(MailContext& m, int port, const std::string& extra_ini = "") {
     m.write_mapi(extra_ini);
-    m.cfg.sw.cdo = "Y";
+    m.cfg.sw.smtp_component = true;
     m.cfg.op.smtpserver = "127.0.0.1";
     m.cfg.op.smtport = std::to_string(port);
     m.cfg.op.username = "ufficio@velarion.example";

@@ -198,7 +198,7 @@ TEST(SendMail, AccountBlankedForTheTransportOnlyWithAcc) {
     if (!imap.skip_reason().empty()) GTEST_SKIP() << imap.skip_reason();
     MailContext m;
     m.write_mapi("client=Outlook\nstore=" + imap.url(true) + "\n");
-    m.cfg.sw.acc = "Y";
+    m.cfg.sw.own_credentials = true;
     m.cfg.op.login_email = "altro@example.it";
     m.cfg.op.pwd_email = "password-salvata";
     m.cfg.derive();
@@ -351,7 +351,7 @@ TEST(SendMail, InteractiveSaveWithoutDesktopStoresDraft) {
     unsetenv("WAYLAND_DISPLAY");
     MailContext m;
     m.write_mapi("client=Thunderbird\n");
-    m.cfg.sw.intc = "Y";
+    m.cfg.sw.internal_client = true;
     m.cfg.derive();
     DeliveryRequest r = testing::sample_request();
     r.lsSend = "Save";

@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t flags = data[0];
     static const char* const kModes[] = {"PER MESSAGGIO", "SEMPRE SEND", "SEMPRE SAVE", ""};
     c.cfg.op.tipoinvio = kModes[flags & 3];
-    c.cfg.sw.cdo = (flags & 4) ? "y" : "";
+    c.cfg.sw.smtp_component = (flags & 4) != 0;
     c.cfg.op.ParGenerali = std::string((flags & 8) ? "NORIF " : "") +
                            ((flags & 16) ? "PREPARA:" + fuzz::work_root() + "prepara;" : "");
     c.cfg.derive();

@@ -66,13 +66,13 @@ TEST_F(Message, CopyAddressLayoutCodeAndNoReference) {
 
 TEST_F(Message, DeliveryOptionRules) {
     EXPECT_EQ(spool::delivery_option(rt, "SAVE", "a@x.it"), "SAVE");
-    cfg.sw.cdo = "Y";
+    cfg.sw.smtp_component = true;
     cfg.derive();
     EXPECT_EQ(spool::delivery_option(rt, "SAVE", "a@x.it"), "SEND");
     cfg.op.tipoinvio = "sempre save";
     cfg.derive();
     EXPECT_EQ(spool::delivery_option(rt, "SEND", "a@x.it"), "SAVE");
-    cfg.sw.cdo.clear();
+    cfg.sw.smtp_component = false;
     cfg.op.tipoinvio = "SEMPRE SEND";
     cfg.derive();
     EXPECT_EQ(spool::delivery_option(rt, "SAVE", "a@x.it"), "SEND");
@@ -206,7 +206,7 @@ TEST_F(Message, AccountIsBlankedOnlyInTheRequest) {
     cfg.derive();
     write_message("AB.8", header("R8", "a@x.it"), "b");
     write_message("AB.9", header("R9", "a@x.it"), "b");
-    cfg.sw.acc = "Y";
+    cfg.sw.own_credentials = true;
     cfg.derive();
     scan();
     ASSERT_EQ(delivered.size(), 2u);
@@ -214,7 +214,7 @@ TEST_F(Message, AccountIsBlankedOnlyInTheRequest) {
     EXPECT_EQ(delivered[0].pwd_email, "");
     EXPECT_EQ(cfg.op.login_email, "utente");
     EXPECT_EQ(cfg.op.pwd_email, "segreto");
-    cfg.sw.acc.clear();
+    cfg.sw.own_credentials = false;
     cfg.derive();
     write_message("AB.10", header("R10", "a@x.it"), "b");
     scan();
