@@ -77,6 +77,13 @@ struct OperatorSettings {
     std::string cartelle_copia;
 };
 
+// "tipoinvio": how a message's delivery option is decided.
+enum class DeliveryMode {
+    per_message,  // "PER MESSAGGIO", empty or anything else: header line 7 stands
+    always_send,  // "SEMPRE SEND": "SEND", or "SAVE" when line 4 holds no address
+    always_save,  // "SEMPRE SAVE"
+};
+
 // Keys of section "GLOBAL" besides "Timing", loaded with the operator's settings.
 struct GlobalSettings {
     std::string retry_delays;    // waits between tries of an undelivered message
@@ -100,6 +107,7 @@ struct Settings {
     bool norif = false;           // "ParGenerali" holds "NORIF": the subject without "RIF:"
     bool nolett = false;          // "ParGenerali" holds "NOLETT": no read receipt
     bool prepara = false;         // "ParGenerali" holds "PREPARA:<folder>;": prepare mode
+    DeliveryMode delivery_mode = DeliveryMode::per_message;  // "tipoinvio", any case
     std::string prepare_dir;      // that folder, "/" separators, trailing "/"
     std::string account_login;    // "login_email" for the transport; empty when "acc:" is "Y"
     std::string account_password; // "pwd_email" the same way

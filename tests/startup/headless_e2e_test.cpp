@@ -126,7 +126,7 @@ TEST(Headless, SecondInstanceAndSignal) {
     // A first instance runs; a second one is refused, one with plus:y is let in;
     // SIGTERM then closes the first as its unload does.
     const std::string script = bin + " --headless ini:" + in.cfg() + " ope:AB > " + in.root / "first.out" +
-                               " & first=$!; for i in $(seq 100); do grep -q 'Operatore = AB' " + in.root / "first.out" +
+                               " & first=$!; for i in $(seq 100); do grep -qs 'Operatore = AB' " + in.root / "first.out" +
                                " && break; sleep 0.1; done; " + bin + " --headless --once ini:" + in.cfg() +
                                " ope:AB; echo second=$?; " + bin + " --headless --once plus:y ini:" + in.cfg() +
                                " ope:AB >/dev/null; echo third=$?; kill -TERM $first; wait $first; echo first=$?";
