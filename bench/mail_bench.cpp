@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "common/null_view.h"
+#include "delivery/attachments.h"
 #include "delivery/delivery_request.h"
 #include "delivery/sendmail.h"
 #include "platform/clock.h"
@@ -140,7 +141,7 @@ int drafts(long count) {
     for (std::size_t i = 0; i < pdf.size(); ++i) pdf[i] = static_cast<char>((i * 7919) >> 3);
     write_file(inst.dir / "tempozip/000123.pdf", pdf);
     DeliveryRequest r = inst.request("SAVE");
-    r.lsAttacchedFile[0] = "000123.txt";
+    r.attachments.push_back(resolve_attachment(inst.agent.rt, "000123.txt", false));
     std::vector<double> per_thousand;
     auto block = Clock::now();
     const auto start = block;
@@ -185,7 +186,7 @@ int attachment_one(long megabytes, const std::string& option) {
     }
     const double before = peak_mb();
     DeliveryRequest r = inst.request(option);
-    r.lsAttacchedFile[0] = "archivio.zip";
+    r.attachments.push_back(resolve_attachment(inst.agent.rt, "archivio.zip", false));
     const auto start = Clock::now();
     const bool ok = inst.dispatcher.sendmail(r).delivered();
     const double secs = std::chrono::duration<double>(Clock::now() - start).count();

@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
     if (scan_only) {
         scanner.set_deliver([&](const DeliveryRequest&) {
             ++accepted;
-            return true;
+            return DeliveryOutcome{Delivered::yes};
         });
     }
 

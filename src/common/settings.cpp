@@ -72,7 +72,12 @@ void Settings::derive() {
 
     retry = parse_retry_settings(global.retry_delays, global.retry_limit, global.retention_days);
 
-    const bool blank = sw.acc == "Y";
+    const std::string mode = text::upper(op.tipoinvio);
+    delivery_mode = mode == "SEMPRE SEND"   ? DeliveryMode::always_send
+                    : mode == "SEMPRE SAVE" ? DeliveryMode::always_save
+                                            : DeliveryMode::per_message;
+
+    const bool blank = sw.own_credentials;
     account_login = blank ? "" : op.login_email;
     account_password = blank ? "" : op.pwd_email;
 }

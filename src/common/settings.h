@@ -13,20 +13,22 @@ namespace velarion {
 
 // The ten keyword switches of the command line, with their start values.
 struct Switches {
-    std::string plus = "n";  // "plus:" second-instance permission
-    std::string cdo;         // "cdo:" SMTP-component transport
-    std::string ope;         // "ope:" operator code
-    std::string ope2;        // "ope:" second operator code (after ";")
-    std::string deb;         // "deb:" debug flag
-    std::string ini;         // "ini:" configuration directory
-    std::string so;          // "so:" host system type
-    std::string run = "y";   // "run:" run-at-start switch
-    std::string fax;         // "fax:"
-    std::string acc;         // "acc:"
-    std::string intc = "Y";  // "int:" internal mail client switch
-    bool ini_given = false;  // "ini:" appeared on the command line
+    // The command line's values are read once, where it is parsed
+    // (startup/command_line.cpp); these are what they mean.
+    bool second_instance = false;  // "plus:Y" (any case): a second agent of the same user may run
+    bool smtp_component = false;   // "cdo:Y" (any case): delivery through the SMTP component
+    std::string ope;               // "ope:" operator code
+    std::string ope2;              // "ope:" second operator code (after ";")
+    bool debug_traces = false;     // "deb:Y" (any case): trace messages
+    std::string ini;               // "ini:" configuration directory
+    bool aix = false;              // "so:AIX" (any case): the business application runs on AIX
+    bool run_at_start = true;      // "run:y" exactly (the default); any other value leaves the agent off
+    bool fax_label = false;        // "fax:PRO" (any case): the fax label is shown
+    bool own_credentials = false;  // "acc:Y" (any case): the transport signs on with the store's own account
+    bool internal_client = true;   // "int:Y" (any case, the default): the mail client is internal
+    bool ini_given = false;        // "ini:" appeared on the command line
 
-    bool debug() const { return deb == "Y"; }
+    bool debug() const { return debug_traces; }
 };
 
 // Facts about the host, found at start-up.
@@ -75,6 +77,13 @@ struct OperatorSettings {
     std::string cartelle_copia;
 };
 
+// "tipoinvio": how a message's delivery option is decided.
+enum class DeliveryMode {
+    per_message,  // "PER MESSAGGIO", empty or anything else: header line 7 stands
+    always_send,  // "SEMPRE SEND": "SEND", or "SAVE" when line 4 holds no address
+    always_save,  // "SEMPRE SAVE"
+};
+
 // Keys of section "GLOBAL" besides "Timing", loaded with the operator's settings.
 struct GlobalSettings {
     std::string retry_delays;    // waits between tries of an undelivered message
@@ -98,6 +107,7 @@ struct Settings {
     bool norif = false;           // "ParGenerali" holds "NORIF": the subject without "RIF:"
     bool nolett = false;          // "ParGenerali" holds "NOLETT": no read receipt
     bool prepara = false;         // "ParGenerali" holds "PREPARA:<folder>;": prepare mode
+    DeliveryMode delivery_mode = DeliveryMode::per_message;  // "tipoinvio", any case
     std::string prepare_dir;      // that folder, "/" separators, trailing "/"
     std::string account_login;    // "login_email" for the transport; empty when "acc:" is "Y"
     std::string account_password; // "pwd_email" the same way

@@ -28,8 +28,8 @@ struct DeliveryOutcome {
 
     DeliveryOutcome() = default;
     DeliveryOutcome(Delivered r, std::string why = "") : result(r), reason(std::move(why)) {}
-    // true: delivered; false: not delivered, for a reason already written to the activity list.
-    DeliveryOutcome(bool delivered) : result(delivered ? Delivered::yes : Delivered::failed) {}
+    // No conversion from bool: a failure always says which kind it is and why.
+    DeliveryOutcome(bool) = delete;
 
     bool delivered() const { return result == Delivered::yes; }
     explicit operator bool() const { return delivered(); }

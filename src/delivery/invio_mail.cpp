@@ -1,47 +1,33 @@
 #include "delivery/invio_mail.h"
 
-#include <filesystem>
+#include <optional>
 
-#include "common/print_file_name.h"
 #include "common/run_log.h"
 #include "common/runtime.h"
 #include "delivery/attachments.h"
 #include "delivery/mail_profile.h"
 #include "platform/error.h"
-#include "platform/paths.h"
 #include "platform/smtp_component.h"
 
 namespace velarion {
 
 namespace {
 
-// The attachment list: the paths joined by ";". A print file travels as its
-// PDF, which must exist; with "allegatxt" the print file itself follows it.
-// False when a PDF is missing, or a file lies outside the installation's
-// folders (its line then says so).
-bool attachment_list(const Runtime& rt, const DeliveryRequest& r, std::string& list) {
-    for (const auto& entry : r.lsAttacchedFile) {
-        if (entry.empty()) continue;
-        const auto append = [&](const std::string& path) {
-            if (!check_attachment_file(rt, path, entry)) return false;
-            list += (list.empty() ? "" : ";") + path;
-            return true;
-        };
-        if (!check_attachment(rt, entry)) return false;
-        if (!is_print_file(entry)) {
-            if (!append(attachment_path(rt, entry))) return false;
-            continue;
-        }
-        const std::string pdf = paths::resolve(rt.cfg.work_dir + entry.substr(0, entry.size() - 4) + ".pdf");
-        std::error_code ec;
-        if (pdf.empty() || !std::filesystem::is_regular_file(pdf, ec)) {
-            rt.list.add(" Non esiste l'allegato pdf  Non mando l'email");
-            return false;
-        }
-        if (!append(pdf)) return false;
-        if (r.allegatxt && !append(rt.cfg.work_dir + entry)) return false;
+// The attachment list: the paths joined by ";", with the files opened for
+// them. A print file travels as its PDF (or the fax gateway's zip archive),
+// which must exist; with "allegatxt" the print file itself follows it. Set
+// stop when the message cannot go (its line is written).
+std::string attachment_list(const Runtime& rt, const DeliveryRequest& r, mail::SmtpComponent& smtp,
+                            std::optional<DeliveryOutcome>& stop) {
+    OpenedAttachments opened = open_attachments(rt, r, MissingPdf::stop);
+    stop = opened.stop;
+    std::string list;
+    smtp.OpenAttachments.clear();
+    for (auto& file : opened.files) {
+        list += (list.empty() ? "" : ";") + file.path;
+        smtp.OpenAttachments[file.path] = std::move(file.file);
     }
-    return true;
+    return list;
 }
 
 // What a failed send says about the message: the server cannot be reached
@@ -75,7 +61,6 @@ DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r) {
         bool bInvioFallito = false;
         bool message_failed = false;
         DeliveryOutcome failure;
-        std::string attachments;
         std::string lsFrom = r.lsFrom;
         mail::SmtpComponent smtp;
         smtp.Timeout = smtp_timeout(rt);
@@ -127,7 +112,9 @@ DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r) {
             smtp.Message = r.lvBody;
             // 2.7 Attachments; a missing PDF, or a file outside the
             // installation's folders, ends the transport before anything is sent.
-            if (!attachment_list(rt, r, attachments)) return {Delivered::failed, "Allegato mancante o non ammesso"};
+            std::optional<DeliveryOutcome> stop;
+            const std::string attachments = attachment_list(rt, r, smtp, stop);
+            if (stop) return *stop;
             // 2.8
             smtp.SMTPHostValidation = 0;
             smtp.EmailAddressValidation = 1;
@@ -155,7 +142,6 @@ DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r) {
             // Tried again later: no report to the sender for every try.
             if (failure.result != Delivered::failed) break;
             attempt = 2;
-            attachments.clear();
         }
         // 3. The final line follows the message itself, not its error report.
         if (message_failed)
@@ -163,7 +149,7 @@ DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r) {
         else
             rt.list.add(" Rinnovo Info Log Messaggio Spedito con successo " + r.lsObj);
         if (message_failed) return failure;
-        return Delivered::yes;
+        return DeliveryOutcome{Delivered::yes};
     } catch (...) {
         const ErrorInfo e = current_error();
         rt.view.message_box(std::to_string(e.number) + " " + e.description);

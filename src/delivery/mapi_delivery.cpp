@@ -34,24 +34,25 @@ DeliveryOutcome deliver_mapi(Runtime& rt, DeliveryState& state, const std::funct
         step = 34;
         msg.note_text = r.lvBody;
         step = 36;
-        const int positions = count_attachment_positions(r, r.allegatxt);
-        msg.note_text = note_with_positions(positions, r.lvBody);
-        // 7. Attachments.
+        msg.note_text = note_with_positions(count_attachment_positions(r), r.lvBody);
+        // 7. Attachments: a missing PDF ends the delivery with its line.
         step = 38;
-        if (!add_attachments(rt, r, msg, true)) return {Delivered::failed, "allegato mancante o non ammesso"};
+        OpenedAttachments opened = open_attachments(rt, r, MissingPdf::stop);
+        if (opened.stop) return *opened.stop;
+        msg.attachments = std::move(opened.files);
         // 8. Copy recipients, then the blind copies.
         step = 48;
         add_recipients(msg, r.lscc, mail::RecipType::Cc);
         step = 50;
         add_recipients(msg, r.plus_ccn, mail::RecipType::Bcc);
         // 10. Save or send.
-        const bool save = text::lower(r.lsSend) == "save";
+        const bool save = r.save();
         if (save && bClientOutlook) {
             step = 54;
             state.session->save(msg);
             rt.trace("ho fatto la save");
             mail_report::saved(rt, r);
-        } else if (rt.cfg.sw.intc == "Y" && save) {
+        } else if (rt.cfg.sw.internal_client && save) {
             step = 599;
             rt.list.add(" Interfaccia messaggio  " + mail_report::ref(r.lsNumRef) + " - " + r.lsTo + " - " +
                          mail_report::clock_text(rt));

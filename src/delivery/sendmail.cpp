@@ -23,14 +23,14 @@ DeliveryOutcome Dispatcher::sendmail(const DeliveryRequest& r) {
     // 2. The account came with the request, already blank with "acc:" = "Y".
     // 3. The SMTP sending component. It has no save mode: a message to be
     // saved goes to the drafts of the mail layer instead of being sent.
-    if (text::lower(rt_.cfg.sw.cdo) == "y") {
-        if (text::lower(r.lsSend) == "save") return deliver_mapi(rt_, state_, switch_off_, r, true, r.login_email);
+    if (rt_.cfg.sw.smtp_component) {
+        if (r.save()) return deliver_mapi(rt_, state_, switch_off_, r, true, r.login_email);
         return INVIOmail(rt_, r);
     }
     // 4. Outlook automation, with the delivery option as its operation.
     if (!rt_.cfg.outlook_version.empty()) return UseOUTLOOK(rt_, state_, switch_off_, r, r.lsSend);
     // 5. A message to be saved with Outlook or Exchange: the compose form.
-    if (text::lower(r.lsSend) == "save" && bClientOutlook) {
+    if (r.save() && bClientOutlook) {
         if (!compose_form_) compose_form_ = std::make_unique<Form2>(rt_, switch_off_);
         return compose_form_->WriteMail(r, r.login_email, r.pwd_email);
     }

@@ -1,9 +1,7 @@
 #include "delivery/use_outlook.h"
 
-#include <filesystem>
 #include <optional>
 
-#include "common/print_file_name.h"
 #include "common/runtime.h"
 #include "delivery/attachments.h"
 #include "delivery/delivery_state.h"
@@ -11,7 +9,6 @@
 #include "delivery/mail_report.h"
 #include "platform/error.h"
 #include "platform/outlook.h"
-#include "platform/paths.h"
 
 namespace velarion {
 
@@ -53,35 +50,11 @@ DeliveryOutcome UseOUTLOOK(Runtime& rt, DeliveryState& state, const std::functio
         item.BCC = r.plus_ccn;
         item.subject = r.lsObj;
         item.body = r.lvBody;
-        // 4. Attachments; a print file for the fax gateway by its zip archive as it is.
-        const std::string& dir = rt.cfg.work_dir;
-        for (const auto& entry : r.lsAttacchedFile) {
-            if (entry.empty()) continue;
-            // A file outside the installation's folders: the message is kept.
-            const auto add = [&](const std::string& path) {
-                if (!check_attachment_file(rt, path, entry)) return false;
-                item.Attachments.Add(path);
-                return true;
-            };
-            if (!check_attachment(rt, entry)) return false;
-            if (!is_print_file(entry)) {
-                if (!add(attachment_path(rt, entry))) return false;
-                continue;
-            }
-            const std::string base = entry.substr(0, entry.size() - 4);
-            if (r.fax) {
-                if (!add(dir + base + ".zip")) return false;
-            } else {
-                const std::string pdf = paths::resolve(dir + base + ".pdf");
-                std::error_code ec;
-                if (pdf.empty() || !std::filesystem::is_regular_file(pdf, ec)) {
-                    rt.list.add(" Non esiste l'allegato pdf  Non mando l'email");
-                    return {Delivered::failed, "Non esiste l'allegato pdf"};
-                }
-                if (!add(pdf)) return false;
-            }
-            if (r.allegatxt && !add(dir + entry)) return false;
-        }
+        // 4. Attachments; for the fax gateway the zip archive message
+        // processing made.
+        OpenedAttachments opened = open_attachments(rt, r, MissingPdf::stop);
+        if (opened.stop) return *opened.stop;
+        for (auto& file : opened.files) item.Attachments.Add(file.path, std::move(file.file));
         // 5. to 7.
         item.ReadReceiptRequested = false;
         if (lsoper == "SAVE")
@@ -100,7 +73,7 @@ DeliveryOutcome UseOUTLOOK(Runtime& rt, DeliveryState& state, const std::functio
                         ref + " - " + r.lsTo);
             return {Delivered::failed, "operazione sconosciuta " + lsoper};
         }
-        return Delivered::yes;
+        return DeliveryOutcome{Delivered::yes};
     } catch (...) {
         const ErrorInfo e = current_error();
         const DeliveryOutcome outcome = current_outcome();

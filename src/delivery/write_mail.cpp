@@ -49,20 +49,21 @@ DeliveryOutcome Form2::WriteMail(const DeliveryRequest& r, const std::string& lo
         add_recipients(msg, r.plus_ccn, mail::RecipType::Bcc);
         // 5. A leading blank per attachment position.
         step = 36;
-        const int positions = count_attachment_positions(r, r.allegatxt);
-        msg.note_text = note_with_positions(positions, r.lvBody);
+        msg.note_text = note_with_positions(count_attachment_positions(r), r.lvBody);
         // 6. Attachments; a missing PDF surfaces when the message is saved.
-        // One outside the installation's folders stops the message here.
+        // One found outside the installation's folders stops the message here.
         step = 38;
-        if (add_attachments(rt_, r, msg, false)) {
+        OpenedAttachments opened = open_attachments(rt_, r, MissingPdf::to_mail_layer);
+        if (opened.stop) {
+            outcome = *opened.stop;
+        } else {
+            msg.attachments = std::move(opened.files);
             // 7. Save, never send.
             step = 54;
             MAPISession1_->save(msg);
             rt_.trace("ho fatto la save nella writeMail");
             mail_report::saved(rt_, r);
-            outcome = Delivered::yes;
-        } else {
-            outcome = {Delivered::failed, "Allegato fuori dalle cartelle ammesse"};
+            outcome = DeliveryOutcome{Delivered::yes};
         }
     } catch (const NumberedError& e) {
         if (e.number() == mail::kLoginFailure) {

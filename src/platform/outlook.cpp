@@ -26,7 +26,12 @@ void MailItem::AttachmentList::Add(const std::string& path) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec))
         throw NumberedError(mail::kAttachmentNotFound, "Allegato non trovato: " + path);
-    paths_.push_back(path);
+    files_.push_back({static_cast<int>(files_.size()), path, nullptr});
+}
+
+void MailItem::AttachmentList::Add(const std::string& path, std::shared_ptr<const safe_path::Fd> file) {
+    if (!file || !file->valid()) throw NumberedError(mail::kAttachmentNotFound, "Allegato non trovato: " + path);
+    files_.push_back({static_cast<int>(files_.size()), path, std::move(file)});
 }
 
 mail::Message MailItem::message() const {
@@ -37,8 +42,7 @@ mail::Message MailItem::message() const {
     add_list(m, CC, mail::RecipType::Cc);
     add_list(m, BCC, mail::RecipType::Bcc);
     m.note_text = body;
-    int position = 0;
-    for (const auto& p : Attachments.paths()) m.attachments.push_back({position++, p, nullptr});
+    m.attachments = Attachments.files();
     return m;
 }
 

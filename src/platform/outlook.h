@@ -39,10 +39,13 @@ public:
     public:
         // One attachment: a file that must exist (else NumberedError 32011).
         void Add(const std::string& path);
-        const std::vector<std::string>& paths() const { return paths_; }
+        // One attachment the caller opened: the mail layer reads through the
+        // open file; an empty handle is a missing file (32011).
+        void Add(const std::string& path, std::shared_ptr<const safe_path::Fd> file);
+        const std::vector<mail::Attachment>& files() const { return files_; }
 
     private:
-        std::vector<std::string> paths_;
+        std::vector<mail::Attachment> files_;
     };
     AttachmentList Attachments;
 

@@ -12,8 +12,11 @@
 #pragma once
 
 #include <functional>
+#include <map>
+#include <memory>
 #include <string>
 
+#include "platform/safe_path.h"
 #include "platform/tls_policy.h"
 
 namespace velarion::mail {
@@ -66,6 +69,10 @@ public:
     int SMTPHostValidation = 0;      // 0: the host is not checked before connecting
     int EmailAddressValidation = 1;  // addresses are always checked; kept for its callers
     std::string Attachment;          // file paths
+    // Files the caller opened for paths of Attachment: read through the open
+    // file, never by the path again (an empty handle: the file is missing).
+    // A path not in here is opened as given.
+    std::map<std::string, std::shared_ptr<const safe_path::Fd>> OpenAttachments;
     bool Receipt = false;            // ask for a read receipt to From
     int Timeout = 30;                // seconds without an answer before giving up; 1 to 60
     int DataTimeout = 600;           // seconds for the answer to the end of the message's data

@@ -304,10 +304,15 @@ private:
         for (const auto& path : split(c_.Attachment, c_.Delimiter)) {
             if (text::trim(path).empty()) continue;
             std::error_code ec;
-            if (!fs::is_regular_file(path, ec))
-                throw Failure{SmtpError::attachment_missing, "Attachment not found: " + path};
+            const auto open = c_.OpenAttachments.find(path);
+            const bool found = open == c_.OpenAttachments.end() ? fs::is_regular_file(path, ec)
+                                                                : open->second && open->second->valid();
+            if (!found) throw Failure{SmtpError::attachment_missing, "Attachment not found: " + path};
+            const std::string source = open == c_.OpenAttachments.end()
+                                           ? path
+                                           : "/proc/self/fd/" + std::to_string(open->second->get());
             const std::string name = fs::path(path).filename().string();
-            auto att = vmime::make_shared<vmime::fileAttachment>(path, detail::type_for(name));
+            auto att = vmime::make_shared<vmime::fileAttachment>(source, detail::type_for(name));
             att->getFileInfo().setFilename(
                 vmime::word(text::cp1252_to_utf8(detail::header_text(name)), detail::utf8_charset()));
             mb.appendAttachment(att);

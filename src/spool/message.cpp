@@ -200,32 +200,40 @@ private:
     }
 
     // 6. Attachment number k: listed, its content copied under its name,
-    // and composed into a PDF when it is a print file.
+    // and composed into a PDF when it is a print file (zipped for the fax
+    // gateway). The list the transports use is made here, once.
     void attachment(int k, const std::string& name) {
         if (k > kMaxAttachments) throw NumberedError(9, "Subscript out of range");
-        req_.lsAttacchedFile[static_cast<std::size_t>(k)] = name;
         attachment_names_.push_back(name);
         has_attachments_ = true;
         if (refused_) return;  // the message is kept as it is: nothing more is composed
-        if (!attachment_allowed(rt_, name)) {
+        MessageAttachment a = resolve_attachment(rt_, name, req_.fax);
+        if (!attachment_allowed(rt_, a)) {
             rt_.list.add(" Allegato fuori dalle cartelle ammesse, messaggio non inviato: " + name);
             refused_ = true;
             return;
         }
+        copy_and_compose(k, a);
+        locate_pdf(a);
+        if (!rt_.cfg.prepara) make_fax_zip(rt_, a);
+        req_.attachments.push_back(std::move(a));
+    }
+
+    void copy_and_compose(int k, const MessageAttachment& a) {
         const std::string content = work_ + base_ + "." + std::to_string(k - 1);
         if (!spool::is_file(content)) return;
-        if (!spool::is_safe_file_name(name)) {
+        if (!spool::is_safe_file_name(a.name)) {
             // The name would write outside the work directory (or is not a
             // file name): the content stays in its numbered copy.
-            rt_.list.add(" Nome allegato non ammesso, file non copiato: " + name);
+            rt_.list.add(" Nome allegato non ammesso, file non copiato: " + a.name);
             return;
         }
         // 6.1
-        spool::copy_file(content, work_ + name);
+        spool::copy_file(content, work_ + a.name);
         // 6.2
-        if (is_print_file(name)) {
-            spool::remove_stale_outputs(work_, name.substr(0, name.size() - 4));
-            spool::compose_print_file(rt_, layout_, work_ + name, name, page_section_end_);
+        if (a.print_file) {
+            spool::remove_stale_outputs(work_, a.name.substr(0, a.name.size() - 4));
+            spool::compose_print_file(rt_, layout_, work_ + a.name, a.name, page_section_end_);
         }
         // 6.3
         fs::remove(content);
@@ -238,7 +246,8 @@ private:
         if (spool::is_file(body)) spool::compose_print_file(rt_, layout_, body, last_line_, page_section_end_);
         req_.lvBody.clear();
         const std::string pdf = paths::resolve(work_ + base_ + ".PDF");
-        if (!pdf.empty() && spool::is_file(pdf)) req_.lsAttacchedFile[1] = paths::file_name(pdf);
+        if (!pdf.empty() && spool::is_file(pdf))
+            req_.attachments.push_back(resolve_attachment(rt_, paths::file_name(pdf), req_.fax));
     }
 
     // 9. The body text: every line but the directives; an empty line as a blank.

@@ -26,13 +26,12 @@ bool names_fax_gateway(const std::string& line, const std::string& gateway) {
 
 std::string delivery_option(const Runtime& rt, const std::string& line7, const std::string& line4) {
     std::string option = line7;
-    if (text::lower(rt.cfg.sw.cdo) == "y") option = "SEND";
-    const std::string mode = text::upper(rt.cfg.op.tipoinvio);
-    if (mode == "SEMPRE SEND") {
+    if (rt.cfg.sw.smtp_component) option = "SEND";
+    if (rt.cfg.delivery_mode == DeliveryMode::always_send) {
         option = "SEND";
         if (line4.find('@') == std::string::npos) option = "SAVE";
     }
-    if (mode == "SEMPRE SAVE") option = "SAVE";
+    if (rt.cfg.delivery_mode == DeliveryMode::always_save) option = "SAVE";
     return option;
 }
 

@@ -236,7 +236,7 @@ struct SpoolScanner::Scan {
 
 SpoolScanner::SpoolScanner(Runtime& rt, std::function<void()> switch_off)
     : rt_(rt), switch_off_(std::move(switch_off)), dispatcher_(rt, switch_off_) {
-    run_.aix = rt.cfg.sw.so == "AIX";
+    run_.aix = rt.cfg.sw.aix;
 }
 
 SpoolScanner::~SpoolScanner() = default;
@@ -336,7 +336,7 @@ void SpoolScanner::LEGGI_DIR() {
         step = 1;
         const bool no_spool = rt.cfg.op.Path.empty();
         scan.spool = rt.cfg.spool_dir;
-        if (rt.cfg.sw.so == "AIX") run_.aix = true;
+        if (rt.cfg.sw.aix) run_.aix = true;
         if (!no_spool && paths::exists(scan.spool + "Aix.Velarion.txt")) run_.aix = true;
         // 2. Work directory; 3. the logo directory is derived with the settings.
         step = 2;

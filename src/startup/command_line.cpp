@@ -136,16 +136,16 @@ bool keyword(const std::string& arg, std::string_view kw, std::size_t n, std::st
 void apply_main_switches(Switches& sw, const std::vector<std::string>& args) {
     std::string v;
     for (const auto& a : args) {
-        if (keyword(a, "plus:", 5, v)) sw.plus = text::upper(v);
-        if (keyword(a, "cdo:", 4, v)) sw.cdo = text::upper(v);
+        if (keyword(a, "plus:", 5, v)) sw.second_instance = text::upper(v) == "Y";
+        if (keyword(a, "cdo:", 4, v)) sw.smtp_component = text::upper(v) == "Y";
     }
 }
 
 void apply_load_switches(Switches& sw, const std::vector<std::string>& args, const std::string& program_dir) {
-    sw.intc = "Y";
+    sw.internal_client = true;
     sw.ini = program_dir;
     sw.ope2.clear();
-    sw.run = "y";
+    sw.run_at_start = true;
     std::string v;
     for (const auto& a : args) {
         if (keyword(a, "ope:", 4, v)) {
@@ -157,16 +157,16 @@ void apply_load_switches(Switches& sw, const std::vector<std::string>& args, con
                 sw.ope2 = v.substr(semi + 1);
             }
         }
-        if (keyword(a, "deb:", 4, v)) sw.deb = text::upper(v);
+        if (keyword(a, "deb:", 4, v)) sw.debug_traces = text::upper(v) == "Y";
         if (keyword(a, "ini:", 4, v)) {
             sw.ini = v;
             sw.ini_given = true;
         }
-        if (keyword(a, "so:", 3, v)) sw.so = text::upper(v);
-        if (keyword(a, "run:", 4, v)) sw.run = v;
-        if (keyword(a, "fax:", 4, v)) sw.fax = text::upper(v);
-        if (keyword(a, "acc:", 4, v)) sw.acc = text::upper(v);
-        if (keyword(a, "int:", 4, v)) sw.intc = text::upper(v);
+        if (keyword(a, "so:", 3, v)) sw.aix = text::upper(v) == "AIX";
+        if (keyword(a, "run:", 4, v)) sw.run_at_start = v == "y";  // as typed: only "y" starts the agent
+        if (keyword(a, "fax:", 4, v)) sw.fax_label = text::upper(v) == "PRO";
+        if (keyword(a, "acc:", 4, v)) sw.own_credentials = text::upper(v) == "Y";
+        if (keyword(a, "int:", 4, v)) sw.internal_client = text::upper(v) == "Y";
     }
 }
 

@@ -101,7 +101,7 @@ LoadResult Form1Logic::load() {
         controllo_dll(a_);
         std::string caption = view.caption();
         caption += a_.settings.pdf.xp_edition ? " - DLLNEW" : " - DLLOLD";
-        if (a_.settings.sw.cdo == "Y") caption += " - CDO";
+        if (a_.settings.sw.smtp_component) caption += " - CDO";
         if (a_.settings.host.condensed_font) caption += " - Cond";
         view.set_caption(caption);
 
@@ -182,7 +182,7 @@ LoadResult Form1Logic::continuation() {
     }
 
     // 11. WINFAX PRO label.
-    if (sw.fax == "PRO") view.show_pro_label(true);
+    if (sw.fax_label) view.show_pro_label(true);
 
     // 12. Operator label.
     view.set_operator_label("Operatore: " + sw.ope + " " + sw.ope2);
@@ -213,7 +213,7 @@ void Form1Logic::outlook_check() {
         client = registry::read(Hive::CurrentUser, key, "", ".", a_.settings.ini_path());
     if (client.empty() || client == ".") client = registry::read(Hive::LocalMachine, key, "", ".", a_.settings.ini_path());
     // 3. Internal client mark.
-    if (a_.settings.sw.intc == "Y") client += " (Int)";
+    if (a_.settings.sw.internal_client) client += " (Int)";
     a_.view.set_mail_client_label(client);
     // The caption is the mail client's name the dispatcher goes by.
     a_.settings.host.mail_client = client;
@@ -223,7 +223,7 @@ void Form1Logic::outlook_check() {
     set_timer(false);
 
     // 5. Run at start.
-    if (a_.settings.sw.run == "y") {
+    if (a_.settings.sw.run_at_start) {
         a_.view.set_check(false);
         check1_click(false);
     }

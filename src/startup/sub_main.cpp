@@ -39,7 +39,7 @@ bool Sub_Main(Agent& a, const std::vector<std::string>& args, InstanceGuard& gua
     apply_main_switches(a.settings.sw, args);
 
     // 2. Single instance.
-    if (guard.another_running() && text::upper(a.settings.sw.plus) != "Y") {
+    if (guard.another_running() && !a.settings.sw.second_instance) {
         a.view.message_box("Programma gia' in esecuzione");
         guard.raise_other();
         return false;

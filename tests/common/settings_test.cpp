@@ -65,7 +65,7 @@ TEST(DerivedSettings, AccBlanksOnlyTheTransportsAccount) {
     s.derive();
     EXPECT_EQ(s.account_login, "utente");
     EXPECT_EQ(s.account_password, "segreto");
-    s.sw.acc = "Y";
+    s.sw.own_credentials = true;
     s.derive();
     EXPECT_EQ(s.account_login, "");
     EXPECT_EQ(s.account_password, "");

@@ -28,7 +28,7 @@ const std::string kStamp = "07/12/2026 10:30:00";
 // The agent with "cdo:" on and section "CDO" pointing at a server on loopback.
 void use_smtp(MailContext& m, int port, const std::string& extra_ini = "") {
     m.write_mapi(extra_ini);
-    m.cfg.sw.cdo = "Y";
+    m.cfg.sw.smtp_component = true;
     m.cfg.op.smtpserver = "127.0.0.1";
     m.cfg.op.smtport = std::to_string(port);
     m.cfg.op.username = "ufficio@velarion.example";
@@ -135,6 +135,28 @@ TEST(INVIOmail, RefusedRecipientThenTheErrorReportToTheSender) {
     EXPECT_THAT(d, HasSubstr("attachment: 000123.pdf 16\nattachment: condizioni.doc 19\n"));
 }
 
+// The fax gateway gets the zip archive message processing made, as on every
+// transport, never the PDF itself.
+TEST(INVIOmail, FaxGatewayGetsTheZipArchive) {
+    SmtpServer smtp;
+    if (!smtp.skip_reason().empty()) GTEST_SKIP() << smtp.skip_reason();
+    MailContext m;
+    use_smtp(m, smtp.port());
+    m.work_file("000123.pdf", "%PDF-1.4 fattura");
+    m.work_file("000123.zip", "PK archivio");
+    DeliveryRequest r = testing::sample_request();
+    r.lsTo = "0612345@fax";
+    r.lscc.clear();
+    r.fax = true;
+    testing::attach(m, r, "000123.txt");
+    ASSERT_TRUE(m.dispatcher.sendmail(r)) << lines_of(m);
+    const auto got = smtp.messages(1);
+    ASSERT_EQ(got.size(), 1u);
+    const std::string d = testing::describe_mime(got[0]);
+    EXPECT_THAT(d, HasSubstr("attachment: 000123.zip 11\n"));
+    EXPECT_THAT(d, Not(HasSubstr("000123.pdf")));
+}
+
 TEST(INVIOmail, SaveGoesToTheDraftsAndAllegatxtAttachesPrintFilesOnly) {
     SmtpServer smtp;
     if (!smtp.skip_reason().empty()) GTEST_SKIP() << smtp.skip_reason();
@@ -158,7 +180,7 @@ TEST(INVIOmail, SaveGoesToTheDraftsAndAllegatxtAttachesPrintFilesOnly) {
                 HasSubstr("attachment: 000123.pdf 16\nattachment: 000123.txt 12\nattachment: condizioni.doc 19\n"));
 
     // A print file whose PDF was not made: one line, nothing sent.
-    r.lsAttacchedFile[2] = "000999.txt";
+    testing::attach(m, r, "000999.txt");
     m.list.clear();
     EXPECT_FALSE(m.dispatcher.sendmail(r));
     EXPECT_EQ(m.list.lines().back(), kStamp + " Non esiste l'allegato pdf  Non mando l'email");

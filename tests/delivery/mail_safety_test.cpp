@@ -20,26 +20,57 @@ using testing::store_root;
 
 const std::string kRefused = "07/12/2026 10:30:00 Allegato fuori dalle cartelle ammesse, messaggio non inviato: ";
 
-TEST(MailSafety, EntriesOutsideTheFoldersStopEveryTransport) {
+TEST(MailSafety, EntriesOutsideTheFoldersAreRefusedWhenResolved) {
     MailContext m;
     testing::write_file(m.dir / "home/secret.txt", "SEGRETO");
     fs::create_symlink(m.dir / "home/secret.txt", m.work + "nota.pdf");  // a link in the work folder
     for (const std::string& entry : {m.dir / "home/secret.txt", std::string("../home/secret.txt"),
                                     std::string("nota.pdf"), std::string("../abc.txt")}) {
-        DeliveryRequest r = testing::sample_request();
-        r.lsAttacchedFile[0] = entry;
-        for (const bool check_pdf : {true, false}) {
+        EXPECT_FALSE(attachment_allowed(m.rt, resolve_attachment(m.rt, entry, false))) << entry;
+        EXPECT_FALSE(attachment_allowed(m.rt, resolve_attachment(m.rt, entry, true))) << entry;
+    }
+    EXPECT_TRUE(attachment_allowed(m.rt, resolve_attachment(m.rt, "000123.txt", true)));
+    EXPECT_TRUE(attachment_allowed(m.rt, resolve_attachment(m.rt, "condizioni.doc", false)));
+}
+
+// A file swapped for a link after the message was read is refused when the
+// transport opens it: one line, nothing stored or sent.
+TEST(MailSafety, AFileSwappedForALinkStopsEveryTransport) {
+    MailContext m;
+    testing::write_file(m.dir / "home/secret.txt", "SEGRETO");
+    m.work_file("nota.pdf", "nota");
+    m.work_file("000123.txt", "testo");
+    m.work_file("000123.pdf", "%PDF");
+    DeliveryRequest r = testing::sample_request();
+    testing::attach(m, r, "nota.pdf");
+    ASSERT_TRUE(attachment_allowed(m.rt, r.attachments[0]));
+    fs::remove(m.work + "nota.pdf");
+    fs::create_symlink(m.dir / "home/secret.txt", m.work + "nota.pdf");
+    DeliveryRequest print = testing::sample_request();
+    print.allegatxt = true;
+    testing::attach(m, print, "000123.txt");
+    fs::remove(m.work + "000123.txt");
+    fs::create_symlink(m.dir / "home/secret.txt", m.work + "000123.txt");
+    for (const DeliveryRequest* req : {&r, &print}) {
+        const std::string entry = req->attachments[0].name;
+        for (const MissingPdf rule : {MissingPdf::stop, MissingPdf::to_mail_layer}) {
             m.list.clear();
-            mail::Message msg;
-            EXPECT_FALSE(add_attachments(m.rt, r, msg, check_pdf)) << entry;
-            EXPECT_TRUE(msg.attachments.empty()) << entry;
+            const OpenedAttachments opened = open_attachments(m.rt, *req, rule);
+            ASSERT_TRUE(opened.stop) << entry;
+            EXPECT_EQ(opened.stop->result, Delivered::failed);
+            EXPECT_TRUE(opened.files.empty()) << entry;
             ASSERT_EQ(m.list.size(), 1u) << entry;
             EXPECT_EQ(m.list.lines()[0], kRefused + entry);
         }
-        // The compose form of an Outlook client stores nothing either.
+        // The compose form of an Outlook client stores nothing either, nor the MAPI transport.
+        DeliveryRequest save = *req;
+        save.lsSend = "SAVE";
         m.write_mapi("client=Microsoft Outlook\n");
-        r.lsSend = "SAVE";
-        EXPECT_FALSE(m.dispatcher.sendmail(r)) << entry;
+        EXPECT_FALSE(m.dispatcher.sendmail(save)) << entry;
+        m.write_mapi("client=Thunderbird\ntransport=smtp://127.0.0.1:1\n");
+        m.list.clear();
+        EXPECT_FALSE(m.dispatcher.sendmail(save)) << entry;
+        EXPECT_EQ(m.list.lines(), std::vector<std::string>{kRefused + entry});
     }
     EXPECT_TRUE(maildir_drafts(store_root(m)).empty());
 }
@@ -51,10 +82,12 @@ TEST(MailSafety, TheFileCheckedIsTheFileSent) {
     testing::write_file(m.dir / "salvati/listino.pdf", "LISTINO");
     testing::write_file(m.dir / "home/secret.txt", "SEGRETO");
     DeliveryRequest r = testing::sample_request();
-    r.lsAttacchedFile[0] = m.dir / "salvati/listino.pdf";
+    testing::attach(m, r, m.dir / "salvati/listino.pdf");
     mail::Message msg;
     msg.recipients.push_back({mail::RecipType::To, "mario.rossi@example.it"});
-    ASSERT_TRUE(add_attachments(m.rt, r, msg, true));
+    OpenedAttachments opened = open_attachments(m.rt, r, MissingPdf::stop);
+    ASSERT_FALSE(opened.stop);
+    msg.attachments = std::move(opened.files);
     // Swapped for a link after the check: the message still carries the file checked.
     fs::remove(m.dir / "salvati/listino.pdf");
     fs::create_symlink(m.dir / "home/secret.txt", m.dir / "salvati/listino.pdf");
@@ -79,7 +112,7 @@ TEST(MailSafety, HeadersCarryNoControlsAndRawBodiesAreEncoded) {
     r.lsObj = std::string("Fattura\0 12\r\nBcc: intruso@example.it", 36);
     r.lsTo = "Mario\x01 Rossi <mario.rossi@example.it>";
     r.lvBody = std::string("riga\0uno\rriga due\r\n", 19);
-    r.lsAttacchedFile[0] = "a\x1b" "b.doc";
+    testing::attach(m, r, "a\x1b" "b.doc");
     ASSERT_TRUE(m.dispatcher.sendmail(r)) << ::testing::PrintToString(m.t.view.boxes);
     const auto drafts = maildir_drafts(store_root(m));
     ASSERT_EQ(drafts.size(), 1u);

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include "delivery/attachments.h"
+
 namespace fs = std::filesystem;
 
 namespace velarion::testing {
@@ -23,6 +25,12 @@ void MailContext::write_mapi(const std::string& lines) const {
 
 void MailContext::work_file(const std::string& name, const std::string& bytes) const { write_file(work + name, bytes); }
 
+void attach(const MailContext& m, DeliveryRequest& r, const std::string& entry) {
+    MessageAttachment a = resolve_attachment(m.rt, entry, r.fax);
+    locate_pdf(a);
+    r.attachments.push_back(std::move(a));
+}
+
 DeliveryRequest sample_request() {
     DeliveryRequest r;
     r.lsObj = "Fattura n\xB0 12 - citt\xE0 di Forl\xEC";  // Windows-1252
@@ -39,8 +47,8 @@ DeliveryRequest request_with_attachments(MailContext& m) {
     m.work_file("000123.pdf", "%PDF-1.4 fattura");
     m.work_file("condizioni.doc", "condizioni generali");
     DeliveryRequest r = sample_request();
-    r.lsAttacchedFile[0] = "000123.txt";
-    r.lsAttacchedFile[1] = "condizioni.doc";
+    attach(m, r, "000123.txt");
+    attach(m, r, "condizioni.doc");
     return r;
 }
 

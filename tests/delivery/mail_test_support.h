@@ -37,6 +37,10 @@ struct MailContext {
     void work_file(const std::string& name, const std::string& bytes) const;
 };
 
+// Adds an attachment entry to the request as message processing resolves
+// it (after composing, for a print file).
+void attach(const MailContext& m, DeliveryRequest& r, const std::string& entry);
+
 // A request to two To, one Cc, one Bcc recipient with an accented subject.
 DeliveryRequest sample_request();
 

@@ -200,7 +200,7 @@ TEST(SendMail, AccountBlankedForTheTransportOnlyWithAcc) {
     if (!imap.skip_reason().empty()) GTEST_SKIP() << imap.skip_reason();
     MailContext m;
     m.write_mapi("client=Outlook\nstore=" + imap.url(true) + "\n");
-    m.cfg.sw.acc = "Y";
+    m.cfg.sw.own_credentials = true;
     m.cfg.op.login_email = "altro@example.it";
     m.cfg.op.pwd_email = "password-salvata";
     m.cfg.derive();
@@ -348,14 +348,14 @@ TEST(SendMail, FailuresKeepTheMessage) {
     DeliveryRequest r = testing::sample_request();
 
     // A PDF that was not made: one line, nothing sent, no message box.
-    r.lsAttacchedFile[0] = "000999.txt";
+    testing::attach(m, r, "000999.txt");
     EXPECT_FALSE(m.dispatcher.sendmail(r));
     ASSERT_EQ(m.list.size(), 1u);
     EXPECT_EQ(m.list.lines()[0], "07/12/2026 10:30:00 Non esiste l'allegato pdf  Non mando l'email");
     EXPECT_TRUE(m.t.view.boxes.empty());
 
     // No server: the "SendMail" message box with the send step.
-    r.lsAttacchedFile[0].clear();
+    r.attachments.clear();
     EXPECT_FALSE(m.dispatcher.sendmail(r));
     ASSERT_EQ(m.t.view.boxes.size(), 1u);
     EXPECT_THAT(m.t.view.boxes[0], ::testing::StartsWith("SendMail Step: 600 32002 "));
@@ -374,7 +374,7 @@ TEST(SendMail, InteractiveSaveWithoutDesktopStoresDraft) {
     unsetenv("WAYLAND_DISPLAY");
     MailContext m;
     m.write_mapi("client=Thunderbird\n");
-    m.cfg.sw.intc = "Y";
+    m.cfg.sw.internal_client = true;
     m.cfg.derive();
     DeliveryRequest r = testing::sample_request();
     r.lsSend = "Save";
@@ -396,7 +396,7 @@ TEST(WriteMail, MissingPdfIsAttachmentNotFound) {
     m.write_mapi("client=Microsoft Outlook\n");
     DeliveryRequest r = testing::sample_request();
     r.lsSend = "SAVE";
-    r.lsAttacchedFile[0] = "000999.txt";
+    testing::attach(m, r, "000999.txt");
     EXPECT_FALSE(m.dispatcher.sendmail(r));
     ASSERT_EQ(m.list.size(), 1u);
     EXPECT_EQ(m.list.lines()[0],
@@ -435,7 +435,7 @@ TEST(SendMail, InteractiveSaveOnDesktopOpensComposeWindow) {
     m.work_file("000123.pdf", "%PDF");
     DeliveryRequest r = testing::sample_request();
     r.lsSend = "save";
-    r.lsAttacchedFile[0] = "000123.txt";
+    testing::attach(m, r, "000123.txt");
     const bool ok = m.dispatcher.sendmail(r).delivered();
     setenv("PATH", old_path.c_str(), 1);
     unsetenv("DISPLAY");

@@ -71,6 +71,9 @@ TEST(UseOUTLOOK, SendThroughSmtpWithTheFaxArchive) {
     DeliveryRequest r = testing::request_with_attachments(m);
     m.work_file("000123.zip", "PK archivio");
     r.fax = true;
+    r.attachments.clear();
+    testing::attach(m, r, "000123.txt");
+    testing::attach(m, r, "condizioni.doc");
     r.lsSend = "SEND";
     ASSERT_TRUE(m.dispatcher.sendmail(r)) << lines_of(m);
     EXPECT_EQ(m.list.lines().back(), kStamp + " Inviato messaggio  0000001234 - " + r.lsTo + " - 10:30:00");
@@ -82,11 +85,11 @@ TEST(UseOUTLOOK, SendThroughSmtpWithTheFaxArchive) {
     EXPECT_THAT(d, HasSubstr("rcptto: mario.rossi@example.it, anna.bianchi@example.it, contabilita@example.it, "
                              "archivio@example.it\n"));
 
-    // The archive is attached as it is: a missing one is an error that
-    // switches the agent off.
+    // An archive that pkzip did not make is an error that switches the
+    // agent off.
     bool switched_off = false;
     m.on_switch_off = [&] { switched_off = true; };
-    r.lsAttacchedFile[0] = "000124.txt";
+    testing::attach(m, r, "000124.txt");
     EXPECT_FALSE(m.dispatcher.sendmail(r));
     EXPECT_THAT(m.list.lines().back(), ::testing::StartsWith(kStamp + " UseOUTLOOK_error 32011 "));
     EXPECT_TRUE(switched_off);
@@ -106,7 +109,7 @@ TEST(UseOUTLOOK, OperationOtherThanSaveOrSendKeepsTheMessage) {
 
     // A print file whose PDF was not made: its line, nothing saved.
     r.lsSend = "SAVE";
-    r.lsAttacchedFile[0] = "000999.txt";
+    testing::attach(m, r, "000999.txt");
     EXPECT_FALSE(m.dispatcher.sendmail(r));
     EXPECT_EQ(m.list.lines().back(), kStamp + " Non esiste l'allegato pdf  Non mando l'email");
     EXPECT_TRUE(testing::maildir_drafts(testing::store_root(m)).empty());

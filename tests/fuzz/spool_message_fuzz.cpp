@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t flags = data[0];
     static const char* const kModes[] = {"PER MESSAGGIO", "SEMPRE SEND", "SEMPRE SAVE", ""};
     c.cfg.op.tipoinvio = kModes[flags & 3];
-    c.cfg.sw.cdo = (flags & 4) ? "y" : "";
+    c.cfg.sw.smtp_component = (flags & 4) != 0;
     c.cfg.op.ParGenerali = std::string((flags & 8) ? "NORIF " : "") +
                            ((flags & 16) ? "PREPARA:" + fuzz::work_root() + "prepara;" : "");
     c.cfg.derive();
@@ -30,7 +30,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool delivered = flags & 32;
     std::size_t requests = 0;
     try {
-        leggi_file_messaggio(c.rt, [&](const DeliveryRequest&) { ++requests; return delivered; }, "AB.1");
+        leggi_file_messaggio(
+            c.rt,
+            [&](const DeliveryRequest&) {
+                ++requests;
+                return delivered ? DeliveryOutcome{Delivered::yes} : DeliveryOutcome{Delivered::failed, "non consegnato"};
+            },
+            "AB.1");
     } catch (const std::exception&) {
         // leggi_file_messaggio keeps its errors to itself; one escaping is a finding
         std::abort();

@@ -50,7 +50,7 @@ TEST(RefusalRules, ForcedOrientationAndType) {
     EXPECT_FALSE(refused(t, "12o", "12o"));
     EXPECT_TRUE(t.list.lines().empty());  // rule 6 is logged in debug mode only
 
-    t.cfg.sw.deb = "Y";
+    t.cfg.sw.debug_traces = true;
     t.cfg.derive();
     EXPECT_TRUE(refused(t, "8o", "6o"));
     ASSERT_FALSE(t.list.lines().empty());

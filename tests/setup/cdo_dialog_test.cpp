@@ -79,7 +79,7 @@ TEST(FormCDO, TheNextDeliveryUsesTheNewPort) {
     testing::TempDir work;
     SetupInstall in("[AB]\ntempozip_dir=" + work / "tempozip/" +
                     "\n[CDO]\nsmtpserver=127.0.0.1\nsmtport=1\nfrom=ufficio@example.it\n");
-    in.t.cfg.sw.cdo = "Y";
+    in.t.cfg.sw.smtp_component = true;
     Dispatcher dispatcher(in.t.rt, {});
     DeliveryRequest r;
     r.lsObj = "Prova porta";

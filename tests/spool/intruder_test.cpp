@@ -80,7 +80,7 @@ TEST_F(Intruder, PathsBelowTheConfiguredFoldersStillTravel) {
     write_message("AB.6", header("R6", "a@x.it", {root / "salvati/listino.pdf"}), "b");
     scan();
     ASSERT_EQ(delivered.size(), 1u) << dump();
-    EXPECT_EQ(delivered[0].lsAttacchedFile[1], root / "salvati/listino.pdf");
+    EXPECT_EQ(attachment_name(delivered[0], 1), root / "salvati/listino.pdf");
 
     // The key of velarion.ini widens what may be read.
     write_message("AB.7", header("R7", "a@x.it", {secret}), "b");

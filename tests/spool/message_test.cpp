@@ -35,11 +35,10 @@ TEST_F(Message, HeaderLinesAndBodyDirectivesMakeTheRequest) {
     EXPECT_EQ(r.plus_ccn, " n@x.it");
     EXPECT_EQ(r.lvBody, "Gentile cliente,\r\n \r\nSaluti\r\n.///X resta\r\n");
     // The ".///A" line became header line 10: the third attachment.
-    EXPECT_EQ(r.lsAttacchedFile[0], "");
-    EXPECT_EQ(r.lsAttacchedFile[1], "A.PDF");
-    EXPECT_EQ(r.lsAttacchedFile[2], "B.TXT");
-    EXPECT_EQ(r.lsAttacchedFile[3], "C.CSV");
-    EXPECT_EQ(r.lsAttacchedFile[4], "");
+    ASSERT_EQ(r.attachments.size(), 3u);
+    EXPECT_EQ(attachment_name(r, 1), "A.PDF");
+    EXPECT_EQ(attachment_name(r, 2), "B.TXT");
+    EXPECT_EQ(attachment_name(r, 3), "C.CSV");
     EXPECT_EQ(read_file(work + "B.TXT"), "txt");
     EXPECT_EQ(read_file(work + "C.CSV"), "csv");
     EXPECT_FALSE(fs::exists(work + "AB.1.0"));  // content copies live on under their names
@@ -59,21 +58,21 @@ TEST_F(Message, CopyAddressLayoutCodeAndNoReference) {
     const DeliveryRequest& r = delivered[0];
     EXPECT_EQ(r.lsObj, "Oggetto");
     EXPECT_EQ(r.lscc, "copia@x.it;c@x.it");
-    EXPECT_EQ(r.lsAttacchedFile[1], "A.PDF");
-    EXPECT_EQ(r.lsAttacchedFile[2], "");
+    EXPECT_EQ(attachment_name(r, 1), "A.PDF");
+    EXPECT_EQ(attachment_name(r, 2), "");
     EXPECT_EQ(read_file(work + "A.PDF"), "pdf");
     EXPECT_EQ(r.lvBody, "");
 }
 
 TEST_F(Message, DeliveryOptionRules) {
     EXPECT_EQ(spool::delivery_option(rt, "SAVE", "a@x.it"), "SAVE");
-    cfg.sw.cdo = "Y";
+    cfg.sw.smtp_component = true;
     cfg.derive();
     EXPECT_EQ(spool::delivery_option(rt, "SAVE", "a@x.it"), "SEND");
     cfg.op.tipoinvio = "sempre save";
     cfg.derive();
     EXPECT_EQ(spool::delivery_option(rt, "SEND", "a@x.it"), "SAVE");
-    cfg.sw.cdo.clear();
+    cfg.sw.smtp_component = false;
     cfg.op.tipoinvio = "SEMPRE SEND";
     cfg.derive();
     EXPECT_EQ(spool::delivery_option(rt, "SAVE", "a@x.it"), "SEND");
@@ -113,13 +112,49 @@ TEST_F(Message, AFaxWithoutAttachmentsSendsItsBodyAsThePdf) {
     const std::string pdf = paths::resolve(work + "AB.4.pdf");
     if (!pdf.empty()) {
         EXPECT_EQ(read_file(pdf).substr(0, 4), "%PDF");
-        EXPECT_EQ(delivered[0].lsAttacchedFile[1], paths::file_name(pdf));
+        EXPECT_EQ(attachment_name(delivered[0], 1), paths::file_name(pdf));
         EXPECT_TRUE(has_line(stamp() + " Creato il file PDF " + pdf)) << dump();
     } else {
-        EXPECT_EQ(delivered[0].lsAttacchedFile[1], "");
+        EXPECT_EQ(attachment_name(delivered[0], 1), "");
         EXPECT_FALSE(has_text("Creato il file PDF"));
     }
     EXPECT_EQ(delivered[1].lvBody, "Testo\r\n");
+}
+
+// The attachment list is resolved once, when the message is read: a print
+// file for the fax gateway travels as the zip archive of its PDF, made here
+// for every transport; in prepare mode no archive is made.
+TEST_F(Message, AFaxPrintFileIsZippedOnceWhenTheMessageIsRead) {
+    cfg.host.program_dir = std::string(VELARION_BIN_DIR) + "/";
+    cfg.derive();
+    if (!fs::exists(cfg.host.program_dir + "pkzip")) GTEST_SKIP() << "pkzip is not built";
+    scanner.run_state().work_dir_cleaned = true;
+    write_message("AB.9", header("R9", "0612345@fax", {"000123.txt", "listino.pdf"}), "b",
+                  {"riga 1\r\nriga 2\r\n", "%PDF listino"});
+    scan();
+    ASSERT_EQ(delivered.size(), 1u) << dump();
+    const DeliveryRequest& r = delivered[0];
+    ASSERT_EQ(r.attachments.size(), 2u);
+    const MessageAttachment& print = r.attachments[0];
+    EXPECT_TRUE(print.print_file);
+    EXPECT_EQ(print.path, work + "000123.txt");
+    EXPECT_TRUE(print.fax_zip);
+    EXPECT_EQ(print.travelling(), work + "000123.zip");
+    const MessageAttachment& other = r.attachments[1];
+    EXPECT_FALSE(other.print_file);
+    EXPECT_FALSE(other.fax_zip);
+    EXPECT_EQ(other.travelling(), work + "listino.pdf");
+    ASSERT_FALSE(paths::resolve(work + "000123.pdf").empty()) << dump();
+    EXPECT_TRUE(fs::exists(work + "000123.zip")) << dump();
+    EXPECT_FALSE(has_text("Errore PKZIP")) << dump();
+
+    // Prepare mode hands the message on as it is: no archive.
+    cfg.op.ParGenerali = "PREPARA:" + (root / "prep/") + ";";
+    cfg.derive();
+    fs::create_directories(root / "prep");
+    write_message("AB.10", header("R10", "0612345@fax", {"000124.txt"}), "b", {"riga\r\n"});
+    scan();
+    EXPECT_FALSE(fs::exists(work + "000124.zip"));
 }
 
 TEST_F(Message, APrintFileClearsAnEarlierPdfOfItsName) {
@@ -140,7 +175,7 @@ TEST_F(Message, APrintFileClearsAnEarlierPdfOfItsName) {
         EXPECT_FALSE(has_text("Creato il file PDF"));
     }
     // The attachment without content is still listed.
-    EXPECT_EQ(delivered[0].lsAttacchedFile[2], "MISSING.PDF");
+    EXPECT_EQ(attachment_name(delivered[0], 2), "MISSING.PDF");
     EXPECT_FALSE(fs::exists(work + "MISSING.PDF"));
 }
 
@@ -151,7 +186,7 @@ TEST_F(Message, AttachmentNamesNeverWriteOutsideTheWorkDirectory) {
     EXPECT_FALSE(fs::exists(work + "sub"));
     EXPECT_FALSE(fs::exists(work + "a..b.pdf"));
     EXPECT_EQ(read_file(work + "ok.pdf"), "4");
-    EXPECT_EQ(delivered[0].lsAttacchedFile[1], "sub/x.pdf");
+    EXPECT_EQ(attachment_name(delivered[0], 1), "sub/x.pdf");
     EXPECT_TRUE(has_line(stamp() + " Nome allegato non ammesso, file non copiato: sub/x.pdf"));
 
     // A name that climbs out of the work directory is neither written nor
@@ -171,7 +206,7 @@ TEST_F(Message, AccountIsBlankedOnlyInTheRequest) {
     cfg.derive();
     write_message("AB.8", header("R8", "a@x.it"), "b");
     write_message("AB.9", header("R9", "a@x.it"), "b");
-    cfg.sw.acc = "Y";
+    cfg.sw.own_credentials = true;
     cfg.derive();
     scan();
     ASSERT_EQ(delivered.size(), 2u);
@@ -179,7 +214,7 @@ TEST_F(Message, AccountIsBlankedOnlyInTheRequest) {
     EXPECT_EQ(delivered[0].pwd_email, "");
     EXPECT_EQ(cfg.op.login_email, "utente");
     EXPECT_EQ(cfg.op.pwd_email, "segreto");
-    cfg.sw.acc.clear();
+    cfg.sw.own_credentials = false;
     cfg.derive();
     write_message("AB.10", header("R10", "a@x.it"), "b");
     scan();

@@ -40,7 +40,7 @@ TEST_F(Resubmit, AParkedMessageGoesBackAndIsDelivered) {
     scan();
     ASSERT_EQ(delivered.size(), 2u) << dump();
     EXPECT_EQ(delivered[0].lsNumRef, "R1");
-    EXPECT_EQ(delivered[0].lsAttacchedFile[1], "A.PDF");
+    EXPECT_EQ(attachment_name(delivered[0], 1), "A.PDF");
 }
 
 TEST_F(Resubmit, AMessageStillInTheSpoolIsNotWrittenOver) {

@@ -223,7 +223,7 @@ TEST_F(Scan, ASpoolDirectoryThatVanishesEndsTheScanAndPollingGoesOn) {
     scanner.set_deliver([this](const DeliveryRequest& r) {
         delivered.push_back(r);
         fs::remove_all(spool);
-        return true;
+        return DeliveryOutcome{Delivered::yes};
     });
     scan();
     ASSERT_EQ(delivered.size(), 1u);

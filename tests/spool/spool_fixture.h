@@ -26,6 +26,11 @@ public:
     }
 };
 
+// The name of attachment k (from 1) of a request; "" when it has fewer.
+inline std::string attachment_name(const DeliveryRequest& r, std::size_t k) {
+    return k >= 1 && k <= r.attachments.size() ? r.attachments[k - 1].name : "";
+}
+
 class SpoolFixture : public ::testing::Test {
 protected:
     SpoolFixture() : clock(make_datetime(2026, 12, 7, 10, 30, 0)), agent(clock, view) {
@@ -43,7 +48,8 @@ protected:
         scanner.set_deliver([this](const DeliveryRequest& r) {
             delivered.push_back(r);
             fax_marks.push_back(r.fax);
-            return deliver_result;
+            return deliver_result ? DeliveryOutcome{Delivered::yes}
+                                  : DeliveryOutcome{Delivered::failed, "rifiutato dalla prova"};
         });
     }
 

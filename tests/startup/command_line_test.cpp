@@ -68,23 +68,26 @@ TEST(FrontEndOptions, HelpAndVersionAreTakenOutToo) {
     EXPECT_EQ(usage_text().rfind("Usage: velarion ", 0), 0u);
 }
 
-TEST(Switches, MainSwitchesAreUpperCased) {
+TEST(Switches, MainSwitchesIgnoreCase) {
     Switches sw;
     apply_main_switches(sw, getcommandline("plus:y cdo:y", 10));
-    EXPECT_EQ(sw.plus, "Y");
-    EXPECT_EQ(sw.cdo, "Y");
+    EXPECT_TRUE(sw.second_instance);
+    EXPECT_TRUE(sw.smtp_component);
+    apply_main_switches(sw, getcommandline("plus:n cdo:si", 10));
+    EXPECT_FALSE(sw.second_instance);
+    EXPECT_FALSE(sw.smtp_component);
 }
 
 TEST(Switches, DefaultsBeforeTheLoop) {
     Switches sw;
-    sw.intc = "N";
+    sw.internal_client = false;
     sw.ope2 = "old";
-    sw.run = "n";
+    sw.run_at_start = false;
     apply_load_switches(sw, getcommandline("ope:AB", 10), "/prog/");
-    EXPECT_EQ(sw.intc, "Y");
+    EXPECT_TRUE(sw.internal_client);
     EXPECT_EQ(sw.ini, "/prog/");
     EXPECT_EQ(sw.ope2, "");
-    EXPECT_EQ(sw.run, "y");
+    EXPECT_TRUE(sw.run_at_start);
     EXPECT_FALSE(sw.ini_given);
 }
 
@@ -94,20 +97,21 @@ TEST(Switches, KeywordAnywhereCutsTheFirstCharacters) {
     EXPECT_EQ(sw.ini, ":C:\\cfg");  // "xini" cut: the keyword's length, from the start
     // "so:" cuts three characters, "plus:" five.
     apply_load_switches(sw, getcommandline("so:aix", 10), "/prog/");
-    EXPECT_EQ(sw.so, "AIX");
+    EXPECT_TRUE(sw.aix);
     apply_main_switches(sw, getcommandline("--plus:y", 10));
-    EXPECT_EQ(sw.plus, "S:Y");
+    EXPECT_FALSE(sw.second_instance);  // the value is "S:Y"
 }
 
 TEST(Switches, CaseOfValuesAndKeywords) {
     Switches sw;
     apply_load_switches(sw, getcommandline("ope:ab deb:y fax:pro acc:y int:n run:Y so:x", 10), "/p/");
     EXPECT_EQ(sw.ope, "ab");  // as typed
-    EXPECT_EQ(sw.deb, "Y");
-    EXPECT_EQ(sw.fax, "PRO");
-    EXPECT_EQ(sw.acc, "Y");
-    EXPECT_EQ(sw.intc, "N");
-    EXPECT_EQ(sw.run, "Y");  // as typed: only "y" starts the agent
+    EXPECT_TRUE(sw.debug());
+    EXPECT_TRUE(sw.fax_label);
+    EXPECT_TRUE(sw.own_credentials);
+    EXPECT_FALSE(sw.internal_client);
+    EXPECT_FALSE(sw.run_at_start);  // as typed: only "y" starts the agent
+    EXPECT_FALSE(sw.aix);
     // Keywords are matched with case: "OPE:" is not "ope:".
     apply_load_switches(sw, getcommandline("OPE:CD", 10), "/p/");
     EXPECT_EQ(sw.ope, "ab");
@@ -124,7 +128,7 @@ TEST(Switches, OperatorPairAndLaterArgumentWins) {
     // One argument may carry several keywords.
     apply_load_switches(sw, getcommandline("ope:deb:y", 10), "/p/");
     EXPECT_EQ(sw.ope, "deb:y");
-    EXPECT_EQ(sw.deb, "DEB:Y");
+    EXPECT_FALSE(sw.debug());  // the value is "DEB:Y"
 }
 
 TEST(Switches, EmptyIniValue) {

@@ -200,9 +200,10 @@ TEST(Headless, SecondInstanceAndSignal) {
     const std::string bin = std::string(VELARION_BIN_DIR) + "/velarion";
     // A first instance runs; a second one is refused, one with plus:y is let in;
     // SIGTERM then closes the first as its unload does.
-    // The first agent may take long to start on a loaded machine: up to 30 s.
-    const std::string script = ": > " + in.root / "first.out" + "; " + bin + " --headless ini:" + in.cfg() + " ope:AB > " + in.root / "first.out" +
-                               " & first=$!; for i in $(seq 300); do grep -q 'Operatore = AB' " + in.root / "first.out" +
+    // The first agent may take long to start on a loaded machine (up to 30 s); grep is
+    // silent while its output file is not made yet.
+    const std::string script = bin + " --headless ini:" + in.cfg() + " ope:AB > " + in.root / "first.out" +
+                               " & first=$!; for i in $(seq 300); do grep -qs 'Operatore = AB' " + in.root / "first.out" +
                                " && break; sleep 0.1; done; " + bin + " --headless --once ini:" + in.cfg() +
                                " ope:AB; echo second=$?; " + bin + " --headless --once plus:y ini:" + in.cfg() +
                                " ope:AB >/dev/null; echo third=$?; kill -TERM $first; wait $first; echo first=$?";

@@ -44,7 +44,7 @@ TEST(SubMain, SecondInstanceIsRefusedUnlessPlusY) {
         g.running = true;
         EXPECT_TRUE(Sub_Main(t.agent, getcommandline(std::string("cdo:y ") + plus, 10), g));
         EXPECT_TRUE(t.view.boxes.empty());
-        EXPECT_EQ(t.cfg.sw.cdo, "Y");
+        EXPECT_TRUE(t.cfg.sw.smtp_component);
     }
 }
 

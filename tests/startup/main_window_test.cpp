@@ -61,7 +61,7 @@ struct Install {
 TEST(LoadStep, RunsInOrderAndSwitchesTheAgentOn) {
     Install in;
     in.ini("");
-    in.settings.sw.cdo = "Y";
+    in.settings.sw.smtp_component = true;
     in.settings.derive();
     in.settings.host.condensed_font = true;
     Form1Logic logic(in.agent, in.args("ope:AB ini:" + in.cfg()));

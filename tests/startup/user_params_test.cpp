@@ -61,7 +61,7 @@ TEST(LeggiParamUtenti, OutlookTokenAndItsLine) {
     TestContext t;
     t.cfg.sw.ini = dir.path();
     t.cfg.sw.ope = "AB";
-    t.cfg.sw.deb = "Y";
+    t.cfg.sw.debug_traces = true;
     t.cfg.derive();
     Leggi_Param_Utenti(t.agent);
     EXPECT_EQ(t.cfg.outlook_version, "2010");

@@ -61,7 +61,7 @@ private slots:
         QCOMPARE(in.reloads, 1);
 
         // With "cdo:" on, the next delivery goes to the new port.
-        in.t.cfg.sw.cdo = "Y";
+        in.t.cfg.sw.smtp_component = true;
         Dispatcher dispatcher(in.t.rt, {});
         DeliveryRequest r;
         r.lsObj = "Porta nuova";
