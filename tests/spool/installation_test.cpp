@@ -23,7 +23,7 @@ protected:
         cfg.retry.limit = 20 * 60;
         scanner.set_deliver([this](const DeliveryRequest& r) {
             delivered.push_back(r);
-            DeliveryOutcome o = outcomes.empty() ? DeliveryOutcome(true) : outcomes.front();
+            DeliveryOutcome o = outcomes.empty() ? DeliveryOutcome(Delivered::yes) : outcomes.front();
             if (!outcomes.empty()) outcomes.erase(outcomes.begin());
             return o;
         });
