@@ -71,6 +71,8 @@ void Settings::derive() {
     }
 
     retry = parse_retry_settings(global.retry_delays, global.retry_limit, global.retention_days);
+    const long long check = parse_duration(global.size_check);
+    size_check_limit = check > 0 ? check : 120;
 
     const bool blank = sw.acc == "Y";
     account_login = blank ? "" : op.login_email;

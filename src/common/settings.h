@@ -80,6 +80,8 @@ struct GlobalSettings {
     std::string retry_delays;    // waits between tries of an undelivered message
     std::string retry_limit;     // how long a temporary failure is tried before the message is parked
     std::string retention_days;  // days the copies below "non_copiati" are kept
+    std::string size_check;      // "controllo_dimensione": how long a ".0" may keep changing
+    std::string umask;           // "umask": octal mode bits taken from every file the agent makes
 };
 
 struct Settings {
@@ -109,6 +111,9 @@ struct Settings {
     std::vector<std::string> read_roots;
     std::vector<std::string> copy_roots;
     RetrySettings retry;          // the "GLOBAL" keys above, read as numbers
+    // How long the size check of a ".0" waits for a file that keeps changing
+    // before its message is left for a later tick, in seconds (2 minutes).
+    long long size_check_limit = 120;
 
     void derive();
 

@@ -169,6 +169,18 @@ struct SpoolScanner::Scan {
                 m.attachment_names = std::move(r.attachment_names);
                 outcome = std::move(r.delivery);
             }
+        } catch (const spool::StillChanging& e) {
+            // A file still being written: the message waits in the spool for
+            // a later tick, and the scan goes on with the next one.
+            rt.list.add(" File ancora in scrittura dopo " + std::to_string(rt.cfg.size_check_limit) +
+                        " secondi, messaggio lasciato nello spool per un giro successivo: " + e.path);
+            rt.list.refresh();
+            try {
+                s.queue_->release(name);
+            } catch (...) {
+                // it stays in the queue, and the next scan puts it back
+            }
+            return;
         } catch (...) {
             if (!rt.cfg.host.unattended) {
                 // The scan ends on the error; the message waits in the spool for a later tick.

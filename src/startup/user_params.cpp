@@ -33,6 +33,8 @@ void Leggi_Param_Utenti(Agent& a) {
     g.retry_delays = read_config(a.settings, "GLOBAL", "retry_delays");
     g.retry_limit = read_config(a.settings, "GLOBAL", "retry_limit");
     g.retention_days = read_config(a.settings, "GLOBAL", "retention_days");
+    g.size_check = read_config(a.settings, "GLOBAL", "controllo_dimensione");
+    g.umask = read_config(a.settings, "GLOBAL", "umask");
 
     // The values derived from the keys, once for every routine that reads them.
     a.settings.derive();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "spool/spool_fixture.h"
 
@@ -31,6 +32,13 @@ struct Intruder : SpoolFixture {
         EXPECT_TRUE(has_line(stamp() + refused_line)) << dump();
         EXPECT_EQ(unsent().size(), 1u) << dump();
         EXPECT_TRUE(has_text(" Messaggio non inviato conservato in ")) << dump();
+    }
+    // The activity lines of the run, those already flushed to the log first.
+    std::string journal() const {
+        std::string all;
+        if (fs::exists(work + "log"))
+            for (const auto& e : fs::directory_iterator(work + "log")) all += read_file(e.path().string());
+        return all + dump();
     }
     std::string secret;
 };
@@ -160,6 +168,48 @@ TEST_F(Intruder, ControlCharactersOfSpoolNamesForgeNoLine) {
         for (unsigned char c : l) EXPECT_TRUE(c >= 0x20 && c != 0x7f) << l;
     }
     EXPECT_TRUE(has_text("AB.12?07.12.2026 10:00:00 Inviato FALSO?[2J")) << dump();
+}
+
+
+TEST_F(Intruder, AGrowingContentFileDoesNotStopTheScan) {
+    // A ".0" that grows by a byte whenever the agent waits.
+    write_message("AB.13", header("R13", "a@x.it", {"A.PDF"}), "b", {"%PDF"});
+    write_message("AB.14", header("R14", "b@x.it", {"B.PDF"}), "b", {"%PDF"});
+    int rounds = 0;
+    view.on_events = [&] {
+        if (fs::exists(spool + "AB.13.T")) return;  // not under the size check
+        ++rounds;
+        std::ofstream(spool + "AB.13.0", std::ios::app) << "x";
+    };
+    scan();
+    // Two minutes of waits by default, then the next message goes.
+    EXPECT_EQ(rounds, 120) << dump();
+    ASSERT_EQ(delivered.size(), 1u) << dump();
+    EXPECT_EQ(delivered[0].lsTo, "b@x.it");
+    EXPECT_NE(journal().find(" File ancora in scrittura dopo 120 secondi, messaggio lasciato nello spool per un "
+                             "giro successivo: " + spool + "AB.13.0"),
+              std::string::npos);
+    // Left where it was, neither parked nor lost; once it stops growing it goes.
+    EXPECT_TRUE(fs::exists(spool + "AB.13.T"));
+    EXPECT_TRUE(unsent().empty());
+    view.on_events = nullptr;
+    cfg.global.size_check = "10s";
+    cfg.derive();
+    scan();
+    ASSERT_EQ(delivered.size(), 2u) << dump();
+    EXPECT_FALSE(fs::exists(spool + "AB.13.T"));
+
+    // The limit is a setting.
+    write_message("AB.15", header("R15", "a@x.it", {"A.PDF"}), "b", {"%PDF"});
+    rounds = 0;
+    view.on_events = [&] {
+        if (fs::exists(spool + "AB.15.T")) return;
+        ++rounds;
+        std::ofstream(spool + "AB.15.0", std::ios::app) << "x";
+    };
+    scan();
+    EXPECT_EQ(rounds, 10);
+    EXPECT_NE(journal().find(" File ancora in scrittura dopo 10 secondi"), std::string::npos);
 }
 
 }  // namespace

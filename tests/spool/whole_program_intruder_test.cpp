@@ -1,8 +1,12 @@
 // The whole agent on spool input written by an intruder: files outside the
 // installation's folders reach no draft of the real maildir, the messages
 // are kept below "non_inviati", and a sound message beside them still goes.
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -88,6 +92,67 @@ TEST(WholeProgram, IntruderInputReachesNoDraft) {
     for (const auto& e : fs::directory_iterator(work + "log"))
         logged = logged || read_file(e.path().string()).find(" Allegato fuori dalle cartelle ammesse") != std::string::npos;
     EXPECT_TRUE(logged);
+}
+
+// An installation of operator AB in a temporary folder, run once by the real agent.
+struct Installation {
+    TempDir root;
+    std::string spool = root / "spool/", work = root / "tempozip/", posta = root / "posta";
+
+    explicit Installation(const std::string& global_keys = "") {
+        fs::create_directories(spool);
+        fs::create_directories(root / "loghi");
+        fs::create_directories(root / "run");
+        write_file(root / "cfg/velarion.ini",
+                   "[AB]\r\nEMailAddr=ab@example.com\r\nPath=" + spool + "\r\nDir_Loghi=" + root / "loghi/" +
+                       "\r\ntempozip_dir=" + work + "\r\n[GLOBAL]\r\nTiming=1000\r\n" + global_keys +
+                       "[MAPI]\r\nclient=Posta di prova\r\nstore=maildir://localhost" + posta + "\r\n");
+        write_file(root / "loghi/loghi.ini", "");
+    }
+    void message(const std::string& n, const std::string& attachment, const std::string& content) const {
+        write_file(spool + "AB." + n + ".h", header("AB000000000" + n, "Oggetto " + n, attachment));
+        write_file(spool + "AB." + n + ".b", "b\r\n");
+        if (!content.empty()) write_file(spool + "AB." + n + ".0", content);
+        write_file(spool + "AB." + n + ".T", "");
+    }
+    testing::ProcessResult run(const std::vector<std::string>& more_env = {}) const {
+        std::vector<std::string> env{"HOME=" + root / "home", "XDG_RUNTIME_DIR=" + root / "run"};
+        env.insert(env.end(), more_env.begin(), more_env.end());
+        return run_program({std::string(VELARION_BIN_DIR) + "/velarion", "--headless", "--once", "ini:" + root / "cfg",
+                            "ope:AB"},
+                           env);
+    }
+    int drafts() const {
+        int n = 0;
+        if (fs::exists(posta))
+            for (const auto& e : fs::recursive_directory_iterator(posta)) n += e.is_regular_file();
+        return n;
+    }
+};
+
+TEST(WholeProgram, AGrowingContentFileDoesNotStopTheNextMessage) {
+    Installation in("controllo_dimensione=4s\r\n");
+    in.message("1", "CRESCE.PDF", "%PDF-1.4 a");
+    in.message("2", "LISTINO.PDF", "%PDF-1.4 listino");
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        while (!done) {
+            std::ofstream(in.spool + "AB.1.0", std::ios::app) << "x";
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        }
+    });
+    const auto r = in.run();
+    done = true;
+    writer.join();
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find(" File ancora in scrittura dopo 4 secondi, messaggio lasciato nello spool per un giro "
+                         "successivo: " + in.spool + "AB.1.0"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find(" Interfaccia messaggio  0000000002"), std::string::npos) << r.out;
+    EXPECT_EQ(in.drafts(), 1);
+    EXPECT_TRUE(fs::exists(in.spool + "AB.1.T"));
+    EXPECT_FALSE(fs::exists(in.work + "non_inviati"));
 }
 
 }  // namespace
