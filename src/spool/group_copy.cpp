@@ -70,7 +70,8 @@ std::vector<std::string> copy_group(Runtime& rt, const SpoolListing& listing, co
         const std::string spool_path = listing.find(file);
         if (spool_path.empty()) continue;
         step = 15;
-        if (is_link(spool_path)) {
+        if (const std::string kind = refused_kind(spool_path); !kind.empty()) {
+            rt.list.add(" File di spool non ammesso, " + kind + ": " + spool_path);
             links.push_back(spool_path);
             continue;
         }

@@ -31,8 +31,9 @@ struct StillChanging : std::runtime_error {
 // repeated until the spool file, its size two seconds later and the work
 // copy agree, for at most the settings' size_check_limit (then it throws
 // StillChanging). Returns the spool paths copied. The spool files stay. A spool
-// file that is a symbolic link could lead anywhere: it is never read, and is
-// added to `links` instead.
+// file that is no plain file (a link, which could lead anywhere, a hard link,
+// a FIFO, device, socket or folder) is never opened: it gets the line " File
+// di spool non ammesso, <kind>: <path>" and is added to `links` instead.
 std::vector<std::string> copy_group(Runtime& rt, const SpoolListing& listing, const std::string& work,
                                     const std::string& base, int& step, std::vector<std::string>& links);
 

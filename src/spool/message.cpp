@@ -23,6 +23,10 @@ namespace velarion {
 namespace {
 
 constexpr int kMaxAttachments = 50;
+// Longer than any file name of the file system (or of a path to one): the
+// attachment cannot be what the header names.
+constexpr std::size_t kMaxAttachmentName = 1024;
+constexpr std::size_t kMaxFileName = 255;
 constexpr int kFixedHeaderLines = 7;
 
 bool starts_with(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
@@ -105,7 +109,7 @@ private:
         // An attachment that would be read from outside the installation's
         // folders: the message goes nowhere without it, it is kept.
         if (refused_) {
-            outcome_ = {Delivered::failed, "Allegato fuori dalle cartelle ammesse"};
+            outcome_ = {Delivered::failed, refused_reason_};
             return;
         }
         // 11.
@@ -207,6 +211,15 @@ private:
         attachment_names_.push_back(name);
         has_attachments_ = true;
         if (refused_) return;  // the message is kept as it is: nothing more is composed
+        const bool too_long = name.size() > kMaxAttachmentName ||
+                              (spool::is_safe_file_name(name) && name.size() > kMaxFileName);
+        if (too_long) {
+            rt_.list.add(" Nome di allegato troppo lungo (" + std::to_string(name.size()) +
+                         " caratteri), messaggio non inviato: " + name.substr(0, 100) + "...");
+            refused_ = true;
+            refused_reason_ = "Nome di allegato troppo lungo";
+            return;
+        }
         if (!attachment_allowed(rt_, name)) {
             rt_.list.add(" Allegato fuori dalle cartelle ammesse, messaggio non inviato: " + name);
             refused_ = true;
@@ -267,6 +280,7 @@ private:
     std::vector<std::string> attachment_names_;
     bool has_attachments_ = false;  // the message has attachment lines
     bool refused_ = false;          // an attachment lies outside the installation's folders
+    std::string refused_reason_ = "Allegato fuori dalle cartelle ammesse";
     long page_section_end_ = 9999999;  // "/PAGE" section end, carried from print file to print file
     MessageLayout layout_;          // the message's layout state, dropped with the message
 };

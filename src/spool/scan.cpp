@@ -51,9 +51,9 @@ std::vector<std::string> names_in_use(const spool::SpoolListing& listing, const 
     std::vector<std::string> lines;
     try {
         // A spool file that is a link is never read.
-        if (const std::string h = listing.find(base + ".h"); !h.empty() && !spool::is_link(h))
+        if (const std::string h = listing.find(base + ".h"); !h.empty() && spool::refused_kind(h).empty())
             lines = spool::read_lines(h);
-        if (const std::string b = listing.find(base + ".b"); !b.empty() && !spool::is_link(b))
+        if (const std::string b = listing.find(base + ".b"); !b.empty() && spool::refused_kind(b).empty())
             for (const auto& l : spool::read_lines(b))
                 if (l.rfind(".///A", 0) == 0) lines.push_back(l.substr(5));
     } catch (const std::exception&) {
@@ -114,12 +114,12 @@ struct SpoolScanner::Scan {
 
     void take(const spool::SpoolListing& listing, const std::string& name) {
         // An earlier pass, or another agent, may have taken this message already.
-        if (!spool::is_file(spool + name)) return;
+        if (!spool::present(spool + name)) return;
 
         // 3. Scheduling directive in the first 500 characters (a trigger
-        // that is a symbolic link is not read: its message is parked).
+        // that is no plain file is not read: its message is parked).
         step = 12;
-        if (!spool::is_link(spool + name) &&
+        if (spool::refused_kind(spool + name).empty() &&
             spool::held_by_timing(spool::read_head(spool + name, 500), rt.clock.now()))
             return;
 
@@ -152,16 +152,17 @@ struct SpoolScanner::Scan {
 
             // 7. Copy the group into the work directory (7.1 to 7.4); the
             // spool files stay until the message's outcome is recorded.
+            std::string refused = spool::refused_kind(s.queue_->claimed_path(name));
+            if (!refused.empty()) rt.list.add(" File di spool non ammesso, " + refused + ": " + spool + name);
             m.spool_files = spool::copy_group(rt, listing, work, m.base, step, m.links);
-            if (spool::is_link(s.queue_->claimed_path(name))) m.links.insert(m.links.begin(), spool + name);
+            if (refused.empty() && !m.links.empty()) refused = spool::refused_kind(m.links.front());
 
             step = 18;
-            if (!m.links.empty()) {
-                // Spool files that are symbolic links could lead anywhere: the
-                // message is parked with what it has of its own.
-                for (const auto& link : m.links)
-                    rt.list.add(" File di spool non ammesso, collegamento simbolico: " + link);
-                outcome = {Delivered::failed, "File di spool non ammesso, collegamento simbolico"};
+            if (!refused.empty()) {
+                // A link could lead anywhere, a hard link be a file outside
+                // the spool, a FIFO stop the agent: the message is parked with
+                // what it has of its own, and these leave the spool.
+                outcome = {Delivered::failed, "File di spool non ammesso, " + refused};
             } else {
                 // 8. Process the message; its own errors are handled there. Its
                 // layout state lives and ends with it (9.).

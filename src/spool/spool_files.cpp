@@ -6,6 +6,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "platform/file_kind.h"
 #include "platform/paths.h"
 #include "platform/safe_path.h"
 
@@ -57,6 +58,30 @@ void append_file(const std::string& path, const std::string& bytes, const std::s
 
 bool is_link(const std::string& path) { return safe_path::is_link(path); }
 
+std::string refused_kind(const std::string& path) {
+    using file_kind::Kind;
+    switch (file_kind::of(path)) {
+        case Kind::missing:
+        case Kind::plain:
+            return "";
+        case Kind::hard_linked:
+            return "collegamento fisico";
+        case Kind::symlink:
+            return "collegamento simbolico";
+        case Kind::fifo:
+            return "FIFO";
+        case Kind::device:
+            return "dispositivo";
+        case Kind::socket:
+            return "socket";
+        case Kind::folder:
+            return "cartella";
+    }
+    return "";
+}
+
+bool present(const std::string& path) { return file_kind::of(path) != file_kind::Kind::missing; }
+
 std::uintmax_t file_size(const std::string& path) { return fs::file_size(path); }
 
 bool is_file(const std::string& path) {
@@ -66,7 +91,9 @@ bool is_file(const std::string& path) {
 
 void remove_or_mark_done(const std::string& path, bool mark_done) {
     if (!mark_done) {
-        fs::remove(path);  // false, not an error, when it is already gone
+        // false, not an error, when it is already gone; a folder goes with
+        // what it holds, links in it not followed
+        fs::remove_all(path);
         return;
     }
     std::error_code ec;

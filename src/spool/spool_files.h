@@ -34,13 +34,22 @@ void append_file(const std::string& path, const std::string& bytes, const std::s
 // anywhere).
 bool is_link(const std::string& path);
 
+// Why a spool file may not be read: "" for a plain file (or none there),
+// else its kind as the activity line names it ("collegamento simbolico",
+// "FIFO", "dispositivo", "socket", "cartella", or "collegamento fisico" for a
+// file with more than one name, which may be a file outside the spool).
+std::string refused_kind(const std::string& path);
+
+// True when something of that name is there, of whatever kind (a link not followed).
+bool present(const std::string& path);
+
 // Size of a file in bytes.
 std::uintmax_t file_size(const std::string& path);
 
 // True when a regular file of that exact path exists.
 bool is_file(const std::string& path);
 
-// Removes a processed spool file: deletes it, or with `mark_done` renames it
+// Removes a processed spool file (a folder with what it holds): deletes it, or with `mark_done` renames it
 // to its name followed by ".FATTO". A file already gone is no error.
 void remove_or_mark_done(const std::string& path, bool mark_done);
 

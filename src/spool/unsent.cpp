@@ -45,9 +45,9 @@ std::string new_folder(const std::string& stem) {
 
 // A copy synced to disk, or, for a file that cannot be read, a move on the same file system.
 bool keep_one(const std::string& from, const std::string& to, std::string& why, bool may_move) {
-    // A link could lead anywhere: it is never read, nor kept.
-    if (is_link(from)) {
-        why = "collegamento simbolico";
+    // A link could lead anywhere, a FIFO would wait for a writer: neither is read, nor kept.
+    if (const std::string kind = refused_kind(from); !kind.empty()) {
+        why = kind;
         return false;
     }
     if (atomic_file::copy(from, to)) return true;

@@ -3,6 +3,9 @@
 // activity line, and the message is kept below "non_inviati", not lost.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -210,6 +213,73 @@ TEST_F(Intruder, AGrowingContentFileDoesNotStopTheScan) {
     scan();
     EXPECT_EQ(rounds, 10);
     EXPECT_NE(journal().find(" File ancora in scrittura dopo 10 secondi"), std::string::npos);
+}
+
+TEST_F(Intruder, SpecialSpoolFilesAreRefusedAndLeaveTheSpool) {
+    const auto parked_for = [&](const std::string& base, const std::string& file, const std::string& kind) {
+        const std::size_t before = unsent().size();
+        scan();
+        EXPECT_TRUE(delivered.empty()) << dump();
+        EXPECT_TRUE(has_text(" File di spool non ammesso, " + kind + ": " + spool + file)) << dump();
+        EXPECT_EQ(unsent().size(), before + 1) << dump();
+        EXPECT_FALSE(fs::exists(fs::symlink_status(spool + file))) << file;
+        EXPECT_FALSE(fs::exists(spool + base + ".T")) << base;
+        EXPECT_FALSE(fs::exists(spool + base + ".h")) << base;
+    };
+    // A FIFO as content file: never opened (the agent would wait for a writer).
+    write_message("AB.20", header("R20", "a@x.it", {"A.PDF"}), "b");
+    ASSERT_EQ(::mkfifo((spool + "AB.20.0").c_str(), 0600), 0);
+    parked_for("AB.20", "AB.20.0", "FIFO");
+    // A folder, a link to a device, a socket-like device node stand-in: a link to /dev/zero.
+    write_message("AB.21", header("R21", "a@x.it", {"A.PDF"}), "b");
+    fs::create_directories(spool + "AB.21.0/dentro");
+    write_file(spool + "AB.21.0/dentro/x", "x");
+    parked_for("AB.21", "AB.21.0", "cartella");
+    write_message("AB.22", header("R22", "a@x.it", {"A.PDF"}), "b");
+    fs::create_symlink("/dev/zero", spool + "AB.22.0");
+    parked_for("AB.22", "AB.22.0", "collegamento simbolico");
+    // A device node needs privileges; /dev/null is one the agent must not read as a body.
+    if (::mknod((spool + "AB.23.b.tmp").c_str(), S_IFCHR | 0600, ::makedev(1, 3)) == 0) {
+        write_message("AB.23", header("R23", "a@x.it"), "b");
+        fs::rename(spool + "AB.23.b.tmp", spool + "AB.23.b");
+        parked_for("AB.23", "AB.23.b", "dispositivo");
+    }
+    // A hard link to a file outside the spool: its bytes go nowhere.
+    write_message("AB.24", header("R24", "a@x.it", {"A.PDF"}), "b");
+    fs::create_hard_link(secret, spool + "AB.24.0");
+    parked_for("AB.24", "AB.24.0", "collegamento fisico");
+    EXPECT_EQ(read_file(secret), "SEGRETO");
+    EXPECT_FALSE(secret_below(work));
+    // A FIFO as trigger is parked too, not left behind.
+    write_message("AB.25", header("R25", "a@x.it"), "b");
+    fs::remove(spool + "AB.25.T");
+    ASSERT_EQ(::mkfifo((spool + "AB.25.T").c_str(), 0600), 0);
+    parked_for("AB.25", "AB.25.T", "FIFO");
+    EXPECT_TRUE(fs::is_empty(spool + "coda") || !fs::exists(spool + "coda/AB.25.T@concluso"));
+    // A folder as trigger as well.
+    write_message("AB.26", header("R26", "a@x.it"), "b");
+    fs::remove(spool + "AB.26.T");
+    fs::create_directories(spool + "AB.26.T");
+    parked_for("AB.26", "AB.26.T", "cartella");
+    // Nothing of them is met again.
+    list.clear();
+    scan();
+    EXPECT_FALSE(has_text("non ammesso")) << dump();
+}
+
+TEST_F(Intruder, AnOverlongAttachmentNameIsParkedWithItsReason) {
+    write_message("AB.27", header("R27", "a@x.it", {std::string(4096, 'A') + ".PDF"}), "b", {"%PDF"});
+    scan();
+    EXPECT_TRUE(delivered.empty());
+    EXPECT_EQ(unsent().size(), 1u) << dump();
+    EXPECT_FALSE(has_text("Device I/O error"));
+    EXPECT_TRUE(has_text(" Nome di allegato troppo lungo (4100 caratteri), messaggio non inviato: AAAA"));
+    // A name of 300 bytes cannot be a file name either.
+    write_message("AB.28", header("R28", "a@x.it", {std::string(296, 'B') + ".PDF"}), "b", {"%PDF"});
+    scan();
+    EXPECT_TRUE(delivered.empty());
+    EXPECT_EQ(unsent().size(), 2u);
+    EXPECT_TRUE(has_text(" Nome di allegato troppo lungo (300 caratteri)"));
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The whole agent on spool input written by an intruder: files outside the
 // installation's folders reach no draft of the real maildir, the messages
 // are kept below "non_inviati", and a sound message beside them still goes.
+#include <sys/stat.h>
+
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -153,6 +155,40 @@ TEST(WholeProgram, AGrowingContentFileDoesNotStopTheNextMessage) {
     EXPECT_EQ(in.drafts(), 1);
     EXPECT_TRUE(fs::exists(in.spool + "AB.1.T"));
     EXPECT_FALSE(fs::exists(in.work + "non_inviati"));
+}
+
+TEST(WholeProgram, SpecialSpoolFilesAndHardLinksAreParkedWithTheirKind) {
+    Installation in;
+    write_file(in.root / "home/secret.txt", "SEGRETO");
+    in.message("1", "A.PDF", "");
+    ASSERT_EQ(::mkfifo((in.spool + "AB.1.0").c_str(), 0600), 0);
+    in.message("2", "B.PDF", "");
+    fs::create_hard_link(in.root / "home/secret.txt", in.spool + "AB.2.0");
+    in.message("3", "C.PDF", "");
+    fs::create_directories(in.spool + "AB.3.0");
+    in.message("4", "D.PDF", "%PDF-1.4 d");
+    fs::remove(in.spool + "AB.4.T");
+    ASSERT_EQ(::mkfifo((in.spool + "AB.4.T").c_str(), 0600), 0);
+    in.message("5", "LISTINO.PDF", "%PDF-1.4 listino");
+
+    const auto r = in.run();
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    for (const auto& [file, kind] : std::vector<std::pair<std::string, std::string>>{
+             {"AB.1.0", "FIFO"}, {"AB.2.0", "collegamento fisico"}, {"AB.3.0", "cartella"}, {"AB.4.T", "FIFO"}}) {
+        EXPECT_NE(r.out.find(" File di spool non ammesso, " + kind + ": " + in.spool + file), std::string::npos)
+            << file << r.out;
+        EXPECT_FALSE(fs::exists(fs::symlink_status(in.spool + file))) << file;
+    }
+    EXPECT_EQ(in.drafts(), 1) << r.out;
+    int kept = 0;
+    for (const auto& e : fs::directory_iterator(in.work + "non_inviati")) {
+        kept += e.is_directory();
+        EXPECT_EQ(read_file(e.path() / "motivo.txt").find("SEGRETO"), std::string::npos);
+    }
+    EXPECT_EQ(kept, 4) << r.out;
+    EXPECT_EQ(read_file(in.root / "home/secret.txt"), "SEGRETO");
+    for (const auto& e : fs::recursive_directory_iterator(in.work))
+        if (e.is_regular_file()) EXPECT_EQ(read_file(e.path().string()).find("SEGRETO"), std::string::npos) << e.path();
 }
 
 }  // namespace
