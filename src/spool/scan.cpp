@@ -137,6 +137,15 @@ struct SpoolScanner::Scan {
         // 6. Base name: the trigger's name without ".T".
         m.base = name.substr(0, name.size() - 2);
         DeliveryOutcome outcome;
+        if (const std::string why = spool::odd_message_name(m.base); !why.empty()) {
+            // No file the agent would make from this name would be the one
+            // meant: the message is parked with all its files, as they are.
+            rt.list.add(" Nome di messaggio non ammesso (" + why + "), messaggio non inviato: " + m.base);
+            for (const auto& p : spool::group_files(listing, m.base))
+                (spool::refused_kind(p).empty() ? m.spool_files : m.links).push_back(p);
+            settle_safely(m, {Delivered::failed, "Nome di messaggio non ammesso (" + why + ")"});
+            return;
+        }
         try {
             // 4. On the first message of the run and of each day: empty the
             // work directory (note.txt, folders and other agents' messages stay).
@@ -201,6 +210,10 @@ struct SpoolScanner::Scan {
             outcome = {Delivered::failed, line.substr(1)};
         }
         step = 19;
+        settle_safely(m, outcome);
+    }
+
+    void settle_safely(const spool::Claimed& m, const DeliveryOutcome& outcome) {
         try {
             spool::SettleContext c = context();
             spool::settle(c, m, outcome);

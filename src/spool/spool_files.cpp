@@ -80,6 +80,32 @@ std::string refused_kind(const std::string& path) {
     return "";
 }
 
+namespace {
+// Room for the longest suffix the agent adds to a base name (".h_yymmddHHMMSS",
+// "_yymmddHHMMSS_2/") within a file name of 255 bytes.
+constexpr std::size_t kMaxBaseName = 200;
+bool odd_char(unsigned char c) { return c == '\\' || c == '/' || c == '*' || c == '?'; }
+}  // namespace
+
+std::string odd_message_name(const std::string& base) {
+    for (unsigned char c : base)
+        if (odd_char(c)) return c == '\\' ? "barra rovesciata" : "carattere jolly";
+    if (base.size() > kMaxBaseName) return "nome troppo lungo";
+    if (base.empty() || base == "." || base == "..") return "nome riservato";
+    return "";
+}
+
+std::string plain_name(const std::string& name) {
+    // Cut in the middle, so that the suffixes of a message's files stay apart.
+    std::string out = name.size() <= kMaxBaseName ? name : name.substr(0, kMaxBaseName - 10) + name.substr(name.size() - 10);
+    for (char& c : out) {
+        const auto u = static_cast<unsigned char>(c);
+        if (odd_char(u)) c = '_';
+    }
+    if (out.empty() || out == "." || out == "..") out = "_";
+    return out;
+}
+
 bool present(const std::string& path) { return file_kind::of(path) != file_kind::Kind::missing; }
 
 std::uintmax_t file_size(const std::string& path) { return fs::file_size(path); }

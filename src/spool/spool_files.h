@@ -40,6 +40,18 @@ bool is_link(const std::string& path);
 // file with more than one name, which may be a file outside the spool).
 std::string refused_kind(const std::string& path);
 
+// Why a message's base name (its trigger's name without ".T") cannot name
+// the files the agent makes from it: "" when it can, else the reason (a
+// backslash, which the agent reads as a folder separator; a wildcard of the
+// work folder's name patterns; a name too long for the dated names made
+// from it).
+std::string odd_message_name(const std::string& base);
+
+// A name with every character odd_message_name refuses replaced by "_", cut
+// to 200 bytes (its first 190 and last 10): the name a parked message's
+// files are kept under.
+std::string plain_name(const std::string& name);
+
 // True when something of that name is there, of whatever kind (a link not followed).
 bool present(const std::string& path);
 

@@ -67,14 +67,17 @@ bool keep_one(const std::string& from, const std::string& to, std::string& why, 
 
 std::string keep_unsent(Runtime& rt, const std::string& work, const std::string& base,
                         const std::vector<std::string>& attachment_names) {
-    const std::string folder = new_folder(work + "non_inviati/" + base + "_" + stamp_seconds(rt.clock.now()));
+    // A name that is no plain name made no work files; its folder gets a plain one.
+    const bool plain = odd_message_name(base).empty();
+    const std::string folder =
+        new_folder(work + "non_inviati/" + plain_name(base) + "_" + stamp_seconds(rt.clock.now()));
     std::string kept;
     try {
         // Made below the work directory without following a link on the way.
         if (!safe_path::open_folder_below(folder, {work}, true).valid())
             throw NumberedError(75, "Path/File access error " + folder);
         std::set<std::string> copied;
-        for (const auto& name : message_files(base, attachment_names)) {
+        for (const auto& name : plain ? message_files(base, attachment_names) : std::vector<std::string>{}) {
             const std::string found = paths::resolve(work + name);
             if (found.empty() || !is_file(found) || is_link(found)) continue;
             const std::string actual = paths::file_name(found);
@@ -102,13 +105,15 @@ KeptOriginals keep_originals(Runtime& rt, const std::string& folder, const std::
     // Made below the message's folder without following a link on the way.
     bool all = safe_path::open_folder_below(dir, {folder}, true).valid();
     std::string why;
-    if (!all || !keep_one(trigger_path, dir + trigger_name, why, false)) {
+    // Kept under plain names: a backslash would read as a folder.
+    const auto kept_name = [](const std::string& path) { return plain_name(path.substr(path.rfind('/') + 1)); };
+    if (!all || !keep_one(trigger_path, dir + plain_name(trigger_name), why, false)) {
         all = false;
         rt.list.add(" Impossibile conservare il file " + trigger_name + " in " + dir + " " + why);
     }
     for (const auto& path : spool_files) {
         why.clear();
-        if (keep_one(path, dir + paths::file_name(path), why, true)) {
+        if (keep_one(path, dir + kept_name(path), why, true)) {
             out.spool_files.push_back(path);
         } else {
             all = false;

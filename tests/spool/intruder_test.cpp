@@ -282,5 +282,31 @@ TEST_F(Intruder, AnOverlongAttachmentNameIsParkedWithItsReason) {
     EXPECT_TRUE(has_text(" Nome di allegato troppo lungo (300 caratteri)"));
 }
 
+TEST_F(Intruder, MessageNamesThatAreNoPlainNamesAreParkedWithAllTheirFiles) {
+    const std::string odd = "AB.x\\..\\..\\home\\secret";
+    write_file(root / "home/secret.h", "R\r\n\r\nab@example.com\r\nrubata@x.it\r\nS\r\n.\r\nSEND\r\n");
+    write_message(odd, header("R30", "a@x.it", {"A.PDF"}), "b", {"%PDF"});
+    write_message("AB.y*", header("R31", "a@x.it"), "b");
+    write_message("AB." + std::string(210, 'L'), header("R32", "a@x.it"), "b");
+    scan();
+    EXPECT_TRUE(delivered.empty()) << dump();
+    EXPECT_TRUE(has_line(stamp() + " Nome di messaggio non ammesso (barra rovesciata), messaggio non inviato: " + odd));
+    EXPECT_TRUE(has_line(stamp() + " Nome di messaggio non ammesso (carattere jolly), messaggio non inviato: AB.y*"));
+    EXPECT_TRUE(has_text(" Nome di messaggio non ammesso (nome troppo lungo), messaggio non inviato: AB.LLL"));
+    ASSERT_EQ(unsent().size(), 3u) << dump();
+    // Kept with every file under a plain name, and gone from the spool.
+    const std::string kept = work + "non_inviati/" + unsent()[1] + "originale/";
+    EXPECT_EQ(files_in(kept), (std::vector<std::string>{"AB.x_.._.._home_secret.0", "AB.x_.._.._home_secret.T",
+                                                        "AB.x_.._.._home_secret.b", "AB.x_.._.._home_secret.h"}))
+        << dump();
+    EXPECT_TRUE(fs::exists(root / "home/secret.h"));
+    EXPECT_EQ(files_in(work + "non_inviati/" + unsent()[0] + "originale/").size(), 3u);
+    EXPECT_EQ(files_in(spool), std::vector<std::string>{"coda/"});
+    // Nothing is met again.
+    list.clear();
+    scan();
+    EXPECT_EQ(list.size(), 0u) << dump();
+}
+
 }  // namespace
 }  // namespace velarion::testing
