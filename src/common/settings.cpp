@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/file_modes.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
 #include "platform/text_encoding.h"
@@ -73,6 +74,8 @@ void Settings::derive() {
     retry = parse_retry_settings(global.retry_delays, global.retry_limit, global.retention_days);
     const long long check = parse_duration(global.size_check);
     size_check_limit = check > 0 ? check : 120;
+    const int mask = file_modes::parse_umask(global.umask);
+    file_umask = mask >= 0 ? static_cast<unsigned>(mask) : file_modes::kDefaultUmask;
 
     const bool blank = sw.acc == "Y";
     account_login = blank ? "" : op.login_email;

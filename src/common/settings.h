@@ -114,6 +114,9 @@ struct Settings {
     // How long the size check of a ".0" waits for a file that keeps changing
     // before its message is left for a later tick, in seconds (2 minutes).
     long long size_check_limit = 120;
+    // The umask of everything the agent writes ("umask" of "GLOBAL", octal;
+    // 0077 when missing or unreadable).
+    unsigned file_umask = 077;
 
     void derive();
 

@@ -1,5 +1,6 @@
 #include "startup/user_params.h"
 
+#include "platform/file_modes.h"
 #include "platform/text_encoding.h"
 #include "startup/agent.h"
 #include "common/config_store.h"
@@ -38,6 +39,9 @@ void Leggi_Param_Utenti(Agent& a) {
 
     // The values derived from the keys, once for every routine that reads them.
     a.settings.derive();
+    // Everything written from now on (copies, PDFs, logs, parked messages)
+    // gets the installation's modes, whatever those of the spool files.
+    file_modes::set_umask(a.settings.file_umask);
 
     if (text::upper(op.ParGenerali).find("OUTLOOK") != std::string::npos) {
         a.list.add(" Outlook versione  " + a.settings.outlook_version);

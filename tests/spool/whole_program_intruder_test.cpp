@@ -196,5 +196,49 @@ TEST(WholeProgram, SpecialSpoolFilesAndHardLinksAreParkedWithTheirKind) {
         if (e.is_regular_file()) EXPECT_EQ(read_file(e.path().string()).find("SEGRETO"), std::string::npos) << e.path();
 }
 
+// Modes of what the agent made below dir (the folders the test made excluded).
+void expect_private(const std::string& dir, unsigned file_mode, unsigned folder_mode, int& seen) {
+    for (const auto& e : fs::recursive_directory_iterator(dir)) {
+        const auto st = fs::symlink_status(e.path());
+        const auto mode = static_cast<unsigned>(st.permissions()) & 0777;
+        ++seen;
+        if (fs::is_directory(st))
+            EXPECT_EQ(mode, folder_mode) << e.path();
+        else if (fs::is_regular_file(st))
+            EXPECT_EQ(mode, file_mode) << e.path();
+    }
+}
+
+TEST(WholeProgram, WhatTheAgentWritesIsPrivateWhateverTheUmaskItStartsWith) {
+    for (const mode_t start : {mode_t{022}, mode_t{0}}) {
+        Installation in;
+        in.message("1", "FATT01.txt", "Riga della fattura\r\n");
+        in.message("2", "/etc/hostname", "");  // parked: outside the read folders
+        for (const auto& e : fs::directory_iterator(in.spool)) fs::permissions(e.path(), fs::perms(0644));
+        const mode_t before = ::umask(start);
+        const auto r = in.run();
+        ::umask(before);
+        ASSERT_EQ(r.status, 0) << r.out << r.err;
+        ASSERT_EQ(in.drafts(), 1) << r.out;
+        ASSERT_TRUE(fs::exists(in.work + "FATT01.pdf")) << r.out;
+        ASSERT_TRUE(fs::exists(in.work + "non_inviati")) << r.out;
+        int seen = 0;
+        expect_private(in.work, 0600, 0700, seen);
+        expect_private(in.spool + "coda", 0600, 0700, seen);
+        for (const auto& e : fs::recursive_directory_iterator(in.posta))
+            EXPECT_EQ(static_cast<unsigned>(fs::status(e.path()).permissions()) & 077, 0u) << e.path();
+        EXPECT_GT(seen, 10);
+    }
+    // An installation that shares with a group says so.
+    Installation in("umask=0027\r\n");
+    in.message("1", "FATT01.txt", "Riga della fattura\r\n");
+    const mode_t before = ::umask(0);
+    const auto r = in.run();
+    ::umask(before);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    int seen = 0;
+    expect_private(in.work, 0640, 0750, seen);
+}
+
 }  // namespace
 }  // namespace velarion
