@@ -3,6 +3,7 @@
 #include <fstream>
 #include <string>
 
+#include "common/bounded_line.h"
 #include "common/runtime.h"
 #include "layout/overlay_run.h"
 #include "layout/overlay_support.h"
@@ -25,7 +26,7 @@ void Creafincature(const Runtime& rt, OverlayState& state, PdfDocument& doc, std
         if (!in.is_open()) throw NumberedError(53, "File not found");
 
         // 2. One command per line until the end flag or the end of the file.
-        while (!run.ended() && std::getline(in, line)) {
+        while (!run.ended() && read_bounded_line(in, line)) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
             fields = SplitTabFields(line);
             run.execute(fields);

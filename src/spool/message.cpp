@@ -51,6 +51,10 @@ public:
     MessageOutcome run() {
         try {
             process();
+        } catch (const spool::TooLarge& e) {
+            // Beyond the read limits: the message is kept, with the reason.
+            rt_.list.add(" " + std::string(e.what()) + ", messaggio non inviato: " + base_);
+            outcome_ = {Delivered::failed, e.what()};
         } catch (...) {
             const ErrorInfo err = current_error();
             const std::string line = " " + err.description + " leggi_file_messaggio_error " +
@@ -128,7 +132,7 @@ private:
         const std::string body = work_ + base_ + ".b";
         if (!spool::is_file(body)) return;
         std::string extra;
-        for (const auto& line : spool::read_lines(body)) {
+        for (const auto& line : spool::read_body_lines(body)) {
             if (starts_with(line, ".///A")) {
                 extra += line.substr(5) + "\r\n";
             } else if (starts_with(line, ".///###D")) {
@@ -161,7 +165,7 @@ private:
     void read_header() {
         req_.fax = false;
         const std::string gateway = spool::fax_gateway(rt_);
-        const auto lines = spool::read_lines(work_ + base_ + ".h");
+        const auto lines = spool::read_header_lines(work_ + base_ + ".h");
         int first_attachment = 8;
         for (std::size_t i = 0; i < lines.size(); ++i) {
             const int n = static_cast<int>(i) + 1;
@@ -257,7 +261,7 @@ private:
     // 9. The body text: every line but the directives; an empty line as a blank.
     void body_text() {
         std::string body;
-        for (const auto& line : spool::read_lines(work_ + base_ + ".b")) {
+        for (const auto& line : spool::read_body_lines(work_ + base_ + ".b")) {
             if (is_directive(line)) continue;
             body += line.empty() ? " " : line;
             body += "\r\n";

@@ -52,9 +52,9 @@ std::vector<std::string> names_in_use(const spool::SpoolListing& listing, const 
     try {
         // A spool file that is a link is never read.
         if (const std::string h = listing.find(base + ".h"); !h.empty() && spool::refused_kind(h).empty())
-            lines = spool::read_lines(h);
+            lines = spool::read_header_lines(h);
         if (const std::string b = listing.find(base + ".b"); !b.empty() && spool::refused_kind(b).empty())
-            for (const auto& l : spool::read_lines(b))
+            for (const auto& l : spool::read_body_lines(b))
                 if (l.rfind(".///A", 0) == 0) lines.push_back(l.substr(5));
     } catch (const std::exception&) {
         // an unreadable header names nothing more

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "common/bounded_line.h"
 #include "platform/file_kind.h"
 #include "platform/paths.h"
 #include "platform/safe_path.h"
@@ -25,6 +26,37 @@ std::vector<std::string> read_lines(const std::string& path) {
     }
     if (in.bad()) throw NumberedError(57, "Device I/O error " + path);
     return lines;
+}
+
+namespace {
+// Lines of at most max_line bytes, max_total in all; TooLarge beyond.
+std::vector<std::string> read_limited(const std::string& path, std::size_t max_line, std::size_t max_total,
+                                      const std::string& too_long_line, const std::string& too_large) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw NumberedError(53, "File not found " + path);
+    std::vector<std::string> lines;
+    std::size_t total = 0;
+    std::string line;
+    // One byte more than the bound tells a line that is too long.
+    while (read_bounded_line(in, line, max_line + 2)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.size() > max_line) throw TooLarge(too_long_line);
+        total += line.size() + 2;
+        if (total > max_total + 2) throw TooLarge(too_large);
+        lines.push_back(std::move(line));
+    }
+    if (in.bad()) throw NumberedError(57, "Device I/O error " + path);
+    return lines;
+}
+}  // namespace
+
+std::vector<std::string> read_header_lines(const std::string& path) {
+    return read_limited(path, kMaxHeaderLine, kMaxHeader, "Riga di intestazione oltre 64 KB",
+                        "Intestazione oltre 1 MB");
+}
+
+std::vector<std::string> read_body_lines(const std::string& path) {
+    return read_limited(path, kMaxBody, kMaxBody, "Testo del messaggio oltre 1 MB", "Testo del messaggio oltre 1 MB");
 }
 
 std::string read_head(const std::string& path, std::size_t limit) {

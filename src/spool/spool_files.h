@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,23 @@ namespace velarion::spool {
 // Lines of a text file without their line ends (LF or CR LF).
 // A missing or unreadable file throws NumberedError 53.
 std::vector<std::string> read_lines(const std::string& path);
+
+// What a message's header and body may hold: memory bounded by these, not by
+// what the spool's writer put there.
+constexpr std::size_t kMaxHeaderLine = 64 * 1024;
+constexpr std::size_t kMaxHeader = 1024 * 1024;
+constexpr std::size_t kMaxBody = 1024 * 1024;
+
+// A spool file beyond its limit; what() is the reason for the activity line.
+struct TooLarge : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// The lines of a message's header (each at most kMaxHeaderLine bytes, all at
+// most kMaxHeader) or body (at most kMaxBody); beyond that TooLarge, whose
+// text names the limit.
+std::vector<std::string> read_header_lines(const std::string& path);
+std::vector<std::string> read_body_lines(const std::string& path);
 
 // The first `limit` bytes of a file; "" when it cannot be opened or is a
 // symbolic link.

@@ -308,5 +308,26 @@ TEST_F(Intruder, MessageNamesThatAreNoPlainNamesAreParkedWithAllTheirFiles) {
     EXPECT_EQ(list.size(), 0u) << dump();
 }
 
+TEST_F(Intruder, HeadersAndBodiesBeyondTheLimitsAreParkedWithTheReason) {
+    std::vector<std::string> h = header("R40", "a@x.it");
+    h[4] = std::string(100 * 1024, 'S');  // a subject of 100 KB
+    write_message("AB.40", h, "b");
+    write_message("AB.41", header("R41", "a@x.it"), std::string(2 * 1024 * 1024, 'B'));
+    // Below the limits: a long body line of 900 KB, and a print file of one 3 MB line.
+    write_message("AB.42", header("R42", "a@x.it", {"RIGA42.txt"}), std::string(900 * 1024, 'b') + "\r\n",
+                  {std::string(3 * 1024 * 1024, 'p') + "\r\n"});
+    scan();
+    EXPECT_TRUE(has_text(" Riga di intestazione oltre 64 KB, messaggio non inviato: AB.40")) << dump();
+    EXPECT_TRUE(has_text(" Testo del messaggio oltre 1 MB, messaggio non inviato: AB.41")) << dump();
+    EXPECT_EQ(unsent().size(), 2u);
+    EXPECT_EQ(read_file(work + "non_inviati/" + unsent()[0] + "motivo.txt").find("Riga di intestazione oltre 64 KB"),
+              read_file(work + "non_inviati/" + unsent()[0] + "motivo.txt").find("motivo=") + 7);
+    ASSERT_EQ(delivered.size(), 1u) << dump();
+    EXPECT_EQ(delivered[0].lvBody.size(), 900u * 1024 + 2);
+    // No activity line holds more than its fixed length, the last print line included.
+    for (const auto& l : list.lines()) EXPECT_LE(l.size(), 1000u);
+    EXPECT_TRUE(has_text(" Ultima riga  ppp")) << dump();
+}
+
 }  // namespace
 }  // namespace velarion::testing

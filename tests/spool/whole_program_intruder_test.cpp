@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cstdio>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -238,6 +239,30 @@ TEST(WholeProgram, WhatTheAgentWritesIsPrivateWhateverTheUmaskItStartsWith) {
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     int seen = 0;
     expect_private(in.work, 0640, 0750, seen);
+}
+
+TEST(WholeProgram, APrintFileOfOneHugeLineCostsNoMoreMemoryThanAShortOne) {
+    Installation in;
+    in.message("1", "FATT01.txt", "");
+    {
+        // 200 MB of text in one line, written in large blocks.
+        std::ofstream out(in.spool + "AB.1.0", std::ios::binary);
+        const std::string block(4 * 1024 * 1024, 'A');
+        for (int i = 0; i < 50; ++i) out << block;
+        out << "\r\n";
+    }
+    const std::string rss = in.root / "rss.txt";
+    std::vector<std::string> argv{"/usr/bin/time", "-o", rss, "-f", "%M", std::string(VELARION_BIN_DIR) + "/velarion",
+                                  "--headless", "--once", "ini:" + in.root / "cfg", "ope:AB"};
+    const auto r = run_program(argv, {"HOME=" + in.root / "home", "XDG_RUNTIME_DIR=" + in.root / "run"});
+    ASSERT_EQ(r.status, 0) << r.out.substr(0, 4000) << r.err;
+    EXPECT_EQ(in.drafts(), 1) << r.out.substr(0, 4000);
+    const long peak_kb = std::stol(read_file(rss));
+    EXPECT_LT(peak_kb, 64 * 1024) << "peak " << peak_kb << " KB";
+    std::printf("peak memory for a 200 MB single-line print file: %ld KB\n", peak_kb);
+    // The activity lines (and so the log) hold a cut last line, not the 200 MB.
+    EXPECT_LT(r.out.size(), 100u * 1024);
+    for (const auto& e : fs::directory_iterator(in.work + "log")) EXPECT_LT(fs::file_size(e.path()), 100u * 1024);
 }
 
 }  // namespace
