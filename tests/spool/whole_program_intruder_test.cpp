@@ -265,5 +265,29 @@ TEST(WholeProgram, APrintFileOfOneHugeLineCostsNoMoreMemoryThanAShortOne) {
     for (const auto& e : fs::directory_iterator(in.work + "log")) EXPECT_LT(fs::file_size(e.path()), 100u * 1024);
 }
 
+TEST(WholeProgram, AMergeEntryOutsideTheFoldersIsNamedAndTheOthersAreAppended) {
+    Installation in;
+    {
+        std::string ini = read_file(in.root / "cfg/velarion.ini");
+        ini.insert(ini.find("[GLOBAL]"), "unione_DIR=" + in.root / "unione/" + "\r\n");
+        write_file(in.root / "cfg/velarion.ini", ini);
+    }
+    const std::string pdf = read_file(std::string(VELARION_SOURCE_DIR) + "/examples/demo/unione/condizioni.pdf");
+    ASSERT_FALSE(pdf.empty());
+    write_file(in.root / "unione/condizioni.pdf", pdf);
+    write_file(in.root / "fuori/segreto.pdf", pdf);
+    in.message("1", "FATT01.txt", "riga\r\n///M../fuori/segreto.pdf\r\n///Mcondizioni.pdf\r\n");
+    const auto r = in.run();
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const std::string given = in.root / "unione/../fuori/segreto.pdf";
+    const auto refusal = r.out.find(" File da accodare fuori dalle cartelle ammesse " + given);
+    ASSERT_NE(refusal, std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" Controllo negativo per Accodare PDF " + given, refusal), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" Controllo positivo per Accodare PDF " + in.root / "unione/condizioni.pdf"), std::string::npos);
+    EXPECT_NE(r.out.find(" Invio comando PDF " + in.work + "FATT01.pdf|" + in.root / "unione/condizioni.pdf"),
+              std::string::npos)
+        << r.out;
+}
+
 }  // namespace
 }  // namespace velarion
