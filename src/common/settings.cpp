@@ -65,11 +65,13 @@ void Settings::derive() {
     for (const std::string* key : {&op.Path, &op.tempozip_dir, &op.send_dir, &op.unione_DIR}) add_root(read_roots, *key);
     add_roots(read_roots, op.cartelle_lettura);
     copy_roots.clear();
+    add_root(copy_roots, op.send_dir);
+    if (prepara && prepare_dir != "/") add_root(copy_roots, prepare_dir);  // "PREPARA:;" names no folder
     add_roots(copy_roots, op.cartelle_copia);
-    if (copy_roots.empty()) {
-        for (const std::string* key : {&op.Path, &op.send_dir, &op.unione_DIR}) add_root(copy_roots, *key);
-        if (prepara && prepare_dir != "/") add_root(copy_roots, prepare_dir);  // "PREPARA:;" names no folder
-    }
+    no_copy_roots.clear();
+    if (!text::trim(op.Path).empty()) no_copy_roots.push_back(spool_dir + "coda/");
+    if (!text::trim(op.Path).empty() || !text::trim(op.Dir_Loghi).empty()) no_copy_roots.push_back(logo_dir);
+    for (const std::string* key : {&op.unione_DIR, &op.tempozip_dir}) add_root(no_copy_roots, *key);
 
     retry = parse_retry_settings(global.retry_delays, global.retry_limit, global.retention_days);
     const long long check = parse_duration(global.size_check);

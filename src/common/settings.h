@@ -105,11 +105,14 @@ struct Settings {
     std::string account_password; // "pwd_email" the same way
     // Where spool input may reach (each folder with a trailing "/"):
     // read_roots: the spool, work, save ("send_dir") and merge ("unione_DIR")
-    // folders and "cartelle_lettura"; copy_roots: "cartelle_copia", else the
-    // spool, save, merge and prepare folders. The work folder holds the run's
-    // own files (logs, kept messages): copies of a print file never go there.
+    // folders and "cartelle_lettura"; copy_roots: the save and prepare
+    // folders and "cartelle_copia"; no_copy_roots: what a copy never goes
+    // below, whatever the copy folders: the spool's queue ("coda"), the logo
+    // folder, the merge folder and the work folder, whose files the agent
+    // itself reads (styles, PDFs that later invoices append, claims, logs).
     std::vector<std::string> read_roots;
     std::vector<std::string> copy_roots;
+    std::vector<std::string> no_copy_roots;
     RetrySettings retry;          // the "GLOBAL" keys above, read as numbers
     // How long the size check of a ".0" waits for a file that keeps changing
     // before its message is left for a later tick, in seconds (2 minutes).

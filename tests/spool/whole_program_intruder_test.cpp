@@ -203,10 +203,11 @@ void expect_private(const std::string& dir, unsigned file_mode, unsigned folder_
         const auto st = fs::symlink_status(e.path());
         const auto mode = static_cast<unsigned>(st.permissions()) & 0777;
         ++seen;
-        if (fs::is_directory(st))
+        if (fs::is_directory(st)) {
             EXPECT_EQ(mode, folder_mode) << e.path();
-        else if (fs::is_regular_file(st))
+        } else if (fs::is_regular_file(st)) {
             EXPECT_EQ(mode, file_mode) << e.path();
+        }
     }
 }
 
@@ -287,6 +288,31 @@ TEST(WholeProgram, AMergeEntryOutsideTheFoldersIsNamedAndTheOthersAreAppended) {
     EXPECT_NE(r.out.find(" Invio comando PDF " + in.work + "FATT01.pdf|" + in.root / "unione/condizioni.pdf"),
               std::string::npos)
         << r.out;
+}
+
+TEST(WholeProgram, CopyTargetsLeaveTheConditionsPdfAndTheQueueAlone) {
+    Installation in;
+    {
+        std::string ini = read_file(in.root / "cfg/velarion.ini");
+        ini.insert(ini.find("[GLOBAL]"), "unione_DIR=" + in.root / "unione/" + "\r\nsend_dir=" + in.root / "send/" +
+                                             "\r\n");
+        write_file(in.root / "cfg/velarion.ini", ini);
+    }
+    fs::create_directories(in.root / "send");
+    const std::string conditions = read_file(std::string(VELARION_SOURCE_DIR) + "/examples/demo/unione/condizioni.pdf");
+    write_file(in.root / "unione/condizioni.pdf", conditions);
+    in.message("1", "FATT01.txt", "CREAFILE:" + in.root / "unione/condizioni.pdf" + "\r\nfalso\r\n");
+    in.message("2", "FATT02.txt", "CREAFILE:" + in.spool + "coda/agenti/intruso" + "\r\nfalso\r\n");
+    in.message("3", "FATT03.txt", "CREAFILE:" + in.root / "send/fattura3.pdf" + "\r\nvera\r\n");
+    const auto r = in.run();
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(read_file(in.root / "unione/condizioni.pdf"), conditions);
+    EXPECT_FALSE(fs::exists(in.spool + "coda/agenti/intruso"));
+    EXPECT_NE(r.out.find(" Destinazione di copia non ammessa " + in.root / "unione/condizioni.pdf"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find(" Destinazione di copia non ammessa " + in.spool + "coda/agenti/intruso"), std::string::npos);
+    // The save folder is a copy folder.
+    EXPECT_TRUE(fs::exists(in.root / "send/fattura3.pdf")) << r.out;
 }
 
 }  // namespace
