@@ -5,6 +5,7 @@
 #include "platform/file_modes.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
+#include "platform/safe_path.h"
 #include "platform/text_encoding.h"
 
 namespace velarion {
@@ -82,6 +83,10 @@ void Settings::derive() {
     const bool blank = sw.acc == "Y";
     account_login = blank ? "" : op.login_email;
     account_password = blank ? "" : op.pwd_email;
+}
+
+bool Settings::styles_in_spool() const {
+    return !text::trim(op.Path).empty() && safe_path::is_below(style_file, {spool_dir});
 }
 
 std::string Settings::ini_path() const {

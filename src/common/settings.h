@@ -123,6 +123,11 @@ struct Settings {
 
     void derive();
 
+    // True when the style file lies below the spool folder (links resolved):
+    // whoever writes the spool can change the styles, and what they name is
+    // spool input.
+    bool styles_in_spool() const;
+
     // Full path of velarion.ini in the configuration directory (the existing
     // spelling when the file was copied in another case).
     std::string ini_path() const;

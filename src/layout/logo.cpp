@@ -5,6 +5,7 @@
 #include "common/number_text.h"
 #include "common/runtime.h"
 #include "layout/overlay.h"
+#include "layout/overlay_support.h"
 #include "layout/style.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
@@ -26,8 +27,8 @@ void import_section(const Runtime& rt, PdfDocument& doc, const std::string& sect
         return it == v.end() ? std::string() : NormalizeDecimal(rt, it->second);
     };
     const std::string& dir = rt.cfg.logo_dir;
-    std::string path = paths::resolve(dir + paths::native(picture) + ".jpg");
-    if (path.empty()) path = dir + paths::native(picture) + ".jpg";
+    // Read only below the logo folder or a read folder ("" is no picture).
+    const std::string path = overlay::StyleFilePath(rt, dir + paths::native(picture) + ".jpg");
     LogoImage logo;
     try {
         logo.resource = doc.ImportImageAsResource(path, 90);

@@ -20,7 +20,7 @@ void Creafincature(const Runtime& rt, OverlayState& state, PdfDocument& doc, std
     try {
         // 1. Complete the file name; open it for reading.
         overlay_file = overlay::InLogoDir(rt, overlay_file);
-        const std::string path = paths::resolve(overlay_file);
+        const std::string path = overlay::StyleFilePath(rt, overlay_file);
         std::ifstream in;
         if (!path.empty()) in.open(path, std::ios::binary);
         if (!in.is_open()) throw NumberedError(53, "File not found");

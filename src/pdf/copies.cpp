@@ -59,11 +59,6 @@ bool allowed_target(Runtime& rt, const std::string& target, const std::vector<st
     return false;
 }
 
-// True when the style file lies below the spool folder: whoever writes the
-// spool writes the styles, so what they name is spool input.
-bool styles_in_spool(const Runtime& rt) {
-    return !rt.cfg.op.Path.empty() && safe_path::is_below(rt.cfg.style_file, {rt.cfg.spool_dir});
-}
 
 }  // namespace
 
@@ -108,7 +103,7 @@ void copy_pdf(Runtime& rt, const LayoutState& layout, const std::string& output)
         const std::string folder = paths::native(paths::with_separator(dircopy));
         const std::string target = folder + name;
         std::vector<std::string> roots = rt.cfg.copy_roots;
-        if (!styles_in_spool(rt) && !folder.empty() && folder[0] == '/') roots.push_back(folder);
+        if (!rt.cfg.styles_in_spool() && !folder.empty() && folder[0] == '/') roots.push_back(folder);
         if (allowed_target(rt, target, roots) && safe_path::copy_below(output, target, roots))
             rt.list.add(" CreaPdf Copiato " + output + " in " + target);
         else

@@ -315,5 +315,60 @@ TEST(WholeProgram, CopyTargetsLeaveTheConditionsPdfAndTheQueueAlone) {
     EXPECT_TRUE(fs::exists(in.root / "send/fattura3.pdf")) << r.out;
 }
 
+TEST(WholeProgram, StylesPlantedInTheSpoolReadNothingOutsideTheFolders) {
+    // No logo folder configured: the styles are read from the spool's "loghi/".
+    Installation in;
+    {
+        std::string ini = read_file(in.root / "cfg/velarion.ini");
+        const auto at = ini.find("Dir_Loghi=");
+        ini.erase(at, ini.find("\r\n", at) + 2 - at);
+        write_file(in.root / "cfg/velarion.ini", ini);
+    }
+    const std::string jpeg = read_file(std::string(VELARION_SOURCE_DIR) + "/examples/demo/loghi/marchio.jpg");
+    ASSERT_FALSE(jpeg.empty());
+    // Outside every read folder: an overlay with its own text, and a picture with a secret after its end.
+    write_file(in.root / "fuori/overlay.txt", "t\tTESTO\t12\t0,0,0\t20\t20\t\t\t\tF1\tTESTOESTRANEO\r\n");
+    write_file(in.root / "fuori/foto.jpg", jpeg + "SEGRETO");
+    write_file(in.spool + "loghi/loghi.ini", "[PIANTATO]\r\nfincatura=" + in.root / "fuori/overlay.txt" +
+                                                 "\r\n[IMMAGINE]\r\nfincatura=interno.txt\r\n");
+    write_file(in.spool + "loghi/interno.txt",
+               "t\tTESTO\t12\t0,0,0\t20\t80\t\t\t\tF1\tTESTOINTERNO\r\n"
+               "i\tIMAGE\t0\t20\t40\t20\t30\t\t\t" + in.root / "fuori/foto.jpg" + "\r\n");
+    const auto style_message = [&](const std::string& n, const std::string& style) {
+        write_file(in.spool + "AB." + n + ".h", "AB000000000" + n + "\r\n.\r\nab@example.com\r\ncliente@example.com\r\n"
+                                                "Oggetto\r\n" + style + "\r\nSAVE\r\n-\r\nFATT0" + n + ".txt\r\n");
+        write_file(in.spool + "AB." + n + ".b", "b\r\n");
+        write_file(in.spool + "AB." + n + ".0", "riga della fattura\r\n");
+        write_file(in.spool + "AB." + n + ".T", "");
+    };
+    style_message("1", "PIANTATO");
+    style_message("2", "IMMAGINE");
+    const auto r = in.run();
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find(" Attenzione: gli stili (" + in.spool + "loghi/loghi.ini) sono nella cartella dello spool: "
+                         "chi scrive lo spool puo' cambiarli"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find(" File di stile fuori dalle cartelle ammesse " + in.root / "fuori/overlay.txt"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find(" File di stile fuori dalle cartelle ammesse " + in.root / "fuori/foto.jpg"),
+              std::string::npos)
+        << r.out;
+    for (const char* pdf : {"FATT01.pdf", "FATT02.pdf"}) {
+        const std::string path = in.work + pdf;
+        ASSERT_TRUE(fs::exists(path)) << pdf << r.out;
+        EXPECT_EQ(read_file(path).find("SEGRETO"), std::string::npos) << pdf;
+        const auto text = testing::run_program({"/usr/bin/pdftotext", path, "-"}).out;
+        EXPECT_EQ(text.find("TESTOESTRANEO"), std::string::npos) << pdf;
+        EXPECT_NE(text.find("riga della fattura"), std::string::npos) << pdf << text;
+    }
+    // What the style in the spool names inside the folders is still drawn.
+    EXPECT_NE(testing::run_program({"/usr/bin/pdftotext", in.work + "FATT02.pdf", "-"}).out.find("TESTOINTERNO"),
+              std::string::npos);
+    for (const auto& e : fs::recursive_directory_iterator(in.posta))
+        if (e.is_regular_file()) EXPECT_EQ(read_file(e.path().string()).find("U0VHUkVUTw"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace velarion
