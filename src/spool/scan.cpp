@@ -50,7 +50,7 @@ std::vector<std::string> names_in_use(const spool::SpoolListing& listing, const 
     std::vector<std::string> names{base + ".*", "MERGE_*", "cripato.pdf"};
     std::vector<std::string> lines;
     try {
-        // A spool file that is a link is never read.
+        // A spool file that is no plain file is never read.
         if (const std::string h = listing.find(base + ".h"); !h.empty() && spool::refused_kind(h).empty())
             lines = spool::read_header_lines(h);
         if (const std::string b = listing.find(base + ".b"); !b.empty() && spool::refused_kind(b).empty())
