@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/mail_servers.h"
 #include "support/test_support.h"
 
 namespace velarion {
@@ -368,6 +369,24 @@ TEST(WholeProgram, StylesPlantedInTheSpoolReadNothingOutsideTheFolders) {
               std::string::npos);
     for (const auto& e : fs::recursive_directory_iterator(in.posta))
         if (e.is_regular_file()) EXPECT_EQ(read_file(e.path().string()).find("U0VHUkVUTw"), std::string::npos);
+}
+
+TEST(WholeProgram, TheSampleInstallationRunsWithNoRefusal) {
+    testing::SmtpServer smtp;
+    if (!smtp.skip_reason().empty()) GTEST_SKIP() << smtp.skip_reason();
+    TempDir root;
+    const std::string run = root / "demo";
+    ASSERT_EQ(run_program({"/bin/sh", std::string(VELARION_SOURCE_DIR) + "/examples/demo/setup.sh", run, smtp.url()})
+                  .status,
+              0);
+    fs::create_directories(root / "run");
+    const auto r = run_program({std::string(VELARION_BIN_DIR) + "/velarion", "--headless", "--once", "ini:" + run,
+                                "ope:AB"},
+                               {"HOME=" + root / "home", "XDG_RUNTIME_DIR=" + root / "run"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    for (const char* refusal : {"non ammess", "fuori dalle cartelle", "Non Copiato", "Attenzione: gli stili"})
+        EXPECT_EQ(r.out.find(refusal), std::string::npos) << refusal << "\n" << r.out;
+    EXPECT_NE(r.out.find(" CreaPdf Copiato "), std::string::npos) << r.out;  // the style's dircopy
 }
 
 }  // namespace
