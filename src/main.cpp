@@ -2,6 +2,7 @@
 // headless runner, with --resubmit the hand-back of parked messages.
 #include <cstdio>
 
+#include "platform/file_modes.h"
 #include "startup/command_line.h"
 #include "startup/headless.h"
 #include "startup/queue_command.h"
@@ -9,6 +10,8 @@
 #include "startup/resubmit_command.h"
 
 int main(int argc, char** argv) {
+    // Private until the configuration says otherwise (GLOBAL umask).
+    velarion::file_modes::set_umask(velarion::file_modes::kDefaultUmask);
     const velarion::FrontEndOptions opts = velarion::take_front_end_options(argc, argv);
     if (!opts.unknown.empty()) {
         // Before any window system is touched: a typo must not abort in a platform plug-in.

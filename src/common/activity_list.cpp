@@ -11,6 +11,12 @@ void ActivityList::add(std::string_view text) {
 void ActivityList::add_raw(std::string line) {
     // Names and lines from the spool may hold any byte: a line feed would
     // forge a second log line, an escape would reach the terminal.
+    // Names and lines from the spool may be of any length: the journal keeps
+    // the first kMaxLine bytes of each, with a mark that it was cut.
+    if (line.size() > kMaxLine) {
+        line.resize(kMaxLine - kCutMark.size());
+        line += kCutMark;
+    }
     lines_.push_back(text::printable(std::move(line)));
     if (on_add_) on_add_(lines_.back());
 }

@@ -13,11 +13,15 @@ namespace velarion {
 
 class ActivityList {
 public:
+    static constexpr std::size_t kMaxLine = 1000;
+    static constexpr std::string_view kCutMark = " [...]";
+
     explicit ActivityList(const Clock& clock) : clock_(clock) {}
 
     // Adds the current time stamp followed by text (which normally starts with a blank).
     void add(std::string_view text);
-    // Adds a line as given. In both, control characters become "?".
+    // Adds a line as given. In both, control characters become "?", and a
+    // line longer than kMaxLine bytes is cut there, ending with kCutMark.
     void add_raw(std::string line);
 
     const std::vector<std::string>& lines() const { return lines_; }

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 
+#include "platform/file_modes.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
+#include "platform/safe_path.h"
 #include "platform/text_encoding.h"
 
 namespace velarion {
@@ -64,13 +66,19 @@ void Settings::derive() {
     for (const std::string* key : {&op.Path, &op.tempozip_dir, &op.send_dir, &op.unione_DIR}) add_root(read_roots, *key);
     add_roots(read_roots, op.cartelle_lettura);
     copy_roots.clear();
+    add_root(copy_roots, op.send_dir);
+    if (prepara && prepare_dir != "/") add_root(copy_roots, prepare_dir);  // "PREPARA:;" names no folder
     add_roots(copy_roots, op.cartelle_copia);
-    if (copy_roots.empty()) {
-        for (const std::string* key : {&op.Path, &op.send_dir, &op.unione_DIR}) add_root(copy_roots, *key);
-        if (prepara && prepare_dir != "/") add_root(copy_roots, prepare_dir);  // "PREPARA:;" names no folder
-    }
+    no_copy_roots.clear();
+    if (!text::trim(op.Path).empty()) no_copy_roots.push_back(spool_dir + "coda/");
+    if (!text::trim(op.Path).empty() || !text::trim(op.Dir_Loghi).empty()) no_copy_roots.push_back(logo_dir);
+    for (const std::string* key : {&op.unione_DIR, &op.tempozip_dir}) add_root(no_copy_roots, *key);
 
     retry = parse_retry_settings(global.retry_delays, global.retry_limit, global.retention_days);
+    const long long check = parse_duration(global.size_check);
+    size_check_limit = check > 0 ? check : 120;
+    const int mask = file_modes::parse_umask(global.umask);
+    file_umask = mask >= 0 ? static_cast<unsigned>(mask) : file_modes::kDefaultUmask;
 
     const std::string mode = text::upper(op.tipoinvio);
     delivery_mode = mode == "SEMPRE SEND"   ? DeliveryMode::always_send
@@ -80,6 +88,10 @@ void Settings::derive() {
     const bool blank = sw.own_credentials;
     account_login = blank ? "" : op.login_email;
     account_password = blank ? "" : op.pwd_email;
+}
+
+bool Settings::styles_in_spool() const {
+    return !text::trim(op.Path).empty() && safe_path::is_below(style_file, {spool_dir});
 }
 
 std::string Settings::ini_path() const {

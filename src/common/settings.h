@@ -89,6 +89,8 @@ struct GlobalSettings {
     std::string retry_delays;    // waits between tries of an undelivered message
     std::string retry_limit;     // how long a temporary failure is tried before the message is parked
     std::string retention_days;  // days the copies below "non_copiati" are kept
+    std::string size_check;      // "controllo_dimensione": how long a ".0" may keep changing
+    std::string umask;           // "umask": octal mode bits taken from every file the agent makes
 };
 
 struct Settings {
@@ -113,14 +115,28 @@ struct Settings {
     std::string account_password; // "pwd_email" the same way
     // Where spool input may reach (each folder with a trailing "/"):
     // read_roots: the spool, work, save ("send_dir") and merge ("unione_DIR")
-    // folders and "cartelle_lettura"; copy_roots: "cartelle_copia", else the
-    // spool, save, merge and prepare folders. The work folder holds the run's
-    // own files (logs, kept messages): copies of a print file never go there.
+    // folders and "cartelle_lettura"; copy_roots: the save and prepare
+    // folders and "cartelle_copia"; no_copy_roots: what a copy never goes
+    // below, whatever the copy folders: the spool's queue ("coda"), the logo
+    // folder, the merge folder and the work folder, whose files the agent
+    // itself reads (styles, PDFs that later invoices append, claims, logs).
     std::vector<std::string> read_roots;
     std::vector<std::string> copy_roots;
+    std::vector<std::string> no_copy_roots;
     RetrySettings retry;          // the "GLOBAL" keys above, read as numbers
+    // How long the size check of a ".0" waits for a file that keeps changing
+    // before its message is left for a later tick, in seconds (2 minutes).
+    long long size_check_limit = 120;
+    // The umask of everything the agent writes ("umask" of "GLOBAL", octal;
+    // 0077 when missing or unreadable).
+    unsigned file_umask = 077;
 
     void derive();
+
+    // True when the style file lies below the spool folder (links resolved):
+    // whoever writes the spool can change the styles, and what they name is
+    // spool input.
+    bool styles_in_spool() const;
 
     // Full path of velarion.ini in the configuration directory (the existing
     // spelling when the file was copied in another case).

@@ -46,9 +46,7 @@ const char* const kKeys[19] = {"",
 std::string barcode_file(const Runtime& rt, const StyleSettings& style) {
     std::string name = style.filebarcode_ini;
     if (name.empty()) name = "barcode.ini";
-    const std::string path = overlay::InLogoDir(rt, name);
-    const std::string found = paths::resolve(path);
-    return found.empty() ? path : found;
+    return overlay::StyleFilePath(rt, overlay::InLogoDir(rt, name));
 }
 
 // A built-in font tag "F0" to "F11" (shorter than 4 characters, starting with "F").
@@ -201,10 +199,10 @@ void DrawBarcode(const Runtime& rt, BarcodeRecord& record, OverlayState& state, 
     // for the barcode. A picture that cannot be drawn (malformed numbers, a
     // missing or unreadable file) leaves the barcode drawn as in text mode.
     if (const auto& p = v.picture) {
+        // Read only below the logo folder or a read folder.
         const std::string file = overlay::InLogoDir(rt, field[15]);
-        const std::string found = paths::resolve(file);
         try {
-            const std::string resource = doc.ImportImageAsResource(found.empty() ? file : found, 90);
+            const std::string resource = doc.ImportImageAsResource(overlay::StyleFilePath(rt, file), 90);
             doc.DrawImageResource(resource, p->x, p->top, p->width, p->height);
             return;
         } catch (const PdfError&) {
@@ -219,7 +217,7 @@ void DrawBarcode(const Runtime& rt, BarcodeRecord& record, OverlayState& state, 
     bool use_font = is_font_tag(field[2]);
     if (!use_font && !field[2].empty() && !field[3].empty()) {
         use_font = state.fonts.ensure(field[3], [&] {
-            const std::string path = rt.fonts.find(field[2], rt.cfg.host.program_dir);
+            const std::string path = overlay::StyleFontPath(rt, field[2]);
             return !path.empty() && doc.AddFont(field[3], path);
         });
     }

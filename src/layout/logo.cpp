@@ -1,6 +1,7 @@
 #include "layout/logo.h"
 
 #include "common/runtime.h"
+#include "layout/overlay_support.h"
 #include "platform/paths.h"
 #include "platform/pdf_document.h"
 
@@ -11,8 +12,8 @@ std::vector<LogoImage> ImportLogos(const Runtime& rt, PdfDocument& doc, const St
     if (style.name.empty()) return logos;
     const std::string& dir = rt.cfg.logo_dir;
     for (const StyleLogo& l : style.logos) {
-        std::string path = paths::resolve(dir + paths::native(l.picture) + ".jpg");
-        if (path.empty()) path = dir + paths::native(l.picture) + ".jpg";
+        // Read only below the logo folder or a read folder.
+        const std::string path = overlay::StyleFilePath(rt, dir + paths::native(l.picture) + ".jpg");
         LogoImage logo;
         try {
             logo.resource = doc.ImportImageAsResource(path, 90);

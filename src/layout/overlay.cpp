@@ -4,6 +4,7 @@
 #include <fstream>
 #include <string>
 
+#include "common/bounded_line.h"
 #include "common/runtime.h"
 #include "layout/overlay_run.h"
 #include "layout/overlay_support.h"
@@ -28,13 +29,14 @@ void Creafincature(const Runtime& rt, OverlayState& state, PdfDocument& doc, std
     try {
         // 1. Complete the file name; open it for reading.
         overlay_file = overlay::InLogoDir(rt, overlay_file);
-        path = paths::resolve(overlay_file);
+        // Read only below the logo folder or a read folder.
+        path = overlay::StyleFilePath(rt, overlay_file);
         std::ifstream in;
         if (!path.empty()) in.open(path, std::ios::binary);
         if (!in.is_open()) throw NumberedError(53, "File not found");
 
         // 2. One command per line until the end flag or the end of the file.
-        while (!run.ended() && std::getline(in, line)) {
+        while (!run.ended() && read_bounded_line(in, line)) {
             ++line_no;
             if (!line.empty() && line.back() == '\r') line.pop_back();
             fields = SplitTabFields(line);

@@ -90,7 +90,7 @@ void OverlayRun::font(const TabFields& f) {
     // The font file is looked up in the program directory and the system
     // font folders; a file that is not there is not registered, and texts
     // naming its font stay in Courier.
-    const std::string path = rt_.fonts.find(f[3], rt_.cfg.host.program_dir);
+    const std::string path = StyleFontPath(rt_, f[3]);
     if (!f[5].empty()) {
         const double width = num(f[5]);
         if (!path.empty()) doc_.AddFontMONOSPACED(f[4], path, static_cast<int>(std::lround(width)));
@@ -189,8 +189,7 @@ void OverlayRun::image(const TabFields& f) {
     // 3. Imported once per document; the slot keeps the resource name.
     std::string& resource = state_.image_slots[static_cast<std::size_t>(slot)];
     if (resource.empty()) {
-        const std::string found = paths::resolve(file);
-        resource = doc_.ImportImageAsResource(found.empty() ? file : found, 90);
+        resource = doc_.ImportImageAsResource(StyleFilePath(rt_, file), 90);
     }
     // 4. Drawn with its bottom left corner at (f4, f5).
     const double x = num(f[4]), y = num(f[5]), height = num(f[6]), width = num(f[7]);

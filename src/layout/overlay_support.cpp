@@ -6,7 +6,9 @@
 
 #include "common/runtime.h"
 #include "layout/overlay.h"
+#include "platform/font_files.h"
 #include "platform/paths.h"
+#include "platform/safe_path.h"
 
 namespace velarion::overlay {
 
@@ -69,6 +71,33 @@ Colour ParseColour(const Runtime& rt, const std::string& text) {
 std::string InLogoDir(const Runtime& rt, const std::string& name) {
     if (paths::has_separator(name)) return paths::native(name);
     return rt.cfg.logo_dir + name;
+}
+
+namespace {
+std::vector<std::string> style_roots(const Runtime& rt) {
+    std::vector<std::string> roots = rt.cfg.read_roots;
+    roots.push_back(rt.cfg.logo_dir);
+    return roots;
+}
+}  // namespace
+
+std::string StyleFilePath(const Runtime& rt, const std::string& path) {
+    const std::string found = paths::resolve(path);
+    if (found.empty()) return path;
+    if (safe_path::is_below(found, style_roots(rt))) return found;
+    rt.list.add(" File di stile fuori dalle cartelle ammesse " + path);
+    return "";
+}
+
+std::string StyleFontPath(const Runtime& rt, const std::string& name) {
+    const std::string found = rt.fonts.find(name, rt.cfg.host.program_dir);
+    if (found.empty() || !paths::has_separator(name)) return found;
+    std::vector<std::string> roots = style_roots(rt);
+    roots.push_back(rt.cfg.host.program_dir);
+    for (const auto& f : font_files::system_folders()) roots.push_back(f);
+    if (safe_path::is_below(found, roots)) return found;
+    rt.list.add(" File di stile fuori dalle cartelle ammesse " + name);
+    return "";
 }
 
 }  // namespace velarion::overlay

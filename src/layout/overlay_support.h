@@ -37,5 +37,18 @@ Colour ParseColour(const Runtime& rt, const std::string& text);
 // A name without a folder is taken from the logo directory.
 std::string InLogoDir(const Runtime& rt, const std::string& name);
 
+// The file a style names (an overlay, a picture, a barcode or formatting
+// file), given as its full path: found without regard to case, and read only
+// when its real location (links resolved) lies below the logo folder or a
+// read folder. Returns the path to read: the file found, the path itself
+// when nothing is there (its reader says it is missing), or "" after the line
+// " File di stile fuori dalle cartelle ammesse <path>".
+std::string StyleFilePath(const Runtime& rt, const std::string& path);
+
+// A font file a style names, found as the font look-up finds it (program
+// folder, system font folders); a name with a folder of its own is read only
+// below the logo folder or a read folder. "" when not found or refused.
+std::string StyleFontPath(const Runtime& rt, const std::string& name);
+
 }  // namespace overlay
 }  // namespace velarion

@@ -3,6 +3,7 @@
 #include <fstream>
 #include <vector>
 
+#include "common/bounded_line.h"
 #include "common/runtime.h"
 
 namespace velarion {
@@ -31,7 +32,7 @@ PreAnalysis AnalizzaTXT(Runtime& rt, const std::string& path, long page_section_
     long last_condensed_off = 0;
     long n = 0;
     std::string line;
-    while (std::getline(in, line)) {
+    while (read_bounded_line(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         ++n;
         pre.line_before_last = std::move(pre.last_line);

@@ -1,5 +1,7 @@
 #include "pdf/copies.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 
@@ -35,18 +37,34 @@ void keep_not_copied(Runtime& rt, const std::string& output, const std::string& 
                  (saved ? " copia in " + kept : " copia non riuscita in " + kept));
 }
 
-// True when the target is an absolute path below the copy folders of the
-// settings; else the activity line that says so.
-bool allowed_target(Runtime& rt, const std::string& target) {
+// True when a file other than a PDF is at the target: a file the agent or a
+// style reads (an overlay, an image, a font), never replaced by a copy.
+bool over_other_file(const std::string& target) {
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(target, ec))) return false;
+    const safe_path::Fd fd = safe_path::open_nofollow(target);
+    char head[5] = {};
+    return !fd.valid() || ::pread(fd.get(), head, sizeof head, 0) != 5 || std::string(head, 5) != "%PDF-";
+}
+
+// True when the target is an absolute path below the copy folders (roots),
+// not below a folder the agent reads its own files from, and not over a file
+// that is no PDF; else the activity line that says so.
+bool allowed_target(Runtime& rt, const std::string& target, const std::vector<std::string>& roots) {
     const bool absolute = !target.empty() && target[0] == '/' && !target.starts_with("//");
-    if (absolute && safe_path::is_below(target, rt.cfg.copy_roots)) return true;
+    if (absolute && safe_path::is_below(target, roots) && !safe_path::is_below(target, rt.cfg.no_copy_roots) &&
+        !over_other_file(target))
+        return true;
     rt.list.add(" Destinazione di copia non ammessa " + target);
     return false;
 }
 
+
 }  // namespace
 
-bool Creadir(const Runtime& rt, const std::string& path) {
+bool Creadir(const Runtime& rt, const std::string& path) { return Creadir(rt, path, rt.cfg.copy_roots); }
+
+bool Creadir(const Runtime& rt, const std::string& path, const std::vector<std::string>& roots) {
     const std::string native = paths::native(path);
     // A relative folder would be made below whatever the current folder is,
     // and a Windows drive ("C:") names none here.
@@ -54,7 +72,7 @@ bool Creadir(const Runtime& rt, const std::string& path) {
     // Nor does a network share ("\\server\share"): its server is no folder of the root.
     if (native.starts_with("//")) return false;
     // Folders are made below the copy folders only, never through a link.
-    return safe_path::open_folder_below(native, rt.cfg.copy_roots, true).valid();
+    return safe_path::open_folder_below(native, roots, true).valid();
 }
 
 void copy_pdf(Runtime& rt, const LayoutState& layout, const std::string& output) {
@@ -65,7 +83,7 @@ void copy_pdf(Runtime& rt, const LayoutState& layout, const std::string& output)
         rt.list.add(" Chiamo Creadir con lsfilecrea = " + lsfilecrea);
         std::string target = paths::native(lsfilecrea);
         if (paths::ends_with_separator(target)) target += name;
-        bool ok = allowed_target(rt, target) && Creadir(rt, paths::folder(target));
+        bool ok = allowed_target(rt, target, rt.cfg.copy_roots) && Creadir(rt, paths::folder(target));
         if (ok) {
             rt.list.add(" Uscito creadir in maniera corretta Procedo alla copia");
             // A temporary in the target's folder renamed over it: a link
@@ -77,11 +95,16 @@ void copy_pdf(Runtime& rt, const LayoutState& layout, const std::string& output)
         else
             keep_not_copied(rt, output, target);
     }
-    // 12. The style's copy directory, below the copy folders too.
+    // 12. The style's copy directory: the installation's own choice when the
+    // style file lies outside the spool; a style in the spool is spool input,
+    // held to the copy folders as "CREAFILE:" is.
     const std::string dircopy = layout.style.dircopy;
     if (!dircopy.empty()) {
-        const std::string target = paths::native(paths::with_separator(dircopy)) + name;
-        if (allowed_target(rt, target) && safe_path::copy_below(output, target, rt.cfg.copy_roots))
+        const std::string folder = paths::native(paths::with_separator(dircopy));
+        const std::string target = folder + name;
+        std::vector<std::string> roots = rt.cfg.copy_roots;
+        if (!rt.cfg.styles_in_spool() && !folder.empty() && folder[0] == '/') roots.push_back(folder);
+        if (allowed_target(rt, target, roots) && safe_path::copy_below(output, target, roots))
             rt.list.add(" CreaPdf Copiato " + output + " in " + target);
         else
             keep_not_copied(rt, output, target);

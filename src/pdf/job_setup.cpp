@@ -7,6 +7,7 @@
 
 #include "common/file_problem.h"
 #include "common/runtime.h"
+#include "layout/overlay_support.h"
 #include "layout/pre_analysis.h"
 #include "layout/style.h"
 #include "pdf/type_metrics.h"
@@ -134,7 +135,8 @@ std::vector<FormatEntry> parse_format_table(const std::string& file_text, const 
 std::vector<FormatEntry> load_format_table(const Runtime& rt, const std::string& file_name,
                                            std::vector<FileProblem>* problems) {
     const std::string wanted = rt.cfg.logo_dir + paths::native(file_name);
-    const std::string path = paths::resolve(wanted);
+    // Read only below the logo folder or a read folder.
+    const std::string path = overlay::StyleFilePath(rt, wanted);
     std::ifstream in(path, std::ios::binary);
     if (path.empty() || !in) {
         rt.list.add(" Crea Pdf tabella di formattazione non trovata " + file_name);

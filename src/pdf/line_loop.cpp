@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "common/bounded_line.h"
 #include "common/runtime.h"
 #include "layout/barcode.h"
 #include "layout/logo.h"
@@ -343,20 +344,21 @@ void LineLoop::draw_line(std::vector<Piece>& pieces, const std::string& line, bo
 void LineLoop::count_left_out(std::istream& in, long pending) {
     long left = pending;
     std::string skip;
-    while (std::getline(in, skip)) ++left;
+    while (read_bounded_line(in, skip)) ++left;
     rt_.list.add(" Raggiunto maxpaginalogo " + style().maxpaginalogo_text + ": " + std::to_string(left) +
                   " righe non stampate");
 }
 
 void LineLoop::run(std::istream& in) {
     std::string line, next;
-    bool have_next = static_cast<bool>(std::getline(in, next));
+    // Lines are cut when read: memory stays bounded by the line, not the file.
+    bool have_next = read_bounded_line(in, next);
     std::string last_line;
     long undrawn = 0;  // the current line when a page break ended the loop
     while (have_next && !job_.stop) {
         line.swap(next);
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        have_next = static_cast<bool>(std::getline(in, next));
+        have_next = read_bounded_line(in, next);
         const bool last = !have_next;
         ++job_.line_no;
         last_line = line;

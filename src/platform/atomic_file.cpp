@@ -105,13 +105,15 @@ bool copy_into(int in, Replacement& r, Sync sync) {
 }  // namespace
 
 bool copy(const std::string& source, const std::string& target, Sync sync) {
-    const int in = ::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    // Opened without waiting: a FIFO would wait for a writer before the check below.
+    const int in = ::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (in < 0) return false;
     struct stat st {};
     if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(in);
         return false;
     }
+    ::fcntl(in, F_SETFL, ::fcntl(in, F_GETFL) & ~O_NONBLOCK);
     Replacement r(target);
     const bool ok = copy_into(in, r, sync);
     ::close(in);

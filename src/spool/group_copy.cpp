@@ -25,6 +25,9 @@ void size_check_wait(Runtime& rt) {
 // copy agree.
 void copy_group_file(Runtime& rt, const std::string& spool_path, const std::string& work,
                      const std::string& work_name, bool size_check) {
+    // The time is counted in waits, not read from the clock, so a clock step
+    // neither ends the check early nor makes it last for ever.
+    long long waited_ms = 0;
     for (;;) {
         std::uintmax_t initial = 0;
         if (size_check) {
@@ -36,10 +39,12 @@ void copy_group_file(Runtime& rt, const std::string& spool_path, const std::stri
         if (!size_check) return;
 
         size_check_wait(rt);
+        waited_ms += kSizeCheckMs;
         const std::uintmax_t control = file_size(spool_path);
         rt.list.add(" Dimensione di controllo " + spool_path + " " + std::to_string(control));
         const std::uintmax_t copied = file_size(work + work_name);
         if (control == initial && copied == control) return;
+        if (waited_ms >= rt.cfg.size_check_limit * 1000) throw StillChanging(spool_path);
         rt.list.add(
             " Dimensione File allegato differente da file originale di Quil Effettuo nuovamente "
             "la copia");
@@ -65,7 +70,8 @@ std::vector<std::string> copy_group(Runtime& rt, const SpoolListing& listing, co
         const std::string spool_path = listing.find(file);
         if (spool_path.empty()) continue;
         step = 15;
-        if (is_link(spool_path)) {
+        if (const std::string kind = refused_kind(spool_path); !kind.empty()) {
+            rt.list.add(" File di spool non ammesso, " + kind + ": " + spool_path);
             links.push_back(spool_path);
             continue;
         }

@@ -3,6 +3,7 @@
 // attachment against a file still being written.
 #pragma once
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -18,12 +19,21 @@ class SpoolListing;
 // ten moved): full paths of those that exist now.
 std::vector<std::string> group_files(const SpoolListing& listing, const std::string& base);
 
+// A ".0" still changing when the size check's time was up: the message is
+// left in the spool for a later tick.
+struct StillChanging : std::runtime_error {
+    explicit StillChanging(const std::string& path) : std::runtime_error(path), path(path) {}
+    std::string path;
+};
+
 // Copies each of group_files into the work directory under its own name,
 // with a dated backup (name + "_yymmddHHMMSS"); for ".0" the copy is
 // repeated until the spool file, its size two seconds later and the work
-// copy agree. Returns the spool paths copied. The spool files stay. A spool
-// file that is a symbolic link could lead anywhere: it is never read, and is
-// added to `links` instead.
+// copy agree, for at most the settings' size_check_limit (then it throws
+// StillChanging). Returns the spool paths copied. The spool files stay. A spool
+// file that is no plain file (a link, which could lead anywhere, a hard link,
+// a FIFO, device, socket or folder) is never opened: it gets the line " File
+// di spool non ammesso, <kind>: <path>" and is added to `links` instead.
 std::vector<std::string> copy_group(Runtime& rt, const SpoolListing& listing, const std::string& work,
                                     const std::string& base, int& step, std::vector<std::string>& links);
 

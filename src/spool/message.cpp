@@ -23,6 +23,10 @@ namespace velarion {
 namespace {
 
 constexpr int kMaxAttachments = 50;
+// Longer than any file name of the file system (or of a path to one): the
+// attachment cannot be what the header names.
+constexpr std::size_t kMaxAttachmentName = 1024;
+constexpr std::size_t kMaxFileName = 255;
 constexpr int kFixedHeaderLines = 7;
 
 bool starts_with(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
@@ -47,6 +51,10 @@ public:
     MessageOutcome run() {
         try {
             process();
+        } catch (const spool::TooLarge& e) {
+            // Beyond the read limits: the message is kept, with the reason.
+            rt_.list.add(" " + std::string(e.what()) + ", messaggio non inviato: " + base_);
+            outcome_ = {Delivered::failed, e.what()};
         } catch (...) {
             const ErrorInfo err = current_error();
             const std::string line = " " + err.description + " leggi_file_messaggio_error " +
@@ -105,7 +113,7 @@ private:
         // An attachment that would be read from outside the installation's
         // folders: the message goes nowhere without it, it is kept.
         if (refused_) {
-            outcome_ = {Delivered::failed, "Allegato fuori dalle cartelle ammesse"};
+            outcome_ = {Delivered::failed, refused_reason_};
             return;
         }
         // 11.
@@ -124,7 +132,7 @@ private:
         const std::string body = work_ + base_ + ".b";
         if (!spool::is_file(body)) return;
         std::string extra;
-        for (const auto& line : spool::read_lines(body)) {
+        for (const auto& line : spool::read_body_lines(body)) {
             if (starts_with(line, ".///A")) {
                 extra += line.substr(5) + "\r\n";
             } else if (starts_with(line, ".///###D")) {
@@ -157,7 +165,7 @@ private:
     void read_header() {
         req_.fax = false;
         const std::string gateway = spool::fax_gateway(rt_);
-        const auto lines = spool::read_lines(work_ + base_ + ".h");
+        const auto lines = spool::read_header_lines(work_ + base_ + ".h");
         int first_attachment = 8;
         for (std::size_t i = 0; i < lines.size(); ++i) {
             const int n = static_cast<int>(i) + 1;
@@ -207,6 +215,15 @@ private:
         attachment_names_.push_back(name);
         has_attachments_ = true;
         if (refused_) return;  // the message is kept as it is: nothing more is composed
+        const bool too_long = name.size() > kMaxAttachmentName ||
+                              (spool::is_safe_file_name(name) && name.size() > kMaxFileName);
+        if (too_long) {
+            rt_.list.add(" Nome di allegato troppo lungo (" + std::to_string(name.size()) +
+                         " caratteri), messaggio non inviato: " + name.substr(0, 100) + "...");
+            refused_ = true;
+            refused_reason_ = "Nome di allegato troppo lungo";
+            return;
+        }
         MessageAttachment a = resolve_attachment(rt_, name, req_.fax);
         if (!attachment_allowed(rt_, a)) {
             rt_.list.add(" Allegato fuori dalle cartelle ammesse, messaggio non inviato: " + name);
@@ -253,7 +270,7 @@ private:
     // 9. The body text: every line but the directives; an empty line as a blank.
     void body_text() {
         std::string body;
-        for (const auto& line : spool::read_lines(work_ + base_ + ".b")) {
+        for (const auto& line : spool::read_body_lines(work_ + base_ + ".b")) {
             if (is_directive(line)) continue;
             body += line.empty() ? " " : line;
             body += "\r\n";
@@ -276,6 +293,7 @@ private:
     std::vector<std::string> attachment_names_;
     bool has_attachments_ = false;  // the message has attachment lines
     bool refused_ = false;          // an attachment lies outside the installation's folders
+    std::string refused_reason_ = "Allegato fuori dalle cartelle ammesse";
     long page_section_end_ = 9999999;  // "/PAGE" section end, carried from print file to print file
     MessageLayout layout_;          // the message's layout state, dropped with the message
 };

@@ -90,7 +90,7 @@ void SpoolQueue::forget(const std::string& name, bool mark_done) {
     if (mark_done)
         fs::rename(concluded, spool_ + name + ".FATTO", ec);
     else
-        fs::remove(concluded, ec);
+        fs::remove_all(concluded, ec);  // a trigger that was a folder too
 }
 
 QueueRecord SpoolQueue::record(const std::string& name) const {

@@ -20,7 +20,7 @@ Claimed claimed_message(const SpoolListing& listing, const std::string& trigger)
     Claimed m;
     m.trigger = trigger;
     m.base = trigger.substr(0, trigger.size() - 2);
-    for (auto& path : group_files(listing, m.base)) (is_link(path) ? m.links : m.spool_files).push_back(path);
+    for (auto& path : group_files(listing, m.base)) (refused_kind(path).empty() ? m.spool_files : m.links).push_back(path);
     return m;
 }
 }  // namespace

@@ -53,11 +53,11 @@ std::vector<std::string> names_in_use(const spool::SpoolListing& listing, const 
     std::vector<std::string> names{base + ".*", "MERGE_*", "cripato.pdf"};
     std::vector<std::string> lines;
     try {
-        // A spool file that is a link is never read.
-        if (const std::string h = listing.find(base + ".h"); !h.empty() && !spool::is_link(h))
-            lines = spool::read_lines(h);
-        if (const std::string b = listing.find(base + ".b"); !b.empty() && !spool::is_link(b))
-            for (const auto& l : spool::read_lines(b))
+        // A spool file that is no plain file is never read.
+        if (const std::string h = listing.find(base + ".h"); !h.empty() && spool::refused_kind(h).empty())
+            lines = spool::read_header_lines(h);
+        if (const std::string b = listing.find(base + ".b"); !b.empty() && spool::refused_kind(b).empty())
+            for (const auto& l : spool::read_body_lines(b))
                 if (l.rfind(".///A", 0) == 0) lines.push_back(l.substr(5));
     } catch (const std::exception&) {
         // an unreadable header names nothing more
@@ -116,12 +116,12 @@ struct SpoolScanner::Scan {
 
     void take(const spool::SpoolListing& listing, const std::string& name) {
         // An earlier pass, or another agent, may have taken this message already.
-        if (!spool::is_file(spool + name)) return;
+        if (!spool::present(spool + name)) return;
 
         // 3. Scheduling directive in the first 500 characters (a trigger
-        // that is a symbolic link is not read: its message is parked).
+        // that is no plain file is not read: its message is parked).
         step = 12;
-        if (!spool::is_link(spool + name) &&
+        if (spool::refused_kind(spool + name).empty() &&
             spool::held_by_timing(spool::read_head(spool + name, 500), rt.clock.now()))
             return;
 
@@ -141,6 +141,15 @@ struct SpoolScanner::Scan {
         DeliveryOutcome outcome;
         std::exception_ptr error;
         ErrorInfo error_info;
+        if (const std::string why = spool::odd_message_name(m.base); !why.empty()) {
+            // No file the agent would make from this name would be the one
+            // meant: the message is parked with all its files, as they are.
+            rt.list.add(" Nome di messaggio non ammesso (" + why + "), messaggio non inviato: " + m.base);
+            for (const auto& p : spool::group_files(listing, m.base))
+                (spool::refused_kind(p).empty() ? m.spool_files : m.links).push_back(p);
+            settle_safely(m, {Delivered::failed, "Nome di messaggio non ammesso (" + why + ")"});
+            return;
+        }
         try {
             // 4. On the first message of the run and of each day: empty the
             // work directory (note.txt, folders and other agents' messages stay).
@@ -156,16 +165,17 @@ struct SpoolScanner::Scan {
 
             // 7. Copy the group into the work directory (7.1 to 7.4); the
             // spool files stay until the message's outcome is recorded.
+            std::string refused = spool::refused_kind(s.queue_->claimed_path(name));
+            if (!refused.empty()) rt.list.add(" File di spool non ammesso, " + refused + ": " + spool + name);
             m.spool_files = spool::copy_group(rt, listing, work, m.base, step, m.links);
-            if (spool::is_link(s.queue_->claimed_path(name))) m.links.insert(m.links.begin(), spool + name);
+            if (refused.empty() && !m.links.empty()) refused = spool::refused_kind(m.links.front());
 
             step = 18;
-            if (!m.links.empty()) {
-                // Spool files that are symbolic links could lead anywhere: the
-                // message is parked with what it has of its own.
-                for (const auto& link : m.links)
-                    rt.list.add(" File di spool non ammesso, collegamento simbolico: " + link);
-                outcome = {Delivered::failed, "File di spool non ammesso, collegamento simbolico"};
+            if (!refused.empty()) {
+                // A link could lead anywhere, a hard link be a file outside
+                // the spool, a FIFO stop the agent: the message is parked with
+                // what it has of its own, and these leave the spool.
+                outcome = {Delivered::failed, "File di spool non ammesso, " + refused};
             } else {
                 // 8. Process the message; its own errors are handled there. Its
                 // layout state lives and ends with it (9.).
@@ -181,6 +191,18 @@ struct SpoolScanner::Scan {
                 m.option = std::move(r.option);
                 outcome = std::move(r.delivery);
             }
+        } catch (const spool::StillChanging& e) {
+            // A file still being written: the message waits in the spool for
+            // a later tick, and the scan goes on with the next one.
+            rt.list.add(" File ancora in scrittura dopo " + std::to_string(rt.cfg.size_check_limit) +
+                        " secondi, messaggio lasciato nello spool per un giro successivo: " + e.path);
+            rt.list.refresh();
+            try {
+                s.queue_->release(name);
+            } catch (...) {
+                // it stays in the queue, and the next scan puts it back
+            }
+            return;
         } catch (...) {
             error = std::current_exception();
             error_info = current_error();
@@ -221,6 +243,10 @@ struct SpoolScanner::Scan {
             outcome = {Delivered::failed, line.substr(1)};
         }
         step = 19;
+        settle_safely(m, outcome);
+    }
+
+    void settle_safely(const spool::Claimed& m, const DeliveryOutcome& outcome) {
         try {
             spool::SettleContext c = context();
             spool::settle(c, m, outcome);

@@ -25,7 +25,7 @@ struct Claimed {
     std::string trigger;                        // the trigger's name in the spool folder
     std::string base;                           // the trigger's name without ".T"
     std::vector<std::string> spool_files;       // its other spool files (full paths)
-    std::vector<std::string> links;             // spool files that are symbolic links: never read, removed
+    std::vector<std::string> links;             // spool files that are no plain file (links, special files): never read, removed
     std::vector<std::string> attachment_names;  // the header's attachment lines, when read
     std::string option;                         // its delivery option, when read ("SAVE": a draft)
 };

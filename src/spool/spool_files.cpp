@@ -6,6 +6,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "common/bounded_line.h"
+#include "platform/file_kind.h"
 #include "platform/paths.h"
 #include "platform/safe_path.h"
 
@@ -24,6 +26,37 @@ std::vector<std::string> read_lines(const std::string& path) {
     }
     if (in.bad()) throw NumberedError(57, "Device I/O error " + path);
     return lines;
+}
+
+namespace {
+// Lines of at most max_line bytes, max_total in all; TooLarge beyond.
+std::vector<std::string> read_limited(const std::string& path, std::size_t max_line, std::size_t max_total,
+                                      const std::string& too_long_line, const std::string& too_large) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw NumberedError(53, "File not found " + path);
+    std::vector<std::string> lines;
+    std::size_t total = 0;
+    std::string line;
+    // One byte more than the bound tells a line that is too long.
+    while (read_bounded_line(in, line, max_line + 2)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.size() > max_line) throw TooLarge(too_long_line);
+        total += line.size() + 2;
+        if (total > max_total + 2) throw TooLarge(too_large);
+        lines.push_back(std::move(line));
+    }
+    if (in.bad()) throw NumberedError(57, "Device I/O error " + path);
+    return lines;
+}
+}  // namespace
+
+std::vector<std::string> read_header_lines(const std::string& path) {
+    return read_limited(path, kMaxHeaderLine, kMaxHeader, "Riga di intestazione oltre 64 KB",
+                        "Intestazione oltre 1 MB");
+}
+
+std::vector<std::string> read_body_lines(const std::string& path) {
+    return read_limited(path, kMaxBody, kMaxBody, "Testo del messaggio oltre 1 MB", "Testo del messaggio oltre 1 MB");
 }
 
 std::string read_head(const std::string& path, std::size_t limit) {
@@ -58,6 +91,56 @@ void append_file(const std::string& path, const std::string& bytes, const std::s
 
 bool is_link(const std::string& path) { return safe_path::is_link(path); }
 
+std::string refused_kind(const std::string& path) {
+    using file_kind::Kind;
+    switch (file_kind::of(path)) {
+        case Kind::missing:
+        case Kind::plain:
+            return "";
+        case Kind::hard_linked:
+            return "collegamento fisico";
+        case Kind::symlink:
+            return "collegamento simbolico";
+        case Kind::fifo:
+            return "FIFO";
+        case Kind::device:
+            return "dispositivo";
+        case Kind::socket:
+            return "socket";
+        case Kind::folder:
+            return "cartella";
+    }
+    return "";
+}
+
+namespace {
+// Room for the longest suffix the agent adds to a base name (".h_yymmddHHMMSS",
+// "_yymmddHHMMSS_2/") within a file name of 255 bytes.
+constexpr std::size_t kMaxBaseName = 200;
+bool odd_char(unsigned char c) { return c == '\\' || c == '/' || c == '*' || c == '?'; }
+}  // namespace
+
+std::string odd_message_name(const std::string& base) {
+    for (unsigned char c : base)
+        if (odd_char(c)) return c == '\\' ? "barra rovesciata" : "carattere jolly";
+    if (base.size() > kMaxBaseName) return "nome troppo lungo";
+    if (base.empty() || base == "." || base == "..") return "nome riservato";
+    return "";
+}
+
+std::string plain_name(const std::string& name) {
+    // Cut in the middle, so that the suffixes of a message's files stay apart.
+    std::string out = name.size() <= kMaxBaseName ? name : name.substr(0, kMaxBaseName - 10) + name.substr(name.size() - 10);
+    for (char& c : out) {
+        const auto u = static_cast<unsigned char>(c);
+        if (odd_char(u)) c = '_';
+    }
+    if (out.empty() || out == "." || out == "..") out = "_";
+    return out;
+}
+
+bool present(const std::string& path) { return file_kind::of(path) != file_kind::Kind::missing; }
+
 std::uintmax_t file_size(const std::string& path) { return fs::file_size(path); }
 
 bool is_file(const std::string& path) {
@@ -67,7 +150,9 @@ bool is_file(const std::string& path) {
 
 void remove_or_mark_done(const std::string& path, bool mark_done) {
     if (!mark_done) {
-        fs::remove(path);  // false, not an error, when it is already gone
+        // false, not an error, when it is already gone; a folder goes with
+        // what it holds, links in it not followed
+        fs::remove_all(path);
         return;
     }
     std::error_code ec;

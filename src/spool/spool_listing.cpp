@@ -17,8 +17,6 @@ SpoolListing::SpoolListing(const std::string& dir) : dir_(dir) {
     if (ec) throw NumberedError(52, "Bad file name or number " + dir);
     for (; it != fs::directory_iterator(); it.increment(ec)) {
         if (ec) break;
-        std::error_code type_ec;
-        if (!it->is_regular_file(type_ec)) continue;
         names_.push_back(it->path().filename().string());
     }
     if (ec) throw NumberedError(52, "Bad file name or number " + dir);
@@ -28,9 +26,9 @@ SpoolListing::SpoolListing(const std::string& dir) : dir_(dir) {
 }
 
 std::string SpoolListing::find(const std::string& name) const {
-    if (is_file(dir_ + name)) return dir_ + name;
+    if (present(dir_ + name)) return dir_ + name;
     auto it = by_upper_.find(text::upper(name));
-    if (it == by_upper_.end() || !is_file(dir_ + it->second)) return "";
+    if (it == by_upper_.end() || !present(dir_ + it->second)) return "";
     return dir_ + it->second;
 }
 

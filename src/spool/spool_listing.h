@@ -11,14 +11,16 @@ namespace velarion::spool {
 
 class SpoolListing {
 public:
-    // Lists the regular files of `dir` (which ends with "/"), sorted by name.
+    // Lists the entries of `dir` (which ends with "/"), sorted by name: files
+    // and, so that a message naming one is refused rather than left behind,
+    // links, special files and folders.
     // A directory that cannot be read throws NumberedError 52.
     explicit SpoolListing(const std::string& dir);
 
     const std::vector<std::string>& names() const { return names_; }
 
-    // Full path of the file called `name` in the directory: the exact name
-    // when it exists now, else a listed name equal to it without regard to
+    // Full path of the entry called `name` in the directory: the exact name
+    // when it is there now, else a listed name equal to it without regard to
     // case; "" when neither.
     std::string find(const std::string& name) const;
 

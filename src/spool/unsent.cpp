@@ -86,8 +86,9 @@ bool keep_one(Runtime& rt, Building& b, const std::string& from, const std::stri
               bool& kept) {
     kept = false;
     std::string why;
-    if (is_link(from)) {
-        why = "collegamento simbolico";  // could lead anywhere: never read, nor kept
+    // A link could lead anywhere, a FIFO would wait for a writer: neither is read, nor kept.
+    if (const std::string kind = refused_kind(from); !kind.empty()) {
+        why = kind;
     } else if (atomic_file::copy(from, to)) {
         kept = true;
         return true;
@@ -120,7 +121,9 @@ bool fill(Runtime& rt, const ParkRequest& r, Building& b, Parked& out) {
         return false;
     }
     std::set<std::string> copied;
-    for (const auto& name : message_files(r.base, r.attachment_names)) {
+    // A name that is no plain name made no work files.
+    const bool plain = odd_message_name(r.base).empty();
+    for (const auto& name : plain ? message_files(r.base, r.attachment_names) : std::vector<std::string>{}) {
         const std::string found = paths::resolve(r.work + name);
         if (found.empty() || !is_file(found) || is_link(found)) continue;
         const std::string actual = paths::file_name(found);
@@ -131,14 +134,16 @@ bool fill(Runtime& rt, const ParkRequest& r, Building& b, Parked& out) {
         }
     }
     const std::string originals = dir + "originale/";
+    // Kept under plain names: a backslash would read as a folder.
+    const auto kept_name = [](const std::string& path) { return plain_name(path.substr(path.rfind('/') + 1)); };
     bool kept = false;
-    if (!keep_one(rt, b, r.trigger_path, originals + r.trigger_name, false, kept) || !kept) {
+    if (!keep_one(rt, b, r.trigger_path, originals + plain_name(r.trigger_name), false, kept) || !kept) {
         out.why = "Path/File access error " + originals + r.trigger_name;
         return false;
     }
     for (const auto& path : r.spool_files) {
-        if (!keep_one(rt, b, path, originals + paths::file_name(path), true, kept)) {
-            out.why = "Path/File access error " + originals + paths::file_name(path);
+        if (!keep_one(rt, b, path, originals + kept_name(path), true, kept)) {
+            out.why = "Path/File access error " + originals + kept_name(path);
             return false;
         }
         if (kept) out.spool_files.push_back(path);
@@ -158,7 +163,8 @@ bool fill(Runtime& rt, const ParkRequest& r, Building& b, Parked& out) {
 Parked park_copy(Runtime& rt, const ParkRequest& r) {
     Parked out;
     const std::string unsent = r.work + "non_inviati/";
-    const std::string folder = new_folder(unsent + r.base + "_" + stamp_seconds(rt.clock.now()));
+    // A name that is no plain name gets a folder with a plain one.
+    const std::string folder = new_folder(unsent + plain_name(r.base) + "_" + stamp_seconds(rt.clock.now()));
     const std::string name = paths::file_name(folder.substr(0, folder.size() - 1));
     Building b;
     b.dir = unsent + kPartial + r.agent + "." + name + "/";

@@ -189,6 +189,9 @@ LoadResult Form1Logic::continuation() {
 
     // 13. The operator's settings.
     Leggi_Param_Utenti(a_);
+    if (a_.settings.styles_in_spool())
+        a_.list.add(" Attenzione: gli stili (" + a_.settings.style_file +
+                    ") sono nella cartella dello spool: chi scrive lo spool puo' cambiarli");
     return LoadResult::Ready;
 }
 

@@ -1,5 +1,6 @@
 #include "startup/user_params.h"
 
+#include "platform/file_modes.h"
 #include "platform/text_encoding.h"
 #include "startup/agent.h"
 #include "common/config_store.h"
@@ -33,9 +34,14 @@ void Leggi_Param_Utenti(Agent& a) {
     g.retry_delays = read_config(a.settings, "GLOBAL", "retry_delays");
     g.retry_limit = read_config(a.settings, "GLOBAL", "retry_limit");
     g.retention_days = read_config(a.settings, "GLOBAL", "retention_days");
+    g.size_check = read_config(a.settings, "GLOBAL", "controllo_dimensione");
+    g.umask = read_config(a.settings, "GLOBAL", "umask");
 
     // The values derived from the keys, once for every routine that reads them.
     a.settings.derive();
+    // Everything written from now on (copies, PDFs, logs, parked messages)
+    // gets the installation's modes, whatever those of the spool files.
+    file_modes::set_umask(a.settings.file_umask);
 
     if (text::upper(op.ParGenerali).find("OUTLOOK") != std::string::npos) {
         a.list.add(" Outlook versione  " + a.settings.outlook_version);

@@ -72,5 +72,42 @@ TEST(DerivedSettings, AccBlanksOnlyTheTransportsAccount) {
     EXPECT_EQ(s.op.login_email, "utente");
 }
 
+TEST(DerivedSettings, CopyFoldersAndTheFoldersNoCopyReaches) {
+    Settings s = loaded("/srv/spool/", "");
+    s.op.send_dir = "/srv/salvati";
+    s.op.unione_DIR = "/srv/unione";
+    s.op.cartelle_copia = "/srv/archivio ; /srv/altro";
+    s.op.ParGenerali = "PREPARA:/srv/prepara;";
+    s.derive();
+    EXPECT_EQ(s.copy_roots, (std::vector<std::string>{"/srv/salvati/", "/srv/prepara/", "/srv/archivio/", "/srv/altro/"}));
+    EXPECT_EQ(s.no_copy_roots, (std::vector<std::string>{"/srv/spool/coda/", "/srv/spool/loghi/", "/srv/unione/",
+                                                         "C:/dati/tempozip/"}));
+}
+
+TEST(DerivedSettings, SizeCheckLimitAndUmaskFromGlobal) {
+    Settings s = loaded("/srv/spool/", "");
+    EXPECT_EQ(s.size_check_limit, 120);
+    EXPECT_EQ(s.file_umask, 077u);
+    s.global.size_check = "30s";
+    s.global.umask = "0027";
+    s.derive();
+    EXPECT_EQ(s.size_check_limit, 30);
+    EXPECT_EQ(s.file_umask, 027u);
+    // What cannot be read keeps the default.
+    for (const char* bad : {"9", "0800", "rw", "-1", "027x", ""}) {
+        s.global.umask = bad;
+        s.derive();
+        EXPECT_EQ(s.file_umask, 077u) << bad;
+    }
+    for (const char* bad : {"rw", "-1", "0", "5x", ""}) {
+        s.global.size_check = bad;
+        s.derive();
+        EXPECT_EQ(s.size_check_limit, 120) << bad;
+    }
+    s.global.umask = " 0 ";
+    s.derive();
+    EXPECT_EQ(s.file_umask, 0u);
+}
+
 }  // namespace
 }  // namespace velarion

@@ -143,5 +143,31 @@ TEST_F(MergeTest, WithoutADocumentTheListedFilesMakeIt) {
     EXPECT_EQ(work_files(), std::vector<std::string>{"ab12345678.pdf"});
 }
 
+TEST_F(MergeTest, AnEntryOutsideTheReadFoldersIsRefusedWithItsLinesAndTheOthersGo) {
+    make_pdf(doc, "doc", 1);
+    make_pdf(merge_dir() + "a.pdf", "alpha", 1);
+    fs::create_directories(root / "fuori");
+    make_pdf(root / "fuori/segreto.pdf", "segreto", 1);
+    fs::create_symlink(root / "fuori/segreto.pdf", merge_dir() + "link.pdf");
+
+    AGGIUNGIFONDOPDF(t.rt, doc, {"../fuori/segreto.pdf", "link.pdf", "a.pdf", root / "fuori/segreto.pdf"});
+
+    EXPECT_EQ(pdf_merge::GetNumberOfPages(doc), 2);
+    EXPECT_EQ(text_of(doc).find("segreto"), std::string::npos);
+    const auto got = lines();
+    for (const std::string& entry : std::vector<std::string>{"../fuori/segreto.pdf", "link.pdf"}) {
+        const std::string given = merge_dir() + entry;
+        const auto refusal = std::find(got.begin(), got.end(), " File da accodare fuori dalle cartelle ammesse " + given);
+        std::string all;
+        for (const auto& l : got) all += l + "\n";
+        ASSERT_NE(refusal, got.end()) << given << "\n" << all;
+        ASSERT_NE(refusal + 1, got.end());
+        EXPECT_EQ(*(refusal + 1), " Controllo negativo per Accodare PDF " + given);
+    }
+    // An absolute name counts from the merge folder too: a file that is not there.
+    const std::string absolute = " Controllo negativo per Accodare PDF " + merge_dir() + root / "fuori/segreto.pdf";
+    EXPECT_NE(std::find(got.begin(), got.end(), absolute), got.end());
+}
+
 }  // namespace
 }  // namespace velarion

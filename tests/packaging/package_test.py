@@ -207,6 +207,7 @@ class Package(unittest.TestCase):
                       unit)
         self.assertIn("\nEnvironmentFile=-%E/velarion/%i.env\n", unit)
         self.assertIn("\nRestart=on-failure\n", unit)
+        self.assertIn("\nUMask=0077\n", unit)
         desktop = os.path.join(self.root, "usr/share/applications/velarion.desktop")
         with open(desktop) as f:
             self.assertIn("\nExec=/usr/lib/velarion/velarion-desktop\n", f.read())

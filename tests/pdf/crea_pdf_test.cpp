@@ -302,18 +302,63 @@ TEST_F(ComposeTest, CopyTargetsStayBelowTheCopyFolders) {
     EXPECT_EQ(compose(deep), "12v");
     EXPECT_EQ(read_file(dir / "salvati/2026/12/x.pdf"), read_file(dir / "tempozip/DEEP01.pdf"));
 
-    // The style's copy folder is held to the same folders.
-    styles("[COPIA]\ndircopy=" + dir / "fuori" + "\n");
+    // A style file in the spool is spool input: its copy folder is held to the same folders.
+    cfg.op.Path = dir / "spool/";
+    cfg.op.Dir_Loghi = "";
+    cfg.derive();
+    write_file(dir / "spool/loghi/loghi.ini", "[COPIA]\ndircopy=" + dir / "fuori" + "\n");
     layout.style.name = "COPIA";
     EXPECT_EQ(compose(print_file("DIRC01.txt", "testo\r\n")), "12v");
     EXPECT_FALSE(fs::exists(dir / "fuori/DIRC01.pdf"));
     EXPECT_TRUE(kept("DIRC01.pdf"));
 
-    // The copy folders of velarion.ini replace the default.
+    // The copy folders of velarion.ini are added to the save and prepare folders.
     cfg.op.cartelle_copia = dir / "fuori";
     cfg.derive();
     EXPECT_EQ(compose(print_file("DIRC02.txt", "testo\r\n")), "12v");
     EXPECT_TRUE(fs::exists(dir / "fuori/DIRC02.pdf"));
+
+    // A style file outside the spool names a copy folder of the installation's own choice.
+    cfg.op.Path = dir / "spool/";
+    cfg.op.Dir_Loghi = dir / "loghi/";
+    cfg.op.cartelle_copia = "";
+    cfg.derive();
+    fs::create_directories(dir / "archivio");
+    styles("[COPIA]\ndircopy=" + dir / "archivio" + "\n");
+    EXPECT_EQ(compose(print_file("DIRC03.txt", "testo\r\n")), "12v");
+    EXPECT_TRUE(fs::exists(dir / "archivio/DIRC03.pdf"));
+}
+
+TEST_F(ComposeTest, CopiesNeverReachTheFoldersTheAgentReadsItsOwnFilesFrom) {
+    // Even with copy folders that hold them all.
+    cfg.op.Path = dir / "spool/";
+    cfg.op.unione_DIR = dir / "unione/";
+    cfg.op.cartelle_copia = dir.path();
+    cfg.derive();
+    write_file(dir / "unione/condizioni.pdf", "%PDF-1.4 condizioni");
+    write_file(dir / "spool/coda/agenti/altro", "lock");
+    write_file(dir / "loghi/fattura.txt", "overlay");
+    write_file(dir / "archivio/note.txt", "testo");
+    write_file(dir / "archivio/vecchia.pdf", "%PDF-1.4 vecchia");
+    const std::string targets[][2] = {{"UNION1", dir / "unione/condizioni.pdf"},
+                                      {"CODA01", dir / "spool/coda/agenti/altro"},
+                                      {"LOGHI1", dir / "loghi/fattura.txt"},
+                                      {"TEMPO1", dir / "tempozip/log/x.pdf"},
+                                      {"NOPDF1", dir / "archivio/note.txt"}};
+    for (const auto& c : targets) {
+        const std::string before = read_file(c[1]);
+        EXPECT_EQ(compose(print_file(c[0] + ".txt", "CREAFILE:" + c[1] + "\r\ntesto\r\n")), "12v");
+        EXPECT_TRUE(logged(" Destinazione di copia non ammessa " + c[1])) << c[0];
+        EXPECT_EQ(read_file(c[1]), before) << c[0];
+    }
+    // An earlier copy of a PDF may be replaced.
+    EXPECT_EQ(compose(print_file("PDFOK1.txt", "CREAFILE:" + dir / "archivio/vecchia.pdf" + "\r\ntesto\r\n")), "12v");
+    EXPECT_EQ(read_file(dir / "archivio/vecchia.pdf"), read_file(dir / "tempozip/PDFOK1.pdf"));
+    // The spool is no copy folder by default.
+    cfg.op.cartelle_copia = "";
+    cfg.derive();
+    EXPECT_EQ(compose(print_file("SPOOL1.txt", "CREAFILE:" + dir / "spool/x.pdf" + "\r\ntesto\r\n")), "12v");
+    EXPECT_FALSE(fs::exists(dir / "spool/x.pdf"));
 }
 
 TEST_F(ComposeTest, PdfsToMergeStayBelowTheInstallationsFolders) {

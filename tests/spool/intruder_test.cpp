@@ -3,7 +3,11 @@
 // activity line, and the message is kept below "non_inviati", not lost.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 #include <filesystem>
+#include <fstream>
 
 #include "spool/spool_fixture.h"
 
@@ -31,6 +35,13 @@ struct Intruder : SpoolFixture {
         EXPECT_TRUE(has_line(stamp() + refused_line)) << dump();
         EXPECT_EQ(unsent().size(), 1u) << dump();
         EXPECT_TRUE(has_text(" Messaggio non inviato conservato in ")) << dump();
+    }
+    // The activity lines of the run, those already flushed to the log first.
+    std::string journal() const {
+        std::string all;
+        if (fs::exists(work + "log"))
+            for (const auto& e : fs::directory_iterator(work + "log")) all += read_file(e.path().string());
+        return all + dump();
     }
     std::string secret;
 };
@@ -160,6 +171,162 @@ TEST_F(Intruder, ControlCharactersOfSpoolNamesForgeNoLine) {
         for (unsigned char c : l) EXPECT_TRUE(c >= 0x20 && c != 0x7f) << l;
     }
     EXPECT_TRUE(has_text("AB.12?07.12.2026 10:00:00 Inviato FALSO?[2J")) << dump();
+}
+
+
+TEST_F(Intruder, AGrowingContentFileDoesNotStopTheScan) {
+    // A ".0" that grows by a byte whenever the agent waits.
+    write_message("AB.13", header("R13", "a@x.it", {"A.PDF"}), "b", {"%PDF"});
+    write_message("AB.14", header("R14", "b@x.it", {"B.PDF"}), "b", {"%PDF"});
+    int rounds = 0;
+    view.on_events = [&] {
+        if (fs::exists(spool + "AB.13.T")) return;  // not under the size check
+        ++rounds;
+        std::ofstream(spool + "AB.13.0", std::ios::app) << "x";
+    };
+    scan();
+    // Two minutes of waits by default, then the next message goes.
+    EXPECT_EQ(rounds, 120) << dump();
+    ASSERT_EQ(delivered.size(), 1u) << dump();
+    EXPECT_EQ(delivered[0].lsTo, "b@x.it");
+    EXPECT_NE(journal().find(" File ancora in scrittura dopo 120 secondi, messaggio lasciato nello spool per un "
+                             "giro successivo: " + spool + "AB.13.0"),
+              std::string::npos);
+    // Left where it was, neither parked nor lost; once it stops growing it goes.
+    EXPECT_TRUE(fs::exists(spool + "AB.13.T"));
+    EXPECT_TRUE(unsent().empty());
+    view.on_events = nullptr;
+    cfg.global.size_check = "10s";
+    cfg.derive();
+    scan();
+    ASSERT_EQ(delivered.size(), 2u) << dump();
+    EXPECT_FALSE(fs::exists(spool + "AB.13.T"));
+
+    // The limit is a setting.
+    write_message("AB.15", header("R15", "a@x.it", {"A.PDF"}), "b", {"%PDF"});
+    rounds = 0;
+    view.on_events = [&] {
+        if (fs::exists(spool + "AB.15.T")) return;
+        ++rounds;
+        std::ofstream(spool + "AB.15.0", std::ios::app) << "x";
+    };
+    scan();
+    EXPECT_EQ(rounds, 10);
+    EXPECT_NE(journal().find(" File ancora in scrittura dopo 10 secondi"), std::string::npos);
+}
+
+TEST_F(Intruder, SpecialSpoolFilesAreRefusedAndLeaveTheSpool) {
+    const auto parked_for = [&](const std::string& base, const std::string& file, const std::string& kind) {
+        const std::size_t before = unsent().size();
+        scan();
+        EXPECT_TRUE(delivered.empty()) << dump();
+        EXPECT_TRUE(has_text(" File di spool non ammesso, " + kind + ": " + spool + file)) << dump();
+        EXPECT_EQ(unsent().size(), before + 1) << dump();
+        EXPECT_FALSE(fs::exists(fs::symlink_status(spool + file))) << file;
+        EXPECT_FALSE(fs::exists(spool + base + ".T")) << base;
+        EXPECT_FALSE(fs::exists(spool + base + ".h")) << base;
+    };
+    // A FIFO as content file: never opened (the agent would wait for a writer).
+    write_message("AB.20", header("R20", "a@x.it", {"A.PDF"}), "b");
+    ASSERT_EQ(::mkfifo((spool + "AB.20.0").c_str(), 0600), 0);
+    parked_for("AB.20", "AB.20.0", "FIFO");
+    // A folder, a link to a device, a socket-like device node stand-in: a link to /dev/zero.
+    write_message("AB.21", header("R21", "a@x.it", {"A.PDF"}), "b");
+    fs::create_directories(spool + "AB.21.0/dentro");
+    write_file(spool + "AB.21.0/dentro/x", "x");
+    parked_for("AB.21", "AB.21.0", "cartella");
+    write_message("AB.22", header("R22", "a@x.it", {"A.PDF"}), "b");
+    fs::create_symlink("/dev/zero", spool + "AB.22.0");
+    parked_for("AB.22", "AB.22.0", "collegamento simbolico");
+    // A device node needs privileges; /dev/null is one the agent must not read as a body.
+    if (::mknod((spool + "AB.23.b.tmp").c_str(), S_IFCHR | 0600, ::makedev(1, 3)) == 0) {
+        write_message("AB.23", header("R23", "a@x.it"), "b");
+        fs::rename(spool + "AB.23.b.tmp", spool + "AB.23.b");
+        parked_for("AB.23", "AB.23.b", "dispositivo");
+    }
+    // A hard link to a file outside the spool: its bytes go nowhere.
+    write_message("AB.24", header("R24", "a@x.it", {"A.PDF"}), "b");
+    fs::create_hard_link(secret, spool + "AB.24.0");
+    parked_for("AB.24", "AB.24.0", "collegamento fisico");
+    EXPECT_EQ(read_file(secret), "SEGRETO");
+    EXPECT_FALSE(secret_below(work));
+    // A FIFO as trigger is parked too, not left behind.
+    write_message("AB.25", header("R25", "a@x.it"), "b");
+    fs::remove(spool + "AB.25.T");
+    ASSERT_EQ(::mkfifo((spool + "AB.25.T").c_str(), 0600), 0);
+    parked_for("AB.25", "AB.25.T", "FIFO");
+    EXPECT_TRUE(fs::is_empty(spool + "coda") || !fs::exists(spool + "coda/AB.25.T@concluso"));
+    // A folder as trigger as well.
+    write_message("AB.26", header("R26", "a@x.it"), "b");
+    fs::remove(spool + "AB.26.T");
+    fs::create_directories(spool + "AB.26.T");
+    parked_for("AB.26", "AB.26.T", "cartella");
+    // Nothing of them is met again.
+    list.clear();
+    scan();
+    EXPECT_FALSE(has_text("non ammesso")) << dump();
+}
+
+TEST_F(Intruder, AnOverlongAttachmentNameIsParkedWithItsReason) {
+    write_message("AB.27", header("R27", "a@x.it", {std::string(4096, 'A') + ".PDF"}), "b", {"%PDF"});
+    scan();
+    EXPECT_TRUE(delivered.empty());
+    EXPECT_EQ(unsent().size(), 1u) << dump();
+    EXPECT_FALSE(has_text("Device I/O error"));
+    EXPECT_TRUE(has_text(" Nome di allegato troppo lungo (4100 caratteri), messaggio non inviato: AAAA"));
+    // A name of 300 bytes cannot be a file name either.
+    write_message("AB.28", header("R28", "a@x.it", {std::string(296, 'B') + ".PDF"}), "b", {"%PDF"});
+    scan();
+    EXPECT_TRUE(delivered.empty());
+    EXPECT_EQ(unsent().size(), 2u);
+    EXPECT_TRUE(has_text(" Nome di allegato troppo lungo (300 caratteri)"));
+}
+
+TEST_F(Intruder, MessageNamesThatAreNoPlainNamesAreParkedWithAllTheirFiles) {
+    const std::string odd = "AB.x\\..\\..\\home\\secret";
+    write_file(root / "home/secret.h", "R\r\n\r\nab@example.com\r\nrubata@x.it\r\nS\r\n.\r\nSEND\r\n");
+    write_message(odd, header("R30", "a@x.it", {"A.PDF"}), "b", {"%PDF"});
+    write_message("AB.y*", header("R31", "a@x.it"), "b");
+    write_message("AB." + std::string(210, 'L'), header("R32", "a@x.it"), "b");
+    scan();
+    EXPECT_TRUE(delivered.empty()) << dump();
+    EXPECT_TRUE(has_line(stamp() + " Nome di messaggio non ammesso (barra rovesciata), messaggio non inviato: " + odd));
+    EXPECT_TRUE(has_line(stamp() + " Nome di messaggio non ammesso (carattere jolly), messaggio non inviato: AB.y*"));
+    EXPECT_TRUE(has_text(" Nome di messaggio non ammesso (nome troppo lungo), messaggio non inviato: AB.LLL"));
+    ASSERT_EQ(unsent().size(), 3u) << dump();
+    // Kept with every file under a plain name, and gone from the spool.
+    const std::string kept = work + "non_inviati/" + unsent()[1] + "originale/";
+    EXPECT_EQ(files_in(kept), (std::vector<std::string>{"AB.x_.._.._home_secret.0", "AB.x_.._.._home_secret.T",
+                                                        "AB.x_.._.._home_secret.b", "AB.x_.._.._home_secret.h"}))
+        << dump();
+    EXPECT_TRUE(fs::exists(root / "home/secret.h"));
+    EXPECT_EQ(files_in(work + "non_inviati/" + unsent()[0] + "originale/").size(), 3u);
+    EXPECT_EQ(files_in(spool), std::vector<std::string>{"coda/"});
+    // Nothing is met again.
+    list.clear();
+    scan();
+    EXPECT_EQ(list.size(), 0u) << dump();
+}
+
+TEST_F(Intruder, HeadersAndBodiesBeyondTheLimitsAreParkedWithTheReason) {
+    std::vector<std::string> h = header("R40", "a@x.it");
+    h[4] = std::string(100 * 1024, 'S');  // a subject of 100 KB
+    write_message("AB.40", h, "b");
+    write_message("AB.41", header("R41", "a@x.it"), std::string(2 * 1024 * 1024, 'B'));
+    // Below the limits: a long body line of 900 KB, and a print file of one 3 MB line.
+    write_message("AB.42", header("R42", "a@x.it", {"RIGA42.txt"}), std::string(900 * 1024, 'b') + "\r\n",
+                  {std::string(3 * 1024 * 1024, 'p') + "\r\n"});
+    scan();
+    EXPECT_TRUE(has_text(" Riga di intestazione oltre 64 KB, messaggio non inviato: AB.40")) << dump();
+    EXPECT_TRUE(has_text(" Testo del messaggio oltre 1 MB, messaggio non inviato: AB.41")) << dump();
+    EXPECT_EQ(unsent().size(), 2u);
+    EXPECT_EQ(read_file(work + "non_inviati/" + unsent()[0] + "motivo.txt").find("Riga di intestazione oltre 64 KB"),
+              read_file(work + "non_inviati/" + unsent()[0] + "motivo.txt").find("motivo=") + 7);
+    ASSERT_EQ(delivered.size(), 1u) << dump();
+    EXPECT_EQ(delivered[0].lvBody.size(), 900u * 1024 + 2);
+    // No activity line holds more than its fixed length, the last print line included.
+    for (const auto& l : list.lines()) EXPECT_LE(l.size(), 1000u);
+    EXPECT_TRUE(has_text(" Ultima riga  ppp")) << dump();
 }
 
 }  // namespace
