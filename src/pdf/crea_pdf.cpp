@@ -18,6 +18,7 @@
 #include "pdf/line_loop.h"
 #include "pdf/save_pdf.h"
 #include "platform/paths.h"
+#include "platform/pdf_merge.h"
 #include "platform/pdf_document.h"
 
 namespace velarion {
@@ -54,10 +55,26 @@ void save_and_copy(Runtime& rt, LayoutState& layout, PdfDocument& doc, const Job
     compose.created_pdf = output;
     const int part = doc.Archival().part;
     compose.conformance = conformance_name(part);
-    if (part) rt.list.add(" Creato " + compose.conformance + (invoice ? " Factur-X " + invoice->level : "") + " " + output);
     // 6.
     step = 6;
     if (merge) AGGIUNGIFONDOPDF(rt, output, compose.merge_list);
+    if (merge && part) {
+        // Merged pages come as they are: a font they do not carry makes
+        // the document no PDF/A, and it is not called one.
+        std::string names;
+        for (const std::string& font : pdf_merge::fonts_not_embedded(output)) names += (names.empty() ? "" : ", ") + font;
+        if (!names.empty()) {
+            compose.conformance.clear();
+            rt.list.add(" " + conformance_name(part) + " non ottenuto: font non incorporati nei PDF uniti: " + names);
+            const FileProblem merged{rt.cfg.style_file, layout.style.pdfa_line,
+                                     "[" + layout.style.name + "] pdfa: the merged PDFs (///M) draw fonts they do not carry (" +
+                                         names + "): the document is no " + conformance_name(part)};
+            if (std::find(compose.problems.begin(), compose.problems.end(), merged) == compose.problems.end())
+                compose.problems.push_back(merged);
+        }
+    }
+    if (!compose.conformance.empty())
+        rt.list.add(" Creato " + compose.conformance + (invoice ? " Factur-X " + invoice->level : "") + " " + output);
     // 7. to 10.
     step = 7;
     const Protection protection = read_protection(layout.styles.contents(rt.cfg.style_file), rt.cfg.style_file);

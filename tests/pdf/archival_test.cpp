@@ -246,6 +246,26 @@ TEST_F(ArchivalTest, SampleInstallationDocumentsAsPdfa) {
     }
 }
 
+// Merged pages that draw a font they do not carry: the document is not
+// called a PDF/A, and the style gets a problem at its "pdfa" line.
+TEST_F(ArchivalTest, MergedPagesWithoutTheirFontsAreNoPdfa) {
+    fs::create_directories(dir / "unione");
+    fs::copy(fs::path(VELARION_SOURCE_DIR) / "examples/demo/unione/condizioni.pdf", dir / "unione/condizioni.pdf");
+    cfg.op.unione_DIR = dir / "unione/";
+    cfg.derive();
+    cfg.pdf.merge = true;
+    styles("[LETT]\nforzatura=v\npdfa=2b\n");
+    layout.style.name = "LETT";
+    const std::string path = print_file("UNITO.txt", "testo\r\n///Mcondizioni.pdf\r\n");
+    ASSERT_EQ(compose(path), "12v");
+    EXPECT_EQ(pdf_pages(dir / "tempozip/UNITO.pdf"), 2);
+    EXPECT_EQ(layout.compose.conformance, "");
+    EXPECT_TRUE(logged(" PDF/A-2b non ottenuto: font non incorporati nei PDF uniti: Helvetica"));
+    EXPECT_FALSE(logged(" Creato PDF/A-2b"));
+    ASSERT_EQ(layout.compose.problems.size(), 1u);
+    EXPECT_EQ(layout.compose.problems[0].line, 3);
+}
+
 TEST_F(ArchivalTest, StyleValueThatIsNoPartIsAProblemOfItsLine) {
     styles("[LETT]\nforzatura=v\npdfa=1a\n");
     layout.style.name = "LETT";
