@@ -224,6 +224,9 @@ CreaPdfResult CreaPdf(Runtime& rt, LayoutState& layout, const PreAnalysis& pre, 
         doc->NewPDF("Stampa");
         if (archival_part) {
             try {
+                // Everything a PDF/A may need, before any text: a font missing
+                // on page 9 would otherwise end the document there.
+                if (const auto obstacles = archival_obstacles(rt); !obstacles.empty()) throw PdfError(obstacles.front());
                 doc->SetArchival(archival_settings(rt, archival_part));
             } catch (const std::exception& e) {
                 // Asked for and not possible here: the document would go out as something else.
