@@ -131,7 +131,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The tray window needs Qt's platform plug-ins, which no library links.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
+# PDF/A documents draw the base-14 fonts with fonts-liberation and take the sRGB profile of icc-profiles-free.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, fonts-liberation, icc-profiles-free")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-aiosmtpd, default-mta | mail-transport-agent")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)

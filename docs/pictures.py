@@ -33,7 +33,8 @@ SUMS = os.path.join(PICTURES, "pictures.sums")
 DEFAULT_DPI = 100
 
 # Lines of a normalised PDF that change from one composition to the next.
-VOLATILE = re.compile(rb"^\s*/(CreationDate|ModDate|Keywords|ID)\b.*$", re.MULTILINE)
+VOLATILE = re.compile(rb"^\s*(/(CreationDate|ModDate|Keywords|ID)\b|<(xmp:CreateDate|xmp:ModifyDate|pdf:Keywords)>).*$",
+                      re.MULTILINE)
 
 
 def read_table():

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Makes a working copy of the sample installation in FOLDER: the spool with
-# its five messages (their trigger files written last), the page styles, the
+# its six messages (their trigger files written last), the page styles, the
 # merge folder, empty work, save and mail folders, and velarion.ini with the
 # folder's absolute paths. TRANSPORT is the mail transport of the sent
 # messages (default: sendmail://localhost).

@@ -5,6 +5,7 @@
 
 #include "common/bounded_line.h"
 #include "common/runtime.h"
+#include "platform/text_encoding.h"
 
 namespace velarion {
 
@@ -37,6 +38,7 @@ PreAnalysis AnalizzaTXT(Runtime& rt, const std::string& path, long page_section_
         ++n;
         pre.line_before_last = std::move(pre.last_line);
         if (line.find("%LOGO:") != std::string::npos) has_logo = true;
+        if (line.rfind("///X", 0) == 0 && pre.invoice_xml.empty()) pre.invoice_xml = text::trim(line.substr(4));
         if (line.find("/PAGE") != std::string::npos) pre.page_section_end = n;
         if (n == 1 && !line.empty() && line.front() == kCondensedOn) pre.condensed = true;
         if (line.find(kCondensedOff1) != std::string::npos ||

@@ -15,6 +15,7 @@ struct PreAnalysis {
     long page_section_end = 9999999;    // "/PAGE" section end
     std::string last_line;
     std::string line_before_last;
+    std::string invoice_xml;  // the attachment a "///X" line names ("" none): a Factur-X invoice
 };
 
 // One pass over the print file. page_section_end is the "/PAGE" section end

@@ -29,7 +29,7 @@ constexpr const char* kKnownKeys[] = {
     "dimpaginalarghezza", "filebarcode_ini", "formattatesto", "car_normale", "car_compresso",
     "car_espanso", "car_espanso_compresso", "car_semicompresso", "interlinea", "lunghpagina",
     "altezzapag", "dircopy", "etideltavt", "etideltaor", "etivt", "etior", "altezza", "larghezza",
-    "margsx", "commento"};
+    "margsx", "commento", "pdfa"};
 
 // The keys of one section by lower-case name, with the line of each, and the
 // problems found while they are made into values.
@@ -42,6 +42,10 @@ public:
         for (const auto& e : section->entries) entries_[text::lower(e.key)] = &e;
     }
 
+    int line(const std::string& key) const {
+        const ini::IniEntry* e = entry(key);
+        return e ? e->line : 0;
+    }
     std::string text(const std::string& key) const {
         const ini::IniEntry* e = entry(key);
         return e ? e->value : std::string();
@@ -263,6 +267,12 @@ StyleSettings ParseStyleSection(const Runtime& rt, const ini::IniContents& conte
     for (int i = 1; i <= 40; ++i) {
         const std::string search = r.text("rimpiazza" + std::to_string(i));
         if (!search.empty()) s.substitutions.push_back(decoded(search, r.text("rimpcon" + std::to_string(i))));
+    }
+    if (const std::string a = text::lower(r.text("pdfa")); a == "2b" || a == "3b") {
+        s.pdfa = a[0] - '0';
+        s.pdfa_line = r.line("pdfa");
+    } else if (!a.empty()) {
+        r.bad_value("pdfa", "is not 2b or 3b (an ordinary PDF is made)");
     }
     r.unknown_keys(numbered_key);
     // In the order of the file, as someone reading it goes.

@@ -95,6 +95,8 @@ struct StyleSettings {
     std::string dircopy;  // copy folder
     std::optional<LabelGrid> labels;
     std::vector<Substitution> substitutions;  // "rimpiazza"/"rimpcon" rows in row order
+    int pdfa = 0;       // "pdfa": 2 for "2b", 3 for "3b" (PDF/A); 0 an ordinary PDF
+    int pdfa_line = 0;  // the line of "pdfa" in the file
 
     bool found = false;                  // the section exists
     std::vector<FileProblem> problems;   // of this section, each once

@@ -32,6 +32,15 @@ struct ComposeState {
     // What the formatting tables read so far could not use, each once.
     std::vector<FileProblem> problems;
 
+    // The file of an attachment of the message by its name ("" when the
+    // message has none of that name); empty: no attachments to look in.
+    std::function<std::string(const std::string&)> find_attachment;
+    // Why the message must not go out (a "///X" invoice that is refused, a
+    // PDF/A that cannot be made); once set, every composition of the message fails.
+    std::string refusal;
+    // "PDF/A-2b", "PDF/A-3b" for the document last saved; "" for an ordinary PDF.
+    std::string conformance;
+
     // Makes the drawing object of each document; empty means make_pdf_document().
     std::function<std::unique_ptr<PdfDocument>()> make_document;
 };

@@ -3,25 +3,33 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <optional>
 
 #include "common/runtime.h"
 #include "layout/logo.h"
 #include "layout/merge.h"
 #include "layout/style.h"
+#include "pdf/archival.h"
 #include "pdf/copies.h"
+#include "pdf/factur_x.h"
 #include "pdf/job_state.h"
 #include "pdf/layout_state.h"
 #include "pdf/line_loop.h"
 #include "pdf/save_pdf.h"
 #include "platform/paths.h"
+#include "platform/pdf_merge.h"
 #include "platform/pdf_document.h"
 
 namespace velarion {
 
 namespace {
 
+void add_once(std::vector<FileProblem>& to, const std::vector<FileProblem>& from);
+
 // The saving part of CreaPdf once the line loop has ended without a fit failure.
-void save_and_copy(Runtime& rt, LayoutState& layout, PdfDocument& doc, const JobState& job, int& step) {
+void save_and_copy(Runtime& rt, LayoutState& layout, PdfDocument& doc, const JobState& job,
+                   const FacturXInvoice* invoice, int& step) {
     auto& compose = layout.compose;
     const bool merge = !compose.merge_list.empty() && rt.cfg.pdf.merge;
     // 2.
@@ -42,17 +50,77 @@ void save_and_copy(Runtime& rt, LayoutState& layout, PdfDocument& doc, const Job
     std::filesystem::remove(output, ec);
     doc.SetAUTHOR(kAuthor);
     doc.SetKeywords(build_keywords(job.print_type, compose.mono_font, job.input_path));
+    if (invoice) embed_factur_x(doc, *invoice);
     doc.SavePDF(output);  // written whole under a temporary name, then renamed
     compose.created_pdf = output;
+    const int part = doc.Archival().part;
+    compose.conformance = conformance_name(part);
     // 6.
     step = 6;
     if (merge) AGGIUNGIFONDOPDF(rt, output, compose.merge_list);
+    if (merge && part) {
+        // Merged pages come as they are: a font they do not carry makes
+        // the document no PDF/A, and it is not called one.
+        std::string names;
+        for (const std::string& font : pdf_merge::fonts_not_embedded(output)) names += (names.empty() ? "" : ", ") + font;
+        if (!names.empty()) {
+            compose.conformance.clear();
+            rt.list.add(" " + conformance_name(part) + " non ottenuto: font non incorporati nei PDF uniti: " + names);
+            const FileProblem merged{rt.cfg.style_file, layout.style.pdfa_line,
+                                     "[" + layout.style.name + "] pdfa: the merged PDFs (///M) draw fonts they do not carry (" +
+                                         names + "): the document is no " + conformance_name(part)};
+            if (std::find(compose.problems.begin(), compose.problems.end(), merged) == compose.problems.end())
+                compose.problems.push_back(merged);
+        }
+    }
+    if (!compose.conformance.empty())
+        rt.list.add(" Creato " + compose.conformance + (invoice ? " Factur-X " + invoice->level : "") + " " + output);
     // 7. to 10.
     step = 7;
-    protect_pdf(rt, output, layout.styles.contents(rt.cfg.style_file));
+    const Protection protection = read_protection(layout.styles.contents(rt.cfg.style_file), rt.cfg.style_file);
+    add_once(compose.problems, protection.problems);
+    if (part && protection.wanted()) {
+        // A PDF/A is never encrypted: the copies keep the PDF/A, the
+        // document that travels is protected.
+        const FileProblem both{rt.cfg.style_file, layout.style.pdfa_line,
+                               "[" + layout.style.name + "] pdfa: protected by [PDFCRIPT] too: the copies are " +
+                                   compose.conformance + ", the document sent is protected (not PDF/A)"};
+        if (std::find(compose.problems.begin(), compose.problems.end(), both) == compose.problems.end()) {
+            compose.problems.push_back(both);
+            rt.list.add(" PDF/A e protezione: copie PDF/A, documento inviato protetto " + output);
+        }
+        step = 11;
+        copy_pdf(rt, layout, output);
+        step = 7;
+        protect_pdf(rt, output, protection);
+        compose.conformance.clear();
+        return;
+    }
+    protect_pdf(rt, output, protection);
     // 11. to 13.
     step = 11;
     copy_pdf(rt, layout, output);
+}
+
+// The invoice a "///X" line names, read and checked; false (with the reason
+// in `refusal`) when it must stop the message.
+bool read_invoice(ComposeState& compose, const std::string& name, FacturXInvoice& invoice, std::string& refusal) {
+    const std::string path = compose.find_attachment ? compose.find_attachment(name) : std::string();
+    if (path.empty()) {
+        refusal = "///X " + name + ": no attachment of that name in the message";
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (!in.good() && !in.eof()) {
+        refusal = "///X " + name + ": the attachment cannot be read";
+        return false;
+    }
+    if (!read_factur_x(bytes, invoice, refusal)) {
+        refusal = "///X " + name + ": " + refusal;
+        return false;
+    }
+    return true;
 }
 
 // Puts the message's style name back when a composition ends, whichever way
@@ -90,6 +158,8 @@ CreaPdfResult CreaPdf(Runtime& rt, LayoutState& layout, const PreAnalysis& pre, 
     job.print_type = print_type;
     job.pre = pre;
     int step = 1;
+    // A message refused once (a bad invoice) is refused whatever the type.
+    if (!compose.refusal.empty()) return failed(compose.refusal);
     try {
         // 1. A fresh document state; the merge list and the copy target of an
         // earlier call do not carry over.
@@ -98,6 +168,7 @@ CreaPdfResult CreaPdf(Runtime& rt, LayoutState& layout, const PreAnalysis& pre, 
         compose.lsfilecrea.clear();
         compose.logos.clear();
         compose.mono_font = 0;
+        compose.conformance.clear();
         layout.overlay.reset_document();
         layout.overlay.stop_label.clear();
         // 3. and 6. The message's style (the style file is read once per message).
@@ -125,6 +196,20 @@ CreaPdfResult CreaPdf(Runtime& rt, LayoutState& layout, const PreAnalysis& pre, 
             rt.list.add(" Crea Pdf " + input_path + " File Senza Dati ");
             return failed("the print file is empty");
         }
+        // A Factur-X invoice makes the document PDF/A-3b; one that cannot
+        // go out stops the message.
+        std::optional<FacturXInvoice> invoice;
+        if (!pre.invoice_xml.empty()) {
+            invoice.emplace();
+            std::string refusal;
+            if (!read_invoice(compose, pre.invoice_xml, *invoice, refusal)) {
+                compose.refusal = "Fattura elettronica rifiutata: " + refusal;
+                rt.list.add(" " + compose.refusal);
+                return failed(compose.refusal);
+            }
+            rt.list.add(" Fattura elettronica Factur-X " + invoice->level + " da " + pre.invoice_xml);
+        }
+        const int archival_part = invoice ? 3 : style.pdfa;
         // 5. The marker sequences of loghi.ini (read once the type is accepted).
         step = 5;
         job.markers = read_marker_sequences(layout.styles.contents(rt.cfg.style_file));
@@ -137,6 +222,19 @@ CreaPdfResult CreaPdf(Runtime& rt, LayoutState& layout, const PreAnalysis& pre, 
         // 9. to 11.
         step = 9;
         doc->NewPDF("Stampa");
+        if (archival_part) {
+            try {
+                // Everything a PDF/A may need, before any text: a font missing
+                // on page 9 would otherwise end the document there.
+                if (const auto obstacles = archival_obstacles(rt); !obstacles.empty()) throw PdfError(obstacles.front());
+                doc->SetArchival(archival_settings(rt, archival_part));
+            } catch (const std::exception& e) {
+                // Asked for and not possible here: the document would go out as something else.
+                compose.refusal = conformance_name(archival_part) + " non possibile: " + e.what();
+                rt.list.add(" " + compose.refusal);
+                return failed(compose.refusal);
+            }
+        }
         doc->SetOutputFolder(paths::folder(output_path_for(job.input_path)));
         doc->SetViewMode(1);
         set_page_size(style, *doc, job);
@@ -153,7 +251,7 @@ CreaPdfResult CreaPdf(Runtime& rt, LayoutState& layout, const PreAnalysis& pre, 
         add_once(compose.problems, job.problems);
         rt.trace("CHIUDO FILE");
         // Saving, protection and copies.
-        if (!job.nonvabene) save_and_copy(rt, layout, *doc, job, step);
+        if (!job.nonvabene) save_and_copy(rt, layout, *doc, job, invoice ? &*invoice : nullptr, step);
         rt.trace("ESCO DAL CREA PDF CON NONVABENE=" + std::string(job.nonvabene ? "True" : "False"));
         if (job.nonvabene) return {CreaPdfResult::Kind::refused, "", ""};
         return {CreaPdfResult::Kind::fitted, compose.created_pdf, ""};
@@ -178,6 +276,14 @@ MessageLayout::~MessageLayout() = default;
 void MessageLayout::set_style_name(const std::string& name) { state_->style.name = name; }
 
 const std::string& MessageLayout::created_pdf() const { return state_->compose.created_pdf; }
+
+const std::string& MessageLayout::conformance() const { return state_->compose.conformance; }
+
+void MessageLayout::set_attachment_finder(std::function<std::string(const std::string&)> find) {
+    state_->compose.find_attachment = std::move(find);
+}
+
+const std::string& MessageLayout::refusal() const { return state_->compose.refusal; }
 
 bool MessageLayout::allegatxt() const { return state_->style.allegatxt; }
 

@@ -1,6 +1,7 @@
 // CreaPdf: one print file into a PDF with one print type.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,6 +54,12 @@ public:
 
     // The PDF the last CreaPdf call made ("" when none).
     const std::string& created_pdf() const;
+    // Its conformance: "PDF/A-2b", "PDF/A-3b", "" for an ordinary PDF.
+    const std::string& conformance() const;
+    // Where a "///X" line finds an attachment of the message by its name.
+    void set_attachment_finder(std::function<std::string(const std::string&)> find);
+    // Why the message must not go out ("" when nothing stands in its way).
+    const std::string& refusal() const;
     // "allegatxt" of the style last loaded is "y": print files travel beside their PDFs.
     bool allegatxt() const;
     // Every problem found so far in the style file, the overlays, the

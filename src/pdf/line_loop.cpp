@@ -379,6 +379,8 @@ void LineLoop::run(std::istream& in) {
             rt_.list.add(" Trovata istruzione per merge file pdf " + line.substr(4));
             continue;
         }
+        // The Factur-X invoice, read before the document began (pre-analysis).
+        if (line.rfind("///X", 0) == 0) continue;
         // Size override of normal and condensed text, kept across style loads.
         if (line.rfind("///C", 0) == 0) {
             // A size no page can be drawn with is given but keeps the sizes in force.

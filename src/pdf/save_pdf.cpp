@@ -46,18 +46,30 @@ std::string modification_password(const Runtime& rt, const std::string& output_p
     return pwd;
 }
 
-void protect_pdf(Runtime& rt, const std::string& output_path, const ini::IniContents& style_file) {
+Protection read_protection(const ini::IniContents& style_file, const std::string& path) {
+    Protection p;
+    const ini::IniSection* section = style_file.section("PDFCRIPT");
+    if (!section) return p;
+    for (const auto& e : section->entries) {
+        if (strcasecmp(e.key.c_str(), "Password") == 0) p.password = e.value;
+        if (strcasecmp(e.key.c_str(), "PasswordFISSA") == 0) p.fixed = e.value;
+        if (strcasecmp(e.key.c_str(), "Cifratura") == 0) {
+            p.aes256 = strcasecmp(e.value.c_str(), "AES256") == 0;
+            if (!p.aes256 && !e.value.empty() && strcasecmp(e.value.c_str(), "RC4") != 0)
+                p.problems.push_back({path, e.line,
+                                      "[PDFCRIPT] " + e.key + ": '" + e.value + "' is not AES256 or RC4 (RC4 is used)"});
+        }
+    }
+    return p;
+}
+
+void protect_pdf(Runtime& rt, const std::string& output_path, const Protection& protection) {
     // 7. Protection needs the tool and a password of four characters or a fixed one.
     const std::string tool = rt.cfg.host.program_dir + "encryptpdf";
     std::error_code ec;
     if (!fs::exists(tool, ec)) return;
-    std::string password, fixed;
-    if (const ini::IniSection* section = style_file.section("PDFCRIPT"))
-        for (const auto& e : section->entries) {
-            if (strcasecmp(e.key.c_str(), "Password") == 0) password = e.value;
-            if (strcasecmp(e.key.c_str(), "PasswordFISSA") == 0) fixed = e.value;
-        }
-    if (password.size() < 4 && fixed.empty()) return;
+    if (!protection.wanted()) return;
+    const std::string& fixed = protection.fixed;
 
     // 8. Run the tool into the work file, which has the same name for every
     // agent of the work folder: one agent protects at a time, or one could
@@ -70,10 +82,11 @@ void protect_pdf(Runtime& rt, const std::string& output_path, const ini::IniCont
     // The password reaches the tool on its standard input ("-w -"): a command
     // line can be read by every user of the machine, and the activity list
     // shows the command.
+    const std::string bits = protection.aes256 ? "256" : "40";
     const std::vector<std::string> argv = {tool, "-i", output_path, "-o", work, "-w", "-",
-                                           "-e", "40", "-p", "-c"};
+                                           "-e", bits, "-p", "-c"};
     rt.list.add(" Cripto il file  CON IL COMANDO " + tool + " -i " + output_path + " -o " + work +
-                " -w - -e 40 -p -c");
+                " -w - -e " + bits + " -p -c");
     rt.list.add(" Cripto il file  " + output_path);
     process::run_and_wait(argv, pwd + "\n", [&] { rt.view.process_events(); });
     rt.list.add(" Inviato Comando per criptare ");

@@ -6,6 +6,7 @@
 // and names registered with AddFont/AddFontMONOSPACED.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -16,6 +17,25 @@ namespace velarion {
 class PdfError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+};
+
+// The archival form of a document (PDF/A-2b or 3b): every font embedded,
+// XMP metadata matching the document information, an sRGB output intent.
+struct PdfArchival {
+    int part = 0;             // 2 or 3; 0: an ordinary PDF
+    std::string icc_profile;  // path of the sRGB ICC profile of the output intent
+    // TrueType files drawn in place of the base-14 fonts ("Courier-Bold" -> path);
+    // a base-14 font without one cannot be used.
+    std::map<std::string, std::string> base_fonts;
+};
+
+// A file carried inside the document (PDF/A-3: an associated file of the document).
+struct PdfEmbeddedFile {
+    std::string name;          // "factur-x.xml"
+    std::string data;          // its bytes
+    std::string mime_type;     // "text/xml"
+    std::string relationship;  // "Data", "Alternative", "Source"
+    std::string description;
 };
 
 class PdfDocument {
@@ -72,6 +92,17 @@ public:
     virtual void SetAUTHOR(const std::string& author) = 0;
     virtual std::string Keywords() const = 0;
     virtual void SetKeywords(const std::string& keywords) = 0;
+
+    // Makes the document archival; told after NewPDF, before the first page
+    // or picture. Throws PdfError when it comes too late.
+    virtual void SetArchival(const PdfArchival& archival) { throw PdfError("PDF/A is not supported"); }
+    // The archival form asked for, part 0 when none.
+    virtual PdfArchival Archival() const { return {}; }
+    // A file embedded in the document, listed among its associated files.
+    virtual void EmbedFile(const PdfEmbeddedFile& file) { throw PdfError("embedded files are not supported"); }
+    // rdf:Description elements added to the XMP metadata of an archival
+    // document (an extension schema and its properties).
+    virtual void AddXmpDescriptions(const std::string& rdf) {}
 
     // Writes the document to path (complete when it returns). Throws PdfError.
     virtual void SavePDF(const std::string& path) = 0;

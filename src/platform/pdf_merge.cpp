@@ -6,8 +6,10 @@
 #define POINTERHOLDER_TRANSITION 4
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <algorithm>
 #include <filesystem>
 #include <list>
 #include <memory>
@@ -35,7 +37,51 @@ std::unique_ptr<QPDF> open_usable(const std::string& path) {
     return pdf;
 }
 
+bool has_font_program(QPDFObjectHandle font) {
+    if (font.getKey("/Subtype").isNameAndEquals("/Type3")) return true;  // glyphs drawn by the file itself
+    if (font.getKey("/Subtype").isNameAndEquals("/Type0")) {
+        QPDFObjectHandle descendants = font.getKey("/DescendantFonts");
+        if (!descendants.isArray() || descendants.getArrayNItems() < 1) return false;
+        font = descendants.getArrayItem(0);
+    }
+    QPDFObjectHandle d = font.getKey("/FontDescriptor");
+    return d.isDictionary() && (d.hasKey("/FontFile") || d.hasKey("/FontFile2") || d.hasKey("/FontFile3"));
+}
+
+// The fonts of `resources` and of the forms they name, to `depth` levels of forms.
+void collect_missing(QPDFObjectHandle resources, int depth, std::vector<std::string>& missing) {
+    if (!resources.isDictionary()) return;
+    QPDFObjectHandle fonts = resources.getKey("/Font");
+    if (fonts.isDictionary())
+        for (const std::string& key : fonts.getKeys()) {
+            QPDFObjectHandle font = fonts.getKey(key);
+            if (!font.isDictionary() || has_font_program(font)) continue;
+            QPDFObjectHandle base = font.getKey("/BaseFont");
+            std::string name = base.isName() ? base.getName().substr(1) : key.substr(1);
+            if (std::find(missing.begin(), missing.end(), name) == missing.end()) missing.push_back(name);
+        }
+    QPDFObjectHandle xobjects = resources.getKey("/XObject");
+    if (depth <= 0 || !xobjects.isDictionary()) return;
+    for (const std::string& key : xobjects.getKeys()) {
+        QPDFObjectHandle x = xobjects.getKey(key);
+        if (x.isStream() && x.getDict().getKey("/Subtype").isNameAndEquals("/Form"))
+            collect_missing(x.getDict().getKey("/Resources"), depth - 1, missing);
+    }
+}
+
 }  // namespace
+
+std::vector<std::string> fonts_not_embedded(const std::string& path) {
+    std::vector<std::string> missing;
+    try {
+        auto pdf = open_usable(path);
+        if (!pdf) return missing;
+        for (QPDFPageObjectHelper& page : QPDFPageDocumentHelper(*pdf).getAllPages())
+            collect_missing(page.getAttribute("/Resources", false), 3, missing);
+    } catch (const std::exception&) {
+    }
+    return missing;
+}
 
 bool available() {
     try {

@@ -20,4 +20,9 @@ int GetNumberOfPages(const std::string& path);
 // usable or the output cannot be written.
 bool MERGE(const std::vector<std::string>& inputs, const std::string& output);
 
+// The names of the fonts of a PDF's pages (and of the forms they draw) whose
+// program is not in the file, each once; empty when every font is embedded
+// or the file cannot be read.
+std::vector<std::string> fonts_not_embedded(const std::string& path);
+
 }  // namespace velarion::pdf_merge

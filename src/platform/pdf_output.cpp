@@ -28,7 +28,7 @@ std::string system_error(const std::string& what) { return what + ": " + std::st
 
 }  // namespace
 
-PdfOutput::PdfOutput(const std::string& folder) {
+PdfOutput::PdfOutput(const std::string& folder, const std::string& version) {
     namespace fs = std::filesystem;
     std::error_code ec;
     std::string temp = fs::temp_directory_path(ec).string();
@@ -48,7 +48,7 @@ PdfOutput::PdfOutput(const std::string& folder) {
     }
     buffer_.reserve(2 * kFlushSize);
     // The binary comment marks the file as binary for transfer programs.
-    buffer_ = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
+    buffer_ = "%PDF-" + version + "\n%\xE2\xE3\xCF\xD3\n";
     thread_ = std::jthread([this](std::stop_token stop) { run(stop); });
 }
 

@@ -22,8 +22,9 @@ namespace velarion::pdfwriter {
 
 class PdfOutput {
 public:
-    // `folder`: where the document will be saved, "" when not known.
-    explicit PdfOutput(const std::string& folder = {});
+    // `folder`: where the document will be saved, "" when not known;
+    // `version`: of the header ("1.4", "1.7").
+    explicit PdfOutput(const std::string& folder = {}, const std::string& version = "1.4");
     // Stops the thread; a file never placed disappears with its descriptor.
     ~PdfOutput();
     PdfOutput(const PdfOutput&) = delete;

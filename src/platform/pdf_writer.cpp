@@ -23,6 +23,7 @@
 // written relative to the previous line and add up without drift.
 #include <array>
 #include <cmath>
+#include <ctime>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -40,6 +41,7 @@
 #include "platform/pdf_font_names.h"
 #include "platform/pdf_output.h"
 #include "platform/pdf_syntax.h"
+#include "platform/text_encoding.h"
 #include "platform/truetype_font.h"
 
 namespace velarion {
@@ -127,6 +129,9 @@ public:
         std::string file = read_whole_file(jpeg_path);
         const auto header = read_jpeg_header(file);
         if (!header) throw PdfError("not a usable JPEG image: " + jpeg_path);
+        // Under an sRGB output intent only grey and RGB pictures keep their colours.
+        if (archival_.part && header->components == 4)
+            throw PdfError("a CMYK picture cannot be in a PDF/A: " + jpeg_path);
         // The picture goes to the file now; pages name it in the shared resources.
         const int number = output().new_object();
         std::string entries = " /Type /XObject /Subtype /Image /Width ";
@@ -273,6 +278,32 @@ public:
 
     void SetOutputFolder(const std::string& folder) override { output_folder_ = folder; }
 
+    void SetArchival(const PdfArchival& archival) override {
+        if (output_) throw PdfError("PDF/A must be asked for before the first page");
+        if (archival.part != 0 && archival.part != 2 && archival.part != 3)
+            throw PdfError("PDF/A part must be 2 or 3");
+        std::error_code ec;
+        if (archival.part && !std::filesystem::is_regular_file(archival.icc_profile, ec))
+            throw PdfError("no sRGB colour profile for a PDF/A: " + archival.icc_profile);
+        icc_profile_ = archival.part ? read_whole_file(archival.icc_profile) : std::string();
+        archival_ = archival;
+        // The fonts chosen so far become the files that stand in for them.
+        faces_.clear();
+        base_faces_.clear();
+        ttf_faces_.clear();
+        fonts_.clear();
+        font_ = nullptr;
+        const std::string name = font_name_.empty() ? "Courier" : font_name_;
+        font_name_.clear();
+        SetFontName(name);
+    }
+    PdfArchival Archival() const override { return archival_; }
+    void EmbedFile(const PdfEmbeddedFile& file) override {
+        if (file.name.empty()) throw PdfError("an embedded file needs a name");
+        embedded_.push_back(file);
+    }
+    void AddXmpDescriptions(const std::string& rdf) override { xmp_extra_ += rdf; }
+
     void SetAUTHOR(const std::string& author) override { author_ = author; }
     std::string Keywords() const override { return keywords_; }
     void SetKeywords(const std::string& keywords) override { keywords_ = keywords; }
@@ -326,6 +357,10 @@ private:
         author_.clear();
         title_.clear();
         output_folder_.clear();
+        archival_ = PdfArchival{};
+        icc_profile_.clear();
+        embedded_.clear();
+        xmp_extra_.clear();
         font_name_.clear();
         font_ = nullptr;
         SetFontName("Courier");
@@ -335,7 +370,7 @@ private:
     // object that is only created and checked costs no file.
     PdfOutput& output() {
         if (!output_) {
-            output_ = std::make_unique<PdfOutput>(output_folder_);
+            output_ = std::make_unique<PdfOutput>(output_folder_, archival_.part ? "1.7" : "1.4");
             catalog_ = output_->new_object();
             page_tree_ = output_->new_object();
             resources_ = output_->new_object();
@@ -348,6 +383,18 @@ private:
         if (cached != fonts_.end()) return &cached->second;
         const char* base = pdfwriter::standard_font(name);
         if (!base) return nullptr;
+        // The Courier faces give every glyph 600/1000 em: their widths need no table
+        // lookup, which matters for the fit test of long listings.
+        const int fixed = std::strncmp(base, "Courier", 7) == 0 ? 600 : 0;
+        if (archival_.part) {
+            // Every font of a PDF/A is embedded: a metric-compatible file stands in.
+            auto file = archival_.base_fonts.find(base);
+            if (file == archival_.base_fonts.end() || file->second.empty())
+                throw PdfError(std::string("the font ") + base + " cannot be embedded in a PDF/A: no font file stands in for it");
+            const int face = truetype_face(file->second);
+            if (face < 0) throw PdfError(std::string("the font ") + base + " cannot be embedded in a PDF/A: " + file->second + " is not a usable TrueType font");
+            return &fonts_.insert_or_assign(name, Font{face, 0, 0, fixed}).first->second;
+        }
         auto known = base_faces_.find(base);
         int face = 0;
         if (known != base_faces_.end()) {
@@ -361,30 +408,31 @@ private:
             faces_.push_back(std::move(f));
             base_faces_.emplace(base, face);
         }
-        // The Courier faces give every glyph 600/1000 em: their widths need no table
-        // lookup, which matters for the fit test of long listings.
-        const int fixed = std::strncmp(base, "Courier", 7) == 0 ? 600 : 0;
         return &fonts_.insert_or_assign(name, Font{face, 0, 0, fixed}).first->second;
     }
 
-    bool register_truetype(const std::string& name, const std::string& path, int glyph_width) {
+    // The face of a TrueType file, read once; -1 when the file is refused.
+    int truetype_face(const std::string& path) {
         std::error_code ec;
-        if (name.empty() || !std::filesystem::is_regular_file(path, ec)) return false;
-        int face = 0;
+        if (!std::filesystem::is_regular_file(path, ec)) return -1;
         auto known = ttf_faces_.find(path);
-        if (known != ttf_faces_.end()) {
-            face = known->second;
-        } else {
-            auto font = read_truetype_font(path);
-            if (!font) return false;
-            face = static_cast<int>(faces_.size());
-            Face f;
-            f.resource = "/F" + std::to_string(faces_.size() + 1);
-            f.truetype = std::make_shared<const TrueTypeFont>(std::move(*font));
-            f.widths = &f.truetype->widths;
-            faces_.push_back(std::move(f));
-            ttf_faces_.emplace(path, face);
-        }
+        if (known != ttf_faces_.end()) return known->second;
+        auto font = read_truetype_font(path);
+        if (!font) return -1;
+        const int face = static_cast<int>(faces_.size());
+        Face f;
+        f.resource = "/F" + std::to_string(faces_.size() + 1);
+        f.truetype = std::make_shared<const TrueTypeFont>(std::move(*font));
+        f.widths = &f.truetype->widths;
+        faces_.push_back(std::move(f));
+        ttf_faces_.emplace(path, face);
+        return face;
+    }
+
+    bool register_truetype(const std::string& name, const std::string& path, int glyph_width) {
+        if (name.empty()) return false;
+        const int face = truetype_face(path);
+        if (face < 0) return false;
         Font f{face, glyph_width > 0 ? glyph_width : 0, 0, 0};
         if (f.glyph_width > 0) f.advance = (*faces_[face].widths)['M'];
         fonts_.insert_or_assign(name, f);
@@ -612,7 +660,8 @@ private:
         std::vector<int>().swap(page_objects_);
 
         const int info = out.new_object();
-        std::string i = "<< /Producer (Velarion)";
+        const Dates dates = archival_.part ? now() : Dates{};
+        std::string i = "<< /Producer (" + std::string(kProducer) + ")";
         auto entry = [&i](const char* key, const std::string& value) {
             if (value.empty()) return;
             i += ' ';
@@ -623,12 +672,17 @@ private:
         entry("/Title", title_);
         entry("/Author", author_);
         entry("/Keywords", keywords_);
+        if (archival_.part) {
+            i += " /CreationDate (" + dates.pdf + ") /ModDate (" + dates.pdf + ")";
+        }
         i += " >>";
         out.add_object(info, std::move(i));
 
         std::string catalog = "<< /Type /Catalog /Pages ";
         append_integer(catalog, page_tree_);
-        catalog += " 0 R >>";
+        catalog += " 0 R";
+        if (archival_.part) catalog += archival_objects(out, dates);
+        catalog += " >>";
         out.add_object(catalog_, std::move(catalog));
 
         // A file identifier, as encryption and some readers expect one.
@@ -646,6 +700,139 @@ private:
         append_integer(trailer, info);
         trailer += " 0 R /ID [<" + id + "> <" + id + ">]";
         out.finish(trailer);
+    }
+
+    static constexpr const char* kProducer = "Velarion";
+
+    // The time the document is saved, as the information dictionary and
+    // XMP write it (the same instant, in UTC).
+    struct Dates {
+        std::string pdf, xmp;  // "D:20261209103000Z", "2026-12-09T10:30:00Z"
+    };
+    static Dates now() {
+        const std::time_t t = std::time(nullptr);
+        std::tm u{};
+        gmtime_r(&t, &u);
+        char pdf[32], xmp[32];
+        std::strftime(pdf, sizeof pdf, "D:%Y%m%d%H%M%SZ", &u);
+        std::strftime(xmp, sizeof xmp, "%Y-%m-%dT%H:%M:%SZ", &u);
+        return {pdf, xmp};
+    }
+
+    static std::string xml_text(const std::string& cp1252) {
+        std::string out;
+        for (const char c : text::cp1252_to_utf8(cp1252)) {
+            switch (c) {
+                case '&': out += "&amp;"; break;
+                case '<': out += "&lt;"; break;
+                case '>': out += "&gt;"; break;
+                case '"': out += "&quot;"; break;
+                default:
+                    // Control characters cannot be in XML 1.0.
+                    out += static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r' ? ' ' : c;
+            }
+        }
+        return out;
+    }
+
+    // A name object's text: characters outside the regular ones as #xx.
+    static std::string pdf_name(const std::string& text) {
+        static const char hex[] = "0123456789ABCDEF";
+        std::string out;
+        for (const unsigned char c : text) {
+            if (c > 0x20 && c < 0x7F && !std::strchr("#/()<>[]{}%", c)) {
+                out += static_cast<char>(c);
+            } else {
+                out += '#';
+                out += hex[c >> 4];
+                out += hex[c & 15];
+            }
+        }
+        return out;
+    }
+
+    // The XMP packet: the information dictionary's entries, the PDF/A
+    // identification and the descriptions added by the caller.
+    std::string xmp_packet(const Dates& dates) const {
+        std::string x = "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n"
+                        "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n"
+                        "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n";
+        x += "<rdf:Description rdf:about=\"\" xmlns:pdfaid=\"http://www.aiim.org/pdfa/ns/id/\">\n"
+             "<pdfaid:part>" + std::to_string(archival_.part) + "</pdfaid:part>\n"
+             "<pdfaid:conformance>B</pdfaid:conformance>\n</rdf:Description>\n";
+        x += "<rdf:Description rdf:about=\"\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n"
+             "<dc:format>application/pdf</dc:format>\n";
+        if (!title_.empty())
+            x += "<dc:title><rdf:Alt><rdf:li xml:lang=\"x-default\">" + xml_text(title_) + "</rdf:li></rdf:Alt></dc:title>\n";
+        if (!author_.empty())
+            x += "<dc:creator><rdf:Seq><rdf:li>" + xml_text(author_) + "</rdf:li></rdf:Seq></dc:creator>\n";
+        x += "</rdf:Description>\n";
+        x += "<rdf:Description rdf:about=\"\" xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\">\n"
+             "<xmp:CreateDate>" + dates.xmp + "</xmp:CreateDate>\n<xmp:ModifyDate>" + dates.xmp +
+             "</xmp:ModifyDate>\n</rdf:Description>\n";
+        x += "<rdf:Description rdf:about=\"\" xmlns:pdf=\"http://ns.adobe.com/pdf/1.3/\">\n"
+             "<pdf:Producer>" + std::string(kProducer) + "</pdf:Producer>\n";
+        if (!keywords_.empty()) x += "<pdf:Keywords>" + xml_text(keywords_) + "</pdf:Keywords>\n";
+        x += "</rdf:Description>\n";
+        x += xmp_extra_;
+        x += "</rdf:RDF>\n</x:xmpmeta>\n";
+        // Room for an editor to change the packet in place.
+        x += std::string(20, ' ') + "\n<?xpacket end=\"w\"?>";
+        return x;
+    }
+
+    // The objects of a PDF/A that the catalogue names: metadata, output
+    // intent, embedded files. Returns the catalogue's entries for them.
+    std::string archival_objects(PdfOutput& out, const Dates& dates) {
+        std::string c;
+        const int metadata = out.new_object();
+        out.add_stream(metadata, " /Type /Metadata /Subtype /XML", xmp_packet(dates), false);
+        c += " /Metadata ";
+        append_integer(c, metadata);
+        c += " 0 R";
+
+        const int profile = out.new_object();
+        out.add_stream(profile, " /N 3", std::move(icc_profile_), true);
+        icc_profile_ = std::string();
+        c += " /OutputIntents [<< /Type /OutputIntent /S /GTS_PDFA1 /OutputConditionIdentifier (sRGB IEC61966-2.1)"
+             " /RegistryName (http://www.color.org) /Info (sRGB IEC61966-2.1) /DestOutputProfile ";
+        append_integer(c, profile);
+        c += " 0 R >>]";
+
+        if (embedded_.empty()) return c;
+        std::string af = " /AF [", names = " /Names << /EmbeddedFiles << /Names [";
+        for (PdfEmbeddedFile& f : embedded_) {
+            const int stream = out.new_object();
+            const int spec = out.new_object();
+            std::string entries = " /Type /EmbeddedFile";
+            if (!f.mime_type.empty()) entries += " /Subtype /" + pdf_name(f.mime_type);
+            entries += " /Params << /Size ";
+            append_integer(entries, static_cast<std::int64_t>(f.data.size()));
+            entries += " /ModDate (" + dates.pdf + ") >>";
+            out.add_stream(stream, std::move(entries), std::move(f.data), true);
+            std::string name;
+            append_literal(name, to_pdfdoc(f.name));
+            std::string sb = "<< /Type /Filespec /F " + name + " /UF " + name + " /EF << /F ";
+            append_integer(sb, stream);
+            sb += " 0 R /UF ";
+            append_integer(sb, stream);
+            sb += " 0 R >>";
+            if (!f.description.empty()) {
+                sb += " /Desc ";
+                append_literal(sb, to_pdfdoc(f.description));
+            }
+            if (!f.relationship.empty()) sb += " /AFRelationship /" + pdf_name(f.relationship);
+            sb += " >>";
+            out.add_object(spec, std::move(sb));
+            af += ' ';
+            append_integer(af, spec);
+            af += " 0 R";
+            names += name + ' ';
+            append_integer(names, spec);
+            names += " 0 R";
+        }
+        embedded_.clear();
+        return c + af + "]" + names + "] >> >>";
     }
 
     static Rgb rgb(int r, int g, int b) {
@@ -686,6 +873,11 @@ private:
     std::map<std::string, std::string> image_names_;  // file -> resource name
 
     std::string title_, author_, keywords_;
+
+    PdfArchival archival_;                  // part 0: an ordinary PDF
+    std::string icc_profile_;               // the output intent's profile, read when asked for
+    std::vector<PdfEmbeddedFile> embedded_;
+    std::string xmp_extra_;
     // Paragraph settings and view mode are accepted and kept: text is only
     // ever placed by TextOut, which they do not affect, and the document
     // opens in the reader's default view.

@@ -46,7 +46,9 @@ void add_address(std::string& list, const std::string& address) {
 class MessageJob {
 public:
     MessageJob(Runtime& rt, const MessageDelivery& deliver, const std::string& base)
-        : rt_(rt), deliver_(deliver), work_(rt.cfg.work_dir), base_(base) {}
+        : rt_(rt), deliver_(deliver), work_(rt.cfg.work_dir), base_(base) {
+        layout_.set_attachment_finder([this](const std::string& name) { return attachment_file(name); });
+    }
 
     MessageOutcome run() {
         try {
@@ -114,6 +116,11 @@ private:
         // folders: the message goes nowhere without it, it is kept.
         if (refused_) {
             outcome_ = {Delivered::failed, refused_reason_};
+            return;
+        }
+        // An e-invoice that cannot go out as it should: the message is kept.
+        if (!layout_.refusal().empty()) {
+            outcome_ = {Delivered::failed, layout_.refusal()};
             return;
         }
         // 11.
@@ -254,6 +261,21 @@ private:
         }
         // 6.3
         fs::remove(content);
+    }
+
+    // The file of the attachment `name` of this message, for a "///X" line of
+    // one of its print files: its numbered copy, or the copy under its name
+    // once it was taken in; "" when the message has no such attachment.
+    std::string attachment_file(const std::string& name) const {
+        const auto lines = spool::read_lines(work_ + base_ + ".h");
+        const std::size_t first = lines.size() >= 6 && lines[5] != "." ? 9 : 8;
+        for (std::size_t n = first; n <= lines.size(); ++n) {
+            if (lines[n - 1] != name) continue;
+            const std::string content = work_ + base_ + "." + std::to_string(n - first);
+            if (spool::is_file(content)) return content;
+            if (spool::is_safe_file_name(name) && spool::is_file(work_ + name)) return work_ + name;
+        }
+        return "";
     }
 
     // 8. A fax without attachments: its body is composed and sent as the PDF.

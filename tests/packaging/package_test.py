@@ -143,9 +143,9 @@ class Package(unittest.TestCase):
         result = run(["sh", os.path.join(demo, "run.sh"), os.path.join(self.root, "usr/bin/velarion")],
                      check=False)
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
-        self.assertIn("Drafts: 3  Sent: 2", result.stdout)
+        self.assertIn("Drafts: 4  Sent: 2", result.stdout)
         work = os.path.join(demo, "run/tempozip")
-        for pdf in ("TABUL1.pdf", "LETT01.pdf", "FATT01.pdf"):
+        for pdf in ("TABUL1.pdf", "LETT01.pdf", "FATT01.pdf", "FATT02.pdf"):
             info = run(["pdfinfo", os.path.join(work, pdf)]).stdout
             self.assertRegex(info, r"Pages:\s+[1-9]")
 

@@ -537,6 +537,39 @@ TEST_F(ComposeTest, ProtectionWithTheTool) {
               std::string::npos);
 }
 
+TEST_F(ComposeTest, ProtectionWithAes256OpensWithoutTheOwnerPassword) {
+    const std::string tool = std::string(VELARION_BIN_DIR) + "/encryptpdf";
+    fs::create_directories(dir / "bin");
+    fs::copy_file(tool, dir / "bin/encryptpdf");
+    styles("[PDFCRIPT]\nPasswordFISSA=fisso123\nCifratura=AES256\n");
+    const std::string path = print_file("AES1.txt", "riservato\r\n");
+    EXPECT_EQ(compose(path), "12v");
+    const std::string pdf = dir / "tempozip/AES1.pdf";
+    EXPECT_TRUE(logged(" -o " + dir / "tempozip/cripato.pdf" + " -w - -e 256 -p -c"));
+    const auto plain = run_program({"/usr/bin/qpdf", "--show-encryption", pdf}).out;
+    EXPECT_NE(plain.find("R = 6"), std::string::npos) << plain;
+    EXPECT_NE(plain.find("stream encryption method: AESv3"), std::string::npos) << plain;
+    EXPECT_NE(plain.find("modify anything: not allowed"), std::string::npos) << plain;
+    EXPECT_NE(plain.find("print high resolution: allowed"), std::string::npos) << plain;
+    EXPECT_NE(run_program({"/usr/bin/qpdf", "--show-encryption", "--password=fisso123", pdf})
+                  .out.find("Supplied password is owner password"),
+              std::string::npos);
+    EXPECT_NE(pdf_text(pdf).find("riservato"), std::string::npos);  // opens with the empty user password
+
+    // "RC4" and an unknown value keep 40 bits; the unknown one is a problem of the file.
+    styles("[PDFCRIPT]\nPasswordFISSA=fisso123\nCifratura=RC4\n");
+    EXPECT_EQ(compose(path), "12v");
+    EXPECT_NE(run_program({"/usr/bin/qpdf", "--show-encryption", pdf}).out.find("R = 2"), std::string::npos);
+    EXPECT_TRUE(layout.compose.problems.empty());
+    styles("[PDFCRIPT]\nPasswordFISSA=fisso123\nCifratura=DES\n");
+    EXPECT_EQ(compose(path), "12v");
+    EXPECT_NE(run_program({"/usr/bin/qpdf", "--show-encryption", pdf}).out.find("R = 2"), std::string::npos);
+    ASSERT_EQ(layout.compose.problems.size(), 1u);
+    EXPECT_EQ(layout.compose.problems[0].line, 3);
+    EXPECT_NE(layout.compose.problems[0].text.find("[PDFCRIPT] Cifratura: 'DES' is not AES256 or RC4"),
+              std::string::npos);
+}
+
 TEST_F(ComposeTest, ProtectionToolThatWritesNothingLeavesThePlainPdf) {
     write_file(dir / "bin/encryptpdf", "#!/bin/sh\nexit 0\n");
     fs::permissions(dir / "bin/encryptpdf", fs::perms::owner_all);

@@ -75,6 +75,26 @@ TEST(EncryptPdf, WithoutPermissionFlagsNothingIsAllowed) {
               std::string::npos);
 }
 
+TEST(EncryptPdf, Aes256KeepsThePermissionsAndOpensWithTheUserPasswordOnly) {
+    TempDir dir;
+    make_pdf(dir / "in.pdf");
+    ASSERT_EQ(run({"-i", dir / "in.pdf", "-o", dir / "aes.pdf", "-w", "owner-pw", "-u", "user-pw", "-e", "256",
+                   "-p", "-c"}),
+              0);
+    const std::string enc = encryption_of(dir / "aes.pdf", "user-pw");
+    EXPECT_NE(enc.find("R = 6\n"), std::string::npos) << enc;
+    EXPECT_NE(enc.find("stream encryption method: AESv3"), std::string::npos) << enc;
+    EXPECT_NE(enc.find("print high resolution: allowed"), std::string::npos) << enc;
+    EXPECT_NE(enc.find("extract for any purpose: allowed"), std::string::npos) << enc;
+    EXPECT_NE(enc.find("modify anything: not allowed"), std::string::npos) << enc;
+    EXPECT_NE(encryption_of(dir / "aes.pdf", "owner-pw").find("Supplied password is owner password"),
+              std::string::npos);
+    // Without a password, or with a wrong one, it does not open.
+    EXPECT_NE(process::run_and_wait({"qpdf", "--check", dir / "aes.pdf"}), 0);
+    EXPECT_NE(process::run_and_wait({"qpdf", "--check", "--password=wrong", dir / "aes.pdf"}), 0);
+    EXPECT_EQ(process::run_and_wait({"qpdf", "--check", "--password=user-pw", dir / "aes.pdf"}), 0);
+}
+
 TEST(EncryptPdf, BadArgumentsAndInputsFailWithoutOutput) {
     TempDir dir;
     make_pdf(dir / "in.pdf");

@@ -178,6 +178,51 @@ TEST(VelarionCompose, CheckListsEveryProblemWithFileAndLine) {
     EXPECT_EQ(r.out.find("no such style"), std::string::npos);
 }
 
+// The conformance made is shown; a "///X" invoice beside the print file is
+// embedded, a bad one named; --check names what stands in a PDF/A's way.
+TEST(VelarionCompose, ShowsTheConformanceAndWhatPreventsIt) {
+    TempDir dir;
+    write_file(dir / "loghi.ini", "[ARCH]\npdfa=2b\n[CMYK]\npdfa=3b\nfile=quadri\naltezza=10\n");
+    write_file(dir / "RIGHE1.txt", "prima riga\n");
+    auto r = compose({dir / "RIGHE1.txt", "--style", "ARCH"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("\nconformance: PDF/A-2b\n"), std::string::npos) << r.out;
+    r = compose({dir / "RIGHE1.txt", "-o", dir / "plain.pdf"});
+    EXPECT_EQ(r.out.find("conformance:"), std::string::npos) << r.out;
+
+    const std::string xml =
+        "<?xml version=\"1.0\"?>\n<rsm:CrossIndustryInvoice "
+        "xmlns:rsm=\"urn:un:unece:uncefact:data:standard:CrossIndustryInvoice:100\" "
+        "xmlns:ram=\"urn:un:unece:uncefact:data:standard:ReusableAggregateBusinessInformationEntity:100\">"
+        "<rsm:ExchangedDocumentContext><ram:GuidelineSpecifiedDocumentContextParameter>"
+        "<ram:ID>urn:factur-x.eu:1p0:minimum</ram:ID></ram:GuidelineSpecifiedDocumentContextParameter>"
+        "</rsm:ExchangedDocumentContext></rsm:CrossIndustryInvoice>\n";
+    write_file(dir / "FATT01.xml", xml);
+    write_file(dir / "FATT01.txt", "///XFATT01.xml\nFattura 1\n");
+    r = compose({dir / "FATT01.txt"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("\nconformance: PDF/A-3b\n"), std::string::npos) << r.out;
+    EXPECT_NE(run_program({"/usr/bin/pdfdetach", "-list", dir / "FATT01.pdf"}).out.find("factur-x.xml"),
+              std::string::npos);
+    write_file(dir / "FATT02.txt", "///XFATT02.xml\nFattura 2\n");
+    write_file(dir / "FATT02.xml", "<rsm:CrossIndustryInvoice>");
+    r = compose({dir / "FATT02.txt"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Fattura elettronica rifiutata: ///X FATT02.xml: the XML is not well-formed"),
+              std::string::npos) << r.err;
+
+    // A CMYK logo cannot be in a PDF/A: --check says so at the logo's line.
+    std::string cmyk = "\xFF\xD8\xFF\xC0";
+    cmyk += std::string("\x00\x14\x08\x00\x10\x00\x10\x04", 8) + std::string(12, '\x11') + "\xFF\xD9";
+    write_file(dir / "quadri.jpg", cmyk);
+    r = compose({dir / "RIGHE1.txt", "--style", "CMYK", "--check", "-o", dir / "c.pdf"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find(dir / "loghi.ini:5 [CMYK] file: logo picture " + dir / "quadri.jpg" +
+                         " is CMYK: a PDF/A-3b takes grey or RGB pictures only"),
+              std::string::npos)
+        << r.out;
+}
+
 // --watch composes again, with the pictures, when the print file or a file
 // of the logo folder changes, and ends on SIGTERM.
 TEST(VelarionCompose, WatchComposesAgainWhenAWatchedFileChanges) {

@@ -2,11 +2,12 @@
 // permissions, with the command line of the Windows tool it stands in for:
 //
 //   encryptpdf -i input.pdf -o output.pdf -w owner_password [-u user_password]
-//              [-e 40|128] [-p] [-c] [-m]
+//              [-e 40|128|256] [-p] [-c] [-m]
 //
 // -p allows printing, -c allows copying text and graphics, -m allows
 // changes; everything not allowed needs the owner password. The default key
-// length is 40 bits (RC4, the only kind old readers know). The output is
+// length is 40 bits (RC4, the only kind old readers know); 256 is AES-256 of
+// PDF 2.0 (revision 6), which current readers expect. The output is
 // written under a temporary name beside it and renamed when complete.
 //
 // A password on the command line can be read by every user of the machine
@@ -45,7 +46,7 @@ struct Options {
 
 constexpr const char* kUsage =
     "usage: encryptpdf -i input.pdf -o output.pdf (-w - | --password-fd N | -w owner_password)\n"
-    "                  [-u user_password] [-e 40|128] [-p] [-c] [-m]\n";
+    "                  [-u user_password] [-e 40|128|256] [-p] [-c] [-m]\n";
 
 constexpr const char* kHelp =
     "Usage: encryptpdf -i INPUT.pdf -o OUTPUT.pdf PASSWORD-OPTION [OPTION...]\n"
@@ -61,7 +62,8 @@ constexpr const char* kHelp =
     "                     machine can read a command line (ps, /proc), kept for\n"
     "                     compatibility only\n"
     "  -u PASSWORD        a user password needed to open the file (default: none)\n"
-    "  -e 40|128          key length in bits: 40 (RC4, default) or 128\n"
+    "  -e 40|128|256      key length in bits: 40 (RC4, default), 128 (RC4) or\n"
+    "                     256 (AES-256, PDF 2.0)\n"
     "  -p                 allow printing\n"
     "  -c                 allow copying text and graphics\n"
     "  -m                 allow changes\n"
@@ -132,7 +134,8 @@ std::string parse(int argc, char** argv, Options& o) {
             if (!value(bits)) return "-e needs the key length";
             if (bits == "40") o.key_length = 40;
             else if (bits == "128") o.key_length = 128;
-            else return "key length must be 40 or 128, not " + bits;
+            else if (bits == "256") o.key_length = 256;
+            else return "key length must be 40, 128 or 256, not " + bits;
         } else if (arg == "-p") {
             o.allow_print = true;
         } else if (arg == "-c") {
@@ -159,6 +162,12 @@ void encrypt(const Options& o, const std::string& temp) {
         writer.setR2EncryptionParametersInsecure(o.user_password.c_str(), o.owner_password.c_str(),
                                                  o.allow_print, o.allow_modify, o.allow_copy,
                                                  o.allow_modify);
+    } else if (o.key_length == 256) {
+        // Revision 6: the same permissions as below, the metadata encrypted too.
+        writer.setR6EncryptionParameters(o.user_password.c_str(), o.owner_password.c_str(),
+                                         o.allow_copy, o.allow_copy, o.allow_modify, o.allow_modify,
+                                         o.allow_modify, o.allow_modify,
+                                         o.allow_print ? qpdf_r3p_full : qpdf_r3p_none, true);
     } else {
         writer.setR3EncryptionParametersInsecure(
             o.user_password.c_str(), o.owner_password.c_str(), o.allow_copy, o.allow_copy,

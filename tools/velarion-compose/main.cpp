@@ -214,6 +214,13 @@ int compose_once(const Options& o, const fs::path& input, const fs::path& output
         MessageLayout layout(o.style);
         // The checker's overlays go on past a failing line and name every one.
         layout.state().overlay.checking = o.check;
+        // A "///X" invoice is looked for beside the print file.
+        const fs::path folder = input.parent_path();
+        layout.set_attachment_finder([folder](const std::string& attachment) {
+            std::error_code e;
+            const fs::path p = folder / attachment;
+            return attachment.find('/') == std::string::npos && fs::is_regular_file(p, e) ? p.string() : std::string();
+        });
         long page_section_end = 9999999;
         const char* only[] = {o.type.c_str()};
         const std::string type =
@@ -225,9 +232,12 @@ int compose_once(const Options& o, const fs::path& input, const fs::path& output
                          "velarion-compose: no PDF could be made from %s: every print type was refused "
                          "or too small (see the activity lines)\n",
                          o.file.c_str());
+            if (!layout.refusal().empty())
+                std::fprintf(stderr, "velarion-compose: %s\n", velarion::text::cp1252_to_utf8(layout.refusal()).c_str());
             status = 1;
         } else {
             std::printf("print type: %s\n", type.c_str());
+            if (!layout.conformance().empty()) std::printf("conformance: %s\n", layout.conformance().c_str());
             fs::create_directories(output.parent_path(), ec);
             fs::copy_file(layout.created_pdf(), output, fs::copy_options::overwrite_existing);
             std::printf("pdf: %s\n", output.c_str());

@@ -1,13 +1,17 @@
 #include "style_check.h"
 
+#include <fstream>
+#include <iterator>
 #include <set>
 
 #include "common/runtime.h"
 #include "layout/overlay.h"
 #include "layout/overlay_support.h"
 #include "layout/style.h"
+#include "pdf/archival.h"
 #include "pdf/job_setup.h"
 #include "pdf/layout_state.h"
+#include "platform/jpeg_header.h"
 #include "platform/paths.h"
 #include "platform/pdf_document.h"
 #include "platform/text_encoding.h"
@@ -40,9 +44,17 @@ public:
         if (!s.formattatesto.empty()) load_format_table(rt_, s.formattatesto, &layout_.compose.problems);
         for (const StyleLogo& logo : s.logos) {
             const std::string path = rt_.cfg.logo_dir + paths::native(logo.picture) + ".jpg";
-            if (paths::resolve(path).empty())
+            const std::string found = paths::resolve(path);
+            if (found.empty())
                 missing(logo.section, "file", "logo picture " + path + " not found");
+            else if (s.pdfa && cmyk_picture(found))
+                missing(logo.section, "file", "logo picture " + path + " is CMYK: a " + conformance_name(s.pdfa) +
+                                                  " takes grey or RGB pictures only (the logo is left out)");
         }
+        // What this system lacks for a PDF/A.
+        if (s.pdfa)
+            for (const std::string& obstacle : archival_obstacles(rt_))
+                missing(name, "pdfa", conformance_name(s.pdfa) + " cannot be made: " + obstacle);
         if (!s.filebarcode_ini.empty() &&
             paths::resolve(overlay::InLogoDir(rt_, s.filebarcode_ini)).empty())
             missing(name, "filebarcode_ini", "barcode file " + overlay::InLogoDir(rt_, s.filebarcode_ini) + " not found");
@@ -53,6 +65,13 @@ public:
     std::vector<FileProblem> missing_files() const { return missing_; }
 
 private:
+    static bool cmyk_picture(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        const auto header = pdfwriter::read_jpeg_header(bytes);
+        return header && header->components == 4;
+    }
+
     // A file named by a key of a section, with the key's line.
     void missing(const std::string& section, const std::string& key, const std::string& what) {
         const std::string& path = rt_.cfg.style_file;
