@@ -30,7 +30,8 @@ TEST_F(InvoiceMessage, TheXmlAttachmentListedAfterThePrintFileIsEmbedded) {
                   {"///XFATT01.xml\r\nFattura FT-12\r\n", kInvoice});
     scan();
     ASSERT_EQ(delivered.size(), 1u) << dump();
-    EXPECT_EQ(delivered[0].lsAttacchedFile[2], "FATT01.xml");  // the XML travels as well
+    ASSERT_EQ(delivered[0].attachments.size(), 2u);
+    EXPECT_EQ(delivered[0].attachments[1].name, "FATT01.xml");  // the XML travels as well
     const std::string pdf = paths::resolve(work + "FATT01.pdf");
     ASSERT_FALSE(pdf.empty()) << dump();
     EXPECT_TRUE(has_text(" Fattura elettronica Factur-X BASIC da FATT01.xml")) << dump();
