@@ -137,7 +137,18 @@ bool fill(Runtime& rt, const ParkRequest& r, Building& b, Parked& out) {
     // Kept under plain names: a backslash would read as a folder.
     const auto kept_name = [](const std::string& path) { return plain_name(path.substr(path.rfind('/') + 1)); };
     bool kept = false;
-    if (!keep_one(rt, b, r.trigger_path, originals + plain_name(r.trigger_name), false, kept) || !kept) {
+    if (const std::string kind = refused_kind(r.trigger_path); !kind.empty()) {
+        // A trigger that is no plain file is not read: an empty one stands for
+        // it (a trigger holds nothing but its TIMING: line), so that the
+        // message can be handed back once its files are plain.
+        rt.list.add(" Impossibile conservare il file " + r.trigger_path + " in " + originals + " " + kind +
+                    ": conservato vuoto");
+        kept = atomic_file::write(originals + plain_name(r.trigger_name), "");
+        if (!kept) {
+            out.why = "Path/File access error " + originals + r.trigger_name;
+            return false;
+        }
+    } else if (!keep_one(rt, b, r.trigger_path, originals + plain_name(r.trigger_name), false, kept) || !kept) {
         out.why = "Path/File access error " + originals + r.trigger_name;
         return false;
     }
