@@ -47,4 +47,8 @@ void unknown_recipient(Runtime& rt, const DeliveryRequest& r) {
     rt.list.refresh();
 }
 
+void failure_box(Runtime& rt, const DeliveryOutcome& outcome, const std::string& text) {
+    if (outcome.result == Delivered::failed) rt.view.message_box(text);
+}
+
 }  // namespace velarion::mail_report

@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 
+#include "delivery/delivery_outcome.h"
 #include "delivery/delivery_request.h"
 
 namespace velarion {
@@ -31,6 +32,13 @@ void saved(Runtime& rt, const DeliveryRequest& r);
 // agent runs unattended.
 void logon_failed(Runtime& rt, const std::function<void()>& switch_off, const std::string& account,
                   const std::string& error_text);
+
+// The box of a transport's failure, only when nobody else will deal with
+// it: a failure the agent tries again by itself (a server that cannot be
+// reached, a temporary answer, a message that may have been delivered) opens
+// none, so that nothing waits for a click; the activity line and the
+// window's warning say it instead.
+void failure_box(Runtime& rt, const DeliveryOutcome& outcome, const std::string& text);
 
 // Unknown recipient (32014): " Messaggio scartato ... - Sconosciuto ...".
 void unknown_recipient(Runtime& rt, const DeliveryRequest& r);

@@ -79,9 +79,11 @@ DeliveryOutcome deliver_mapi(Runtime& rt, DeliveryState& state, const std::funct
             mail_report::logon_failed(rt, switch_off, account, e.what());
             return {Delivered::logon_refused, account + " " + e.what()};
         }
-        rt.view.message_box("SendMail Step: " + std::to_string(step) + " " + std::to_string(e.number()) + " " +
-                             e.what());
-        return outcome_of(e);
+        const DeliveryOutcome outcome = outcome_of(e);
+        mail_report::failure_box(rt, outcome,
+                                 "SendMail Step: " + std::to_string(step) + " " + std::to_string(e.number()) + " " +
+                                     e.what());
+        return outcome;
     } catch (const std::exception& e) {
         rt.view.message_box("SendMail Step: " + std::to_string(step) + " " + std::to_string(mail::kFailure) + " " +
                              e.what());

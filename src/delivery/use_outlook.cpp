@@ -33,7 +33,7 @@ DeliveryOutcome UseOUTLOOK(Runtime& rt, DeliveryState& state, const std::functio
                 DeliveryOutcome outcome = current_outcome();
                 rt.list.add(" Outlook non funziona " + std::to_string(e.number) + " " + e.description);
                 rt.list.refresh();
-                rt.view.message_box("Non funziona outlook");
+                mail_report::failure_box(rt, outcome, "Non funziona outlook");
                 outcome.reason = "Outlook non funziona " + e.description;
                 return outcome;
             }

@@ -79,9 +79,10 @@ DeliveryOutcome Form2::WriteMail(const DeliveryRequest& r, const std::string& lo
             mail_report::unknown_recipient(rt_, r);
             outcome = {Delivered::failed, "Sconosciuto " + r.lsTo};
         } else {
-            rt_.view.message_box("WriteMail STEP " + std::to_string(step) + " " + std::to_string(e.number()) + " " +
-                                  e.what());
             outcome = outcome_of(e);
+            mail_report::failure_box(rt_, outcome,
+                                     "WriteMail STEP " + std::to_string(step) + " " + std::to_string(e.number()) +
+                                         " " + e.what());
         }
     } catch (const std::exception& e) {
         rt_.view.message_box("WriteMail STEP " + std::to_string(step) + " " + std::to_string(mail::kFailure) + " " +
