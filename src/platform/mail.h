@@ -120,6 +120,9 @@ public:
     // came, the error says so with Retry::maybe_delivered: sending it again
     // may deliver it twice.
     virtual void send(const Message& message, bool dialog) = 0;
+    // Connects to the transport and signs on as send does, then leaves
+    // without sending anything. Failures as send's.
+    virtual void check_transport() = 0;
 };
 
 std::unique_ptr<Session> open_session(const Profile& profile);

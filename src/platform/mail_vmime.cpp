@@ -196,6 +196,20 @@ public:
         }
     }
 
+    void check_transport() override {
+        link_ = &transport_link_;
+        vmime::shared_ptr<vmime::net::transport> transport;
+        try {
+            transport = connect_service<vmime::net::transport>(vmime::utility::url(profile_.transport), transport_link_);
+        } catch (...) {
+            rethrow_numbered(kFailure, Phase::connect);
+        }
+        try {
+            transport->disconnect();
+        } catch (...) {
+        }
+    }
+
 private:
     // A network service's server and waits, for the text of its failures.
     struct Link {
@@ -345,8 +359,12 @@ private:
             }
             return service;
         }
-        const Account account = account_for(url);
+        Account account = account_for(url);
         const bool oauth = profile_.oauth.enabled();
+        // A token is always for an account: when none is given, the profile's own address.
+        if (oauth && account.user.empty()) {
+            if (const auto box = detail::parse_mailbox(sender())) account.user = box->getEmail().toString();
+        }
         const bool credentials = oauth || !account.user.empty() || !account.password.empty();
         account_ = account.user;
         secrets_ = {account.password, url.getPassword()};

@@ -92,7 +92,11 @@ public:
     // the reason. Never throws for a failure of the send itself.
     void Send();
 
-    // The outcome of the last Send (cleared when Send starts).
+    // Connects to the server and signs on as Send does, then leaves without
+    // sending a message. The outcome as Send's; no event is raised.
+    void SignOn();
+
+    // The outcome of the last Send or SignOn (cleared when it starts).
     bool failed() const { return error_ != SmtpError::none; }
     SmtpError error() const { return error_; }
     const std::string& error_text() const { return error_text_; }

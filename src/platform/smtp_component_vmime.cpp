@@ -175,6 +175,24 @@ public:
         close(*transport);
     }
 
+    // Connects and signs on, then leaves: no message.
+    void sign_on_only() {
+        const Server server = parse_server(c_.SMTPHost, c_.SMTPPort);
+        port_ = server.port;
+        where_ = (server.host.find(':') != std::string::npos ? "[" + server.host + "]" : server.host) + ":" +
+                 std::to_string(server.port);
+        detail::Endpoint endpoint;
+        try {
+            endpoint = detail::resolve_endpoint(server.host, c_.Tls);
+        } catch (const detail::NameNotResolved& e) {
+            throw Failure{SmtpError::name_not_resolved, e.what()};
+        }
+        address_ = endpoint.address;
+        const bool with_auth = (c_.UseAuthentication || c_.OAuth.enabled()) && !c_.UserName.empty();
+        auto transport = connect_signed_on(endpoint, server.port, with_auth);
+        close(*transport);
+    }
+
     // Turns whatever the library raised into a failure of this send.
     Failure failure() const {
         try {
@@ -395,6 +413,25 @@ private:
 };
 
 }  // namespace
+
+void SmtpComponent::SignOn() {
+    error_ = SmtpError::none;
+    error_text_.clear();
+    detail::init_platform();
+    Sender sender(*this);
+    try {
+        sender.sign_on_only();
+    } catch (...) {
+        const Failure f = sender.failure();
+        error_ = f.kind;
+        std::vector<std::string> secrets{Password};
+        if (OAuth.tokens) {
+            const auto known = OAuth.tokens->secrets(OAuth.config);
+            secrets.insert(secrets.end(), known.begin(), known.end());
+        }
+        error_text_ = text::hide_secrets(f.text, secrets);
+    }
+}
 
 void SmtpComponent::Send() {
     error_ = SmtpError::none;

@@ -50,6 +50,8 @@ FrontEndOptions take_front_end_options(int argc, const char* const* argv) {
             out.queue_action = "queue";
         } else if (a == "--json") {
             out.json = true;
+        } else if (a == "--test-mail") {
+            out.test_mail = true;
         } else if (a == "--retry-now") {
             out.queue_action = "retry-now";
             // An optional message name (or "all"): the next argument when it is no keyword or option.
@@ -77,6 +79,7 @@ std::string usage_text() {
            "       velarion --resubmit FOLDER | --resubmit BASE ini:DIR ope:OP\n"
            "       velarion --queue [--json] ini:DIR ope:OP\n"
            "       velarion --retry-now [BASE|all] | --hold BASE | --release BASE  ini:DIR ope:OP\n"
+           "       velarion --test-mail ini:DIR ope:OP\n"
            "       velarion --help | --version\n"
            "Polls the spool folder of operator OP, composes the print files of each message\n"
            "into PDF documents and delivers the message by mail.\n"
@@ -96,6 +99,9 @@ std::string usage_text() {
            "               try the deferred message BASE (or all) at once; running agents\n"
            "               also end a hold on delivery at their next poll\n"
            "  --hold BASE  keep the message back: no agent takes it until --release BASE\n"
+           "  --test-mail  sign on to the mail store and the transport with the configured\n"
+           "               method (password or OAuth 2.0) and say which succeeded; nothing\n"
+           "               is sent (exit status 0 when both succeed, else 1)\n"
            "  --help       show this help and exit\n"
            "  --version    show the version and exit\n"
            "\n"
