@@ -312,5 +312,56 @@ TEST_F(OAuthMail, SmtpComponentSignsOnWithXoauth2) {
     expect_no_secret(c.error_text());
 }
 
+// Drafts over IMAP on a dovecot whose oauth2 passdb asks the token
+// endpoint's introspection whether a token is valid, and for whom.
+TEST(OAuthImap, DraftStoredWithXoauth2AndAFreshTokenAfterARefusal) {
+    TokenServer endpoint;
+    if (!endpoint.skip_reason().empty()) GTEST_SKIP() << endpoint.skip_reason();
+    endpoint.set_refresh_token(kRefresh);
+    TempDir dir;
+    const std::string user = TokenOptions{}.user;
+    testing::write_file(dir / "oauth2.conf", "introspection_mode = post\nintrospection_url = " +
+                                                 endpoint.introspection_url() +
+                                                 "\nusername_attribute = username\nactive_attribute = active\n"
+                                                 "active_value = true\n");
+    chmod((dir / "oauth2.conf").c_str(), 0644);
+    chmod(dir.path().c_str(), 0755);
+    testing::ImapServer imap(user, "password-non-usata", "", "",
+                             "auth_mechanisms = plain login xoauth2\npassdb {\n  driver = oauth2\n"
+                             "  mechanisms = xoauth2\n  args = " + dir / "oauth2.conf" + "\n}\n");
+    if (!imap.skip_reason().empty())
+        GTEST_SKIP() << "this dovecot has no oauth2 passdb, or it did not start: " << imap.skip_reason();
+    oauth::Tokens tokens;
+    mail::Profile p;
+    p.store = imap.url(false);
+    p.transport = "sendmail://localhost";
+    p.from = user;
+    p.timeout = 10;
+    p.oauth = {config_for(endpoint, dir), &tokens};
+    mail::Message m;
+    m.subject = "bozza";
+    m.recipients = {{mail::RecipType::To, "luigi@example.test"}};
+    m.note_text = "Testo\r\n";
+    try {
+        auto session = mail::open_session(p);
+        session->sign_on(user, "");
+        session->save(m);
+    } catch (const std::exception& e) {
+        FAIL() << e.what() << "\n" << imap.log();
+    }
+    endpoint.revoke_access_tokens();
+    try {
+        auto session = mail::open_session(p);  // the kept token was revoked: refused, then a fresh one
+        session->sign_on(user, "");
+        session->save(m);
+    } catch (const std::exception& e) {
+        FAIL() << e.what() << "\n" << imap.log() << endpoint.requests();
+    }
+    EXPECT_EQ(imap.messages("Drafts").size(), 2u) << imap.log();
+    EXPECT_EQ(endpoint.requests(), "refresh_token\nrefresh_token\n");
+    for (const auto& s : tokens.secrets(p.oauth.config))
+        if (!s.empty()) EXPECT_THAT(imap.log(), Not(HasSubstr(s)));
+}
+
 }  // namespace
 }  // namespace velarion

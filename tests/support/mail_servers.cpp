@@ -175,6 +175,8 @@ std::string TokenServer::refresh_token() const {
     return t;
 }
 
+void TokenServer::revoke_access_tokens() const { write_file(dir_ / "issued", ""); }
+
 std::string TokenServer::requests() const { return read_file(dir_ / "requests"); }
 
 std::string SmtpServer::received() const { return read_file(dir_ / "received"); }

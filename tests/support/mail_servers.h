@@ -94,6 +94,8 @@ public:
     // The refresh token it accepts from now on (none: every refresh is invalid_grant).
     void set_refresh_token(const std::string& token) const;
     std::string refresh_token() const;
+    // Revokes every access token issued so far.
+    void revoke_access_tokens() const;
     // The grant types asked for, one line each.
     std::string requests() const;
     // Stops the endpoint (it cannot be reached), and starts it again on the same port.
