@@ -57,6 +57,7 @@ oauth::SignOn oauth_sign_on(const Runtime& rt) {
     s.config.refresh_token = key("refresh_token");
     s.config.refresh_token_file = paths::native(key("refresh_token_file"));
     s.config.scope = key("scope");
+    s.config.extra_ca = tls_policy(rt).extra_ca;
     s.tokens = &rt.tokens;
     return s;
 }

@@ -175,7 +175,8 @@ public:
         }
         link_ = &transport_link_;
         try {
-            transport = connect_service<vmime::net::transport>(vmime::utility::url(profile_.transport), transport_link_);
+            const vmime::utility::url url(profile_.transport);
+            transport = connect_service<vmime::net::transport>(url, transport_link_);
         } catch (...) {
             rethrow_numbered(kFailure, Phase::connect);
         }
@@ -200,7 +201,8 @@ public:
         link_ = &transport_link_;
         vmime::shared_ptr<vmime::net::transport> transport;
         try {
-            transport = connect_service<vmime::net::transport>(vmime::utility::url(profile_.transport), transport_link_);
+            const vmime::utility::url url(profile_.transport);
+            transport = connect_service<vmime::net::transport>(url, transport_link_);
         } catch (...) {
             rethrow_numbered(kFailure, Phase::connect);
         }

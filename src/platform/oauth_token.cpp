@@ -123,7 +123,8 @@ std::string url_refusal(const std::string& url) {
 std::string read_secret_file(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
-        throw TokenError(TokenError::Kind::settings, "cannot read the secret file " + path + ": " + std::strerror(errno));
+        throw TokenError(TokenError::Kind::settings,
+                         "cannot read the secret file " + path + ": " + std::strerror(errno));
     struct Closer {
         int fd;
         ~Closer() { ::close(fd); }
@@ -133,7 +134,8 @@ std::string read_secret_file(const std::string& path) {
         throw TokenError(TokenError::Kind::settings, "the secret file " + path + " is not a regular file");
     if (st.st_uid != ::geteuid())
         throw TokenError(TokenError::Kind::settings,
-                         "the secret file " + path + " belongs to another user: refused (it must be the agent's own, mode 0600)");
+                         "the secret file " + path +
+                             " belongs to another user: refused (it must be the agent's own, mode 0600)");
     if (st.st_mode & 077)
         throw TokenError(TokenError::Kind::settings,
                          "the secret file " + path + " can be read by others: refused (chmod 600 " + path + ")");
@@ -143,7 +145,8 @@ std::string read_secret_file(const std::string& path) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0)
-            throw TokenError(TokenError::Kind::settings, "cannot read the secret file " + path + ": " + std::strerror(errno));
+            throw TokenError(TokenError::Kind::settings,
+                         "cannot read the secret file " + path + ": " + std::strerror(errno));
         if (n == 0 || bytes.size() > 65536) break;
         bytes.append(buffer, static_cast<std::size_t>(n));
     }
@@ -192,6 +195,12 @@ std::string Tokens::access_token(const Config& config, bool fresh) {
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &answer_text);
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error);
     curl_easy_setopt(c, CURLOPT_USERAGENT, "velarion");
+    // The extra CA as the CA file; the system's stay trusted through the
+    // hashed folder, which the library reads besides it.
+    if (!config.extra_ca.empty()) {
+        curl_easy_setopt(c, CURLOPT_CAINFO, config.extra_ca.c_str());
+        curl_easy_setopt(c, CURLOPT_CAPATH, "/etc/ssl/certs");
+    }
     const CURLcode rc = curl_easy_perform(c);
     // The body held the secrets: wiped before it goes.
     std::fill(body.begin(), body.end(), '\0');

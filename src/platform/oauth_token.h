@@ -23,6 +23,7 @@ struct Config {
     std::string refresh_token;
     std::string refresh_token_file;
     std::string scope;
+    std::string extra_ca;  // a CA file trusted besides the system's (section "TLS", "ca_extra")
 
     bool enabled() const { return !token_url.empty(); }
     bool operator==(const Config&) const = default;

@@ -18,9 +18,11 @@ const std::array<OAuthFieldInfo, 7> kOAuthFields = {{
     {OAuthField::txt_token_url, "txt_token_url", "URL dei token", "token_url", false},
     {OAuthField::txt_client_id, "txt_client_id", "ID client", "client_id", false},
     {OAuthField::txt_client_secret, "txt_client_secret", "Segreto client", "client_secret", true},
-    {OAuthField::txt_client_secret_file, "txt_client_secret_file", "File del segreto client", "client_secret_file", false},
+    {OAuthField::txt_client_secret_file, "txt_client_secret_file", "File del segreto client", "client_secret_file",
+     false},
     {OAuthField::txt_refresh_token, "txt_refresh_token", "Refresh token", "refresh_token", true},
-    {OAuthField::txt_refresh_token_file, "txt_refresh_token_file", "File del refresh token", "refresh_token_file", false},
+    {OAuthField::txt_refresh_token_file, "txt_refresh_token_file", "File del refresh token", "refresh_token_file",
+     false},
     {OAuthField::txt_scope, "txt_scope", "Ambiti (scope)", "scope", false},
 }};
 

@@ -163,6 +163,21 @@ TEST(OAuthTokens, RevokedGrantAndUnreachableEndpointAreTold) {
     EXPECT_EQ(kind_of(tokens, insecure), TokenError::Kind::settings);
 }
 
+TEST(OAuthTokens, HttpsEndpointTrustedThroughTheExtraCa) {
+    testing::TestCa ca;
+    if (!ca.skip_reason().empty()) GTEST_SKIP() << ca.skip_reason();
+    TokenServer server(TokenOptions{.cert = ca.cert_file(), .key = ca.key_file()});
+    if (!server.skip_reason().empty()) GTEST_SKIP() << server.skip_reason();
+    server.set_refresh_token(kRefresh);
+    TempDir dir;
+    oauth::Tokens tokens;
+    auto c = config_for(server, dir);
+    ASSERT_EQ(c.token_url.rfind("https://", 0), 0u);
+    EXPECT_EQ(kind_of(tokens, c), TokenError::Kind::unreachable);  // a certificate nobody vouches for
+    c.extra_ca = ca.ca_file();
+    EXPECT_THAT(tokens.access_token(c), HasSubstr("at-"));
+}
+
 // The mail layer and the SMTP component sign on with XOAUTH2 through a
 // real token endpoint and an SMTP server that checks its tokens.
 struct OAuthMail : ::testing::Test {

@@ -160,6 +160,10 @@ TokenServer::TokenServer(const TokenOptions& o) {
              "--client-id", o.client_id, "--client-secret", o.client_secret,
              "--lifetime", std::to_string(o.lifetime), "--claimed", std::to_string(o.claimed)};
     if (o.rotate) argv_.push_back("--rotate");
+    if (!o.cert.empty()) {
+        argv_.insert(argv_.end(), {"--cert", o.cert, "--key", o.key});
+        scheme_ = "https";
+    }
     up();
 }
 

@@ -79,6 +79,7 @@ struct TokenOptions {
     double lifetime = 3600;  // seconds a token is really valid
     int claimed = 3600;      // expires_in told to the client
     bool rotate = false;     // a new refresh token with every refresh
+    std::string cert = "", key = "";  // HTTPS with this certificate (PEM files)
 };
 
 // An OAuth 2.0 token endpoint on loopback (tests/support/token_server.py):
@@ -88,7 +89,7 @@ public:
     explicit TokenServer(const TokenOptions& options = {});
     ~TokenServer();
 
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/token"; }
+    std::string url() const { return scheme_ + "://127.0.0.1:" + std::to_string(port_) + "/token"; }
     std::string introspection_url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/introspect"; }
     std::string issued_file() const { return dir_ / "issued"; }
     // The refresh token it accepts from now on (none: every refresh is invalid_grant).
@@ -105,6 +106,7 @@ public:
 private:
     TempDir dir_;
     std::vector<std::string> argv_;
+    std::string scheme_ = "http";
 };
 
 // A certificate authority made for one test with openssl, and a server

@@ -22,6 +22,8 @@ parser.add_argument('--client-secret', required=True)
 parser.add_argument('--lifetime', type=float, default=3600, help='seconds a token is really valid')
 parser.add_argument('--claimed', type=int, default=3600, help='expires_in told to the client')
 parser.add_argument('--rotate', action='store_true', help='a new refresh token with every grant')
+parser.add_argument('--cert')
+parser.add_argument('--key')
 args = parser.parse_args()
 
 
@@ -84,4 +86,10 @@ class Handler(BaseHTTPRequestHandler):
 
 
 host, port = args.listen.rsplit(':', 1)
-HTTPServer((host, int(port)), Handler).serve_forever()
+httpd = HTTPServer((host, int(port)), Handler)
+if args.cert:
+    import ssl
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(args.cert, args.key)
+    httpd.socket = context.wrap_socket(httpd.socket, server_side=True)
+httpd.serve_forever()
