@@ -240,6 +240,8 @@ std::string Tokens::access_token(const Config& config, bool fresh) {
                                                     : std::chrono::seconds(seconds / 2);
     entry.renew_at = Clock::now() + keep;
     entry.access_token = token;
+    // Only the recent ones can still turn up in a text: a long run keeps no more.
+    if (entry.seen.size() > 32) entry.seen.erase(entry.seen.begin(), entry.seen.end() - 32);
 
     const std::string rotated = text_field(answer, "refresh_token");
     if (!rotated.empty() && rotated != refresh) {
