@@ -189,6 +189,25 @@ TEST_F(OAuthWholeProgram, AFileOthersCanReadIsRefused) {
     expect_no_secret(t.out + t.err, "test-mail");
 }
 
+// A running agent keeps its token; when the server refuses it (here it dies
+// after a second although the endpoint said an hour) a fresh one is fetched
+// and the message goes.
+TEST_F(OAuthWholeProgram, ARunningAgentReplacesATokenTheServerRefuses) {
+    start(TokenOptions{.lifetime = 1});
+    Site s(*endpoint, mapi());
+    s.message("AB.5", "SEND");
+    testing::BackgroundProcess agent({kVelarion, "--headless", "ini:" + s.cfg, "ope:AB"}, s.env());
+    ASSERT_TRUE(agent.started());
+    ASSERT_TRUE(testing::eventually([&] { return smtp->messages().size() == 1; }, 10000)) << agent.out();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    s.message("AB.6", "SEND");
+    ASSERT_TRUE(testing::eventually([&] { return smtp->messages().size() == 2; }, 10000)) << agent.out();
+    EXPECT_EQ(endpoint->requests(), "refresh_token\nrefresh_token\n");
+    agent.signal(SIGTERM);
+    agent.wait();
+    EXPECT_THAT(agent.out(), Not(HasSubstr("Accesso Fallito")));
+}
+
 // A running agent: no secret on its command line or in its environment.
 TEST_F(OAuthWholeProgram, NoSecretInTheCommandLineOrEnvironment) {
     start();
