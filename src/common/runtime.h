@@ -11,18 +11,20 @@
 #include "common/view.h"
 #include "platform/clock.h"
 #include "platform/font_files.h"
+#include "platform/oauth_token.h"
 
 namespace velarion {
 
 struct Runtime {
-    Runtime(Clock& c, View& v, ActivityList& l, const Settings& s, font_files::FontFinder& f)
-        : clock(c), view(v), list(l), cfg(s), fonts(f) {}
+    Runtime(Clock& c, View& v, ActivityList& l, const Settings& s, font_files::FontFinder& f, oauth::Tokens& t)
+        : clock(c), view(v), list(l), cfg(s), fonts(f), tokens(t) {}
 
     Clock& clock;
     View& view;
     ActivityList& list;  // List1
     const Settings& cfg;
     font_files::FontFinder& fonts;  // font files found so far, kept for the whole run
+    oauth::Tokens& tokens;          // OAuth access tokens of the mail sign-on, kept for the whole run
 
     // A debug trace: a message box when the debug flag is "Y".
     void trace(const std::string& text) const;

@@ -40,6 +40,7 @@ Delivered failure_kind(mail::SmtpError kind) {
         case SmtpError::name_not_resolved:
         case SmtpError::connection_refused:
         case SmtpError::tls:
+        case SmtpError::token_unavailable:
         case SmtpError::bad_settings: return Delivered::server_down;
         case SmtpError::timed_out:
         case SmtpError::connection_lost:
@@ -66,6 +67,7 @@ DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r) {
         smtp.Timeout = smtp_timeout(rt);
         smtp.DataTimeout = smtp_data_wait(rt);
         smtp.Tls = tls_policy(rt);
+        smtp.OAuth = oauth_sign_on(rt);
 
         // The component's events become lines of the activity list.
         smtp.on_progress = [&](int percent) { rt.list.add(" " + std::to_string(percent) + " % complete"); };

@@ -43,7 +43,23 @@ mail::Profile mail_profile(const Runtime& rt) {
         p.from = text::trim(rt.cfg.op.login_email);
     p.tls = tls_policy(rt);
     p.data_timeout = smtp_data_wait(rt);
+    p.oauth = oauth_sign_on(rt);
     return p;
+}
+
+oauth::SignOn oauth_sign_on(const Runtime& rt) {
+    const auto key = [&](const char* name) { return text::trim(read_config(rt.cfg, "OAUTH2", name)); };
+    oauth::SignOn s;
+    s.config.token_url = key("token_url");
+    s.config.client_id = key("client_id");
+    s.config.client_secret = key("client_secret");
+    s.config.client_secret_file = paths::native(key("client_secret_file"));
+    s.config.refresh_token = key("refresh_token");
+    s.config.refresh_token_file = paths::native(key("refresh_token_file"));
+    s.config.scope = key("scope");
+    s.config.extra_ca = tls_policy(rt).extra_ca;
+    s.tokens = &rt.tokens;
+    return s;
 }
 
 mail::TlsPolicy tls_policy(const Runtime& rt) {

@@ -13,6 +13,10 @@ struct DeliveryState;
 // Store, drafts folder, transport, sender address and TLS rules of the profile.
 mail::Profile mail_profile(const Runtime& rt);
 
+// The OAuth 2.0 sign-on of the SMTP and IMAP services: section "OAUTH2" of
+// velarion.ini with the run's tokens; enabled when "token_url" is set.
+oauth::SignOn oauth_sign_on(const Runtime& rt);
+
 // When credentials may travel without TLS and which CAs are trusted:
 // section "TLS" of velarion.ini.
 mail::TlsPolicy tls_policy(const Runtime& rt);

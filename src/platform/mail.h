@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/oauth_token.h"
 #include "platform/tls_policy.h"
 #include "platform/safe_path.h"
 
@@ -83,6 +84,11 @@ struct Profile {
     TlsPolicy tls;                   // when credentials may travel without TLS
     int timeout = 30;                // seconds a network store or transport waits for its server
     int data_timeout = 600;          // seconds the SMTP transport waits for the answer to the end of the data
+    // When enabled, the IMAP store and the SMTP transport sign on with
+    // XOAUTH2 (the account's user name and an access token) instead of the
+    // password. A refused token is fetched again once and tried again; an
+    // endpoint that cannot be reached is Retry::server_down.
+    oauth::SignOn oauth;
 
     bool operator==(const Profile&) const = default;
 };
@@ -114,6 +120,9 @@ public:
     // came, the error says so with Retry::maybe_delivered: sending it again
     // may deliver it twice.
     virtual void send(const Message& message, bool dialog) = 0;
+    // Connects to the transport and signs on as send does, then leaves
+    // without sending anything. Failures as send's.
+    virtual void check_transport() = 0;
 };
 
 std::unique_ptr<Session> open_session(const Profile& profile);

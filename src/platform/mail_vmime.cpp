@@ -112,8 +112,7 @@ public:
             const vmime::utility::url url(profile_.store);
             if (url.getProtocol() == "maildir") fs::create_directories(url.getPath());
             link_ = &store_link_;
-            store_ = open_service<vmime::net::store>(url, store_link_);
-            store_->connect();
+            store_ = connect_service<vmime::net::store>(url, store_link_);
         } catch (...) {
             store_.reset();
             rethrow_numbered(kFailure, Phase::connect);
@@ -176,8 +175,8 @@ public:
         }
         link_ = &transport_link_;
         try {
-            transport = open_service<vmime::net::transport>(vmime::utility::url(profile_.transport), transport_link_);
-            transport->connect();
+            const vmime::utility::url url(profile_.transport);
+            transport = connect_service<vmime::net::transport>(url, transport_link_);
         } catch (...) {
             rethrow_numbered(kFailure, Phase::connect);
         }
@@ -195,6 +194,21 @@ public:
             transport->disconnect();
         } catch (...) {
             // the message went: a failing goodbye changes nothing
+        }
+    }
+
+    void check_transport() override {
+        link_ = &transport_link_;
+        vmime::shared_ptr<vmime::net::transport> transport;
+        try {
+            const vmime::utility::url url(profile_.transport);
+            transport = connect_service<vmime::net::transport>(url, transport_link_);
+        } catch (...) {
+            rethrow_numbered(kFailure, Phase::connect);
+        }
+        try {
+            transport->disconnect();
+        } catch (...) {
         }
     }
 
@@ -219,7 +233,10 @@ private:
         try {
             link_ = &store_link_;
             store_link_.waits.clear();
-            store_->connect();
+            if (profile_.oauth.enabled())
+                store_ = connect_service<vmime::net::store>(vmime::utility::url(profile_.store), store_link_);
+            else
+                store_->connect();
         } catch (...) {
             rethrow_numbered(kFailure, Phase::connect);
         }
@@ -279,11 +296,47 @@ private:
         return {url.getUsername(), url.getPassword()};
     }
 
+    // The store or transport of a URL, connected and signed on. An access
+    // token the server refuses may have been revoked or have expired early:
+    // one fresh token is fetched and the sign-on tried once more.
+    template <class Service>
+    vmime::shared_ptr<Service> connect_service(const vmime::utility::url& url, Link& link) {
+        auto service = open_service<Service>(url, link);
+        try {
+            service->connect();
+            return service;
+        } catch (...) {
+            if (!token_refused()) throw;
+        }
+        try {
+            if (service->isConnected()) service->disconnect();
+        } catch (...) {
+        }
+        service = open_service<Service>(url, link, true);
+        service->connect();
+        return service;
+    }
+
+    // Whether the failure being handled is the server refusing the access token.
+    bool token_refused() const {
+        if (!token_credentials_ || token_credentials_->held_back()) return false;
+        try {
+            throw;
+        } catch (const vmime::net::smtp::SMTPCommandError& e) {
+            return e.statusCode() / 100 == 5 && text::upper(e.command()).rfind("AUTH", 0) == 0;
+        } catch (const vmime::exceptions::authentication_error&) {
+            return true;
+        } catch (...) {
+            return false;
+        }
+    }
+
     // The store or transport of a URL with its time-outs, credentials and
     // security; a network service is connected by the address checked for it,
-    // which `link` keeps with the service's waits.
+    // which `link` keeps with the service's waits. With OAuth, it signs on
+    // with an access token (a fresh one when asked).
     template <class Service>
-    vmime::shared_ptr<Service> open_service(const vmime::utility::url& url, Link& link) {
+    vmime::shared_ptr<Service> open_service(const vmime::utility::url& url, Link& link, bool fresh_token = false) {
         const std::string protocol = url.getProtocol();
         const bool network = protocol == "imap" || protocol == "imaps" || protocol == "smtp" || protocol == "smtps";
         vmime::shared_ptr<Service> service;
@@ -308,17 +361,34 @@ private:
             }
             return service;
         }
-        const Account account = account_for(url);
-        const bool credentials = !account.user.empty() || !account.password.empty();
+        Account account = account_for(url);
+        const bool oauth = profile_.oauth.enabled();
+        // A token is always for an account: when none is given, the profile's own address.
+        if (oauth && account.user.empty()) {
+            if (const auto box = detail::parse_mailbox(sender())) account.user = box->getEmail().toString();
+        }
+        const bool credentials = oauth || !account.user.empty() || !account.password.empty();
         account_ = account.user;
         secrets_ = {account.password, url.getPassword()};
+        credentials_.reset();
+        token_credentials_.reset();
         const detail::Endpoint endpoint = detail::resolve_endpoint(url.getHost(), profile_.tls);
-        credentials_ = vmime::make_shared<detail::Credentials>(account.user, account.password,
-                                                               endpoint.local || profile_.tls.allow_plain);
+        const bool clear_allowed = endpoint.local || profile_.tls.allow_plain;
+        vmime::shared_ptr<vmime::security::authenticator> auth;
+        if (oauth) {
+            const std::string token = profile_.oauth.tokens->access_token(profile_.oauth.config, fresh_token);
+            const auto known = profile_.oauth.tokens->secrets(profile_.oauth.config);
+            secrets_.insert(secrets_.end(), known.begin(), known.end());
+            token_credentials_ = vmime::make_shared<detail::TokenCredentials>(account.user, token, clear_allowed);
+            auth = token_credentials_;
+        } else {
+            credentials_ = vmime::make_shared<detail::Credentials>(account.user, account.password, clear_allowed);
+            auth = credentials_;
+        }
         if constexpr (std::is_same_v<Service, vmime::net::store>)
-            service = session_->getStore(url, credentials_);
+            service = session_->getStore(url, auth);
         else
-            service = session_->getTransport(url, credentials_);
+            service = session_->getTransport(url, auth);
         link.waits = detail::Waits(profile_.timeout, profile_.data_timeout);
         link.address = endpoint.address;
         link.port = url.getPort() != vmime::utility::url::UNSPECIFIED_PORT ? static_cast<int>(url.getPort())
@@ -333,7 +403,9 @@ private:
             service->setProperty("options.need-authentication", true);
         // IMAP signs on with LOGIN alone: one attempt, where SASL and its
         // fallback would try the same password up to three times.
-        if (protocol == "imap" || protocol == "imaps") service->setProperty("options.sasl", false);
+        // With OAuth: XOAUTH2 through SASL, and nothing else.
+        if (protocol == "imap" || protocol == "imaps") service->setProperty("options.sasl", oauth);
+        if (oauth) service->setProperty("options.sasl.fallback", false);
         return service;
     }
 
@@ -375,6 +447,11 @@ private:
             throw;
         } catch (const NumberedError&) {
             throw;
+        } catch (const oauth::TokenError& e) {
+            // An endpoint that cannot be reached concerns every message;
+            // a refused grant or client needs new settings, as a refused password does.
+            if (e.kind() == oauth::TokenError::Kind::unreachable) raise(fallback, e.what(), Retry::server_down);
+            raise(kLoginFailure, e.what());
         } catch (const detail::NameNotResolved& e) {
             raise(fallback, e.what(), Retry::server_down);
         } catch (const detail::NoAnswerAfterData& e) {
@@ -409,7 +486,7 @@ private:
             }
             raise(fallback, e.what() + std::string(": ") + e.response(), other);
         } catch (const vmime::exceptions::authentication_error& e) {
-            if (credentials_ && credentials_->held_back()) raise(fallback, tls_missing, other);
+            if (held_back()) raise(fallback, tls_missing, other);
             if (link_ == &store_link_) {
                 // A server that cannot check the password now refused no account.
                 const std::string reply = e.response().empty() ? replies_->last_reply() : e.response();
@@ -448,6 +525,10 @@ private:
         } catch (const std::exception& e) {
             raise(fallback, e.what(), other);
         }
+    }
+
+    bool held_back() const {
+        return (credentials_ && credentials_->held_back()) || (token_credentials_ && token_credentials_->held_back());
     }
 
     // The server of the service that failed, as host:port.
@@ -544,6 +625,7 @@ private:
     vmime::shared_ptr<detail::ReplyLog> replies_ = vmime::make_shared<detail::ReplyLog>();  // the store's
     vmime::shared_ptr<vmime::net::session> session_;
     vmime::shared_ptr<detail::Credentials> credentials_;  // of the service opened last
+    vmime::shared_ptr<detail::TokenCredentials> token_credentials_;  // the same, with OAuth
     std::string account_;                                 // its user name
     std::vector<std::string> secrets_;                    // its passwords
     vmime::shared_ptr<vmime::net::store> store_;

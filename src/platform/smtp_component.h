@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/oauth_token.h"
 #include "platform/safe_path.h"
 #include "platform/tls_policy.h"
 
@@ -35,7 +36,8 @@ enum class SmtpError {
     maybe_delivered,     // the whole message was sent but the answer to it never came: it may have been delivered
     no_space,            // the message could not be written out first: the temporary folder is full
     tls,                 // TLS refused or failed, or the certificate is not trusted
-    auth_refused,        // the server refused the user name and password
+    auth_refused,        // the server refused the user name and password (or access token)
+    token_unavailable,   // the OAuth token endpoint cannot be reached or answers with a server error
     temporary_reply,     // the server answered 4xx
     permanent_reply,     // the server answered 5xx
     recipient_refused,   // the server refused a recipient with 5xx
@@ -43,7 +45,8 @@ enum class SmtpError {
 };
 
 // Connection refused, time-out, unknown host, lost connection, a missing
-// answer after the data, a full temporary folder and 4xx replies.
+// answer after the data, a full temporary folder, an unreachable token
+// endpoint and 4xx replies.
 bool is_temporary(SmtpError kind);
 
 class SmtpComponent {
@@ -77,6 +80,10 @@ public:
     int Timeout = 30;                // seconds without an answer before giving up; 1 to 60
     int DataTimeout = 600;           // seconds for the answer to the end of the message's data
     TlsPolicy Tls;
+    // When enabled, AUTH XOAUTH2 with UserName and an access token instead of
+    // the password (UseAuthentication aside). A refused token is fetched
+    // again once and tried again.
+    oauth::SignOn OAuth;
 
     // Events.
     std::function<void(int percent)> on_progress;
@@ -92,7 +99,11 @@ public:
     // the reason. Never throws for a failure of the send itself.
     void Send();
 
-    // The outcome of the last Send (cleared when Send starts).
+    // Connects to the server and signs on as Send does, then leaves without
+    // sending a message. The outcome as Send's; no event is raised.
+    void SignOn();
+
+    // The outcome of the last Send or SignOn (cleared when it starts).
     bool failed() const { return error_ != SmtpError::none; }
     SmtpError error() const { return error_; }
     const std::string& error_text() const { return error_text_; }

@@ -28,6 +28,7 @@ bool is_temporary(SmtpError kind) {
         case SmtpError::maybe_delivered:
         case SmtpError::no_space:
         case SmtpError::temporary_reply:
+        case SmtpError::token_unavailable:
             return true;
         default:
             return false;
@@ -149,15 +150,15 @@ public:
             throw Failure{SmtpError::name_not_resolved, e.what()};
         }
         address_ = endpoint.address;
-        const bool with_auth = c_.UseAuthentication && !c_.UserName.empty();
+        const bool with_auth = (c_.UseAuthentication || c_.OAuth.enabled()) && !c_.UserName.empty();
         vmime::shared_ptr<vmime::net::transport> transport;
         try {
-            transport = connect(endpoint, server.port, with_auth);
+            transport = connect_signed_on(endpoint, server.port, with_auth);
         } catch (const vmime::exceptions::authentication_error&) {
-            if (credentials_->held_back() || credentials_->offered()) throw;
+            if (held_back() || offered()) throw;
             transport = connect(endpoint, server.port, false);  // the server offers no AUTH: send without it
         } catch (const vmime::exceptions::command_error& e) {
-            if (!with_auth || e.command() != "AUTH" || credentials_->offered()) throw;
+            if (!with_auth || e.command() != "AUTH" || offered()) throw;
             transport = connect(endpoint, server.port, false);  // no ESMTP, so no AUTH either
         }
         status("Connected to " + where_ + (transport->isSecuredConnection() ? " with TLS" : " without TLS"));
@@ -174,19 +175,40 @@ public:
         close(*transport);
     }
 
+    // Connects and signs on, then leaves: no message.
+    void sign_on_only() {
+        const Server server = parse_server(c_.SMTPHost, c_.SMTPPort);
+        port_ = server.port;
+        where_ = (server.host.find(':') != std::string::npos ? "[" + server.host + "]" : server.host) + ":" +
+                 std::to_string(server.port);
+        detail::Endpoint endpoint;
+        try {
+            endpoint = detail::resolve_endpoint(server.host, c_.Tls);
+        } catch (const detail::NameNotResolved& e) {
+            throw Failure{SmtpError::name_not_resolved, e.what()};
+        }
+        address_ = endpoint.address;
+        const bool with_auth = (c_.UseAuthentication || c_.OAuth.enabled()) && !c_.UserName.empty();
+        auto transport = connect_signed_on(endpoint, server.port, with_auth);
+        close(*transport);
+    }
+
     // Turns whatever the library raised into a failure of this send.
     Failure failure() const {
         try {
             throw;
         } catch (const Failure& f) {
             return f;
+        } catch (const oauth::TokenError& e) {
+            if (e.kind() == oauth::TokenError::Kind::unreachable) return {SmtpError::token_unavailable, e.what()};
+            return {SmtpError::auth_refused, "no access token for " + c_.UserName + ": " + e.what()};
         } catch (const vmime::net::smtp::SMTPCommandError& e) {
             return reply_failure(e.command(), e.statusCode(), e.response());
         } catch (const vmime::exceptions::command_error& e) {
             if (e.command() == "STARTTLS") return starttls_refused(e.response());
             return {SmtpError::other, where_ + ": " + e.command() + ": " + e.response()};
         } catch (const vmime::exceptions::authentication_error& e) {
-            if (credentials_ && credentials_->held_back())
+            if (held_back())
                 return {SmtpError::tls, where_ + " offers no TLS: the user name and password were not sent in clear"};
             return {SmtpError::auth_refused, where_ + " refused the login of " + c_.UserName + " (" +
                                                  (e.response().empty() ? detail::describe(e) : e.response()) + ")"};
@@ -324,12 +346,49 @@ private:
         return l;
     }
 
-    vmime::shared_ptr<vmime::net::transport> connect(const detail::Endpoint& endpoint, int port, bool with_auth) {
+    bool held_back() const {
+        return (credentials_ && credentials_->held_back()) || (token_credentials_ && token_credentials_->held_back());
+    }
+    bool offered() const {
+        return (credentials_ && credentials_->offered()) || (token_credentials_ && token_credentials_->offered());
+    }
+
+    // Connected and signed on. An access token the server refuses may have
+    // been revoked or have expired early: one fresh token, one more attempt.
+    vmime::shared_ptr<vmime::net::transport> connect_signed_on(const detail::Endpoint& endpoint, int port,
+                                                               bool with_auth) {
+        try {
+            return connect(endpoint, port, with_auth);
+        } catch (const vmime::net::smtp::SMTPCommandError& e) {
+            if (!token_credentials_ || held_back() || e.statusCode() / 100 != 5 ||
+                text::upper(e.command()).rfind("AUTH", 0) != 0)
+                throw;
+        } catch (const vmime::exceptions::authentication_error&) {
+            if (!token_credentials_ || held_back() || !offered()) throw;
+        }
+        status("The access token was refused: fetching a new one");
+        return connect(endpoint, port, with_auth, true);
+    }
+
+    vmime::shared_ptr<vmime::net::transport> connect(const detail::Endpoint& endpoint, int port, bool with_auth,
+                                                     bool fresh_token = false) {
         stage_ = Stage::connecting;
         auto session = vmime::net::session::create();
-        credentials_ = vmime::make_shared<detail::Credentials>(
-            text::cp1252_to_utf8(c_.UserName), text::cp1252_to_utf8(c_.Password), endpoint.local || c_.Tls.allow_plain);
-        auto transport = session->getTransport("smtp", credentials_);
+        const bool clear_allowed = endpoint.local || c_.Tls.allow_plain;
+        vmime::shared_ptr<vmime::security::authenticator> auth;
+        credentials_.reset();
+        token_credentials_.reset();
+        if (with_auth && c_.OAuth.enabled()) {
+            const std::string token = c_.OAuth.tokens->access_token(c_.OAuth.config, fresh_token);
+            token_credentials_ =
+                vmime::make_shared<detail::TokenCredentials>(text::cp1252_to_utf8(c_.UserName), token, clear_allowed);
+            auth = token_credentials_;
+        } else {
+            credentials_ = vmime::make_shared<detail::Credentials>(text::cp1252_to_utf8(c_.UserName),
+                                                                   text::cp1252_to_utf8(c_.Password), clear_allowed);
+            auth = credentials_;
+        }
+        auto transport = session->getTransport("smtp", auth);
         transport->setTimeoutHandlerFactory(waits_.factory());
         waits_.clear();
         detail::secure(*transport, endpoint, c_.Tls, with_auth);
@@ -355,9 +414,29 @@ private:
     int port_ = 25;
     detail::Waits waits_;
     vmime::shared_ptr<detail::Credentials> credentials_;
+    vmime::shared_ptr<detail::TokenCredentials> token_credentials_;
 };
 
 }  // namespace
+
+void SmtpComponent::SignOn() {
+    error_ = SmtpError::none;
+    error_text_.clear();
+    detail::init_platform();
+    Sender sender(*this);
+    try {
+        sender.sign_on_only();
+    } catch (...) {
+        const Failure f = sender.failure();
+        error_ = f.kind;
+        std::vector<std::string> secrets{Password};
+        if (OAuth.tokens) {
+            const auto known = OAuth.tokens->secrets(OAuth.config);
+            secrets.insert(secrets.end(), known.begin(), known.end());
+        }
+        error_text_ = text::hide_secrets(f.text, secrets);
+    }
+}
 
 void SmtpComponent::Send() {
     error_ = SmtpError::none;
@@ -369,7 +448,12 @@ void SmtpComponent::Send() {
     } catch (...) {
         const Failure f = sender.failure();
         error_ = f.kind;
-        error_text_ = text::hide_secrets(f.text, {Password});
+        std::vector<std::string> secrets{Password};
+        if (OAuth.tokens) {
+            const auto known = OAuth.tokens->secrets(OAuth.config);
+            secrets.insert(secrets.end(), known.begin(), known.end());
+        }
+        error_text_ = text::hide_secrets(f.text, secrets);
         if (on_send_failed) on_send_failed(error_text_);
         return;
     }

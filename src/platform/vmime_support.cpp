@@ -354,6 +354,64 @@ const std::vector<vmime::shared_ptr<vmime::security::sasl::SASLMechanism>> Crede
     return defaultSASLAuthenticator::getAcceptableMechanisms(available, suggested);
 }
 
+namespace {
+
+// The library carries the XOAUTH2 mechanism but its factory, as packaged,
+// offers only what GNU SASL knows (LOGIN, PLAIN, ...): a server's XOAUTH2
+// is then left out of the mechanisms to choose from. It is registered once.
+void register_xoauth2() {
+    static const bool registered = [] {
+        auto* factory = vmime::security::sasl::SASLMechanismFactory::getInstance();
+        if (!factory->isMechanismSupported("XOAUTH2"))
+            factory->registerMechanism<vmime::security::sasl::XOAuth2SASLMechanism>("XOAUTH2");
+        return true;
+    }();
+    (void)registered;
+}
+
+}  // namespace
+
+TokenCredentials::TokenCredentials(std::string user_utf8, std::string access_token, bool clear_allowed)
+    : XOAuth2SASLAuthenticator(MODE_EXCLUSIVE),
+      user_(std::move(user_utf8)),
+      token_(std::move(access_token)),
+      clear_allowed_(clear_allowed) {
+    register_xoauth2();
+}
+
+bool TokenCredentials::in_clear() const {
+    if (clear_allowed_) return false;
+    const auto service = getService().lock();
+    return !service || !service->isSecuredConnection();
+}
+
+const vmime::string TokenCredentials::getUsername() const {
+    if (in_clear()) {
+        held_back_ = true;
+        throw vmime::exceptions::authentication_error("credentials not sent on a connection without TLS");
+    }
+    return user_;
+}
+
+const vmime::string TokenCredentials::getAccessToken() const {
+    if (in_clear()) {
+        held_back_ = true;
+        throw vmime::exceptions::authentication_error("credentials not sent on a connection without TLS");
+    }
+    return token_;
+}
+
+const std::vector<vmime::shared_ptr<vmime::security::sasl::SASLMechanism>> TokenCredentials::getAcceptableMechanisms(
+    const std::vector<vmime::shared_ptr<vmime::security::sasl::SASLMechanism>>& available,
+    vmime::shared_ptr<vmime::security::sasl::SASLMechanism> suggested) const {
+    offered_ = true;
+    if (in_clear()) {
+        held_back_ = true;
+        return {};
+    }
+    return XOAuth2SASLAuthenticator::getAcceptableMechanisms(available, suggested);
+}
+
 std::string describe(const vmime::exception& e) {
     std::string text = e.what();
     if (e.other()) text += std::string(": ") + e.other()->what();

@@ -12,6 +12,9 @@
 #include <vmime/net/service.hpp>
 #include <vmime/net/transport.hpp>
 #include <vmime/net/timeoutHandler.hpp>
+#include <vmime/security/sasl/SASLMechanismFactory.hpp>
+#include <vmime/security/sasl/XOAuth2SASLAuthenticator.hpp>
+#include <vmime/security/sasl/XOAuth2SASLMechanism.hpp>
 #include <vmime/security/sasl/defaultSASLAuthenticator.hpp>
 #include <vmime/vmime.hpp>
 
@@ -131,6 +134,31 @@ private:
     bool in_clear() const;
 
     std::string user_, password_;
+    bool clear_allowed_;
+    mutable bool offered_ = false;
+    mutable bool held_back_ = false;
+};
+
+// The user name and OAuth 2.0 access token for XOAUTH2, the only mechanism
+// tried (the library carries it). Held back from a connection without TLS as
+// Credentials are.
+class TokenCredentials final : public vmime::security::sasl::XOAuth2SASLAuthenticator {
+public:
+    TokenCredentials(std::string user_utf8, std::string access_token, bool clear_allowed);
+
+    const vmime::string getUsername() const override;
+    const vmime::string getAccessToken() const override;
+    const std::vector<vmime::shared_ptr<vmime::security::sasl::SASLMechanism>> getAcceptableMechanisms(
+        const std::vector<vmime::shared_ptr<vmime::security::sasl::SASLMechanism>>& available,
+        vmime::shared_ptr<vmime::security::sasl::SASLMechanism> suggested) const override;
+
+    bool offered() const { return offered_; }
+    bool held_back() const { return held_back_; }
+
+private:
+    bool in_clear() const;
+
+    std::string user_, token_;
     bool clear_allowed_;
     mutable bool offered_ = false;
     mutable bool held_back_ = false;

@@ -1,6 +1,8 @@
 #include "setup/cdo_dialog.h"
 
 #include "common/config_store.h"
+#include "common/runtime.h"
+#include "platform/text_encoding.h"
 
 namespace velarion {
 
@@ -12,6 +14,18 @@ const std::array<CdoFieldInfo, 5> kCdoFields = {{
     {CdoField::txt_from, "txt_from", "Mittente", "from", false},
 }};
 
+const std::array<OAuthFieldInfo, 7> kOAuthFields = {{
+    {OAuthField::txt_token_url, "txt_token_url", "URL dei token", "token_url", false},
+    {OAuthField::txt_client_id, "txt_client_id", "ID client", "client_id", false},
+    {OAuthField::txt_client_secret, "txt_client_secret", "Segreto client", "client_secret", true},
+    {OAuthField::txt_client_secret_file, "txt_client_secret_file", "File del segreto client", "client_secret_file",
+     false},
+    {OAuthField::txt_refresh_token, "txt_refresh_token", "Refresh token", "refresh_token", true},
+    {OAuthField::txt_refresh_token_file, "txt_refresh_token_file", "File del refresh token", "refresh_token_file",
+     false},
+    {OAuthField::txt_scope, "txt_scope", "Ambiti (scope)", "scope", false},
+}};
+
 FormCDOLogic::FormCDOLogic(SetupContext ctx, CdoView& view) : ctx_(std::move(ctx)), view_(view) {}
 
 void FormCDOLogic::Form_Load() {
@@ -21,11 +35,26 @@ void FormCDOLogic::Form_Load() {
     view_.set_field(CdoField::txt_password, op.password);
     view_.set_field(CdoField::txt_username, op.username);
     view_.set_field(CdoField::txt_from, op.from);
+    for (const auto& info : kOAuthFields)
+        view_.set_oauth_field(info.field, read_config(ctx_.rt.cfg, "OAUTH2", info.key));
+    const bool oauth = !text::trim(read_config(ctx_.rt.cfg, "OAUTH2", "token_url")).empty();
+    view_.set_sign_on(oauth ? SignOnMethod::oauth : SignOnMethod::password);
+    view_.show_oauth_fields(oauth);
 }
+
+void FormCDOLogic::SignOn_Change() { view_.show_oauth_fields(view_.sign_on() == SignOnMethod::oauth); }
 
 void FormCDOLogic::CmdExit_Click() {
     // 1. The five keys, in this order, unchecked.
     for (const auto& info : kCdoFields) write_config(ctx_.rt, "CDO", std::string(info.key), view_.field(info.field));
+    // 1a. The sign-on method: with OAuth its keys; with the password no
+    // token URL (the other OAuth keys stay for a later change back).
+    if (view_.sign_on() == SignOnMethod::oauth) {
+        for (const auto& info : kOAuthFields)
+            write_config(ctx_.rt, "OAUTH2", std::string(info.key), view_.oauth_field(info.field));
+    } else if (!read_config(ctx_.rt.cfg, "OAUTH2", "token_url").empty()) {
+        write_config(ctx_.rt, "OAUTH2", "token_url", "");
+    }
     // 2. Parameters re-read: the next delivery uses the new values.
     if (ctx_.reload) ctx_.reload();
     // 3. Closed.

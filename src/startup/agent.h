@@ -12,7 +12,7 @@
 namespace velarion {
 
 struct Agent {
-    Agent(Clock& c, View& v) : clock(c), view(v), list(c), rt(c, v, list, settings, fonts) { settings.derive(); }
+    Agent(Clock& c, View& v) : clock(c), view(v), list(c), rt(c, v, list, settings, fonts, tokens) { settings.derive(); }
     Agent(const Agent&) = delete;
     Agent& operator=(const Agent&) = delete;
 
@@ -21,6 +21,7 @@ struct Agent {
     Settings settings;  // loaded and derived by start-up; read by the others through rt.cfg
     ActivityList list;  // List1
     font_files::FontFinder fonts;
+    oauth::Tokens tokens;
     Runtime rt;
 };
 

@@ -52,6 +52,8 @@ FrontEndOptions take_front_end_options(int argc, const char* const* argv) {
             out.queue_action = "queue";
         } else if (a == "--json") {
             out.json = true;
+        } else if (a == "--test-mail") {
+            out.test_mail = true;
         } else if (a == "--retry-now") {
             out.queue_action = "retry-now";
             // An optional message name (or "all"): the next argument when it is no keyword or option.
@@ -79,6 +81,7 @@ std::string usage_text() {
            "       velarion --resubmit FOLDER [--force] | --resubmit BASE [--force] ini:DIR ope:OP\n"
            "       velarion --queue [--json] ini:DIR ope:OP\n"
            "       velarion --retry-now [BASE|all] | --hold BASE | --release BASE  ini:DIR ope:OP\n"
+           "       velarion --test-mail ini:DIR ope:OP\n"
            "       velarion --help | --version\n"
            "Polls the spool folder of operator OP, composes the print files of each message\n"
            "into PDF documents and delivers the message by mail.\n"
@@ -101,6 +104,9 @@ std::string usage_text() {
            "  --release BASE\n"
            "               let a message kept back go again\n"
            "  --force      with --resubmit: also a message that may have been delivered already\n"
+           "  --test-mail  sign on to the mail store and the transport with the configured\n"
+           "               method (password or OAuth 2.0) and say which succeeded; nothing\n"
+           "               is sent (exit status 0 when both succeed, else 1)\n"
            "  --help       show this help and exit\n"
            "  --version    show the version and exit\n"
            "\n"

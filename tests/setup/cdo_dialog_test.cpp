@@ -15,12 +15,23 @@ using testing::SetupInstall;
 
 struct ScriptedCdoView : CdoView {
     std::map<CdoField, std::string> fields;
+    std::map<OAuthField, std::string> oauth;
+    SignOnMethod method = SignOnMethod::password;
+    bool oauth_shown = false;
     bool closed = false;
     void set_field(CdoField f, const std::string& t) override { fields[f] = t; }
     std::string field(CdoField f) const override {
         auto it = fields.find(f);
         return it == fields.end() ? "" : it->second;
     }
+    void set_oauth_field(OAuthField f, const std::string& t) override { oauth[f] = t; }
+    std::string oauth_field(OAuthField f) const override {
+        auto it = oauth.find(f);
+        return it == oauth.end() ? "" : it->second;
+    }
+    void set_sign_on(SignOnMethod m) override { method = m; }
+    SignOnMethod sign_on() const override { return method; }
+    void show_oauth_fields(bool shown) override { oauth_shown = shown; }
     void close_dialog() override { closed = true; }
 };
 
@@ -68,6 +79,46 @@ TEST(FormCDO, ExitWithoutEditsRewritesTheKeysInPlace) {
     logic.CmdExit_Click();
     EXPECT_EQ(in.ini_lines(), before);
     EXPECT_EQ(in.reloads, 1);
+}
+
+// The sign-on method follows "token_url"; choosing OAuth writes the keys of
+// section "OAUTH2", going back to the password empties the token URL alone.
+TEST(FormCDO, SignOnMethodShowsAndWritesTheOAuthKeys) {
+    SetupInstall in("[CDO]\nsmtpserver=smtp.office365.com\nsmtport=587\nusername=u@example.it\n");
+    ScriptedCdoView v;
+    FormCDOLogic logic(in.context(), v);
+    logic.Form_Load();
+    EXPECT_EQ(v.method, SignOnMethod::password);
+    EXPECT_FALSE(v.oauth_shown);
+    v.method = SignOnMethod::oauth;
+    logic.SignOn_Change();
+    EXPECT_TRUE(v.oauth_shown);
+    v.oauth[OAuthField::txt_token_url] = "https://login.microsoftonline.com/t/oauth2/v2.0/token";
+    v.oauth[OAuthField::txt_client_id] = "cid";
+    v.oauth[OAuthField::txt_refresh_token_file] = "/var/lib/velarion/rt";
+    v.oauth[OAuthField::txt_scope] = "https://outlook.office365.com/SMTP.Send offline_access";
+    logic.CmdExit_Click();
+    EXPECT_EQ(read_config(in.t.cfg, "OAUTH2", "token_url"), "https://login.microsoftonline.com/t/oauth2/v2.0/token");
+    EXPECT_EQ(read_config(in.t.cfg, "OAUTH2", "refresh_token_file"), "/var/lib/velarion/rt");
+    EXPECT_EQ(read_config(in.t.cfg, "OAUTH2", "scope"), "https://outlook.office365.com/SMTP.Send offline_access");
+
+    ScriptedCdoView again;
+    FormCDOLogic reopened(in.context(), again);
+    reopened.Form_Load();
+    EXPECT_EQ(again.method, SignOnMethod::oauth);
+    EXPECT_TRUE(again.oauth_shown);
+    EXPECT_EQ(again.oauth[OAuthField::txt_client_id], "cid");
+    again.method = SignOnMethod::password;
+    reopened.CmdExit_Click();
+    EXPECT_EQ(read_config(in.t.cfg, "OAUTH2", "token_url"), "");
+    EXPECT_EQ(read_config(in.t.cfg, "OAUTH2", "client_id"), "cid");
+}
+
+TEST(FormCDO, SecretOAuthKeysAreMasked) {
+    for (const auto& info : kOAuthFields) {
+        const std::string key = info.key;
+        EXPECT_EQ(info.masked, key == "client_secret" || key == "refresh_token") << key;
+    }
 }
 
 // The next delivery takes the port that the dialog wrote: with "cdo:" on,

@@ -53,6 +53,15 @@ TEST(FrontEndOptions, UnknownArgumentsAreKeptApart) {
     EXPECT_FALSE(o.headless);
 }
 
+TEST(FrontEndOptions, TestMailIsTakenOutAndItsMisspellingIsUnknown) {
+    const char* argv[] = {"velarion", "--test-mail", "ini:/c", "ope:AB", "--test-mails"};
+    auto o = take_front_end_options(5, argv);
+    EXPECT_TRUE(o.test_mail);
+    EXPECT_EQ(o.command_line, "ini:/c ope:AB");
+    EXPECT_EQ(o.unknown, std::vector<std::string>{"--test-mails"});
+    EXPECT_NE(usage_text().find("--test-mail ini:DIR ope:OP"), std::string::npos);
+}
+
 TEST(FrontEndOptions, HelpAndVersionAreTakenOutToo) {
     const char* argv[] = {"velarion", "--version", "ope:AB", "--help", "so:1", "so:2", "so:3", "so:4", "so:5",
                           "so:6", "so:7", "so:8", "so:9"};

@@ -22,6 +22,7 @@ public:
     BackgroundProcess& operator=(const BackgroundProcess&) = delete;
 
     bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
     std::string out() const;
     std::string err() const;
     // True once its standard output holds text (waits up to timeout_ms).

@@ -142,9 +142,46 @@ SmtpServer::SmtpServer(const SmtpOptions& o) {
     if (o.refuse_starttls) argv.push_back("--refuse-starttls");
     if (o.drop_in_data) argv.push_back("--drop-in-data");
     if (o.drop_after_data) argv.push_back("--drop-after-data");
+    if (!o.oauth_issued.empty()) argv.insert(argv.end(), {"--oauth-issued", o.oauth_issued});
     if (o.data_reply_delay > 0) argv.insert(argv.end(), {"--data-reply-delay", std::to_string(o.data_reply_delay)});
     start(argv, {}, dir_ / "aiosmtpd.log");
 }
+
+TokenServer::TokenServer(const TokenOptions& o) {
+    const std::string python = "/usr/bin/python3";
+    if (!executable(python)) {
+        skip_reason_ = "python3 is not installed";
+        return;
+    }
+    write_file(dir_ / "issued", "");
+    port_ = pick_free_port();
+    argv_ = {python, std::string(VELARION_SOURCE_DIR) + "/tests/support/token_server.py",
+             "--listen", "127.0.0.1:" + std::to_string(port_), "--state", dir_.path(), "--user", o.user,
+             "--client-id", o.client_id, "--client-secret", o.client_secret,
+             "--lifetime", std::to_string(o.lifetime), "--claimed", std::to_string(o.claimed)};
+    if (o.rotate) argv_.push_back("--rotate");
+    if (!o.cert.empty()) {
+        argv_.insert(argv_.end(), {"--cert", o.cert, "--key", o.key});
+        scheme_ = "https";
+    }
+    up();
+}
+
+TokenServer::~TokenServer() { stop(); }
+
+void TokenServer::up() { start(argv_, {}, dir_ / "token_server.log"); }
+
+void TokenServer::set_refresh_token(const std::string& token) const { write_file(dir_ / "refresh_tokens", token + "\n"); }
+
+std::string TokenServer::refresh_token() const {
+    std::string t = read_file(dir_ / "refresh_tokens");
+    while (!t.empty() && (t.back() == '\n' || t.back() == '\r')) t.pop_back();
+    return t;
+}
+
+void TokenServer::revoke_access_tokens() const { write_file(dir_ / "issued", ""); }
+
+std::string TokenServer::requests() const { return read_file(dir_ / "requests"); }
 
 std::string SmtpServer::received() const { return read_file(dir_ / "received"); }
 

@@ -46,6 +46,7 @@ struct SmtpOptions {
     bool drop_in_data = false;             // the connection closed in the middle of the message
     bool drop_after_data = false;          // the message stored, then the connection closed without an answer
     int data_reply_delay = 0;              // seconds between storing the message and answering its end
+    std::string oauth_issued = "";         // AUTH XOAUTH2 offered: the tokens a TokenServer issued (its issued_file())
 };
 
 // aiosmtpd with the Mailbox handler: every message received lands in a
@@ -68,6 +69,44 @@ public:
 
 private:
     TempDir dir_;
+};
+
+// What the token endpoint does.
+struct TokenOptions {
+    std::string user = "mario@example.test";  // the account every token is issued for
+    std::string client_id = "velarion-client";
+    std::string client_secret = "cs-0123456789abcdef";
+    double lifetime = 3600;  // seconds a token is really valid
+    int claimed = 3600;      // expires_in told to the client
+    bool rotate = false;     // a new refresh token with every refresh
+    std::string cert = "", key = "";  // HTTPS with this certificate (PEM files)
+};
+
+// An OAuth 2.0 token endpoint on loopback (tests/support/token_server.py):
+// POST /token and /introspect. The valid refresh token is the one last set.
+class TokenServer : public ServerProcess {
+public:
+    explicit TokenServer(const TokenOptions& options = {});
+    ~TokenServer();
+
+    std::string url() const { return scheme_ + "://127.0.0.1:" + std::to_string(port_) + "/token"; }
+    std::string introspection_url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/introspect"; }
+    std::string issued_file() const { return dir_ / "issued"; }
+    // The refresh token it accepts from now on (none: every refresh is invalid_grant).
+    void set_refresh_token(const std::string& token) const;
+    std::string refresh_token() const;
+    // Revokes every access token issued so far.
+    void revoke_access_tokens() const;
+    // The grant types asked for, one line each.
+    std::string requests() const;
+    // Stops the endpoint (it cannot be reached), and starts it again on the same port.
+    void down() { stop(); }
+    void up();
+
+private:
+    TempDir dir_;
+    std::vector<std::string> argv_;
+    std::string scheme_ = "http";
 };
 
 // A certificate authority made for one test with openssl, and a server

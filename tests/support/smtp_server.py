@@ -6,10 +6,12 @@ of a message, store a message and then drop the connection without an answer,
 or store it and answer only after a delay."""
 import argparse
 import asyncio
+import base64
 import ssl
+import time
 
 from aiosmtpd.handlers import Mailbox
-from aiosmtpd.smtp import SMTP, AuthResult
+from aiosmtpd.smtp import MISSING, SMTP, AuthResult
 
 parser = argparse.ArgumentParser()
 parser.add_argument('--listen', required=True)
@@ -24,7 +26,9 @@ parser.add_argument('--reject-prefix', default='')
 parser.add_argument('--drop-in-data', action='store_true')
 parser.add_argument('--drop-after-data', action='store_true')
 parser.add_argument('--data-reply-delay', type=float, default=0)
+parser.add_argument('--oauth-issued', help='AUTH XOAUTH2 offered: tokens issued, as "token user expiry" lines')
 args = parser.parse_args()
+opts = args
 
 
 class Handler(Mailbox):
@@ -41,6 +45,33 @@ class Handler(Mailbox):
         elif args.data_reply_delay:
             await asyncio.sleep(args.data_reply_delay)
         return answer
+
+
+class OAuthHandler(Handler):
+    async def auth_XOAUTH2(self, server, args_):
+        """XOAUTH2: "user=U^Aauth=Bearer T^A^A", accepted when T was issued to U
+        by the test token endpoint and has not expired."""
+        try:
+            if len(args_) > 1:
+                raw = base64.b64decode(args_[1])
+            else:
+                raw = await server.challenge_auth('', encode_to_b64=False)
+                if raw is MISSING:
+                    return AuthResult(success=False, handled=True)
+            fields = dict(p.split('=', 1) for p in raw.decode().split('\x01') if '=' in p)
+        except Exception:
+            return AuthResult(success=False)
+        user = fields.get('user', '')
+        token = fields.get('auth', '').replace('Bearer ', '', 1)
+        with open(args.logins, 'a') as f:
+            f.write('XOAUTH2 ' + user + '\n')
+        try:
+            with open(opts.oauth_issued) as f:
+                issued = [l.split() for l in f if l.strip()]
+        except FileNotFoundError:
+            issued = []
+        ok = any(t == token and u == user and float(e) > time.time() for t, u, e in issued)
+        return AuthResult(success=ok, handled=False, auth_data=user)
 
 
 def authenticator(server, session, envelope, mechanism, auth_data):
@@ -79,10 +110,11 @@ def make_server():
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         context.load_cert_chain(args.cert, args.key)
         kwargs['tls_context'] = context
-    if args.auth:
+    if args.auth or args.oauth_issued:
         kwargs['authenticator'] = authenticator
         kwargs['auth_require_tls'] = bool(args.cert)
-    return Server(Handler(args.maildir), **kwargs)
+    handler = OAuthHandler if args.oauth_issued else Handler
+    return Server(handler(args.maildir), **kwargs)
 
 
 host, port = args.listen.rsplit(':', 1)

@@ -1,5 +1,6 @@
 // FormCDO on the offscreen platform: the five fields, the masked password,
 // the exit button rewriting the five keys, and the next send on the new port.
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
@@ -73,6 +74,28 @@ private slots:
         const auto got = server.messages(1);
         QCOMPARE(got.size(), std::size_t(1));
         QVERIFY(got[0].find("Subject: Porta nuova") != std::string::npos);
+    }
+
+    void oauthSignOnShowsItsKeysMaskedWhereSecretAndWritesThem() {
+        SetupInstall in("[CDO]\nsmtpserver=smtp.gmail.com\nsmtport=587\nusername=u@example.it\n"
+                        "[OAUTH2]\nclient_secret=cs-visibile\n");
+        qt::FormCDO d(in.context());
+        d.show();
+        QCOMPARE(d.cmbSignOn->currentIndex(), 0);
+        QVERIFY(!d.edit(OAuthField::txt_token_url)->isVisible());
+        d.cmbSignOn->setCurrentIndex(1);
+        QVERIFY(d.edit(OAuthField::txt_token_url)->isVisible());
+        QCOMPARE(d.edit(OAuthField::txt_client_secret)->echoMode(), QLineEdit::Password);
+        QCOMPARE(d.edit(OAuthField::txt_refresh_token)->echoMode(), QLineEdit::Password);
+        QCOMPARE(d.edit(OAuthField::txt_client_id)->echoMode(), QLineEdit::Normal);
+        QCOMPARE(d.edit(OAuthField::txt_client_secret)->text(), QStringLiteral("cs-visibile"));
+        replace_text(d.edit(OAuthField::txt_token_url), QStringLiteral("https://oauth2.googleapis.com/token"));
+        replace_text(d.edit(OAuthField::txt_scope), QStringLiteral("https://mail.google.com/"));
+        QTest::mouseClick(d.CmdExit, Qt::LeftButton);
+        QVERIFY(!d.isVisible());
+        QCOMPARE(read_config(in.t.cfg, "OAUTH2", "token_url"), std::string("https://oauth2.googleapis.com/token"));
+        QCOMPARE(read_config(in.t.cfg, "OAUTH2", "scope"), std::string("https://mail.google.com/"));
+        QCOMPARE(read_config(in.t.cfg, "OAUTH2", "client_secret"), std::string("cs-visibile"));
     }
 };
 

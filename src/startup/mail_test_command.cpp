@@ -1,0 +1,96 @@
+#include "startup/mail_test_command.h"
+
+#include <cstdio>
+
+#include "common/null_view.h"
+#include "delivery/mail_profile.h"
+#include "platform/clock.h"
+#include "platform/mail.h"
+#include "platform/paths.h"
+#include "platform/secret_text.h"
+#include "platform/smtp_component.h"
+#include "platform/text_encoding.h"
+#include "startup/agent.h"
+#include "startup/command_line.h"
+#include "startup/user_params.h"
+
+namespace velarion {
+
+namespace {
+
+void say(std::FILE* f, const std::string& utf8) {
+    const std::string out = utf8 + "\n";
+    std::fwrite(out.data(), 1, out.size(), f);
+}
+
+// A URL as it may be shown: without its password.
+std::string shown(const std::string& url) { return text::hide_secrets(url, {}); }
+
+}  // namespace
+
+int run_mail_test_command(const std::string& command_line) {
+    SystemClock clock;
+    NullView view;
+    Agent a(clock, view);
+    Switches& sw = a.settings.sw;
+    apply_load_switches(sw, getcommandline(command_line, 10), paths::program_dir());
+    if (sw.ope.empty()) {
+        std::fputs(usage_line().c_str(), stderr);
+        return 2;
+    }
+    if (!paths::exists(a.settings.ini_path())) {
+        say(stderr, "velarion: Impossibile accedere al file " + text::cp1252_to_utf8(a.settings.ini_path()));
+        return 1;
+    }
+    Leggi_Param_Utenti(a);
+    const Runtime& rt = a.rt;
+    const mail::Profile profile = mail_profile(rt);
+    const std::string method = profile.oauth.enabled() ? "OAuth 2.0 (XOAUTH2)" : "password";
+    bool ok = true;
+
+    // The store, where drafts go.
+    auto session = mail::open_session(profile);
+    try {
+        session->sign_on(rt.cfg.account_login, rt.cfg.account_password);
+        say(stdout, "velarion: store " + shown(profile.store) + ": sign-on succeeded (" + method + ")");
+    } catch (const std::exception& e) {
+        ok = false;
+        say(stderr, "velarion: store " + shown(profile.store) + ": sign-on failed (" + method + "): " +
+                        text::cp1252_to_utf8(e.what()));
+    }
+
+    // The transport: the SMTP component's with "cdo:", else the mail layer's.
+    if (text::upper(sw.cdo) == "Y") {
+        mail::SmtpComponent smtp;
+        smtp.Timeout = smtp_timeout(rt);
+        smtp.Tls = tls_policy(rt);
+        smtp.OAuth = oauth_sign_on(rt);
+        smtp.UseAuthentication = true;
+        smtp.UserName = rt.cfg.op.username;
+        smtp.Password = rt.cfg.op.password;
+        smtp.SMTPHost = rt.cfg.op.smtpserver;
+        smtp.SMTPPort = rt.cfg.op.smtport;
+        smtp.SignOn();
+        const std::string where = "transport SMTP " + text::cp1252_to_utf8(rt.cfg.op.smtpserver);
+        if (smtp.failed()) {
+            ok = false;
+            say(stderr, "velarion: " + where + ": sign-on failed (" + method + "): " +
+                            text::cp1252_to_utf8(smtp.error_text()));
+        } else {
+            say(stdout, "velarion: " + where + ": sign-on succeeded (" + method + ")");
+        }
+    } else {
+        try {
+            session->check_transport();
+            say(stdout, "velarion: transport " + shown(profile.transport) + ": sign-on succeeded (" + method + ")");
+        } catch (const std::exception& e) {
+            ok = false;
+            say(stderr, "velarion: transport " + shown(profile.transport) + ": sign-on failed (" + method + "): " +
+                            text::cp1252_to_utf8(e.what()));
+        }
+    }
+    session->sign_off();
+    return ok ? 0 : 1;
+}
+
+}  // namespace velarion
