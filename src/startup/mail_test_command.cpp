@@ -34,6 +34,7 @@ int run_mail_test_command(const std::string& command_line) {
     Agent a(clock, view);
     Switches& sw = a.settings.sw;
     apply_load_switches(sw, getcommandline(command_line, 10), paths::program_dir());
+    apply_main_switches(sw, getcommandline(command_line, 10));  // "cdo:"
     if (sw.ope.empty()) {
         std::fputs(usage_line().c_str(), stderr);
         return 2;
@@ -60,7 +61,7 @@ int run_mail_test_command(const std::string& command_line) {
     }
 
     // The transport: the SMTP component's with "cdo:", else the mail layer's.
-    if (text::upper(sw.cdo) == "Y") {
+    if (sw.smtp_component) {
         mail::SmtpComponent smtp;
         smtp.Timeout = smtp_timeout(rt);
         smtp.Tls = tls_policy(rt);

@@ -31,7 +31,7 @@ TEST(INVIOmailOAuth, SignsOnWithXoauth2AndATokenProblemKeepsTheMessage) {
     chmod(refresh.c_str(), 0600);
     m.write_mapi("[OAUTH2]\ntoken_url=" + endpoint.url() + "\nclient_id=" + TokenOptions{}.client_id +
                  "\nclient_secret=" + TokenOptions{}.client_secret + "\nrefresh_token_file=" + refresh + "\n");
-    m.cfg.sw.cdo = "Y";
+    m.cfg.sw.smtp_component = true;
     m.cfg.op.smtpserver = "127.0.0.1";
     m.cfg.op.smtport = std::to_string(smtp.port());
     m.cfg.op.username = TokenOptions{}.user;
