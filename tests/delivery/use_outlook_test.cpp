@@ -129,7 +129,8 @@ TEST(UseOUTLOOK, OutlookThatCannotStartOrIsNotSupported) {
     EXPECT_EQ(m.list.lines()[0], kStamp + " Apro Outlook 2010");
     EXPECT_THAT(m.list.lines()[1], ::testing::StartsWith(kStamp + " Outlook non funziona 32002 "));
     EXPECT_THAT(m.list.lines()[1], ::testing::Not(HasSubstr("segreta")));
-    EXPECT_EQ(m.view.boxes, std::vector<std::string>{"Non funziona outlook"});
+    // Tried again by the agent itself: no box waits for a click.
+    EXPECT_TRUE(m.view.boxes.empty());
     EXPECT_FALSE(switched_off);
 
     // A version with no Outlook class: no object, so the item cannot be made.

@@ -111,7 +111,9 @@ struct Site {
         int n = 0;
         std::error_code ec;
         for (const auto& e : fs::directory_iterator(spool, ec)) n += e.path().extension() == ".T";
-        for (const auto& e : fs::directory_iterator(spool + "coda", ec)) n += e.is_regular_file();
+        // Triggers in the queue are named <trigger>@<state>; records (.stato) are no messages.
+        for (const auto& e : fs::directory_iterator(spool + "coda", ec))
+            n += e.is_regular_file() && e.path().filename().string().find('@') != std::string::npos;
         return n;
     }
 };
