@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QAction>
+#include <QFile>
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
@@ -125,6 +126,50 @@ private slots:
         QCOMPARE(f.form.Label1->text(), QStringLiteral("Velarion attivato"));
         QCOMPARE(centre(), active);
         QVERIFY(normal.size() > 0);
+    }
+
+    void aRetriedFailureOpensNoBoxAndShowsTheWarning() {
+        // The real scan, a message to send and a sending server that refuses connections.
+        testing::TempDir dir;
+        FixedClock clock{make_datetime(2026, 12, 7, 17, 16, 0)};
+        qt::Form1 form;
+        Agent agent{clock, form};
+        form.attach_list(agent.list);
+        const std::string spool = dir / "spool/";
+        testing::write_file(dir / "velarion.ini",
+                            "[AB]\nEMailAddr=ab@example.com\nPath=" + spool + "\ntempozip_dir=" + dir / "tempozip/" +
+                                "\n[GLOBAL]\nTiming=50\n[MAPI]\nclient=Posta Demo\ntransport=smtp://127.0.0.1:1\n"
+                                "store=maildir://localhost" + dir / "posta" + "\n");
+        testing::write_file(dir / "tempozip/note.txt", "");
+        testing::write_file(spool + "AB.1.h", "RF1\r\n\r\nab@example.com\r\nx@example.it\r\nOggetto\r\n.\r\nSEND\r\n");
+        testing::write_file(spool + "AB.1.b", "Testo\r\n");
+        testing::write_file(spool + "AB.1.T", "");
+        agent.settings.host.program_dir = dir / "prog/";
+        agent.settings.host.documents_dir = dir / "docs";
+        Form1Logic logic(agent, getcommandline("ope:AB ini:" + dir.path(), 10));
+        form.attach_logic(&logic);
+        QCOMPARE(logic.load(), LoadResult::Ready);
+        const QColor active = form.windowIcon().pixmap(32).toImage().pixelColor(4, 16);
+
+        // Any modal box would block the tick: one that opens is noted and closed.
+        bool boxed = false;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (QWidget* w = QApplication::activeModalWidget()) {
+                boxed = true;
+                w->close();
+            }
+        });
+        watch.start(20);
+        logic.timer_tick();
+        watch.stop();
+        QVERIFY(!boxed);
+        QCOMPARE(form.Label1->text(), QStringLiteral("1 in attesa, server di posta non raggiungibile dalle 17:16"));
+        QCOMPARE(form.Label1->toolTip(), form.Label1->text());
+        const QColor warned = form.windowIcon().pixmap(32).toImage().pixelColor(4, 16);
+        QVERIFY(warned != active);
+        QVERIFY(warned.red() > warned.blue());
+        QVERIFY(QFile::exists(QString::fromStdString(spool + "AB.1.h")));  // the message waits
     }
 
     void check1SwitchesOffAndOn() {
