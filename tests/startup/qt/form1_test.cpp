@@ -170,6 +170,11 @@ private slots:
         QVERIFY(warned != active);
         QVERIFY(warned.red() > warned.blue());
         QVERIFY(QFile::exists(QString::fromStdString(spool + "AB.1.h")));  // the message waits
+        if (!qEnvironmentVariableIsEmpty("VELARION_SHOTS")) {
+            form.resize(720, 360);
+            form.show();
+            form.grab().save(qEnvironmentVariable("VELARION_SHOTS") + "/window_warning.png");
+        }
     }
 
     void check1SwitchesOffAndOn() {
