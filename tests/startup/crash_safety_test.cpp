@@ -20,6 +20,7 @@
 #include "support/background_process.h"
 #include "support/fault_servers.h"
 #include "support/mail_servers.h"
+#include "support/spool_state.h"
 #include "support/test_support.h"
 
 namespace velarion {
@@ -80,26 +81,8 @@ struct Site {
     }
 
     // The drafts stored, by recipient.
-    std::map<std::string, int> drafts() const {
-        std::map<std::string, int> by_to;
-        std::error_code ec;
-        for (const auto& e : fs::recursive_directory_iterator(posta, ec)) {
-            const std::string parent = e.path().parent_path().filename().string();
-            if (!e.is_regular_file() || (parent != "cur" && parent != "new")) continue;
-            const std::string raw = read_file(e.path().string());
-            const auto at = raw.find("\nTo: ");
-            if (at == std::string::npos) continue;
-            ++by_to[raw.substr(at + 5, raw.find_first_of("\r\n", at + 5) - at - 5)];
-        }
-        return by_to;
-    }
-    std::vector<std::string> parked() const {
-        std::vector<std::string> out;
-        std::error_code ec;
-        for (const auto& e : fs::directory_iterator(work + "non_inviati", ec)) out.push_back(e.path().string() + "/");
-        std::sort(out.begin(), out.end());
-        return out;
-    }
+    std::map<std::string, int> drafts() const { return testing::drafts_by_recipient(posta); }
+    std::vector<std::string> parked() const { return testing::parked_folders(work); }
     std::string log() const {
         std::string all;
         std::error_code ec;
@@ -107,15 +90,7 @@ struct Site {
         return all;
     }
     // Triggers still waiting: in the spool folder or in its queue.
-    int waiting() const {
-        int n = 0;
-        std::error_code ec;
-        for (const auto& e : fs::directory_iterator(spool, ec)) n += e.path().extension() == ".T";
-        // Triggers in the queue are named <trigger>@<state>; records (.stato) are no messages.
-        for (const auto& e : fs::directory_iterator(spool + "coda", ec))
-            n += e.is_regular_file() && e.path().filename().string().find('@') != std::string::npos;
-        return n;
-    }
+    int waiting() const { return testing::waiting_messages(spool); }
 };
 
 // Lines of a listing long enough that its composition is still under way

@@ -18,6 +18,7 @@
 #include "support/background_process.h"
 #include "support/fault_servers.h"
 #include "support/mail_servers.h"
+#include "support/spool_state.h"
 #include "support/test_support.h"
 
 namespace velarion {
@@ -69,33 +70,11 @@ struct Site {
         write_file(spool + base + ".b", "Testo di " + base + "\r\n");
         write_file(spool + base + ".T", "");
     }
-    std::map<std::string, int> drafts() const {
-        std::map<std::string, int> by_to;
-        std::error_code ec;
-        for (const auto& e : fs::recursive_directory_iterator(posta, ec)) {
-            const std::string parent = e.path().parent_path().filename().string();
-            if (!e.is_regular_file() || (parent != "cur" && parent != "new")) continue;
-            const std::string raw = read_file(e.path().string());
-            const auto at = raw.find("\nTo: ");
-            if (at != std::string::npos) ++by_to[raw.substr(at + 5, raw.find_first_of("\r\n", at + 5) - at - 5)];
-        }
-        return by_to;
-    }
-    std::vector<std::string> parked() const {
-        std::vector<std::string> out;
-        std::error_code ec;
-        for (const auto& e : fs::directory_iterator(work + "non_inviati", ec)) out.push_back(e.path().string() + "/");
-        return out;
-    }
+    // The drafts stored, by recipient.
+    std::map<std::string, int> drafts() const { return testing::drafts_by_recipient(posta); }
+    std::vector<std::string> parked() const { return testing::parked_folders(work); }
     // Triggers still waiting: in the spool folder or in its queue.
-    int waiting() const {
-        int n = 0;
-        std::error_code ec;
-        for (const auto& e : fs::directory_iterator(spool, ec)) n += e.path().extension() == ".T";
-        for (const auto& e : fs::directory_iterator(spool + "coda", ec))
-            n += e.is_regular_file() && e.path().filename().string().find('@') != std::string::npos;
-        return n;
-    }
+    int waiting() const { return testing::waiting_messages(spool); }
 };
 
 // A tmpfs of `bytes` mounted on a folder for the test's life.

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "support/mail_servers.h"
+#include "support/spool_state.h"
 #include "support/test_support.h"
 #include "support/tmpfs_mount.h"
 
@@ -52,15 +53,7 @@ struct Site {
     }
     bool parked() const { return fs::exists(work + "non_inviati") && !fs::is_empty(work + "non_inviati"); }
     // Triggers still waiting: in the spool folder or in its queue.
-    int waiting() const {
-        int n = 0;
-        std::error_code ec;
-        for (const auto& e : fs::directory_iterator(spool, ec)) n += e.path().extension() == ".T";
-        // Triggers in the queue are named <trigger>@<state>; records (.stato) are no messages.
-        for (const auto& e : fs::directory_iterator(spool + "coda", ec))
-            n += e.is_regular_file() && e.path().filename().string().find('@') != std::string::npos;
-        return n;
-    }
+    int waiting() const { return testing::waiting_messages(spool); }
 };
 
 int drafts_in(const std::string& folder) {

@@ -14,6 +14,7 @@
 
 #include "support/background_process.h"
 #include "support/mail_servers.h"
+#include "support/spool_state.h"
 #include "support/test_support.h"
 
 namespace velarion {
@@ -75,15 +76,7 @@ struct Site {
         write_file(spool + base + ".b", "Testo di " + base + "\r\n");
         write_file(spool + base + ".T", "");
     }
-    int waiting() const {
-        int n = 0;
-        std::error_code ec;
-        for (const auto& e : fs::directory_iterator(spool, ec)) n += e.path().extension() == ".T";
-        // Triggers in the queue are named <trigger>@<state>; records (.stato) are no messages.
-        for (const auto& e : fs::directory_iterator(spool + "coda", ec))
-            n += e.is_regular_file() && e.path().filename().string().find('@') != std::string::npos;
-        return n;
-    }
+    int waiting() const { return testing::waiting_messages(spool); }
     // Every file the installation wrote (logs, queue records), in one text.
     std::string all_files() const {
         std::string out;
