@@ -22,9 +22,14 @@ enum class Delivered {
     maybe_delivered,
 };
 
+// The side of the mail service a delivery needs: the store keeps drafts, the
+// transport sends. Each is held on its own when it cannot be reached.
+enum class Target { store, transport };
+
 struct DeliveryOutcome {
     Delivered result = Delivered::failed;
     std::string reason;  // what the activity line said, for the parking record and the retry lines
+    Target target = Target::transport;  // for server_down and logon_refused: the side that failed
 
     DeliveryOutcome() = default;
     DeliveryOutcome(Delivered r, std::string why = "") : result(r), reason(std::move(why)) {}

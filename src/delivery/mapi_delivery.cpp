@@ -67,19 +67,26 @@ DeliveryOutcome deliver_mapi(Runtime& rt, DeliveryState& state, const std::funct
                          mail_report::clock_text(rt));
             mail_report::tray_tip(rt, "Inviato " + mail_report::ref(r.lsNumRef) + " - ");
         }
-        return Delivered::yes;
+        DeliveryOutcome done{Delivered::yes};
+        done.target = step == 600 ? Target::transport : Target::store;
+        return done;
     } catch (const NumberedError& e) {
         if (e.number() == mail::kUnknownRecipient) {
             mail_report::unknown_recipient(rt, r);
             return {Delivered::failed, "Sconosciuto " + r.lsTo};
         }
+        // Only the plain send uses the transport; signing on and saving are the store's.
+        const Target side = step == 600 ? Target::transport : Target::store;
         if (e.number() == mail::kLoginFailure) {
             // the account the server refused: the URL's own when none was given
             const std::string account = mail::refused_account(e, login_email);
             mail_report::logon_failed(rt, switch_off, account, e.what());
-            return {Delivered::logon_refused, account + " " + e.what()};
+            DeliveryOutcome refused{Delivered::logon_refused, account + " " + e.what()};
+            refused.target = side;
+            return refused;
         }
-        const DeliveryOutcome outcome = outcome_of(e);
+        DeliveryOutcome outcome = outcome_of(e);
+        outcome.target = side;
         mail_report::failure_box(rt, outcome,
                                  "SendMail Step: " + std::to_string(step) + " " + std::to_string(e.number()) + " " +
                                      e.what());

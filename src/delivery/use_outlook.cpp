@@ -31,6 +31,7 @@ DeliveryOutcome UseOUTLOOK(Runtime& rt, DeliveryState& state, const std::functio
             } catch (...) {
                 const ErrorInfo e = current_error();
                 DeliveryOutcome outcome = current_outcome();
+                outcome.target = lsoper == "SAVE" ? Target::store : Target::transport;
                 rt.list.add(" Outlook non funziona " + std::to_string(e.number) + " " + e.description);
                 rt.list.refresh();
                 mail_report::failure_box(rt, outcome, "Non funziona outlook");
@@ -73,10 +74,13 @@ DeliveryOutcome UseOUTLOOK(Runtime& rt, DeliveryState& state, const std::functio
                         ref + " - " + r.lsTo);
             return {Delivered::failed, "operazione sconosciuta " + lsoper};
         }
-        return DeliveryOutcome{Delivered::yes};
+        DeliveryOutcome done{Delivered::yes};
+        done.target = lsoper == "SAVE" ? Target::store : Target::transport;
+        return done;
     } catch (...) {
         const ErrorInfo e = current_error();
-        const DeliveryOutcome outcome = current_outcome();
+        DeliveryOutcome outcome = current_outcome();
+        outcome.target = lsoper == "SAVE" ? Target::store : Target::transport;
         rt.list.add(" UseOUTLOOK_error " + std::to_string(e.number) + " " + e.description);
         rt.list.refresh();
         // A failure that passes by itself is tried again; unattended nothing switches the agent off.

@@ -90,6 +90,7 @@ DeliveryOutcome Form2::WriteMail(const DeliveryRequest& r, const std::string& lo
         outcome = {Delivered::failed, e.what()};
     }
     // 8. After a failure the session is signed off: the next message signs on afresh.
+    outcome.target = Target::store;  // this form only ever saves
     if (!outcome.delivered()) sign_off();
     return outcome;
 }

@@ -8,8 +8,9 @@
 
 namespace velarion {
 
-// While the mail server cannot be reached or refuses the account, no message
-// is tried: delivery waits until `until`, with the retry delays growing.
+// While one side of the mail service (the store or the transport) cannot be
+// reached or refuses the account, no message that needs it is tried: they
+// wait until `until`, with the retry delays growing. The other side goes on.
 struct DeliveryHold {
     Delivered kind = Delivered::yes;  // server_down or logon_refused while it holds
     int failures = 0;                 // failures in a row; 0: no hold
@@ -32,7 +33,12 @@ struct RunState {
     bool work_dir_cleaned = false;  // the work directory was emptied in this run
     int cleaned_day = 0;            // on this day (yyyymmdd; 0: not known), so that a new day empties it again
     bool aix = false;               // "so:AIX", or the marker file seen: processed files are renamed ".FATTO"
-    DeliveryHold hold;
+    DeliveryHold store_hold;        // drafts wait
+    DeliveryHold transport_hold;    // sends wait
+    std::map<std::string, Target> held_for;  // by trigger: the side a message last waited for
+
+    DeliveryHold& hold(Target t) { return t == Target::store ? store_hold : transport_hold; }
+    const DeliveryHold& hold(Target t) const { return t == Target::store ? store_hold : transport_hold; }
     std::string refusal;            // unattended: the check that stopped the last scan, said once
     std::map<std::string, PutOff> put_off;  // by trigger name
     bool partial_parkings_checked = false;  // the half-made parked folders of ended agents were looked for

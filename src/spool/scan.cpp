@@ -13,6 +13,7 @@
 #include "spool/group_copy.h"
 #include "spool/installation.h"
 #include "spool/message.h"
+#include "spool/message_rules.h"
 #include "spool/queue.h"
 #include "spool/recovery.h"
 #include "spool/settle.h"
@@ -72,6 +73,24 @@ std::vector<std::string> names_in_use(const spool::SpoolListing& listing, const 
     return names;
 }
 
+// The side of the mail service a message is expected to need, from its
+// header's delivery option (line 7, as message processing reads it): a draft
+// is kept in the store, anything else goes to the transport. An unreadable
+// header says the transport; processing will tell.
+Target expected_side(const Runtime& rt, const spool::SpoolListing& listing, const std::string& base) {
+    try {
+        const std::string h = listing.find(base + ".h");
+        if (h.empty() || !spool::refused_kind(h).empty()) return Target::transport;
+        const auto lines = spool::read_header_lines(h);
+        if (lines.size() < 7) return Target::transport;
+        DeliveryRequest r;
+        r.lsSend = spool::delivery_option(rt, lines[6], lines[3]);
+        return r.save() ? Target::store : Target::transport;
+    } catch (const std::exception&) {
+        return Target::transport;
+    }
+}
+
 }  // namespace
 
 struct SpoolScanner::Scan {
@@ -83,7 +102,18 @@ struct SpoolScanner::Scan {
     int step = 0;
 
     spool::SettleContext context() { return {rt, s.run_, *s.queue_, work, s.save_log_}; }
-    bool held() const { return spool::delivery_held(s.run_, rt.clock.monotonic_ms()); }
+    bool held(Target side) const { return spool::delivery_held(s.run_, side, rt.clock.monotonic_ms()); }
+    bool all_held() const { return held(Target::store) && held(Target::transport); }
+
+    // A message whose side of the mail service is held stays where it is,
+    // untouched, until the hold's time comes; the others go on. The side is
+    // the one it last waited for, else the one its header asks for.
+    bool waits_for_hold(const spool::SpoolListing& listing, const std::string& trigger) const {
+        if (!held(Target::store) && !held(Target::transport)) return false;
+        const auto known = s.run_.held_for.find(trigger);
+        if (known != s.run_.held_for.end()) return held(known->second);
+        return held(expected_side(rt, listing, trigger.substr(0, trigger.size() - 2)));
+    }
 
     // Messages that wait for a try whose time has come.
     void deferred() {
@@ -91,11 +121,12 @@ struct SpoolScanner::Scan {
         std::unique_ptr<spool::SpoolListing> listing;
         const auto prefixes = pass_prefixes(rt.cfg);
         for (const auto& e : s.queue_->entries()) {
-            if (held()) return;
+            if (all_held()) return;
             if (e.owner != spool::SpoolQueue::kDeferred || !spool::operator_trigger(e.name, prefixes)) continue;
             if (!spool::retry_due(context(), e.name, s.queue_->record(e.name))) continue;
-            if (!s.queue_->claim_deferred(e.name)) continue;
             if (!listing) listing = std::make_unique<spool::SpoolListing>(spool);
+            if (waits_for_hold(*listing, e.name)) continue;
+            if (!s.queue_->claim_deferred(e.name)) continue;
             process(*listing, e.name);
         }
     }
@@ -105,8 +136,8 @@ struct SpoolScanner::Scan {
         step = 10;
         spool::SpoolListing listing(spool);
         for (const auto& name : listing.names()) {
-            // While the mail server cannot be reached, the messages stay where they are.
-            if (held()) return;
+            // While the mail service cannot be reached, the messages stay where they are.
+            if (all_held()) return;
             step = 11;
             // 2. Trigger files of the operator only.
             if (!spool::operator_trigger(name, {prefix})) continue;
@@ -124,6 +155,8 @@ struct SpoolScanner::Scan {
         if (spool::refused_kind(spool + name).empty() &&
             spool::held_by_timing(spool::read_head(spool + name, 500), rt.clock.now()))
             return;
+
+        if (waits_for_hold(listing, name)) return;
 
         // 5. The trigger is taken for this agent by one rename: of several
         // agents on this spool, only the one whose rename succeeds goes on.
@@ -267,7 +300,10 @@ SpoolScanner::SpoolScanner(Runtime& rt, std::function<void()> switch_off)
 
 SpoolScanner::~SpoolScanner() = default;
 
-void SpoolScanner::resume() { run_.hold = {}; }
+void SpoolScanner::resume() {
+    run_.store_hold = {};
+    run_.transport_hold = {};
+}
 
 void SpoolScanner::refuse(const std::string& text) {
     if (!rt_.cfg.host.unattended) {
@@ -385,7 +421,7 @@ void SpoolScanner::LEGGI_DIR() {
         // run keeps give way to the records, where the command made the
         // messages it named due now.
         if (queue_->retry_requested()) {
-            if (run_.hold.active()) rt.list.add(" Nuovo tentativo richiesto: riprendo l'invio dei messaggi");
+            if (run_.store_hold.active() || run_.transport_hold.active()) rt.list.add(" Nuovo tentativo richiesto: riprendo l'invio dei messaggi");
             resume();
             for (auto& [trigger, wait] : run_.put_off) wait.due_ms = 0;
         }
@@ -395,9 +431,9 @@ void SpoolScanner::LEGGI_DIR() {
         spool::SettleContext c = scan.context();
         spool::recover_claims(c, pass_prefixes(rt.cfg));
 
-        // While delivery is held, no message is taken.
+        // While both sides of delivery are held, no message is taken.
         step = 8;
-        if (scan.held()) return;
+        if (scan.all_held()) return;
         scan.deferred();
 
         // Passes: the operator ("*" for TUTTI), then the second operator.

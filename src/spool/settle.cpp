@@ -27,12 +27,16 @@ void count(const SettleContext& c, Counted what) {
     count_today(c.work, t.year * 10000 + t.month * 100 + t.day, what);
 }
 
-// Delivery worked (or the server answered): a hold on delivery ends, with one line.
-void delivery_resumed(SettleContext& c) {
-    if (!c.run.hold.active()) return;
-    c.run.hold = {};
-    c.rt.list.add(" Consegna di nuovo possibile: riprendo l'invio dei messaggi");
-    c.rt.view.set_warning("");
+// The side named in the activity lines of a hold.
+std::string side_name(Target t) { return t == Target::store ? " (archivio)" : " (invio)"; }
+
+// Delivery worked (or the server answered): a hold on that side ends, with one line.
+void delivery_resumed(SettleContext& c, Target side) {
+    if (!c.run.hold(side).active()) return;
+    c.run.hold(side) = {};
+    c.rt.list.add(" Consegna di nuovo possibile: riprendo l'invio dei messaggi" + side_name(side));
+    // The warning look stays while the other side is held.
+    if (!c.run.hold(side == Target::store ? Target::transport : Target::store).active()) c.rt.view.set_warning("");
     c.rt.view.tray_message("Velarion", "Consegna di nuovo possibile");
 }
 
@@ -63,7 +67,7 @@ void space_again(SettleContext& c) {
 // tried before the next delay is over. One line when this begins (or its
 // kind changes), none for every further failed try.
 void hold_delivery(SettleContext& c, const DeliveryOutcome& o) {
-    DeliveryHold& h = c.run.hold;
+    DeliveryHold& h = c.run.hold(o.target);
     const bool changed = !h.active() || h.kind != o.result;
     h.failures = changed ? 1 : h.failures + 1;
     h.kind = o.result;
@@ -82,9 +86,10 @@ void hold_delivery(SettleContext& c, const DeliveryOutcome& o) {
         // On the desktop the logon failure has switched the agent off already,
         // with its own lines; unattended, the agent tries again by itself.
         if (c.rt.cfg.host.unattended)
-            c.rt.list.add(" Accesso Fallito " + o.reason + " - nuovi tentativi automatici");
+            c.rt.list.add(" Accesso Fallito " + o.reason + " - nuovi tentativi automatici" + side_name(o.target));
     } else {
-        c.rt.list.add(" Server di posta non raggiungibile: " + o.reason + " - nuovi tentativi automatici");
+        c.rt.list.add(" Server di posta non raggiungibile: " + o.reason + " - nuovi tentativi automatici" +
+                      side_name(o.target));
     }
 }
 
@@ -146,7 +151,10 @@ void defer(SettleContext& c, const Claimed& m, const DeliveryOutcome& o) {
 }
 
 // The message is delivered or parked: nothing of it waits any more.
-void concluded(SettleContext& c, const Claimed& m) { c.run.put_off.erase(m.trigger); }
+void concluded(SettleContext& c, const Claimed& m) {
+    c.run.put_off.erase(m.trigger);
+    c.run.held_for.erase(m.trigger);
+}
 
 }  // namespace
 
@@ -155,7 +163,10 @@ long long longest_delay(const Runtime& rt) {
     return d.empty() ? rt.cfg.retry.delay_after(1) : *std::max_element(d.begin(), d.end());
 }
 
-bool delivery_held(const RunState& run, long long now) { return run.hold.active() && now < run.hold.until_ms; }
+bool delivery_held(const RunState& run, Target side, long long now) {
+    const DeliveryHold& h = run.hold(side);
+    return h.active() && now < h.until_ms;
+}
 
 bool retry_due(const SettleContext& c, const std::string& trigger, const QueueRecord& record) {
     const auto p = c.run.put_off.find(trigger);
@@ -240,7 +251,7 @@ void settle(SettleContext& c, const Claimed& m, const DeliveryOutcome& outcome) 
             count(c, text::upper(m.option) == "SAVE" ? Counted::saved : Counted::delivered);
             concluded(c, m);
             remove_spool_files(c, m, m.spool_files);
-            delivery_resumed(c);
+            delivery_resumed(c, outcome.target);
             space_again(c);
             return;
         case Delivered::failed:
@@ -248,7 +259,7 @@ void settle(SettleContext& c, const Claimed& m, const DeliveryOutcome& outcome) 
             return;
         case Delivered::later:
         case Delivered::maybe_delivered:
-            delivery_resumed(c);  // the server answered
+            delivery_resumed(c, outcome.target);  // the server answered
             defer(c, m, outcome);
             return;
         case Delivered::server_down:
@@ -260,6 +271,8 @@ void settle(SettleContext& c, const Claimed& m, const DeliveryOutcome& outcome) 
                 c.queue.note_record(m.trigger, rec);
             }
             c.queue.release(m.trigger);
+            // It waits for that side only; the next scan leaves it alone until then.
+            c.run.held_for[m.trigger] = outcome.target;
             hold_delivery(c, outcome);
             return;
         }

@@ -73,9 +73,10 @@ void mark_delivering(SettleContext& c, const Claimed& m);
 // files go (or are renamed ".FATTO" on an AIX host), then the trigger.
 void remove_spool_files(SettleContext& c, const Claimed& m, const std::vector<std::string>& files);
 
-// True while no delivery is to be tried (the mail server could not be
-// reached or refused the account, and the next try's time has not come).
-bool delivery_held(const RunState& run, long long now_ms);
+// True while no delivery through that side of the mail service is to be
+// tried (it could not be reached or refused the account, and the next try's
+// time has not come).
+bool delivery_held(const RunState& run, Target side, long long now_ms);
 
 // The longest of the retry delays, in seconds.
 long long longest_delay(const Runtime& rt);

@@ -93,7 +93,7 @@ TEST_F(Retry, WhileTheServerIsDownEveryMessageWaitsInTheSpool) {
     // One try, one line; both messages stay where the business software put them.
     ASSERT_EQ(delivered.size(), 1u);
     EXPECT_TRUE(has_line(stamp() + " Server di posta non raggiungibile: connessione rifiutata - nuovi tentativi "
-                                   "automatici"))
+                                   "automatici (invio)"))
         << dump();
     EXPECT_TRUE(fs::exists(spool + "AB.4.T"));
     EXPECT_TRUE(fs::exists(spool + "AB.5.T"));
@@ -140,7 +140,7 @@ TEST_F(Retry, UnattendedARefusedLogonIsSaidOnce) {
     int said = 0;
     for (const auto& l : list.lines()) said += l.find(" Accesso Fallito ") != std::string::npos;
     EXPECT_EQ(said, 1) << dump();
-    EXPECT_TRUE(has_line("07/12/2026 10:30:00 Accesso Fallito velarion: 535 rifiutato - nuovi tentativi automatici"));
+    EXPECT_TRUE(has_line("07/12/2026 10:30:00 Accesso Fallito velarion: 535 rifiutato - nuovi tentativi automatici (invio)"));
     at(10, 36);
     scan();
     EXPECT_EQ(delivered.size(), 3u);

@@ -20,6 +20,8 @@ namespace velarion::testing {
 class HookView : public RecordingView {
 public:
     std::function<void()> on_events;
+    std::string warning;  // the warning look's text; "" while there is none
+    void set_warning(const std::string& t) override { warning = t; }
     void process_events() override {
         RecordingView::process_events();
         if (on_events) on_events();
