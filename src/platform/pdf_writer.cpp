@@ -803,7 +803,7 @@ private:
         std::string af = " /AF [", names = " /Names << /EmbeddedFiles << /Names [";
         for (PdfEmbeddedFile& f : embedded_) {
             const int stream = out.new_object();
-            const int spec = out.new_object();
+            const int filespec = out.new_object();
             std::string entries = " /Type /EmbeddedFile";
             if (!f.mime_type.empty()) entries += " /Subtype /" + pdf_name(f.mime_type);
             entries += " /Params << /Size ";
@@ -823,12 +823,12 @@ private:
             }
             if (!f.relationship.empty()) sb += " /AFRelationship /" + pdf_name(f.relationship);
             sb += " >>";
-            out.add_object(spec, std::move(sb));
+            out.add_object(filespec, std::move(sb));
             af += ' ';
-            append_integer(af, spec);
+            append_integer(af, filespec);
             af += " 0 R";
             names += name + ' ';
-            append_integer(names, spec);
+            append_integer(names, filespec);
             names += " 0 R";
         }
         embedded_.clear();

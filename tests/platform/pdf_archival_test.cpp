@@ -45,7 +45,7 @@ TEST(PdfArchival, AskedForBeforeTheFirstPageWithAFileForEachBaseFont) {
     EXPECT_EQ(fonts.find("Type 1"), std::string::npos) << fonts;  // no base font left
     EXPECT_NE(fonts.find("WinAnsi          yes yes"), std::string::npos) << fonts;  // embedded, a subset
 
-    // Part 1 or a missing profile are refused; a new document is ordinary again.
+    // PDF/A-1 or a missing profile are refused; a new document is ordinary again.
     doc->NewPDF("Altro");
     PdfArchival bad = archival(1);
     EXPECT_THROW(doc->SetArchival(bad), PdfError);
