@@ -153,6 +153,8 @@ int run_config_check(const std::string& command_line) {
     folders(r, "PERCORSI", "cartelle_lettura", op.cartelle_lettura, false);
     folders(r, "PERCORSI", "cartelle_copia", op.cartelle_copia, true);
     global_keys(r, s.global);
+    if (!s.global.metrics_path.empty())
+        folder(r, "GLOBAL", "metriche", paths::folder(s.global.metrics_path).empty() ? "." : paths::folder(s.global.metrics_path), true);
     mail_urls(r, s);
     styles(r, a);
     return r.count() > 0 ? 1 : 0;

@@ -18,6 +18,7 @@
 #include "startup/agent.h"
 #include "startup/command_line.h"
 #include "startup/component_check.h"
+#include "startup/queue_report.h"
 #include "startup/user_params.h"
 
 namespace fs = std::filesystem;
@@ -85,6 +86,12 @@ void Form1Logic::flush_if_due() {
     if (closed_) return;
     const long long now = to_seconds(a_.clock.now());
     if (now - last_flush_ >= 60 || now < last_flush_) flush_now();
+    if (now - last_report_ >= 60 || now < last_report_) report_state();
+}
+
+void Form1Logic::report_state() {
+    last_report_ = to_seconds(a_.clock.now());
+    report_queue_state(a_, scanner_.run_state().hold);
 }
 
 LoadResult Form1Logic::load() {
@@ -337,6 +344,7 @@ void Form1Logic::unload() {
     a_.view.set_tray_icon(false, "");
     a_.list.add(" Chiusura VELARION");
     flush_now();
+    report_state();
 }
 
 void Form1Logic::terminate() {

@@ -91,6 +91,7 @@ private:
     void terminate();
     void close_now();
     void flush_now();
+    void report_state();
 
     Agent& a_;
     std::vector<std::string> args_;
@@ -105,6 +106,7 @@ private:
     bool closed_ = false;
     int scans_ = 0;
     long long last_flush_ = 0;  // when the log was last written (to_seconds)
+    long long last_report_ = 0;  // when the queue's state was last reported (to_seconds)
 };
 
 }  // namespace velarion
