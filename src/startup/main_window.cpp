@@ -19,6 +19,7 @@
 #include "startup/command_line.h"
 #include "startup/component_check.h"
 #include "startup/queue_report.h"
+#include "spool/queue_control.h"
 #include "startup/user_params.h"
 
 namespace fs = std::filesystem;
@@ -320,6 +321,33 @@ void Form1Logic::tray_event(int code) {
 void Form1Logic::mPopRestore() {
     a_.view.restore_window();
     a_.list.refresh();
+}
+
+void Form1Logic::mPopRetry() {
+    try {
+        if (a_.settings.spool_dir.empty()) return;
+        std::vector<std::string> prefixes{a_.settings.sw.ope == "TUTTI" ? "*" : a_.settings.sw.ope};
+        if (!a_.settings.sw.ope2.empty()) prefixes.push_back(a_.settings.sw.ope2);
+        int due = 0;
+        for (const auto& r : spool::retry_now(a_.settings.spool_dir, prefixes, "all")) due += r.ok;
+        // This agent's own hold ends at once; the others see the flag at their next poll.
+        scanner_.resume();
+        a_.list.add(" Riprova ora: " + std::to_string(due) + " messaggi rinviati da inviare subito");
+        report_state();
+    } catch (const std::exception& e) {
+        a_.list.add(std::string(" Errore ") + e.what() + " in Riprova ora");
+    }
+}
+
+std::string Form1Logic::unsent_folder() const { return a_.settings.work_dir + "non_inviati"; }
+
+void Form1Logic::mPopUnsent() {
+    const std::string folder = unsent_folder();
+    if (a_.settings.work_dir.empty() || !paths::is_folder(folder)) {
+        a_.list.add(" Nessun messaggio non inviato: la cartella " + folder + " non esiste");
+        return;
+    }
+    if (!a_.view.open_folder(folder)) a_.list.add(" Impossibile aprire la cartella " + folder);
 }
 
 void Form1Logic::request_close() {
