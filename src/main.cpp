@@ -4,6 +4,7 @@
 
 #include "platform/file_modes.h"
 #include "startup/command_line.h"
+#include "startup/config_check_command.h"
 #include "startup/headless.h"
 #include "startup/mail_test_command.h"
 #include "startup/queue_command.h"
@@ -25,6 +26,7 @@ int main(int argc, char** argv) {
         std::fputs((opts.help ? velarion::usage_text() : velarion::version_line()).c_str(), stdout);
         return 0;
     }
+    if (opts.check_config) return velarion::run_config_check(opts.command_line);
     if (opts.test_mail) return velarion::run_mail_test_command(opts.command_line);
     if (!opts.queue_action.empty())
         return velarion::run_queue_command({opts.queue_action, opts.queue_base, opts.json, opts.force},

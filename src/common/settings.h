@@ -91,6 +91,7 @@ struct GlobalSettings {
     std::string retention_days;  // days the copies below "non_copiati" are kept
     std::string size_check;      // "controllo_dimensione": how long a ".0" may keep changing
     std::string umask;           // "umask": octal mode bits taken from every file the agent makes
+    std::string metrics_path;    // "metriche": the Prometheus text file written every minute ("": none)
 };
 
 struct Settings {

@@ -50,6 +50,8 @@ public:
     virtual void hide_window() {}
     // Opens the tray menu mPopupSys at the pointer.
     virtual void popup_tray_menu() {}
+    // Shows a folder in the desktop's file manager; false when it could not.
+    virtual bool open_folder(const std::string& path) { (void)path; return false; }
 
 protected:
     // Shows the message box of message_box(), its text already printable.

@@ -127,4 +127,8 @@ public:
 
 std::unique_ptr<Session> open_session(const Profile& profile);
 
+// What is wrong with a store or transport URL of the profile ("" when it
+// parses and names a service the mail layer knows).
+std::string url_problem(const std::string& url);
+
 }  // namespace velarion::mail

@@ -638,4 +638,16 @@ private:
 
 std::unique_ptr<Session> open_session(const Profile& profile) { return std::make_unique<VmimeSession>(profile); }
 
+std::string url_problem(const std::string& text) {
+    try {
+        const vmime::utility::url url(text);
+        const std::string protocol = url.getProtocol();
+        for (const char* known : {"maildir", "imap", "imaps", "pop3", "pop3s", "smtp", "smtps", "sendmail"})
+            if (protocol == known) return "";
+        return "protocollo sconosciuto '" + protocol + "'";
+    } catch (const std::exception& e) {
+        return std::string("URL non valido: ") + e.what();
+    }
+}
+
 }  // namespace velarion::mail

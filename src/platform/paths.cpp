@@ -69,6 +69,16 @@ bool is_drive_path(const std::string& path) {
 
 bool exists(const std::string& path) { return !resolve(path).empty(); }
 
+bool is_folder(const std::string& path) {
+    const std::string found = resolve(path);
+    std::error_code ec;
+    return !found.empty() && std::filesystem::is_directory(found, ec);
+}
+
+bool writable_folder(const std::string& path) {
+    return is_folder(path) && ::access(resolve(path).c_str(), W_OK | X_OK) == 0;
+}
+
 std::string file_name(const std::string& path) {
     auto pos = path.find_last_of("/\\");
     return pos == std::string::npos ? path : path.substr(pos + 1);

@@ -30,6 +30,11 @@ std::string find_in_folder(const std::string& folder, const std::string& name);
 // True when resolve() finds the path.
 bool exists(const std::string& path);
 
+// True when resolve() finds a folder; writable_folder: one this process may
+// also create files in.
+bool is_folder(const std::string& path);
+bool writable_folder(const std::string& path);
+
 // True when the path begins with a Windows drive letter ("C:"), which names
 // no folder here.
 bool is_drive_path(const std::string& path);

@@ -1,6 +1,7 @@
 #include "spool/queue_status.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -22,6 +23,16 @@ namespace velarion::spool {
 namespace {
 
 std::string base_of(const std::string& trigger) { return trigger.substr(0, trigger.size() - 2); }
+
+// The modification time of a trigger (a move into the queue keeps it); 0 when unknown.
+long long written_at(const std::string& path) {
+    std::error_code ec;
+    const auto t = fs::last_write_time(path, ec);
+    if (ec) return 0;
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::file_clock::to_sys(t).time_since_epoch())
+        .count();
+}
 
 // Lines 1, 4 and 5 of a header; a link or an unreadable file tells nothing.
 void read_header(const std::string& path, QueuedMessage& m) {
@@ -116,6 +127,7 @@ QueueReport read_queue(const std::string& spool, const std::string& work, const 
             const std::string path = spool + name;
             m.state = !is_link(path) && held_by_timing(read_head(path, 500), now) ? QueueState::timing
                                                                                    : QueueState::waiting;
+            m.written = written_at(path);
             read_header(header_of(m.base), m);
             r.messages.push_back(std::move(m));
         }
@@ -148,6 +160,7 @@ QueueReport read_queue(const std::string& spool, const std::string& work, const 
         m.last_try = rec.last_try;
         m.next_try = rec.next_try;
         m.reason = rec.reason;
+        m.written = written_at(it->path().string());
         read_header(header_of(m.base), m);
         r.messages.push_back(std::move(m));
     }

@@ -29,6 +29,7 @@ struct QueuedMessage {
     long long next_try = 0;  // to_seconds, 0: as soon as possible
     std::string reason;      // the last failure, or why it was parked
     std::string folder;      // the parked message's folder
+    long long written = 0;   // when its trigger was written (seconds since 1970, UTC); 0: not known
 };
 
 struct QueueReport {

@@ -54,6 +54,8 @@ FrontEndOptions take_front_end_options(int argc, const char* const* argv) {
             out.json = true;
         } else if (a == "--test-mail") {
             out.test_mail = true;
+        } else if (a == "--check-config") {
+            out.check_config = true;
         } else if (a == "--retry-now") {
             out.queue_action = "retry-now";
             // An optional message name (or "all"): the next argument when it is no keyword or option.
@@ -82,6 +84,7 @@ std::string usage_text() {
            "       velarion --queue [--json] ini:DIR ope:OP\n"
            "       velarion --retry-now [BASE|all] | --hold BASE | --release BASE  ini:DIR ope:OP\n"
            "       velarion --test-mail ini:DIR ope:OP\n"
+           "       velarion --check-config ini:DIR ope:OP\n"
            "       velarion --help | --version\n"
            "Polls the spool folder of operator OP, composes the print files of each message\n"
            "into PDF documents and delivers the message by mail.\n"
@@ -107,6 +110,10 @@ std::string usage_text() {
            "  --test-mail  sign on to the mail store and the transport with the configured\n"
            "               method (password or OAuth 2.0) and say which succeeded; nothing\n"
            "               is sent (exit status 0 when both succeed, else 1)\n"
+           "  --check-config\n"
+           "               load velarion.ini, the operator's folders and keys, the mail\n"
+           "               URLs and every page style of loghi.ini; list each problem on\n"
+           "               standard output (exit status 0 none, 1 some, 2 bad arguments)\n"
            "  --help       show this help and exit\n"
            "  --version    show the version and exit\n"
            "\n"

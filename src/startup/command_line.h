@@ -27,6 +27,7 @@ struct FrontEndOptions {
     bool json = false;
     bool force = false;     // --force: --resubmit hands back also a message that may have been delivered
     bool test_mail = false;  // --test-mail: sign on to the store and the transport, send nothing
+    bool check_config = false;  // --check-config: load everything and list each problem
     std::string command_line;  // the other arguments joined by blanks
     // Arguments that are neither an option above nor hold one of the ten
     // keywords (a typo such as "--headles" or "opr:AB"): the program stops

@@ -104,11 +104,8 @@ int run_headless(const std::string& command_line, bool once) {
     Agent a(clock, view);
     // Nobody sees a window: nothing switches the agent off, errors are retried.
     a.settings.host.unattended = true;
-    // Under systemd the last activity line is the service's status.
-    a.list.set_on_add([](const std::string& line) {
-        write_line(stdout, line);
-        service::status(text::cp1252_to_utf8(line));
-    });
+    // The service's status is the queue's summary, set every minute by the window logic.
+    a.list.set_on_add([](const std::string& line) { write_line(stdout, line); });
 
     const std::vector<std::string> args = getcommandline(command_line, 10);
     LockGuard guard;

@@ -18,6 +18,8 @@
 #include "startup/agent.h"
 #include "startup/command_line.h"
 #include "startup/component_check.h"
+#include "startup/queue_report.h"
+#include "spool/queue_control.h"
 #include "startup/user_params.h"
 
 namespace fs = std::filesystem;
@@ -85,6 +87,12 @@ void Form1Logic::flush_if_due() {
     if (closed_) return;
     const long long now = to_seconds(a_.clock.now());
     if (now - last_flush_ >= 60 || now < last_flush_) flush_now();
+    if (now - last_report_ >= 60 || now < last_report_) report_state();
+}
+
+void Form1Logic::report_state() {
+    last_report_ = to_seconds(a_.clock.now());
+    report_queue_state(a_, scanner_.run_state().hold);
 }
 
 LoadResult Form1Logic::load() {
@@ -315,6 +323,33 @@ void Form1Logic::mPopRestore() {
     a_.list.refresh();
 }
 
+void Form1Logic::mPopRetry() {
+    try {
+        if (a_.settings.spool_dir.empty()) return;
+        std::vector<std::string> prefixes{a_.settings.sw.ope == "TUTTI" ? "*" : a_.settings.sw.ope};
+        if (!a_.settings.sw.ope2.empty()) prefixes.push_back(a_.settings.sw.ope2);
+        int due = 0;
+        for (const auto& r : spool::retry_now(a_.settings.spool_dir, prefixes, "all")) due += r.ok;
+        // This agent's own hold ends at once; the others see the flag at their next poll.
+        scanner_.resume();
+        a_.list.add(" Riprova ora: " + std::to_string(due) + " messaggi rinviati da inviare subito");
+        report_state();
+    } catch (const std::exception& e) {
+        a_.list.add(std::string(" Errore ") + e.what() + " in Riprova ora");
+    }
+}
+
+std::string Form1Logic::unsent_folder() const { return a_.settings.work_dir + "non_inviati"; }
+
+void Form1Logic::mPopUnsent() {
+    const std::string folder = unsent_folder();
+    if (a_.settings.work_dir.empty() || !paths::is_folder(folder)) {
+        a_.list.add(" Nessun messaggio non inviato: la cartella " + folder + " non esiste");
+        return;
+    }
+    if (!a_.view.open_folder(folder)) a_.list.add(" Impossibile aprire la cartella " + folder);
+}
+
 void Form1Logic::request_close() {
     if (closed_) return;
     if (in_tick_) {
@@ -337,6 +372,7 @@ void Form1Logic::unload() {
     a_.view.set_tray_icon(false, "");
     a_.list.add(" Chiusura VELARION");
     flush_now();
+    report_state();
 }
 
 void Form1Logic::terminate() {

@@ -60,6 +60,12 @@ public:
     // Tray events by their message code: 514, 515, 517.
     void tray_event(int code);
     void mPopRestore();
+    // "Riprova ora": every deferred message of the operator is due at once and
+    // a hold on delivery ends, as velarion --retry-now all does.
+    void mPopRetry();
+    // "Apri cartella non inviati": the folder of parked messages in the file manager.
+    void mPopUnsent();
+    std::string unsent_folder() const;
     // mPopExit, File_2 and the window's close: unload and end. During a tick
     // the close waits until the tick is over.
     void request_close();
@@ -91,6 +97,7 @@ private:
     void terminate();
     void close_now();
     void flush_now();
+    void report_state();
 
     Agent& a_;
     std::vector<std::string> args_;
@@ -105,6 +112,7 @@ private:
     bool closed_ = false;
     int scans_ = 0;
     long long last_flush_ = 0;  // when the log was last written (to_seconds)
+    long long last_report_ = 0;  // when the queue's state was last reported (to_seconds)
 };
 
 }  // namespace velarion

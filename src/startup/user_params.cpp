@@ -1,6 +1,7 @@
 #include "startup/user_params.h"
 
 #include "platform/file_modes.h"
+#include "platform/paths.h"
 #include "platform/text_encoding.h"
 #include "startup/agent.h"
 #include "common/config_store.h"
@@ -36,6 +37,7 @@ void Leggi_Param_Utenti(Agent& a) {
     g.retention_days = read_config(a.settings, "GLOBAL", "retention_days");
     g.size_check = read_config(a.settings, "GLOBAL", "controllo_dimensione");
     g.umask = read_config(a.settings, "GLOBAL", "umask");
+    g.metrics_path = paths::native(text::trim(read_config(a.settings, "GLOBAL", "metriche")));
 
     // The values derived from the keys, once for every routine that reads them.
     a.settings.derive();

@@ -178,6 +178,11 @@ TEST(Headless, TellsTheServiceManagerReadinessWatchdogAndStop) {
         },
         10000))
         << got;
+    // The status is the queue's summary, set after the first scan.
+    EXPECT_TRUE(testing::eventually(
+        [&] { return receive().find("STATUS=0 in attesa, 0 rinviati, 0 non inviati; oggi 0 inviati") != std::string::npos; },
+        10000))
+        << got;
     agent.signal(SIGTERM);
     EXPECT_EQ(agent.wait(), 0);
     receive();

@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QDesktopServices>
 #include <QInputDialog>
 #include <QLabel>
 #include <QListWidget>
@@ -16,6 +17,7 @@
 #include <QScrollBar>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QUrl>
 
 #include "common/activity_list.h"
 #include "delivery/qt/form3.h"
@@ -93,6 +95,10 @@ void Form1::create_menus() {
     mPopupSys->setObjectName(QStringLiteral("mPopupSys"));
     mPopRestore = mPopupSys->addAction(QStringLiteral("&Visualizza Velarion"));
     mPopRestore->setObjectName(QStringLiteral("mPopRestore"));
+    mPopRetry = mPopupSys->addAction(QStringLiteral("Riprova ora"));
+    mPopRetry->setObjectName(QStringLiteral("mPopRetry"));
+    mPopUnsent = mPopupSys->addAction(QStringLiteral("Apri cartella non inviati"));
+    mPopUnsent->setObjectName(QStringLiteral("mPopUnsent"));
     mPopExit = mPopupSys->addAction(QStringLiteral("&Chiudi Velarion"));
     mPopExit->setObjectName(QStringLiteral("mPopExit"));
 }
@@ -126,6 +132,8 @@ void Form1::attach_logic(Form1Logic* logic) {
     connect(Check1, &QCheckBox::clicked, this, [this](bool checked) { logic_->check1_click(checked); });
     connect(mPopRestore, &QAction::triggered, this, [this] { logic_->mPopRestore(); });
     connect(mPopExit, &QAction::triggered, this, [this] { logic_->request_close(); });
+    connect(mPopRetry, &QAction::triggered, this, [this] { logic_->mPopRetry(); });
+    connect(mPopUnsent, &QAction::triggered, this, [this] { logic_->mPopUnsent(); });
     connect(File_2, &QAction::triggered, this, [this] { logic_->request_close(); });
     connect(chgoper, &QAction::triggered, this, [this] { logic_->chgoper(); });
     connect(File_1, &QAction::triggered, this, [this] { logic_->File_1(); });
@@ -239,6 +247,10 @@ void Form1::restore_window() {
 void Form1::hide_window() { hide(); }
 
 void Form1::popup_tray_menu() { mPopupSys->popup(QCursor::pos()); }
+
+bool Form1::open_folder(const std::string& path) {
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromLocal8Bit(path.c_str())));
+}
 
 void Form1::show_setuputente(const SetupContext& ctx) {
     // One window: the menu brings an open one to the front.

@@ -57,6 +57,7 @@ public:
     void restore_window() override;
     void hide_window() override;
     void popup_tray_menu() override;
+    bool open_folder(const std::string& path) override;
 
     // DialogOpener
     void show_setuputente(const SetupContext& ctx) override;
@@ -77,6 +78,8 @@ public:
     QSystemTrayIcon* tray = nullptr;  // null where the desktop has no tray
     QMenu* mPopupSys = nullptr;
     QAction* mPopRestore = nullptr;
+    QAction* mPopRetry = nullptr;   // "Riprova ora"
+    QAction* mPopUnsent = nullptr;  // "Apri cartella non inviati"
     QAction* mPopExit = nullptr;
     QAction* chgoper = nullptr;
     QAction* File_1 = nullptr;

@@ -7,10 +7,17 @@
 #include <clocale>
 
 #include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include "platform/clock.h"
+#include "platform/paths.h"
+#include "startup/desktop_env.h"
 #include "startup/agent.h"
 #include "startup/main_window.h"
 #include "startup/qt/form1.h"
@@ -26,6 +33,36 @@ void on_stop_signal(int) {
     const char b = 1;
     (void)!write(g_signal_fds[0], &b, 1);
 }
+// Started with no configuration (from the menu, before desktop.env exists):
+// the user picks the folder of velarion.ini and the operator, which are kept
+// for the next start and added to the command line. False when cancelled.
+bool choose_installation(std::string& command_line) {
+    const QString dir = QFileDialog::getExistingDirectory(
+        nullptr, QStringLiteral("Velarion: cartella della configurazione (velarion.ini)"), QDir::homePath());
+    if (dir.isEmpty()) return false;
+    std::string ope;
+    if (command_line.find("ope:") == std::string::npos) {
+        bool ok = false;
+        const QString typed = QInputDialog::getText(nullptr, QStringLiteral("Velarion"),
+                                                    QStringLiteral("Codice operatore"), QLineEdit::Normal, {}, &ok);
+        if (!ok) return false;
+        ope = typed.trimmed().toStdString();
+    }
+    const std::string folder = dir.toLocal8Bit().toStdString();
+    const std::string why = desktop_env::unusable(folder, ope.empty() ? std::string("-") : ope);
+    if (!why.empty()) {
+        QMessageBox::warning(nullptr, QStringLiteral("Velarion"), QString::fromStdString(why));
+        return false;
+    }
+    if (!ope.empty() && !desktop_env::remember(folder, ope))
+        QMessageBox::warning(nullptr, QStringLiteral("Velarion"),
+                             QStringLiteral("Impossibile salvare la scelta in ") +
+                                 QString::fromStdString(desktop_env::path()));
+    command_line += (command_line.empty() ? "" : " ") + std::string("ini:") + folder;
+    if (!ope.empty()) command_line += " ope:" + ope;
+    return true;
+}
+
 }  // namespace
 
 int run_qt(int argc, char** argv, const FrontEndOptions& opts) {
@@ -53,7 +90,10 @@ int run_qt(int argc, char** argv, const FrontEndOptions& opts) {
     Agent a(clock, form);
     form.attach_list(a.list);
 
-    const std::vector<std::string> args = getcommandline(opts.command_line, 10);
+    std::string command_line = opts.command_line;
+    if (desktop_env::configuration_missing(command_line, paths::program_dir()) && !choose_installation(command_line))
+        return 1;
+    const std::vector<std::string> args = getcommandline(command_line, 10);
     qt::InstanceServer guard;
     if (!Sub_Main(a, args, guard)) return 1;
     QObject::connect(&guard, &qt::InstanceServer::raiseRequested, &form, [&form] { form.restore_window(); });

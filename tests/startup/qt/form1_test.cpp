@@ -13,6 +13,10 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QtTest>
+#include <QDesktopServices>
+#include <QUrl>
+
+#include <filesystem>
 
 #include "startup/agent.h"
 #include "startup/command_line.h"
@@ -58,11 +62,46 @@ struct Fixture {
         form.attach_logic(logic.get());
     }
 };
+// Takes the URLs QDesktopServices would hand to the desktop.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl& url) { urls.push_back(url); }
+};
 }  // namespace
 
 class Form1Test : public QObject {
     Q_OBJECT
 private slots:
+    void trayMenuRetriesAndOpensTheUnsentFolder() {
+        Fixture f;
+        const std::string spool = f.dir / "spool/", work = f.dir / "tempozip/";
+        std::filesystem::create_directories(spool);
+        testing::write_file(f.dir / "velarion.ini", "[AB]\nPath=" + spool + "\ntempozip_dir=" + work +
+                                                        "\n[GLOBAL]\nTiming=50\n[MAPI]\nclient=Posta Demo\n");
+        QCOMPARE(f.logic->load(), LoadResult::Ready);
+        QCOMPARE(f.form.mPopRetry->text(), QStringLiteral("Riprova ora"));
+        QCOMPARE(f.form.mPopUnsent->text(), QStringLiteral("Apri cartella non inviati"));
+        // "Riprova ora" ends this agent's hold on delivery at once.
+        f.logic->scanner().run_state().hold.failures = 2;
+        f.form.mPopRetry->trigger();
+        QVERIFY(!f.logic->scanner().run_state().hold.active());
+
+        UrlCatcher catcher;
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+        // No parked message yet: nothing is opened, the list says why.
+        f.form.mPopUnsent->trigger();
+        QCOMPARE(catcher.urls.size(), 0);
+        QVERIFY(f.form.List1->item(f.form.List1->count() - 1)->text().contains(QStringLiteral("non_inviati")));
+        std::filesystem::create_directories(work + "non_inviati");
+        f.form.mPopUnsent->trigger();
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        QCOMPARE(catcher.urls.size(), 1);
+        QCOMPARE(catcher.urls[0].toLocalFile(), QString::fromStdString(work + "non_inviati"));
+    }
+
     void loadShowsTheAgentState() {
         Fixture f("fax:PRO");
         QCOMPARE(f.logic->load(), LoadResult::Ready);

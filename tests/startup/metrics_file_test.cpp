@@ -1,0 +1,57 @@
+// The metrics file of "metriche" on the real program: after a --once run it
+// holds the queue and the day's counts in the textfile collector's format.
+#include <filesystem>
+#include <regex>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+
+namespace velarion {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::run_program;
+using testing::write_file;
+
+const std::string kVelarion = std::string(VELARION_BIN_DIR) + "/velarion";
+
+TEST(MetricsFile, WrittenInTextfileFormatAfterAOnceRun) {
+    testing::TempDir root;
+    const std::string spool = root / "spool/", work = root / "tempozip/", cfg = root / "cfg/";
+    const std::string metrics = root / "metriche/velarion.prom";
+    for (const auto& d : {spool, work, cfg, root / "run", root / "metriche"}) fs::create_directories(d);
+    write_file(cfg + "velarion.ini", "[AB]\nEMailAddr=ab@example.com\nPath=" + spool + "\nDir_Loghi=" +
+                                         root / "loghi/" + "\ntempozip_dir=" + work +
+                                         "\n[GLOBAL]\nTiming=100\nmetriche=" + metrics +
+                                         "\n[MAPI]\nclient=Posta\nstore=maildir://localhost" + root / "posta" + "\n");
+    // One draft to save, and one held back by its TIMING: directive.
+    write_file(spool + "AB.1.h", "RF1\r\n\r\nab@example.com\r\nuno@example.it\r\nOggetto\r\n.\r\nSAVE\r\n");
+    write_file(spool + "AB.1.b", "Testo\r\n");
+    write_file(spool + "AB.1.T", "");
+    write_file(spool + "AB.2.h", "RF2\r\n\r\nab@example.com\r\ndue@example.it\r\nOggetto\r\n.\r\nSAVE\r\n");
+    write_file(spool + "AB.2.b", "Testo\r\n");
+    write_file(spool + "AB.2.T", "TIMING:D9912312359\r\n");
+    const auto r = run_program({kVelarion, "--headless", "--once", "ini:" + cfg, "ope:AB"},
+                               {"HOME=" + root / "home", "XDG_RUNTIME_DIR=" + root / "run",
+                                "XDG_CONFIG_HOME=" + root / "config"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    ASSERT_TRUE(fs::exists(metrics)) << r.out;
+    const std::string text = testing::read_file(metrics);
+    const std::regex sample(R"(^[a-zA-Z_:][a-zA-Z0-9_:]*(\{[a-zA-Z_][a-zA-Z0-9_]*="[^"\\]*"\})? -?[0-9]+$)");
+    const std::regex comment(R"(^# (HELP|TYPE) [a-zA-Z_:][a-zA-Z0-9_:]* .+$)");
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);)
+        EXPECT_TRUE(std::regex_match(l, sample) || std::regex_match(l, comment)) << l;
+    EXPECT_NE(text.find("velarion_today_messages{outcome=\"saved\"} 1\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("velarion_queue_messages{state=\"timing\"} 1\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("velarion_transport_held 0\n"), std::string::npos) << text;
+    // No temporary is left beside it.
+    int files = 0;
+    for (const auto& e : fs::directory_iterator(root / "metriche")) files += e.is_regular_file();
+    EXPECT_EQ(files, 1);
+}
+
+}  // namespace
+}  // namespace velarion
