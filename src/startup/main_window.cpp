@@ -92,7 +92,9 @@ void Form1Logic::flush_if_due() {
 
 void Form1Logic::report_state() {
     last_report_ = to_seconds(a_.clock.now());
-    report_queue_state(a_, scanner_.run_state().hold);
+    // The sending side's hold when there is one, else the drafts store's.
+    const RunState& run = scanner_.run_state();
+    report_queue_state(a_, run.transport_hold.active() ? run.transport_hold : run.store_hold);
 }
 
 LoadResult Form1Logic::load() {

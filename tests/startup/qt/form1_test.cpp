@@ -85,9 +85,11 @@ private slots:
         QCOMPARE(f.form.mPopRetry->text(), QStringLiteral("Riprova ora"));
         QCOMPARE(f.form.mPopUnsent->text(), QStringLiteral("Apri cartella non inviati"));
         // "Riprova ora" ends this agent's hold on delivery at once.
-        f.logic->scanner().run_state().hold.failures = 2;
+        f.logic->scanner().run_state().transport_hold.failures = 2;
+        f.logic->scanner().run_state().store_hold.failures = 1;
         f.form.mPopRetry->trigger();
-        QVERIFY(!f.logic->scanner().run_state().hold.active());
+        QVERIFY(!f.logic->scanner().run_state().transport_hold.active());
+        QVERIFY(!f.logic->scanner().run_state().store_hold.active());
 
         UrlCatcher catcher;
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
