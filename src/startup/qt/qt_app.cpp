@@ -111,10 +111,13 @@ int run_qt(int argc, char** argv, const FrontEndOptions& opts) {
 
     if (signals_caught) {
         auto* notifier = new QSocketNotifier(g_signal_fds[1], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &app, [&logic] {
+        QObject::connect(notifier, &QSocketNotifier::activated, &app, [&logic, &app] {
             char b;
             (void)!read(g_signal_fds[1], &b, 1);
-            logic.request_close();
+            // A box or dialog open would hold the close until someone clicks:
+            // it is closed first, and the close comes once its loop has ended.
+            if (QWidget* box = QApplication::activeModalWidget()) box->close();
+            QTimer::singleShot(0, &app, [&logic] { logic.request_close(); });
         });
     }
     // The activity lines reach the log file at least every minute, whatever the polling interval.
