@@ -350,7 +350,7 @@ TEST_F(ArchivalTest, InvoiceThatCannotGoOutStopsTheMessage) {
     };
     const Case cases[] = {
         {"BAD1.xml", invoice("urn:cen.eu:en16931:2017").substr(0, 200), "the XML is not well-formed"},
-        {"BAD2.xml", "<?xml version=\"1.0\"?><Invoice xmlns=\"urn:oasis:names:specification:ubl:schema:xsd:Invoice-2\"/>",
+        {"BAD2.xml", "<?xml version=\"1.0\"?><Invoice xmlns=\"urn:example:ubl:Invoice-2\"/>",
          "the XML is not a Cross Industry Invoice"},
         {"BAD3.xml", invoice("urn:example:other"), "is not a Factur-X profile"},
         {"MISSING.xml", "", "no attachment of that name in the message"},
