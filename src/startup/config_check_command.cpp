@@ -14,6 +14,7 @@
 #include "platform/secret_text.h"
 #include "platform/text_encoding.h"
 #include "startup/agent.h"
+#include "startup/command_agent.h"
 #include "startup/command_line.h"
 #include "startup/user_params.h"
 
@@ -119,11 +120,9 @@ void styles(Report& r, Agent& a) {
 }  // namespace
 
 int run_config_check(const std::string& command_line) {
-    SystemClock clock;
-    NullView view;
-    Agent a(clock, view);
+    CommandAgent command(command_line);
+    Agent& a = command.agent();
     Switches& sw = a.settings.sw;
-    apply_load_switches(sw, getcommandline(command_line, 10), paths::program_dir());
     if (sw.ope.empty()) {
         std::fputs(usage_line().c_str(), stderr);
         return 2;

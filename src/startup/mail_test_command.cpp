@@ -11,6 +11,7 @@
 #include "platform/smtp_component.h"
 #include "platform/text_encoding.h"
 #include "startup/agent.h"
+#include "startup/command_agent.h"
 #include "startup/command_line.h"
 #include "startup/user_params.h"
 
@@ -29,12 +30,9 @@ std::string shown(const std::string& url) { return text::hide_secrets(url, {}); 
 }  // namespace
 
 int run_mail_test_command(const std::string& command_line) {
-    SystemClock clock;
-    NullView view;
-    Agent a(clock, view);
+    CommandAgent command(command_line);
+    Agent& a = command.agent();
     Switches& sw = a.settings.sw;
-    apply_load_switches(sw, getcommandline(command_line, 10), paths::program_dir());
-    apply_main_switches(sw, getcommandline(command_line, 10));  // "cdo:"
     if (sw.ope.empty()) {
         std::fputs(usage_line().c_str(), stderr);
         return 2;

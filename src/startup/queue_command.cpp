@@ -11,6 +11,7 @@
 #include "spool/queue_status.h"
 #include "spool/resubmit.h"
 #include "startup/agent.h"
+#include "startup/command_agent.h"
 #include "startup/command_line.h"
 #include "startup/user_params.h"
 
@@ -116,11 +117,9 @@ int resubmit_by_name(const Agent& a, const std::string& base, bool force) {
 }  // namespace
 
 int run_queue_command(const QueueRequest& request, const std::string& command_line) {
-    SystemClock clock;
-    NullView view;
-    Agent a(clock, view);
+    CommandAgent command(command_line);
+    Agent& a = command.agent();
     Switches& sw = a.settings.sw;
-    apply_load_switches(sw, getcommandline(command_line, 10), paths::program_dir());
     if (sw.ope.empty() || (request.action != "queue" && request.action != "retry-now" && request.base.empty())) {
         std::fputs(usage_line().c_str(), stderr);
         return 2;

@@ -1,0 +1,29 @@
+// The agent of a command that runs without a window (--queue, --check-config,
+// --test-mail): its settings and runtime, with the keyword switches of the
+// command line applied as the load step applies them. What each command then
+// loads and checks is its own.
+#pragma once
+
+#include <string>
+
+#include "common/null_view.h"
+#include "platform/clock.h"
+#include "startup/agent.h"
+
+namespace velarion {
+
+class CommandAgent {
+public:
+    explicit CommandAgent(const std::string& command_line);
+    CommandAgent(const CommandAgent&) = delete;
+    CommandAgent& operator=(const CommandAgent&) = delete;
+
+    Agent& agent() { return agent_; }
+
+private:
+    SystemClock clock_;
+    NullView view_;
+    Agent agent_;
+};
+
+}  // namespace velarion
