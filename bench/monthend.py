@@ -26,6 +26,7 @@ it is doing (/proc/PID/task/PID/syscall, the descriptor it waits on):
 """
 import argparse
 import os
+import resource
 import shutil
 import signal
 import struct
@@ -39,6 +40,7 @@ SLEEP = {35, 230}                         # nanosleep clock_nanosleep
 FD_CALLS = {0, 1, 19, 20, 42, 43, 44, 45, 46, 47, 288, 299, 307}  # read write readv writev connect accept sendto recvfrom sendmsg recvmsg accept4 recvmmsg sendmmsg
 POLL = {7, 271}                           # poll ppoll: first descriptor at *arg0
 SELECT = {23, 270}                        # select pselect6
+FUTEX = 202                               # a wait for another thread of the agent
 PY = '/usr/bin/python3'  # Debian's aiosmtpd is installed for the system's Python
 
 
@@ -250,7 +252,24 @@ class Sampler:
                         return 'mail'
                 except (OSError, ValueError, struct.error):
                     pass
+            if nr != FUTEX:
+                return 'files'
         return 'cpu'
+
+    @staticmethod
+    def schedstat(pid):
+        """Nanoseconds the thread has run and has waited runnable for a CPU."""
+        try:
+            with open('/proc/%d/task/%d/schedstat' % (pid, pid)) as f:
+                run, wait = f.read().split()[:2]
+            return int(run), int(wait)
+        except (OSError, ValueError):
+            return 0, 0
+
+    def begin(self):
+        self.sched0 = [self.schedstat(a.pid) for a in self.agents]
+        self.t_begin = time.monotonic()
+        self.active = True
 
     def _run(self):
         while not self.done:
@@ -265,11 +284,15 @@ class Sampler:
         self.active = False
         self.done = True
         self.thread.join()
+        sched1 = [self.schedstat(a.pid) for a in self.agents]
+        wall = (time.monotonic() - self.t_begin) * 1e9 * len(self.agents)
+        self.on_cpu = sum(b[0] - a[0] for a, b in zip(self.sched0, sched1)) / wall
+        self.queued = sum(b[1] - a[1] for a, b in zip(self.sched0, sched1)) / wall
 
     def shares(self, intervals):
         """Shares of the samples; a 'cpu' sample inside one of its agent's
         composition intervals is composition, else other work."""
-        counts = {k: 0 for k in ('compose', 'syncs', 'mail', 'waiting', 'other')}
+        counts = {k: 0 for k in ('compose', 'syncs', 'mail', 'waiting', 'files', 'other')}
         for i in range(len(self.agents)):
             spans = intervals[i]
             j = 0
@@ -284,7 +307,8 @@ class Sampler:
         if not total:
             return 'no samples'
         return ', '.join('%s %.1f%%' % (k, 100.0 * v / total) for k, v in counts.items()) + \
-            ' (%d samples)' % total
+            ' (%d samples); on a CPU %.1f%%, runnable waiting for a CPU %.1f%%' % \
+            (total, 100.0 * self.on_cpu, 100.0 * self.queued)
 
 
 def run(args):
@@ -307,8 +331,8 @@ def run(args):
     # Tracers and profilers attached to the first agent from its start.
     tracers = []
     if args.perf:
-        tracers.append(subprocess.Popen(['perf', 'record', '-q', '-F', '999', '-g', '-p', str(agents[0].pid),
-                                         '-o', args.perf], stderr=subprocess.DEVNULL))
+        tracers.append(subprocess.Popen(['perf', 'record', '-q', '-F', str(args.perf_freq), '--call-graph', 'dwarf',
+                                         '-p', str(agents[0].pid), '-o', args.perf], stderr=subprocess.DEVNULL))
     if args.strace:
         tracers.append(subprocess.Popen(['strace', '-f', '-tt', '-T', '-o', args.strace, '-p', str(agents[0].pid)],
                                         stderr=subprocess.DEVNULL))
@@ -325,7 +349,7 @@ def run(args):
             break
         time.sleep(0.0005)
     if sampler:
-        sampler.active = True
+        sampler.begin()
     n = args.messages
     end = None
     capped = False
@@ -370,7 +394,9 @@ def run(args):
             a.proc.kill()
             a.exited(block=True)
     sink.terminate()
-    sink.wait()
+    _, _, sink_ru = os.wait4(sink.pid, 0)
+    sink.returncode = 0
+    me = resource.getrusage(resource.RUSAGE_SELF)
     what = {'invoice': 'invoices by SMTP', 'drafts': 'invoices as drafts', 'plain': 'plain by SMTP'}[args.kind]
     label = (args.label + ' ') if args.label else ''
     head = '%s%d %s, %d agent%s' % (label, n, what, args.agents, 's' if args.agents > 1 else '')
@@ -388,6 +414,8 @@ def run(args):
         intervals = [a.compose_intervals(writes.get(a.pid)) for a in agents]
         print('    main thread: %s%s' % (sampler.shares(intervals),
                                          '' if writes else '; composition timed by lines read, not perf'))
+    print('    CPU of the benchmark itself: driver and sampler %.1f s, SMTP server %.1f s' %
+          (me.ru_utime + me.ru_stime, sink_ru.ru_utime + sink_ru.ru_stime))
     if not args.keep:
         shutil.rmtree(args.work, ignore_errors=True)
     return 0 if done == n or capped else 1
@@ -405,7 +433,8 @@ def main():
     p.add_argument('--label', default='')
     p.add_argument('--no-shares', dest='shares', action='store_false')
     p.add_argument('--keep', action='store_true', help='keep the installation')
-    p.add_argument('--perf', help='perf record of the first agent (-g, 999 Hz) into this file')
+    p.add_argument('--perf', help='perf record of the first agent (DWARF call graphs) into this file')
+    p.add_argument('--perf-freq', type=int, default=499, help='samples per second of --perf')
     p.add_argument('--strace', help='strace -f -tt -T of the first agent into this file')
     args = p.parse_args()
     args.bin = os.path.abspath(args.bin)
