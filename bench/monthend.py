@@ -17,12 +17,17 @@ and reports the rate it reached. Printed: messages per second, peak resident
 memory of the agent (the kernel's count for the process, from wait4), and how
 each agent's main thread spent the time, found by sampling every 2 ms what
 it is doing (/proc/PID/task/PID/syscall, the descriptor it waits on):
-  compose  not in a sync or sleep between the lines " Inizio AnalizzaTXT" and
-           " Creato il file PDF" (analysis, drawing, writing the PDF)
+  compose  not in a sync, sleep or socket call between the lines " Inizio
+           AnalizzaTXT" and " Creato il file PDF" (analysis, drawing, writing
+           the PDF), the lines timed by perf on the agent's writes to standard
+           output where perf is installed
   syncs    in fsync, fdatasync, sync_file_range or syncfs
   mail     in a system call on a socket (SMTP, replies of the server included)
   waiting  asleep (nanosleep, clock_nanosleep: the size check's pause)
-  other    the rest: scan, copies, queue records, MIME, the log
+  files    blocked in another system call (open, rename, read, write ...)
+  other    running or runnable: scan, copies, queue records, MIME, the log
+and the share of the time it ran on a CPU and waited runnable for one
+(/proc/PID/task/PID/schedstat), since a loaded machine shows in "other".
 """
 import argparse
 import os
@@ -334,7 +339,7 @@ def run(args):
         tracers.append(subprocess.Popen(['perf', 'record', '-q', '-F', str(args.perf_freq), '--call-graph', 'dwarf',
                                          '-p', str(agents[0].pid), '-o', args.perf], stderr=subprocess.DEVNULL))
     if args.strace:
-        tracers.append(subprocess.Popen(['strace', '-f', '-tt', '-T', '-o', args.strace, '-p', str(agents[0].pid)],
+        tracers.append(subprocess.Popen(['strace', '-f', '-tt', '-T', '-y', '-o', args.strace, '-p', str(agents[0].pid)],
                                         stderr=subprocess.DEVNULL))
     sampler = Sampler(agents) if args.shares else None
     line_clock = LineClock(agents, os.path.join(args.work, 'lines.perf')) if args.shares else None
