@@ -5,7 +5,7 @@
 # run in turn for each kind of run.
 # Usage: bench/monthend.sh [BUILD_DIR]
 #   MONTHEND=<n>        messages of each run (5,000)
-#   MONTHEND_LIMIT=<s>  seconds after which a run stops and reports the rate reached (120)
+#   MONTHEND_LIMIT=<s>  seconds after which a run stops and reports the rate reached (150)
 set -e
 run() { "$@" || echo "  (exit status $?)"; }
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,7 +14,7 @@ bin=$build/bin
 data=$build/bench-data
 mkdir -p "$data"
 monthend_n=${MONTHEND:-5000}
-monthend_limit=${MONTHEND_LIMIT:-120}
+monthend_limit=${MONTHEND_LIMIT:-150}
 monthend() {  # label program kind agents
     run /usr/bin/python3 "$here/bench/monthend.py" --bin "$2" --source "$here" --work "$data/monthend" \
         --messages "$monthend_n" --limit "$monthend_limit" --kind "$3" --agents "$4" --label "$1"

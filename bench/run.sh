@@ -7,7 +7,7 @@
 #   ROUNDS=<n>                              runs of the 10,000-page listing (3)
 #   DRAFTS=<n>, ATTACHMENT_MB=<n>           drafts saved (5,000), attachment size (200)
 #   MONTHEND=<n>, MONTHEND_LIMIT=<s>        messages of the month-end runs (5,000),
-#                                           seconds after which a run stops (120)
+#                                           seconds after which a run stops (150)
 # The reference listings are made once by shared/bench/gen_listing.py beside
 # the project (GEN_LISTING names it elsewhere) into BUILD_DIR/bench-data.
 set -e
