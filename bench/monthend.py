@@ -412,7 +412,7 @@ def run(args):
     peak = max(a.maxrss_kib for a in agents) / 1024.0
     status = ('stopped after %.0f s, %d of %d done' % (seconds, done, n)) if capped or done < n \
         else ('%d done in %.1f s' % (done, seconds))
-    print('%s: %s, %.1f messages/s (%.0f a minute), peak RSS %.1f MB, load %s' %
+    print('%s: %s, %.2f messages/s (%.0f a minute), peak RSS %.1f MB, load %s' %
           (head, status, done / seconds, 60 * done / seconds, peak, ' '.join(load)))
     if sampler:
         writes = line_clock.times()
