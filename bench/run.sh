@@ -6,6 +6,8 @@
 #                                           figures taken side by side
 #   ROUNDS=<n>                              runs of the 10,000-page listing (3)
 #   DRAFTS=<n>, ATTACHMENT_MB=<n>           drafts saved (5,000), attachment size (200)
+#   MONTHEND=<n>, MONTHEND_LIMIT=<s>        messages of the month-end runs (5,000),
+#                                           seconds after which a run stops (150)
 # The reference listings are made once by shared/bench/gen_listing.py beside
 # the project (GEN_LISTING names it elsewhere) into BUILD_DIR/bench-data.
 set -e
@@ -86,3 +88,6 @@ side_by_side mail_bench drafts "${DRAFTS:-5000}"
 
 echo "== A 200 MB attachment saved as a draft and sent through SMTP"
 side_by_side mail_bench attachment "${ATTACHMENT_MB:-200}"
+
+# Month-end runs of the real program (also run alone: bench/monthend.sh BUILD_DIR).
+run "$here/bench/monthend.sh" "$build"
