@@ -117,11 +117,13 @@ public:
             store_.reset();
             rethrow_numbered(kFailure, Phase::connect);
         }
+        store_used_ = Clock::now();
         signed_on_ = true;
     }
 
     void sign_off() override {
         signed_on_ = false;
+        drop_transport();
         close_drafts();
         try {
             if (store_ && store_->isConnected()) store_->disconnect();
@@ -131,6 +133,18 @@ public:
         store_.reset();
     }
 
+    void rest() override {
+        drop_transport();
+        if (store_ && network_store()) {
+            close_drafts();
+            try {
+                if (store_->isConnected()) store_->disconnect();
+            } catch (...) {
+                // the connection is gone already
+            }
+        }
+    }
+
     bool signed_on() const override { return signed_on_; }
 
     void save(const Message& message) override {
@@ -138,6 +152,8 @@ public:
         auto msg = build(message, true);
         link_ = &store_link_;
         replies_->clear();
+        // A network store rested or left unused for long is connected afresh.
+        if (network_store() && (!store_->isConnected() || idle(store_used_))) reconnect_store();
         try {
             try {
                 store_message(msg);
@@ -152,10 +168,10 @@ public:
         } catch (...) {
             rethrow_numbered(kFailure, Phase::transfer);
         }
+        store_used_ = Clock::now();
     }
 
     void send(const Message& message, bool dialog) override {
-        check_signed_on();
         if (dialog) {
             if (has_desktop())
                 compose_on_desktop(message);
@@ -167,37 +183,49 @@ public:
         // What the library's send(message) does, with the message streamed
         // from a file instead of built in memory.
         std::optional<detail::Outgoing> out;
-        vmime::shared_ptr<vmime::net::transport> transport;
         try {
             out = detail::outgoing(*msg);
         } catch (...) {
             rethrow_numbered(kFailure, Phase::transfer);
         }
-        link_ = &transport_link_;
-        try {
-            const vmime::utility::url url(profile_.transport);
-            transport = connect_service<vmime::net::transport>(url, transport_link_);
-        } catch (...) {
-            rethrow_numbered(kFailure, Phase::connect);
-        }
-        try {
-            detail::send_streamed(*transport, *msg, out->expeditor, out->recipients, nullptr, out->header,
-                                  &transport_link_.waits, message.on_data_end);
-        } catch (...) {
-            try {
-                transport->disconnect();
-            } catch (...) {
+        for (;;) {
+            // The connection of the previous message serves, unless it was
+            // left unused for long; the library sends RSET before the next
+            // envelope on it.
+            if (transport_ && (!transport_->isConnected() || idle(transport_used_))) drop_transport();
+            const bool kept = transport_ != nullptr;
+            link_ = &transport_link_;
+            if (!kept) {
+                try {
+                    transport_ = connect_service<vmime::net::transport>(vmime::utility::url(profile_.transport),
+                                                                        transport_link_);
+                } catch (...) {
+                    transport_.reset();
+                    rethrow_numbered(kFailure, Phase::connect);
+                }
             }
-            rethrow_numbered(kFailure, Phase::transfer);
-        }
-        try {
-            transport->disconnect();
-        } catch (...) {
-            // the message went: a failing goodbye changes nothing
+            transport_link_.waits.clear();
+            try {
+                detail::send_streamed(*transport_, *msg, out->expeditor, out->recipients, nullptr, out->header,
+                                      &transport_link_.waits, message.on_data_end);
+            } catch (...) {
+                // After any failure the next message starts a new connection.
+                drop_transport();
+                // A kept connection the server closed while it waited (or
+                // closes now with 421): the message went nowhere, so it goes
+                // once more on a new connection.
+                if (kept && detail::connection_gone()) continue;
+                rethrow_numbered(kFailure, Phase::transfer);
+            }
+            // sendmail starts a program for each message: nothing to keep.
+            if (!network_transport()) drop_transport();
+            transport_used_ = Clock::now();
+            return;
         }
     }
 
     void check_transport() override {
+        drop_transport();
         link_ = &transport_link_;
         vmime::shared_ptr<vmime::net::transport> transport;
         try {
@@ -220,8 +248,33 @@ private:
         int port = 0;
     };
 
+    using Clock = std::chrono::steady_clock;
+
     void check_signed_on() const {
         if (!signed_on_ || !store_) throw NumberedError(kLoginFailure, "Sessione non aperta");
+    }
+
+    static bool idle(Clock::time_point used) { return Clock::now() - used > std::chrono::seconds(kIdleSeconds); }
+
+    bool network_store() const {
+        const std::string p = vmime::utility::url(profile_.store).getProtocol();
+        return p == "imap" || p == "imaps";
+    }
+
+    bool network_transport() const {
+        const std::string p = vmime::utility::url(profile_.transport).getProtocol();
+        return p == "smtp" || p == "smtps";
+    }
+
+    // Ends the kept transport connection (QUIT), whatever state it is in.
+    void drop_transport() {
+        auto transport = std::move(transport_);
+        transport_.reset();
+        try {
+            if (transport && transport->isConnected()) transport->disconnect();
+        } catch (...) {
+            // the connection is gone already
+        }
     }
 
     void reconnect_store() {
@@ -630,6 +683,8 @@ private:
     std::vector<std::string> secrets_;                    // its passwords
     vmime::shared_ptr<vmime::net::store> store_;
     vmime::shared_ptr<vmime::net::folder> drafts_;
+    vmime::shared_ptr<vmime::net::transport> transport_;  // kept between messages
+    Clock::time_point store_used_{}, transport_used_{};
     std::string user_, password_;
     bool signed_on_ = false;
 };

@@ -49,6 +49,32 @@ enum class SmtpError {
 // endpoint and 4xx replies.
 bool is_temporary(SmtpError kind);
 
+// Connections of the component kept from one Send to the next: a Send to
+// the server, account and settings of the kept connection sends on it (the
+// library sends RSET before the next envelope) instead of connecting again.
+// After a failed Send the connection is ended; one the server closed while
+// it was kept (or closes with 421) is replaced once, before any of the
+// message's data went out. close() ends it with QUIT, as does a Send after
+// the mail layer's kIdleSeconds without use.
+class SmtpSessions {
+public:
+    SmtpSessions();
+    ~SmtpSessions();
+    SmtpSessions(const SmtpSessions&) = delete;
+    SmtpSessions& operator=(const SmtpSessions&) = delete;
+
+    void close();
+
+    struct Kept;
+    // The kept connection, handed over (nullptr when there is none).
+    std::unique_ptr<Kept> take();
+    // Keeps a connection, ending the one kept before.
+    void keep(std::unique_ptr<Kept> kept);
+
+private:
+    std::unique_ptr<Kept> kept_;
+};
+
 class SmtpComponent {
 public:
     // Properties. Every list is separated by Delimiter; the display lists
@@ -84,6 +110,9 @@ public:
     // the password (UseAuthentication aside). A refused token is fetched
     // again once and tried again.
     oauth::SignOn OAuth;
+    // Where the connection stays open for the next Send (none: each Send
+    // connects, and ends its connection when done).
+    SmtpSessions* Sessions = nullptr;
 
     // Events.
     std::function<void(int percent)> on_progress;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -11,6 +12,7 @@
 #include <vmime/security/cert/certificateException.hpp>
 
 #include "platform/connect_cause.h"
+#include "platform/mail.h"
 #include "platform/secret_text.h"
 #include "platform/text_encoding.h"
 #include "platform/vmime_support.h"
@@ -125,6 +127,48 @@ private:
     int next_ = 25;
 };
 
+}  // namespace
+
+// A connection kept for the next Send, with what it was opened for; ended
+// (QUIT) when dropped.
+struct SmtpSessions::Kept {
+    struct For {
+        std::string host;
+        int port = 25;
+        bool with_auth = false;
+        std::string user, password;
+        TlsPolicy tls;
+        oauth::SignOn oauth;
+        int timeout = 30, data_timeout = 600;
+        bool operator==(const For&) const = default;
+    };
+    For opened_for;
+    vmime::shared_ptr<vmime::net::transport> transport;
+    detail::Waits waits{30};
+    vmime::shared_ptr<detail::Credentials> credentials;
+    vmime::shared_ptr<detail::TokenCredentials> token_credentials;
+    std::chrono::steady_clock::time_point used;
+
+    Kept() = default;
+    Kept(const Kept&) = delete;
+    Kept& operator=(const Kept&) = delete;
+    ~Kept() {
+        try {
+            if (transport && transport->isConnected()) transport->disconnect();
+        } catch (...) {
+            // the connection is gone already
+        }
+    }
+};
+
+SmtpSessions::SmtpSessions() = default;
+SmtpSessions::~SmtpSessions() = default;
+void SmtpSessions::close() { kept_.reset(); }
+std::unique_ptr<SmtpSessions::Kept> SmtpSessions::take() { return std::move(kept_); }
+void SmtpSessions::keep(std::unique_ptr<Kept> kept) { kept_ = std::move(kept); }
+
+namespace {
+
 // What the component sends: mailboxes, envelope and the MIME message.
 struct Letter {
     vmime::shared_ptr<vmime::mailbox> from;
@@ -142,6 +186,62 @@ public:
         where_ = (server.host.find(':') != std::string::npos ? "[" + server.host + "]" : server.host) + ":" +
                  std::to_string(server.port);
         const Letter letter = compose();
+        const bool with_auth = (c_.UseAuthentication || c_.OAuth.enabled()) && !c_.UserName.empty();
+        const SmtpSessions::Kept::For wanted{server.host, server.port, with_auth, c_.UserName, c_.Password,
+                                             c_.Tls,      c_.OAuth,    timeout(), data_timeout()};
+        // The connection the last Send left open serves when it was opened
+        // for the same and has not waited too long; else it is ended.
+        std::unique_ptr<SmtpSessions::Kept> kept = c_.Sessions ? c_.Sessions->take() : nullptr;
+        if (kept && (!(kept->opened_for == wanted) || !kept->transport->isConnected() ||
+                     std::chrono::steady_clock::now() - kept->used > std::chrono::seconds(kIdleSeconds)))
+            kept.reset();
+        for (;;) {
+            const bool reused = kept != nullptr;
+            vmime::shared_ptr<vmime::net::transport> transport;
+            if (reused) {
+                transport = kept->transport;
+                waits_ = kept->waits;
+                credentials_ = kept->credentials;
+                token_credentials_ = kept->token_credentials;
+                kept->transport.reset();
+                kept.reset();
+                waits_.clear();
+                status("Using the open connection to " + where_);
+            } else {
+                transport = open(server, with_auth);
+            }
+            stage_ = Stage::sending;
+            status("Sending message");
+            Progress progress(c_.on_progress);
+            try {
+                detail::send_streamed(*transport, *letter.message, *letter.from, letter.envelope, &progress, nullptr,
+                                      &waits_, c_.on_data_end);
+            } catch (...) {
+                // After any failure the next Send starts a new connection.
+                close(*transport);
+                // The server ended the kept connection while it waited: the
+                // message went nowhere, so it goes on a new connection.
+                if (reused && detail::connection_gone()) continue;
+                throw;
+            }
+            if (!c_.Sessions) {
+                close(*transport);
+                return;
+            }
+            auto keep = std::make_unique<SmtpSessions::Kept>();
+            keep->opened_for = wanted;
+            keep->transport = transport;
+            keep->waits = waits_;
+            keep->credentials = credentials_;
+            keep->token_credentials = token_credentials_;
+            keep->used = std::chrono::steady_clock::now();
+            c_.Sessions->keep(std::move(keep));
+            return;
+        }
+    }
+
+    // A new connection to the server, signed on when the settings ask.
+    vmime::shared_ptr<vmime::net::transport> open(const Server& server, bool with_auth) {
         status("Connecting to " + where_);
         detail::Endpoint endpoint;
         try {
@@ -150,7 +250,6 @@ public:
             throw Failure{SmtpError::name_not_resolved, e.what()};
         }
         address_ = endpoint.address;
-        const bool with_auth = (c_.UseAuthentication || c_.OAuth.enabled()) && !c_.UserName.empty();
         vmime::shared_ptr<vmime::net::transport> transport;
         try {
             transport = connect_signed_on(endpoint, server.port, with_auth);
@@ -162,17 +261,7 @@ public:
             transport = connect(endpoint, server.port, false);  // no ESMTP, so no AUTH either
         }
         status("Connected to " + where_ + (transport->isSecuredConnection() ? " with TLS" : " without TLS"));
-        stage_ = Stage::sending;
-        status("Sending message");
-        Progress progress(c_.on_progress);
-        try {
-            detail::send_streamed(*transport, *letter.message, *letter.from, letter.envelope, &progress, nullptr,
-                                  &waits_, c_.on_data_end);
-        } catch (...) {
-            close(*transport);
-            throw;
-        }
-        close(*transport);
+        return transport;
     }
 
     // Connects and signs on, then leaves: no message.

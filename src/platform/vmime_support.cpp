@@ -21,6 +21,7 @@
 #include <mutex>
 #include <optional>
 #include <system_error>
+#include <vmime/net/smtp/SMTPExceptions.hpp>
 #include <vmime/platforms/posix/posixHandler.hpp>
 #include <vmime/security/cert/defaultCertificateVerifier.hpp>
 
@@ -534,6 +535,22 @@ Outgoing outgoing(const vmime::message& message) {
     if (!o.header->hasField(vmime::fields::MESSAGE_ID))
         o.header->MessageId()->setValue(vmime::messageId::generateId());
     return o;
+}
+
+bool connection_gone() {
+    try {
+        throw;
+    } catch (const NoAnswerAfterData&) {
+        return false;
+    } catch (const vmime::net::smtp::SMTPCommandError& e) {
+        return e.statusCode() == 421;
+    } catch (const vmime::exceptions::socket_exception&) {
+        return true;
+    } catch (const vmime::exceptions::not_connected&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
 }
 
 void send_streamed(vmime::net::transport& transport, vmime::message& message, const vmime::mailbox& expeditor,

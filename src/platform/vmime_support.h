@@ -200,6 +200,12 @@ struct Outgoing {
 };
 Outgoing outgoing(const vmime::message& message);
 
+// Whether the failure being handled (call inside catch) says the server
+// ended the connection before taking the message: closed or reset, not
+// connected, or answered 421. A missing answer after the whole data
+// (NoAnswerAfterData) is not: the message may have gone.
+bool connection_gone();
+
 // Sends the message with the given envelope through the connected
 // transport, streamed from a SpooledMessage; `header`, when given, is the
 // header written in place of the message's own. The envelope sender is the
