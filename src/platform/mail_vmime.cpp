@@ -23,6 +23,7 @@
 #include "platform/secret_text.h"
 #include "platform/store_errors.h"
 #include "platform/text_encoding.h"
+#include "platform/vmime_socket.h"
 #include "platform/vmime_support.h"
 
 namespace fs = std::filesystem;
@@ -450,6 +451,7 @@ private:
                     : protocol == "smtps"                                ? 465
                                                                          : 25;
         service->setTimeoutHandlerFactory(link.waits.factory());
+        service->setSocketFactory(detail::socket_factory());
         if constexpr (std::is_same_v<Service, vmime::net::store>) service->setTracerFactory(replies_);
         detail::secure(*service, endpoint, profile_.tls, credentials);
         if (credentials && (protocol == "smtp" || protocol == "smtps"))

@@ -15,6 +15,7 @@
 #include "platform/mail.h"
 #include "platform/secret_text.h"
 #include "platform/text_encoding.h"
+#include "platform/vmime_socket.h"
 #include "platform/vmime_support.h"
 
 namespace fs = std::filesystem;
@@ -479,6 +480,7 @@ private:
         }
         auto transport = session->getTransport("smtp", auth);
         transport->setTimeoutHandlerFactory(waits_.factory());
+        transport->setSocketFactory(detail::socket_factory());
         waits_.clear();
         detail::secure(*transport, endpoint, c_.Tls, with_auth);
         transport->setProperty("server.port", port);
