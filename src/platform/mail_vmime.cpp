@@ -360,7 +360,7 @@ private:
             service->connect();
             return service;
         } catch (...) {
-            if (!token_refused()) throw;
+            if (!auth_.token_refused()) throw;
         }
         try {
             if (service->isConnected()) service->disconnect();
@@ -371,19 +371,6 @@ private:
         return service;
     }
 
-    // Whether the failure being handled is the server refusing the access token.
-    bool token_refused() const {
-        if (!token_credentials_ || token_credentials_->held_back()) return false;
-        try {
-            throw;
-        } catch (const vmime::net::smtp::SMTPCommandError& e) {
-            return e.statusCode() / 100 == 5 && text::upper(e.command()).rfind("AUTH", 0) == 0;
-        } catch (const vmime::exceptions::authentication_error&) {
-            return true;
-        } catch (...) {
-            return false;
-        }
-    }
 
     // The store or transport of a URL with its time-outs, credentials and
     // security; a network service is connected by the address checked for it,
@@ -424,25 +411,20 @@ private:
         const bool credentials = oauth || !account.user.empty() || !account.password.empty();
         account_ = account.user;
         secrets_ = {account.password, url.getPassword()};
-        credentials_.reset();
-        token_credentials_.reset();
+        auth_ = {};
         const detail::Endpoint endpoint = detail::resolve_endpoint(url.getHost(), profile_.tls);
         const bool clear_allowed = endpoint.local || profile_.tls.allow_plain;
-        vmime::shared_ptr<vmime::security::authenticator> auth;
+        std::string secret = account.password;
         if (oauth) {
-            const std::string token = profile_.oauth.tokens->access_token(profile_.oauth.config, fresh_token);
+            secret = profile_.oauth.tokens->access_token(profile_.oauth.config, fresh_token);
             const auto known = profile_.oauth.tokens->secrets(profile_.oauth.config);
             secrets_.insert(secrets_.end(), known.begin(), known.end());
-            token_credentials_ = vmime::make_shared<detail::TokenCredentials>(account.user, token, clear_allowed);
-            auth = token_credentials_;
-        } else {
-            credentials_ = vmime::make_shared<detail::Credentials>(account.user, account.password, clear_allowed);
-            auth = credentials_;
         }
+        auth_ = detail::authentication(account.user, secret, oauth, clear_allowed);
         if constexpr (std::is_same_v<Service, vmime::net::store>)
-            service = session_->getStore(url, auth);
+            service = session_->getStore(url, auth_.authenticator);
         else
-            service = session_->getTransport(url, auth);
+            service = session_->getTransport(url, auth_.authenticator);
         link.waits = detail::Waits(profile_.timeout, profile_.data_timeout);
         link.address = endpoint.address;
         link.port = url.getPort() != vmime::utility::url::UNSPECIFIED_PORT ? static_cast<int>(url.getPort())
@@ -541,7 +523,7 @@ private:
             }
             raise(fallback, e.what() + std::string(": ") + e.response(), other);
         } catch (const vmime::exceptions::authentication_error& e) {
-            if (held_back()) raise(fallback, tls_missing, other);
+            if (auth_.held_back()) raise(fallback, tls_missing, other);
             if (link_ == &store_link_) {
                 // A server that cannot check the password now refused no account.
                 const std::string reply = e.response().empty() ? replies_->last_reply() : e.response();
@@ -582,9 +564,6 @@ private:
         }
     }
 
-    bool held_back() const {
-        return (credentials_ && credentials_->held_back()) || (token_credentials_ && token_credentials_->held_back());
-    }
 
     // The server of the service that failed, as host:port.
     std::string where() const {
@@ -679,8 +658,7 @@ private:
     const Link* link_ = &store_link_;  // of the service used last
     vmime::shared_ptr<detail::ReplyLog> replies_ = vmime::make_shared<detail::ReplyLog>();  // the store's
     vmime::shared_ptr<vmime::net::session> session_;
-    vmime::shared_ptr<detail::Credentials> credentials_;  // of the service opened last
-    vmime::shared_ptr<detail::TokenCredentials> token_credentials_;  // the same, with OAuth
+    detail::Authentication auth_;                         // of the service opened last
     std::string account_;                                 // its user name
     std::vector<std::string> secrets_;                    // its passwords
     vmime::shared_ptr<vmime::net::store> store_;

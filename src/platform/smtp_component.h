@@ -138,6 +138,9 @@ public:
     const std::string& error_text() const { return error_text_; }
 
 private:
+    // Send (events raised) or SignOn (none).
+    void run(bool send);
+
     SmtpError error_ = SmtpError::none;
     std::string error_text_;
 };
