@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <initializer_list>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -97,7 +98,10 @@ std::string readable_path(const Attachment& a) {
 
 class VmimeSession final : public Session {
 public:
-    explicit VmimeSession(Profile profile) : profile_(std::move(profile)) {
+    explicit VmimeSession(Profile profile)
+        : profile_(std::move(profile)),
+          network_store_(has_protocol(profile_.store, {"imap", "imaps"})),
+          network_transport_(has_protocol(profile_.transport, {"smtp", "smtps"})) {
         detail::init_platform();
         session_ = vmime::net::session::create();
     }
@@ -257,15 +261,19 @@ private:
 
     static bool idle(Clock::time_point used) { return Clock::now() - used > std::chrono::seconds(kIdleSeconds); }
 
-    bool network_store() const {
-        const std::string p = vmime::utility::url(profile_.store).getProtocol();
-        return p == "imap" || p == "imaps";
+    // Whether the URL names one of the protocols (a URL that does not parse names none).
+    static bool has_protocol(const std::string& url, std::initializer_list<const char*> protocols) {
+        try {
+            const std::string p = vmime::utility::url(url).getProtocol();
+            for (const char* known : protocols)
+                if (p == known) return true;
+        } catch (const std::exception&) {
+        }
+        return false;
     }
 
-    bool network_transport() const {
-        const std::string p = vmime::utility::url(profile_.transport).getProtocol();
-        return p == "smtp" || p == "smtps";
-    }
+    bool network_store() const { return network_store_; }
+    bool network_transport() const { return network_transport_; }
 
     // Ends the kept transport connection (QUIT), whatever state it is in.
     void drop_transport() {
@@ -654,6 +662,7 @@ private:
     }
 
     Profile profile_;
+    bool network_store_, network_transport_;  // IMAP, SMTP: connections worth keeping and ending
     Link store_link_, transport_link_;
     const Link* link_ = &store_link_;  // of the service used last
     vmime::shared_ptr<detail::ReplyLog> replies_ = vmime::make_shared<detail::ReplyLog>();  // the store's
