@@ -84,6 +84,7 @@ struct Profile {
     TlsPolicy tls;                   // when credentials may travel without TLS
     int timeout = 30;                // seconds a network store or transport waits for its server
     int data_timeout = 600;          // seconds the SMTP transport waits for the answer to the end of the data
+    int idle = 30;                   // seconds a kept SMTP or IMAP connection may wait unused and still serve
     // When enabled, the IMAP store and the SMTP transport sign on with
     // XOAUTH2 (the account's user name and an access token) instead of the
     // password. A refused token is fetched again once and tried again; an
@@ -122,7 +123,7 @@ public:
     // error says so with Retry::maybe_delivered: sending it again may
     // deliver it twice.
     // The SMTP connection is kept for the next message (RSET between them)
-    // until rest(), an error, or kIdleSeconds without use; a kept connection
+    // until rest(), an error, or the profile's idle seconds without use; a kept connection
     // the server has closed meanwhile is replaced once, before any of the
     // message's data went out.
     virtual void send(const Message& message, bool dialog) = 0;
@@ -135,9 +136,6 @@ public:
     virtual void rest() = 0;
 };
 
-// Seconds a kept SMTP or IMAP connection may stay unused before it is ended
-// rather than used again.
-inline constexpr int kIdleSeconds = 30;
 
 std::unique_ptr<Session> open_session(const Profile& profile);
 

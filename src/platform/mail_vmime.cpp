@@ -259,7 +259,7 @@ private:
         if (!signed_on_ || !store_) throw NumberedError(kLoginFailure, "Sessione non aperta");
     }
 
-    static bool idle(Clock::time_point used) { return Clock::now() - used > std::chrono::seconds(kIdleSeconds); }
+    bool idle(Clock::time_point used) const { return Clock::now() - used > std::chrono::seconds(profile_.idle); }
 
     // Whether the URL names one of the protocols (a URL that does not parse names none).
     static bool has_protocol(const std::string& url, std::initializer_list<const char*> protocols) {

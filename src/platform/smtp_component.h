@@ -55,7 +55,7 @@ bool is_temporary(SmtpError kind);
 // After a failed Send the connection is ended; one the server closed while
 // it was kept (or closes with 421) is replaced once, before any of the
 // message's data went out. close() ends it with QUIT, as does a Send after
-// the mail layer's kIdleSeconds without use.
+// the component's Idle seconds without use.
 class SmtpSessions {
 public:
     SmtpSessions();
@@ -105,6 +105,7 @@ public:
     bool Receipt = false;            // ask for a read receipt to From
     int Timeout = 30;                // seconds without an answer before giving up; 1 to 60
     int DataTimeout = 600;           // seconds for the answer to the end of the message's data
+    int Idle = 30;                   // seconds a connection kept in Sessions may wait unused and still serve
     TlsPolicy Tls;
     // When enabled, AUTH XOAUTH2 with UserName and an access token instead of
     // the password (UseAuthentication aside). A refused token is fetched

@@ -12,7 +12,6 @@
 #include <vmime/security/cert/certificateException.hpp>
 
 #include "platform/connect_cause.h"
-#include "platform/mail.h"
 #include "platform/secret_text.h"
 #include "platform/text_encoding.h"
 #include "platform/vmime_socket.h"
@@ -190,7 +189,7 @@ public:
         // for the same and has not waited too long; else it is ended.
         std::unique_ptr<SmtpSessions::Kept> kept = c_.Sessions ? c_.Sessions->take() : nullptr;
         if (kept && (!(kept->opened_for == wanted) || !kept->transport->isConnected() ||
-                     std::chrono::steady_clock::now() - kept->used > std::chrono::seconds(kIdleSeconds)))
+                     std::chrono::steady_clock::now() - kept->used > std::chrono::seconds(c_.Idle)))
             kept.reset();
         for (;;) {
             const bool reused = kept != nullptr;

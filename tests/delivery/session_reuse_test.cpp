@@ -97,7 +97,9 @@ TEST_P(SessionReuse, OneConnectionForTheBatchWithRsetBetweenMessagesAndQuitAtIts
     EXPECT_EQ(smtp.connections() - before, 2);
     got = received(smtp, "QUIT\r\n", 1);
     EXPECT_EQ(count_of(got, "QUIT\r\n"), 1);
-    if (GetParam()) EXPECT_EQ(count_of(got, "AUTH"), 2);  // the component signs on once per connection
+    if (GetParam()) {
+        EXPECT_EQ(count_of(got, "AUTH"), 2);  // the component signs on once per connection
+    }
 }
 
 TEST_P(SessionReuse, AFailureMidBatchStartsANewConnectionAndTheNextMessageGoes) {
