@@ -1,4 +1,5 @@
-// State of the mail layer that lasts for the whole run (the MAPI session).
+// State of the mail layer that lasts for the whole run (the MAPI session),
+// and the SMTP component's connection kept between the messages of a batch.
 #pragma once
 
 #include <memory>
@@ -6,13 +7,15 @@
 #include <string>
 
 #include "platform/mail.h"
+#include "platform/smtp_component.h"
 
 namespace velarion {
 
 struct DeliveryState {
     bool bSessioneMAPI = false;
-    std::unique_ptr<mail::Session> session;  // MAPISession1, signed on once per run
+    std::unique_ptr<mail::Session> session;  // MAPISession1; its store opened once per run, by the first draft
     std::optional<std::string> mail_client;  // the mail client's name, looked up once per run
+    mail::SmtpSessions smtp_sessions;        // the "cdo:" component's open connection
 };
 
 }  // namespace velarion

@@ -54,7 +54,7 @@ Delivered failure_kind(mail::SmtpError kind) {
 
 }  // namespace
 
-DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r) {
+DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r, mail::SmtpSessions* sessions) {
     try {
         // 1. The activity list written out; one component for both attempts.
         flush_log(rt);
@@ -68,6 +68,7 @@ DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r) {
         smtp.DataTimeout = smtp_data_wait(rt);
         smtp.Tls = tls_policy(rt);
         smtp.OAuth = oauth_sign_on(rt);
+        smtp.Sessions = sessions;
 
         // The component's events become lines of the activity list.
         smtp.on_progress = [&](int percent) { rt.list.add(" " + std::to_string(percent) + " % complete"); };

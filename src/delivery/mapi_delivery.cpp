@@ -13,10 +13,16 @@ namespace velarion {
 DeliveryOutcome deliver_mapi(Runtime& rt, DeliveryState& state, const std::function<void()>& switch_off, const DeliveryRequest& r,
                   bool bClientOutlook, const std::string& login_email) {
     int step = 17;
+    const bool save = r.save();
     try {
-        // 1. Sign on once per run; no user name or password here.
-        if (!state.bSessioneMAPI) {
-            if (!state.session) state.session = mail::open_session(mail_profile(rt));
+        // 1. Sign on once per run; no user name or password here. Signing on
+        // opens the store, which only a draft needs (a message to be saved,
+        // or one the user finishes, which is a draft where there is no
+        // desktop): a plain send goes through the transport alone, so a store
+        // that cannot be reached never holds it back.
+        if (!state.session) state.session = mail::open_session(mail_profile(rt));
+        const bool needs_store = save && (bClientOutlook || rt.cfg.sw.internal_client);
+        if (needs_store && !state.bSessioneMAPI) {
             state.session->sign_on("", "");
             state.bSessioneMAPI = true;
         }
@@ -46,7 +52,6 @@ DeliveryOutcome deliver_mapi(Runtime& rt, DeliveryState& state, const std::funct
         step = 50;
         add_recipients(msg, r.plus_ccn, mail::RecipType::Bcc);
         // 10. Save or send.
-        const bool save = r.save();
         if (save && bClientOutlook) {
             step = 54;
             state.session->save(msg);

@@ -1,4 +1,5 @@
-// Delivery through the MAPI session of the dispatcher, signed on once per run.
+// Delivery through the MAPI session of the dispatcher, signed on once per run
+// when a message first needs the store.
 #pragma once
 
 #include <functional>

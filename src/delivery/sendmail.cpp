@@ -25,7 +25,7 @@ DeliveryOutcome Dispatcher::sendmail(const DeliveryRequest& r) {
     // saved goes to the drafts of the mail layer instead of being sent.
     if (rt_.cfg.sw.smtp_component) {
         if (r.save()) return deliver_mapi(rt_, state_, switch_off_, r, true, r.login_email);
-        return INVIOmail(rt_, r);
+        return INVIOmail(rt_, r, &state_.smtp_sessions);
     }
     // 4. Outlook automation, with the delivery option as its operation.
     if (!rt_.cfg.outlook_version.empty()) return UseOUTLOOK(rt_, state_, switch_off_, r, r.lsSend);
@@ -36,6 +36,16 @@ DeliveryOutcome Dispatcher::sendmail(const DeliveryRequest& r) {
     }
     // 6. The MAPI session of the dispatcher.
     return deliver_mapi(rt_, state_, switch_off_, r, bClientOutlook, r.login_email);
+}
+
+void Dispatcher::end_batch() noexcept {
+    try {
+        state_.smtp_sessions.close();
+        if (state_.session) state_.session->rest();
+        if (compose_form_) compose_form_->rest();
+    } catch (...) {
+        // a connection that cannot be ended cleanly is gone
+    }
 }
 
 }  // namespace velarion

@@ -29,6 +29,12 @@ public:
     // "acc:" "Y").
     DeliveryOutcome sendmail(const DeliveryRequest& request);
 
+    // The messages of a batch (a scan of the spool) share their SMTP and
+    // IMAP connections: at its end they are closed (QUIT, LOGOUT), so that
+    // none is kept across the wait for the next scan. The sessions stay
+    // signed on and connect again for the next message.
+    void end_batch() noexcept;
+
     const DeliveryState& state() const { return state_; }
 
 private:
@@ -36,6 +42,18 @@ private:
     std::function<void()> switch_off_;
     DeliveryState state_;
     std::unique_ptr<Form2> compose_form_;  // made for the first message it saves, kept for the run
+};
+
+// Ends the dispatcher's batch when it leaves scope, however the scan ends.
+class BatchEnd {
+public:
+    explicit BatchEnd(Dispatcher& dispatcher) : dispatcher_(dispatcher) {}
+    ~BatchEnd() { dispatcher_.end_batch(); }
+    BatchEnd(const BatchEnd&) = delete;
+    BatchEnd& operator=(const BatchEnd&) = delete;
+
+private:
+    Dispatcher& dispatcher_;
 };
 
 }  // namespace velarion

@@ -27,7 +27,9 @@ DeliveryOutcome UseOUTLOOK(Runtime& rt, DeliveryState& state, const std::functio
         const std::string class_name = outlook::class_for_version(version);
         if (!class_name.empty()) {
             try {
-                app = outlook::Application::CreateObject(class_name, state.session, mail_profile(rt));
+                // Only an item to be saved needs the store signed on.
+                app = outlook::Application::CreateObject(class_name, state.session, mail_profile(rt),
+                                                         lsoper == "SAVE");
             } catch (...) {
                 const ErrorInfo e = current_error();
                 DeliveryOutcome outcome = current_outcome();

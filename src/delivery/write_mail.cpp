@@ -95,6 +95,15 @@ DeliveryOutcome Form2::WriteMail(const DeliveryRequest& r, const std::string& lo
     return outcome;
 }
 
+void Form2::rest() {
+    if (!MAPISession1_) return;
+    try {
+        MAPISession1_->rest();
+    } catch (const std::exception&) {
+        // the connection is gone already
+    }
+}
+
 void Form2::sign_off() {
     if (!MAPISession1_) return;
     try {

@@ -32,6 +32,10 @@ public:
     // (empty: the store's own credentials serve).
     DeliveryOutcome WriteMail(const DeliveryRequest& r, const std::string& login_email, const std::string& pwd_email);
 
+    // Ends the session's network connection at the end of a batch; the
+    // session stays signed on and connects again for the next draft.
+    void rest();
+
 private:
     void sign_off();
 

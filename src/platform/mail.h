@@ -84,6 +84,7 @@ struct Profile {
     TlsPolicy tls;                   // when credentials may travel without TLS
     int timeout = 30;                // seconds a network store or transport waits for its server
     int data_timeout = 600;          // seconds the SMTP transport waits for the answer to the end of the data
+    int idle = 30;                   // seconds a kept SMTP or IMAP connection may wait unused and still serve
     // When enabled, the IMAP store and the SMTP transport sign on with
     // XOAUTH2 (the account's user name and an access token) instead of the
     // password. A refused token is fetched again once and tried again; an
@@ -114,16 +115,27 @@ public:
     // store's own words.
     virtual void save(const Message& message) = 0;
     // Sends the message through the transport, with the profile's sender
-    // as the envelope's sender too. With the dialog flag the desktop's
-    // compose window is opened instead (a draft where there is no desktop).
-    // When the whole message went to an SMTP server but its answer never
-    // came, the error says so with Retry::maybe_delivered: sending it again
-    // may deliver it twice.
+    // as the envelope's sender too. The transport needs no sign-on: a store
+    // that cannot be reached never holds a message back that only goes out.
+    // With the dialog flag the desktop's compose window is opened instead (a
+    // draft where there is no desktop, which needs the sign-on). When the
+    // whole message went to an SMTP server but its answer never came, the
+    // error says so with Retry::maybe_delivered: sending it again may
+    // deliver it twice.
+    // The SMTP connection is kept for the next message (RSET between them)
+    // until rest(), an error, or the profile's idle seconds without use; a kept connection
+    // the server has closed meanwhile is replaced once, before any of the
+    // message's data went out.
     virtual void send(const Message& message, bool dialog) = 0;
     // Connects to the transport and signs on as send does, then leaves
     // without sending anything. Failures as send's.
     virtual void check_transport() = 0;
+    // Ends the connections to network servers (SMTP QUIT, IMAP LOGOUT) at
+    // the end of a batch; the session stays signed on and the next message
+    // connects again. A maildir store stays open.
+    virtual void rest() = 0;
 };
+
 
 std::unique_ptr<Session> open_session(const Profile& profile);
 

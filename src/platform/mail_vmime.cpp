@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <initializer_list>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -23,6 +24,7 @@
 #include "platform/secret_text.h"
 #include "platform/store_errors.h"
 #include "platform/text_encoding.h"
+#include "platform/vmime_socket.h"
 #include "platform/vmime_support.h"
 
 namespace fs = std::filesystem;
@@ -96,7 +98,10 @@ std::string readable_path(const Attachment& a) {
 
 class VmimeSession final : public Session {
 public:
-    explicit VmimeSession(Profile profile) : profile_(std::move(profile)) {
+    explicit VmimeSession(Profile profile)
+        : profile_(std::move(profile)),
+          network_store_(has_protocol(profile_.store, {"imap", "imaps"})),
+          network_transport_(has_protocol(profile_.transport, {"smtp", "smtps"})) {
         detail::init_platform();
         session_ = vmime::net::session::create();
     }
@@ -117,11 +122,13 @@ public:
             store_.reset();
             rethrow_numbered(kFailure, Phase::connect);
         }
+        store_used_ = Clock::now();
         signed_on_ = true;
     }
 
     void sign_off() override {
         signed_on_ = false;
+        drop_transport();
         close_drafts();
         try {
             if (store_ && store_->isConnected()) store_->disconnect();
@@ -131,6 +138,18 @@ public:
         store_.reset();
     }
 
+    void rest() override {
+        drop_transport();
+        if (store_ && network_store()) {
+            close_drafts();
+            try {
+                if (store_->isConnected()) store_->disconnect();
+            } catch (...) {
+                // the connection is gone already
+            }
+        }
+    }
+
     bool signed_on() const override { return signed_on_; }
 
     void save(const Message& message) override {
@@ -138,6 +157,8 @@ public:
         auto msg = build(message, true);
         link_ = &store_link_;
         replies_->clear();
+        // A network store rested or left unused for long is connected afresh.
+        if (network_store() && (!store_->isConnected() || idle(store_used_))) reconnect_store();
         try {
             try {
                 store_message(msg);
@@ -152,10 +173,10 @@ public:
         } catch (...) {
             rethrow_numbered(kFailure, Phase::transfer);
         }
+        store_used_ = Clock::now();
     }
 
     void send(const Message& message, bool dialog) override {
-        check_signed_on();
         if (dialog) {
             if (has_desktop())
                 compose_on_desktop(message);
@@ -167,37 +188,49 @@ public:
         // What the library's send(message) does, with the message streamed
         // from a file instead of built in memory.
         std::optional<detail::Outgoing> out;
-        vmime::shared_ptr<vmime::net::transport> transport;
         try {
             out = detail::outgoing(*msg);
         } catch (...) {
             rethrow_numbered(kFailure, Phase::transfer);
         }
-        link_ = &transport_link_;
-        try {
-            const vmime::utility::url url(profile_.transport);
-            transport = connect_service<vmime::net::transport>(url, transport_link_);
-        } catch (...) {
-            rethrow_numbered(kFailure, Phase::connect);
-        }
-        try {
-            detail::send_streamed(*transport, *msg, out->expeditor, out->recipients, nullptr, out->header,
-                                  &transport_link_.waits, message.on_data_end);
-        } catch (...) {
-            try {
-                transport->disconnect();
-            } catch (...) {
+        for (;;) {
+            // The connection of the previous message serves, unless it was
+            // left unused for long; the library sends RSET before the next
+            // envelope on it.
+            if (transport_ && (!transport_->isConnected() || idle(transport_used_))) drop_transport();
+            const bool kept = transport_ != nullptr;
+            link_ = &transport_link_;
+            if (!kept) {
+                try {
+                    transport_ = connect_service<vmime::net::transport>(vmime::utility::url(profile_.transport),
+                                                                        transport_link_);
+                } catch (...) {
+                    transport_.reset();
+                    rethrow_numbered(kFailure, Phase::connect);
+                }
             }
-            rethrow_numbered(kFailure, Phase::transfer);
-        }
-        try {
-            transport->disconnect();
-        } catch (...) {
-            // the message went: a failing goodbye changes nothing
+            transport_link_.waits.clear();
+            try {
+                detail::send_streamed(*transport_, *msg, out->expeditor, out->recipients, nullptr, out->header,
+                                      &transport_link_.waits, message.on_data_end);
+            } catch (...) {
+                // After any failure the next message starts a new connection.
+                drop_transport();
+                // A kept connection the server closed while it waited (or
+                // closes now with 421): the message went nowhere, so it goes
+                // once more on a new connection.
+                if (kept && detail::connection_gone()) continue;
+                rethrow_numbered(kFailure, Phase::transfer);
+            }
+            // sendmail starts a program for each message: nothing to keep.
+            if (!network_transport()) drop_transport();
+            transport_used_ = Clock::now();
+            return;
         }
     }
 
     void check_transport() override {
+        drop_transport();
         link_ = &transport_link_;
         vmime::shared_ptr<vmime::net::transport> transport;
         try {
@@ -220,8 +253,37 @@ private:
         int port = 0;
     };
 
+    using Clock = std::chrono::steady_clock;
+
     void check_signed_on() const {
         if (!signed_on_ || !store_) throw NumberedError(kLoginFailure, "Sessione non aperta");
+    }
+
+    bool idle(Clock::time_point used) const { return Clock::now() - used > std::chrono::seconds(profile_.idle); }
+
+    // Whether the URL names one of the protocols (a URL that does not parse names none).
+    static bool has_protocol(const std::string& url, std::initializer_list<const char*> protocols) {
+        try {
+            const std::string p = vmime::utility::url(url).getProtocol();
+            for (const char* known : protocols)
+                if (p == known) return true;
+        } catch (const std::exception&) {
+        }
+        return false;
+    }
+
+    bool network_store() const { return network_store_; }
+    bool network_transport() const { return network_transport_; }
+
+    // Ends the kept transport connection (QUIT), whatever state it is in.
+    void drop_transport() {
+        auto transport = std::move(transport_);
+        transport_.reset();
+        try {
+            if (transport && transport->isConnected()) transport->disconnect();
+        } catch (...) {
+            // the connection is gone already
+        }
     }
 
     void reconnect_store() {
@@ -306,7 +368,7 @@ private:
             service->connect();
             return service;
         } catch (...) {
-            if (!token_refused()) throw;
+            if (!auth_.token_refused()) throw;
         }
         try {
             if (service->isConnected()) service->disconnect();
@@ -317,19 +379,6 @@ private:
         return service;
     }
 
-    // Whether the failure being handled is the server refusing the access token.
-    bool token_refused() const {
-        if (!token_credentials_ || token_credentials_->held_back()) return false;
-        try {
-            throw;
-        } catch (const vmime::net::smtp::SMTPCommandError& e) {
-            return e.statusCode() / 100 == 5 && text::upper(e.command()).rfind("AUTH", 0) == 0;
-        } catch (const vmime::exceptions::authentication_error&) {
-            return true;
-        } catch (...) {
-            return false;
-        }
-    }
 
     // The store or transport of a URL with its time-outs, credentials and
     // security; a network service is connected by the address checked for it,
@@ -370,25 +419,20 @@ private:
         const bool credentials = oauth || !account.user.empty() || !account.password.empty();
         account_ = account.user;
         secrets_ = {account.password, url.getPassword()};
-        credentials_.reset();
-        token_credentials_.reset();
+        auth_ = {};
         const detail::Endpoint endpoint = detail::resolve_endpoint(url.getHost(), profile_.tls);
         const bool clear_allowed = endpoint.local || profile_.tls.allow_plain;
-        vmime::shared_ptr<vmime::security::authenticator> auth;
+        std::string secret = account.password;
         if (oauth) {
-            const std::string token = profile_.oauth.tokens->access_token(profile_.oauth.config, fresh_token);
+            secret = profile_.oauth.tokens->access_token(profile_.oauth.config, fresh_token);
             const auto known = profile_.oauth.tokens->secrets(profile_.oauth.config);
             secrets_.insert(secrets_.end(), known.begin(), known.end());
-            token_credentials_ = vmime::make_shared<detail::TokenCredentials>(account.user, token, clear_allowed);
-            auth = token_credentials_;
-        } else {
-            credentials_ = vmime::make_shared<detail::Credentials>(account.user, account.password, clear_allowed);
-            auth = credentials_;
         }
+        auth_ = detail::authentication(account.user, secret, oauth, clear_allowed);
         if constexpr (std::is_same_v<Service, vmime::net::store>)
-            service = session_->getStore(url, auth);
+            service = session_->getStore(url, auth_.authenticator);
         else
-            service = session_->getTransport(url, auth);
+            service = session_->getTransport(url, auth_.authenticator);
         link.waits = detail::Waits(profile_.timeout, profile_.data_timeout);
         link.address = endpoint.address;
         link.port = url.getPort() != vmime::utility::url::UNSPECIFIED_PORT ? static_cast<int>(url.getPort())
@@ -397,6 +441,7 @@ private:
                     : protocol == "smtps"                                ? 465
                                                                          : 25;
         service->setTimeoutHandlerFactory(link.waits.factory());
+        service->setSocketFactory(detail::socket_factory());
         if constexpr (std::is_same_v<Service, vmime::net::store>) service->setTracerFactory(replies_);
         detail::secure(*service, endpoint, profile_.tls, credentials);
         if (credentials && (protocol == "smtp" || protocol == "smtps"))
@@ -486,7 +531,7 @@ private:
             }
             raise(fallback, e.what() + std::string(": ") + e.response(), other);
         } catch (const vmime::exceptions::authentication_error& e) {
-            if (held_back()) raise(fallback, tls_missing, other);
+            if (auth_.held_back()) raise(fallback, tls_missing, other);
             if (link_ == &store_link_) {
                 // A server that cannot check the password now refused no account.
                 const std::string reply = e.response().empty() ? replies_->last_reply() : e.response();
@@ -527,9 +572,6 @@ private:
         }
     }
 
-    bool held_back() const {
-        return (credentials_ && credentials_->held_back()) || (token_credentials_ && token_credentials_->held_back());
-    }
 
     // The server of the service that failed, as host:port.
     std::string where() const {
@@ -620,16 +662,18 @@ private:
     }
 
     Profile profile_;
+    bool network_store_, network_transport_;  // IMAP, SMTP: connections worth keeping and ending
     Link store_link_, transport_link_;
     const Link* link_ = &store_link_;  // of the service used last
     vmime::shared_ptr<detail::ReplyLog> replies_ = vmime::make_shared<detail::ReplyLog>();  // the store's
     vmime::shared_ptr<vmime::net::session> session_;
-    vmime::shared_ptr<detail::Credentials> credentials_;  // of the service opened last
-    vmime::shared_ptr<detail::TokenCredentials> token_credentials_;  // the same, with OAuth
+    detail::Authentication auth_;                         // of the service opened last
     std::string account_;                                 // its user name
     std::vector<std::string> secrets_;                    // its passwords
     vmime::shared_ptr<vmime::net::store> store_;
     vmime::shared_ptr<vmime::net::folder> drafts_;
+    vmime::shared_ptr<vmime::net::transport> transport_;  // kept between messages
+    Clock::time_point store_used_{}, transport_used_{};
     std::string user_, password_;
     bool signed_on_ = false;
 };

@@ -46,23 +46,26 @@ mail::Message MailItem::message() const {
     return m;
 }
 
-void MailItem::Save() { session_.save(message()); }
+void MailItem::Save() {
+    if (!session_.signed_on()) session_.sign_on("", "");
+    session_.save(message());
+}
 
 void MailItem::Send() { session_.send(message(), false); }
 
 Application Application::GetObject(std::unique_ptr<mail::Session>& slot) {
-    if (!slot || !slot->signed_on()) throw NumberedError(kCannotCreate, "ActiveX component can't create object");
+    if (!slot) throw NumberedError(kCannotCreate, "ActiveX component can't create object");
     return Application(*slot);
 }
 
 Application Application::CreateObject(const std::string& class_name, std::unique_ptr<mail::Session>& slot,
-                                      const mail::Profile& profile) {
+                                      const mail::Profile& profile, bool sign_on) {
     bool known = false;
     for (const char* version : {"2003", "2007", "2010", "2013"})
         known = known || class_for_version(version) == class_name;
     if (!known) throw NumberedError(kCannotCreate, "ActiveX component can't create object");
     if (!slot) slot = mail::open_session(profile);
-    if (!slot->signed_on()) slot->sign_on("", "");
+    if (sign_on && !slot->signed_on()) slot->sign_on("", "");
     return Application(*slot);
 }
 

@@ -49,7 +49,7 @@ public:
     };
     AttachmentList Attachments;
 
-    void Save();  // into the drafts folder of the store
+    void Save();  // into the drafts folder of the store (signed on first when it is not)
     void Send();  // through the transport
 
 private:
@@ -60,15 +60,16 @@ private:
 
 class Application {
 public:
-    // The running Outlook: the session in slot when it is signed on.
+    // The running Outlook: the session in slot, once one was started.
     // NumberedError kCannotCreate when there is none.
     static Application GetObject(std::unique_ptr<mail::Session>& slot);
     // Starts the Outlook of a class ("Outlook.application.11" to ".15"): a
-    // session of the profile, signed on with the profile's own credentials and
-    // kept in slot. Another class: kCannotCreate. A failed sign-on raises its
-    // own error.
+    // session of the profile kept in slot, signed on with the profile's own
+    // credentials when sign_on is set (the store is needed: an item to be
+    // saved); sending needs no store. Another class: kCannotCreate. A failed
+    // sign-on raises its own error.
     static Application CreateObject(const std::string& class_name, std::unique_ptr<mail::Session>& slot,
-                                    const mail::Profile& profile);
+                                    const mail::Profile& profile, bool sign_on = true);
 
     // A new mail item (type 0).
     MailItem createitem(int type) const;

@@ -49,6 +49,32 @@ enum class SmtpError {
 // endpoint and 4xx replies.
 bool is_temporary(SmtpError kind);
 
+// Connections of the component kept from one Send to the next: a Send to
+// the server, account and settings of the kept connection sends on it (the
+// library sends RSET before the next envelope) instead of connecting again.
+// After a failed Send the connection is ended; one the server closed while
+// it was kept (or closes with 421) is replaced once, before any of the
+// message's data went out. close() ends it with QUIT, as does a Send after
+// the component's Idle seconds without use.
+class SmtpSessions {
+public:
+    SmtpSessions();
+    ~SmtpSessions();
+    SmtpSessions(const SmtpSessions&) = delete;
+    SmtpSessions& operator=(const SmtpSessions&) = delete;
+
+    void close();
+
+    struct Kept;
+    // The kept connection, handed over (nullptr when there is none).
+    std::unique_ptr<Kept> take();
+    // Keeps a connection, ending the one kept before.
+    void keep(std::unique_ptr<Kept> kept);
+
+private:
+    std::unique_ptr<Kept> kept_;
+};
+
 class SmtpComponent {
 public:
     // Properties. Every list is separated by Delimiter; the display lists
@@ -79,11 +105,15 @@ public:
     bool Receipt = false;            // ask for a read receipt to From
     int Timeout = 30;                // seconds without an answer before giving up; 1 to 60
     int DataTimeout = 600;           // seconds for the answer to the end of the message's data
+    int Idle = 30;                   // seconds a connection kept in Sessions may wait unused and still serve
     TlsPolicy Tls;
     // When enabled, AUTH XOAUTH2 with UserName and an access token instead of
     // the password (UseAuthentication aside). A refused token is fetched
     // again once and tried again.
     oauth::SignOn OAuth;
+    // Where the connection stays open for the next Send (none: each Send
+    // connects, and ends its connection when done).
+    SmtpSessions* Sessions = nullptr;
 
     // Events.
     std::function<void(int percent)> on_progress;
@@ -109,6 +139,9 @@ public:
     const std::string& error_text() const { return error_text_; }
 
 private:
+    // Send (events raised) or SignOn (none).
+    void run(bool send);
+
     SmtpError error_ = SmtpError::none;
     std::string error_text_;
 };

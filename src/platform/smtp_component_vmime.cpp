@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -13,6 +14,7 @@
 #include "platform/connect_cause.h"
 #include "platform/secret_text.h"
 #include "platform/text_encoding.h"
+#include "platform/vmime_socket.h"
 #include "platform/vmime_support.h"
 
 namespace fs = std::filesystem;
@@ -125,6 +127,47 @@ private:
     int next_ = 25;
 };
 
+}  // namespace
+
+// A connection kept for the next Send, with what it was opened for; ended
+// (QUIT) when dropped.
+struct SmtpSessions::Kept {
+    struct For {
+        std::string host;
+        int port = 25;
+        bool with_auth = false;
+        std::string user, password;
+        TlsPolicy tls;
+        oauth::SignOn oauth;
+        int timeout = 30, data_timeout = 600;
+        bool operator==(const For&) const = default;
+    };
+    For opened_for;
+    vmime::shared_ptr<vmime::net::transport> transport;
+    detail::Waits waits{30};
+    detail::Authentication auth;
+    std::chrono::steady_clock::time_point used;
+
+    Kept() = default;
+    Kept(const Kept&) = delete;
+    Kept& operator=(const Kept&) = delete;
+    ~Kept() {
+        try {
+            if (transport && transport->isConnected()) transport->disconnect();
+        } catch (...) {
+            // the connection is gone already
+        }
+    }
+};
+
+SmtpSessions::SmtpSessions() = default;
+SmtpSessions::~SmtpSessions() = default;
+void SmtpSessions::close() { kept_.reset(); }
+std::unique_ptr<SmtpSessions::Kept> SmtpSessions::take() { return std::move(kept_); }
+void SmtpSessions::keep(std::unique_ptr<Kept> kept) { kept_ = std::move(kept); }
+
+namespace {
+
 // What the component sends: mailboxes, envelope and the MIME message.
 struct Letter {
     vmime::shared_ptr<vmime::mailbox> from;
@@ -137,59 +180,82 @@ public:
     explicit Sender(const SmtpComponent& c) : c_(c), waits_(timeout(), data_timeout()) {}
 
     void run() {
-        const Server server = parse_server(c_.SMTPHost, c_.SMTPPort);
-        port_ = server.port;
-        where_ = (server.host.find(':') != std::string::npos ? "[" + server.host + "]" : server.host) + ":" +
-                 std::to_string(server.port);
+        const Server server = locate();
         const Letter letter = compose();
-        status("Connecting to " + where_);
-        detail::Endpoint endpoint;
-        try {
-            endpoint = detail::resolve_endpoint(server.host, c_.Tls);
-        } catch (const detail::NameNotResolved& e) {
-            throw Failure{SmtpError::name_not_resolved, e.what()};
+        const bool with_auth = this->with_auth();
+        const SmtpSessions::Kept::For wanted{server.host, server.port, with_auth, c_.UserName, c_.Password,
+                                             c_.Tls,      c_.OAuth,    timeout(), data_timeout()};
+        // The connection the last Send left open serves when it was opened
+        // for the same and has not waited too long; else it is ended.
+        std::unique_ptr<SmtpSessions::Kept> kept = c_.Sessions ? c_.Sessions->take() : nullptr;
+        if (kept && (!(kept->opened_for == wanted) || !kept->transport->isConnected() ||
+                     std::chrono::steady_clock::now() - kept->used > std::chrono::seconds(c_.Idle)))
+            kept.reset();
+        for (;;) {
+            const bool reused = kept != nullptr;
+            vmime::shared_ptr<vmime::net::transport> transport;
+            if (reused) {
+                transport = kept->transport;
+                waits_ = kept->waits;
+                auth_ = kept->auth;
+                kept->transport.reset();
+                kept.reset();
+                waits_.clear();
+                status("Using the open connection to " + where_);
+            } else {
+                transport = open(server, with_auth);
+            }
+            stage_ = Stage::sending;
+            status("Sending message");
+            Progress progress(c_.on_progress);
+            try {
+                detail::send_streamed(*transport, *letter.message, *letter.from, letter.envelope, &progress, nullptr,
+                                      &waits_, c_.on_data_end);
+            } catch (...) {
+                // After any failure the next Send starts a new connection.
+                close(*transport);
+                // The server ended the kept connection while it waited: the
+                // message went nowhere, so it goes on a new connection.
+                if (reused && detail::connection_gone()) continue;
+                throw;
+            }
+            if (!c_.Sessions) {
+                close(*transport);
+                return;
+            }
+            auto keep = std::make_unique<SmtpSessions::Kept>();
+            keep->opened_for = wanted;
+            keep->transport = transport;
+            keep->waits = waits_;
+            keep->auth = auth_;
+            keep->used = std::chrono::steady_clock::now();
+            c_.Sessions->keep(std::move(keep));
+            return;
         }
-        address_ = endpoint.address;
-        const bool with_auth = (c_.UseAuthentication || c_.OAuth.enabled()) && !c_.UserName.empty();
+    }
+
+    // A new connection to the server, signed on when the settings ask.
+    vmime::shared_ptr<vmime::net::transport> open(const Server& server, bool with_auth) {
+        status("Connecting to " + where_);
+        const detail::Endpoint endpoint = resolve(server);
         vmime::shared_ptr<vmime::net::transport> transport;
         try {
             transport = connect_signed_on(endpoint, server.port, with_auth);
         } catch (const vmime::exceptions::authentication_error&) {
-            if (held_back() || offered()) throw;
+            if (auth_.held_back() || auth_.offered()) throw;
             transport = connect(endpoint, server.port, false);  // the server offers no AUTH: send without it
         } catch (const vmime::exceptions::command_error& e) {
-            if (!with_auth || e.command() != "AUTH" || offered()) throw;
+            if (!with_auth || e.command() != "AUTH" || auth_.offered()) throw;
             transport = connect(endpoint, server.port, false);  // no ESMTP, so no AUTH either
         }
         status("Connected to " + where_ + (transport->isSecuredConnection() ? " with TLS" : " without TLS"));
-        stage_ = Stage::sending;
-        status("Sending message");
-        Progress progress(c_.on_progress);
-        try {
-            detail::send_streamed(*transport, *letter.message, *letter.from, letter.envelope, &progress, nullptr,
-                                  &waits_, c_.on_data_end);
-        } catch (...) {
-            close(*transport);
-            throw;
-        }
-        close(*transport);
+        return transport;
     }
 
     // Connects and signs on, then leaves: no message.
     void sign_on_only() {
-        const Server server = parse_server(c_.SMTPHost, c_.SMTPPort);
-        port_ = server.port;
-        where_ = (server.host.find(':') != std::string::npos ? "[" + server.host + "]" : server.host) + ":" +
-                 std::to_string(server.port);
-        detail::Endpoint endpoint;
-        try {
-            endpoint = detail::resolve_endpoint(server.host, c_.Tls);
-        } catch (const detail::NameNotResolved& e) {
-            throw Failure{SmtpError::name_not_resolved, e.what()};
-        }
-        address_ = endpoint.address;
-        const bool with_auth = (c_.UseAuthentication || c_.OAuth.enabled()) && !c_.UserName.empty();
-        auto transport = connect_signed_on(endpoint, server.port, with_auth);
+        const Server server = locate();
+        auto transport = connect_signed_on(resolve(server), server.port, with_auth());
         close(*transport);
     }
 
@@ -208,7 +274,7 @@ public:
             if (e.command() == "STARTTLS") return starttls_refused(e.response());
             return {SmtpError::other, where_ + ": " + e.command() + ": " + e.response()};
         } catch (const vmime::exceptions::authentication_error& e) {
-            if (held_back())
+            if (auth_.held_back())
                 return {SmtpError::tls, where_ + " offers no TLS: the user name and password were not sent in clear"};
             return {SmtpError::auth_refused, where_ + " refused the login of " + c_.UserName + " (" +
                                                  (e.response().empty() ? detail::describe(e) : e.response()) + ")"};
@@ -249,6 +315,27 @@ public:
 
 private:
     enum class Stage { connecting, sending };
+
+    // The server of the settings, noted for the texts of failures.
+    Server locate() {
+        const Server server = parse_server(c_.SMTPHost, c_.SMTPPort);
+        port_ = server.port;
+        where_ = (server.host.find(':') != std::string::npos ? "[" + server.host + "]" : server.host) + ":" +
+                 std::to_string(server.port);
+        return server;
+    }
+
+    detail::Endpoint resolve(const Server& server) {
+        try {
+            const detail::Endpoint endpoint = detail::resolve_endpoint(server.host, c_.Tls);
+            address_ = endpoint.address;
+            return endpoint;
+        } catch (const detail::NameNotResolved& e) {
+            throw Failure{SmtpError::name_not_resolved, e.what()};
+        }
+    }
+
+    bool with_auth() const { return (c_.UseAuthentication || c_.OAuth.enabled()) && !c_.UserName.empty(); }
 
     int timeout() const { return c_.Timeout <= 0 ? 30 : std::min(c_.Timeout, 60); }
     int data_timeout() const { return c_.DataTimeout <= 0 ? 600 : c_.DataTimeout; }
@@ -346,12 +433,6 @@ private:
         return l;
     }
 
-    bool held_back() const {
-        return (credentials_ && credentials_->held_back()) || (token_credentials_ && token_credentials_->held_back());
-    }
-    bool offered() const {
-        return (credentials_ && credentials_->offered()) || (token_credentials_ && token_credentials_->offered());
-    }
 
     // Connected and signed on. An access token the server refuses may have
     // been revoked or have expired early: one fresh token, one more attempt.
@@ -359,12 +440,8 @@ private:
                                                                bool with_auth) {
         try {
             return connect(endpoint, port, with_auth);
-        } catch (const vmime::net::smtp::SMTPCommandError& e) {
-            if (!token_credentials_ || held_back() || e.statusCode() / 100 != 5 ||
-                text::upper(e.command()).rfind("AUTH", 0) != 0)
-                throw;
-        } catch (const vmime::exceptions::authentication_error&) {
-            if (!token_credentials_ || held_back() || !offered()) throw;
+        } catch (...) {
+            if (!auth_.token_refused()) throw;
         }
         status("The access token was refused: fetching a new one");
         return connect(endpoint, port, with_auth, true);
@@ -375,21 +452,14 @@ private:
         stage_ = Stage::connecting;
         auto session = vmime::net::session::create();
         const bool clear_allowed = endpoint.local || c_.Tls.allow_plain;
-        vmime::shared_ptr<vmime::security::authenticator> auth;
-        credentials_.reset();
-        token_credentials_.reset();
-        if (with_auth && c_.OAuth.enabled()) {
-            const std::string token = c_.OAuth.tokens->access_token(c_.OAuth.config, fresh_token);
-            token_credentials_ =
-                vmime::make_shared<detail::TokenCredentials>(text::cp1252_to_utf8(c_.UserName), token, clear_allowed);
-            auth = token_credentials_;
-        } else {
-            credentials_ = vmime::make_shared<detail::Credentials>(text::cp1252_to_utf8(c_.UserName),
-                                                                   text::cp1252_to_utf8(c_.Password), clear_allowed);
-            auth = credentials_;
-        }
-        auto transport = session->getTransport("smtp", auth);
+        auth_ = {};
+        const bool token = with_auth && c_.OAuth.enabled();
+        const std::string secret = token ? c_.OAuth.tokens->access_token(c_.OAuth.config, fresh_token)
+                                         : text::cp1252_to_utf8(c_.Password);
+        auth_ = detail::authentication(text::cp1252_to_utf8(c_.UserName), secret, token, clear_allowed);
+        auto transport = session->getTransport("smtp", auth_.authenticator);
         transport->setTimeoutHandlerFactory(waits_.factory());
+        transport->setSocketFactory(detail::socket_factory());
         waits_.clear();
         detail::secure(*transport, endpoint, c_.Tls, with_auth);
         transport->setProperty("server.port", port);
@@ -413,38 +483,25 @@ private:
     std::string address_;  // the address connected to, and its port
     int port_ = 25;
     detail::Waits waits_;
-    vmime::shared_ptr<detail::Credentials> credentials_;
-    vmime::shared_ptr<detail::TokenCredentials> token_credentials_;
+    detail::Authentication auth_;  // of the connection opened last
 };
 
 }  // namespace
 
-void SmtpComponent::SignOn() {
-    error_ = SmtpError::none;
-    error_text_.clear();
-    detail::init_platform();
-    Sender sender(*this);
-    try {
-        sender.sign_on_only();
-    } catch (...) {
-        const Failure f = sender.failure();
-        error_ = f.kind;
-        std::vector<std::string> secrets{Password};
-        if (OAuth.tokens) {
-            const auto known = OAuth.tokens->secrets(OAuth.config);
-            secrets.insert(secrets.end(), known.begin(), known.end());
-        }
-        error_text_ = text::hide_secrets(f.text, secrets);
-    }
-}
+void SmtpComponent::SignOn() { run(false); }
 
-void SmtpComponent::Send() {
+void SmtpComponent::Send() { run(true); }
+
+void SmtpComponent::run(bool send) {
     error_ = SmtpError::none;
     error_text_.clear();
     detail::init_platform();
     Sender sender(*this);
     try {
-        sender.run();
+        if (send)
+            sender.run();
+        else
+            sender.sign_on_only();
     } catch (...) {
         const Failure f = sender.failure();
         error_ = f.kind;
@@ -454,10 +511,10 @@ void SmtpComponent::Send() {
             secrets.insert(secrets.end(), known.begin(), known.end());
         }
         error_text_ = text::hide_secrets(f.text, secrets);
-        if (on_send_failed) on_send_failed(error_text_);
+        if (send && on_send_failed) on_send_failed(error_text_);
         return;
     }
-    if (on_send_successful) on_send_successful();
+    if (send && on_send_successful) on_send_successful();
 }
 
 }  // namespace velarion::mail

@@ -8,8 +8,6 @@
 #include <vmime/platforms/posix/posixHandler.hpp>
 #include <vmime/vmime.hpp>
 
-#include "platform/vmime_socket.h"
-
 namespace velarion::mail::detail {
 
 namespace {
@@ -119,14 +117,9 @@ public:
         if (!files_) files_ = vmime::make_shared<FileSystem>(posixHandler::getFileSystemFactory());
         return files_;
     }
-    vmime::shared_ptr<vmime::net::socketFactory> getSocketFactory() override {
-        if (!sockets_) sockets_ = coalescing_sockets(posixHandler::getSocketFactory());
-        return sockets_;
-    }
 
 private:
     vmime::shared_ptr<vu::fileSystemFactory> files_;
-    vmime::shared_ptr<vmime::net::socketFactory> sockets_;
 };
 
 }  // namespace

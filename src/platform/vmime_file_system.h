@@ -1,9 +1,8 @@
-// The mail library's platform handler, with two changes: a file it writes
-// (a maildir message) gets every byte or an error, since the library's own
-// writer drops the rest of a write that the disk took only in part, so a
-// maildir that filled up at a message's last block kept that message cut
-// short and reported it stored; and its sockets send the writes of one turn
-// together (platform/vmime_socket.h). Internal to platform/.
+// The mail library's platform handler, with one change: a file it writes
+// (a maildir message) gets every byte or an error. The library's own writer
+// drops the rest of a write that the disk took only in part, so a maildir
+// that fills up at a message's last block kept that message cut short and
+// reported it stored. Internal to platform/.
 #pragma once
 
 namespace velarion::mail::detail {

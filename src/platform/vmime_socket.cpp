@@ -1,46 +1,37 @@
 #include "platform/vmime_socket.h"
 
 #include <string>
-#include <utility>
+#include <vmime/platform.hpp>
 
 namespace velarion::mail::detail {
-
 namespace {
 
-namespace vn = vmime::net;
-
-// Enough for a full TCP window of body text in one write; the body of a
-// large message still streams.
-constexpr std::size_t flush_at = 64 * 1024;
-
-// Forwards to the library's socket; sends are kept in `pending_` until the
-// next read, wait for data, non-blocking send or disconnection.
-class CoalescingSocket final : public vn::socket {
+class CoalescingSocket final : public vmime::net::socket {
 public:
-    explicit CoalescingSocket(vmime::shared_ptr<vn::socket> inner) : inner_(std::move(inner)) {}
+    explicit CoalescingSocket(vmime::shared_ptr<vmime::net::socket> inner) : inner_(std::move(inner)) {}
 
     void connect(const vmime::string& address, const vmime::port_t port) override {
         pending_.clear();
         inner_->connect(address, port);
     }
+    bool isConnected() const override { return inner_->isConnected(); }
     void disconnect() override {
-        // What is left (a QUIT or LOGOUT) goes if it can; a dead peer must not
-        // stop the disconnection.
         try {
             flush();
         } catch (...) {
-            pending_.clear();
+            // closing anyway
         }
         inner_->disconnect();
     }
-    bool isConnected() const override { return inner_->isConnected(); }
 
     bool waitForRead(const int msecs) override {
         flush();
         return inner_->waitForRead(msecs);
     }
-    bool waitForWrite(const int msecs) override { return inner_->waitForWrite(msecs); }
-
+    bool waitForWrite(const int msecs) override {
+        flush();
+        return inner_->waitForWrite(msecs);
+    }
     void receive(vmime::string& buffer) override {
         flush();
         inner_->receive(buffer);
@@ -50,11 +41,12 @@ public:
         return inner_->receiveRaw(buffer, count);
     }
 
-    void send(const vmime::string& buffer) override { keep(buffer.data(), buffer.size()); }
-    void send(const char* str) override { keep(str, std::char_traits<char>::length(str)); }
+    void send(const vmime::string& buffer) override { hold(buffer.data(), buffer.size()); }
+    void send(const char* str) override { hold(str, std::char_traits<char>::length(str)); }
     void sendRaw(const vmime::byte_t* buffer, const size_t count) override {
-        keep(reinterpret_cast<const char*>(buffer), count);
+        hold(reinterpret_cast<const char*>(buffer), count);
     }
+    // Its caller needs to know what went: nothing is held back.
     size_t sendRawNonBlocking(const vmime::byte_t* buffer, const size_t count) override {
         flush();
         return inner_->sendRawNonBlocking(buffer, count);
@@ -64,44 +56,49 @@ public:
     unsigned int getStatus() const override { return inner_->getStatus(); }
     const vmime::string getPeerName() const override { return inner_->getPeerName(); }
     const vmime::string getPeerAddress() const override { return inner_->getPeerAddress(); }
-    vmime::shared_ptr<vn::timeoutHandler> getTimeoutHandler() override { return inner_->getTimeoutHandler(); }
-    void setTracer(vmime::shared_ptr<vn::tracer> tracer) override { inner_->setTracer(tracer); }
-    vmime::shared_ptr<vn::tracer> getTracer() override { return inner_->getTracer(); }
+    vmime::shared_ptr<vmime::net::timeoutHandler> getTimeoutHandler() override { return inner_->getTimeoutHandler(); }
+    void setTracer(vmime::shared_ptr<vmime::net::tracer> tracer) override { inner_->setTracer(tracer); }
+    vmime::shared_ptr<vmime::net::tracer> getTracer() override { return inner_->getTracer(); }
 
 private:
-    void keep(const char* data, std::size_t size) {
+    static constexpr std::size_t kLimit = 64 * 1024;
+
+    void hold(const char* data, std::size_t size) {
         pending_.append(data, size);
-        if (pending_.size() >= flush_at) flush();
+        if (pending_.size() >= kLimit) flush();
     }
+
     void flush() {
         if (pending_.empty()) return;
         std::string out;
-        out.swap(pending_);  // emptied first: a failed write is not sent again
-        inner_->send(out);
+        out.swap(pending_);  // nothing is sent twice if the write fails
+        inner_->sendRaw(reinterpret_cast<const vmime::byte_t*>(out.data()), out.size());
     }
 
-    vmime::shared_ptr<vn::socket> inner_;
+    vmime::shared_ptr<vmime::net::socket> inner_;
     std::string pending_;
 };
 
-class Factory final : public vn::socketFactory {
+class CoalescingFactory final : public vmime::net::socketFactory {
 public:
-    explicit Factory(vmime::shared_ptr<vn::socketFactory> inner) : inner_(std::move(inner)) {}
-    vmime::shared_ptr<vn::socket> create() override {
-        return vmime::make_shared<CoalescingSocket>(inner_->create());
+    vmime::shared_ptr<vmime::net::socket> create() override {
+        return vmime::make_shared<CoalescingSocket>(system()->create());
     }
-    vmime::shared_ptr<vn::socket> create(vmime::shared_ptr<vn::timeoutHandler> th) override {
-        return vmime::make_shared<CoalescingSocket>(inner_->create(th));
+    vmime::shared_ptr<vmime::net::socket> create(vmime::shared_ptr<vmime::net::timeoutHandler> th) override {
+        return vmime::make_shared<CoalescingSocket>(system()->create(th));
     }
 
 private:
-    vmime::shared_ptr<vn::socketFactory> inner_;
+    static vmime::shared_ptr<vmime::net::socketFactory> system() {
+        return vmime::platform::getHandler()->getSocketFactory();
+    }
 };
 
 }  // namespace
 
-vmime::shared_ptr<vn::socketFactory> coalescing_sockets(vmime::shared_ptr<vn::socketFactory> inner) {
-    return vmime::make_shared<Factory>(std::move(inner));
+vmime::shared_ptr<vmime::net::socketFactory> socket_factory() {
+    static const auto factory = vmime::make_shared<CoalescingFactory>();
+    return factory;
 }
 
 }  // namespace velarion::mail::detail

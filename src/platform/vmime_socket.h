@@ -1,16 +1,16 @@
-// The mail library's sockets, with the writes of one turn sent together.
-// The library writes a command or a message's last line in several small
-// pieces (SMTP sends the final "." on its own); with Nagle's algorithm the
-// last piece waits for the server's delayed acknowledgement, about 40 ms per
-// message. Writes are kept until the library reads (or holds 64 KiB), then
-// go in one piece. Internal to platform/.
+// The sockets the mail services connect with. Internal to platform/.
 #pragma once
 
 #include <vmime/net/socket.hpp>
 
 namespace velarion::mail::detail {
 
-// Makes the library's sockets through `inner` and wraps each.
-vmime::shared_ptr<vmime::net::socketFactory> coalescing_sockets(vmime::shared_ptr<vmime::net::socketFactory> inner);
+// Sockets of the system's kind that write what the protocol sends in pieces
+// (a command, a message's data and its ending ".") as one write when the
+// protocol turns to wait for the answer, or once 64 KiB are waiting. Written
+// as pieces, the last small piece would wait for the server's acknowledgement
+// of the one before (Nagle's algorithm against delayed ACK), some 40 ms for
+// every message.
+vmime::shared_ptr<vmime::net::socketFactory> socket_factory();
 
 }  // namespace velarion::mail::detail

@@ -21,6 +21,7 @@
 #include <mutex>
 #include <optional>
 #include <system_error>
+#include <vmime/net/smtp/SMTPExceptions.hpp>
 #include <vmime/platforms/posix/posixHandler.hpp>
 #include <vmime/security/cert/defaultCertificateVerifier.hpp>
 
@@ -315,40 +316,34 @@ void secure(vmime::net::service& service, const Endpoint& endpoint, const TlsPol
     }
 }
 
-Credentials::Credentials(std::string user_utf8, std::string password_utf8, bool clear_allowed)
-    : user_(std::move(user_utf8)), password_(std::move(password_utf8)), clear_allowed_(clear_allowed) {}
-
-bool Credentials::in_clear() const {
+bool CredentialGuard::in_clear(const vmime::weak_ptr<vmime::net::service>& service) const {
     if (clear_allowed_) return false;
-    const auto service = getService().lock();
-    return !service || !service->isSecuredConnection();
+    const auto s = service.lock();
+    return !s || !s->isSecuredConnection();
 }
 
-const vmime::string Credentials::getUsername() const {
-    if (in_clear()) {
+const vmime::string CredentialGuard::hand_over(const vmime::weak_ptr<vmime::net::service>& service,
+                                               const std::string& value) const {
+    if (in_clear(service)) {
         held_back_ = true;
         throw vmime::exceptions::authentication_error("credentials not sent on a connection without TLS");
     }
-    return user_;
+    return value;
 }
 
-const vmime::string Credentials::getPassword() const {
-    if (in_clear()) {
-        held_back_ = true;
-        throw vmime::exceptions::authentication_error("credentials not sent on a connection without TLS");
-    }
-    return password_;
-}
-
-const std::vector<vmime::shared_ptr<vmime::security::sasl::SASLMechanism>> Credentials::getAcceptableMechanisms(
-    const std::vector<vmime::shared_ptr<vmime::security::sasl::SASLMechanism>>& available,
-    vmime::shared_ptr<vmime::security::sasl::SASLMechanism> suggested) const {
+bool CredentialGuard::may_offer(const vmime::weak_ptr<vmime::net::service>& service) const {
     offered_ = true;
-    if (in_clear()) {
-        // no mechanism: the library gives up before any credential is sent
-        held_back_ = true;
-        return {};
-    }
+    if (!in_clear(service)) return true;
+    held_back_ = true;
+    return false;
+}
+
+Credentials::Credentials(std::string user_utf8, std::string password_utf8, bool clear_allowed)
+    : CredentialGuard(clear_allowed), user_(std::move(user_utf8)), password_(std::move(password_utf8)) {}
+
+const Mechanisms Credentials::getAcceptableMechanisms(
+    const Mechanisms& available, vmime::shared_ptr<vmime::security::sasl::SASLMechanism> suggested) const {
+    if (!may_offer(getService())) return {};
     // One attempt per connection: servers count failed logins against the account.
     if (suggested) return {suggested};
     return defaultSASLAuthenticator::getAcceptableMechanisms(available, suggested);
@@ -373,43 +368,45 @@ void register_xoauth2() {
 
 TokenCredentials::TokenCredentials(std::string user_utf8, std::string access_token, bool clear_allowed)
     : XOAuth2SASLAuthenticator(MODE_EXCLUSIVE),
+      CredentialGuard(clear_allowed),
       user_(std::move(user_utf8)),
-      token_(std::move(access_token)),
-      clear_allowed_(clear_allowed) {
+      token_(std::move(access_token)) {
     register_xoauth2();
 }
 
-bool TokenCredentials::in_clear() const {
-    if (clear_allowed_) return false;
-    const auto service = getService().lock();
-    return !service || !service->isSecuredConnection();
-}
-
-const vmime::string TokenCredentials::getUsername() const {
-    if (in_clear()) {
-        held_back_ = true;
-        throw vmime::exceptions::authentication_error("credentials not sent on a connection without TLS");
-    }
-    return user_;
-}
-
-const vmime::string TokenCredentials::getAccessToken() const {
-    if (in_clear()) {
-        held_back_ = true;
-        throw vmime::exceptions::authentication_error("credentials not sent on a connection without TLS");
-    }
-    return token_;
-}
-
-const std::vector<vmime::shared_ptr<vmime::security::sasl::SASLMechanism>> TokenCredentials::getAcceptableMechanisms(
-    const std::vector<vmime::shared_ptr<vmime::security::sasl::SASLMechanism>>& available,
-    vmime::shared_ptr<vmime::security::sasl::SASLMechanism> suggested) const {
-    offered_ = true;
-    if (in_clear()) {
-        held_back_ = true;
-        return {};
-    }
+const Mechanisms TokenCredentials::getAcceptableMechanisms(
+    const Mechanisms& available, vmime::shared_ptr<vmime::security::sasl::SASLMechanism> suggested) const {
+    if (!may_offer(getService())) return {};
     return XOAuth2SASLAuthenticator::getAcceptableMechanisms(available, suggested);
+}
+
+bool Authentication::token_refused() const {
+    if (!token || held_back()) return false;
+    try {
+        throw;
+    } catch (const vmime::net::smtp::SMTPCommandError& e) {
+        return e.statusCode() / 100 == 5 && text::upper(e.command()).rfind("AUTH", 0) == 0;
+    } catch (const vmime::exceptions::authentication_error&) {
+        return offered();
+    } catch (...) {
+        return false;
+    }
+}
+
+Authentication authentication(const std::string& user_utf8, const std::string& secret_utf8, bool token,
+                              bool clear_allowed) {
+    Authentication a;
+    a.token = token;
+    if (token) {
+        auto credentials = vmime::make_shared<TokenCredentials>(user_utf8, secret_utf8, clear_allowed);
+        a.authenticator = credentials;
+        a.guard = credentials;
+    } else {
+        auto credentials = vmime::make_shared<Credentials>(user_utf8, secret_utf8, clear_allowed);
+        a.authenticator = credentials;
+        a.guard = credentials;
+    }
+    return a;
 }
 
 std::string describe(const vmime::exception& e) {
@@ -534,6 +531,22 @@ Outgoing outgoing(const vmime::message& message) {
     if (!o.header->hasField(vmime::fields::MESSAGE_ID))
         o.header->MessageId()->setValue(vmime::messageId::generateId());
     return o;
+}
+
+bool connection_gone() {
+    try {
+        throw;
+    } catch (const NoAnswerAfterData&) {
+        return false;
+    } catch (const vmime::net::smtp::SMTPCommandError& e) {
+        return e.statusCode() == 421;
+    } catch (const vmime::exceptions::socket_exception&) {
+        return true;
+    } catch (const vmime::exceptions::not_connected&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
 }
 
 void send_streamed(vmime::net::transport& transport, vmime::message& message, const vmime::mailbox& expeditor,

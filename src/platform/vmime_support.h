@@ -112,57 +112,82 @@ Endpoint resolve_endpoint(const std::string& host, const TlsPolicy& policy);
 // certificate serves.
 void secure(vmime::net::service& service, const Endpoint& endpoint, const TlsPolicy& policy, bool credentials);
 
-// The user name and password handed to the library. They are held back from
-// a connection that is not encrypted unless clear text is allowed for it:
-// the authentication then fails and held_back() tells why.
-class Credentials final : public vmime::security::sasl::defaultSASLAuthenticator {
+// What both kinds of credentials share: nothing is handed to a connection
+// that is not encrypted unless clear text is allowed for it; the
+// authentication then fails and held_back() tells why.
+class CredentialGuard {
 public:
-    Credentials(std::string user_utf8, std::string password_utf8, bool clear_allowed);
-
-    const vmime::string getUsername() const override;
-    const vmime::string getPassword() const override;
-    const std::vector<vmime::shared_ptr<vmime::security::sasl::SASLMechanism>> getAcceptableMechanisms(
-        const std::vector<vmime::shared_ptr<vmime::security::sasl::SASLMechanism>>& available,
-        vmime::shared_ptr<vmime::security::sasl::SASLMechanism> suggested) const override;
-
     // The server offered at least one mechanism the library can use.
     bool offered() const { return offered_; }
     // The credentials were asked for on a connection without TLS and not given.
     bool held_back() const { return held_back_; }
 
-private:
-    bool in_clear() const;
+protected:
+    explicit CredentialGuard(bool clear_allowed) : clear_allowed_(clear_allowed) {}
 
-    std::string user_, password_;
+    // The value asked for, or authentication_error on a connection of the
+    // service without TLS.
+    const vmime::string hand_over(const vmime::weak_ptr<vmime::net::service>& service, const std::string& value) const;
+    // Notes that the server offered mechanisms; false when none may be tried
+    // on this connection (the library then gives up before sending anything).
+    bool may_offer(const vmime::weak_ptr<vmime::net::service>& service) const;
+
+private:
+    bool in_clear(const vmime::weak_ptr<vmime::net::service>& service) const;
+
     bool clear_allowed_;
     mutable bool offered_ = false;
     mutable bool held_back_ = false;
+};
+
+using Mechanisms = std::vector<vmime::shared_ptr<vmime::security::sasl::SASLMechanism>>;
+
+// The user name and password handed to the library.
+class Credentials final : public vmime::security::sasl::defaultSASLAuthenticator, public CredentialGuard {
+public:
+    Credentials(std::string user_utf8, std::string password_utf8, bool clear_allowed);
+
+    const vmime::string getUsername() const override { return hand_over(getService(), user_); }
+    const vmime::string getPassword() const override { return hand_over(getService(), password_); }
+    const Mechanisms getAcceptableMechanisms(
+        const Mechanisms& available, vmime::shared_ptr<vmime::security::sasl::SASLMechanism> suggested) const override;
+
+private:
+    std::string user_, password_;
 };
 
 // The user name and OAuth 2.0 access token for XOAUTH2, the only mechanism
-// tried (the library carries it). Held back from a connection without TLS as
-// Credentials are.
-class TokenCredentials final : public vmime::security::sasl::XOAuth2SASLAuthenticator {
+// tried (the library carries it).
+class TokenCredentials final : public vmime::security::sasl::XOAuth2SASLAuthenticator, public CredentialGuard {
 public:
     TokenCredentials(std::string user_utf8, std::string access_token, bool clear_allowed);
 
-    const vmime::string getUsername() const override;
-    const vmime::string getAccessToken() const override;
-    const std::vector<vmime::shared_ptr<vmime::security::sasl::SASLMechanism>> getAcceptableMechanisms(
-        const std::vector<vmime::shared_ptr<vmime::security::sasl::SASLMechanism>>& available,
-        vmime::shared_ptr<vmime::security::sasl::SASLMechanism> suggested) const override;
-
-    bool offered() const { return offered_; }
-    bool held_back() const { return held_back_; }
+    const vmime::string getUsername() const override { return hand_over(getService(), user_); }
+    const vmime::string getAccessToken() const override { return hand_over(getService(), token_); }
+    const Mechanisms getAcceptableMechanisms(
+        const Mechanisms& available, vmime::shared_ptr<vmime::security::sasl::SASLMechanism> suggested) const override;
 
 private:
-    bool in_clear() const;
-
     std::string user_, token_;
-    bool clear_allowed_;
-    mutable bool offered_ = false;
-    mutable bool held_back_ = false;
 };
+
+// How a service signs on: the authenticator handed to the library, with
+// what it tells afterwards.
+struct Authentication {
+    vmime::shared_ptr<vmime::security::authenticator> authenticator;
+    vmime::shared_ptr<CredentialGuard> guard;
+    bool token = false;  // XOAUTH2 with an access token
+
+    bool held_back() const { return guard && guard->held_back(); }
+    bool offered() const { return guard && guard->offered(); }
+    // Whether the failure being handled (call inside catch) is the server
+    // refusing the access token: a fresh one may be fetched and tried once.
+    bool token_refused() const;
+};
+
+// The user name with a password, or with an OAuth 2.0 access token (token).
+Authentication authentication(const std::string& user_utf8, const std::string& secret_utf8, bool token,
+                              bool clear_allowed);
 
 // The text of a library exception with the one it wraps, if any.
 std::string describe(const vmime::exception& e);
@@ -199,6 +224,12 @@ struct Outgoing {
     vmime::shared_ptr<vmime::header> header;
 };
 Outgoing outgoing(const vmime::message& message);
+
+// Whether the failure being handled (call inside catch) says the server
+// ended the connection before taking the message: closed or reset, not
+// connected, or answered 421. A missing answer after the whole data
+// (NoAnswerAfterData) is not: the message may have gone.
+bool connection_gone();
 
 // Sends the message with the given envelope through the connected
 // transport, streamed from a SpooledMessage; `header`, when given, is the

@@ -392,6 +392,7 @@ void SpoolScanner::LEGGI_DIR() {
         return deliver_ ? deliver_(r) : dispatcher_.sendmail(r);
     };
     Scan scan{*this, rt, deliver, "", ""};
+    const BatchEnd batch_end(dispatcher_);  // the scan's messages share their mail connections
     int& step = scan.step;
     try {
         // 1. Spool directory, and the marker file of an AIX host.

@@ -47,11 +47,15 @@ TEST(INVIOmailOAuth, SignsOnWithXoauth2AndATokenProblemKeepsTheMessage) {
     ASSERT_FALSE(issued.empty());
     endpoint.revoke_access_tokens();
     endpoint.down();
+    // The signed-on connection serves the messages of one batch; the next
+    // batch signs on again, with a token.
+    m.dispatcher.end_batch();
     const auto down = m.dispatcher.sendmail(r);
     EXPECT_EQ(down.result, Delivered::server_down);
 
     endpoint.up();
     endpoint.set_refresh_token("rt-cdo-2");
+    m.dispatcher.end_batch();
     const auto revoked = m.dispatcher.sendmail(r);
     EXPECT_EQ(revoked.result, Delivered::logon_refused);
     EXPECT_THAT(revoked.reason, HasSubstr("the refresh token must be renewed"));

@@ -143,6 +143,8 @@ SmtpServer::SmtpServer(const SmtpOptions& o) {
     if (o.drop_in_data) argv.push_back("--drop-in-data");
     if (o.drop_after_data) argv.push_back("--drop-after-data");
     if (!o.oauth_issued.empty()) argv.insert(argv.end(), {"--oauth-issued", o.oauth_issued});
+    if (o.end_after > 0) argv.insert(argv.end(), {"--end-after", std::to_string(o.end_after)});
+    if (o.end_silently) argv.push_back("--end-silently");
     if (o.data_reply_delay > 0) argv.insert(argv.end(), {"--data-reply-delay", std::to_string(o.data_reply_delay)});
     start(argv, {}, dir_ / "aiosmtpd.log");
 }
@@ -186,6 +188,13 @@ std::string TokenServer::requests() const { return read_file(dir_ / "requests");
 std::string SmtpServer::received() const { return read_file(dir_ / "received"); }
 
 std::string SmtpServer::logins() const { return read_file(dir_ / "logins"); }
+
+int SmtpServer::connections() const {
+    std::error_code ec;
+    if (!fs::exists(dir_ / "received.connections", ec)) return 0;
+    const std::string log = read_file(dir_ / "received.connections");
+    return static_cast<int>(std::count(log.begin(), log.end(), '\n'));
+}
 
 TestCa::TestCa() {
     const std::string openssl = "/usr/bin/openssl";

@@ -47,6 +47,8 @@ struct SmtpOptions {
     bool drop_after_data = false;          // the message stored, then the connection closed without an answer
     int data_reply_delay = 0;              // seconds between storing the message and answering its end
     std::string oauth_issued = "";         // AUTH XOAUTH2 offered: the tokens a TokenServer issued (its issued_file())
+    int end_after = 0;                     // a connection is ended at the RSET after this many messages
+    bool end_silently = false;             // ... closed without the 421 answer
 };
 
 // aiosmtpd with the Mailbox handler: every message received lands in a
@@ -66,6 +68,8 @@ public:
     std::string received() const;
     // The logins tried with AUTH, one "user password" line each.
     std::string logins() const;
+    // The connections clients opened so far.
+    int connections() const;
 
 private:
     TempDir dir_;

@@ -3,7 +3,9 @@ added headers X-MailFrom and X-RcptTo, and every byte read from clients (after
 TLS) appended to a capture file. Options make it offer AUTH, offer STARTTLS,
 refuse STARTTLS, refuse some recipients, drop the connection in the middle
 of a message, store a message and then drop the connection without an answer,
-or store it and answer only after a delay."""
+or store it and answer only after a delay; each connection used is counted, and
+a connection can be ended by the server after some messages (at the next
+RSET, with 421 or without a word)."""
 import argparse
 import asyncio
 import base64
@@ -26,6 +28,8 @@ parser.add_argument('--reject-prefix', default='')
 parser.add_argument('--drop-in-data', action='store_true')
 parser.add_argument('--drop-after-data', action='store_true')
 parser.add_argument('--data-reply-delay', type=float, default=0)
+parser.add_argument('--end-after', type=int, default=0, help='messages after which a connection is ended')
+parser.add_argument('--end-silently', action='store_true', help='ended without the 421 answer')
 parser.add_argument('--oauth-issued', help='AUTH XOAUTH2 offered: tokens issued, as "token user expiry" lines')
 args = parser.parse_args()
 opts = args
@@ -40,6 +44,7 @@ class Handler(Mailbox):
 
     async def handle_DATA(self, server, session, envelope):
         answer = await super().handle_DATA(server, session, envelope)
+        server.messages_here = getattr(server, 'messages_here', 0) + 1
         if args.drop_after_data:
             server.transport.abort()
         elif args.data_reply_delay:
@@ -84,7 +89,20 @@ def authenticator(server, session, envelope, mechanism, auth_data):
 
 
 class Server(SMTP):
+    async def smtp_RSET(self, arg):
+        if args.end_after and getattr(self, 'messages_here', 0) >= args.end_after:
+            if not args.end_silently:
+                await self.push('421 4.4.2 closing connection')
+            self.transport.close()
+            return
+        await super().smtp_RSET(arg)
+
     def data_received(self, data):
+        # A connection counts once it says something (a port probe does not).
+        if not getattr(self, 'counted', False):
+            self.counted = True
+            with open(args.capture + '.connections', 'a') as f:
+                f.write('connection\n')
         with open(args.capture, 'ab') as f:
             f.write(data)
         super().data_received(data)
