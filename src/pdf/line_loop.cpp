@@ -299,7 +299,7 @@ void LineLoop::draw_line(std::vector<Piece>& pieces, const std::string& line, bo
         double width = 0;
         if (p.style == "bc") {
             // 16.11 A barcode piece with the settings of its section.
-            layout_.barcode.field[1] = p.section;
+            layout_.barcode.section = p.section;
             ReadBarcodeSettings(rt_, style(), layout_.barcode, p.section);
             DrawBarcode(rt_, layout_.barcode, layout_.overlay, doc_, text, x, y);
             forget_settings();

@@ -717,7 +717,7 @@ TEST_F(ComposeTest, MarkerSequencesMakeBarcodePieces) {
     // The section name runs to the end of the piece: Chr(18) ends it here.
     const std::string path = print_file("BARC01.txt", "Cod: <<12345>>C39\x12 fine\r\n");
     EXPECT_TRUE(CreaPdf(rt, layout, pre, path, "12v", "BARC01.txt").fitted());
-    EXPECT_EQ(layout.barcode.field[1], "C39");
+    EXPECT_EQ(layout.barcode.section, "C39");
     EXPECT_EQ(layout.overlay.stop_label, "C39");
     std::vector<std::string> texts = with_prefix(calls, "TextOut");
     ASSERT_GE(texts.size(), 3u);
