@@ -66,7 +66,7 @@ void styles(Report& r, Agent& a) {
         return;
     }
     StyleFile file;
-    const ini::IniContents& contents = file.contents(path);
+    const ini::IniContents& contents = file.contents(a.rt);
     if (!contents.read) {
         r.line(path + ": il file degli stili non si puo' leggere");
         return;

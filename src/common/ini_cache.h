@@ -1,0 +1,28 @@
+// INI files kept for the whole run (the style file above all): each is read
+// again only when it changed on disk, so a burst of messages reads it once.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "platform/ini_file.h"
+
+namespace velarion {
+
+class IniCache {
+public:
+    // The file's contents as last read; read now when it was never read or
+    // its stamp (device, inode, modification time, size) differs from the one
+    // read. A missing file reads as empty until it appears.
+    std::shared_ptr<const ini::IniContents> get(const std::string& path);
+
+    // Times a file was read from disk (for tests and measurements).
+    int reads() const { return reads_; }
+
+private:
+    std::map<std::string, std::shared_ptr<const ini::IniContents>> files_;
+    int reads_ = 0;
+};
+
+}  // namespace velarion
