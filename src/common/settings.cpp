@@ -123,7 +123,8 @@ void Settings::derive(const ini::IniContents* from) {
     spool_dir = folder_of(op.Path);
     has_spool = !op.Path.empty();
     has_work = !op.tempozip_dir.empty();
-    save_dir = text::trim(op.send_dir).empty() ? "" : folder_of(op.send_dir);
+    const std::string send = text::trim(op.send_dir);
+    save_dir = send.empty() ? "" : folder_of(send);
     merge_dir = folder_of(op.unione_DIR);
     logo_dir = op.Dir_Loghi.empty() ? spool_dir + "loghi/" : folder_of(op.Dir_Loghi);
     style_file = logo_dir + "loghi.ini";

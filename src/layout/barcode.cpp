@@ -81,16 +81,12 @@ std::string value_of(const ini::IniSection* section, const char* key) {
 void ReadBarcodeSettings(const Runtime& rt, const StyleSettings& style, BarcodeRecord& record,
                          const std::string& image_section) {
     const std::string file = barcode_file(rt, style);
-    // The file is read once for all the barcodes of a message (a barcode on
+    // The file is read once for all the barcodes of the run (a barcode on
     // every line of a listing would otherwise read it once per line), and
     // again when it changes.
-    const auto stamp = ini::stamp_of(file);
-    if (file != record.file_path || !stamp || !record.file.read || !(*stamp == record.file.stamp)) {
-        record.file = ini::read_all(file);
-        record.file_path = file;
-    }
-    const ini::IniSection* section = record.file.section(record.section);
-    const ini::IniSection* picture_section = image_section.empty() ? nullptr : record.file.section(image_section);
+    record.file = rt.ini_files.get(file);
+    const ini::IniSection* section = record.file->section(record.section);
+    const ini::IniSection* picture_section = image_section.empty() ? nullptr : record.file->section(image_section);
     const BarcodeProblems problem(record, file, section, picture_section, image_section);
     // Every value but the font's is written with the installation's decimal separator.
     auto key = [&](const char* name) { return NormalizeDecimal(rt, value_of(section, name)); };

@@ -1,6 +1,7 @@
 // Barcode settings (barcode.ini) and the drawing of a barcode piece.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -47,10 +48,9 @@ struct BarcodeRecord {
     // Values of the barcode file that could not be used, each once (for the style checker).
     std::vector<FileProblem> problems;
 
-    // The barcode file as last read, for the next barcode: read again only
-    // when another file is named or the file changed on disk.
-    std::string file_path;
-    ini::IniContents file;
+    // The barcode file as the run last read it (rt.ini_files): read again
+    // only when the file changed on disk.
+    std::shared_ptr<const ini::IniContents> file;
 };
 
 // Fills the record from the section it names of the barcode

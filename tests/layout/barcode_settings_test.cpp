@@ -67,14 +67,14 @@ TEST_F(BarcodeSettingsTest, TheStyleNamesTheBarcodeFile) {
     EXPECT_EQ(read("k").values.kind, "i2of5");
 }
 
-// The file is read once for the barcodes of a message, and again as soon as
+// The file is read once for the barcodes of the run, and again as soon as
 // it is changed (a style designer editing it between two compositions).
 TEST_F(BarcodeSettingsTest, AChangedFileIsReadAgain) {
     testing::write_file(dir / "barcode.ini", "[k]\nnomefilefont=F1\ntipo=code128\n");
     EXPECT_EQ(read("k").values.kind, "code128");
-    const ini::FileStamp first = t.layout.barcode.file.stamp;
+    const int reads = t.rt.ini_files.reads();
     EXPECT_EQ(read("k").values.kind, "code128");
-    EXPECT_EQ(t.layout.barcode.file.stamp, first);
+    EXPECT_EQ(t.rt.ini_files.reads(), reads);
     testing::write_file(dir / "barcode.ini", "[k]\nnomefilefont=F1\ntipo=i2of5\n");
     EXPECT_EQ(read("k").values.kind, "i2of5");
 }
