@@ -131,6 +131,15 @@ TEST(LeggiParamUtenti, TypedValuesAndEachBadKeyWithItsLine) {
     EXPECT_EQ(s.delivery_mode, DeliveryMode::always_send);
     EXPECT_EQ(s.mail_client_key, MailClientKey::current_user);
     EXPECT_EQ(s.save_dir, "");
+
+    // What is named is what the agent does: a size check of 0 waits the
+    // default 2 minutes (named), a long number of days is used (not named).
+    write_file(dir / "velarion.ini", "[GLOBAL]\ncontrollo_dimensione=0\nretention_days=1234567\n");
+    Leggi_Param_Utenti(t.agent);
+    ASSERT_EQ(s.problems.size(), 1u);
+    EXPECT_EQ(s.problems[0].line, 2);
+    EXPECT_EQ(s.size_check_limit, 120);
+    EXPECT_EQ(s.retry.retention_days, 1234567);
 }
 
 // velarion.ini is read once however many keys the loader takes.
