@@ -1,8 +1,7 @@
 // What every subsystem routine is handed: the clock, the view, the activity
 // list, the loaded settings (read only), the run's font look-ups and the
-// style files read so far. Start-up
-// owns what it refers to; the state of each subsystem lives in that
-// subsystem's own objects.
+// style files read so far. Start-up owns what it refers to; the state of each
+// subsystem lives in that subsystem's own objects.
 #pragma once
 
 #include <string>
