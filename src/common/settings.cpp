@@ -66,37 +66,6 @@ private:
     std::string file_;
 };
 
-const std::string kDuration = "is not a duration such as 90 (minutes), 30s, 15m or 24h";
-const std::string kPositiveDuration = "is not a duration above 0 such as 90 (minutes), 30s, 15m or 24h";
-
-// "retry_delays", "retry_limit", "retention_days", "controllo_dimensione".
-void check_retry_keys(const GlobalKeys& g, KeyProblems& problems) {
-    if (!text::trim(g.retry_delays).empty()) {
-        std::size_t start = 0;
-        while (start <= g.retry_delays.size()) {
-            const std::size_t stop = std::min(g.retry_delays.find(',', start), g.retry_delays.size());
-            const std::string one = text::trim(g.retry_delays.substr(start, stop - start));
-            if (parse_duration(one) <= 0) {
-                problems.add("GLOBAL", "retry_delays", one,
-                             kPositiveDuration + " (the default waits are used)");
-                break;
-            }
-            start = stop + 1;
-        }
-    }
-    if (!text::trim(g.retry_limit).empty() && parse_duration(g.retry_limit) < 0)
-        problems.add("GLOBAL", "retry_limit", text::trim(g.retry_limit), kDuration + " (24h is used)");
-    if (const std::string days = text::trim(g.retention_days); !days.empty()) {
-        int n = 0;
-        const auto [end, ec] = std::from_chars(days.data(), days.data() + days.size(), n);
-        if (ec != std::errc() || end != days.data() + days.size() || n < 0)
-            problems.add("GLOBAL", "retention_days", days, "is not a whole number of days (7 are used)");
-    }
-    if (!text::trim(g.size_check).empty() && parse_duration(g.size_check) <= 0)
-        problems.add("GLOBAL", "controllo_dimensione", text::trim(g.size_check),
-                     kPositiveDuration + " (2 minutes are used)");
-}
-
 // "smtport": a whole number from 1 to 65535, or none.
 SmtpPort smtp_port(const std::string& raw, KeyProblems& problems) {
     SmtpPort port;
@@ -162,10 +131,15 @@ void Settings::derive(const ini::IniContents* from) {
     if (!text::trim(op.Path).empty() || !text::trim(op.Dir_Loghi).empty()) no_copy_roots.push_back(logo_dir);
     for (const std::string* key : {&op.unione_DIR, &op.tempozip_dir}) add_root(no_copy_roots, *key);
 
-    retry = parse_retry_settings(global.retry_delays, global.retry_limit, global.retention_days);
+    retry = parse_retry_settings(global.retry_delays, global.retry_limit, global.retention_days,
+                                 [&](const char* key, const std::string& value, const std::string& what) {
+                                     problem.add("GLOBAL", key, value, what);
+                                 });
     const long long check = parse_duration(global.size_check);
     size_check_limit = check > 0 ? check : 120;
-    check_retry_keys(global, problem);
+    if (check <= 0 && !text::trim(global.size_check).empty())
+        problem.add("GLOBAL", "controllo_dimensione", text::trim(global.size_check),
+                    "is not a duration above 0 such as 90 (minutes), 30s, 15m or 24h (2 minutes are used)");
     const int mask = file_modes::parse_umask(global.umask);
     file_umask = mask >= 0 ? static_cast<unsigned>(mask) : file_modes::kDefaultUmask;
     if (mask < 0 && !text::trim(global.umask).empty())
