@@ -71,6 +71,7 @@ TEST_F(BarcodeSettingsTest, TheStyleNamesTheBarcodeFile) {
 // it is changed (a style designer editing it between two compositions).
 TEST_F(BarcodeSettingsTest, AChangedFileIsReadAgain) {
     testing::write_file(dir / "barcode.ini", "[k]\nnomefilefont=F1\ntipo=code128\n");
+    testing::settle(dir / "barcode.ini");
     EXPECT_EQ(read("k").values.kind, "code128");
     const int reads = t.rt.ini_files.reads();
     EXPECT_EQ(read("k").values.kind, "code128");

@@ -129,6 +129,7 @@ TEST_F(ComposeTest, ResultNamesFittedRefusedAndFailed) {
 TEST_F(ComposeTest, StyleFileReadOnceForABurstAndAgainWhenItChanges) {
     styles("[FATT]\nformattatesto=tab.txt\n");
     write_file(dir / "loghi/tab.txt", "1\tC\t1\n1\tZ\t2\n");
+    settle(dir / "loghi/tab.txt");
     const std::string path = print_file("FATT1.txt", "riga uno\r\n");
     const int before = rt.ini_files.reads();
     for (int message = 0; message < 3; ++message) {
