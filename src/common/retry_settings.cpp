@@ -25,7 +25,11 @@ long long parse_duration(const std::string& raw) {
 }
 
 RetrySettings parse_retry_settings(const std::string& delays, const std::string& limit,
-                                   const std::string& retention_days) {
+                                   const std::string& retention_days, const RetryKeyProblem& problem) {
+    const std::string form = "such as 90 (minutes), 30s, 15m or 24h";
+    auto report = [&](const char* key, const std::string& value, const std::string& what) {
+        if (problem) problem(key, text::trim(value), what);
+    };
     RetrySettings r;
     if (!text::trim(delays).empty()) {
         std::vector<long long> list;
@@ -34,18 +38,25 @@ RetrySettings parse_retry_settings(const std::string& delays, const std::string&
         while (good && start <= delays.size()) {
             const std::size_t comma = delays.find(',', start);
             const std::size_t stop = comma == std::string::npos ? delays.size() : comma;
-            const long long d = parse_duration(delays.substr(start, stop - start));
+            const std::string one = delays.substr(start, stop - start);
+            const long long d = parse_duration(one);
             good = d > 0;
+            if (!good) report("retry_delays", one, "is not a duration above 0 " + form + " (the default waits are used)");
             list.push_back(d);
             start = stop + 1;
         }
         if (good) r.delays = std::move(list);
     }
-    if (const long long l = parse_duration(limit); l >= 0 && !text::trim(limit).empty()) r.limit = l;
-    const std::string days = text::trim(retention_days);
-    int n = 0;
-    const auto [end, ec] = std::from_chars(days.data(), days.data() + days.size(), n);
-    if (ec == std::errc() && end == days.data() + days.size() && n >= 0) r.retention_days = n;
+    if (!text::trim(limit).empty()) {
+        if (const long long l = parse_duration(limit); l >= 0) r.limit = l;
+        else report("retry_limit", limit, "is not a duration " + form + " (24h is used)");
+    }
+    if (const std::string days = text::trim(retention_days); !days.empty()) {
+        int n = 0;
+        const auto [end, ec] = std::from_chars(days.data(), days.data() + days.size(), n);
+        if (ec == std::errc() && end == days.data() + days.size() && n >= 0) r.retention_days = n;
+        else report("retention_days", days, "is not a whole number of days (7 are used)");
+    }
     return r;
 }
 

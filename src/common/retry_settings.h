@@ -3,6 +3,7 @@
 // "GLOBAL", read once with the operator's settings.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,11 +23,16 @@ struct RetrySettings {
     long long delay_after(int failures) const;
 };
 
-// Reads the three keys' texts; a missing or unreadable value keeps its default.
+// A key whose text cannot be used: its name, the text, and what is wrong
+// with it (with the value used instead).
+using RetryKeyProblem = std::function<void(const char* key, const std::string& text, const std::string& what)>;
+
+// Reads the three keys' texts; a missing or unreadable value keeps its default
+// (an unreadable one is also handed to `problem`, when given).
 // Durations are minutes, or a number followed by "s", "m" or "h"
 // ("retry_delays=1,5,15,60", "retry_limit=24h", "retry_delays=2s,2s").
 RetrySettings parse_retry_settings(const std::string& delays, const std::string& limit,
-                                   const std::string& retention_days);
+                                   const std::string& retention_days, const RetryKeyProblem& problem = {});
 
 // One duration as above, in seconds; -1 when the text is not one.
 long long parse_duration(const std::string& text);

@@ -4,10 +4,16 @@
 // const reference.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "common/file_problem.h"
 #include "common/retry_settings.h"
+
+namespace velarion::ini {
+struct IniContents;
+}
 
 namespace velarion {
 
@@ -51,8 +57,10 @@ struct PdfComponents {
     bool merge = false;
 };
 
-// The operator's keys of velarion.ini, loaded by Leggi_Param_Utenti.
-struct OperatorSettings {
+// The operator's keys of velarion.ini (and those of "CDO" and "PERCORSI") as
+// written there: what the settings dialogs show, edit and write back, and what
+// derive() makes the typed values below from. No other routine reads them.
+struct OperatorKeys {
     std::string pwd_Operatore;
     std::string login_email;
     std::string pwd_email;
@@ -84,33 +92,65 @@ enum class DeliveryMode {
     always_save,  // "SEMPRE SAVE"
 };
 
-// Keys of section "GLOBAL" besides "Timing", loaded with the operator's settings.
-struct GlobalSettings {
+// "ChiaveRegistry": where the mail client's name is looked up first.
+enum class MailClientKey {
+    current_user,   // "DA PROGRAMMA", "CURRENT USER" or empty: the user's, then the machine's
+    local_machine,  // "LOCAL MACHINE" (and anything else): the machine's only
+};
+
+// Keys of section "GLOBAL" besides "Timing" as written, loaded with the
+// operator's keys and made into values by derive().
+struct GlobalKeys {
     std::string retry_delays;    // waits between tries of an undelivered message
     std::string retry_limit;     // how long a temporary failure is tried before the message is parked
     std::string retention_days;  // days the copies below "non_copiati" are kept
     std::string size_check;      // "controllo_dimensione": how long a ".0" may keep changing
     std::string umask;           // "umask": octal mode bits taken from every file the agent makes
-    std::string metrics_path;    // "metriche": the Prometheus text file written every minute ("": none)
+    std::string metriche;        // "metriche": the Prometheus text file written every minute
+};
+
+// "smtport" of section "CDO": no port (the one in "smtpserver", else 25), a
+// port from 1 to 65535, or a text that is none (sending then fails, naming it).
+struct SmtpPort {
+    std::optional<int> number;
+    std::string unusable;  // the text when it is no port
+    // As the SMTP component takes it: "" for none.
+    std::string setting() const { return number ? std::to_string(*number) : unusable; }
+};
+
+// Section "CDO": the SMTP component's server and account.
+struct SmtpSettings {
+    std::string server;  // "smtpserver": host, or host:port
+    SmtpPort port;       // "smtport"
+    std::string user;    // "username"
+    std::string password;
+    std::string from;    // the sender when the message names none ("" for "username")
 };
 
 struct Settings {
     Switches sw;
     HostInfo host;
-    OperatorSettings op;
-    GlobalSettings global;
+    OperatorKeys op;      // as written in velarion.ini; read by derive() and the dialogs only
+    GlobalKeys global;    // the same
     PdfComponents pdf;
 
     // Derived once by derive(), after the keys above were loaded or changed.
     std::string work_dir;         // "tempozip_dir", "/" separators, trailing "/"
     std::string spool_dir;        // "Path", the same way
+    bool has_spool = false;       // "Path" names a folder
+    bool has_work = false;        // "tempozip_dir" names a folder
+    std::string save_dir;         // "send_dir", the same way; "" when it names none
+    std::string merge_dir;        // "unione_DIR", the same way ("/" when it names none)
     std::string logo_dir;         // "Dir_Loghi", the same way; spool_dir + "loghi/" when it is empty
     std::string style_file;       // logo_dir + "loghi.ini"
     std::string outlook_version;  // the version after "OUTLOOK" in "ParGenerali" (kept without a token)
     bool norif = false;           // "ParGenerali" holds "NORIF": the subject without "RIF:"
     bool nolett = false;          // "ParGenerali" holds "NOLETT": no read receipt
     bool prepara = false;         // "ParGenerali" holds "PREPARA:<folder>;": prepare mode
+    bool outlook = false;         // "ParGenerali" holds "OUTLOOK" (any case)
     DeliveryMode delivery_mode = DeliveryMode::per_message;  // "tipoinvio", any case
+    MailClientKey mail_client_key = MailClientKey::current_user;  // "ChiaveRegistry"
+    SmtpSettings smtp;            // section "CDO"
     std::string prepare_dir;      // that folder, "/" separators, trailing "/"
     std::string account_login;    // "login_email" for the transport; empty when "acc:" is "Y"
     std::string account_password; // "pwd_email" the same way
@@ -122,6 +162,8 @@ struct Settings {
     // folder, the merge folder and the work folder, whose files the agent
     // itself reads (styles, PDFs that later invoices append, claims, logs).
     std::vector<std::string> read_roots;
+    std::vector<std::string> read_folders;  // "cartelle_lettura" alone
+    std::vector<std::string> copy_folders;  // "cartelle_copia" alone
     std::vector<std::string> copy_roots;
     std::vector<std::string> no_copy_roots;
     RetrySettings retry;          // the "GLOBAL" keys above, read as numbers
@@ -131,8 +173,17 @@ struct Settings {
     // The umask of everything the agent writes ("umask" of "GLOBAL", octal;
     // 0077 when missing or unreadable).
     unsigned file_umask = 077;
+    // "metriche" of "GLOBAL", a native path; none when the key is empty.
+    std::optional<std::string> metrics_file;
 
-    void derive();
+    // Each key whose text could not be used, once, as "file:line [SECTION]
+    // key: 'text' what" (the line is 0 when derive() was not given the file).
+    std::vector<FileProblem> problems;
+
+    // Makes the values above from the keys, checking each: a key that cannot
+    // be used keeps its default and is one of `problems`. `from` is the
+    // velarion.ini the keys were read from, for the lines of the problems.
+    void derive(const ini::IniContents* from = nullptr);
 
     // True when the style file lies below the spool folder (links resolved):
     // whoever writes the spool can change the styles, and what they name is

@@ -90,15 +90,15 @@ DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r, mail::SmtpSessi
             bInvioFallito = false;
             smtp.Delimiter = ";";
             smtp.UseAuthentication = true;
-            smtp.UserName = rt.cfg.op.username;
-            smtp.Password = rt.cfg.op.password;
-            smtp.SMTPHost = rt.cfg.op.smtpserver;
-            smtp.SMTPPort = rt.cfg.op.smtport;
-            smtp.From = smtp.FromDisplayName = smtp.ReplyToAddress = rt.cfg.op.username;
+            smtp.UserName = rt.cfg.smtp.user;
+            smtp.Password = rt.cfg.smtp.password;
+            smtp.SMTPHost = rt.cfg.smtp.server;
+            smtp.SMTPPort = rt.cfg.smtp.port.setting();
+            smtp.From = smtp.FromDisplayName = smtp.ReplyToAddress = rt.cfg.smtp.user;
             smtp.Recipient = smtp.RecipientDisplayName = r.lsTo;
             // 2.3 The sender: the message's, else "from", else "username".
-            if (lsFrom.empty() && !rt.cfg.op.from.empty()) lsFrom = rt.cfg.op.from;
-            if (lsFrom.empty()) lsFrom = rt.cfg.op.username;
+            if (lsFrom.empty() && !rt.cfg.smtp.from.empty()) lsFrom = rt.cfg.smtp.from;
+            if (lsFrom.empty()) lsFrom = rt.cfg.smtp.user;
             // 2.4
             smtp.Recipient = smtp.RecipientDisplayName = r.lsTo;
             if (!lsFrom.empty()) smtp.From = smtp.FromDisplayName = smtp.ReplyToAddress = lsFrom;

@@ -21,26 +21,6 @@ namespace velarion {
 
 namespace {
 
-const char* const kKeys[19] = {"",
-                               "",
-                               "nomefilefont",
-                               "descrizionefont",
-                               "orientamento",
-                               "dimfont",
-                               "margsx",
-                               "margdown",
-                               "tipo",
-                               "monospazio",
-                               "immaginebarcode",
-                               "immaginebarcodealtezza",
-                               "immaginebarcodelarghezza",
-                               "immaginebarcodemargsx",
-                               "immaginebarcodemargtop",
-                               "immaginebarcodenomefile",
-                               "immaginebarcodenomefileid",
-                               "stringafissa",
-                               "colore"};
-
 // The barcode file: "filebarcode_ini" of the current style, else "barcode.ini",
 // in the logo directory.
 std::string barcode_file(const Runtime& rt, const StyleSettings& style) {
@@ -48,9 +28,6 @@ std::string barcode_file(const Runtime& rt, const StyleSettings& style) {
     if (name.empty()) name = "barcode.ini";
     return overlay::StyleFilePath(rt, overlay::InLogoDir(rt, name));
 }
-
-// A built-in font tag "F0" to "F11" (shorter than 4 characters, starting with "F").
-bool is_font_tag(const std::string& name) { return !name.empty() && name[0] == 'F' && name.size() < 4; }
 
 std::string encode(const std::string& kind, std::string data) {
     if (kind == "code39") return Code39(data);
@@ -65,142 +42,144 @@ std::string encode(const std::string& kind, std::string data) {
     return data;
 }
 
-// The typed values of the record's fields, and a problem for each value that
-// is set but cannot be used (with its key's line in the barcode file).
-void make_values(const Runtime& rt, BarcodeRecord& record, const std::string& file,
-                 const std::vector<ini::IniEntry>& entries, const std::vector<ini::IniEntry>& picture_entries,
-                 const std::string& image_section) {
-    auto& field = record.field;
-    BarcodeValues v;
-    auto problem = [&](bool picture_key, const char* key, const std::string& what) {
-        const auto& from = picture_key ? picture_entries : entries;
+// Where the problems of one read go: each once, with its key's line.
+class BarcodeProblems {
+public:
+    BarcodeProblems(BarcodeRecord& record, const std::string& file, const ini::IniSection* section,
+                    const ini::IniSection* picture, const std::string& picture_name)
+        : record_(record), file_(file), section_(section), picture_(picture), picture_name_(picture_name) {}
+
+    void add(bool picture_key, const char* key, const std::string& what) const {
+        const ini::IniSection* from = picture_key ? picture_ : section_;
         int line = 0;
         std::string value;
-        for (const auto& e : from)
-            if (strcasecmp(e.key.c_str(), key) == 0) line = e.line, value = e.value;
-        FileProblem p{file, line, "[" + (picture_key ? image_section : field[1]) + "] " + key + ": '" + value + "' " + what};
-        if (std::find(record.problems.begin(), record.problems.end(), p) == record.problems.end())
-            record.problems.push_back(std::move(p));
-    };
-    auto number = [&](const std::string& text) { return overlay::TryNumber(rt, text); };
+        if (from)
+            for (const auto& e : from->entries)
+                if (strcasecmp(e.key.c_str(), key) == 0) line = e.line, value = e.value;
+        FileProblem p{file_, line, "[" + (picture_key ? picture_name_ : record_.section) + "] " + key + ": '" + value + "' " + what};
+        if (std::find(record_.problems.begin(), record_.problems.end(), p) == record_.problems.end())
+            record_.problems.push_back(std::move(p));
+    }
 
-    if (!field[18].empty()) {
-        try {
-            const overlay::Colour c = overlay::ParseColour(rt, field[18]);
-            v.colour = Rgb{c.red, c.green, c.blue};
-        } catch (const NumberedError&) {
-            problem(false, "colore", "is not red,green,blue (no colour is set)");
-        }
-    }
-    if (!field[4].empty()) {
-        if (auto a = number(field[4])) v.angle = *a;
-        else problem(false, "orientamento", "is not a number (read as 0)");
-    }
-    if (!field[5].empty()) {
-        // The drawing component writes text of up to 600 points.
-        const auto s = number(field[5]);
-        if (s && *s > 0 && *s <= 600) v.size = *s;
-        else problem(false, "dimfont", "is not a size above 0 and up to 600 (read as 12)");
-    }
-    if (!field[6].empty()) {
-        v.x = number(field[6]);
-        if (!v.x) problem(false, "margsx", "is not a number (the piece's own position is used)");
-    }
-    if (!field[7].empty()) {
-        v.y = number(field[7]);
-        if (!v.y) problem(false, "margdown", "is not a number (the row's position is used)");
-    }
-    bool picture = !field[10].empty();
-    for (int i = 11; i <= 16; ++i) picture = picture && !field[i].empty();
-    if (picture) {
-        const auto h = number(field[11]), w = number(field[12]), px = number(field[13]), py = number(field[14]);
-        if (h && w && px && py) {
-            v.picture = BarcodeValues::Picture{*h, *w, *px, *py};
-        } else {
-            for (int i = 11; i <= 14; ++i)
-                if (!number(field[i])) problem(true, kKeys[i], "is not a number (the barcode is drawn instead)");
-        }
-    }
-    record.values = v;
+private:
+    BarcodeRecord& record_;
+    const std::string& file_;
+    const ini::IniSection* section_;
+    const ini::IniSection* picture_;
+    const std::string& picture_name_;
+};
+
+std::string value_of(const ini::IniSection* section, const char* key) {
+    if (section)
+        for (const auto& e : section->entries)
+            if (strcasecmp(e.key.c_str(), key) == 0) return e.value;
+    return "";
 }
 
 }  // namespace
 
 void ReadBarcodeSettings(const Runtime& rt, const StyleSettings& style, BarcodeRecord& record,
                          const std::string& image_section) {
-    auto& field = record.field;
-    // 1. Empty fields 2 to 16.
-    for (int i = 2; i <= 16; ++i) field[i].clear();
     const std::string file = barcode_file(rt, style);
-    // The file is read once for all the barcodes of a message (a barcode on
+    // The file is read once for all the barcodes of the run (a barcode on
     // every line of a listing would otherwise read it once per line), and
     // again when it changes.
-    const auto stamp = ini::stamp_of(file);
-    if (file != record.file_path || !stamp || !record.file.read || !(*stamp == record.file.stamp)) {
-        record.file = ini::read_all(file);
-        record.file_path = file;
-    }
-    auto value_of = [](const std::vector<ini::IniEntry>& entries, const char* key) {
-        for (const auto& e : entries)
-            if (strcasecmp(e.key.c_str(), key) == 0) return e.value;
-        return std::string();
-    };
-    auto section = [&](const std::string& name) {
-        const ini::IniSection* s = record.file.section(name);
-        return s ? s->entries : std::vector<ini::IniEntry>{};
-    };
-    // 2. Fields 2 to 10, 17 and 18 from the section of field 1.
-    const auto entries = section(field[1]);
-    for (int i : {2, 3, 4, 5, 6, 7, 8, 9, 10, 17, 18}) {
-        const std::string value = value_of(entries, kKeys[i]);
-        field[i] = i >= 4 ? NormalizeDecimal(rt, value) : value;
-    }
-    if (field[10].empty() || image_section.empty()) {
-        // 3. Text mode.
-        if (is_font_tag(field[2])) {
-            std::string tag = "/F0";
+    record.file = rt.ini_files.get(file);
+    const ini::IniSection* section = record.file->section(record.section);
+    const ini::IniSection* picture_section = image_section.empty() ? nullptr : record.file->section(image_section);
+    const BarcodeProblems problem(record, file, section, picture_section, image_section);
+    // Every value but the font's is written with the installation's decimal separator.
+    auto key = [&](const char* name) { return NormalizeDecimal(rt, value_of(section, name)); };
+    auto number = [&](const std::string& text) { return overlay::TryNumber(rt, text); };
+
+    BarcodeValues v;
+    v.font_file = value_of(section, "nomefilefont");
+    v.font_name = value_of(section, "descrizionefont");
+    std::string angle = key("orientamento"), size = key("dimfont");
+    v.kind = text::lower(key("tipo"));
+    v.fixed_text = key("stringafissa");
+    const std::string colour = key("colore");
+    bool picture = !key("immaginebarcode").empty() && !image_section.empty();
+    if (!picture) {
+        // Text mode: a built-in tag, or the Code 39 font when none is named.
+        if (v.builtin_font()) {
+            v.font_name = "/F0";
             for (int n = 0; n <= 11; ++n)
-                if (field[2] == "F" + std::to_string(n)) tag = "/F" + std::to_string(n);
-            field[3] = tag;
-        } else if (field[2].empty()) {
-            field[2] = "IDAutomationHC39L.ttf";
-            field[3] = "IDAutomationHC39L";
-            field[4] = "0";
-            field[5] = "12";
-            field[8] = "code39";
-            field[9] = "800";
+                if (v.font_file == "F" + std::to_string(n)) v.font_name = "/F" + std::to_string(n);
+        } else if (v.font_file.empty()) {
+            v.font_file = "IDAutomationHC39L.ttf";
+            v.font_name = "IDAutomationHC39L";
+            angle = "0";
+            size = "12";
+            v.kind = "code39";
         }
-    } else {
-        // 4. Picture mode: all six picture keys, or back to text mode.
-        const auto picture = section(image_section);
-        for (int i = 11; i <= 16; ++i) {
-            const std::string value = value_of(picture, kKeys[i]);
-            field[i] = i <= 14 ? NormalizeDecimal(rt, value) : value;
-        }
-        for (int i = 11; i <= 16; ++i)
-            if (field[i].empty()) field[10].clear();
     }
-    make_values(rt, record, file, entries, image_section.empty() ? std::vector<ini::IniEntry>{} : section(image_section),
-                image_section);
+
+    if (!colour.empty()) {
+        try {
+            const overlay::Colour c = overlay::ParseColour(rt, colour);
+            v.colour = Rgb{c.red, c.green, c.blue};
+        } catch (const NumberedError&) {
+            problem.add(false, "colore", "is not red,green,blue (no colour is set)");
+        }
+    }
+    if (!angle.empty()) {
+        if (auto a = number(angle)) v.angle = *a;
+        else problem.add(false, "orientamento", "is not a number (read as 0)");
+    }
+    if (!size.empty()) {
+        // The drawing component writes text of up to 600 points.
+        const auto s = number(size);
+        if (s && *s > 0 && *s <= 600) v.size = *s;
+        else problem.add(false, "dimfont", "is not a size above 0 and up to 600 (read as 12)");
+    }
+    if (const std::string x = key("margsx"); !x.empty()) {
+        v.x = number(x);
+        if (!v.x) problem.add(false, "margsx", "is not a number (the piece's own position is used)");
+    }
+    if (const std::string y = key("margdown"); !y.empty()) {
+        v.y = number(y);
+        if (!v.y) problem.add(false, "margdown", "is not a number (the row's position is used)");
+    }
+    if (picture) {
+        // Picture mode: all six picture keys, or back to text mode.
+        const char* const keys[] = {"immaginebarcodealtezza", "immaginebarcodelarghezza", "immaginebarcodemargsx",
+                                    "immaginebarcodemargtop", "immaginebarcodenomefile", "immaginebarcodenomefileid"};
+        std::string values[6];
+        for (int i = 0; i < 6; ++i) {
+            values[i] = value_of(picture_section, keys[i]);
+            if (i < 4) values[i] = NormalizeDecimal(rt, values[i]);
+            picture = picture && !values[i].empty();
+        }
+        if (picture) {
+            const auto h = number(values[0]), w = number(values[1]), px = number(values[2]), py = number(values[3]);
+            if (h && w && px && py) {
+                v.picture = BarcodeValues::Picture{*h, *w, *px, *py, values[4]};
+            } else {
+                for (int i = 0; i < 4; ++i)
+                    if (!number(values[i])) problem.add(true, keys[i], "is not a number (the barcode is drawn instead)");
+            }
+        }
+    }
+    record.values = std::move(v);
 }
 
 // Settings that are not numbers fall back to the defaults of the record (0
 // degrees, 12 points, the piece's own position) instead of ending the page.
 void DrawBarcode(const Runtime& rt, BarcodeRecord& record, OverlayState& state, PdfDocument& doc,
                  std::string data, double x, double y) {
-    auto& field = record.field;
     const BarcodeValues& v = record.values;
 
     // 1. Colour and fixed text.
     if (v.colour) doc.SetFillColor(v.colour->red, v.colour->green, v.colour->blue);
-    if (!field[17].empty()) data = field[17];
+    if (!v.fixed_text.empty()) data = v.fixed_text;
 
     // Picture mode (read with all six picture keys): the picture stands in
     // for the barcode. A picture that cannot be drawn (malformed numbers, a
     // missing or unreadable file) leaves the barcode drawn as in text mode.
     if (const auto& p = v.picture) {
         // Read only below the logo folder or a read folder.
-        const std::string file = overlay::InLogoDir(rt, field[15]);
+        const std::string file = overlay::InLogoDir(rt, p->file);
         try {
             const std::string resource = doc.ImportImageAsResource(overlay::StyleFilePath(rt, file), 90);
             doc.DrawImageResource(resource, p->x, p->top, p->width, p->height);
@@ -211,38 +190,32 @@ void DrawBarcode(const Runtime& rt, BarcodeRecord& record, OverlayState& state, 
 
     // 2. The font: a built-in tag, or the barcode font file when it is found
     // (registered once per document); without it the bars are drawn here.
-    const std::string kind = text::lower(field[8]);
     BarSymbology symbology{};
-    const bool has_bars = SymbologyForKind(kind, symbology);
-    bool use_font = is_font_tag(field[2]);
-    if (!use_font && !field[2].empty() && !field[3].empty()) {
-        use_font = state.fonts.ensure(field[3], [&] {
-            const std::string path = overlay::StyleFontPath(rt, field[2]);
-            return !path.empty() && doc.AddFont(field[3], path);
+    const bool has_bars = SymbologyForKind(v.kind, symbology);
+    bool use_font = v.builtin_font();
+    if (!use_font && !v.font_file.empty() && !v.font_name.empty()) {
+        use_font = state.fonts.ensure(v.font_name, [&] {
+            const std::string path = overlay::StyleFontPath(rt, v.font_file);
+            return !path.empty() && doc.AddFont(v.font_name, path);
         });
     }
     const std::string saved_font = doc.FontName();
     const double saved_height = doc.FONTHEIGHT();
 
-    // 3. Rotation and size.
-    if (field[4].empty()) field[4] = "0";
-    const double angle = v.angle;
-    const double size = v.size;
-
-    // 4. Position.
+    // 3. Rotation and size; 4. position.
     if (v.x) x = *v.x;
     if (v.y) y = *v.y;
 
     // 5. Encoding by kind; 6. drawing unless it is an empty Code 39.
-    const std::string result = encode(kind, data);
+    const std::string result = encode(v.kind, data);
     if (result != "!!") {
         if (use_font || !has_bars) {
-            if (use_font) doc.SetFontName(field[3]);
-            doc.SetTextInclinationDegrees(angle);
-            doc.SetFONTHEIGHT(size);
+            if (use_font) doc.SetFontName(v.font_name);
+            doc.SetTextInclinationDegrees(v.angle);
+            doc.SetFONTHEIGHT(v.size);
             doc.TextOut(result, x, y);
         } else {
-            DrawBars(doc, symbology, result, x, y, size, angle);
+            DrawBars(doc, symbology, result, x, y, v.size, v.angle);
         }
     }
 

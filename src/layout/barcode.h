@@ -1,7 +1,7 @@
 // Barcode settings (barcode.ini) and the drawing of a barcode piece.
 #pragma once
 
-#include <array>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,35 +17,43 @@ struct StyleSettings;
 struct OverlayState;
 class PdfDocument;
 
-// The numbers and the colour of a barcode record as the drawing takes them,
-// made once by ReadBarcodeSettings: a value that is no number reads as its
-// default (0 degrees, 12 points, the piece's own position, no colour, no
-// picture).
+// A barcode section as the drawing takes it, made once by ReadBarcodeSettings:
+// a value that is no number reads as its default (0 degrees, 12 points, the
+// piece's own position, no colour, no picture). A section without a font
+// file is the Code 39 font at 0 degrees and 12 points.
 struct BarcodeValues {
+    std::string font_file;   // "nomefilefont": a TrueType file, or a built-in tag "F0" to "F11"
+    std::string font_name;   // "descrizionefont"; "/F0" to "/F11" for a built-in tag
+    std::string kind;        // "tipo" in lower case: "code39", "code128", ...; else the data is written as it is
+    std::string fixed_text;  // "stringafissa": written instead of the data ("" for none)
     double angle = 0;  // "orientamento"
     double size = 12;  // "dimfont", above 0 and up to 600
     std::optional<double> x, y;  // "margsx", "margdown"
     std::optional<Rgb> colour;   // "colore"
     struct Picture {
         double height = 0, width = 0, x = 0, top = 0;
+        std::string file;  // "immaginebarcodenomefile", in the logo folder
     };
     std::optional<Picture> picture;  // picture mode with all six keys and four numbers
+
+    // The font is one of the built-in ones.
+    bool builtin_font() const { return !font_file.empty() && font_file[0] == 'F' && font_file.size() < 4; }
 };
 
-// The 18 text fields of the barcode record; index 1 to 18 as numbered.
+// The barcode record of a message: the section a "///B" line names and what
+// the last read made of it.
 struct BarcodeRecord {
-    std::array<std::string, 19> field;
-    BarcodeValues values;  // made from the fields by each read
+    std::string section;   // of the barcode file ("C39")
+    BarcodeValues values;  // made by each read
     // Values of the barcode file that could not be used, each once (for the style checker).
     std::vector<FileProblem> problems;
 
-    // The barcode file as last read, for the next barcode: read again only
-    // when another file is named or the file changed on disk.
-    std::string file_path;
-    ini::IniContents file;
+    // The barcode file as the run last read it (rt.ini_files): read again
+    // only when the file changed on disk.
+    std::shared_ptr<const ini::IniContents> file;
 };
 
-// Fills the record from the section named in its field[1] of the barcode
+// Fills the record from the section it names of the barcode
 // file ("filebarcode_ini" of the current style, else "barcode.ini", in the logo
 // directory); image_section names the section of the picture keys.
 void ReadBarcodeSettings(const Runtime& rt, const StyleSettings& style, BarcodeRecord& record,

@@ -63,8 +63,7 @@ void AGGIUNGIFONDOPDF(const Runtime& rt, const std::string& document_path,
             entries[i + 1] = merge_list[i];
 
         // 3. Check every entry; an unusable file is left out.
-        const std::string merge_dir =
-            paths::with_separator(paths::native(rt.cfg.op.unione_DIR));
+        const std::string& merge_dir = rt.cfg.merge_dir;
         for (int i = 0; i < kEntries; ++i) {
             // 3.1 Files to append lie in the merge directory.
             if (i > 0 && !entries[i].empty()) entries[i] = merge_dir + paths::native(entries[i]);

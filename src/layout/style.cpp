@@ -281,21 +281,20 @@ StyleSettings ParseStyleSection(const Runtime& rt, const ini::IniContents& conte
     return s;
 }
 
-const ini::IniContents& StyleFile::contents(const std::string& path) {
-    // A stat per load costs no read; the file is read again only when it changed.
-    const auto stamp = ini::stamp_of(path);
-    const bool same = path == path_ && (stamp ? contents_.read && *stamp == contents_.stamp : !contents_.read);
-    if (!same || reads_ == 0) {
-        contents_ = ini::read_all(path);
-        path_ = path;
+const ini::IniContents& StyleFile::contents(const Runtime& rt) {
+    auto file = rt.ini_files.get(rt.cfg.style_file);
+    // Another version of the file (or another file): its sections are made again.
+    if (file != contents_ || rt.cfg.style_file != path_) {
+        contents_ = std::move(file);
+        path_ = rt.cfg.style_file;
         sections_.clear();
         ++reads_;
     }
-    return contents_;
+    return *contents_;
 }
 
 const StyleSettings& StyleFile::section(const Runtime& rt, const std::string& name) {
-    const ini::IniContents& c = contents(rt.cfg.style_file);
+    const ini::IniContents& c = contents(rt);
     const std::string key = text::lower(name);
     auto it = sections_.find(key);
     if (it == sections_.end()) {

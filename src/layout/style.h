@@ -110,24 +110,24 @@ struct SizeOverride {
     std::optional<double> size;
 };
 
-// loghi.ini as read once: its sections, and each style section made into
-// settings the first time it is asked for. Kept for one message, read again
-// only when the file changes on disk (another inode, time or size).
+// loghi.ini for one message: the file as the run last read it (rt.ini_files,
+// read again only when it changes on disk: another inode, time or size), and
+// each style section made into settings the first time the message asks for it.
 class StyleFile {
 public:
-    // The file's contents as last read, read again when the file changed.
-    const ini::IniContents& contents(const std::string& path);
+    // The style file's contents (rt.cfg.style_file), from the run's cache.
+    const ini::IniContents& contents(const Runtime& rt);
     // The style section `name` as typed settings, without the "///C"
     // override and the "TAFT" rule (back-page, second-logo sections).
     const StyleSettings& section(const Runtime& rt, const std::string& name);
     // Every problem of the sections loaded so far, in load order, each once.
     std::vector<FileProblem> problems() const;
-    // Times the file was read (for tests).
+    // Versions of the file this message took (for tests).
     int reads() const { return reads_; }
 
 private:
     std::string path_;
-    ini::IniContents contents_;
+    std::shared_ptr<const ini::IniContents> contents_;
     std::map<std::string, StyleSettings> sections_;  // by lower-case name
     std::vector<FileProblem> problems_;
     int reads_ = 0;

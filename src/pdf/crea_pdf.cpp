@@ -77,7 +77,7 @@ void save_and_copy(Runtime& rt, LayoutState& layout, PdfDocument& doc, const Job
         rt.list.add(" Creato " + compose.conformance + (invoice ? " Factur-X " + invoice->level : "") + " " + output);
     // 7. to 10.
     step = 7;
-    const Protection protection = read_protection(layout.styles.contents(rt.cfg.style_file), rt.cfg.style_file);
+    const Protection protection = read_protection(layout.styles.contents(rt), rt.cfg.style_file);
     add_once(compose.problems, protection.problems);
     if (part && protection.wanted()) {
         // A PDF/A is never encrypted: the copies keep the PDF/A, the
@@ -212,7 +212,7 @@ CreaPdfResult CreaPdf(Runtime& rt, LayoutState& layout, const PreAnalysis& pre, 
         const int archival_part = invoice ? 3 : style.pdfa;
         // 5. The marker sequences of loghi.ini (read once the type is accepted).
         step = 5;
-        job.markers = read_marker_sequences(layout.styles.contents(rt.cfg.style_file));
+        job.markers = read_marker_sequences(layout.styles.contents(rt));
         // 4. and 8. The drawing object and the geometry of the type.
         step = 4;
         std::unique_ptr<PdfDocument> doc =

@@ -3,6 +3,7 @@
 #include <climits>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 
 #include "common/file_problem.h"
@@ -132,20 +133,56 @@ std::vector<FormatEntry> parse_format_table(const std::string& file_text, const 
     return table;
 }
 
-std::vector<FormatEntry> load_format_table(const Runtime& rt, const std::string& file_name,
-                                           std::vector<FileProblem>* problems) {
+namespace {
+
+// The formatting table's file: its path (read only below the logo folder or
+// a read folder) and its text; nullopt, with the activity line, when it
+// cannot be read.
+std::optional<std::string> read_format_file(const Runtime& rt, const std::string& file_name, std::string& path,
+                                            std::vector<FileProblem>* problems) {
     const std::string wanted = rt.cfg.logo_dir + paths::native(file_name);
-    // Read only below the logo folder or a read folder.
-    const std::string path = overlay::StyleFilePath(rt, wanted);
+    path = overlay::StyleFilePath(rt, wanted);
     std::ifstream in(path, std::ios::binary);
     if (path.empty() || !in) {
         rt.list.add(" Crea Pdf tabella di formattazione non trovata " + file_name);
         if (problems) problems->push_back({wanted, 0, "formatting table not found"});
-        return {};
+        return std::nullopt;
     }
     std::ostringstream text;
     text << in.rdbuf();
-    return parse_format_table(text.str(), path, problems);
+    return text.str();
+}
+
+}  // namespace
+
+std::vector<FormatEntry> load_format_table(const Runtime& rt, const std::string& file_name,
+                                           std::vector<FileProblem>* problems) {
+    std::string path;
+    const auto text = read_format_file(rt, file_name, path, problems);
+    return text ? parse_format_table(*text, path, problems) : std::vector<FormatEntry>{};
+}
+
+const std::vector<FormatEntry>& FormatTables::get(const Runtime& rt, const std::string& file_name,
+                                                  std::vector<FileProblem>& problems) {
+    // Kept while the same file is found unchanged (a stat, no read); the
+    // stamp is taken before the read, so a change while it is read is seen.
+    const auto stamp = ini::stamp_of(overlay::StyleFilePath(rt, rt.cfg.logo_dir + paths::native(file_name)));
+    auto it = tables_.find(file_name);
+    if (it != tables_.end() && stamp && *stamp == it->second.stamp) {
+        problems.insert(problems.end(), it->second.problems.begin(), it->second.problems.end());
+        return it->second.rows;
+    }
+    Table table;
+    const auto text = read_format_file(rt, file_name, table.path, &problems);
+    if (!text) {
+        tables_.erase(file_name);
+        return none_;
+    }
+    ++reads_;
+    table.rows = parse_format_table(*text, table.path, &table.problems);
+    problems.insert(problems.end(), table.problems.begin(), table.problems.end());
+    table.stamp = stamp.value_or(ini::FileStamp{});  // no stamp: never equal to a later one
+    return (tables_[file_name] = std::move(table)).rows;
 }
 
 }  // namespace velarion

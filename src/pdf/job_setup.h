@@ -3,18 +3,18 @@
 #pragma once
 
 #include <array>
+#include <map>
 #include <string>
 #include <vector>
+
+#include "common/file_problem.h"
+#include "platform/ini_file.h"
 
 namespace velarion {
 
 struct Runtime;
 struct StyleSettings;
 struct PreAnalysis;
-struct FileProblem;
-namespace ini {
-struct IniContents;
-}
 
 // True when the style's "forzatura" or the pre-analysis refuses the type;
 // writes the rule's trace or activity line.
@@ -45,5 +45,29 @@ std::vector<FormatEntry> parse_format_table(const std::string& file_text, const 
 // line and an empty table when it cannot be read (a problem too, with problems given).
 std::vector<FormatEntry> load_format_table(const Runtime& rt, const std::string& file_name,
                                            std::vector<FileProblem>* problems = nullptr);
+
+// The formatting tables of one message, each read once while its file does
+// not change: a document tries up to 13 print types, and its directives may
+// set the style up again within one of them. A table that is not found is
+// looked for again (with its activity line) each time.
+class FormatTables {
+public:
+    // As load_format_table; the problems of a table are added each time it is asked for.
+    const std::vector<FormatEntry>& get(const Runtime& rt, const std::string& file_name,
+                                        std::vector<FileProblem>& problems);
+    // Times a table file was read (for tests).
+    int reads() const { return reads_; }
+
+private:
+    struct Table {
+        std::string path;
+        ini::FileStamp stamp;
+        std::vector<FormatEntry> rows;
+        std::vector<FileProblem> problems;
+    };
+    std::map<std::string, Table> tables_;  // by the name the style gives
+    std::vector<FormatEntry> none_;
+    int reads_ = 0;
+};
 
 }  // namespace velarion

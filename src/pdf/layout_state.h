@@ -6,6 +6,7 @@
 #include "layout/overlay.h"
 #include "layout/style.h"
 #include "pdf/compose_state.h"
+#include "pdf/job_setup.h"
 
 namespace velarion {
 
@@ -15,6 +16,7 @@ struct LayoutState {
     OverlayState overlay;
     BarcodeRecord barcode;
     ComposeState compose;
+    FormatTables format_tables;  // "formattatesto" files as read for this message
 };
 
 }  // namespace velarion

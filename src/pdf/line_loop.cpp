@@ -299,7 +299,7 @@ void LineLoop::draw_line(std::vector<Piece>& pieces, const std::string& line, bo
         double width = 0;
         if (p.style == "bc") {
             // 16.11 A barcode piece with the settings of its section.
-            layout_.barcode.field[1] = p.section;
+            layout_.barcode.section = p.section;
             ReadBarcodeSettings(rt_, style(), layout_.barcode, p.section);
             DrawBarcode(rt_, layout_.barcode, layout_.overlay, doc_, text, x, y);
             forget_settings();
@@ -467,7 +467,7 @@ void LineLoop::run(std::istream& in) {
 
 }  // namespace
 
-void configure_job(const Runtime& rt, const LayoutState& layout, JobState& job) {
+void configure_job(const Runtime& rt, LayoutState& layout, JobState& job) {
     const StyleSettings& s = layout.style;
     job.metrics = type_metrics(job.print_type, s);
     if (const auto& n = layout.compose.size_override.size) job.metrics.normal = job.metrics.condensed = *n;
@@ -476,7 +476,7 @@ void configure_job(const Runtime& rt, const LayoutState& layout, JobState& job) 
     job.substitutions = s.substitutions;
     job.dropped_rows = s.dropped_rows;
     job.format_table = s.formattatesto.empty() ? std::vector<FormatEntry>{}
-                                               : load_format_table(rt, s.formattatesto, &job.problems);
+                                               : layout.format_tables.get(rt, s.formattatesto, job.problems);
 }
 
 void set_page_size(const StyleSettings& s, PdfDocument& doc, const JobState& job) {

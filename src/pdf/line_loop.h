@@ -13,7 +13,7 @@ struct StyleSettings;
 class PdfDocument;
 
 // Geometry and tables of the job from the print type and the current style.
-void configure_job(const Runtime& rt, const LayoutState& layout, JobState& job);
+void configure_job(const Runtime& rt, LayoutState& layout, JobState& job);
 
 // Sets the page size for the job's type (or the style's "dimpagina..." keys).
 void set_page_size(const StyleSettings& style, PdfDocument& doc, const JobState& job);

@@ -29,7 +29,7 @@ const std::array<OAuthFieldInfo, 7> kOAuthFields = {{
 FormCDOLogic::FormCDOLogic(SetupContext ctx, CdoView& view) : ctx_(std::move(ctx)), view_(view) {}
 
 void FormCDOLogic::Form_Load() {
-    const OperatorSettings& op = ctx_.rt.cfg.op;
+    const OperatorKeys& op = ctx_.rt.cfg.op;
     view_.set_field(CdoField::txt_smtpserver, op.smtpserver);
     view_.set_field(CdoField::txt_smtpport, op.smtport);
     view_.set_field(CdoField::txt_password, op.password);

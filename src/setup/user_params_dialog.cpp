@@ -68,7 +68,7 @@ frm_setuputenteLogic::frm_setuputenteLogic(SetupContext ctx, SetupUtenteView& vi
     : ctx_(std::move(ctx)), view_(view) {}
 
 void frm_setuputenteLogic::Form_Load() {
-    OperatorSettings& op = ctx_.settings.op;
+    OperatorKeys& op = ctx_.settings.op;
     const Settings& cfg = ctx_.settings;
     // 1. Operator, its password and the mail account.
     view_.set_field(SetupField::txt_operatore, cfg.sw.ope);

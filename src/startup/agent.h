@@ -12,7 +12,7 @@
 namespace velarion {
 
 struct Agent {
-    Agent(Clock& c, View& v) : clock(c), view(v), list(c), rt(c, v, list, settings, fonts, tokens) { settings.derive(); }
+    Agent(Clock& c, View& v) : clock(c), view(v), list(c), rt(c, v, list, settings, fonts, tokens, ini_files) { settings.derive(); }
     Agent(const Agent&) = delete;
     Agent& operator=(const Agent&) = delete;
 
@@ -22,6 +22,7 @@ struct Agent {
     ActivityList list;  // List1
     font_files::FontFinder fonts;
     oauth::Tokens tokens;
+    IniCache ini_files;
     Runtime rt;
 };
 

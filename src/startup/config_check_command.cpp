@@ -4,10 +4,8 @@
 #include <vector>
 
 #include "common/null_view.h"
-#include "common/retry_settings.h"
 #include "layout/style.h"
 #include "platform/clock.h"
-#include "platform/file_modes.h"
 #include "platform/ini_file.h"
 #include "platform/mail.h"
 #include "platform/paths.h"
@@ -50,44 +48,6 @@ void folder(Report& r, const std::string& section, const std::string& key, const
         r.key(section, key, "la cartella " + path + " non e' scrivibile");
 }
 
-// Each folder of a ";"-separated list.
-void folders(Report& r, const std::string& section, const std::string& key, const std::string& list, bool write) {
-    std::size_t start = 0;
-    while (start <= list.size()) {
-        const std::size_t stop = std::min(list.find(';', start), list.size());
-        const std::string one = text::trim(list.substr(start, stop - start));
-        if (!one.empty()) folder(r, section, key, paths::native(one), write);
-        start = stop + 1;
-    }
-}
-
-void duration(Report& r, const std::string& key, const std::string& value) {
-    if (!text::trim(value).empty() && parse_duration(value) < 0)
-        r.key("GLOBAL", key, "'" + value + "' non e' una durata (minuti, o un numero seguito da s, m, h)");
-}
-
-void global_keys(Report& r, const GlobalSettings& g) {
-    if (!text::trim(g.retry_delays).empty()) {
-        std::size_t start = 0;
-        while (start <= g.retry_delays.size()) {
-            const std::size_t stop = std::min(g.retry_delays.find(',', start), g.retry_delays.size());
-            const std::string one = g.retry_delays.substr(start, stop - start);
-            if (parse_duration(one) <= 0) {
-                r.key("GLOBAL", "retry_delays", "'" + text::trim(one) + "' non e' una durata");
-                break;
-            }
-            start = stop + 1;
-        }
-    }
-    duration(r, "retry_limit", g.retry_limit);
-    duration(r, "controllo_dimensione", g.size_check);
-    const std::string days = text::trim(g.retention_days);
-    if (!days.empty() && (days.find_first_not_of("0123456789") != std::string::npos || days.size() > 6))
-        r.key("GLOBAL", "retention_days", "'" + days + "' non e' un numero di giorni");
-    if (!text::trim(g.umask).empty() && file_modes::parse_umask(g.umask) < 0)
-        r.key("GLOBAL", "umask", "'" + g.umask + "' non e' una maschera ottale");
-}
-
 void mail_urls(Report& r, const Settings& s) {
     for (const char* key : {"store", "transport"}) {
         const std::string url = text::trim(read_config(s, "MAPI", key));
@@ -106,7 +66,7 @@ void styles(Report& r, Agent& a) {
         return;
     }
     StyleFile file;
-    const ini::IniContents& contents = file.contents(path);
+    const ini::IniContents& contents = file.contents(a.rt);
     if (!contents.read) {
         r.line(path + ": il file degli stili non si puo' leggere");
         return;
@@ -134,26 +94,26 @@ int run_config_check(const std::string& command_line) {
     }
     Leggi_Param_Utenti(a);
     const Settings& s = a.settings;
-    const OperatorSettings& op = s.op;
     const std::string section = sw.ope;
-    if (op.Path.empty()) {
+    // The keys whose text could not be used, as "file:line [SECTION] key: ...".
+    for (const auto& p : s.problems) r.line(p.message());
+    if (!s.has_spool) {
         r.key(section, "Path", "nessuna cartella di spool per l'operatore " + sw.ope);
     } else {
         folder(r, section, "Path", s.spool_dir, true);
     }
-    if (op.tempozip_dir.empty())
+    if (!s.has_work)
         r.key(section, "tempozip_dir", "nessuna cartella di lavoro per l'operatore " + sw.ope);
     else
         folder(r, section, "tempozip_dir", s.work_dir, true);
-    folder(r, section, "send_dir", op.send_dir.empty() ? "" : paths::native(op.send_dir), true);
-    folder(r, section, "Dir_Loghi", op.Dir_Loghi.empty() ? "" : s.logo_dir, false);
-    folder(r, section, "unione_DIR", op.unione_DIR.empty() ? "" : paths::native(op.unione_DIR), false);
+    folder(r, section, "send_dir", s.save_dir, true);
+    folder(r, section, "Dir_Loghi", s.op.Dir_Loghi.empty() ? "" : s.logo_dir, false);
+    folder(r, section, "unione_DIR", s.op.unione_DIR.empty() ? "" : s.merge_dir, false);
     if (s.prepara) folder(r, section, "ParGenerali", s.prepare_dir, true);
-    folders(r, "PERCORSI", "cartelle_lettura", op.cartelle_lettura, false);
-    folders(r, "PERCORSI", "cartelle_copia", op.cartelle_copia, true);
-    global_keys(r, s.global);
-    if (!s.global.metrics_path.empty())
-        folder(r, "GLOBAL", "metriche", paths::folder(s.global.metrics_path).empty() ? "." : paths::folder(s.global.metrics_path), true);
+    for (const auto& f : s.read_folders) folder(r, "PERCORSI", "cartelle_lettura", f, false);
+    for (const auto& f : s.copy_folders) folder(r, "PERCORSI", "cartelle_copia", f, true);
+    if (s.metrics_file)
+        folder(r, "GLOBAL", "metriche", paths::folder(*s.metrics_file).empty() ? "." : paths::folder(*s.metrics_file), true);
     mail_urls(r, s);
     styles(r, a);
     return r.count() > 0 ? 1 : 0;

@@ -65,12 +65,12 @@ int run_mail_test_command(const std::string& command_line) {
         smtp.Tls = tls_policy(rt);
         smtp.OAuth = oauth_sign_on(rt);
         smtp.UseAuthentication = true;
-        smtp.UserName = rt.cfg.op.username;
-        smtp.Password = rt.cfg.op.password;
-        smtp.SMTPHost = rt.cfg.op.smtpserver;
-        smtp.SMTPPort = rt.cfg.op.smtport;
+        smtp.UserName = rt.cfg.smtp.user;
+        smtp.Password = rt.cfg.smtp.password;
+        smtp.SMTPHost = rt.cfg.smtp.server;
+        smtp.SMTPPort = rt.cfg.smtp.port.setting();
         smtp.SignOn();
-        const std::string where = "transport SMTP " + text::cp1252_to_utf8(rt.cfg.op.smtpserver);
+        const std::string where = "transport SMTP " + text::cp1252_to_utf8(rt.cfg.smtp.server);
         if (smtp.failed()) {
             ok = false;
             say(stderr, "velarion: " + where + ": sign-on failed (" + method + "): " +

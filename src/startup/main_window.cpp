@@ -220,9 +220,8 @@ void Form1Logic::outlook_check() {
     // 2. Mail client name.
     using registry::Hive;
     const std::string key = "Software\\Clients\\Mail";
-    const std::string& where = a_.settings.op.ChiaveRegistry;
     std::string client;
-    if (where.empty() || where == "DA PROGRAMMA" || where == "CURRENT USER")
+    if (a_.settings.mail_client_key == MailClientKey::current_user)
         client = registry::read(Hive::CurrentUser, key, "", ".", a_.settings.ini_path());
     if (client.empty() || client == ".") client = registry::read(Hive::LocalMachine, key, "", ".", a_.settings.ini_path());
     // 3. Internal client mark.

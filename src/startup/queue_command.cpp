@@ -129,7 +129,7 @@ int run_queue_command(const QueueRequest& request, const std::string& command_li
         return 1;
     }
     Leggi_Param_Utenti(a);
-    if (a.settings.op.Path.empty()) {
+    if (!a.settings.has_spool) {
         say(stderr, "velarion: nessuna cartella di spool (Path) per l'operatore " + sw.ope + " in " +
                         a.settings.ini_path());
         return 1;

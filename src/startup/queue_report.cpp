@@ -20,12 +20,12 @@ void report_queue_state(const Agent& a, const DeliveryHold& hold) {
         if (!s.sw.ope2.empty()) prefixes.push_back(s.sw.ope2);
         const auto report = spool::read_queue(s.spool_dir, s.work_dir, prefixes, a.clock.now());
         service::status(text::cp1252_to_utf8(spool::status_text(report, hold.active(), hold.reason)));
-        if (s.global.metrics_path.empty()) return;
+        if (!s.metrics_file) return;
         const long long now = std::chrono::duration_cast<std::chrono::seconds>(
                                   std::chrono::system_clock::now().time_since_epoch())
                                   .count();
         // A scrape sees the old file or the new one; a lost file is made again in a minute.
-        atomic_file::write(s.global.metrics_path, spool::metrics_text(report, now, hold.active()),
+        atomic_file::write(*s.metrics_file, spool::metrics_text(report, now, hold.active()),
                            atomic_file::Sync::work_file);
     } catch (...) {
         // Monitoring never stops the agent.

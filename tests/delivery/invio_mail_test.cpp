@@ -103,6 +103,7 @@ TEST(INVIOmail, RefusedRecipientThenTheErrorReportToTheSender) {
     MailContext m;
     use_smtp(m, smtp.port());
     m.cfg.op.from = "cdo@velarion.example";
+    m.cfg.derive();
     DeliveryRequest r = testing::request_with_attachments(m);
     r.lsTo = "sconosciuto@example.it";
     r.lscc = "";
@@ -239,12 +240,14 @@ TEST(INVIOmail, BadServersAndSettingsKeepTheMessage) {
          [&](MailContext& m) {
              use_smtp(m, 25);
              m.cfg.op.smtport = "venticinque";
+             m.cfg.derive();
          },
          "SMTP port \"venticinque\" is not a whole number from 1 to 65535", Delivered::server_down, 1},
         {"no sender",
          [&](MailContext& m) {
              use_smtp(m, auth.port());
              m.cfg.op.username = "";
+             m.cfg.derive();
          },
          "No sender address", Delivered::failed, 2},
     };

@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     layout.style.name = (data[0] & 1) ? "TAFT" : "S";
     try {
         LoadStyle(c.rt, layout.styles, layout.style, layout.compose.size_override);
-        const MarkerSequences markers = read_marker_sequences(layout.styles.contents(c.cfg.style_file));
+        const MarkerSequences markers = read_marker_sequences(layout.styles.contents(c.rt));
         PreAnalysis pre;
         pre.condensed = data[0] & 2;
         for (const char* type : kPrintTypes) {

@@ -39,7 +39,7 @@ protected:
         for (const auto& [section, data] : pieces) {
             doc->addpage();
             doc->SetFillColor(0, 0, 0);
-            t.layout.barcode.field[1] = section;
+            t.layout.barcode.section = section;
             ReadBarcodeSettings(t.rt, t.layout.style, t.layout.barcode, "");
             DrawBarcode(t.rt, t.layout.barcode, t.layout.overlay, *doc, data, x, y);
         }

@@ -21,7 +21,7 @@ protected:
         t.cfg.host.decimal_separator = ".";
     }
     BarcodeRecord& read(const std::string& section, const std::string& image_section = "") {
-        t.layout.barcode.field[1] = section;
+        t.layout.barcode.section = section;
         ReadBarcodeSettings(t.rt, t.layout.style, t.layout.barcode, image_section);
         return t.layout.barcode;
     }
@@ -38,43 +38,46 @@ TEST_F(BarcodeSettingsTest, DefaultsAndBuiltInFonts) {
                         "[oddtag]\nnomefilefont=F99\n"
                         "[font]\nnomefilefont=My.ttf\ndescrizionefont=Mine\ntipo=i2of5\n");
     auto& r = read("plain");
-    EXPECT_EQ(r.field[2], "IDAutomationHC39L.ttf");
-    EXPECT_EQ(r.field[3], "IDAutomationHC39L");
-    EXPECT_EQ(r.field[4], "0");
-    EXPECT_EQ(r.field[5], "12");
-    EXPECT_EQ(r.field[6], "12.5");  // margins as read
-    EXPECT_EQ(r.field[7], "40");
-    EXPECT_EQ(r.field[8], "code39");
-    EXPECT_EQ(r.field[9], "800");
+    EXPECT_EQ(r.values.font_file, "IDAutomationHC39L.ttf");
+    EXPECT_EQ(r.values.font_name, "IDAutomationHC39L");
+    EXPECT_DOUBLE_EQ(r.values.angle, 0);
+    EXPECT_DOUBLE_EQ(r.values.size, 12);
+    EXPECT_EQ(r.values.x, 12.5);  // margins as read
+    EXPECT_EQ(r.values.y, 40);
+    EXPECT_EQ(r.values.kind, "code39");
+    EXPECT_FALSE(r.values.builtin_font());
 
-    EXPECT_EQ(read("tag").field[3], "/F4");
-    EXPECT_EQ(read("tag").field[5], "");  // no defaults for a named font
-    EXPECT_EQ(read("oddtag").field[3], "/F0");
-    EXPECT_EQ(read("font").field[3], "Mine");
-    EXPECT_EQ(read("font").field[6], "");  // fields 2 to 16 emptied by every read
+    EXPECT_EQ(read("tag").values.font_name, "/F4");
+    EXPECT_TRUE(read("tag").values.builtin_font());
+    EXPECT_EQ(read("tag").values.kind, "code128");  // no defaults for a named font
+    EXPECT_EQ(read("oddtag").values.font_name, "/F0");
+    EXPECT_EQ(read("font").values.font_name, "Mine");
+    EXPECT_FALSE(read("font").values.x);  // nothing kept from the section read before
 
+    // A margin written with the installation's decimal comma.
     t.cfg.host.decimal_separator = ",";
-    EXPECT_EQ(read("plain").field[6], "12,5");
+    EXPECT_EQ(read("plain").values.x, 12.5);
 }
 
 TEST_F(BarcodeSettingsTest, TheStyleNamesTheBarcodeFile) {
     testing::write_file(dir / "barcode.ini", "[k]\nnomefilefont=F1\ntipo=code128\n");
     testing::write_file(dir / "Other.INI", "[k]\nnomefilefont=F1\ntipo=i2of5\n");
-    EXPECT_EQ(read("k").field[8], "code128");
+    EXPECT_EQ(read("k").values.kind, "code128");
     t.layout.style.filebarcode_ini = "other.ini";
-    EXPECT_EQ(read("k").field[8], "i2of5");
+    EXPECT_EQ(read("k").values.kind, "i2of5");
 }
 
-// The file is read once for the barcodes of a message, and again as soon as
+// The file is read once for the barcodes of the run, and again as soon as
 // it is changed (a style designer editing it between two compositions).
 TEST_F(BarcodeSettingsTest, AChangedFileIsReadAgain) {
     testing::write_file(dir / "barcode.ini", "[k]\nnomefilefont=F1\ntipo=code128\n");
-    EXPECT_EQ(read("k").field[8], "code128");
-    const ini::FileStamp first = t.layout.barcode.file.stamp;
-    EXPECT_EQ(read("k").field[8], "code128");
-    EXPECT_EQ(t.layout.barcode.file.stamp, first);
+    testing::settle(dir / "barcode.ini");
+    EXPECT_EQ(read("k").values.kind, "code128");
+    const int reads = t.rt.ini_files.reads();
+    EXPECT_EQ(read("k").values.kind, "code128");
+    EXPECT_EQ(t.rt.ini_files.reads(), reads);
     testing::write_file(dir / "barcode.ini", "[k]\nnomefilefont=F1\ntipo=i2of5\n");
-    EXPECT_EQ(read("k").field[8], "i2of5");
+    EXPECT_EQ(read("k").values.kind, "i2of5");
 }
 
 // The numbers are made once by the read; what the drawing cannot use reads
@@ -122,10 +125,10 @@ TEST_F(BarcodeSettingsTest, PictureModeNeedsAllSixKeys) {
                         "immaginebarcodemargsx=5\nimmaginebarcodemargtop=7\n"
                         "immaginebarcodenomefile=code.jpg\nimmaginebarcodenomefileid=c1\n"
                         "[half]\nimmaginebarcodealtezza=10\n");
-    EXPECT_EQ(read("pic", "img").field[10], "si");
-    EXPECT_EQ(read("pic", "img").field[15], "code.jpg");
-    EXPECT_EQ(read("pic", "half").field[10], "");
-    // Without an image section the record is in text mode (field 10 as read).
+    ASSERT_TRUE(read("pic", "img").values.picture);
+    EXPECT_EQ(read("pic", "img").values.picture->file, "code.jpg");
+    EXPECT_FALSE(read("pic", "half").values.picture);
+    // Without an image section the record is in text mode.
     read("pic", "");
     DrawBarcode(t.rt, t.layout.barcode, t.layout.overlay, doc, "123", 1, 2);
     EXPECT_TRUE(doc.with("DrawImage").empty());
@@ -169,7 +172,7 @@ TEST_F(BarcodeSettingsTest, BuiltInFontTagDrawsText) {
         "FillColor 0,0,255", "FontName /F4",   "Inclination 0", "FONTHEIGHT 14",
         "TextOut [!abc!] 30 20", "FontName /F0", "FONTHEIGHT 9", "Inclination 0"};
     EXPECT_EQ(doc.calls, expected);
-    EXPECT_EQ(t.layout.barcode.field[4], "0");
+    EXPECT_DOUBLE_EQ(t.layout.barcode.values.angle, 0);
 }
 
 TEST_F(BarcodeSettingsTest, InstalledFontIsRegisteredOncePerDocument) {

@@ -115,9 +115,13 @@ struct ComposeTest : ::testing::Test {
         cfg.host.program_dir = dir / "bin/";  // no protection tool unless a test puts one
         cfg.pdf.xp_edition = true;
         write_file(dir / "loghi/loghi.ini", "");
+        settle(dir / "loghi/loghi.ini");
         write_file(dir / "tempozip/note.txt", "");
     }
-    void styles(const std::string& ini) { write_file(dir / "loghi/loghi.ini", ini); }
+    void styles(const std::string& ini) {
+        write_file(dir / "loghi/loghi.ini", ini);
+        settle(dir / "loghi/loghi.ini");
+    }
     std::string print_file(const std::string& name, const std::string& text) {
         write_file(dir / ("tempozip/" + name), text);
         return dir / ("tempozip/" + name);

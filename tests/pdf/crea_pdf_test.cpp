@@ -123,6 +123,42 @@ TEST_F(ComposeTest, ResultNamesFittedRefusedAndFailed) {
     EXPECT_EQ(layout.styles.reads(), 1);
 }
 
+// A burst of messages reads the style file and each formatting table once:
+// the style file is kept for the run, the table for the message's print
+// types; a file changed between two documents is read again.
+TEST_F(ComposeTest, StyleFileReadOnceForABurstAndAgainWhenItChanges) {
+    styles("[FATT]\nformattatesto=tab.txt\n");
+    write_file(dir / "loghi/tab.txt", "1\tC\t1\n1\tZ\t2\n");
+    settle(dir / "loghi/tab.txt");
+    const std::string path = print_file("FATT1.txt", "riga uno\r\n");
+    const int before = rt.ini_files.reads();
+    for (int message = 0; message < 3; ++message) {
+        LayoutState one;  // each message has its own layout state
+        one.style.name = "FATT";
+        pre = AnalizzaTXT(rt, path);
+        int tried = 0;
+        for (const char* type : kPrintTypes) {
+            ++tried;
+            if (CreaPdf(rt, one, pre, path, type, "FATT1.txt").fitted()) break;
+        }
+        EXPECT_GT(tried, 1);  // several types tried, one table read
+        EXPECT_EQ(one.format_tables.reads(), 1);
+        // The table's problem is the message's, each time.
+        bool named = false;
+        for (const auto& p : one.compose.problems) named = named || p.text.find("'Z'") != std::string::npos;
+        EXPECT_TRUE(named);
+    }
+    EXPECT_EQ(rt.ini_files.reads() - before, 1);
+
+    // Changed between two documents: the next one sees it.
+    styles("[FATT]\nforzatura=o\n");
+    LayoutState next;
+    next.style.name = "FATT";
+    EXPECT_EQ(CreaPdf(rt, next, pre, path, "12v", "FATT1.txt").kind, CreaPdfResult::Kind::refused);
+    EXPECT_EQ(rt.ini_files.reads() - before, 2);
+    EXPECT_EQ(next.style.forzatura, "o");
+}
+
 TEST_F(ComposeTest, RefusedTypeOpensNothingAndFailedFitStopsAtFirstLine) {
     int documents = 0;
     std::vector<std::string> calls;
@@ -717,7 +753,7 @@ TEST_F(ComposeTest, MarkerSequencesMakeBarcodePieces) {
     // The section name runs to the end of the piece: Chr(18) ends it here.
     const std::string path = print_file("BARC01.txt", "Cod: <<12345>>C39\x12 fine\r\n");
     EXPECT_TRUE(CreaPdf(rt, layout, pre, path, "12v", "BARC01.txt").fitted());
-    EXPECT_EQ(layout.barcode.field[1], "C39");
+    EXPECT_EQ(layout.barcode.section, "C39");
     EXPECT_EQ(layout.overlay.stop_label, "C39");
     std::vector<std::string> texts = with_prefix(calls, "TextOut");
     ASSERT_GE(texts.size(), 3u);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "common/file_problem.h"
 #include "layout/pre_analysis.h"
 #include "platform/ini_file.h"
@@ -90,6 +92,35 @@ TEST(FormattingTableFile, MissingFileGivesActivityLineAndEmptyTable) {
     auto table = load_format_table(t.rt, "TAB.TXT");
     ASSERT_EQ(table.size(), 1u);
     EXPECT_EQ(table[0].column, 3);
+}
+
+// A message's formatting table is read once while it is unchanged; a table
+// not found is looked for (and its line written) each time.
+TEST(FormattingTableFile, ReadOncePerMessageUntilItChanges) {
+    LayoutContext t;
+    TempDir dir;
+    t.cfg.op.Dir_Loghi = dir.path();
+    t.cfg.derive();
+    testing::write_file(dir / "tab.txt", "1\tC\t3\nx\tN\t1\n");
+    FormatTables tables;
+    for (int i = 0; i < 13; ++i) {
+        std::vector<FileProblem> problems;
+        ASSERT_EQ(tables.get(t.rt, "tab.txt", problems).size(), 1u);
+        ASSERT_EQ(problems.size(), 1u);  // its problem each time it is asked for
+        EXPECT_EQ(problems[0].line, 2);
+    }
+    EXPECT_EQ(tables.reads(), 1);
+    testing::write_file(dir / "tab.txt", "1\tC\t3\n2\tN\t4\n3\tC\t5\n");
+    std::vector<FileProblem> problems;
+    EXPECT_EQ(tables.get(t.rt, "tab.txt", problems).size(), 3u);
+    EXPECT_TRUE(problems.empty());
+    EXPECT_EQ(tables.reads(), 2);
+
+    std::filesystem::remove(dir / "tab.txt");
+    EXPECT_TRUE(tables.get(t.rt, "tab.txt", problems).empty());
+    EXPECT_TRUE(tables.get(t.rt, "tab.txt", problems).empty());
+    EXPECT_EQ(problems.size(), 2u);
+    EXPECT_EQ(t.list.size(), 2u);  // " Crea Pdf tabella di formattazione non trovata tab.txt", each time
 }
 
 // Rows the table cannot use are left out as before, each named with its line.

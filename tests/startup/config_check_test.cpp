@@ -75,6 +75,9 @@ TEST(CheckConfig, EachProblemOnItsOwnLine) {
     EXPECT_TRUE(has("[GLOBAL] retry_delays", "'poi'")) << r.out;
     EXPECT_TRUE(has("[GLOBAL] retry_limit", "'domani'")) << r.out;
     EXPECT_TRUE(has("[GLOBAL] umask", "'999'")) << r.out;
+    // A key the loader cannot use is named as the style checker names one: file, line, key.
+    EXPECT_TRUE(has(i.cfg + "velarion.ini:12 [GLOBAL] umask: '999' is not an octal mode", "")) << r.out;
+    EXPECT_TRUE(has(i.cfg + "velarion.ini:10 [GLOBAL] retry_delays: 'poi'", "")) << r.out;
     EXPECT_TRUE(has("[MAPI] transport", "ftp")) << r.out;
     // The style's problem names the file, its line and the key.
     EXPECT_TRUE(has(i.logos + "loghi.ini:2", "margbasso")) << r.out;

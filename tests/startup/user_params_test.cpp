@@ -25,7 +25,7 @@ TEST(LeggiParamUtenti, ReadsEveryKeyWithoutRegardToCase) {
     t.cfg.derive();
     t.cfg.outlook_version = "2003";  // stays as it was without a token
     Leggi_Param_Utenti(t.agent);
-    const OperatorSettings& op = t.cfg.op;
+    const OperatorKeys& op = t.cfg.op;
     EXPECT_EQ(op.pwd_Operatore, "p1");
     EXPECT_EQ(op.login_email, "l1");
     EXPECT_EQ(op.pwd_email, "p2");
@@ -69,6 +69,93 @@ TEST(LeggiParamUtenti, OutlookTokenAndItsLine) {
     EXPECT_EQ(t.list.lines()[0], "07/12/2026 10:30:00 Outlook versione  2010");
     ASSERT_EQ(t.view.boxes.size(), 1u);
     EXPECT_EQ(t.view.boxes[0], "SONO NELLA Leggi_Param_Utenti");
+}
+
+// The loader makes each key into its value once and names every key it
+// cannot use with the file, the line and the key, as written there.
+TEST(LeggiParamUtenti, TypedValuesAndEachBadKeyWithItsLine) {
+    TempDir dir;
+    write_file(dir / "velarion.ini",
+               "[AB]\nPath=/spool\nsend_dir=C:\\salvati\ntipoinvio=SEMPRE FAX\nChiaveRegistry=ALTRO\n"
+               "[CDO]\nsmtpserver=mail.example.it\nsmtport=25x\n"
+               "[GLOBAL]\nretry_delays=1,5,0\nretry_limit=domani\nretention_days=-3\n"
+               "controllo_dimensione=30s\nUMASK=9z\nmetriche= /var/lib/velarion.prom \n");
+    TestContext t;
+    t.cfg.sw.ini = dir.path();
+    t.cfg.sw.ope = "AB";
+    Leggi_Param_Utenti(t.agent);
+    const Settings& s = t.cfg;
+    const std::string ini = dir / "velarion.ini";
+    std::vector<std::string> got;
+    for (const auto& p : s.problems) got.push_back(p.message());
+    EXPECT_EQ(got, (std::vector<std::string>{
+                       ini + ":4 [AB] tipoinvio: 'SEMPRE FAX' is not PER MESSAGGIO, SEMPRE SEND or SEMPRE SAVE (read "
+                             "as PER MESSAGGIO)",
+                       ini + ":5 [AB] ChiaveRegistry: 'ALTRO' is not DA PROGRAMMA, CURRENT USER or LOCAL MACHINE "
+                             "(read as LOCAL MACHINE)",
+                       ini + ":8 [CDO] smtport: '25x' is not a port from 1 to 65535 (sending through the SMTP "
+                             "component fails)",
+                       ini + ":10 [GLOBAL] retry_delays: '0' is not a duration above 0 such as 90 (minutes), 30s, 15m "
+                             "or 24h (the default waits are used)",
+                       ini + ":11 [GLOBAL] retry_limit: 'domani' is not a duration such as 90 (minutes), 30s, 15m or 24h "
+                             "(24h is used)",
+                       ini + ":12 [GLOBAL] retention_days: '-3' is not a whole number of days (7 are used)",
+                       ini + ":14 [GLOBAL] UMASK: '9z' is not an octal mode (0077 is used)",
+                   }));
+    // Each bad key keeps its default; the good ones are values.
+    EXPECT_EQ(s.retry.delays, (std::vector<long long>{60, 300, 900, 3600}));
+    EXPECT_EQ(s.retry.limit, 24 * 3600);
+    EXPECT_EQ(s.retry.retention_days, 7);
+    EXPECT_EQ(s.size_check_limit, 30);
+    EXPECT_EQ(s.file_umask, 077u);
+    EXPECT_EQ(s.metrics_file, std::optional<std::string>("/var/lib/velarion.prom"));
+    EXPECT_EQ(s.delivery_mode, DeliveryMode::per_message);
+    EXPECT_EQ(s.mail_client_key, MailClientKey::local_machine);
+    EXPECT_FALSE(s.smtp.port.number);
+    EXPECT_EQ(s.smtp.port.setting(), "25x");  // sending names it, as before
+    EXPECT_EQ(s.save_dir, "C:/salvati/");
+    EXPECT_TRUE(s.has_spool);
+    EXPECT_FALSE(s.has_work);
+
+    // Good values, and keys left out: no problem, no metrics file, no port.
+    write_file(dir / "velarion.ini",
+               "[AB]\ntipoinvio=sempre send\nChiaveRegistry=CURRENT USER\n[CDO]\nsmtport= 2525 \n"
+               "[GLOBAL]\nretry_delays=2s,1h\nretry_limit=90\numask=027\n");
+    Leggi_Param_Utenti(t.agent);
+    EXPECT_TRUE(s.problems.empty()) << s.problems.front().message();
+    EXPECT_EQ(s.smtp.port.number, std::optional<int>(2525));
+    EXPECT_EQ(s.retry.delays, (std::vector<long long>{2, 3600}));
+    EXPECT_EQ(s.retry.limit, 90 * 60);
+    EXPECT_EQ(s.file_umask, 027u);
+    EXPECT_FALSE(s.metrics_file);
+    EXPECT_EQ(s.delivery_mode, DeliveryMode::always_send);
+    EXPECT_EQ(s.mail_client_key, MailClientKey::current_user);
+    EXPECT_EQ(s.save_dir, "");
+
+    // What is named is what the agent does: a size check of 0 waits the
+    // default 2 minutes (named), a long number of days is used (not named).
+    write_file(dir / "velarion.ini", "[GLOBAL]\ncontrollo_dimensione=0\nretention_days=1234567\n");
+    Leggi_Param_Utenti(t.agent);
+    ASSERT_EQ(s.problems.size(), 1u);
+    EXPECT_EQ(s.problems[0].line, 2);
+    EXPECT_EQ(s.size_check_limit, 120);
+    EXPECT_EQ(s.retry.retention_days, 1234567);
+}
+
+// velarion.ini is read once however many keys the loader takes.
+TEST(LeggiParamUtenti, KeysOfAnotherFileCaseAndNoFile) {
+    TempDir dir;
+    TestContext t;
+    t.cfg.sw.ini = dir.path();
+    t.cfg.sw.ope = "AB";
+    Leggi_Param_Utenti(t.agent);  // no file: every key empty, nothing wrong
+    EXPECT_TRUE(t.cfg.problems.empty());
+    EXPECT_FALSE(t.cfg.has_spool);
+    write_file(dir / "VELARION.INI", "[ab]\nPATH=/s\n[global]\numask=8\n");
+    Leggi_Param_Utenti(t.agent);
+    EXPECT_EQ(t.cfg.spool_dir, "/s/");
+    ASSERT_EQ(t.cfg.problems.size(), 1u);
+    EXPECT_EQ(t.cfg.problems[0].message(), dir / "VELARION.INI" + ":4 [global] umask: '8' is not an octal mode (0077 is used)");
 }
 
 TEST(OutlookVersion, PositionRules) {

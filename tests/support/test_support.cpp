@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -85,6 +86,10 @@ void write_file(const std::string& path, const std::string& bytes) {
     if (p.has_parent_path()) fs::create_directories(p.parent_path());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
+}
+
+void settle(const std::string& path) {
+    fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(1));
 }
 
 }  // namespace velarion::testing

@@ -106,5 +106,8 @@ pid_t start_program(const std::vector<std::string>& argv, const std::vector<std:
 std::string read_file(const std::string& path);
 // Writes bytes to a file, creating its folders.
 void write_file(const std::string& path, const std::string& bytes);
+// Dates the file an hour back: a file edited long before it is read, which
+// the run's file cache trusts while its stamp is unchanged.
+void settle(const std::string& path);
 
 }  // namespace velarion::testing

@@ -76,7 +76,7 @@ private:
     void missing(const std::string& section, const std::string& key, const std::string& what) {
         const std::string& path = rt_.cfg.style_file;
         int line = 0;
-        if (const ini::IniSection* s = layout_.styles.contents(path).section(section))
+        if (const ini::IniSection* s = layout_.styles.contents(rt_).section(section))
             for (const auto& e : s->entries)
                 if (text::lower(e.key) == key) line = e.line;
         missing_.push_back({path, line, "[" + section + "] " + key + ": " + what});
