@@ -197,6 +197,9 @@ struct SpoolScanner::Scan {
             }
             // Looked at again at once when messages were taken meanwhile.
             if (!still.empty() && still.size() == young.size()) {
+                // The messages delivered so far do not wait with them.
+                spool::SettleContext c = context();
+                spool::finish_batch(c);
                 guard->pause(soonest);
                 waited_ms += soonest;
             }
