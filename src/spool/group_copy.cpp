@@ -55,7 +55,7 @@ void copy_group_file(Runtime& rt, SizeGuard& guard, const std::string& spool_pat
         rt.list.add(" Dimensione di controllo " + spool_path + " " + std::to_string(control));
         const std::uintmax_t copied = file_size(work + work_name);
         // Written to in between (also during the copy) though its size came back: copied again.
-        const bool untouched = !judged || SizeGuard::same(first, guard.look(spool_path, first.at));
+        const bool untouched = !judged || SizeGuard::same(first, guard.seen(spool_path));
         if (control == initial && copied == control && untouched) return;
         if (waited_ms >= rt.cfg.size_check_limit * 1000) throw StillChanging(spool_path);
         rt.list.add(

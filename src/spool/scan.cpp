@@ -142,7 +142,6 @@ struct SpoolScanner::Scan {
         step = 10;
         spool::SpoolListing listing(spool);
         std::vector<Young> young;
-        long long at = guard->now();
         for (const auto& name : listing.names()) {
             // While the mail service cannot be reached, the messages stay where they are.
             if (all_held()) return;
@@ -152,14 +151,13 @@ struct SpoolScanner::Scan {
             if (!due(listing, name)) continue;
             const std::string content = listing.find(name.substr(0, name.size() - 2) + ".0");
             if (!content.empty() && spool::refused_kind(content).empty()) {
-                const spool::SizeGuard::Look first = guard->look(content, at);
+                const spool::SizeGuard::Look first = guard->look(content);
                 if (spool::SizeGuard::judged(first) && spool::SizeGuard::remaining_ms(first, first) > 0) {
                     young.push_back({name, content, first});
                     continue;
                 }
             }
             claim_and_process(listing, name);
-            at = guard->now();
         }
         take_young(listing, young);
     }
@@ -181,11 +179,10 @@ struct SpoolScanner::Scan {
             if (all_held()) return;
             // Past the size check's bound the rest go as they are: their own checks tell.
             const bool bound = waited_ms >= rt.cfg.size_check_limit * 1000;
-            const long long at = guard->now();
             std::vector<Young> still;
             long long soonest = spool::SizeGuard::kUnchangedMs;
             for (auto& y : young) {
-                const spool::SizeGuard::Look later = guard->look(y.content, at);
+                const spool::SizeGuard::Look later = guard->look(y.content);
                 const bool waits = !bound && spool::SizeGuard::same(y.first, later) && spool::SizeGuard::judged(later);
                 const long long left = waits ? spool::SizeGuard::remaining_ms(y.first, later) : 0;
                 if (left > 0) {

@@ -12,11 +12,14 @@ namespace {
 constexpr long long kEventSliceMs = 1000;
 }  // namespace
 
-long long SizeGuard::now() { return stamp_.empty() ? -1 : rt_.clock.file_system_now_ms(stamp_); }
+SizeGuard::Look SizeGuard::look(const std::string& path) {
+    Look l = seen(path);
+    l.at = stamp_.empty() ? -1 : rt_.clock.file_system_now_ms(stamp_);
+    return l;
+}
 
-SizeGuard::Look SizeGuard::look(const std::string& path, long long at) const {
+SizeGuard::Look SizeGuard::seen(const std::string& path) const {
     Look l;
-    l.at = at;
     std::error_code ec;
     l.size = std::filesystem::file_size(path, ec);
     l.present = !ec;

@@ -31,11 +31,11 @@ public:
         long long changed = -1;
         long long at = -1;
     };
-    // The file system's time now (the stamp touched); -1 when it cannot be told.
-    long long now();
-    // A look at `path` at the file system's time `at` (taken before it).
-    Look look(const std::string& path, long long at) const;
-    Look look(const std::string& path) { return look(path, now()); }
+    // A look at `path`, then the file system's time (the stamp touched): the
+    // file was as seen at that time at the latest.
+    Look look(const std::string& path);
+    // Its size and last change only (no time of the look).
+    Look seen(const std::string& path) const;
 
     // True when the file is as it was at the first look.
     static bool same(const Look& first, const Look& later) {
