@@ -120,9 +120,9 @@ bool copy(const std::string& source, const std::string& target, Sync sync) {
     return ok;
 }
 
-bool copy_fd(int source_fd, int dir_fd, const std::string& name) {
+bool copy_fd(int source_fd, int dir_fd, const std::string& name, Sync sync) {
     Replacement r(dir_fd, name);
-    return copy_into(source_fd, r, Sync::durable);
+    return copy_into(source_fd, r, sync);
 }
 
 bool replace_with(int fd, const std::string& target, bool may_link, Sync sync) {

@@ -70,6 +70,6 @@ bool copy(const std::string& source, const std::string& target, Sync sync = Sync
 bool replace_with(int fd, const std::string& target, bool may_link, Sync sync = Sync::durable);
 // Copies the bytes of the open file source_fd (from its current offset) to
 // the file `name` of the open folder dir_fd.
-bool copy_fd(int source_fd, int dir_fd, const std::string& name);
+bool copy_fd(int source_fd, int dir_fd, const std::string& name, Sync sync = Sync::durable);
 
 }  // namespace velarion::atomic_file

@@ -1,8 +1,13 @@
 #include "platform/clock.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <thread>
 
 namespace velarion {
@@ -37,14 +42,71 @@ long long SystemClock::monotonic_ms() const {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+namespace {
+long long nanoseconds(const timespec& t) { return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec; }
+}  // namespace
+
+long long SystemClock::file_system_now_ms(const std::string& stamp) {
+    // The time is set by the file system itself (on NFS the server's), never
+    // sent from here. The stamp is not made when missing: it is the agent's
+    // own file, and its absence is for its owner to notice.
+    struct stat st {};
+    if (::utimensat(AT_FDCWD, stamp.c_str(), nullptr, AT_SYMLINK_NOFOLLOW) != 0 || ::lstat(stamp.c_str(), &st) != 0)
+        return -1;
+    return nanoseconds(st.st_mtim) / 1000000;
+}
+
+long long SystemClock::file_changed_ms(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return -1;
+    // The change time follows every write and every change of the times, so
+    // a writer that keeps a file's old modification time (cp -p) is seen.
+    long long ns = std::max(nanoseconds(st.st_ctim), nanoseconds(st.st_mtim));
+    // Whole seconds (FAT keeps two): the change may have come up to that much later.
+    if (ns % 1000000000LL == 0) ns += 2000000000LL;
+    return (ns + 999999) / 1000000;
+}
+
 void FixedClock::set(DateTime t) {
     const long long forward = to_seconds(t) - to_seconds(t_);
     if (forward > 0) monotonic_ms_ += forward * 1000;
     t_ = t;
 }
 
+FixedClock::FileState FixedClock::state_of(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return {};
+    return {static_cast<unsigned long long>(st.st_ino), static_cast<long long>(st.st_size),
+            nanoseconds(st.st_ctim), nanoseconds(st.st_mtim)};
+}
+
+long long FixedClock::file_system_now_ms(const std::string& stamp) {
+    (void)stamp;
+    return kFileSystemOrigin + monotonic_ms_;
+}
+
+long long FixedClock::file_changed_ms(const std::string& path) {
+    const FileState now = state_of(path);
+    if (now.size < 0) return -1;
+    auto it = seen_.find(path);
+    if (it == seen_.end() || !(it->second.state == now)) {
+        seen_[path] = {now, kFileSystemOrigin + monotonic_ms_};
+        return kFileSystemOrigin + monotonic_ms_;
+    }
+    return it->second.changed_ms;
+}
+
+void FixedClock::files_unchanged_for(const std::string& folder, long long ms) {
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string path = it->path().string();
+        seen_[path] = {state_of(path), kFileSystemOrigin + monotonic_ms_ - ms};
+    }
+}
+
 void FixedClock::sleep_ms(int ms) {
     if (ms <= 0) return;
+    ++sleeps_;
     slept_ms_ += ms;
     monotonic_ms_ += ms;
     std::tm tm{};

@@ -2,6 +2,7 @@
 // a Clock so that tests run on fixed dates and never sleep.
 #pragma once
 
+#include <map>
 #include <string>
 
 namespace velarion {
@@ -22,6 +23,19 @@ public:
     // the wall clock (steps by hand or by time synchronisation): what waits
     // within one run are measured on. Its origin means nothing.
     virtual long long monotonic_ms() const = 0;
+
+    // The clock of a file system, which may not be this machine's (a network
+    // file system's server): what the size check of spool files judges their
+    // age by, so that a skew between the two clocks cannot shorten it. Both
+    // in milliseconds by that clock.
+    // The time there now: `stamp`, an existing file of the agent's own on
+    // that file system, is touched and its new modification time read. -1
+    // when it cannot be touched.
+    virtual long long file_system_now_ms(const std::string& stamp) = 0;
+    // When `path` last changed, contents or entry (its change time, which no
+    // writer can set back), rounded up where the file system keeps whole
+    // seconds only. -1 when it cannot be read.
+    virtual long long file_changed_ms(const std::string& path) = 0;
 };
 
 class SystemClock final : public Clock {
@@ -29,6 +43,8 @@ public:
     DateTime now() const override;
     void sleep_ms(int ms) override;
     long long monotonic_ms() const override;
+    long long file_system_now_ms(const std::string& stamp) override;
+    long long file_changed_ms(const std::string& path) override;
 };
 
 // A clock standing still at a given moment; sleep_ms moves it forward.
@@ -43,11 +59,31 @@ public:
     void set(DateTime t);
     void step(DateTime t) { t_ = t; }
     int slept_ms() const { return slept_ms_; }
+    int sleeps() const { return sleeps_; }
+    long long file_system_now_ms(const std::string& stamp) override;
+    long long file_changed_ms(const std::string& path) override;
+    // The files now in `folder` count as unchanged for the last `ms`.
+    void files_unchanged_for(const std::string& folder, long long ms);
 
 private:
+    // What a look at a file found: its identity, size and times on the real file system.
+    struct FileState {
+        unsigned long long inode = 0;
+        long long size = -1, changed_ns = 0, modified_ns = 0;
+        bool operator==(const FileState&) const = default;
+    };
+    struct Seen {
+        FileState state;
+        long long changed_ms = 0;  // by this clock
+    };
+    static FileState state_of(const std::string& path);
+    static constexpr long long kFileSystemOrigin = 1000000000000LL;  // its file-system time at the start
+
     DateTime t_;
     int slept_ms_ = 0;
+    int sleeps_ = 0;
     long long monotonic_ms_ = 0;
+    std::map<std::string, Seen> seen_;
 };
 
 // Builds a DateTime (weekday computed) from its calendar parts.

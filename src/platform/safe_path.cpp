@@ -284,14 +284,14 @@ bool write_below(const std::string& target, std::string_view bytes, const std::v
 }
 
 bool copy_below(const std::string& source, const std::string& target, const std::vector<std::string>& roots,
-                bool create) {
+                bool create, atomic_file::Sync sync) {
     std::string folder, name;
     if (!split_target(target, folder, name)) return false;
     const Fd in = open_nofollow(source);
     if (!in.valid()) return false;
     const Fd dir = open_folder_below(folder, roots, create);
     if (!dir.valid()) return false;
-    return atomic_file::copy_fd(in.get(), dir.get(), name);
+    return atomic_file::copy_fd(in.get(), dir.get(), name, sync);
 }
 
 bool append_below(const std::string& target, std::string_view bytes, const std::vector<std::string>& roots) {

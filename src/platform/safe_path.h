@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/atomic_file.h"
+
 namespace velarion::safe_path {
 
 // An open file descriptor, closed with the object.
@@ -78,9 +80,10 @@ bool write_below(const std::string& target, std::string_view bytes, const std::v
                  bool create = false);
 
 // The same with the bytes of the regular file source, which is opened
-// without following a link at its last component.
+// without following a link at its last component. A work file that can be
+// made again after a crash skips the sync (atomic_file.h).
 bool copy_below(const std::string& source, const std::string& target, const std::vector<std::string>& roots,
-                bool create = false);
+                bool create = false, atomic_file::Sync sync = atomic_file::Sync::durable);
 
 // Appends bytes to target below one of the roots (created when missing in an
 // existing folder), never through a link. All or nothing: a failed write cuts

@@ -253,7 +253,7 @@ private:
             return;
         }
         // 6.1
-        spool::copy_file(content, work_ + a.name);
+        spool::copy_file(content, work_ + a.name, atomic_file::Sync::work_file);
         // 6.2
         if (a.print_file) {
             spool::remove_stale_outputs(work_, a.name.substr(0, a.name.size() - 4));

@@ -77,16 +77,38 @@ bool SpoolQueue::intact() const {
     return fs::is_directory(dir_ + "agenti", ec) && fs::exists(lock_path(agent_), ec);
 }
 
-void SpoolQueue::conclude(const std::string& name) {
+bool SpoolQueue::conclude(const std::string& name) {
     rename_or_throw(claimed_path(name), in_queue(name, kConcluded));
     // The spool files are removed only once this is on disk.
-    file_moves::sync_folder(dir_);
+    return sync();
+}
+
+void SpoolQueue::conclude_in_batch(const std::string& name) {
+    rename_or_throw(claimed_path(name), in_queue(name, std::string(kConcluded) + "." + agent_));
+}
+
+bool SpoolQueue::sync() { return file_moves::sync_folder(dir_); }
+
+bool SpoolQueue::adopt_concluded(const std::string& name, const std::string& gone_agent) {
+    std::error_code ec;
+    fs::rename(in_queue(name, std::string(kConcluded) + "." + gone_agent), in_queue(name, kConcluded), ec);
+    return !ec;
+}
+
+bool SpoolQueue::concluded(const std::string& owner) {
+    return owner == kConcluded || (owner.size() > 9 && owner.rfind(std::string(kConcluded) + ".", 0) == 0);
+}
+
+std::string SpoolQueue::concluding_agent(const std::string& owner) {
+    return owner.size() > 9 && concluded(owner) ? owner.substr(9) : "";
 }
 
 void SpoolQueue::forget(const std::string& name, bool mark_done) {
     std::error_code ec;
     fs::remove(record_path(name), ec);
-    const std::string concluded = in_queue(name, kConcluded);
+    // Concluded in this agent's batch, or on its own.
+    std::string concluded = in_queue(name, std::string(kConcluded) + "." + agent_);
+    if (!fs::exists(fs::symlink_status(concluded, ec))) concluded = in_queue(name, kConcluded);
     if (mark_done)
         fs::rename(concluded, spool_ + name + ".FATTO", ec);
     else

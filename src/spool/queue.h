@@ -10,6 +10,9 @@
 //   coda/<trigger>@<agent>   taken by that agent, which is working on it
 //   coda/<trigger>@rinvio    waiting for the next try named in its record
 //   coda/<trigger>@concluso  delivered or parked; its spool files are being removed
+//   coda/<trigger>@concluso.<agent>  delivered by that agent, which removes its
+//                            spool files once one sync has put the entries of
+//                            its batch on disk
 //   coda/<trigger>@sospeso   kept back by the operator (velarion --hold) until released
 //   coda/<trigger>.stato     its record (queue_record.h)
 //   coda/agenti/<agent>      the liveness lock of each running agent
@@ -46,6 +49,9 @@ public:
 
     const std::string& spool() const { return spool_; }
     const std::string& agent() const { return agent_; }
+    // This agent's own file on the spool's file system (its lock), which
+    // tells the time there when touched.
+    std::string stamp() const { return lock_path(agent_); }
 
     // Takes the trigger `name` of the spool folder for this agent; false when
     // another agent took it first.
@@ -64,11 +70,27 @@ public:
     // trigger waits all the same, and the caller keeps the time in memory.
     bool defer(const std::string& name, const QueueRecord& record);
     // Records that the message is delivered or parked: from now on only its
-    // spool files are to be removed, and nothing delivers it again.
-    void conclude(const std::string& name);
+    // spool files are to be removed, and nothing delivers it again. False
+    // when the record could not be put on disk: the spool files then stay.
+    bool conclude(const std::string& name);
+    // The same for a message of a batch, without waiting for the disk: its
+    // spool files stay until sync() has put the records of the whole batch
+    // on disk. Until then the entry carries this agent's name, so that no
+    // other agent removes them first.
+    void conclude_in_batch(const std::string& name);
+    // Puts the entries of the queue folder on disk; false when it could not.
+    bool sync();
+    // Takes a trigger concluded in the batch of an agent that is gone as
+    // concluded by nobody; false when another agent took it first.
+    bool adopt_concluded(const std::string& name, const std::string& gone_agent);
     // Removes a concluded trigger and its record; with mark_done the trigger
     // goes back to the spool folder as <trigger>.FATTO instead.
     void forget(const std::string& name, bool mark_done);
+
+    // True for the owner of a concluded trigger ("concluso", "concluso.<agent>").
+    static bool concluded(const std::string& owner);
+    // The agent of a trigger concluded in a batch ("" for "concluso").
+    static std::string concluding_agent(const std::string& owner);
 
     // True while the queue's folders and this agent's lock file are in place
     // (someone may remove them under a running agent).

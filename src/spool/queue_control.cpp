@@ -84,7 +84,7 @@ ControlResult hold(const std::string& spool, const std::string& base) {
         if (rename(from, q.entry(trigger, SpoolQueue::kHeld))) return {true, base, "sospeso"};
         return {false, base, "preso da un agente nel frattempo: non sospeso"};
     }
-    if (owner == SpoolQueue::kConcluded) return {false, base, "gia' concluso"};
+    if (SpoolQueue::concluded(owner)) return {false, base, "gia' concluso"};
     return {false, base, "in lavorazione presso l'agente " + owner + ": non sospeso"};
 }
 

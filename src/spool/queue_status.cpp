@@ -36,7 +36,7 @@ long long written_at(const std::string& path) {
 
 // Lines 1, 4 and 5 of a header; a link or an unreadable file tells nothing.
 void read_header(const std::string& path, QueuedMessage& m) {
-    if (path.empty() || is_link(path)) return;
+    if (path.empty() || !refused_kind(path).empty()) return;
     try {
         const auto lines = read_lines(path);
         if (lines.size() > 0) m.reference = lines[0];
@@ -148,7 +148,7 @@ QueueReport read_queue(const std::string& spool, const std::string& work, const 
             m.state = QueueState::deferred;
         } else if (owner == SpoolQueue::kHeld) {
             m.state = QueueState::held;
-        } else if (owner == SpoolQueue::kConcluded) {
+        } else if (SpoolQueue::concluded(owner)) {
             m.state = QueueState::concluding;
         } else {
             m.agent = owner;

@@ -41,8 +41,14 @@ void recover_claims(SettleContext& c, const std::vector<std::string>& prefixes) 
             continue;
         if (!listing) listing = std::make_unique<SpoolListing>(q.spool());
         const Claimed m = claimed_message(*listing, e.name);
-        if (e.owner == SpoolQueue::kConcluded) {
-            // Delivered or parked, ended while its spool files were removed.
+        if (SpoolQueue::concluded(e.owner)) {
+            // Concluded in the batch of a live agent, which removes its files itself.
+            const std::string agent = SpoolQueue::concluding_agent(e.owner);
+            if (!agent.empty() && agent != q.agent() && (!q.gone(agent) || !q.adopt_concluded(e.name, agent)))
+                continue;
+            // Delivered or parked, ended while its spool files were removed
+            // (or before its record was synced): they go once it is on disk.
+            if (!q.sync()) continue;
             c.rt.list.add(" Messaggio " + m.base + " gia' concluso: rimossi i suoi file di spool");
             remove_spool_files(c, m, m.spool_files);
             continue;
@@ -57,7 +63,7 @@ void recover_claims(SettleContext& c, const std::vector<std::string>& prefixes) 
             // That agent had parked it whole and ended before recording it.
             c.rt.list.add(" Messaggio " + m.base + " gia' conservato in " + folder +
                           ": rimossi i suoi file di spool");
-            q.conclude(e.name);
+            if (!q.conclude(e.name)) continue;
             std::vector<std::string> kept;
             for (const auto& path : m.spool_files)
                 if (is_file(folder + "originale/" + path.substr(path.find_last_of('/') + 1))) kept.push_back(path);

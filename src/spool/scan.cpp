@@ -1,8 +1,10 @@
 #include "spool/scan.h"
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "spool/queue.h"
 #include "spool/recovery.h"
 #include "spool/settle.h"
+#include "spool/size_guard.h"
 #include "spool/spool_files.h"
 #include "spool/spool_listing.h"
 #include "spool/timing.h"
@@ -100,8 +103,9 @@ struct SpoolScanner::Scan {
     std::string spool;
     std::string work;
     int step = 0;
+    std::optional<spool::SizeGuard> guard;  // once the queue, where its stamp lies, is open
 
-    spool::SettleContext context() { return {rt, s.run_, *s.queue_, work, s.save_log_}; }
+    spool::SettleContext context() { return {rt, s.run_, *s.queue_, work, s.save_log_, &s.batch_}; }
     bool held(Target side) const { return spool::delivery_held(s.run_, side, rt.clock.monotonic_ms()); }
     bool all_held() const { return held(Target::store) && held(Target::transport); }
 
@@ -131,33 +135,96 @@ struct SpoolScanner::Scan {
         }
     }
 
-    // One pass with a name prefix ("*" for every file).
+    // One pass with a name prefix ("*" for every file). A message whose
+    // print file has not yet been unchanged for two seconds waits while the
+    // others go; those that wait share their waits (take_young).
     void pass(const std::string& prefix) {
         step = 10;
         spool::SpoolListing listing(spool);
+        std::vector<Young> young;
         for (const auto& name : listing.names()) {
             // While the mail service cannot be reached, the messages stay where they are.
             if (all_held()) return;
             step = 11;
             // 2. Trigger files of the operator only.
             if (!spool::operator_trigger(name, {prefix})) continue;
-            take(listing, name);
+            if (!due(listing, name)) continue;
+            const std::string content = listing.find(name.substr(0, name.size() - 2) + ".0");
+            if (!content.empty() && spool::refused_kind(content).empty()) {
+                const spool::SizeGuard::Look first = guard->look(content);
+                if (spool::SizeGuard::judged(first) && spool::SizeGuard::remaining_ms(first, first) > 0) {
+                    young.push_back({name, content, first});
+                    continue;
+                }
+            }
+            claim_and_process(listing, name);
+        }
+        take_young(listing, young);
+    }
+
+    // A message found with a print file changed less than two seconds before.
+    struct Young {
+        std::string name;
+        std::string content;  // its ".0"
+        spool::SizeGuard::Look first;
+    };
+
+    // The messages whose print files were too young when found: each is
+    // taken as soon as its file has been unchanged for two seconds, or at
+    // once when it changed meanwhile (its own size check then waits for it);
+    // in between, one wait for the soonest of them.
+    void take_young(const spool::SpoolListing& listing, std::vector<Young> young) {
+        long long waited_ms = 0;
+        while (!young.empty()) {
+            if (all_held()) return;
+            // Past the size check's bound the rest go as they are: their own checks tell.
+            const bool bound = waited_ms >= rt.cfg.size_check_limit * 1000;
+            std::vector<Young> still;
+            long long soonest = spool::SizeGuard::kUnchangedMs;
+            for (auto& y : young) {
+                const spool::SizeGuard::Look later = guard->look(y.content);
+                const bool waits = !bound && spool::SizeGuard::same(y.first, later) && spool::SizeGuard::judged(later);
+                const long long left = waits ? spool::SizeGuard::remaining_ms(y.first, later) : 0;
+                if (left > 0) {
+                    soonest = std::min(soonest, left);
+                    still.push_back(std::move(y));
+                } else {
+                    take(listing, y.name);
+                }
+            }
+            // Looked at again at once when messages were taken meanwhile.
+            if (!still.empty() && still.size() == young.size()) {
+                // The messages delivered so far do not wait with them.
+                spool::SettleContext c = context();
+                spool::finish_batch(c);
+                guard->pause(soonest);
+                waited_ms += soonest;
+            }
+            young.swap(still);
         }
     }
 
-    void take(const spool::SpoolListing& listing, const std::string& name) {
+    // True when the trigger `name` is to be taken now: still there, not held
+    // by its scheduling directive or by a hold on its side of the mail service.
+    bool due(const spool::SpoolListing& listing, const std::string& name) {
         // An earlier pass, or another agent, may have taken this message already.
-        if (!spool::present(spool + name)) return;
+        if (!spool::present(spool + name)) return false;
 
         // 3. Scheduling directive in the first 500 characters (a trigger
         // that is no plain file is not read: its message is parked).
         step = 12;
         if (spool::refused_kind(spool + name).empty() &&
             spool::held_by_timing(spool::read_head(spool + name, 500), rt.clock.now()))
-            return;
+            return false;
 
-        if (waits_for_hold(listing, name)) return;
+        return !waits_for_hold(listing, name);
+    }
 
+    void take(const spool::SpoolListing& listing, const std::string& name) {
+        if (due(listing, name)) claim_and_process(listing, name);
+    }
+
+    void claim_and_process(const spool::SpoolListing& listing, const std::string& name) {
         // 5. The trigger is taken for this agent by one rename: of several
         // agents on this spool, only the one whose rename succeeds goes on.
         step = 13;
@@ -200,7 +267,7 @@ struct SpoolScanner::Scan {
             // spool files stay until the message's outcome is recorded.
             std::string refused = spool::refused_kind(s.queue_->claimed_path(name));
             if (!refused.empty()) rt.list.add(" File di spool non ammesso, " + refused + ": " + spool + name);
-            m.spool_files = spool::copy_group(rt, listing, work, m.base, step, m.links);
+            m.spool_files = spool::copy_group(rt, *guard, listing, work, m.base, step, m.links);
             if (refused.empty() && !m.links.empty()) refused = spool::refused_kind(m.links.front());
 
             step = 18;
@@ -391,7 +458,7 @@ void SpoolScanner::LEGGI_DIR() {
     const MessageDelivery deliver = [this](const DeliveryRequest& r) {
         return deliver_ ? deliver_(r) : dispatcher_.sendmail(r);
     };
-    Scan scan{*this, rt, deliver, "", ""};
+    Scan scan{*this, rt, deliver, "", "", 0, std::nullopt};
     const BatchEnd batch_end(dispatcher_);  // the scan's messages share their mail connections
     int& step = scan.step;
     try {
@@ -413,6 +480,7 @@ void SpoolScanner::LEGGI_DIR() {
         // The queue of the spool folder and this agent's place in the work folder.
         step = 6;
         open_queue(scan.spool, scan.work);
+        scan.guard.emplace(rt, queue_->stamp());
         if (!run_.refusal.empty()) {
             run_.refusal.clear();
             rt.list.add(" Directory accessibili: elaborazione ripresa");
@@ -442,6 +510,16 @@ void SpoolScanner::LEGGI_DIR() {
     } catch (...) {
         const ErrorInfo err = current_error();
         scan_error(err.number, scan_error_line(err, step), err.number == 52 && step == 10);
+    }
+    // The delivered messages of this scan: one sync for the last batch, then their spool files go.
+    if (!batch_.messages.empty() && queue_) {
+        try {
+            spool::SettleContext c = scan.context();
+            spool::finish_batch(c);
+        } catch (...) {
+            // They stay concluded in the queue; the next scan removes their files.
+            batch_.messages.clear();
+        }
     }
 }
 

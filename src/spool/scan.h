@@ -11,6 +11,7 @@
 
 #include "delivery/sendmail.h"
 #include "spool/run_state.h"
+#include "spool/settle.h"
 
 namespace velarion {
 
@@ -69,6 +70,7 @@ private:
     std::function<void()> save_log_;
     std::unique_ptr<spool::SpoolQueue> queue_;
     std::unique_ptr<spool::WorkClaims> work_claims_;
+    spool::ConcludedBatch batch_;  // delivered messages whose spool files wait for one sync
 };
 
 }  // namespace velarion

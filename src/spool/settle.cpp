@@ -48,7 +48,7 @@ int waiting_messages(const SettleContext& c) {
         const std::string name = it->path().filename().string();
         n += name.size() > 2 && (name.ends_with(".T") || name.ends_with(".t"));
     }
-    for (const auto& e : c.queue.entries()) n += e.owner != SpoolQueue::kConcluded;
+    for (const auto& e : c.queue.entries()) n += !SpoolQueue::concluded(e.owner);
     return n;
 }
 
@@ -234,23 +234,46 @@ void park(SettleContext& c, const Claimed& m, const std::string& reason) {
         wait_for_installation(c, m, trouble);
         return;
     }
-    c.queue.conclude(m.trigger);
+    const bool on_disk = c.queue.conclude(m.trigger);
     count(c, Counted::parked);
     concluded(c, m);
+    // Its spool files stay until the record is on disk: the next scan sees to them.
+    if (!on_disk) return;
     // Only what is safe in the folder leaves the spool, and the links.
     std::vector<std::string> going = kept.spool_files;
     going.insert(going.end(), m.links.begin(), m.links.end());
     remove_spool_files(c, m, going);
 }
 
+void finish_batch(SettleContext& c) {
+    if (!c.batch || c.batch->messages.empty()) return;
+    std::vector<Claimed> messages;
+    messages.swap(c.batch->messages);
+    if (!c.queue.sync()) {
+        c.rt.list.add(" Impossibile scrivere su disco la cartella " + c.queue.spool() +
+                      "coda/: i file di spool dei messaggi consegnati restano fino al prossimo giro");
+        return;
+    }
+    for (const auto& m : messages) remove_spool_files(c, m, m.spool_files);
+}
+
 void settle(SettleContext& c, const Claimed& m, const DeliveryOutcome& outcome) {
     switch (outcome.result) {
         case Delivered::yes:
             c.log_now();
-            c.queue.conclude(m.trigger);
+            if (c.batch) {
+                // Its spool files go with the batch's one sync.
+                c.queue.conclude_in_batch(m.trigger);
+                if (c.batch->messages.empty()) c.batch->since_ms = now_ms(c.rt);
+                c.batch->messages.push_back(m);
+            } else if (c.queue.conclude(m.trigger)) {
+                remove_spool_files(c, m, m.spool_files);
+            }
             count(c, text::upper(m.option) == "SAVE" ? Counted::saved : Counted::delivered);
             concluded(c, m);
-            remove_spool_files(c, m, m.spool_files);
+            if (c.batch && (c.batch->messages.size() >= ConcludedBatch::kMessages ||
+                            now_ms(c.rt) - c.batch->since_ms >= ConcludedBatch::kMilliseconds))
+                finish_batch(c);
             delivery_resumed(c, outcome.target);
             space_again(c);
             return;

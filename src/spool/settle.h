@@ -30,6 +30,17 @@ struct Claimed {
     std::string option;                         // its delivery option, when read ("SAVE": a draft)
 };
 
+// Delivered messages whose spool files wait for one sync of the queue folder
+// that covers them all: the scan's messages go in batches, so that a sync to
+// disk is not paid for each of them. A batch ends at the end of each scan and
+// once it holds kMessages or is kMilliseconds old.
+struct ConcludedBatch {
+    static constexpr std::size_t kMessages = 64;
+    static constexpr long long kMilliseconds = 1000;
+    std::vector<Claimed> messages;
+    long long since_ms = 0;  // when its first message was concluded (Clock::monotonic_ms)
+};
+
 // The spool folder, work folder and queue a message is settled in.
 struct SettleContext {
     Runtime& rt;
@@ -39,6 +50,8 @@ struct SettleContext {
     // Writes the activity lines to the run log; called before each change of
     // a message's place that a kill could cut short (empty: nothing written).
     std::function<void()> save_log = {};
+    // Where a delivered message waits for its batch's sync; none: it is synced alone.
+    ConcludedBatch* batch = nullptr;
 
     void log_now() const {
         if (save_log) save_log();
@@ -46,6 +59,11 @@ struct SettleContext {
 };
 
 void settle(SettleContext& c, const Claimed& m, const DeliveryOutcome& outcome);
+
+// Ends the batch: one sync puts the records of its messages on disk, then
+// their spool files go. When the sync fails they stay, and the next scan
+// finds them concluded (recovery.h).
+void finish_batch(SettleContext& c);
 
 // Parks the message: its work files and its spool files as they were go to
 // a folder below "non_inviati" with the reason; then its spool files go.

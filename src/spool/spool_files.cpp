@@ -1,5 +1,9 @@
 #include "spool/spool_files.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -60,17 +64,29 @@ std::vector<std::string> read_body_lines(const std::string& path) {
 }
 
 std::string read_head(const std::string& path, std::size_t limit) {
-    if (safe_path::is_link(path)) return "";
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return "";
-    std::string head(limit, '\0');
-    in.read(head.data(), static_cast<std::streamsize>(limit));
-    head.resize(static_cast<std::size_t>(in.gcount()));
+    // Opened without waiting and read only when a plain file: a FIFO in its
+    // place would stop the agent until someone wrote to it.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return "";
+    struct stat st {};
+    std::string head;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        head.resize(limit);
+        std::size_t got = 0;
+        while (got < limit) {
+            const ssize_t n = ::read(fd, head.data() + got, limit - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            got += static_cast<std::size_t>(n);
+        }
+        head.resize(got);
+    }
+    ::close(fd);
     return head;
 }
 
-void copy_file(const std::string& from, const std::string& to) {
-    if (safe_path::copy_below(from, to, {paths::folder(paths::native(to))})) return;
+void copy_file(const std::string& from, const std::string& to, atomic_file::Sync sync) {
+    if (safe_path::copy_below(from, to, {paths::folder(paths::native(to))}, false, sync)) return;
     const int copy_errno = errno;
     // The reason, as the file system's own copy gives it, for the error line.
     std::error_code ec;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/print_file_name.h"
+#include "platform/atomic_file.h"
 #include "platform/clock.h"
 #include "platform/error.h"
 
@@ -41,8 +42,10 @@ std::string read_head(const std::string& path, std::size_t limit);
 
 // Copies a file, replacing the target: never read through a symbolic link,
 // never written through one (a temporary in the target's folder is renamed
-// over it). Throws NumberedError 75 when it cannot be done.
-void copy_file(const std::string& from, const std::string& to);
+// over it). A work copy, made again from the spool files after a crash,
+// skips the sync to disk. Throws NumberedError 75 when it cannot be done.
+void copy_file(const std::string& from, const std::string& to,
+               atomic_file::Sync sync = atomic_file::Sync::durable);
 
 // Appends bytes to a file of the folder `root` (or below it), never through
 // a symbolic link. Throws NumberedError 75 when it cannot be done.

@@ -45,7 +45,9 @@ bool WorkClaims::live(const std::string& agent) const {
 void WorkClaims::publish(const std::vector<std::string>& names) {
     std::string text;
     for (const auto& n : names) text += n + "\n";
-    if (!atomic_file::write(dir_ + agent_ + kList, text))
+    // Read by the live agents of this work folder only: no sync to disk,
+    // since after a power cut none of them is live.
+    if (!atomic_file::write(dir_ + agent_ + kList, text, atomic_file::Sync::work_file))
         throw NumberedError(75, "Path/File access error " + dir_ + agent_ + kList);
 }
 

@@ -355,7 +355,8 @@ TEST_F(Message, PrepareModeRenamesThePdfOfTheAttachment) {
 
     // First six characters of the name: "LETTER".
     EXPECT_EQ(read_file(prep + "AB.32.PDF"), "%PDF six");
-    const std::string t32 = "07/12/2026 10:30:04";
+    // The two messages waited together for their attachments' size check.
+    const std::string t32 = "07/12/2026 10:30:02";
     EXPECT_TRUE(has_line(t32 + " Esiste il pdf"));
     EXPECT_TRUE(has_line(t32 + " Rename pdf "));
     EXPECT_TRUE(has_line(t32 + "  Copiato pdf "));

@@ -30,8 +30,8 @@ void claimed_by(const std::string& spool, const std::string& trigger, const std:
 
 TEST_F(Claims, OnlyTheAgentWhoseRenameSucceedsGoesOn) {
     write_message("AB.1", header("R1", "a@x.it"), "b", {"allegato"});
-    write_message("AB.2", header("R2", "a@x.it"), "b");
-    // While AB.1 waits in its size check, another agent takes AB.2.
+    write_message("AB.2", header("R2", "a@x.it", {"B.PDF"}), "b", {"altro"});
+    // While the two wait for their attachments' size check, another agent takes AB.2.
     view.on_events = [&] {
         if (fs::exists(spool + "AB.2.T")) claimed_by(spool, "AB.2.T", kOther);
     };

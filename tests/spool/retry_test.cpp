@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "platform/agent_identity.h"
 #include "spool/queue.h"
@@ -151,7 +152,13 @@ TEST_F(Retry, UnattendedAFileThatVanishesInTheSizeCheckParksItsMessageOnly) {
     cfg.host.unattended = true;
     write_message("AB.8", header("R8", "a@x.it", {"A.PDF"}), "b", {"contenuto"});
     write_message("AB.9", header("R9", "a@x.it"), "b");
-    view.on_events = [&] { fs::remove(spool + "AB.8.0"); };
+    // Written to while the message waits to be taken, gone during its own size check.
+    view.on_events = [&] {
+        if (fs::exists(spool + "AB.8.T"))
+            std::ofstream(spool + "AB.8.0", std::ios::app) << "x";
+        else
+            fs::remove(spool + "AB.8.0");
+    };
     scan();
     ASSERT_EQ(delivered.size(), 1u) << dump();
     EXPECT_EQ(delivered[0].lsNumRef, "R9");
@@ -167,6 +174,10 @@ TEST_F(Retry, OnTheDesktopTheSameErrorSwitchesTheAgentOffAndKeepsTheMessage) {
     write_message("AB.10", header("R10", "a@x.it", {"A.PDF"}), "b", {"contenuto"});
     bool removed = false;
     view.on_events = [&] {
+        if (fs::exists(spool + "AB.10.T")) {
+            std::ofstream(spool + "AB.10.0", std::ios::app) << "x";
+            return;
+        }
         if (!removed) fs::remove(spool + "AB.10.0");
         removed = true;
     };

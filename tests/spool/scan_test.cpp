@@ -1,7 +1,9 @@
 // The spool scan end to end: real spool groups in a temporary folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include "spool/spool_fixture.h"
 #include "spool/timing.h"
@@ -60,35 +62,46 @@ TEST_F(Scan, MovesTheGroupWithBackupsAndChecksTheSizeOfTheFirstAttachment) {
     EXPECT_EQ(files_in(spool), (std::vector<std::string>{"AB.7.8", "coda/"}));
     EXPECT_EQ(files_in(spool + "coda"), std::vector<std::string>{"agenti/"});
     // Four working copies (.0 and .1 live on under their attachment names)
-    // and four dated backups; the ".1" was copied after the 2-second pause.
+    // and four dated backups, made after the 2-second pause for the new ".0".
     // "in_lavorazione" tells other agents on this work folder what is in use;
     // "conteggi" holds the day's counts.
     EXPECT_EQ(files_in(work),
-              (std::vector<std::string>{"A.PDF", "AB.7.0_261207103000", "AB.7.1_261207103002",
-                                        "AB.7.b", "AB.7.b_261207103000", "AB.7.h",
-                                        "AB.7.h_261207103000", "B.CSV", "conteggi/", "in_lavorazione/"}));
+              (std::vector<std::string>{"A.PDF", "AB.7.0_261207103002", "AB.7.1_261207103002",
+                                        "AB.7.b", "AB.7.b_261207103002", "AB.7.h",
+                                        "AB.7.h_261207103002", "B.CSV", "conteggi/", "in_lavorazione/"}));
     EXPECT_EQ(read_file(work + "A.PDF"), "pdf-bytes");
     EXPECT_EQ(clock.slept_ms(), 2000);
     EXPECT_GE(view.events_pumped, 1);
-    EXPECT_TRUE(has_line("07/12/2026 10:30:00 Dimensione iniziale " + spool + "AB.7.0 9")) << dump();
+    EXPECT_TRUE(has_line("07/12/2026 10:30:02 Dimensione iniziale " + spool + "AB.7.0 9")) << dump();
     EXPECT_TRUE(has_line("07/12/2026 10:30:02 Dimensione di controllo " + spool + "AB.7.0 9"));
     EXPECT_FALSE(has_text("Dimensione File allegato differente"));
 }
 
 TEST_F(Scan, AFileStillGrowingIsCopiedAgain) {
-    write_message("AB.8", header("R8", "a@x.it", {"A.PDF"}), "b", {"12345"});
-    bool grown = false;
+    // Written to once a second for three seconds after its trigger.
+    write_message("AB.8", header("R8", "a@x.it", {"A.PDF"}), "b", {"1"});
+    int grown = 0;
     view.on_events = [&] {
-        if (!grown) write_file(spool + "AB.8.0", std::string(8, 'x'));
-        grown = true;
+        if (grown < 3) std::ofstream(spool + "AB.8.0", std::ios::app) << ++grown;
     };
     scan();
     ASSERT_EQ(delivered.size(), 1u);
-    EXPECT_EQ(read_file(work + "A.PDF"), std::string(8, 'x'));
-    EXPECT_EQ(clock.slept_ms(), 4000);
-    EXPECT_TRUE(has_line("07/12/2026 10:30:02 Dimensione File allegato differente da file "
-                         "originale di Quil Effettuo nuovamente la copia"))
-        << dump();
+    EXPECT_EQ(read_file(work + "A.PDF"), "1123");
+    // The message's wait, then one size check that saw it grow, then one that did not.
+    EXPECT_EQ(clock.slept_ms(), 6000);
+    const std::vector<std::string> lines = {
+        "07/12/2026 10:30:02 Dimensione iniziale " + spool + "AB.8.0 3",
+        "07/12/2026 10:30:04 Dimensione di controllo " + spool + "AB.8.0 4",
+        "07/12/2026 10:30:04 Dimensione File allegato differente da file originale di Quil Effettuo "
+        "nuovamente la copia",
+        "07/12/2026 10:30:04 Dimensione iniziale " + spool + "AB.8.0 4",
+        "07/12/2026 10:30:06 Dimensione di controllo " + spool + "AB.8.0 4",
+    };
+    auto at = list.lines().begin();
+    for (const auto& l : lines) {
+        at = std::find(at, list.lines().end(), l);
+        ASSERT_NE(at, list.lines().end()) << l << "\n" << dump();
+    }
 }
 
 TEST_F(Scan, TimingHoldsTheMessageUntilItsMinute) {

@@ -1,7 +1,11 @@
 // The whole agent on a temporary installation: a spool message with a print
 // file becomes a draft in a real maildir with the composed PDF attached.
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -81,6 +85,57 @@ TEST(WholeProgram, APrintFileBecomesADraftWithItsPdf) {
     const auto info = run_program({"/usr/bin/pdfinfo", pdf});
     EXPECT_NE(info.out.find("Pages:           2"), std::string::npos) << info.out;
     EXPECT_NE(info.out.find("841.89 x 595.276 pts (A4)"), std::string::npos) << info.out;
+}
+
+// A print file still being written when its trigger appears: the agent waits
+// until it has stopped changing for two seconds, and the PDF holds all of it.
+TEST(WholeProgram, APrintFileStillBeingWrittenIsTakenWhole) {
+    TempDir root;
+    const std::string spool = root / "spool/", work = root / "tempozip/", posta = root / "posta";
+    fs::create_directories(spool);
+    fs::create_directories(root / "loghi");
+    fs::create_directories(root / "run");
+    write_file(root / "cfg/velarion.ini",
+               "[AB]\nEMailAddr=ab@example.com\nPath=" + spool + "\nDir_Loghi=" + root / "loghi/" +
+                   "\ntempozip_dir=" + work + "\n[GLOBAL]\nTiming=1000\n[MAPI]\nclient=Posta di prova\nstore=maildir://localhost" +
+                   posta + "\n");
+    write_file(root / "loghi/loghi.ini", "[TABULATO]\nforzatura=o\n");
+    write_file(spool + "AB.6.h",
+               "6\r\n.\r\nab@example.com\r\ncliente@example.com\r\nTabulato\r\nTABULATO\r\nSAVE\r\n-\r\nLISTA1.txt\r\n");
+    write_file(spool + "AB.6.b", "In allegato il tabulato.\r\n");
+    write_file(spool + "AB.6.0", "PRIMA RIGA\r\n");
+    write_file(spool + "AB.6.T", "");
+    // The business software goes on writing for three seconds after the trigger.
+    std::vector<std::string> rows;
+    std::size_t whole = std::string("PRIMA RIGA\r\n").size();
+    for (int row = 1; row <= 20; ++row) {
+        rows.push_back((row == 20 ? std::string("ULTIMA RIGA") : "RIGA " + std::to_string(row)) + "\r\n");
+        whole += rows.back().size();
+    }
+    std::thread writer([&] {
+        for (const auto& row : rows) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            std::ofstream(spool + "AB.6.0", std::ios::app) << row;
+        }
+    });
+    const auto r = run_program({std::string(VELARION_BIN_DIR) + "/velarion", "--headless", "--once",
+                                "ini:" + root / "cfg", "ope:AB"},
+                               {"HOME=" + root / "home", "XDG_RUNTIME_DIR=" + root / "run"});
+    writer.join();
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_FALSE(fs::exists(spool + "AB.6.T")) << r.out;
+    EXPECT_FALSE(fs::exists(work + "non_inviati")) << r.out;
+    // The last size check saw the whole file, and the PDF holds its first and last rows.
+    EXPECT_NE(r.out.find(" Dimensione di controllo " + spool + "AB.6.0 " + std::to_string(whole)), std::string::npos)
+        << r.out;
+    int drafts = 0;
+    for (const auto& e : fs::recursive_directory_iterator(posta)) drafts += e.is_regular_file();
+    EXPECT_EQ(drafts, 1) << r.out;
+    const auto text = run_program({"/usr/bin/pdftotext", "-layout", work + "LISTA1.pdf", "-"});
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(text.out.find("PRIMA RIGA"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("RIGA 19"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("ULTIMA RIGA"), std::string::npos) << text.out << r.out;
 }
 
 }  // namespace

@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <sstream>
 #include <thread>
@@ -105,6 +107,30 @@ std::string long_listing(int lines) {
     return out;
 }
 
+// Keeps appending to a file, as a business program still writing it, so that
+// the agent stays in that file's size check until the test is done with it.
+class Appender {
+public:
+    explicit Appender(std::string path) : path_(std::move(path)), thread_([this] { run(); }) {}
+    ~Appender() { stop(); }
+    Appender(const Appender&) = delete;
+    Appender& operator=(const Appender&) = delete;
+    void stop() {
+        if (!stop_.exchange(true)) thread_.join();
+    }
+
+private:
+    void run() {
+        while (!stop_) {
+            std::ofstream(path_, std::ios::app) << ' ';
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+    std::string path_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
 int count(const std::string& text, const std::string& what) {
     int n = 0;
     for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -116,6 +142,7 @@ TEST(CrashSafety, KilledInTheSizeCheckTheMessageIsDeliveredOnceAtTheNextStart) {
     s.message("AB.1", "uno@example.it");
     s.message("AB.2", "due@example.it", {{"DATI.CSV", "a;b;c\r\n"}});
     {
+        Appender writing(s.spool + "AB.2.0");
         BackgroundProcess agent(s.args(), s.env());
         ASSERT_TRUE(agent.wait_for(" Dimensione iniziale " + s.spool + "AB.2.0", 10000)) << agent.out() << agent.err();
         agent.signal(SIGKILL);
@@ -136,12 +163,14 @@ TEST(CrashSafety, KilledInTheSizeCheckTheMessageIsDeliveredOnceAtTheNextStart) {
 TEST(CrashSafety, AMessageThatKillsTheAgentTwiceIsParkedAndCanBeResubmitted) {
     Site s;
     s.message("AB.3", "tre@example.it", {{"DATI.CSV", "x"}});
+    Appender writing(s.spool + "AB.3.0");
     for (int kill = 0; kill < 2; ++kill) {
         BackgroundProcess agent(s.args(), s.env());
         ASSERT_TRUE(agent.wait_for(" Dimensione iniziale ", 10000)) << agent.out() << agent.err();
         agent.signal(SIGKILL);
         agent.wait();
     }
+    writing.stop();
     auto r = s.once();
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find(" Messaggio AB.3 interrotto due volte: non inviato"), std::string::npos) << r.out;
@@ -355,8 +384,10 @@ TEST(CrashSafety, AVanishedFileAndAnUnreadableFileDoNotStopTheNextMessages) {
     if (::getuid() == 0 && !fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "setpriv is missing";
     auto args = as_unprivileged(s, s.args());
     fs::permissions(s.spool + "AB.1.h", fs::perms::none);
+    Appender writing(s.spool + "AB.3.0");
     BackgroundProcess agent(args, s.env());
     ASSERT_TRUE(agent.wait_for(" Dimensione iniziale " + s.spool + "AB.3.0", 10000)) << agent.out() << agent.err();
+    writing.stop();
     fs::remove(s.spool + "AB.3.0");
     ASSERT_TRUE(agent.wait_for(" Salvato AB.4 - quattro@example.it", 10000)) << agent.out() << agent.err();
     agent.signal(SIGTERM);
