@@ -30,6 +30,7 @@ and the share of the time it ran on a CPU and waited runnable for one
 (/proc/PID/task/PID/schedstat), since a loaded machine shows in "other".
 """
 import argparse
+import collections
 import os
 import resource
 import shutil
@@ -323,10 +324,13 @@ def run(args):
                             stdout=subprocess.PIPE)
     port = int(sink.stdout.readline())
     accepted = []
+    recipients = collections.Counter()
 
     def read_sink():
         for line in sink.stdout:
-            accepted.append(float(line))
+            t, rcpt = line.split()
+            accepted.append(float(t))
+            recipients[rcpt] += 1
 
     threading.Thread(target=read_sink, daemon=True).start()
 
@@ -416,6 +420,9 @@ def run(args):
         else ('%d done in %.1f s' % (done, seconds))
     print('%s: %s, %.2f messages/s (%.0f a minute), peak RSS %.1f MB, load %s' %
           (head, status, done / seconds, 60 * done / seconds, peak, ' '.join(load)))
+    twice = sum(1 for v in recipients.values() if v > 1)
+    if twice:
+        print('    DELIVERED MORE THAN ONCE: %d messages' % twice)
     if sampler:
         writes = line_clock.times()
         intervals = [a.compose_intervals(writes.get(a.pid)) for a in agents]
@@ -427,7 +434,7 @@ def run(args):
            me.ru_utime + me.ru_stime, sink_ru.ru_utime + sink_ru.ru_stime))
     if not args.keep:
         shutil.rmtree(args.work, ignore_errors=True)
-    return 0 if done == n or capped else 1
+    return 0 if (done == n or capped) and not twice else 1
 
 
 def main():
