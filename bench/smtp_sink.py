@@ -1,7 +1,7 @@
 """A loopback SMTP server for the month-end benchmark: accepts every message
 and keeps none. It prints the port it listens on, then one line per accepted
 message with the monotonic clock's time of its acceptance (the same clock as
-the driver's), flushed at once.
+the driver's) and its first recipient, flushed at once.
 Usage: smtp_sink.py"""
 import asyncio
 import socket
@@ -23,7 +23,7 @@ class Server(SMTP):
 
 class Sink:
     async def handle_DATA(self, server, session, envelope):
-        sys.stdout.write('%.6f\n' % time.monotonic())
+        sys.stdout.write('%.6f %s\n' % (time.monotonic(), envelope.rcpt_tos[0] if envelope.rcpt_tos else '-'))
         sys.stdout.flush()
         return '250 OK'
 
