@@ -15,6 +15,13 @@ namespace velarion::atomic_file {
 namespace {
 
 // A hidden name beside the target that no other writer uses.
+// Seeded once per thread: a temporary name needs only to differ from the
+// names of other writers, and seeding per file cost more than the write.
+std::mt19937_64& name_engine() {
+    thread_local std::mt19937_64 rng(std::random_device{}());
+    return rng;
+}
+
 std::string temp_name(const std::string& target, std::mt19937_64& rng) {
     char suffix[32];
     std::snprintf(suffix, sizeof suffix, ".%d.%08llx.part", static_cast<int>(::getpid()),
@@ -33,7 +40,7 @@ Replacement::Replacement(int dir_fd, std::string name) : dir_fd_(dir_fd), target
 }
 
 void Replacement::create(bool keep_mode) {
-    std::mt19937_64 rng(std::random_device{}());
+    auto& rng = name_engine();
     for (int attempt = 0; attempt < 16 && fd_ < 0; ++attempt) {
         temp_ = temp_name(target_, rng);
         fd_ = ::openat(dir_fd_, temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
@@ -128,7 +135,7 @@ bool copy_fd(int source_fd, int dir_fd, const std::string& name, Sync sync) {
 bool replace_with(int fd, const std::string& target, bool may_link, Sync sync) {
     if (sync == Sync::durable && ::fsync(fd) != 0) return false;
     if (may_link) {
-        std::mt19937_64 rng(std::random_device{}());
+        auto& rng = name_engine();
         const std::string self = "/proc/self/fd/" + std::to_string(fd);
         for (int attempt = 0; attempt < 16; ++attempt) {
             const std::string temp = temp_name(target, rng);

@@ -1,5 +1,9 @@
 #include "spool/day_counts.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <charconv>
 #include <filesystem>
 #include <fstream>
@@ -7,8 +11,8 @@
 #include <sstream>
 
 #include "platform/agent_identity.h"
-#include "platform/atomic_file.h"
 #include "platform/clock.h"
+#include "platform/safe_path.h"
 
 namespace fs = std::filesystem;
 
@@ -81,11 +85,20 @@ void count_today(const std::string& work, int day, Counted what) {
         case Counted::deferred: ++c.deferred; break;
         case Counted::parked: ++c.parked; break;
     }
-    // A count is no promise about a message: it is not synced.
-    atomic_file::write(path, "consegnati=" + std::to_string(c.delivered) + "\nsalvati=" +
-                                           std::to_string(c.saved) + "\nrinviati=" + std::to_string(c.deferred) +
-                                           "\nnon_inviati=" + std::to_string(c.parked) + "\n",
-                       atomic_file::Sync::work_file);
+    // A count is no promise about a message: it is neither synced nor
+    // replaced by a rename (on ext4 a rename over a file starts its write-back,
+    // a cost paid per message). It is written over in place; the counts only
+    // grow, and a shorter text is cut to its length.
+    const std::string text = "consegnati=" + std::to_string(c.delivered) + "\nsalvati=" + std::to_string(c.saved) +
+                             "\nrinviati=" + std::to_string(c.deferred) + "\nnon_inviati=" +
+                             std::to_string(c.parked) + "\n";
+    const safe_path::Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666));
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    const auto size = static_cast<off_t>(text.size());
+    if (::pwrite(fd.get(), text.data(), text.size(), 0) == static_cast<ssize_t>(size) && st.st_size > size &&
+        ::ftruncate(fd.get(), size) != 0)
+        return;  // not cut: only a file that was not ours was longer
 }
 
 DayCounts read_day_counts(const std::string& work, int day) {
