@@ -19,23 +19,8 @@ using ::testing::HasSubstr;
 using testing::ImapServer;
 using testing::MailContext;
 using testing::SmtpOptions;
+using testing::count_of;
 using testing::SmtpServer;
-
-int count_of(const std::string& text, const std::string& what) {
-    int n = 0;
-    for (std::size_t p = 0; (p = text.find(what, p)) != std::string::npos; p += what.size()) ++n;
-    return n;
-}
-
-// What the server read, once it holds `count` of `what` (or after two seconds).
-std::string received(const SmtpServer& smtp, const std::string& what, int count) {
-    std::string got = smtp.received();
-    for (int wait = 0; wait < 40 && count_of(got, what) < count; ++wait) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        got = smtp.received();
-    }
-    return got;
-}
 
 // The dispatcher's MAPI session sending through the server.
 void use_session(MailContext& m, const SmtpServer& smtp) {
@@ -95,7 +80,7 @@ TEST_P(SessionReuse, OneConnectionForTheBatchWithRsetBetweenMessagesAndQuitAtIts
     ASSERT_TRUE(m.dispatcher.sendmail(one_recipient()));
     EXPECT_EQ(smtp.messages(6).size(), 6u);
     EXPECT_EQ(smtp.connections() - before, 2);
-    got = received(smtp, "QUIT\r\n", 1);
+    got = smtp.received("QUIT\r\n", 1);
     EXPECT_EQ(count_of(got, "QUIT\r\n"), 1);
     if (GetParam()) {
         EXPECT_EQ(count_of(got, "AUTH"), 2);  // the component signs on once per connection

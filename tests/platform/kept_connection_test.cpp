@@ -13,23 +13,8 @@
 namespace velarion {
 namespace {
 
+using testing::count_of;
 using testing::SmtpServer;
-
-int count_of(const std::string& text, const std::string& what) {
-    int n = 0;
-    for (std::size_t p = 0; (p = text.find(what, p)) != std::string::npos; p += what.size()) ++n;
-    return n;
-}
-
-// What the server read, once it holds `count` of `what` (or after two seconds).
-std::string received(const SmtpServer& smtp, const std::string& what, int count) {
-    std::string got = smtp.received();
-    for (int wait = 0; wait < 40 && count_of(got, what) < count; ++wait) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        got = smtp.received();
-    }
-    return got;
-}
 
 void pause_past_idle() { std::this_thread::sleep_for(std::chrono::milliseconds(1300)); }
 
@@ -55,9 +40,9 @@ TEST(KeptConnection, TheSessionEndsAConnectionLeftUnusedPastItsIdleLimit) {
     session->send(m, false);
     EXPECT_EQ(smtp.messages(3).size(), 3u);
     EXPECT_EQ(smtp.connections() - before, 2);
-    EXPECT_EQ(count_of(received(smtp, "QUIT\r\n", 1), "QUIT\r\n"), 1);
+    EXPECT_EQ(count_of(smtp.received("QUIT\r\n", 1), "QUIT\r\n"), 1);
     session->rest();
-    EXPECT_EQ(count_of(received(smtp, "QUIT\r\n", 2), "QUIT\r\n"), 2);
+    EXPECT_EQ(count_of(smtp.received("QUIT\r\n", 2), "QUIT\r\n"), 2);
     EXPECT_FALSE(session->signed_on());
 }
 
@@ -85,7 +70,7 @@ TEST(KeptConnection, TheComponentEndsAConnectionLeftUnusedPastItsIdleLimit) {
     EXPECT_EQ(smtp.messages(3).size(), 3u);
     EXPECT_EQ(smtp.connections() - before, 2);
     sessions.close();
-    EXPECT_EQ(count_of(received(smtp, "QUIT\r\n", 2), "QUIT\r\n"), 2);
+    EXPECT_EQ(count_of(smtp.received("QUIT\r\n", 2), "QUIT\r\n"), 2);
 }
 
 }  // namespace

@@ -30,20 +30,6 @@ protected:
         write_file(root / "velarion.ini", "[AB]\nPath=x\n[GLOBAL]\nTiming=2000\n[MAPI]\nclient=Microsoft Outlook\nstore=" +
                                                store + "\ntransport=" + transport + "\n");
     }
-    static int count_of(const std::string& text, const std::string& what) {
-        int n = 0;
-        for (std::size_t p = 0; (p = text.find(what, p)) != std::string::npos; p += what.size()) ++n;
-        return n;
-    }
-    // What the server read, once it holds `count` of `what` (or after two seconds).
-    static std::string received(const SmtpServer& smtp, const std::string& what, int count) {
-        std::string got = smtp.received();
-        for (int wait = 0; wait < 40 && count_of(got, what) < count; ++wait) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            got = smtp.received();
-        }
-        return got;
-    }
 };
 
 TEST_F(MailSides, WithTheStoreDownSendsGoAndDraftsWaitInTheSpool) {
@@ -79,7 +65,7 @@ TEST_F(MailSides, TheMessagesOfAScanShareOneConnectionClosedAtItsEnd) {
     scan();
     EXPECT_EQ(smtp.messages(6).size(), 6u) << dump();
     EXPECT_EQ(smtp.connections() - before, 1);
-    const std::string got = received(smtp, "QUIT\r\n", 1);
+    const std::string got = smtp.received("QUIT\r\n", 1);
     EXPECT_EQ(count_of(got, "RSET\r\n"), 5);
     EXPECT_EQ(count_of(got, "QUIT\r\n"), 1);  // closed with the scan, not kept for the next one
 }

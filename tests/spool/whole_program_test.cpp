@@ -33,17 +33,25 @@ std::string listing() {
     return out;
 }
 
-TEST(WholeProgram, APrintFileBecomesADraftWithItsPdf) {
-    TempDir root;
-    const std::string spool = root / "spool/", work = root / "tempozip/", posta = root / "posta";
+// Operator AB of an installation below root: spool/, tempozip/, a style
+// "TABULATO" in loghi/, drafts saved into the maildir posta/.
+void write_installation(const TempDir& root) {
+    const std::string spool = root / "spool/";
     fs::create_directories(spool);
     fs::create_directories(root / "loghi");
     fs::create_directories(root / "run");
     write_file(root / "cfg/velarion.ini",
                "[AB]\nEMailAddr=ab@example.com\nPath=" + spool + "\nDir_Loghi=" + root / "loghi/" +
-                   "\ntempozip_dir=" + work + "\n[GLOBAL]\nTiming=1000\n[MAPI]\nclient=Posta di prova\nstore=maildir://localhost" +
-                   posta + "\n");
+                   "\ntempozip_dir=" + root / "tempozip/" +
+                   "\n[GLOBAL]\nTiming=1000\n[MAPI]\nclient=Posta di prova\nstore=maildir://localhost" + root / "posta" +
+                   "\n");
     write_file(root / "loghi/loghi.ini", "[TABULATO]\nforzatura=o\n");
+}
+
+TEST(WholeProgram, APrintFileBecomesADraftWithItsPdf) {
+    TempDir root;
+    const std::string spool = root / "spool/", work = root / "tempozip/", posta = root / "posta";
+    write_installation(root);
     write_file(spool + "AB.5.h",
                "5\r\n.\r\nab@example.com\r\ncliente@example.com\r\nTabulato del mese\r\nTABULATO\r\nSAVE\r\n-\r\nLISTA1.txt\r\n");
     write_file(spool + "AB.5.b", "In allegato il tabulato.\r\n");
@@ -92,14 +100,7 @@ TEST(WholeProgram, APrintFileBecomesADraftWithItsPdf) {
 TEST(WholeProgram, APrintFileStillBeingWrittenIsTakenWhole) {
     TempDir root;
     const std::string spool = root / "spool/", work = root / "tempozip/", posta = root / "posta";
-    fs::create_directories(spool);
-    fs::create_directories(root / "loghi");
-    fs::create_directories(root / "run");
-    write_file(root / "cfg/velarion.ini",
-               "[AB]\nEMailAddr=ab@example.com\nPath=" + spool + "\nDir_Loghi=" + root / "loghi/" +
-                   "\ntempozip_dir=" + work + "\n[GLOBAL]\nTiming=1000\n[MAPI]\nclient=Posta di prova\nstore=maildir://localhost" +
-                   posta + "\n");
-    write_file(root / "loghi/loghi.ini", "[TABULATO]\nforzatura=o\n");
+    write_installation(root);
     write_file(spool + "AB.6.h",
                "6\r\n.\r\nab@example.com\r\ncliente@example.com\r\nTabulato\r\nTABULATO\r\nSAVE\r\n-\r\nLISTA1.txt\r\n");
     write_file(spool + "AB.6.b", "In allegato il tabulato.\r\n");

@@ -187,6 +187,21 @@ std::string TokenServer::requests() const { return read_file(dir_ / "requests");
 
 std::string SmtpServer::received() const { return read_file(dir_ / "received"); }
 
+std::string SmtpServer::received(const std::string& what, int count) const {
+    std::string got = received();
+    for (int wait = 0; wait < 40 && count_of(got, what) < count; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        got = received();
+    }
+    return got;
+}
+
+int count_of(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (std::size_t p = 0; (p = text.find(what, p)) != std::string::npos; p += what.size()) ++n;
+    return n;
+}
+
 std::string SmtpServer::logins() const { return read_file(dir_ / "logins"); }
 
 int SmtpServer::connections() const {

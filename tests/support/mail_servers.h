@@ -51,6 +51,9 @@ struct SmtpOptions {
     bool end_silently = false;             // ... closed without the 421 answer
 };
 
+// How many times `what` occurs in `text`.
+int count_of(const std::string& text, const std::string& what);
+
 // aiosmtpd with the Mailbox handler: every message received lands in a
 // maildir, with the envelope in the added headers X-MailFrom and X-RcptTo.
 class SmtpServer : public ServerProcess {
@@ -66,6 +69,8 @@ public:
     std::vector<std::string> messages(std::size_t count = 0, int timeout_ms = 5000) const;
     // Every byte the server read from its clients (after TLS, when there was TLS).
     std::string received() const;
+    // The same, once it holds `count` of `what` (or after two seconds).
+    std::string received(const std::string& what, int count) const;
     // The logins tried with AUTH, one "user password" line each.
     std::string logins() const;
     // The connections clients opened so far.
