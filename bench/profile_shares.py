@@ -37,7 +37,7 @@ def samples(path):
                 if cur:
                     yield cur
                 cur = None
-            elif not line[0].isspace():
+            elif re.match(r'\s*\d+\s*$', line):  # a sample's thread (perf pads it)
                 cur = (line.split()[0], [])
             elif cur is not None:
                 m = re.match(r'\s+[0-9a-f]+ (.*) \((.*)\)$', line.rstrip())
