@@ -1,5 +1,6 @@
 // Process entry: bad arguments (exit status 2), --help and --version, the Qt window, with --headless the
 // headless runner, with --resubmit the hand-back of parked messages.
+#include <csignal>
 #include <cstdio>
 
 #include "platform/file_modes.h"
@@ -12,6 +13,10 @@
 #include "startup/resubmit_command.h"
 
 int main(int argc, char** argv) {
+    // A reader of standard output that goes away (a journal restarted, a
+    // pipe into a program that ended) must not end the agent: the write fails
+    // and the agent goes on. Programs it starts get the default back.
+    std::signal(SIGPIPE, SIG_IGN);
     // Private until the configuration says otherwise (GLOBAL umask).
     velarion::file_modes::set_umask(velarion::file_modes::kDefaultUmask);
     const velarion::FrontEndOptions opts = velarion::take_front_end_options(argc, argv);

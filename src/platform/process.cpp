@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +13,26 @@ extern char** environ;
 
 namespace velarion::process {
 
+namespace {
+// Spawn attributes that give the child the default action of SIGPIPE, which
+// the agent itself ignores: a program it runs should stop as usual when the
+// reader of its output goes away.
+struct DefaultSignals {
+    posix_spawnattr_t attr;
+    DefaultSignals() {
+        posix_spawnattr_init(&attr);
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGPIPE);
+        posix_spawnattr_setsigdefault(&attr, &set);
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+    }
+    ~DefaultSignals() { posix_spawnattr_destroy(&attr); }
+    DefaultSignals(const DefaultSignals&) = delete;
+    DefaultSignals& operator=(const DefaultSignals&) = delete;
+};
+}  // namespace
+
 int start(const std::vector<std::string>& argv) {
     if (argv.empty() || argv[0].empty()) return -1;
     std::vector<char*> args;
@@ -20,9 +41,10 @@ int start(const std::vector<std::string>& argv) {
     args.push_back(nullptr);
 
     pid_t pid = 0;
+    DefaultSignals sa;
     int rc = argv[0].find('/') == std::string::npos
-                 ? posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ)
-                 : posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ);
+                 ? posix_spawnp(&pid, args[0], nullptr, &sa.attr, args.data(), environ)
+                 : posix_spawn(&pid, args[0], nullptr, &sa.attr, args.data(), environ);
     return rc == 0 ? static_cast<int>(pid) : -1;
 }
 
@@ -71,9 +93,10 @@ std::optional<std::string> run_capture(const std::vector<std::string>& argv) {
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     pid_t pid = 0;
+    DefaultSignals sa;
     int rc = argv[0].find('/') == std::string::npos
-                 ? posix_spawnp(&pid, args[0], &fa.actions, nullptr, args.data(), environ)
-                 : posix_spawn(&pid, args[0], &fa.actions, nullptr, args.data(), environ);
+                 ? posix_spawnp(&pid, args[0], &fa.actions, &sa.attr, args.data(), environ)
+                 : posix_spawn(&pid, args[0], &fa.actions, &sa.attr, args.data(), environ);
     close(write_end.fd);
     write_end.fd = -1;
     if (rc != 0) return std::nullopt;

@@ -139,5 +139,31 @@ TEST(WholeProgram, APrintFileStillBeingWrittenIsTakenWhole) {
     EXPECT_NE(text.out.find("ULTIMA RIGA"), std::string::npos) << text.out << r.out;
 }
 
+// Standard output read by a program that has ended (a pipe into a tool that
+// quit, a journal restarted): the agent's writes fail and it goes on, where
+// SIGPIPE used to end it in the middle of a message.
+TEST(WholeProgram, AnOutputNobodyReadsDoesNotEndTheAgent) {
+    TempDir root;
+    const std::string spool = root / "spool/", posta = root / "posta";
+    write_installation(root);
+    for (int n = 7; n <= 9; ++n) {
+        const std::string base = spool + "AB." + std::to_string(n);
+        write_file(base + ".h", std::to_string(n) +
+                                    "\r\n.\r\nab@example.com\r\ncliente@example.com\r\nAvviso\r\n\r\nSAVE\r\n-\r\n");
+        write_file(base + ".b", "Testo.\r\n");
+        write_file(base + ".T", "");
+    }
+    // bash reports the agent's own status (pipefail); "true" ends at once.
+    const auto r = run_program({"/bin/bash", "-c", "set -o pipefail; \"$@\" | true", "_",
+                                std::string(VELARION_BIN_DIR) + "/velarion", "--headless", "--once",
+                                "ini:" + root / "cfg", "ope:AB"},
+                               {"HOME=" + root / "home", "XDG_RUNTIME_DIR=" + root / "run"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    int drafts = 0;
+    for (const auto& e : fs::recursive_directory_iterator(posta)) drafts += e.is_regular_file();
+    EXPECT_EQ(drafts, 3);
+    for (int n = 7; n <= 9; ++n) EXPECT_FALSE(fs::exists(spool + "AB." + std::to_string(n) + ".T"));
+}
+
 }  // namespace
 }  // namespace velarion
