@@ -327,6 +327,12 @@ void Settings::derive(const ini::IniContents* from) {
     account_password = blank ? "" : op.pwd_email;
 }
 
+void Settings::load_shared_keys(const ini::IniContents& file) {
+    global = global_keys_of(file);
+    mail = mail_keys_of(file);
+    derive(&file);
+}
+
 bool Settings::styles_in_spool() const {
     return !text::trim(op.Path).empty() && safe_path::is_below(style_file, {spool_dir});
 }

@@ -118,12 +118,12 @@ struct GlobalKeys {
 // made into values by derive(); the CDO dialog writes the "OAUTH2" ones.
 struct MailKeys {
     std::string client, store, drafts, transport, senza_ricevuta;  // "MAPI"
-    std::string cdo_timeout;                                // "timeout" of "CDO"
-    std::string in_chiaro, ca_extra, indirizzi_locali;      // "TLS"
-    std::string token_url, client_id, client_secret, client_secret_file, refresh_token, refresh_token_file,
-        scope;                                              // "OAUTH2"
-    std::array<std::string, 4> reparto;                     // "ASSISTENZA" "reparto1" to "reparto4"
-    std::string dominio;                                    // "ASSISTENZA"
+    std::string cdo_timeout;                                       // "timeout" of "CDO"
+    std::string in_chiaro, ca_extra, indirizzi_locali;             // "TLS"
+    std::string token_url, client_id, client_secret, client_secret_file, refresh_token,
+        refresh_token_file, scope;                                 // "OAUTH2"
+    std::array<std::string, 4> reparto;                            // "reparto1" to "reparto4" of "ASSISTENZA"
+    std::string dominio;                                           // "ASSISTENZA"
 };
 
 // "smtport" of section "CDO": no port (the one in "smtpserver", else 25), a
@@ -242,6 +242,10 @@ struct Settings {
     // be used keeps its default and is one of `problems`. `from` is the
     // velarion.ini the keys were read from, for the lines of the problems.
     void derive(const ini::IniContents* from = nullptr);
+
+    // Takes the keys of "GLOBAL" and of the mail sections from a velarion.ini
+    // read whole and derives every value again (the operator's keys as they are).
+    void load_shared_keys(const ini::IniContents& file);
 
     // True when the style file lies below the spool folder (links resolved):
     // whoever writes the spool can change the styles, and what they name is

@@ -36,11 +36,9 @@ void Leggi_Param_Utenti(Agent& a) {
     op.ChiaveRegistry = key(s, "ChiaveRegistry");
     op.cartelle_lettura = key("PERCORSI", "cartelle_lettura");
     op.cartelle_copia = key("PERCORSI", "cartelle_copia");
-    a.settings.global = global_keys_of(file);
-    a.settings.mail = mail_keys_of(file);
-
-    // The values made from the keys, once for every routine that reads them.
-    a.settings.derive(&file);
+    // The other sections' keys, and the values made from all of them, once
+    // for every routine that reads them.
+    a.settings.load_shared_keys(file);
     // Everything written from now on (copies, PDFs, logs, parked messages)
     // gets the installation's modes, whatever those of the spool files.
     file_modes::set_umask(a.settings.file_umask);

@@ -95,10 +95,7 @@ void settle(const std::string& path) {
 }
 
 void load_ini_keys(Settings& cfg) {
-    const ini::IniContents file = ini::read_all(cfg.ini_path());
-    cfg.global = global_keys_of(file);
-    cfg.mail = mail_keys_of(file);
-    cfg.derive(&file);
+    cfg.load_shared_keys(ini::read_all(cfg.ini_path()));
 }
 
 }  // namespace velarion::testing
