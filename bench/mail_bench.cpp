@@ -32,6 +32,7 @@
 #include "delivery/delivery_request.h"
 #include "delivery/sendmail.h"
 #include "platform/clock.h"
+#include "platform/ini_file.h"
 #include "startup/agent.h"
 
 extern char** environ;
@@ -85,7 +86,7 @@ struct Installation {
         cfg.op.tempozip_dir = (dir / "tempozip").string() + "/";
         cfg.op.EMailAddr = "ufficio@velarion.example";
         cfg.host.documents_dir = dir.string();
-        cfg.derive();
+        cfg.load_shared_keys(ini::read_all(cfg.ini_path()));
     }
     ~Installation() {
         std::error_code ec;

@@ -20,6 +20,7 @@
 #include "common/view.h"
 #include "delivery/delivery_request.h"
 #include "platform/clock.h"
+#include "platform/ini_file.h"
 #include "spool/scan.h"
 #include "startup/agent.h"
 
@@ -92,7 +93,7 @@ int main(int argc, char** argv) {
     cfg.op.tempozip_dir = work.string() + "/";
     cfg.op.EMailAddr = "ab@example.com";
     cfg.op.tipoinvio = "PER MESSAGGIO";
-    cfg.derive();
+    cfg.load_shared_keys(ini::read_all(cfg.ini_path()));
     cfg.host.documents_dir = root.string();
     int accepted = 0;
     if (scan_only) {

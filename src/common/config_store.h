@@ -1,5 +1,6 @@
 // The configuration store: velarion.ini in the configuration directory.
-// Reading is common/settings.h's read_config; writing is here.
+// Reading is the loader of the settings (common/settings.h); writing is here,
+// after which the settings are loaded again.
 #pragma once
 
 #include <optional>

@@ -1,7 +1,10 @@
 #include "common/settings.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <climits>
+#include <cstdlib>
 
 #include "platform/file_modes.h"
 #include "platform/ini_file.h"
@@ -80,6 +83,152 @@ SmtpPort smtp_port(const std::string& raw, KeyProblems& problems) {
         problems.add("CDO", "smtport", t, "is not a port from 1 to 65535 (sending through the SMTP component fails)");
     }
     return port;
+}
+
+// A whole number of seconds from low to high ("" for none, -1 for a text
+// that is no whole number of at most nine digits, 0 or more for the number).
+long long seconds_of(const std::string& t) {
+    if (t.empty()) return -2;
+    if (t.size() > 9 || t.find_first_not_of("0123456789") != std::string::npos) return -1;
+    return std::stoll(t);
+}
+
+// "Timing": a whole number of milliseconds above 0; otherwise why not, as
+// the load step that needs it reports it.
+std::optional<int> timer_interval_of(const std::string& raw, std::string& error) {
+    const std::string t = text::trim(raw);
+    char* end = nullptr;
+    errno = 0;
+    const long v = t.empty() ? 0 : std::strtol(t.c_str(), &end, 10);
+    if (t.empty() || *end != '\0')
+        error = "Tipo non corrispondente (GLOBAL Timing=\"" + raw + "\")";
+    else if (errno == ERANGE || v > INT_MAX)
+        error = "Overflow (GLOBAL Timing=\"" + raw + "\")";
+    // A timer needs a positive interval: 0 would never tick and a negative one is refused.
+    else if (v <= 0)
+        error = "Valore della proprieta' non valido (GLOBAL Timing=\"" + raw + "\")";
+    else
+        return static_cast<int>(v);
+    return std::nullopt;
+}
+
+const std::array<const char*, 4> kSupportDepartments = {"assistenza", "tecnico", "commerciale", "amministrazione"};
+
+}  // namespace
+
+std::string key_of(const ini::IniContents& file, const std::string& section, const std::string& key) {
+    const ini::IniSection* s = file.section(section);
+    if (!s) return "";
+    for (const auto& e : s->entries)
+        if (text::lower(e.key) == text::lower(key)) return e.value;
+    return "";
+}
+
+GlobalKeys global_keys_of(const ini::IniContents& file) {
+    const auto key = [&](const char* name) { return key_of(file, "GLOBAL", name); };
+    GlobalKeys g;
+    g.retry_delays = key("retry_delays");
+    g.retry_limit = key("retry_limit");
+    g.retention_days = key("retention_days");
+    g.size_check = key("controllo_dimensione");
+    g.umask = key("umask");
+    g.metriche = key("metriche");
+    g.timing = key("Timing");
+    g.fax_gateway = key("fax_gateway");
+    g.smtp_attesa_dati = key("smtp_attesa_dati");
+    return g;
+}
+
+MailKeys mail_keys_of(const ini::IniContents& file) {
+    MailKeys m;
+    m.client = key_of(file, "MAPI", "client");
+    m.store = key_of(file, "MAPI", "store");
+    m.drafts = key_of(file, "MAPI", "drafts");
+    m.transport = key_of(file, "MAPI", "transport");
+    m.senza_ricevuta = key_of(file, "MAPI", "senza_ricevuta");
+    m.cdo_timeout = key_of(file, "CDO", "timeout");
+    m.in_chiaro = key_of(file, "TLS", "in_chiaro");
+    m.ca_extra = key_of(file, "TLS", "ca_extra");
+    m.indirizzi_locali = key_of(file, "TLS", "indirizzi_locali");
+    m.token_url = key_of(file, "OAUTH2", "token_url");
+    m.client_id = key_of(file, "OAUTH2", "client_id");
+    m.client_secret = key_of(file, "OAUTH2", "client_secret");
+    m.client_secret_file = key_of(file, "OAUTH2", "client_secret_file");
+    m.refresh_token = key_of(file, "OAUTH2", "refresh_token");
+    m.refresh_token_file = key_of(file, "OAUTH2", "refresh_token_file");
+    m.scope = key_of(file, "OAUTH2", "scope");
+    for (std::size_t i = 0; i < m.reparto.size(); ++i)
+        m.reparto[i] = key_of(file, "ASSISTENZA", "reparto" + std::to_string(i + 1));
+    m.dominio = key_of(file, "ASSISTENZA", "dominio");
+    return m;
+}
+
+namespace {
+
+// The values of the mail sections, "Timing", "fax_gateway" and
+// "smtp_attesa_dati".
+void derive_mail(Settings& s, KeyProblems& problem) {
+    s.timing_error.clear();
+    s.timer_interval = timer_interval_of(s.global.timing, s.timing_error);
+    // A missing "Timing" stops the load step, which says so; a written one
+    // that is no interval is also one of the problems.
+    if (!s.timer_interval && !text::trim(s.global.timing).empty())
+        problem.add("GLOBAL", "Timing", text::trim(s.global.timing),
+                    "is not a whole number of milliseconds above 0 (the agent cannot start)");
+
+    s.fax_gateway = text::trim(s.global.fax_gateway);
+    if (s.fax_gateway.empty()) s.fax_gateway = "fax";
+
+    const std::string wait = text::trim(s.global.smtp_attesa_dati);
+    const long long wait_s = seconds_of(wait);
+    s.smtp_data_wait = wait_s >= 1 && wait_s <= 86400 ? static_cast<int>(wait_s) : 600;
+    if (!wait.empty() && (wait_s < 1 || wait_s > 86400))
+        problem.add("GLOBAL", "smtp_attesa_dati", wait,
+                    "is not a whole number of seconds from 1 to 86400 (600 are used)");
+
+    const std::string timeout = text::trim(s.mail.cdo_timeout);
+    const long long timeout_s = seconds_of(timeout);
+    s.smtp_timeout = timeout_s >= 1 ? static_cast<int>(std::min(timeout_s, 60LL)) : 30;
+    if (!timeout.empty() && timeout_s < 1)
+        problem.add("CDO", "timeout", timeout, "is not a whole number of seconds from 1 to 60 (30 are used)");
+
+    // At most 254 characters, as the registry value it stands for.
+    s.mapi.client = s.mail.client.substr(0, 254);
+    s.mapi.store = s.mail.store;
+    s.mapi.drafts = s.mail.drafts.empty() ? "Drafts" : s.mail.drafts;
+    s.mapi.transport = s.mail.transport.empty() ? "sendmail://localhost" : s.mail.transport;
+    s.mapi.no_receipt = text::lower(text::trim(s.mail.senza_ricevuta));
+
+    const std::string plain = text::lower(text::trim(s.mail.in_chiaro));
+    s.tls.allow_plain = plain == "y";
+    if (!plain.empty() && plain != "y" && plain != "n")
+        problem.add("TLS", "in_chiaro", text::trim(s.mail.in_chiaro), "is not Y or N (read as N)");
+    s.tls.extra_ca = paths::native(text::trim(s.mail.ca_extra));
+    s.tls.local_addresses.clear();
+    const std::string& local = s.mail.indirizzi_locali;
+    for (std::size_t start = 0; start <= local.size();) {
+        const std::size_t end = std::min(local.find(';', start), local.size());
+        const std::string address = text::trim(local.substr(start, end - start));
+        if (!address.empty()) s.tls.local_addresses.push_back(address);
+        start = end + 1;
+    }
+
+    s.oauth.token_url = text::trim(s.mail.token_url);
+    s.oauth.client_id = text::trim(s.mail.client_id);
+    s.oauth.client_secret = text::trim(s.mail.client_secret);
+    s.oauth.client_secret_file = paths::native(text::trim(s.mail.client_secret_file));
+    s.oauth.refresh_token = text::trim(s.mail.refresh_token);
+    s.oauth.refresh_token_file = paths::native(text::trim(s.mail.refresh_token_file));
+    s.oauth.scope = text::trim(s.mail.scope);
+
+    for (std::size_t i = 0; i < s.support_departments.size(); ++i) {
+        const std::string name = text::trim(s.mail.reparto[i]);
+        s.support_departments[i] = name.empty() ? kSupportDepartments[i] : name;
+    }
+    s.support_domain = text::trim(s.mail.dominio);
+    if (s.support_domain.empty()) s.support_domain = "@korvantech.it";
+    // The mailbox name and the domain are joined as they are: the domain carries the "@".
+    if (s.support_domain[0] != '@') s.support_domain.insert(0, "@");
 }
 
 }  // namespace
@@ -167,6 +316,7 @@ void Settings::derive(const ini::IniContents* from) {
     smtp.user = op.username;
     smtp.password = op.password;
     smtp.from = op.from;
+    derive_mail(*this, problem);
 
     // In the order of the file, as someone reading it goes.
     std::stable_sort(problems.begin(), problems.end(),
@@ -175,6 +325,12 @@ void Settings::derive(const ini::IniContents* from) {
     const bool blank = sw.own_credentials;
     account_login = blank ? "" : op.login_email;
     account_password = blank ? "" : op.pwd_email;
+}
+
+void Settings::load_shared_keys(const ini::IniContents& file) {
+    global = global_keys_of(file);
+    mail = mail_keys_of(file);
+    derive(&file);
 }
 
 bool Settings::styles_in_spool() const {
@@ -186,11 +342,6 @@ std::string Settings::ini_path() const {
     // A file copied from a Windows installation may be named in another case ("VELARION.INI").
     const std::string found = paths::resolve(path);
     return found.empty() ? path : found;
-}
-
-std::string read_config(const Settings& settings, const std::string& section, const std::string& key,
-                        const std::string& def) {
-    return ini::read(section, key, def, settings.ini_path());
 }
 
 }  // namespace velarion

@@ -4,6 +4,7 @@
 // const reference.
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
@@ -107,6 +108,22 @@ struct GlobalKeys {
     std::string size_check;      // "controllo_dimensione": how long a ".0" may keep changing
     std::string umask;           // "umask": octal mode bits taken from every file the agent makes
     std::string metriche;        // "metriche": the Prometheus text file written every minute
+    std::string timing;          // "Timing": the spool timer's interval in milliseconds
+    std::string fax_gateway;     // "fax_gateway": the fax gateway's host in recipient addresses
+    std::string smtp_attesa_dati;  // seconds every SMTP path waits for the answer to a message's data
+};
+
+// The keys of the mail sections as written: "MAPI", "TLS", "OAUTH2",
+// "ASSISTENZA" and "timeout" of "CDO". Loaded with the operator's keys and
+// made into values by derive(); the CDO dialog writes the "OAUTH2" ones.
+struct MailKeys {
+    std::string client, store, drafts, transport, senza_ricevuta;  // "MAPI"
+    std::string cdo_timeout;                                       // "timeout" of "CDO"
+    std::string in_chiaro, ca_extra, indirizzi_locali;             // "TLS"
+    std::string token_url, client_id, client_secret, client_secret_file, refresh_token,
+        refresh_token_file, scope;                                 // "OAUTH2"
+    std::array<std::string, 4> reparto;                            // "reparto1" to "reparto4" of "ASSISTENZA"
+    std::string dominio;                                           // "ASSISTENZA"
 };
 
 // "smtport" of section "CDO": no port (the one in "smtpserver", else 25), a
@@ -127,11 +144,34 @@ struct SmtpSettings {
     std::string from;    // the sender when the message names none ("" for "username")
 };
 
+// Section "MAPI": the mail layer's store, drafts folder and transport.
+struct MapiSettings {
+    std::string client;                       // the mail client's name ("" for the desktop's default)
+    std::string store;                        // "" for the maildir store in the documents folder
+    std::string drafts = "Drafts";
+    std::string transport = "sendmail://localhost";
+    std::string no_receipt;                   // "senza_ricevuta", trimmed, lower case
+};
+
+// Section "TLS": when credentials may travel without TLS and which CAs are trusted.
+struct TlsSettings {
+    bool allow_plain = false;                  // "in_chiaro" is "Y" (any case)
+    std::string extra_ca;                      // "ca_extra", a native path ("" for none)
+    std::vector<std::string> local_addresses;  // "indirizzi_locali", split at ";" (empty: the loopback ones)
+};
+
+// Section "OAUTH2", each value trimmed (the two files native paths).
+struct OAuthSettings {
+    std::string token_url, client_id, client_secret, client_secret_file, refresh_token, refresh_token_file, scope;
+    bool enabled() const { return !token_url.empty(); }
+};
+
 struct Settings {
     Switches sw;
     HostInfo host;
     OperatorKeys op;      // as written in velarion.ini; read by derive() and the dialogs only
     GlobalKeys global;    // the same
+    MailKeys mail;        // the same
     PdfComponents pdf;
 
     // Derived once by derive(), after the keys above were loaded or changed.
@@ -175,6 +215,24 @@ struct Settings {
     unsigned file_umask = 077;
     // "metriche" of "GLOBAL", a native path; none when the key is empty.
     std::optional<std::string> metrics_file;
+    // "Timing" of "GLOBAL" in milliseconds; none when missing or no whole
+    // number above 0, timing_error then being why (the load step stops with it).
+    std::optional<int> timer_interval;
+    std::string timing_error;
+    std::string fax_gateway = "fax";  // "fax_gateway" of "GLOBAL", trimmed
+    // Seconds every SMTP path waits for the answer to the end of a message's
+    // data ("smtp_attesa_dati", 1 to 86400; 600 when missing or unusable).
+    int smtp_data_wait = 600;
+    // Seconds the SMTP component waits for the server ("timeout" of "CDO",
+    // 1 to 60, more counting as 60; 30 when missing or unusable).
+    int smtp_timeout = 30;
+    MapiSettings mapi;
+    TlsSettings tls;
+    OAuthSettings oauth;
+    // Section "ASSISTENZA": the help desk's four mailbox names and the
+    // domain joined to them (with its "@").
+    std::array<std::string, 4> support_departments;
+    std::string support_domain;
 
     // Each key whose text could not be used, once, as "file:line [SECTION]
     // key: 'text' what" (the line is 0 when derive() was not given the file).
@@ -184,6 +242,10 @@ struct Settings {
     // be used keeps its default and is one of `problems`. `from` is the
     // velarion.ini the keys were read from, for the lines of the problems.
     void derive(const ini::IniContents* from = nullptr);
+
+    // Takes the keys of "GLOBAL" and of the mail sections from a velarion.ini
+    // read whole and derives every value again (the operator's keys as they are).
+    void load_shared_keys(const ini::IniContents& file);
 
     // True when the style file lies below the spool folder (links resolved):
     // whoever writes the spool can change the styles, and what they name is
@@ -195,10 +257,12 @@ struct Settings {
     std::string ini_path() const;
 };
 
-// Reads section/key of velarion.ini in the configuration directory (the file
-// is read again on every call); def when absent.
-std::string read_config(const Settings& settings, const std::string& section, const std::string& key,
-                        const std::string& def = "");
+// The "GLOBAL" and mail keys of a velarion.ini read whole (empty when absent).
+GlobalKeys global_keys_of(const ini::IniContents& file);
+MailKeys mail_keys_of(const ini::IniContents& file);
+
+// The value of section/key of a velarion.ini read whole ("" when absent).
+std::string key_of(const ini::IniContents& file, const std::string& section, const std::string& key);
 
 // The Outlook version held in "ParGenerali" ("" without an Outlook token).
 std::string outlook_version_of(const std::string& par_generali);

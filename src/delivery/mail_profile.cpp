@@ -1,6 +1,5 @@
 #include "delivery/mail_profile.h"
 
-#include <algorithm>
 #include <cstdlib>
 
 #include "common/runtime.h"
@@ -30,12 +29,10 @@ bool is_address(const std::string& s) { return s.find('@') != std::string::npos;
 
 mail::Profile mail_profile(const Runtime& rt) {
     mail::Profile p;
-    p.store = read_config(rt.cfg, "MAPI", "store");
-    if (p.store.empty()) p.store = default_store(rt);
-    p.drafts = read_config(rt.cfg, "MAPI", "drafts");
-    if (p.drafts.empty()) p.drafts = "Drafts";
-    p.transport = read_config(rt.cfg, "MAPI", "transport");
-    if (p.transport.empty()) p.transport = "sendmail://localhost";
+    const MapiSettings& mapi = rt.cfg.mapi;
+    p.store = mapi.store.empty() ? default_store(rt) : mapi.store;
+    p.drafts = mapi.drafts;
+    p.transport = mapi.transport;
     // The profile's own address: the operator's mail address, else the mail account.
     if (is_address(rt.cfg.op.EMailAddr))
         p.from = text::trim(rt.cfg.op.EMailAddr);
@@ -48,54 +45,38 @@ mail::Profile mail_profile(const Runtime& rt) {
 }
 
 oauth::SignOn oauth_sign_on(const Runtime& rt) {
-    const auto key = [&](const char* name) { return text::trim(read_config(rt.cfg, "OAUTH2", name)); };
+    const OAuthSettings& o = rt.cfg.oauth;
     oauth::SignOn s;
-    s.config.token_url = key("token_url");
-    s.config.client_id = key("client_id");
-    s.config.client_secret = key("client_secret");
-    s.config.client_secret_file = paths::native(key("client_secret_file"));
-    s.config.refresh_token = key("refresh_token");
-    s.config.refresh_token_file = paths::native(key("refresh_token_file"));
-    s.config.scope = key("scope");
-    s.config.extra_ca = tls_policy(rt).extra_ca;
+    s.config.token_url = o.token_url;
+    s.config.client_id = o.client_id;
+    s.config.client_secret = o.client_secret;
+    s.config.client_secret_file = o.client_secret_file;
+    s.config.refresh_token = o.refresh_token;
+    s.config.refresh_token_file = o.refresh_token_file;
+    s.config.scope = o.scope;
+    s.config.extra_ca = rt.cfg.tls.extra_ca;
     s.tokens = &rt.tokens;
     return s;
 }
 
 mail::TlsPolicy tls_policy(const Runtime& rt) {
     mail::TlsPolicy t;
-    t.allow_plain = text::lower(text::trim(read_config(rt.cfg, "TLS", "in_chiaro"))) == "y";
-    t.extra_ca = paths::native(text::trim(read_config(rt.cfg, "TLS", "ca_extra")));
-    const std::string local = read_config(rt.cfg, "TLS", "indirizzi_locali");
-    std::size_t start = 0;
-    while (start <= local.size()) {
-        const std::size_t end = std::min(local.find(';', start), local.size());
-        const std::string address = text::trim(local.substr(start, end - start));
-        if (!address.empty()) t.local_addresses.push_back(address);
-        start = end + 1;
-    }
+    t.allow_plain = rt.cfg.tls.allow_plain;
+    t.extra_ca = rt.cfg.tls.extra_ca;
+    t.local_addresses = rt.cfg.tls.local_addresses;
     return t;
 }
 
-int smtp_timeout(const Runtime& rt) {
-    const std::string text = text::trim(read_config(rt.cfg, "CDO", "timeout"));
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return 30;
-    const int seconds = std::stoi(text);
-    return seconds < 1 ? 30 : std::min(seconds, 60);
-}
+int smtp_timeout(const Runtime& rt) { return rt.cfg.smtp_timeout; }
 
-int smtp_data_wait(const Runtime& rt) {
-    const std::string text = text::trim(read_config(rt.cfg, "GLOBAL", "smtp_attesa_dati"));
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return 600;
-    const int seconds = std::stoi(text);
-    return seconds < 1 || seconds > 86400 ? 600 : seconds;
-}
+int smtp_data_wait(const Runtime& rt) { return rt.cfg.smtp_data_wait; }
 
 std::string mail_client_name(const Runtime& rt, DeliveryState& state) {
     if (!rt.cfg.host.mail_client.empty()) return rt.cfg.host.mail_client;
     if (!state.mail_client)
-        state.mail_client =
-            registry::read(registry::Hive::CurrentUser, "Software\\Clients\\Mail", "", "", rt.cfg.ini_path());
+        state.mail_client = !rt.cfg.mapi.client.empty()
+                                ? rt.cfg.mapi.client
+                                : registry::read(registry::Hive::CurrentUser, "Software\\Clients\\Mail", "", "");
     return *state.mail_client;
 }
 
@@ -105,6 +86,6 @@ bool is_client_outlook(const std::string& client_name) {
            up.find("EXCHANGE") != std::string::npos;
 }
 
-std::string senza_ricevuta(const Runtime& rt) { return read_config(rt.cfg, "MAPI", "senza_ricevuta"); }
+std::string senza_ricevuta(const Runtime& rt) { return rt.cfg.mapi.no_receipt; }
 
 }  // namespace velarion

@@ -1,4 +1,5 @@
-// The mail layer's configuration: section "MAPI" of velarion.ini.
+// The mail layer's configuration as the transports take it, made from the
+// settings loaded from velarion.ini (sections "MAPI", "TLS", "OAUTH2", "CDO").
 #pragma once
 
 #include <string>
@@ -41,7 +42,7 @@ std::string mail_client_name(const Runtime& rt, DeliveryState& state);
 // bClientOutlook: the name says Outlook (not Express) or Exchange.
 bool is_client_outlook(const std::string& client_name);
 
-// The fixed recipient for which WriteMail asks no read receipt.
+// The fixed recipient for which WriteMail asks no read receipt (trimmed, lower case).
 std::string senza_ricevuta(const Runtime& rt);
 
 }  // namespace velarion

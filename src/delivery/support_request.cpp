@@ -8,21 +8,10 @@
 
 namespace velarion {
 
-namespace {
-const std::array<const char*, 4> kDefaultDepartments = {"assistenza", "tecnico", "commerciale", "amministrazione"};
-constexpr const char* kDefaultDomain = "@korvantech.it";
-}  // namespace
-
 SupportDesk support_desk(const Runtime& rt) {
     SupportDesk d;
-    for (std::size_t i = 0; i < d.departments.size(); ++i) {
-        const std::string name = text::trim(read_config(rt.cfg, "ASSISTENZA", "reparto" + std::to_string(i + 1)));
-        d.departments[i] = name.empty() ? kDefaultDepartments[i] : name;
-    }
-    d.domain = text::trim(read_config(rt.cfg, "ASSISTENZA", "dominio"));
-    if (d.domain.empty()) d.domain = kDefaultDomain;
-    // The mailbox name and the domain are joined as they are: the domain carries the "@".
-    if (d.domain[0] != '@') d.domain.insert(0, "@");
+    d.departments = rt.cfg.support_departments;
+    d.domain = rt.cfg.support_domain;
     return d;
 }
 

@@ -16,6 +16,7 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <mutex>
 #include <system_error>
 
 #include "platform/atomic_file.h"
@@ -38,10 +39,22 @@ FileStamp stamp_from(const struct stat& st) {
     return s;
 }
 
+std::mutex reads_mutex;
+std::map<std::string, int>& read_counts() {
+    static std::map<std::string, int> counts;
+    return counts;
+}
+
+void count_read(const std::string& path) {
+    const std::lock_guard<std::mutex> lock(reads_mutex);
+    ++read_counts()[path];
+}
+
 // Only a regular file is read (LoadFile would take a folder's length as the
 // size to allocate, and wait on a FIFO for a writer): it is opened without
 // waiting, checked and read here, and handed over as data.
 bool read_bytes(const std::string& path, std::string& data, FileStamp* stamp = nullptr) {
+    count_read(path);
     const safe_path::Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};
     if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -68,6 +81,12 @@ bool load(Ini& ini, const std::string& path) {
     return read_bytes(path, data) && load_data(ini, data);
 }
 }  // namespace
+
+int times_read(const std::string& path) {
+    const std::lock_guard<std::mutex> lock(reads_mutex);
+    const auto it = read_counts().find(path);
+    return it == read_counts().end() ? 0 : it->second;
+}
 
 std::optional<FileStamp> stamp_of(const std::string& path) {
     struct stat st {};

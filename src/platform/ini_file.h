@@ -26,6 +26,11 @@ std::vector<std::string> key_names(const std::string& section, const std::string
 std::vector<std::pair<std::string, std::string>> read_section(const std::string& section,
                                                               const std::string& path);
 
+// How many times this process has opened the file at path to read it (each
+// read, key list, section and whole-file read counts once), for tests and
+// measurements of how often a configuration file is read.
+int times_read(const std::string& path);
+
 // What identifies one version of a file: a file replaced or edited has
 // another inode, modification time or size.
 struct FileStamp {

@@ -26,6 +26,22 @@ const std::array<OAuthFieldInfo, 7> kOAuthFields = {{
     {OAuthField::txt_scope, "txt_scope", "Ambiti (scope)", "scope", false},
 }};
 
+namespace {
+// The "OAUTH2" key of a field as loaded from velarion.ini.
+const std::string& oauth_key(const MailKeys& k, OAuthField field) {
+    switch (field) {
+    case OAuthField::txt_token_url: return k.token_url;
+    case OAuthField::txt_client_id: return k.client_id;
+    case OAuthField::txt_client_secret: return k.client_secret;
+    case OAuthField::txt_client_secret_file: return k.client_secret_file;
+    case OAuthField::txt_refresh_token: return k.refresh_token;
+    case OAuthField::txt_refresh_token_file: return k.refresh_token_file;
+    case OAuthField::txt_scope: break;
+    }
+    return k.scope;
+}
+}  // namespace
+
 FormCDOLogic::FormCDOLogic(SetupContext ctx, CdoView& view) : ctx_(std::move(ctx)), view_(view) {}
 
 void FormCDOLogic::Form_Load() {
@@ -35,9 +51,9 @@ void FormCDOLogic::Form_Load() {
     view_.set_field(CdoField::txt_password, op.password);
     view_.set_field(CdoField::txt_username, op.username);
     view_.set_field(CdoField::txt_from, op.from);
-    for (const auto& info : kOAuthFields)
-        view_.set_oauth_field(info.field, read_config(ctx_.rt.cfg, "OAUTH2", info.key));
-    const bool oauth = !text::trim(read_config(ctx_.rt.cfg, "OAUTH2", "token_url")).empty();
+    const MailKeys& keys = ctx_.rt.cfg.mail;
+    for (const auto& info : kOAuthFields) view_.set_oauth_field(info.field, oauth_key(keys, info.field));
+    const bool oauth = ctx_.rt.cfg.oauth.enabled();
     view_.set_sign_on(oauth ? SignOnMethod::oauth : SignOnMethod::password);
     view_.show_oauth_fields(oauth);
 }
@@ -52,7 +68,7 @@ void FormCDOLogic::CmdExit_Click() {
     if (view_.sign_on() == SignOnMethod::oauth) {
         for (const auto& info : kOAuthFields)
             write_config(ctx_.rt, "OAUTH2", std::string(info.key), view_.oauth_field(info.field));
-    } else if (!read_config(ctx_.rt.cfg, "OAUTH2", "token_url").empty()) {
+    } else if (!ctx_.rt.cfg.mail.token_url.empty()) {
         write_config(ctx_.rt, "OAUTH2", "token_url", "");
     }
     // 2. Parameters re-read: the next delivery uses the new values.

@@ -8,8 +8,7 @@
 namespace velarion::spool {
 
 std::string fax_gateway(const Runtime& rt) {
-    std::string host = text::trim(read_config(rt.cfg, "GLOBAL", "fax_gateway", "fax"));
-    return host.empty() ? "fax" : host;
+    return rt.cfg.fax_gateway;
 }
 
 bool names_fax_gateway(const std::string& line, const std::string& gateway) {

@@ -49,8 +49,8 @@ void folder(Report& r, const std::string& section, const std::string& key, const
 }
 
 void mail_urls(Report& r, const Settings& s) {
-    for (const char* key : {"store", "transport"}) {
-        const std::string url = text::trim(read_config(s, "MAPI", key));
+    for (const auto& [key, raw] : {std::pair<const char*, std::string>{"store", s.mail.store}, {"transport", s.mail.transport}}) {
+        const std::string url = text::trim(raw);
         if (url.empty()) continue;
         if (const std::string why = mail::url_problem(url); !why.empty())
             r.key("MAPI", key, text::hide_secrets(url, {}) + ": " + why);

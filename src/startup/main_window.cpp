@@ -31,20 +31,6 @@ namespace {
 const char* const kStarting =
     "Inizializzazione velarion in corso ,per disattivare il dispositivo , agire sulla casella";
 
-// "Timing" as a whole number of milliseconds; anything else is the error
-// that stops the load step.
-int parse_timing(const std::string& raw) {
-    const std::string t = text::trim(raw);
-    char* end = nullptr;
-    errno = 0;
-    const long v = t.empty() ? 0 : std::strtol(t.c_str(), &end, 10);
-    if (t.empty() || *end != '\0') throw std::runtime_error("Tipo non corrispondente (GLOBAL Timing=\"" + raw + "\")");
-    if (errno == ERANGE || v > INT_MAX) throw std::runtime_error("Overflow (GLOBAL Timing=\"" + raw + "\")");
-    // A timer needs a positive interval: 0 would never tick and a negative one is refused.
-    if (v <= 0) throw std::runtime_error("Valore della proprieta' non valido (GLOBAL Timing=\"" + raw + "\")");
-    return static_cast<int>(v);
-}
-
 // velarion.ini exists and can be opened for reading.
 bool readable_file(const std::string& path) {
     std::error_code ec;
@@ -220,10 +206,14 @@ void Form1Logic::outlook_check() {
     // 2. Mail client name.
     using registry::Hive;
     const std::string key = "Software\\Clients\\Mail";
+    // The name configured in "MAPI" stands for the value of either hive.
+    const auto read = [&](Hive hive) {
+        const std::string& configured = a_.settings.mapi.client;
+        return configured.empty() ? registry::read(hive, key, "", ".") : configured;
+    };
     std::string client;
-    if (a_.settings.mail_client_key == MailClientKey::current_user)
-        client = registry::read(Hive::CurrentUser, key, "", ".", a_.settings.ini_path());
-    if (client.empty() || client == ".") client = registry::read(Hive::LocalMachine, key, "", ".", a_.settings.ini_path());
+    if (a_.settings.mail_client_key == MailClientKey::current_user) client = read(Hive::CurrentUser);
+    if (client.empty() || client == ".") client = read(Hive::LocalMachine);
     // 3. Internal client mark.
     if (a_.settings.sw.internal_client) client += " (Int)";
     a_.view.set_mail_client_label(client);
@@ -231,7 +221,10 @@ void Form1Logic::outlook_check() {
     a_.settings.host.mail_client = client;
 
     // 4. Timer interval, timer off.
-    interval_ = parse_timing(read_config(a_.settings, "GLOBAL", "Timing"));
+    // "Timing" as loaded with the operator's settings just before; one that
+    // is missing or no whole number above 0 stops the load step.
+    if (!a_.settings.timer_interval) throw std::runtime_error(a_.settings.timing_error);
+    interval_ = *a_.settings.timer_interval;
     set_timer(false);
 
     // 5. Run at start.

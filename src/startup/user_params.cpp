@@ -9,25 +9,12 @@
 
 namespace velarion {
 
-namespace {
-
-// The value of section/key of the file as read ("" when absent).
-std::string value_of(const ini::IniContents& file, const std::string& section, const std::string& key) {
-    const ini::IniSection* s = file.section(section);
-    if (!s) return "";
-    for (const auto& e : s->entries)
-        if (text::lower(e.key) == text::lower(key)) return e.value;
-    return "";
-}
-
-}  // namespace
-
 void Leggi_Param_Utenti(Agent& a) {
     a.rt.trace("SONO NELLA Leggi_Param_Utenti");
     // velarion.ini is read once for all the keys, with the line of each for
     // the problems of the values made from them.
     const ini::IniContents file = ini::read_all(a.settings.ini_path());
-    auto key = [&](const std::string& section, const char* name) { return value_of(file, section, name); };
+    auto key = [&](const std::string& section, const char* name) { return key_of(file, section, name); };
     OperatorKeys& op = a.settings.op;
     const std::string& s = a.settings.sw.ope;
     op.pwd_Operatore = key(s, "pwd_Operatore");
@@ -49,16 +36,9 @@ void Leggi_Param_Utenti(Agent& a) {
     op.ChiaveRegistry = key(s, "ChiaveRegistry");
     op.cartelle_lettura = key("PERCORSI", "cartelle_lettura");
     op.cartelle_copia = key("PERCORSI", "cartelle_copia");
-    GlobalKeys& g = a.settings.global;
-    g.retry_delays = key("GLOBAL", "retry_delays");
-    g.retry_limit = key("GLOBAL", "retry_limit");
-    g.retention_days = key("GLOBAL", "retention_days");
-    g.size_check = key("GLOBAL", "controllo_dimensione");
-    g.umask = key("GLOBAL", "umask");
-    g.metriche = key("GLOBAL", "metriche");
-
-    // The values made from the keys, once for every routine that reads them.
-    a.settings.derive(&file);
+    // The other sections' keys, and the values made from all of them, once
+    // for every routine that reads them.
+    a.settings.load_shared_keys(file);
     // Everything written from now on (copies, PDFs, logs, parked messages)
     // gets the installation's modes, whatever those of the spool files.
     file_modes::set_umask(a.settings.file_umask);

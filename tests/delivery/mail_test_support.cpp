@@ -21,6 +21,7 @@ MailContext::MailContext() {
 
 void MailContext::write_mapi(const std::string& lines) const {
     write_file(dir / "velarion.ini", "[GLOBAL]\nTiming=1000\n[MAPI]\n" + lines);
+    load_ini_keys(cfg);
 }
 
 void MailContext::work_file(const std::string& name, const std::string& bytes) const { write_file(work + name, bytes); }

@@ -31,7 +31,7 @@ struct MailContext {
                           }};
     std::string work;  // the work directory, with its trailing "/"
 
-    // Writes velarion.ini's section "MAPI" (key=value lines).
+    // Writes velarion.ini's section "MAPI" (key=value lines) and loads it.
     void write_mapi(const std::string& lines) const;
     // A file in the work directory.
     void work_file(const std::string& name, const std::string& bytes) const;

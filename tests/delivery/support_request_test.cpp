@@ -34,6 +34,7 @@ TEST(SupportRequest, DepartmentsAndDomainFromTheConfiguration) {
     EXPECT_EQ(support_desk(m.rt).domain, "@korvantech.it");
     testing::write_file(m.dir / "velarion.ini",
                         "[ASSISTENZA]\nreparto1=help\nreparto3= vendite \ndominio=desk.example.it\n");
+    testing::load_ini_keys(m.cfg);
     const SupportDesk d = support_desk(m.rt);
     EXPECT_EQ(d.departments, (std::array<std::string, 4>{"help", "tecnico", "vendite", "amministrazione"}));
     EXPECT_EQ(d.domain, "@desk.example.it");  // the "@" the address needs

@@ -6,6 +6,7 @@
 
 #include "delivery/sendmail.h"
 #include "setup_fixture.h"
+#include "platform/ini_file.h"
 #include "support/mail_servers.h"
 
 namespace velarion {
@@ -98,9 +99,12 @@ TEST(FormCDO, SignOnMethodShowsAndWritesTheOAuthKeys) {
     v.oauth[OAuthField::txt_refresh_token_file] = "/var/lib/velarion/rt";
     v.oauth[OAuthField::txt_scope] = "https://outlook.office365.com/SMTP.Send offline_access";
     logic.CmdExit_Click();
-    EXPECT_EQ(read_config(in.t.cfg, "OAUTH2", "token_url"), "https://login.microsoftonline.com/t/oauth2/v2.0/token");
-    EXPECT_EQ(read_config(in.t.cfg, "OAUTH2", "refresh_token_file"), "/var/lib/velarion/rt");
-    EXPECT_EQ(read_config(in.t.cfg, "OAUTH2", "scope"), "https://outlook.office365.com/SMTP.Send offline_access");
+    EXPECT_EQ(ini::read("OAUTH2", "token_url", "", in.ini_path()), "https://login.microsoftonline.com/t/oauth2/v2.0/token");
+    EXPECT_EQ(ini::read("OAUTH2", "refresh_token_file", "", in.ini_path()), "/var/lib/velarion/rt");
+    EXPECT_EQ(ini::read("OAUTH2", "scope", "", in.ini_path()), "https://outlook.office365.com/SMTP.Send offline_access");
+    // The settings were loaded again after the save: the next send signs on with OAuth.
+    EXPECT_EQ(in.t.cfg.oauth.token_url, "https://login.microsoftonline.com/t/oauth2/v2.0/token");
+    EXPECT_EQ(in.t.cfg.oauth.refresh_token_file, "/var/lib/velarion/rt");
 
     ScriptedCdoView again;
     FormCDOLogic reopened(in.context(), again);
@@ -110,8 +114,9 @@ TEST(FormCDO, SignOnMethodShowsAndWritesTheOAuthKeys) {
     EXPECT_EQ(again.oauth[OAuthField::txt_client_id], "cid");
     again.method = SignOnMethod::password;
     reopened.CmdExit_Click();
-    EXPECT_EQ(read_config(in.t.cfg, "OAUTH2", "token_url"), "");
-    EXPECT_EQ(read_config(in.t.cfg, "OAUTH2", "client_id"), "cid");
+    EXPECT_EQ(ini::read("OAUTH2", "token_url", "", in.ini_path()), "");
+    EXPECT_EQ(ini::read("OAUTH2", "client_id", "", in.ini_path()), "cid");
+    EXPECT_FALSE(in.t.cfg.oauth.enabled());
 }
 
 TEST(FormCDO, SecretOAuthKeysAreMasked) {

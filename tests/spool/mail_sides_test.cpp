@@ -29,6 +29,7 @@ protected:
     void mail(const std::string& store, const std::string& transport) {
         write_file(root / "velarion.ini", "[AB]\nPath=x\n[GLOBAL]\nTiming=2000\n[MAPI]\nclient=Microsoft Outlook\nstore=" +
                                                store + "\ntransport=" + transport + "\n");
+        load_ini_keys(cfg);
     }
 };
 

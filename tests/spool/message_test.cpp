@@ -97,6 +97,7 @@ TEST_F(Message, FaxGatewayIsTheHostAfterTheAt) {
 
 TEST_F(Message, AFaxWithoutAttachmentsSendsItsBodyAsThePdf) {
     write_file(root / "velarion.ini", "[GLOBAL]\nfax_gateway=telefax\n");
+    load_ini_keys(cfg);
     scanner.run_state().work_dir_cleaned = true;
     write_file(work + "AB.4.pdf", "stale pdf of an earlier message");
     write_message("AB.4", header("R4", "0612345@TELEFAX"), "Testo del fax\r\n");

@@ -84,6 +84,20 @@ TEST(CheckConfig, EachProblemOnItsOwnLine) {
     EXPECT_EQ(lines.size(), 8u) << r.out;  // one line each, nothing about the sound BOLLA
 }
 
+TEST(CheckConfig, MailKeysAreNamedWithTheirLines) {
+    Installation i;
+    i.ini("", "[GLOBAL]\nTiming=1000\nsmtp_attesa_dati=dieci\n[TLS]\nin_chiaro=forse\n[CDO]\ntimeout=90\n");
+    write_file(i.logos + "loghi.ini", "[FATTURA]\nmargbasso=12\n");
+    const auto r = i.check();
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    const std::string ini = i.cfg + "velarion.ini";
+    EXPECT_EQ(lines_of(r.out),
+              (std::vector<std::string>{
+                  ini + ":9 [GLOBAL] smtp_attesa_dati: 'dieci' is not a whole number of seconds from 1 to 86400 (600 "
+                        "are used)",
+                  ini + ":11 [TLS] in_chiaro: 'forse' is not Y or N (read as N)"}));
+}
+
 TEST(CheckConfig, MissingFilesAndBadArguments) {
     Installation i;
     // No velarion.ini: one line, exit 1.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/config_store.h"
+#include "platform/ini_file.h"
 #include "support/test_support.h"
 
 namespace velarion {
@@ -140,6 +141,82 @@ TEST(LeggiParamUtenti, TypedValuesAndEachBadKeyWithItsLine) {
     EXPECT_EQ(s.problems[0].line, 2);
     EXPECT_EQ(s.size_check_limit, 120);
     EXPECT_EQ(s.retry.retention_days, 1234567);
+}
+
+// The mail sections, "Timing", "fax_gateway" and "smtp_attesa_dati" are
+// values made by the same one read: each bad key named once with its line,
+// keeping the default the senders and the load step go by.
+TEST(LeggiParamUtenti, MailKeysTypedAndEachBadKeyWithItsLine) {
+    TempDir dir;
+    write_file(dir / "velarion.ini",
+               "[GLOBAL]\nTiming=abc\nfax_gateway= \nsmtp_attesa_dati=0\n"
+               "[CDO]\ntimeout=trenta\n"
+               "[TLS]\nin_chiaro=si\nca_extra= /etc/ca.pem \nindirizzi_locali= 127.0.0.1 ;;::1\n"
+               "[MAPI]\nclient=Thunderbird\nsenza_ricevuta= Archivio@Example.it \n"
+               "[OAUTH2]\ntoken_url= https://login.example.com/token \nrefresh_token_file=/var/lib/rt\n"
+               "[ASSISTENZA]\nreparto2=help\ndominio=desk.example.it\n");
+    TestContext t;
+    t.cfg.sw.ini = dir.path();
+    t.cfg.sw.ope = "AB";
+    const std::string ini = dir / "velarion.ini";
+    const int reads = ini::times_read(ini);
+    Leggi_Param_Utenti(t.agent);
+    EXPECT_EQ(ini::times_read(ini), reads + 1);  // one read for every section
+    const Settings& s = t.cfg;
+    std::vector<std::string> got;
+    for (const auto& p : s.problems) got.push_back(p.message());
+    EXPECT_EQ(got, (std::vector<std::string>{
+                       ini + ":2 [GLOBAL] Timing: 'abc' is not a whole number of milliseconds above 0 (the agent "
+                             "cannot start)",
+                       ini + ":4 [GLOBAL] smtp_attesa_dati: '0' is not a whole number of seconds from 1 to 86400 (600 "
+                             "are used)",
+                       ini + ":6 [CDO] timeout: 'trenta' is not a whole number of seconds from 1 to 60 (30 are used)",
+                       ini + ":8 [TLS] in_chiaro: 'si' is not Y or N (read as N)",
+                   }));
+    EXPECT_FALSE(s.timer_interval);
+    EXPECT_EQ(s.timing_error, "Tipo non corrispondente (GLOBAL Timing=\"abc\")");
+    EXPECT_EQ(s.fax_gateway, "fax");
+    EXPECT_EQ(s.smtp_data_wait, 600);
+    EXPECT_EQ(s.smtp_timeout, 30);
+    EXPECT_FALSE(s.tls.allow_plain);
+    EXPECT_EQ(s.tls.extra_ca, "/etc/ca.pem");
+    EXPECT_EQ(s.tls.local_addresses, (std::vector<std::string>{"127.0.0.1", "::1"}));
+    EXPECT_EQ(s.mapi.client, "Thunderbird");
+    EXPECT_EQ(s.mapi.store, "");  // the maildir store in the documents folder
+    EXPECT_EQ(s.mapi.drafts, "Drafts");
+    EXPECT_EQ(s.mapi.transport, "sendmail://localhost");
+    EXPECT_EQ(s.mapi.no_receipt, "archivio@example.it");
+    EXPECT_TRUE(s.oauth.enabled());
+    EXPECT_EQ(s.oauth.token_url, "https://login.example.com/token");
+    EXPECT_EQ(s.oauth.refresh_token_file, "/var/lib/rt");
+    EXPECT_EQ(s.support_departments,
+              (std::array<std::string, 4>{"assistenza", "help", "commerciale", "amministrazione"}));
+    EXPECT_EQ(s.support_domain, "@desk.example.it");
+
+    // Good values: no problem; a timeout above 60 counts as 60, as documented.
+    write_file(ini, "[GLOBAL]\nTiming= 250 \nfax_gateway=gw.example.it\nsmtp_attesa_dati=86400\n"
+                    "[CDO]\ntimeout=90\n[TLS]\nin_chiaro=y\n");
+    Leggi_Param_Utenti(t.agent);
+    EXPECT_TRUE(s.problems.empty()) << s.problems.front().message();
+    EXPECT_EQ(s.timer_interval, std::optional<int>(250));
+    EXPECT_EQ(s.fax_gateway, "gw.example.it");
+    EXPECT_EQ(s.smtp_data_wait, 86400);
+    EXPECT_EQ(s.smtp_timeout, 60);
+    EXPECT_TRUE(s.tls.allow_plain);
+    EXPECT_FALSE(s.oauth.enabled());
+    EXPECT_TRUE(s.tls.local_addresses.empty());  // the loopback addresses
+
+    // Numbers out of range and a missing Timing: the defaults; a missing
+    // Timing is the load step's own error, not a problem of a written key.
+    write_file(ini, "[GLOBAL]\nsmtp_attesa_dati=86401\n[CDO]\ntimeout=0\n");
+    Leggi_Param_Utenti(t.agent);
+    ASSERT_EQ(s.problems.size(), 2u);
+    EXPECT_EQ(s.problems[0].line, 2);
+    EXPECT_EQ(s.problems[1].line, 4);
+    EXPECT_EQ(s.smtp_data_wait, 600);
+    EXPECT_EQ(s.smtp_timeout, 30);
+    EXPECT_FALSE(s.timer_interval);
+    EXPECT_EQ(s.timing_error, "Tipo non corrispondente (GLOBAL Timing=\"\")");
 }
 
 // velarion.ini is read once however many keys the loader takes.

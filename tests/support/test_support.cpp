@@ -14,6 +14,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/ini_file.h"
+
 namespace fs = std::filesystem;
 
 namespace velarion::testing {
@@ -90,6 +92,10 @@ void write_file(const std::string& path, const std::string& bytes) {
 
 void settle(const std::string& path) {
     fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(1));
+}
+
+void load_ini_keys(Settings& cfg) {
+    cfg.load_shared_keys(ini::read_all(cfg.ini_path()));
 }
 
 }  // namespace velarion::testing

@@ -106,6 +106,10 @@ pid_t start_program(const std::vector<std::string>& argv, const std::vector<std:
 std::string read_file(const std::string& path);
 // Writes bytes to a file, creating its folders.
 void write_file(const std::string& path, const std::string& bytes);
+// Loads the "GLOBAL" and mail keys of the velarion.ini of cfg's configuration
+// folder into cfg and derives its values again, as start-up does (operator
+// keys the test set stay).
+void load_ini_keys(Settings& cfg);
 // Dates the file an hour back: a file edited long before it is read, which
 // the run's file cache trusts while its stamp is unchanged.
 void settle(const std::string& path);

@@ -22,7 +22,7 @@ struct Install {
         t.cfg.sw.ini = dir.path();
         t.cfg.host.documents_dir = dir / "docs";
         t.cfg.op.EMailAddr = "ufficio@velarion.example";
-        t.cfg.derive();
+        testing::load_ini_keys(t.cfg);
     }
 };
 }  // namespace

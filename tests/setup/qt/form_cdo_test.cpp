@@ -8,6 +8,7 @@
 #include "delivery/sendmail.h"
 #include "setup/qt/form_cdo.h"
 #include "setup/setup_fixture.h"
+#include "platform/ini_file.h"
 #include "support/mail_servers.h"
 
 using namespace velarion;
@@ -93,9 +94,9 @@ private slots:
         replace_text(d.edit(OAuthField::txt_scope), QStringLiteral("https://mail.google.com/"));
         QTest::mouseClick(d.CmdExit, Qt::LeftButton);
         QVERIFY(!d.isVisible());
-        QCOMPARE(read_config(in.t.cfg, "OAUTH2", "token_url"), std::string("https://oauth2.googleapis.com/token"));
-        QCOMPARE(read_config(in.t.cfg, "OAUTH2", "scope"), std::string("https://mail.google.com/"));
-        QCOMPARE(read_config(in.t.cfg, "OAUTH2", "client_secret"), std::string("cs-visibile"));
+        QCOMPARE(ini::read("OAUTH2", "token_url", "", in.ini_path()), std::string("https://oauth2.googleapis.com/token"));
+        QCOMPARE(ini::read("OAUTH2", "scope", "", in.ini_path()), std::string("https://mail.google.com/"));
+        QCOMPARE(ini::read("OAUTH2", "client_secret", "", in.ini_path()), std::string("cs-visibile"));
     }
 };
 
