@@ -18,10 +18,11 @@ DeliveryOutcome deliver_mapi(Runtime& rt, DeliveryState& state, const std::funct
         // 1. Sign on once per run; no user name or password here. Signing on
         // opens the store, which only a draft needs (a message to be saved,
         // or one the user finishes, which is a draft where there is no
-        // desktop): a plain send goes through the transport alone, so a store
-        // that cannot be reached never holds it back.
+        // desktop to compose it on): a plain send goes through the transport
+        // alone, so a store that cannot be reached never holds it back.
         if (!state.session) state.session = mail::open_session(mail_profile(rt));
-        const bool needs_store = save && (bClientOutlook || rt.cfg.sw.internal_client);
+        const bool needs_store =
+            save && (bClientOutlook || (rt.cfg.sw.internal_client && !state.session->composes_on_desktop()));
         if (needs_store && !state.bSessioneMAPI) {
             state.session->sign_on("", "");
             state.bSessioneMAPI = true;

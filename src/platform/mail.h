@@ -104,6 +104,9 @@ public:
     virtual void sign_on(const std::string& user, const std::string& password) = 0;
     virtual void sign_off() = 0;
     virtual bool signed_on() const = 0;
+    // True when send's dialog flag opens the desktop's compose window (a
+    // desktop and its mail helper are there): no store is needed then.
+    virtual bool composes_on_desktop() const = 0;
     // Stores the message in the drafts folder with the \Draft flag. Its
     // recipients are kept as written: one that is no address (a customer
     // code) stays in the draft, as the name of an empty group, for the user.

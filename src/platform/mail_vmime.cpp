@@ -151,6 +151,7 @@ public:
     }
 
     bool signed_on() const override { return signed_on_; }
+    bool composes_on_desktop() const override { return has_desktop(); }
 
     void save(const Message& message) override {
         check_signed_on();

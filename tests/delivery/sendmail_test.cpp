@@ -469,7 +469,8 @@ TEST(WriteMail, NoReceiptForTheFixedRecipient) {
 }
 
 // The desktop's compose window: xdg-email gets subject, body, copies and
-// attachments; nothing is stored.
+// attachments; nothing is stored, and a store that cannot be reached holds
+// nothing back.
 TEST(SendMail, InteractiveSaveOnDesktopOpensComposeWindow) {
     testing::TempDir bin;
     const std::string args = bin / "args.txt";
@@ -480,7 +481,7 @@ TEST(SendMail, InteractiveSaveOnDesktopOpensComposeWindow) {
     setenv("DISPLAY", ":99", 1);
 
     testing::MailContext m;
-    m.write_mapi("client=Thunderbird\n");
+    m.write_mapi("client=Thunderbird\nstore=imap://127.0.0.1:" + std::to_string(testing::pick_free_port()) + "\n");
     m.work_file("000123.pdf", "%PDF");
     DeliveryRequest r = testing::sample_request();
     r.lsSend = "save";
