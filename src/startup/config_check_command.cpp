@@ -97,6 +97,9 @@ int run_config_check(const std::string& command_line) {
     const std::string section = sw.ope;
     // The keys whose text could not be used, as "file:line [SECTION] key: ...".
     for (const auto& p : s.problems) r.line(p.message());
+    // A missing "Timing" stops the load step with this text (a written but
+    // unusable one is among the problems above).
+    if (!s.timer_interval && text::trim(s.global.timing).empty()) r.key("GLOBAL", "Timing", s.timing_error);
     if (!s.has_spool) {
         r.key(section, "Path", "nessuna cartella di spool per l'operatore " + sw.ope);
     } else {

@@ -45,7 +45,7 @@ std::vector<std::string> lines_of(const std::string& text) {
 
 TEST(CheckConfig, SoundInstallationReportsNothing) {
     Installation i;
-    i.ini("", "[GLOBAL]\nretry_delays=1,5,15\nretry_limit=24h\numask=027\n"
+    i.ini("", "[GLOBAL]\nTiming=2000\nretry_delays=1,5,15\nretry_limit=24h\numask=027\n"
               "[MAPI]\nstore=maildir://localhost" + i.root / "posta" + "\ntransport=smtp://mail.example.com:587\n");
     write_file(i.logos + "loghi.ini", "[FATTURA]\nmargbasso=12\ncolonna=3\n");
     const auto r = i.check();
@@ -53,12 +53,23 @@ TEST(CheckConfig, SoundInstallationReportsNothing) {
     EXPECT_EQ(r.out, "");
 }
 
+// Without "Timing" the agent cannot start: the check says so in the words of
+// the start-up.
+TEST(CheckConfig, AMissingTimingIsNamed) {
+    Installation i;
+    i.ini("", "[MAPI]\nstore=maildir://localhost" + i.root / "posta" + "\n");
+    write_file(i.logos + "loghi.ini", "[FATTURA]\nmargbasso=12\n");
+    const auto r = i.check();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, i.cfg + "velarion.ini: [GLOBAL] Timing: Tipo non corrispondente (GLOBAL Timing=\"\")\n");
+}
+
 TEST(CheckConfig, EachProblemOnItsOwnLine) {
     Installation i;
     fs::remove(i.work);
     i.ini("send_dir=" + i.root / "manca/",
           "[PERCORSI]\ncartelle_copia=" + i.root / "copie/" + "\n"
-          "[GLOBAL]\nretry_delays=1,poi,15\nretry_limit=domani\numask=999\n"
+          "[GLOBAL]\nretry_delays=1,poi,15\nretry_limit=domani\numask=999\nTiming=1000\n"
           "[MAPI]\ntransport=ftp://mail.example.com\nstore=maildir://localhost" + i.root / "posta" + "\n");
     write_file(i.logos + "loghi.ini", "[FATTURA]\nmargbasso=abc\n[BOLLA]\ncolonna=3\n");
     const auto r = i.check();
