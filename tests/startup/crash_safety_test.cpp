@@ -22,6 +22,7 @@
 #include "support/background_process.h"
 #include "support/fault_servers.h"
 #include "support/mail_servers.h"
+#include "support/agent_site.h"
 #include "support/spool_state.h"
 #include "support/test_support.h"
 
@@ -38,31 +39,18 @@ using testing::write_file;
 
 const std::string kVelarion = std::string(VELARION_BIN_DIR) + "/velarion";
 
-// A temporary installation of operator AB with a maildir drafts store.
-struct Site {
-    TempDir root;
-    std::string spool = root / "spool/", work = root / "tempozip/", cfg = root / "cfg/", posta = root / "posta";
-
+// A temporary installation of operator AB with a maildir drafts store; its
+// agents run as second instances ("plus:y"), so that two can share the spool.
+struct Site : testing::AgentSite {
     explicit Site(const std::string& mapi = "", const std::string& global = "") {
-        fs::create_directories(spool);
-        fs::create_directories(work);
-        fs::create_directories(root / "loghi");
-        fs::create_directories(root / "run");
-        write_file(root / "loghi/loghi.ini", "[TABULATO]\nforzatura=o\n");
-        write_file(cfg + "velarion.ini",
-                   "[AB]\nEMailAddr=ab@example.com\nPath=" + spool + "\nDir_Loghi=" + root / "loghi/" +
-                       "\ntempozip_dir=" + work + "\n[GLOBAL]\nTiming=100\n" + global +
-                       "[MAPI]\nclient=Microsoft Outlook\n" +
-                       (mapi.find("store=") == std::string::npos ? "store=maildir://localhost" + posta + "\n" : "") +
-                       mapi);
-    }
-    std::vector<std::string> env() const {
-        return {"HOME=" + root / "home", "XDG_RUNTIME_DIR=" + root / "run", "XDG_CONFIG_HOME=" + root / "config"};
+        configure(global, "[MAPI]\nclient=Microsoft Outlook\n" +
+                              (mapi.find("store=") == std::string::npos ? "store=maildir://localhost" + posta + "\n" : "") +
+                              mapi);
     }
     std::vector<std::string> args(const std::vector<std::string>& extra = {}) const {
-        std::vector<std::string> a{kVelarion, "--headless", "ini:" + cfg, "ope:AB", "plus:y"};
+        std::vector<std::string> a{"plus:y"};
         a.insert(a.end(), extra.begin(), extra.end());
-        return a;
+        return AgentSite::args(a);
     }
     testing::ProcessResult once() const { return run_program(args({"--once"}), env()); }
 
@@ -81,18 +69,6 @@ struct Site {
         write_file(spool + base + ".b", "Testo di " + base + "\r\n");
         write_file(spool + base + ".T", "");
     }
-
-    // The drafts stored, by recipient.
-    std::map<std::string, int> drafts() const { return testing::drafts_by_recipient(posta); }
-    std::vector<std::string> parked() const { return testing::parked_folders(work); }
-    std::string log() const {
-        std::string all;
-        std::error_code ec;
-        for (const auto& e : fs::directory_iterator(work + "log", ec)) all += read_file(e.path().string());
-        return all;
-    }
-    // Triggers still waiting: in the spool folder or in its queue.
-    int waiting() const { return testing::waiting_messages(spool); }
 };
 
 // Lines of a listing long enough that its composition is still under way

@@ -18,6 +18,7 @@
 #include "support/background_process.h"
 #include "support/fault_servers.h"
 #include "support/mail_servers.h"
+#include "support/agent_site.h"
 #include "support/spool_state.h"
 #include "support/test_support.h"
 
@@ -35,29 +36,12 @@ using testing::write_file;
 const std::string kVelarion = std::string(VELARION_BIN_DIR) + "/velarion";
 
 // An installation of operator AB: drafts into a maildir, or the [MAPI] lines given.
-struct Site {
-    TempDir root;
-    std::string spool = root / "spool/", work = root / "tempozip/", cfg = root / "cfg/", posta = root / "posta";
-
+struct Site : testing::AgentSite {
     explicit Site(const std::string& mapi = "", const std::string& global = "retry_delays=1s\n") {
-        fs::create_directories(spool);
-        fs::create_directories(work);
-        fs::create_directories(root / "run");
-        write_file(cfg + "velarion.ini", "[AB]\nEMailAddr=ab@example.com\nPath=" + spool + "\ntempozip_dir=" + work +
-                                             "\n[GLOBAL]\nTiming=100\n" + global + "[MAPI]\nclient=Microsoft Outlook\n" +
-                                             (mapi.empty() ? "store=maildir://localhost" + posta + "\n" : mapi));
+        configure(global, "[MAPI]\nclient=Microsoft Outlook\n" +
+                              (mapi.empty() ? "store=maildir://localhost" + posta + "\n" : mapi));
     }
-    std::vector<std::string> env(const std::vector<std::string>& extra = {}) const {
-        std::vector<std::string> e{"HOME=" + root / "home", "XDG_RUNTIME_DIR=" + root / "run",
-                                   "XDG_CONFIG_HOME=" + root / "config"};
-        e.insert(e.end(), extra.begin(), extra.end());
-        return e;
-    }
-    std::vector<std::string> args(const std::vector<std::string>& extra = {}) const {
-        std::vector<std::string> a{kVelarion, "--headless", "ini:" + cfg, "ope:AB"};
-        a.insert(a.end(), extra.begin(), extra.end());
-        return a;
-    }
+    // A message to `to`, with one attachment DATI.CSV when `attachment` is given.
     void message(const std::string& base, const std::string& to, const std::string& attachment = "",
                  const std::string& option = "SAVE") const {
         std::string h = "RF" + base + "\r\n\r\nab@example.com\r\n" + to + "\r\nMessaggio " + base + "\r\n.\r\n" +
@@ -70,11 +54,6 @@ struct Site {
         write_file(spool + base + ".b", "Testo di " + base + "\r\n");
         write_file(spool + base + ".T", "");
     }
-    // The drafts stored, by recipient.
-    std::map<std::string, int> drafts() const { return testing::drafts_by_recipient(posta); }
-    std::vector<std::string> parked() const { return testing::parked_folders(work); }
-    // Triggers still waiting: in the spool folder or in its queue.
-    int waiting() const { return testing::waiting_messages(spool); }
 };
 
 // A tmpfs of `bytes` mounted on a folder for the test's life.

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/agent_site.h"
 #include "support/mail_servers.h"
 #include "support/spool_state.h"
 #include "support/test_support.h"
@@ -23,37 +24,10 @@ using testing::run_program;
 using testing::TempDir;
 using testing::write_file;
 
-const std::string kVelarion = std::string(VELARION_BIN_DIR) + "/velarion";
-
 // A temporary installation of operator AB, with the [MAPI] lines given.
-struct Site {
-    TempDir root;
-    std::string spool = root / "spool/", work = root / "tempozip/", cfg = root / "cfg/";
-
-    Site(const std::string& mapi, const std::string& global = "") {
-        fs::create_directories(spool);
-        fs::create_directories(work);
-        fs::create_directories(root / "loghi");
-        fs::create_directories(root / "run");
-        write_file(root / "loghi/loghi.ini", "[TABULATO]\nforzatura=o\n");
-        write_file(cfg + "velarion.ini", "[AB]\nEMailAddr=ab@example.com\nPath=" + spool + "\nDir_Loghi=" +
-                                             root / "loghi/" + "\ntempozip_dir=" + work +
-                                             "\n[GLOBAL]\nTiming=100\n" + global + "[MAPI]\n" + mapi);
-    }
-    testing::ProcessResult once() const {
-        return run_program({kVelarion, "--headless", "ini:" + cfg, "ope:AB", "--once"},
-                           {"HOME=" + root / "home", "XDG_RUNTIME_DIR=" + root / "run",
-                            "XDG_CONFIG_HOME=" + root / "config"});
-    }
-    void message(const std::string& base, const std::string& to, const std::string& option) const {
-        write_file(spool + base + ".h",
-                   "RF" + base + "\r\n\r\nab@example.com\r\n" + to + "\r\nMessaggio " + base + "\r\n.\r\n" + option + "\r\n");
-        write_file(spool + base + ".b", "Testo di " + base + "\r\n");
-        write_file(spool + base + ".T", "");
-    }
+struct Site : testing::AgentSite {
+    explicit Site(const std::string& mapi, const std::string& global = "") { configure(global, "[MAPI]\n" + mapi); }
     bool parked() const { return fs::exists(work + "non_inviati") && !fs::is_empty(work + "non_inviati"); }
-    // Triggers still waiting: in the spool folder or in its queue.
-    int waiting() const { return testing::waiting_messages(spool); }
 };
 
 int drafts_in(const std::string& folder) {

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "support/background_process.h"
+#include "support/agent_site.h"
 #include "support/mail_servers.h"
 #include "support/spool_state.h"
 #include "support/test_support.h"
@@ -35,48 +36,29 @@ const std::string kRefresh = "rt-9f8e7d6c5b4a";
 const std::string kUser = TokenOptions{}.user;
 
 // An installation of operator AB whose mail signs on with OAuth 2.0.
-struct Site {
-    TempDir root;
-    std::string spool = root / "spool/", work = root / "tempozip/", cfg = root / "cfg/";
+struct Site : testing::AgentSite {
     std::string refresh_file = root / "secrets/refresh_token";
     std::string secret_file = root / "secrets/client_secret";
 
     Site(const TokenServer& endpoint, const std::string& mapi, const std::string& extra = "") {
-        fs::create_directories(spool);
-        fs::create_directories(work);
-        fs::create_directories(root / "loghi");
-        fs::create_directories(root / "run");
-        write_file(root / "loghi/loghi.ini", "[TABULATO]\nforzatura=o\n");
         write_secret(refresh_file, kRefresh);
         write_secret(secret_file, TokenOptions{}.client_secret);
-        write_file(cfg + "velarion.ini",
-                   "[AB]\nEMailAddr=" + kUser + "\nlogin_email=" + kUser + "\nPath=" + spool + "\nDir_Loghi=" +
-                       root / "loghi/" + "\ntempozip_dir=" + work +
-                       "\n[GLOBAL]\nTiming=100\nretry_delays=1s\n[MAPI]\n" + mapi + "[OAUTH2]\ntoken_url=" +
-                       endpoint.url() + "\nclient_id=" + TokenOptions{}.client_id + "\nclient_secret_file=" +
-                       secret_file + "\nrefresh_token_file=" + refresh_file +
-                       "\nscope=https://outlook.office365.com/SMTP.Send offline_access\n" + extra);
+        configure("retry_delays=1s\n",
+                  "[MAPI]\n" + mapi + "[OAUTH2]\ntoken_url=" + endpoint.url() + "\nclient_id=" +
+                      TokenOptions{}.client_id + "\nclient_secret_file=" + secret_file + "\nrefresh_token_file=" +
+                      refresh_file + "\nscope=https://outlook.office365.com/SMTP.Send offline_access\n" + extra,
+                  "EMailAddr=" + kUser + "\nlogin_email=" + kUser + "\n");
     }
     static void write_secret(const std::string& path, const std::string& value) {
         write_file(path, value + "\n");
         chmod(path.c_str(), 0600);
     }
-    std::vector<std::string> env() const {
-        return {"HOME=" + root / "home", "XDG_RUNTIME_DIR=" + root / "run", "XDG_CONFIG_HOME=" + root / "config"};
-    }
-    testing::ProcessResult once() const {
-        return run_program({kVelarion, "--headless", "ini:" + cfg, "ope:AB", "--once"}, env());
-    }
     testing::ProcessResult test_mail() const {
         return run_program({kVelarion, "--test-mail", "ini:" + cfg, "ope:AB"}, env());
     }
     void message(const std::string& base, const std::string& option) const {
-        write_file(spool + base + ".h", "RF" + base + "\r\n\r\n" + kUser + "\r\nluigi@example.it\r\nMessaggio " +
-                                            base + "\r\n.\r\n" + option + "\r\n");
-        write_file(spool + base + ".b", "Testo di " + base + "\r\n");
-        write_file(spool + base + ".T", "");
+        AgentSite::message(base, "luigi@example.it", option, kUser);
     }
-    int waiting() const { return testing::waiting_messages(spool); }
     // Every file the installation wrote (logs, queue records), in one text.
     std::string all_files() const {
         std::string out;

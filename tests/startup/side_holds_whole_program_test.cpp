@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/agent_site.h"
 #include "support/mail_servers.h"
 #include "support/test_support.h"
 
@@ -15,36 +16,13 @@ using testing::run_program;
 using testing::TempDir;
 using testing::write_file;
 
-const std::string kVelarion = std::string(VELARION_BIN_DIR) + "/velarion";
-
 // A temporary installation of operator AB whose client saves drafts in the store.
-struct Site {
-    TempDir root;
-    std::string spool = root / "spool/", work = root / "tempozip/", cfg = root / "cfg/";
-
+struct Site : testing::AgentSite {
     void configure(const std::string& store, const std::string& transport) const {
-        write_file(cfg + "velarion.ini", "[AB]\nEMailAddr=ab@example.com\nPath=" + spool + "\nDir_Loghi=" +
-                                             root / "loghi/" + "\ntempozip_dir=" + work +
-                                             "\n[GLOBAL]\nTiming=100\n[MAPI]\nclient=Microsoft Outlook\nstore=" +
-                                             store + "\ntransport=" + transport + "\n");
-    }
-    Site() {
-        fs::create_directories(spool);
-        fs::create_directories(work);
-        fs::create_directories(root / "loghi");
-        fs::create_directories(root / "run");
-        write_file(root / "loghi/loghi.ini", "[TABULATO]\nforzatura=o\n");
-    }
-    testing::ProcessResult once() const {
-        return run_program({kVelarion, "--headless", "ini:" + cfg, "ope:AB", "--once"},
-                           {"HOME=" + root / "home", "XDG_RUNTIME_DIR=" + root / "run",
-                            "XDG_CONFIG_HOME=" + root / "config"});
+        AgentSite::configure("", "[MAPI]\nclient=Microsoft Outlook\nstore=" + store + "\ntransport=" + transport + "\n");
     }
     void message(const std::string& base, const std::string& option) const {
-        write_file(spool + base + ".h", "RF" + base + "\r\n\r\nab@example.com\r\nuno@example.it\r\nMessaggio " +
-                                            base + "\r\n.\r\n" + option + "\r\n");
-        write_file(spool + base + ".b", "Testo di " + base + "\r\n");
-        write_file(spool + base + ".T", "");
+        AgentSite::message(base, "uno@example.it", option);
     }
     // The message's trigger still waits: in the spool folder or in its queue.
     bool waits(const std::string& base) const {
