@@ -4,6 +4,8 @@
 // loads and checks is its own.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "common/null_view.h"
@@ -19,6 +21,12 @@ public:
     CommandAgent& operator=(const CommandAgent&) = delete;
 
     Agent& agent() { return agent_; }
+
+    // Loads the operator's settings as the load step does. Without "ope:"
+    // the usage line goes to standard error and the exit status is 2; when
+    // velarion.ini cannot be reached, `unreachable` is told its path and the
+    // exit status is 1; otherwise nothing (the settings are loaded).
+    std::optional<int> load(const std::function<void(const std::string& ini)>& unreachable);
 
 private:
     SystemClock clock_;

@@ -83,16 +83,9 @@ int run_config_check(const std::string& command_line) {
     CommandAgent command(command_line);
     Agent& a = command.agent();
     Switches& sw = a.settings.sw;
-    if (sw.ope.empty()) {
-        std::fputs(usage_line().c_str(), stderr);
-        return 2;
-    }
     Report r(a.settings.ini_path());
-    if (!paths::exists(a.settings.ini_path())) {
-        r.line(a.settings.ini_path() + ": Impossibile accedere al file");
-        return 1;
-    }
-    Leggi_Param_Utenti(a);
+    if (const auto status = command.load([&](const std::string& ini) { r.line(ini + ": Impossibile accedere al file"); }))
+        return *status;
     const Settings& s = a.settings;
     const std::string section = sw.ope;
     // The keys whose text could not be used, as "file:line [SECTION] key: ...".

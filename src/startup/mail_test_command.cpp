@@ -33,15 +33,10 @@ int run_mail_test_command(const std::string& command_line) {
     CommandAgent command(command_line);
     Agent& a = command.agent();
     Switches& sw = a.settings.sw;
-    if (sw.ope.empty()) {
-        std::fputs(usage_line().c_str(), stderr);
-        return 2;
-    }
-    if (!paths::exists(a.settings.ini_path())) {
-        say(stderr, "velarion: Impossibile accedere al file " + text::cp1252_to_utf8(a.settings.ini_path()));
-        return 1;
-    }
-    Leggi_Param_Utenti(a);
+    if (const auto status = command.load([](const std::string& ini) {
+            say(stderr, "velarion: Impossibile accedere al file " + text::cp1252_to_utf8(ini));
+        }))
+        return *status;
     const Runtime& rt = a.rt;
     const mail::Profile profile = mail_profile(rt);
     const std::string method = profile.oauth.enabled() ? "OAuth 2.0 (XOAUTH2)" : "password";

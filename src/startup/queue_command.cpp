@@ -120,15 +120,13 @@ int run_queue_command(const QueueRequest& request, const std::string& command_li
     CommandAgent command(command_line);
     Agent& a = command.agent();
     Switches& sw = a.settings.sw;
-    if (sw.ope.empty() || (request.action != "queue" && request.action != "retry-now" && request.base.empty())) {
+    if (request.action != "queue" && request.action != "retry-now" && request.base.empty()) {
         std::fputs(usage_line().c_str(), stderr);
         return 2;
     }
-    if (!paths::exists(a.settings.ini_path())) {
-        say(stderr, "velarion: Impossibile accedere al file " + a.settings.ini_path());
-        return 1;
-    }
-    Leggi_Param_Utenti(a);
+    if (const auto status =
+            command.load([](const std::string& ini) { say(stderr, "velarion: Impossibile accedere al file " + ini); }))
+        return *status;
     if (!a.settings.has_spool) {
         say(stderr, "velarion: nessuna cartella di spool (Path) per l'operatore " + sw.ope + " in " +
                         a.settings.ini_path());
