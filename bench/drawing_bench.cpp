@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/pdf_document.h"
+#include "platform/pdf/pdf_document.h"
 
 namespace {
 

@@ -22,8 +22,9 @@
 #include "layout/pre_analysis.h"
 #include "pdf/crea_pdf.h"
 #include "pdf/layout_state.h"
-#include "platform/pdf_document.h"
+#include "platform/pdf/pdf_document.h"
 #include "startup/agent.h"
+#include "support/reference_writer/hpdf_document.h"
 
 namespace {
 

@@ -31,8 +31,8 @@
 #include "delivery/attachments.h"
 #include "delivery/delivery_request.h"
 #include "delivery/sendmail.h"
-#include "platform/clock.h"
-#include "platform/ini_file.h"
+#include "platform/os/clock.h"
+#include "platform/os/ini_file.h"
 #include "startup/agent.h"
 
 extern char** environ;

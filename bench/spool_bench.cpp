@@ -19,8 +19,8 @@
 #include "common/null_view.h"
 #include "common/view.h"
 #include "delivery/delivery_request.h"
-#include "platform/clock.h"
-#include "platform/ini_file.h"
+#include "platform/os/clock.h"
+#include "platform/os/ini_file.h"
 #include "spool/scan.h"
 #include "startup/agent.h"
 

@@ -3,7 +3,7 @@
 #include <csignal>
 #include <cstdio>
 
-#include "platform/file_modes.h"
+#include "platform/os/file_modes.h"
 #include "startup/command_line.h"
 #include "startup/config_check_command.h"
 #include "startup/headless.h"

@@ -16,13 +16,13 @@ class LayeringCheckTest(unittest.TestCase):
         self._dir = tempfile.TemporaryDirectory()
         self.root = pathlib.Path(self._dir.name)
         # A clean tree: each layer includes its own headers and those below.
-        self.write("src/platform/paths.h", "#pragma once\n#include <string>\n")
-        self.write("src/platform/font.cpp", '#include "platform/paths.h"\n#include <ft2build.h>\n'
+        self.write("src/platform/os/paths.h", "#pragma once\n#include <string>\n")
+        self.write("src/platform/pdf/font.cpp", '#include "platform/os/paths.h"\n#include <ft2build.h>\n'
                                             "#include FT_FREETYPE_H\n#include <hb-subset.h>\n")
-        self.write("src/spool/scan.h", '#pragma once\n#include "platform/paths.h"\n')
+        self.write("src/spool/scan.h", '#pragma once\n#include "platform/os/paths.h"\n')
         self.write("src/spool/scan.cpp", '#include "spool/scan.h"\n#include "scan.h"\n'
                                          '#include "pdf/page.h"\n')
-        self.write("src/pdf/page.h", '#pragma once\n#include <platform/paths.h>\n#include "../platform/paths.h"\n')
+        self.write("src/pdf/page.h", '#pragma once\n#include <platform/os/paths.h>\n#include "../platform/os/paths.h"\n')
         self.write("src/pdf/page.cpp", '#include "pdf/page.h"\n// #include "spool/scan.h"\n'
                                        '/* #include "spool/scan.h"\n   #include <QWidget> */\n')
         self.write("src/startup/qt/window.cpp", "#include <QWidget>\n#include \"spool/scan.h\"\n")
@@ -85,16 +85,38 @@ class LayeringCheckTest(unittest.TestCase):
         self.write("tests/spool/helper.h", "#pragma once\n")
         self.assertOneProblem("src/startup/run.cpp:1:", "outside its layers")
 
+    def test_the_rooms_of_platform_stay_apart(self):
+        # pdf and mail stand on os and never include each other; os includes neither.
+        self.write("src/platform/pdf/page.h", "#pragma once\n")
+        self.write("src/platform/mail/smtp.h", "#pragma once\n")
+        for frm, to, name in (("mail/send.cpp", "pdf", "platform/pdf/page.h"),
+                              ("pdf/draw.cpp", "mail", "platform/mail/smtp.h"),
+                              ("os/file.cpp", "pdf", "platform/pdf/page.h"),
+                              ("os/file.cpp", "mail", "../mail/smtp.h")):
+            with self.subTest(frm=frm, to=to):
+                self.write(f"src/platform/{frm}", f'#include "{name}"\n')
+                self.assertOneProblem(f"src/platform/{frm}:1:", f"includes platform/{to}, a layer above it")
+                (self.root / "src/platform" / frm).unlink()
+        self.write("src/platform/mail/send.cpp", '#include "platform/os/paths.h"\n#include <vmime/vmime.hpp>\n')
+        self.write("src/spool/send.cpp", '#include "platform/mail/smtp.h"\n#include "platform/pdf/page.h"\n')
+        self.assertEqual(self.problems(), [])
+
+    def test_libharu_only_in_the_reference_writer(self):
+        self.write("tests/support/reference_writer/hpdf_document.cpp", "#include <hpdf.h>\n")
+        self.assertEqual(self.problems(), [])
+        self.write("tests/pdf/draw_test.cpp", "#include <hpdf.h>\n")
+        self.assertOneProblem("tests/pdf/draw_test.cpp:1:", "third-party header outside src/platform/")
+
     def test_the_command_exits_1_on_a_problem(self):
         import subprocess
         import sys
         script = pathlib.Path(__file__).with_name("layering_check.py")
         clean = subprocess.run([sys.executable, str(script), str(self.root)], capture_output=True, text=True)
         self.assertEqual(clean.returncode, 0, clean.stdout)
-        self.write("src/platform/up.h", "#include <spool/scan.h>\n")
+        self.write("src/platform/os/up.h", "#include <spool/scan.h>\n")
         broken = subprocess.run([sys.executable, str(script), str(self.root)], capture_output=True, text=True)
         self.assertEqual(broken.returncode, 1)
-        self.assertIn("src/platform/up.h:1: #include <spool/scan.h>: layer platform includes spool", broken.stdout)
+        self.assertIn("src/platform/os/up.h:1: #include <spool/scan.h>: layer platform/os includes spool", broken.stdout)
 
 
 if __name__ == "__main__":

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/clock.h"
+#include "platform/os/clock.h"
 
 namespace velarion {
 

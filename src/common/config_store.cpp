@@ -1,7 +1,7 @@
 #include "common/config_store.h"
 
 #include "common/runtime.h"
-#include "platform/ini_file.h"
+#include "platform/os/ini_file.h"
 
 namespace velarion {
 

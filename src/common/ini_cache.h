@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/ini_file.h"
+#include "platform/os/ini_file.h"
 
 namespace velarion {
 

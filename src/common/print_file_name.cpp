@@ -1,6 +1,6 @@
 #include "common/print_file_name.h"
 
-#include "platform/text_encoding.h"
+#include "platform/os/text_encoding.h"
 
 namespace velarion {
 

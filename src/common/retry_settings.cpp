@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "platform/text_encoding.h"
+#include "platform/os/text_encoding.h"
 
 namespace velarion {
 

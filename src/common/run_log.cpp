@@ -7,9 +7,9 @@
 #include <system_error>
 
 #include "common/runtime.h"
-#include "platform/paths.h"
-#include "platform/safe_path.h"
-#include "platform/text_encoding.h"
+#include "platform/os/paths.h"
+#include "platform/os/safe_path.h"
+#include "platform/os/text_encoding.h"
 
 namespace fs = std::filesystem;
 

@@ -10,9 +10,9 @@
 #include "common/ini_cache.h"
 #include "common/settings.h"
 #include "common/view.h"
-#include "platform/clock.h"
-#include "platform/font_files.h"
-#include "platform/oauth_token.h"
+#include "platform/os/clock.h"
+#include "platform/pdf/font_files.h"
+#include "platform/mail/oauth_token.h"
 
 namespace velarion {
 

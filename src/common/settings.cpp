@@ -6,11 +6,11 @@
 #include <climits>
 #include <cstdlib>
 
-#include "platform/file_modes.h"
-#include "platform/ini_file.h"
-#include "platform/paths.h"
-#include "platform/safe_path.h"
-#include "platform/text_encoding.h"
+#include "platform/os/file_modes.h"
+#include "platform/os/ini_file.h"
+#include "platform/os/paths.h"
+#include "platform/os/safe_path.h"
+#include "platform/os/text_encoding.h"
 
 namespace velarion {
 

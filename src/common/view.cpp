@@ -1,6 +1,6 @@
 #include "common/view.h"
 
-#include "platform/text_encoding.h"
+#include "platform/os/text_encoding.h"
 
 namespace velarion {
 

@@ -1,6 +1,6 @@
 #include "delivery/address_split.h"
 
-#include "platform/mail.h"
+#include "platform/mail/mail.h"
 
 namespace velarion {
 

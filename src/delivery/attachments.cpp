@@ -4,9 +4,9 @@
 
 #include "common/print_file_name.h"
 #include "common/runtime.h"
-#include "platform/paths.h"
-#include "platform/process.h"
-#include "platform/safe_path.h"
+#include "platform/os/paths.h"
+#include "platform/os/process.h"
+#include "platform/os/safe_path.h"
 
 namespace velarion {
 

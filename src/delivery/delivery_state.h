@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "platform/mail.h"
-#include "platform/smtp_component.h"
+#include "platform/mail/mail.h"
+#include "platform/mail/smtp_component.h"
 
 namespace velarion {
 

@@ -6,8 +6,8 @@
 #include "common/runtime.h"
 #include "delivery/attachments.h"
 #include "delivery/mail_profile.h"
-#include "platform/error.h"
-#include "platform/smtp_component.h"
+#include "platform/os/error.h"
+#include "platform/mail/smtp_component.h"
 
 namespace velarion {
 

@@ -4,9 +4,9 @@
 
 #include "common/runtime.h"
 #include "delivery/delivery_state.h"
-#include "platform/paths.h"
-#include "platform/registry.h"
-#include "platform/text_encoding.h"
+#include "platform/os/paths.h"
+#include "platform/os/registry.h"
+#include "platform/os/text_encoding.h"
 
 namespace velarion {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/mail.h"
+#include "platform/mail/mail.h"
 
 namespace velarion {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "common/runtime.h"
-#include "platform/text_encoding.h"
+#include "platform/os/text_encoding.h"
 
 namespace velarion::mail_report {
 

@@ -6,7 +6,7 @@
 #include "delivery/delivery_state.h"
 #include "delivery/mail_profile.h"
 #include "delivery/mail_report.h"
-#include "platform/text_encoding.h"
+#include "platform/os/text_encoding.h"
 
 namespace velarion {
 

@@ -7,7 +7,7 @@
 #include "delivery/mapi_delivery.h"
 #include "delivery/use_outlook.h"
 #include "delivery/write_mail.h"
-#include "platform/text_encoding.h"
+#include "platform/os/text_encoding.h"
 
 namespace velarion {
 

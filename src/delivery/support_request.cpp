@@ -3,8 +3,8 @@
 #include "common/runtime.h"
 #include "delivery/mail_profile.h"
 #include "delivery/mail_report.h"
-#include "platform/mail.h"
-#include "platform/text_encoding.h"
+#include "platform/mail/mail.h"
+#include "platform/os/text_encoding.h"
 
 namespace velarion {
 

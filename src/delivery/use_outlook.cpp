@@ -7,8 +7,8 @@
 #include "delivery/delivery_state.h"
 #include "delivery/mail_profile.h"
 #include "delivery/mail_report.h"
-#include "platform/error.h"
-#include "platform/outlook.h"
+#include "platform/os/error.h"
+#include "platform/mail/outlook.h"
 
 namespace velarion {
 

@@ -13,7 +13,7 @@
 
 #include "delivery/delivery_outcome.h"
 #include "delivery/delivery_request.h"
-#include "platform/mail.h"
+#include "platform/mail/mail.h"
 
 namespace velarion {
 

@@ -12,10 +12,10 @@
 #include "layout/overlay.h"
 #include "layout/overlay_support.h"
 #include "layout/style.h"
-#include "platform/ini_file.h"
-#include "platform/paths.h"
-#include "platform/pdf_document.h"
-#include "platform/text_encoding.h"
+#include "platform/os/ini_file.h"
+#include "platform/os/paths.h"
+#include "platform/pdf/pdf_document.h"
+#include "platform/os/text_encoding.h"
 
 namespace velarion {
 

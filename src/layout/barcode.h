@@ -8,7 +8,7 @@
 
 #include "common/file_problem.h"
 #include "layout/style.h"
-#include "platform/ini_file.h"
+#include "platform/os/ini_file.h"
 
 namespace velarion {
 

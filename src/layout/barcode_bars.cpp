@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "layout/barcode_encoders.h"
-#include "platform/pdf_document.h"
+#include "platform/pdf/pdf_document.h"
 
 namespace velarion {
 

@@ -7,12 +7,12 @@
 
 #include "common/runtime.h"
 #include "common/work_folder.h"
-#include "platform/atomic_file.h"
-#include "platform/paths.h"
-#include "platform/pdf_merge.h"
-#include "platform/safe_path.h"
-#include "platform/text_encoding.h"
-#include "platform/turn_lock.h"
+#include "platform/os/atomic_file.h"
+#include "platform/os/paths.h"
+#include "platform/pdf/pdf_merge.h"
+#include "platform/os/safe_path.h"
+#include "platform/os/text_encoding.h"
+#include "platform/os/turn_lock.h"
 
 namespace velarion {
 namespace {

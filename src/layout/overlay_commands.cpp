@@ -4,8 +4,8 @@
 #include "common/runtime.h"
 #include "layout/overlay_run.h"
 #include "layout/overlay_support.h"
-#include "platform/paths.h"
-#include "platform/pdf_document.h"
+#include "platform/os/paths.h"
+#include "platform/pdf/pdf_document.h"
 
 namespace velarion::overlay {
 

@@ -6,9 +6,9 @@
 
 #include "common/runtime.h"
 #include "layout/overlay.h"
-#include "platform/font_files.h"
-#include "platform/paths.h"
-#include "platform/safe_path.h"
+#include "platform/pdf/font_files.h"
+#include "platform/os/paths.h"
+#include "platform/os/safe_path.h"
 
 namespace velarion::overlay {
 

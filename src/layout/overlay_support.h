@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/error.h"
+#include "platform/os/error.h"
 
 namespace velarion {
 

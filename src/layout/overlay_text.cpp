@@ -5,8 +5,8 @@
 #include "common/runtime.h"
 #include "layout/overlay_run.h"
 #include "layout/overlay_support.h"
-#include "platform/pdf_document.h"
-#include "platform/text_encoding.h"
+#include "platform/pdf/pdf_document.h"
+#include "platform/os/text_encoding.h"
 
 namespace velarion::overlay {
 

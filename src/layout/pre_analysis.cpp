@@ -5,7 +5,7 @@
 
 #include "common/bounded_line.h"
 #include "common/runtime.h"
-#include "platform/text_encoding.h"
+#include "platform/os/text_encoding.h"
 
 namespace velarion {
 

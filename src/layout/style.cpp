@@ -8,7 +8,7 @@
 #include "common/number_text.h"
 #include "common/runtime.h"
 #include "layout/overlay.h"
-#include "platform/text_encoding.h"
+#include "platform/os/text_encoding.h"
 
 namespace velarion {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/file_problem.h"
-#include "platform/ini_file.h"
+#include "platform/os/ini_file.h"
 
 namespace velarion {
 

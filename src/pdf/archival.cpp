@@ -1,8 +1,8 @@
 #include "pdf/archival.h"
 
 #include "common/runtime.h"
-#include "platform/color_profile.h"
-#include "platform/font_files.h"
+#include "platform/pdf/color_profile.h"
+#include "platform/pdf/font_files.h"
 
 namespace velarion {
 

@@ -7,8 +7,8 @@
 
 #include "common/runtime.h"
 #include "pdf/layout_state.h"
-#include "platform/paths.h"
-#include "platform/safe_path.h"
+#include "platform/os/paths.h"
+#include "platform/os/safe_path.h"
 
 namespace velarion {
 

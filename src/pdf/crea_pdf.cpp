@@ -17,9 +17,9 @@
 #include "pdf/layout_state.h"
 #include "pdf/line_loop.h"
 #include "pdf/save_pdf.h"
-#include "platform/paths.h"
-#include "platform/pdf_merge.h"
-#include "platform/pdf_document.h"
+#include "platform/os/paths.h"
+#include "platform/pdf/pdf_merge.h"
+#include "platform/pdf/pdf_document.h"
 
 namespace velarion {
 

@@ -1,8 +1,8 @@
 #include "pdf/factur_x.h"
 
-#include "platform/pdf_document.h"
-#include "platform/text_encoding.h"
-#include "platform/xml_document.h"
+#include "platform/pdf/pdf_document.h"
+#include "platform/os/text_encoding.h"
+#include "platform/pdf/xml_document.h"
 
 namespace velarion {
 

@@ -12,9 +12,9 @@
 #include "layout/pre_analysis.h"
 #include "layout/style.h"
 #include "pdf/type_metrics.h"
-#include "platform/ini_file.h"
-#include "platform/paths.h"
-#include "platform/text_encoding.h"
+#include "platform/os/ini_file.h"
+#include "platform/os/paths.h"
+#include "platform/os/text_encoding.h"
 
 namespace velarion {
 

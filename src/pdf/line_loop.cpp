@@ -10,7 +10,7 @@
 #include "layout/style.h"
 #include "pdf/layout_state.h"
 #include "pdf/mono_font.h"
-#include "platform/pdf_document.h"
+#include "platform/pdf/pdf_document.h"
 
 namespace velarion {
 

@@ -2,7 +2,7 @@
 
 #include "common/runtime.h"
 #include "layout/overlay.h"
-#include "platform/pdf_document.h"
+#include "platform/pdf/pdf_document.h"
 
 namespace velarion {
 

@@ -8,12 +8,12 @@
 #include "common/runtime.h"
 #include "common/version.h"
 #include "common/work_folder.h"
-#include "platform/atomic_file.h"
-#include "platform/ini_file.h"
-#include "platform/paths.h"
-#include "platform/pdf_document.h"
-#include "platform/process.h"
-#include "platform/turn_lock.h"
+#include "platform/os/atomic_file.h"
+#include "platform/os/ini_file.h"
+#include "platform/os/paths.h"
+#include "platform/pdf/pdf_document.h"
+#include "platform/os/process.h"
+#include "platform/os/turn_lock.h"
 
 namespace velarion {
 

@@ -2,7 +2,7 @@
 
 #include "common/config_store.h"
 #include "common/runtime.h"
-#include "platform/text_encoding.h"
+#include "platform/os/text_encoding.h"
 
 namespace velarion {
 

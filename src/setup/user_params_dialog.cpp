@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "common/config_store.h"
-#include "platform/paths.h"
-#include "platform/text_encoding.h"
+#include "platform/os/paths.h"
+#include "platform/os/text_encoding.h"
 
 namespace velarion {
 

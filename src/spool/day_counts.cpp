@@ -10,9 +10,9 @@
 #include <iterator>
 #include <sstream>
 
-#include "platform/agent_identity.h"
-#include "platform/clock.h"
-#include "platform/safe_path.h"
+#include "platform/os/agent_identity.h"
+#include "platform/os/clock.h"
+#include "platform/os/safe_path.h"
 
 namespace fs = std::filesystem;
 

@@ -10,7 +10,7 @@
 #include "delivery/attachments.h"
 #include "delivery/delivery_request.h"
 #include "pdf/crea_pdf.h"
-#include "platform/paths.h"
+#include "platform/os/paths.h"
 #include "spool/message_rules.h"
 #include "spool/prepare.h"
 #include "spool/print_file.h"

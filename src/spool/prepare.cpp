@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "common/runtime.h"
-#include "platform/paths.h"
+#include "platform/os/paths.h"
 #include "spool/spool_files.h"
 
 namespace fs = std::filesystem;

@@ -6,7 +6,7 @@
 #include "common/runtime.h"
 #include "layout/pre_analysis.h"
 #include "pdf/crea_pdf.h"
-#include "platform/text_encoding.h"
+#include "platform/os/text_encoding.h"
 #include "spool/spool_files.h"
 
 namespace fs = std::filesystem;

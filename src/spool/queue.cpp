@@ -5,10 +5,10 @@
 #include <iterator>
 #include <system_error>
 
-#include "platform/agent_identity.h"
-#include "platform/atomic_file.h"
-#include "platform/error.h"
-#include "platform/file_moves.h"
+#include "platform/os/agent_identity.h"
+#include "platform/os/atomic_file.h"
+#include "platform/os/error.h"
+#include "platform/os/file_moves.h"
 
 namespace fs = std::filesystem;
 

@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/file_lock.h"
+#include "platform/os/file_lock.h"
 #include "spool/queue_record.h"
 
 namespace velarion::spool {

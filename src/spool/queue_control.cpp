@@ -4,8 +4,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "platform/atomic_file.h"
-#include "platform/text_encoding.h"
+#include "platform/os/atomic_file.h"
+#include "platform/os/text_encoding.h"
 #include "spool/queue.h"
 #include "spool/recovery.h"
 

@@ -8,8 +8,8 @@
 #include <map>
 #include <memory>
 
-#include "platform/file_lock.h"
-#include "platform/text_encoding.h"
+#include "platform/os/file_lock.h"
+#include "platform/os/text_encoding.h"
 #include "spool/queue.h"
 #include "spool/recovery.h"
 #include "spool/spool_files.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/clock.h"
+#include "platform/os/clock.h"
 #include "spool/day_counts.h"
 
 namespace velarion::spool {

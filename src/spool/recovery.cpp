@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "common/runtime.h"
-#include "platform/text_encoding.h"
+#include "platform/os/text_encoding.h"
 #include "spool/group_copy.h"
 #include "spool/queue.h"
 #include "spool/settle.h"

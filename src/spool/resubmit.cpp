@@ -5,10 +5,10 @@
 #include <fstream>
 #include <system_error>
 
-#include "platform/atomic_file.h"
-#include "platform/file_moves.h"
-#include "platform/paths.h"
-#include "platform/text_encoding.h"
+#include "platform/os/atomic_file.h"
+#include "platform/os/file_moves.h"
+#include "platform/os/paths.h"
+#include "platform/os/text_encoding.h"
 #include "spool/unsent.h"
 
 namespace fs = std::filesystem;

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "common/runtime.h"
-#include "platform/paths.h"
-#include "platform/text_encoding.h"
+#include "platform/os/paths.h"
+#include "platform/os/text_encoding.h"
 #include "spool/group_copy.h"
 #include "spool/installation.h"
 #include "spool/message.h"

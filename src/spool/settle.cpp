@@ -7,7 +7,7 @@
 #include "common/runtime.h"
 #include "spool/installation.h"
 #include "spool/queue.h"
-#include "platform/text_encoding.h"
+#include "platform/os/text_encoding.h"
 #include "spool/day_counts.h"
 #include "spool/run_state.h"
 #include "spool/spool_files.h"

@@ -1,6 +1,6 @@
 #include "spool/shell_wait.h"
 
-#include "platform/process.h"
+#include "platform/os/process.h"
 
 namespace velarion {
 

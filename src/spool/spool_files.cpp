@@ -11,9 +11,9 @@
 #include <system_error>
 
 #include "common/bounded_line.h"
-#include "platform/file_kind.h"
-#include "platform/paths.h"
-#include "platform/safe_path.h"
+#include "platform/os/file_kind.h"
+#include "platform/os/paths.h"
+#include "platform/os/safe_path.h"
 
 namespace fs = std::filesystem;
 

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "common/print_file_name.h"
-#include "platform/atomic_file.h"
-#include "platform/clock.h"
-#include "platform/error.h"
+#include "platform/os/atomic_file.h"
+#include "platform/os/clock.h"
+#include "platform/os/error.h"
 
 namespace velarion::spool {
 

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/text_encoding.h"
+#include "platform/os/text_encoding.h"
 #include "spool/spool_files.h"
 
 namespace fs = std::filesystem;

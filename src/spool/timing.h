@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/clock.h"
+#include "platform/os/clock.h"
 
 namespace velarion::spool {
 

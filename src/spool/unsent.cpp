@@ -7,10 +7,10 @@
 #include <utility>
 
 #include "common/runtime.h"
-#include "platform/atomic_file.h"
-#include "platform/file_moves.h"
-#include "platform/paths.h"
-#include "platform/safe_path.h"
+#include "platform/os/atomic_file.h"
+#include "platform/os/file_moves.h"
+#include "platform/os/paths.h"
+#include "platform/os/safe_path.h"
 #include "spool/message_rules.h"
 #include "spool/spool_files.h"
 

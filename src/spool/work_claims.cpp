@@ -5,10 +5,10 @@
 #include <system_error>
 
 #include "common/work_folder.h"
-#include "platform/agent_identity.h"
-#include "platform/atomic_file.h"
-#include "platform/error.h"
-#include "platform/text_encoding.h"
+#include "platform/os/agent_identity.h"
+#include "platform/os/atomic_file.h"
+#include "platform/os/error.h"
+#include "platform/os/text_encoding.h"
 
 namespace fs = std::filesystem;
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/file_lock.h"
+#include "platform/os/file_lock.h"
 
 namespace velarion::spool {
 

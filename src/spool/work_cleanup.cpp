@@ -5,7 +5,7 @@
 #include <system_error>
 
 #include "common/runtime.h"
-#include "platform/text_encoding.h"
+#include "platform/os/text_encoding.h"
 #include "spool/run_state.h"
 #include "spool/work_claims.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/clock.h"
+#include "platform/os/clock.h"
 
 namespace velarion {
 

@@ -7,7 +7,7 @@
 #include "common/runtime.h"
 #include "common/settings.h"
 #include "common/view.h"
-#include "platform/clock.h"
+#include "platform/os/clock.h"
 
 namespace velarion {
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/paths.h"
+#include "platform/os/paths.h"
 #include "startup/command_line.h"
 #include "startup/user_params.h"
 

@@ -2,9 +2,9 @@
 
 #include <string_view>
 
-#include "platform/process.h"
+#include "platform/os/process.h"
 #include "common/version.h"
-#include "platform/text_encoding.h"
+#include "platform/os/text_encoding.h"
 
 namespace velarion {
 

@@ -1,7 +1,7 @@
 #include "startup/component_check.h"
 
-#include "platform/pdf_document.h"
-#include "platform/pdf_merge.h"
+#include "platform/pdf/pdf_document.h"
+#include "platform/pdf/pdf_merge.h"
 #include "startup/agent.h"
 
 namespace velarion {

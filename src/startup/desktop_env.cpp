@@ -5,8 +5,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/atomic_file.h"
-#include "platform/paths.h"
+#include "platform/os/atomic_file.h"
+#include "platform/os/paths.h"
 
 namespace velarion::desktop_env {
 

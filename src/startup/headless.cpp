@@ -9,10 +9,10 @@
 #include <optional>
 
 #include "common/null_view.h"
-#include "platform/clock.h"
-#include "platform/instance_lock.h"
-#include "platform/service_notify.h"
-#include "platform/text_encoding.h"
+#include "platform/os/clock.h"
+#include "platform/os/instance_lock.h"
+#include "platform/os/service_notify.h"
+#include "platform/os/text_encoding.h"
 #include "startup/agent.h"
 #include "startup/command_line.h"
 #include "startup/main_window.h"

@@ -3,10 +3,10 @@
 #include <cstdio>
 
 #include "common/null_view.h"
-#include "platform/clock.h"
-#include "platform/json_lines.h"
-#include "platform/paths.h"
-#include "platform/text_encoding.h"
+#include "platform/os/clock.h"
+#include "platform/os/json_lines.h"
+#include "platform/os/paths.h"
+#include "platform/os/text_encoding.h"
 #include "spool/queue_control.h"
 #include "spool/queue_status.h"
 #include "spool/resubmit.h"

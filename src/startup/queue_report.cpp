@@ -2,9 +2,9 @@
 
 #include <chrono>
 
-#include "platform/atomic_file.h"
-#include "platform/service_notify.h"
-#include "platform/text_encoding.h"
+#include "platform/os/atomic_file.h"
+#include "platform/os/service_notify.h"
+#include "platform/os/text_encoding.h"
 #include "spool/queue_metrics.h"
 #include "spool/queue_status.h"
 #include "spool/run_state.h"

@@ -2,11 +2,11 @@
 
 #include <cstdlib>
 
-#include "platform/font_files.h"
-#include "platform/paths.h"
-#include "platform/registry.h"
-#include "platform/text_encoding.h"
-#include "platform/user_dirs.h"
+#include "platform/pdf/font_files.h"
+#include "platform/os/paths.h"
+#include "platform/os/registry.h"
+#include "platform/os/text_encoding.h"
+#include "platform/os/user_dirs.h"
 #include "startup/agent.h"
 #include "startup/command_line.h"
 

@@ -1,9 +1,9 @@
 #include "startup/user_params.h"
 
-#include "platform/file_modes.h"
-#include "platform/ini_file.h"
-#include "platform/paths.h"
-#include "platform/text_encoding.h"
+#include "platform/os/file_modes.h"
+#include "platform/os/ini_file.h"
+#include "platform/os/paths.h"
+#include "platform/os/text_encoding.h"
 #include "startup/agent.h"
 #include "common/config_store.h"
 

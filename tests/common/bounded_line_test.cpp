@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "common/activity_list.h"
-#include "platform/clock.h"
+#include "platform/os/clock.h"
 
 namespace velarion {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/mail.h"
+#include "platform/mail/mail.h"
 
 namespace velarion {
 namespace {

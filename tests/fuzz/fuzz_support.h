@@ -9,7 +9,7 @@
 #include <string>
 
 #include "common/null_view.h"
-#include "platform/clock.h"
+#include "platform/os/clock.h"
 #include "startup/agent.h"
 
 namespace velarion::fuzz {

@@ -6,7 +6,7 @@
 
 #include "fuzz_support.h"
 #include "layout/overlay.h"
-#include "platform/pdf_document.h"
+#include "platform/pdf/pdf_document.h"
 
 using namespace velarion;
 

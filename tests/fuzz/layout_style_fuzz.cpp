@@ -14,7 +14,7 @@
 #include "pdf/job_state.h"
 #include "pdf/layout_state.h"
 #include "pdf/line_loop.h"
-#include "platform/ini_file.h"
+#include "platform/os/ini_file.h"
 
 using namespace velarion;
 

@@ -7,7 +7,7 @@
 
 #include "layout/overlay_render_support.h"
 #include "pdf/compose_fixture.h"
-#include "platform/process.h"
+#include "platform/os/process.h"
 
 namespace velarion::testing {
 namespace {

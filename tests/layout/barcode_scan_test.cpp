@@ -4,8 +4,8 @@
 
 #include "layout/barcode.h"
 #include "layout/overlay_render_support.h"
-#include "platform/pdf_document.h"
-#include "platform/process.h"
+#include "platform/pdf/pdf_document.h"
+#include "platform/os/process.h"
 #include "support/layout_context.h"
 #include "support/test_support.h"
 

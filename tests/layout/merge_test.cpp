@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/pdf_document.h"
-#include "platform/pdf_merge.h"
-#include "platform/process.h"
+#include "platform/pdf/pdf_document.h"
+#include "platform/pdf/pdf_merge.h"
+#include "platform/os/process.h"
 #include "support/test_support.h"
 
 namespace velarion {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/pdf_document.h"
+#include "platform/pdf/pdf_document.h"
 
 namespace velarion::testing {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/process.h"
+#include "platform/os/process.h"
 #include "support/test_support.h"
 
 namespace velarion::testing {

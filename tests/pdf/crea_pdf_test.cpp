@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "compose_fixture.h"
-#include "platform/pdf_document.h"
+#include "platform/pdf/pdf_document.h"
 
 namespace velarion::testing {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "common/file_problem.h"
 #include "layout/pre_analysis.h"
-#include "platform/ini_file.h"
+#include "platform/os/ini_file.h"
 #include "support/layout_context.h"
 #include "support/test_support.h"
 

@@ -10,8 +10,9 @@
 #include <string>
 
 #include "compose_fixture.h"
-#include "platform/pdf_document.h"
+#include "platform/pdf/pdf_document.h"
 #include "support/pdf_compare.h"
+#include "support/reference_writer/hpdf_document.h"
 
 namespace velarion::testing {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "delivery/sendmail.h"
 #include "setup_fixture.h"
-#include "platform/ini_file.h"
+#include "platform/os/ini_file.h"
 #include "support/mail_servers.h"
 
 namespace velarion {

@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
-#include "platform/agent_identity.h"
-#include "platform/file_lock.h"
+#include "platform/os/agent_identity.h"
+#include "platform/os/file_lock.h"
 #include "spool/queue.h"
 #include "spool/spool_fixture.h"
 #include "spool/spool_listing.h"

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/ini_file.h"
+#include "platform/os/ini_file.h"
 #include "spool/spool_fixture.h"
 #include "support/mail_servers.h"
 

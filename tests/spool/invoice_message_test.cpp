@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "platform/paths.h"
+#include "platform/os/paths.h"
 #include "spool/spool_fixture.h"
 #include "support/test_support.h"
 

@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "platform/process.h"
+#include "platform/os/process.h"
 #include "spool/shell_wait.h"
 #include "support/test_support.h"
 

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/clock.h"
+#include "platform/os/clock.h"
 #include "spool/queue_status.h"
 #include "spool/spool_files.h"
 #include "support/test_support.h"

@@ -7,8 +7,8 @@
 
 #include <filesystem>
 
-#include "platform/agent_identity.h"
-#include "platform/file_lock.h"
+#include "platform/os/agent_identity.h"
+#include "platform/os/file_lock.h"
 #include "spool/queue.h"
 #include "spool/queue_record.h"
 #include "spool/spool_fixture.h"

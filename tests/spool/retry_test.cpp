@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/agent_identity.h"
+#include "platform/os/agent_identity.h"
 #include "spool/queue.h"
 #include "spool/queue_record.h"
 #include "spool/spool_fixture.h"

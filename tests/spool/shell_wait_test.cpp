@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/process.h"
+#include "platform/os/process.h"
 #include "support/test_support.h"
 
 namespace velarion {

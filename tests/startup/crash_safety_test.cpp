@@ -18,7 +18,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/process.h"
+#include "platform/os/process.h"
 #include "support/background_process.h"
 #include "support/fault_servers.h"
 #include "support/mail_servers.h"

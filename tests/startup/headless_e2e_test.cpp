@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "common/run_log.h"
-#include "platform/clock.h"
+#include "platform/os/clock.h"
 #include "support/background_process.h"
 #include "support/test_support.h"
 

@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/instance_lock.h"
-#include "platform/registry.h"
+#include "platform/os/instance_lock.h"
+#include "platform/os/registry.h"
 #include "startup/command_line.h"
 #include "support/test_support.h"
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/config_store.h"
-#include "platform/ini_file.h"
+#include "platform/os/ini_file.h"
 #include "support/test_support.h"
 
 namespace velarion {

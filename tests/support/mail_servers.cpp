@@ -16,7 +16,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "platform/process.h"
+#include "platform/os/process.h"
 
 extern char** environ;
 

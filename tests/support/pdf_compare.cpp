@@ -7,7 +7,7 @@
 #include <regex>
 #include <vector>
 
-#include "platform/process.h"
+#include "platform/os/process.h"
 #include "support/test_support.h"
 
 namespace velarion::testing {

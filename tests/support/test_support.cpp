@@ -14,7 +14,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/ini_file.h"
+#include "platform/os/ini_file.h"
 
 namespace fs = std::filesystem;
 

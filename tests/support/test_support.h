@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/view.h"
-#include "platform/clock.h"
+#include "platform/os/clock.h"
 #include "startup/agent.h"
 
 namespace velarion::testing {

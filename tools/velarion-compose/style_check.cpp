@@ -11,10 +11,10 @@
 #include "pdf/archival.h"
 #include "pdf/job_setup.h"
 #include "pdf/layout_state.h"
-#include "platform/jpeg_header.h"
-#include "platform/paths.h"
-#include "platform/pdf_document.h"
-#include "platform/text_encoding.h"
+#include "platform/pdf/jpeg_header.h"
+#include "platform/os/paths.h"
+#include "platform/pdf/pdf_document.h"
+#include "platform/os/text_encoding.h"
 
 namespace velarion::compose {
 

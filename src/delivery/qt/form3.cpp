@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "platform/text_encoding.h"
+#include "platform/os/text_encoding.h"
 
 namespace velarion::qt {
 

@@ -14,7 +14,7 @@
 #include <QTimer>
 #include <QUrl>
 
-#include "platform/text_encoding.h"
+#include "platform/os/text_encoding.h"
 #include "setup/qt/form_cdo.h"
 
 namespace velarion::qt {

@@ -21,7 +21,7 @@
 
 #include "common/activity_list.h"
 #include "delivery/qt/form3.h"
-#include "platform/text_encoding.h"
+#include "platform/os/text_encoding.h"
 #include "startup/main_window.h"
 #include "setup/qt/frm_setuputente.h"
 #include "startup/qt/icons.h"

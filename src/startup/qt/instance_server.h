@@ -5,7 +5,7 @@
 #include <QObject>
 #include <optional>
 
-#include "platform/instance_lock.h"
+#include "platform/os/instance_lock.h"
 #include "startup/sub_main.h"
 
 class QLocalServer;

@@ -15,8 +15,8 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include "platform/clock.h"
-#include "platform/paths.h"
+#include "platform/os/clock.h"
+#include "platform/os/paths.h"
 #include "startup/desktop_env.h"
 #include "startup/agent.h"
 #include "startup/main_window.h"

@@ -8,7 +8,7 @@
 #include "delivery/sendmail.h"
 #include "setup/qt/form_cdo.h"
 #include "setup/setup_fixture.h"
-#include "platform/ini_file.h"
+#include "platform/os/ini_file.h"
 #include "support/mail_servers.h"
 
 using namespace velarion;

@@ -1,0 +1,129 @@
+#include "platform/mail/vmime_file_system.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vmime/platforms/posix/posixHandler.hpp>
+#include <vmime/vmime.hpp>
+
+namespace velarion::mail::detail {
+
+namespace {
+
+namespace vu = vmime::utility;
+
+// The library's words for a file error (ENOSPC as it says it).
+[[noreturn]] void file_error(const vu::file::path& path, int err) {
+    const std::string words = err == ENOSPC ? "ENOSPC: no space left on device." : std::string(std::strerror(err)) + ".";
+    throw vmime::exceptions::filesystem_exception(words, path);
+}
+
+class FullWriteStream final : public vu::outputStream {
+public:
+    FullWriteStream(vu::file::path path, const std::string& native) : path_(std::move(path)) {
+        fd_ = ::open(native.c_str(), O_WRONLY | O_CLOEXEC, 0660);
+        if (fd_ < 0) file_error(path_, errno);
+    }
+    ~FullWriteStream() override { ::close(fd_); }
+
+    void flush() override {
+        if (::fsync(fd_) != 0) file_error(path_, errno);
+    }
+
+protected:
+    void writeImpl(const vmime::byte_t* const data, const size_t count) override {
+        std::size_t done = 0;
+        while (done < count) {
+            const ssize_t n = ::write(fd_, data + done, count - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) file_error(path_, errno);
+            if (n == 0) file_error(path_, EIO);
+            done += static_cast<std::size_t>(n);
+        }
+    }
+
+private:
+    vu::file::path path_;
+    int fd_ = -1;
+};
+
+class FullWriter final : public vu::fileWriter {
+public:
+    FullWriter(vu::file::path path, std::string native) : path_(std::move(path)), native_(std::move(native)) {}
+    vmime::shared_ptr<vu::outputStream> getOutputStream() override {
+        return vmime::make_shared<FullWriteStream>(path_, native_);
+    }
+
+private:
+    vu::file::path path_;
+    std::string native_;
+};
+
+// The library's file, written through FullWriter.
+class File final : public vu::file {
+public:
+    File(vmime::shared_ptr<vu::file> inner, const vu::fileSystemFactory& system)
+        : inner_(std::move(inner)), system_(system) {}
+
+    void createFile() override { inner_->createFile(); }
+    void createDirectory(const bool all) override { inner_->createDirectory(all); }
+    bool isFile() const override { return inner_->isFile(); }
+    bool isDirectory() const override { return inner_->isDirectory(); }
+    bool canRead() const override { return inner_->canRead(); }
+    bool canWrite() const override { return inner_->canWrite(); }
+    length_type getLength() override { return inner_->getLength(); }
+    const path& getFullPath() const override { return inner_->getFullPath(); }
+    bool exists() const override { return inner_->exists(); }
+    vmime::shared_ptr<vu::file> getParent() const override {
+        auto parent = inner_->getParent();
+        return parent ? vmime::make_shared<File>(parent, system_) : parent;
+    }
+    void rename(const path& to) override { inner_->rename(to); }
+    void remove() override { inner_->remove(); }
+    vmime::shared_ptr<vu::fileWriter> getFileWriter() override {
+        return vmime::make_shared<FullWriter>(getFullPath(), system_.pathToString(getFullPath()));
+    }
+    vmime::shared_ptr<vu::fileReader> getFileReader() override { return inner_->getFileReader(); }
+    vmime::shared_ptr<vu::fileIterator> getFiles() const override { return inner_->getFiles(); }
+
+private:
+    vmime::shared_ptr<vu::file> inner_;
+    const vu::fileSystemFactory& system_;
+};
+
+class FileSystem final : public vu::fileSystemFactory {
+public:
+    explicit FileSystem(vmime::shared_ptr<vu::fileSystemFactory> inner) : inner_(std::move(inner)) {}
+
+    vmime::shared_ptr<vu::file> create(const vu::file::path& path) const override {
+        return vmime::make_shared<File>(inner_->create(path), *inner_);
+    }
+    const vu::file::path stringToPath(const vmime::string& str) const override { return inner_->stringToPath(str); }
+    const vmime::string pathToString(const vu::file::path& path) const override { return inner_->pathToString(path); }
+    bool isValidPathComponent(const vu::file::path::component& comp) const override {
+        return inner_->isValidPathComponent(comp);
+    }
+    bool isValidPath(const vu::file::path& path) const override { return inner_->isValidPath(path); }
+
+private:
+    vmime::shared_ptr<vu::fileSystemFactory> inner_;
+};
+
+class Handler final : public vmime::platforms::posix::posixHandler {
+public:
+    vmime::shared_ptr<vu::fileSystemFactory> getFileSystemFactory() override {
+        if (!files_) files_ = vmime::make_shared<FileSystem>(posixHandler::getFileSystemFactory());
+        return files_;
+    }
+
+private:
+    vmime::shared_ptr<vu::fileSystemFactory> files_;
+};
+
+}  // namespace
+
+void install_platform_handler() { vmime::platform::setHandler<Handler>(); }
+
+}  // namespace velarion::mail::detail

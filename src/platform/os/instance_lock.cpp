@@ -1,0 +1,65 @@
+#include "platform/os/instance_lock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace velarion {
+
+std::string InstanceLock::runtime_dir() {
+    const char* xdg = std::getenv("XDG_RUNTIME_DIR");
+    if (xdg && *xdg) {
+        std::string d = xdg;
+        return d.back() == '/' ? d : d + "/";
+    }
+    std::string d = "/tmp/velarion-" + std::to_string(getuid());
+    mkdir(d.c_str(), 0700);
+    return d + "/";
+}
+
+std::optional<InstanceLock> InstanceLock::try_acquire() {
+    const std::string path = runtime_dir() + "velarion.lock";
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // Without a lock file there is no way to tell; the instance may run.
+    if (fd < 0) return InstanceLock(-1);
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return std::nullopt;
+    }
+    return InstanceLock(fd);
+}
+
+InstanceLock& InstanceLock::operator=(InstanceLock&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) close(fd_);
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+InstanceLock::~InstanceLock() {
+    if (fd_ >= 0) close(fd_);  // closing releases the lock
+}
+
+bool InstanceLock::request_raise() {
+    const std::string path = socket_path();
+    sockaddr_un addr{};
+    if (path.size() >= sizeof addr.sun_path) return false;
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+              write(fd, "raise\n", 6) == 6;
+    close(fd);
+    return ok;
+}
+
+}  // namespace velarion

@@ -1,0 +1,51 @@
+#include "platform/pdf/deflate.h"
+
+#include <isa-l/igzip_lib.h>
+
+#include <vector>
+
+#include "platform/pdf/pdf_document.h"
+
+namespace velarion::pdfwriter {
+
+// The stream state is large (its history window); it is made once per
+// compressor and reset for each stream.
+struct Deflater::State {
+    isal_zstream stream{};
+    std::vector<unsigned char> level_buffer = std::vector<unsigned char>(ISAL_DEF_LVL1_DEFAULT);
+};
+
+Deflater::Deflater() : state_(std::make_unique<State>()) {}
+Deflater::~Deflater() = default;
+
+void Deflater::compress(std::string_view in, std::string& out) {
+    // One call compresses the whole stream into a buffer that is large
+    // enough for anything but incompressible data; that is tried again with
+    // a larger buffer.
+    std::size_t capacity = in.size() + in.size() / 8 + 1024;
+    for (;;) {
+        out.resize(capacity);
+        isal_zstream& s = state_->stream;
+        isal_deflate_stateless_init(&s);
+        s.level = 1;
+        s.level_buf = state_->level_buffer.data();
+        s.level_buf_size = static_cast<std::uint32_t>(state_->level_buffer.size());
+        s.gzip_flag = IGZIP_ZLIB;
+        s.end_of_stream = 1;
+        s.flush = NO_FLUSH;
+        s.next_in = reinterpret_cast<std::uint8_t*>(const_cast<char*>(in.data()));
+        s.avail_in = static_cast<std::uint32_t>(in.size());
+        s.next_out = reinterpret_cast<std::uint8_t*>(out.data());
+        s.avail_out = static_cast<std::uint32_t>(out.size());
+        const int status = isal_deflate_stateless(&s);
+        if (status == COMP_OK) {
+            out.resize(s.total_out);
+            return;
+        }
+        if (status != STATELESS_OVERFLOW || capacity > (std::size_t{1} << 31))
+            throw PdfError("compression failed (igzip status " + std::to_string(status) + ")");
+        capacity *= 2;
+    }
+}
+
+}  // namespace velarion::pdfwriter

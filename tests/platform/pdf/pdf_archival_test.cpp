@@ -1,0 +1,86 @@
+// The writer's archival form and the XML reader, on their own.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/pdf/color_profile.h"
+#include "platform/pdf/pdf_document.h"
+#include "platform/os/process.h"
+#include "platform/pdf/xml_document.h"
+#include "support/test_support.h"
+
+namespace velarion {
+namespace {
+
+using testing::TempDir;
+
+const std::string kLiberation = "/usr/share/fonts/truetype/liberation/";
+
+PdfArchival archival(int part) {
+    PdfArchival a;
+    a.part = part;
+    a.icc_profile = color_profile::srgb();
+    a.base_fonts = {{"Courier", kLiberation + "LiberationMono-Regular.ttf"},
+                    {"Helvetica", kLiberation + "LiberationSans-Regular.ttf"}};
+    return a;
+}
+
+TEST(PdfArchival, AskedForBeforeTheFirstPageWithAFileForEachBaseFont) {
+    ASSERT_FALSE(color_profile::srgb().empty()) << "icc-profiles-free is not installed";
+    TempDir dir;
+    auto doc = make_pdf_document();
+    doc->NewPDF("Archivio");
+    doc->SetArchival(archival(2));
+    EXPECT_EQ(doc->Archival().part, 2);
+    doc->addpage();
+    doc->SetFontName("Helvetica");
+    doc->TextOut("Totale \x80 10", 20, 20);
+    // A base font without a file that stands in for it cannot be drawn.
+    EXPECT_THROW(doc->SetFontName("Times-Roman"), PdfError);
+    // Too late once a page exists.
+    EXPECT_THROW(doc->SetArchival(archival(3)), PdfError);
+    doc->SavePDF(dir / "a.pdf");
+    const std::string fonts = process::run_capture({"pdffonts", dir / "a.pdf"}).value_or("");
+    EXPECT_NE(fonts.find("LiberationSans"), std::string::npos) << fonts;
+    EXPECT_EQ(fonts.find("Type 1"), std::string::npos) << fonts;  // no base font left
+    EXPECT_NE(fonts.find("WinAnsi          yes yes"), std::string::npos) << fonts;  // embedded, a subset
+
+    // PDF/A-1 or a missing profile are refused; a new document is ordinary again.
+    doc->NewPDF("Altro");
+    PdfArchival bad = archival(1);
+    EXPECT_THROW(doc->SetArchival(bad), PdfError);
+    bad = archival(2);
+    bad.icc_profile = dir / "manca.icc";
+    EXPECT_THROW(doc->SetArchival(bad), PdfError);
+    EXPECT_EQ(doc->Archival().part, 0);
+}
+
+TEST(PdfArchival, CmykPicturesAreRefused) {
+    TempDir dir;
+    std::string cmyk = "\xFF\xD8\xFF\xC0";
+    cmyk += std::string("\x00\x14\x08\x00\x10\x00\x10\x04", 8) + std::string(12, '\x11') + "\xFF\xD9";
+    testing::write_file(dir / "cmyk.jpg", cmyk);
+    auto doc = make_pdf_document();
+    doc->NewPDF("Archivio");
+    doc->SetArchival(archival(2));
+    EXPECT_THROW(doc->ImportImageAsResource(dir / "cmyk.jpg", 90), PdfError);
+    auto plain = make_pdf_document();
+    plain->NewPDF("Normale");
+    EXPECT_NO_THROW(plain->ImportImageAsResource(dir / "cmyk.jpg", 90));
+}
+
+TEST(XmlDocument, NamesTextAndErrors) {
+    const auto doc = xml::Document::parse("<a:r xmlns:a=\"urn:a\" xmlns:b=\"urn:b\"><b:x><b:y> 12 </b:y></b:x></a:r>");
+    ASSERT_TRUE(doc.ok());
+    EXPECT_EQ(doc.root(), (xml::Name{"urn:a", "r"}));
+    EXPECT_EQ(doc.text({{"urn:b", "x"}, {"urn:b", "y"}}), " 12 ");
+    EXPECT_EQ(doc.text({{"urn:a", "x"}}), "");  // same local name, another namespace
+    const auto bad = xml::Document::parse("<a>\n<b></a>");
+    EXPECT_FALSE(bad.ok());
+    EXPECT_EQ(bad.error().rfind("line 2: ", 0), 0u) << bad.error();
+    EXPECT_FALSE(xml::Document::parse("").ok());
+    EXPECT_EQ(bad.root(), xml::Name{});
+}
+
+}  // namespace
+}  // namespace velarion
