@@ -160,6 +160,8 @@ MailKeys mail_keys_of(const ini::IniContents& file) {
     for (std::size_t i = 0; i < m.reparto.size(); ++i)
         m.reparto[i] = key_of(file, "ASSISTENZA", "reparto" + std::to_string(i + 1));
     m.dominio = key_of(file, "ASSISTENZA", "dominio");
+    m.dsn = {key_of(file, "DSN", "notifica"), key_of(file, "DSN", "casella"), key_of(file, "DSN", "giorni"),
+             key_of(file, "DSN", "su_rifiuto")};
     return m;
 }
 
@@ -198,6 +200,8 @@ void derive_mail(Settings& s, KeyProblems& problem) {
     s.mapi.drafts = s.mail.drafts.empty() ? "Drafts" : s.mail.drafts;
     s.mapi.transport = s.mail.transport.empty() ? "sendmail://localhost" : s.mail.transport;
     s.mapi.no_receipt = text::lower(text::trim(s.mail.senza_ricevuta));
+    s.dsn = parse_dsn_settings(s.mail.dsn, [&](const std::string& key, const std::string& value,
+                                               const std::string& what) { problem.add("DSN", key, value, what); });
 
     const std::string plain = text::lower(text::trim(s.mail.in_chiaro));
     s.tls.allow_plain = plain == "y";

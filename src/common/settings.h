@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/file_problem.h"
+#include "common/dsn_settings.h"
 #include "common/retry_settings.h"
 
 namespace velarion::ini {
@@ -124,6 +125,7 @@ struct MailKeys {
         refresh_token_file, scope;                                 // "OAUTH2"
     std::array<std::string, 4> reparto;                            // "reparto1" to "reparto4" of "ASSISTENZA"
     std::string dominio;                                           // "ASSISTENZA"
+    DsnKeys dsn;                                                   // "DSN"
 };
 
 // "smtport" of section "CDO": no port (the one in "smtpserver", else 25), a
@@ -227,6 +229,7 @@ struct Settings {
     // 1 to 60, more counting as 60; 30 when missing or unusable).
     int smtp_timeout = 30;
     MapiSettings mapi;
+    DsnSettings dsn;  // section "DSN"
     TlsSettings tls;
     OAuthSettings oauth;
     // Section "ASSISTENZA": the help desk's four mailbox names and the

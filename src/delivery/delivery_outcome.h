@@ -20,6 +20,9 @@ enum class Delivered {
     // lost connection after the end of the data): it may have been delivered. It is
     // tried again only after the longest retry delay, and never silently re-sent.
     maybe_delivered,
+    // The drafts store is full: the message waits as for a full disk, its
+    // tries not counted towards the retry limit.
+    no_room,
 };
 
 // The side of the mail service a delivery needs: the store keeps drafts, the
@@ -30,6 +33,7 @@ struct DeliveryOutcome {
     Delivered result = Delivered::failed;
     std::string reason;  // what the activity line said, for the parking record and the retry lines
     Target target = Target::transport;  // for server_down and logon_refused: the side that failed
+    std::string server_reply;  // a sent message: the SMTP server's answer to the end of its data
 
     DeliveryOutcome() = default;
     DeliveryOutcome(Delivered r, std::string why = "") : result(r), reason(std::move(why)) {}
@@ -48,6 +52,7 @@ inline DeliveryOutcome outcome_of(const NumberedError& e) {
         case Retry::later: return {Delivered::later, e.what()};
         case Retry::server_down: return {Delivered::server_down, e.what()};
         case Retry::maybe_delivered: return {Delivered::maybe_delivered, e.what()};
+        case Retry::no_room: return {Delivered::no_room, e.what()};
         case Retry::never: break;
     }
     return {Delivered::failed, e.what()};

@@ -46,6 +46,13 @@ struct DeliveryRequest {
     bool fax = false;        // a recipient names the fax gateway: print files travel as zip archives
     bool allegatxt = false;  // the style asks for each print file beside its PDF ("allegatxt" "y")
 
+    // The message's own identity, the same at every try of it (the queue's
+    // record keeps it): the Message-ID without brackets, whose part before
+    // "@" is also the envelope id asked back in delivery reports.
+    std::string message_id;
+    // A try before may have stored its draft without hearing so.
+    bool maybe_stored = false;
+
     // The delivery option is "save" in any case: kept as a draft, not sent.
     bool save() const {
         if (lsSend.size() != 4) return false;

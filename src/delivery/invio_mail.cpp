@@ -123,6 +123,9 @@ DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r, mail::SmtpSessi
             smtp.EmailAddressValidation = 1;
             smtp.Attachment = attachments;
             smtp.Receipt = true;
+            // The message's own identity; its error report to the sender is another message.
+            smtp.MessageId = attempt == 2 ? "" : r.message_id;
+            smtp.Dsn = attempt == 2 ? mail::Dsn{} : dsn_request(rt, r);
             // 2.9 The error report to the sender.
             if (attempt == 2) {
                 smtp.CcRecipient = smtp.CcDisplayName = "";
@@ -152,7 +155,9 @@ DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r, mail::SmtpSessi
         else
             rt.list.add(" Rinnovo Info Log Messaggio Spedito con successo " + r.lsObj);
         if (message_failed) return failure;
-        return DeliveryOutcome{Delivered::yes};
+        DeliveryOutcome sent{Delivered::yes};
+        sent.server_reply = smtp.data_reply();
+        return sent;
     } catch (...) {
         const ErrorInfo e = current_error();
         rt.view.message_box(std::to_string(e.number) + " " + e.description);

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "common/runtime.h"
+#include "delivery/delivery_request.h"
 #include "delivery/delivery_state.h"
 #include "platform/os/paths.h"
 #include "platform/os/registry.h"
@@ -84,6 +85,14 @@ bool is_client_outlook(const std::string& client_name) {
     const std::string up = text::upper(client_name);
     return (up.find("OUTLOOK") != std::string::npos && up.find("EXPRESS") == std::string::npos) ||
            up.find("EXCHANGE") != std::string::npos;
+}
+
+mail::Dsn dsn_request(const Runtime& rt, const DeliveryRequest& r) {
+    mail::Dsn d;
+    const auto at = r.message_id.rfind('@');
+    d.envelope_id = at == std::string::npos ? r.message_id : r.message_id.substr(0, at);
+    d.notify = rt.cfg.dsn.notify;
+    return d;
 }
 
 std::string senza_ricevuta(const Runtime& rt) { return rt.cfg.mapi.no_receipt; }

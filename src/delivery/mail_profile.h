@@ -10,6 +10,7 @@ namespace velarion {
 
 struct Runtime;
 struct DeliveryState;
+struct DeliveryRequest;
 
 // Store, drafts folder, transport, sender address and TLS rules of the profile.
 mail::Profile mail_profile(const Runtime& rt);
@@ -44,5 +45,9 @@ bool is_client_outlook(const std::string& client_name);
 
 // The fixed recipient for which WriteMail asks no read receipt (trimmed, lower case).
 std::string senza_ricevuta(const Runtime& rt);
+
+// The delivery reports asked for a message: its envelope id (the part of its
+// Message-ID before "@") and NOTIFY from "notifica" of section "DSN".
+mail::Dsn dsn_request(const Runtime& rt, const DeliveryRequest& r);
 
 }  // namespace velarion

@@ -34,6 +34,9 @@ DeliveryOutcome deliver_mapi(Runtime& rt, DeliveryState& state, const std::funct
         msg.subject = r.lsObj;
         msg.receipt_requested = true;
         if (rt.cfg.nolett) msg.receipt_requested = false;
+        msg.message_id = r.message_id;
+        msg.maybe_stored = r.maybe_stored;
+        msg.dsn = dsn_request(rt, r);
         // 3. To recipients.
         step = 25;
         add_recipients(msg, r.lsTo, mail::RecipType::To);
@@ -75,6 +78,7 @@ DeliveryOutcome deliver_mapi(Runtime& rt, DeliveryState& state, const std::funct
         }
         DeliveryOutcome done{Delivered::yes};
         done.target = step == 600 ? Target::transport : Target::store;
+        if (step == 600) done.server_reply = state.session->data_reply();
         return done;
     } catch (const NumberedError& e) {
         if (e.number() == mail::kUnknownRecipient) {

@@ -86,7 +86,8 @@ DeliveryOutcome UseOUTLOOK(Runtime& rt, DeliveryState& state, const std::functio
         rt.list.add(" UseOUTLOOK_error " + std::to_string(e.number) + " " + e.description);
         rt.list.refresh();
         // A failure that passes by itself is tried again; unattended nothing switches the agent off.
-        const bool passes = outcome.result == Delivered::later || outcome.result == Delivered::server_down;
+        const bool passes = outcome.result == Delivered::later || outcome.result == Delivered::server_down ||
+                            outcome.result == Delivered::no_room;
         if (!passes && !rt.cfg.host.unattended) {
             if (switch_off)
                 switch_off();

@@ -26,7 +26,8 @@ std::string format_record(const QueueRecord& r) {
            "\nprimo_errore=" + std::to_string(r.first_failure) + "\nprossimo_tentativo=" +
            std::to_string(r.next_try) + "\nultimo_tentativo=" + std::to_string(r.last_try) +
            "\nmotivo=" + one_line(r.reason) + "\n" + (r.delivering ? "in_consegna=1\n" : "") +
-           (r.maybe_delivered ? "forse_consegnato=1\n" : "");
+           (r.maybe_delivered ? "forse_consegnato=1\n" : "") +
+           (r.message_id.empty() ? "" : "message_id=" + one_line(r.message_id) + "\n");
 }
 
 QueueRecord parse_record(const std::string& text) {
@@ -45,6 +46,7 @@ QueueRecord parse_record(const std::string& text) {
         else if (key == "motivo") r.reason = value;
         else if (key == "in_consegna") r.delivering = value == "1";
         else if (key == "forse_consegnato") r.maybe_delivered = value == "1";
+        else if (key == "message_id") r.message_id = value;
     }
     return r;
 }

@@ -18,6 +18,7 @@ struct QueueRecord {
     bool delivering = false;       // an agent handed it to its transport and has not recorded the outcome
     bool maybe_delivered = false;  // it may have reached its server already (no answer after the data,
                                    // or an agent ended while delivering it)
+    std::string message_id;        // its own Message-ID (without brackets), the same at every try
 };
 
 // "key=value" lines; unknown keys and bad numbers read as absent.

@@ -43,6 +43,8 @@ struct RunState {
     std::map<std::string, PutOff> put_off;  // by trigger name
     bool partial_parkings_checked = false;  // the half-made parked folders of ended agents were looked for
     std::string space_trouble;      // the lack of space last said ("" while there is room)
+    int tracking_pruned_day = 0;    // the record of sent messages was pruned on this day (yyyymmdd)
+    bool store_full = false;        // the drafts store was said to be full (until a draft is stored)
 };
 
 }  // namespace velarion

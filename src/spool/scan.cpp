@@ -15,9 +15,11 @@
 #include "spool/group_copy.h"
 #include "spool/installation.h"
 #include "spool/message.h"
+#include "spool/message_identity.h"
 #include "spool/message_rules.h"
 #include "spool/queue.h"
 #include "spool/recovery.h"
+#include "spool/sent_note.h"
 #include "spool/settle.h"
 #include "spool/size_guard.h"
 #include "spool/spool_files.h"
@@ -239,6 +241,7 @@ struct SpoolScanner::Scan {
         // 6. Base name: the trigger's name without ".T".
         m.base = name.substr(0, name.size() - 2);
         DeliveryOutcome outcome;
+        std::optional<spool::SentMessage> sent;
         std::exception_ptr error;
         ErrorInfo error_info;
         if (const std::string why = spool::odd_message_name(m.base); !why.empty()) {
@@ -281,10 +284,17 @@ struct SpoolScanner::Scan {
                 // layout state lives and ends with it (9.).
                 // The queue's record says when its transport has it, for an
                 // agent that takes it over after a crash.
+                // Every try of the message carries the same Message-ID.
                 const MessageDelivery marked = [&](const DeliveryRequest& r) {
+                    const spool::MessageIdentity id = spool::message_identity(*s.queue_, m.trigger, m.base);
+                    DeliveryRequest own = r;
+                    own.message_id = id.message_id;
+                    own.maybe_stored = id.maybe_stored;
                     spool::SettleContext c = context();
                     spool::mark_delivering(c, m);
-                    return deliver(r);
+                    DeliveryOutcome o = deliver(own);
+                    if (o.delivered() && o.target == Target::transport) sent = spool::sent_message(own, o, m.base);
+                    return o;
                 };
                 MessageOutcome r = leggi_file_messaggio(rt, marked, m.base);
                 m.attachment_names = std::move(r.attachment_names);
@@ -344,6 +354,11 @@ struct SpoolScanner::Scan {
         }
         step = 19;
         settle_safely(m, outcome);
+        // What was sent is recorded once the message's place is settled.
+        if (sent && outcome.delivered()) {
+            sent->time = to_seconds(rt.clock.now());
+            spool::note_sent(rt, s.run_, work, *sent);
+        }
     }
 
     void settle_safely(const spool::Claimed& m, const DeliveryOutcome& outcome) {

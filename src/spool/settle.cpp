@@ -63,6 +63,13 @@ void space_again(SettleContext& c) {
     c.run.space_trouble.clear();
 }
 
+// A draft was stored: a full drafts store said before is over.
+void store_room_again(SettleContext& c, Target side) {
+    if (!c.run.store_full || side != Target::store) return;
+    c.run.store_full = false;
+    c.rt.list.add(" Archivio delle bozze di nuovo disponibile: riprendo il salvataggio dei messaggi");
+}
+
 // The mail server cannot be reached, or refuses the account: no message is
 // tried before the next delay is over. One line when this begins (or its
 // kind changes), none for every further failed try.
@@ -148,6 +155,22 @@ void defer(SettleContext& c, const Claimed& m, const DeliveryOutcome& o) {
     count(c, Counted::deferred);
     c.rt.list.add(" Messaggio rinviato " + m.base + " tentativo " + std::to_string(rec.tries) + ": " + o.reason +
                   " - prossimo tentativo " + format_timestamp(from_seconds(now + wait)));
+}
+
+// The drafts store is full: like a full disk, no fault of the message. It
+// waits with the retry delays, its tries not counted towards the retry
+// limit; one line when the store fills, one when it has room again.
+void wait_for_store_room(SettleContext& c, const Claimed& m, const DeliveryOutcome& o) {
+    if (!c.run.store_full) {
+        c.run.store_full = true;
+        c.rt.list.add(" Archivio delle bozze pieno: " + o.reason +
+                      " - i messaggi restano nella spool e saranno ritentati");
+    }
+    PutOff& p = c.run.put_off[m.trigger];
+    ++p.setbacks;
+    // The record's tries and first failure stay: they count the message's own failures.
+    put_off(c, m, c.queue.record(m.trigger), c.rt.cfg.retry.delay_after(p.setbacks));
+    c.log_now();
 }
 
 // The message is delivered or parked: nothing of it waits any more.
@@ -276,6 +299,7 @@ void settle(SettleContext& c, const Claimed& m, const DeliveryOutcome& outcome) 
                 finish_batch(c);
             delivery_resumed(c, outcome.target);
             space_again(c);
+            store_room_again(c, outcome.target);
             return;
         case Delivered::failed:
             park(c, m, outcome.reason);
@@ -284,6 +308,9 @@ void settle(SettleContext& c, const Claimed& m, const DeliveryOutcome& outcome) 
         case Delivered::maybe_delivered:
             delivery_resumed(c, outcome.target);  // the server answered
             defer(c, m, outcome);
+            return;
+        case Delivered::no_room:
+            wait_for_store_room(c, m, outcome);
             return;
         case Delivered::server_down:
         case Delivered::logon_refused: {

@@ -49,6 +49,14 @@ struct Recipient {
     std::string address;  // Windows-1252 bytes: "local@domain" or "Name <local@domain>"
 };
 
+// Delivery status notifications asked of an SMTP server that offers them
+// (RFC 3461 DSN): MAIL FROM gets RET=HDRS and ENVID, each RCPT TO gets
+// NOTIFY. A server that does not offer them gets the plain commands.
+struct Dsn {
+    std::string envelope_id;                // ENVID (sent as xtext); empty: nothing is asked
+    std::string notify = "FAILURE,DELAY";   // NOTIFY: NEVER, or SUCCESS, FAILURE, DELAY joined by ","
+};
+
 struct Attachment {
     int position = 0;  // place in the note text; attachments go out in this order
     std::string path;  // native path of the file; its last name names the attachment
@@ -73,6 +81,14 @@ struct Message {
     // a kill records that here). What it throws stops the send before the
     // end is marked.
     std::function<void()> on_data_end = nullptr;
+    // The message's own Message-ID, without the angle brackets, the same at
+    // every try of the message; empty: one is made up.
+    std::string message_id;
+    // A try before this one may have stored the draft already (its outcome
+    // never came): the drafts folder is searched for message_id first, and
+    // a draft found there is not stored again.
+    bool maybe_stored = false;
+    Dsn dsn;
 };
 
 // Where drafts are kept and how messages leave.
@@ -133,6 +149,9 @@ public:
     // Connects to the transport and signs on as send does, then leaves
     // without sending anything. Failures as send's.
     virtual void check_transport() = 0;
+    // The server's answer to the end of the data of the message sent last
+    // (its queue id, usually); empty when there was none (sendmail).
+    virtual std::string data_reply() const { return ""; }
     // Ends the connections to network servers (SMTP QUIT, IMAP LOGOUT) at
     // the end of a batch; the session stays signed on and the next message
     // connects again. A maildir store stays open.

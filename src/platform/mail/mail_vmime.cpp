@@ -23,6 +23,7 @@
 #include "platform/os/process.h"
 #include "platform/os/secret_text.h"
 #include "platform/mail/store_errors.h"
+#include "platform/mail/stored_drafts.h"
 #include "platform/os/text_encoding.h"
 #include "platform/mail/vmime_socket.h"
 #include "platform/mail/vmime_support.h"
@@ -85,6 +86,12 @@ vmime::shared_ptr<vmime::address> draft_recipient(const std::string& cp1252) {
 struct Account {
     std::string user, password;
 };
+
+// A Message-ID header value from "left@right".
+vmime::messageId message_id(const std::string& id) {
+    const auto at = id.rfind('@');
+    return at == std::string::npos ? vmime::messageId(id, "localhost") : vmime::messageId(id.substr(0, at), id.substr(at + 1));
+}
 
 // Where the library reads an attachment: through the caller's open file when
 // there is one (the path checked cannot be swapped for a link meanwhile),
@@ -161,15 +168,22 @@ public:
         // A network store rested or left unused for long is connected afresh.
         if (network_store() && (!store_->isConnected() || idle(store_used_))) reconnect_store();
         try {
+            // A try before may have stored it without hearing so: not twice.
+            if (message.maybe_stored && already_stored(message.message_id)) {
+                store_used_ = Clock::now();
+                return;
+            }
             try {
                 store_message(msg);
             } catch (const vmime::exceptions::socket_exception&) {
-                // a long-kept IMAP connection may have been dropped: open it again once
+                // A long-kept IMAP connection may have been dropped: open it
+                // again once. The draft may have reached the store before the
+                // connection went: it is looked for before it is stored again.
                 reconnect_store();
-                store_message(msg);
+                if (!already_stored(message.message_id)) store_message(msg);
             } catch (const vmime::exceptions::not_connected&) {
                 reconnect_store();
-                store_message(msg);
+                if (!already_stored(message.message_id)) store_message(msg);
             }
         } catch (...) {
             rethrow_numbered(kFailure, Phase::transfer);
@@ -185,6 +199,7 @@ public:
                 save(message);
             return;
         }
+        data_reply_.clear();
         auto msg = build(message, false);
         // What the library's send(message) does, with the message streamed
         // from a file instead of built in memory.
@@ -212,8 +227,10 @@ public:
             }
             transport_link_.waits.clear();
             try {
+                transport_replies_->clear();
                 detail::send_streamed(*transport_, *msg, out->expeditor, out->recipients, nullptr, out->header,
-                                      &transport_link_.waits, message.on_data_end);
+                                      &transport_link_.waits, message.on_data_end, &message.dsn);
+                data_reply_ = network_transport() ? transport_replies_->last_line() : "";
             } catch (...) {
                 // After any failure the next message starts a new connection.
                 drop_transport();
@@ -229,6 +246,8 @@ public:
             return;
         }
     }
+
+    std::string data_reply() const override { return data_reply_; }
 
     void check_transport() override {
         drop_transport();
@@ -344,6 +363,17 @@ private:
         }
     }
 
+    // Whether the drafts folder holds a message with this Message-ID: an
+    // IMAP SEARCH by the header, or the headers of the maildir's files.
+    bool already_stored(const std::string& id) {
+        if (id.empty()) return false;
+        const std::string folder = profile_.drafts.empty() ? "Drafts" : profile_.drafts;
+        if (!network_store()) return detail::maildir_holds(vmime::utility::url(profile_.store).getPath(), folder, id);
+        close_drafts();
+        if (!store_->isConnected()) store_->connect();
+        return detail::imap_folder_holds(*store_, folder, id);
+    }
+
     void close_drafts() {
         auto folder = std::move(drafts_);
         drafts_.reset();
@@ -443,7 +473,10 @@ private:
                                                                          : 25;
         service->setTimeoutHandlerFactory(link.waits.factory());
         service->setSocketFactory(detail::socket_factory());
-        if constexpr (std::is_same_v<Service, vmime::net::store>) service->setTracerFactory(replies_);
+        if constexpr (std::is_same_v<Service, vmime::net::store>)
+            service->setTracerFactory(replies_);
+        else
+            service->setTracerFactory(transport_replies_);
         detail::secure(*service, endpoint, profile_.tls, credentials);
         if (credentials && (protocol == "smtp" || protocol == "smtps"))
             service->setProperty("options.need-authentication", true);
@@ -630,6 +663,7 @@ private:
                 mb.appendAttachment(att);
             }
             auto msg = mb.construct();
+            if (!m.message_id.empty()) msg->getHeader()->MessageId()->setValue(message_id(m.message_id));
             if (m.receipt_requested) vmime::mdn::MDNHelper::attachMDNRequest(msg, *make_mailbox(from));
             return msg;
         } catch (...) {
@@ -667,6 +701,8 @@ private:
     Link store_link_, transport_link_;
     const Link* link_ = &store_link_;  // of the service used last
     vmime::shared_ptr<detail::ReplyLog> replies_ = vmime::make_shared<detail::ReplyLog>();  // the store's
+    vmime::shared_ptr<detail::ReplyLog> transport_replies_ = vmime::make_shared<detail::ReplyLog>();
+    std::string data_reply_;  // the answer to the end of the last message's data
     vmime::shared_ptr<vmime::net::session> session_;
     detail::Authentication auth_;                         // of the service opened last
     std::string account_;                                 // its user name

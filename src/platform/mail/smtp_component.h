@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/mail/mail.h"
 #include "platform/mail/oauth_token.h"
 #include "platform/os/safe_path.h"
 #include "platform/mail/tls_policy.h"
@@ -124,6 +125,10 @@ public:
     // marked: from then on it may be delivered although no answer comes. What
     // it throws stops the send there (reported as on_send_failed).
     std::function<void()> on_data_end;
+    // The message's own Message-ID without brackets (empty: one is made up),
+    // and the delivery reports asked of a server that offers DSN.
+    std::string MessageId;
+    mail::Dsn Dsn;
 
     // Sends the message; raises on_send_successful, or on_send_failed with
     // the reason. Never throws for a failure of the send itself.
@@ -137,6 +142,8 @@ public:
     bool failed() const { return error_ != SmtpError::none; }
     SmtpError error() const { return error_; }
     const std::string& error_text() const { return error_text_; }
+    // The server's answer to the end of the data of the last message sent.
+    const std::string& data_reply() const { return reply_; }
 
 private:
     // Send (events raised) or SignOn (none).
@@ -144,6 +151,7 @@ private:
 
     SmtpError error_ = SmtpError::none;
     std::string error_text_;
+    std::string reply_;
 };
 
 }  // namespace velarion::mail

@@ -14,6 +14,7 @@
 #include "platform/os/connect_cause.h"
 #include "platform/os/secret_text.h"
 #include "platform/os/text_encoding.h"
+#include "platform/mail/store_errors.h"
 #include "platform/mail/vmime_socket.h"
 #include "platform/mail/vmime_support.h"
 
@@ -146,6 +147,7 @@ struct SmtpSessions::Kept {
     vmime::shared_ptr<vmime::net::transport> transport;
     detail::Waits waits{30};
     detail::Authentication auth;
+    vmime::shared_ptr<detail::ReplyLog> replies;  // what its connection received last
     std::chrono::steady_clock::time_point used;
 
     Kept() = default;
@@ -198,6 +200,7 @@ public:
                 transport = kept->transport;
                 waits_ = kept->waits;
                 auth_ = kept->auth;
+                replies_ = kept->replies;
                 kept->transport.reset();
                 kept.reset();
                 waits_.clear();
@@ -209,8 +212,11 @@ public:
             status("Sending message");
             Progress progress(c_.on_progress);
             try {
+                replies_->clear();
+                const Dsn* dsn = c_.Dsn.envelope_id.empty() ? nullptr : &c_.Dsn;
                 detail::send_streamed(*transport, *letter.message, *letter.from, letter.envelope, &progress, nullptr,
-                                      &waits_, c_.on_data_end);
+                                      &waits_, c_.on_data_end, dsn);
+                reply_ = replies_->last_line();
             } catch (...) {
                 // After any failure the next Send starts a new connection.
                 close(*transport);
@@ -228,6 +234,7 @@ public:
             keep->transport = transport;
             keep->waits = waits_;
             keep->auth = auth_;
+            keep->replies = replies_;
             keep->used = std::chrono::steady_clock::now();
             c_.Sessions->keep(std::move(keep));
             return;
@@ -260,6 +267,9 @@ public:
     }
 
     // Turns whatever the library raised into a failure of this send.
+    // The server's answer to the end of the data of the message sent.
+    const std::string& reply() const { return reply_; }
+
     Failure failure() const {
         try {
             throw;
@@ -427,6 +437,12 @@ private:
             mb.appendAttachment(att);
         }
         l.message = mb.construct();
+        if (!c_.MessageId.empty()) {
+            const auto at = c_.MessageId.rfind('@');
+            l.message->getHeader()->MessageId()->setValue(
+                at == std::string::npos ? vmime::messageId(c_.MessageId, "localhost")
+                                        : vmime::messageId(c_.MessageId.substr(0, at), c_.MessageId.substr(at + 1)));
+        }
         if (!text::trim(c_.ReplyToAddress).empty())
             l.message->getHeader()->ReplyTo()->setValue(*mailbox(c_.ReplyToAddress, ""));
         if (c_.Receipt) vmime::mdn::MDNHelper::attachMDNRequest(l.message, *l.from);
@@ -458,6 +474,8 @@ private:
                                          : text::cp1252_to_utf8(c_.Password);
         auth_ = detail::authentication(text::cp1252_to_utf8(c_.UserName), secret, token, clear_allowed);
         auto transport = session->getTransport("smtp", auth_.authenticator);
+        replies_ = vmime::make_shared<detail::ReplyLog>();
+        transport->setTracerFactory(replies_);
         transport->setTimeoutHandlerFactory(waits_.factory());
         transport->setSocketFactory(detail::socket_factory());
         waits_.clear();
@@ -483,6 +501,8 @@ private:
     std::string address_;  // the address connected to, and its port
     int port_ = 25;
     detail::Waits waits_;
+    vmime::shared_ptr<detail::ReplyLog> replies_ = vmime::make_shared<detail::ReplyLog>();
+    std::string reply_;
     detail::Authentication auth_;  // of the connection opened last
 };
 
@@ -497,6 +517,7 @@ void SmtpComponent::run(bool send) {
     error_text_.clear();
     detail::init_platform();
     Sender sender(*this);
+    reply_.clear();
     try {
         if (send)
             sender.run();
@@ -514,6 +535,7 @@ void SmtpComponent::run(bool send) {
         if (send && on_send_failed) on_send_failed(error_text_);
         return;
     }
+    reply_ = sender.reply();
     if (send && on_send_successful) on_send_successful();
 }
 

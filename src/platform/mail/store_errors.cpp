@@ -40,9 +40,11 @@ std::string ReplyLog::last_reply() const {
     return line;
 }
 
+std::string ReplyLog::last_line() const { return text::trim(*last_); }
+
 Retry imap_refusal_retry(const std::string& reply) {
     const std::string up = text::upper(reply);
-    if (has_code(up, "OVERQUOTA") || has_code(up, "LIMIT")) return Retry::later;
+    if (has_code(up, "OVERQUOTA") || has_code(up, "LIMIT")) return Retry::no_room;
     if (has_code(up, "UNAVAILABLE") || has_code(up, "SERVERBUG") || has_code(up, "INUSE") || has_code(up, "ALERT"))
         return Retry::server_down;
     return Retry::never;
@@ -56,7 +58,7 @@ bool imap_login_unavailable(const std::string& reply) {
 Retry file_error_retry(const std::string& text) {
     if (text.find("ENOSPC") != std::string::npos || text.find(std::strerror(ENOSPC)) != std::string::npos ||
         text.find(std::strerror(EDQUOT)) != std::string::npos)
-        return Retry::later;
+        return Retry::no_room;
     return Retry::never;
 }
 

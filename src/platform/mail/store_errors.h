@@ -20,6 +20,8 @@ public:
                                                  const int connection) override;
     // The last line received, without the command's tag ("NO [OVERQUOTA] ...").
     std::string last_reply() const;
+    // The last line received as it came, trimmed (an SMTP reply with its code).
+    std::string last_line() const;
     void clear() { *last_ = ""; }
 
 private:
@@ -27,7 +29,7 @@ private:
 };
 
 // An IMAP server's refusal by its response code (RFC 5530): a lack of space
-// ([OVERQUOTA], [LIMIT]) lets this message wait (Retry::later); the server's
+// ([OVERQUOTA], [LIMIT]) is a full store (Retry::no_room); the server's
 // state ([UNAVAILABLE], [SERVERBUG], [INUSE], [ALERT]) lets no message go
 // now (Retry::server_down); anything else is Retry::never.
 Retry imap_refusal_retry(const std::string& reply);
@@ -38,7 +40,7 @@ Retry imap_refusal_retry(const std::string& reply);
 bool imap_login_unavailable(const std::string& reply);
 
 // A local store's file error by the library's text of it: no space left
-// (ENOSPC) or a quota exceeded (EDQUOT) lets the message wait (Retry::later).
+// (ENOSPC) or a quota exceeded (EDQUOT) is a full store (Retry::no_room).
 Retry file_error_retry(const std::string& text);
 
 }  // namespace velarion::mail::detail

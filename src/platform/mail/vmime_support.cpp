@@ -26,6 +26,7 @@
 #include <vmime/security/cert/defaultCertificateVerifier.hpp>
 
 #include "platform/os/text_encoding.h"
+#include "platform/mail/smtp_dsn.h"
 #include "platform/mail/vmime_file_system.h"
 
 namespace fs = std::filesystem;
@@ -552,7 +553,7 @@ bool connection_gone() {
 void send_streamed(vmime::net::transport& transport, vmime::message& message, const vmime::mailbox& expeditor,
                    const vmime::mailboxList& recipients, vmime::utility::progressListener* progress,
                    const vmime::shared_ptr<vmime::header>& header, const Waits* waits,
-                   const std::function<void()>& on_data_end) {
+                   const std::function<void()>& on_data_end, const Dsn* dsn) {
     std::unique_ptr<SpooledMessage> spooled;
     {
         HeaderSwap swap(message, header);
@@ -562,7 +563,11 @@ void send_streamed(vmime::net::transport& transport, vmime::message& message, co
     try {
         // The expeditor also as the envelope's sender: the library's sendmail
         // transport passes "-f" the sender it is given, empty ("@") by default.
-        transport.send(expeditor, recipients, spooled->stream(), spooled->size(), &data_end, expeditor);
+        auto* smtp = dynamic_cast<vmime::net::smtp::SMTPTransport*>(&transport);
+        if (smtp && dsn_wanted(*smtp, dsn, expeditor, recipients))
+            send_with_dsn(*smtp, *dsn, expeditor, recipients, spooled->stream(), spooled->size(), &data_end);
+        else
+            transport.send(expeditor, recipients, spooled->stream(), spooled->size(), &data_end, expeditor);
     } catch (const vmime::exceptions::command_error&) {
         throw;  // the server's answer (or the sendmail program's status): it says what became of the message
     } catch (const std::exception& e) {

@@ -18,6 +18,7 @@
 #include <vmime/security/sasl/defaultSASLAuthenticator.hpp>
 #include <vmime/vmime.hpp>
 
+#include "platform/mail/mail.h"
 #include "platform/mail/tls_policy.h"
 
 namespace velarion::mail::detail {
@@ -239,10 +240,12 @@ bool connection_gone();
 // whole data was written that is no answer of the server (a wait that ran
 // out, a lost connection) throws NoAnswerAfterData. `data_end` is called once
 // the whole data has been written, before its end is marked; what it throws
-// stops the send there.
+// stops the send there. With `dsn` asking for notifications and an SMTP
+// server that offers DSN, the envelope carries them (smtp_dsn.h); otherwise
+// the commands are the library's own.
 void send_streamed(vmime::net::transport& transport, vmime::message& message, const vmime::mailbox& expeditor,
                    const vmime::mailboxList& recipients, vmime::utility::progressListener* progress = nullptr,
                    const vmime::shared_ptr<vmime::header>& header = nullptr, const Waits* waits = nullptr,
-                   const std::function<void()>& data_end = nullptr);
+                   const std::function<void()>& data_end = nullptr, const Dsn* dsn = nullptr);
 
 }  // namespace velarion::mail::detail

@@ -17,6 +17,10 @@ enum class Retry {
     // The whole message reached the server but its answer never came (a wait
     // that ran out, a lost connection): it may have been delivered.
     maybe_delivered,
+    // The store that keeps the message is full (a quota, a full disk): like
+    // a full disk of the agent's own, no fault of the message, which waits
+    // without its tries counting towards the retry limit.
+    no_room,
 };
 
 class NumberedError : public std::runtime_error {

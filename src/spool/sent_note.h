@@ -1,0 +1,26 @@
+// What the scan records of a message the transport accepted: its line in
+// the day's record of sent messages (sent_record.h), made from its delivery
+// request and outcome.
+#pragma once
+
+#include <string>
+
+#include "delivery/delivery_outcome.h"
+#include "delivery/delivery_request.h"
+#include "spool/sent_record.h"
+
+namespace velarion {
+struct Runtime;
+struct RunState;
+}
+
+namespace velarion::spool {
+
+// The record of a sent message (its time is set when it is written).
+SentMessage sent_message(const DeliveryRequest& r, const DeliveryOutcome& o, const std::string& base);
+
+// Appends it to today's record; on the first message of a day, the days past
+// "giorni" of section "DSN" go. A record that cannot be written gets a line.
+void note_sent(Runtime& rt, RunState& run, const std::string& work, const SentMessage& m);
+
+}  // namespace velarion::spool

@@ -1,0 +1,184 @@
+#include "spool/sent_record.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "platform/os/clock.h"
+
+namespace fs = std::filesystem;
+
+namespace velarion::spool {
+
+namespace {
+
+// A line longer than this is no line of ours: it is skipped.
+constexpr std::size_t kLineLimit = 64 * 1024;
+
+std::string escaped(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        if (c == '\\') out += "\\\\";
+        else if (c == '\t') out += "\\t";
+        else if (c == '\n') out += "\\n";
+        else if (c == '\r') out += "\\r";
+        else out += c;
+    }
+    return out;
+}
+
+std::vector<std::string> fields(const std::string& line) {
+    std::vector<std::string> out(1);
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == '\t') {
+            out.emplace_back();
+        } else if (c == '\\' && i + 1 < line.size()) {
+            const char n = line[++i];
+            out.back() += n == 't' ? '\t' : n == 'n' ? '\n' : n == 'r' ? '\r' : n;
+        } else {
+            out.back() += c;
+        }
+    }
+    return out;
+}
+
+std::string joined(const std::vector<std::string>& v) {
+    std::string out;
+    for (const auto& s : v) out += (out.empty() ? "" : ";") + s;
+    return out;
+}
+
+std::vector<std::string> split(const std::string& s) {
+    std::vector<std::string> out;
+    for (std::size_t start = 0; start < s.size();) {
+        const std::size_t end = std::min(s.find(';', start), s.size());
+        if (end > start) out.push_back(s.substr(start, end - start));
+        start = end + 1;
+    }
+    return out;
+}
+
+long long number(const std::string& s) {
+    long long n = 0;
+    std::from_chars(s.data(), s.data() + s.size(), n);
+    return n;
+}
+
+bool append(const std::string& work, const std::string& name, const std::vector<std::string>& values) {
+    const std::string dir = tracking_dir(work);
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    // Who was written to, about what, is the business's own: the agent's user alone reads it.
+    fs::permissions(dir, fs::perms::owner_all, fs::perm_options::replace, ec);
+    std::string line;
+    for (const auto& v : values) line += (line.empty() ? "" : "\t") + escaped(v);
+    line += "\n";
+    // One write of the whole line with O_APPEND: agents sharing the folder never mix their lines.
+    const int fd = ::open((dir + name).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return false;
+    const ssize_t n = ::write(fd, line.data(), line.size());
+    ::close(fd);
+    return n == static_cast<ssize_t>(line.size());
+}
+
+// Files of one kind ("inviati_", "esiti_") from `since` on, by day.
+std::vector<std::string> day_files(const std::string& work, const std::string& kind, int since) {
+    std::vector<std::pair<int, std::string>> found;
+    std::error_code ec;
+    for (fs::directory_iterator it(tracking_dir(work), ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.rfind(kind, 0) != 0 || !name.ends_with(".txt")) continue;
+        const int day = static_cast<int>(number(name.substr(kind.size(), 8)));
+        if (day >= since) found.emplace_back(day, it->path().string());
+    }
+    std::sort(found.begin(), found.end());
+    std::vector<std::string> out;
+    for (auto& f : found) out.push_back(std::move(f.second));
+    return out;
+}
+
+template <class Each>
+void read_lines(const std::string& path, Each each) {
+    std::ifstream in(path, std::ios::binary);
+    for (std::string line; std::getline(in, line);)
+        if (line.size() <= kLineLimit) each(fields(line));
+}
+
+}  // namespace
+
+std::string tracking_dir(const std::string& work) {
+    std::string w = work;
+    if (!w.empty() && w.back() != '/') w += '/';
+    return w + "tracciamento/";
+}
+
+bool record_sent(const std::string& work, int day, const SentMessage& m) {
+    return append(work, "inviati_" + std::to_string(day) + ".txt",
+                  {"inviato", std::to_string(m.time), m.base, m.message_id, m.envelope_id, joined(m.recipients),
+                   m.subject, m.reply, joined(m.documents), m.replaces});
+}
+
+bool record_outcome(const std::string& work, int day, const ReportedOutcome& o) {
+    return append(work, "esiti_" + std::to_string(day) + ".txt",
+                  {"esito", std::to_string(o.time), o.message_id, o.recipient, o.action, o.status, o.diagnostic,
+                   o.reporter, o.date});
+}
+
+std::vector<SentMessage> read_sent(const std::string& work, int since) {
+    std::vector<SentMessage> out;
+    for (const auto& f : day_files(work, "inviati_", since))
+        read_lines(f, [&](const std::vector<std::string>& v) {
+            if (v.size() < 9 || v[0] != "inviato") return;
+            SentMessage m;
+            m.time = number(v[1]);
+            m.base = v[2];
+            m.message_id = v[3];
+            m.envelope_id = v[4];
+            m.recipients = split(v[5]);
+            m.subject = v[6];
+            m.reply = v[7];
+            m.documents = split(v[8]);
+            if (v.size() > 9) m.replaces = v[9];
+            out.push_back(std::move(m));
+        });
+    return out;
+}
+
+std::vector<ReportedOutcome> read_outcomes(const std::string& work, int since) {
+    std::vector<ReportedOutcome> out;
+    for (const auto& f : day_files(work, "esiti_", since))
+        read_lines(f, [&](const std::vector<std::string>& v) {
+            if (v.size() < 9 || v[0] != "esito") return;
+            out.push_back({number(v[1]), v[2], v[3], v[4], v[5], v[6], v[7], v[8]});
+        });
+    return out;
+}
+
+int days_before(int yyyymmdd, int days) {
+    const long long s =
+        to_seconds(make_datetime(yyyymmdd / 10000, yyyymmdd / 100 % 100, yyyymmdd % 100, 12)) - 86400LL * days;
+    const DateTime t = from_seconds(s);
+    return t.year * 10000 + t.month * 100 + t.day;
+}
+
+void prune_tracking(const std::string& work, int today, int days) {
+    const int first = days_before(today, days - 1);
+    std::error_code ec;
+    for (fs::directory_iterator it(tracking_dir(work), ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        for (const std::string kind : {"inviati_", "esiti_"}) {
+            if (name.rfind(kind, 0) != 0 || !name.ends_with(".txt")) continue;
+            const int day = static_cast<int>(number(name.substr(kind.size(), 8)));
+            std::error_code rm;
+            if (day > 0 && day < first) fs::remove(it->path(), rm);
+        }
+    }
+}
+
+}  // namespace velarion::spool

@@ -1,0 +1,57 @@
+// The record of what was sent and what became of it, per day in the work
+// folder ("tracciamento/inviati_<yyyymmdd>.txt" and "esiti_<yyyymmdd>.txt",
+// private to the agent's user): one line per sent message (base name,
+// Message-ID, envelope id, recipients, subject, time, the server's answer,
+// the documents), and one per recipient's outcome read from a delivery
+// report. Lines are appended whole; fields are separated by tabs, with tab,
+// line end and backslash escaped. Days older than "giorni" of section "DSN"
+// are removed.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace velarion::spool {
+
+struct SentMessage {
+    long long time = 0;           // when it was accepted (to_seconds)
+    std::string base;             // the spool base name
+    std::string message_id;       // without brackets
+    std::string envelope_id;      // ENVID asked back in reports
+    std::vector<std::string> recipients;  // every envelope recipient, address only
+    std::string subject;
+    std::string reply;            // the server's answer to the end of the data
+    std::vector<std::string> documents;  // the attachments' file names
+    std::string replaces;         // a resent message: the base name it replaces
+};
+
+// One recipient's outcome in a delivery report (RFC 3464).
+struct ReportedOutcome {
+    long long time = 0;       // when the report was read (to_seconds)
+    std::string message_id;   // of the sent message it was matched to
+    std::string recipient;    // Final-Recipient's address
+    std::string action;       // failed, delayed, delivered, relayed, expanded
+    std::string status;       // e.g. 5.1.1
+    std::string diagnostic;   // Diagnostic-Code's text
+    std::string reporter;     // Reporting-MTA
+    std::string date;         // Arrival-Date, else the report's Date
+};
+
+// The folder of the record below the work folder (with a trailing "/").
+std::string tracking_dir(const std::string& work);
+
+// Appends to the day's file (yyyymmdd). False when it cannot be written.
+bool record_sent(const std::string& work, int yyyymmdd, const SentMessage& m);
+bool record_outcome(const std::string& work, int yyyymmdd, const ReportedOutcome& o);
+
+// Every message and outcome of the days from `since` (yyyymmdd) on, oldest first.
+std::vector<SentMessage> read_sent(const std::string& work, int since);
+std::vector<ReportedOutcome> read_outcomes(const std::string& work, int since);
+
+// Removes the days before today - days + 1.
+void prune_tracking(const std::string& work, int today, int days);
+
+// yyyymmdd of the day `days` days before `yyyymmdd`.
+int days_before(int yyyymmdd, int days);
+
+}  // namespace velarion::spool
