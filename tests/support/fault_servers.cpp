@@ -19,8 +19,8 @@ std::string script() { return std::string(VELARION_SOURCE_DIR) + "/tests/support
 bool aiosmtpd_installed() { return fs::exists("/usr/lib/python3/dist-packages/aiosmtpd") && fs::exists(kPython); }
 }  // namespace
 
-StallProxy::StallProxy(int target_port, std::string pattern, int times)
-    : target_(target_port), pattern_(std::move(pattern)), times_(times) {
+StallProxy::StallProxy(int target_port, std::string pattern, int times, bool cut_reply)
+    : target_(target_port), pattern_(std::move(pattern)), times_(times), cut_reply_(cut_reply) {
     port_ = pick_free_port();
     if (!fs::exists(kPython)) skip_reason_ = "python3 is missing";
 }
@@ -29,10 +29,11 @@ StallProxy::~StallProxy() { stop(); }
 
 void StallProxy::start() {
     ServerProcess::start({kPython, script(), "proxy", "--listen", "127.0.0.1:" + std::to_string(port_), "--target",
-                          std::to_string(target_), "--stall", pattern_, "--times", std::to_string(times_), "--mark",
-                          dir_ / "stalled"},
+                          std::to_string(target_), cut_reply_ ? "--cut-reply" : "--stall", pattern_, "--times",
+                          std::to_string(times_), "--mark", dir_ / "stalled"},
                          {}, dir_ / "proxy.log");
 }
+
 
 bool StallProxy::wait_stalled(int timeout_ms) const {
     for (int waited = 0; waited <= timeout_ms; waited += 20) {
@@ -47,15 +48,17 @@ int StallProxy::stalls() const {
     return static_cast<int>(std::count(marks.begin(), marks.end(), '\n'));
 }
 
-TempFailSmtp::TempFailSmtp(const std::string& tempfail_prefix, const std::string& tempfail_while) {
+TempFailSmtp::TempFailSmtp(const std::string& tempfail_prefix, const std::string& tempfail_while, bool dsn) {
     if (!aiosmtpd_installed()) {
         skip_reason_ = "aiosmtpd is not installed (python3-aiosmtpd)";
         return;
     }
     port_ = pick_free_port();
-    start({kPython, script(), "smtp", "--listen", "127.0.0.1:" + std::to_string(port_), "--maildir", dir_ / "mail",
-           "--tempfail-prefix", tempfail_prefix, "--tempfail-while", tempfail_while},
-          {}, dir_ / "smtp.log");
+    std::vector<std::string> argv{kPython,          script(),        "smtp",           "--listen",
+                                  "127.0.0.1:" + std::to_string(port_), "--maildir", dir_ / "mail",
+                                  "--tempfail-prefix", tempfail_prefix, "--tempfail-while", tempfail_while};
+    if (dsn) argv.push_back("--dsn");
+    start(argv, {}, dir_ / "smtp.log");
 }
 
 TempFailSmtp::~TempFailSmtp() { stop(); }

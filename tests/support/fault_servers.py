@@ -7,10 +7,16 @@ proxy --listen HOST:PORT --target PORT --stall PATTERN --times N --mark FILE
     line goes to FILE: the connection hangs until the client goes away, and
     the server never sees the rest (an SMTP message without its final dot,
     an IMAP APPEND). After that, everything passes through.
+    With --cut-reply PATTERN instead, the server's bytes are watched: the
+    first N times they hold PATTERN, they are not forwarded and both sides of
+    the connection are closed (a store that dies after storing, before its
+    answer reaches the client).
 
-smtp --listen HOST:PORT --maildir DIR [--tempfail-prefix PREFIX] [--tempfail-while FILE]
+smtp --listen HOST:PORT --maildir DIR [--tempfail-prefix PREFIX] [--tempfail-while FILE] [--dsn]
     aiosmtpd with the Mailbox handler; recipients that begin with PREFIX, and
     every recipient while FILE exists, are answered 451 (try again later).
+    With --dsn, DSN (RFC 3461) is offered and its parameters accepted; each
+    stored message gets X-MailOptions and X-RcptOptions headers with them.
 """
 import argparse
 import asyncio
@@ -26,11 +32,14 @@ parser.add_argument('--mark', default='')
 parser.add_argument('--maildir')
 parser.add_argument('--tempfail-prefix', default='')
 parser.add_argument('--tempfail-while', default='')
+parser.add_argument('--cut-reply', default='')
+parser.add_argument('--dsn', action='store_true')
 args = parser.parse_args()
 host, port = args.listen.rsplit(':', 1)
 
 stalls = 0
 PATTERN = args.stall.encode().decode('unicode_escape').encode('latin-1')
+CUT = args.cut_reply.encode().decode('unicode_escape').encode('latin-1')
 
 
 async def pump(src, dst, watch):
@@ -59,13 +68,40 @@ async def pump(src, dst, watch):
         dst.close()
 
 
+async def cut(src, dst, client):
+    """Server to client: the reply holding CUT is dropped, with the connection."""
+    global stalls
+    tail = b''
+    try:
+        while True:
+            data = await src.read(65536)
+            if not data:
+                break
+            if stalls < args.times and CUT in tail + data:
+                stalls += 1
+                with open(args.mark, 'a') as f:
+                    f.write('cut\n')
+                client.close()
+                break
+            tail = (tail + data)[-len(CUT):]
+            dst.write(data)
+            await dst.drain()
+    except (ConnectionError, OSError):
+        pass
+    finally:
+        dst.close()
+
+
 async def relay(reader, writer):
     try:
         up_reader, up_writer = await asyncio.open_connection('127.0.0.1', args.target)
     except OSError:
         writer.close()
         return
-    await asyncio.gather(pump(reader, up_writer, True), pump(up_reader, writer, False))
+    if CUT:
+        await asyncio.gather(pump(reader, up_writer, False), cut(up_reader, writer, up_writer))
+    else:
+        await asyncio.gather(pump(reader, up_writer, True), pump(up_reader, writer, False))
 
 
 def smtp_server():
@@ -78,11 +114,34 @@ def smtp_server():
                     args.tempfail_while and os.path.exists(args.tempfail_while)):
                 return '451 4.3.0 Riprovare piu\' tardi'
             envelope.rcpt_tos.append(address)
+            envelope.rcpt_options.extend(rcpt_options)
             return '250 OK'
+
+        async def handle_EHLO(self, server, session, envelope, hostname, responses):
+            session.host_name = hostname
+            if args.dsn:
+                responses.insert(len(responses) - 1, '250-DSN')
+            return responses
+
+        def prepare_message(self, session, envelope):
+            message = super().prepare_message(session, envelope)
+            if not args.dsn:
+                return message
+            message['X-MailOptions'] = ' '.join(envelope.mail_options)
+            message['X-RcptOptions'] = ' '.join(envelope.rcpt_options)
+            return message
+
+    class DsnSMTP(SMTP):
+        def _getparams(self, params):
+            result = super()._getparams(params)
+            if result is not None and args.dsn:
+                for key in ('RET', 'ENVID', 'NOTIFY', 'ORCPT'):
+                    result.pop(key, None)
+            return result
 
     for sub in ('tmp', 'new', 'cur'):
         os.makedirs(os.path.join(args.maildir, sub), exist_ok=True)
-    return lambda: SMTP(Handler(args.maildir))
+    return lambda: DsnSMTP(Handler(args.maildir))
 
 
 loop = asyncio.new_event_loop()

@@ -126,7 +126,7 @@ TEST(MailFaults, AFullMaildirIsTemporaryAndNeverKeepsAMessageCutShort) {
         SCOPED_TRACE(left);
         disk.fill(left);
         const NumberedError e = failure_of([&] { session->save(letter(attachment)); });
-        EXPECT_EQ(e.retry(), Retry::later) << e.what();
+        EXPECT_EQ(e.retry(), Retry::no_room) << e.what();
         EXPECT_THAT(e.what(), HasSubstr("no space left on device")) << e.what();
         EXPECT_EQ(drafts_in(drafts).size(), 1u);
         disk.free_space();
@@ -149,7 +149,7 @@ TEST(MailFaults, AnImapServerOverItsQuotaIsTemporaryWithItsOwnWords) {
     auto session = mail::open_session(profile(imap.url()));
     session->sign_on("", "");
     const NumberedError e = failure_of([&] { session->save(letter(attachment)); });
-    EXPECT_EQ(e.retry(), Retry::later) << e.what();
+    EXPECT_EQ(e.retry(), Retry::no_room) << e.what();
     EXPECT_THAT(e.what(), HasSubstr("NO [OVERQUOTA]"));
     EXPECT_THAT(e.what(), ::testing::Not(HasSubstr("segreta")));
     EXPECT_TRUE(imap.message_files("Drafts").empty());
