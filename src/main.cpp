@@ -11,6 +11,7 @@
 #include "startup/queue_command.h"
 #include "startup/qt/qt_app.h"
 #include "startup/resubmit_command.h"
+#include "startup/track_command.h"
 
 int main(int argc, char** argv) {
     // A reader of standard output that goes away (a journal restarted, a
@@ -33,6 +34,14 @@ int main(int argc, char** argv) {
     }
     if (opts.check_config) return velarion::run_config_check(opts.command_line);
     if (opts.test_mail) return velarion::run_mail_test_command(opts.command_line);
+    if (opts.track) return velarion::run_track_command({opts.track_base, opts.since, opts.json}, opts.command_line);
+    if (!opts.resend.empty() || !opts.resend_to.empty()) {
+        if (opts.resend.empty() || opts.resend_to.empty()) {
+            std::fputs(velarion::usage_line().c_str(), stderr);
+            return 2;
+        }
+        return velarion::run_resend_command(opts.resend, opts.resend_to, opts.command_line);
+    }
     if (!opts.queue_action.empty())
         return velarion::run_queue_command({opts.queue_action, opts.queue_base, opts.json, opts.force},
                                            opts.command_line);

@@ -34,6 +34,7 @@ DayCounts parse(const std::string& text) {
         else if (key == "salvati") c.saved = n;
         else if (key == "rinviati") c.deferred = n;
         else if (key == "non_inviati") c.parked = n;
+        else if (key == "respinti") c.bounced = n;
     }
     return c;
 }
@@ -49,6 +50,7 @@ DayCounts& DayCounts::operator+=(const DayCounts& o) {
     saved += o.saved;
     deferred += o.deferred;
     parked += o.parked;
+    bounced += o.bounced;
     return *this;
 }
 
@@ -84,6 +86,7 @@ void count_today(const std::string& work, int day, Counted what) {
         case Counted::saved: ++c.saved; break;
         case Counted::deferred: ++c.deferred; break;
         case Counted::parked: ++c.parked; break;
+        case Counted::bounced: ++c.bounced; break;
     }
     // A count is no promise about a message: it is neither synced nor
     // replaced by a rename (on ext4 a rename over a file starts its write-back,
@@ -91,7 +94,7 @@ void count_today(const std::string& work, int day, Counted what) {
     // grow, and a shorter text is cut to its length.
     const std::string text = "consegnati=" + std::to_string(c.delivered) + "\nsalvati=" + std::to_string(c.saved) +
                              "\nrinviati=" + std::to_string(c.deferred) + "\nnon_inviati=" +
-                             std::to_string(c.parked) + "\n";
+                             std::to_string(c.parked) + "\nrespinti=" + std::to_string(c.bounced) + "\n";
     const safe_path::Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666));
     struct stat st {};
     if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return;

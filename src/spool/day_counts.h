@@ -12,11 +12,12 @@ struct DayCounts {
     int saved = 0;      // stored as drafts
     int deferred = 0;   // temporary failures, each try counted
     int parked = 0;     // moved below "non_inviati"
+    int bounced = 0;    // recipients' bounces read from delivery reports
 
     DayCounts& operator+=(const DayCounts& o);
 };
 
-enum class Counted { delivered, saved, deferred, parked };
+enum class Counted { delivered, saved, deferred, parked, bounced };
 
 // Adds one to this agent's count of the day `yyyymmdd` in the work folder. A count that cannot be written is skipped: it is no record of
 // any message.

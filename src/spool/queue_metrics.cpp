@@ -58,6 +58,8 @@ std::string metrics_text(const QueueReport& report, long long now_epoch, bool tr
         {"delivered", t.delivered}, {"saved", t.saved}, {"deferred", t.deferred}, {"parked", t.parked}};
     for (const auto& [name, n] : outcomes)
         out += std::string("velarion_today_messages{outcome=\"") + name + "\"} " + std::to_string(n) + "\n";
+    metric(out, "velarion_bounced_total", "counter", "Recipients' bounces read today from delivery reports.");
+    out += "velarion_bounced_total " + std::to_string(t.bounced) + "\n";
     metric(out, "velarion_transport_held", "gauge", "1 while delivery is held after a server failure.");
     out += std::string("velarion_transport_held ") + (transport_held ? "1" : "0") + "\n";
     return out;

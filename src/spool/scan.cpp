@@ -241,7 +241,7 @@ struct SpoolScanner::Scan {
         // 6. Base name: the trigger's name without ".T".
         m.base = name.substr(0, name.size() - 2);
         DeliveryOutcome outcome;
-        std::optional<spool::SentMessage> sent;
+        std::optional<spool::SentNote> sent;
         std::exception_ptr error;
         ErrorInfo error_info;
         if (const std::string why = spool::odd_message_name(m.base); !why.empty()) {
@@ -356,7 +356,7 @@ struct SpoolScanner::Scan {
         settle_safely(m, outcome);
         // What was sent is recorded once the message's place is settled.
         if (sent && outcome.delivered()) {
-            sent->time = to_seconds(rt.clock.now());
+            sent->record.time = to_seconds(rt.clock.now());
             spool::note_sent(rt, s.run_, work, *sent);
         }
     }

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "common/runtime.h"
+#include "platform/os/atomic_file.h"
 #include "platform/os/text_encoding.h"
 #include "spool/run_state.h"
 
@@ -24,8 +25,9 @@ void add_addresses(std::vector<std::string>& out, const std::string& list) {
 
 }  // namespace
 
-SentMessage sent_message(const DeliveryRequest& r, const DeliveryOutcome& o, const std::string& base) {
-    SentMessage m;
+SentNote sent_message(const DeliveryRequest& r, const DeliveryOutcome& o, const std::string& base) {
+    SentNote note;
+    SentMessage& m = note.record;
     m.base = base;
     m.message_id = r.message_id;
     const auto at = r.message_id.rfind('@');
@@ -35,18 +37,39 @@ SentMessage sent_message(const DeliveryRequest& r, const DeliveryOutcome& o, con
     add_addresses(m.recipients, r.plus_ccn);
     m.subject = r.lsObj;
     m.reply = o.server_reply;
-    for (const auto& a : r.attachments) m.documents.push_back(std::filesystem::path(a.travelling()).filename().string());
-    return m;
+    m.sender = r.lsFrom;
+    m.reference = r.lsNumRef;
+    for (const auto& a : r.attachments) {
+        m.documents.push_back(std::filesystem::path(a.travelling()).filename().string());
+        note.document_paths.push_back(a.travelling());
+    }
+    note.body = r.lvBody;
+    return note;
 }
 
-void note_sent(Runtime& rt, RunState& run, const std::string& work, const SentMessage& m) {
+void note_sent(Runtime& rt, RunState& run, const std::string& work, SentNote& note) {
+    SentMessage& m = note.record;
     const DateTime t = rt.clock.now();
     const int today = t.year * 10000 + t.month * 100 + t.day;
     if (run.tracking_pruned_day != today) {
         prune_tracking(work, today, rt.cfg.dsn.days);
         run.tracking_pruned_day = today;
     }
-    if (!record_sent(work, today, m))
+    m.replaces = replaced_by_resend(work, m.base);
+    if (!m.replaces.empty()) rt.list.add(" Messaggio " + m.base + " inviato in sostituzione di " + m.replaces);
+    // What was sent, for a resend: the documents as they travelled and the body.
+    const std::string dir = documents_dir(work, today, m.envelope_id.empty() ? m.base : m.envelope_id);
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    bool kept = !ec;
+    for (const auto& p : note.document_paths) {
+        std::error_code c;
+        std::filesystem::copy_file(p, dir + std::filesystem::path(p).filename().string(),
+                                   std::filesystem::copy_options::overwrite_existing, c);
+        kept = kept && !c;
+    }
+    kept = kept && atomic_file::write(dir + "corpo.txt", note.body, atomic_file::Sync::work_file);
+    if (!record_sent(work, today, m) || !kept)
         rt.list.add(" Impossibile registrare l'invio del messaggio " + m.base + " in " + tracking_dir(work));
 }
 

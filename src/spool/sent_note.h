@@ -16,11 +16,19 @@ struct RunState;
 
 namespace velarion::spool {
 
-// The record of a sent message (its time is set when it is written).
-SentMessage sent_message(const DeliveryRequest& r, const DeliveryOutcome& o, const std::string& base);
+// A sent message as recorded, with where its documents and body are now.
+struct SentNote {
+    SentMessage record;  // its time is set when it is written
+    std::vector<std::string> document_paths;
+    std::string body;
+};
 
-// Appends it to today's record; on the first message of a day, the days past
-// "giorni" of section "DSN" go. A record that cannot be written gets a line.
-void note_sent(Runtime& rt, RunState& run, const std::string& work, const SentMessage& m);
+SentNote sent_message(const DeliveryRequest& r, const DeliveryOutcome& o, const std::string& base);
+
+// Appends it to today's record and keeps a copy of its documents and body
+// (for --resend); on the first message of a day, the days past "giorni" of
+// section "DSN" go. A record that cannot be written gets a line; a message
+// written by --resend says which it replaces.
+void note_sent(Runtime& rt, RunState& run, const std::string& work, SentNote& m);
 
 }  // namespace velarion::spool

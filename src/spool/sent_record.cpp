@@ -121,7 +121,7 @@ std::string tracking_dir(const std::string& work) {
 bool record_sent(const std::string& work, int day, const SentMessage& m) {
     return append(work, "inviati_" + std::to_string(day) + ".txt",
                   {"inviato", std::to_string(m.time), m.base, m.message_id, m.envelope_id, joined(m.recipients),
-                   m.subject, m.reply, joined(m.documents), m.replaces});
+                   m.subject, m.reply, joined(m.documents), m.replaces, m.sender, m.reference});
 }
 
 bool record_outcome(const std::string& work, int day, const ReportedOutcome& o) {
@@ -145,6 +145,7 @@ std::vector<SentMessage> read_sent(const std::string& work, int since) {
             m.reply = v[7];
             m.documents = split(v[8]);
             if (v.size() > 9) m.replaces = v[9];
+            if (v.size() > 11) m.sender = v[10], m.reference = v[11];
             out.push_back(std::move(m));
         });
     return out;
@@ -167,9 +168,30 @@ int days_before(int yyyymmdd, int days) {
     return t.year * 10000 + t.month * 100 + t.day;
 }
 
+std::string documents_dir(const std::string& work, int yyyymmdd, const std::string& envelope_id) {
+    return tracking_dir(work) + "documenti/" + std::to_string(yyyymmdd) + "/" + envelope_id + "/";
+}
+
+std::string replaced_by_resend(const std::string& work, const std::string& base) {
+    std::string found;
+    read_lines(tracking_dir(work) + "rinvii.txt", [&](const std::vector<std::string>& v) {
+        if (v.size() >= 2 && v[0] == base) found = v[1];
+    });
+    return found;
+}
+
+bool note_resend(const std::string& work, const std::string& base, const std::string& replaces) {
+    return append(work, "rinvii.txt", {base, replaces});
+}
+
 void prune_tracking(const std::string& work, int today, int days) {
     const int first = days_before(today, days - 1);
     std::error_code ec;
+    for (fs::directory_iterator it(tracking_dir(work) + "documenti", ec), end; !ec && it != end; it.increment(ec)) {
+        const int day = static_cast<int>(number(it->path().filename().string()));
+        std::error_code rm;
+        if (day > 0 && day < first) fs::remove_all(it->path(), rm);
+    }
     for (fs::directory_iterator it(tracking_dir(work), ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
         for (const std::string kind : {"inviati_", "esiti_"}) {

@@ -23,6 +23,8 @@ struct SentMessage {
     std::string reply;            // the server's answer to the end of the data
     std::vector<std::string> documents;  // the attachments' file names
     std::string replaces;         // a resent message: the base name it replaces
+    std::string sender;           // the header's sender
+    std::string reference;        // the header's reference number
 };
 
 // One recipient's outcome in a delivery report (RFC 3464).
@@ -48,7 +50,16 @@ bool record_outcome(const std::string& work, int yyyymmdd, const ReportedOutcome
 std::vector<SentMessage> read_sent(const std::string& work, int since);
 std::vector<ReportedOutcome> read_outcomes(const std::string& work, int since);
 
-// Removes the days before today - days + 1.
+// Where the documents and body of a message sent on the day are kept
+// ("documenti/<yyyymmdd>/<envelope id>/", with a trailing "/").
+std::string documents_dir(const std::string& work, int yyyymmdd, const std::string& envelope_id);
+
+// The base name a resent message replaces, as --resend noted it ("" when none).
+std::string replaced_by_resend(const std::string& work, const std::string& base);
+// Notes that `base` is written to replace `replaces`.
+bool note_resend(const std::string& work, const std::string& base, const std::string& replaces);
+
+// Removes the days before today - days + 1 (their documents too).
 void prune_tracking(const std::string& work, int today, int days);
 
 // yyyymmdd of the day `days` days before `yyyymmdd`.

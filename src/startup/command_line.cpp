@@ -60,6 +60,17 @@ FrontEndOptions take_front_end_options(int argc, const char* const* argv) {
             out.queue_action = "retry-now";
             // An optional message name (or "all"): the next argument when it is no keyword or option.
             if (i + 1 < argc && !holds_keyword(argv[i + 1]) && argv[i + 1][0] != '-') out.queue_base = argv[++i];
+        } else if (a == "--track") {
+            out.track = true;
+            if (i + 1 < argc && !holds_keyword(argv[i + 1]) && argv[i + 1][0] != '-') out.track_base = argv[++i];
+        } else if (a == "--since" || a == "--resend" || a == "--to") {
+            // Each takes the next argument as its value.
+            if (i + 1 < argc && !holds_keyword(argv[i + 1]) && argv[i + 1][0] != '-') {
+                std::string& value = a == "--since" ? out.since : a == "--resend" ? out.resend : out.resend_to;
+                value = argv[++i];
+            } else {
+                out.unknown.emplace_back(a);  // its value is missing
+            }
         } else if (a == "--hold" || a == "--release") {
             out.queue_action = a.substr(2);
             if (i + 1 < argc && !holds_keyword(argv[i + 1]) && argv[i + 1][0] != '-') out.queue_base = argv[++i];
@@ -83,6 +94,8 @@ std::string usage_text() {
            "       velarion --resubmit FOLDER [--force] | --resubmit BASE [--force] ini:DIR ope:OP\n"
            "       velarion --queue [--json] ini:DIR ope:OP\n"
            "       velarion --retry-now [BASE|all] | --hold BASE | --release BASE  ini:DIR ope:OP\n"
+           "       velarion --track [BASE|all] [--since DATE] [--json] ini:DIR ope:OP\n"
+           "       velarion --resend BASE --to ADDRESS[;ADDRESS] ini:DIR ope:OP\n"
            "       velarion --test-mail ini:DIR ope:OP\n"
            "       velarion --check-config ini:DIR ope:OP\n"
            "       velarion --help | --version\n"
@@ -107,6 +120,15 @@ std::string usage_text() {
            "  --release BASE\n"
            "               let a message kept back go again\n"
            "  --force      with --resubmit: also a message that may have been delivered already\n"
+           "  --track [BASE|all]\n"
+           "               show each sent message (or BASE) with what became of it per\n"
+           "               recipient: accepted by the server (with its answer), delivered,\n"
+           "               delayed, bounced (with code and reason); --json: one object a line\n"
+           "  --since DATE with --track: from DATE (YYYY-MM-DD or dd/mm/yyyy) on; default:\n"
+           "               the days the record keeps (\"giorni\" of section DSN)\n"
+           "  --resend BASE --to ADDRESS[;ADDRESS]\n"
+           "               write the sent message BASE into the spool again, for new\n"
+           "               recipients; the record of the first stays as it is\n"
            "  --test-mail  sign on to the mail store and the transport with the configured\n"
            "               method (password or OAuth 2.0) and say which succeeded; nothing\n"
            "               is sent (exit status 0 when both succeed, else 1)\n"

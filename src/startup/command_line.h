@@ -28,6 +28,13 @@ struct FrontEndOptions {
     bool force = false;     // --force: --resubmit hands back also a message that may have been delivered
     bool test_mail = false;  // --test-mail: sign on to the store and the transport, send nothing
     bool check_config = false;  // --check-config: load everything and list each problem
+    // --track [BASE|all] [--since DATE]: what became of the sent messages.
+    bool track = false;
+    std::string track_base;
+    std::string since;
+    // --resend BASE --to ADDRESS[;ADDRESS]: a sent message again, to new recipients.
+    std::string resend;
+    std::string resend_to;
     std::string command_line;  // the other arguments joined by blanks
     // Arguments that are neither an option above nor hold one of the ten
     // keywords (a typo such as "--headles" or "opr:AB"): the program stops

@@ -58,7 +58,7 @@ WindowLayout resize_rule(bool minimised, int inner_width, int inner_height) {
 }
 
 Form1Logic::Form1Logic(Agent& a, std::vector<std::string> args, ScanHook scan)
-    : a_(a), args_(std::move(args)), scan_(std::move(scan)), scanner_(a.rt, [this] { switch_off(); }) {
+    : a_(a), args_(std::move(args)), scan_(std::move(scan)), scanner_(a.rt, [this] { switch_off(); }), reports_(a.rt) {
     // The lines of each message reach the log file as soon as it is settled.
     scanner_.set_after_message([this] { flush_now(); });
     scanner_.set_save_log([this] { flush_now(); });
@@ -278,6 +278,8 @@ void Form1Logic::timer_tick() {
                 scan_(*this);
             else
                 scanner_.LEGGI_DIR();
+            // Delivery reports, once a minute.
+            reports_.tick();
         }
         // 3. Pending window events.
         a_.view.process_events();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "setup/setup_context.h"
+#include "spool/report_reader.h"
 #include "spool/scan.h"
 
 namespace velarion {
@@ -103,6 +104,7 @@ private:
     std::vector<std::string> args_;
     ScanHook scan_;
     SpoolScanner scanner_;
+    spool::ReportReader reports_;
     DialogOpener* dialogs_ = nullptr;
     bool checked_ = true;
     bool timer_enabled_ = false;

@@ -77,14 +77,15 @@ int list_queue(const Agent& a, bool json) {
     if (json) {
         JsonLine counts;
         counts.number("delivered", t.delivered).number("saved", t.saved).number("deferred", t.deferred).number(
-            "parked", t.parked);
+            "parked", t.parked).number("bounced", t.bounced);
         JsonLine j;
         j.object("today", std::move(counts)).number("held", static_cast<long long>(report.messages.size()));
         say(stdout, j.dump());
     } else {
         say(stdout, "-- " + std::to_string(report.messages.size()) + " messaggi; oggi: " +
                         std::to_string(t.delivered) + " inviati, " + std::to_string(t.saved) + " salvati, " +
-                        std::to_string(t.deferred) + " rinvii, " + std::to_string(t.parked) + " non inviati");
+                        std::to_string(t.deferred) + " rinvii, " + std::to_string(t.parked) + " non inviati, " +
+                        std::to_string(t.bounced) + " respinti");
     }
     return 0;
 }

@@ -161,6 +161,34 @@ public:
 
 std::unique_ptr<Session> open_session(const Profile& profile);
 
+// One message of the mailbox where delivery reports arrive.
+struct MailboxItem {
+    std::string key;        // its name there: a maildir file name, an IMAP UID
+    std::size_t size = 0;   // its size in bytes
+    std::string raw;        // its bytes; empty when larger than the reader's limit
+};
+
+// The mailbox where delivery reports arrive: a maildir (a path) or the
+// INBOX of an IMAP store (imap:// or imaps://, signed on, secured and with
+// XOAUTH2 as the drafts store). Reports recognised go to its folder
+// "Velarion/Rapporti"; other mail is never touched.
+class ReportBox {
+public:
+    virtual ~ReportBox() = default;
+    // The messages whose key is not in `skip` (sorted), at most max_items of
+    // them; one larger than max_bytes is not read.
+    virtual std::vector<MailboxItem> fetch(const std::vector<std::string>& skip, std::size_t max_items,
+                                           std::size_t max_bytes) = 0;
+    // Moves the messages to "Velarion/Rapporti" (made when missing).
+    virtual void file_away(const std::vector<std::string>& keys) = 0;
+    // Ends the connection until the next fetch.
+    virtual void rest() = 0;
+};
+
+// `where` as "casella" of section DSN says it; the profile gives the
+// sign-on rules (its store is not used).
+std::unique_ptr<ReportBox> open_report_box(const std::string& where, const Profile& profile);
+
 // What is wrong with a store or transport URL of the profile ("" when it
 // parses and names a service the mail layer knows).
 std::string url_problem(const std::string& url);

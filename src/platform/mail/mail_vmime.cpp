@@ -22,6 +22,7 @@
 #include "platform/os/connect_cause.h"
 #include "platform/os/process.h"
 #include "platform/os/secret_text.h"
+#include "platform/mail/report_box_maildir.h"
 #include "platform/mail/store_errors.h"
 #include "platform/mail/stored_drafts.h"
 #include "platform/os/text_encoding.h"
@@ -137,6 +138,7 @@ public:
         signed_on_ = false;
         drop_transport();
         close_drafts();
+        close_inbox();
         try {
             if (store_ && store_->isConnected()) store_->disconnect();
         } catch (...) {
@@ -149,6 +151,7 @@ public:
         drop_transport();
         if (store_ && network_store()) {
             close_drafts();
+            close_inbox();
             try {
                 if (store_->isConnected()) store_->disconnect();
             } catch (...) {
@@ -265,7 +268,86 @@ public:
         }
     }
 
+    // The store's INBOX, for the mailbox of delivery reports: the messages
+    // not in `skip`, read by UID.
+    std::vector<MailboxItem> fetch_inbox(const std::vector<std::string>& skip, std::size_t max_items,
+                                         std::size_t max_bytes) {
+        check_signed_on();
+        link_ = &store_link_;
+        std::vector<MailboxItem> out;
+        try {
+            if (!store_->isConnected()) store_->connect();
+            open_inbox();
+            auto messages = inbox_->getMessages(vmime::net::messageSet::byNumber(1, -1));
+            inbox_->fetchMessages(messages, vmime::net::fetchAttributes::UID | vmime::net::fetchAttributes::SIZE);
+            for (const auto& m : messages) {
+                if (out.size() >= max_items) break;
+                MailboxItem item;
+                item.key = static_cast<std::string>(m->getUID());
+                if (std::binary_search(skip.begin(), skip.end(), item.key)) continue;
+                item.size = m->getSize();
+                if (item.size <= max_bytes) {
+                    vmime::utility::outputStreamStringAdapter os(item.raw);
+                    m->extract(os);
+                }
+                out.push_back(std::move(item));
+            }
+        } catch (...) {
+            close_inbox();
+            rethrow_numbered(kFailure, Phase::transfer);
+        }
+        store_used_ = Clock::now();
+        return out;
+    }
+
+    // Moves messages of the INBOX (by UID) to the folder, made when missing:
+    // a copy, then the originals deleted and expunged.
+    void move_from_inbox(const std::vector<std::string>& uids, const std::vector<std::string>& folder) {
+        if (uids.empty()) return;
+        check_signed_on();
+        link_ = &store_link_;
+        try {
+            if (!store_->isConnected()) store_->connect();
+            open_inbox();
+            vmime::net::folder::path path;
+            for (const auto& c : folder) path /= vmime::net::folder::path::component(c);
+            auto target = store_->getFolder(path);
+            if (!target->exists()) {
+                vmime::net::folderAttributes attr;
+                attr.setType(vmime::net::folderAttributes::TYPE_CONTAINS_MESSAGES);
+                target->create(attr);
+            }
+            for (const auto& uid : uids) {
+                const auto set = vmime::net::messageSet::byUID(uid);
+                inbox_->copyMessages(path, set);
+                inbox_->setMessageFlags(set, vmime::net::message::FLAG_DELETED, vmime::net::message::FLAG_MODE_ADD);
+            }
+            inbox_->expunge();
+        } catch (...) {
+            close_inbox();
+            rethrow_numbered(kFailure, Phase::transfer);
+        }
+    }
+
+    void close_inbox() {
+        auto folder = std::move(inbox_);
+        inbox_.reset();
+        try {
+            if (folder && folder->isOpen()) folder->close(false);
+        } catch (...) {
+            // the connection is gone: nothing to close
+        }
+    }
+
 private:
+    void open_inbox() {
+        if (inbox_ && inbox_->isOpen()) return;
+        vmime::net::folder::path path;
+        path /= vmime::net::folder::path::component("INBOX");
+        inbox_ = store_->getFolder(path);
+        inbox_->open(vmime::net::folder::MODE_READ_WRITE);
+    }
+
     // A network service's server and waits, for the text of its failures.
     struct Link {
         detail::Waits waits{30};
@@ -709,15 +791,47 @@ private:
     std::vector<std::string> secrets_;                    // its passwords
     vmime::shared_ptr<vmime::net::store> store_;
     vmime::shared_ptr<vmime::net::folder> drafts_;
+    vmime::shared_ptr<vmime::net::folder> inbox_;  // the reports' mailbox, while it is read
     vmime::shared_ptr<vmime::net::transport> transport_;  // kept between messages
     Clock::time_point store_used_{}, transport_used_{};
     std::string user_, password_;
     bool signed_on_ = false;
 };
 
+// The reports' mailbox on an IMAP store: a session of its own, signed on
+// with the URL's credentials.
+class ImapReportBox final : public ReportBox {
+public:
+    ImapReportBox(const std::string& url, Profile profile) {
+        profile.store = url;
+        session_ = std::make_unique<VmimeSession>(std::move(profile));
+    }
+    std::vector<MailboxItem> fetch(const std::vector<std::string>& skip, std::size_t max_items,
+                                   std::size_t max_bytes) override {
+        if (!session_->signed_on()) session_->sign_on("", "");
+        return session_->fetch_inbox(skip, max_items, max_bytes);
+    }
+    void file_away(const std::vector<std::string>& keys) override {
+        session_->move_from_inbox(keys, {"Velarion", "Rapporti"});
+    }
+    void rest() override {
+        session_->close_inbox();
+        session_->rest();
+    }
+
+private:
+    std::unique_ptr<VmimeSession> session_;
+};
+
 }  // namespace
 
 std::unique_ptr<Session> open_session(const Profile& profile) { return std::make_unique<VmimeSession>(profile); }
+
+std::unique_ptr<ReportBox> open_report_box(const std::string& where, const Profile& profile) {
+    if (where.rfind("imap://", 0) == 0 || where.rfind("imaps://", 0) == 0)
+        return std::make_unique<ImapReportBox>(where, profile);
+    return detail::open_maildir_report_box(where);
+}
 
 std::string url_problem(const std::string& text) {
     try {

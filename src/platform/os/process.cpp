@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <string_view>
 #include <cerrno>
 
 extern char** environ;
@@ -33,8 +34,23 @@ struct DefaultSignals {
 };
 }  // namespace
 
-int start(const std::vector<std::string>& argv) {
+int start(const std::vector<std::string>& argv) { return start(argv, {}); }
+
+int start(const std::vector<std::string>& argv, const std::vector<std::string>& extra) {
     if (argv.empty() || argv[0].empty()) return -1;
+    std::vector<char*> env;
+    for (const auto& e : extra) env.push_back(const_cast<char*>(e.c_str()));
+    for (char** e = environ; e && *e; ++e) {
+        const std::string_view entry(*e);
+        bool replaced = false;
+        for (const auto& x : extra) {
+            const auto eq = x.find('=');
+            if (eq != std::string::npos && entry.substr(0, eq + 1) == std::string_view(x).substr(0, eq + 1))
+                replaced = true;
+        }
+        if (!replaced) env.push_back(*e);
+    }
+    env.push_back(nullptr);
     std::vector<char*> args;
     args.reserve(argv.size() + 1);
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -43,8 +59,8 @@ int start(const std::vector<std::string>& argv) {
     pid_t pid = 0;
     DefaultSignals sa;
     int rc = argv[0].find('/') == std::string::npos
-                 ? posix_spawnp(&pid, args[0], nullptr, &sa.attr, args.data(), environ)
-                 : posix_spawn(&pid, args[0], nullptr, &sa.attr, args.data(), environ);
+                 ? posix_spawnp(&pid, args[0], nullptr, &sa.attr, args.data(), env.data())
+                 : posix_spawn(&pid, args[0], nullptr, &sa.attr, args.data(), env.data());
     return rc == 0 ? static_cast<int>(pid) : -1;
 }
 
@@ -62,6 +78,17 @@ int wait_for(int pid) {
 }
 
 int run_and_wait(const std::vector<std::string>& argv) { return wait_for(start(argv)); }
+
+std::optional<int> poll(int pid) {
+    if (pid <= 0) return -1;
+    int status = 0;
+    pid_t got;
+    while ((got = waitpid(static_cast<pid_t>(pid), &status, WNOHANG)) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    if (got == 0) return std::nullopt;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 namespace {
 // Closes a file descriptor when it goes out of scope.

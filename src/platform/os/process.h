@@ -27,9 +27,16 @@ int run_and_wait(const std::vector<std::string>& argv, const std::string& input,
 // Starts argv as run_and_wait does without waiting; the process number, or
 // -1 when it could not be started.
 int start(const std::vector<std::string>& argv);
+// The same with `extra` ("NAME=value" entries) added to the environment;
+// an entry replaces one of the same name.
+int start(const std::vector<std::string>& argv, const std::vector<std::string>& extra);
 // Waits without a time limit for a process from start(); its exit code, or
 // -1 when it ended by a signal or cannot be waited for.
 int wait_for(int pid);
+
+// Whether a process from start() has ended, without waiting: its exit code
+// (-1 when it ended by a signal), or nullopt while it runs.
+std::optional<int> poll(int pid);
 
 // Runs argv like run_and_wait and returns what it wrote to standard output
 // (its standard error is discarded); nullopt when it could not be started or
