@@ -16,10 +16,13 @@ FUZZ_TARGETS ?=
 all: build
 
 # Installs the Debian packages named that are missing; does nothing when all are there.
+# postfix is installed unconfigured ("No configuration"): no system mail server
+# starts on port 25; the tests start their own with a configuration of their own.
 define install_missing
 	@missing=$$(for p in $(1); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
 	if [ -n "$$missing" ]; then \
 	  echo "Installing:" $$missing; \
+	  echo 'postfix postfix/main_mailer_type select No configuration' | $(SUDO) debconf-set-selections; \
 	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
 	fi
 endef
