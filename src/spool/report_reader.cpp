@@ -85,7 +85,7 @@ void ReportReader::pass() {
         box_for_ = where;
         skip_.clear();
     }
-    const auto items = box_->fetch(skip_, kPerPass, kMaxBytes);
+    const auto items = box_->list(skip_, kPerPass);
     if (items.empty()) {
         box_->rest();
         return;
@@ -100,16 +100,16 @@ void ReportReader::pass() {
     }
     std::vector<std::string> matched;
     for (const auto& item : items) {
-        if (item.raw.empty()) {
+        // One message in memory at a time, and none larger than the limit.
+        if (item.size > kMaxBytes) {
             remember(skip_, item.key);
-            if (item.size > kMaxBytes)
-                rt_.list.add(" Messaggio troppo grande nella casella dei rapporti, non letto: " + item.key + " (" +
-                             std::to_string(item.size) + " byte)");
+            rt_.list.add(" Messaggio troppo grande nella casella dei rapporti, non letto: " + item.key + " (" +
+                         std::to_string(item.size) + " byte)");
             continue;
         }
         mail::DeliveryReport report;
         std::string problem;
-        const auto reading = mail::read_delivery_report(item.raw, report, problem);
+        const auto reading = mail::read_delivery_report(box_->read(item), report, problem);
         if (reading == mail::ReportReading::not_report) {
             remember(skip_, item.key);
             continue;
@@ -148,7 +148,13 @@ void ReportReader::pass() {
         }
         matched.push_back(item.key);
     }
-    box_->file_away(matched);
+    try {
+        box_->file_away(matched);
+    } catch (...) {
+        // Not said twice in this run while they cannot be moved.
+        for (const auto& key : matched) remember(skip_, key);
+        throw;
+    }
     box_->rest();
 }
 

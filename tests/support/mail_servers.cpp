@@ -332,6 +332,12 @@ std::vector<std::string> ImapServer::message_files(const std::string& folder) co
     return out;
 }
 
+void ImapServer::deliver(const std::string& folder, const std::string& name, const std::string& raw) const {
+    for (const char* sub : {"new", "cur", "tmp"}) fs::create_directories(folder_dir(folder) + sub);
+    write_file(folder_dir(folder) + "tmp/" + name, raw);
+    fs::rename(folder_dir(folder) + "tmp/" + name, folder_dir(folder) + "new/" + name);
+}
+
 std::string ImapServer::log() const { return read_file(dir_.path() + "dovecot.log"); }
 
 std::vector<std::string> ImapServer::messages(const std::string& folder) const {

@@ -154,6 +154,8 @@ public:
     std::vector<std::string> messages(const std::string& folder) const;
     // The server's log (logins, disconnections with their reasons).
     std::string log() const;
+    // Puts a message into a folder as a delivery would (its maildir's new/).
+    void deliver(const std::string& folder, const std::string& name, const std::string& raw) const;
 
 private:
     std::string folder_dir(const std::string& folder) const;

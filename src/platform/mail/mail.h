@@ -165,23 +165,23 @@ std::unique_ptr<Session> open_session(const Profile& profile);
 struct MailboxItem {
     std::string key;        // its name there: a maildir file name, an IMAP UID
     std::size_t size = 0;   // its size in bytes
-    std::string raw;        // its bytes; empty when larger than the reader's limit
 };
 
 // The mailbox where delivery reports arrive: a maildir (a path) or the
 // INBOX of an IMAP store (imap:// or imaps://, signed on, secured and with
 // XOAUTH2 as the drafts store). Reports recognised go to its folder
-// "Velarion/Rapporti"; other mail is never touched.
+// "Velarion/Rapporti"; other mail is never touched. Messages are read one
+// at a time, so that memory does not grow with the mailbox.
 class ReportBox {
 public:
     virtual ~ReportBox() = default;
-    // The messages whose key is not in `skip` (sorted), at most max_items of
-    // them; one larger than max_bytes is not read.
-    virtual std::vector<MailboxItem> fetch(const std::vector<std::string>& skip, std::size_t max_items,
-                                           std::size_t max_bytes) = 0;
+    // The messages whose key is not in `skip` (sorted), at most max_items.
+    virtual std::vector<MailboxItem> list(const std::vector<std::string>& skip, std::size_t max_items) = 0;
+    // The bytes of a message of the last list.
+    virtual std::string read(const MailboxItem& item) = 0;
     // Moves the messages to "Velarion/Rapporti" (made when missing).
     virtual void file_away(const std::vector<std::string>& keys) = 0;
-    // Ends the connection until the next fetch.
+    // Ends the connection until the next list.
     virtual void rest() = 0;
 };
 

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <initializer_list>
+#include <map>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -269,14 +270,14 @@ public:
     }
 
     // The store's INBOX, for the mailbox of delivery reports: the messages
-    // not in `skip`, read by UID.
-    std::vector<MailboxItem> fetch_inbox(const std::vector<std::string>& skip, std::size_t max_items,
-                                         std::size_t max_bytes) {
+    // not in `skip`, by UID, kept for read_inbox until the next listing.
+    std::vector<MailboxItem> list_inbox(const std::vector<std::string>& skip, std::size_t max_items) {
         check_signed_on();
         link_ = &store_link_;
         std::vector<MailboxItem> out;
+        listed_.clear();
         try {
-            if (!store_->isConnected()) store_->connect();
+            if (!store_->isConnected()) reconnect_store();
             open_inbox();
             auto messages = inbox_->getMessages(vmime::net::messageSet::byNumber(1, -1));
             inbox_->fetchMessages(messages, vmime::net::fetchAttributes::UID | vmime::net::fetchAttributes::SIZE);
@@ -286,10 +287,7 @@ public:
                 item.key = static_cast<std::string>(m->getUID());
                 if (std::binary_search(skip.begin(), skip.end(), item.key)) continue;
                 item.size = m->getSize();
-                if (item.size <= max_bytes) {
-                    vmime::utility::outputStreamStringAdapter os(item.raw);
-                    m->extract(os);
-                }
+                listed_[item.key] = m;
                 out.push_back(std::move(item));
             }
         } catch (...) {
@@ -300,6 +298,20 @@ public:
         return out;
     }
 
+    std::string read_inbox(const std::string& uid) {
+        std::string raw;
+        const auto m = listed_.find(uid);
+        if (m == listed_.end()) return raw;
+        try {
+            vmime::utility::outputStreamStringAdapter os(raw);
+            m->second->extract(os);
+        } catch (...) {
+            close_inbox();
+            rethrow_numbered(kFailure, Phase::transfer);
+        }
+        return raw;
+    }
+
     // Moves messages of the INBOX (by UID) to the folder, made when missing:
     // a copy, then the originals deleted and expunged.
     void move_from_inbox(const std::vector<std::string>& uids, const std::vector<std::string>& folder) {
@@ -307,7 +319,7 @@ public:
         check_signed_on();
         link_ = &store_link_;
         try {
-            if (!store_->isConnected()) store_->connect();
+            if (!store_->isConnected()) reconnect_store();
             open_inbox();
             vmime::net::folder::path path;
             for (const auto& c : folder) path /= vmime::net::folder::path::component(c);
@@ -330,6 +342,7 @@ public:
     }
 
     void close_inbox() {
+        listed_.clear();
         auto folder = std::move(inbox_);
         inbox_.reset();
         try {
@@ -792,6 +805,7 @@ private:
     vmime::shared_ptr<vmime::net::store> store_;
     vmime::shared_ptr<vmime::net::folder> drafts_;
     vmime::shared_ptr<vmime::net::folder> inbox_;  // the reports' mailbox, while it is read
+    std::map<std::string, vmime::shared_ptr<vmime::net::message>> listed_;  // its messages listed last, by UID
     vmime::shared_ptr<vmime::net::transport> transport_;  // kept between messages
     Clock::time_point store_used_{}, transport_used_{};
     std::string user_, password_;
@@ -806,11 +820,11 @@ public:
         profile.store = url;
         session_ = std::make_unique<VmimeSession>(std::move(profile));
     }
-    std::vector<MailboxItem> fetch(const std::vector<std::string>& skip, std::size_t max_items,
-                                   std::size_t max_bytes) override {
+    std::vector<MailboxItem> list(const std::vector<std::string>& skip, std::size_t max_items) override {
         if (!session_->signed_on()) session_->sign_on("", "");
-        return session_->fetch_inbox(skip, max_items, max_bytes);
+        return session_->list_inbox(skip, max_items);
     }
+    std::string read(const MailboxItem& item) override { return session_->read_inbox(item.key); }
     void file_away(const std::vector<std::string>& keys) override {
         session_->move_from_inbox(keys, {"Velarion", "Rapporti"});
     }

@@ -18,8 +18,7 @@ class MaildirReportBox final : public ReportBox {
 public:
     explicit MaildirReportBox(std::string root) : root_(std::move(root)) {}
 
-    std::vector<MailboxItem> fetch(const std::vector<std::string>& skip, std::size_t max_items,
-                                   std::size_t max_bytes) override {
+    std::vector<MailboxItem> list(const std::vector<std::string>& skip, std::size_t max_items) override {
         std::vector<MailboxItem> out;
         for (const char* sub : {"new", "cur"}) {
             std::error_code ec;
@@ -30,20 +29,20 @@ public:
             for (; !ec && it != end && out.size() < max_items; it.increment(ec)) {
                 std::error_code fe;
                 // Only plain files: a link could lead anywhere.
-                if (!it->is_regular_file(fe) || it->is_symlink(fe)) continue;
+                if (it->is_symlink(fe) || !it->is_regular_file(fe)) continue;
                 MailboxItem item;
                 item.key = std::string(sub) + "/" + it->path().filename().string();
                 if (std::binary_search(skip.begin(), skip.end(), item.key)) continue;
                 item.size = static_cast<std::size_t>(it->file_size(fe));
-                if (item.size <= max_bytes) {
-                    std::ifstream in(it->path(), std::ios::binary);
-                    item.raw.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-                    if (item.raw.size() > max_bytes) item.raw.clear();  // it grew meanwhile
-                }
                 out.push_back(std::move(item));
             }
         }
         return out;
+    }
+
+    std::string read(const MailboxItem& item) override {
+        std::ifstream in(root_ / item.key, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
 
     void file_away(const std::vector<std::string>& keys) override {

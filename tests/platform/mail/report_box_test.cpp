@@ -1,0 +1,80 @@
+// The mailbox of delivery reports, on an IMAP store (dovecot) and in a
+// maildir: listed without the messages already seen, read one at a time,
+// and only the reports filed away to Velarion/Rapporti.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "platform/mail/mail.h"
+#include "support/mail_servers.h"
+
+namespace velarion {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+const std::string kReport =
+    "From: MAILER-DAEMON@mx.example.test\r\nSubject: Undelivered Mail\r\nMIME-Version: 1.0\r\n"
+    "Content-Type: multipart/report; report-type=delivery-status; boundary=\"b\"\r\n\r\n--b\r\n"
+    "Content-Type: message/delivery-status\r\n\r\nReporting-MTA: dns; mx.example.test\r\n\r\n"
+    "Final-Recipient: rfc822; x@example.test\r\nAction: failed\r\nStatus: 5.1.1\r\n--b--\r\n";
+const std::string kOther = "From: cliente@example.test\r\nSubject: Grazie\r\n\r\nRicevuto.\r\n";
+
+// Lists the box, reads each message, and files away the report.
+void read_and_file(mail::ReportBox& box, std::vector<std::string>& seen) {
+    const auto items = box.list(seen, 100);
+    ASSERT_EQ(items.size(), 2u);
+    std::vector<std::string> reports;
+    for (const auto& item : items) {
+        const std::string raw = box.read(item);
+        EXPECT_EQ(raw.size() >= item.size - 2 && raw.size() <= item.size + 2, true) << raw.size() << " " << item.size;
+        if (raw.find("delivery-status") != std::string::npos)
+            reports.push_back(item.key);
+        else
+            seen.push_back(item.key);
+    }
+    ASSERT_EQ(reports.size(), 1u);
+    box.file_away(reports);
+    box.rest();
+    std::sort(seen.begin(), seen.end());
+    EXPECT_TRUE(box.list(seen, 100).empty());
+}
+
+TEST(ReportBox, ImapInboxReportsGoToTheirFolderAndOtherMailStays) {
+    testing::ImapServer imap;
+    if (!imap.skip_reason().empty()) GTEST_SKIP() << imap.skip_reason();
+    imap.deliver("INBOX", "1.report", kReport);
+    imap.deliver("INBOX", "2.other", kOther);
+    mail::Profile p;
+    p.from = "ufficio@velarion.example";
+    auto box = mail::open_report_box(imap.url(), p);
+    std::vector<std::string> seen;
+    read_and_file(*box, seen);
+    const auto inbox = imap.messages("INBOX");
+    ASSERT_EQ(inbox.size(), 1u) << imap.log();
+    EXPECT_THAT(inbox[0], HasSubstr("Ricevuto."));
+    const auto filed = imap.messages("Velarion.Rapporti");
+    ASSERT_EQ(filed.size(), 1u) << imap.log();
+    EXPECT_THAT(filed[0], HasSubstr("Status: 5.1.1"));
+}
+
+TEST(ReportBox, MaildirReportsAreRenamedAndLinksNeverRead) {
+    testing::TempDir dir;
+    for (const char* sub : {"new", "cur", "tmp"}) fs::create_directories(dir / sub);
+    testing::write_file(dir / "new/1.report", kReport);
+    testing::write_file(dir / "cur/2.other:2,S", kOther);
+    testing::write_file(dir / "segreto", "password");
+    fs::create_symlink(dir / "segreto", dir / "new/3.link");
+    auto box = mail::open_report_box(dir.path(), {});
+    std::vector<std::string> seen;
+    read_and_file(*box, seen);
+    EXPECT_TRUE(fs::exists(dir / ".Velarion.Rapporti/cur/1.report"));
+    EXPECT_TRUE(fs::exists(dir / "cur/2.other:2,S"));
+    EXPECT_TRUE(fs::is_symlink(dir / "new/3.link"));
+}
+
+}  // namespace
+}  // namespace velarion

@@ -1,0 +1,66 @@
+// The record of sent messages and their outcomes: texts with tabs, line ends
+// and backslashes come back as written; the days past the kept ones go with
+// their documents; outcomes join their message per recipient, a final word
+// standing over a later delay.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "spool/delivery_track.h"
+#include "spool/sent_record.h"
+#include "support/test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace velarion::spool {
+namespace {
+
+SentMessage message(const std::string& base, const std::string& id) {
+    SentMessage m;
+    m.time = 1000;
+    m.base = base;
+    m.message_id = id;
+    m.envelope_id = id.substr(0, id.find('@'));
+    m.recipients = {"a@x.it", "B@Y.it"};
+    m.subject = "Fattura\t12\r\nriga \\ due";
+    m.reply = "250 2.0.0 Ok: queued as 4F1A";
+    m.documents = {"FATT01.pdf"};
+    return m;
+}
+
+TEST(SentRecord, WhatIsWrittenIsReadBackAndJoinedWithItsOutcomes) {
+    testing::TempDir work;
+    ASSERT_TRUE(record_sent(work.path(), 20261209, message("AB.1", "AB.1.aa@h")));
+    ASSERT_TRUE(record_sent(work.path(), 20261210, message("AB.2", "AB.2.bb@h")));
+    const auto sent = read_sent(work.path(), 20261201);
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0].subject, "Fattura\t12\r\nriga \\ due");
+    EXPECT_EQ(sent[0].recipients, (std::vector<std::string>{"a@x.it", "B@Y.it"}));
+    EXPECT_EQ(read_sent(work.path(), 20261210).size(), 1u);
+    EXPECT_EQ(fs::status(tracking_dir(work.path())).permissions() & fs::perms::all, fs::perms::owner_all);
+
+    // A delay, then the failure, then a late delay: the failure stands.
+    for (const char* action : {"delayed", "failed", "delayed"})
+        record_outcome(work.path(), 20261210, {2000, "AB.1.aa@h", "b@y.it", action, "5.1.1", "unknown", "mx", ""});
+    record_outcome(work.path(), 20261210, {2000, "AB.2.bb@h", "lista@x.it", "expanded", "2.0.0", "", "mx", ""});
+    record_outcome(work.path(), 20261210, {2000, "altro@h", "a@x.it", "failed", "5.1.1", "", "mx", ""});
+    const auto tracked = track(work.path(), 20261201, "all");
+    ASSERT_EQ(tracked.size(), 2u);
+    ASSERT_EQ(tracked[0].recipients.size(), 2u);
+    EXPECT_EQ(tracked[0].recipients[0].state, RecipientState::accepted);
+    EXPECT_EQ(tracked[0].recipients[1].state, RecipientState::bounced);  // the address's case aside
+    ASSERT_EQ(tracked[1].recipients.size(), 3u);  // the list's expansion is one more line
+    EXPECT_EQ(tracked[1].recipients[2].state, RecipientState::delivered);
+    EXPECT_EQ(track(work.path(), 20261201, "AB.2").size(), 1u);
+    EXPECT_EQ(bounced_on(work.path(), 20261210), 1);
+
+    // Kept for 1 day on the 10th: the 9th goes, with its documents.
+    fs::create_directories(documents_dir(work.path(), 20261209, "AB.1.aa"));
+    prune_tracking(work.path(), 20261210, 1);
+    EXPECT_EQ(read_sent(work.path(), 0).size(), 1u);
+    EXPECT_FALSE(fs::exists(documents_dir(work.path(), 20261209, "AB.1.aa")));
+    EXPECT_EQ(days_before(20260301, 1), 20260228);
+}
+
+}  // namespace
+}  // namespace velarion::spool
