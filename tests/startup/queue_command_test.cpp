@@ -102,7 +102,7 @@ TEST(QueueCommand, ListsDeferredAndParkedMessagesEachWithItsOwnNextAttempt) {
     EXPECT_NE(two.find("\"reason\":\"") , std::string::npos);
     EXPECT_EQ(two.find("\"reason\":\"\""), std::string::npos) << two;
     EXPECT_EQ(line_with(r.out, "AB.4"), "");  // delivered: no longer held
-    EXPECT_NE(lines_of(r.out).back().find("\"today\":{\"delivered\":1,\"saved\":0,\"deferred\":2,\"parked\":1}"),
+    EXPECT_NE(lines_of(r.out).back().find("\"today\":{\"delivered\":1,\"saved\":0,\"deferred\":2,\"parked\":1,\"bounced\":0}"),
               std::string::npos)
         << r.out;
 
