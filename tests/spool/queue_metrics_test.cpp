@@ -37,7 +37,8 @@ TEST(QueueMetrics, TextFormatWithEveryStateAndTheOldestAge) {
         EXPECT_TRUE(std::regex_match(l, sample_line) || std::regex_match(l, comment)) << l;
         samples += l[0] != '#';
     }
-    EXPECT_EQ(samples, 8 + 1 + 4 + 1);
+    EXPECT_EQ(samples, 8 + 1 + 4 + 1 + 1);
+    EXPECT_NE(text.find("velarion_bounced_total 0\n"), std::string::npos) << text;
     EXPECT_NE(text.find("velarion_queue_messages{state=\"waiting\"} 1\n"), std::string::npos) << text;
     EXPECT_NE(text.find("velarion_queue_messages{state=\"parked\"} 2\n"), std::string::npos);
     EXPECT_NE(text.find("velarion_queue_messages{state=\"held\"} 0\n"), std::string::npos);

@@ -64,11 +64,11 @@ TEST_F(Scan, MovesTheGroupWithBackupsAndChecksTheSizeOfTheFirstAttachment) {
     // Four working copies (.0 and .1 live on under their attachment names)
     // and four dated backups, made after the 2-second pause for the new ".0".
     // "in_lavorazione" tells other agents on this work folder what is in use;
-    // "conteggi" holds the day's counts.
+    // "conteggi" holds the day's counts, "tracciamento" the record of what was sent.
     EXPECT_EQ(files_in(work),
               (std::vector<std::string>{"A.PDF", "AB.7.0_261207103002", "AB.7.1_261207103002",
                                         "AB.7.b", "AB.7.b_261207103002", "AB.7.h",
-                                        "AB.7.h_261207103002", "B.CSV", "conteggi/", "in_lavorazione/"}));
+                                        "AB.7.h_261207103002", "B.CSV", "conteggi/", "in_lavorazione/", "tracciamento/"}));
     EXPECT_EQ(read_file(work + "A.PDF"), "pdf-bytes");
     EXPECT_EQ(clock.slept_ms(), 2000);
     EXPECT_GE(view.events_pumped, 1);

@@ -52,7 +52,7 @@ TEST(SentRecord, WhatIsWrittenIsReadBackAndJoinedWithItsOutcomes) {
     ASSERT_EQ(tracked[1].recipients.size(), 3u);  // the list's expansion is one more line
     EXPECT_EQ(tracked[1].recipients[2].state, RecipientState::delivered);
     EXPECT_EQ(track(work.path(), 20261201, "AB.2").size(), 1u);
-    EXPECT_EQ(bounced_on(work.path(), 20261210), 1);
+    EXPECT_EQ(bounced_on(work.path(), 20261210), 2);  // every failure recorded that day
 
     // Kept for 1 day on the 10th: the 9th goes, with its documents.
     fs::create_directories(documents_dir(work.path(), 20261209, "AB.1.aa"));
