@@ -279,7 +279,9 @@ public:
         try {
             if (!store_->isConnected()) reconnect_store();
             open_inbox();
-            auto messages = inbox_->getMessages(vmime::net::messageSet::byNumber(1, -1));
+            const auto count = inbox_->getStatus()->getMessageCount();
+            if (count == 0) return out;
+            auto messages = inbox_->getMessages(vmime::net::messageSet::byNumber(1, count));
             inbox_->fetchMessages(messages, vmime::net::fetchAttributes::UID | vmime::net::fetchAttributes::SIZE);
             for (const auto& m : messages) {
                 if (out.size() >= max_items) break;
