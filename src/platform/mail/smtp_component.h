@@ -107,9 +107,10 @@ public:
     int DataTimeout = 600;           // seconds for the answer to the end of the message's data
     int Idle = 30;                   // seconds a connection kept in Sessions may wait unused and still serve
     TlsPolicy Tls;
-    // When enabled, AUTH XOAUTH2 with UserName and an access token instead of
-    // the password (UseAuthentication aside). A refused token is fetched
-    // again once and tried again.
+    // When enabled, AUTH XOAUTH2 (OAUTHBEARER where the server offers only
+    // that) with UserName and an access token instead of the password
+    // (UseAuthentication aside). A refused token is fetched again once and
+    // tried again.
     oauth::SignOn OAuth;
     // Where the connection stays open for the next Send (none: each Send
     // connects, and ends its connection when done).
