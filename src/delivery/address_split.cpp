@@ -32,6 +32,17 @@ void DividiIndirizzi(Destinatari& arrDestinatari, const std::string& text, char 
     if (!part.empty()) store_part(arrDestinatari, count, part);
 }
 
+std::vector<std::string> list_entries(const std::string& list) {
+    std::vector<std::string> out(1);
+    for (const char c : list) {
+        if (c == ';')
+            out.emplace_back();
+        else
+            out.back() += c;
+    }
+    return out;
+}
+
 void add_recipients(mail::Message& msg, const std::string& list, mail::RecipType type) {
     if (list.empty()) return;
     Destinatari arrDestinatari;

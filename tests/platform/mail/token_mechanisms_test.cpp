@@ -101,13 +101,10 @@ TEST_P(TokenMechanisms, SmtpSignsOnThroughTheMechanismOfferedAndReplacesARefused
     c.SMTPHost = smtp.host_port();
     c.UserName = user;
     c.Password = "non-usata";
-    c.From = user;
-    c.Recipient = "luigi@example.test";
-    c.subject = "cdo";
-    c.Message = "Testo\r\n";
+    const mail::Envelope e{.from = {user}, .to = {{"luigi@example.test"}}, .subject = "cdo", .body = "Testo\r\n"};
     c.Timeout = 10;
     c.OAuth = {config, &tokens};
-    c.Send();
+    c.Send(e);
     EXPECT_FALSE(c.failed()) << c.error_text();
 
     EXPECT_EQ(smtp.messages(3).size(), 3u);
@@ -172,12 +169,10 @@ TEST(TokenMechanismsBeside, PasswordSignsOnWithLogin) {
     c.UseAuthentication = true;
     c.UserName = "velarion";
     c.Password = "segreta";
-    c.From = "velarion@example.test";
-    c.Recipient = "luigi@example.test";
-    c.subject = "password";
-    c.Message = "Testo\r\n";
+    const mail::Envelope e{
+        .from = {"velarion@example.test"}, .to = {{"luigi@example.test"}}, .subject = "password", .body = "Testo\r\n"};
     c.Timeout = 10;
-    c.Send();
+    c.Send(e);
     EXPECT_FALSE(c.failed()) << c.error_text();
     EXPECT_EQ(smtp.logins(), "velarion segreta\n");
 }
