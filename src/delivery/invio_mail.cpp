@@ -27,7 +27,7 @@ std::vector<mail::Mailbox> mailboxes(const std::string& list) {
 
 DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r, mail::SmtpSessions* sessions) {
     try {
-        // 1. The activity list written out; one component for both attempts.
+        // The activity list written out; one component for both attempts.
         flush_log(rt);
         int attempt = 1;
         bool bInvioFallito = false;
@@ -57,39 +57,39 @@ DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r, mail::SmtpSessi
         };
 
         for (;;) {
-            // 2.1 to 2.2.
+            // The server and account of the [CDO] section.
             bInvioFallito = false;
             smtp.UseAuthentication = true;
             smtp.UserName = rt.cfg.smtp.user;
             smtp.Password = rt.cfg.smtp.password;
             smtp.SMTPHost = rt.cfg.smtp.server;
             smtp.SMTPPort = rt.cfg.smtp.port.setting();
-            // 2.3 The sender: the message's, else "from", else "username".
+            // The sender: the message's, else "from", else "username".
             if (lsFrom.empty() && !rt.cfg.smtp.from.empty()) lsFrom = rt.cfg.smtp.from;
             if (lsFrom.empty()) lsFrom = rt.cfg.smtp.user;
-            // 2.4 The sender also receives the replies.
+            // The recipients; the sender also receives the replies.
             mail::Envelope message;
             message.from = {lsFrom, lsFrom};
             message.reply_to = lsFrom;
             message.to = mailboxes(r.lsTo);
-            // 2.5 The sender always receives a copy; the last copy recipient
-            // is shown with the sender's address joined by ":".
+            // The sender always receives a copy; the last copy recipient is
+            // shown with the sender's address joined by ":".
             message.cc = mailboxes(r.lscc);
             if (!r.lscc.empty()) message.cc.back().display += ":" + lsFrom;
             if (!r.lscc.empty() || !lsFrom.empty()) message.cc.push_back({lsFrom, r.lscc.empty() ? lsFrom : ""});
             for (auto& entry : list_entries(r.plus_ccn)) message.bcc.push_back(std::move(entry));
-            // 2.6
+            // Subject and text.
             message.subject = r.lsObj;
             message.body = r.lvBody;
-            // 2.7 Attachments, each with the file opened for it; a missing
-            // PDF, or a file outside the installation's folders, ends the
-            // transport before anything is sent.
+            // Attachments, each with the file opened for it; a missing PDF, or
+            // a file outside the installation's folders, ends the transport
+            // before anything is sent.
             OpenedAttachments opened = open_attachments(rt, r, MissingPdf::stop);
             if (opened.stop) return *opened.stop;
             message.attachments = std::move(opened.files);
-            // 2.8
+            // A read receipt asked for.
             message.receipt = true;
-            // 2.9 The error report to the sender.
+            // The error report to the sender.
             if (attempt == 2) {
                 message.cc.clear();
                 message.bcc.clear();
@@ -98,7 +98,7 @@ DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r, mail::SmtpSessi
                 message.body = "*** ERRORE INVIO MAIL *** \r\nDESTINATARI: " + r.lsTo + "\r\nCOPIA CC: " + r.lscc +
                                "\r\n" + r.lvBody;
             }
-            // 2.10 to 2.12
+            // Send; a lasting failure is followed by one error report to the sender.
             smtp.Send(message);
             if (!bInvioFallito) {
                 rt.list.add(" Messages sent " + r.lsTo);
@@ -112,7 +112,7 @@ DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r, mail::SmtpSessi
             if (failure.result != Delivered::failed) break;
             attempt = 2;
         }
-        // 3. The final line follows the message itself, not its error report.
+        // The final line follows the message itself, not its error report.
         if (message_failed)
             rt.list.add(" Rinnovo Info Log  Messaggio non  spedito " + r.lsObj);
         else
