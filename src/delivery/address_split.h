@@ -1,11 +1,10 @@
 // The address lists of a delivery request (";"-separated, as message
 // processing writes them) split into their entries: DividiIndirizzi into
-// arrDestinatari, and the lists as typed recipients.
+// arrDestinatari, and a list as recipients of the mail layer.
 #pragma once
 
 #include <array>
 #include <string>
-#include <vector>
 
 #include "platform/mail/mail.h"
 
@@ -18,9 +17,6 @@ using Destinatari = std::array<std::string, 16>;
 // part stays as empty text, a trailing separator adds nothing). A sixteenth
 // part raises NumberedError 9 (subscript out of range).
 void DividiIndirizzi(Destinatari& arrDestinatari, const std::string& text, char separator);
-
-// The entries of a ";"-separated list in order, empty ones too.
-std::vector<std::string> list_entries(const std::string& list);
 
 // Adds the non-empty entries of a ";"-separated list as recipients of one type.
 void add_recipients(mail::Message& msg, const std::string& list, mail::RecipType type);

@@ -9,6 +9,7 @@
 #include "delivery/attachments.h"
 #include "delivery/mail_profile.h"
 #include "platform/os/error.h"
+#include "platform/os/text_list.h"
 #include "platform/mail/smtp_component.h"
 
 namespace velarion {
@@ -19,7 +20,7 @@ namespace {
 // itself (which names no one); blank entries are left out when sent.
 std::vector<mail::Mailbox> mailboxes(const std::string& list) {
     std::vector<mail::Mailbox> out;
-    for (auto& entry : list_entries(list)) out.push_back({entry, entry});
+    for (auto& entry : text::split(list, ';')) out.push_back({entry, entry});
     return out;
 }
 
@@ -77,7 +78,7 @@ DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r, mail::SmtpSessi
             message.cc = mailboxes(r.lscc);
             if (!r.lscc.empty()) message.cc.back().display += ":" + lsFrom;
             if (!r.lscc.empty() || !lsFrom.empty()) message.cc.push_back({lsFrom, r.lscc.empty() ? lsFrom : ""});
-            for (auto& entry : list_entries(r.plus_ccn)) message.bcc.push_back(std::move(entry));
+            message.bcc = text::split(r.plus_ccn, ';');
             // Subject and text.
             message.subject = r.lsObj;
             message.body = r.lvBody;
