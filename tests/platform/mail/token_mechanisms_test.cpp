@@ -28,6 +28,8 @@ struct Offer {
     std::string expected;
 };
 
+void PrintTo(const Offer& offer, std::ostream* os) { *os << offer.mechanisms; }
+
 std::string lower(std::string s) {
     for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
