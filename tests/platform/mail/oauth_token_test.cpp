@@ -234,8 +234,11 @@ struct OAuthMail : ::testing::Test {
     }
 
     void expect_no_secret(const std::string& text) {
-        for (const auto& s : tokens.secrets(config))
-            if (!s.empty()) EXPECT_THAT(text, Not(HasSubstr(s)));
+        for (const auto& s : tokens.secrets(config)) {
+            if (!s.empty()) {
+                EXPECT_THAT(text, Not(HasSubstr(s)));
+            }
+        }
         EXPECT_THAT(text, Not(HasSubstr(kRefresh)));
         EXPECT_THAT(text, Not(HasSubstr(options.client_secret)));
     }
@@ -372,7 +375,9 @@ TEST(OAuthImap, DraftStoredWithXoauth2AndAFreshTokenAfterARefusal) {
     EXPECT_EQ(imap.messages("Drafts").size(), 2u) << imap.log();
     EXPECT_EQ(endpoint.requests(), "refresh_token\nrefresh_token\n");
     for (const auto& s : tokens.secrets(p.oauth.config))
-        if (!s.empty()) EXPECT_THAT(imap.log(), Not(HasSubstr(s)));
+        if (!s.empty()) {
+            EXPECT_THAT(imap.log(), Not(HasSubstr(s)));
+        }
 }
 
 }  // namespace
