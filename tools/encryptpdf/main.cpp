@@ -54,6 +54,7 @@ constexpr const char* kUsage =
 constexpr const char* kHelp =
     "Usage: encryptpdf -i INPUT.pdf -o OUTPUT.pdf PASSWORD-OPTION [OPTION...]\n"
     "Protects a PDF with an owner password: what is not allowed below needs it.\n"
+    "An encrypted file is no PDF/A: a PDF/A claim of the input is not carried over.\n"
     "\n"
     "  -i FILE            the PDF to protect\n"
     "  -o FILE            the protected PDF (may be the input file); written under a\n"
