@@ -348,7 +348,9 @@ TEST_F(MergeArchivalTest, MergedPagesOfEachFaultyKind) {
         const PdfaVerdict rules = pdfa_rules(pdf);
         EXPECT_EQ(rules.claim, k.conforms ? "2B" : "none");
         EXPECT_EQ(rules.status, 0) << rules.broken;
-        if (!k.conforms) EXPECT_NE(pdfa_rules(pdf, true).broken.find(k.rule), std::string::npos);
+        if (!k.conforms) {
+            EXPECT_NE(pdfa_rules(pdf, true).broken.find(k.rule), std::string::npos);
+        }
     }
 }
 
