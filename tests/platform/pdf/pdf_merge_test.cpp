@@ -13,6 +13,7 @@
 #include "platform/pdf/pdf_document.h"
 #include "platform/os/process.h"
 #include "platform/os/safe_path.h"
+#include "support/hostile_pdf.h"
 #include "support/test_support.h"
 
 namespace velarion {
@@ -91,44 +92,6 @@ TEST(PdfMerge, WritesNothingWhenAnInputIsUnusable) {
     EXPECT_EQ(files, 3);  // a.pdf, bad.pdf, out.pdf: no leftovers
 }
 
-// A PDF of one page whose page tree is `depth` levels deep, each level an
-// object of its own; with action_chain, the page's link carries a chain of
-// that many actions (/Next) instead.
-std::string deep_pdf(int depth, bool action_chain) {
-    std::string body = "%PDF-1.7\n";
-    std::vector<std::size_t> offsets;
-    auto object = [&](const std::string& text) {
-        offsets.push_back(body.size());
-        body += std::to_string(offsets.size()) + " 0 obj\n" + text + "\nendobj\n";
-    };
-    const int levels = action_chain ? 1 : depth;
-    const int first_action = levels + 3;
-    object("<< /Type /Catalog /Pages 2 0 R >>");
-    for (int level = 0; level < levels; ++level) {
-        const int self = 2 + level, kid = level + 1 < levels ? self + 1 : levels + 2;
-        object("<< /Type /Pages /Kids [" + std::to_string(kid) + " 0 R] /Count 1" +
-               (level ? " /Parent " + std::to_string(self - 1) + " 0 R" : "") + " >>");
-    }
-    object("<< /Type /Page /Parent " + std::to_string(levels + 1) + " 0 R /MediaBox [0 0 200 200]" +
-           (action_chain ? " /Annots [<< /Type /Annot /Subtype /Link /Rect [0 0 10 10] /A " +
-                               std::to_string(first_action) + " 0 R >>]"
-                         : "") +
-           " >>");
-    if (action_chain)
-        for (int i = 0; i < depth; ++i)
-            object("<< /S /URI /URI (x)" + (i + 1 < depth ? " /Next " + std::to_string(first_action + i + 1) + " 0 R" : std::string()) + " >>");
-    const std::size_t xref = body.size();
-    body += "xref\n0 " + std::to_string(offsets.size() + 1) + "\n0000000000 65535 f \n";
-    char line[32];
-    for (const std::size_t o : offsets) {
-        std::snprintf(line, sizeof line, "%010zu 00000 n \n", o);
-        body += line;
-    }
-    body += "trailer\n<< /Size " + std::to_string(offsets.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-            std::to_string(xref) + "\n%%EOF\n";
-    return body;
-}
-
 // A page tree 50,000 levels deep would overflow the reader's stack: it is
 // refused before qpdf walks it. A structure that takes the reader down
 // anyway (a chain of actions the copy follows) ends only the child process
@@ -136,9 +99,9 @@ std::string deep_pdf(int depth, bool action_chain) {
 TEST(PdfMerge, HostileFilesEndTheReadingNotTheCaller) {
     TempDir dir;
     make_pdf(dir / "a.pdf", "alpha", 1);
-    testing::write_file(dir / "tree.pdf", deep_pdf(50000, false));
-    testing::write_file(dir / "shallow.pdf", deep_pdf(20, false));
-    testing::write_file(dir / "chain.pdf", deep_pdf(200000, true));
+    testing::write_file(dir / "tree.pdf", testing::deep_pdf(50000, false));
+    testing::write_file(dir / "shallow.pdf", testing::deep_pdf(20, false));
+    testing::write_file(dir / "chain.pdf", testing::deep_pdf(200000, true));
     EXPECT_EQ(pdf_merge::GetNumberOfPages(dir / "tree.pdf"), 0);
     EXPECT_EQ(pdf_merge::GetNumberOfPages(dir / "shallow.pdf"), 1);  // an ordinary deep tree is fine
     EXPECT_FALSE(pdf_merge::MERGE({dir / "a.pdf", dir / "tree.pdf"}, dir / "out.pdf"));
