@@ -6,7 +6,7 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 
-#include <regex>
+#include <cctype>
 #include <string>
 
 namespace velarion::archival_claim {
@@ -23,27 +23,54 @@ bool is_pdfa_intent(QPDFObjectHandle intent) {
     return intent.isDictionary() && intent.getKey("/S").isNameAndEquals("/GTS_PDFA1");
 }
 
-// The pdfaid properties as elements ("<pdfaid:part>2</pdfaid:part>") and as
-// attributes ("pdfaid:part='2'"), whatever the prefix's spelling of quotes.
-const std::regex& pdfaid_element() {
-    static const std::regex re(R"(<pdfaid:([A-Za-z]+)\s*>[^<]*</pdfaid:\1\s*>\s*)");
-    return re;
-}
-const std::regex& pdfaid_attribute() {
-    static const std::regex re(R"(\s+pdfaid:[A-Za-z]+\s*=\s*("[^"]*"|'[^']*'))");
-    return re;
+// The XMP without its pdfaid properties, as elements
+// ("<pdfaid:part>2</pdfaid:part>") and as attributes (pdfaid:part="2").
+// Scanned by hand: the metadata may come from a merged file, and std::regex
+// recurses once per character matched.
+std::string without_pdfaid(const std::string& xmp) {
+    std::string out;
+    out.reserve(xmp.size());
+    std::size_t at = 0;
+    for (std::size_t p; (p = xmp.find("pdfaid:", at)) != std::string::npos;) {
+        std::size_t name_end = p + 7;
+        while (name_end < xmp.size() && std::isalpha(static_cast<unsigned char>(xmp[name_end]))) ++name_end;
+        const std::string name = xmp.substr(p + 7, name_end - p - 7);
+        if (p > 0 && xmp[p - 1] == '<' && !name.empty()) {
+            // An element: up to its end tag and the blanks after it.
+            const std::string end_tag = "</pdfaid:" + name + ">";
+            const std::size_t end = xmp.find(end_tag, name_end);
+            if (end != std::string::npos) {
+                out.append(xmp, at, p - 1 - at);
+                at = end + end_tag.size();
+                while (at < xmp.size() && std::isspace(static_cast<unsigned char>(xmp[at]))) ++at;
+                continue;
+            }
+        }
+        std::size_t q = name_end;
+        while (q < xmp.size() && std::isspace(static_cast<unsigned char>(xmp[q]))) ++q;
+        if (!name.empty() && q < xmp.size() && xmp[q] == '=') {
+            // An attribute: with the blanks before it and its quoted value.
+            std::size_t v = q + 1;
+            while (v < xmp.size() && std::isspace(static_cast<unsigned char>(xmp[v]))) ++v;
+            const std::size_t close = v < xmp.size() && (xmp[v] == '"' || xmp[v] == '\'') ? xmp.find(xmp[v], v + 1)
+                                                                                         : std::string::npos;
+            if (close != std::string::npos) {
+                std::size_t start = p;
+                while (start > at && std::isspace(static_cast<unsigned char>(xmp[start - 1]))) --start;
+                out.append(xmp, at, start - at);
+                at = close + 1;
+                continue;
+            }
+        }
+        // Anything else (the namespace declaration "xmlns:pdfaid=") stays.
+        out.append(xmp, at, name_end - at);
+        at = name_end;
+    }
+    out.append(xmp, at, std::string::npos);
+    return out;
 }
 
 }  // namespace
-
-bool claimed(QPDF& pdf) {
-    QPDFObjectHandle root = pdf.getRoot();
-    QPDFObjectHandle intents = root.getKey("/OutputIntents");
-    if (intents.isArray())
-        for (int i = 0; i < intents.getArrayNItems(); ++i)
-            if (is_pdfa_intent(intents.getArrayItem(i))) return true;
-    return metadata_text(root.getKey("/Metadata")).find("pdfaid:") != std::string::npos;
-}
 
 void remove(QPDF& pdf) {
     QPDFObjectHandle root = pdf.getRoot();
@@ -56,9 +83,7 @@ void remove(QPDF& pdf) {
     QPDFObjectHandle metadata = root.getKey("/Metadata");
     const std::string xmp = metadata_text(metadata);
     if (xmp.find("pdfaid:") == std::string::npos) return;
-    std::string plain = std::regex_replace(xmp, pdfaid_element(), "");
-    plain = std::regex_replace(plain, pdfaid_attribute(), "");
-    metadata.replaceStreamData(plain, QPDFObjectHandle::newNull(), QPDFObjectHandle::newNull());
+    metadata.replaceStreamData(without_pdfaid(xmp), QPDFObjectHandle::newNull(), QPDFObjectHandle::newNull());
 }
 
 }  // namespace velarion::archival_claim

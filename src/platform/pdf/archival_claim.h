@@ -7,9 +7,6 @@ class QPDF;
 
 namespace velarion::archival_claim {
 
-// True when the document's XMP names a PDF/A part or it has a PDF/A output intent.
-bool claimed(QPDF& pdf);
-
 // Removes the pdfaid properties (elements and attributes) from the XMP
 // metadata of the catalogue and the GTS_PDFA1 output intents; the rest of
 // the metadata stays as it was.

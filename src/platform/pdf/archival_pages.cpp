@@ -35,13 +35,19 @@ bool forbidden_annotation(const std::string& subtype) {
            subtype == "/RichMedia";
 }
 
+// The names a report lists, each once and at most ten: enough to say why.
 void add_once(std::vector<std::string>& list, const std::string& name) {
-    if (std::find(list.begin(), list.end(), name) == list.end()) list.push_back(name);
+    if (list.size() < 10 && std::find(list.begin(), list.end(), name) == list.end()) list.push_back(name);
 }
 
+// A font's name as an activity line may show it: at most 64 bytes, control
+// characters (a name may hold any byte) as "?".
 std::string font_name(QPDFObjectHandle font, const std::string& key) {
     QPDFObjectHandle base = font.getKey("/BaseFont");
-    return base.isName() ? base.getName().substr(1) : key.substr(1);
+    std::string name = (base.isName() ? base.getName() : key).substr(1, 64);
+    for (char& c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return name;
 }
 
 QPDFObjectHandle font_program(QPDFObjectHandle font) {
