@@ -325,6 +325,8 @@ TEST_F(MergeArchivalTest, MergedPagesOfEachFaultyKind) {
         {"nested-font", false, "font non incorporati nei PDF uniti: Helvetica", "6.2.11.4.1"},
         {"cmyk", false, "colori DeviceCMYK nei PDF uniti", "6.2.4.3"},
         {"widths", false, "larghezze diverse dal programma del font nei PDF uniti: LiberationSans", "6.2.11.5"},
+        // Deeper than the agent walks: no rule broken, but nothing said of what lies below.
+        {"deep-forms", false, "disegni annidati oltre 32 livelli nei PDF uniti", ""},
         {"javascript", true, "PDF uniti resi conformi: azioni tolte 1", "6.5.1"},
         {"launch", true, "PDF uniti resi conformi: azioni tolte 1", "6.5.1"},
         {"no-flags", true, "PDF uniti resi conformi: annotazioni rese stampabili 1", "6.3.2"},
@@ -335,7 +337,9 @@ TEST_F(MergeArchivalTest, MergedPagesOfEachFaultyKind) {
         SCOPED_TRACE(k.kind);
         const std::string page = dir / ("unione/" + std::string(k.kind) + ".pdf");
         ASSERT_TRUE(faulty_page(k.kind, page));
-        EXPECT_NE(pdfa_rules(page, true).broken.find(k.rule), std::string::npos);
+        if (*k.rule) {
+            EXPECT_NE(pdfa_rules(page, true).broken.find(k.rule), std::string::npos);
+        }
         list.clear();
         layout.compose.problems.clear();
         layout.style.name = "LETT";
@@ -348,7 +352,7 @@ TEST_F(MergeArchivalTest, MergedPagesOfEachFaultyKind) {
         const PdfaVerdict rules = pdfa_rules(pdf);
         EXPECT_EQ(rules.claim, k.conforms ? "2B" : "none");
         EXPECT_EQ(rules.status, 0) << rules.broken;
-        if (!k.conforms) {
+        if (!k.conforms && *k.rule) {
             EXPECT_NE(pdfa_rules(pdf, true).broken.find(k.rule), std::string::npos);
         }
     }

@@ -6,7 +6,8 @@
 KIND: annotation-font, pattern-font, nested-font (a font not embedded, drawn
 by an annotation's appearance, a tiling pattern, a form five forms deep),
 cmyk (DeviceCMYK colour), javascript, launch (link actions), no-flags (an
-annotation without flags), hidden (a hidden annotation), widths (an embedded
+annotation without flags), hidden (a hidden annotation), deep-forms (forms
+nested 40 deep, deeper than the agent walks), widths (an embedded
 TrueType font whose widths differ from its program), clean (none of these).
 """
 import sys
@@ -75,6 +76,11 @@ def make(kind, out):
     elif kind == "nested-font":
         inner = form(pdf, text, pikepdf.Dictionary(Font=pikepdf.Dictionary(F1=base_font(pdf))))
         for _ in range(4):
+            inner = form(pdf, b"/X1 Do\n", pikepdf.Dictionary(XObject=pikepdf.Dictionary(X1=inner)))
+        page(pdf, b"/X1 Do\n", pikepdf.Dictionary(XObject=pikepdf.Dictionary(X1=inner)))
+    elif kind == "deep-forms":
+        inner = form(pdf, drawing, pikepdf.Dictionary())
+        for _ in range(39):
             inner = form(pdf, b"/X1 Do\n", pikepdf.Dictionary(XObject=pikepdf.Dictionary(X1=inner)))
         page(pdf, b"/X1 Do\n", pikepdf.Dictionary(XObject=pikepdf.Dictionary(X1=inner)))
     elif kind == "cmyk":
