@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdlib.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -69,11 +68,9 @@ ProcessResult run_program(const std::vector<std::string>& argv, const std::vecto
     const pid_t pid = start_program(argv, env, out_path, err_path);
     if (pid < 0) return r;
     int status = 0;
-    struct rusage usage {};
-    while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     if (WIFEXITED(status)) r.status = WEXITSTATUS(status);
-    r.peak_kb = usage.ru_maxrss;
     r.out = read_file(out_path);
     r.err = read_file(err_path);
     return r;

@@ -90,7 +90,6 @@ struct TestContext {
 struct ProcessResult {
     int status = -1;  // exit status; -1 when it could not start or was killed
     std::string out, err;
-    long peak_kb = 0;  // the program's peak resident memory (KB)
 };
 // Runs argv[0] (a path) with the given extra environment entries ("NAME=value",
 // replacing those of the same name) and returns its exit status and output.
