@@ -55,7 +55,9 @@ TEST(QueueMetrics, TextFormatWithEveryStateTheOperatorAndCounters) {
     EXPECT_NE(text.find("velarion_transport_held{operatore=\"AB\"} 1\n"), std::string::npos);
     EXPECT_NE(text.find("velarion_store_held{operatore=\"AB\"} 0\n"), std::string::npos);
     // An empty queue: no age, and no hold.
-    const std::string empty = metrics_text(QueueReport{}, 1600, {"CD"});
+    AgentState other;
+    other.operator_code = "CD";
+    const std::string empty = metrics_text(QueueReport{}, 1600, other);
     EXPECT_NE(empty.find("velarion_oldest_waiting_seconds{operatore=\"CD\"} 0\n"), std::string::npos);
     EXPECT_NE(empty.find("velarion_transport_held{operatore=\"CD\"} 0\n"), std::string::npos);
 }

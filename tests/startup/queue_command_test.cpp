@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "startup/service_env.h"
 #include "support/background_process.h"
 #include "support/fault_servers.h"
 #include "support/mail_servers.h"
@@ -306,6 +307,18 @@ TEST(QueueCommand, HoldReleaseAndDeleteTakeSeveralNamesAndAll) {
     EXPECT_EQ(o.velarion({"--delete"}).status, 2);
     EXPECT_EQ(o.velarion({"--release"}).status, 2);
     EXPECT_EQ(o.velarion({"--delete", "AB.99"}).status, 1);
+}
+
+TEST(QueueCommand, WithoutIniTheServicesInstallationIsFound) {
+    Office o("smtp://127.0.0.1:1", "60s");
+    o.message("AB.40", "x@example.it", "SEND");
+    // No ini: and no velarion.ini in the program's folder: the service's environment file names it.
+    EXPECT_EQ(run_program({kVelarion, "--queue", "ope:AB"}, o.env()).status, 1);
+    write_file(o.root / "config/velarion/AB.env", "# the service of AB\nVELARION_INI=\"" + o.cfg + "\"\n");
+    const auto r = run_program({kVelarion, "--queue", "ope:AB"}, o.env());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("AB.40  in attesa"), std::string::npos) << r.out;
+    EXPECT_EQ(service_env::ini_of("VELARION_INI=/a\nVELARION_INI = '/b c'\nVELARION_ARGS=x\n"), "/b c");
 }
 
 }  // namespace
