@@ -88,8 +88,10 @@ void styles(Report& r, Agent& a) {
     for (const auto& section : contents.sections) names.push_back(section.name);
     for (const auto& name : names) file.section(a.rt, name);
     for (const auto& p : file.problems()) r.line(p.message());
-    // The logo pictures the styles name ("file": <file>.jpg in the logo folder).
-    for (const auto& section : contents.sections)
+    // The logo pictures the styles name ("file": <file>.jpg in the logo folder),
+    // from a reading of its own (the loader's cache may have moved on).
+    const ini::IniContents again = ini::read_all(path);
+    for (const auto& section : again.sections)
         for (const auto& e : section.entries) {
             if (text::upper(e.key) != "FILE" || text::trim(e.value).empty()) continue;
             const std::string picture = a.settings.logo_dir + text::trim(e.value) + ".jpg";

@@ -86,12 +86,16 @@ private slots:
         QCOMPARE(f.logic->load(), LoadResult::Ready);
         QCOMPARE(f.form.mPopRetry->text(), QStringLiteral("Riprova ora"));
         QCOMPARE(f.form.mPopUnsent->text(), QStringLiteral("Apri cartella non inviati"));
-        // "Riprova ora" ends this agent's hold on delivery at once.
-        f.logic->scanner().run_state().transport_hold.failures = 2;
-        f.logic->scanner().run_state().store_hold.failures = 1;
+        // "Riprova ora" ends this agent's waits at once; the holds last until a try succeeds.
+        RunState& run = f.logic->scanner().run_state();
+        run.transport_hold.failures = 2;
+        run.transport_hold.until_ms = 1LL << 60;
+        run.store_hold.failures = 1;
+        run.store_hold.until_ms = 1LL << 60;
         f.form.mPopRetry->trigger();
-        QVERIFY(!f.logic->scanner().run_state().transport_hold.active());
-        QVERIFY(!f.logic->scanner().run_state().store_hold.active());
+        QCOMPARE(run.transport_hold.until_ms, 0LL);
+        QCOMPARE(run.store_hold.until_ms, 0LL);
+        QVERIFY(run.transport_hold.asked && run.store_hold.asked);
 
         UrlCatcher catcher;
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
