@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/mail_servers.h"
 #include "support/test_support.h"
 
 namespace velarion {
@@ -55,6 +56,21 @@ TEST(MetricsFile, WrittenInTextfileFormatAfterAOnceRun) {
     int files = 0;
     for (const auto& e : fs::directory_iterator(root / "metriche")) files += e.is_regular_file();
     EXPECT_EQ(files, 1);
+}
+
+TEST(MetricsFile, AFileThatCannotBeWrittenIsSaidOnce) {
+    testing::TempDir root;
+    const std::string spool = root / "spool/", work = root / "tempozip/", cfg = root / "cfg/";
+    for (const auto& d : {spool, work, cfg, root / "run"}) fs::create_directories(d);
+    write_file(cfg + "velarion.ini", "[AB]\nEMailAddr=ab@example.com\nPath=" + spool + "\nDir_Loghi=" + root / "loghi/" +
+                                         "\ntempozip_dir=" + work + "\n[GLOBAL]\nTiming=100\nmetriche=" +
+                                         root / "manca/velarion.prom" + "\n");
+    const auto r = run_program({kVelarion, "--headless", "--once", "ini:" + cfg, "ope:AB"},
+                               {"HOME=" + root / "home", "XDG_RUNTIME_DIR=" + root / "run",
+                                "XDG_CONFIG_HOME=" + root / "config"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(testing::count_of(r.out, " Impossibile scrivere il file delle metriche " + root / "manca/velarion.prom: "), 1)
+        << r.out;
 }
 
 TEST(MetricsFile, AFolderGetsOneFilePerOperator) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -41,8 +42,10 @@ using detail::utf8_charset;
 bool mail_client_handles_mailto() {
     const auto handler = process::run_capture({"xdg-mime", "query", "default", "x-scheme-handler/mailto"});
     if (!handler) return false;
-    const std::string name = text::trim(*handler);
-    if (name.empty()) return false;
+    std::string name = *handler;
+    while (!name.empty() && std::isspace(static_cast<unsigned char>(name.back()))) name.pop_back();
+    name.erase(0, name.find_first_not_of(" \t"));
+    if (name.empty() || name.find('/') != std::string::npos) return false;
     // The handler's own entry must say it is a mail client.
     std::vector<std::string> dirs;
     const char* data_home = std::getenv("XDG_DATA_HOME");
