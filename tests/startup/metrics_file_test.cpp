@@ -90,6 +90,28 @@ TEST(MetricsFile, AFolderGetsOneFilePerOperator) {
     // Two files whose series differ by their label: no collision in the collector.
     EXPECT_NE(testing::read_file(root / "metriche/velarion_AB.prom").find("{operatore=\"AB\"}"), std::string::npos);
     EXPECT_NE(testing::read_file(root / "metriche/velarion_CD.prom").find("{operatore=\"CD\"}"), std::string::npos);
+    // The text format's own parser (python3-prometheus-client) reads both, as
+    // the textfile collector would, and finds no series twice.
+    const std::string parse =
+        "import sys\n"
+        "from prometheus_client.parser import text_string_to_metric_families as families\n"
+        "seen = set(); types = {}\n"
+        "for path in sys.argv[1:]:\n"
+        "    for f in families(open(path).read()):\n"
+        "        types[f.name] = f.type\n"
+        "        for s in f.samples:\n"
+        "            key = (s.name, tuple(sorted(s.labels.items())))\n"
+        "            assert key not in seen, key\n"
+        "            seen.add(key)\n"
+        "assert types['velarion_messages'] == 'counter', types\n"
+        "assert types['velarion_store_held'] == 'gauge', types\n"
+        "print(len(seen))\n";
+    const auto parsed = run_program({"/usr/bin/python3", "-c", parse, root / "metriche/velarion_AB.prom",
+                                     root / "metriche/velarion_CD.prom"});
+    if (parsed.err.find("No module named 'prometheus_client'") != std::string::npos)
+        GTEST_SKIP() << "python3-prometheus-client is not installed";
+    EXPECT_EQ(parsed.status, 0) << parsed.err;
+    EXPECT_EQ(parsed.out, "42\n") << parsed.err;  // 21 series each
 }
 
 }  // namespace
