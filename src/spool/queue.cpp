@@ -157,7 +157,8 @@ bool SpoolQueue::retry_requested() {
     std::error_code ec;
     const auto t = fs::last_write_time(QueuePaths(spool_).retry_flag(), ec);
     const long long seen = ec ? 0 : static_cast<long long>(t.time_since_epoch().count());
-    const bool asked = retry_flag_seen_ >= 0 && seen != retry_flag_seen_;
+    // The file clock's epoch lies in the future: its times are negative numbers.
+    const bool asked = retry_flag_seen_.has_value() && seen != *retry_flag_seen_;
     retry_flag_seen_ = seen;
     return asked;
 }

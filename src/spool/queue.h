@@ -112,6 +112,9 @@ public:
     // Removes the lock files of the agents that are gone.
     void bury_gone();
 
+    // Says on this agent's lock file what it holds back (agent_note.h); false when not written.
+    bool note(const std::string& text) { return lock_ && lock_->note(text); }
+
     // True once after velarion --retry-now touched the queue's flag (not at the first look).
     bool retry_requested();
 
@@ -129,7 +132,7 @@ private:
     std::string dir_;
     std::string agent_;
     std::optional<FileLock> lock_;
-    long long retry_flag_seen_ = -1;  // the flag's modification time last seen (ns); -1 before the first look
+    std::optional<long long> retry_flag_seen_;  // the flag's modification time last seen (ns); none before the first look
 };
 
 }  // namespace velarion::spool

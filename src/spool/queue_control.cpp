@@ -1,10 +1,15 @@
 #include "spool/queue_control.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "platform/os/atomic_file.h"
+#include "spool/group_copy.h"
+#include "spool/spool_files.h"
+#include "spool/spool_listing.h"
+#include "spool/unsent.h"
 #include "platform/os/text_encoding.h"
 #include "spool/queue.h"
 #include "spool/recovery.h"
@@ -142,6 +147,75 @@ std::vector<ControlResult> retry_now(const std::string& spool, const std::vector
     }
     touch_retry_flag(q);
     return out;
+}
+
+std::vector<std::string> operator_bases(const std::string& spool, const std::vector<std::string>& prefixes,
+                                        bool kept_only) {
+    const QueuePaths q(spool);
+    std::vector<std::string> out;
+    std::error_code ec;
+    if (!kept_only) {
+        for (fs::directory_iterator it(q.spool, ec), end; !ec && it != end; it.increment(ec)) {
+            const std::string name = it->path().filename().string();
+            if (name.size() > 2 && text::upper(name.substr(name.size() - 2)) == ".T" && operator_trigger(name, prefixes))
+                out.push_back(name.substr(0, name.size() - 2));
+        }
+    }
+    for (fs::directory_iterator it(q.dir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string file = it->path().filename().string();
+        const auto at = file.rfind('@');
+        if (at == std::string::npos || at < 3) continue;
+        const std::string owner = file.substr(at + 1), trigger = file.substr(0, at);
+        const bool pick = kept_only ? owner == SpoolQueue::kHeld : owner == SpoolQueue::kDeferred;
+        if (pick && operator_trigger(trigger, prefixes)) out.push_back(trigger.substr(0, trigger.size() - 2));
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+ControlResult remove(Runtime& rt, const std::string& spool, const std::string& work, const std::string& base) {
+    const QueuePaths q(spool);
+    std::string owner;
+    const std::string trigger = find_trigger(q, base, owner);
+    if (trigger.empty()) return {false, base, "messaggio non trovato"};
+    if (SpoolQueue::concluded(owner)) return {false, base, "gia' concluso"};
+    if (!owner.empty() && owner != SpoolQueue::kDeferred && owner != SpoolQueue::kHeld)
+        return {false, base, "in lavorazione presso l'agente " + owner + ": non rimosso"};
+    // Taken from every agent first; a command killed here leaves it to the agents' recovery.
+    const std::string taken = q.entry(trigger, kCommand);
+    if (!rename(owner.empty() ? q.spool + trigger : q.entry(trigger, owner), taken))
+        return {false, base, "preso da un agente nel frattempo: non rimosso"};
+    ParkRequest r;
+    r.work = work;
+    r.spool_dir = spool;
+    r.trigger_path = taken;
+    r.trigger_name = trigger;
+    r.base = base;
+    r.agent = kCommand;
+    r.reason = kRemovedReason;
+    try {
+        r.spool_files = group_files(SpoolListing(spool), base);
+    } catch (const std::exception&) {
+    }
+    const Parked kept = park_copy(rt, r);
+    if (!kept.complete) {
+        // Nothing is kept: the message goes back where it was.
+        rename(taken, owner.empty() ? q.spool + trigger : q.entry(trigger, owner));
+        return {false, base, "non rimosso: " + kept.why};
+    }
+    // Concluded, so that an agent's recovery finishes a command cut short from here.
+    const std::string done = q.entry(trigger, SpoolQueue::kConcluded);
+    if (!rename(taken, done)) return {false, base, "conservato in " + kept.folder + " ma non rimosso dalla coda"};
+    for (const auto& p : kept.spool_files) {
+        try {
+            remove_or_mark_done(p, false);
+        } catch (const std::exception&) {
+        }
+    }
+    std::error_code ec;
+    fs::remove(done, ec);
+    fs::remove(q.record(trigger), ec);
+    return {true, base, "rimosso: conservato in " + kept.folder};
 }
 
 }  // namespace velarion::spool

@@ -12,6 +12,7 @@
 #include "common/runtime.h"
 #include "platform/os/paths.h"
 #include "platform/os/text_encoding.h"
+#include "spool/agent_note.h"
 #include "spool/group_copy.h"
 #include "spool/installation.h"
 #include "spool/message.h"
@@ -118,6 +119,20 @@ struct SpoolScanner::Scan {
         const auto known = s.run_.held_for.find(trigger);
         if (known != s.run_.held_for.end()) return held(known->second);
         return held(expected_side(rt, listing, trigger.substr(0, trigger.size() - 2)));
+    }
+
+    // The warning look and the agent's note on its lock file, as the holds are now.
+    void show_state() {
+        spool::SettleContext c = context();
+        spool::show_hold(c);
+        spool::AgentNote note;
+        note.prefixes = pass_prefixes(rt.cfg);
+        for (Target side : {Target::transport, Target::store}) {
+            const DeliveryHold& h = s.run_.hold(side);
+            if (h.active()) note.holds.push_back({side, h.kind, h.since, h.next_try, h.failures, h.reason});
+        }
+        const std::string text = spool::format_note(note);
+        if (text != s.run_.noted && s.queue_->note(text)) s.run_.noted = text;
     }
 
     // Messages that wait for a try whose time has come.
@@ -374,8 +389,13 @@ SpoolScanner::SpoolScanner(Runtime& rt, std::function<void()> switch_off)
 SpoolScanner::~SpoolScanner() = default;
 
 void SpoolScanner::resume() {
-    run_.store_hold = {};
-    run_.transport_hold = {};
+    // A hold stays on until a try succeeds (the warning says since when);
+    // its wait ends now, and the outcome of the next try is said.
+    for (DeliveryHold* h : {&run_.store_hold, &run_.transport_hold}) {
+        if (!h->active()) continue;
+        h->until_ms = 0;
+        h->asked = true;
+    }
 }
 
 void SpoolScanner::refuse(const std::string& text) {
@@ -427,6 +447,7 @@ void SpoolScanner::open_queue(const std::string& spool, const std::string& work)
     if (!queue_ || queue_->spool() != spool) {
         queue_.reset();
         queue_ = std::make_unique<spool::SpoolQueue>(spool);
+        run_.noted.clear();  // a new lock file says nothing yet
     }
     if (!work_claims_ || work_claims_->work() != work) {
         work_claims_.reset();
@@ -507,11 +528,15 @@ void SpoolScanner::LEGGI_DIR() {
 
         // While both sides of delivery are held, no message is taken.
         step = 8;
-        if (scan.all_held()) return;
+        if (scan.all_held()) {
+            scan.show_state();
+            return;
+        }
         scan.deferred();
 
         // Passes: the operator ("*" for TUTTI), then the second operator.
         for (const auto& prefix : pass_prefixes(rt.cfg)) scan.pass(prefix);
+        scan.show_state();
     } catch (...) {
         const ErrorInfo err = current_error();
         scan_error(err.number, scan_error_line(err, step), err.number == 52 && step == 10);

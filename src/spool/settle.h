@@ -15,6 +15,7 @@ namespace velarion {
 
 struct Runtime;
 struct RunState;
+struct DeliveryHold;
 
 namespace spool {
 
@@ -95,6 +96,13 @@ void remove_spool_files(SettleContext& c, const Claimed& m, const std::vector<st
 // tried (it could not be reached or refused the account, and the next try's
 // time has not come).
 bool delivery_held(const RunState& run, Target side, long long now_ms);
+
+// The hold in words with its start: "server di posta non raggiungibile dalle 17:16".
+std::string hold_since(const DeliveryHold& h);
+// Sets the warning look (tray icon, its tip, the status line) to what the
+// holds are now: "N in attesa, <hold_since>" while one is on, none after.
+// Called at every change and after every scan, so that the count stays true.
+void show_hold(SettleContext& c);
 
 // The longest of the retry delays, in seconds.
 long long longest_delay(const Runtime& rt);

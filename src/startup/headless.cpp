@@ -74,13 +74,15 @@ private:
 class LockGuard final : public InstanceGuard {
 public:
     bool another_running() override {
-        lock_ = InstanceLock::try_acquire();
+        lock_ = InstanceLock::try_acquire(&trouble_);
         return !lock_.has_value();
     }
     void raise_other() override { InstanceLock::request_raise(); }
+    std::string trouble() const override { return trouble_; }
 
 private:
     std::optional<InstanceLock> lock_;
+    std::string trouble_;
 };
 
 }  // namespace

@@ -78,9 +78,12 @@ void Form1Logic::flush_if_due() {
 
 void Form1Logic::report_state() {
     last_report_ = to_seconds(a_.clock.now());
-    // The sending side's hold when there is one, else the drafts store's.
-    const RunState& run = scanner_.run_state();
-    report_queue_state(a_, run.transport_hold.active() ? run.transport_hold : run.store_hold);
+    const std::string trouble = report_queue_state(a_, scanner_.run_state());
+    // A metrics file that cannot be written is said once, and again when that changes.
+    if (trouble == metrics_trouble_) return;
+    metrics_trouble_ = trouble;
+    if (!trouble.empty()) a_.list.add(" Impossibile scrivere il file delle metriche " + trouble);
+    else a_.list.add(" File delle metriche di nuovo scritto");
 }
 
 LoadResult Form1Logic::load() {

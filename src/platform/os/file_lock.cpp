@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -43,6 +44,39 @@ FileLock::~FileLock() {
 
 void FileLock::remove() {
     if (fd_ >= 0) ::unlink(path_.c_str());
+}
+
+bool FileLock::note(std::string_view text) {
+    if (fd_ < 0 || ::ftruncate(fd_, 0) != 0) return false;
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::pwrite(fd_, text.data() + done, text.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::string FileLock::read_note(const std::string& path, std::size_t limit) {
+    // Opened without waiting and checked: a FIFO planted there must not hang the reader.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return "";
+    struct stat st {};
+    std::string out;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        out.resize(limit);
+        std::size_t got = 0;
+        while (got < limit) {
+            const ssize_t n = ::pread(fd, out.data() + got, limit - got, static_cast<off_t>(got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            got += static_cast<std::size_t>(n);
+        }
+        out.resize(got);
+    }
+    ::close(fd);
+    return out;
 }
 
 FileLock::State FileLock::probe(const std::string& path) {

@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace velarion {
 
@@ -28,6 +29,13 @@ public:
     const std::string& path() const { return path_; }
     // Removes the file; the lock is held until the object goes.
     void remove();
+
+    // Replaces what the file says (a few lines for whoever looks at the
+    // holder): written in place, so that the lock stays. False when not written.
+    bool note(std::string_view text);
+    // What the lock file at `path` says, at most `limit` bytes; "" when it
+    // cannot be read or is no plain file.
+    static std::string read_note(const std::string& path, std::size_t limit = 4096);
 
     // What a try of a lock file finds: a holder, a free lock (its holder has
     // ended), or no file at all.
