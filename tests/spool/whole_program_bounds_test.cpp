@@ -1,10 +1,14 @@
 // The whole agent on spool input that would make it read or write without
-// bound: invoice XMLs with a DOCTYPE, in another encoding or too large;
-// print files whose pages or bytes run away; activity lines of the longest
-// configured paths and of spool text far longer.
+// bound, or read what it did not check: invoice XMLs with a DOCTYPE, in
+// another encoding or too large; print files whose pages or bytes run away;
+// activity lines of the longest configured paths and of spool text far
+// longer; a style's picture swapped for a link while messages are composed.
+#include <cstdio>
+#include <atomic>
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -27,8 +31,10 @@ struct Site : testing::AgentSite {
     }
     // A message to `to` with the attachments given (header name, content).
     void message(const std::string& base, const std::string& to,
-                 const std::vector<std::pair<std::string, std::string>>& attachments) const {
-        std::string h = "RF" + base + "\r\n\r\nab@example.com\r\n" + to + "\r\nMessaggio " + base + "\r\n.\r\nSAVE\r\n";
+                 const std::vector<std::pair<std::string, std::string>>& attachments,
+                 const std::string& style = ".") const {
+        std::string h = "RF" + base + "\r\n\r\nab@example.com\r\n" + to + "\r\nMessaggio " + base + "\r\n" + style +
+                        "\r\nSAVE\r\n" + (style == "." ? "" : "-\r\n");
         for (std::size_t i = 0; i < attachments.size(); ++i) {
             h += attachments[i].first + "\r\n";
             write_file(spool + base + "." + std::to_string(i), attachments[i].second);
@@ -82,7 +88,10 @@ TEST(WholeProgramBounds, InvoiceXmlWithADoctypeAnotherEncodingOrTooLargeIsParked
     s.message("AB.4", "quattro@example.it",
               {{"FATT04.txt", print("FATT04.xml")},
                {"FATT04.xml", invoice(kUtf8 + "<!--" + std::string(1'100'000, '-') + "-->\n", kGuideline)}});
-    s.message("AB.5", "cinque@example.it", {{"FATT05.txt", print("FATT05.xml")}, {"FATT05.xml", invoice(kUtf8, kGuideline)}});
+    // A line of 120 characters fits none of the larger print types: several are tried.
+    s.message("AB.5", "cinque@example.it",
+              {{"FATT05.txt", "///XFATT05.xml\nFattura " + std::string(112, '9') + "\n"},
+               {"FATT05.xml", invoice(kUtf8, kGuideline)}});
 
     const auto r = s.once();
     ASSERT_EQ(r.status, 0) << r.out << r.err;
@@ -168,6 +177,56 @@ TEST(WholeProgramBounds, ActivityLinesKeepTheLongestConfiguredPathsAndCutSpoolTe
         if (line.find("rrrr") != std::string::npos && line.ends_with(" [...]")) cut = true;
     }
     EXPECT_TRUE(cut) << r.out.substr(0, 3000);
+}
+
+TEST(WholeProgramBounds, AStylePictureSwappedForALinkWhileComposingIsNeverReadThroughIt) {
+    Site s;
+    const std::string demo = std::string(VELARION_SOURCE_DIR) + "/examples/demo/loghi/";
+    const std::string inside = read_file(demo + "marchio.jpg"), outside = read_file(demo + "qualita.jpg");
+    write_file(s.root / "home/esterno.jpg", outside);  // outside every folder the styles may read
+    write_file(s.root / "loghi/marchio.jpg", inside);
+    write_file(s.root / "loghi/loghi.ini", "[LETTERA]\nfile=marchio\nlarghezza=45\naltezza=15\nmargsx=155\n"
+                                           "margbasso=22\ndircopy=" + s.root / "copie/" + "\n");
+    fs::create_directories(s.root / "copie");
+    s.configure("", "[MAPI]\nclient=Microsoft Outlook\nstore=maildir://localhost" + s.posta + "\n[PERCORSI]\ncartelle_copia=" +
+                        s.root / "copie/" + "\n");
+    constexpr int kMessages = 30;
+    for (int i = 0; i < kMessages; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "LETT%02d.txt", i);
+        s.message("AB." + std::to_string(i + 1), "m" + std::to_string(i) + "@example.it", {{name, "Gentile cliente\r\n"}},
+                  "LETTERA");
+    }
+    // The picture is the real one and a link to the outside one in turn, as
+    // fast as renames go, while the agent checks and reads it.
+    std::atomic<bool> stop{false};
+    std::thread swapper([&] {
+        const std::string target = s.root / "loghi/marchio.jpg";
+        const std::string link = s.root / "loghi/.link", real = s.root / "loghi/.real";
+        while (!stop) {
+            std::error_code ec;
+            fs::remove(link, ec);
+            fs::create_symlink(s.root / "home/esterno.jpg", link, ec);
+            fs::rename(link, target, ec);
+            write_file(real, inside);
+            fs::rename(real, target, ec);
+        }
+    });
+    const auto r = s.once();
+    stop = true;
+    swapper.join();
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    // A piece of the outside picture's compressed data, as a PDF carries it.
+    const std::string mark = outside.substr(outside.size() / 2, 64);
+    int with_logo = 0, copies = 0;
+    for (const auto& e : fs::directory_iterator(s.root / "copie")) {
+        const std::string pdf = read_file(e.path().string());
+        ++copies;
+        EXPECT_EQ(pdf.find(mark), std::string::npos) << e.path() << " carries the picture outside the logo folder";
+        with_logo += pdf.find(inside.substr(inside.size() / 2, 64)) != std::string::npos;
+    }
+    EXPECT_EQ(copies, kMessages) << r.out;
+    EXPECT_GT(with_logo, 0) << r.out;
 }
 
 }  // namespace

@@ -27,11 +27,13 @@ xmlNodePtr child(xmlNodePtr parent, const Name& name) {
     return nullptr;
 }
 
-// The SAX event of a DOCTYPE declaration: the document is refused there.
+// Set by the SAX event of a DOCTYPE declaration, which stops the parser
+// there (the parse that meets it runs on this thread).
+thread_local bool doctype_seen = false;
+
 void stop_at_doctype(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*) {
-    auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
-    *static_cast<bool*>(ctxt->_private) = true;
-    xmlStopParser(ctxt);
+    doctype_seen = true;
+    xmlStopParser(static_cast<xmlParserCtxtPtr>(ctx));
 }
 
 // The encoding that the first bytes mark when it is not UTF-8 (a byte order
@@ -62,8 +64,7 @@ Document Document::parse(const std::string& bytes) {
     const std::unique_ptr<xmlParserCtxt, decltype(&xmlFreeParserCtxt)> ctxt(xmlNewParserCtxt(), &xmlFreeParserCtxt);
     if (!ctxt) return refuse(Problem::malformed, "no memory to parse");
     // The parser stops at the DOCTYPE, before its declarations are read.
-    bool doctype = false;
-    ctxt->_private = &doctype;
+    doctype_seen = false;
     ctxt->sax->internalSubset = stop_at_doctype;
     // No entity is substituted and nothing outside the bytes is looked at.
     const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
@@ -73,7 +74,7 @@ Document Document::parse(const std::string& bytes) {
         [](void* p) {
             if (p) xmlFreeDoc(static_cast<xmlDocPtr>(p));
         });
-    if (doctype) return refuse(Problem::doctype, "a DOCTYPE declaration");
+    if (doctype_seen) return refuse(Problem::doctype, "a DOCTYPE declaration");
     if (!doc) {
         const xmlError* e = xmlGetLastError();
         std::string error = e && e->message ? "line " + std::to_string(e->line) + ": " + e->message : "not XML";
