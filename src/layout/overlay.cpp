@@ -27,7 +27,7 @@ void Creafincature(const Runtime& rt, OverlayState& state, PdfDocument& doc, std
             state.problems.push_back(std::move(p));
     };
     try {
-        // 1. Complete the file name; open it for reading.
+        // Complete the file name; open it for reading.
         overlay_file = overlay::InLogoDir(rt, overlay_file);
         // Read only below the logo folder or a read folder.
         path = overlay::StyleFilePath(rt, overlay_file);
@@ -37,7 +37,7 @@ void Creafincature(const Runtime& rt, OverlayState& state, PdfDocument& doc, std
         safe_path::FdReader reader(file);
         std::istream in(&reader);
 
-        // 2. One command per line until the end flag or the end of the file.
+        // One command per line until the end flag or the end of the file.
         while (!run.ended() && read_bounded_line(in, line)) {
             ++line_no;
             if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -74,7 +74,7 @@ void Creafincature(const Runtime& rt, OverlayState& state, PdfDocument& doc, std
         rt.list.add(" Creafincature 440 Automation error " + overlay_file + " " + fields[1] + " " +
                      line);
     }
-    // 3. Cleanup; its own errors are ignored.
+    // Cleanup; its own errors are ignored.
     try {
         doc.SetTextInclinationDegrees(0);
     } catch (...) {
