@@ -112,10 +112,10 @@ TEST(WholeProgramBounds, InvoiceXmlWithADoctypeAnotherEncodingOrTooLargeIsParked
     EXPECT_EQ(reads, 1u) << r.out;
 }
 
-// A print file of form feeds: a page each.
+// A print file of lines that are a form feed alone: a page each.
 std::string form_feeds(int pages) {
     std::string out = "inizio\r\n";
-    out += std::string(static_cast<std::size_t>(pages), '\x0c');
+    for (int i = 0; i < pages; ++i) out += "\x0c\r\n";
     return out + "fine\r\n";
 }
 
@@ -162,11 +162,10 @@ TEST(WholeProgramBounds, ActivityLinesKeepTheLongestConfiguredPathsAndCutSpoolTe
     write_file(s.cfg + "velarion.ini", "[AB]\nEMailAddr=ab@example.com\nPath=" + spool + "\nDir_Loghi=" + logos +
                                            "\ntempozip_dir=" + s.work + "\n[GLOBAL]\nTiming=100\n[MAPI]\nclient=Microsoft Outlook\n"
                                            "store=maildir://localhost" + s.posta + "\n");
-    // 2,000 recipients (34 KB), which the delivery line names.
-    std::string to;
-    for (int i = 0; i < 2000; ++i) to += (i ? ";" : "") + std::string("r") + std::to_string(10000 + i) + "@example.it";
-    write_file(spool + "AB.1.h", "RF1\r\n\r\nab@example.com\r\n" + to + "\r\nLungo\r\n.\r\nSAVE\r\n");
+    // A print file whose last line (logged as " Ultima riga ") holds 60,000 characters.
+    write_file(spool + "AB.1.h", "RF1\r\n\r\nab@example.com\r\nx@example.it\r\nLungo\r\n.\r\nSAVE\r\nLUNGO1.txt\r\n");
     write_file(spool + "AB.1.b", "b\r\n");
+    write_file(spool + "AB.1.0", "testo\r\n" + std::string(60'000, 'r') + "\r\n");
     write_file(spool + "AB.1.T", "");
 
     const auto r = s.once();
@@ -176,9 +175,10 @@ TEST(WholeProgramBounds, ActivityLinesKeepTheLongestConfiguredPathsAndCutSpoolTe
     bool cut = false;
     for (std::string line; std::getline(lines, line);) {
         EXPECT_LE(line.size(), 8192u);
-        if (line.find("r10000@example.it;r10001@example.it") != std::string::npos && line.ends_with(" [...]")) cut = true;
+        if (line.find(" Ultima riga  rrrr") != std::string::npos && line.ends_with(" [...]")) cut = true;
     }
     EXPECT_TRUE(cut) << r.out.substr(0, 3000);
+    EXPECT_EQ(s.drafts(), (std::map<std::string, int>{{"x@example.it", 1}})) << r.out.substr(0, 3000);
 }
 
 TEST(WholeProgramBounds, AStylePictureSwappedForALinkWhileComposingIsNeverReadThroughIt) {
