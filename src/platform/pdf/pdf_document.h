@@ -79,10 +79,10 @@ public:
     // through the confined open and read from that descriptor), known by
     // `name` (the path): a picture or font file imported under a name before
     // costs no read. The defaults read the file by its name (test doubles).
-    virtual std::string ImportImage(const std::string& name, const FileBytes& read, int quality) {
+    virtual std::string ImportImage(const std::string& name, const FileBytes&, int quality) {
         return ImportImageAsResource(name, quality);
     }
-    virtual bool AddFontData(const std::string& font, const std::string& name, const FileBytes& read,
+    virtual bool AddFontData(const std::string& font, const std::string& name, const FileBytes&,
                              int glyph_width) {
         return glyph_width > 0 ? AddFontMONOSPACED(font, name, glyph_width) : AddFont(font, name);
     }
