@@ -19,6 +19,10 @@ std::vector<LogoImage> ImportLogos(const Runtime& rt, PdfDocument& doc, const St
             // Opened once, confined, and read from that descriptor.
             logo.resource = doc.ImportImage(
                 path, [&] { return safe_path::read_whole(overlay::OpenStyleFile(rt, path)); }, 90);
+        } catch (const PdfArchivalRefusal&) {
+            // The picture is there: it is left out because of the PDF/A.
+            rt.list.add(" Logo escluso dal PDF/A (immagine CMYK) " + path);
+            continue;
         } catch (const std::exception& e) {
             rt.list.add(" Logo non trovato " + path + " " + e.what());
             continue;
