@@ -108,6 +108,31 @@ std::optional<int> timer_interval_of(const std::string& raw, std::string& error)
     return std::nullopt;
 }
 
+// A whole number from 1 to high written in the key, else fallback (a key
+// written with anything else is one of the problems).
+long long bounded_number(const std::string& raw, long long high, long long fallback, const char* key, const char* unit,
+                         KeyProblems& problem) {
+    const std::string t = text::trim(raw);
+    const long long n = seconds_of(t);
+    if (n >= 1 && n <= high) return n;
+    if (!t.empty())
+        problem.add("GLOBAL", key, t,
+                    "is not a whole number of " + std::string(unit) + " from 1 to " + std::to_string(high) + " (" +
+                        std::to_string(fallback) + " are used)");
+    return fallback;
+}
+
+// The bounds on the invoice XML, the pages of a document and the bytes of a message.
+void derive_limits(Settings& s, KeyProblems& problem) {
+    s.invoice_max_bytes =
+        static_cast<std::uint64_t>(bounded_number(s.global.fattura_max_mb, 1024, 10, "fattura_max_mb", "megabytes", problem))
+        << 20;
+    s.max_pages = static_cast<long>(bounded_number(s.global.pagine_max, 100'000'000, 250'000, "pagine_max", "pages", problem));
+    s.message_max_bytes = static_cast<std::uint64_t>(bounded_number(s.global.messaggio_max_mb, 1'048'576, 1024,
+                                                                    "messaggio_max_mb", "megabytes", problem))
+                          << 20;
+}
+
 const std::array<const char*, 4> kSupportDepartments = {"assistenza", "tecnico", "commerciale", "amministrazione"};
 
 }  // namespace
@@ -132,6 +157,9 @@ GlobalKeys global_keys_of(const ini::IniContents& file) {
     g.timing = key("Timing");
     g.fax_gateway = key("fax_gateway");
     g.smtp_attesa_dati = key("smtp_attesa_dati");
+    g.fattura_max_mb = key("fattura_max_mb");
+    g.pagine_max = key("pagine_max");
+    g.messaggio_max_mb = key("messaggio_max_mb");
     return g;
 }
 
@@ -181,6 +209,8 @@ void derive_mail(Settings& s, KeyProblems& problem) {
     if (!wait.empty() && (wait_s < 1 || wait_s > 86400))
         problem.add("GLOBAL", "smtp_attesa_dati", wait,
                     "is not a whole number of seconds from 1 to 86400 (600 are used)");
+
+    derive_limits(s, problem);
 
     const std::string timeout = text::trim(s.mail.cdo_timeout);
     const long long timeout_s = seconds_of(timeout);

@@ -149,16 +149,27 @@ void save_and_copy(Runtime& rt, LayoutState& layout, PdfDocument& doc, const Job
 }
 
 // The invoice a "///X" line names, read and checked; false (with the reason
-// in `refusal`) when it must stop the message.
-bool read_invoice(ComposeState& compose, const std::string& name, FacturXInvoice& invoice, std::string& refusal) {
+// in `refusal`) when it must stop the message. At most "fattura_max_mb" is read.
+bool read_invoice(const Runtime& rt, const ComposeState& compose, const std::string& name, FacturXInvoice& invoice,
+                  std::string& refusal) {
     const std::string path = compose.find_attachment ? compose.find_attachment(name) : std::string();
     if (path.empty()) {
         refusal = "///X " + name + ": no attachment of that name in the message";
         return false;
     }
     std::ifstream in(path, std::ios::binary);
-    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (!in.good() && !in.eof()) {
+    std::string bytes;
+    char buffer[64 * 1024];
+    while (in) {
+        in.read(buffer, sizeof buffer);
+        bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
+        if (bytes.size() > rt.cfg.invoice_max_bytes) {
+            refusal = "///X " + name + ": the XML is larger than " + std::to_string(rt.cfg.invoice_max_bytes >> 20) +
+                      " MB (fattura_max_mb)";
+            return false;
+        }
+    }
+    if (!in.eof()) {
         refusal = "///X " + name + ": the attachment cannot be read";
         return false;
     }
@@ -205,7 +216,7 @@ CreaPdfResult CreaPdf(Runtime& rt, LayoutState& layout, const PreAnalysis& pre, 
     job.pre = pre;
     // The stage named in the "CreaPdf passo" line; the fresh document state first.
     int step = 1;
-    // A message refused once (a bad invoice) is refused whatever the type.
+    // A message refused once (a bad invoice, too many pages) is refused whatever the type.
     if (!compose.refusal.empty()) return failed(compose.refusal);
     try {
         // A fresh document state; the merge list and the copy target of an
@@ -245,16 +256,23 @@ CreaPdfResult CreaPdf(Runtime& rt, LayoutState& layout, const PreAnalysis& pre, 
         }
         // A Factur-X invoice makes the document PDF/A-3b; one that cannot
         // go out stops the message.
-        std::optional<FacturXInvoice> invoice;
+        // It is read once per message, whatever the print types tried.
+        const FacturXInvoice* invoice = nullptr;
         if (!pre.invoice_xml.empty()) {
-            invoice.emplace();
-            std::string refusal;
-            if (!read_invoice(compose, pre.invoice_xml, *invoice, refusal)) {
-                compose.refusal = "Fattura elettronica rifiutata: " + refusal;
-                rt.list.add(" " + compose.refusal);
-                return failed(compose.refusal);
+            if (!compose.invoice || compose.invoice_name != pre.invoice_xml) {
+                compose.invoice.reset();
+                FacturXInvoice read;
+                std::string refusal;
+                if (!read_invoice(rt, compose, pre.invoice_xml, read, refusal)) {
+                    compose.refusal = "Fattura elettronica rifiutata: " + refusal;
+                    rt.list.add(" " + compose.refusal);
+                    return failed(compose.refusal);
+                }
+                compose.invoice = std::move(read);
+                compose.invoice_name = pre.invoice_xml;
+                rt.list.add(" Fattura elettronica Factur-X " + compose.invoice->level + " da " + pre.invoice_xml);
             }
-            rt.list.add(" Fattura elettronica Factur-X " + invoice->level + " da " + pre.invoice_xml);
+            invoice = &*compose.invoice;
         }
         const int archival_part = invoice ? 3 : style.pdfa;
         // The marker sequences of loghi.ini (read once the type is accepted).
@@ -298,10 +316,14 @@ CreaPdfResult CreaPdf(Runtime& rt, LayoutState& layout, const PreAnalysis& pre, 
         add_once(compose.problems, job.problems);
         rt.trace("CHIUDO FILE");
         // Saving, protection and copies.
-        if (!job.nonvabene) save_and_copy(rt, layout, *doc, job, invoice ? &*invoice : nullptr, step);
+        if (!job.nonvabene) save_and_copy(rt, layout, *doc, job, invoice, step);
         rt.trace("ESCO DAL CREA PDF CON NONVABENE=" + std::string(job.nonvabene ? "True" : "False"));
         if (job.nonvabene) return {CreaPdfResult::Kind::refused, "", ""};
         return {CreaPdfResult::Kind::fitted, compose.created_pdf, ""};
+    } catch (const PageLimitReached&) {
+        // Said where it was reached; the document is dropped unsaved.
+        add_once(compose.problems, job.problems);
+        return failed(compose.refusal);
     } catch (const std::exception& e) {
         rt.list.add(" " + std::string(e.what()) + " CreaPdf passo " + std::to_string(step) + " " +
                      file_name);

@@ -126,6 +126,15 @@ private:
             outcome_ = {Delivered::failed, layout_.refusal()};
             return;
         }
+        // Small spool files can make huge documents: beyond
+        // "messaggio_max_mb" the message is kept, not sent.
+        if (carried_bytes() > rt_.cfg.message_max_bytes) {
+            const std::string reason =
+                "Messaggio oltre " + std::to_string(rt_.cfg.message_max_bytes >> 20) + " MB (messaggio_max_mb)";
+            rt_.list.add(" " + reason + ", messaggio non inviato: " + base_);
+            outcome_ = {Delivered::failed, reason};
+            return;
+        }
         // Delivered by the transport, or handed on to the preparation folder
         // with "PREPARA:".
         if (!rt_.cfg.prepara) {
@@ -136,6 +145,17 @@ private:
             spool::prepare_message(rt_, work_, base_, last_line_, step_);
             outcome_ = Delivered::yes;
         }
+    }
+
+    // The bytes of the files the message would carry.
+    std::uintmax_t carried_bytes() const {
+        std::uintmax_t total = 0;
+        for (const auto& a : req_.attachments) {
+            std::error_code ec;
+            const std::uintmax_t size = a.travelling().empty() ? 0 : fs::file_size(a.travelling(), ec);
+            if (!ec) total += size;
+        }
+        return total;
     }
 
     // Body directives: extra header lines and recipients.

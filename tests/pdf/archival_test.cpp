@@ -545,11 +545,24 @@ TEST(FacturX, ConformanceLevelsOfTheGuidelines) {
     EXPECT_EQ(inv.relationship, "Data");
     ASSERT_TRUE(read_factur_x(invoice("urn:cen.eu:en16931:2017#compliant#urn:factur-x.eu:1p0:basic"), inv, refusal));
     EXPECT_EQ(inv.relationship, "Alternative");
-    // An entity that would read a file of the machine is not expanded.
+    // A DOCTYPE is refused before its declarations are read: no entity
+    // reads a file of the machine, none expands to gigabytes.
     const std::string xxe = "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>" +
                             invoice("urn:cen.eu:en16931:2017").substr(39);
-    EXPECT_TRUE(read_factur_x(xxe, inv, refusal)) << refusal;
-    EXPECT_EQ(inv.xml.find("root:"), std::string::npos);
+    EXPECT_FALSE(read_factur_x(xxe, inv, refusal));
+    EXPECT_EQ(refusal, "the XML has a DOCTYPE declaration (no DTD or entity is accepted in an e-invoice)");
+    EXPECT_FALSE(read_factur_x("<!DOCTYPE r>" + invoice("urn:cen.eu:en16931:2017").substr(39), inv, refusal));
+    // UTF-8 only, with or without its byte order mark.
+    EXPECT_TRUE(read_factur_x("\xEF\xBB\xBF" + invoice("urn:cen.eu:en16931:2017"), inv, refusal)) << refusal;
+    EXPECT_FALSE(read_factur_x(std::string("\x00\x00\xFE\xFF", 4) + "<", inv, refusal));
+    EXPECT_EQ(refusal, "the XML is not UTF-8 (UTF-32)");
+    EXPECT_FALSE(read_factur_x("<?xml version=\"1.0\" encoding=\"windows-1252\"?>" +
+                                   invoice("urn:cen.eu:en16931:2017").substr(39),
+                               inv, refusal));
+    EXPECT_EQ(refusal, "the XML is not UTF-8 (windows-1252)");
+    // A value quoted in a reason is cut: the reason goes into every log.
+    EXPECT_FALSE(read_factur_x(invoice("urn:" + std::string(100'000, 'z')), inv, refusal));
+    EXPECT_LT(refusal.size(), 300u);
 }
 
 }  // namespace

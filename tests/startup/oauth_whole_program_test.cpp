@@ -160,6 +160,25 @@ TEST_F(OAuthWholeProgram, EndpointDownKeepsTheMessageThenDelivers) {
     EXPECT_EQ(s.waiting(), 0);
 }
 
+TEST_F(OAuthWholeProgram, AnEndlessAnswerIsAnEndpointFailingAndTheMessageWaits) {
+    start();
+    Site s(*endpoint, mapi());
+    endpoint->set_padding(8 << 20);  // 8 MB of answer, read no further than 64 KB
+    s.message("AB.5", "SEND");
+    auto r = s.once();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("answered more than 64 KB"));
+    EXPECT_EQ(s.waiting(), 1) << r.out;  // kept for a later try, not parked
+    EXPECT_TRUE(s.parked().empty()) << r.out;
+    EXPECT_TRUE(smtp->messages().empty());
+    endpoint->set_padding(0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    r = s.once();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(smtp->messages(1).size(), 1u) << r.out;
+    EXPECT_EQ(s.waiting(), 0);
+}
+
 TEST_F(OAuthWholeProgram, AFileOthersCanReadIsRefused) {
     start();
     Site s(*endpoint, mapi());

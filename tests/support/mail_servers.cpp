@@ -182,6 +182,10 @@ std::string TokenServer::refresh_token() const {
     return t;
 }
 
+void TokenServer::set_padding(std::size_t bytes) const {
+    write_file(dir_ / "padding", bytes ? std::to_string(bytes) + "\n" : "");
+}
+
 void TokenServer::revoke_access_tokens() const { write_file(dir_ / "issued", ""); }
 
 std::string TokenServer::requests() const { return read_file(dir_ / "requests"); }

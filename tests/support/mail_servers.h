@@ -105,6 +105,8 @@ public:
     // The refresh token it accepts from now on (none: every refresh is invalid_grant).
     void set_refresh_token(const std::string& token) const;
     std::string refresh_token() const;
+    // Token answers carry `bytes` more from now on (0: none).
+    void set_padding(std::size_t bytes) const;
     // Revokes every access token issued so far.
     void revoke_access_tokens() const;
     // The grant types asked for, one line each.

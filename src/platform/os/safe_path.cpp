@@ -266,6 +266,31 @@ Opened open_below(const std::string& path, const std::vector<std::string>& roots
     return out;
 }
 
+std::optional<std::string> read_whole(const Fd& fd) {
+    if (!fd.valid()) return std::nullopt;
+    std::string out;
+    char buffer[1 << 16];
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(fd.get(), buffer, sizeof buffer, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return std::nullopt;
+        if (n == 0) return out;
+        out.append(buffer, static_cast<std::size_t>(n));
+        at += n;
+    }
+}
+
+FdReader::int_type FdReader::underflow() {
+    if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+    for (;;) {
+        const ssize_t n = fd_ < 0 ? 0 : ::read(fd_, buffer_, sizeof buffer_);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return traits_type::eof();
+        setg(buffer_, buffer_, buffer_ + n);
+        return traits_type::to_int_type(*gptr());
+    }
+}
+
 Fd open_folder_below(const std::string& folder, const std::vector<std::string>& roots, bool create) {
     const std::string real = real_location(folder);
     const std::string root = root_of(real, roots);

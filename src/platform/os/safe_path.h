@@ -7,6 +7,8 @@
 // swapped in after the check is refused as well.
 #pragma once
 
+#include <optional>
+#include <streambuf>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,6 +68,24 @@ struct Opened {
 // Opens for reading the regular file at path when its real location lies
 // below one of the roots.
 Opened open_below(const std::string& path, const std::vector<std::string>& roots);
+
+// Reads the open file whole from its start (without moving its offset);
+// nullopt when it is not open or a read fails.
+std::optional<std::string> read_whole(const Fd& fd);
+
+// A stream buffer reading an open file from its current offset, for the
+// readers that take a std::istream: the file stays the one opened.
+class FdReader : public std::streambuf {
+public:
+    explicit FdReader(const Fd& fd) : fd_(fd.get()) {}
+
+protected:
+    int_type underflow() override;
+
+private:
+    int fd_;
+    char buffer_[16384];
+};
 
 // Opens the folder (as a directory descriptor) when its real location lies
 // below one of the roots. With create, missing folders below the root are

@@ -83,14 +83,16 @@ bool select_charmap(FT_Face face, bool& by_byte) {
 }  // namespace
 
 std::optional<TrueTypeFont> read_truetype_font(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::string file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad()) return std::nullopt;
+    return truetype_font_of(std::move(file));
+}
+
+std::optional<TrueTypeFont> truetype_font_of(std::string file) {
+    if (file.size() < 12) return std::nullopt;
     TrueTypeFont font;
-    std::string file;
-    {
-        std::ifstream in(path, std::ios::binary);
-        if (!in) return std::nullopt;
-        file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (in.bad() || file.size() < 12) return std::nullopt;
-    }
     FT_Library raw_lib = nullptr;
     if (FT_Init_FreeType(&raw_lib) != 0) return std::nullopt;
     std::unique_ptr<FT_LibraryRec_, LibraryDeleter> lib(raw_lib);

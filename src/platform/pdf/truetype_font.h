@@ -41,6 +41,8 @@ struct TrueTypeFont {
 // with PostScript outlines or fonts that lack the tables an embedded font
 // needs).
 std::optional<TrueTypeFont> read_truetype_font(const std::string& path);
+// The same on the file's bytes, read by the caller.
+std::optional<TrueTypeFont> truetype_font_of(std::string file);
 
 // The font program with the outlines of the glyphs of the codes in `used`
 // (and of the parts of composite glyphs and the missing glyph); every other
