@@ -7,10 +7,12 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include "platform/os/file_lock.h"
 #include "platform/os/text_encoding.h"
 #include "spool/queue.h"
+#include "spool/queue_folder.h"
 #include "spool/recovery.h"
 #include "spool/spool_files.h"
 #include "spool/spool_listing.h"
@@ -110,7 +112,6 @@ const char* state_name(QueueState s) {
 QueueReport read_queue(const std::string& spool, const std::string& work, const std::vector<std::string>& prefixes,
                        const DateTime& now) {
     QueueReport r;
-    const QueuePaths q(spool);
     std::unique_ptr<SpoolListing> listing;
     try {
         listing = std::make_unique<SpoolListing>(spool);
@@ -133,14 +134,17 @@ QueueReport read_queue(const std::string& spool, const std::string& work, const 
         }
     }
 
-    std::error_code ec;
-    for (fs::directory_iterator it(q.dir, ec), end; !ec && it != end; it.increment(ec)) {
-        std::error_code type_ec;
-        if (!it->is_regular_file(type_ec)) continue;
-        const std::string file = it->path().filename().string();
-        const auto at = file.rfind('@');
-        if (file.empty() || file[0] == '.' || at == std::string::npos || at == 0) continue;
-        const std::string trigger = file.substr(0, at), owner = file.substr(at + 1);
+    // The queue folder only through its descriptor, and only when it is the agent's own.
+    std::optional<QueueFolder> q;
+    try {
+        q = QueueFolder::open(spool, false);
+    } catch (const std::exception& e) {
+        r.refusal = e.what();
+    }
+    const std::optional<PrivateFolder> agents = q ? q->agents(false) : std::nullopt;
+    for (const auto& e : q ? q->entries() : std::vector<QueueFolder::Entry>{}) {
+        const std::string& trigger = e.name;
+        const std::string& owner = e.owner;
         if (!operator_trigger(trigger, prefixes)) continue;
         QueuedMessage m;
         m.base = base_of(trigger);
@@ -152,15 +156,16 @@ QueueReport read_queue(const std::string& spool, const std::string& work, const 
             m.state = QueueState::concluding;
         } else {
             m.agent = owner;
-            m.state = FileLock::probe(q.dir + "agenti/" + owner) == FileLock::State::held ? QueueState::in_progress
-                                                                                           : QueueState::interrupted;
+            m.state = agents && FileLock::probe_at(agents->fd(), owner) == FileLock::State::held
+                          ? QueueState::in_progress
+                          : QueueState::interrupted;
         }
-        const QueueRecord rec = parse_record(read_small(q.record(trigger)));
+        const QueueRecord rec = q->record(trigger);
         m.tries = rec.tries;
         m.last_try = rec.last_try;
         m.next_try = rec.next_try;
         m.reason = rec.reason;
-        m.written = written_at(it->path().string());
+        m.written = q->dir().modified_ns(QueueFolder::entry(trigger, owner)) / 1000000000LL;
         read_header(header_of(m.base), m);
         r.messages.push_back(std::move(m));
     }

@@ -35,6 +35,7 @@ struct QueuedMessage {
 struct QueueReport {
     std::vector<QueuedMessage> messages;  // by state, then by name
     DayCounts today;
+    std::string refusal;  // why the queue folder was not read ("" when it was, or there is none)
 };
 
 // The messages of the triggers that begin with one of `prefixes` ("*" for
