@@ -84,7 +84,7 @@ std::vector<std::string> style_roots(const Runtime& rt) {
 std::string StyleFilePath(const Runtime& rt, const std::string& path) {
     const std::string found = paths::resolve(path);
     if (found.empty()) return path;
-    if (safe_path::is_below(found, style_roots(rt))) return found;
+    if (safe_path::readable_below(found, style_roots(rt))) return found;
     rt.list.add(" File di stile fuori dalle cartelle ammesse " + path);
     return "";
 }
@@ -95,7 +95,7 @@ std::string StyleFontPath(const Runtime& rt, const std::string& name) {
     std::vector<std::string> roots = style_roots(rt);
     roots.push_back(rt.cfg.host.program_dir);
     for (const auto& f : font_files::system_folders()) roots.push_back(f);
-    if (safe_path::is_below(found, roots)) return found;
+    if (safe_path::readable_below(found, roots)) return found;
     rt.list.add(" File di stile fuori dalle cartelle ammesse " + name);
     return "";
 }
