@@ -63,9 +63,9 @@ bool reads_foreign_work_file(const Runtime& rt, const MessageAttachment& a, bool
         const std::string real = safe_path::real_location(f);
         if (real.size() <= work.size() + 1 || real.compare(0, work.size(), work) != 0 || real[work.size()] != '/')
             continue;
-        if (safe_path::is_below(real, others)) continue;
+        if (safe_path::is_below(real, others) || !paths::exists(real)) continue;
         if (real.find('/', work.size() + 1) != std::string::npos) return true;  // below a folder of the agent's
-        if (!own && paths::exists(real)) return true;
+        if (!own) return true;
     }
     return false;
 }
@@ -102,6 +102,12 @@ OpenedAttachments open_attachments(const Runtime& rt, const DeliveryRequest& r, 
     // the mail layer reads what is opened here; false when it lies outside.
     const auto add = [&](const MessageAttachment& a, const std::string& path) {
         safe_path::Opened opened = safe_path::open_below(path, rt.cfg.read_roots);
+        // The agent's own folders of the work directory (a run log made since the message was read).
+        MessageAttachment at = a;
+        at.path = path;
+        at.print_file = false;
+        if (opened.status == safe_path::Status::ok && reads_foreign_work_file(rt, at, true))
+            opened.status = safe_path::Status::refused;
         if (opened.status == safe_path::Status::refused) {
             rt.list.add(" Allegato fuori dalle cartelle ammesse, messaggio non inviato: " + a.name);
             out.stop = DeliveryOutcome{Delivered::failed, "Allegato fuori dalle cartelle ammesse: " + a.name};
