@@ -47,6 +47,19 @@ std::string SpoolQueue::claimed_path(const std::string& name) const {
     return folder_.path() + QueueFolder::entry(name, agent_);
 }
 
+namespace {
+// The path of the open folder fd through /proc; "" where /proc is not mounted.
+std::string through(int fd) {
+    const std::string path = "/proc/self/fd/" + std::to_string(fd) + "/";
+    return ::access(path.c_str(), F_OK) == 0 ? path : "";
+}
+}  // namespace
+
+std::string SpoolQueue::claimed_file(const std::string& name) const {
+    const std::string dir = through(folder_.dir().fd());
+    return dir.empty() ? claimed_path(name) : dir + QueueFolder::entry(name, agent_);
+}
+
 bool SpoolQueue::name_too_long(const std::string& name) const {
     // The longest entry made from it: concluded in this agent's batch.
     return QueueFolder::entry(name, std::string(kConcluded) + "." + agent_).size() > NAME_MAX;
@@ -131,7 +144,8 @@ bool SpoolQueue::claim_long(const std::string& name) {
 }
 
 std::string SpoolQueue::long_claim_path(const std::string& name) const {
-    return folder_.path() + kLongPrefix + agent_ + "/" + name;
+    const std::string dir = through(folder_.dir().fd());
+    return (dir.empty() ? folder_.path() : dir) + kLongPrefix + agent_ + "/" + name;
 }
 
 void SpoolQueue::drop_long(const std::string& name) {

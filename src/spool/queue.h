@@ -60,6 +60,10 @@ public:
     bool adopt(const std::string& name, const std::string& gone_agent);
     // Where the trigger this agent holds lies.
     std::string claimed_path(const std::string& name) const;
+    // The same as a path through the queue folder's open descriptor
+    // (/proc/self/fd/<n>/...), for reading it: no folder swapped in by name
+    // since can be what is read. claimed_path where /proc is not mounted.
+    std::string claimed_file(const std::string& name) const;
     // True when the entry of `name` under this agent would be longer than a
     // file name may be: such a trigger cannot be claimed.
     bool name_too_long(const std::string& name) const;
@@ -67,7 +71,7 @@ public:
     // hidden folder "coda/.lungo.<agent>/" under its own name, only to be
     // parked; false when another agent took it first.
     bool claim_long(const std::string& name);
-    std::string long_claim_path(const std::string& name) const;
+    std::string long_claim_path(const std::string& name) const;  // through the descriptor, as claimed_file
     // Removes it once parked, or puts it back in the spool folder.
     void drop_long(const std::string& name);
     void return_long(const std::string& name);

@@ -317,7 +317,7 @@ struct SpoolScanner::Scan {
             // Copy the group into the work directory, each file with its dated
             // backup and the first attachment's size check; the
             // spool files stay until the message's outcome is recorded.
-            std::string refused = spool::refused_kind(s.queue_->claimed_path(name));
+            std::string refused = spool::refused_kind(s.queue_->claimed_file(name));
             if (!refused.empty()) rt.list.add(" File di spool non ammesso, " + refused + ": " + spool + name);
             m.spool_files = spool::copy_group(rt, *guard, listing, work, m.base, step, m.links);
             if (refused.empty() && !m.links.empty()) refused = spool::refused_kind(m.links.front());
