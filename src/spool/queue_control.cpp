@@ -64,9 +64,11 @@ bool make_due(const QueueFolder& q, const std::string& trigger, const std::strin
 std::optional<QueueFolder> opened(const std::string& spool, bool create, std::string& refusal) {
     try {
         return QueueFolder::open(spool, create);
-    } catch (const std::exception& e) {
+    } catch (const UnsafeQueueFolder& e) {
         refusal = e.what();
         return std::nullopt;
+    } catch (const std::exception&) {
+        return std::nullopt;  // no spool folder: nothing of the message is there
     }
 }
 
@@ -76,7 +78,7 @@ ControlResult hold(const std::string& spool, const std::string& base) {
     std::string refusal;
     // Made when no agent has run on this spool yet.
     const auto q = opened(spool, true, refusal);
-    if (!q) return {false, base, refusal};
+    if (!q) return {false, base, refusal.empty() ? "messaggio non trovato" : refusal};
     std::string owner;
     const std::string trigger = find_trigger(*q, base, owner);
     if (trigger.empty()) return {false, base, "messaggio non trovato"};

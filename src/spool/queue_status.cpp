@@ -138,8 +138,10 @@ QueueReport read_queue(const std::string& spool, const std::string& work, const 
     std::optional<QueueFolder> q;
     try {
         q = QueueFolder::open(spool, false);
-    } catch (const std::exception& e) {
+    } catch (const UnsafeQueueFolder& e) {
         r.refusal = e.what();
+    } catch (const std::exception&) {
+        // a spool folder that cannot be opened has no queue to show
     }
     const std::optional<PrivateFolder> agents = q ? q->agents(false) : std::nullopt;
     for (const auto& e : q ? q->entries() : std::vector<QueueFolder::Entry>{}) {
