@@ -97,7 +97,7 @@ MergeOutcome AGGIUNGIFONDOPDF(const Runtime& rt, const std::string& document_pat
             std::string found = paths::resolve(given);
             // The name comes from the print file: "..", or a link, must not
             // lead out of the installation's folders.
-            if (i > 0 && !found.empty() && !safe_path::is_below(found, rt.cfg.read_roots)) {
+            if (i > 0 && !found.empty() && !safe_path::readable_below(found, rt.cfg.read_roots)) {
                 rt.list.add(" File da accodare fuori dalle cartelle ammesse " + given);
                 found.clear();
             }

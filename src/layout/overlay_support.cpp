@@ -92,7 +92,7 @@ std::vector<std::string> font_roots(const Runtime& rt) {
 std::string StyleFilePath(const Runtime& rt, const std::string& path) {
     const std::string found = paths::resolve(path);
     if (found.empty()) return path;
-    if (safe_path::is_below(found, style_roots(rt))) return found;
+    if (safe_path::readable_below(found, style_roots(rt))) return found;
     rt.list.add(" File di stile fuori dalle cartelle ammesse " + path);
     return "";
 }
@@ -100,7 +100,7 @@ std::string StyleFilePath(const Runtime& rt, const std::string& path) {
 std::string StyleFontPath(const Runtime& rt, const std::string& name) {
     const std::string found = rt.fonts.find(name, rt.cfg.host.program_dir);
     if (found.empty() || !paths::has_separator(name)) return found;
-    if (safe_path::is_below(found, font_roots(rt))) return found;
+    if (safe_path::readable_below(found, font_roots(rt))) return found;
     rt.list.add(" File di stile fuori dalle cartelle ammesse " + name);
     return "";
 }

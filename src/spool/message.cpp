@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -261,10 +262,23 @@ private:
             refused_ = true;
             return;
         }
+        // The work directory holds other messages' copies and the agent's
+        // own folders: the message reads only what it brought there.
+        if (reads_foreign_work_file(rt_, a, own_content(k, name))) {
+            rt_.list.add(" Allegato non ammesso (cartella di lavoro), messaggio non inviato: " + name);
+            refused_ = true;
+            refused_reason_ = "Allegato non ammesso (cartella di lavoro): " + name;
+            return;
+        }
         copy_and_compose(k, a);
         locate_pdf(a);
         if (!rt_.cfg.prepara) make_fax_zip(rt_, a);
         req_.attachments.push_back(std::move(a));
+    }
+
+    // True when the content file of attachment k is there to be copied under `name`.
+    bool own_content(int k, const std::string& name) const {
+        return spool::is_safe_file_name(name) && spool::is_file(work_ + base_ + "." + std::to_string(k - 1));
     }
 
     void copy_and_compose(int k, const MessageAttachment& a) {
@@ -278,6 +292,7 @@ private:
         }
         // The content under the attachment's own name.
         spool::copy_file(content, work_ + a.name, atomic_file::Sync::work_file);
+        copied_.insert(a.name);
         // A print file is composed into its PDF, once the outputs of an earlier
         // run are gone.
         if (a.print_file) {
@@ -298,7 +313,7 @@ private:
             if (lines[n - 1] != name) continue;
             const std::string content = work_ + base_ + "." + std::to_string(n - first);
             if (spool::is_file(content)) return content;
-            if (spool::is_safe_file_name(name) && spool::is_file(work_ + name)) return work_ + name;
+            if (copied_.count(name) && spool::is_file(work_ + name)) return work_ + name;
         }
         return "";
     }
@@ -339,6 +354,7 @@ private:
     std::string last_line_;
     int header_lines_ = 0;
     std::vector<std::string> attachment_names_;
+    std::set<std::string> copied_;  // the attachment names this message copied into the work directory
     bool has_attachments_ = false;  // the message has attachment lines
     bool refused_ = false;          // an attachment lies outside the installation's folders
     std::string refused_reason_ = "Allegato fuori dalle cartelle ammesse";

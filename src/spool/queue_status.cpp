@@ -8,10 +8,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "platform/os/file_lock.h"
 #include "platform/os/text_encoding.h"
 #include "spool/queue.h"
+#include "spool/queue_folder.h"
 #include "spool/recovery.h"
 #include "spool/spool_files.h"
 #include "spool/spool_listing.h"
@@ -99,21 +101,19 @@ void read_parked(const std::string& work, const std::vector<std::string>& prefix
     }
 }
 
-// The holds of the running agents of these operators, from their lock files.
-std::vector<SideHold> running_holds(const QueuePaths& q, const std::vector<std::string>& prefixes) {
+// The holds of the running agents of these operators, from their lock files
+// (read through the agents' folder descriptor, never through a link).
+std::vector<SideHold> running_holds(const PrivateFolder& agents, const std::vector<std::string>& prefixes) {
     std::vector<SideHold> out;
-    std::error_code ec;
-    for (fs::directory_iterator it(q.dir + "agenti", ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
+    for (const auto& name : agents.plain_files()) {
         if (name.empty() || name[0] == '.' || name.ends_with(".new")) continue;
-        const std::string path = it->path().string();
-        const AgentNote note = parse_note(FileLock::read_note(path));
+        const AgentNote note = parse_note(agents.read(name, 4096));
         if (note.holds.empty()) continue;
         // An agent of other operators holds back only its own messages.
         bool ours = false;
         for (const auto& p : note.prefixes)
             for (const auto& mine : prefixes) ours = ours || p == "*" || mine == "*" || text::upper(p) == text::upper(mine);
-        if (!ours || FileLock::probe(path) != FileLock::State::held) continue;
+        if (!ours || FileLock::probe_at(agents.fd(), name) != FileLock::State::held) continue;
         for (const auto& h : note.holds) {
             // One hold per side: the one that began first.
             auto same = std::find_if(out.begin(), out.end(), [&](const SideHold& o) { return o.side == h.side; });
@@ -175,7 +175,6 @@ std::string hold_text(const SideHold& h) {
 QueueReport read_queue(const std::string& spool, const std::string& work, const std::vector<std::string>& prefixes,
                        const DateTime& now, const DraftRule& draft) {
     QueueReport r;
-    const QueuePaths q(spool);
     std::unique_ptr<SpoolListing> listing;
     try {
         listing = std::make_unique<SpoolListing>(spool);
@@ -183,7 +182,17 @@ QueueReport read_queue(const std::string& spool, const std::string& work, const 
         // a spool folder that cannot be listed holds nothing to show
     }
     auto header_of = [&](const std::string& base) { return listing ? listing->find(base + ".h") : std::string(); };
-    if (draft) r.holds = running_holds(q, prefixes);
+    // The queue folder only through its descriptor, and only when it is the agent's own.
+    std::optional<QueueFolder> q;
+    try {
+        q = QueueFolder::open(spool, false);
+    } catch (const UnsafeQueueFolder& e) {
+        r.refusal = e.what();
+    } catch (const std::exception&) {
+        // a spool folder that cannot be opened has no queue to show
+    }
+    const std::optional<PrivateFolder> agents = q ? q->agents(false) : std::nullopt;
+    if (draft && agents) r.holds = running_holds(*agents, prefixes);
     // The side a waiting message needs, when that side is held: the hold's index.
     auto held = [&](QueuedMessage& m) {
         if (r.holds.empty()) return;
@@ -213,14 +222,9 @@ QueueReport read_queue(const std::string& spool, const std::string& work, const 
         }
     }
 
-    std::error_code ec;
-    for (fs::directory_iterator it(q.dir, ec), end; !ec && it != end; it.increment(ec)) {
-        std::error_code type_ec;
-        if (!it->is_regular_file(type_ec)) continue;
-        const std::string file = it->path().filename().string();
-        const auto at = file.rfind('@');
-        if (file.empty() || file[0] == '.' || at == std::string::npos || at == 0) continue;
-        const std::string trigger = file.substr(0, at), owner = file.substr(at + 1);
+    for (const auto& e : q ? q->entries() : std::vector<QueueFolder::Entry>{}) {
+        const std::string& trigger = e.name;
+        const std::string& owner = e.owner;
         if (!operator_trigger(trigger, prefixes)) continue;
         QueuedMessage m;
         m.base = base_of(trigger);
@@ -232,11 +236,17 @@ QueueReport read_queue(const std::string& spool, const std::string& work, const 
             m.state = QueueState::concluding;
         } else {
             m.agent = owner;
-            m.state = FileLock::probe(q.dir + "agenti/" + owner) == FileLock::State::held ? QueueState::in_progress
-                                                                                           : QueueState::interrupted;
+            m.state = agents && FileLock::probe_at(agents->fd(), owner) == FileLock::State::held
+                          ? QueueState::in_progress
+                          : QueueState::interrupted;
         }
-        m.record = q.record(trigger);
-        m.written = written_at(it->path().string());
+        // The record through the queue folder's descriptor (a few KB at most).
+        const QueueRecord rec = q->record(trigger);
+        m.tries = rec.tries;
+        m.last_try = rec.last_try;
+        m.next_try = rec.next_try;
+        m.reason = rec.reason;
+        m.written = q->dir().modified_ns(QueueFolder::entry(trigger, owner)) / 1000000000LL;
         m.header = header_of(m.base);
         m.files = spool;
         if (m.state == QueueState::deferred) held(m);
@@ -260,13 +270,6 @@ void read_details(const QueueReport& report, QueuedMessage& m) {
     m.size = 0;
     if (!m.files.empty())
         for (const char* ext : {".T", ".h", ".b", ".0"}) m.size += size_of(m.files + m.base + ext);
-    if (!m.record.empty()) {
-        const QueueRecord rec = parse_record(read_head(m.record, kSmallFile));
-        m.tries = rec.tries;
-        m.last_try = rec.last_try;
-        m.next_try = rec.next_try;
-        m.reason = rec.reason;
-    }
     if (m.state == QueueState::parked) m.reason = key_of(read_head(m.folder + "motivo.txt", kSmallFile), "motivo");
     if (m.hold >= 0 && m.hold < static_cast<int>(report.holds.size())) {
         // Held with its side: the hold is its reason, and its next try that of the server.

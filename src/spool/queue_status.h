@@ -43,12 +43,12 @@ struct QueuedMessage {
     std::string agent;     // the agent working on it (in progress, interrupted)
     long long written = 0; // when its trigger was written (seconds since 1970, UTC); 0: not known
     std::string header;    // its header's path ("" when none)
-    std::string record;    // its record's path in the queue ("" when none)
     std::string folder;    // the parked message's folder
     int hold = -1;         // held_transport / held_store: the index of the agent's hold in the report
     std::string files;     // the folder of its spool files (the spool, or the parked copy's)
 
-    // Read by read_details():
+    // Read by read_details() (tries, last and next try and reason of a
+    // message in the queue folder by read_queue, through its descriptor):
     std::string from;       // sender (header line 3)
     std::string to;         // recipients (header line 4)
     std::string subject;    // subject (header line 5)
@@ -64,6 +64,7 @@ struct QueueReport {
     std::vector<QueuedMessage> messages;  // by state, then by name
     std::vector<SideHold> holds;          // the holds of the running agents of these operators
     DayCounts today;
+    std::string refusal;  // why the queue folder was not read ("" when it was, or there is none)
 };
 
 // True when a message with the header's delivery option (line 7) and

@@ -16,6 +16,7 @@
 #include "spool/group_copy.h"
 #include "spool/installation.h"
 #include "spool/message.h"
+#include "spool/day_counts.h"
 #include "spool/message_rules.h"
 #include "spool/queue.h"
 #include "spool/recovery.h"
@@ -244,8 +245,55 @@ struct SpoolScanner::Scan {
         // The trigger is taken for this agent by one rename: of several
         // agents on this spool, only the one whose rename succeeds goes on.
         step = 13;
+        if (s.queue_->name_too_long(name)) {
+            park_long_name(listing, name);
+            return;
+        }
         if (!s.queue_->claim(name)) return;
         process(listing, name);
+    }
+
+    // A trigger whose entry in the queue would be longer than a file name
+    // can be: it is taken into this agent's own hidden folder instead and
+    // parked with all its files, and the scan goes on with the next one.
+    void park_long_name(const spool::SpoolListing& listing, const std::string& name) {
+        if (!s.queue_->claim_long(name)) return;
+        spool::Claimed m;
+        m.trigger = name;
+        m.base = name.substr(0, name.size() - 2);
+        const std::string reason = "Nome di messaggio troppo lungo (" + std::to_string(name.size()) + " caratteri)";
+        rt.list.add(" " + reason + ", messaggio non inviato: " + m.base);
+        for (const auto& p : spool::group_files(listing, m.base))
+            (spool::refused_kind(p).empty() ? m.spool_files : m.links).push_back(p);
+        spool::ParkRequest r;
+        r.work = work;
+        r.spool_dir = spool;
+        r.trigger_path = s.queue_->long_claim_path(name);
+        r.trigger_name = name;
+        r.base = m.base;
+        r.agent = s.queue_->agent();
+        r.reason = reason;
+        r.spool_files = m.spool_files;
+        if (s.save_log_) s.save_log_();
+        const spool::Parked kept = spool::park_copy(rt, r);
+        if (!kept.complete) {
+            // Nothing is parked: the trigger goes back, to be parked at a later tick.
+            s.queue_->return_long(name);
+            return;
+        }
+        std::vector<std::string> going = kept.spool_files;
+        going.insert(going.end(), m.links.begin(), m.links.end());
+        for (const auto& p : going) {
+            try {
+                spool::remove_or_mark_done(p, s.run_.aix);
+            } catch (const std::exception& e) {
+                rt.list.add(" Impossibile rimuovere il file di spool " + p + " " + e.what());
+            }
+        }
+        s.queue_->drop_long(name);
+        const DateTime t = rt.clock.now();
+        spool::count_today(work, t.year * 10000 + t.month * 100 + t.day, spool::Counted::parked);
+        if (s.after_message_) s.after_message_();
     }
 
     // A message this agent holds: copied, processed, and settled by its outcome.
@@ -284,7 +332,7 @@ struct SpoolScanner::Scan {
             // Copy the group into the work directory, each file with its dated
             // backup and the first attachment's size check; the
             // spool files stay until the message's outcome is recorded.
-            std::string refused = spool::refused_kind(s.queue_->claimed_path(name));
+            std::string refused = spool::refused_kind(s.queue_->claimed_file(name));
             if (!refused.empty()) rt.list.add(" File di spool non ammesso, " + refused + ": " + spool + name);
             m.spool_files = spool::copy_group(rt, *guard, listing, work, m.base, step, m.links);
             if (refused.empty() && !m.links.empty()) refused = spool::refused_kind(m.links.front());
@@ -505,7 +553,18 @@ void SpoolScanner::LEGGI_DIR() {
 
         // The queue of the spool folder and this agent's place in the work folder.
         step = 6;
-        open_queue(scan.spool, scan.work);
+        try {
+            open_queue(scan.spool, scan.work);
+        } catch (const spool::UnsafeQueueFolder& e) {
+            // Nothing of the queue is used, nothing removed: said once, looked at again at every tick.
+            queue_.reset();
+            if (run_.refusal != e.what()) {
+                run_.refusal = e.what();
+                rt.list.add(std::string(" ") + e.what());
+                rt.list.refresh();
+            }
+            return;
+        }
         scan.guard.emplace(rt, queue_->stamp());
         if (!run_.refusal.empty()) {
             run_.refusal.clear();
@@ -525,6 +584,7 @@ void SpoolScanner::LEGGI_DIR() {
         step = 7;
         spool::SettleContext c = scan.context();
         spool::recover_claims(c, pass_prefixes(rt.cfg));
+        queue_->return_gone_long_claims();
 
         // While both sides of delivery are held, no message is taken.
         step = 8;

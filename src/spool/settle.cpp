@@ -245,7 +245,7 @@ void park(SettleContext& c, const Claimed& m, const std::string& reason) {
     ParkRequest r;
     r.work = c.work;
     r.spool_dir = c.queue.spool();
-    r.trigger_path = c.queue.claimed_path(m.trigger);
+    r.trigger_path = c.queue.claimed_file(m.trigger);
     r.trigger_name = m.trigger;
     r.base = m.base;
     r.agent = c.queue.agent();

@@ -200,6 +200,11 @@ int list_queue(const Agent& a, bool json) {
                         std::to_string(t.delivered) + " inviati, " + std::to_string(t.saved) + " salvati, " +
                         std::to_string(t.deferred) + " rinvii, " + std::to_string(t.parked) + " non inviati");
     }
+    // A queue folder that is not the agent's own was not read: said, and the status says so.
+    if (!report.refusal.empty()) {
+        say(stderr, "velarion: " + report.refusal);
+        return 1;
+    }
     return 0;
 }
 

@@ -19,6 +19,8 @@ public:
     // beside it, locked, and only then renamed into place, so that nobody
     // ever finds it without its lock. nullopt when it cannot be made.
     static std::optional<FileLock> create(const std::string& path);
+    // The same for the file `name` of the open folder dir_fd, relative to it.
+    static std::optional<FileLock> create_at(int dir_fd, const std::string& name);
 
     FileLock(FileLock&& other) noexcept;
     FileLock& operator=(FileLock&& other) noexcept;
@@ -42,10 +44,15 @@ public:
     enum class State { held, free, missing };
     // Tries the lock of `path` without waiting and lets it go at once.
     static State probe(const std::string& path);
+    // The same for the file `name` of the open folder dir_fd. Opened without
+    // waiting: anything but a plain file (a FIFO planted there) holds no lock
+    // and reads as missing.
+    static State probe_at(int dir_fd, const std::string& name);
 
 private:
-    FileLock(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    FileLock(int fd, std::string path, int dir_fd = -1) : fd_(fd), dir_fd_(dir_fd), path_(std::move(path)) {}
     int fd_ = -1;
+    int dir_fd_ = -1;  // with create_at: a descriptor of its folder, path_ then the name in it
     std::string path_;
 };
 

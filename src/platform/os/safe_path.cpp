@@ -227,6 +227,12 @@ bool is_below(const std::string& path, const std::vector<std::string>& roots) {
     return !root_of(real_location(path), roots).empty();
 }
 
+bool readable_below(const std::string& path, const std::vector<std::string>& roots) {
+    if (!is_below(path, roots)) return false;
+    struct stat st {};
+    return ::stat(paths::native(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink <= 1;
+}
+
 Fd open_nofollow(const std::string& path) {
     return regular_only(::open(paths::native(path).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
 }
@@ -262,6 +268,9 @@ Opened open_below(const std::string& path, const std::vector<std::string>& roots
         return out;
     }
     out.fd = regular_only(fd);
+    // A hard link may be a file outside the roots under another name.
+    struct stat st {};
+    if (out.fd.valid() && (::fstat(out.fd.get(), &st) != 0 || st.st_nlink > 1)) out.fd = Fd();
     out.status = out.fd.valid() ? Status::ok : Status::refused;
     return out;
 }

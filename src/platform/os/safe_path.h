@@ -46,6 +46,10 @@ std::string real_location(const std::string& path);
 // allows nothing.
 bool is_below(const std::string& path, const std::vector<std::string>& roots);
 
+// The same for a file to be read: false too when it is a file with more than
+// one name (a hard link), which may be a file outside the roots as well.
+bool readable_below(const std::string& path, const std::vector<std::string>& roots);
+
 // Opens an existing regular file for reading, never through a symbolic link
 // at its last component. Invalid when the path is a link, no regular file, or
 // cannot be opened.
@@ -66,7 +70,7 @@ struct Opened {
 };
 
 // Opens for reading the regular file at path when its real location lies
-// below one of the roots.
+// below one of the roots; a file with more than one name is refused.
 Opened open_below(const std::string& path, const std::vector<std::string>& roots);
 
 // Reads the open file whole from its start (without moving its offset);
