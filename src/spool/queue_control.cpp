@@ -152,44 +152,52 @@ std::vector<ControlResult> retry_now(const std::string& spool, const std::vector
 
 std::vector<std::string> operator_bases(const std::string& spool, const std::vector<std::string>& prefixes,
                                         bool kept_only) {
-    const QueuePaths q(spool);
     std::vector<std::string> out;
     std::error_code ec;
     if (!kept_only) {
-        for (fs::directory_iterator it(q.spool, ec), end; !ec && it != end; it.increment(ec)) {
+        for (fs::directory_iterator it(spool, ec), end; !ec && it != end; it.increment(ec)) {
             const std::string name = it->path().filename().string();
             if (name.size() > 2 && text::upper(name.substr(name.size() - 2)) == ".T" && operator_trigger(name, prefixes))
                 out.push_back(name.substr(0, name.size() - 2));
         }
     }
-    for (fs::directory_iterator it(q.dir, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string file = it->path().filename().string();
-        const auto at = file.rfind('@');
-        if (at == std::string::npos || at < 3) continue;
-        const std::string owner = file.substr(at + 1), trigger = file.substr(0, at);
-        const bool pick = kept_only ? owner == SpoolQueue::kHeld : owner == SpoolQueue::kDeferred;
-        if (pick && operator_trigger(trigger, prefixes)) out.push_back(trigger.substr(0, trigger.size() - 2));
+    std::string refusal;
+    if (const auto q = opened(spool, false, refusal)) {
+        for (const auto& e : q->entries()) {
+            const bool pick = kept_only ? e.owner == SpoolQueue::kHeld : e.owner == SpoolQueue::kDeferred;
+            if (pick && operator_trigger(e.name, prefixes)) out.push_back(e.name.substr(0, e.name.size() - 2));
+        }
     }
     std::sort(out.begin(), out.end());
     return out;
 }
 
 ControlResult remove(Runtime& rt, const std::string& spool, const std::string& work, const std::string& base) {
-    const QueuePaths q(spool);
+    std::string refusal;
+    const auto q = opened(spool, true, refusal);
+    if (!q) return {false, base, refusal.empty() ? "messaggio non trovato" : refusal};
     std::string owner;
-    const std::string trigger = find_trigger(q, base, owner);
+    const std::string trigger = find_trigger(*q, base, owner);
     if (trigger.empty()) return {false, base, "messaggio non trovato"};
     if (SpoolQueue::concluded(owner)) return {false, base, "gia' concluso"};
     if (!owner.empty() && owner != SpoolQueue::kDeferred && owner != SpoolQueue::kHeld)
         return {false, base, "in lavorazione presso l'agente " + owner + ": non rimosso"};
     // Taken from every agent first; a command killed here leaves it to the agents' recovery.
-    const std::string taken = q.entry(trigger, kCommand);
-    if (!rename(owner.empty() ? q.spool + trigger : q.entry(trigger, owner), taken))
-        return {false, base, "preso da un agente nel frattempo: non rimosso"};
+    const std::string taken = QueueFolder::entry(trigger, kCommand);
+    auto put_back = [&] {
+        return owner.empty() ? q->dir().rename_out(taken, q->spool_fd(), trigger)
+                             : q->dir().rename(taken, QueueFolder::entry(trigger, owner));
+    };
+    const bool moved = owner.empty() ? q->dir().rename_in(q->spool_fd(), trigger, taken)
+                                     : q->dir().rename(QueueFolder::entry(trigger, owner), taken);
+    if (!moved) return {false, base, "preso da un agente nel frattempo: non rimosso"};
+    // The taken trigger read through the queue folder's descriptor where /proc shows it.
+    const std::string through = "/proc/self/fd/" + std::to_string(q->dir().fd()) + "/";
+    std::error_code proc_ec;
     ParkRequest r;
     r.work = work;
     r.spool_dir = spool;
-    r.trigger_path = taken;
+    r.trigger_path = (fs::is_directory(through, proc_ec) ? through : q->path()) + taken;
     r.trigger_name = trigger;
     r.base = base;
     r.agent = kCommand;
@@ -201,21 +209,20 @@ ControlResult remove(Runtime& rt, const std::string& spool, const std::string& w
     const Parked kept = park_copy(rt, r);
     if (!kept.complete) {
         // Nothing is kept: the message goes back where it was.
-        rename(taken, owner.empty() ? q.spool + trigger : q.entry(trigger, owner));
+        put_back();
         return {false, base, "non rimosso: " + kept.why};
     }
     // Concluded, so that an agent's recovery finishes a command cut short from here.
-    const std::string done = q.entry(trigger, SpoolQueue::kConcluded);
-    if (!rename(taken, done)) return {false, base, "conservato in " + kept.folder + " ma non rimosso dalla coda"};
+    const std::string done = QueueFolder::entry(trigger, SpoolQueue::kConcluded);
+    if (!q->dir().rename(taken, done)) return {false, base, "conservato in " + kept.folder + " ma non rimosso dalla coda"};
     for (const auto& p : kept.spool_files) {
         try {
             remove_or_mark_done(p, false);
         } catch (const std::exception&) {
         }
     }
-    std::error_code ec;
-    fs::remove(done, ec);
-    fs::remove(q.record(trigger), ec);
+    q->dir().remove(done);
+    q->dir().remove(QueueFolder::record_name(trigger));
     return {true, base, "rimosso: conservato in " + kept.folder};
 }
 
