@@ -79,7 +79,11 @@ DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r, mail::SmtpSessi
             rt.list.add_raw(explanation);
             bInvioFallito = true;
         };
-        smtp.on_send_successful = [&] { rt.list.add(" Send Successful!"); };
+        smtp.on_send_successful = [&] {
+            // The message itself (not its error report) is recorded before its line.
+            if (attempt == 1) r.accepted();
+            rt.list.add(" Send Successful!");
+        };
         smtp.on_status = [&](const std::string& status) {
             rt.list.add_raw(status);
             rt.list.refresh();
@@ -132,7 +136,8 @@ DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r, mail::SmtpSessi
                 smtp.Message = "*** ERRORE INVIO MAIL *** \r\nDESTINATARI: " + r.lsTo + "\r\nCOPIA CC: " + r.lscc +
                                "\r\n" + r.lvBody;
             }
-            // 2.10 to 2.12
+            // 2.10 to 2.12; only the message itself, not its error report, is marked.
+            smtp.on_data_end = attempt == 1 ? r.on_data_end : nullptr;
             smtp.Send();
             if (!bInvioFallito) {
                 rt.list.add(" Messages sent " + r.lsTo);

@@ -60,7 +60,9 @@ DeliveryOutcome Form2::WriteMail(const DeliveryRequest& r, const std::string& lo
             msg.attachments = std::move(opened.files);
             // 7. Save, never send.
             step = 54;
+            r.data_end();
             MAPISession1_->save(msg);
+            r.accepted();
             rt_.trace("ho fatto la save nella writeMail");
             mail_report::saved(rt_, r);
             outcome = DeliveryOutcome{Delivered::yes};
