@@ -56,8 +56,8 @@ void record_accepted(SettleContext& c, const Claimed& m) noexcept {
         c.rt.list.add(" Messaggio " + m.base + " consegnato ma non registrato in " + c.queue.spool() + "coda/ (" +
                       why + "): non sara' inviato di nuovo, registrazione ritentata" +
                       (noted ? "" : " (resta in memoria)"));
-        const std::string trouble = installation_trouble(c.queue.spool(), c.work, {}, why);
-        if (trouble.rfind("Spazio esaurito", 0) == 0 && c.run.space_trouble != trouble) {
+        const std::string trouble = "Spazio esaurito in " + c.queue.spool();
+        if (says_disk_full(why) && c.run.space_trouble != trouble) {
             c.run.space_trouble = trouble;
             c.rt.list.add(" " + trouble + ": i messaggi restano nella spool e saranno ritentati");
         }

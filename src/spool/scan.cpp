@@ -528,6 +528,9 @@ void SpoolScanner::LEGGI_DIR() {
         step = 7;
         spool::SettleContext c = scan.context();
         spool::recover_claims(c, pass_prefixes(rt.cfg));
+        // Delivered messages whose concluding rename failed before: no
+        // message is taken while one of them is still not recorded.
+        if (!spool::conclude_unrecorded(c)) scan.stopped = true;
 
         // While both sides of delivery are held, no message is taken.
         step = 8;
@@ -544,6 +547,7 @@ void SpoolScanner::LEGGI_DIR() {
     if (!batch_.messages.empty() && queue_) {
         try {
             spool::SettleContext c = scan.context();
+            spool::conclude_unrecorded(c);
             spool::finish_batch(c);
         } catch (...) {
             // They stay concluded in the queue; the next scan removes their files.

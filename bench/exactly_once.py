@@ -1,0 +1,115 @@
+"""Counts the messages the agent sends twice (or never) when the spool file
+system fails under it: a burst of messages to a loopback SMTP sink
+(smtp_sink.py), with the preload library refuse_rename failing the renames
+into the concluded state of the queue one time in --refuse-every, or all of
+them for --full-seconds after the first delivery. Prints one line:
+messages, delivered, duplicates, missing, parked.
+Usage: exactly_once.py --agent build/bin/velarion --preload build/tests/librefuse_rename.so
+       [--messages 100] [--refuse-every 10] [--full-seconds 0] [--agents 1]"""
+import argparse
+import collections
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def waiting(spool):
+    n = sum(1 for f in os.listdir(spool) if f.upper().endswith('.T'))
+    coda = os.path.join(spool, 'coda')
+    if os.path.isdir(coda):
+        for f in os.listdir(coda):
+            if '@' in f and not f.startswith('.') and '@concluso' not in f:
+                n += 1
+    return n
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument('--agent', required=True)
+    ap.add_argument('--preload', required=True)
+    ap.add_argument('--messages', type=int, default=100)
+    ap.add_argument('--refuse-every', type=int, default=10)
+    ap.add_argument('--full-seconds', type=float, default=0)
+    ap.add_argument('--agents', type=int, default=1)
+    ap.add_argument('--limit', type=float, default=300)
+    a = ap.parse_args()
+
+    root = tempfile.mkdtemp(prefix='once-')
+    spool, work, cfg = root + '/spool/', root + '/tempozip/', root + '/cfg/'
+    for d in (spool, work, cfg, root + '/loghi', root + '/run', root + '/home'):
+        os.makedirs(d, exist_ok=True)
+    open(root + '/loghi/loghi.ini', 'w').write('[TABULATO]\nforzatura=o\n')
+    sink = subprocess.Popen(["/usr/bin/python3", os.path.join(HERE, 'smtp_sink.py')], stdout=subprocess.PIPE, text=True)
+    port = int(sink.stdout.readline())
+    open(cfg + 'velarion.ini', 'w').write(
+        '[AB]\nEMailAddr=ab@example.com\nPath=%s\nDir_Loghi=%s/loghi/\ntempozip_dir=%s\n'
+        '[GLOBAL]\nTiming=100\nretry_delays=1s\n[MAPI]\nclient=Microsoft Outlook\ntransport=smtp://127.0.0.1:%d\n'
+        % (spool, root, work, port))
+    for i in range(a.messages):
+        base = 'AB.%d' % i
+        open(spool + base + '.h', 'w').write('RF%s\r\n\r\nab@example.com\r\nm%d@example.it\r\nMessaggio %s\r\n.\r\nSEND\r\n'
+                                             % (base, i, base))
+        open(spool + base + '.b', 'w').write('Testo di %s\r\n' % base)
+        open(spool + base + '.T', 'w').write('')
+
+    flag = root + '/pieno'
+    env = dict(os.environ, HOME=root + '/home', XDG_RUNTIME_DIR=root + '/run', XDG_CONFIG_HOME=root + '/config',
+               LD_PRELOAD=a.preload, REFUSE_RENAME_MATCH='@concluso')
+    if a.full_seconds > 0:
+        env['REFUSE_RENAME_WHILE'] = flag
+    else:
+        env['REFUSE_RENAME_EVERY'] = str(a.refuse_every)
+    agents = []
+    for n in range(a.agents):
+        # Several agents of one operator on one machine: "so:" none, each its own instance lock folder.
+        e = dict(env, XDG_RUNTIME_DIR=root + '/run%d' % n)
+        os.makedirs(e['XDG_RUNTIME_DIR'], exist_ok=True)
+        agents.append(subprocess.Popen([a.agent, '--headless', 'ini:' + cfg, 'ope:AB'], env=e,
+                                       stdout=open(root + '/agent%d.out' % n, 'w'), stderr=subprocess.STDOUT))
+    got = collections.Counter()
+    os.set_blocking(sink.stdout.fileno(), False)
+    start = time.monotonic()
+    full_until = None
+
+    def read_sink():
+        while True:
+            line = sink.stdout.readline()
+            if not line:
+                return
+            got[line.split()[1]] += 1
+
+    while time.monotonic() - start < a.limit:
+        read_sink()
+        if a.full_seconds > 0 and full_until is None and got:
+            open(flag, 'w').close()
+            full_until = time.monotonic() + a.full_seconds
+        if full_until is not None and time.monotonic() >= full_until and os.path.exists(flag):
+            os.remove(flag)
+        if waiting(spool) == 0 and not os.path.exists(flag):
+            break
+        time.sleep(0.2)
+    time.sleep(1.5)
+    read_sink()
+    for p in agents:
+        p.send_signal(signal.SIGTERM)
+    for p in agents:
+        try:
+            p.wait(60)
+        except subprocess.TimeoutExpired:
+            p.kill()
+    sink.kill()
+    expected = ['m%d@example.it' % i for i in range(a.messages)]
+    delivered = sum(1 for r in expected if got[r] > 0)
+    duplicates = sum(got[r] - 1 for r in expected if got[r] > 1)
+    parked = len(os.listdir(work + 'non_inviati')) if os.path.isdir(work + 'non_inviati') else 0
+    print('messages %d delivered %d duplicates %d missing %d parked %d waiting %d (%s)'
+          % (a.messages, delivered, duplicates, a.messages - delivered, parked, waiting(spool), root))
+
+
+if __name__ == '__main__':
+    main()
