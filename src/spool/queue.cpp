@@ -1,5 +1,8 @@
 #include "spool/queue.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -164,6 +167,26 @@ bool SpoolQueue::retry_requested() {
 
 bool SpoolQueue::gone(const std::string& agent) const {
     return FileLock::probe(lock_path(agent)) != FileLock::State::held;
+}
+
+void SpoolQueue::remove_stale_temporaries() {
+    constexpr long long kStaleSeconds = 60;
+    // The file system's time, from this agent's own lock file touched now.
+    struct stat now {};
+    if (::utimensat(AT_FDCWD, lock_path(agent_).c_str(), nullptr, 0) != 0 ||
+        ::stat(lock_path(agent_).c_str(), &now) != 0)
+        return;
+    std::error_code ec;
+    for (fs::directory_iterator it(dir_, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string file = it->path().filename().string();
+        if (file.size() < 2 || file[0] != '.' || !file.ends_with(".part") || file.find(".stato.") == std::string::npos)
+            continue;
+        struct stat st {};
+        if (::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (now.st_mtim.tv_sec - st.st_mtim.tv_sec < kStaleSeconds) continue;
+        std::error_code rm;
+        fs::remove(it->path(), rm);
+    }
 }
 
 void SpoolQueue::bury_gone() {

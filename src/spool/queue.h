@@ -111,6 +111,10 @@ public:
     bool gone(const std::string& agent) const;
     // Removes the lock files of the agents that are gone.
     void bury_gone();
+    // Removes the temporaries of records whose writer ended before renaming
+    // them (".<trigger>.stato.<pid>.<hex>.part"), once they are older than
+    // a minute by the file system's clock: a record is written in far less.
+    void remove_stale_temporaries();
 
     // True once after velarion --retry-now touched the queue's flag (not at the first look).
     bool retry_requested();

@@ -43,6 +43,7 @@ struct RunState {
     std::map<std::string, PutOff> put_off;  // by trigger name
     bool partial_parkings_checked = false;  // the half-made parked folders of ended agents were looked for
     std::string space_trouble;      // the lack of space last said ("" while there is room)
+    long long temporaries_due_ms = 0;  // when the queue is next looked at for stale temporaries (Clock::monotonic_ms)
 };
 
 }  // namespace velarion

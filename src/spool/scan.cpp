@@ -510,6 +510,11 @@ void SpoolScanner::LEGGI_DIR() {
         step = 6;
         open_queue(scan.spool, scan.work);
         scan.guard.emplace(rt, queue_->stamp());
+        // A record's temporary left by a kill: at the first scan, then once a minute.
+        if (rt.clock.monotonic_ms() >= run_.temporaries_due_ms) {
+            queue_->remove_stale_temporaries();
+            run_.temporaries_due_ms = rt.clock.monotonic_ms() + 60000;
+        }
         if (!run_.refusal.empty()) {
             run_.refusal.clear();
             rt.list.add(" Directory accessibili: elaborazione ripresa");
