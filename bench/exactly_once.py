@@ -2,10 +2,14 @@
 system fails under it: a burst of messages to a loopback SMTP sink
 (smtp_sink.py), with the preload library refuse_rename failing the renames
 into the concluded state of the queue one time in --refuse-every, or all of
-them for --full-seconds after the first delivery. Prints one line:
-messages, delivered, duplicates, missing, parked.
+them for --full-seconds after the first delivery, or with --kills agents
+killed (SIGKILL) at random moments and started again. Prints one line:
+messages, delivered, duplicates, missing, parked; with kills, for each
+duplicate how long after the server's acceptance of its first copy the
+nearest kill landed, and the killed agent's last activity line.
 Usage: exactly_once.py --agent build/bin/velarion --preload build/tests/librefuse_rename.so
-       [--messages 100] [--refuse-every 10] [--full-seconds 0] [--agents 1]"""
+       [--messages 100] [--refuse-every 10] [--full-seconds 0] [--agents 1] [--kills 0]"""
+import random
 import argparse
 import collections
 import os
@@ -28,6 +32,9 @@ def waiting(spool):
     return n
 
 
+STARTED = []
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument('--agent', required=True)
@@ -37,6 +44,7 @@ def main():
     ap.add_argument('--full-seconds', type=float, default=0)
     ap.add_argument('--agents', type=int, default=1)
     ap.add_argument('--limit', type=float, default=300)
+    ap.add_argument('--kills', type=int, default=0)
     a = ap.parse_args()
 
     root = tempfile.mkdtemp(prefix='once-')
@@ -45,6 +53,7 @@ def main():
         os.makedirs(d, exist_ok=True)
     open(root + '/loghi/loghi.ini', 'w').write('[TABULATO]\nforzatura=o\n')
     sink = subprocess.Popen(["/usr/bin/python3", os.path.join(HERE, 'smtp_sink.py')], stdout=subprocess.PIPE, text=True)
+    STARTED.append(sink)
     port = int(sink.stdout.readline())
     open(cfg + 'velarion.ini', 'w').write(
         '[AB]\nEMailAddr=ab@example.com\nPath=%s\nDir_Loghi=%s/loghi/\ntempozip_dir=%s\n'
@@ -62,15 +71,26 @@ def main():
                LD_PRELOAD=a.preload, REFUSE_RENAME_MATCH='@concluso')
     if a.full_seconds > 0:
         env['REFUSE_RENAME_WHILE'] = flag
+    elif a.kills > 0:
+        del env['LD_PRELOAD']
     else:
         env['REFUSE_RENAME_EVERY'] = str(a.refuse_every)
-    agents = []
-    for n in range(a.agents):
-        # Several agents of one operator on one machine: "so:" none, each its own instance lock folder.
+    runs = [0] * a.agents
+
+    def launch(n):
+        # Several agents of one operator on one machine, each its own instance lock folder.
         e = dict(env, XDG_RUNTIME_DIR=root + '/run%d' % n)
         os.makedirs(e['XDG_RUNTIME_DIR'], exist_ok=True)
-        agents.append(subprocess.Popen([a.agent, '--headless', 'ini:' + cfg, 'ope:AB'], env=e,
-                                       stdout=open(root + '/agent%d.out' % n, 'w'), stderr=subprocess.STDOUT))
+        runs[n] += 1
+        p = subprocess.Popen([a.agent, '--headless', 'ini:' + cfg, 'ope:AB'], env=e,
+                                stdout=open(root + '/agent%d.%d.out' % (n, runs[n]), 'w'), stderr=subprocess.STDOUT)
+        STARTED.append(p)
+        return p
+
+    agents = [launch(n) for n in range(a.agents)]
+    kills = []  # (time, agent, run, its last line)
+    next_kill = time.monotonic() + random.uniform(0.5, 1.5)
+    first = {}
     got = collections.Counter()
     os.set_blocking(sink.stdout.fileno(), False)
     start = time.monotonic()
@@ -81,7 +101,9 @@ def main():
             line = sink.stdout.readline()
             if not line:
                 return
-            got[line.split()[1]] += 1
+            t, rcpt = line.split()[:2]
+            got[rcpt] += 1
+            first.setdefault(rcpt, float(t))
 
     while time.monotonic() - start < a.limit:
         read_sink()
@@ -90,7 +112,16 @@ def main():
             full_until = time.monotonic() + a.full_seconds
         if full_until is not None and time.monotonic() >= full_until and os.path.exists(flag):
             os.remove(flag)
-        if waiting(spool) == 0 and not os.path.exists(flag):
+        if len(kills) < a.kills and time.monotonic() >= next_kill:
+            n = random.randrange(a.agents)
+            agents[n].kill()
+            t = time.monotonic()
+            agents[n].wait()
+            out = open(root + '/agent%d.%d.out' % (n, runs[n]), errors='replace').read().splitlines()
+            kills.append((t, n, runs[n], out[-1] if out else ''))
+            agents[n] = launch(n)
+            next_kill = time.monotonic() + random.uniform(0.1, 0.6)
+        if waiting(spool) == 0 and not os.path.exists(flag) and len(kills) >= a.kills:
             break
         time.sleep(0.2)
     time.sleep(1.5)
@@ -107,9 +138,20 @@ def main():
     delivered = sum(1 for r in expected if got[r] > 0)
     duplicates = sum(got[r] - 1 for r in expected if got[r] > 1)
     parked = len(os.listdir(work + 'non_inviati')) if os.path.isdir(work + 'non_inviati') else 0
-    print('messages %d delivered %d duplicates %d missing %d parked %d waiting %d (%s)'
-          % (a.messages, delivered, duplicates, a.messages - delivered, parked, waiting(spool), root))
+    print('messages %d delivered %d duplicates %d missing %d parked %d waiting %d kills %d (%s)'
+          % (a.messages, delivered, duplicates, a.messages - delivered, parked, waiting(spool), len(kills), root))
+    for r in expected:
+        if got[r] > 1:
+            after = [k for k in kills if k[0] >= first[r]]
+            k = min(after, key=lambda k: k[0]) if after else None
+            print('  duplicate %s: kill %s ms after its first acceptance, last line: %s'
+                  % (r, '%.1f' % ((k[0] - first[r]) * 1000) if k else '-', k[3][:140] if k else '-'))
 
 
 if __name__ == '__main__':
-    main()
+    try:
+        main()
+    finally:
+        for p in STARTED:
+            if p.poll() is None:
+                p.kill()
