@@ -58,29 +58,29 @@ bool append_lines(const std::string& work, const std::string& file, const std::v
 }  // namespace
 
 void flush_log(const Runtime& rt) {
-    // 1. Work directory; without one there is nowhere to write: keep the lines.
+    // Work directory; without one there is nowhere to write: keep the lines.
     if (rt.cfg.op.tempozip_dir.empty() || rt.cfg.work_dir.empty()) return;
     const std::string& work = rt.cfg.work_dir;
     // A Windows drive ("C:") names no folder here: nothing is created below the
     // current folder, and the lines wait for a work directory that exists.
     if (paths::is_drive_path(work)) return;
 
-    // 2. Today's file name.
+    // Today's file name.
     const DateTime today = rt.clock.now();
     const fs::path folder = fs::path(work + "log");
     const fs::path file = folder / log_file_name(today);
 
-    // 3. The "log" folder (and the configured work directory when missing),
+    // The "log" folder (and the configured work directory when missing),
     // made below the work directory; a link in its place is never followed
     // (the lines then wait in the list).
     std::error_code ec;
     fs::create_directories(work, ec);
     if (!safe_path::open_folder_below(folder.string(), {work}, true).valid()) return;
 
-    // 4. Rotation by weekday.
+    // Rotation by weekday.
     remove_same_weekday(folder, weekday_abbreviation(today.weekday), file);
 
-    // 5. Append the list; 6. clear it only when the lines were written.
+    // Append the list; clear it only when the lines were written.
     const std::size_t count = rt.list.size();
     if (append_lines(work, file.string(), rt.list.lines())) rt.list.drop_front(count);
 }

@@ -17,18 +17,18 @@ void store_part(Destinatari& arr, int& count, std::string& part) {
 }  // namespace
 
 void DividiIndirizzi(Destinatari& arrDestinatari, const std::string& text, char separator) {
-    // 1. Empty entries 1 to 15.
+    // Empty entries 1 to 15.
     for (std::size_t i = 1; i < arrDestinatari.size(); ++i) arrDestinatari[i].clear();
     std::string part;
     int count = 0;
-    // 2. Walk the text; each separator closes a part.
+    // Walk the text; each separator closes a part.
     for (char c : text) {
         if (c == separator)
             store_part(arrDestinatari, count, part);
         else
             part += c;
     }
-    // 3. The last part, when not empty.
+    // The last part, when not empty.
     if (!part.empty()) store_part(arrDestinatari, count, part);
 }
 

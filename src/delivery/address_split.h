@@ -1,4 +1,5 @@
-// DividiIndirizzi: splits an address list into arrDestinatari.
+// Splitting an address list into single addresses (DividiIndirizzi, which
+// fills arrDestinatari).
 #pragma once
 
 #include <array>

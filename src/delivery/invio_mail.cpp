@@ -56,7 +56,7 @@ Delivered failure_kind(mail::SmtpError kind) {
 
 DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r, mail::SmtpSessions* sessions) {
     try {
-        // 1. The activity list written out; one component for both attempts.
+        // The activity list written out; one component for both attempts.
         flush_log(rt);
         int attempt = 1;
         bool bInvioFallito = false;
@@ -90,7 +90,7 @@ DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r, mail::SmtpSessi
         };
 
         for (;;) {
-            // 2.1 to 2.2.
+            // The server and account of the [CDO] section; the account is the first sender.
             bInvioFallito = false;
             smtp.Delimiter = ";";
             smtp.UseAuthentication = true;
@@ -100,13 +100,13 @@ DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r, mail::SmtpSessi
             smtp.SMTPPort = rt.cfg.smtp.port.setting();
             smtp.From = smtp.FromDisplayName = smtp.ReplyToAddress = rt.cfg.smtp.user;
             smtp.Recipient = smtp.RecipientDisplayName = r.lsTo;
-            // 2.3 The sender: the message's, else "from", else "username".
+            // The sender: the message's, else "from", else "username".
             if (lsFrom.empty() && !rt.cfg.smtp.from.empty()) lsFrom = rt.cfg.smtp.from;
             if (lsFrom.empty()) lsFrom = rt.cfg.smtp.user;
-            // 2.4
+            // The recipients, and the sender found above.
             smtp.Recipient = smtp.RecipientDisplayName = r.lsTo;
             if (!lsFrom.empty()) smtp.From = smtp.FromDisplayName = smtp.ReplyToAddress = lsFrom;
-            // 2.5 The sender always receives a copy (the display list joins with ":").
+            // The sender always receives a copy (the display list joins with ":").
             if (!r.lscc.empty()) {
                 smtp.CcRecipient = r.lscc + ";" + lsFrom;
                 smtp.CcDisplayName = r.lscc + ":" + lsFrom;
@@ -114,20 +114,20 @@ DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r, mail::SmtpSessi
                 smtp.CcRecipient = smtp.CcDisplayName = lsFrom;
             }
             smtp.BccRecipient = r.plus_ccn;
-            // 2.6
+            // Subject and text.
             smtp.subject = r.lsObj;
             smtp.Message = r.lvBody;
-            // 2.7 Attachments; a missing PDF, or a file outside the
+            // Attachments; a missing PDF, or a file outside the
             // installation's folders, ends the transport before anything is sent.
             std::optional<DeliveryOutcome> stop;
             const std::string attachments = attachment_list(rt, r, smtp, stop);
             if (stop) return *stop;
-            // 2.8
+            // No host check, address check on, read receipt asked for.
             smtp.SMTPHostValidation = 0;
             smtp.EmailAddressValidation = 1;
             smtp.Attachment = attachments;
             smtp.Receipt = true;
-            // 2.9 The error report to the sender.
+            // The error report to the sender.
             if (attempt == 2) {
                 smtp.CcRecipient = smtp.CcDisplayName = "";
                 smtp.BccRecipient = "";
@@ -136,7 +136,8 @@ DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r, mail::SmtpSessi
                 smtp.Message = "*** ERRORE INVIO MAIL *** \r\nDESTINATARI: " + r.lsTo + "\r\nCOPIA CC: " + r.lscc +
                                "\r\n" + r.lvBody;
             }
-            // 2.10 to 2.12; only the message itself, not its error report, is marked.
+            // Send; a lasting failure is followed by one error report to the
+            // sender. Only the message itself, not its report, is marked.
             smtp.on_data_end = attempt == 1 ? r.on_data_end : nullptr;
             smtp.Send();
             if (!bInvioFallito) {
@@ -151,7 +152,7 @@ DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r, mail::SmtpSessi
             if (failure.result != Delivered::failed) break;
             attempt = 2;
         }
-        // 3. The final line follows the message itself, not its error report.
+        // The final line follows the message itself, not its error report.
         if (message_failed)
             rt.list.add(" Rinnovo Info Log  Messaggio non  spedito " + r.lsObj);
         else

@@ -12,10 +12,11 @@ namespace velarion {
 
 DeliveryOutcome deliver_mapi(Runtime& rt, DeliveryState& state, const std::function<void()>& switch_off, const DeliveryRequest& r,
                   bool bClientOutlook, const std::string& login_email) {
+    // The stage named in the "SendMail Step:" box; signing on comes first.
     int step = 17;
     const bool save = r.save();
     try {
-        // 1. Sign on once per run; no user name or password here. Signing on
+        // Sign on once per run; no user name or password here. Signing on
         // opens the store, which only a draft needs (a message to be saved,
         // or one the user finishes, which is a draft where there is no
         // desktop to compose it on): a plain send goes through the transport
@@ -27,33 +28,34 @@ DeliveryOutcome deliver_mapi(Runtime& rt, DeliveryState& state, const std::funct
             state.session->sign_on("", "");
             state.bSessioneMAPI = true;
         }
-        // 2. Compose: subject and read receipt.
+        // Compose: subject and read receipt.
         step = 20;
         mail::Message msg;
         rt.trace("ho fatto MAPIMessages1.Compose");
         msg.subject = r.lsObj;
         msg.receipt_requested = true;
         if (rt.cfg.nolett) msg.receipt_requested = false;
-        // 3. To recipients.
+        // To recipients.
         step = 25;
         add_recipients(msg, r.lsTo, mail::RecipType::To);
-        // 4. to 6. Note text with a leading blank per attachment position.
+        // Note text with a leading blank per attachment position.
         step = 34;
         msg.note_text = r.lvBody;
         step = 36;
         msg.note_text = note_with_positions(count_attachment_positions(r), r.lvBody);
-        // 7. Attachments: a missing PDF ends the delivery with its line.
+        // Attachments: a missing PDF ends the delivery with its line.
         step = 38;
         OpenedAttachments opened = open_attachments(rt, r, MissingPdf::stop);
         if (opened.stop) return *opened.stop;
         msg.attachments = std::move(opened.files);
-        // 8. Copy recipients, then the blind copies.
+        // Copy recipients, then the blind copies.
         step = 48;
         add_recipients(msg, r.lscc, mail::RecipType::Cc);
         step = 50;
         add_recipients(msg, r.plus_ccn, mail::RecipType::Bcc);
-        // 10. Save or send.
+        // Save or send.
         if (save && bClientOutlook) {
+            // Kept in the drafts.
             step = 54;
             r.data_end();
             state.session->save(msg);
@@ -61,6 +63,7 @@ DeliveryOutcome deliver_mapi(Runtime& rt, DeliveryState& state, const std::funct
             rt.trace("ho fatto la save");
             mail_report::saved(rt, r);
         } else if (rt.cfg.sw.internal_client && save) {
+            // Shown to the user, who finishes and sends it.
             step = 599;
             rt.list.add(" Interfaccia messaggio  " + mail_report::ref(r.lsNumRef) + " - " + r.lsTo + " - " +
                          mail_report::clock_text(rt));
@@ -70,6 +73,7 @@ DeliveryOutcome deliver_mapi(Runtime& rt, DeliveryState& state, const std::funct
             r.accepted();
             mail_report::tray_tip(rt, "Terminata gestione utente " + mail_report::ref(r.lsNumRef) + " - ");
         } else {
+            // Sent through the transport.
             step = 600;
             msg.on_data_end = r.on_data_end;
             state.session->send(msg, false);

@@ -18,23 +18,23 @@ Dispatcher::~Dispatcher() = default;
 
 DeliveryOutcome Dispatcher::sendmail(const DeliveryRequest& r) {
     rt_.trace("sono nella send mail");
-    // 1. Is the mail client Outlook or Exchange?
+    // Is the mail client Outlook or Exchange?
     const bool bClientOutlook = is_client_outlook(mail_client_name(rt_, state_));
-    // 2. The account came with the request, already blank with "acc:" = "Y".
-    // 3. The SMTP sending component. It has no save mode: a message to be
+    // The account came with the request, already blank with "acc:" = "Y".
+    // The SMTP sending component. It has no save mode: a message to be
     // saved goes to the drafts of the mail layer instead of being sent.
     if (rt_.cfg.sw.smtp_component) {
         if (r.save()) return deliver_mapi(rt_, state_, switch_off_, r, true, r.login_email);
         return INVIOmail(rt_, r, &state_.smtp_sessions);
     }
-    // 4. Outlook automation, with the delivery option as its operation.
+    // Outlook automation, with the delivery option as its operation.
     if (!rt_.cfg.outlook_version.empty()) return UseOUTLOOK(rt_, state_, switch_off_, r, r.lsSend);
-    // 5. A message to be saved with Outlook or Exchange: the compose form.
+    // A message to be saved with Outlook or Exchange: the compose form.
     if (r.save() && bClientOutlook) {
         if (!compose_form_) compose_form_ = std::make_unique<Form2>(rt_, switch_off_);
         return compose_form_->WriteMail(r, r.login_email, r.pwd_email);
     }
-    // 6. The MAPI session of the dispatcher.
+    // The MAPI session of the dispatcher.
     return deliver_mapi(rt_, state_, switch_off_, r, bClientOutlook, r.login_email);
 }
 

@@ -28,15 +28,16 @@ bool Form3Logic::cmdinvia_Click() {
         view_.message_box("Selezionare almeno un destinatario");
         return false;
     }
+    // The stage named in the "Form3 Step:" box; signing on comes first.
     int step = 1;
     std::string sent_to;
     try {
-        // 1. Sign on with the default profile, compose, subject.
+        // Sign on with the default profile, compose, subject.
         auto session = mail::open_session(mail_profile(rt_));
         session->sign_on("", "");
         mail::Message msg;
         msg.subject = view_.subject();
-        // 2. One To recipient per selected department, in list order.
+        // One To recipient per selected department, in list order.
         step = 2;
         for (int i : chosen) {
             if (i < 0 || i >= static_cast<int>(desk_.departments.size())) continue;
@@ -45,7 +46,7 @@ bool Form3Logic::cmdinvia_Click() {
             if (!sent_to.empty()) sent_to += ";";
             sent_to += address;
         }
-        // 3. Text, send without dialog, sign off.
+        // Text, send without dialog, sign off.
         step = 3;
         msg.note_text = view_.body();
         session->send(msg, false);
@@ -58,7 +59,7 @@ bool Form3Logic::cmdinvia_Click() {
                           e.what());
         return false;
     }
-    // 4. Activity line, window closed.
+    // Activity line, window closed.
     rt_.list.add(" Inviato a " + sent_to + " - " + mail_report::clock_text(rt_));
     view_.close_dialog();
     return true;

@@ -15,7 +15,7 @@ namespace velarion {
 DeliveryOutcome UseOUTLOOK(Runtime& rt, DeliveryState& state, const std::function<void()>& switch_off, const DeliveryRequest& r,
                 const std::string& lsoper) {
     const std::string& version = rt.cfg.outlook_version;
-    // 1. The running Outlook, else 2. the one of the configured version.
+    // The running Outlook, else the one of the configured version.
     std::optional<outlook::Application> app;
     try {
         app = outlook::Application::GetObject(state.session);
@@ -43,7 +43,7 @@ DeliveryOutcome UseOUTLOOK(Runtime& rt, DeliveryState& state, const std::functio
         }
     }
     try {
-        // 3. The item and its fields.
+        // The item and its fields.
         if (!app) throw NumberedError(outlook::kNoObject, "Object variable or With block variable not set");
         outlook::MailItem item = app->createitem(0);
         item.bodyformat = outlook::olFormatPlain;
@@ -53,12 +53,12 @@ DeliveryOutcome UseOUTLOOK(Runtime& rt, DeliveryState& state, const std::functio
         item.BCC = r.plus_ccn;
         item.subject = r.lsObj;
         item.body = r.lvBody;
-        // 4. Attachments; for the fax gateway the zip archive message
+        // Attachments; for the fax gateway the zip archive message
         // processing made.
         OpenedAttachments opened = open_attachments(rt, r, MissingPdf::stop);
         if (opened.stop) return *opened.stop;
         for (auto& file : opened.files) item.Attachments.Add(file.path, std::move(file.file));
-        // 5. to 7.
+        // No read receipt; the item kept in the drafts or sent, as the operation says.
         item.ReadReceiptRequested = false;
         if (lsoper == "SAVE" || lsoper == "SEND") r.data_end();
         if (lsoper == "SAVE")

@@ -14,11 +14,12 @@ Form2::Form2(Runtime& rt, std::function<void()> switch_off) : rt_(rt), switch_of
 Form2::~Form2() = default;
 
 DeliveryOutcome Form2::WriteMail(const DeliveryRequest& r, const std::string& login_email, const std::string& pwd_email) {
+    // The stage named in the "WriteMail STEP" box; signing on comes first.
     int step = 1;
     DeliveryOutcome outcome;
     try {
         rt_.trace("sono nella write mail");
-        // 1. Sign on with the mail account, unless the session of an earlier
+        // Sign on with the mail account, unless the session of an earlier
         // message was signed on with it and the same mail profile.
         const mail::Profile profile = mail_profile(rt_);
         if (!MAPISession1_ || !MAPISession1_->signed_on() || !(profile == profile_) || login_email != login_email_ ||
@@ -30,27 +31,27 @@ DeliveryOutcome Form2::WriteMail(const DeliveryRequest& r, const std::string& lo
             login_email_ = login_email;
             pwd_email_ = pwd_email;
         }
-        // 2. Compose: subject, then the To recipients.
+        // Compose: subject, then the To recipients.
         step = 20;
         mail::Message msg;
         msg.subject = r.lsObj;
         add_recipients(msg, r.lsTo, mail::RecipType::To);
-        // 3. Read receipt, not for the fixed no-receipt recipient.
+        // Read receipt, not for the fixed no-receipt recipient.
         step = 25;
         msg.receipt_requested = true;
         if (rt_.cfg.nolett) msg.receipt_requested = false;
         const std::string no_receipt = text::lower(text::trim(senza_ricevuta(rt_)));
         if (!no_receipt.empty() && text::lower(text::trim(r.lsTo)) == no_receipt) msg.receipt_requested = false;
-        // 4. Note text, then the copy recipients (and the blind copies) before the attachments.
+        // Note text, then the copy recipients (and the blind copies) before the attachments.
         step = 34;
         msg.note_text = r.lvBody;
         step = 48;
         add_recipients(msg, r.lscc, mail::RecipType::Cc);
         add_recipients(msg, r.plus_ccn, mail::RecipType::Bcc);
-        // 5. A leading blank per attachment position.
+        // A leading blank per attachment position.
         step = 36;
         msg.note_text = note_with_positions(count_attachment_positions(r), r.lvBody);
-        // 6. Attachments; a missing PDF surfaces when the message is saved.
+        // Attachments; a missing PDF surfaces when the message is saved.
         // One found outside the installation's folders stops the message here.
         step = 38;
         OpenedAttachments opened = open_attachments(rt_, r, MissingPdf::to_mail_layer);
@@ -58,7 +59,7 @@ DeliveryOutcome Form2::WriteMail(const DeliveryRequest& r, const std::string& lo
             outcome = *opened.stop;
         } else {
             msg.attachments = std::move(opened.files);
-            // 7. Save, never send.
+            // Save, never send.
             step = 54;
             r.data_end();
             MAPISession1_->save(msg);
@@ -91,7 +92,7 @@ DeliveryOutcome Form2::WriteMail(const DeliveryRequest& r, const std::string& lo
                               e.what());
         outcome = {Delivered::failed, e.what()};
     }
-    // 8. After a failure the session is signed off: the next message signs on afresh.
+    // After a failure the session is signed off: the next message signs on afresh.
     outcome.target = Target::store;  // this form only ever saves
     if (!outcome.delivered()) sign_off();
     return outcome;

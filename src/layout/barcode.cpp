@@ -170,7 +170,7 @@ void DrawBarcode(const Runtime& rt, BarcodeRecord& record, OverlayState& state, 
                  std::string data, double x, double y) {
     const BarcodeValues& v = record.values;
 
-    // 1. Colour and fixed text.
+    // Colour and fixed text.
     if (v.colour) doc.SetFillColor(v.colour->red, v.colour->green, v.colour->blue);
     if (!v.fixed_text.empty()) data = v.fixed_text;
 
@@ -188,7 +188,7 @@ void DrawBarcode(const Runtime& rt, BarcodeRecord& record, OverlayState& state, 
         }
     }
 
-    // 2. The font: a built-in tag, or the barcode font file when it is found
+    // The font: a built-in tag, or the barcode font file when it is found
     // (registered once per document); without it the bars are drawn here.
     BarSymbology symbology{};
     const bool has_bars = SymbologyForKind(v.kind, symbology);
@@ -202,11 +202,11 @@ void DrawBarcode(const Runtime& rt, BarcodeRecord& record, OverlayState& state, 
     const std::string saved_font = doc.FontName();
     const double saved_height = doc.FONTHEIGHT();
 
-    // 3. Rotation and size; 4. position.
+    // The position the barcode section gives, when it gives one.
     if (v.x) x = *v.x;
     if (v.y) y = *v.y;
 
-    // 5. Encoding by kind; 6. drawing unless it is an empty Code 39.
+    // Encoding by kind; drawing unless it is an empty Code 39.
     const std::string result = encode(v.kind, data);
     if (result != "!!") {
         if (use_font || !has_bars) {
@@ -219,7 +219,7 @@ void DrawBarcode(const Runtime& rt, BarcodeRecord& record, OverlayState& state, 
         }
     }
 
-    // 7. Font, height and inclination as they were.
+    // Font, height and inclination as they were.
     if (doc.FontName() != saved_font && !saved_font.empty()) doc.SetFontName(saved_font);
     if (saved_height > 0) doc.SetFONTHEIGHT(saved_height);
     doc.SetTextInclinationDegrees(0);

@@ -15,13 +15,13 @@ std::string trim_spaces(const std::string& s) {
 
 // Start character, data with spaces as Chr(194), check, stop, one space.
 std::string code128_fixed_start(std::string& data, char start) {
-    // 1. Trim spaces at both ends.
+    // Trim spaces at both ends.
     data = trim_spaces(data);
-    // 5. Data: each space as Chr(194).
+    // Data: each space as Chr(194).
     std::string encoded = data;
     for (char& c : encoded)
         if (c == ' ') c = kCode128Space;
-    // 2.-4. Check character over the data; 6. the result.
+    // Check character over the data, and the result.
     return Code128Output(start, encoded);
 }
 
@@ -59,14 +59,14 @@ std::string Code128a(std::string& data) { return code128_fixed_start(data, kCode
 std::string Code128b(std::string& data) { return code128_fixed_start(data, kCode128StartB); }
 
 std::string I2of5(std::string& data) {
-    // 1. Trim; keep only the digits.
+    // Trim; keep only the digits.
     data = trim_spaces(data);
     std::string digits;
     for (char c : data)
         if (std::isdigit(static_cast<unsigned char>(c))) digits += c;
-    // 2. An odd count gets a leading "0".
+    // An odd count gets a leading "0".
     if (digits.size() % 2 != 0) digits.insert(digits.begin(), '0');
-    // 3. One character per pair; 4. framed by start and stop, then a space.
+    // One character per pair, framed by start and stop, then a space.
     std::string out(1, kCode128StartA);
     for (std::size_t i = 0; i < digits.size(); i += 2) {
         const int n = (digits[i] - '0') * 10 + (digits[i + 1] - '0');
@@ -78,7 +78,7 @@ std::string I2of5(std::string& data) {
 }
 
 std::string Code39(std::string& data) {
-    // 1. Trim; 2. spaces as "="; 3. framed by "!".
+    // Trim; spaces as "="; framed by "!".
     data = trim_spaces(data);
     std::string text = data;
     for (char& c : text)

@@ -21,14 +21,14 @@ bool digits_at(const std::string& s, std::size_t i, std::size_t n) {
 std::string encode(const std::string& data) {
     const std::size_t length = data.size();
     if (length == 0) return "";
-    // 1. Start character from the first data character.
+    // Start character from the first data character.
     const unsigned char first = static_cast<unsigned char>(data[0]);
     char start = kCode128StartB;
     if (first < 32) start = kCode128StartA;
     if ((length > 4 && digits_at(data, 0, 4)) || is_fnc1_mark(first)) start = kCode128StartC;
     char set = start == kCode128StartA ? 'A' : start == kCode128StartB ? 'B' : 'C';
 
-    // 2. One pass over the data (i is 1-based as the positions are numbered).
+    // One pass over the data (i is 1-based as the positions are numbered).
     std::string encoded;
     for (std::size_t i = 1; i <= length; ++i) {
         const unsigned char c = static_cast<unsigned char>(data[i - 1]);
@@ -57,7 +57,7 @@ std::string encode(const std::string& data) {
         }
         // Other characters are dropped.
     }
-    // 3. Check character and output.
+    // Check character and output.
     return Code128Output(start, encoded);
 }
 
@@ -73,7 +73,7 @@ std::size_t fnc1_ai_length(const std::string& data, std::size_t i) {
     return 0;
 }
 
-// 4. Human-readable text: AIs in brackets, control characters as spaces.
+// Human-readable text: AIs in brackets, control characters as spaces.
 std::string human_readable(const std::string& data) {
     const std::size_t length = data.size();
     std::string out;

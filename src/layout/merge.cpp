@@ -49,10 +49,10 @@ void AGGIUNGIFONDOPDF(const Runtime& rt, const std::string& document_path,
         // MERGE_1.PDF or copy it over its own document.
         const TurnLock turn(work_folder::intermediates_lock(work_dir), [&] { rt.view.process_events(); });
 
-        // 1. No intermediate file of an earlier merge is left.
+        // No intermediate file of an earlier merge is left.
         delete_intermediates(work_dir);
 
-        // 2. Entry 0 is the document; the merging component must be usable.
+        // Entry 0 is the document; the merging component must be usable.
         if (!pdf_merge::available()) {
             rt.list.add(" AGGIUNGIFONDOPDF -1 libreria di unione PDF non disponibile");
             return;
@@ -62,16 +62,15 @@ void AGGIUNGIFONDOPDF(const Runtime& rt, const std::string& document_path,
         for (size_t i = 0; i < merge_list.size() && i + 1 < entries.size(); ++i)
             entries[i + 1] = merge_list[i];
 
-        // 3. Check every entry; an unusable file is left out.
+        // Check every entry; an unusable file is left out.
         const std::string& merge_dir = rt.cfg.merge_dir;
         for (int i = 0; i < kEntries; ++i) {
-            // 3.1 Files to append lie in the merge directory.
+            // Files to append lie in the merge directory.
             if (i > 0 && !entries[i].empty()) entries[i] = merge_dir + paths::native(entries[i]);
             if (entries[i].empty()) continue;
             const std::string given = entries[i];
-            // 3.2
             rt.list.add(" Controllo per Accodare PDF " + given);
-            // 3.3 The file must exist and be a usable PDF with pages.
+            // The file must exist and be a usable PDF with pages.
             std::string found = paths::resolve(given);
             // The name comes from the print file: "..", or a link, must not
             // lead out of the installation's folders.
@@ -81,7 +80,6 @@ void AGGIUNGIFONDOPDF(const Runtime& rt, const std::string& document_path,
             }
             const int pages = found.empty() ? 0 : pdf_merge::GetNumberOfPages(found);
             entries[i] = pages > 0 ? found : "";
-            // 3.4
             if (pages > 0)
                 rt.list.add(" Controllo positivo per Accodare PDF " + given + " pagine: " +
                              std::to_string(pages));
@@ -89,13 +87,13 @@ void AGGIUNGIFONDOPDF(const Runtime& rt, const std::string& document_path,
                 rt.list.add(" Controllo negativo per Accodare PDF " + given);
         }
 
-        // 4. The first usable entry is what the others are appended to.
+        // The first usable entry is what the others are appended to.
         std::string current;
         int first = 0;
         while (first < kEntries && entries[first].empty()) ++first;
         if (first < kEntries) current = entries[first];
 
-        // 5. Append one file at a time: merge_1.pdf, merge_2.pdf, ...
+        // Append one file at a time: merge_1.pdf, merge_2.pdf, ...
         int k = 1;
         std::string last_output;
         for (int i = first + 1; i < kEntries; ++i) {
@@ -108,13 +106,13 @@ void AGGIUNGIFONDOPDF(const Runtime& rt, const std::string& document_path,
             ++k;
         }
 
-        // 6. The last result takes the document's place, only when it was written.
+        // The last result takes the document's place, only when it was written.
         rt.list.add(" Invio comando copia PDF finale " + work_dir + last_output + " " + document_path);
         // The copy goes through a temporary beside the document: it is either the
         // old document or the complete new one.
         if (!last_output.empty()) atomic_file::copy(work_dir + last_output, document_path, atomic_file::Sync::work_file);
 
-        // 7.
+        // No intermediate file is left behind.
         delete_intermediates(work_dir);
     } catch (const std::exception& e) {
         rt.list.add(std::string(" AGGIUNGIFONDOPDF ") + e.what());

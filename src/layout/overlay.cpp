@@ -27,7 +27,7 @@ void Creafincature(const Runtime& rt, OverlayState& state, PdfDocument& doc, std
             state.problems.push_back(std::move(p));
     };
     try {
-        // 1. Complete the file name; open it for reading.
+        // Complete the file name; open it for reading.
         overlay_file = overlay::InLogoDir(rt, overlay_file);
         // Read only below the logo folder or a read folder.
         path = overlay::StyleFilePath(rt, overlay_file);
@@ -35,7 +35,7 @@ void Creafincature(const Runtime& rt, OverlayState& state, PdfDocument& doc, std
         if (!path.empty()) in.open(path, std::ios::binary);
         if (!in.is_open()) throw NumberedError(53, "File not found");
 
-        // 2. One command per line until the end flag or the end of the file.
+        // One command per line until the end flag or the end of the file.
         while (!run.ended() && read_bounded_line(in, line)) {
             ++line_no;
             if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -72,7 +72,7 @@ void Creafincature(const Runtime& rt, OverlayState& state, PdfDocument& doc, std
         rt.list.add(" Creafincature 440 Automation error " + overlay_file + " " + fields[1] + " " +
                      line);
     }
-    // 3. Cleanup; its own errors are ignored.
+    // Cleanup; its own errors are ignored.
     try {
         doc.SetTextInclinationDegrees(0);
     } catch (...) {

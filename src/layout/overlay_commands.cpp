@@ -180,18 +180,18 @@ void OverlayRun::rets(const TabFields& f) {
 }
 
 void OverlayRun::image(const TabFields& f) {
-    // 1. The picture file, from the logo directory when it names no folder.
+    // The picture file, from the logo directory when it names no folder.
     const std::string file = InLogoDir(rt_, f[10]);
-    // 2. The slot, 0 to 20.
+    // The slot, 0 to 20.
     const double slot_number = num(f[3]);
     const long slot = std::lround(slot_number);
     if (slot < 0 || slot > 20) throw_out_of_range();
-    // 3. Imported once per document; the slot keeps the resource name.
+    // Imported once per document; the slot keeps the resource name.
     std::string& resource = state_.image_slots[static_cast<std::size_t>(slot)];
     if (resource.empty()) {
         resource = doc_.ImportImageAsResource(StyleFilePath(rt_, file), 90);
     }
-    // 4. Drawn with its bottom left corner at (f4, f5).
+    // Drawn with its bottom left corner at (f4, f5).
     const double x = num(f[4]), y = num(f[5]), height = num(f[6]), width = num(f[7]);
     doc_.DrawImageResource(resource, x + left_, y + top_ - height, width, height);
 }

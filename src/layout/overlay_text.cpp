@@ -52,17 +52,17 @@ void OverlayRun::select_font(const std::string& f10) {
 }
 
 void OverlayRun::testo(const TabFields& f) {
-    // 1. Font size.
+    // Font size.
     doc_.SetFONTHEIGHT(num(f[3]));
-    // 2. Reset the font.
+    // Reset the font.
     font_tag_ = "F0";
     doc_.SetFontName("Courier");
-    // 3. Select the font from f10.
+    // Select the font from f10.
     select_font(f[10]);
-    // 4. The text without trailing spaces.
+    // The text without trailing spaces.
     std::string text = f[11];
     text.erase(text.find_last_not_of(' ') + 1);
-    // 5. "F1" to "F11" become the current font tag. The remainder of any
+    // "F1" to "F11" become the current font tag. The remainder of any
     // two- or three-character name must be a number.
     if (f[10].size() == 2 || f[10].size() == 3) {
         const auto remainder = TryPlainNumber(f[10].substr(1));
@@ -70,7 +70,7 @@ void OverlayRun::testo(const TabFields& f) {
         const long n = std::lround(*remainder);
         if (f[10][0] == 'F' && n >= 1 && n <= 11) font_tag_ = f[10];
     }
-    // 6. Continuation of the previous text, or a new position.
+    // Continuation of the previous text, or a new position.
     double x = 0;
     if (text::lower(f[5]) == "prec") {
         // Nothing precedes the first text of a call.
@@ -81,10 +81,10 @@ void OverlayRun::testo(const TabFields& f) {
     } else {
         continuation_ = false;
         accumulated_ = 0;
-        // 7. x in the system's notation.
+        // The x position in the system's notation.
         x = num(f[5]);
     }
-    // 8. Layout.
+    // Layout: right, centred, a justified paragraph, or stretched.
     const std::string layout = text::lower(f[8]);
     if (layout == "r") {
         x -= doc_.GetTextBoxWidth(text);
@@ -100,24 +100,24 @@ void OverlayRun::testo(const TabFields& f) {
     } else if (layout.rfind("e", 0) == 0) {
         text = stretch(text, f[8]);
     }
-    // 9. Angle.
+    // The text's angle.
     const double angle = TryNumber(rt_, f[9]).value_or(0);
-    // 10. Text colour.
+    // Text colour.
     if (!f[4].empty()) {
         const Colour c = ParseColour(rt_, f[4]);
         doc_.SetFillColor(c.red, c.green, c.blue);
     }
-    // 11. Write; the size is already the font height (f7 only chooses the call).
+    // Write; the size is already the font height (f7 only chooses the call).
     const double y = num(f[6]);
     doc_.SetTextInclinationDegrees(angle);
     doc_.TextOut(text, x + left_, y + top_);
-    // 12. Where a "prec" text goes on.
+    // Where a "prec" text goes on.
     const double width = doc_.GetTextBoxWidth(text);
     previous_end_ = x + width;
     have_previous_ = true;
-    // 13. Paragraph back to left.
+    // Paragraph back to left.
     undo_paragraph();
-    // 14.
+    // Upright again for the next command.
     doc_.SetTextInclinationDegrees(0);
     accumulated_ += width;
 }
@@ -125,7 +125,7 @@ void OverlayRun::testo(const TabFields& f) {
 // Layout "e<width>": spaces are added after the words (all but the last) in
 // passes until the text is as wide as asked.
 std::string OverlayRun::stretch(const std::string& text, const std::string& layout) {
-    // 1. The width as written; a continuation counts what was written before.
+    // The width as written; a continuation counts what was written before.
     double target = 0;
     if (layout.size() > 2) {
         const auto w = TryPlainNumber(layout.substr(2));
@@ -135,13 +135,13 @@ std::string OverlayRun::stretch(const std::string& text, const std::string& layo
         throw_type_mismatch();
     }
     if (continuation_) target -= accumulated_;
-    // 2. Spaces needed.
+    // Spaces needed.
     const double t = doc_.GetTextBoxWidth(text);
     const double s = doc_.GetTextBoxWidth(" ");
     if (!(s > 0)) return text;
     const double spaces = std::floor((target - t) / s);
     if (spaces < 1) return text;
-    // 3. One space per pass to every word that is not blank; a pass that adds
+    // One space per pass to every word that is not blank; a pass that adds
     // nothing (all those words blank) ends the stretching.
     long n = static_cast<long>(std::min(spaces, 100000.0));
     WordTable words;

@@ -17,13 +17,13 @@ constexpr char kCondensedOff2 = 20;
 }  // namespace
 
 PreAnalysis AnalizzaTXT(Runtime& rt, const std::string& path, long page_section_end) {
-    // 1. Start values; the page-section end comes from the caller.
+    // Start values; the page-section end comes from the caller.
     PreAnalysis pre;
     pre.page_section_end = page_section_end;
     rt.list.add(" Inizio AnalizzaTXT " + path);
     rt.list.refresh();
 
-    // 2. One pass over the lines.
+    // One pass over the lines.
     std::ifstream in(path, std::ios::binary);
     if (!in) return pre;
     std::vector<char> buffer(1 << 16);
@@ -50,13 +50,11 @@ PreAnalysis AnalizzaTXT(Runtime& rt, const std::string& path, long page_section_
         pre.last_line = line;
     }
 
-    // 3.
     pre.line_count = n;
-    // 4. Continuous listings of whole 66-line pages keep that length.
+    // Continuous listings of whole 66-line pages keep that length.
     if (!has_form_feed && n % 66 == 0 && n % 72 != 0 && !has_logo) pre.page_length = 66;
-    // 5. Condensed only when the condensing ends on the last line.
+    // Condensed only when the condensing ends on the last line.
     if (last_condensed_off == 0 || last_condensed_off != n) pre.condensed = false;
-    // 6.
     rt.list.add(" Fine  AnalizzaTXT " + path + " ultima riga  " + std::to_string(n));
     rt.list.refresh();
     return pre;

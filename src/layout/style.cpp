@@ -316,13 +316,13 @@ void ReadStyleSection(const Runtime& rt, StyleFile& file, const std::string& nam
 void LoadStyle(const Runtime& rt, StyleFile& file, StyleSettings& s, const SizeOverride& c) {
     ReadStyleSection(rt, file, s.name, s);
 
-    // 4. The "///C" size override of the print file wins over the style.
+    // The "///C" size override of the print file wins over the style.
     if (c.given) {
         s.car_normale = c.size;
         s.car_compresso = c.size;
     }
 
-    // 5. "TAFT" without a forced type is the invoice listing: fixed settings,
+    // "TAFT" without a forced type is the invoice listing: fixed settings,
     // written back so that the file documents them.
     if (s.name == "TAFT" && s.forzatura.empty()) {
         s.forzatura = "10o-";

@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// 13. A copy that failed is kept in the work directory's "non_copiati"
+// A copy that failed is kept in the work directory's "non_copiati"
 // folder, in a dated sub-folder, with a text file that says how to finish it.
 // Both are written below the work directory without following a link.
 void keep_not_copied(Runtime& rt, const std::string& output, const std::string& target) {
@@ -77,7 +77,7 @@ bool Creadir(const Runtime& rt, const std::string& path, const std::vector<std::
 
 void copy_pdf(Runtime& rt, const LayoutState& layout, const std::string& output) {
     const std::string name = paths::file_name(output);
-    // 11. The print file's own target: an absolute path below the copy folders.
+    // The print file's own target: an absolute path below the copy folders.
     const std::string lsfilecrea = layout.compose.lsfilecrea;
     if (!lsfilecrea.empty()) {
         rt.list.add(" Chiamo Creadir con lsfilecrea = " + lsfilecrea);
@@ -95,7 +95,7 @@ void copy_pdf(Runtime& rt, const LayoutState& layout, const std::string& output)
         else
             keep_not_copied(rt, output, target);
     }
-    // 12. The style's copy directory: the installation's own choice when the
+    // The style's copy directory: the installation's own choice when the
     // style file lies outside the spool; a style in the spool is spool input,
     // held to the copy folders as "CREAFILE:" is.
     const std::string dircopy = layout.style.dircopy;

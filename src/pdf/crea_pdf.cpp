@@ -32,19 +32,19 @@ void save_and_copy(Runtime& rt, LayoutState& layout, PdfDocument& doc, const Job
                    const FacturXInvoice* invoice, int& step) {
     auto& compose = layout.compose;
     const bool merge = !compose.merge_list.empty() && rt.cfg.pdf.merge;
-    // 2.
+    // The output file, named after the print file.
     const std::string output = output_path_for(job.input_path);
     rt.trace("STO PER SALVARE IL FILE " + output);
-    // 3. A document without text can still be made of merged files.
+    // A document without text can still be made of merged files.
     step = 3;
     if (merge && !job.text_written) AGGIUNGIFONDOPDF(rt, output, compose.merge_list);
-    // 4.
+    // Without text nothing is saved: the merged file, if any, is the document.
     if (!job.text_written) {
         std::error_code ec;
         if (std::filesystem::exists(output, ec)) compose.created_pdf = output;
         return;
     }
-    // 5.
+    // The document saved with its author and keywords (and the invoice embedded).
     step = 5;
     std::error_code ec;
     std::filesystem::remove(output, ec);
@@ -55,7 +55,7 @@ void save_and_copy(Runtime& rt, LayoutState& layout, PdfDocument& doc, const Job
     compose.created_pdf = output;
     const int part = doc.Archival().part;
     compose.conformance = conformance_name(part);
-    // 6.
+    // The "///M" PDFs merged onto the saved document.
     step = 6;
     if (merge) AGGIUNGIFONDOPDF(rt, output, compose.merge_list);
     if (merge && part) {
@@ -75,7 +75,8 @@ void save_and_copy(Runtime& rt, LayoutState& layout, PdfDocument& doc, const Job
     }
     if (!compose.conformance.empty())
         rt.list.add(" Creato " + compose.conformance + (invoice ? " Factur-X " + invoice->level : "") + " " + output);
-    // 7. to 10.
+    // Protection as the style file's [PDFCRIPT] section asks; a PDF/A is copied
+    // before it is protected.
     step = 7;
     const Protection protection = read_protection(layout.styles.contents(rt), rt.cfg.style_file);
     add_once(compose.problems, protection.problems);
@@ -97,7 +98,7 @@ void save_and_copy(Runtime& rt, LayoutState& layout, PdfDocument& doc, const Job
         return;
     }
     protect_pdf(rt, output, protection);
-    // 11. to 13.
+    // The copies of the finished document.
     step = 11;
     copy_pdf(rt, layout, output);
 }
@@ -157,11 +158,12 @@ CreaPdfResult CreaPdf(Runtime& rt, LayoutState& layout, const PreAnalysis& pre, 
     job.input_path = input_path;
     job.print_type = print_type;
     job.pre = pre;
+    // The stage named in the "CreaPdf passo" line; the fresh document state first.
     int step = 1;
     // A message refused once (a bad invoice) is refused whatever the type.
     if (!compose.refusal.empty()) return failed(compose.refusal);
     try {
-        // 1. A fresh document state; the merge list and the copy target of an
+        // A fresh document state; the merge list and the copy target of an
         // earlier call do not carry over.
         compose.created_pdf.clear();
         compose.merge_list.clear();
@@ -171,12 +173,12 @@ CreaPdfResult CreaPdf(Runtime& rt, LayoutState& layout, const PreAnalysis& pre, 
         compose.conformance.clear();
         layout.overlay.reset_document();
         layout.overlay.stop_label.clear();
-        // 3. and 6. The message's style (the style file is read once per message).
+        // The message's style (the style file is read once per message).
         step = 6;
         style = StyleSettings{};
         style.name = message_style;
         if (!message_style.empty()) LoadStyle(rt, layout.styles, style, compose.size_override);
-        // 7. A refused type costs no document and no read of the print file.
+        // A refused type costs no document and no read of the print file.
         step = 7;
         if (refuses_print_type(rt, style, pre, print_type)) {
             // "altro" is the last type tried: a style that refuses it refuses them all.
@@ -185,7 +187,7 @@ CreaPdfResult CreaPdf(Runtime& rt, LayoutState& layout, const PreAnalysis& pre, 
                              style.forzatura);
             return {CreaPdfResult::Kind::refused, "", ""};
         }
-        // 13. and 14. The print file.
+        // The print file.
         step = 13;
         std::ifstream in(input_path, std::ios::binary);
         if (!in) {
@@ -210,16 +212,16 @@ CreaPdfResult CreaPdf(Runtime& rt, LayoutState& layout, const PreAnalysis& pre, 
             rt.list.add(" Fattura elettronica Factur-X " + invoice->level + " da " + pre.invoice_xml);
         }
         const int archival_part = invoice ? 3 : style.pdfa;
-        // 5. The marker sequences of loghi.ini (read once the type is accepted).
+        // The marker sequences of loghi.ini (read once the type is accepted).
         step = 5;
         job.markers = read_marker_sequences(layout.styles.contents(rt));
-        // 4. and 8. The drawing object and the geometry of the type.
+        // The drawing object and the geometry of the type.
         step = 4;
         std::unique_ptr<PdfDocument> doc =
             compose.make_document ? compose.make_document() : make_pdf_document();
         step = 8;
         configure_job(rt, layout, job);
-        // 9. to 11.
+        // A new document: PDF/A settings, output folder, page size, default font.
         step = 9;
         doc->NewPDF("Stampa");
         if (archival_part) {
@@ -240,7 +242,7 @@ CreaPdfResult CreaPdf(Runtime& rt, LayoutState& layout, const PreAnalysis& pre, 
         set_page_size(style, *doc, job);
         doc->SetFontName("Courier");
         doc->SetParagraphAlignment("left");
-        // 12.
+        // The style's logos, imported once per document.
         step = 12;
         if (!style.name.empty()) compose.logos = ImportLogos(rt, *doc, style);
         job.text_written = style.senzadati;

@@ -1,4 +1,4 @@
-// CreaPdf: one print file into a PDF with one print type.
+// CreaPdf: composes one print file into a PDF with one print type.
 #pragma once
 
 #include <functional>

@@ -26,26 +26,26 @@ bool refuses_print_type(const Runtime& rt, const StyleSettings& style, const Pre
                         const std::string& type) {
     const std::string& forced = style.forzatura;
     const bool condensed = pre.condensed;
-    // 7.1 and 7.2: orientation against a forced orientation.
+    // Orientation against a forced orientation.
     if (has(type, 'o') && forced == "v") return true;
     if (has(type, 'v') && forced == "o") return true;
-    // 7.3: the large landscape types only for a condensed listing or when forced.
+    // The large landscape types only for a condensed listing or when forced.
     if ((type == "14o" || type == "12o") && !condensed && forced != type) {
         rt.trace(" ESCO il tipo stampa " + type + " puo' esistere solo se forzato");
         return true;
     }
-    // 7.4
+    // "10o" only when forced.
     if (type == "10o" && forced != "10o") {
         rt.trace(" ESCO il tipo stampa 10o puo' esistere solo se forzato");
         return true;
     }
     const std::string text = " ESCO: forzatura " + forced + " diversa dal tipo stampa attuale " + type;
-    // 7.5
+    // A forced orientation refuses the types of the other one.
     if ((forced == "o" && !has(type, 'o')) || (forced == "v" && !has(type, 'v'))) {
         rt.list.add(text);
         return true;
     }
-    // 7.6
+    // A forced type refuses every other type.
     if (forced != "v" && forced != "o" && !forced.empty() && forced != type) {
         rt.trace_line(text);
         return true;
@@ -62,7 +62,7 @@ MarkerSequences read_marker_sequences(const ini::IniContents& style_file) {
         auto it = values.find(key);
         return it == values.end() ? std::string() : it->second;
     };
-    // 5. Each pair is read only when the one before it is set.
+    // Each pair is read only when the one before it is set.
     m.start[1] = get("SEQ1INIZIO");
     if (m.start[1].empty()) return m;
     m.start_repl[1] = get("SEQ1INIZIOREPL");

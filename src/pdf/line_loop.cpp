@@ -177,33 +177,32 @@ void LineLoop::change_style(const std::string& name) {
 }
 
 void LineLoop::page_break(int row) {
-    // 14.1 and 14.2
+    // The page closed: its "fincaturadopo" overlay, then any back page.
     draw_after_text();
     back_page();
-    // 14.3
+    // No page beyond "maxpaginalogo".
     if (!may_add_page()) return;
-    // 14.4
+    // "logodiverso" takes over from its page on.
     const auto& from = style().logodiversofrompagina;
     if (!style().logodiverso.empty() && from && *from == job_.page_count + 1) change_style(style().logodiverso);
-    // 14.5 and 14.6
     start_page(row);
 }
 
 // A "%logo:" directive: the new style takes over from the next page on.
 void LineLoop::logo_directive(const std::string& name) {
     const bool new_page = job_.text_written && job_.page_count > 0;
-    // 9.1
+    // The current page closed first, unless the new page would be too many.
     if (new_page) {
         draw_after_text();
         if (!may_add_page()) return;
     }
-    // 9.2
+    // The new style, with its forced type and geometry.
     style().name = name;
     LoadStyle(rt_, layout_.styles, style(), layout_.compose.size_override);
     if (!style().forzatura.empty()) job_.print_type = style().forzatura;
     configure_job(rt_, layout_, job_);
     retro_.reset();
-    // 9.3 and 9.4
+    // Its page size and logos.
     set_page_size(style(), doc_, job_);
     layout_.compose.logos = ImportLogos(rt_, doc_, style());
     // The page of the new style starts at its first row with its logos and overlays.
@@ -260,7 +259,7 @@ void LineLoop::draw_tagged(const std::string& text, double x, double y, const st
 void LineLoop::draw_line(std::vector<Piece>& pieces, const std::string& line, bool last) {
     const auto& s = style();
     const TypeMetrics& m = job_.metrics;
-    // 15. Row origin.
+    // Row origin.
     double x = job_.origin.column_x + job_.label_dx;
     const double y = job_.origin.first_row_y + m.pitch * (job_.row - 1) + job_.label_dy;
     const Rgb base = s.text_colour.value_or(Rgb{});
@@ -268,20 +267,21 @@ void LineLoop::draw_line(std::vector<Piece>& pieces, const std::string& line, bo
     const MonoFont mono = mono_font_for(rt_, layout_.overlay, doc_, job_.print_type);
     bool marked = false;
     for (Piece& p : pieces) {
-        // 16.1 to 16.4
+        // The text colour, the piece without control characters, its size;
+        // a "/PAGE" piece prints blank, a line's last piece without trailing spaces.
         set_colour(base_colour[0], base_colour[1], base_colour[2]);
         std::string& text = p.text;
         remove_controls(text);
         double size = piece_size(m, p.style);
         if (text.find('/') != std::string::npos && contains(text, "/PAGE")) text = "          ";
         if (p.last) text.erase(text.find_last_not_of(' ') + 1);
-        // 16.6 The page mark on row 1.
+        // The page mark on row 1.
         if (job_.row == 1 && !marked) {
             set_font("Courier-Bold", 5);
             doc_.TextOut("!", 1, 2);
             marked = true;
         }
-        // 16.7 and 16.8 Font of the piece.
+        // Font of the piece.
         std::string font = (p.style == "e" || p.style == "ec" || s.bold) ? "Courier-Bold" : "Courier";
         if (p.style == "p" && p.record.size() >= 18) {
             set_colour(colour_component(p.record.substr(0, 3)), colour_component(p.record.substr(4, 3)),
@@ -290,7 +290,7 @@ void LineLoop::draw_line(std::vector<Piece>& pieces, const std::string& line, bo
             font = font_table_name(to_whole_number(p.record.substr(11, 2), 0, 11).value_or(0));
             if (auto v = to_number(p.record.substr(13, 5)); v && usable_font_size(*v)) size = *v;
         }
-        // 16.10 The monospaced condensed font for the types that use it.
+        // The monospaced condensed font for the types that use it.
         if (!mono.name.empty() && p.style != "p") {
             font = mono.name;
             size = 10;
@@ -298,7 +298,7 @@ void LineLoop::draw_line(std::vector<Piece>& pieces, const std::string& line, bo
         }
         double width = 0;
         if (p.style == "bc") {
-            // 16.11 A barcode piece with the settings of its section.
+            // A barcode piece with the settings of its section.
             layout_.barcode.section = p.section;
             ReadBarcodeSettings(rt_, style(), layout_.barcode, p.section);
             DrawBarcode(rt_, layout_.barcode, layout_.overlay, doc_, text, x, y);
@@ -307,7 +307,7 @@ void LineLoop::draw_line(std::vector<Piece>& pieces, const std::string& line, bo
             width = doc_.GetTextBoxWidth(text);
         } else if (text.find('<') != std::string::npos &&
                    (contains(text, "<T>") || contains(text, "<B>") || contains(text, "<S>"))) {
-            // 16.9 Inline bold and underline tags.
+            // Inline bold and underline tags.
             draw_tagged(text, x, y, font, size);
             set_font(font, size);
             width = doc_.GetTextBoxWidth(without_tags(text));
@@ -316,7 +316,7 @@ void LineLoop::draw_line(std::vector<Piece>& pieces, const std::string& line, bo
             if (!text.empty()) doc_.TextOut(text, x, y);
             width = text.empty() ? 0 : doc_.GetTextBoxWidth(text);
         }
-        // 16.12 Double rules drawn again 0.1 to the right look solid.
+        // Double rules drawn again 0.1 to the right look solid.
         if (text.find('=') != std::string::npos && contains(text, "==")) {
             std::string again(text.size(), ' ');
             const std::size_t lastEq = text.rfind('=');
@@ -324,7 +324,8 @@ void LineLoop::draw_line(std::vector<Piece>& pieces, const std::string& line, bo
                 if (text[i] == '=' && i != lastEq) again[i] = '=';
             doc_.TextOut(again, x + 0.1, y);
         }
-        // 16.13 and 16.14
+        // The piece is drawn; a line wider than the type's page does not fit
+        // (unless the line holds a CR, the type is "altro" or a print type is forced).
         job_.text_written = true;
         x += width;
         const std::string& forced = s.forzatura;
@@ -335,7 +336,7 @@ void LineLoop::draw_line(std::vector<Piece>& pieces, const std::string& line, bo
             return;
         }
     }
-    // 16.15 Height test, once the whole line is drawn: the next row starts a
+    // Height test, once the whole line is drawn: the next row starts a
     // new page with its logos and overlays.
     const double next_y = job_.origin.first_row_y + m.pitch * job_.row + job_.label_dy;
     if (next_y > m.height && s.tipologo != TextOriginKind::page_corner && !last) page_break(0);
@@ -363,16 +364,16 @@ void LineLoop::run(std::istream& in) {
         ++job_.line_no;
         last_line = line;
 
-        // 1. and 2.
+        // Tags and the style's substitutions.
         expand_tags(line);
         apply_substitutions(line, job_.substitutions);
-        // 3. Copy target of the PDF.
+        // Copy target of the PDF.
         if (line.rfind("CREAFILE:", 0) == 0) {
             layout_.compose.lsfilecrea = line.substr(9);
             rt_.list.add(" Trovato lsfilecrea " + layout_.compose.lsfilecrea);
             continue;
         }
-        // 4. A PDF to merge onto the document.
+        // A PDF to merge onto the document.
         if (line.rfind("///M", 0) == 0) {
             auto& merge = layout_.compose.merge_list;
             if (merge.size() < 10) merge.push_back(line.substr(4));
@@ -391,20 +392,20 @@ void LineLoop::run(std::istream& in) {
             if (v) job_.metrics.normal = job_.metrics.condensed = *v;
             continue;
         }
-        // 5. Pending window events, every few lines so long files stay fast.
+        // Pending window events, every few lines so long files stay fast.
         if (job_.line_no % 64 == 0) rt_.view.process_events();
-        // 6. to 8.
+        // Long dashes, the euro sign and the marker sequences.
         long_dashes(line);
         euro_sign(line);
         apply_markers(line, job_.markers);
-        // 9. Style directives.
+        // Style directives.
         rewrite_logo_directive(line);
         if (auto name = velarion::logo_directive(line)) {
             if (style().nologointerno) continue;
             logo_directive(*name);
             continue;
         }
-        // 10. Progress, in the tray icon's tip and the activity list.
+        // Progress, in the tray icon's tip and the activity list.
         if (job_.line_no % 2000 == 0) {
             const long total = job_.pre.line_count > 0 ? job_.pre.line_count : job_.line_no;
             const std::string progress = std::to_string(100 * job_.line_no / total) +
@@ -413,7 +414,7 @@ void LineLoop::run(std::istream& in) {
             rt_.list.add(" " + progress);
         }
         if (last) rt_.view.set_tray_tip("ELABORATO ");
-        // 11. and 12.
+        // The style's format table, for the row the line prints on.
         if (!job_.format_table.empty()) {
             // The row the line prints on: a line that breaks the page prints on row 1.
             int row = job_.row + 1;
@@ -429,7 +430,7 @@ void LineLoop::run(std::istream& in) {
             start_page(0);
             if (job_.stop) break;
         }
-        // 13. The last line of the file is skipped when it holds only control
+        // The last line of the file is skipped when it holds only control
         // characters, before anything else: a closing Chr(17) opens no label.
         if (last && only_control_characters(line)) continue;
         if (label_line(line)) continue;
@@ -440,7 +441,7 @@ void LineLoop::run(std::istream& in) {
         for (int r : job_.dropped_rows)
             if (r == job_.row && !form_feed) drop = true;
         if (drop) continue;
-        // 14. Page break before the line; none on a page that holds no row yet.
+        // Page break before the line; none on a page that holds no row yet.
         const bool wants_break = form_feed || job_.row > job_.lines_per_page ||
                                  (line.find('/') != std::string::npos && contains(line, "/PAGE"));
         if (wants_break && !last) {
@@ -455,12 +456,12 @@ void LineLoop::run(std::istream& in) {
             }
         }
         job_.fresh_page = false;
-        // 15. and 16.
+        // The line drawn, piece by piece.
         draw_line(pieces, line, last);
     }
     // A document cut by "maxpaginalogo" says how much of the file it left out.
     if (cut_) count_left_out(in, undrawn + (have_next ? 1 : 0));
-    // 17.
+    // The last line read, in the activity list.
     if (!job_.nonvabene) rt_.list.add(" Ultima riga  " + last_line);
     rt_.trace("FINE LOOP RIGHE");
 }

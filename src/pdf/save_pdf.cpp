@@ -64,14 +64,14 @@ Protection read_protection(const ini::IniContents& style_file, const std::string
 }
 
 void protect_pdf(Runtime& rt, const std::string& output_path, const Protection& protection) {
-    // 7. Protection needs the tool and a password of four characters or a fixed one.
+    // Protection needs the tool and a password of four characters or a fixed one.
     const std::string tool = rt.cfg.host.program_dir + "encryptpdf";
     std::error_code ec;
     if (!fs::exists(tool, ec)) return;
     if (!protection.wanted()) return;
     const std::string& fixed = protection.fixed;
 
-    // 8. Run the tool into the work file, which has the same name for every
+    // Run the tool into the work file, which has the same name for every
     // agent of the work folder: one agent protects at a time, or one could
     // copy another's protected document over its own.
     rt.list.add(" Imposto pwd modifica ");
@@ -91,7 +91,7 @@ void protect_pdf(Runtime& rt, const std::string& output_path, const Protection& 
     process::run_and_wait(argv, pwd + "\n", [&] { rt.view.process_events(); });
     rt.list.add(" Inviato Comando per criptare ");
 
-    // 9. Wait up to 10 seconds for the work file.
+    // Wait up to 10 seconds for the work file.
     for (int waited = 0; !fs::exists(work, ec) && waited < 10000; waited += 100) {
         rt.view.process_events();
         rt.clock.sleep_ms(100);
@@ -102,7 +102,7 @@ void protect_pdf(Runtime& rt, const std::string& output_path, const Protection& 
         fs::remove(work, ec);
         return;
     }
-    // 10. The protected file replaces the plain one in a single step.
+    // The protected file replaces the plain one in a single step.
     if (!atomic_file::copy(work, output_path, atomic_file::Sync::work_file)) rt.list.add(" Errore Cripto il file  " + output_path);
     fs::remove(work, ec);
 }

@@ -61,9 +61,9 @@ void FormCDOLogic::Form_Load() {
 void FormCDOLogic::SignOn_Change() { view_.show_oauth_fields(view_.sign_on() == SignOnMethod::oauth); }
 
 void FormCDOLogic::CmdExit_Click() {
-    // 1. The five keys, in this order, unchecked.
+    // The five keys, in this order, unchecked.
     for (const auto& info : kCdoFields) write_config(ctx_.rt, "CDO", std::string(info.key), view_.field(info.field));
-    // 1a. The sign-on method: with OAuth its keys; with the password no
+    // The sign-on method: with OAuth its keys; with the password no
     // token URL (the other OAuth keys stay for a later change back).
     if (view_.sign_on() == SignOnMethod::oauth) {
         for (const auto& info : kOAuthFields)
@@ -71,9 +71,9 @@ void FormCDOLogic::CmdExit_Click() {
     } else if (!ctx_.rt.cfg.mail.token_url.empty()) {
         write_config(ctx_.rt, "OAUTH2", "token_url", "");
     }
-    // 2. Parameters re-read: the next delivery uses the new values.
+    // Parameters re-read: the next delivery uses the new values.
     if (ctx_.reload) ctx_.reload();
-    // 3. Closed.
+    // The dialog closed.
     view_.close_dialog();
 }
 

@@ -70,25 +70,25 @@ frm_setuputenteLogic::frm_setuputenteLogic(SetupContext ctx, SetupUtenteView& vi
 void frm_setuputenteLogic::Form_Load() {
     OperatorKeys& op = ctx_.settings.op;
     const Settings& cfg = ctx_.settings;
-    // 1. Operator, its password and the mail account.
+    // Operator, its password and the mail account.
     view_.set_field(SetupField::txt_operatore, cfg.sw.ope);
     view_.set_field(SetupField::txt_pwdoperatore, op.pwd_Operatore);
     view_.set_field(SetupField::txt_loginEmail, op.login_email);
     view_.set_field(SetupField::txt_PwdEmail, op.pwd_email);
     view_.set_field(SetupField::txt_email_addr, op.EMailAddr);
-    // 2. Where the program lies.
+    // Where the program lies.
     view_.set_app_label("Path Posizione Velarion.exe    " + cfg.host.program_dir);
-    // 3. Folders that hold nothing: the personal work folder made at start-up,
-    //    and the configuration directory for the spool.
+    // Folders that hold nothing: the personal work folder made at start-up,
+    // and the configuration directory for the spool.
     std::string tempozip = op.tempozip_dir;
     if (no_folder(tempozip))
         tempozip = paths::with_separator(paths::native(cfg.host.documents_dir)) + "Velarion/tempozip";
     std::string path = op.Path;
     if (no_folder(path)) path = cfg.sw.ini;
-    // 4. Caption.
+    // Caption: the velarion.ini shown.
     view_.set_caption("Parametri Utenti " + paths::with_separator(cfg.sw.ini) + "velarion.ini");
-    // 5. Folders, delivery mode, general parameters, registry; a list value
-    //    that is not one of its choices becomes the default, in memory too.
+    // Folders, delivery mode, general parameters, registry; a list value
+    // that is not one of its choices becomes the default, in memory too.
     view_.set_field(SetupField::txt_direc_files, path);
     view_.set_field(SetupField::txt_direc_backup, op.send_dir);
     view_.set_field(SetupField::txt_direc_tempozip, tempozip);
@@ -108,7 +108,7 @@ bool frm_setuputenteLogic::may_leave(SetupField f, const std::string& text) cons
 }
 
 bool frm_setuputenteLogic::cmdSave_Click() {
-    // 1. The work folder's name.
+    // The work folder's name.
     if (!tempozip_name_ok(view_.field(SetupField::txt_direc_tempozip))) {
         view_.message_box(kTempozipMessage);
         return false;
@@ -120,8 +120,8 @@ bool frm_setuputenteLogic::cmdSave_Click() {
             return false;
         }
     }
-    // 2. and 3. The keys in the order of the table, into the operator's section
-    //    (velarion.ini in the configuration directory).
+    // The keys in the order of the table, into the operator's section
+    // (velarion.ini in the configuration directory).
     const std::string section = ctx_.settings.sw.ope;
     for (const auto& info : kSetupFields) {
         if (*info.key == '\0') continue;
@@ -129,7 +129,7 @@ bool frm_setuputenteLogic::cmdSave_Click() {
         if (info.upper) value = text::upper(value);
         write_config(ctx_.rt, section, std::string(info.key), value);
     }
-    // 4. Parameters re-read, dialog closed.
+    // Parameters re-read, dialog closed.
     if (ctx_.reload) ctx_.reload();
     view_.close_dialog();
     return true;

@@ -11,7 +11,7 @@ namespace {
 
 constexpr char kSuffixes[] = "hb01234567";  // the ten suffixes moved, in order
 
-// Steps 7.1 to 7.4 for one suffix: copy, dated backup and, for ".0", the size
+// One spool file: its copy, its dated backup and, for ".0", the size
 // check repeated until the spool file has been unchanged for two seconds and
 // the work copy agrees with it. A file the file system's clock shows
 // unchanged for two seconds already is not waited for.
@@ -84,6 +84,7 @@ std::vector<std::string> copy_group(Runtime& rt, SizeGuard& guard, const SpoolLi
         const std::string file = base + "." + *s;
         const std::string spool_path = listing.find(file);
         if (spool_path.empty()) continue;
+        // A spool file that is no plain file is set aside, never opened.
         step = 15;
         if (const std::string kind = refused_kind(spool_path); !kind.empty()) {
             rt.list.add(" File di spool non ammesso, " + kind + ": " + spool_path);

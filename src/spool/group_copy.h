@@ -1,4 +1,4 @@
-// Step 7 of the spool scan: a message's spool files copied into the work
+// The spool scan's copying: a message's spool files copied into the work
 // directory, each with its dated backup, and the size check of the first
 // attachment against a file still being written.
 #pragma once

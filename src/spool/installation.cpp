@@ -45,7 +45,7 @@ std::vector<std::string> missing_work_folders(const std::string& work) {
 std::string installation_trouble(const std::string& spool, const std::string& work,
                                  const std::vector<std::string>& spool_files, const std::string& error_text) {
     for (const auto& folder : missing_work_folders(work)) return "Cartella mancante " + folder;
-    for (const std::string folder : {spool + "coda/", spool + "coda/agenti/"})
+    for (const auto& folder : {spool + "coda/", spool + "coda/agenti/"})
         if (is_folder(spool) && !is_folder(folder)) return "Cartella mancante " + folder;
     std::uintmax_t need = kWorkMargin;
     for (const auto& f : spool_files) {

@@ -70,18 +70,19 @@ public:
 
 private:
     void process() {
-        // 1.
+        // Entered: the trace line.
         step_ = 1;
         rt_.trace("SONO IN leggi_file_messaggio");
-        // 2.
+        // No page-section end yet; a long activity list is written out first.
         step_ = 2;
         page_section_end_ = 9999999;
         if (rt_.list.size() > 50) flush_log(rt_);
         has_attachments_ = false;
-        // 3.
+        // The body's directives: extra header lines and recipients.
         step_ = 3;
         prescan_body();
-        // 4. to 7.
+        // The header's fixed lines and the attachments; a header without all
+        // the fixed lines ends the message here.
         step_ = 4;
         read_header();
         if (header_lines_ < kFixedHeaderLines) {
@@ -91,7 +92,8 @@ private:
             outcome_ = {Delivered::failed, line.substr(1)};
             return;
         }
-        // 8. / 9.
+        // The body: a fax without attachments sends it composed as the PDF,
+        // any other message as the text.
         if (!has_attachments_ && req_.fax) {
             step_ = 8;
             fax_body();
@@ -99,7 +101,8 @@ private:
             step_ = 9;
             body_text();
         }
-        // 10.
+        // The recipients the body added, the account and the compositions'
+        // leftovers join the request.
         step_ = 10;
         if (!to_list_.empty()) req_.lsTo += ";" + to_list_;
         req_.lscc = copy_address_;
@@ -123,7 +126,8 @@ private:
             outcome_ = {Delivered::failed, layout_.refusal()};
             return;
         }
-        // 11.
+        // Delivered by the transport, or handed on to the preparation folder
+        // with "PREPARA:".
         if (!rt_.cfg.prepara) {
             step_ = 11;
             outcome_ = deliver_(req_);
@@ -134,7 +138,7 @@ private:
         }
     }
 
-    // 3. Body directives: extra header lines and recipients.
+    // Body directives: extra header lines and recipients.
     void prescan_body() {
         const std::string body = work_ + base_ + ".b";
         if (!spool::is_file(body)) return;
@@ -168,7 +172,7 @@ private:
         return std::string(1, c);
     }
 
-    // 4. to 7. The fixed header lines and the attachment list.
+    // The fixed header lines and the attachment list.
     void read_header() {
         req_.fax = false;
         const std::string gateway = spool::fax_gateway(rt_);
@@ -198,7 +202,7 @@ private:
                     first_attachment = line == "." ? 8 : 9;
                     break;
                 case 7:
-                    // 5. Delivery option.
+                    // Delivery option.
                     step_ = 5;
                     req_.lsSend = spool::delivery_option(rt_, line, req_.lsTo);
                     break;
@@ -210,11 +214,11 @@ private:
                     break;
             }
         }
-        // 7.
+        // Every header line read.
         step_ = 7;
     }
 
-    // 6. Attachment number k: listed, its content copied under its name,
+    // Attachment number k: listed, its content copied under its name,
     // and composed into a PDF when it is a print file (zipped for the fax
     // gateway). The list the transports use is made here, once.
     void attachment(int k, const std::string& name) {
@@ -252,14 +256,15 @@ private:
             rt_.list.add(" Nome allegato non ammesso, file non copiato: " + a.name);
             return;
         }
-        // 6.1
+        // The content under the attachment's own name.
         spool::copy_file(content, work_ + a.name, atomic_file::Sync::work_file);
-        // 6.2
+        // A print file is composed into its PDF, once the outputs of an earlier
+        // run are gone.
         if (a.print_file) {
             spool::remove_stale_outputs(work_, a.name.substr(0, a.name.size() - 4));
             spool::compose_print_file(rt_, layout_, work_ + a.name, a.name, page_section_end_);
         }
-        // 6.3
+        // The numbered copy is no longer needed.
         fs::remove(content);
     }
 
@@ -278,7 +283,7 @@ private:
         return "";
     }
 
-    // 8. A fax without attachments: its body is composed and sent as the PDF.
+    // A fax without attachments: its body is composed and sent as the PDF.
     void fax_body() {
         spool::remove_stale_outputs(work_, base_);
         const std::string body = work_ + base_ + ".b";
@@ -289,7 +294,7 @@ private:
             req_.attachments.push_back(resolve_attachment(rt_, paths::file_name(pdf), req_.fax));
     }
 
-    // 9. The body text: every line but the directives; an empty line as a blank.
+    // The body text: every line but the directives; an empty line as a blank.
     void body_text() {
         std::string body;
         for (const auto& line : spool::read_body_lines(work_ + base_ + ".b")) {
@@ -304,6 +309,7 @@ private:
     const MessageDelivery& deliver_;
     const std::string work_;
     const std::string base_;
+    // The stage named in the "leggi_file_messaggio_error" line.
     int step_ = 0;
 
     DeliveryRequest req_;

@@ -38,15 +38,14 @@ const std::string& prepare_dir(const Runtime& rt) { return rt.cfg.prepare_dir; }
 
 void prepare_message(Runtime& rt, const std::string& work, const std::string& base,
                      const std::string& last_line, int& step) {
-    // 1.
+    // The preparation folder ("PREPARA:"), named in the activity list.
     step = 21;
     const std::string dir = prepare_dir(rt);
-    // 2.
     rt.list.add(" Valore dirprepara " + dir);
     // "PREPARA:;" names no folder: never hand the message to the file system's root.
     if (dir == "/") throw NumberedError(76, "Path not found " + dir);
     rt.list.add(" Inizio le copie");
-    // 3. Header and body.
+    // Header and body.
     step = 23;
     const std::string header = in_work(work, base + ".H");
     if (header.empty()) throw NumberedError(53, "File not found " + work + base + ".H");
@@ -58,7 +57,7 @@ void prepare_message(Runtime& rt, const std::string& work, const std::string& ba
     copy_file(body, dir + base + ".B");
     rt.list.add(" Copia b");
 
-    // 4. The PDF, or the attachment itself.
+    // The PDF, or the attachment itself.
     step = 25;
     const std::string& n = last_line;
     const auto dot = n.find('.');
@@ -67,22 +66,27 @@ void prepare_message(Runtime& rt, const std::string& work, const std::string& ba
     if (em_pdf.empty()) pdf = in_work(work, n.substr(0, 6) + ".PDF");
     if (!em_pdf.empty()) {
         rt.list.add(" Esiste il pdf da stampante EM");
+        // The EM printer's PDF (the attachment's name before its dot, with ".PDF")
+        // handed on under the message's name.
         step = 26;
         hand_on_pdf(rt, work, base, em_pdf, dir, " Rename pdf  EM", "  Copiato pdf EM ");
     } else if (!pdf.empty()) {
         rt.list.add(" Esiste il pdf");
+        // The PDF named by the attachment's first six characters
+        // handed on under the message's name.
         step = 27;
         hand_on_pdf(rt, work, base, pdf, dir, " Rename pdf ", "  Copiato pdf ");
     } else if (n != ".") {
         const std::string file = in_work(work, n);
         if (!file.empty()) {
+            // Any other attachment handed on as the message's ".0".
             step = 28;
             copy_file(file, dir + base + ".0");
             rt.list.add("  Copiato non pdf " + file + "in " + dir + base + ".0");
         }
     }
 
-    // 5. The header again, as the trigger of the next stage.
+    // The header again, as the trigger of the next stage.
     step = 29;
     copy_file(header, dir + base + ".T");
     rt.list.add(" Copiato messaggio " + base + " in " + dir);

@@ -103,6 +103,7 @@ struct SpoolScanner::Scan {
     MessageDelivery deliver;
     std::string spool;
     std::string work;
+    // The stage named in the scan's error line ("Leggi_dir ... step").
     int step = 0;
     std::optional<spool::SizeGuard> guard;  // once the queue, where its stamp lies, is open
 
@@ -163,7 +164,7 @@ struct SpoolScanner::Scan {
             // While the mail service cannot be reached, the messages stay where they are.
             if (all_held()) return;
             step = 11;
-            // 2. Trigger files of the operator only.
+            // Trigger files of the operator only.
             if (!spool::operator_trigger(name, {prefix})) continue;
             if (!due(listing, name)) continue;
             if (!next_message()) return;
@@ -228,7 +229,7 @@ struct SpoolScanner::Scan {
         // An earlier pass, or another agent, may have taken this message already.
         if (!spool::present(spool + name)) return false;
 
-        // 3. Scheduling directive in the first 500 characters (a trigger
+        // Scheduling directive in the first 500 characters (a trigger
         // that is no plain file is not read: its message is parked).
         step = 12;
         if (spool::refused_kind(spool + name).empty() &&
@@ -243,7 +244,7 @@ struct SpoolScanner::Scan {
     }
 
     void claim_and_process(const spool::SpoolListing& listing, const std::string& name) {
-        // 5. The trigger is taken for this agent by one rename: of several
+        // The trigger is taken for this agent by one rename: of several
         // agents on this spool, only the one whose rename succeeds goes on.
         step = 13;
         if (!s.queue_->claim(name)) return;
@@ -254,7 +255,7 @@ struct SpoolScanner::Scan {
     void process(const spool::SpoolListing& listing, const std::string& name) {
         spool::Claimed m;
         m.trigger = name;
-        // 6. Base name: the trigger's name without ".T".
+        // Base name: the trigger's name without ".T".
         m.base = name.substr(0, name.size() - 2);
         DeliveryOutcome outcome;
         std::exception_ptr error;
@@ -269,7 +270,7 @@ struct SpoolScanner::Scan {
             return;
         }
         try {
-            // 4. On the first message of the run and of each day: empty the
+            // On the first message of the run and of each day: empty the
             // work directory (note.txt, folders and other agents' messages stay).
             step = 13;
             const DateTime today = rt.clock.now();
@@ -278,16 +279,20 @@ struct SpoolScanner::Scan {
                                       rt.cfg.retry.retention_days);
                 spool::mark_cleaned(s.run_, today);
             }
+            // This agent's names in the work folder published: no other agent's
+            // clean-up removes them.
             step = 14;
             s.work_claims_->publish(names_in_use(listing, m.base));
 
-            // 7. Copy the group into the work directory (7.1 to 7.4); the
+            // Copy the group into the work directory, each file with its dated
+            // backup and the first attachment's size check; the
             // spool files stay until the message's outcome is recorded.
             std::string refused = spool::refused_kind(s.queue_->claimed_path(name));
             if (!refused.empty()) rt.list.add(" File di spool non ammesso, " + refused + ": " + spool + name);
             m.spool_files = spool::copy_group(rt, *guard, listing, work, m.base, step, m.links);
             if (refused.empty() && !m.links.empty()) refused = spool::refused_kind(m.links.front());
 
+            // Parked when a spool file is no plain file, else processed.
             step = 18;
             if (!refused.empty()) {
                 // A link could lead anywhere, a hard link be a file outside
@@ -295,8 +300,8 @@ struct SpoolScanner::Scan {
                 // what it has of its own, and these leave the spool.
                 outcome = {Delivered::failed, "File di spool non ammesso, " + refused};
             } else {
-                // 8. Process the message; its own errors are handled there. Its
-                // layout state lives and ends with it (9.).
+                // Process the message; its own errors are handled there. Its
+                // layout state lives and ends with it.
                 // The queue's record says when the end of its data has gone
                 // to the transport, for an agent that takes it over after a
                 // crash, and it is concluded the moment the server accepts it.
@@ -371,6 +376,7 @@ struct SpoolScanner::Scan {
             m.spool_files = spool::group_files(listing, m.base);
             outcome = {Delivered::failed, line.substr(1)};
         }
+        // The message settled by its outcome.
         step = 19;
         settle_safely(m, outcome);
     }
@@ -491,18 +497,17 @@ void SpoolScanner::LEGGI_DIR() {
     const BatchEnd batch_end(dispatcher_);  // the scan's messages share their mail connections
     int& step = scan.step;
     try {
-        // 1. Spool directory, and the marker file of an AIX host.
+        // Spool directory, and the marker file of an AIX host.
         step = 1;
         const bool no_spool = rt.cfg.op.Path.empty();
         scan.spool = rt.cfg.spool_dir;
         if (rt.cfg.sw.aix) run_.aix = true;
         if (!no_spool && paths::exists(scan.spool + "Aix.Velarion.txt")) run_.aix = true;
-        // 2. Work directory; 3. the logo directory is derived with the settings.
+        // Work directory (the logo directory is derived with the settings).
         step = 2;
         scan.work = rt.cfg.work_dir;
-        // 4.
         rt.trace("SONO NELLA LEGGI DIR");
-        // 5. Checks.
+        // The work folder must end in "tempozip" and both folders be reachable.
         step = 5;
         if (!checks_pass(scan.spool, scan.work)) return;
 

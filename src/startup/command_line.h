@@ -1,4 +1,5 @@
-// The command line: getcommandline and the keyword switches.
+// Reading the command line: the ten slots and the keyword switches
+// (getcommandline).
 #pragma once
 
 #include <string>

@@ -10,18 +10,18 @@ namespace velarion {
 // program: each is checked by creating it once. Nothing needs registering,
 // and there is no second edition to fall back on.
 void controllo_dll(Agent& a) {
-    // 1. No edition chosen yet.
+    // No edition chosen yet.
     a.settings.pdf.ocx_edition = false;
     a.settings.pdf.xp_edition = false;
     a.settings.pdf.merge = false;
 
-    // 2. Merging.
+    // Merging, when the merging component is usable.
     if (pdf_merge::available()) {
         a.list.add(" Abilitata funzione merge");
         a.settings.pdf.merge = true;
     }
 
-    // 5. The drawing component: a failure to create it ends the load step
+    // The drawing component: a failure to create it ends the load step
     // through its error handling, with the error's description.
     make_pdf_document();
     a.settings.pdf.xp_edition = true;

@@ -88,14 +88,14 @@ void Form1Logic::report_state() {
 LoadResult Form1Logic::load() {
     View& view = a_.view;
     try {
-        // 1. Caption.
+        // Caption: the version.
         view.set_caption(kVersionText);
 
-        // 2. Start separator and host system.
+        // Start separator and host system.
         a_.list.add(" " + std::string(71, '*'));
         a_.list.add(" Sistema Operativo " + a_.settings.host.product_name + " System Root " + a_.settings.host.system_root);
 
-        // 3. PDF components and the caption pieces.
+        // PDF components and the caption pieces.
         controllo_dll(a_);
         std::string caption = view.caption();
         caption += a_.settings.pdf.xp_edition ? " - DLLNEW" : " - DLLOLD";
@@ -103,22 +103,22 @@ LoadResult Form1Logic::load() {
         if (a_.settings.host.condensed_font) caption += " - Cond";
         view.set_caption(caption);
 
-        // 4. Window, tray icon, status.
+        // Window, tray icon, status.
         view.show_window();
         view.set_tray_icon(true, "Velarion");
         view.set_check(true);
         checked_ = true;
         view.set_status("Velarion disattivato");
 
-        // 5. Command line, configuration directory, operator and its settings.
+        // Command line, configuration directory, operator and its settings.
         LoadResult r = continuation();
         if (r != LoadResult::Ready) return r;
 
-        // 6. Operator line and the first log flush.
+        // Operator line and the first log flush.
         a_.list.add(" Operatore = " + a_.settings.sw.ope + " " + a_.settings.op.Path + " " + a_.settings.op.Dir_Loghi);
         flush_now();
 
-        // 7. Outlook version, mail client, timer, run at start.
+        // Outlook version, mail client, timer, run at start.
         outlook_check();
         return LoadResult::Ready;
     } catch (const std::exception& e) {
@@ -131,47 +131,47 @@ LoadResult Form1Logic::continuation() {
     View& view = a_.view;
     Switches& sw = a_.settings.sw;
 
-    // 1. Command line again: "ope:" to "int:".
+    // Command line again: "ope:" to "int:".
     apply_load_switches(sw, args_, a_.settings.host.program_dir);
 
-    // 2. Personal work folder below the documents folder; failures are ignored.
+    // Personal work folder below the documents folder; failures are ignored.
     if (!a_.settings.host.documents_dir.empty()) {
         std::error_code ec;
         fs::create_directories(fs::path(a_.settings.host.documents_dir) / "Velarion" / "tempozip", ec);
     }
 
-    // 3. User name, at most 25 characters.
+    // User name, at most 25 characters.
     a_.settings.host.user_name = user_dirs::login_name();
     if (a_.settings.host.user_name.size() > 25) a_.settings.host.user_name.resize(25);
 
-    // 4. Configuration directory given empty.
+    // Configuration directory given empty.
     if (sw.ini.empty()) {
         view.message_box("Non e' stato specificato nessuna directory dove posizionato il file velarion.ini (ini:dir)");
         return LoadResult::EndProcess;
     }
-    // 5. Debug trace.
+    // Debug trace.
     a_.rt.trace(sw.ini);
-    // 6. Trailing separator.
+    // Trailing separator.
     sw.ini = paths::with_separator(sw.ini);
 
-    // 7. velarion.ini must exist and be readable.
+    // The file velarion.ini must exist and be readable.
     if (!readable_file(a_.settings.ini_path())) {
         view.message_box("Impossibile accedere al file " + sw.ini + "velarion.ini" + "\n" +
                          "Controllare il parametro ini:dir nella riga di comando");
         return LoadResult::EndProcess;
     }
 
-    // 8. Operator code length.
+    // Operator code length.
     if (sw.ope.size() >= 4 && sw.ope2.empty() && sw.ope != "TUTTI") {
         view.message_box(
             "Lunghezza Codice operatore maggiore di 3 incompatibile con la lunghezza degli operatori KORVANTECH");
         return LoadResult::EndProcess;
     }
 
-    // 9. Caption: the user name.
+    // Caption: the user name.
     view.set_caption(view.caption() + " - " + a_.settings.host.user_name);
 
-    // 10. Missing operator: ask for it.
+    // Missing operator: ask for it.
     if (sw.ope.empty()) {
         const std::string answer = view.input_box("Inserire Sigla operatore\n\n\nInserire FINE per chiudere la procedura",
                                                   "Operatore non specificato nella riga di comando", "");
@@ -179,13 +179,13 @@ LoadResult Form1Logic::continuation() {
         sw.ope = answer;
     }
 
-    // 11. WINFAX PRO label.
+    // WINFAX PRO label.
     if (sw.fax_label) view.show_pro_label(true);
 
-    // 12. Operator label.
+    // Operator label.
     view.set_operator_label("Operatore: " + sw.ope + " " + sw.ope2);
 
-    // 13. The operator's settings.
+    // The operator's settings.
     Leggi_Param_Utenti(a_);
     if (a_.settings.styles_in_spool())
         a_.list.add(" Attenzione: gli stili (" + a_.settings.style_file +
@@ -200,12 +200,12 @@ void Form1Logic::outlook_check() {
         check1_click(true);
         return;
     }
-    // 1. Version line.
+    // Version line.
     if (!version.empty()) {
         a_.list.add(" Outlook versione  " + version);
         a_.list.refresh();
     }
-    // 2. Mail client name.
+    // Mail client name.
     using registry::Hive;
     const std::string key = "Software\\Clients\\Mail";
     // The name configured in "MAPI" stands for the value of either hive.
@@ -216,25 +216,25 @@ void Form1Logic::outlook_check() {
     std::string client;
     if (a_.settings.mail_client_key == MailClientKey::current_user) client = read(Hive::CurrentUser);
     if (client.empty() || client == ".") client = read(Hive::LocalMachine);
-    // 3. Internal client mark.
+    // Internal client mark.
     if (a_.settings.sw.internal_client) client += " (Int)";
     a_.view.set_mail_client_label(client);
     // The caption is the mail client's name the dispatcher goes by.
     a_.settings.host.mail_client = client;
 
-    // 4. Timer interval, timer off.
+    // Timer interval, timer off.
     // "Timing" as loaded with the operator's settings just before; one that
     // is missing or no whole number above 0 stops the load step.
     if (!a_.settings.timer_interval) throw std::runtime_error(a_.settings.timing_error);
     interval_ = *a_.settings.timer_interval;
     set_timer(false);
 
-    // 5. Run at start.
+    // Run at start.
     if (a_.settings.sw.run_at_start) {
         a_.view.set_check(false);
         check1_click(false);
     }
-    // 6. The list's horizontal extent is the front end's (it scrolls long lines).
+    // The list's horizontal extent is the front end's (it scrolls long lines).
 }
 
 void Form1Logic::set_timer(bool enabled) {
@@ -271,9 +271,9 @@ void Form1Logic::timer_tick() {
     if (in_tick_ || closed_) return;
     in_tick_ = true;
     try {
-        // 1. Status.
+        // The status line.
         a_.view.set_status("Velarion attivato");
-        // 2. The spool scan, unless the agent is switched off.
+        // The spool scan, unless the agent is switched off.
         if (!checked_) {
             ++scans_;
             if (scan_)
@@ -281,7 +281,7 @@ void Form1Logic::timer_tick() {
             else
                 scanner_.LEGGI_DIR();
         }
-        // 3. Pending window events.
+        // Pending window events.
         a_.view.process_events();
         flush_if_due();
     } catch (const std::exception& e) {

@@ -1,5 +1,6 @@
-// Form1's logic: the load step, Check1, Timer1, the tray events, the menus,
-// the resize rule and the unload. The front ends forward their events here
+// The main window's logic (Form1Logic): the load step, the on/off box
+// (Check1), the timer tick (Timer1), the tray events, the menus, the resize
+// rule and the unload. The front ends forward their events here
 // and show what it asks of the View.
 #pragma once
 

@@ -35,20 +35,20 @@ bool condensed_font_present(const std::string& system_root, const std::string& p
 }
 
 bool Sub_Main(Agent& a, const std::vector<std::string>& args, InstanceGuard& guard) {
-    // 1. Command line: "plus:" and "cdo:".
+    // Command line: "plus:" and "cdo:".
     apply_main_switches(a.settings.sw, args);
 
-    // 2. Single instance.
+    // Single instance.
     if (guard.another_running() && !a.settings.sw.second_instance) {
         a.view.message_box("Programma gia' in esecuzione");
         guard.raise_other();
         return false;
     }
 
-    // 3. Decimal separator.
+    // Decimal separator.
     a.settings.host.decimal_separator = decimal_separator_test();
 
-    // 4. Host system.
+    // Host system.
     using registry::Hive;
     const std::string key = "Software\\Microsoft\\Windows\\CurrentVersion";
     const std::string key_nt = "Software\\Microsoft\\Windows NT\\CurrentVersion";
@@ -59,11 +59,11 @@ bool Sub_Main(Agent& a, const std::vector<std::string>& args, InstanceGuard& gua
         a.settings.host.product_name = registry::read(Hive::LocalMachine, key_nt, "ProductName", "");
     }
 
-    // 5. Condensed font.
+    // Condensed font.
     a.settings.host.program_dir = paths::program_dir();
     a.settings.host.condensed_font = condensed_font_present(a.settings.host.system_root, a.settings.host.program_dir);
 
-    // 6. The file-system object is std::filesystem; the documents folder is
+    // The file-system object is std::filesystem; the documents folder is
     // looked up once here for the load step.
     a.settings.host.documents_dir = user_dirs::documents_dir();
     return true;

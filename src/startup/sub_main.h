@@ -18,7 +18,9 @@ public:
     virtual void raise_other() = 0;
 };
 
-// Sub Main, steps 1 to 5, on the ten command-line slots. False when the
+// The process entry's checks before the main window loads (switches,
+// single instance, decimal separator, host system, condensed font), on the
+// ten command-line slots. False when the
 // process is to end (a second instance without "plus:y").
 bool Sub_Main(Agent& a, const std::vector<std::string>& args, InstanceGuard& guard);
 

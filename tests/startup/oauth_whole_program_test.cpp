@@ -91,8 +91,11 @@ struct OAuthWholeProgram : ::testing::Test {
                 at += 3;
             }
         }
-        for (const auto& s : secrets)
-            if (!s.empty()) EXPECT_THAT(text, Not(HasSubstr(s))) << what;
+        for (const auto& s : secrets) {
+            if (!s.empty()) {
+                EXPECT_THAT(text, Not(HasSubstr(s))) << what;
+            }
+        }
     }
 };
 
