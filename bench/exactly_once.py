@@ -13,10 +13,12 @@ import random
 import argparse
 import collections
 import os
+import shutil
 import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -33,6 +35,23 @@ def waiting(spool):
 
 
 STARTED = []
+MOUNTS = []
+
+
+def fill(folder, until):
+    """Keeps the file system of `folder` full until the monotonic time `until`:
+    whatever the agent frees (the spool files of delivered messages) is taken again."""
+    os.makedirs(folder, exist_ok=True)
+    block = b'x' * 4096
+    n = 0
+    while time.monotonic() < until:
+        try:
+            with open(os.path.join(folder, 'pieno%d.dat' % n), 'wb', buffering=0) as f:
+                n += 1
+                while True:
+                    f.write(block)
+        except OSError:
+            time.sleep(0.005)
 
 
 def main():
@@ -45,12 +64,22 @@ def main():
     ap.add_argument('--agents', type=int, default=1)
     ap.add_argument('--limit', type=float, default=300)
     ap.add_argument('--kills', type=int, default=0)
+    # A spool folder on a 64 MB ext4 file system (a loop device: needs root)
+    # filled to the last block for this many seconds after the first delivery.
+    ap.add_argument('--ext4-full-seconds', type=float, default=0)
     a = ap.parse_args()
 
     root = tempfile.mkdtemp(prefix='once-')
     spool, work, cfg = root + '/spool/', root + '/tempozip/', root + '/cfg/'
     for d in (spool, work, cfg, root + '/loghi', root + '/run', root + '/home'):
         os.makedirs(d, exist_ok=True)
+    if a.ext4_full_seconds > 0:
+        img = root + '/spool.img'
+        with open(img, 'wb') as f:
+            f.truncate(64 << 20)
+        subprocess.run(['mkfs.ext4', '-q', '-F', img], check=True)
+        subprocess.run(['mount', '-o', 'loop', img, spool], check=True)
+        MOUNTS.append(spool)
     open(root + '/loghi/loghi.ini', 'w').write('[TABULATO]\nforzatura=o\n')
     sink = subprocess.Popen(["/usr/bin/python3", os.path.join(HERE, 'smtp_sink.py')], stdout=subprocess.PIPE, text=True)
     STARTED.append(sink)
@@ -71,7 +100,7 @@ def main():
                LD_PRELOAD=a.preload, REFUSE_RENAME_MATCH='@concluso')
     if a.full_seconds > 0:
         env['REFUSE_RENAME_WHILE'] = flag
-    elif a.kills > 0:
+    elif a.kills > 0 or a.ext4_full_seconds > 0:
         del env['LD_PRELOAD']
     else:
         env['REFUSE_RENAME_EVERY'] = str(a.refuse_every)
@@ -110,7 +139,18 @@ def main():
         if a.full_seconds > 0 and full_until is None and got:
             open(flag, 'w').close()
             full_until = time.monotonic() + a.full_seconds
-        if full_until is not None and time.monotonic() >= full_until and os.path.exists(flag):
+        if a.full_seconds > 0 and full_until is not None and time.monotonic() >= full_until \
+                and os.path.exists(flag):
+            os.remove(flag)
+        if a.ext4_full_seconds > 0 and full_until is None and got:
+            open(flag, 'w').close()
+            full_until = time.monotonic() + a.ext4_full_seconds
+            filler = threading.Thread(target=fill, args=(spool + 'riempitivo', full_until))
+            filler.start()
+        if a.ext4_full_seconds > 0 and full_until is not None and time.monotonic() >= full_until \
+                and os.path.exists(spool + 'riempitivo'):
+            filler.join()
+            shutil.rmtree(spool + 'riempitivo')
             os.remove(flag)
         if len(kills) < a.kills and time.monotonic() >= next_kill:
             n = random.randrange(a.agents)
@@ -155,3 +195,5 @@ if __name__ == '__main__':
         for p in STARTED:
             if p.poll() is None:
                 p.kill()
+        for m in MOUNTS:
+            subprocess.run(['umount', '-l', m])
