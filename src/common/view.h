@@ -30,7 +30,7 @@ public:
     // A condition the agent waits out by itself (a mail server that cannot be
     // reached): the warning look of the icon, its tip and the status line say
     // `text`; "" ends it. Never a box: nobody has to click anything.
-    virtual void set_warning(const std::string& text) {}
+    virtual void set_warning(const std::string& /*text*/) {}
     // A message box (blocks in the window; standard error when headless).
     // Control characters of the text are shown as "?", except the line
     // breaks ("\n") that the program's own texts are made of.

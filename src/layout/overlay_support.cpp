@@ -55,7 +55,7 @@ double ToNumber(const Runtime& rt, const std::string& text) {
     return *value;
 }
 
-Colour ParseColour(const Runtime& rt, const std::string& text) {
+Colour ParseColour(const Runtime& /*rt*/, const std::string& text) {
     const auto c1 = text.find(',');
     const auto c2 = c1 == std::string::npos ? std::string::npos : text.find(',', c1 + 1);
     if (c2 == std::string::npos) throw_out_of_range();

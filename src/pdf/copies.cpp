@@ -64,7 +64,7 @@ bool allowed_target(Runtime& rt, const std::string& target, const std::vector<st
 
 bool Creadir(const Runtime& rt, const std::string& path) { return Creadir(rt, path, rt.cfg.copy_roots); }
 
-bool Creadir(const Runtime& rt, const std::string& path, const std::vector<std::string>& roots) {
+bool Creadir(const Runtime& /*rt*/, const std::string& path, const std::vector<std::string>& roots) {
     const std::string native = paths::native(path);
     // A relative folder would be made below whatever the current folder is,
     // and a Windows drive ("C:") names none here.

@@ -95,21 +95,21 @@ public:
 
     // Makes the document archival; told after NewPDF, before the first page
     // or picture. Throws PdfError when it comes too late.
-    virtual void SetArchival(const PdfArchival& archival) { throw PdfError("PDF/A is not supported"); }
+    virtual void SetArchival(const PdfArchival& /*archival*/) { throw PdfError("PDF/A is not supported"); }
     // The archival form asked for, part 0 when none.
     virtual PdfArchival Archival() const { return {}; }
     // A file embedded in the document, listed among its associated files.
-    virtual void EmbedFile(const PdfEmbeddedFile& file) { throw PdfError("embedded files are not supported"); }
+    virtual void EmbedFile(const PdfEmbeddedFile& /*file*/) { throw PdfError("embedded files are not supported"); }
     // rdf:Description elements added to the XMP metadata of an archival
     // document (an extension schema and its properties).
-    virtual void AddXmpDescriptions(const std::string& rdf) {}
+    virtual void AddXmpDescriptions(const std::string& /*rdf*/) {}
 
     // Writes the document to path (complete when it returns). Throws PdfError.
     virtual void SavePDF(const std::string& path) = 0;
     // The folder the document will be saved in, told before its first page:
     // the document grows there, unnamed, and saving it needs no copy.
     // Without it (or where that fails) the system's temporary folder serves.
-    virtual void SetOutputFolder(const std::string& folder) {}
+    virtual void SetOutputFolder(const std::string& /*folder*/) {}
 };
 
 // The font table of the print files and overlays: the base-14 name of "/F0"
