@@ -25,6 +25,7 @@ Claimed claimed_message(const SpoolListing& listing, const std::string& trigger)
     for (auto& path : group_files(listing, m.base)) (refused_kind(path).empty() ? m.spool_files : m.links).push_back(path);
     return m;
 }
+
 // A message whose record says its transport accepted it: concluded now and
 // its spool files removed; never handed to a transport again. False when the
 // record says nothing of the kind.
