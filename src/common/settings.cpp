@@ -11,6 +11,7 @@
 #include "platform/os/paths.h"
 #include "platform/os/safe_path.h"
 #include "platform/os/text_encoding.h"
+#include "platform/os/text_list.h"
 
 namespace velarion {
 
@@ -25,12 +26,7 @@ void add_root(std::vector<std::string>& roots, const std::string& raw) {
 
 // Adds the folders of a ";"-separated list.
 void add_roots(std::vector<std::string>& roots, const std::string& list) {
-    std::size_t start = 0;
-    while (start <= list.size()) {
-        const auto end = std::min(list.find(';', start), list.size());
-        add_root(roots, list.substr(start, end - start));
-        start = end + 1;
-    }
+    for (const auto& entry : text::entries(list, ';')) add_root(roots, entry);
 }
 }  // namespace
 
@@ -204,14 +200,7 @@ void derive_mail(Settings& s, KeyProblems& problem) {
     if (!plain.empty() && plain != "y" && plain != "n")
         problem.add("TLS", "in_chiaro", text::trim(s.mail.in_chiaro), "is not Y or N (read as N)");
     s.tls.extra_ca = paths::native(text::trim(s.mail.ca_extra));
-    s.tls.local_addresses.clear();
-    const std::string& local = s.mail.indirizzi_locali;
-    for (std::size_t start = 0; start <= local.size();) {
-        const std::size_t end = std::min(local.find(';', start), local.size());
-        const std::string address = text::trim(local.substr(start, end - start));
-        if (!address.empty()) s.tls.local_addresses.push_back(address);
-        start = end + 1;
-    }
+    s.tls.local_addresses = text::entries(s.mail.indirizzi_locali, ';');
 
     s.oauth.token_url = text::trim(s.mail.token_url);
     s.oauth.client_id = text::trim(s.mail.client_id);

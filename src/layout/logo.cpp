@@ -17,6 +17,10 @@ std::vector<LogoImage> ImportLogos(const Runtime& rt, PdfDocument& doc, const St
         LogoImage logo;
         try {
             logo.resource = doc.ImportImageAsResource(path, 90);
+        } catch (const PdfArchivalRefusal&) {
+            // The picture is there: it is left out because of the PDF/A.
+            rt.list.add(" Logo escluso dal PDF/A (immagine CMYK) " + path);
+            continue;
         } catch (const std::exception& e) {
             rt.list.add(" Logo non trovato " + path + " " + e.what());
             continue;

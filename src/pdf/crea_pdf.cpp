@@ -18,7 +18,6 @@
 #include "pdf/line_loop.h"
 #include "pdf/save_pdf.h"
 #include "platform/os/paths.h"
-#include "platform/pdf/pdf_merge.h"
 #include "platform/pdf/pdf_document.h"
 
 namespace velarion {
@@ -26,6 +25,64 @@ namespace velarion {
 namespace {
 
 void add_once(std::vector<FileProblem>& to, const std::vector<FileProblem>& from);
+
+std::string joined(const std::vector<std::string>& names) {
+    std::string out;
+    for (const std::string& n : names) out += (out.empty() ? "" : ", ") + n;
+    return out;
+}
+
+// Merged pages come as they are: what was changed on them to conform is
+// said; what does not conform makes the document no PDF/A (the merge took
+// the claim off), and it is not called one.
+void report_merged_pages(Runtime& rt, LayoutState& layout, int part, const archival_pages::Report& r) {
+    auto& compose = layout.compose;
+    std::vector<std::string> fixed;
+    if (r.actions_removed) fixed.push_back("azioni tolte " + std::to_string(r.actions_removed));
+    if (r.annotations_removed) fixed.push_back("annotazioni tolte " + std::to_string(r.annotations_removed));
+    if (r.flags_set) fixed.push_back("annotazioni rese stampabili " + std::to_string(r.flags_set));
+    if (!fixed.empty()) rt.list.add(" " + conformance_name(part) + ": PDF uniti resi conformi: " + joined(fixed));
+    if (r.conforms()) return;
+    std::vector<std::string> why, english;
+    if (!r.fonts_not_embedded.empty()) {
+        why.push_back("font non incorporati nei PDF uniti: " + joined(r.fonts_not_embedded));
+        english.push_back("draw fonts they do not carry (" + joined(r.fonts_not_embedded) + ")");
+    }
+    if (!r.wrong_widths.empty()) {
+        why.push_back("larghezze diverse dal programma del font nei PDF uniti: " + joined(r.wrong_widths));
+        english.push_back("give widths that differ from their font programs (" + joined(r.wrong_widths) + ")");
+    }
+    if (!r.missing_glyphs.empty()) {
+        why.push_back("glifi mancanti nei font dei PDF uniti: " + joined(r.missing_glyphs));
+        english.push_back("draw glyphs their fonts lack (" + joined(r.missing_glyphs) + ")");
+    }
+    if (r.device_cmyk) {
+        why.push_back("colori DeviceCMYK nei PDF uniti");
+        english.push_back("draw DeviceCMYK colours (the output intent is sRGB)");
+    }
+    if (r.no_appearance) {
+        why.push_back("annotazioni senza aspetto nei PDF uniti");
+        english.push_back("hold annotations without an appearance");
+    }
+    if (r.too_deep) {
+        why.push_back("disegni annidati oltre " + std::to_string(archival_pages::kMaxDepth) + " livelli nei PDF uniti");
+        english.push_back("nest drawings deeper than " + std::to_string(archival_pages::kMaxDepth) + " levels");
+    }
+    if (r.unreadable) {
+        why.push_back("contenuti illeggibili nei PDF uniti");
+        english.push_back("hold content that cannot be read");
+    }
+    std::string line, text;
+    for (const std::string& w : why) line += (line.empty() ? "" : "; ") + w;
+    for (const std::string& e : english) text += (text.empty() ? "" : "; ") + e;
+    compose.conformance.clear();
+    rt.list.add(" " + conformance_name(part) + " non ottenuto: " + line);
+    const FileProblem problem{rt.cfg.style_file, layout.style.pdfa_line,
+                              "[" + layout.style.name + "] pdfa: the merged PDFs (///M) " + text +
+                                  ": the document is no " + conformance_name(part)};
+    if (std::find(compose.problems.begin(), compose.problems.end(), problem) == compose.problems.end())
+        compose.problems.push_back(problem);
+}
 
 // The saving part of CreaPdf once the line loop has ended without a fit failure.
 void save_and_copy(Runtime& rt, LayoutState& layout, PdfDocument& doc, const JobState& job,
@@ -57,21 +114,9 @@ void save_and_copy(Runtime& rt, LayoutState& layout, PdfDocument& doc, const Job
     compose.conformance = conformance_name(part);
     // The "///M" PDFs merged onto the saved document.
     step = 6;
-    if (merge) AGGIUNGIFONDOPDF(rt, output, compose.merge_list);
-    if (merge && part) {
-        // Merged pages come as they are: a font they do not carry makes
-        // the document no PDF/A, and it is not called one.
-        std::string names;
-        for (const std::string& font : pdf_merge::fonts_not_embedded(output)) names += (names.empty() ? "" : ", ") + font;
-        if (!names.empty()) {
-            compose.conformance.clear();
-            rt.list.add(" " + conformance_name(part) + " non ottenuto: font non incorporati nei PDF uniti: " + names);
-            const FileProblem merged{rt.cfg.style_file, layout.style.pdfa_line,
-                                     "[" + layout.style.name + "] pdfa: the merged PDFs (///M) draw fonts they do not carry (" +
-                                         names + "): the document is no " + conformance_name(part)};
-            if (std::find(compose.problems.begin(), compose.problems.end(), merged) == compose.problems.end())
-                compose.problems.push_back(merged);
-        }
+    if (merge) {
+        const MergeOutcome merged = AGGIUNGIFONDOPDF(rt, output, compose.merge_list, part != 0);
+        if (part && merged.merged) report_merged_pages(rt, layout, part, merged.archival);
     }
     if (!compose.conformance.empty())
         rt.list.add(" Creato " + compose.conformance + (invoice ? " Factur-X " + invoice->level : "") + " " + output);

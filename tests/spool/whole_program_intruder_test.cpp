@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/hostile_pdf.h"
 #include "support/mail_servers.h"
 #include "support/test_support.h"
 
@@ -289,6 +290,27 @@ TEST(WholeProgram, AMergeEntryOutsideTheFoldersIsNamedAndTheOthersAreAppended) {
     EXPECT_NE(r.out.find(" Invio comando PDF " + in.work + "FATT01.pdf|" + in.root / "unione/condizioni.pdf"),
               std::string::npos)
         << r.out;
+}
+
+// A merged PDF whose page tree is 50,000 levels deep, reached from the spool:
+// the agent refuses it, appends the good one and sends the message.
+TEST(WholeProgram, AMergedPdfMadeToCrashTheReaderIsRefused) {
+    Installation in;
+    {
+        std::string ini = read_file(in.root / "cfg/velarion.ini");
+        ini.insert(ini.find("[GLOBAL]"), "unione_DIR=" + in.root / "unione/" + "\r\n");
+        write_file(in.root / "cfg/velarion.ini", ini);
+    }
+    write_file(in.root / "unione/condizioni.pdf",
+               read_file(std::string(VELARION_SOURCE_DIR) + "/examples/demo/unione/condizioni.pdf"));
+    write_file(in.spool + "x.pdf", testing::deep_pdf(50000, false));
+    in.message("1", "FATT01.txt", "riga\r\n///M../spool/x.pdf\r\n///Mcondizioni.pdf\r\n");
+    const auto r = in.run();
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find(" Controllo negativo per Accodare PDF " + in.root / "unione/../spool/x.pdf"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find(" Controllo positivo per Accodare PDF " + in.root / "unione/condizioni.pdf"), std::string::npos);
+    EXPECT_EQ(in.drafts(), 1) << r.out;
 }
 
 TEST(WholeProgram, CopyTargetsLeaveTheConditionsPdfAndTheQueueAlone) {

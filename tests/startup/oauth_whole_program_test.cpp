@@ -76,7 +76,9 @@ struct OAuthWholeProgram : ::testing::Test {
         endpoint = std::make_unique<TokenServer>(o);
         if (!endpoint->skip_reason().empty()) GTEST_SKIP() << endpoint->skip_reason();
         endpoint->set_refresh_token(kRefresh);
-        smtp = std::make_unique<testing::SmtpServer>(testing::SmtpOptions{.oauth_issued = endpoint->issued_file()});
+        // A server that offers nothing but XOAUTH2.
+        smtp = std::make_unique<testing::SmtpServer>(
+            testing::SmtpOptions{.oauth_issued = endpoint->issued_file(), .mechanisms = "XOAUTH2"});
         if (!smtp->skip_reason().empty()) GTEST_SKIP() << smtp->skip_reason();
     }
     std::string mapi() const { return "client=Thunderbird\ntransport=" + smtp->url() + "\n"; }

@@ -46,7 +46,8 @@ struct SmtpOptions {
     bool drop_in_data = false;             // the connection closed in the middle of the message
     bool drop_after_data = false;          // the message stored, then the connection closed without an answer
     int data_reply_delay = 0;              // seconds between storing the message and answering its end
-    std::string oauth_issued = "";         // AUTH XOAUTH2 offered: the tokens a TokenServer issued (its issued_file())
+    std::string oauth_issued = "";         // AUTH XOAUTH2 and OAUTHBEARER offered: the tokens a TokenServer issued (its issued_file())
+    std::string mechanisms = "";           // the AUTH mechanisms offered, blank-separated (empty: all it has)
     int end_after = 0;                     // a connection is ended at the RSET after this many messages
     bool end_silently = false;             // ... closed without the 421 answer
 };

@@ -449,7 +449,7 @@ private:
             service->setProperty("options.need-authentication", true);
         // IMAP signs on with LOGIN alone: one attempt, where SASL and its
         // fallback would try the same password up to three times.
-        // With OAuth: XOAUTH2 through SASL, and nothing else.
+        // With OAuth: XOAUTH2 or OAUTHBEARER through SASL, and nothing else.
         if (protocol == "imap" || protocol == "imaps") service->setProperty("options.sasl", oauth);
         if (oauth) service->setProperty("options.sasl.fallback", false);
         return service;

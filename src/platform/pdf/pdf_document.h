@@ -19,6 +19,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Something the archival form of the document cannot hold (a CMYK picture
+// under an sRGB output intent); the same thing is fine in an ordinary PDF.
+class PdfArchivalRefusal : public PdfError {
+public:
+    using PdfError::PdfError;
+};
+
 // The archival form of a document (PDF/A-2b or 3b): every font embedded,
 // XMP metadata matching the document information, an sRGB output intent.
 struct PdfArchival {
@@ -65,7 +72,8 @@ public:
                                    int glyph_width) = 0;
 
     // Imports a JPEG once; the returned resource name is valid for the whole
-    // document. Throws PdfError when the file is missing or not a JPEG.
+    // document. Throws PdfError when the file is missing or not a JPEG,
+    // PdfArchivalRefusal for a CMYK picture in an archival document.
     virtual std::string ImportImageAsResource(const std::string& jpeg_path, int quality) = 0;
     virtual void DrawImageResource(const std::string& resource, double x, double y, double width,
                                    double height) = 0;

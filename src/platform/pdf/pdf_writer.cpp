@@ -131,7 +131,7 @@ public:
         if (!header) throw PdfError("not a usable JPEG image: " + jpeg_path);
         // Under an sRGB output intent only grey and RGB pictures keep their colours.
         if (archival_.part && header->components == 4)
-            throw PdfError("a CMYK picture cannot be in a PDF/A: " + jpeg_path);
+            throw PdfArchivalRefusal("a CMYK picture cannot be in a PDF/A: " + jpeg_path);
         // The picture goes to the file now; pages name it in the shared resources.
         const int number = output().new_object();
         std::string entries = " /Type /XObject /Subtype /Image /Width ";
@@ -578,7 +578,12 @@ private:
         name += '+';
         name += t.name;
         std::string body = "<< /Type /Font /Subtype /TrueType /BaseFont /" + name +
-                           " /Encoding /WinAnsiEncoding /FirstChar 32 /LastChar 255 /Widths [";
+                           " /Encoding << /Type /Encoding /BaseEncoding /WinAnsiEncoding /Differences [";
+        for (const unsigned char code : kUnassignedCodes) {
+            append_integer(body, code);
+            body += " /space ";
+        }
+        body += "] >> /FirstChar 32 /LastChar 255 /Widths [";
         for (int code = 32; code < 256; ++code) {
             if (code > 32) body += ' ';
             append_integer(body, t.widths[code]);

@@ -12,6 +12,16 @@
 
 namespace velarion::pdfwriter {
 
+// The Windows-1252 codes without a character; WinAnsiEncoding names no
+// glyph for them, so the font dictionary maps them to "space".
+inline constexpr unsigned char kUnassignedCodes[6] = {0x7F, 0x81, 0x8D, 0x8F, 0x90, 0x9D};
+
+// The Unicode character WinAnsiEncoding gives a code; 0 below 0x20. The
+// codes of kUnassignedCodes are drawn as a space, the width the writer
+// measures them with for the base fonts too: a glyph every font has, never
+// the missing glyph.
+char32_t winansi_to_unicode(unsigned code);
+
 struct TrueTypeFont {
     std::string name;  // PostScript name, for BaseFont and FontName
     // Advance of each WinAnsi code in thousandths of the font size; codes
