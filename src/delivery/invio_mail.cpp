@@ -51,7 +51,11 @@ DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r, mail::SmtpSessi
             rt.list.add_raw(explanation);
             bInvioFallito = true;
         };
-        smtp.on_send_successful = [&] { rt.list.add(" Send Successful!"); };
+        smtp.on_send_successful = [&] {
+            // The message itself (not its error report) is recorded before its line.
+            if (attempt == 1) r.accepted();
+            rt.list.add(" Send Successful!");
+        };
         smtp.on_status = [&](const std::string& status) {
             rt.list.add_raw(status);
             rt.list.refresh();
@@ -99,7 +103,9 @@ DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r, mail::SmtpSessi
                 message.body = "*** ERRORE INVIO MAIL *** \r\nDESTINATARI: " + r.lsTo + "\r\nCOPIA CC: " + r.lscc +
                                "\r\n" + r.lvBody;
             }
-            // Send; a lasting failure is followed by one error report to the sender.
+            // Send; a lasting failure is followed by one error report to the
+            // sender. Only the message itself, not its report, is marked.
+            smtp.on_data_end = attempt == 1 ? r.on_data_end : nullptr;
             smtp.Send(message);
             if (!bInvioFallito) {
                 rt.list.add(" Messages sent " + r.lsTo);

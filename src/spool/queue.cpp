@@ -1,6 +1,7 @@
 #include "spool/queue.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -220,6 +221,24 @@ bool SpoolQueue::retry_requested() {
 
 bool SpoolQueue::gone(const std::string& agent) const {
     return FileLock::probe_at(agents_.fd(), agent) != FileLock::State::held;
+}
+
+void SpoolQueue::remove_stale_temporaries() {
+    constexpr long long kStaleSeconds = 60;
+    // The file system's time, from this agent's own lock file touched now
+    // (both reached through the folders' descriptors, never through a link).
+    struct stat now {};
+    if (::utimensat(agents_.fd(), agent_.c_str(), nullptr, AT_SYMLINK_NOFOLLOW) != 0 ||
+        ::fstatat(agents_.fd(), agent_.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0)
+        return;
+    for (const auto& file : folder_.dir().plain_files()) {
+        if (file.size() < 2 || file[0] != '.' || !file.ends_with(".part") || file.find(".stato.") == std::string::npos)
+            continue;
+        struct stat st {};
+        if (::fstatat(folder_.dir().fd(), file.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (now.st_mtim.tv_sec - st.st_mtim.tv_sec < kStaleSeconds) continue;
+        folder_.dir().remove(file);
+    }
 }
 
 void SpoolQueue::bury_gone() {

@@ -128,6 +128,10 @@ public:
     bool gone(const std::string& agent) const;
     // Removes the lock files of the agents that are gone.
     void bury_gone();
+    // Removes the temporaries of records whose writer ended before renaming
+    // them (".<trigger>.stato.<pid>.<hex>.part"), once they are older than
+    // a minute by the file system's clock: a record is written in far less.
+    void remove_stale_temporaries();
 
     // Says on this agent's lock file what it holds back (agent_note.h); false when not written.
     bool note(const std::string& text) { return lock_ && lock_->note(text); }

@@ -13,6 +13,7 @@
 #include "platform/os/paths.h"
 #include "platform/os/text_encoding.h"
 #include "spool/agent_note.h"
+#include "spool/accepted.h"
 #include "spool/group_copy.h"
 #include "spool/installation.h"
 #include "spool/message.h"
@@ -112,6 +113,21 @@ struct SpoolScanner::Scan {
     bool held(Target side) const { return spool::delivery_held(s.run_, side, rt.clock.monotonic_ms()); }
     bool all_held() const { return held(Target::store) && held(Target::transport); }
 
+    // Before each message: the concluding renames this run keeps in memory
+    // are tried again, and pending events run (a stop signal, the service
+    // watchdog). False, for the rest of the scan, when no further message is
+    // to be taken: the agent is closing, or a delivered message is not yet
+    // recorded (the spool's file system takes nothing).
+    bool stopped = false;
+    bool next_message() {
+        if (stopped) return false;
+        spool::SettleContext c = context();
+        stopped = !spool::conclude_unrecorded(c);
+        rt.view.process_events();
+        if (s.closing_ && s.closing_()) stopped = true;
+        return !stopped;
+    }
+
     // A message whose side of the mail service is held stays where it is,
     // untouched, until the hold's time comes; the others go on. The side is
     // the one it last waited for, else the one its header asks for.
@@ -147,6 +163,7 @@ struct SpoolScanner::Scan {
             if (!spool::retry_due(context(), e.name, s.queue_->record(e.name))) continue;
             if (!listing) listing = std::make_unique<spool::SpoolListing>(spool);
             if (waits_for_hold(*listing, e.name)) continue;
+            if (!next_message()) return;
             if (!s.queue_->claim_deferred(e.name)) continue;
             process(*listing, e.name);
         }
@@ -166,6 +183,7 @@ struct SpoolScanner::Scan {
             // Trigger files of the operator only.
             if (!spool::operator_trigger(name, {prefix})) continue;
             if (!due(listing, name)) continue;
+            if (!next_message()) return;
             const std::string content = listing.find(name.substr(0, name.size() - 2) + ".0");
             if (!content.empty() && spool::refused_kind(content).empty()) {
                 const spool::SizeGuard::Look first = guard->look(content);
@@ -193,7 +211,7 @@ struct SpoolScanner::Scan {
     void take_young(const spool::SpoolListing& listing, std::vector<Young> young) {
         long long waited_ms = 0;
         while (!young.empty()) {
-            if (all_held()) return;
+            if (all_held() || !next_message()) return;
             // Past the size check's bound the rest go as they are: their own checks tell.
             const bool bound = waited_ms >= rt.cfg.size_check_limit * 1000;
             std::vector<Young> still;
@@ -347,12 +365,18 @@ struct SpoolScanner::Scan {
             } else {
                 // Process the message; its own errors are handled there. Its
                 // layout state lives and ends with it.
-                // The queue's record says when its transport has it, for an
-                // agent that takes it over after a crash.
+                // The queue's record says when the end of its data has gone
+                // to the transport, for an agent that takes it over after a
+                // crash, and it is concluded the moment the server accepts it.
+                spool::SettleContext c = context();
                 const MessageDelivery marked = [&](const DeliveryRequest& r) {
-                    spool::SettleContext c = context();
-                    spool::mark_delivering(c, m);
-                    return deliver(r);
+                    DeliveryRequest hooked = r;
+                    hooked.on_data_end = [&] { spool::mark_delivering(c, m); };
+                    hooked.on_accepted = [&] {
+                        m.accepted = true;
+                        spool::record_accepted(c, m);
+                    };
+                    return deliver(hooked);
                 };
                 MessageOutcome r = leggi_file_messaggio(rt, marked, m.base);
                 m.attachment_names = std::move(r.attachment_names);
@@ -374,6 +398,11 @@ struct SpoolScanner::Scan {
         } catch (...) {
             error = std::current_exception();
             error_info = current_error();
+        }
+        // Whatever came after its server accepted it, the message is delivered.
+        if (m.accepted && outcome.result != Delivered::yes) {
+            error = nullptr;
+            outcome = {Delivered::yes, ""};
         }
         // A file system without room or a folder of the agent's own gone is
         // no fault of the message: it waits in the queue and is tried again.
@@ -566,6 +595,11 @@ void SpoolScanner::LEGGI_DIR() {
             return;
         }
         scan.guard.emplace(rt, queue_->stamp());
+        // A record's temporary left by a kill: at the first scan, then once a minute.
+        if (rt.clock.monotonic_ms() >= run_.temporaries_due_ms) {
+            queue_->remove_stale_temporaries();
+            run_.temporaries_due_ms = rt.clock.monotonic_ms() + 60000;
+        }
         if (!run_.refusal.empty()) {
             run_.refusal.clear();
             rt.list.add(" Directory accessibili: elaborazione ripresa");
@@ -585,6 +619,9 @@ void SpoolScanner::LEGGI_DIR() {
         spool::SettleContext c = scan.context();
         spool::recover_claims(c, pass_prefixes(rt.cfg));
         queue_->return_gone_long_claims();
+        // Delivered messages whose concluding rename failed before: no
+        // message is taken while one of them is still not recorded.
+        if (!spool::conclude_unrecorded(c)) scan.stopped = true;
 
         // While both sides of delivery are held, no message is taken.
         step = 8;
@@ -605,6 +642,7 @@ void SpoolScanner::LEGGI_DIR() {
     if (!batch_.messages.empty() && queue_) {
         try {
             spool::SettleContext c = scan.context();
+            spool::conclude_unrecorded(c);
             spool::finish_batch(c);
         } catch (...) {
             // They stay concluded in the queue; the next scan removes their files.

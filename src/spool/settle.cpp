@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "common/runtime.h"
+#include "spool/accepted.h"
 #include "spool/installation.h"
 #include "spool/queue.h"
 #include "spool/queue_status.h"
@@ -82,13 +83,6 @@ void delivery_resumed(SettleContext& c, Target side) {
 // The longest wait before a server that could not be reached is tried again,
 // whatever the retry delays say: it may be back long before them.
 constexpr long long kLongestProbeWait = 300;
-
-// A message went through: a lack of space said before is over.
-void space_again(SettleContext& c) {
-    if (c.run.space_trouble.empty()) return;
-    c.rt.list.add(" Spazio di nuovo disponibile: riprendo l'invio dei messaggi");
-    c.run.space_trouble.clear();
-}
 
 // The mail server cannot be reached, or refuses the account: no message is
 // tried before the next delay is over. One line when this begins (or its
@@ -276,6 +270,12 @@ void park(SettleContext& c, const Claimed& m, const std::string& reason) {
     remove_spool_files(c, m, going);
 }
 
+void space_again(SettleContext& c) {
+    if (c.run.space_trouble.empty()) return;
+    c.rt.list.add(" Spazio di nuovo disponibile: riprendo l'invio dei messaggi");
+    c.run.space_trouble.clear();
+}
+
 void finish_batch(SettleContext& c) {
     if (!c.batch || c.batch->messages.empty()) return;
     std::vector<Claimed> messages;
@@ -291,22 +291,17 @@ void finish_batch(SettleContext& c) {
 void settle(SettleContext& c, const Claimed& m, const DeliveryOutcome& outcome) {
     switch (outcome.result) {
         case Delivered::yes:
+            // Concluded the moment its transport accepted it (its spool files
+            // go with the batch's one sync); a transport without that hook gets it here.
+            if (!m.accepted) record_accepted(c, m);
             c.log_now();
-            if (c.batch) {
-                // Its spool files go with the batch's one sync.
-                c.queue.conclude_in_batch(m.trigger);
-                if (c.batch->messages.empty()) c.batch->since_ms = now_ms(c.rt);
-                c.batch->messages.push_back(m);
-            } else if (c.queue.conclude(m.trigger)) {
-                remove_spool_files(c, m, m.spool_files);
-            }
             count(c, text::upper(m.option) == "SAVE" ? Counted::saved : Counted::delivered);
             concluded(c, m);
             if (c.batch && (c.batch->messages.size() >= ConcludedBatch::kMessages ||
                             now_ms(c.rt) - c.batch->since_ms >= ConcludedBatch::kMilliseconds))
                 finish_batch(c);
             delivery_resumed(c, outcome.target);
-            space_again(c);
+            if (!unrecorded(c, m.trigger)) space_again(c);
             return;
         case Delivered::failed:
             park(c, m, outcome.reason);

@@ -29,6 +29,7 @@ struct Claimed {
     std::vector<std::string> links;             // spool files that are no plain file (links, special files): never read, removed
     std::vector<std::string> attachment_names;  // the header's attachment lines, when read
     std::string option;                         // its delivery option, when read ("SAVE": a draft)
+    bool accepted = false;                      // its transport accepted it, and record_accepted was called
 };
 
 // Delivered messages whose spool files wait for one sync of the queue folder
@@ -40,6 +41,9 @@ struct ConcludedBatch {
     static constexpr long long kMilliseconds = 1000;
     std::vector<Claimed> messages;
     long long since_ms = 0;  // when its first message was concluded (Clock::monotonic_ms)
+    // Accepted by their transports, their concluding rename failed: tried
+    // again until it succeeds (accepted.h); none of them is sent again.
+    std::vector<Claimed> unrecorded;
 };
 
 // The spool folder, work folder and queue a message is settled in.
@@ -65,6 +69,9 @@ void settle(SettleContext& c, const Claimed& m, const DeliveryOutcome& outcome);
 // their spool files go. When the sync fails they stay, and the next scan
 // finds them concluded (recovery.h).
 void finish_batch(SettleContext& c);
+
+// A message went through (or its record did): a lack of space said before is over, with one line.
+void space_again(SettleContext& c);
 
 // Parks the message: its work files and its spool files as they were go to
 // a folder below "non_inviati" with the reason; then its spool files go.

@@ -62,6 +62,8 @@ Form1Logic::Form1Logic(Agent& a, std::vector<std::string> args, ScanHook scan)
     // The lines of each message reach the log file as soon as it is settled.
     scanner_.set_after_message([this] { flush_now(); });
     scanner_.set_save_log([this] { flush_now(); });
+    // A close asked during a scan (SIGTERM) takes effect between messages.
+    scanner_.set_closing([this] { return close_pending_; });
 }
 
 void Form1Logic::flush_now() {
