@@ -7,6 +7,7 @@
 #   <prefix>/lib/systemd/user/         velarion@.service (the user unit)
 #   <prefix>/lib/systemd/system/       velarion@.service (the system unit, user "velarion")
 #   <prefix>/lib/sysusers.d/           velarion.conf (that user)
+#   <prefix>/lib/tmpfiles.d/           velarion.conf (its folders)
 #   <prefix>/share/applications/       velarion.desktop; icons in share/icons/hicolor
 #   <prefix>/share/velarion/           the sample installation (examples/demo), an environment file
 #   <prefix>/share/doc/velarion/       README.md, the manual (manual/), copyright, changelog
@@ -81,6 +82,7 @@ install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/demo DESTINATION ${CMAKE_INSTALL_
   PATTERN "*.sh" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 install(FILES ${pkg_src}/velarion.env.example DESTINATION ${CMAKE_INSTALL_DATADIR}/velarion)
 install(FILES ${pkg_src}/velarion.sysusers DESTINATION lib/sysusers.d RENAME velarion.conf)
+install(FILES ${pkg_src}/velarion.tmpfiles DESTINATION lib/tmpfiles.d RENAME velarion.conf)
 
 # Documentation; the changelog in the compressed form Debian wants.
 configure_file(${pkg_src}/changelog.in ${pkg_out}/changelog @ONLY)
@@ -136,4 +138,6 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, fonts-liberation, icc-profiles-f
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-aiosmtpd, default-mta | mail-transport-agent")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+# postinst makes the service's user and folders (systemd-sysusers, systemd-tmpfiles).
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${pkg_src}/postinst)
 include(CPack)

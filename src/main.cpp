@@ -43,13 +43,13 @@ int main(int argc, char** argv) {
         return velarion::run_resend_command(opts.resend, opts.resend_to, opts.command_line);
     }
     if (!opts.queue_action.empty())
-        return velarion::run_queue_command({opts.queue_action, opts.queue_base, opts.json, opts.force},
+        return velarion::run_queue_command({opts.queue_action, opts.queue_names, opts.json, opts.force},
                                            opts.command_line);
     if (!opts.resubmit.empty()) {
         // A name without a folder separator is a parked message's base name.
         if (opts.resubmit.size() == 1 && opts.resubmit[0].find('/') == std::string::npos &&
             !opts.resubmit[0].empty())
-            return velarion::run_queue_command({"resubmit", opts.resubmit[0], false, opts.force}, opts.command_line);
+            return velarion::run_queue_command({"resubmit", {opts.resubmit[0]}, false, opts.force}, opts.command_line);
         return velarion::run_resubmit(opts.resubmit, opts.force);
     }
     if (opts.headless) return velarion::run_headless(opts.command_line, opts.once);

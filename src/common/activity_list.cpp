@@ -5,7 +5,8 @@
 namespace velarion {
 
 void ActivityList::add(std::string_view text) {
-    add_raw(timestamp() + std::string(text));
+    // Only what can be kept is copied, whatever the length of text.
+    add_raw(timestamp() + std::string(text.substr(0, kMaxLine)));
 }
 
 void ActivityList::add_raw(std::string line) {

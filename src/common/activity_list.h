@@ -13,7 +13,10 @@ namespace velarion {
 
 class ActivityList {
 public:
-    static constexpr std::size_t kMaxLine = 1000;
+    // Long enough for the longest line the agent writes of its own values
+    // (a line naming two configured paths of 1,023 characters each, with a
+    // spool name and a reason); a line of spool input beyond it is cut.
+    static constexpr std::size_t kMaxLine = 8192;
     static constexpr std::string_view kCutMark = " [...]";
 
     explicit ActivityList(const Clock& clock) : clock_(clock) {}

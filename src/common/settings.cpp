@@ -11,6 +11,7 @@
 #include "platform/os/paths.h"
 #include "platform/os/safe_path.h"
 #include "platform/os/text_encoding.h"
+#include "platform/os/text_list.h"
 
 namespace velarion {
 
@@ -25,12 +26,7 @@ void add_root(std::vector<std::string>& roots, const std::string& raw) {
 
 // Adds the folders of a ";"-separated list.
 void add_roots(std::vector<std::string>& roots, const std::string& list) {
-    std::size_t start = 0;
-    while (start <= list.size()) {
-        const auto end = std::min(list.find(';', start), list.size());
-        add_root(roots, list.substr(start, end - start));
-        start = end + 1;
-    }
+    for (const auto& entry : text::entries(list, ';')) add_root(roots, entry);
 }
 }  // namespace
 
@@ -112,6 +108,31 @@ std::optional<int> timer_interval_of(const std::string& raw, std::string& error)
     return std::nullopt;
 }
 
+// A whole number from 1 to high written in the key, else fallback (a key
+// written with anything else is one of the problems).
+long long bounded_number(const std::string& raw, long long high, long long fallback, const char* key, const char* unit,
+                         KeyProblems& problem) {
+    const std::string t = text::trim(raw);
+    const long long n = seconds_of(t);
+    if (n >= 1 && n <= high) return n;
+    if (!t.empty())
+        problem.add("GLOBAL", key, t,
+                    "is not a whole number of " + std::string(unit) + " from 1 to " + std::to_string(high) + " (" +
+                        std::to_string(fallback) + " are used)");
+    return fallback;
+}
+
+// The bounds on the invoice XML, the pages of a document and the bytes of a message.
+void derive_limits(Settings& s, KeyProblems& problem) {
+    s.invoice_max_bytes =
+        static_cast<std::uint64_t>(bounded_number(s.global.fattura_max_mb, 1024, 10, "fattura_max_mb", "megabytes", problem))
+        << 20;
+    s.max_pages = static_cast<long>(bounded_number(s.global.pagine_max, 100'000'000, 250'000, "pagine_max", "pages", problem));
+    s.message_max_bytes = static_cast<std::uint64_t>(bounded_number(s.global.messaggio_max_mb, 1'048'576, 1024,
+                                                                    "messaggio_max_mb", "megabytes", problem))
+                          << 20;
+}
+
 const std::array<const char*, 4> kSupportDepartments = {"assistenza", "tecnico", "commerciale", "amministrazione"};
 
 }  // namespace
@@ -136,6 +157,9 @@ GlobalKeys global_keys_of(const ini::IniContents& file) {
     g.timing = key("Timing");
     g.fax_gateway = key("fax_gateway");
     g.smtp_attesa_dati = key("smtp_attesa_dati");
+    g.fattura_max_mb = key("fattura_max_mb");
+    g.pagine_max = key("pagine_max");
+    g.messaggio_max_mb = key("messaggio_max_mb");
     return g;
 }
 
@@ -188,6 +212,8 @@ void derive_mail(Settings& s, KeyProblems& problem) {
         problem.add("GLOBAL", "smtp_attesa_dati", wait,
                     "is not a whole number of seconds from 1 to 86400 (600 are used)");
 
+    derive_limits(s, problem);
+
     const std::string timeout = text::trim(s.mail.cdo_timeout);
     const long long timeout_s = seconds_of(timeout);
     s.smtp_timeout = timeout_s >= 1 ? static_cast<int>(std::min(timeout_s, 60LL)) : 30;
@@ -208,14 +234,7 @@ void derive_mail(Settings& s, KeyProblems& problem) {
     if (!plain.empty() && plain != "y" && plain != "n")
         problem.add("TLS", "in_chiaro", text::trim(s.mail.in_chiaro), "is not Y or N (read as N)");
     s.tls.extra_ca = paths::native(text::trim(s.mail.ca_extra));
-    s.tls.local_addresses.clear();
-    const std::string& local = s.mail.indirizzi_locali;
-    for (std::size_t start = 0; start <= local.size();) {
-        const std::size_t end = std::min(local.find(';', start), local.size());
-        const std::string address = text::trim(local.substr(start, end - start));
-        if (!address.empty()) s.tls.local_addresses.push_back(address);
-        start = end + 1;
-    }
+    s.tls.local_addresses = text::entries(s.mail.indirizzi_locali, ';');
 
     s.oauth.token_url = text::trim(s.mail.token_url);
     s.oauth.client_id = text::trim(s.mail.client_id);

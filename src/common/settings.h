@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -112,6 +113,9 @@ struct GlobalKeys {
     std::string timing;          // "Timing": the spool timer's interval in milliseconds
     std::string fax_gateway;     // "fax_gateway": the fax gateway's host in recipient addresses
     std::string smtp_attesa_dati;  // seconds every SMTP path waits for the answer to a message's data
+    std::string fattura_max_mb;    // megabytes an invoice XML ("///X") may have
+    std::string pagine_max;        // pages a composed document may have
+    std::string messaggio_max_mb;  // megabytes the files a message carries may have together
 };
 
 // The keys of the mail sections as written: "MAPI", "TLS", "OAUTH2",
@@ -228,6 +232,12 @@ struct Settings {
     // Seconds the SMTP component waits for the server ("timeout" of "CDO",
     // 1 to 60, more counting as 60; 30 when missing or unusable).
     int smtp_timeout = 30;
+    // Bounds on what spool input may make the agent read and write:
+    // "fattura_max_mb" (1 to 1024; 10), "pagine_max" (1 to 100000000;
+    // 250000) and "messaggio_max_mb" (1 to 1048576; 1024) of "GLOBAL".
+    std::uint64_t invoice_max_bytes = 10ull << 20;
+    long max_pages = 250'000;
+    std::uint64_t message_max_bytes = 1024ull << 20;
     MapiSettings mapi;
     DsnSettings dsn;  // section "DSN"
     TlsSettings tls;

@@ -1,6 +1,7 @@
 #include "delivery/address_split.h"
 
 #include "platform/mail/mail.h"
+#include "platform/os/text_list.h"
 
 namespace velarion {
 
@@ -16,20 +17,14 @@ void store_part(Destinatari& arr, int& count, std::string& part) {
 
 }  // namespace
 
-void DividiIndirizzi(Destinatari& arrDestinatari, const std::string& text, char separator) {
-    // Empty entries 1 to 15.
+void DividiIndirizzi(Destinatari& arrDestinatari, const std::string& list, char separator) {
+    // Entries 1 to 15 emptied, then filled with the parts in order; an empty
+    // part keeps its place, a trailing separator adds nothing.
     for (std::size_t i = 1; i < arrDestinatari.size(); ++i) arrDestinatari[i].clear();
-    std::string part;
+    auto parts = text::split(list, separator);
+    if (parts.back().empty()) parts.pop_back();
     int count = 0;
-    // Walk the text; each separator closes a part.
-    for (char c : text) {
-        if (c == separator)
-            store_part(arrDestinatari, count, part);
-        else
-            part += c;
-    }
-    // The last part, when not empty.
-    if (!part.empty()) store_part(arrDestinatari, count, part);
+    for (auto& part : parts) store_part(arrDestinatari, count, part);
 }
 
 void add_recipients(mail::Message& msg, const std::string& list, mail::RecipType type) {

@@ -1,5 +1,6 @@
-// Splitting an address list into single addresses (DividiIndirizzi, which
-// fills arrDestinatari).
+// The address lists of a delivery request (";"-separated, as message
+// processing writes them) split into their entries: DividiIndirizzi into
+// arrDestinatari, and a list as recipients of the mail layer.
 #pragma once
 
 #include <array>

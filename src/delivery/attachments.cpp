@@ -50,6 +50,26 @@ bool attachment_allowed(const Runtime& rt, const MessageAttachment& a) {
     return safe_path::is_below(a.path, rt.cfg.read_roots);
 }
 
+bool reads_foreign_work_file(const Runtime& rt, const MessageAttachment& a, bool own) {
+    const std::string work = safe_path::real_location(work_dir(rt));
+    if (work.empty()) return false;
+    // The other folders spool input may read stay readable where they lie inside the work directory.
+    std::vector<std::string> others;
+    for (const auto& root : rt.cfg.read_roots)
+        if (safe_path::real_location(root) != work) others.push_back(root);
+    std::vector<std::string> files{a.path};
+    if (a.print_file) files.push_back(a.pdf);
+    for (const auto& f : files) {
+        const std::string real = safe_path::real_location(f);
+        if (real.size() <= work.size() + 1 || real.compare(0, work.size(), work) != 0 || real[work.size()] != '/')
+            continue;
+        if (safe_path::is_below(real, others) || !paths::exists(real)) continue;
+        if (real.find('/', work.size() + 1) != std::string::npos) return true;  // below a folder of the agent's
+        if (!own) return true;
+    }
+    return false;
+}
+
 void locate_pdf(MessageAttachment& a) {
     if (!a.print_file) return;
     const std::string found = paths::resolve(a.pdf);
@@ -82,6 +102,12 @@ OpenedAttachments open_attachments(const Runtime& rt, const DeliveryRequest& r, 
     // the mail layer reads what is opened here; false when it lies outside.
     const auto add = [&](const MessageAttachment& a, const std::string& path) {
         safe_path::Opened opened = safe_path::open_below(path, rt.cfg.read_roots);
+        // The agent's own folders of the work directory (a run log made since the message was read).
+        MessageAttachment at = a;
+        at.path = path;
+        at.print_file = false;
+        if (opened.status == safe_path::Status::ok && reads_foreign_work_file(rt, at, true))
+            opened.status = safe_path::Status::refused;
         if (opened.status == safe_path::Status::refused) {
             rt.list.add(" Allegato fuori dalle cartelle ammesse, messaggio non inviato: " + a.name);
             out.stop = DeliveryOutcome{Delivered::failed, "Allegato fuori dalle cartelle ammesse: " + a.name};

@@ -35,6 +35,13 @@ MessageAttachment resolve_attachment(const Runtime& rt, const std::string& entry
 // a root.
 bool attachment_allowed(const Runtime& rt, const MessageAttachment& a);
 
+// True when the entry would read a file of the work directory that is not
+// the message's own: anything below its folders (the run logs, parked
+// messages, the agents' lists) and, in the work directory itself, a file the
+// message did not bring (`own`: its content file was there to be copied
+// under that name), such as another message's copy or PDF.
+bool reads_foreign_work_file(const Runtime& rt, const MessageAttachment& a, bool own);
+
 // After the print file was composed: its PDF as the work directory spells it.
 void locate_pdf(MessageAttachment& a);
 

@@ -3,6 +3,7 @@
 // transports open the files it names and decide nothing more about them.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,19 @@ struct DeliveryRequest {
     std::string message_id;
     // A try before may have stored its draft without hearing so.
     bool maybe_stored = false;
+    // Set by the spool scan, which must deliver each message once. The
+    // transport calls on_data_end once the whole message has been written
+    // and just before its end is marked (from then on it may be delivered
+    // although no answer comes), and on_accepted the moment the server or
+    // store has accepted it, before any activity line. Neither throws.
+    std::function<void()> on_data_end;
+    std::function<void()> on_accepted;
+    void data_end() const {
+        if (on_data_end) on_data_end();
+    }
+    void accepted() const {
+        if (on_accepted) on_accepted();
+    }
 
     // The delivery option is "save" in any case: kept as a draft, not sent.
     bool save() const {

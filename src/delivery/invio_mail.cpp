@@ -1,55 +1,27 @@
 #include "delivery/invio_mail.h"
 
-#include <optional>
+#include <utility>
+#include <vector>
 
 #include "common/run_log.h"
 #include "common/runtime.h"
+#include "delivery/address_split.h"
 #include "delivery/attachments.h"
 #include "delivery/mail_profile.h"
 #include "platform/os/error.h"
+#include "platform/os/text_list.h"
 #include "platform/mail/smtp_component.h"
 
 namespace velarion {
 
 namespace {
 
-// The attachment list: the paths joined by ";", with the files opened for
-// them. A print file travels as its PDF (or the fax gateway's zip archive),
-// which must exist; with "allegatxt" the print file itself follows it. Set
-// stop when the message cannot go (its line is written).
-std::string attachment_list(const Runtime& rt, const DeliveryRequest& r, mail::SmtpComponent& smtp,
-                            std::optional<DeliveryOutcome>& stop) {
-    OpenedAttachments opened = open_attachments(rt, r, MissingPdf::stop);
-    stop = opened.stop;
-    std::string list;
-    smtp.OpenAttachments.clear();
-    for (auto& file : opened.files) {
-        list += (list.empty() ? "" : ";") + file.path;
-        smtp.OpenAttachments[file.path] = std::move(file.file);
-    }
-    return list;
-}
-
-// What a failed send says about the message: the server cannot be reached
-// (every message waits), this message may go later, it may have been
-// delivered already (its answer never came), the account is refused, or the
-// message cannot go as it is.
-Delivered failure_kind(mail::SmtpError kind) {
-    using mail::SmtpError;
-    switch (kind) {
-        case SmtpError::name_not_resolved:
-        case SmtpError::connection_refused:
-        case SmtpError::tls:
-        case SmtpError::token_unavailable:
-        case SmtpError::bad_settings: return Delivered::server_down;
-        case SmtpError::timed_out:
-        case SmtpError::connection_lost:
-        case SmtpError::no_space:
-        case SmtpError::temporary_reply: return Delivered::later;
-        case SmtpError::maybe_delivered: return Delivered::maybe_delivered;
-        case SmtpError::auth_refused: return Delivered::logon_refused;
-        default: return Delivered::failed;
-    }
+// The mailboxes of a ";"-separated list of the request, each shown as
+// itself (which names no one); blank entries are left out when sent.
+std::vector<mail::Mailbox> mailboxes(const std::string& list) {
+    std::vector<mail::Mailbox> out;
+    for (auto& entry : text::split(list, ';')) out.push_back({entry, entry});
+    return out;
 }
 
 }  // namespace
@@ -79,64 +51,65 @@ DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r, mail::SmtpSessi
             rt.list.add_raw(explanation);
             bInvioFallito = true;
         };
-        smtp.on_send_successful = [&] { rt.list.add(" Send Successful!"); };
+        smtp.on_send_successful = [&] {
+            // The message itself (not its error report) is recorded before its line.
+            if (attempt == 1) r.accepted();
+            rt.list.add(" Send Successful!");
+        };
         smtp.on_status = [&](const std::string& status) {
             rt.list.add_raw(status);
             rt.list.refresh();
         };
 
         for (;;) {
-            // The server and account of the [CDO] section; the account is the first sender.
+            // The server and account of the [CDO] section.
             bInvioFallito = false;
-            smtp.Delimiter = ";";
             smtp.UseAuthentication = true;
             smtp.UserName = rt.cfg.smtp.user;
             smtp.Password = rt.cfg.smtp.password;
             smtp.SMTPHost = rt.cfg.smtp.server;
             smtp.SMTPPort = rt.cfg.smtp.port.setting();
-            smtp.From = smtp.FromDisplayName = smtp.ReplyToAddress = rt.cfg.smtp.user;
-            smtp.Recipient = smtp.RecipientDisplayName = r.lsTo;
             // The sender: the message's, else "from", else "username".
             if (lsFrom.empty() && !rt.cfg.smtp.from.empty()) lsFrom = rt.cfg.smtp.from;
             if (lsFrom.empty()) lsFrom = rt.cfg.smtp.user;
-            // The recipients, and the sender found above.
-            smtp.Recipient = smtp.RecipientDisplayName = r.lsTo;
-            if (!lsFrom.empty()) smtp.From = smtp.FromDisplayName = smtp.ReplyToAddress = lsFrom;
-            // The sender always receives a copy (the display list joins with ":").
-            if (!r.lscc.empty()) {
-                smtp.CcRecipient = r.lscc + ";" + lsFrom;
-                smtp.CcDisplayName = r.lscc + ":" + lsFrom;
-            } else {
-                smtp.CcRecipient = smtp.CcDisplayName = lsFrom;
-            }
-            smtp.BccRecipient = r.plus_ccn;
+            // The recipients; the sender also receives the replies.
+            mail::Envelope message;
+            message.from = {lsFrom, lsFrom};
+            message.reply_to = lsFrom;
+            message.to = mailboxes(r.lsTo);
+            // The sender always receives a copy; the last copy recipient is
+            // shown with the sender's address joined by ":".
+            message.cc = mailboxes(r.lscc);
+            if (!r.lscc.empty()) message.cc.back().display += ":" + lsFrom;
+            if (!r.lscc.empty() || !lsFrom.empty()) message.cc.push_back({lsFrom, r.lscc.empty() ? lsFrom : ""});
+            message.bcc = text::split(r.plus_ccn, ';');
             // Subject and text.
-            smtp.subject = r.lsObj;
-            smtp.Message = r.lvBody;
-            // Attachments; a missing PDF, or a file outside the
-            // installation's folders, ends the transport before anything is sent.
-            std::optional<DeliveryOutcome> stop;
-            const std::string attachments = attachment_list(rt, r, smtp, stop);
-            if (stop) return *stop;
-            // No host check, address check on, read receipt asked for.
-            smtp.SMTPHostValidation = 0;
-            smtp.EmailAddressValidation = 1;
-            smtp.Attachment = attachments;
-            smtp.Receipt = true;
+            message.subject = r.lsObj;
+            message.body = r.lvBody;
+            // Attachments, each with the file opened for it; a missing PDF, or
+            // a file outside the installation's folders, ends the transport
+            // before anything is sent.
+            OpenedAttachments opened = open_attachments(rt, r, MissingPdf::stop);
+            if (opened.stop) return *opened.stop;
+            message.attachments = std::move(opened.files);
+            // A read receipt asked for.
+            message.receipt = true;
             // The message's own identity; its error report to the sender is another message.
             smtp.MessageId = attempt == 2 ? "" : r.message_id;
             smtp.Dsn = attempt == 2 ? mail::Dsn{} : dsn_request(rt, r);
             // The error report to the sender.
             if (attempt == 2) {
-                smtp.CcRecipient = smtp.CcDisplayName = "";
-                smtp.BccRecipient = "";
-                smtp.Recipient = smtp.RecipientDisplayName = lsFrom;
-                smtp.subject = " *** ERRORE INVIO MAIL *** " + r.lsObj;
-                smtp.Message = "*** ERRORE INVIO MAIL *** \r\nDESTINATARI: " + r.lsTo + "\r\nCOPIA CC: " + r.lscc +
+                message.cc.clear();
+                message.bcc.clear();
+                message.to = mailboxes(lsFrom);
+                message.subject = " *** ERRORE INVIO MAIL *** " + r.lsObj;
+                message.body = "*** ERRORE INVIO MAIL *** \r\nDESTINATARI: " + r.lsTo + "\r\nCOPIA CC: " + r.lscc +
                                "\r\n" + r.lvBody;
             }
-            // Send; a lasting failure is followed by one error report to the sender.
-            smtp.Send();
+            // Send; a lasting failure is followed by one error report to the
+            // sender. Only the message itself, not its report, is marked.
+            smtp.on_data_end = attempt == 1 ? r.on_data_end : nullptr;
+            smtp.Send(message);
             if (!bInvioFallito) {
                 rt.list.add(" Messages sent " + r.lsTo);
                 break;
@@ -144,7 +117,7 @@ DeliveryOutcome INVIOmail(Runtime& rt, const DeliveryRequest& r, mail::SmtpSessi
             rt.list.add(" Messages not sent " + r.lsTo);
             if (attempt == 2) break;
             message_failed = true;
-            failure = {failure_kind(smtp.error()), smtp.error_text()};
+            failure = outcome_of(mail::numbered_error(smtp.error(), smtp.error_text()));
             // Tried again later: no report to the sender for every try.
             if (failure.result != Delivered::failed) break;
             attempt = 2;

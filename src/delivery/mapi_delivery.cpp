@@ -60,7 +60,9 @@ DeliveryOutcome deliver_mapi(Runtime& rt, DeliveryState& state, const std::funct
         if (save && bClientOutlook) {
             // Kept in the drafts.
             step = 54;
+            r.data_end();
             state.session->save(msg);
+            r.accepted();
             rt.trace("ho fatto la save");
             mail_report::saved(rt, r);
         } else if (rt.cfg.sw.internal_client && save) {
@@ -69,12 +71,16 @@ DeliveryOutcome deliver_mapi(Runtime& rt, DeliveryState& state, const std::funct
             rt.list.add(" Interfaccia messaggio  " + mail_report::ref(r.lsNumRef) + " - " + r.lsTo + " - " +
                          mail_report::clock_text(rt));
             mail_report::tray_tip(rt, "In attesa operazione utente " + mail_report::ref(r.lsNumRef) + " - ");
+            r.data_end();
             state.session->send(msg, true);
+            r.accepted();
             mail_report::tray_tip(rt, "Terminata gestione utente " + mail_report::ref(r.lsNumRef) + " - ");
         } else {
             // Sent through the transport.
             step = 600;
+            msg.on_data_end = r.on_data_end;
             state.session->send(msg, false);
+            r.accepted();
             rt.trace("ho fatto la send");
             rt.list.add(" Inviato " + mail_report::ref(r.lsNumRef) + " - " + r.lsTo + " - " +
                          mail_report::clock_text(rt));

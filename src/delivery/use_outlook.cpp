@@ -60,10 +60,12 @@ DeliveryOutcome UseOUTLOOK(Runtime& rt, DeliveryState& state, const std::functio
         for (auto& file : opened.files) item.Attachments.Add(file.path, std::move(file.file));
         // No read receipt; the item kept in the drafts or sent, as the operation says.
         item.ReadReceiptRequested = false;
+        if (lsoper == "SAVE" || lsoper == "SEND") r.data_end();
         if (lsoper == "SAVE")
             item.Save();
         else if (lsoper == "SEND")
             item.Send();
+        if (lsoper == "SAVE" || lsoper == "SEND") r.accepted();
         rt.list.refresh();
         const std::string ref = mail_report::ref(r.lsNumRef);
         if (lsoper == "SAVE") {

@@ -61,7 +61,9 @@ DeliveryOutcome Form2::WriteMail(const DeliveryRequest& r, const std::string& lo
             msg.attachments = std::move(opened.files);
             // Save, never send.
             step = 54;
+            r.data_end();
             MAPISession1_->save(msg);
+            r.accepted();
             rt_.trace("ho fatto la save nella writeMail");
             mail_report::saved(rt_, r);
             outcome = DeliveryOutcome{Delivered::yes};

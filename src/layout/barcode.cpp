@@ -181,7 +181,9 @@ void DrawBarcode(const Runtime& rt, BarcodeRecord& record, OverlayState& state, 
         // Read only below the logo folder or a read folder.
         const std::string file = overlay::InLogoDir(rt, p->file);
         try {
-            const std::string resource = doc.ImportImageAsResource(overlay::StyleFilePath(rt, file), 90);
+            const std::string path = overlay::StyleFilePath(rt, file);
+            const std::string resource = doc.ImportImage(
+                path, [&] { return safe_path::read_whole(overlay::OpenStyleFile(rt, path)); }, 90);
             doc.DrawImageResource(resource, p->x, p->top, p->width, p->height);
             return;
         } catch (const PdfError&) {
@@ -196,7 +198,9 @@ void DrawBarcode(const Runtime& rt, BarcodeRecord& record, OverlayState& state, 
     if (!use_font && !v.font_file.empty() && !v.font_name.empty()) {
         use_font = state.fonts.ensure(v.font_name, [&] {
             const std::string path = overlay::StyleFontPath(rt, v.font_file);
-            return !path.empty() && doc.AddFont(v.font_name, path);
+            return !path.empty() &&
+                   doc.AddFontData(v.font_name, path,
+                                   [&] { return safe_path::read_whole(overlay::OpenStyleFont(rt, v.font_file, path)); }, 0);
         });
     }
     const std::string saved_font = doc.FontName();

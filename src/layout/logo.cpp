@@ -16,7 +16,13 @@ std::vector<LogoImage> ImportLogos(const Runtime& rt, PdfDocument& doc, const St
         const std::string path = overlay::StyleFilePath(rt, dir + paths::native(l.picture) + ".jpg");
         LogoImage logo;
         try {
-            logo.resource = doc.ImportImageAsResource(path, 90);
+            // Opened once, confined, and read from that descriptor.
+            logo.resource = doc.ImportImage(
+                path, [&] { return safe_path::read_whole(overlay::OpenStyleFile(rt, path)); }, 90);
+        } catch (const PdfArchivalRefusal&) {
+            // The picture is there: it is left out because of the PDF/A.
+            rt.list.add(" Logo escluso dal PDF/A (immagine CMYK) " + path);
+            continue;
         } catch (const std::exception& e) {
             rt.list.add(" Logo non trovato " + path + " " + e.what());
             continue;

@@ -1,5 +1,6 @@
 #include "layout/merge.h"
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <string>
@@ -38,10 +39,29 @@ void delete_intermediates(const std::string& work_dir) noexcept {
     }
 }
 
+// Adds one merge's PDF/A report to the document's.
+void add_report(archival_pages::Report& to, const archival_pages::Report& from) {
+    auto names = [](std::vector<std::string>& a, const std::vector<std::string>& b) {
+        for (const auto& n : b)
+            if (std::find(a.begin(), a.end(), n) == a.end()) a.push_back(n);
+    };
+    names(to.fonts_not_embedded, from.fonts_not_embedded);
+    names(to.wrong_widths, from.wrong_widths);
+    names(to.missing_glyphs, from.missing_glyphs);
+    to.device_cmyk |= from.device_cmyk;
+    to.no_appearance |= from.no_appearance;
+    to.too_deep |= from.too_deep;
+    to.unreadable |= from.unreadable;
+    to.actions_removed += from.actions_removed;
+    to.annotations_removed += from.annotations_removed;
+    to.flags_set += from.flags_set;
+}
+
 }  // namespace
 
-void AGGIUNGIFONDOPDF(const Runtime& rt, const std::string& document_path,
-                      const std::vector<std::string>& merge_list) {
+MergeOutcome AGGIUNGIFONDOPDF(const Runtime& rt, const std::string& document_path,
+                              const std::vector<std::string>& merge_list, bool archival) {
+    MergeOutcome outcome;
     const std::string& work_dir = rt.cfg.work_dir;
     try {
         // The intermediates have the same names for every agent of the work
@@ -55,14 +75,17 @@ void AGGIUNGIFONDOPDF(const Runtime& rt, const std::string& document_path,
         // Entry 0 is the document; the merging component must be usable.
         if (!pdf_merge::available()) {
             rt.list.add(" AGGIUNGIFONDOPDF -1 libreria di unione PDF non disponibile");
-            return;
+            return outcome;
         }
         std::vector<std::string> entries(kEntries);
         entries[0] = document_path;
         for (size_t i = 0; i < merge_list.size() && i + 1 < entries.size(); ++i)
             entries[i + 1] = merge_list[i];
 
-        // Check every entry; an unusable file is left out.
+        // Check every entry; an unusable file is left out. Each file is
+        // opened here once and read from that descriptor from then on: a
+        // name swapped for a link after the check leads nowhere.
+        std::vector<safe_path::Fd> files(kEntries);
         const std::string& merge_dir = rt.cfg.merge_dir;
         for (int i = 0; i < kEntries; ++i) {
             // Files to append lie in the merge directory.
@@ -74,11 +97,13 @@ void AGGIUNGIFONDOPDF(const Runtime& rt, const std::string& document_path,
             std::string found = paths::resolve(given);
             // The name comes from the print file: "..", or a link, must not
             // lead out of the installation's folders.
-            if (i > 0 && !found.empty() && !safe_path::is_below(found, rt.cfg.read_roots)) {
+            if (i > 0 && !found.empty() && !safe_path::readable_below(found, rt.cfg.read_roots)) {
                 rt.list.add(" File da accodare fuori dalle cartelle ammesse " + given);
                 found.clear();
             }
-            const int pages = found.empty() ? 0 : pdf_merge::GetNumberOfPages(found);
+            if (i == 0 && !found.empty()) files[i] = safe_path::open_nofollow(found);  // the document, in the work folder
+            if (i > 0 && !found.empty()) files[i] = std::move(safe_path::open_below(found, rt.cfg.read_roots).fd);
+            const int pages = files[i].valid() ? pdf_merge::GetNumberOfPages(files[i].get()) : 0;
             entries[i] = pages > 0 ? found : "";
             if (pages > 0)
                 rt.list.add(" Controllo positivo per Accodare PDF " + given + " pagine: " +
@@ -92,17 +117,26 @@ void AGGIUNGIFONDOPDF(const Runtime& rt, const std::string& document_path,
         int first = 0;
         while (first < kEntries && entries[first].empty()) ++first;
         if (first < kEntries) current = entries[first];
+        safe_path::Fd current_file = first < kEntries ? std::move(files[first]) : safe_path::Fd();
 
-        // Append one file at a time: merge_1.pdf, merge_2.pdf, ...
+        // Append one file at a time: merge_1.pdf, merge_2.pdf, ... For a
+        // PDF/A the appended pages are checked; so are the first file's when
+        // it is a merged file (the document itself was unusable).
         int k = 1;
         std::string last_output;
+        bool all_merged = true;
         for (int i = first + 1; i < kEntries; ++i) {
             if (entries[i].empty()) continue;
             last_output = "merge_" + std::to_string(k) + ".pdf";
             const std::string output = work_dir + last_output;
             rt.list.add(" Invio comando PDF " + current + "|" + entries[i] + "|" + output);
-            pdf_merge::MERGE({current, entries[i]}, output);  // a failure leaves no output
+            const std::size_t checked_from = !archival ? 2 : (k == 1 && first > 0) ? 0 : 1;
+            const pdf_merge::MergeResult r = pdf_merge::MERGE({current_file.get(), files[i].get()}, output, checked_from);
+            all_merged = all_merged && r.written;
+            add_report(outcome.archival, r.archival);
             current = output;
+            // A failure leaves no output: the merges after it fail too.
+            current_file = r.written ? safe_path::open_nofollow(output) : safe_path::Fd();
             ++k;
         }
 
@@ -110,7 +144,8 @@ void AGGIUNGIFONDOPDF(const Runtime& rt, const std::string& document_path,
         rt.list.add(" Invio comando copia PDF finale " + work_dir + last_output + " " + document_path);
         // The copy goes through a temporary beside the document: it is either the
         // old document or the complete new one.
-        if (!last_output.empty()) atomic_file::copy(work_dir + last_output, document_path, atomic_file::Sync::work_file);
+        if (!last_output.empty())
+            outcome.merged = all_merged && atomic_file::copy(work_dir + last_output, document_path, atomic_file::Sync::work_file);
 
         // No intermediate file is left behind.
         delete_intermediates(work_dir);
@@ -118,6 +153,7 @@ void AGGIUNGIFONDOPDF(const Runtime& rt, const std::string& document_path,
         rt.list.add(std::string(" AGGIUNGIFONDOPDF ") + e.what());
         delete_intermediates(work_dir);
     }
+    return outcome;
 }
 
 }  // namespace velarion

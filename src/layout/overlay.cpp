@@ -31,9 +31,11 @@ void Creafincature(const Runtime& rt, OverlayState& state, PdfDocument& doc, std
         overlay_file = overlay::InLogoDir(rt, overlay_file);
         // Read only below the logo folder or a read folder.
         path = overlay::StyleFilePath(rt, overlay_file);
-        std::ifstream in;
-        if (!path.empty()) in.open(path, std::ios::binary);
-        if (!in.is_open()) throw NumberedError(53, "File not found");
+        // Opened once, confined, and read from that descriptor.
+        const safe_path::Fd file = overlay::OpenStyleFile(rt, path);
+        if (!file.valid()) throw NumberedError(53, "File not found");
+        safe_path::FdReader reader(file);
+        std::istream in(&reader);
 
         // One command per line until the end flag or the end of the file.
         while (!run.ended() && read_bounded_line(in, line)) {

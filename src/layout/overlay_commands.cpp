@@ -91,11 +91,13 @@ void OverlayRun::font(const TabFields& f) {
     // font folders; a file that is not there is not registered, and texts
     // naming its font stay in Courier.
     const std::string path = StyleFontPath(rt_, f[3]);
+    // Opened once, confined, and read from that descriptor.
+    const auto read = [&] { return safe_path::read_whole(OpenStyleFont(rt_, f[3], path)); };
     if (!f[5].empty()) {
         const double width = num(f[5]);
-        if (!path.empty()) doc_.AddFontMONOSPACED(f[4], path, static_cast<int>(std::lround(width)));
+        if (!path.empty()) doc_.AddFontData(f[4], path, read, static_cast<int>(std::lround(width)));
     } else if (f[3] != state_.last_font_file) {
-        if (!path.empty() && doc_.AddFont(f[4], path)) state_.last_font_file = f[3];
+        if (!path.empty() && doc_.AddFontData(f[4], path, read, 0)) state_.last_font_file = f[3];
     }
 }
 
@@ -189,7 +191,8 @@ void OverlayRun::image(const TabFields& f) {
     // Imported once per document; the slot keeps the resource name.
     std::string& resource = state_.image_slots[static_cast<std::size_t>(slot)];
     if (resource.empty()) {
-        resource = doc_.ImportImageAsResource(StyleFilePath(rt_, file), 90);
+        const std::string path = StyleFilePath(rt_, file);
+        resource = doc_.ImportImage(path, [&] { return safe_path::read_whole(OpenStyleFile(rt_, path)); }, 90);
     }
     // Drawn with its bottom left corner at (f4, f5).
     const double x = num(f[4]), y = num(f[5]), height = num(f[6]), width = num(f[7]);

@@ -79,12 +79,20 @@ std::vector<std::string> style_roots(const Runtime& rt) {
     roots.push_back(rt.cfg.logo_dir);
     return roots;
 }
+
+// Where a font named with a folder may lie.
+std::vector<std::string> font_roots(const Runtime& rt) {
+    std::vector<std::string> roots = style_roots(rt);
+    roots.push_back(rt.cfg.host.program_dir);
+    for (const auto& f : font_files::system_folders()) roots.push_back(f);
+    return roots;
+}
 }  // namespace
 
 std::string StyleFilePath(const Runtime& rt, const std::string& path) {
     const std::string found = paths::resolve(path);
     if (found.empty()) return path;
-    if (safe_path::is_below(found, style_roots(rt))) return found;
+    if (safe_path::readable_below(found, style_roots(rt))) return found;
     rt.list.add(" File di stile fuori dalle cartelle ammesse " + path);
     return "";
 }
@@ -92,12 +100,24 @@ std::string StyleFilePath(const Runtime& rt, const std::string& path) {
 std::string StyleFontPath(const Runtime& rt, const std::string& name) {
     const std::string found = rt.fonts.find(name, rt.cfg.host.program_dir);
     if (found.empty() || !paths::has_separator(name)) return found;
-    std::vector<std::string> roots = style_roots(rt);
-    roots.push_back(rt.cfg.host.program_dir);
-    for (const auto& f : font_files::system_folders()) roots.push_back(f);
-    if (safe_path::is_below(found, roots)) return found;
+    if (safe_path::readable_below(found, font_roots(rt))) return found;
     rt.list.add(" File di stile fuori dalle cartelle ammesse " + name);
     return "";
+}
+
+safe_path::Fd OpenStyleFile(const Runtime& rt, const std::string& path) {
+    if (path.empty()) return {};
+    return std::move(safe_path::open_below(path, style_roots(rt)).fd);
+}
+
+safe_path::Fd OpenStyleFont(const Runtime& rt, const std::string& name, const std::string& path) {
+    if (path.empty()) return {};
+    // A font found by the look-up (program folder, fontconfig, system
+    // folders) is the system's: only its own folder, as the look-up found it.
+    const std::vector<std::string> roots =
+        paths::has_separator(name) ? font_roots(rt)
+                                   : std::vector<std::string>{paths::folder(safe_path::real_location(path))};
+    return std::move(safe_path::open_below(path, roots).fd);
 }
 
 }  // namespace velarion::overlay

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/os/error.h"
+#include "platform/os/safe_path.h"
 
 namespace velarion {
 
@@ -49,6 +50,17 @@ std::string StyleFilePath(const Runtime& rt, const std::string& path);
 // folder, system font folders); a name with a folder of its own is read only
 // below the logo folder or a read folder. "" when not found or refused.
 std::string StyleFontPath(const Runtime& rt, const std::string& name);
+
+// The file at a path StyleFilePath gave, opened once through the confined
+// open (below the logo folder or a read folder, no link followed on the
+// way): what is read from it is the file checked, whatever is renamed or
+// linked in its place meanwhile. Invalid for "" and a file missing or refused.
+safe_path::Fd OpenStyleFile(const Runtime& rt, const std::string& path);
+
+// The same for a font file StyleFontPath found for `name`: confined to the
+// folders a font named with a folder may lie in, otherwise to the folder it
+// was found in.
+safe_path::Fd OpenStyleFont(const Runtime& rt, const std::string& name, const std::string& path);
 
 }  // namespace overlay
 }  // namespace velarion

@@ -4,11 +4,13 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "layout/logo.h"
 #include "layout/style.h"
+#include "pdf/factur_x.h"
 
 namespace velarion {
 
@@ -38,6 +40,10 @@ struct ComposeState {
     // Why the message must not go out (a "///X" invoice that is refused, a
     // PDF/A that cannot be made); once set, every composition of the message fails.
     std::string refusal;
+    // The invoice a "///X" line named, read and checked once for the
+    // message (every print type tried uses it), and that line's name.
+    std::optional<FacturXInvoice> invoice;
+    std::string invoice_name;
     // "PDF/A-2b", "PDF/A-3b" for the document last saved; "" for an ordinary PDF.
     std::string conformance;
 

@@ -18,7 +18,6 @@
 #include "pdf/line_loop.h"
 #include "pdf/save_pdf.h"
 #include "platform/os/paths.h"
-#include "platform/pdf/pdf_merge.h"
 #include "platform/pdf/pdf_document.h"
 
 namespace velarion {
@@ -26,6 +25,64 @@ namespace velarion {
 namespace {
 
 void add_once(std::vector<FileProblem>& to, const std::vector<FileProblem>& from);
+
+std::string joined(const std::vector<std::string>& names) {
+    std::string out;
+    for (const std::string& n : names) out += (out.empty() ? "" : ", ") + n;
+    return out;
+}
+
+// Merged pages come as they are: what was changed on them to conform is
+// said; what does not conform makes the document no PDF/A (the merge took
+// the claim off), and it is not called one.
+void report_merged_pages(Runtime& rt, LayoutState& layout, int part, const archival_pages::Report& r) {
+    auto& compose = layout.compose;
+    std::vector<std::string> fixed;
+    if (r.actions_removed) fixed.push_back("azioni tolte " + std::to_string(r.actions_removed));
+    if (r.annotations_removed) fixed.push_back("annotazioni tolte " + std::to_string(r.annotations_removed));
+    if (r.flags_set) fixed.push_back("annotazioni rese stampabili " + std::to_string(r.flags_set));
+    if (!fixed.empty()) rt.list.add(" " + conformance_name(part) + ": PDF uniti resi conformi: " + joined(fixed));
+    if (r.conforms()) return;
+    std::vector<std::string> why, english;
+    if (!r.fonts_not_embedded.empty()) {
+        why.push_back("font non incorporati nei PDF uniti: " + joined(r.fonts_not_embedded));
+        english.push_back("draw fonts they do not carry (" + joined(r.fonts_not_embedded) + ")");
+    }
+    if (!r.wrong_widths.empty()) {
+        why.push_back("larghezze diverse dal programma del font nei PDF uniti: " + joined(r.wrong_widths));
+        english.push_back("give widths that differ from their font programs (" + joined(r.wrong_widths) + ")");
+    }
+    if (!r.missing_glyphs.empty()) {
+        why.push_back("glifi mancanti nei font dei PDF uniti: " + joined(r.missing_glyphs));
+        english.push_back("draw glyphs their fonts lack (" + joined(r.missing_glyphs) + ")");
+    }
+    if (r.device_cmyk) {
+        why.push_back("colori DeviceCMYK nei PDF uniti");
+        english.push_back("draw DeviceCMYK colours (the output intent is sRGB)");
+    }
+    if (r.no_appearance) {
+        why.push_back("annotazioni senza aspetto nei PDF uniti");
+        english.push_back("hold annotations without an appearance");
+    }
+    if (r.too_deep) {
+        why.push_back("disegni annidati oltre " + std::to_string(archival_pages::kMaxDepth) + " livelli nei PDF uniti");
+        english.push_back("nest drawings deeper than " + std::to_string(archival_pages::kMaxDepth) + " levels");
+    }
+    if (r.unreadable) {
+        why.push_back("contenuti illeggibili nei PDF uniti");
+        english.push_back("hold content that cannot be read");
+    }
+    std::string line, text;
+    for (const std::string& w : why) line += (line.empty() ? "" : "; ") + w;
+    for (const std::string& e : english) text += (text.empty() ? "" : "; ") + e;
+    compose.conformance.clear();
+    rt.list.add(" " + conformance_name(part) + " non ottenuto: " + line);
+    const FileProblem problem{rt.cfg.style_file, layout.style.pdfa_line,
+                              "[" + layout.style.name + "] pdfa: the merged PDFs (///M) " + text +
+                                  ": the document is no " + conformance_name(part)};
+    if (std::find(compose.problems.begin(), compose.problems.end(), problem) == compose.problems.end())
+        compose.problems.push_back(problem);
+}
 
 // The saving part of CreaPdf once the line loop has ended without a fit failure.
 void save_and_copy(Runtime& rt, LayoutState& layout, PdfDocument& doc, const JobState& job,
@@ -57,21 +114,9 @@ void save_and_copy(Runtime& rt, LayoutState& layout, PdfDocument& doc, const Job
     compose.conformance = conformance_name(part);
     // The "///M" PDFs merged onto the saved document.
     step = 6;
-    if (merge) AGGIUNGIFONDOPDF(rt, output, compose.merge_list);
-    if (merge && part) {
-        // Merged pages come as they are: a font they do not carry makes
-        // the document no PDF/A, and it is not called one.
-        std::string names;
-        for (const std::string& font : pdf_merge::fonts_not_embedded(output)) names += (names.empty() ? "" : ", ") + font;
-        if (!names.empty()) {
-            compose.conformance.clear();
-            rt.list.add(" " + conformance_name(part) + " non ottenuto: font non incorporati nei PDF uniti: " + names);
-            const FileProblem merged{rt.cfg.style_file, layout.style.pdfa_line,
-                                     "[" + layout.style.name + "] pdfa: the merged PDFs (///M) draw fonts they do not carry (" +
-                                         names + "): the document is no " + conformance_name(part)};
-            if (std::find(compose.problems.begin(), compose.problems.end(), merged) == compose.problems.end())
-                compose.problems.push_back(merged);
-        }
+    if (merge) {
+        const MergeOutcome merged = AGGIUNGIFONDOPDF(rt, output, compose.merge_list, part != 0);
+        if (part && merged.merged) report_merged_pages(rt, layout, part, merged.archival);
     }
     if (!compose.conformance.empty())
         rt.list.add(" Creato " + compose.conformance + (invoice ? " Factur-X " + invoice->level : "") + " " + output);
@@ -104,16 +149,27 @@ void save_and_copy(Runtime& rt, LayoutState& layout, PdfDocument& doc, const Job
 }
 
 // The invoice a "///X" line names, read and checked; false (with the reason
-// in `refusal`) when it must stop the message.
-bool read_invoice(ComposeState& compose, const std::string& name, FacturXInvoice& invoice, std::string& refusal) {
+// in `refusal`) when it must stop the message. At most "fattura_max_mb" is read.
+bool read_invoice(const Runtime& rt, const ComposeState& compose, const std::string& name, FacturXInvoice& invoice,
+                  std::string& refusal) {
     const std::string path = compose.find_attachment ? compose.find_attachment(name) : std::string();
     if (path.empty()) {
         refusal = "///X " + name + ": no attachment of that name in the message";
         return false;
     }
     std::ifstream in(path, std::ios::binary);
-    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (!in.good() && !in.eof()) {
+    std::string bytes;
+    char buffer[64 * 1024];
+    while (in) {
+        in.read(buffer, sizeof buffer);
+        bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
+        if (bytes.size() > rt.cfg.invoice_max_bytes) {
+            refusal = "///X " + name + ": the XML is larger than " + std::to_string(rt.cfg.invoice_max_bytes >> 20) +
+                      " MB (fattura_max_mb)";
+            return false;
+        }
+    }
+    if (!in.eof()) {
         refusal = "///X " + name + ": the attachment cannot be read";
         return false;
     }
@@ -160,7 +216,7 @@ CreaPdfResult CreaPdf(Runtime& rt, LayoutState& layout, const PreAnalysis& pre, 
     job.pre = pre;
     // The stage named in the "CreaPdf passo" line; the fresh document state first.
     int step = 1;
-    // A message refused once (a bad invoice) is refused whatever the type.
+    // A message refused once (a bad invoice, too many pages) is refused whatever the type.
     if (!compose.refusal.empty()) return failed(compose.refusal);
     try {
         // A fresh document state; the merge list and the copy target of an
@@ -200,16 +256,23 @@ CreaPdfResult CreaPdf(Runtime& rt, LayoutState& layout, const PreAnalysis& pre, 
         }
         // A Factur-X invoice makes the document PDF/A-3b; one that cannot
         // go out stops the message.
-        std::optional<FacturXInvoice> invoice;
+        // It is read once per message, whatever the print types tried.
+        const FacturXInvoice* invoice = nullptr;
         if (!pre.invoice_xml.empty()) {
-            invoice.emplace();
-            std::string refusal;
-            if (!read_invoice(compose, pre.invoice_xml, *invoice, refusal)) {
-                compose.refusal = "Fattura elettronica rifiutata: " + refusal;
-                rt.list.add(" " + compose.refusal);
-                return failed(compose.refusal);
+            if (!compose.invoice || compose.invoice_name != pre.invoice_xml) {
+                compose.invoice.reset();
+                FacturXInvoice read;
+                std::string refusal;
+                if (!read_invoice(rt, compose, pre.invoice_xml, read, refusal)) {
+                    compose.refusal = "Fattura elettronica rifiutata: " + refusal;
+                    rt.list.add(" " + compose.refusal);
+                    return failed(compose.refusal);
+                }
+                compose.invoice = std::move(read);
+                compose.invoice_name = pre.invoice_xml;
+                rt.list.add(" Fattura elettronica Factur-X " + compose.invoice->level + " da " + pre.invoice_xml);
             }
-            rt.list.add(" Fattura elettronica Factur-X " + invoice->level + " da " + pre.invoice_xml);
+            invoice = &*compose.invoice;
         }
         const int archival_part = invoice ? 3 : style.pdfa;
         // The marker sequences of loghi.ini (read once the type is accepted).
@@ -253,10 +316,14 @@ CreaPdfResult CreaPdf(Runtime& rt, LayoutState& layout, const PreAnalysis& pre, 
         add_once(compose.problems, job.problems);
         rt.trace("CHIUDO FILE");
         // Saving, protection and copies.
-        if (!job.nonvabene) save_and_copy(rt, layout, *doc, job, invoice ? &*invoice : nullptr, step);
+        if (!job.nonvabene) save_and_copy(rt, layout, *doc, job, invoice, step);
         rt.trace("ESCO DAL CREA PDF CON NONVABENE=" + std::string(job.nonvabene ? "True" : "False"));
         if (job.nonvabene) return {CreaPdfResult::Kind::refused, "", ""};
         return {CreaPdfResult::Kind::fitted, compose.created_pdf, ""};
+    } catch (const PageLimitReached&) {
+        // Said where it was reached; the document is dropped unsaved.
+        add_once(compose.problems, job.problems);
+        return failed(compose.refusal);
     } catch (const std::exception& e) {
         rt.list.add(" " + std::string(e.what()) + " CreaPdf passo " + std::to_string(step) + " " +
                      file_name);

@@ -15,6 +15,13 @@ bool ends_with(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+// A value of the invoice as a reason quotes it: its first 200 bytes (the
+// reason goes into the activity list and the parked message's motivo.txt).
+std::string shown(const std::string& value) {
+    constexpr std::size_t kShown = 200;
+    return value.size() <= kShown ? value : value.substr(0, kShown) + "...";
+}
+
 }  // namespace
 
 std::string factur_x_level(const std::string& guideline) {
@@ -31,14 +38,23 @@ std::string factur_x_level(const std::string& guideline) {
 
 bool read_factur_x(const std::string& bytes, FacturXInvoice& invoice, std::string& refusal) {
     const xml::Document doc = xml::Document::parse(bytes);
-    if (!doc.ok()) {
-        refusal = "the XML is not well-formed (" + doc.error() + ")";
-        return false;
+    switch (doc.problem()) {
+        case xml::Document::Problem::none: break;
+        case xml::Document::Problem::doctype:
+            // Factur-X readers refuse such invoices too: no DTD, no entity.
+            refusal = "the XML has a DOCTYPE declaration (no DTD or entity is accepted in an e-invoice)";
+            return false;
+        case xml::Document::Problem::not_utf8:
+            refusal = "the XML is not UTF-8 (" + shown(doc.error()) + ")";
+            return false;
+        case xml::Document::Problem::malformed:
+            refusal = "the XML is not well-formed (" + shown(doc.error()) + ")";
+            return false;
     }
     const xml::Name root = doc.root();
     if (root != xml::Name{kRsm, "CrossIndustryInvoice"}) {
         refusal = "the XML is not a Cross Industry Invoice (its root is " +
-                  (root.ns.empty() ? root.local : "{" + root.ns + "}" + root.local) + ")";
+                  shown(root.ns.empty() ? root.local : "{" + root.ns + "}" + root.local) + ")";
         return false;
     }
     const std::string guideline = doc.text({{kRsm, "ExchangedDocumentContext"},
@@ -47,7 +63,7 @@ bool read_factur_x(const std::string& bytes, FacturXInvoice& invoice, std::strin
     const std::string level = factur_x_level(guideline);
     if (level.empty()) {
         refusal = guideline.empty() ? "the invoice names no guideline (GuidelineSpecifiedDocumentContextParameter)"
-                                    : "the invoice's guideline " + text::trim(guideline) + " is not a Factur-X profile";
+                                    : "the invoice's guideline " + shown(text::trim(guideline)) + " is not a Factur-X profile";
         return false;
     }
     invoice.xml = bytes;

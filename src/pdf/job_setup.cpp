@@ -142,15 +142,13 @@ std::optional<std::string> read_format_file(const Runtime& rt, const std::string
                                             std::vector<FileProblem>* problems) {
     const std::string wanted = rt.cfg.logo_dir + paths::native(file_name);
     path = overlay::StyleFilePath(rt, wanted);
-    std::ifstream in(path, std::ios::binary);
-    if (path.empty() || !in) {
+    // Opened once, confined, and read from that descriptor.
+    std::optional<std::string> text = safe_path::read_whole(overlay::OpenStyleFile(rt, path));
+    if (!text) {
         rt.list.add(" Crea Pdf tabella di formattazione non trovata " + file_name);
         if (problems) problems->push_back({wanted, 0, "formatting table not found"});
-        return std::nullopt;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return text;
 }
 
 }  // namespace

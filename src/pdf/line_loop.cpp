@@ -85,6 +85,7 @@ private:
         draw_overlay(style().fincaturadopo);
         layout_.overlay.stop_label.clear();
     }
+    void add_page();
     void start_page(int row);
     bool may_add_page();
     void page_break(int row);
@@ -116,10 +117,22 @@ StyleSettings& LineLoop::retro_style() {
     return *retro_;
 }
 
+// Every page of the document comes here: a few megabytes of form feeds
+// would otherwise make millions of pages.
+void LineLoop::add_page() {
+    if (doc_.page_count() >= rt_.cfg.max_pages) {
+        auto& refusal = layout_.compose.refusal;
+        refusal = "Documento oltre " + std::to_string(rt_.cfg.max_pages) + " pagine (pagine_max)";
+        rt_.list.add(" " + refusal + ", messaggio non inviato: " + job_.input_path);
+        throw PageLimitReached(refusal);
+    }
+    doc_.addpage();
+}
+
 // A new page with the style's logos and overlays; with "senzadati" "s" the
 // document is the first overlay alone.
 void LineLoop::start_page(int row) {
-    doc_.addpage();
+    add_page();
     ++job_.page_count;
     job_.row = row;
     job_.fresh_page = true;
@@ -160,7 +173,7 @@ bool LineLoop::may_add_page() {
 void LineLoop::back_page() {
     if (style().retro.empty() || style().retroscritto) return;
     StyleSettings& r = retro_style();
-    doc_.addpage();
+    add_page();
     forget_settings();
     DrawLogos(doc_, retro_logos_);
     draw_overlay(r.fincatura);

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,15 @@ private:
             outcome_ = {Delivered::failed, layout_.refusal()};
             return;
         }
+        // Small spool files can make huge documents: beyond
+        // "messaggio_max_mb" the message is kept, not sent.
+        if (carried_bytes() > rt_.cfg.message_max_bytes) {
+            const std::string reason =
+                "Messaggio oltre " + std::to_string(rt_.cfg.message_max_bytes >> 20) + " MB (messaggio_max_mb)";
+            rt_.list.add(" " + reason + ", messaggio non inviato: " + base_);
+            outcome_ = {Delivered::failed, reason};
+            return;
+        }
         // Delivered by the transport, or handed on to the preparation folder
         // with "PREPARA:".
         if (!rt_.cfg.prepara) {
@@ -136,6 +146,17 @@ private:
             spool::prepare_message(rt_, work_, base_, last_line_, step_);
             outcome_ = Delivered::yes;
         }
+    }
+
+    // The bytes of the files the message would carry.
+    std::uintmax_t carried_bytes() const {
+        std::uintmax_t total = 0;
+        for (const auto& a : req_.attachments) {
+            std::error_code ec;
+            const std::uintmax_t size = a.travelling().empty() ? 0 : fs::file_size(a.travelling(), ec);
+            if (!ec) total += size;
+        }
+        return total;
     }
 
     // Body directives: extra header lines and recipients.
@@ -241,10 +262,23 @@ private:
             refused_ = true;
             return;
         }
+        // The work directory holds other messages' copies and the agent's
+        // own folders: the message reads only what it brought there.
+        if (reads_foreign_work_file(rt_, a, own_content(k, name))) {
+            rt_.list.add(" Allegato non ammesso (cartella di lavoro), messaggio non inviato: " + name);
+            refused_ = true;
+            refused_reason_ = "Allegato non ammesso (cartella di lavoro): " + name;
+            return;
+        }
         copy_and_compose(k, a);
         locate_pdf(a);
         if (!rt_.cfg.prepara) make_fax_zip(rt_, a);
         req_.attachments.push_back(std::move(a));
+    }
+
+    // True when the content file of attachment k is there to be copied under `name`.
+    bool own_content(int k, const std::string& name) const {
+        return spool::is_safe_file_name(name) && spool::is_file(work_ + base_ + "." + std::to_string(k - 1));
     }
 
     void copy_and_compose(int k, const MessageAttachment& a) {
@@ -258,6 +292,7 @@ private:
         }
         // The content under the attachment's own name.
         spool::copy_file(content, work_ + a.name, atomic_file::Sync::work_file);
+        copied_.insert(a.name);
         // A print file is composed into its PDF, once the outputs of an earlier
         // run are gone.
         if (a.print_file) {
@@ -278,7 +313,7 @@ private:
             if (lines[n - 1] != name) continue;
             const std::string content = work_ + base_ + "." + std::to_string(n - first);
             if (spool::is_file(content)) return content;
-            if (spool::is_safe_file_name(name) && spool::is_file(work_ + name)) return work_ + name;
+            if (copied_.count(name) && spool::is_file(work_ + name)) return work_ + name;
         }
         return "";
     }
@@ -319,6 +354,7 @@ private:
     std::string last_line_;
     int header_lines_ = 0;
     std::vector<std::string> attachment_names_;
+    std::set<std::string> copied_;  // the attachment names this message copied into the work directory
     bool has_attachments_ = false;  // the message has attachment lines
     bool refused_ = false;          // an attachment lies outside the installation's folders
     std::string refused_reason_ = "Allegato fuori dalle cartelle ammesse";

@@ -1,98 +1,177 @@
 #include "spool/queue.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
 #include "platform/os/agent_identity.h"
-#include "platform/os/atomic_file.h"
 #include "platform/os/error.h"
-#include "platform/os/file_moves.h"
 
 namespace fs = std::filesystem;
 
 namespace velarion::spool {
 
 namespace {
-void rename_or_throw(const std::string& from, const std::string& to) {
-    std::error_code ec;
-    fs::rename(from, to, ec);
-    if (ec) throw fs::filesystem_error("rename", from, to, ec);
+QueueFolder made(const std::string& spool) {
+    std::optional<QueueFolder> q = QueueFolder::open(spool, true);
+    if (!q) throw NumberedError(75, "Path/File access error " + spool + "coda/");
+    return std::move(*q);
+}
+
+PrivateFolder agents_of(const QueueFolder& q) {
+    std::optional<PrivateFolder> a = q.agents(true);
+    if (!a) throw NumberedError(75, "Path/File access error " + q.path() + "agenti/");
+    return std::move(*a);
+}
+
+[[noreturn]] void throw_rename(const std::string& from, const std::string& to) {
+    throw fs::filesystem_error("rename", from, to, std::error_code(errno, std::generic_category()));
 }
 }  // namespace
 
 SpoolQueue::SpoolQueue(const std::string& spool)
-    : spool_(spool), dir_(spool + "coda/"), agent_(agent_identity()) {
-    std::error_code ec;
-    fs::create_directories(dir_ + "agenti", ec);
-    lock_ = FileLock::create(lock_path(agent_));
-    if (!lock_) throw NumberedError(75, "Path/File access error " + lock_path(agent_));
+    : spool_(spool), folder_(made(spool)), agents_(agents_of(folder_)), agent_(agent_identity()) {
+    lock_ = FileLock::create_at(agents_.fd(), agent_);
+    if (!lock_) throw NumberedError(75, "Path/File access error " + stamp());
 }
 
 SpoolQueue::~SpoolQueue() {
     if (lock_) lock_->remove();
 }
 
-std::string SpoolQueue::in_queue(const std::string& name, const std::string& owner) const {
-    return dir_ + name + "@" + owner;
+std::string SpoolQueue::claimed_path(const std::string& name) const {
+    return folder_.path() + QueueFolder::entry(name, agent_);
 }
 
-std::string SpoolQueue::claimed_path(const std::string& name) const { return in_queue(name, agent_); }
+namespace {
+// The path of the open folder fd through /proc; "" where /proc is not mounted.
+std::string through(int fd) {
+    const std::string path = "/proc/self/fd/" + std::to_string(fd) + "/";
+    return ::access(path.c_str(), F_OK) == 0 ? path : "";
+}
+}  // namespace
 
-bool SpoolQueue::take(const std::string& from, const std::string& name) {
-    const std::string to = claimed_path(name);
-    std::error_code ec;
-    fs::rename(from, to, ec);
-    if (!ec) return true;
+std::string SpoolQueue::claimed_file(const std::string& name) const {
+    const std::string dir = through(folder_.dir().fd());
+    return dir.empty() ? claimed_path(name) : dir + QueueFolder::entry(name, agent_);
+}
+
+bool SpoolQueue::name_too_long(const std::string& name) const {
+    // The longest entry made from it: concluded in this agent's batch.
+    return QueueFolder::entry(name, std::string(kConcluded) + "." + agent_).size() > NAME_MAX;
+}
+
+void SpoolQueue::rename_or_throw(const std::string& from, const std::string& to) const {
+    if (!folder_.dir().rename(from, to)) throw_rename(folder_.path() + from, folder_.path() + to);
+}
+
+bool SpoolQueue::take(bool from_spool, const std::string& from, const std::string& name) {
+    const std::string to = QueueFolder::entry(name, agent_);
+    const bool done = from_spool ? folder_.dir().rename_in(folder_.spool_fd(), from, to) : folder_.dir().rename(from, to);
+    if (done) return true;
+    const int err = errno;
+    const std::string from_path = (from_spool ? spool_ : folder_.path()) + from;
     // A queue folder that has gone is no sign of another agent: the scan
     // says so and makes it again.
-    std::error_code dir_ec;
-    if (!fs::is_directory(dir_, dir_ec)) throw fs::filesystem_error("rename", from, to, ec);
+    if (!folder_.intact()) {
+        errno = err;
+        throw_rename(from_path, claimed_path(name));
+    }
     // Another agent renamed it first. An NFS client that resent a rename whose
     // answer was lost reports the file missing although its rename was done:
     // then the trigger is there under this agent's name.
-    if (ec == std::errc::no_such_file_or_directory) return fs::exists(to, ec);
-    throw fs::filesystem_error("rename", from, to, ec);
+    if (err == ENOENT) return folder_.dir().exists(to);
+    errno = err;
+    throw_rename(from_path, claimed_path(name));
 }
 
-bool SpoolQueue::claim(const std::string& name) { return take(spool_ + name, name); }
+bool SpoolQueue::claim(const std::string& name) { return take(true, name, name); }
 
-bool SpoolQueue::claim_deferred(const std::string& name) { return take(in_queue(name, kDeferred), name); }
+bool SpoolQueue::claim_deferred(const std::string& name) {
+    return take(false, QueueFolder::entry(name, kDeferred), name);
+}
 
 bool SpoolQueue::adopt(const std::string& name, const std::string& gone_agent) {
-    return take(in_queue(name, gone_agent), name);
+    return take(false, QueueFolder::entry(name, gone_agent), name);
 }
 
-void SpoolQueue::release(const std::string& name) { rename_or_throw(claimed_path(name), spool_ + name); }
+void SpoolQueue::release(const std::string& name) {
+    if (!folder_.dir().rename_out(QueueFolder::entry(name, agent_), folder_.spool_fd(), name))
+        throw_rename(claimed_path(name), spool_ + name);
+}
 
 bool SpoolQueue::defer(const std::string& name, const QueueRecord& record) {
-    const bool written = atomic_file::write(record_path(name), format_record(record));
-    rename_or_throw(claimed_path(name), in_queue(name, kDeferred));
+    const bool written = folder_.write_record(name, record, atomic_file::Sync::durable);
+    rename_or_throw(QueueFolder::entry(name, agent_), QueueFolder::entry(name, kDeferred));
     return written;
 }
 
 bool SpoolQueue::intact() const {
-    std::error_code ec;
-    return fs::is_directory(dir_ + "agenti", ec) && fs::exists(lock_path(agent_), ec);
+    return folder_.intact() && agents_.still_at(folder_.dir().fd(), "agenti") && agents_.exists(agent_);
 }
 
 bool SpoolQueue::conclude(const std::string& name) {
-    rename_or_throw(claimed_path(name), in_queue(name, kConcluded));
+    rename_or_throw(QueueFolder::entry(name, agent_), QueueFolder::entry(name, kConcluded));
     // The spool files are removed only once this is on disk.
     return sync();
 }
 
 void SpoolQueue::conclude_in_batch(const std::string& name) {
-    rename_or_throw(claimed_path(name), in_queue(name, std::string(kConcluded) + "." + agent_));
+    rename_or_throw(QueueFolder::entry(name, agent_), QueueFolder::entry(name, std::string(kConcluded) + "." + agent_));
 }
 
-bool SpoolQueue::sync() { return file_moves::sync_folder(dir_); }
+bool SpoolQueue::sync() { return folder_.dir().sync(); }
 
 bool SpoolQueue::adopt_concluded(const std::string& name, const std::string& gone_agent) {
-    std::error_code ec;
-    fs::rename(in_queue(name, std::string(kConcluded) + "." + gone_agent), in_queue(name, kConcluded), ec);
-    return !ec;
+    return folder_.dir().rename(QueueFolder::entry(name, std::string(kConcluded) + "." + gone_agent),
+                                QueueFolder::entry(name, kConcluded));
+}
+
+namespace {
+constexpr const char* kLongPrefix = ".lungo.";
+}  // namespace
+
+bool SpoolQueue::claim_long(const std::string& name) {
+    PrivateFolder::Opened sub = PrivateFolder::open(folder_.dir().fd(), kLongPrefix + agent_, true);
+    if (!sub.folder) throw UnsafeQueueFolder(queue_folder_refusal(folder_.path() + kLongPrefix + agent_, sub));
+    if (sub.folder->rename_in(folder_.spool_fd(), name, name)) return true;
+    if (errno == ENOENT) return false;
+    throw_rename(spool_ + name, long_claim_path(name));
+}
+
+std::string SpoolQueue::long_claim_path(const std::string& name) const {
+    const std::string dir = through(folder_.dir().fd());
+    return (dir.empty() ? folder_.path() : dir) + kLongPrefix + agent_ + "/" + name;
+}
+
+void SpoolQueue::drop_long(const std::string& name) {
+    PrivateFolder::Opened sub = PrivateFolder::open(folder_.dir().fd(), kLongPrefix + agent_, false);
+    if (sub.folder) sub.folder->remove(name);
+    ::unlinkat(folder_.dir().fd(), (kLongPrefix + agent_).c_str(), AT_REMOVEDIR);
+}
+
+void SpoolQueue::return_long(const std::string& name) {
+    PrivateFolder::Opened sub = PrivateFolder::open(folder_.dir().fd(), kLongPrefix + agent_, false);
+    if (sub.folder) sub.folder->rename_out(name, folder_.spool_fd(), name);
+    ::unlinkat(folder_.dir().fd(), (kLongPrefix + agent_).c_str(), AT_REMOVEDIR);
+}
+
+void SpoolQueue::return_gone_long_claims() {
+    const std::string prefix = kLongPrefix;
+    for (const auto& folder : folder_.dir().folders()) {
+        if (!folder.starts_with(prefix)) continue;
+        const std::string agent = folder.substr(prefix.size());
+        if (agent == agent_ || !gone(agent)) continue;
+        PrivateFolder::Opened sub = PrivateFolder::open(folder_.dir().fd(), folder, false);
+        if (!sub.folder) continue;
+        for (const auto& name : sub.folder->plain_files()) sub.folder->rename_out(name, folder_.spool_fd(), name);
+        ::unlinkat(folder_.dir().fd(), folder.c_str(), AT_REMOVEDIR);
+    }
 }
 
 bool SpoolQueue::concluded(const std::string& owner) {
@@ -104,76 +183,71 @@ std::string SpoolQueue::concluding_agent(const std::string& owner) {
 }
 
 void SpoolQueue::forget(const std::string& name, bool mark_done) {
-    std::error_code ec;
-    fs::remove(record_path(name), ec);
+    const PrivateFolder& dir = folder_.dir();
+    dir.remove(QueueFolder::record_name(name));
     // Concluded in this agent's batch, or on its own.
-    std::string concluded = in_queue(name, std::string(kConcluded) + "." + agent_);
-    if (!fs::exists(fs::symlink_status(concluded, ec))) concluded = in_queue(name, kConcluded);
+    std::string concluded = QueueFolder::entry(name, std::string(kConcluded) + "." + agent_);
+    if (!dir.exists(concluded)) concluded = QueueFolder::entry(name, kConcluded);
     if (mark_done)
-        fs::rename(concluded, spool_ + name + ".FATTO", ec);
+        dir.rename_out(concluded, folder_.spool_fd(), name + ".FATTO");
     else
-        fs::remove_all(concluded, ec);  // a trigger that was a folder too
+        dir.remove(concluded);  // a trigger that was a folder too
 }
 
-QueueRecord SpoolQueue::record(const std::string& name) const {
-    // A record that cannot be read counts as none: the message is tried as a new one.
-    std::error_code ec;
-    if (!fs::is_regular_file(record_path(name), ec)) return {};
-    try {
-        std::ifstream in(record_path(name), std::ios::binary);
-        if (!in) return {};
-        return parse_record(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
-    } catch (const std::exception&) {
-        return {};
-    }
-}
+QueueRecord SpoolQueue::record(const std::string& name) const { return folder_.record(name); }
 
 void SpoolQueue::write_record(const std::string& name, const QueueRecord& record) {
-    if (!atomic_file::write(record_path(name), format_record(record)))
-        throw NumberedError(75, "Path/File access error " + record_path(name));
+    if (!folder_.write_record(name, record, atomic_file::Sync::durable))
+        throw NumberedError(75, "Path/File access error " + folder_.path() + QueueFolder::record_name(name));
 }
 
 bool SpoolQueue::note_record(const std::string& name, const QueueRecord& record) {
-    atomic_file::Replacement r(record_path(name));
-    return r.write(format_record(record)) && r.commit(atomic_file::Sync::work_file);
+    return folder_.write_record(name, record, atomic_file::Sync::work_file);
 }
 
 std::vector<SpoolQueue::Entry> SpoolQueue::entries() const {
     std::vector<Entry> out;
-    std::error_code ec;
-    for (fs::directory_iterator it(dir_, ec), end; !ec && it != end; it.increment(ec)) {
-        std::error_code type_ec;
-        if (!it->is_regular_file(type_ec)) continue;
-        const std::string file = it->path().filename().string();
-        if (file.empty() || file[0] == '.' || file.ends_with(".stato")) continue;
-        const auto at = file.rfind('@');
-        if (at == std::string::npos || at == 0 || at + 1 == file.size()) continue;
-        out.push_back({file.substr(0, at), file.substr(at + 1)});
-    }
+    for (auto& e : folder_.entries()) out.push_back({std::move(e.name), std::move(e.owner)});
     return out;
 }
 
 bool SpoolQueue::retry_requested() {
-    std::error_code ec;
-    const auto t = fs::last_write_time(QueuePaths(spool_).retry_flag(), ec);
-    const long long seen = ec ? 0 : static_cast<long long>(t.time_since_epoch().count());
-    const bool asked = retry_flag_seen_ >= 0 && seen != retry_flag_seen_;
+    const long long t = folder_.dir().modified_ns(kRetryFlag);
+    const long long seen = t < 0 ? 0 : t;
+    const bool asked = retry_flag_seen_.has_value() && seen != *retry_flag_seen_;
     retry_flag_seen_ = seen;
     return asked;
 }
 
 bool SpoolQueue::gone(const std::string& agent) const {
-    return FileLock::probe(lock_path(agent)) != FileLock::State::held;
+    return FileLock::probe_at(agents_.fd(), agent) != FileLock::State::held;
+}
+
+void SpoolQueue::remove_stale_temporaries() {
+    constexpr long long kStaleSeconds = 60;
+    // The file system's time, from this agent's own lock file touched now
+    // (both reached through the folders' descriptors, never through a link).
+    struct stat now {};
+    if (::utimensat(agents_.fd(), agent_.c_str(), nullptr, AT_SYMLINK_NOFOLLOW) != 0 ||
+        ::fstatat(agents_.fd(), agent_.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0)
+        return;
+    for (const auto& file : folder_.dir().plain_files()) {
+        if (file.size() < 2 || file[0] != '.' || !file.ends_with(".part") || file.find(".stato.") == std::string::npos)
+            continue;
+        struct stat st {};
+        if (::fstatat(folder_.dir().fd(), file.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (now.st_mtim.tv_sec - st.st_mtim.tv_sec < kStaleSeconds) continue;
+        folder_.dir().remove(file);
+    }
 }
 
 void SpoolQueue::bury_gone() {
-    std::error_code ec;
-    for (fs::directory_iterator it(dir_ + "agenti", ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string agent = it->path().filename().string();
+    // Only the plain files of the agents' own folder, reached through its
+    // descriptor: nothing a link leads to is ever removed.
+    for (const auto& agent : agents_.plain_files()) {
         if (agent.empty() || agent[0] == '.' || agent == agent_ || agent.ends_with(".new")) continue;
         if (!gone(agent)) continue;
-        std::error_code rm;
-        fs::remove(it->path(), rm);
+        agents_.remove(agent);
     }
 }
 

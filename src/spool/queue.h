@@ -17,6 +17,8 @@
 //   coda/<trigger>.stato     its record (queue_record.h)
 //   coda/agenti/<agent>      the liveness lock of each running agent
 //   coda/riprova             touched by velarion --retry-now: every agent tries at once
+//
+// The queue folder is reached only through its descriptor (queue_folder.h).
 #pragma once
 
 #include <optional>
@@ -24,24 +26,20 @@
 #include <vector>
 
 #include "platform/os/file_lock.h"
+#include "platform/os/private_folder.h"
+#include "spool/queue_folder.h"
 #include "spool/queue_record.h"
 
 namespace velarion::spool {
 
-// Every path of the queue of one spool folder, for the agent and the queue command.
-struct QueuePaths {
-    explicit QueuePaths(const std::string& spool_dir) : spool(spool_dir), dir(spool_dir + "coda/") {}
-    std::string spool;  // the spool folder, ending in "/"
-    std::string dir;    // its queue folder
-    std::string entry(const std::string& name, const std::string& owner) const { return dir + name + "@" + owner; }
-    std::string record(const std::string& name) const { return dir + name + ".stato"; }
-    std::string retry_flag() const { return dir + "riprova"; }
-};
+// The flag velarion --retry-now touches in the queue folder.
+constexpr const char* kRetryFlag = "riprova";
 
 class SpoolQueue {
 public:
     // Opens the queue of `spool` (ending in "/"), creating its folders, and
-    // puts this agent's lock there. Throws NumberedError when it cannot.
+    // puts this agent's lock there. Throws UnsafeQueueFolder when the queue
+    // folder may not be used, NumberedError when it cannot be opened.
     explicit SpoolQueue(const std::string& spool);
     ~SpoolQueue();  // the lock file goes: this agent holds nothing any more
     SpoolQueue(const SpoolQueue&) = delete;
@@ -51,7 +49,7 @@ public:
     const std::string& agent() const { return agent_; }
     // This agent's own file on the spool's file system (its lock), which
     // tells the time there when touched.
-    std::string stamp() const { return lock_path(agent_); }
+    std::string stamp() const { return folder_.path() + "agenti/" + agent_; }
 
     // Takes the trigger `name` of the spool folder for this agent; false when
     // another agent took it first.
@@ -62,6 +60,25 @@ public:
     bool adopt(const std::string& name, const std::string& gone_agent);
     // Where the trigger this agent holds lies.
     std::string claimed_path(const std::string& name) const;
+    // The same as a path through the queue folder's open descriptor
+    // (/proc/self/fd/<n>/...), for reading it: no folder swapped in by name
+    // since can be what is read. claimed_path where /proc is not mounted.
+    std::string claimed_file(const std::string& name) const;
+    // True when the entry of `name` under this agent would be longer than a
+    // file name may be: such a trigger cannot be claimed.
+    bool name_too_long(const std::string& name) const;
+    // A trigger too long to be claimed is taken instead into this agent's
+    // hidden folder "coda/.lungo.<agent>/" under its own name, only to be
+    // parked; false when another agent took it first.
+    bool claim_long(const std::string& name);
+    std::string long_claim_path(const std::string& name) const;  // through the descriptor, as claimed_file
+    // Removes it once parked, or puts it back in the spool folder.
+    void drop_long(const std::string& name);
+    void return_long(const std::string& name);
+    // Puts the long triggers of agents that are gone back in the spool folder.
+    void return_gone_long_claims();
+    // The open queue folder.
+    const QueueFolder& folder() const { return folder_; }
 
     // Puts a trigger this agent holds back in the spool folder, to be taken again.
     void release(const std::string& name);
@@ -111,6 +128,13 @@ public:
     bool gone(const std::string& agent) const;
     // Removes the lock files of the agents that are gone.
     void bury_gone();
+    // Removes the temporaries of records whose writer ended before renaming
+    // them (".<trigger>.stato.<pid>.<hex>.part"), once they are older than
+    // a minute by the file system's clock: a record is written in far less.
+    void remove_stale_temporaries();
+
+    // Says on this agent's lock file what it holds back (agent_note.h); false when not written.
+    bool note(const std::string& text) { return lock_ && lock_->note(text); }
 
     // True once after velarion --retry-now touched the queue's flag (not at the first look).
     bool retry_requested();
@@ -120,16 +144,17 @@ public:
     static constexpr const char* kHeld = "sospeso";
 
 private:
-    bool take(const std::string& from, const std::string& name);
-    std::string in_queue(const std::string& name, const std::string& owner) const;
-    std::string record_path(const std::string& name) const { return dir_ + name + ".stato"; }
-    std::string lock_path(const std::string& agent) const { return dir_ + "agenti/" + agent; }
+    // Renames `from` (in the spool folder when from_spool, else in the
+    // queue) to this agent's entry; false when another agent took it first.
+    bool take(bool from_spool, const std::string& from, const std::string& name);
+    void rename_or_throw(const std::string& from, const std::string& to) const;
 
     std::string spool_;
-    std::string dir_;
+    QueueFolder folder_;
+    PrivateFolder agents_;
     std::string agent_;
     std::optional<FileLock> lock_;
-    long long retry_flag_seen_ = -1;  // the flag's modification time last seen (ns); -1 before the first look
+    std::optional<long long> retry_flag_seen_;  // the flag's modification time last seen (ns); none before the first look
 };
 
 }  // namespace velarion::spool

@@ -6,7 +6,11 @@
 #include <string>
 #include <vector>
 
-namespace velarion::spool {
+namespace velarion {
+
+struct Runtime;
+
+namespace spool {
 
 struct ControlResult {
     bool ok = false;
@@ -26,4 +30,20 @@ ControlResult release(const std::string& spool, const std::string& base);
 std::vector<ControlResult> retry_now(const std::string& spool, const std::vector<std::string>& prefixes,
                                      const std::string& base);
 
-}  // namespace velarion::spool
+// The bases of the operator's messages (triggers beginning with one of
+// `prefixes`, "*" for all) that wait in the spool or are deferred, for
+// hold ALL and delete ALL; with kept_only those kept back, for release ALL.
+std::vector<std::string> operator_bases(const std::string& spool, const std::vector<std::string>& prefixes,
+                                        bool kept_only);
+
+// Removes the message `base` from the queue as postsuper -d does, but keeps
+// it: a message waiting in the spool, deferred or kept back is parked below
+// `work`/non_inviati with the reason "rimosso dall'operatore", and its spool
+// files go only once the parked copy is whole. A message an agent works on
+// is left alone.
+ControlResult remove(Runtime& rt, const std::string& spool, const std::string& work, const std::string& base);
+
+inline constexpr const char* kRemovedReason = "rimosso dall'operatore";
+
+}  // namespace spool
+}  // namespace velarion

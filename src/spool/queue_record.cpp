@@ -26,7 +26,7 @@ std::string format_record(const QueueRecord& r) {
            "\nprimo_errore=" + std::to_string(r.first_failure) + "\nprossimo_tentativo=" +
            std::to_string(r.next_try) + "\nultimo_tentativo=" + std::to_string(r.last_try) +
            "\nmotivo=" + one_line(r.reason) + "\n" + (r.delivering ? "in_consegna=1\n" : "") +
-           (r.maybe_delivered ? "forse_consegnato=1\n" : "") +
+           (r.maybe_delivered ? "forse_consegnato=1\n" : "") + (r.accepted ? "consegnato=1\n" : "") +
            (r.message_id.empty() ? "" : "message_id=" + one_line(r.message_id) + "\n");
 }
 
@@ -47,6 +47,7 @@ QueueRecord parse_record(const std::string& text) {
         else if (key == "in_consegna") r.delivering = value == "1";
         else if (key == "forse_consegnato") r.maybe_delivered = value == "1";
         else if (key == "message_id") r.message_id = value;
+        else if (key == "consegnato") r.accepted = value == "1";
     }
     return r;
 }

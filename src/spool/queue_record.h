@@ -17,8 +17,10 @@ struct QueueRecord {
     std::string reason;            // the last failure, one line
     bool delivering = false;       // an agent handed it to its transport and has not recorded the outcome
     bool maybe_delivered = false;  // it may have reached its server already (no answer after the data,
-                                   // or an agent ended while delivering it)
+                                   // or an agent ended after the end of its data was sent)
     std::string message_id;        // its own Message-ID (without brackets), the same at every try
+    bool accepted = false;         // its transport or store accepted it, and the concluding rename failed:
+                                   // it is concluded, never handed to a transport again
 };
 
 // "key=value" lines; unknown keys and bad numbers read as absent.

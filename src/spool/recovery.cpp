@@ -1,9 +1,11 @@
 #include "spool/recovery.h"
 
+#include <exception>
 #include <memory>
 
 #include "common/runtime.h"
 #include "platform/os/text_encoding.h"
+#include "spool/accepted.h"
 #include "spool/group_copy.h"
 #include "spool/queue.h"
 #include "spool/settle.h"
@@ -22,6 +24,22 @@ Claimed claimed_message(const SpoolListing& listing, const std::string& trigger)
     m.base = trigger.substr(0, trigger.size() - 2);
     for (auto& path : group_files(listing, m.base)) (refused_kind(path).empty() ? m.spool_files : m.links).push_back(path);
     return m;
+}
+
+// A message whose record says its transport accepted it: concluded now and
+// its spool files removed; never handed to a transport again. False when the
+// record says nothing of the kind.
+bool conclude_accepted(SettleContext& c, const Claimed& m, const std::string& agent) {
+    if (!c.queue.record(m.trigger).accepted) return false;
+    try {
+        const bool on_disk = c.queue.conclude(m.trigger);
+        c.rt.list.add(" Messaggio " + m.base + " gia' consegnato dall'agente " + agent +
+                      ": rimossi i suoi file di spool");
+        if (on_disk) remove_spool_files(c, m, m.spool_files);
+    } catch (const std::exception&) {
+        // The rename failed again: it stays with this agent, which tries at its next scan.
+    }
+    return true;
 }
 }  // namespace
 
@@ -54,11 +72,15 @@ void recover_claims(SettleContext& c, const std::vector<std::string>& prefixes) 
             continue;
         }
         if (e.owner == q.agent()) {
+            // Accepted by the transport, its concluding rename not yet done: tried again by itself.
+            if (unrecorded(c, e.name)) continue;
             // Left by this agent itself (a scan that ended on an error): taken again as it is.
-            q.release(e.name);
+            if (!conclude_accepted(c, m, e.owner)) q.release(e.name);
             continue;
         }
         if (!q.gone(e.owner) || !q.adopt(e.name, e.owner)) continue;
+        // Its transport accepted it: it is only concluded, never sent again.
+        if (conclude_accepted(c, m, e.owner)) continue;
         if (const std::string folder = parked_by(c.work, m.base, e.owner); !folder.empty()) {
             // That agent had parked it whole and ended before recording it.
             c.rt.list.add(" Messaggio " + m.base + " gia' conservato in " + folder +

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <system_error>
 
 #include "platform/os/atomic_file.h"
 #include "platform/os/file_moves.h"
 #include "platform/os/paths.h"
 #include "platform/os/text_encoding.h"
+#include "spool/queue_folder.h"
 #include "spool/unsent.h"
 
 namespace fs = std::filesystem;
@@ -41,7 +43,7 @@ bool is_trigger(const std::string& name) {
 // What of that message the spool holds: a file of its name in the spool
 // folder (a processed one, ".FATTO", aside), or its trigger waiting or in
 // work in the queue; "" when nothing.
-std::string in_spool(const std::string& spool, const std::string& trigger) {
+std::string in_spool(const std::string& spool, const std::optional<QueueFolder>& queue, const std::string& trigger) {
     const std::string base = text::upper(trigger.substr(0, trigger.size() - 1));  // "AB.1."
     std::string first;  // the first in name order, so the same one is named each time
     std::error_code ec;
@@ -52,10 +54,9 @@ std::string in_spool(const std::string& spool, const std::string& trigger) {
             first = name;
     }
     if (!first.empty()) return first;
-    for (fs::directory_iterator it(spool + "coda", ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name.rfind(trigger + "@", 0) == 0) return "coda/" + name;
-    }
+    if (!queue) return "";
+    for (const auto& e : queue->entries())
+        if (e.name == trigger) return "coda/" + QueueFolder::entry(e.name, e.owner);
     return "";
 }
 
@@ -101,7 +102,15 @@ Resubmitted hand_back(const std::string& folder, bool force) {
             return r;
         }
     }
-    if (const std::string there = in_spool(spool, trigger); !there.empty()) {
+    // The queue folder only through its descriptor, and only when it is the agent's own.
+    std::optional<QueueFolder> queue;
+    try {
+        queue = QueueFolder::open(spool, false);
+    } catch (const std::exception& e) {
+        r.text = e.what();
+        return r;
+    }
+    if (const std::string there = in_spool(spool, queue, trigger); !there.empty()) {
         r.text = "la spool " + spool + " contiene gia' il file " + there + " del messaggio " + trigger;
         return r;
     }
@@ -117,7 +126,7 @@ Resubmitted hand_back(const std::string& folder, bool force) {
         }
     }
     // A record left from its earlier tries does not follow it.
-    fs::remove(spool + "coda/" + trigger + ".stato", ec);
+    if (queue) queue->dir().remove(QueueFolder::record_name(trigger));
     // The trigger last: the message is complete when it appears.
     if (!atomic_file::copy(originals + trigger, spool + trigger)) {
         r.text = "impossibile copiare " + originals + trigger + " in " + spool;

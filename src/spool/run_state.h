@@ -5,6 +5,7 @@
 #include <string>
 
 #include "delivery/delivery_outcome.h"
+#include "spool/day_counts.h"
 
 namespace velarion {
 
@@ -16,6 +17,9 @@ struct DeliveryHold {
     int failures = 0;                 // failures in a row; 0: no hold
     long long until_ms = 0;           // no delivery before this time (Clock::monotonic_ms)
     std::string reason;               // the last failure
+    long long since = 0;              // its first failure (to_seconds, wall clock)
+    long long next_try = 0;           // the next try (to_seconds, wall clock), for the queue report
+    bool asked = false;               // a try was asked for (--retry-now, switched on): its outcome is said
 
     bool active() const { return failures > 0; }
 };
@@ -45,6 +49,10 @@ struct RunState {
     std::string space_trouble;      // the lack of space last said ("" while there is room)
     int tracking_pruned_day = 0;    // the record of sent messages was pruned on this day (yyyymmdd)
     bool store_full = false;        // the drafts store was said to be full (until a draft is stored)
+    std::string warning;            // the warning last shown ("" while none)
+    spool::DayCounts settled;       // what this agent settled since it started (the metrics' counters)
+    std::string noted;              // what the agent's lock file last said of it (agent_note.h)
+    long long temporaries_due_ms = 0;  // when the queue is next looked at for stale temporaries (Clock::monotonic_ms)
 };
 
 }  // namespace velarion

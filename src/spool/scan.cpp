@@ -12,10 +12,13 @@
 #include "common/runtime.h"
 #include "platform/os/paths.h"
 #include "platform/os/text_encoding.h"
+#include "spool/agent_note.h"
+#include "spool/accepted.h"
 #include "spool/group_copy.h"
 #include "spool/installation.h"
 #include "spool/message.h"
 #include "spool/message_identity.h"
+#include "spool/day_counts.h"
 #include "spool/message_rules.h"
 #include "spool/queue.h"
 #include "spool/recovery.h"
@@ -112,6 +115,21 @@ struct SpoolScanner::Scan {
     bool held(Target side) const { return spool::delivery_held(s.run_, side, rt.clock.monotonic_ms()); }
     bool all_held() const { return held(Target::store) && held(Target::transport); }
 
+    // Before each message: the concluding renames this run keeps in memory
+    // are tried again, and pending events run (a stop signal, the service
+    // watchdog). False, for the rest of the scan, when no further message is
+    // to be taken: the agent is closing, or a delivered message is not yet
+    // recorded (the spool's file system takes nothing).
+    bool stopped = false;
+    bool next_message() {
+        if (stopped) return false;
+        spool::SettleContext c = context();
+        stopped = !spool::conclude_unrecorded(c);
+        rt.view.process_events();
+        if (s.closing_ && s.closing_()) stopped = true;
+        return !stopped;
+    }
+
     // A message whose side of the mail service is held stays where it is,
     // untouched, until the hold's time comes; the others go on. The side is
     // the one it last waited for, else the one its header asks for.
@@ -120,6 +138,20 @@ struct SpoolScanner::Scan {
         const auto known = s.run_.held_for.find(trigger);
         if (known != s.run_.held_for.end()) return held(known->second);
         return held(expected_side(rt, listing, trigger.substr(0, trigger.size() - 2)));
+    }
+
+    // The warning look and the agent's note on its lock file, as the holds are now.
+    void show_state() {
+        spool::SettleContext c = context();
+        spool::show_hold(c);
+        spool::AgentNote note;
+        note.prefixes = pass_prefixes(rt.cfg);
+        for (Target side : {Target::transport, Target::store}) {
+            const DeliveryHold& h = s.run_.hold(side);
+            if (h.active()) note.holds.push_back({side, h.kind, h.since, h.next_try, h.failures, h.reason});
+        }
+        const std::string text = spool::format_note(note);
+        if (text != s.run_.noted && s.queue_->note(text)) s.run_.noted = text;
     }
 
     // Messages that wait for a try whose time has come.
@@ -133,6 +165,7 @@ struct SpoolScanner::Scan {
             if (!spool::retry_due(context(), e.name, s.queue_->record(e.name))) continue;
             if (!listing) listing = std::make_unique<spool::SpoolListing>(spool);
             if (waits_for_hold(*listing, e.name)) continue;
+            if (!next_message()) return;
             if (!s.queue_->claim_deferred(e.name)) continue;
             process(*listing, e.name);
         }
@@ -152,6 +185,7 @@ struct SpoolScanner::Scan {
             // Trigger files of the operator only.
             if (!spool::operator_trigger(name, {prefix})) continue;
             if (!due(listing, name)) continue;
+            if (!next_message()) return;
             const std::string content = listing.find(name.substr(0, name.size() - 2) + ".0");
             if (!content.empty() && spool::refused_kind(content).empty()) {
                 const spool::SizeGuard::Look first = guard->look(content);
@@ -179,7 +213,7 @@ struct SpoolScanner::Scan {
     void take_young(const spool::SpoolListing& listing, std::vector<Young> young) {
         long long waited_ms = 0;
         while (!young.empty()) {
-            if (all_held()) return;
+            if (all_held() || !next_message()) return;
             // Past the size check's bound the rest go as they are: their own checks tell.
             const bool bound = waited_ms >= rt.cfg.size_check_limit * 1000;
             std::vector<Young> still;
@@ -231,8 +265,55 @@ struct SpoolScanner::Scan {
         // The trigger is taken for this agent by one rename: of several
         // agents on this spool, only the one whose rename succeeds goes on.
         step = 13;
+        if (s.queue_->name_too_long(name)) {
+            park_long_name(listing, name);
+            return;
+        }
         if (!s.queue_->claim(name)) return;
         process(listing, name);
+    }
+
+    // A trigger whose entry in the queue would be longer than a file name
+    // can be: it is taken into this agent's own hidden folder instead and
+    // parked with all its files, and the scan goes on with the next one.
+    void park_long_name(const spool::SpoolListing& listing, const std::string& name) {
+        if (!s.queue_->claim_long(name)) return;
+        spool::Claimed m;
+        m.trigger = name;
+        m.base = name.substr(0, name.size() - 2);
+        const std::string reason = "Nome di messaggio troppo lungo (" + std::to_string(name.size()) + " caratteri)";
+        rt.list.add(" " + reason + ", messaggio non inviato: " + m.base);
+        for (const auto& p : spool::group_files(listing, m.base))
+            (spool::refused_kind(p).empty() ? m.spool_files : m.links).push_back(p);
+        spool::ParkRequest r;
+        r.work = work;
+        r.spool_dir = spool;
+        r.trigger_path = s.queue_->long_claim_path(name);
+        r.trigger_name = name;
+        r.base = m.base;
+        r.agent = s.queue_->agent();
+        r.reason = reason;
+        r.spool_files = m.spool_files;
+        if (s.save_log_) s.save_log_();
+        const spool::Parked kept = spool::park_copy(rt, r);
+        if (!kept.complete) {
+            // Nothing is parked: the trigger goes back, to be parked at a later tick.
+            s.queue_->return_long(name);
+            return;
+        }
+        std::vector<std::string> going = kept.spool_files;
+        going.insert(going.end(), m.links.begin(), m.links.end());
+        for (const auto& p : going) {
+            try {
+                spool::remove_or_mark_done(p, s.run_.aix);
+            } catch (const std::exception& e) {
+                rt.list.add(" Impossibile rimuovere il file di spool " + p + " " + e.what());
+            }
+        }
+        s.queue_->drop_long(name);
+        const DateTime t = rt.clock.now();
+        spool::count_today(work, t.year * 10000 + t.month * 100 + t.day, spool::Counted::parked);
+        if (s.after_message_) s.after_message_();
     }
 
     // A message this agent holds: copied, processed, and settled by its outcome.
@@ -272,7 +353,7 @@ struct SpoolScanner::Scan {
             // Copy the group into the work directory, each file with its dated
             // backup and the first attachment's size check; the
             // spool files stay until the message's outcome is recorded.
-            std::string refused = spool::refused_kind(s.queue_->claimed_path(name));
+            std::string refused = spool::refused_kind(s.queue_->claimed_file(name));
             if (!refused.empty()) rt.list.add(" File di spool non ammesso, " + refused + ": " + spool + name);
             m.spool_files = spool::copy_group(rt, *guard, listing, work, m.base, step, m.links);
             if (refused.empty() && !m.links.empty()) refused = spool::refused_kind(m.links.front());
@@ -287,18 +368,23 @@ struct SpoolScanner::Scan {
             } else {
                 // Process the message; its own errors are handled there. Its
                 // layout state lives and ends with it.
-                // The queue's record says when its transport has it, for an
-                // agent that takes it over after a crash.
+                // The queue's record says when the end of its data has gone
+                // to the transport, for an agent that takes it over after a
+                // crash, and it is concluded the moment the server accepts it.
                 // Every try of the message carries the same Message-ID.
+                spool::SettleContext c = context();
                 const MessageDelivery marked = [&](const DeliveryRequest& r) {
                     const spool::MessageIdentity id = spool::message_identity(*s.queue_, m.trigger, m.base);
-                    DeliveryRequest own = r;
-                    own.message_id = id.message_id;
-                    own.maybe_stored = id.maybe_stored;
-                    spool::SettleContext c = context();
-                    spool::mark_delivering(c, m);
-                    DeliveryOutcome o = deliver(own);
-                    if (o.delivered() && o.target == Target::transport) sent = spool::sent_message(own, o, m.base);
+                    DeliveryRequest hooked = r;
+                    hooked.message_id = id.message_id;
+                    hooked.maybe_stored = id.maybe_stored;
+                    hooked.on_data_end = [&] { spool::mark_delivering(c, m); };
+                    hooked.on_accepted = [&] {
+                        m.accepted = true;
+                        spool::record_accepted(c, m);
+                    };
+                    DeliveryOutcome o = deliver(hooked);
+                    if (o.delivered() && o.target == Target::transport) sent = spool::sent_message(hooked, o, m.base);
                     return o;
                 };
                 MessageOutcome r = leggi_file_messaggio(rt, marked, m.base);
@@ -321,6 +407,11 @@ struct SpoolScanner::Scan {
         } catch (...) {
             error = std::current_exception();
             error_info = current_error();
+        }
+        // Whatever came after its server accepted it, the message is delivered.
+        if (m.accepted && outcome.result != Delivered::yes) {
+            error = nullptr;
+            outcome = {Delivered::yes, ""};
         }
         // A file system without room or a folder of the agent's own gone is
         // no fault of the message: it waits in the queue and is tried again.
@@ -389,8 +480,13 @@ SpoolScanner::SpoolScanner(Runtime& rt, std::function<void()> switch_off)
 SpoolScanner::~SpoolScanner() = default;
 
 void SpoolScanner::resume() {
-    run_.store_hold = {};
-    run_.transport_hold = {};
+    // A hold stays on until a try succeeds (the warning says since when);
+    // its wait ends now, and the outcome of the next try is said.
+    for (DeliveryHold* h : {&run_.store_hold, &run_.transport_hold}) {
+        if (!h->active()) continue;
+        h->until_ms = 0;
+        h->asked = true;
+    }
 }
 
 void SpoolScanner::refuse(const std::string& text) {
@@ -442,6 +538,7 @@ void SpoolScanner::open_queue(const std::string& spool, const std::string& work)
     if (!queue_ || queue_->spool() != spool) {
         queue_.reset();
         queue_ = std::make_unique<spool::SpoolQueue>(spool);
+        run_.noted.clear();  // a new lock file says nothing yet
     }
     if (!work_claims_ || work_claims_->work() != work) {
         work_claims_.reset();
@@ -499,8 +596,24 @@ void SpoolScanner::LEGGI_DIR() {
 
         // The queue of the spool folder and this agent's place in the work folder.
         step = 6;
-        open_queue(scan.spool, scan.work);
+        try {
+            open_queue(scan.spool, scan.work);
+        } catch (const spool::UnsafeQueueFolder& e) {
+            // Nothing of the queue is used, nothing removed: said once, looked at again at every tick.
+            queue_.reset();
+            if (run_.refusal != e.what()) {
+                run_.refusal = e.what();
+                rt.list.add(std::string(" ") + e.what());
+                rt.list.refresh();
+            }
+            return;
+        }
         scan.guard.emplace(rt, queue_->stamp());
+        // A record's temporary left by a kill: at the first scan, then once a minute.
+        if (rt.clock.monotonic_ms() >= run_.temporaries_due_ms) {
+            queue_->remove_stale_temporaries();
+            run_.temporaries_due_ms = rt.clock.monotonic_ms() + 60000;
+        }
         if (!run_.refusal.empty()) {
             run_.refusal.clear();
             rt.list.add(" Directory accessibili: elaborazione ripresa");
@@ -519,14 +632,22 @@ void SpoolScanner::LEGGI_DIR() {
         step = 7;
         spool::SettleContext c = scan.context();
         spool::recover_claims(c, pass_prefixes(rt.cfg));
+        queue_->return_gone_long_claims();
+        // Delivered messages whose concluding rename failed before: no
+        // message is taken while one of them is still not recorded.
+        if (!spool::conclude_unrecorded(c)) scan.stopped = true;
 
         // While both sides of delivery are held, no message is taken.
         step = 8;
-        if (scan.all_held()) return;
+        if (scan.all_held()) {
+            scan.show_state();
+            return;
+        }
         scan.deferred();
 
         // Passes: the operator ("*" for TUTTI), then the second operator.
         for (const auto& prefix : pass_prefixes(rt.cfg)) scan.pass(prefix);
+        scan.show_state();
     } catch (...) {
         const ErrorInfo err = current_error();
         scan_error(err.number, scan_error_line(err, step), err.number == 52 && step == 10);
@@ -535,6 +656,7 @@ void SpoolScanner::LEGGI_DIR() {
     if (!batch_.messages.empty() && queue_) {
         try {
             spool::SettleContext c = scan.context();
+            spool::conclude_unrecorded(c);
             spool::finish_batch(c);
         } catch (...) {
             // They stay concluded in the queue; the next scan removes their files.

@@ -50,6 +50,11 @@ public:
     // Writes the log before a message changes place in a way a kill could cut short.
     void set_save_log(std::function<void()> f) { save_log_ = std::move(f); }
 
+    // Asked before each message: true when the agent is closing, so that the
+    // scan takes no further message (the one in flight is finished and the
+    // batch concluded first).
+    void set_closing(std::function<bool()> f) { closing_ = std::move(f); }
+
     // What lasts for the run (tests set it to stand for a run under way).
     RunState& run_state() { return run_; }
 
@@ -68,6 +73,7 @@ private:
     Deliver deliver_;
     std::function<void()> after_message_;
     std::function<void()> save_log_;
+    std::function<bool()> closing_;
     std::unique_ptr<spool::SpoolQueue> queue_;
     std::unique_ptr<spool::WorkClaims> work_claims_;
     spool::ConcludedBatch batch_;  // delivered messages whose spool files wait for one sync

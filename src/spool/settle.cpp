@@ -5,8 +5,10 @@
 #include <filesystem>
 
 #include "common/runtime.h"
+#include "spool/accepted.h"
 #include "spool/installation.h"
 #include "spool/queue.h"
+#include "spool/queue_status.h"
 #include "platform/os/text_encoding.h"
 #include "spool/day_counts.h"
 #include "spool/run_state.h"
@@ -23,22 +25,17 @@ long long now_seconds(const Runtime& rt) { return to_seconds(rt.clock.now()); }
 long long now_ms(const Runtime& rt) { return rt.clock.monotonic_ms(); }
 
 void count(const SettleContext& c, Counted what) {
+    DayCounts& mine = c.run.settled;
+    ++(what == Counted::delivered ? mine.delivered
+       : what == Counted::saved   ? mine.saved
+       : what == Counted::deferred ? mine.deferred
+                                   : mine.parked);
     const DateTime t = c.rt.clock.now();
     count_today(c.work, t.year * 10000 + t.month * 100 + t.day, what);
 }
 
 // The side named in the activity lines of a hold.
 std::string side_name(Target t) { return t == Target::store ? " (archivio)" : " (invio)"; }
-
-// Delivery worked (or the server answered): a hold on that side ends, with one line.
-void delivery_resumed(SettleContext& c, Target side) {
-    if (!c.run.hold(side).active()) return;
-    c.run.hold(side) = {};
-    c.rt.list.add(" Consegna di nuovo possibile: riprendo l'invio dei messaggi" + side_name(side));
-    // The warning look stays while the other side is held.
-    if (!c.run.hold(side == Target::store ? Target::transport : Target::store).active()) c.rt.view.set_warning("");
-    c.rt.view.tray_message("Velarion", "Consegna di nuovo possibile");
-}
 
 // Messages waiting for delivery: triggers in the spool folder and in the queue.
 int waiting_messages(const SettleContext& c) {
@@ -52,16 +49,40 @@ int waiting_messages(const SettleContext& c) {
     return n;
 }
 
+}  // namespace
+
+std::string hold_since(const DeliveryHold& h) {
+    SideHold side;
+    side.kind = h.kind;
+    side.since = h.since;
+    return hold_text(side);
+}
+
+void show_hold(SettleContext& c) {
+    // The sending side's hold when there is one, else the drafts store's.
+    const DeliveryHold& h = c.run.transport_hold.active() ? c.run.transport_hold : c.run.store_hold;
+    const std::string text = h.active() ? std::to_string(waiting_messages(c)) + " in attesa, " + hold_since(h) : "";
+    if (text == c.run.warning) return;
+    c.run.warning = text;
+    c.rt.view.set_warning(text);
+}
+
+namespace {
+
+// Delivery worked (or the server answered): a hold on that side ends, with one line.
+void delivery_resumed(SettleContext& c, Target side) {
+    if (!c.run.hold(side).active()) return;
+    c.run.hold(side) = {};
+    c.rt.list.add(" Consegna di nuovo possibile: riprendo l'invio dei messaggi" + side_name(side));
+    // The warning look stays while the other side is held.
+    show_hold(c);
+    c.rt.view.tray_message("Velarion", "Consegna di nuovo possibile");
+}
+
+
 // The longest wait before a server that could not be reached is tried again,
 // whatever the retry delays say: it may be back long before them.
 constexpr long long kLongestProbeWait = 300;
-
-// A message went through: a lack of space said before is over.
-void space_again(SettleContext& c) {
-    if (c.run.space_trouble.empty()) return;
-    c.rt.list.add(" Spazio di nuovo disponibile: riprendo l'invio dei messaggi");
-    c.run.space_trouble.clear();
-}
 
 // A draft was stored: a full drafts store said before is over.
 void store_room_again(SettleContext& c, Target side) {
@@ -76,18 +97,22 @@ void store_room_again(SettleContext& c, Target side) {
 void hold_delivery(SettleContext& c, const DeliveryOutcome& o) {
     DeliveryHold& h = c.run.hold(o.target);
     const bool changed = !h.active() || h.kind != o.result;
+    // A try the operator asked for is answered with the lines of a new hold,
+    // but the hold goes on from its first failure.
+    const bool say = changed || h.asked;
     h.failures = changed ? 1 : h.failures + 1;
+    if (changed) h.since = now_seconds(c.rt);
     h.kind = o.result;
     h.reason = o.reason;
-    h.until_ms = now_ms(c.rt) + std::min(c.rt.cfg.retry.delay_after(h.failures), kLongestProbeWait) * 1000;
-    if (!changed) return;
+    h.asked = false;
+    const long long wait = std::min(c.rt.cfg.retry.delay_after(h.failures), kLongestProbeWait);
+    h.until_ms = now_ms(c.rt) + wait * 1000;
+    h.next_try = now_seconds(c.rt) + wait;
+    show_hold(c);
+    if (!say) return;
     // Shown, not asked: a tray notification at the change, and the warning look until it ends.
-    const DateTime t = c.rt.clock.now();
-    char since[8];
-    std::snprintf(since, sizeof since, "%02d:%02d", t.hour % 100, t.minute % 100);
     const std::string what = o.result == Delivered::logon_refused ? "accesso alla posta rifiutato"
                                                                    : "server di posta non raggiungibile";
-    c.rt.view.set_warning(std::to_string(waiting_messages(c)) + " in attesa, " + what + " dalle " + since);
     c.rt.view.tray_message("Velarion", what + ": " + o.reason);
     if (o.result == Delivered::logon_refused) {
         // On the desktop the logon failure has switched the agent off already,
@@ -237,7 +262,7 @@ void park(SettleContext& c, const Claimed& m, const std::string& reason) {
     ParkRequest r;
     r.work = c.work;
     r.spool_dir = c.queue.spool();
-    r.trigger_path = c.queue.claimed_path(m.trigger);
+    r.trigger_path = c.queue.claimed_file(m.trigger);
     r.trigger_name = m.trigger;
     r.base = m.base;
     r.agent = c.queue.agent();
@@ -268,6 +293,12 @@ void park(SettleContext& c, const Claimed& m, const std::string& reason) {
     remove_spool_files(c, m, going);
 }
 
+void space_again(SettleContext& c) {
+    if (c.run.space_trouble.empty()) return;
+    c.rt.list.add(" Spazio di nuovo disponibile: riprendo l'invio dei messaggi");
+    c.run.space_trouble.clear();
+}
+
 void finish_batch(SettleContext& c) {
     if (!c.batch || c.batch->messages.empty()) return;
     std::vector<Claimed> messages;
@@ -283,22 +314,17 @@ void finish_batch(SettleContext& c) {
 void settle(SettleContext& c, const Claimed& m, const DeliveryOutcome& outcome) {
     switch (outcome.result) {
         case Delivered::yes:
+            // Concluded the moment its transport accepted it (its spool files
+            // go with the batch's one sync); a transport without that hook gets it here.
+            if (!m.accepted) record_accepted(c, m);
             c.log_now();
-            if (c.batch) {
-                // Its spool files go with the batch's one sync.
-                c.queue.conclude_in_batch(m.trigger);
-                if (c.batch->messages.empty()) c.batch->since_ms = now_ms(c.rt);
-                c.batch->messages.push_back(m);
-            } else if (c.queue.conclude(m.trigger)) {
-                remove_spool_files(c, m, m.spool_files);
-            }
             count(c, text::upper(m.option) == "SAVE" ? Counted::saved : Counted::delivered);
             concluded(c, m);
             if (c.batch && (c.batch->messages.size() >= ConcludedBatch::kMessages ||
                             now_ms(c.rt) - c.batch->since_ms >= ConcludedBatch::kMilliseconds))
                 finish_batch(c);
             delivery_resumed(c, outcome.target);
-            space_again(c);
+            if (!unrecorded(c, m.trigger)) space_again(c);
             store_room_again(c, outcome.target);
             return;
         case Delivered::failed:

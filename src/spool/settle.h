@@ -15,6 +15,7 @@ namespace velarion {
 
 struct Runtime;
 struct RunState;
+struct DeliveryHold;
 
 namespace spool {
 
@@ -28,6 +29,7 @@ struct Claimed {
     std::vector<std::string> links;             // spool files that are no plain file (links, special files): never read, removed
     std::vector<std::string> attachment_names;  // the header's attachment lines, when read
     std::string option;                         // its delivery option, when read ("SAVE": a draft)
+    bool accepted = false;                      // its transport accepted it, and record_accepted was called
 };
 
 // Delivered messages whose spool files wait for one sync of the queue folder
@@ -39,6 +41,9 @@ struct ConcludedBatch {
     static constexpr long long kMilliseconds = 1000;
     std::vector<Claimed> messages;
     long long since_ms = 0;  // when its first message was concluded (Clock::monotonic_ms)
+    // Accepted by their transports, their concluding rename failed: tried
+    // again until it succeeds (accepted.h); none of them is sent again.
+    std::vector<Claimed> unrecorded;
 };
 
 // The spool folder, work folder and queue a message is settled in.
@@ -64,6 +69,9 @@ void settle(SettleContext& c, const Claimed& m, const DeliveryOutcome& outcome);
 // their spool files go. When the sync fails they stay, and the next scan
 // finds them concluded (recovery.h).
 void finish_batch(SettleContext& c);
+
+// A message went through (or its record did): a lack of space said before is over, with one line.
+void space_again(SettleContext& c);
 
 // Parks the message: its work files and its spool files as they were go to
 // a folder below "non_inviati" with the reason; then its spool files go.
@@ -95,6 +103,13 @@ void remove_spool_files(SettleContext& c, const Claimed& m, const std::vector<st
 // tried (it could not be reached or refused the account, and the next try's
 // time has not come).
 bool delivery_held(const RunState& run, Target side, long long now_ms);
+
+// The hold in words with its start: "server di posta non raggiungibile dalle 17:16".
+std::string hold_since(const DeliveryHold& h);
+// Sets the warning look (tray icon, its tip, the status line) to what the
+// holds are now: "N in attesa, <hold_since>" while one is on, none after.
+// Called at every change and after every scan, so that the count stays true.
+void show_hold(SettleContext& c);
 
 // The longest of the retry delays, in seconds.
 long long longest_delay(const Runtime& rt);

@@ -1,5 +1,7 @@
 #include "spool/work_cleanup.h"
 
+#include <sys/stat.h>
+
 #include <charconv>
 #include <filesystem>
 #include <system_error>
@@ -64,7 +66,11 @@ void mark_cleaned(RunState& run, const DateTime& now) {
 void clean_work_dir(Runtime& rt, const std::string& work,
                     const std::function<std::vector<std::string>()>& in_use_now, int retention_days) {
     rt.trace_line(" Pulizia della directory d'appoggio " + work);
-    std::vector<fs::path> listed;
+    struct Listed {
+        fs::path path;
+        ino_t inode;
+    };
+    std::vector<Listed> listed;
     std::error_code ec;
     for (fs::directory_iterator it(work, ec), end; !ec && it != end; it.increment(ec)) {
         // Symbolic links go too, whatever they point to (a folder, or
@@ -75,14 +81,21 @@ void clean_work_dir(Runtime& rt, const std::string& work,
         if (fs::is_directory(st)) continue;
         const std::string name = it->path().filename().string();
         if (fs::is_regular_file(st) && text::lower(name) == "note.txt") continue;
-        listed.push_back(it->path());
+        struct stat sb {};
+        if (::lstat(it->path().c_str(), &sb) != 0) continue;
+        listed.push_back({it->path(), sb.st_ino});
     }
-    const std::vector<std::string> in_use_names = in_use_now();
+    // Another agent sharing the folder may claim a message at any moment:
+    // it publishes the message's names, then copies its files. Each name is
+    // checked against the lists as they are right before it goes, and only
+    // the very file listed goes (a name made again since is a new copy).
     std::size_t removed = 0;
-    for (const auto& p : listed) {
-        if (in_use(in_use_names, p.filename().string())) continue;
+    for (const auto& l : listed) {
+        if (in_use(in_use_now(), l.path.filename().string())) continue;
+        struct stat sb {};
+        if (::lstat(l.path.c_str(), &sb) != 0 || sb.st_ino != l.inode) continue;
         std::error_code rm;
-        if (fs::remove(p, rm)) ++removed;
+        if (fs::remove(l.path, rm)) ++removed;
     }
     rt.trace_line(" Pulizia terminata, file cancellati " + std::to_string(removed));
     remove_old_copies(rt, work, retention_days);

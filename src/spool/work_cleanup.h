@@ -25,9 +25,10 @@ void mark_cleaned(RunState& run, const DateTime& now);
 // Removes the files (and symbolic links) of `work` but "note.txt" (in any
 // case) and the names that in_use() gives (work_claims.h); then the folders
 // non_copiati/<yyyy>/<mmdd> older than retention_days. in_use() is asked
-// after the folder is listed: an agent names its files before it makes
-// them, so every file listed that another agent uses is in its answer. Files
-// that cannot be removed are left.
+// again right before each file goes, and a file goes only when it is still
+// the one listed (its inode): an agent names its files before it makes
+// them, so a copy another agent makes meanwhile, even under a name listed
+// before, is never removed. Files that cannot be removed are left.
 void clean_work_dir(Runtime& rt, const std::string& work,
                     const std::function<std::vector<std::string>()>& in_use, int retention_days);
 

@@ -4,6 +4,7 @@
 
 #include "platform/os/paths.h"
 #include "startup/command_line.h"
+#include "startup/service_env.h"
 #include "startup/user_params.h"
 
 namespace velarion {
@@ -12,6 +13,13 @@ CommandAgent::CommandAgent(const std::string& command_line) : agent_(clock_, vie
     const std::vector<std::string> args = getcommandline(command_line, 10);
     apply_load_switches(agent_.settings.sw, args, paths::program_dir());
     apply_main_switches(agent_.settings.sw, args);  // "cdo:", "plus:"
+    // Without "ini:" the installation the operator's service runs, when its
+    // environment file names one; else the program's folder as before.
+    Switches& sw = agent_.settings.sw;
+    if (!sw.ini_given && !sw.ope.empty()) {
+        const std::string ini = service_env::installation(sw.ope);
+        if (!ini.empty()) sw.ini = ini;
+    }
 }
 
 std::optional<int> CommandAgent::load(const std::function<void(const std::string& ini)>& unreachable) {

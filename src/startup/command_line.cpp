@@ -59,7 +59,7 @@ FrontEndOptions take_front_end_options(int argc, const char* const* argv) {
         } else if (a == "--retry-now") {
             out.queue_action = "retry-now";
             // An optional message name (or "all"): the next argument when it is no keyword or option.
-            if (i + 1 < argc && !holds_keyword(argv[i + 1]) && argv[i + 1][0] != '-') out.queue_base = argv[++i];
+            if (i + 1 < argc && !holds_keyword(argv[i + 1]) && argv[i + 1][0] != '-') out.queue_names.push_back(argv[++i]);
         } else if (a == "--track") {
             out.track = true;
             if (i + 1 < argc && !holds_keyword(argv[i + 1]) && argv[i + 1][0] != '-') out.track_base = argv[++i];
@@ -71,10 +71,10 @@ FrontEndOptions take_front_end_options(int argc, const char* const* argv) {
             } else {
                 out.unknown.emplace_back(a);  // its value is missing
             }
-        } else if (a == "--hold" || a == "--release") {
+        } else if (a == "--hold" || a == "--release" || a == "--delete") {
+            // Every message name (or ALL) that follows; none: the command gives its usage.
             out.queue_action = a.substr(2);
-            if (i + 1 < argc && !holds_keyword(argv[i + 1]) && argv[i + 1][0] != '-') out.queue_base = argv[++i];
-            else out.unknown.emplace_back(a);  // the message name is missing
+            while (i + 1 < argc && !holds_keyword(argv[i + 1]) && argv[i + 1][0] != '-') out.queue_names.push_back(argv[++i]);
         } else if (qt_option(a)) {
             ++i;  // Qt takes it and its value from the arguments it is given
         } else if (!holds_keyword(a)) {
@@ -93,7 +93,8 @@ std::string usage_text() {
     return usage_line() +
            "       velarion --resubmit FOLDER [--force] | --resubmit BASE [--force] ini:DIR ope:OP\n"
            "       velarion --queue [--json] ini:DIR ope:OP\n"
-           "       velarion --retry-now [BASE|all] | --hold BASE | --release BASE  ini:DIR ope:OP\n"
+           "       velarion --retry-now [BASE|all] ini:DIR ope:OP\n"
+           "       velarion --hold|--release|--delete BASE...|ALL  ini:DIR ope:OP\n"
            "       velarion --track [BASE|all] [--since DATE] [--json] ini:DIR ope:OP\n"
            "       velarion --resend BASE --to ADDRESS[;ADDRESS] ini:DIR ope:OP\n"
            "       velarion --test-mail ini:DIR ope:OP\n"
@@ -116,9 +117,15 @@ std::string usage_text() {
            "  --retry-now [BASE|all]\n"
            "               try the deferred message BASE (or all) at once; running agents\n"
            "               also end a hold on delivery at their next poll\n"
-           "  --hold BASE  keep the message back: no agent takes it until --release BASE\n"
-           "  --release BASE\n"
-           "               let a message kept back go again\n"
+           "  --hold BASE...|ALL\n"
+           "               keep the messages back (ALL: every waiting or deferred one of\n"
+           "               the operator): no agent takes them until --release\n"
+           "  --release BASE...|ALL\n"
+           "               let messages kept back go again\n"
+           "  --delete BASE...|ALL\n"
+           "               take messages out of the queue: each is parked below non_inviati\n"
+           "               with the reason \"rimosso dall'operatore\" (nothing is destroyed;\n"
+           "               --resubmit hands it back)\n"
            "  --force      with --resubmit: also a message that may have been delivered already\n"
            "  --track [BASE|all]\n"
            "               show each sent message (or BASE) with what became of it per\n"
@@ -141,7 +148,9 @@ std::string usage_text() {
            "\n"
            "At most ten keyword arguments (blank-separated, no quoting):\n"
            "  ope:OP       operator code, at most 3 characters, or TUTTI; ope:AB;CD adds CD\n"
-           "  ini:DIR      folder of velarion.ini (default: the program's folder)\n"
+           "  ini:DIR      folder of velarion.ini (default: the program's folder; for the\n"
+           "               commands without a window, VELARION_INI of the environment or\n"
+           "               of the operator's service file <OP>.env first)\n"
            "  run:y        switch the agent on at start (default; anything else: off)\n"
            "  plus:y       allow a second agent of the same user\n"
            "  cdo:Y        deliver through the SMTP settings of section CDO\n"

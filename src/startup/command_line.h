@@ -21,10 +21,10 @@ struct FrontEndOptions {
     bool help = false;      // --help: the usage is printed, nothing else is done
     bool version = false;   // --version: the version is printed, nothing else is done
     std::vector<std::string> resubmit;  // --resubmit FOLDER (each one given)
-    // The queue commands: "queue" (--queue), "retry-now", "hold", "release";
-    // queue_base is the message named (or "all"), json --json.
+    // The queue commands: "queue" (--queue), "retry-now", "hold", "release",
+    // "delete"; queue_names the messages named (or "all"/"ALL"), json --json.
     std::string queue_action;
-    std::string queue_base;
+    std::vector<std::string> queue_names;
     bool json = false;
     bool force = false;     // --force: --resubmit hands back also a message that may have been delivered
     bool test_mail = false;  // --test-mail: sign on to the store and the transport, send nothing

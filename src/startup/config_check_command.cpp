@@ -1,5 +1,7 @@
 #include "startup/config_check_command.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <vector>
 
@@ -13,7 +15,9 @@
 #include "platform/os/text_encoding.h"
 #include "startup/agent.h"
 #include "startup/command_agent.h"
+#include "common/file_problem.h"
 #include "startup/command_line.h"
+#include "startup/queue_report.h"
 #include "startup/user_params.h"
 
 namespace velarion {
@@ -23,9 +27,17 @@ namespace {
 class Report {
 public:
     explicit Report(std::string ini) : ini_(std::move(ini)) {}
-    // A problem of velarion.ini: "<ini>: [SECTION] key: text".
+    // velarion.ini as read, for the lines of its keys.
+    void read_lines() { contents_ = ini::read_all(ini_); }
+    const ini::IniContents& contents() const { return contents_; }
+    // A problem of velarion.ini: "<ini>:<line> [SECTION] key: text", the
+    // line of the key when it is written there, else "<ini>: [SECTION] key: text".
     void key(const std::string& section, const std::string& key, const std::string& text) {
-        line(ini_ + ": [" + section + "] " + key + ": " + text);
+        int at = 0;
+        if (const ini::IniSection* sec = contents_.section(section))
+            for (const auto& e : sec->entries)
+                if (text::upper(e.key) == text::upper(key)) at = e.line;
+        line(ini_ + (at > 0 ? ":" + std::to_string(at) : std::string(":")) + " [" + section + "] " + key + ": " + text);
     }
     void line(const std::string& cp1252) {
         const std::string out = text::cp1252_to_utf8(cp1252) + "\n";
@@ -36,6 +48,7 @@ public:
 
 private:
     std::string ini_;
+    ini::IniContents contents_;
     int count_ = 0;
 };
 
@@ -75,6 +88,40 @@ void styles(Report& r, Agent& a) {
     for (const auto& section : contents.sections) names.push_back(section.name);
     for (const auto& name : names) file.section(a.rt, name);
     for (const auto& p : file.problems()) r.line(p.message());
+    // The logo pictures the styles name ("file": <file>.jpg in the logo folder),
+    // from a reading of its own (the loader's cache may have moved on).
+    const ini::IniContents again = ini::read_all(path);
+    for (const auto& section : again.sections)
+        for (const auto& e : section.entries) {
+            if (text::upper(e.key) != "FILE" || text::trim(e.value).empty()) continue;
+            const std::string picture = a.settings.logo_dir + text::trim(e.value) + ".jpg";
+            if (!paths::exists(picture))
+                r.line(FileProblem{path, e.line, "[" + section.name + "] file: logo picture " + picture + " not found"}.message());
+        }
+}
+
+// The metrics file: an absolute path (the service's working folder is "/"),
+// in a folder the agent may write, and no folder or special file in its place.
+void metrics(Report& r, const Settings& s) {
+    if (!s.metrics_file) return;
+    const std::string& given = *s.metrics_file;
+    if (given.empty() || given[0] != '/') {
+        r.key("GLOBAL", "metriche", given + ": il percorso deve essere assoluto");
+        return;
+    }
+    const std::string target = metrics_path(given, s.sw.ope);
+    const std::string dir = paths::folder(target);
+    if (!paths::is_folder(dir)) {
+        r.key("GLOBAL", "metriche", "la cartella " + dir + " non esiste");
+        return;
+    }
+    if (!paths::writable_folder(dir)) {
+        r.key("GLOBAL", "metriche", "la cartella " + dir + " non e' scrivibile");
+        return;
+    }
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        r.key("GLOBAL", "metriche", target + " non e' un file");
 }
 
 }  // namespace
@@ -88,6 +135,13 @@ int run_config_check(const std::string& command_line) {
         return *status;
     const Settings& s = a.settings;
     const std::string section = sw.ope;
+    r.read_lines();
+    // An operator without a section: its folders and styles are not there to check.
+    if (sw.ope != "TUTTI" && r.contents().read && !r.contents().section(section)) {
+        r.line(a.settings.ini_path() + ": [" + section + "]: l'operatore " + section +
+               " non ha una sezione in velarion.ini");
+        return 1;
+    }
     // The keys whose text could not be used, as "file:line [SECTION] key: ...".
     for (const auto& p : s.problems) r.line(p.message());
     // A missing "Timing" stops the load step with this text (a written but
@@ -108,8 +162,7 @@ int run_config_check(const std::string& command_line) {
     if (s.prepara) folder(r, section, "ParGenerali", s.prepare_dir, true);
     for (const auto& f : s.read_folders) folder(r, "PERCORSI", "cartelle_lettura", f, false);
     for (const auto& f : s.copy_folders) folder(r, "PERCORSI", "cartelle_copia", f, true);
-    if (s.metrics_file)
-        folder(r, "GLOBAL", "metriche", paths::folder(*s.metrics_file).empty() ? "." : paths::folder(*s.metrics_file), true);
+    metrics(r, s);
     mail_urls(r, s);
     styles(r, a);
     return r.count() > 0 ? 1 : 0;

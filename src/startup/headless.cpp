@@ -46,12 +46,25 @@ public:
         write_line(stderr, "velarion: " + title);
         return "";
     }
-    // Pending events: a close signal, a due timer tick.
+    // Pending events: the service watchdog, a close signal, a due timer
+    // tick. The scan runs them between messages and in its long waits (the
+    // size check, a long composition), so a long scan is no hang to the
+    // service manager, and a stop takes effect after the message in flight.
     void process_events() override {
+        pet_watchdog();
         if (!logic_) return;
-        if (g_stop) logic_->request_close();
+        if (g_stop) {
+            if (!stopping_said_) service::stopping();
+            stopping_said_ = true;
+            logic_->request_close();
+        }
         if (timer_due()) fire_tick();
         logic_->flush_if_due();
+    }
+    void pet_watchdog() {
+        if (pet_every_.count() <= 0 || Steady::now() < next_pet_) return;
+        service::watchdog();
+        next_pet_ = Steady::now() + pet_every_;
     }
     void close_window() override { closed_ = true; }
 
@@ -68,19 +81,24 @@ private:
     bool timer_on_ = false;
     int interval_ms_ = 0;
     Steady::time_point next_tick_{};
+    const std::chrono::milliseconds pet_every_ = service::watchdog_period();
+    Steady::time_point next_pet_{};
+    bool stopping_said_ = false;
 };
 
 // The instance lock of this user; the running instance is woken on its socket.
 class LockGuard final : public InstanceGuard {
 public:
     bool another_running() override {
-        lock_ = InstanceLock::try_acquire();
+        lock_ = InstanceLock::try_acquire(&trouble_);
         return !lock_.has_value();
     }
     void raise_other() override { InstanceLock::request_raise(); }
+    std::string trouble() const override { return trouble_; }
 
 private:
     std::optional<InstanceLock> lock_;
+    std::string trouble_;
 };
 
 }  // namespace
@@ -136,22 +154,17 @@ int run_headless(const std::string& command_line, bool once) {
         logic.request_close();
         return 0;
     }
-    // Ready after the load step; the watchdog is petted between ticks, so a
-    // tick that never ends gets the agent restarted by the service manager.
+    // Ready after the load step; the watchdog is petted between ticks and
+    // between the messages of a scan, so a message that never ends gets the
+    // agent restarted by the service manager.
     service::ready("Velarion attivato, operatore " + a.settings.sw.ope);
-    using Steady = std::chrono::steady_clock;
-    const auto pet_every = service::watchdog_period();
-    auto next_pet = Steady::now();
     while (!view.closed()) {
         if (g_stop) {
-            service::stopping();
+            view.process_events();  // says the stop to the service manager
             logic.request_close();
             break;
         }
-        if (pet_every.count() > 0 && Steady::now() >= next_pet) {
-            service::watchdog();
-            next_pet = Steady::now() + pet_every;
-        }
+        view.pet_watchdog();
         if (view.timer_due()) view.fire_tick();
         logic.flush_if_due();
         clock.sleep_ms(50);

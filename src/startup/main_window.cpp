@@ -62,6 +62,8 @@ Form1Logic::Form1Logic(Agent& a, std::vector<std::string> args, ScanHook scan)
     // The lines of each message reach the log file as soon as it is settled.
     scanner_.set_after_message([this] { flush_now(); });
     scanner_.set_save_log([this] { flush_now(); });
+    // A close asked during a scan (SIGTERM) takes effect between messages.
+    scanner_.set_closing([this] { return close_pending_; });
 }
 
 void Form1Logic::flush_now() {
@@ -78,9 +80,12 @@ void Form1Logic::flush_if_due() {
 
 void Form1Logic::report_state() {
     last_report_ = to_seconds(a_.clock.now());
-    // The sending side's hold when there is one, else the drafts store's.
-    const RunState& run = scanner_.run_state();
-    report_queue_state(a_, run.transport_hold.active() ? run.transport_hold : run.store_hold);
+    const std::string trouble = report_queue_state(a_, scanner_.run_state());
+    // A metrics file that cannot be written is said once, and again when that changes.
+    if (trouble == metrics_trouble_) return;
+    metrics_trouble_ = trouble;
+    if (!trouble.empty()) a_.list.add(" Impossibile scrivere il file delle metriche " + trouble);
+    else a_.list.add(" File delle metriche di nuovo scritto");
 }
 
 LoadResult Form1Logic::load() {

@@ -112,6 +112,7 @@ private:
     int interval_ = 0;
     bool in_tick_ = false;
     bool close_pending_ = false;
+    std::string metrics_trouble_;  // why the metrics file was last not written ("" when it was)
     bool closed_ = false;
     int scans_ = 0;
     long long last_flush_ = 0;  // when the log was last written (to_seconds)

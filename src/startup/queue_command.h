@@ -1,18 +1,19 @@
 // The queue commands, as Postfix's users know them from postqueue and
 // postsuper: --queue [--json] lists what the installation holds,
-// --retry-now [BASE|all], --hold BASE, --release BASE steer it, and
+// --retry-now [BASE|all], --hold/--release/--delete BASE...|ALL steer it, and
 // --resubmit BASE hands a parked message back by its name. They read the
 // operator's folders from velarion.ini (ini:DIR ope:OP) and work beside
 // running agents.
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace velarion {
 
 struct QueueRequest {
-    std::string action;  // "queue", "retry-now", "hold", "release", "resubmit"
-    std::string base;    // the message (or "all" for retry-now)
+    std::string action;               // "queue", "retry-now", "hold", "release", "delete", "resubmit"
+    std::vector<std::string> names;   // the messages (or "all"/"ALL")
     bool json = false;   // --json: one JSON object per line
     bool force = false;  // --force: resubmit also a message that may have been delivered
 };

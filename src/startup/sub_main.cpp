@@ -44,6 +44,12 @@ bool Sub_Main(Agent& a, const std::vector<std::string>& args, InstanceGuard& gua
         guard.raise_other();
         return false;
     }
+    // One agent per user cannot be made sure of: said, rather than run unguarded.
+    if (!guard.trouble().empty() && !a.settings.sw.second_instance) {
+        a.view.message_box("Impossibile creare il file di blocco dell'istanza " + guard.trouble() +
+                           " (plus:y avvia comunque)");
+        return false;
+    }
 
     // Decimal separator.
     a.settings.host.decimal_separator = decimal_separator_test();

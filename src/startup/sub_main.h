@@ -16,6 +16,8 @@ public:
     virtual bool another_running() = 0;
     // Brings the running instance's window to the front.
     virtual void raise_other() = 0;
+    // Why another_running() could not tell ("" when it could): no lock file could be made.
+    virtual std::string trouble() const { return ""; }
 };
 
 // The process entry's checks before the main window loads (switches,

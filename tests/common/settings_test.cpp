@@ -109,5 +109,36 @@ TEST(DerivedSettings, SizeCheckLimitAndUmaskFromGlobal) {
     EXPECT_EQ(s.file_umask, 0u);
 }
 
+TEST(DerivedSettings, LimitsOfInvoicePagesAndMessageBytes) {
+    Settings s = loaded("/srv/spool/", "");
+    EXPECT_EQ(s.invoice_max_bytes, 10u << 20);
+    EXPECT_EQ(s.max_pages, 250'000);
+    EXPECT_EQ(s.message_max_bytes, 1024ull << 20);
+    EXPECT_TRUE(s.problems.empty());
+    s.global.fattura_max_mb = " 25 ";
+    s.global.pagine_max = "100000000";
+    s.global.messaggio_max_mb = "1048576";
+    s.derive();
+    EXPECT_EQ(s.invoice_max_bytes, 25u << 20);
+    EXPECT_EQ(s.max_pages, 100'000'000);
+    EXPECT_EQ(s.message_max_bytes, 1ull << 40);
+    EXPECT_TRUE(s.problems.empty());
+    // Beyond the range, or no whole number: the default, and a problem that says so.
+    s.global.fattura_max_mb = "1025";
+    s.global.pagine_max = "0";
+    s.global.messaggio_max_mb = "1.5";
+    s.derive();
+    EXPECT_EQ(s.invoice_max_bytes, 10u << 20);
+    EXPECT_EQ(s.max_pages, 250'000);
+    EXPECT_EQ(s.message_max_bytes, 1024ull << 20);
+    ASSERT_EQ(s.problems.size(), 3u);
+    EXPECT_EQ(s.problems[0].text,
+              "[GLOBAL] fattura_max_mb: '1025' is not a whole number of megabytes from 1 to 1024 (10 are used)");
+    EXPECT_EQ(s.problems[1].text,
+              "[GLOBAL] pagine_max: '0' is not a whole number of pages from 1 to 100000000 (250000 are used)");
+    EXPECT_EQ(s.problems[2].text,
+              "[GLOBAL] messaggio_max_mb: '1.5' is not a whole number of megabytes from 1 to 1048576 (1024 are used)");
+}
+
 }  // namespace
 }  // namespace velarion

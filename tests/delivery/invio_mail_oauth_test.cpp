@@ -22,7 +22,8 @@ TEST(INVIOmailOAuth, SignsOnWithXoauth2AndATokenProblemKeepsTheMessage) {
     TokenServer endpoint;
     if (!endpoint.skip_reason().empty()) GTEST_SKIP() << endpoint.skip_reason();
     endpoint.set_refresh_token("rt-cdo-1");
-    testing::SmtpServer smtp(testing::SmtpOptions{.oauth_issued = endpoint.issued_file()});
+    // A server that offers nothing but XOAUTH2.
+    testing::SmtpServer smtp(testing::SmtpOptions{.oauth_issued = endpoint.issued_file(), .mechanisms = "XOAUTH2"});
     if (!smtp.skip_reason().empty()) GTEST_SKIP() << smtp.skip_reason();
 
     MailContext m;

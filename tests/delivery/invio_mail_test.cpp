@@ -97,6 +97,25 @@ TEST(INVIOmail, SendsWithACopyToTheSenderAndItsLines) {
     expect_no_password(m, "segreta");
 }
 
+// The file name check lets ";" through: such an attachment travels whole.
+TEST(INVIOmail, AnAttachmentWhoseNameHoldsASemicolonIsDelivered) {
+    SmtpServer smtp;
+    if (!smtp.skip_reason().empty()) GTEST_SKIP() << smtp.skip_reason();
+    MailContext m;
+    use_smtp(m, smtp.port());
+    m.work_file("listino;2027.doc", "listino prezzi");
+    m.work_file("000123.pdf", "%PDF-1.4 fattura");
+    DeliveryRequest r = testing::sample_request();
+    testing::attach(m, r, "listino;2027.doc");
+    testing::attach(m, r, "000123.txt");
+
+    ASSERT_TRUE(m.dispatcher.sendmail(r)) << lines_of(m);
+    const auto got = smtp.messages(1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_THAT(testing::describe_mime(got[0]),
+                HasSubstr("attachment: listino;2027.doc 14\nattachment: 000123.pdf 16\n"));
+}
+
 TEST(INVIOmail, RefusedRecipientThenTheErrorReportToTheSender) {
     SmtpServer smtp("sconosciuto");
     if (!smtp.skip_reason().empty()) GTEST_SKIP() << smtp.skip_reason();

@@ -468,6 +468,16 @@ TEST(WriteMail, NoReceiptForTheFixedRecipient) {
     EXPECT_THAT(d, HasSubstr("body: '\\n'"));  // no attachment: only the line break
 }
 
+// A desktop whose mailto: handler is `entry` with those categories (xdg-mime
+// in `bin` answers for it, its entry in bin/applications).
+void desktop_mail_client(const testing::TempDir& bin, const std::string& entry, const std::string& categories) {
+    testing::write_file(bin / "xdg-mime", "#!/bin/sh\necho " + entry + "\n");
+    std::filesystem::permissions(bin / "xdg-mime", std::filesystem::perms::owner_all);
+    testing::write_file(bin / ("applications/" + entry), "[Desktop Entry]\nType=Application\nCategories=" + categories + "\n");
+    setenv("XDG_DATA_DIRS", bin.path().c_str(), 1);
+    setenv("XDG_DATA_HOME", (bin / "none").c_str(), 1);
+}
+
 // The desktop's compose window: xdg-email gets subject, body, copies and
 // attachments; nothing is stored, and a store that cannot be reached holds
 // nothing back.
@@ -476,6 +486,7 @@ TEST(SendMail, InteractiveSaveOnDesktopOpensComposeWindow) {
     const std::string args = bin / "args.txt";
     testing::write_file(bin / "xdg-email", "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > " + args + "\n");
     std::filesystem::permissions(bin / "xdg-email", std::filesystem::perms::owner_all);
+    desktop_mail_client(bin, "thunderbird.desktop", "Network;Email;");
     const std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
     setenv("PATH", (bin.path() + ":" + old_path).c_str(), 1);
     setenv("DISPLAY", ":99", 1);
@@ -498,6 +509,37 @@ TEST(SendMail, InteractiveSaveOnDesktopOpensComposeWindow) {
     EXPECT_THAT(got, ::testing::HasSubstr("--attach\n" + m.work + "000123.pdf\n"));
     EXPECT_THAT(got, ::testing::EndsWith("mario.rossi@example.it\nanna.bianchi@example.it\n"));
     EXPECT_FALSE(std::filesystem::exists(m.dir / "Documenti/Velarion/posta/Drafts"));
+}
+
+// A desktop whose mailto: links open a browser: xdg-email would "succeed"
+// and keep nothing, so the message is saved in the store as a draft.
+TEST(SendMail, InteractiveSaveWithoutAMailClientIsStoredAsADraft) {
+    testing::TempDir bin;
+    const std::string args = bin / "args.txt";
+    testing::write_file(bin / "xdg-email", "#!/bin/sh\ntouch " + args + "\n");
+    std::filesystem::permissions(bin / "xdg-email", std::filesystem::perms::owner_all);
+    desktop_mail_client(bin, "w3m.desktop", "Network;WebBrowser;");
+    const std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", (bin.path() + ":" + old_path).c_str(), 1);
+    setenv("DISPLAY", ":99", 1);
+
+    testing::MailContext m;
+    m.write_mapi("client=Posta\nstore=maildir://localhost" + m.dir / "posta" + "\n");
+    DeliveryRequest r = testing::sample_request();
+    r.lsSend = "save";
+    const bool ok = m.dispatcher.sendmail(r).delivered();
+    setenv("PATH", old_path.c_str(), 1);
+    unsetenv("DISPLAY");
+    unsetenv("XDG_DATA_DIRS");
+    unsetenv("XDG_DATA_HOME");
+
+    ASSERT_TRUE(ok) << ::testing::PrintToString(m.t.view.boxes);
+    EXPECT_FALSE(std::filesystem::exists(args));  // no hand-off to the browser
+    int drafts = 0;
+    for (const char* sub : {"posta/Drafts/new", "posta/Drafts/cur"})
+        if (std::filesystem::is_directory(m.dir / sub))
+            for (const auto& e : std::filesystem::directory_iterator(m.dir / sub)) drafts += e.is_regular_file();
+    EXPECT_EQ(drafts, 1);
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include <fstream>
 #include <vector>
 
+#include "platform/pdf/font_files.h"
+
 namespace fs = std::filesystem;
 
 namespace velarion::fuzz {
@@ -187,6 +189,9 @@ void Context::reset() {
 // libFuzzer calls this once before the first input; the replay programs do too.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     velarion::fuzz::work_root();
+    // fontconfig keeps its configuration to the end of the process: freed
+    // before the leak check, which then sees only leaks of the program's own.
+    std::atexit(velarion::font_files::release_config);
     if (velarion::fuzz::confine_writes()) return 0;
 #ifdef VELARION_LIBFUZZER
     // Inputs name files to write (copy targets, merge files): never fuzz unconfined by accident.

@@ -93,6 +93,7 @@ class Package(unittest.TestCase):
         for name in ("./usr/lib/systemd/user/velarion@.service",
                      "./usr/lib/systemd/system/velarion@.service",
                      "./usr/lib/sysusers.d/velarion.conf",
+                     "./usr/lib/tmpfiles.d/velarion.conf",
                      "./usr/share/applications/velarion.desktop",
                      "./usr/share/icons/hicolor/scalable/apps/velarion.svg",
                      "./usr/share/doc/velarion/copyright",
@@ -119,8 +120,39 @@ class Package(unittest.TestCase):
         self.assertNotRegex(result.stdout, r"(?m)^[EW]: ")
 
     def test_apt_resolves_the_dependencies(self):
-        result = run(["apt-get", "install", "--simulate", "--no-install-recommends", self.deb])
+        # --reinstall: on a machine where this version is installed already,
+        # apt would otherwise only say so, and resolve nothing.
+        result = run(["apt-get", "install", "--simulate", "--reinstall", "--no-install-recommends", self.deb])
         self.assertRegex(result.stdout, rf"(?m)^Conf velarion \({re.escape(DEB_VERSION)} ")
+
+    def test_maintainer_script_makes_the_services_user_and_folders(self):
+        control = os.path.join(self.tmp, "control")
+        run(["dpkg-deb", "-e", self.deb, control])
+        postinst = os.path.join(control, "postinst")
+        self.assertTrue(os.access(postinst, os.X_OK))
+        run(["sh", "-n", postinst])
+        if os.geteuid() != 0 or not shutil.which("systemd-sysusers") or not shutil.which("systemd-tmpfiles"):
+            self.skipTest("needs root and systemd-sysusers/systemd-tmpfiles to run the script in a test root")
+        # The script run as dpkg runs it, its tools pointed at a throw-away root.
+        root = os.path.join(self.tmp, "maint-root")
+        shutil.copytree(self.root, root, symlinks=True)
+        os.makedirs(os.path.join(root, "etc"), exist_ok=True)
+        wrappers = os.path.join(self.tmp, "wrappers")
+        os.makedirs(wrappers, exist_ok=True)
+        for tool in ("systemd-sysusers", "systemd-tmpfiles"):
+            path = os.path.join(wrappers, tool)
+            with open(path, "w") as f:
+                f.write(f"#!/bin/sh\nexec {shutil.which(tool)} --root={root} \"$@\"\n")
+            os.chmod(path, 0o755)
+        env = clean_env(PATH=wrappers + ":" + os.environ.get("PATH", "/usr/bin:/bin"))
+        run([postinst, "configure"], env=env)
+        with open(os.path.join(root, "etc/passwd")) as f:
+            self.assertRegex(f.read(), r"(?m)^velarion:x:\d+:\d+:Velarion spooling agent:/var/lib/velarion:")
+        for folder, mode in (("etc/velarion", 0o755), ("var/lib/velarion", 0o750), ("var/spool/velarion", 0o3770)):
+            st = os.stat(os.path.join(root, folder))
+            self.assertEqual(st.st_mode & 0o7777, mode, folder)
+        # Run again (an upgrade): nothing changes, nothing fails.
+        run([postinst, "configure"], env=env)
 
     def test_installed_programs_run_from_where_they_are(self):
         prog = os.path.join(self.root, "usr/lib/velarion")

@@ -1,5 +1,6 @@
 // PDF/A documents and Factur-X invoices, checked on real files with
-// poppler's and qpdf's tools and the XMP parsed by python3's XML parser.
+// poppler's and qpdf's tools, the XMP parsed by python3's XML parser and the
+// project's own PDF/A rule check (pikepdf and fontTools).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 
 #include "compose_fixture.h"
 #include "pdf/factur_x.h"
+#include "support/pdfa_rules.h"
 
 namespace velarion::testing {
 namespace {
@@ -196,6 +198,10 @@ TEST_F(ArchivalTest, Pdfa2bEmbedsEveryFontWithMetadataAndKeepsTextInPlace) {
     EXPECT_NE(q.find("/S /GTS_PDFA1"), std::string::npos);
     EXPECT_NE(q.find("/DestOutputProfile"), std::string::npos);
 
+    const PdfaVerdict rules = pdfa_rules(pdf);
+    EXPECT_EQ(rules.claim, "2B");
+    EXPECT_EQ(rules.status, 0) << rules.broken;
+
     EXPECT_TEXT_IN_PLACE(dir / "plain.pdf", pdf);
 }
 
@@ -242,6 +248,9 @@ TEST_F(ArchivalTest, SampleInstallationDocumentsAsPdfa) {
         EXPECT_GE(embedded_fonts(pdf, fonts), 1) << d.name << "\n" << fonts;
         EXPECT_EQ(qpdf_check(pdf), "") << d.name;
         EXPECT_EQ(xmp_fields(pdf, dir / "xmp.xml")["part"], "2") << d.name;
+        const PdfaVerdict rules = pdfa_rules(pdf);
+        EXPECT_EQ(rules.claim, "2B") << d.name;
+        EXPECT_EQ(rules.status, 0) << d.name << "\n" << rules.broken;
         EXPECT_TEXT_IN_PLACE(dir / "plain.pdf", pdf);
     }
 }
@@ -264,6 +273,137 @@ TEST_F(ArchivalTest, MergedPagesWithoutTheirFontsAreNoPdfa) {
     EXPECT_FALSE(logged(" Creato PDF/A-2b"));
     ASSERT_EQ(layout.compose.problems.size(), 1u);
     EXPECT_EQ(layout.compose.problems[0].line, 3);
+    // The document does not claim to be what it is not.
+    const PdfaVerdict rules = pdfa_rules(dir / "tempozip/UNITO.pdf");
+    EXPECT_EQ(rules.claim, "none");
+    EXPECT_EQ(rules.status, 0) << rules.broken;
+    EXPECT_NE(pdfa_rules(dir / "tempozip/UNITO.pdf", true).broken.find("6.2.11.4.1 font not embedded: Helvetica"),
+              std::string::npos);
+}
+
+struct MergeArchivalTest : ArchivalTest {
+    void SetUp() override {
+        ArchivalTest::SetUp();
+        fs::create_directories(dir / "unione");
+        cfg.op.unione_DIR = dir / "unione/";
+        cfg.derive();
+        cfg.pdf.merge = true;
+    }
+};
+
+// A merged page that is itself a PDF/A (made by the writer) keeps the
+// document a PDF/A: every stream ends with a line end, whatever qpdf writes.
+TEST_F(MergeArchivalTest, MergeOfAPdfaPageStaysPdfa) {
+    styles("[LETT]\nforzatura=v\npdfa=2b\n");
+    layout.style.name = "LETT";
+    ASSERT_EQ(compose(print_file("ALLEG.txt", "<B>Allegato</B> tecnico\r\n")), "12v");
+    fs::rename(dir / "tempozip/ALLEG.pdf", dir / "unione/allegato.pdf");
+    ASSERT_EQ(compose(print_file("LETTM.txt", "Lettera\r\n///Mallegato.pdf\r\n")), "12v");
+    const std::string pdf = dir / "tempozip/LETTM.pdf";
+    EXPECT_EQ(pdf_pages(pdf), 2);
+    EXPECT_EQ(layout.compose.conformance, "PDF/A-2b");
+    EXPECT_FALSE(logged("non ottenuto"));
+    const PdfaVerdict rules = pdfa_rules(pdf);
+    EXPECT_EQ(rules.claim, "2B");
+    EXPECT_EQ(rules.status, 0) << rules.broken;
+    EXPECT_EQ(qpdf_check(pdf), "");
+}
+
+// Each kind of page a PDF/A may not hold, merged: what can be changed
+// without changing what the page shows is changed (the document stays a
+// PDF/A); the rest makes the document no PDF/A, which then claims nothing.
+TEST_F(MergeArchivalTest, MergedPagesOfEachFaultyKind) {
+    struct Kind {
+        const char* kind;
+        bool conforms;
+        const char* line;  // the activity line's words
+        const char* rule;  // the rule the page itself breaks
+    };
+    const Kind kinds[] = {
+        {"annotation-font", false, "font non incorporati nei PDF uniti: Helvetica", "6.2.11.4.1"},
+        {"pattern-font", false, "font non incorporati nei PDF uniti: Helvetica", "6.2.11.4.1"},
+        {"nested-font", false, "font non incorporati nei PDF uniti: Helvetica", "6.2.11.4.1"},
+        {"cmyk", false, "colori DeviceCMYK nei PDF uniti", "6.2.4.3"},
+        {"widths", false, "larghezze diverse dal programma del font nei PDF uniti: LiberationSans", "6.2.11.5"},
+        // Deeper than the agent walks: no rule broken, but nothing said of what lies below.
+        {"deep-forms", false, "disegni annidati oltre 32 livelli nei PDF uniti", ""},
+        {"javascript", true, "PDF uniti resi conformi: azioni tolte 1", "6.5.1"},
+        {"launch", true, "PDF uniti resi conformi: azioni tolte 1", "6.5.1"},
+        {"no-flags", true, "PDF uniti resi conformi: annotazioni rese stampabili 1", "6.3.2"},
+        {"hidden", true, "PDF uniti resi conformi: annotazioni tolte 1", "6.3.2"},
+    };
+    styles("[LETT]\nforzatura=v\npdfa=2b\n");
+    for (const Kind& k : kinds) {
+        SCOPED_TRACE(k.kind);
+        const std::string page = dir / ("unione/" + std::string(k.kind) + ".pdf");
+        ASSERT_TRUE(faulty_page(k.kind, page));
+        if (*k.rule) {
+            EXPECT_NE(pdfa_rules(page, true).broken.find(k.rule), std::string::npos);
+        }
+        list.clear();
+        layout.compose.problems.clear();
+        layout.style.name = "LETT";
+        ASSERT_EQ(compose(print_file("UNITO.txt", "Lettera\r\n///M" + std::string(k.kind) + ".pdf\r\n")), "12v");
+        const std::string pdf = dir / "tempozip/UNITO.pdf";
+        EXPECT_EQ(pdf_pages(pdf), 2);
+        EXPECT_TRUE(logged(std::string(k.conforms ? " PDF/A-2b: " : " PDF/A-2b non ottenuto: ") + k.line));
+        EXPECT_EQ(layout.compose.conformance, k.conforms ? "PDF/A-2b" : "");
+        EXPECT_EQ(layout.compose.problems.size(), k.conforms ? 0u : 1u);
+        const PdfaVerdict rules = pdfa_rules(pdf);
+        EXPECT_EQ(rules.claim, k.conforms ? "2B" : "none");
+        EXPECT_EQ(rules.status, 0) << rules.broken;
+        if (!k.conforms && *k.rule) {
+            EXPECT_NE(pdfa_rules(pdf, true).broken.find(k.rule), std::string::npos);
+        }
+    }
+}
+
+// A Factur-X invoice whose merged pages do not conform is no PDF/A-3 either:
+// the invoice stays inside, the claim goes.
+TEST_F(MergeArchivalTest, FacturXWithANonConformingMergeClaimsNothing) {
+    ASSERT_TRUE(faulty_page("cmyk", dir / "unione/colori.pdf"));
+    attach("FATT02.xml", invoice("urn:cen.eu:en16931:2017"));
+    ASSERT_EQ(compose(print_file("FATT02.txt", "///XFATT02.xml\r\nFattura\r\n///Mcolori.pdf\r\n")), "12v");
+    const std::string pdf = dir / "tempozip/FATT02.pdf";
+    EXPECT_TRUE(logged(" PDF/A-3b non ottenuto: colori DeviceCMYK nei PDF uniti"));
+    EXPECT_EQ(layout.compose.conformance, "");
+    const PdfaVerdict rules = pdfa_rules(pdf);
+    EXPECT_EQ(rules.claim, "none");
+    EXPECT_EQ(rules.status, 0) << rules.broken;
+    EXPECT_NE(run_program({"/usr/bin/pdfdetach", "-list", pdf}).out.find("factur-x.xml"), std::string::npos);
+}
+
+// Every code of Windows-1252 from the space on, plain and bold: drawn with
+// a glyph the embedded subset holds, at its width (the writer's test does
+// every font of the table).
+TEST_F(ArchivalTest, EveryCp1252CodeIsDrawnWithAGlyphOfItsWidth) {
+    std::string text;
+    for (const char* markup : {"", "<B>"}) {
+        for (int row = 0x20; row < 0x100; row += 16) {
+            text += markup;
+            for (int code = row; code < row + 16; ++code) text += static_cast<char>(code);
+            text += std::string(*markup ? "</B>" : "") + "\r\n";
+        }
+    }
+    styles("[LETT]\nforzatura=v\npdfa=2b\n");
+    layout.style.name = "LETT";
+    ASSERT_NE(compose(print_file("CODICI.txt", text)), "");
+    const PdfaVerdict rules = pdfa_rules(dir / "tempozip/CODICI.pdf");
+    EXPECT_EQ(rules.claim, "2B");
+    EXPECT_EQ(rules.status, 0) << rules.broken;
+}
+
+// A CMYK logo cannot be in a PDF/A: the activity line says so (the picture is there).
+TEST_F(ArchivalTest, CmykLogoLeftOutOfAPdfaSaysWhy) {
+    std::string cmyk = "\xFF\xD8\xFF\xC0";
+    cmyk += std::string("\x00\x14\x08\x00\x10\x00\x10\x04", 8) + std::string(12, '\x11') + "\xFF\xD9";
+    write_file(dir / "loghi/quadri.jpg", cmyk);
+    styles("[LETT]\nforzatura=v\npdfa=2b\nfile=quadri\naltezza=10\n");
+    layout.style.name = "LETT";
+    ASSERT_EQ(compose(print_file("LOGO.txt", "testo\r\n")), "12v");
+    EXPECT_TRUE(logged(" Logo escluso dal PDF/A (immagine CMYK) " + dir / "loghi/quadri.jpg"));
+    EXPECT_FALSE(logged(" Logo non trovato"));
+    EXPECT_EQ(layout.compose.conformance, "PDF/A-2b");
 }
 
 TEST_F(ArchivalTest, StyleValueThatIsNoPartIsAProblemOfItsLine) {
@@ -296,6 +436,9 @@ TEST_F(ArchivalTest, ProtectedPdfaStyleCopiesThePdfaAndProtectsTheDocumentSent) 
     EXPECT_NE(run_program({"/usr/bin/qpdf", "--show-encryption", dir / "tempozip/LETTC.pdf"}).out.find("R = 2"),
               std::string::npos);
     EXPECT_EQ(layout.compose.conformance, "");
+    // The copy passes the rule check; the protected document claims nothing.
+    EXPECT_EQ(pdfa_rules(copy).status, 0) << pdfa_rules(copy).broken;
+    EXPECT_EQ(pdfa_rules(dir / "tempozip/LETTC.pdf").claim, "none");
     // One problem, at the line of "pdfa", however often the document is made.
     ASSERT_EQ(compose(path), "12v");
     int both = 0;
@@ -305,6 +448,22 @@ TEST_F(ArchivalTest, ProtectedPdfaStyleCopiesThePdfaAndProtectsTheDocumentSent) 
             EXPECT_EQ(p.line, 3);
         }
     EXPECT_EQ(both, 1);
+}
+
+// The AES-256 protected copy of a PDF/A claims nothing: no pdfaid, no output intent.
+TEST_F(ArchivalTest, AesProtectedDocumentClaimsNoPdfa) {
+    fs::create_directories(dir / "bin");
+    fs::copy_file(std::string(VELARION_BIN_DIR) + "/encryptpdf", dir / "bin/encryptpdf");
+    styles("[LETT]\nforzatura=v\npdfa=2b\n[PDFCRIPT]\nPasswordFISSA=fisso123\nCifratura=AES256\n");
+    layout.style.name = "LETT";
+    ASSERT_EQ(compose(print_file("LETTD.txt", "riservato\r\n")), "12v");
+    const std::string pdf = dir / "tempozip/LETTD.pdf";
+    EXPECT_NE(run_program({"/usr/bin/qpdf", "--show-encryption", pdf}).out.find("R = 6"), std::string::npos);
+    const PdfaVerdict rules = pdfa_rules(pdf);
+    EXPECT_EQ(rules.claim, "none");
+    EXPECT_EQ(rules.status, 0) << rules.broken;
+    EXPECT_EQ(run_program({"/usr/bin/qpdf", "--password=", "--qdf", "--object-streams=disable", pdf, dir / "q.pdf"}).status, 0);
+    EXPECT_EQ(read_file(dir / "q.pdf").find("GTS_PDFA1"), std::string::npos);
 }
 
 TEST_F(ArchivalTest, FacturXEmbedsTheInvoiceByteForByteInAPdfa3) {
@@ -386,11 +545,24 @@ TEST(FacturX, ConformanceLevelsOfTheGuidelines) {
     EXPECT_EQ(inv.relationship, "Data");
     ASSERT_TRUE(read_factur_x(invoice("urn:cen.eu:en16931:2017#compliant#urn:factur-x.eu:1p0:basic"), inv, refusal));
     EXPECT_EQ(inv.relationship, "Alternative");
-    // An entity that would read a file of the machine is not expanded.
+    // A DOCTYPE is refused before its declarations are read: no entity
+    // reads a file of the machine, none expands to gigabytes.
     const std::string xxe = "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>" +
                             invoice("urn:cen.eu:en16931:2017").substr(39);
-    EXPECT_TRUE(read_factur_x(xxe, inv, refusal)) << refusal;
-    EXPECT_EQ(inv.xml.find("root:"), std::string::npos);
+    EXPECT_FALSE(read_factur_x(xxe, inv, refusal));
+    EXPECT_EQ(refusal, "the XML has a DOCTYPE declaration (no DTD or entity is accepted in an e-invoice)");
+    EXPECT_FALSE(read_factur_x("<!DOCTYPE r>" + invoice("urn:cen.eu:en16931:2017").substr(39), inv, refusal));
+    // UTF-8 only, with or without its byte order mark.
+    EXPECT_TRUE(read_factur_x("\xEF\xBB\xBF" + invoice("urn:cen.eu:en16931:2017"), inv, refusal)) << refusal;
+    EXPECT_FALSE(read_factur_x(std::string("\x00\x00\xFE\xFF", 4) + "<", inv, refusal));
+    EXPECT_EQ(refusal, "the XML is not UTF-8 (UTF-32)");
+    EXPECT_FALSE(read_factur_x("<?xml version=\"1.0\" encoding=\"windows-1252\"?>" +
+                                   invoice("urn:cen.eu:en16931:2017").substr(39),
+                               inv, refusal));
+    EXPECT_EQ(refusal, "the XML is not UTF-8 (windows-1252)");
+    // A value quoted in a reason is cut: the reason goes into every log.
+    EXPECT_FALSE(read_factur_x(invoice("urn:" + std::string(100'000, 'z')), inv, refusal));
+    EXPECT_LT(refusal.size(), 300u);
 }
 
 }  // namespace

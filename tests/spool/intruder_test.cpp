@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "common/activity_list.h"
 #include "spool/spool_fixture.h"
 
 namespace fs = std::filesystem;
@@ -324,7 +325,7 @@ TEST_F(Intruder, HeadersAndBodiesBeyondTheLimitsAreParkedWithTheReason) {
     ASSERT_EQ(delivered.size(), 1u) << dump();
     EXPECT_EQ(delivered[0].lvBody.size(), 900u * 1024 + 2);
     // No activity line holds more than its fixed length, the last print line included.
-    for (const auto& l : list.lines()) EXPECT_LE(l.size(), 1000u);
+    for (const auto& l : list.lines()) EXPECT_LE(l.size(), ActivityList::kMaxLine);
     EXPECT_TRUE(has_text(" Ultima riga  ppp")) << dump();
 }
 

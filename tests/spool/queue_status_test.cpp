@@ -32,8 +32,10 @@ TEST(QueueStatus, AFifoInThePlaceOfATriggerOrHeaderStopsNothing) {
     const auto report = spool::read_queue(spool, work, {"AB"}, make_datetime(2026, 12, 7, 10, 30, 0));
     ASSERT_EQ(report.messages.size(), 2u);
     EXPECT_EQ(report.messages[0].base + report.messages[1].base, "AB.4AB.5");
-    EXPECT_EQ(report.messages[1].to, "c@x.it");
-    EXPECT_EQ(report.messages[0].to, "");
+    auto messages = report.messages;
+    for (auto& m : messages) spool::read_details(report, m);
+    EXPECT_EQ(messages[1].to, "c@x.it");
+    EXPECT_EQ(messages[0].to, "");
 }
 
 }  // namespace

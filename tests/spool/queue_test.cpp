@@ -5,6 +5,7 @@
 // open file, so the scanner's tries see it held).
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include "platform/os/agent_identity.h"
@@ -128,6 +129,23 @@ TEST_F(Claims, TheCleanUpLeavesTheFilesOfAnotherLiveAgentsMessage) {
     // This agent's own list names the message it took.
     const std::string mine = read_file(work + "in_lavorazione/" + agent_identity() + ".elenco");
     EXPECT_NE(mine.find("AB.10.*\n"), std::string::npos) << mine;
+}
+
+TEST_F(Claims, ARecordsTemporaryLeftByAKillGoesOnceItIsOld) {
+    // A record whose writer was killed before its rename, and one being written now.
+    const std::string old_part = spool + "coda/.AB.1.T.stato.4242.0badf00d.part";
+    const std::string new_part = spool + "coda/.AB.2.T.stato.4243.0badf00e.part";
+    const std::string other = spool + "coda/.altro.part";
+    write_file(old_part, "");
+    write_file(new_part, "");
+    write_file(other, "");
+    const auto long_ago = fs::file_time_type::clock::now() - std::chrono::minutes(5);
+    fs::last_write_time(old_part, long_ago);
+    fs::last_write_time(other, long_ago);
+    scan();
+    EXPECT_FALSE(fs::exists(old_part));
+    EXPECT_TRUE(fs::exists(new_part));
+    EXPECT_TRUE(fs::exists(other));  // not a record's
 }
 
 TEST_F(Claims, TheCleanUpRunsAgainOnTheFirstMessageOfANewDay) {

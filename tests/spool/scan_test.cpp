@@ -82,7 +82,8 @@ TEST_F(Scan, AFileStillGrowingIsCopiedAgain) {
     write_message("AB.8", header("R8", "a@x.it", {"A.PDF"}), "b", {"1"});
     int grown = 0;
     view.on_events = [&] {
-        if (grown < 3) std::ofstream(spool + "AB.8.0", std::ios::app) << ++grown;
+        while (grown < 3 && clock.slept_ms() >= (grown + 1) * 1000)
+            std::ofstream(spool + "AB.8.0", std::ios::app) << ++grown;
     };
     scan();
     ASSERT_EQ(delivered.size(), 1u);

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/hostile_pdf.h"
 #include "support/mail_servers.h"
 #include "support/test_support.h"
 
@@ -291,6 +292,27 @@ TEST(WholeProgram, AMergeEntryOutsideTheFoldersIsNamedAndTheOthersAreAppended) {
         << r.out;
 }
 
+// A merged PDF whose page tree is 50,000 levels deep, reached from the spool:
+// the agent refuses it, appends the good one and sends the message.
+TEST(WholeProgram, AMergedPdfMadeToCrashTheReaderIsRefused) {
+    Installation in;
+    {
+        std::string ini = read_file(in.root / "cfg/velarion.ini");
+        ini.insert(ini.find("[GLOBAL]"), "unione_DIR=" + in.root / "unione/" + "\r\n");
+        write_file(in.root / "cfg/velarion.ini", ini);
+    }
+    write_file(in.root / "unione/condizioni.pdf",
+               read_file(std::string(VELARION_SOURCE_DIR) + "/examples/demo/unione/condizioni.pdf"));
+    write_file(in.spool + "x.pdf", testing::deep_pdf(50000, false));
+    in.message("1", "FATT01.txt", "riga\r\n///M../spool/x.pdf\r\n///Mcondizioni.pdf\r\n");
+    const auto r = in.run();
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find(" Controllo negativo per Accodare PDF " + in.root / "unione/../spool/x.pdf"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find(" Controllo positivo per Accodare PDF " + in.root / "unione/condizioni.pdf"), std::string::npos);
+    EXPECT_EQ(in.drafts(), 1) << r.out;
+}
+
 TEST(WholeProgram, CopyTargetsLeaveTheConditionsPdfAndTheQueueAlone) {
     Installation in;
     {
@@ -331,7 +353,11 @@ TEST(WholeProgram, StylesPlantedInTheSpoolReadNothingOutsideTheFolders) {
     write_file(in.root / "fuori/overlay.txt", "t\tTESTO\t12\t0,0,0\t20\t20\t\t\t\tF1\tTESTOESTRANEO\r\n");
     write_file(in.root / "fuori/foto.jpg", jpeg + "SEGRETO");
     write_file(in.spool + "loghi/loghi.ini", "[PIANTATO]\r\nfincatura=" + in.root / "fuori/overlay.txt" +
-                                                 "\r\n[IMMAGINE]\r\nfincatura=interno.txt\r\n");
+                                                 "\r\n[IMMAGINE]\r\nfincatura=interno.txt\r\n"
+                                                 "[COLLEGATO]\r\nfincatura=collegato.txt\r\n");
+    // In the logo folder, but another name of a file outside every folder.
+    write_file(in.root / "fuori/collegato.txt", "t\tTESTO\t12\t0,0,0\t20\t20\t\t\t\tF1\tTESTOCOLLEGATO\r\n");
+    fs::create_hard_link(in.root / "fuori/collegato.txt", in.spool + "loghi/collegato.txt");
     write_file(in.spool + "loghi/interno.txt",
                "t\tTESTO\t12\t0,0,0\t20\t80\t\t\t\tF1\tTESTOINTERNO\r\n"
                "i\tIMAGE\t0\t20\t40\t20\t30\t\t\t" + in.root / "fuori/foto.jpg" + "\r\n");
@@ -344,6 +370,7 @@ TEST(WholeProgram, StylesPlantedInTheSpoolReadNothingOutsideTheFolders) {
     };
     style_message("1", "PIANTATO");
     style_message("2", "IMMAGINE");
+    style_message("3", "COLLEGATO");
     const auto r = in.run();
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_NE(r.out.find(" Attenzione: gli stili (" + in.spool + "loghi/loghi.ini) sono nella cartella dello spool: "
@@ -356,12 +383,16 @@ TEST(WholeProgram, StylesPlantedInTheSpoolReadNothingOutsideTheFolders) {
     EXPECT_NE(r.out.find(" File di stile fuori dalle cartelle ammesse " + in.root / "fuori/foto.jpg"),
               std::string::npos)
         << r.out;
-    for (const char* pdf : {"FATT01.pdf", "FATT02.pdf"}) {
+    EXPECT_NE(r.out.find(" File di stile fuori dalle cartelle ammesse " + in.spool + "loghi/collegato.txt"),
+              std::string::npos)
+        << r.out;
+    for (const char* pdf : {"FATT01.pdf", "FATT02.pdf", "FATT03.pdf"}) {
         const std::string path = in.work + pdf;
         ASSERT_TRUE(fs::exists(path)) << pdf << r.out;
         EXPECT_EQ(read_file(path).find("SEGRETO"), std::string::npos) << pdf;
         const auto text = testing::run_program({"/usr/bin/pdftotext", path, "-"}).out;
         EXPECT_EQ(text.find("TESTOESTRANEO"), std::string::npos) << pdf;
+        EXPECT_EQ(text.find("TESTOCOLLEGATO"), std::string::npos) << pdf;
         EXPECT_NE(text.find("riga della fattura"), std::string::npos) << pdf << text;
     }
     // What the style in the spool names inside the folders is still drawn.

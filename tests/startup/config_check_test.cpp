@@ -109,6 +109,41 @@ TEST(CheckConfig, MailKeysAreNamedWithTheirLines) {
                   ini + ":11 [TLS] in_chiaro: 'forse' is not Y or N (read as N)"}));
 }
 
+TEST(CheckConfig, FoldersUrlsLogosMetricsAndOperatorsAreNamedWhereTheyAre) {
+    Installation i;
+    i.ini("send_dir=" + i.root / "manca/",
+          "[GLOBAL]\nTiming=1000\nmetriche=velarion.prom\n[MAPI]\ntransport=ftp://mail.example.com\n");
+    write_file(i.logos + "loghi.ini", "[FATTURA]\nmargbasso=12\nfile=intestazione\n");
+    auto r = i.check();
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    const std::string ini = i.cfg + "velarion.ini";
+    const auto lines = lines_of(r.out);
+    const auto has = [&](const std::string& start) {
+        for (const auto& l : lines)
+            if (l.rfind(start, 0) == 0) return true;
+        return false;
+    };
+    EXPECT_TRUE(has(ini + ":6 [AB] send_dir: la cartella " + i.root / "manca/" + " non esiste")) << r.out;
+    EXPECT_TRUE(has(ini + ":9 [GLOBAL] metriche: velarion.prom: il percorso deve essere assoluto")) << r.out;
+    EXPECT_TRUE(has(ini + ":11 [MAPI] transport: ftp://mail.example.com")) << r.out;
+    EXPECT_TRUE(has(i.logos + "loghi.ini:3 [FATTURA] file: logo picture " + i.logos + "intestazione.jpg not found")) << r.out;
+    EXPECT_EQ(lines.size(), 4u) << r.out;
+
+    // A metrics path where a folder stands in place of the file.
+    fs::create_directories(i.root / "metriche/velarion.prom");
+    i.ini("", "[GLOBAL]\nTiming=1000\nmetriche=" + i.root / "metriche/velarion.prom" + "/x.prom/\n");
+    fs::create_directories(i.root / "metriche/velarion.prom/x.prom/velarion_AB.prom");
+    write_file(i.logos + "loghi.ini", "[FATTURA]\nmargbasso=12\n");
+    r = i.check();
+    EXPECT_NE(r.out.find("[GLOBAL] metriche: " + i.root / "metriche/velarion.prom/x.prom/velarion_AB.prom non e' un file"),
+              std::string::npos) << r.out;
+
+    // An operator velarion.ini has no section for: said so, and nothing else.
+    r = i.check({"ini:", "ope:ZZ"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, ini + ": [ZZ]: l'operatore ZZ non ha una sezione in velarion.ini\n");
+}
+
 TEST(CheckConfig, MissingFilesAndBadArguments) {
     Installation i;
     // No velarion.ini: one line, exit 1.

@@ -221,5 +221,21 @@ TEST(Headless, SecondInstanceAndSignal) {
     EXPECT_NE(first.find(" Chiusura VELARION\n"), std::string::npos) << first;
 }
 
+TEST(Headless, AnInstanceLockThatCannotBeMadeStopsTheStart) {
+    Installation in;
+    const std::string bin = std::string(VELARION_BIN_DIR) + "/velarion";
+    // A runtime folder where no lock file can be made (as ProtectSystem=strict
+    // leaves it read-only): the agent says so instead of running unguarded.
+    const std::vector<std::string> env{"HOME=" + in.root / "home", "XDG_RUNTIME_DIR=" + in.root / "no/such/folder",
+                                       "XDG_CONFIG_HOME=" + in.root / "config"};
+    auto r = run_program({bin, "--headless", "--once", "ini:" + in.cfg(), "ope:AB"}, env);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("velarion: Impossibile creare il file di blocco dell'istanza " + in.root / "no/such/folder/velarion.lock: "),
+              std::string::npos) << r.err;
+    // plus:y lets a second agent run anyway: no lock is needed.
+    r = run_program({bin, "--headless", "--once", "plus:y", "ini:" + in.cfg(), "ope:AB"}, env);
+    EXPECT_EQ(r.status, 0) << r.err;
+}
+
 }  // namespace
 }  // namespace velarion

@@ -76,7 +76,9 @@ struct OAuthWholeProgram : ::testing::Test {
         endpoint = std::make_unique<TokenServer>(o);
         if (!endpoint->skip_reason().empty()) GTEST_SKIP() << endpoint->skip_reason();
         endpoint->set_refresh_token(kRefresh);
-        smtp = std::make_unique<testing::SmtpServer>(testing::SmtpOptions{.oauth_issued = endpoint->issued_file()});
+        // A server that offers nothing but XOAUTH2.
+        smtp = std::make_unique<testing::SmtpServer>(
+            testing::SmtpOptions{.oauth_issued = endpoint->issued_file(), .mechanisms = "XOAUTH2"});
         if (!smtp->skip_reason().empty()) GTEST_SKIP() << smtp->skip_reason();
     }
     std::string mapi() const { return "client=Thunderbird\ntransport=" + smtp->url() + "\n"; }
@@ -151,6 +153,25 @@ TEST_F(OAuthWholeProgram, EndpointDownKeepsTheMessageThenDelivers) {
     EXPECT_THAT(r.out, HasSubstr("unreachable"));
     EXPECT_EQ(s.waiting(), 1);
     endpoint->up();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    r = s.once();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(smtp->messages(1).size(), 1u) << r.out;
+    EXPECT_EQ(s.waiting(), 0);
+}
+
+TEST_F(OAuthWholeProgram, AnEndlessAnswerIsAnEndpointFailingAndTheMessageWaits) {
+    start();
+    Site s(*endpoint, mapi());
+    endpoint->set_padding(8 << 20);  // 8 MB of answer, read no further than 64 KB
+    s.message("AB.5", "SEND");
+    auto r = s.once();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("answered more than 64 KB"));
+    EXPECT_EQ(s.waiting(), 1) << r.out;  // kept for a later try, not parked
+    EXPECT_TRUE(s.parked().empty()) << r.out;
+    EXPECT_TRUE(smtp->messages().empty());
+    endpoint->set_padding(0);
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     r = s.once();
     ASSERT_EQ(r.status, 0) << r.err;

@@ -2,6 +2,7 @@
 // window does, also while a message box waits for a click.
 #include <signal.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -54,6 +55,36 @@ TEST(WindowSignal, SigtermClosesTheAgentWhileABoxIsOpen) {
     EXPECT_TRUE(closed) << logs_of(work);
     if (!closed) agent.signal(SIGKILL);  // still waiting for a click: not for ever
     EXPECT_EQ(agent.wait(), closed ? 0 : -1);
+}
+
+TEST(WindowSignal, TheBoxOfASecondInstanceClosesOnEachStopSignal) {
+    testing::TempDir root;
+    const std::string spool = root / "spool/", work = root / "tempozip/", cfg = root / "cfg/";
+    fs::create_directories(spool);
+    fs::create_directories(work);
+    fs::create_directories(root / "run");
+    write_file(cfg + "velarion.ini", "[AB]\nEMailAddr=ab@example.com\nPath=" + spool + "\ntempozip_dir=" + work +
+                                         "\n[GLOBAL]\nTiming=1000\n[MAPI]\nclient=Posta\n");
+    const std::vector<std::string> env{"HOME=" + root / "home", "XDG_RUNTIME_DIR=" + root / "run",
+                                       "XDG_CONFIG_HOME=" + root / "config", "QT_QPA_PLATFORM=offscreen"};
+    const std::vector<std::string> args{std::string(VELARION_BIN_DIR) + "/velarion", "ini:" + cfg, "ope:AB"};
+    testing::BackgroundProcess first(args, env);
+    ASSERT_TRUE(testing::eventually([&] { return logs_of(work).find(" Operatore = AB") != std::string::npos; }, 15000));
+    for (const int sig : {SIGTERM, SIGHUP, SIGINT}) {
+        // "Programma gia' in esecuzione" waits for a click; the signal closes it.
+        testing::BackgroundProcess second(args, env);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        second.signal(sig);
+        std::atomic<int> status{-2};
+        std::thread waiter([&] { status = second.wait(); });
+        const bool ended = testing::eventually([&] { return status != -2; }, 15000);
+        if (!ended) second.signal(SIGKILL);  // still waiting for a click: not for ever
+        waiter.join();
+        EXPECT_TRUE(ended) << "signal " << sig;
+        EXPECT_EQ(status.load(), 1) << "signal " << sig;
+    }
+    first.signal(SIGTERM);
+    EXPECT_EQ(first.wait(), 0);
 }
 
 }  // namespace

@@ -143,6 +143,7 @@ SmtpServer::SmtpServer(const SmtpOptions& o) {
     if (o.drop_in_data) argv.push_back("--drop-in-data");
     if (o.drop_after_data) argv.push_back("--drop-after-data");
     if (!o.oauth_issued.empty()) argv.insert(argv.end(), {"--oauth-issued", o.oauth_issued});
+    if (!o.mechanisms.empty()) argv.insert(argv.end(), {"--mechanisms", o.mechanisms});
     if (o.end_after > 0) argv.insert(argv.end(), {"--end-after", std::to_string(o.end_after)});
     if (o.end_silently) argv.push_back("--end-silently");
     if (o.data_reply_delay > 0) argv.insert(argv.end(), {"--data-reply-delay", std::to_string(o.data_reply_delay)});
@@ -179,6 +180,10 @@ std::string TokenServer::refresh_token() const {
     std::string t = read_file(dir_ / "refresh_tokens");
     while (!t.empty() && (t.back() == '\n' || t.back() == '\r')) t.pop_back();
     return t;
+}
+
+void TokenServer::set_padding(std::size_t bytes) const {
+    write_file(dir_ / "padding", bytes ? std::to_string(bytes) + "\n" : "");
 }
 
 void TokenServer::revoke_access_tokens() const { write_file(dir_ / "issued", ""); }

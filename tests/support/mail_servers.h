@@ -46,7 +46,8 @@ struct SmtpOptions {
     bool drop_in_data = false;             // the connection closed in the middle of the message
     bool drop_after_data = false;          // the message stored, then the connection closed without an answer
     int data_reply_delay = 0;              // seconds between storing the message and answering its end
-    std::string oauth_issued = "";         // AUTH XOAUTH2 offered: the tokens a TokenServer issued (its issued_file())
+    std::string oauth_issued = "";         // AUTH XOAUTH2 and OAUTHBEARER offered: the tokens a TokenServer issued (its issued_file())
+    std::string mechanisms = "";           // the AUTH mechanisms offered, blank-separated (empty: all it has)
     int end_after = 0;                     // a connection is ended at the RSET after this many messages
     bool end_silently = false;             // ... closed without the 421 answer
 };
@@ -104,6 +105,8 @@ public:
     // The refresh token it accepts from now on (none: every refresh is invalid_grant).
     void set_refresh_token(const std::string& token) const;
     std::string refresh_token() const;
+    // Token answers carry `bytes` more from now on (0: none).
+    void set_padding(std::size_t bytes) const;
     // Revokes every access token issued so far.
     void revoke_access_tokens() const;
     // The grant types asked for, one line each.

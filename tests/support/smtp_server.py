@@ -30,7 +30,8 @@ parser.add_argument('--drop-after-data', action='store_true')
 parser.add_argument('--data-reply-delay', type=float, default=0)
 parser.add_argument('--end-after', type=int, default=0, help='messages after which a connection is ended')
 parser.add_argument('--end-silently', action='store_true', help='ended without the 421 answer')
-parser.add_argument('--oauth-issued', help='AUTH XOAUTH2 offered: tokens issued, as "token user expiry" lines')
+parser.add_argument('--oauth-issued', help='AUTH XOAUTH2 and OAUTHBEARER offered: tokens issued, as "token user expiry" lines')
+parser.add_argument('--mechanisms', help='the AUTH mechanisms offered, blank-separated (default: all it has)')
 args = parser.parse_args()
 opts = args
 
@@ -52,31 +53,64 @@ class Handler(Mailbox):
         return answer
 
 
+def token_valid(mechanism, user, token):
+    """Whether the token was issued to the user by the test token endpoint and
+    has not expired; the attempt is logged as "MECHANISM user"."""
+    with open(args.logins, 'a') as f:
+        f.write(mechanism + ' ' + user + '\n')
+    try:
+        with open(opts.oauth_issued) as f:
+            issued = [l.split() for l in f if l.strip()]
+    except FileNotFoundError:
+        issued = []
+    return any(t == token and u == user and float(e) > time.time() for t, u, e in issued)
+
+
+async def client_message(server, args_):
+    """The client's first message: the initial response, else the answer to an
+    empty challenge. None when the client cancels."""
+    if len(args_) > 1:
+        return base64.b64decode(args_[1])
+    raw = await server.challenge_auth('', encode_to_b64=False)
+    return None if raw is MISSING else raw
+
+
 class OAuthHandler(Handler):
     async def auth_XOAUTH2(self, server, args_):
-        """XOAUTH2: "user=U^Aauth=Bearer T^A^A", accepted when T was issued to U
-        by the test token endpoint and has not expired."""
+        """XOAUTH2: "user=U^Aauth=Bearer T^A^A"."""
         try:
-            if len(args_) > 1:
-                raw = base64.b64decode(args_[1])
-            else:
-                raw = await server.challenge_auth('', encode_to_b64=False)
-                if raw is MISSING:
-                    return AuthResult(success=False, handled=True)
+            raw = await client_message(server, args_)
+            if raw is None:
+                return AuthResult(success=False, handled=True)
             fields = dict(p.split('=', 1) for p in raw.decode().split('\x01') if '=' in p)
         except Exception:
             return AuthResult(success=False)
         user = fields.get('user', '')
-        token = fields.get('auth', '').replace('Bearer ', '', 1)
-        with open(args.logins, 'a') as f:
-            f.write('XOAUTH2 ' + user + '\n')
-        try:
-            with open(opts.oauth_issued) as f:
-                issued = [l.split() for l in f if l.strip()]
-        except FileNotFoundError:
-            issued = []
-        ok = any(t == token and u == user and float(e) > time.time() for t, u, e in issued)
+        ok = token_valid('XOAUTH2', user, fields.get('auth', '').replace('Bearer ', '', 1))
         return AuthResult(success=ok, handled=False, auth_data=user)
+
+    async def auth_OAUTHBEARER(self, server, args_):
+        """OAUTHBEARER (RFC 7628): "n,a=U,^Aauth=Bearer T^A^A". A refused token
+        is answered with the reasons as a JSON challenge, which the client
+        must answer with a lone ^A, before the failure."""
+        try:
+            raw = await client_message(server, args_)
+            if raw is None:
+                return AuthResult(success=False, handled=True)
+            gs2, _, rest = raw.decode().partition('\x01')
+            fields = dict(p.split('=', 1) for p in rest.split('\x01') if '=' in p)
+            authzid = [p[2:] for p in gs2.split(',') if p.startswith('a=')]
+            user = authzid[0].replace('=2C', ',').replace('=3D', '=') if authzid else ''
+        except Exception:
+            return AuthResult(success=False)
+        if token_valid('OAUTHBEARER', user, fields.get('auth', '').replace('Bearer ', '', 1)):
+            return AuthResult(success=True, handled=False, auth_data=user)
+        reasons = b'{"status":"invalid_token","scope":"https://mail.example.test/"}'
+        answer = await server.challenge_auth(reasons)
+        if answer is not MISSING and answer != b'\x01':
+            with open(args.logins, 'a') as f:
+                f.write('OAUTHBEARER answered the error with %r\n' % answer)
+        return AuthResult(success=False, handled=False)
 
 
 def authenticator(server, session, envelope, mechanism, auth_data):
@@ -131,6 +165,9 @@ def make_server():
     if args.auth or args.oauth_issued:
         kwargs['authenticator'] = authenticator
         kwargs['auth_require_tls'] = bool(args.cert)
+    if args.mechanisms is not None:
+        offered = set(args.mechanisms.split())
+        kwargs['auth_exclude_mechanism'] = [m for m in ('LOGIN', 'PLAIN', 'XOAUTH2', 'OAUTHBEARER') if m not in offered]
     handler = OAuthHandler if args.oauth_issued else Handler
     return Server(handler(args.maildir), **kwargs)
 

@@ -5,7 +5,8 @@ refresh tokens are the lines of STATE/refresh_tokens) and for the
 client-credentials grant, to a known client only; every token issued is
 appended to STATE/issued as "token user expiry" for the mail servers to
 check. POST /introspect answers dovecot's token introspection. Each request's
-grant type is appended to STATE/requests."""
+grant type is appended to STATE/requests. While STATE/padding holds a number
+N, a token answer carries N more bytes (an endpoint answering without end)."""
 import argparse
 import json
 import secrets
@@ -79,7 +80,13 @@ class Handler(BaseHTTPRequestHandler):
         with open(args.state + '/issued', 'a') as f:
             f.write('%s %s %f\n' % (token, args.user, time.time() + args.lifetime))
         reply.update({'access_token': token, 'token_type': 'Bearer', 'expires_in': args.claimed})
-        return self.answer(200, reply)
+        padding = lines('padding')
+        if padding:
+            reply['padding'] = 'x' * int(padding[0])
+        try:
+            return self.answer(200, reply)
+        except (BrokenPipeError, ConnectionResetError):
+            pass  # the client stopped reading
 
     def log_message(self, *a):
         pass

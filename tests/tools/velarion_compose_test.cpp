@@ -3,7 +3,9 @@
 // against what the agent itself makes of the same print file.
 #include <algorithm>
 #include <csignal>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <fstream>
 #include <regex>
 
@@ -231,6 +233,9 @@ TEST(VelarionCompose, WatchComposesAgainWhenAWatchedFileChanges) {
     write_file(dir / "RIGHE2.txt", "prima\n");
     testing::BackgroundProcess p({kCompose, dir / "RIGHE2.txt", "--style", "A", "--watch", "--png", dir / "png"});
     ASSERT_TRUE(p.wait_for("png: " + dir / "png/RIGHE2-1.png", 20000)) << p.out() << p.err();
+    // Its own PDF and pictures are no change: nothing is composed again while nothing changes.
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    EXPECT_EQ(p.out().find("--- composed again"), std::string::npos) << p.out();
     write_file(dir / "RIGHE2.txt", "prima\nseconda versione\n");
     ASSERT_TRUE(p.wait_for("--- composed again", 20000)) << p.out();
     EXPECT_TRUE(testing::eventually([&] { return pdf_text(dir / "RIGHE2.pdf").find("seconda versione") != std::string::npos; }, 20000));

@@ -14,6 +14,8 @@
 // (ps, /proc/<pid>/cmdline), so it may come instead from standard input
 // ("-w -") or from an inherited file descriptor ("--password-fd N"): the first
 // line read there, without its line end.
+// An encrypted file cannot be a PDF/A: a PDF/A claim of the input (its XMP
+// pdfaid properties and PDF/A output intent) is not carried over.
 // Exit status: 0 done, 1 the PDF could not be read or written, 2 bad arguments.
 
 // qpdf 11: use std::shared_ptr in its interfaces, without the transition warning.
@@ -34,6 +36,7 @@
 #include <string_view>
 
 #include "common/standard_options.h"
+#include "platform/pdf/archival_claim.h"
 
 namespace {
 
@@ -51,6 +54,7 @@ constexpr const char* kUsage =
 constexpr const char* kHelp =
     "Usage: encryptpdf -i INPUT.pdf -o OUTPUT.pdf PASSWORD-OPTION [OPTION...]\n"
     "Protects a PDF with an owner password: what is not allowed below needs it.\n"
+    "An encrypted file is no PDF/A: a PDF/A claim of the input is not carried over.\n"
     "\n"
     "  -i FILE            the PDF to protect\n"
     "  -o FILE            the protected PDF (may be the input file); written under a\n"
@@ -157,6 +161,7 @@ std::string parse(int argc, char** argv, Options& o) {
 void encrypt(const Options& o, const std::string& temp) {
     QPDF pdf;
     pdf.processFile(o.input.c_str());
+    velarion::archival_claim::remove(pdf);
     QPDFWriter writer(pdf, temp.c_str());
     if (o.key_length == 40) {
         writer.setR2EncryptionParametersInsecure(o.user_password.c_str(), o.owner_password.c_str(),

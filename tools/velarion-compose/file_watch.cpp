@@ -28,10 +28,15 @@ void FileWatch::watch(std::vector<std::string> files, std::vector<std::string> f
 }
 
 void FileWatch::accept(const std::vector<std::string>& written) {
+    // Only what is watched: a written file outside the watched folders (the
+    // pictures' folder, an -o elsewhere) is in no snapshot, and keeping it
+    // would make every later look differ from the last one.
+    const Stamps now = snapshot();
     for (const auto& w : written) {
-        const fs::path p = fs::absolute(w);
-        if (const auto s = stamp(p)) last_[key(p)] = *s;
-        else last_.erase(key(p));
+        const std::string k = key(fs::absolute(w));
+        const auto found = now.find(k);
+        if (found != now.end()) last_[k] = found->second;
+        else last_.erase(k);
     }
 }
 

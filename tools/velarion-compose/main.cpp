@@ -33,10 +33,7 @@
 #include "platform/os/text_encoding.h"
 #include "spool/print_file.h"
 #include "startup/agent.h"
-#include "startup/command_line.h"
-#include "startup/component_check.h"
-#include "startup/sub_main.h"
-#include "startup/user_params.h"
+#include "startup/tool_load.h"
 #include "style_check.h"
 #include "work_folder.h"
 
@@ -174,35 +171,17 @@ int compose_once(const Options& o, const fs::path& input, const fs::path& output
         SystemClock clock;
         ComposeView view;
         Agent agent(clock, view);
-        Settings& cfg = agent.settings;
-
-        // The host facts the process entry finds.
-        cfg.host.decimal_separator = decimal_separator_test();
-        cfg.host.program_dir = paths::program_dir();
-        cfg.host.condensed_font = condensed_font_present(cfg.host.system_root, cfg.host.program_dir);
+        const Settings& cfg = agent.settings;
 
         // The installation's settings, or the print file's folder for styles and merges.
-        std::string line;
-        for (const auto& k : o.keywords) line += (line.empty() ? "" : " ") + k;
-        std::error_code ec;
-        apply_load_switches(cfg.sw, getcommandline(line, 10), cfg.host.program_dir);
-        if (cfg.sw.ini_given != !cfg.sw.ope.empty()) return usage_error("ini: and ope: go together");
-        if (cfg.sw.ini_given) {
-            if (cfg.sw.ini.empty()) return usage_error("ini: names no folder");
-            if (!fs::is_regular_file(cfg.ini_path(), ec))
-                return usage_error("no velarion.ini in " + cfg.sw.ini);
-            Leggi_Param_Utenti(agent);
-        } else {
-            cfg.op.Dir_Loghi = input.parent_path().string() + "/";
-            cfg.op.unione_DIR = cfg.op.Dir_Loghi;
-        }
+        if (const std::string problem = load_tool_settings(agent, o.keywords, input.parent_path().string() + "/");
+            !problem.empty())
+            return usage_error(problem);
         // A work folder of its own: never the agent's, which may be at work.
         const compose::WorkFolder work;
-        cfg.op.tempozip_dir = work.path();
-        cfg.derive();
+        ready_tool(agent, work.path());
         if (watch) watch->watch({input.string()}, {cfg.logo_dir});
         std::vector<std::string> written;
-        controllo_dll(agent);
 
         // From here on every activity line is shown as it is added.
         agent.list.set_on_add(print_line);

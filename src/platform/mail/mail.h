@@ -102,9 +102,10 @@ struct Profile {
     int data_timeout = 600;          // seconds the SMTP transport waits for the answer to the end of the data
     int idle = 30;                   // seconds a kept SMTP or IMAP connection may wait unused and still serve
     // When enabled, the IMAP store and the SMTP transport sign on with
-    // XOAUTH2 (the account's user name and an access token) instead of the
-    // password. A refused token is fetched again once and tried again; an
-    // endpoint that cannot be reached is Retry::server_down.
+    // XOAUTH2, or OAUTHBEARER where the server offers only that (the
+    // account's user name and an access token), instead of the password.
+    // A refused token is fetched again once and tried again; an endpoint
+    // that cannot be reached is Retry::server_down.
     oauth::SignOn oauth;
 
     bool operator==(const Profile&) const = default;

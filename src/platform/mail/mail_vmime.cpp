@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <initializer_list>
 #include <map>
 #include <optional>
@@ -37,6 +39,42 @@ namespace {
 
 using detail::utf8_charset;
 
+// True when a mail client, not a browser or nothing, answers mailto: links.
+// xdg-email hands the message to whatever opens them and exits 0 even when
+// that is a text browser, which keeps nothing: the message would be lost.
+bool mail_client_handles_mailto() {
+    const auto handler = process::run_capture({"xdg-mime", "query", "default", "x-scheme-handler/mailto"});
+    if (!handler) return false;
+    std::string name = *handler;
+    while (!name.empty() && std::isspace(static_cast<unsigned char>(name.back()))) name.pop_back();
+    name.erase(0, name.find_first_not_of(" \t"));
+    if (name.empty() || name.find('/') != std::string::npos) return false;
+    // The handler's own entry must say it is a mail client.
+    std::vector<std::string> dirs;
+    const char* data_home = std::getenv("XDG_DATA_HOME");
+    const char* home = std::getenv("HOME");
+    if (data_home && *data_home) dirs.push_back(data_home);
+    else if (home && *home) dirs.push_back(std::string(home) + "/.local/share");
+    const char* data_dirs = std::getenv("XDG_DATA_DIRS");
+    std::string all = data_dirs && *data_dirs ? data_dirs : "/usr/local/share:/usr/share";
+    for (std::size_t start = 0; start <= all.size();) {
+        std::size_t end = all.find(':', start);
+        if (end == std::string::npos) end = all.size();
+        if (end > start) dirs.push_back(all.substr(start, end - start));
+        start = end + 1;
+    }
+    for (const auto& d : dirs) {
+        std::ifstream in(d + "/applications/" + name);
+        if (!in) continue;
+        std::string line;
+        for (int n = 0; n < 200 && std::getline(in, line); ++n)
+            if (line.rfind("Categories=", 0) == 0)
+                return line.find("Email") != std::string::npos || line.find("ContactManagement") != std::string::npos;
+        return false;
+    }
+    return false;
+}
+
 bool has_desktop() {
     const char* x = std::getenv("DISPLAY");
     const char* w = std::getenv("WAYLAND_DISPLAY");
@@ -44,14 +82,17 @@ bool has_desktop() {
     const char* path = std::getenv("PATH");
     std::string dirs = path ? path : "/usr/bin:/bin";
     std::size_t start = 0;
-    while (start <= dirs.size()) {
+    bool xdg_email = false;
+    while (start <= dirs.size() && !xdg_email) {
         std::size_t end = dirs.find(':', start);
         if (end == std::string::npos) end = dirs.size();
         const std::string dir = dirs.substr(start, end - start);
-        if (!dir.empty() && access((dir + "/xdg-email").c_str(), X_OK) == 0) return true;
+        if (!dir.empty() && access((dir + "/xdg-email").c_str(), X_OK) == 0) xdg_email = true;
         start = end + 1;
     }
-    return false;
+    // Asked for each message handed to the user (few, on a desktop): the
+    // user may choose a mail client while the agent runs.
+    return xdg_email && mail_client_handles_mailto();
 }
 
 std::string default_sender() {
@@ -579,7 +620,7 @@ private:
             service->setProperty("options.need-authentication", true);
         // IMAP signs on with LOGIN alone: one attempt, where SASL and its
         // fallback would try the same password up to three times.
-        // With OAuth: XOAUTH2 through SASL, and nothing else.
+        // With OAuth: XOAUTH2 or OAUTHBEARER through SASL, and nothing else.
         if (protocol == "imap" || protocol == "imaps") service->setProperty("options.sasl", oauth);
         if (oauth) service->setProperty("options.sasl.fallback", false);
         return service;

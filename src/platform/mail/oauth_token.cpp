@@ -48,8 +48,21 @@ std::string escaped(CURL* curl, const std::string& value) {
     return t.text ? t.text : "";
 }
 
+// The endpoint's answer: a token answer is a few KB; one beyond kMaxAnswer
+// is an endpoint failing, and the transfer stops there.
+constexpr std::size_t kMaxAnswer = 64 * 1024;
+struct Answer {
+    std::string text;
+    bool too_long = false;
+};
+
 std::size_t collect(char* data, std::size_t size, std::size_t count, void* out) {
-    static_cast<std::string*>(out)->append(data, size * count);
+    auto& answer = *static_cast<Answer*>(out);
+    if (answer.text.size() + size * count > kMaxAnswer) {
+        answer.too_long = true;
+        return 0;  // the transfer fails with a write error
+    }
+    answer.text.append(data, size * count);
     return size * count;
 }
 
@@ -180,7 +193,7 @@ std::string Tokens::access_token(const Config& config, bool fresh) {
     if (!client_secret.empty()) body += "&client_secret=" + escaped(c, client_secret);
     if (!config.scope.empty()) body += "&scope=" + escaped(c, config.scope);
 
-    std::string answer_text;
+    Answer answer_text;
     char error[CURL_ERROR_SIZE] = {0};
     curl_easy_setopt(c, CURLOPT_URL, config.token_url.c_str());
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -205,6 +218,9 @@ std::string Tokens::access_token(const Config& config, bool fresh) {
     // The body held the secrets: wiped before it goes.
     std::fill(body.begin(), body.end(), '\0');
     const std::vector<std::string> hide = entry.seen;
+    if (answer_text.too_long)
+        throw TokenError(TokenError::Kind::unreachable, text::hide_secrets("token endpoint " + config.token_url +
+                                                                               " answered more than 64 KB", hide));
     if (rc != CURLE_OK) {
         const std::string why = *error ? error : curl_easy_strerror(rc);
         throw TokenError(TokenError::Kind::unreachable,
@@ -213,7 +229,7 @@ std::string Tokens::access_token(const Config& config, bool fresh) {
     long status = 0;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
 
-    nlohmann::json answer = nlohmann::json::parse(answer_text, nullptr, false);
+    nlohmann::json answer = nlohmann::json::parse(answer_text.text, nullptr, false);
     if (!answer.is_object()) answer = nlohmann::json::object();
     const std::string where = "token endpoint " + config.token_url;
     if (status >= 500 || status == 429 || status == 408)

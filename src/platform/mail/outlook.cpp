@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "platform/os/text_encoding.h"
+#include "platform/os/text_list.h"
 
 namespace velarion::outlook {
 
@@ -11,13 +12,7 @@ namespace {
 
 // The non-empty entries of a ";"-separated recipient text.
 void add_list(mail::Message& m, const std::string& list, mail::RecipType type) {
-    std::size_t start = 0;
-    while (start <= list.size()) {
-        const std::size_t end = std::min(list.find(';', start), list.size());
-        const std::string address = text::trim(list.substr(start, end - start));
-        if (!address.empty()) m.recipients.push_back({type, address});
-        start = end + 1;
-    }
+    for (auto& address : text::entries(list, ';')) m.recipients.push_back({type, std::move(address)});
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
-// The SMTP sending component: a message given through properties, sent
-// straight to an SMTP server by Send, which reports what happens through
-// events raised on the caller's thread before it returns.
+// The SMTP sending component: a typed message (its mailboxes, and its
+// attachments with the files opened for them) sent straight to an SMTP
+// server by Send, which reports what happens through events raised on the
+// caller's thread before it returns. The server and account are properties,
+// as the settings dialog shows and edits them.
 //
 // The server is SMTPHost: "host", "host:port" or "[v6 address]:port"; a port
 // written there wins over SMTPPort, else 25. STARTTLS is used when the server
@@ -16,10 +18,12 @@
 #include <memory>
 #include <string>
 
+#include <vector>
+
 #include "platform/mail/mail.h"
 #include "platform/mail/oauth_token.h"
-#include "platform/os/safe_path.h"
 #include "platform/mail/tls_policy.h"
+#include "platform/os/error.h"
 
 namespace velarion::mail {
 
@@ -50,6 +54,33 @@ enum class SmtpError {
 // endpoint and 4xx replies.
 bool is_temporary(SmtpError kind);
 
+// A failure as the mail layer's own sends report it: kLoginFailure for a
+// refused account, else kFailure with what it says about trying again (a
+// server that cannot be reached or that the settings cannot reach,
+// server_down; a failure this message may get past later, later; a missing
+// answer after the data, maybe_delivered; the rest never).
+NumberedError numbered_error(SmtpError kind, const std::string& text);
+
+// One mailbox of the message; Windows-1252 bytes.
+struct Mailbox {
+    std::string address;       // "local@domain" or "Name <local@domain>"
+    std::string display = "";  // the name shown for it; empty, or the address itself: none
+};
+
+// The message the component sends.
+struct Envelope {
+    Mailbox from;               // the sender, also the envelope's sender
+    std::string reply_to = "";  // empty: no Reply-To
+    std::vector<Mailbox> to = {}, cc = {};
+    std::vector<std::string> bcc = {};  // in the envelope only, never in a header
+    std::string subject = "";
+    std::string body = "";
+    // Sent in this order. A blank path is left out; see Attachment for the
+    // file the caller opened.
+    std::vector<Attachment> attachments = {};
+    bool receipt = false;  // ask for a read receipt to the sender
+};
+
 // Connections of the component kept from one Send to the next: a Send to
 // the server, account and settings of the kept connection sends on it (the
 // library sends RSET before the next envelope) instead of connecting again.
@@ -78,39 +109,20 @@ private:
 
 class SmtpComponent {
 public:
-    // Properties. Every list is separated by Delimiter; the display lists
-    // pair with their address lists by position.
-    std::string Delimiter = ";";
+    // Properties.
     bool UseAuthentication = false;
     std::string UserName;
     std::string Password;
     std::string SMTPHost;
-    std::string SMTPPort;  // used when SMTPHost names no port; empty: 25
-    std::string From;
-    std::string FromDisplayName;
-    std::string ReplyToAddress;
-    std::string Recipient;
-    std::string RecipientDisplayName;
-    std::string CcRecipient;
-    std::string CcDisplayName;
-    std::string BccRecipient;  // in the envelope only, never in a header
-    std::string subject;
-    std::string Message;
-    int SMTPHostValidation = 0;      // 0: the host is not checked before connecting
-    int EmailAddressValidation = 1;  // addresses are always checked; kept for its callers
-    std::string Attachment;          // file paths
-    // Files the caller opened for paths of Attachment: read through the open
-    // file, never by the path again (an empty handle: the file is missing).
-    // A path not in here is opened as given.
-    std::map<std::string, std::shared_ptr<const safe_path::Fd>> OpenAttachments;
-    bool Receipt = false;            // ask for a read receipt to From
-    int Timeout = 30;                // seconds without an answer before giving up; 1 to 60
-    int DataTimeout = 600;           // seconds for the answer to the end of the message's data
-    int Idle = 30;                   // seconds a connection kept in Sessions may wait unused and still serve
+    std::string SMTPPort;   // used when SMTPHost names no port; empty: 25
+    int Timeout = 30;       // seconds without an answer before giving up; 1 to 60
+    int DataTimeout = 600;  // seconds for the answer to the end of the message's data
+    int Idle = 30;          // seconds a connection kept in Sessions may wait unused and still serve
     TlsPolicy Tls;
-    // When enabled, AUTH XOAUTH2 with UserName and an access token instead of
-    // the password (UseAuthentication aside). A refused token is fetched
-    // again once and tried again.
+    // When enabled, AUTH XOAUTH2 (OAUTHBEARER where the server offers only
+    // that) with UserName and an access token instead of the password
+    // (UseAuthentication aside). A refused token is fetched again once and
+    // tried again.
     oauth::SignOn OAuth;
     // Where the connection stays open for the next Send (none: each Send
     // connects, and ends its connection when done).
@@ -131,8 +143,10 @@ public:
     mail::Dsn Dsn;
 
     // Sends the message; raises on_send_successful, or on_send_failed with
-    // the reason. Never throws for a failure of the send itself.
-    void Send();
+    // the reason. Never throws for a failure of the send itself. Blank
+    // mailboxes are left out; a message without any recipient, or with an
+    // address that is none, is bad_address.
+    void Send(const Envelope& message);
 
     // Connects to the server and signs on as Send does, then leaves without
     // sending a message. The outcome as Send's; no event is raised.
@@ -146,8 +160,8 @@ public:
     const std::string& data_reply() const { return reply_; }
 
 private:
-    // Send (events raised) or SignOn (none).
-    void run(bool send);
+    // Send (events raised, with the message) or SignOn (none, without).
+    void run(const Envelope* message);
 
     SmtpError error_ = SmtpError::none;
     std::string error_text_;

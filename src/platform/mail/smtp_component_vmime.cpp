@@ -38,6 +38,23 @@ bool is_temporary(SmtpError kind) {
     }
 }
 
+NumberedError numbered_error(SmtpError kind, const std::string& text) {
+    switch (kind) {
+        case SmtpError::auth_refused: return LogonFailure(text, "");
+        case SmtpError::name_not_resolved:
+        case SmtpError::connection_refused:
+        case SmtpError::tls:
+        case SmtpError::token_unavailable:
+        case SmtpError::bad_settings: return NumberedError(kFailure, text, Retry::server_down);
+        case SmtpError::timed_out:
+        case SmtpError::connection_lost:
+        case SmtpError::no_space:
+        case SmtpError::temporary_reply: return NumberedError(kFailure, text, Retry::later);
+        case SmtpError::maybe_delivered: return NumberedError(kFailure, text, Retry::maybe_delivered);
+        default: return NumberedError(kFailure, text, Retry::never);
+    }
+}
+
 namespace {
 
 // A failure of one send, with its kind.
@@ -45,22 +62,6 @@ struct Failure {
     SmtpError kind;
     std::string text;
 };
-
-std::vector<std::string> split(const std::string& list, const std::string& delimiter) {
-    std::vector<std::string> out;
-    if (delimiter.empty()) {
-        out.push_back(list);
-        return out;
-    }
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t at = list.find(delimiter, start);
-        out.push_back(list.substr(start, at == std::string::npos ? std::string::npos : at - start));
-        if (at == std::string::npos) break;
-        start = at + delimiter.size();
-    }
-    return out;
-}
 
 struct Server {
     std::string host;
@@ -181,9 +182,9 @@ class Sender {
 public:
     explicit Sender(const SmtpComponent& c) : c_(c), waits_(timeout(), data_timeout()) {}
 
-    void run() {
+    void run(const Envelope& message) {
         const Server server = locate();
-        const Letter letter = compose();
+        const Letter letter = compose(message);
         const bool with_auth = this->with_auth();
         const SmtpSessions::Kept::For wanted{server.host, server.port, with_auth, c_.UserName, c_.Password,
                                              c_.Tls,      c_.OAuth,    timeout(), data_timeout()};
@@ -379,26 +380,26 @@ private:
         return box;
     }
 
-    // The mailboxes of one list, paired with its display list by position.
-    std::vector<vmime::shared_ptr<vmime::mailbox>> mailboxes(const std::string& list,
-                                                             const std::string& display) const {
+    // The mailboxes of one list; blank ones are left out.
+    std::vector<vmime::shared_ptr<vmime::mailbox>> mailboxes(const std::vector<Mailbox>& list) const {
         std::vector<vmime::shared_ptr<vmime::mailbox>> out;
-        const auto addresses = split(list, c_.Delimiter);
-        const auto names = split(display, c_.Delimiter);
-        for (std::size_t i = 0; i < addresses.size(); ++i) {
-            if (text::trim(addresses[i]).empty()) continue;
-            out.push_back(mailbox(addresses[i], i < names.size() ? names[i] : ""));
-        }
+        for (const auto& m : list)
+            if (!text::trim(m.address).empty()) out.push_back(mailbox(m.address, m.display));
         return out;
     }
 
-    Letter compose() const {
+    Letter compose(const Envelope& e) const {
         Letter l;
-        if (text::trim(c_.From).empty()) throw Failure{SmtpError::bad_address, "No sender address"};
-        l.from = mailbox(c_.From, c_.FromDisplayName);
-        const auto to = mailboxes(c_.Recipient, c_.RecipientDisplayName);
-        const auto cc = mailboxes(c_.CcRecipient, c_.CcDisplayName);
-        const auto bcc = mailboxes(c_.BccRecipient, "");
+        if (text::trim(e.from.address).empty()) throw Failure{SmtpError::bad_address, "No sender address"};
+        l.from = mailbox(e.from.address, e.from.display);
+        const auto to = mailboxes(e.to);
+        const auto cc = mailboxes(e.cc);
+        const auto bcc = [&] {
+            std::vector<vmime::shared_ptr<vmime::mailbox>> out;
+            for (const auto& address : e.bcc)
+                if (!text::trim(address).empty()) out.push_back(mailbox(address, ""));
+            return out;
+        }();
         if (to.empty() && cc.empty() && bcc.empty()) throw Failure{SmtpError::bad_address, "No recipient"};
 
         std::vector<std::string> seen;
@@ -417,20 +418,17 @@ private:
         for (const auto& box : cc) mb.getCopyRecipients().appendAddress(box);
         // One encoded word for the whole subject: mail readers join it back exactly.
         mb.setSubject(
-            vmime::text(vmime::word(text::cp1252_to_utf8(detail::header_text(c_.subject)), detail::utf8_charset())));
+            vmime::text(vmime::word(text::cp1252_to_utf8(detail::header_text(e.subject)), detail::utf8_charset())));
         mb.getTextPart()->setCharset(detail::utf8_charset());
-        mb.getTextPart()->setText(detail::body_content(text::cp1252_to_utf8(c_.Message)));
-        for (const auto& path : split(c_.Attachment, c_.Delimiter)) {
-            if (text::trim(path).empty()) continue;
+        mb.getTextPart()->setText(detail::body_content(text::cp1252_to_utf8(e.body)));
+        for (const auto& a : e.attachments) {
+            if (text::trim(a.path).empty()) continue;
+            // Read through the file the caller opened, else by the path.
             std::error_code ec;
-            const auto open = c_.OpenAttachments.find(path);
-            const bool found = open == c_.OpenAttachments.end() ? fs::is_regular_file(path, ec)
-                                                                : open->second && open->second->valid();
-            if (!found) throw Failure{SmtpError::attachment_missing, "Attachment not found: " + path};
-            const std::string source = open == c_.OpenAttachments.end()
-                                           ? path
-                                           : "/proc/self/fd/" + std::to_string(open->second->get());
-            const std::string name = fs::path(path).filename().string();
+            const bool found = a.file ? a.file->valid() : fs::is_regular_file(a.path, ec);
+            if (!found) throw Failure{SmtpError::attachment_missing, "Attachment not found: " + a.path};
+            const std::string source = a.file ? "/proc/self/fd/" + std::to_string(a.file->get()) : a.path;
+            const std::string name = fs::path(a.path).filename().string();
             auto att = vmime::make_shared<vmime::fileAttachment>(source, detail::type_for(name));
             att->getFileInfo().setFilename(
                 vmime::word(text::cp1252_to_utf8(detail::header_text(name)), detail::utf8_charset()));
@@ -443,12 +441,11 @@ private:
                 at == std::string::npos ? vmime::messageId(c_.MessageId, "localhost")
                                         : vmime::messageId(c_.MessageId.substr(0, at), c_.MessageId.substr(at + 1)));
         }
-        if (!text::trim(c_.ReplyToAddress).empty())
-            l.message->getHeader()->ReplyTo()->setValue(*mailbox(c_.ReplyToAddress, ""));
-        if (c_.Receipt) vmime::mdn::MDNHelper::attachMDNRequest(l.message, *l.from);
+        if (!text::trim(e.reply_to).empty())
+            l.message->getHeader()->ReplyTo()->setValue(*mailbox(e.reply_to, ""));
+        if (e.receipt) vmime::mdn::MDNHelper::attachMDNRequest(l.message, *l.from);
         return l;
     }
-
 
     // Connected and signed on. An access token the server refuses may have
     // been revoked or have expired early: one fresh token, one more attempt.
@@ -508,11 +505,12 @@ private:
 
 }  // namespace
 
-void SmtpComponent::SignOn() { run(false); }
+void SmtpComponent::SignOn() { run(nullptr); }
 
-void SmtpComponent::Send() { run(true); }
+void SmtpComponent::Send(const Envelope& message) { run(&message); }
 
-void SmtpComponent::run(bool send) {
+void SmtpComponent::run(const Envelope* message) {
+    const bool send = message != nullptr;
     error_ = SmtpError::none;
     error_text_.clear();
     detail::init_platform();
@@ -520,7 +518,7 @@ void SmtpComponent::run(bool send) {
     reply_.clear();
     try {
         if (send)
-            sender.run();
+            sender.run(*message);
         else
             sender.sign_on_only();
     } catch (...) {

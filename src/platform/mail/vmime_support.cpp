@@ -343,42 +343,27 @@ Credentials::Credentials(std::string user_utf8, std::string password_utf8, bool 
     : CredentialGuard(clear_allowed), user_(std::move(user_utf8)), password_(std::move(password_utf8)) {}
 
 const Mechanisms Credentials::getAcceptableMechanisms(
-    const Mechanisms& available, vmime::shared_ptr<vmime::security::sasl::SASLMechanism> suggested) const {
+    const Mechanisms&, vmime::shared_ptr<vmime::security::sasl::SASLMechanism> suggested) const {
+    // A server that offers only token mechanisms offers nothing a password
+    // can sign on with.
+    if (!suggested || is_token_mechanism(suggested->getName())) return {};
     if (!may_offer(getService())) return {};
     // One attempt per connection: servers count failed logins against the account.
-    if (suggested) return {suggested};
-    return defaultSASLAuthenticator::getAcceptableMechanisms(available, suggested);
+    return {suggested};
 }
-
-namespace {
-
-// The library carries the XOAUTH2 mechanism but its factory, as packaged,
-// offers only what GNU SASL knows (LOGIN, PLAIN, ...): a server's XOAUTH2
-// is then left out of the mechanisms to choose from. It is registered once.
-void register_xoauth2() {
-    static const bool registered = [] {
-        auto* factory = vmime::security::sasl::SASLMechanismFactory::getInstance();
-        if (!factory->isMechanismSupported("XOAUTH2"))
-            factory->registerMechanism<vmime::security::sasl::XOAuth2SASLMechanism>("XOAUTH2");
-        return true;
-    }();
-    (void)registered;
-}
-
-}  // namespace
 
 TokenCredentials::TokenCredentials(std::string user_utf8, std::string access_token, bool clear_allowed)
-    : XOAuth2SASLAuthenticator(MODE_EXCLUSIVE),
-      CredentialGuard(clear_allowed),
-      user_(std::move(user_utf8)),
-      token_(std::move(access_token)) {
-    register_xoauth2();
+    : CredentialGuard(clear_allowed), user_(std::move(user_utf8)), token_(std::move(access_token)) {
+    register_token_mechanisms();
 }
 
 const Mechanisms TokenCredentials::getAcceptableMechanisms(
-    const Mechanisms& available, vmime::shared_ptr<vmime::security::sasl::SASLMechanism> suggested) const {
+    const Mechanisms& available, vmime::shared_ptr<vmime::security::sasl::SASLMechanism>) const {
     if (!may_offer(getService())) return {};
-    return XOAuth2SASLAuthenticator::getAcceptableMechanisms(available, suggested);
+    // One mechanism, one attempt: a refused token is fetched again and tried once more.
+    const auto chosen = token_mechanism(available);
+    if (!chosen) return {};
+    return {chosen};
 }
 
 bool Authentication::token_refused() const {

@@ -12,13 +12,11 @@
 #include <vmime/net/service.hpp>
 #include <vmime/net/transport.hpp>
 #include <vmime/net/timeoutHandler.hpp>
-#include <vmime/security/sasl/SASLMechanismFactory.hpp>
-#include <vmime/security/sasl/XOAuth2SASLAuthenticator.hpp>
-#include <vmime/security/sasl/XOAuth2SASLMechanism.hpp>
 #include <vmime/security/sasl/defaultSASLAuthenticator.hpp>
 #include <vmime/vmime.hpp>
 
 #include "platform/mail/mail.h"
+#include "platform/mail/sasl_mechanisms.h"
 #include "platform/mail/tls_policy.h"
 
 namespace velarion::mail::detail {
@@ -141,9 +139,8 @@ private:
     mutable bool held_back_ = false;
 };
 
-using Mechanisms = std::vector<vmime::shared_ptr<vmime::security::sasl::SASLMechanism>>;
-
-// The user name and password handed to the library.
+// The user name and password handed to the library, through the mechanism
+// GNU SASL suggests (never a token mechanism).
 class Credentials final : public vmime::security::sasl::defaultSASLAuthenticator, public CredentialGuard {
 public:
     Credentials(std::string user_utf8, std::string password_utf8, bool clear_allowed);
@@ -157,9 +154,9 @@ private:
     std::string user_, password_;
 };
 
-// The user name and OAuth 2.0 access token for XOAUTH2, the only mechanism
-// tried (the library carries it).
-class TokenCredentials final : public vmime::security::sasl::XOAuth2SASLAuthenticator, public CredentialGuard {
+// The user name and OAuth 2.0 access token, through XOAUTH2 when the server
+// offers it, else OAUTHBEARER; never through another mechanism.
+class TokenCredentials final : public vmime::security::sasl::defaultSASLAuthenticator, public CredentialGuard {
 public:
     TokenCredentials(std::string user_utf8, std::string access_token, bool clear_allowed);
 
@@ -177,7 +174,7 @@ private:
 struct Authentication {
     vmime::shared_ptr<vmime::security::authenticator> authenticator;
     vmime::shared_ptr<CredentialGuard> guard;
-    bool token = false;  // XOAUTH2 with an access token
+    bool token = false;  // an access token (XOAUTH2 or OAUTHBEARER)
 
     bool held_back() const { return guard && guard->held_back(); }
     bool offered() const { return guard && guard->offered(); }

@@ -7,6 +7,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -23,11 +24,14 @@ std::string InstanceLock::runtime_dir() {
     return d + "/";
 }
 
-std::optional<InstanceLock> InstanceLock::try_acquire() {
+std::optional<InstanceLock> InstanceLock::try_acquire(std::string* trouble) {
     const std::string path = runtime_dir() + "velarion.lock";
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    // Without a lock file there is no way to tell; the instance may run.
-    if (fd < 0) return InstanceLock(-1);
+    // Without a lock file there is no way to tell: the caller decides.
+    if (fd < 0) {
+        if (trouble) *trouble = path + ": " + std::strerror(errno);
+        return InstanceLock(-1);
+    }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         close(fd);
         return std::nullopt;

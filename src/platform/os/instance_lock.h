@@ -10,8 +10,10 @@ namespace velarion {
 
 class InstanceLock {
 public:
-    // Takes the lock; nullopt when another process holds it.
-    static std::optional<InstanceLock> try_acquire();
+    // Takes the lock; nullopt when another process holds it. When the lock
+    // file cannot be made (a read-only runtime folder), a lock that holds
+    // nothing is returned and `trouble` (when given) says why.
+    static std::optional<InstanceLock> try_acquire(std::string* trouble = nullptr);
 
     InstanceLock(InstanceLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
     InstanceLock& operator=(InstanceLock&& other) noexcept;

@@ -16,6 +16,13 @@ JsonLine& JsonLine::text(const std::string& key, const std::string& utf8) {
     return *this;
 }
 
+JsonLine& JsonLine::texts(const std::string& key, const std::vector<std::string>& utf8) {
+    auto array = nlohmann::ordered_json::array();
+    for (const auto& t : utf8) array.push_back(t);
+    impl_->value[key] = std::move(array);
+    return *this;
+}
+
 JsonLine& JsonLine::number(const std::string& key, long long n) {
     impl_->value[key] = n;
     return *this;

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace velarion {
 
@@ -16,6 +17,8 @@ public:
 
     // Text given in UTF-8; bytes that are not valid UTF-8 are replaced.
     JsonLine& text(const std::string& key, const std::string& utf8);
+    // An array of texts (UTF-8).
+    JsonLine& texts(const std::string& key, const std::vector<std::string>& utf8);
     JsonLine& number(const std::string& key, long long n);
     JsonLine& null(const std::string& key);
     // A nested object, moved in.

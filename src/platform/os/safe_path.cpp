@@ -227,6 +227,12 @@ bool is_below(const std::string& path, const std::vector<std::string>& roots) {
     return !root_of(real_location(path), roots).empty();
 }
 
+bool readable_below(const std::string& path, const std::vector<std::string>& roots) {
+    if (!is_below(path, roots)) return false;
+    struct stat st {};
+    return ::stat(paths::native(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink <= 1;
+}
+
 Fd open_nofollow(const std::string& path) {
     return regular_only(::open(paths::native(path).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
 }
@@ -262,8 +268,36 @@ Opened open_below(const std::string& path, const std::vector<std::string>& roots
         return out;
     }
     out.fd = regular_only(fd);
+    // A hard link may be a file outside the roots under another name.
+    struct stat st {};
+    if (out.fd.valid() && (::fstat(out.fd.get(), &st) != 0 || st.st_nlink > 1)) out.fd = Fd();
     out.status = out.fd.valid() ? Status::ok : Status::refused;
     return out;
+}
+
+std::optional<std::string> read_whole(const Fd& fd) {
+    if (!fd.valid()) return std::nullopt;
+    std::string out;
+    char buffer[1 << 16];
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(fd.get(), buffer, sizeof buffer, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return std::nullopt;
+        if (n == 0) return out;
+        out.append(buffer, static_cast<std::size_t>(n));
+        at += n;
+    }
+}
+
+FdReader::int_type FdReader::underflow() {
+    if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+    for (;;) {
+        const ssize_t n = fd_ < 0 ? 0 : ::read(fd_, buffer_, sizeof buffer_);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return traits_type::eof();
+        setg(buffer_, buffer_, buffer_ + n);
+        return traits_type::to_int_type(*gptr());
+    }
 }
 
 Fd open_folder_below(const std::string& folder, const std::vector<std::string>& roots, bool create) {

@@ -7,6 +7,8 @@
 // swapped in after the check is refused as well.
 #pragma once
 
+#include <optional>
+#include <streambuf>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +46,10 @@ std::string real_location(const std::string& path);
 // allows nothing.
 bool is_below(const std::string& path, const std::vector<std::string>& roots);
 
+// The same for a file to be read: false too when it is a file with more than
+// one name (a hard link), which may be a file outside the roots as well.
+bool readable_below(const std::string& path, const std::vector<std::string>& roots);
+
 // Opens an existing regular file for reading, never through a symbolic link
 // at its last component. Invalid when the path is a link, no regular file, or
 // cannot be opened.
@@ -64,8 +70,26 @@ struct Opened {
 };
 
 // Opens for reading the regular file at path when its real location lies
-// below one of the roots.
+// below one of the roots; a file with more than one name is refused.
 Opened open_below(const std::string& path, const std::vector<std::string>& roots);
+
+// Reads the open file whole from its start (without moving its offset);
+// nullopt when it is not open or a read fails.
+std::optional<std::string> read_whole(const Fd& fd);
+
+// A stream buffer reading an open file from its current offset, for the
+// readers that take a std::istream: the file stays the one opened.
+class FdReader : public std::streambuf {
+public:
+    explicit FdReader(const Fd& fd) : fd_(fd.get()) {}
+
+protected:
+    int_type underflow() override;
+
+private:
+    int fd_;
+    char buffer_[16384];
+};
 
 // Opens the folder (as a directory descriptor) when its real location lies
 // below one of the roots. With create, missing folders below the root are

@@ -120,6 +120,8 @@ std::string direct_or_in_program(const std::string& name, const std::string& pro
 
 }  // namespace
 
+void release_config() { FcFini(); }
+
 std::vector<std::string> system_folders() {
     std::vector<std::string> folders = {"/usr/share/fonts", "/usr/local/share/fonts"};
     if (const char* home = std::getenv("HOME"); home && *home) {

@@ -19,6 +19,10 @@ namespace velarion::font_files {
 // /usr/local/share/fonts, ~/.local/share/fonts and ~/.fonts.
 std::vector<std::string> system_folders();
 
+// Frees fontconfig's configuration and caches (FcFini), for a process that
+// checks for leaks when it ends; no font may be looked up after it.
+void release_config();
+
 // True when `name` names a font file rather than a family.
 bool is_file_name(const std::string& name);
 

@@ -6,8 +6,10 @@
 // and names registered with AddFont/AddFontMONOSPACED.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -17,6 +19,13 @@ namespace velarion {
 class PdfError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+};
+
+// Something the archival form of the document cannot hold (a CMYK picture
+// under an sRGB output intent); the same thing is fine in an ordinary PDF.
+class PdfArchivalRefusal : public PdfError {
+public:
+    using PdfError::PdfError;
 };
 
 // The archival form of a document (PDF/A-2b or 3b): every font embedded,
@@ -65,10 +74,26 @@ public:
                                    int glyph_width) = 0;
 
     // Imports a JPEG once; the returned resource name is valid for the whole
-    // document. Throws PdfError when the file is missing or not a JPEG.
+    // document. Throws PdfError when the file is missing or not a JPEG,
+    // PdfArchivalRefusal for a CMYK picture in an archival document.
     virtual std::string ImportImageAsResource(const std::string& jpeg_path, int quality) = 0;
     virtual void DrawImageResource(const std::string& resource, double x, double y, double width,
                                    double height) = 0;
+
+    // The bytes of a file, given once a document asks for them: nullopt
+    // when the file is missing or refused.
+    using FileBytes = std::function<std::optional<std::string>()>;
+    // The same two from bytes the caller reads (a style's file, opened once
+    // through the confined open and read from that descriptor), known by
+    // `name` (the path): a picture or font file imported under a name before
+    // costs no read. The defaults read the file by its name (test doubles).
+    virtual std::string ImportImage(const std::string& name, const FileBytes&, int quality) {
+        return ImportImageAsResource(name, quality);
+    }
+    virtual bool AddFontData(const std::string& font, const std::string& name, const FileBytes&,
+                             int glyph_width) {
+        return glyph_width > 0 ? AddFontMONOSPACED(font, name, glyph_width) : AddFont(font, name);
+    }
 
     // Writes text with its baseline at (x, y) in the current font, size,
     // fill colour and inclination.

@@ -113,25 +113,35 @@ public:
     void SetParagraphWidth(double mm) override { paragraph_width_mm_ = mm; }
 
     bool AddFont(const std::string& name, const std::string& path) override {
-        return register_truetype(name, path, 0);
+        return register_truetype(name, path, by_path(path), 0);
     }
     bool AddFontMONOSPACED(const std::string& name, const std::string& path,
                            int glyph_width) override {
-        return register_truetype(name, path, glyph_width);
+        return register_truetype(name, path, by_path(path), glyph_width);
+    }
+    bool AddFontData(const std::string& font, const std::string& name, const FileBytes& read,
+                     int glyph_width) override {
+        return register_truetype(font, name, read, glyph_width);
     }
 
-    std::string ImportImageAsResource(const std::string& jpeg_path, int) override {
+    std::string ImportImageAsResource(const std::string& jpeg_path, int quality) override {
+        return ImportImage(jpeg_path, [&]() -> std::optional<std::string> {
+            std::error_code ec;
+            if (!std::filesystem::is_regular_file(jpeg_path, ec)) return std::nullopt;
+            return read_whole_file(jpeg_path);
+        }, quality);
+    }
+    std::string ImportImage(const std::string& jpeg_path, const FileBytes& read, int) override {
         auto known = image_names_.find(jpeg_path);
         if (known != image_names_.end()) return known->second;
-        std::error_code ec;
-        if (!std::filesystem::is_regular_file(jpeg_path, ec))
-            throw PdfError("image file not found: " + jpeg_path);
-        std::string file = read_whole_file(jpeg_path);
+        std::optional<std::string> bytes = read();
+        if (!bytes) throw PdfError("image file not found: " + jpeg_path);
+        std::string file = std::move(*bytes);
         const auto header = read_jpeg_header(file);
         if (!header) throw PdfError("not a usable JPEG image: " + jpeg_path);
         // Under an sRGB output intent only grey and RGB pictures keep their colours.
         if (archival_.part && header->components == 4)
-            throw PdfError("a CMYK picture cannot be in a PDF/A: " + jpeg_path);
+            throw PdfArchivalRefusal("a CMYK picture cannot be in a PDF/A: " + jpeg_path);
         // The picture goes to the file now; pages name it in the shared resources.
         const int number = output().new_object();
         std::string entries = " /Type /XObject /Subtype /Image /Width ";
@@ -391,7 +401,7 @@ private:
             auto file = archival_.base_fonts.find(base);
             if (file == archival_.base_fonts.end() || file->second.empty())
                 throw PdfError(std::string("the font ") + base + " cannot be embedded in a PDF/A: no font file stands in for it");
-            const int face = truetype_face(file->second);
+            const int face = truetype_face(file->second, by_path(file->second));
             if (face < 0) throw PdfError(std::string("the font ") + base + " cannot be embedded in a PDF/A: " + file->second + " is not a usable TrueType font");
             return &fonts_.insert_or_assign(name, Font{face, 0, 0, fixed}).first->second;
         }
@@ -412,12 +422,21 @@ private:
     }
 
     // The face of a TrueType file, read once; -1 when the file is refused.
-    int truetype_face(const std::string& path) {
-        std::error_code ec;
-        if (!std::filesystem::is_regular_file(path, ec)) return -1;
+    // The bytes of a file read by its path, for the calls that name one.
+    static FileBytes by_path(const std::string& path) {
+        return [path]() -> std::optional<std::string> {
+            std::error_code ec;
+            if (!std::filesystem::is_regular_file(path, ec)) return std::nullopt;
+            return read_whole_file(path);
+        };
+    }
+
+    int truetype_face(const std::string& path, const FileBytes& read) {
         auto known = ttf_faces_.find(path);
         if (known != ttf_faces_.end()) return known->second;
-        auto font = read_truetype_font(path);
+        std::optional<std::string> bytes = read();
+        if (!bytes) return -1;
+        auto font = truetype_font_of(std::move(*bytes));
         if (!font) return -1;
         const int face = static_cast<int>(faces_.size());
         Face f;
@@ -429,9 +448,10 @@ private:
         return face;
     }
 
-    bool register_truetype(const std::string& name, const std::string& path, int glyph_width) {
+    bool register_truetype(const std::string& name, const std::string& path, const FileBytes& read,
+                           int glyph_width) {
         if (name.empty()) return false;
-        const int face = truetype_face(path);
+        const int face = truetype_face(path, read);
         if (face < 0) return false;
         Font f{face, glyph_width > 0 ? glyph_width : 0, 0, 0};
         if (f.glyph_width > 0) f.advance = (*faces_[face].widths)['M'];
@@ -578,7 +598,12 @@ private:
         name += '+';
         name += t.name;
         std::string body = "<< /Type /Font /Subtype /TrueType /BaseFont /" + name +
-                           " /Encoding /WinAnsiEncoding /FirstChar 32 /LastChar 255 /Widths [";
+                           " /Encoding << /Type /Encoding /BaseEncoding /WinAnsiEncoding /Differences [";
+        for (const unsigned char code : kUnassignedCodes) {
+            append_integer(body, code);
+            body += " /space ";
+        }
+        body += "] >> /FirstChar 32 /LastChar 255 /Widths [";
         for (int code = 32; code < 256; ++code) {
             if (code > 32) body += ' ';
             append_integer(body, t.widths[code]);

@@ -25,17 +25,21 @@ struct FaceDeleter {
     void operator()(FT_Face face) const { FT_Done_Face(face); }
 };
 
-// WinAnsiEncoding is Latin-1 except in 0x80-0x9F; 0 where it has no character.
+}  // namespace
+
 char32_t winansi_to_unicode(unsigned code) {
     static const char32_t high[32] = {
-        0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-        0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-    if (code < 0x20 || code == 0x7F) return 0;
+        0x20AC, 0x20,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x20,   0x017D, 0x20,
+        0x20,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x20,   0x017E, 0x0178};
+    if (code < 0x20) return 0;
+    if (code == 0x7F) return 0x20;
     if (code >= 0x80 && code <= 0x9F) return high[code - 0x80];
     return code;
 }
+
+namespace {
 
 bool has_table(FT_Face face, FT_ULong tag) {
     FT_ULong length = 0;
@@ -79,14 +83,16 @@ bool select_charmap(FT_Face face, bool& by_byte) {
 }  // namespace
 
 std::optional<TrueTypeFont> read_truetype_font(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::string file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad()) return std::nullopt;
+    return truetype_font_of(std::move(file));
+}
+
+std::optional<TrueTypeFont> truetype_font_of(std::string file) {
+    if (file.size() < 12) return std::nullopt;
     TrueTypeFont font;
-    std::string file;
-    {
-        std::ifstream in(path, std::ios::binary);
-        if (!in) return std::nullopt;
-        file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (in.bad() || file.size() < 12) return std::nullopt;
-    }
     FT_Library raw_lib = nullptr;
     if (FT_Init_FreeType(&raw_lib) != 0) return std::nullopt;
     std::unique_ptr<FT_LibraryRec_, LibraryDeleter> lib(raw_lib);

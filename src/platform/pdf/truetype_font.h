@@ -12,6 +12,16 @@
 
 namespace velarion::pdfwriter {
 
+// The Windows-1252 codes without a character; WinAnsiEncoding names no
+// glyph for them, so the font dictionary maps them to "space".
+inline constexpr unsigned char kUnassignedCodes[6] = {0x7F, 0x81, 0x8D, 0x8F, 0x90, 0x9D};
+
+// The Unicode character WinAnsiEncoding gives a code; 0 below 0x20. The
+// codes of kUnassignedCodes are drawn as a space, the width the writer
+// measures them with for the base fonts too: a glyph every font has, never
+// the missing glyph.
+char32_t winansi_to_unicode(unsigned code);
+
 struct TrueTypeFont {
     std::string name;  // PostScript name, for BaseFont and FontName
     // Advance of each WinAnsi code in thousandths of the font size; codes
@@ -31,6 +41,8 @@ struct TrueTypeFont {
 // with PostScript outlines or fonts that lack the tables an embedded font
 // needs).
 std::optional<TrueTypeFont> read_truetype_font(const std::string& path);
+// The same on the file's bytes, read by the caller.
+std::optional<TrueTypeFont> truetype_font_of(std::string file);
 
 // The font program with the outlines of the glyphs of the codes in `used`
 // (and of the parts of composite glyphs and the missing glyph); every other

@@ -1,5 +1,8 @@
 // A parsed XML document (libxml2), for reading a few values out of a file a
-// business application wrote. No network, no external entities, no DTD.
+// business application wrote. No network, no entities, no DTD: a document
+// with a DOCTYPE is refused before its declarations are read (an entity
+// referenced a million times expands to gigabytes), as is one that is not
+// UTF-8.
 #pragma once
 
 #include <memory>
@@ -16,11 +19,19 @@ struct Name {
 
 class Document {
 public:
-    // Parses `bytes`; a document that is not well-formed is not ok() and
-    // error() says where and why.
+    enum class Problem {
+        none,
+        malformed,  // not well-formed XML
+        doctype,    // a DOCTYPE declaration (a DTD, entities)
+        not_utf8,   // another encoding declared or marked (UTF-16, ISO-8859-1, ...)
+    };
+
+    // Parses `bytes`; a document that cannot be used is not ok(), problem()
+    // says which kind and error() where and why.
     static Document parse(const std::string& bytes);
 
     bool ok() const { return doc_ != nullptr; }
+    Problem problem() const { return problem_; }
     const std::string& error() const { return error_; }
     // The root element's name ({} when not ok).
     Name root() const;
@@ -30,6 +41,7 @@ public:
 
 private:
     std::shared_ptr<void> doc_;
+    Problem problem_ = Problem::none;
     std::string error_;
 };
 

@@ -85,6 +85,28 @@ int run_qt(int argc, char** argv, const FrontEndOptions& opts) {
     // The tray icon keeps the agent alive while its window is hidden.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // From here on a signal closes what is open: during start-up a box (the
+    // one of a second instance among them) and the start, later the agent.
+    bool stop_requested = false;
+    Form1Logic* running = nullptr;
+    if (signals_caught) {
+        auto* notifier = new QSocketNotifier(g_signal_fds[1], QSocketNotifier::Read, &app);
+        QObject::connect(notifier, &QSocketNotifier::activated, &app, [&running, &stop_requested, &app] {
+            char b;
+            (void)!read(g_signal_fds[1], &b, 1);
+            // A box or dialog open would hold the close until someone clicks:
+            // it is closed first, and the close comes once its loop has ended.
+            if (QWidget* box = QApplication::activeModalWidget()) box->close();
+            if (!running) {
+                stop_requested = true;
+                return;
+            }
+            QTimer::singleShot(0, &app, [&running] {
+                if (running) running->request_close();
+            });
+        });
+    }
+
     SystemClock clock;
     qt::Form1 form;
     Agent a(clock, form);
@@ -93,6 +115,7 @@ int run_qt(int argc, char** argv, const FrontEndOptions& opts) {
     std::string command_line = opts.command_line;
     if (desktop_env::configuration_missing(command_line, paths::program_dir()) && !choose_installation(command_line))
         return 1;
+    if (stop_requested) return 1;
     const std::vector<std::string> args = getcommandline(command_line, 10);
     qt::InstanceServer guard;
     if (!Sub_Main(a, args, guard)) return 1;
@@ -100,6 +123,7 @@ int run_qt(int argc, char** argv, const FrontEndOptions& opts) {
 
     Form1Logic logic(a, args);
     form.attach_logic(&logic);
+    running = &logic;
     const LoadResult r = logic.load();
     if (r == LoadResult::EndProcess) return 1;
     if (opts.once) {
@@ -107,18 +131,15 @@ int run_qt(int argc, char** argv, const FrontEndOptions& opts) {
         logic.request_close();
         return r == LoadResult::Ready ? 0 : 1;
     }
-    if (logic.closed()) return 0;
+    if (logic.closed()) {
+        running = nullptr;
+        return 0;
+    }
 
-    if (signals_caught) {
-        auto* notifier = new QSocketNotifier(g_signal_fds[1], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &app, [&logic, &app] {
-            char b;
-            (void)!read(g_signal_fds[1], &b, 1);
-            // A box or dialog open would hold the close until someone clicks:
-            // it is closed first, and the close comes once its loop has ended.
-            if (QWidget* box = QApplication::activeModalWidget()) box->close();
-            QTimer::singleShot(0, &app, [&logic] { logic.request_close(); });
-        });
+    if (stop_requested) {
+        // A signal came during start-up (its box was closed): the agent closes as it would later.
+        logic.request_close();
+        return 0;
     }
     // The activity lines reach the log file at least every minute, whatever the polling interval.
     QTimer log_timer;

@@ -52,20 +52,20 @@ TEST(KeptConnection, TheComponentEndsAConnectionLeftUnusedPastItsIdleLimit) {
     mail::SmtpSessions sessions;
     mail::SmtpComponent c;
     c.SMTPHost = smtp.host_port();
-    c.From = "ufficio@velarion.example";
-    c.Recipient = "mario.rossi@example.it";
-    c.subject = "Fattura";
-    c.Message = "testo";
+    const mail::Envelope e{.from = {"ufficio@velarion.example"},
+                           .to = {{"mario.rossi@example.it"}},
+                           .subject = "Fattura",
+                           .body = "testo"};
     c.Idle = 1;
     c.Sessions = &sessions;
     const int before = smtp.connections();
-    c.Send();
+    c.Send(e);
     ASSERT_FALSE(c.failed()) << c.error_text();
-    c.Send();
+    c.Send(e);
     EXPECT_EQ(smtp.messages(2).size(), 2u);
     EXPECT_EQ(smtp.connections() - before, 1);
     pause_past_idle();
-    c.Send();
+    c.Send(e);
     ASSERT_FALSE(c.failed()) << c.error_text();
     EXPECT_EQ(smtp.messages(3).size(), 3u);
     EXPECT_EQ(smtp.connections() - before, 2);

@@ -194,10 +194,9 @@ TEST(MailFaults, AFullTemporaryFolderIsTemporary) {
 
     mail::SmtpComponent c;
     c.SMTPHost = smtp.host_port();
-    c.From = "ufficio@velarion.example";
-    c.Recipient = "mario.rossi@example.it";
-    c.Attachment = attachment;
-    c.Send();
+    c.Send({.from = {"ufficio@velarion.example"},
+            .to = {{"mario.rossi@example.it"}},
+            .attachments = {{.path = attachment}}});
     EXPECT_EQ(c.error(), mail::SmtpError::no_space) << c.error_text();
     EXPECT_TRUE(mail::is_temporary(c.error()));
     EXPECT_TRUE(smtp.messages(0, 0).empty());

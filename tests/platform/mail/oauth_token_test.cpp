@@ -234,8 +234,11 @@ struct OAuthMail : ::testing::Test {
     }
 
     void expect_no_secret(const std::string& text) {
-        for (const auto& s : tokens.secrets(config))
-            if (!s.empty()) EXPECT_THAT(text, Not(HasSubstr(s)));
+        for (const auto& s : tokens.secrets(config)) {
+            if (!s.empty()) {
+                EXPECT_THAT(text, Not(HasSubstr(s)));
+            }
+        }
         EXPECT_THAT(text, Not(HasSubstr(kRefresh)));
         EXPECT_THAT(text, Not(HasSubstr(options.client_secret)));
     }
@@ -299,29 +302,26 @@ TEST_F(OAuthMail, SmtpComponentSignsOnWithXoauth2) {
     c.SMTPHost = smtp->host_port();
     c.UserName = options.user;
     c.Password = "not-used";
-    c.From = options.user;
-    c.Recipient = "luigi@example.test";
-    c.subject = "cdo";
-    c.Message = "Testo\r\n";
+    const mail::Envelope e{.from = {options.user}, .to = {{"luigi@example.test"}}, .subject = "cdo", .body = "Testo\r\n"};
     c.Timeout = 10;
     c.OAuth = {config, &tokens};
-    c.Send();
+    c.Send(e);
     EXPECT_FALSE(c.failed()) << c.error_text();
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-    c.Send();  // the kept token has died: a fresh one
+    c.Send(e);  // the kept token has died: a fresh one
     EXPECT_FALSE(c.failed()) << c.error_text();
     EXPECT_EQ(smtp->messages(2).size(), 2u);
     EXPECT_THAT(smtp->logins(), Not(HasSubstr("not-used")));
 
     endpoint->down();
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-    c.Send();
+    c.Send(e);
     EXPECT_EQ(c.error(), mail::SmtpError::token_unavailable) << c.error_text();
     EXPECT_TRUE(mail::is_temporary(c.error()));
 
     endpoint->up();
     endpoint->set_refresh_token("rt-other");
-    c.Send();
+    c.Send(e);
     EXPECT_EQ(c.error(), mail::SmtpError::auth_refused);
     EXPECT_THAT(c.error_text(), HasSubstr("the refresh token must be renewed"));
     expect_no_secret(c.error_text());
@@ -375,7 +375,9 @@ TEST(OAuthImap, DraftStoredWithXoauth2AndAFreshTokenAfterARefusal) {
     EXPECT_EQ(imap.messages("Drafts").size(), 2u) << imap.log();
     EXPECT_EQ(endpoint.requests(), "refresh_token\nrefresh_token\n");
     for (const auto& s : tokens.secrets(p.oauth.config))
-        if (!s.empty()) EXPECT_THAT(imap.log(), Not(HasSubstr(s)));
+        if (!s.empty()) {
+            EXPECT_THAT(imap.log(), Not(HasSubstr(s)));
+        }
 }
 
 }  // namespace

@@ -38,16 +38,20 @@ struct Events {
     std::string text() const { return ::testing::PrintToString(all); }
 };
 
-// A component for a server on loopback, with one recipient.
+// A component for a server on loopback.
 SmtpComponent component_for(const SmtpServer& server) {
     SmtpComponent c;
     c.SMTPHost = server.host_port();
-    c.From = "ufficio@velarion.example";
-    c.Recipient = "mario.rossi@example.it";
-    c.subject = "Prova";
-    c.Message = "Testo\r\n";
     c.Timeout = 10;
     return c;
+}
+
+// A message with one recipient.
+mail::Envelope letter() {
+    return {.from = {"ufficio@velarion.example"},
+            .to = {{"mario.rossi@example.it"}},
+            .subject = "Prova",
+            .body = "Testo\r\n"};
 }
 
 // A loopback address counts as another machine for these tests.
@@ -82,19 +86,20 @@ TEST(SmtpComponent, SendsWithAuthTheMessageAsComposed) {
     c.UseAuthentication = true;
     c.UserName = "ufficio";
     c.Password = "pa:ss@w%rd";
-    c.FromDisplayName = c.From;
-    c.ReplyToAddress = "risposte@velarion.example";
-    c.Recipient = c.RecipientDisplayName = "mario.rossi@example.it;;Anna <anna.bianchi@example.it>;";
-    c.CcRecipient = "contabilita@example.it;ufficio@velarion.example";
-    c.CcDisplayName = "contabilita@example.it:ufficio@velarion.example";
-    c.BccRecipient = "archivio@example.it";
-    c.subject = "Fattura n\xB0 12 - citt\xE0 di Forl\xEC";
-    c.Message = "Gentile cliente,\r\nin allegato la fattura \x80 1.000\r\n";
-    c.Attachment = dir / "fattura.pdf" + ";" + dir / "condizioni.doc";
-    c.Receipt = true;
+    mail::Envelope e;
+    e.from = {"ufficio@velarion.example", "ufficio@velarion.example"};
+    e.reply_to = "risposte@velarion.example";
+    e.to = {{"mario.rossi@example.it"}, {""}, {"Anna <anna.bianchi@example.it>"}, {" "}};
+    e.cc = {{"contabilita@example.it", "contabilita@example.it:ufficio@velarion.example"},
+            {"ufficio@velarion.example"}};
+    e.bcc = {"archivio@example.it"};
+    e.subject = "Fattura n\xB0 12 - citt\xE0 di Forl\xEC";
+    e.body = "Gentile cliente,\r\nin allegato la fattura \x80 1.000\r\n";
+    e.attachments = {{.path = dir / "fattura.pdf"}, {.path = dir / "condizioni.doc"}};
+    e.receipt = true;
     Events ev;
     ev.attach(c);
-    c.Send();
+    c.Send(e);
 
     ASSERT_FALSE(c.failed()) << ev.text();
     EXPECT_EQ(ev.all.back(), "successful");
@@ -108,7 +113,7 @@ TEST(SmtpComponent, SendsWithAuthTheMessageAsComposed) {
     EXPECT_THAT(d, HasSubstr("subject: Fattura n\u00B0 12 - citt\u00E0 di Forl\u00EC\n"));
     EXPECT_THAT(d, HasSubstr("from: ufficio@velarion.example\n"));
     EXPECT_THAT(d, HasSubstr("to: mario.rossi@example.it, Anna <anna.bianchi@example.it>\n"));
-    // The copy display list pairs its one entry with the first copy recipient.
+    // A copy recipient shown with a name of its own.
     EXPECT_THAT(d, HasSubstr("cc: \"contabilita@example.it:ufficio@velarion.example\" <contabilita@example.it>, "
                              "ufficio@velarion.example\n"));
     EXPECT_THAT(d, HasSubstr("bcc: None\n"));
@@ -130,7 +135,7 @@ TEST(SmtpComponent, NoAuthWhenTheServerOffersNone) {
     c.Password = "segreta";
     Events ev;
     ev.attach(c);
-    c.Send();
+    c.Send(letter());
     ASSERT_FALSE(c.failed()) << ev.text();
     EXPECT_EQ(server.messages(1).size(), 1u);
     EXPECT_THAT(server.received(), Not(HasSubstr("AUTH")));
@@ -150,7 +155,7 @@ TEST(SmtpComponent, StarttlsWithACertificateOfTheExtraCa) {
     c.Tls = loopback_is_remote(ca.ca_file());
     Events ev;
     ev.attach(c);
-    c.Send();
+    c.Send(letter());
     ASSERT_FALSE(c.failed()) << ev.text();
     EXPECT_THAT(ev.all, ::testing::Contains("status Connected to " + server.host_port() + " with TLS"));
     EXPECT_EQ(server.logins(), "ufficio segreta\n");
@@ -162,7 +167,7 @@ TEST(SmtpComponent, StarttlsWithACertificateOfTheExtraCa) {
     untrusted.UserName = "ufficio";
     untrusted.Password = "segreta";
     untrusted.Tls = loopback_is_remote();
-    untrusted.Send();
+    untrusted.Send(letter());
     EXPECT_EQ(untrusted.error(), SmtpError::tls) << untrusted.error_text();
     EXPECT_THAT(untrusted.error_text(), HasSubstr("certificate"));
     EXPECT_EQ(server.logins(), "ufficio segreta\n");
@@ -180,7 +185,7 @@ TEST(SmtpComponent, RefusedStarttlsKeepsTheCredentialsFromAnotherMachine) {
     c.Tls = loopback_is_remote();
     Events ev;
     ev.attach(c);
-    c.Send();
+    c.Send(letter());
     EXPECT_EQ(c.error(), SmtpError::tls) << c.error_text();
     EXPECT_THAT(c.error_text(), HasSubstr("STARTTLS"));
     EXPECT_THAT(ev.all.back(), HasSubstr("failed "));
@@ -191,7 +196,7 @@ TEST(SmtpComponent, RefusedStarttlsKeepsTheCredentialsFromAnotherMachine) {
 
     // With plain text allowed explicitly, the same server gets the login.
     c.Tls.allow_plain = true;
-    c.Send();
+    c.Send(letter());
     EXPECT_FALSE(c.failed()) << c.error_text();
     EXPECT_EQ(server.logins(), "ufficio segreta\n");
 }
@@ -204,22 +209,22 @@ TEST(SmtpComponent, RefusedLoginAndRecipient) {
     c.UseAuthentication = true;
     c.UserName = "ufficio";
     c.Password = "sbagliata";
-    c.Send();
+    c.Send(letter());
     EXPECT_EQ(c.error(), SmtpError::auth_refused) << c.error_text();
     EXPECT_THAT(c.error_text(), HasSubstr("ufficio"));
     EXPECT_THAT(c.error_text(), Not(HasSubstr("sbagliata")));
     EXPECT_FALSE(mail::is_temporary(c.error()));
 
     c.Password = "segreta";
-    c.Recipient = "nessuno@example.it";
-    c.Send();
+    mail::Envelope refused = letter();
+    refused.to = {{"nessuno@example.it"}};
+    c.Send(refused);
     EXPECT_EQ(c.error(), SmtpError::recipient_refused) << c.error_text();
     EXPECT_THAT(c.error_text(), HasSubstr("550"));
     EXPECT_TRUE(server.messages(0, 0).empty());
 
     // The outcome is that of the last send.
-    c.Recipient = "mario.rossi@example.it";
-    c.Send();
+    c.Send(letter());
     EXPECT_FALSE(c.failed()) << c.error_text();
     EXPECT_EQ(c.error_text(), "");
 }
@@ -232,11 +237,11 @@ TEST(SmtpComponent, ServerThatDropsOrNeverAnswersOrIsNotThere) {
     TempDir dir;
     testing::write_file(dir / "grande.bin", std::string(16 << 20, 'x'));
     SmtpComponent c = component_for(dropping);
-    c.Attachment = dir / "grande.bin";
-    c.Send();
+    mail::Envelope big = letter();
+    big.attachments = {{.path = dir / "grande.bin"}};
+    c.Send(big);
     EXPECT_EQ(c.error(), SmtpError::connection_lost) << c.error_text();
     EXPECT_TRUE(mail::is_temporary(c.error()));
-    c.Attachment = "";
 
     // Accepted by the kernel, never answered: the configured time-out ends it.
     const int silent = socket(AF_INET, SOCK_STREAM, 0);
@@ -249,20 +254,20 @@ TEST(SmtpComponent, ServerThatDropsOrNeverAnswersOrIsNotThere) {
     getsockname(silent, reinterpret_cast<sockaddr*>(&addr), &len);
     c.SMTPHost = "127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
     c.Timeout = 1;
-    c.Send();
+    c.Send(letter());
     close(silent);
     EXPECT_EQ(c.error(), SmtpError::timed_out) << c.error_text();
     EXPECT_THAT(c.error_text(), HasSubstr("1 seconds (Timed out)"));
 
     // The library calls every failed connection timed out: the real cause is said.
     c.SMTPHost = "127.0.0.1:" + std::to_string(closed_port());
-    c.Send();
+    c.Send(letter());
     EXPECT_EQ(c.error(), SmtpError::connection_refused) << c.error_text();
     EXPECT_THAT(c.error_text(), HasSubstr("cannot connect (Connection refused)"));
     EXPECT_THAT(c.error_text(), Not(HasSubstr("timed out")));
 
     c.SMTPHost = "smtp.velarion.invalid";
-    c.Send();
+    c.Send(letter());
     EXPECT_EQ(c.error(), SmtpError::name_not_resolved) << c.error_text();
     EXPECT_THAT(c.error_text(), HasSubstr("Name not resolved: smtp.velarion.invalid"));
 }
@@ -275,7 +280,7 @@ TEST(SmtpComponent, TheAnswerToTheEndOfTheMessageHasItsOwnWait) {
     if (!slow.skip_reason().empty()) GTEST_SKIP() << slow.skip_reason();
     SmtpComponent c = component_for(slow);
     c.Timeout = 1;  // every other answer
-    c.Send();
+    c.Send(letter());
     EXPECT_FALSE(c.failed()) << c.error_text();
     auto got = slow.messages(1);
     ASSERT_EQ(got.size(), 1u);
@@ -285,7 +290,7 @@ TEST(SmtpComponent, TheAnswerToTheEndOfTheMessageHasItsOwnWait) {
     // A data wait shorter than the server's delay: the message was stored,
     // and the failure says that it may have been.
     c.DataTimeout = 1;
-    c.Send();
+    c.Send(letter());
     EXPECT_EQ(c.error(), SmtpError::maybe_delivered) << c.error_text();
     EXPECT_TRUE(mail::is_temporary(c.error()));
     EXPECT_THAT(c.error_text(), HasSubstr("did not answer within 1 seconds after the end of the message (Timed out)"));
@@ -298,7 +303,7 @@ TEST(SmtpComponent, TheAnswerToTheEndOfTheMessageHasItsOwnWait) {
     c = component_for(dropping);
     int data_ends = 0;
     c.on_data_end = [&] { ++data_ends; };
-    c.Send();
+    c.Send(letter());
     EXPECT_EQ(data_ends, 1);
     EXPECT_EQ(c.error(), SmtpError::maybe_delivered) << c.error_text();
     EXPECT_THAT(c.error_text(), HasSubstr("closed the connection after the end of the message"));
@@ -311,12 +316,12 @@ TEST(SmtpComponent, PortFromHostThenPortSettingThen25) {
     SmtpComponent c = component_for(server);
     c.SMTPHost = "127.0.0.1";
     c.SMTPPort = std::to_string(server.port());
-    c.Send();
+    c.Send(letter());
     EXPECT_FALSE(c.failed()) << c.error_text();
 
     c.SMTPHost = server.host_port();
     c.SMTPPort = std::to_string(closed_port());
-    c.Send();
+    c.Send(letter());
     EXPECT_FALSE(c.failed()) << c.error_text();
     EXPECT_EQ(server.messages(2).size(), 2u);
 
@@ -326,21 +331,21 @@ TEST(SmtpComponent, PortFromHostThenPortSettingThen25) {
         c.SMTPHost = "127.0.0.1";
         c.SMTPPort = port;
         ev.all.clear();
-        c.Send();
+        c.Send(letter());
         EXPECT_EQ(c.error(), SmtpError::bad_settings) << port;
         EXPECT_THAT(c.error_text(), HasSubstr("\"" + port + "\" is not a whole number from 1 to 65535"));
         EXPECT_EQ(ev.all, std::vector<std::string>{"failed " + c.error_text()});
     }
     c.SMTPHost = "127.0.0.1:x";
     c.SMTPPort = std::to_string(server.port());
-    c.Send();
+    c.Send(letter());
     EXPECT_EQ(c.error(), SmtpError::bad_settings);
 
     // A blank port setting means 25 (a host that does not resolve: nothing is sent).
     c.SMTPHost = "smtp.velarion.invalid";
     c.SMTPPort = " ";
     ev.all.clear();
-    c.Send();
+    c.Send(letter());
     EXPECT_EQ(ev.all.front(), "status Connecting to smtp.velarion.invalid:25");
 }
 
@@ -348,25 +353,26 @@ TEST(SmtpComponent, MissingSenderRecipientOrAttachment) {
     SmtpServer server;
     if (!server.skip_reason().empty()) GTEST_SKIP() << server.skip_reason();
     SmtpComponent c = component_for(server);
-    c.From = "";
-    c.Send();
+    mail::Envelope e = letter();
+    e.from = {""};
+    c.Send(e);
     EXPECT_EQ(c.error(), SmtpError::bad_address);
     EXPECT_EQ(c.error_text(), "No sender address");
 
-    c = component_for(server);
-    c.Recipient = ";;";
-    c.Send();
+    e = letter();
+    e.to = {{""}, {" "}};
+    c.Send(e);
     EXPECT_EQ(c.error(), SmtpError::bad_address);
 
-    c = component_for(server);
-    c.Recipient = "mario rossi";
-    c.Send();
+    e = letter();
+    e.to = {{"mario rossi"}};
+    c.Send(e);
     EXPECT_EQ(c.error(), SmtpError::bad_address);
     EXPECT_THAT(c.error_text(), HasSubstr("mario rossi"));
 
-    c = component_for(server);
-    c.Attachment = "/nessuna/cartella/fattura.pdf";
-    c.Send();
+    e = letter();
+    e.attachments = {{.path = "/nessuna/cartella/fattura.pdf"}};
+    c.Send(e);
     EXPECT_EQ(c.error(), SmtpError::attachment_missing);
     EXPECT_TRUE(server.messages(0, 0).empty());
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <istream>
 
 #include "support/test_support.h"
 
@@ -68,6 +69,31 @@ TEST_F(SafePath, OpeningNeverFollowsALink) {
     EXPECT_FALSE(safe_path::open_nofollow(root + "/fifo").valid());
     EXPECT_FALSE(safe_path::open_nofollow(root + "/secret.txt").valid());
     EXPECT_TRUE(safe_path::open_nofollow(root + "/in.txt").valid());
+}
+
+TEST_F(SafePath, AFileOpenedOnceIsReadFromItsDescriptorWhateverTakesItsPlace) {
+    std::string big(100'000, 'b');  // more than one read of either reader
+    big += "fine";
+    write_file(root + "/style.txt", "riga uno\nriga due\n" + big);
+    safe_path::Opened opened = safe_path::open_below(root + "/style.txt", roots());
+    ASSERT_EQ(opened.status, safe_path::Status::ok);
+    // The name now leads outside: what was opened is still what is read.
+    fs::remove(root + "/style.txt");
+    fs::create_symlink(dir / "outside/secret.txt", root + "/style.txt");
+    EXPECT_EQ(safe_path::read_whole(opened.fd), "riga uno\nriga due\n" + big);
+    EXPECT_EQ(safe_path::read_whole(opened.fd), "riga uno\nriga due\n" + big);  // from its start again
+    safe_path::FdReader reader(opened.fd);
+    std::istream in(&reader);
+    std::string line;
+    ASSERT_TRUE(std::getline(in, line));
+    EXPECT_EQ(line, "riga uno");
+    ASSERT_TRUE(std::getline(in, line));
+    EXPECT_EQ(line, "riga due");
+    ASSERT_TRUE(std::getline(in, line));
+    EXPECT_EQ(line, big);
+    EXPECT_FALSE(std::getline(in, line));
+    EXPECT_FALSE(safe_path::read_whole(safe_path::Fd()));
+    EXPECT_EQ(safe_path::open_below(root + "/style.txt", roots()).status, safe_path::Status::refused);
 }
 
 TEST_F(SafePath, WritesReplaceALinkAndStayInside) {

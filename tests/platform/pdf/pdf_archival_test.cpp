@@ -7,6 +7,7 @@
 #include "platform/pdf/pdf_document.h"
 #include "platform/os/process.h"
 #include "platform/pdf/xml_document.h"
+#include "support/pdfa_rules.h"
 #include "support/test_support.h"
 
 namespace velarion {
@@ -43,7 +44,8 @@ TEST(PdfArchival, AskedForBeforeTheFirstPageWithAFileForEachBaseFont) {
     const std::string fonts = process::run_capture({"pdffonts", dir / "a.pdf"}).value_or("");
     EXPECT_NE(fonts.find("LiberationSans"), std::string::npos) << fonts;
     EXPECT_EQ(fonts.find("Type 1"), std::string::npos) << fonts;  // no base font left
-    EXPECT_NE(fonts.find("WinAnsi          yes yes"), std::string::npos) << fonts;  // embedded, a subset
+    // Embedded, a subset; WinAnsi with the unassigned codes mapped to the space.
+    EXPECT_NE(fonts.find("Custom           yes yes"), std::string::npos) << fonts;
 
     // PDF/A-1 or a missing profile are refused; a new document is ordinary again.
     doc->NewPDF("Altro");
@@ -53,6 +55,44 @@ TEST(PdfArchival, AskedForBeforeTheFirstPageWithAFileForEachBaseFont) {
     bad.icc_profile = dir / "manca.icc";
     EXPECT_THROW(doc->SetArchival(bad), PdfError);
     EXPECT_EQ(doc->Archival().part, 0);
+}
+
+// Every code from the space on in each base font's Liberation stand-in:
+// the codes Windows-1252 leaves without a character are drawn as a space,
+// at the width they are measured with, never with the missing glyph.
+TEST(PdfArchival, EveryCp1252CodeInEveryBaseFont) {
+    TempDir dir;
+    PdfArchival a = archival(2);
+    const char* styles[4][2] = {{"", "Regular"}, {"-Bold", "Bold"}, {"-Oblique", "Italic"}, {"-BoldOblique", "BoldItalic"}};
+    for (const auto& [family, file] : {std::pair<std::string, std::string>{"Courier", "Mono"}, {"Helvetica", "Sans"}, {"Times", "Serif"}})
+        for (const auto& st : styles) {
+            std::string name = family + st[0];
+            if (family == "Times")
+                name = std::string("Times-") + (st[1] == std::string("Regular") ? "Roman" : st[1] == std::string("Italic") ? "Italic"
+                                                : st[1] == std::string("Bold") ? "Bold" : "BoldItalic");
+            a.base_fonts[name] = kLiberation + "Liberation" + file + "-" + st[1] + ".ttf";
+        }
+    auto doc = make_pdf_document();
+    doc->NewPDF("Codici");
+    doc->SetArchival(a);
+    doc->addpage();
+    double y = 10;
+    for (const auto& [name, path] : a.base_fonts) {
+        doc->SetFontName(name);
+        doc->SetFONTHEIGHT(8);
+        for (const unsigned char code : {0x7F, 0x81, 0x8D, 0x8F, 0x90, 0x9D})
+            EXPECT_DOUBLE_EQ(doc->GetTextBoxWidth(std::string(1, static_cast<char>(code))), doc->GetTextBoxWidth(" "))
+                << name << " " << int(code);
+        for (int row = 0x20; row < 0x100; row += 32, y += 3.5) {
+            std::string text;
+            for (int code = row; code < row + 32; ++code) text += static_cast<char>(code);
+            doc->TextOut(text, 10, y);
+        }
+    }
+    doc->SavePDF(dir / "codici.pdf");
+    const testing::PdfaVerdict rules = testing::pdfa_rules(dir / "codici.pdf");
+    EXPECT_EQ(rules.claim, "2B");
+    EXPECT_EQ(rules.status, 0) << rules.broken;
 }
 
 TEST(PdfArchival, CmykPicturesAreRefused) {

@@ -3,11 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <regex>
 #include <string>
 
 #include "platform/pdf/pdf_document.h"
 #include "platform/os/process.h"
+#include "platform/os/safe_path.h"
+#include "support/hostile_pdf.h"
 #include "support/test_support.h"
 
 namespace velarion {
@@ -84,6 +90,54 @@ TEST(PdfMerge, WritesNothingWhenAnInputIsUnusable) {
     int files = 0;
     for (auto& e : std::filesystem::directory_iterator(dir.path())) files += e.is_regular_file();
     EXPECT_EQ(files, 3);  // a.pdf, bad.pdf, out.pdf: no leftovers
+}
+
+// A page tree 50,000 levels deep would overflow the reader's stack: it is
+// refused before qpdf walks it. A structure that takes the reader down
+// anyway (a chain of actions the copy follows) ends only the child process
+// the reading runs in. Either way the file is unusable and this process goes on.
+TEST(PdfMerge, HostileFilesEndTheReadingNotTheCaller) {
+    TempDir dir;
+    make_pdf(dir / "a.pdf", "alpha", 1);
+    testing::write_file(dir / "tree.pdf", testing::deep_pdf(50000, false));
+    testing::write_file(dir / "shallow.pdf", testing::deep_pdf(20, false));
+    testing::write_file(dir / "chain.pdf", testing::deep_pdf(200000, true));
+    EXPECT_EQ(pdf_merge::GetNumberOfPages(dir / "tree.pdf"), 0);
+    EXPECT_EQ(pdf_merge::GetNumberOfPages(dir / "shallow.pdf"), 1);  // an ordinary deep tree is fine
+    EXPECT_FALSE(pdf_merge::MERGE({dir / "a.pdf", dir / "tree.pdf"}, dir / "out.pdf"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.pdf"));
+    // The chain: merged or refused, but this process is still here to tell.
+    const bool merged = pdf_merge::MERGE({dir / "a.pdf", dir / "chain.pdf"}, dir / "out2.pdf");
+    EXPECT_EQ(merged, std::filesystem::exists(dir / "out2.pdf"));
+    EXPECT_TRUE(pdf_merge::MERGE({dir / "a.pdf", dir / "shallow.pdf"}, dir / "out3.pdf"));
+    EXPECT_EQ(pdf_merge::GetNumberOfPages(dir / "out3.pdf"), 2);
+}
+
+// The files are read from the descriptors given: a name swapped for another
+// file after it was opened changes nothing.
+TEST(PdfMerge, ReadsTheFilesOpenedNotTheirNames) {
+    TempDir dir;
+    make_pdf(dir / "a.pdf", "alpha", 1);
+    make_pdf(dir / "b.pdf", "beta", 2);
+    make_pdf(dir / "other.pdf", "outsider", 3);
+    const safe_path::Fd a = safe_path::open_nofollow(dir / "a.pdf"), b = safe_path::open_nofollow(dir / "b.pdf");
+    ASSERT_TRUE(a.valid() && b.valid());
+    EXPECT_EQ(pdf_merge::GetNumberOfPages(b.get()), 2);
+    std::filesystem::remove(dir / "b.pdf");
+    std::filesystem::create_symlink(dir / "other.pdf", dir / "b.pdf");
+    const pdf_merge::MergeResult r = pdf_merge::MERGE({a.get(), b.get()}, dir / "out.pdf", 2);
+    ASSERT_TRUE(r.written);
+    const std::string text = text_of(dir / "out.pdf");
+    EXPECT_NE(text.find("beta page 2"), std::string::npos) << text;
+    EXPECT_EQ(text.find("outsider"), std::string::npos) << text;
+    // Every stream of the result ends with a line end before "endstream".
+    const std::string bytes = testing::read_file(dir / "out.pdf");
+    std::size_t streams = 0;
+    for (std::size_t at = bytes.find("endstream"); at != std::string::npos; at = bytes.find("endstream", at + 1)) {
+        ++streams;
+        EXPECT_TRUE(bytes[at - 1] == '\n' || bytes[at - 1] == '\r') << "at " << at;
+    }
+    EXPECT_GE(streams, 3u);
 }
 
 }  // namespace

@@ -147,7 +147,7 @@ TEST(PdfWriter, PagesTextAndWordPlacesAgreeWithTheLibharuWriter) {
     // The TrueType fonts are embedded with the outlines the document uses.
     if (fs::exists(kMono)) {
         const std::string fonts = process::run_capture({"pdffonts", dir / "new.pdf"}).value_or("");
-        EXPECT_TRUE(std::regex_search(fonts, std::regex("[A-Z]{6}\\+DejaVuSansMono +TrueType +WinAnsi +yes +yes")))
+        EXPECT_TRUE(std::regex_search(fonts, std::regex("[A-Z]{6}\\+DejaVuSansMono +TrueType +Custom +yes +yes")))
             << fonts;
         EXPECT_LT(fs::file_size(dir / "new.pdf"), fs::file_size(kMono) / 2);
     }
@@ -212,11 +212,22 @@ TEST(PdfWriter, TextWidthsAgreeWithTheLibharuWriterForEveryFont) {
             d->SetFontName(font);
             d->SetFONTHEIGHT(7.5);
         }
+        // An embedded font draws the codes Windows-1252 leaves without a
+        // character as a space, at the space's width; the reference draws
+        // them with the missing glyph.
+        const bool embedded = font == "Serif" || font == "Mono" || font == "Narrow";
+        std::string as_reference = all;
         for (int c = 1; c < 256; ++c) {
             const std::string one(1, static_cast<char>(c));
-            ASSERT_DOUBLE_EQ(streaming->GetTextBoxWidth(one), reference->GetTextBoxWidth(one)) << font << " " << c;
+            const bool unassigned = c == 0x7F || c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 || c == 0x9D;
+            if (embedded && unassigned) {
+                as_reference[c - 1] = ' ';
+                ASSERT_DOUBLE_EQ(streaming->GetTextBoxWidth(one), reference->GetTextBoxWidth(" ")) << font << " " << c;
+            } else {
+                ASSERT_DOUBLE_EQ(streaming->GetTextBoxWidth(one), reference->GetTextBoxWidth(one)) << font << " " << c;
+            }
         }
-        EXPECT_DOUBLE_EQ(streaming->GetTextBoxWidth(all), reference->GetTextBoxWidth(all)) << font;
+        EXPECT_DOUBLE_EQ(streaming->GetTextBoxWidth(all), reference->GetTextBoxWidth(as_reference)) << font;
     }
 }
 

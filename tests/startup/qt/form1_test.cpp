@@ -24,6 +24,8 @@
 #include "delivery/qt/form3.h"
 #include "setup/qt/frm_setuputente.h"
 #include "startup/qt/form1.h"
+#include "support/fault_servers.h"
+#include "support/mail_servers.h"
 #include "support/test_support.h"
 
 using namespace velarion;
@@ -84,12 +86,16 @@ private slots:
         QCOMPARE(f.logic->load(), LoadResult::Ready);
         QCOMPARE(f.form.mPopRetry->text(), QStringLiteral("Riprova ora"));
         QCOMPARE(f.form.mPopUnsent->text(), QStringLiteral("Apri cartella non inviati"));
-        // "Riprova ora" ends this agent's hold on delivery at once.
-        f.logic->scanner().run_state().transport_hold.failures = 2;
-        f.logic->scanner().run_state().store_hold.failures = 1;
+        // "Riprova ora" ends this agent's waits at once; the holds last until a try succeeds.
+        RunState& run = f.logic->scanner().run_state();
+        run.transport_hold.failures = 2;
+        run.transport_hold.until_ms = 1LL << 60;
+        run.store_hold.failures = 1;
+        run.store_hold.until_ms = 1LL << 60;
         f.form.mPopRetry->trigger();
-        QVERIFY(!f.logic->scanner().run_state().transport_hold.active());
-        QVERIFY(!f.logic->scanner().run_state().store_hold.active());
+        QCOMPARE(run.transport_hold.until_ms, 0LL);
+        QCOMPARE(run.store_hold.until_ms, 0LL);
+        QVERIFY(run.transport_hold.asked && run.store_hold.asked);
 
         UrlCatcher catcher;
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
@@ -216,6 +222,56 @@ private slots:
             form.show();
             form.grab().save(qEnvironmentVariable("VELARION_SHOTS") + "/window_warning.png");
         }
+    }
+
+    void theWarningCountsTheWaitingMessagesAndEndsWhenRetryNowDelivers() {
+        testing::SmtpServer smtp;
+        if (!smtp.skip_reason().empty()) QSKIP(smtp.skip_reason().c_str());
+        // The sending server answers only once the gate in front of it opens.
+        testing::StallProxy gate(smtp.port(), "", 0);
+        testing::TempDir dir;
+        FixedClock clock{make_datetime(2026, 12, 7, 17, 16, 0)};
+        qt::Form1 form;
+        Agent agent{clock, form};
+        form.attach_list(agent.list);
+        const std::string spool = dir / "spool/";
+        testing::write_file(dir / "velarion.ini",
+                            "[AB]\nEMailAddr=ab@example.com\nPath=" + spool + "\ntempozip_dir=" + dir / "tempozip/" +
+                                "\n[GLOBAL]\nTiming=50\nretry_delays=10min\n[MAPI]\nclient=Posta Demo\n"
+                                "transport=smtp://127.0.0.1:" + std::to_string(gate.port()) + "\n");
+        const auto message = [&](const std::string& base) {
+            testing::write_file(spool + base + ".h", "RF1\r\n\r\nab@example.com\r\nx@example.it\r\nOggetto\r\n.\r\nSEND\r\n");
+            testing::write_file(spool + base + ".b", "Testo\r\n");
+            testing::write_file(spool + base + ".T", "");
+        };
+        message("AB.1");
+        agent.settings.host.program_dir = dir / "prog/";
+        agent.settings.host.documents_dir = dir / "docs";
+        Form1Logic logic(agent, getcommandline("ope:AB ini:" + dir.path(), 10));
+        form.attach_logic(&logic);
+        QCOMPARE(logic.load(), LoadResult::Ready);
+        logic.timer_tick();
+        const QString one = QStringLiteral("1 in attesa, server di posta non raggiungibile dalle 17:16");
+        QCOMPARE(form.Label1->text(), one);
+        // More messages arrive while the server is away: the count follows, the start stays.
+        message("AB.2");
+        message("AB.3");
+        clock.set(make_datetime(2026, 12, 7, 17, 40, 0));
+        logic.timer_tick();
+        const QString three = QStringLiteral("3 in attesa, server di posta non raggiungibile dalle 17:16");
+        QCOMPARE(form.Label1->text(), three);
+        QCOMPARE(form.Label1->toolTip(), three);
+        if (form.tray) QCOMPARE(form.tray->toolTip(), three);
+
+        // "Riprova ora" with the server back: all three go, and the look is the normal one again.
+        gate.start();
+        QVERIFY(gate.skip_reason().empty());
+        form.mPopRetry->trigger();
+        logic.timer_tick();
+        QCOMPARE(smtp.messages(3).size(), std::size_t{3});
+        QCOMPARE(form.Label1->text(), QStringLiteral("Velarion attivato"));
+        QCOMPARE(form.Label1->toolTip(), QString());
+        if (form.tray) QVERIFY(form.tray->toolTip() != three);
     }
 
     void check1SwitchesOffAndOn() {
