@@ -217,6 +217,7 @@ int compose_once(const Options& o, const fs::path& input, const fs::path& output
         } else {
             std::printf("print type: %s\n", type.c_str());
             if (!layout.conformance().empty()) std::printf("conformance: %s\n", layout.conformance().c_str());
+            std::error_code ec;
             fs::create_directories(output.parent_path(), ec);
             fs::copy_file(layout.created_pdf(), output, fs::copy_options::overwrite_existing);
             std::printf("pdf: %s\n", output.c_str());
