@@ -111,7 +111,7 @@ TEST(MetricsFile, AFolderGetsOneFilePerOperator) {
     if (parsed.err.find("No module named 'prometheus_client'") != std::string::npos)
         GTEST_SKIP() << "python3-prometheus-client is not installed";
     EXPECT_EQ(parsed.status, 0) << parsed.err;
-    EXPECT_EQ(parsed.out, "42\n") << parsed.err;  // 21 series each
+    EXPECT_EQ(parsed.out, "44\n") << parsed.err;  // 22 series each
 }
 
 }  // namespace

@@ -150,13 +150,12 @@ TEST(MessageIdentity, AServerWithoutDsnGetsThePlainCommandsAndTheSameMessageId) 
     // The SMTP component the same way, with its own reply kept.
     mail::SmtpComponent c;
     c.SMTPHost = "127.0.0.1:" + std::to_string(smtp.port());
-    c.From = "ufficio@velarion.example";
-    c.Recipient = "cliente@example.it";
-    c.subject = "Fattura 13";
-    c.Message = "Testo";
     c.MessageId = "AB.13.0a1b2c3d4e5f@agente";
     c.Dsn.envelope_id = "AB.13.0a1b2c3d4e5f";
-    c.Send();
+    c.Send({.from = {"ufficio@velarion.example"},
+            .to = {{"cliente@example.it"}},
+            .subject = "Fattura 13",
+            .body = "Testo"});
     ASSERT_FALSE(c.failed()) << c.error_text();
     const auto both = smtp.messages(2);
     ASSERT_EQ(both.size(), 2u);
