@@ -48,17 +48,8 @@ std::string SpoolQueue::claimed_path(const std::string& name) const {
     return folder_.path() + QueueFolder::entry(name, agent_);
 }
 
-namespace {
-// The path of the open folder fd through /proc; "" where /proc is not mounted.
-std::string through(int fd) {
-    const std::string path = "/proc/self/fd/" + std::to_string(fd) + "/";
-    return ::access(path.c_str(), F_OK) == 0 ? path : "";
-}
-}  // namespace
-
 std::string SpoolQueue::claimed_file(const std::string& name) const {
-    const std::string dir = through(folder_.dir().fd());
-    return dir.empty() ? claimed_path(name) : dir + QueueFolder::entry(name, agent_);
+    return folder_.reach(QueueFolder::entry(name, agent_));
 }
 
 bool SpoolQueue::name_too_long(const std::string& name) const {
@@ -145,8 +136,7 @@ bool SpoolQueue::claim_long(const std::string& name) {
 }
 
 std::string SpoolQueue::long_claim_path(const std::string& name) const {
-    const std::string dir = through(folder_.dir().fd());
-    return (dir.empty() ? folder_.path() : dir) + kLongPrefix + agent_ + "/" + name;
+    return folder_.reach(kLongPrefix + agent_ + "/" + name);
 }
 
 void SpoolQueue::drop_long(const std::string& name) {

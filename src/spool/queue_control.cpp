@@ -191,13 +191,10 @@ ControlResult remove(Runtime& rt, const std::string& spool, const std::string& w
     const bool moved = owner.empty() ? q->dir().rename_in(q->spool_fd(), trigger, taken)
                                      : q->dir().rename(QueueFolder::entry(trigger, owner), taken);
     if (!moved) return {false, base, "preso da un agente nel frattempo: non rimosso"};
-    // The taken trigger read through the queue folder's descriptor where /proc shows it.
-    const std::string through = "/proc/self/fd/" + std::to_string(q->dir().fd()) + "/";
-    std::error_code proc_ec;
     ParkRequest r;
     r.work = work;
     r.spool_dir = spool;
-    r.trigger_path = (fs::is_directory(through, proc_ec) ? through : q->path()) + taken;
+    r.trigger_path = q->reach(taken);  // through the queue folder's descriptor
     r.trigger_name = trigger;
     r.base = base;
     r.agent = kCommand;

@@ -89,4 +89,9 @@ bool QueueFolder::write_record(const std::string& trigger, const QueueRecord& re
     return coda_.write(record_name(trigger), format_record(record), sync);
 }
 
+std::string QueueFolder::reach(const std::string& name) const {
+    const std::string through = "/proc/self/fd/" + std::to_string(coda_.fd()) + "/";
+    return (::access(through.c_str(), F_OK) == 0 ? through : path()) + name;
+}
+
 }  // namespace velarion::spool

@@ -34,6 +34,10 @@ public:
 
     const std::string& spool() const { return spool_; }
     std::string path() const { return spool_ + "coda/"; }
+    // The path of `name` in the queue folder for a routine that opens by
+    // path: through this descriptor (/proc/self/fd/N/name) where /proc shows
+    // it, so that a coda/ swapped meanwhile is not followed; else path() + name.
+    std::string reach(const std::string& name) const;
     int spool_fd() const { return spool_fd_.get(); }
     const PrivateFolder& dir() const { return coda_; }
     // The agents' folder "agenti/", checked as the queue folder is; nullopt
