@@ -70,13 +70,13 @@ void PdfOutput::add_object(int number, std::string body) {
     push(std::move(job));
 }
 
-void PdfOutput::add_stream(int number, std::string entries, std::string data, bool deflate) {
+void PdfOutput::add_stream(int number, std::string entries, std::string data, Packing packing) {
     Job job;
     job.number = number;
     job.entries = std::move(entries);
     job.data = std::move(data);
     job.stream = true;
-    job.deflate = deflate;
+    job.packing = packing;
     push(std::move(job));
 }
 
@@ -139,13 +139,13 @@ void PdfOutput::write_job(Job& job, std::string& compressed, Deflater& deflater)
         return;
     }
     const std::string* data = &job.data;
-    if (job.deflate) {
-        deflater.compress(job.data, compressed);
-        data = &compressed;
-    }
+    const bool deflate = job.packing != Packing::stored;
+    if (job.packing == Packing::page_content) deflater.compress_page(job.data, compressed);
+    if (job.packing == Packing::deflated) deflater.compress(job.data, compressed);
+    if (deflate) data = &compressed;
     head += "<<";
     head += job.entries;
-    if (job.deflate) head += " /Filter /FlateDecode";
+    if (deflate) head += " /Filter /FlateDecode";
     head += " /Length ";
     append_integer(head, static_cast<std::int64_t>(data->size()));
     head += " >>\nstream\n";

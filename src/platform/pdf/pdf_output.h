@@ -20,6 +20,10 @@
 
 namespace velarion::pdfwriter {
 
+// How a stream is written: as it is, deflated, or deflated as a page's
+// content (with the codes of the document's first page, see Deflater).
+enum class Packing { stored, deflated, page_content };
+
 class PdfOutput {
 public:
     // `folder`: where the document will be saved, "" when not known;
@@ -35,8 +39,9 @@ public:
     // Queues an object whose body is complete ("<< ... >>").
     void add_object(int number, std::string body);
     // Queues a stream object: `entries` are its dictionary entries other
-    // than /Length and /Filter; `deflate` compresses the data on the thread.
-    void add_stream(int number, std::string entries, std::string data, bool deflate);
+    // than /Length and /Filter; the data is compressed on the thread as
+    // `packing` says.
+    void add_stream(int number, std::string entries, std::string data, Packing packing);
     // Writes everything queued, the cross-reference table and the trailer.
     // `trailer` holds the trailer's entries other than /Size.
     void finish(const std::string& trailer);
@@ -53,7 +58,8 @@ private:
         int number = 0;
         std::string entries;  // dictionary entries, or the whole body of a plain object
         std::string data;
-        bool stream = false, deflate = false;
+        bool stream = false;
+        Packing packing = Packing::stored;
     };
 
     void push(Job job);

@@ -154,7 +154,7 @@ public:
         entries += " /BitsPerComponent ";
         append_integer(entries, header->bits);
         entries += " /Filter /DCTDecode";
-        output().add_stream(number, std::move(entries), std::move(file), false);
+        output().add_stream(number, std::move(entries), std::move(file), Packing::stored);
         const std::string resource = "/Im" + std::to_string(images_.size() + 1);
         images_.emplace(resource, number);
         image_names_.emplace(jpeg_path, resource);
@@ -556,7 +556,7 @@ private:
         PdfOutput& out = output();
         const int contents = out.new_object();
         const int page = out.new_object();
-        out.add_stream(contents, {}, std::move(content_), true);
+        out.add_stream(contents, {}, std::move(content_), Packing::page_content);
         content_ = std::string();
         std::string body = "<< /Type /Page /Parent ";
         append_integer(body, page_tree_);
@@ -638,7 +638,7 @@ private:
         std::string program = font_program(t, face.used);
         std::string entries = " /Length1 ";
         append_integer(entries, static_cast<std::int64_t>(program.size()));
-        out.add_stream(file, std::move(entries), std::move(program), true);
+        out.add_stream(file, std::move(entries), std::move(program), Packing::deflated);
     }
 
     // The objects that name all the others: resources, page tree,
@@ -811,13 +811,13 @@ private:
     std::string archival_objects(PdfOutput& out, const Dates& dates) {
         std::string c;
         const int metadata = out.new_object();
-        out.add_stream(metadata, " /Type /Metadata /Subtype /XML", xmp_packet(dates), false);
+        out.add_stream(metadata, " /Type /Metadata /Subtype /XML", xmp_packet(dates), Packing::stored);
         c += " /Metadata ";
         append_integer(c, metadata);
         c += " 0 R";
 
         const int profile = out.new_object();
-        out.add_stream(profile, " /N 3", std::move(icc_profile_), true);
+        out.add_stream(profile, " /N 3", std::move(icc_profile_), Packing::deflated);
         icc_profile_ = std::string();
         c += " /OutputIntents [<< /Type /OutputIntent /S /GTS_PDFA1 /OutputConditionIdentifier (sRGB IEC61966-2.1)"
              " /RegistryName (http://www.color.org) /Info (sRGB IEC61966-2.1) /DestOutputProfile ";
@@ -834,7 +834,7 @@ private:
             entries += " /Params << /Size ";
             append_integer(entries, static_cast<std::int64_t>(f.data.size()));
             entries += " /ModDate (" + dates.pdf + ") >>";
-            out.add_stream(stream, std::move(entries), std::move(f.data), true);
+            out.add_stream(stream, std::move(entries), std::move(f.data), Packing::deflated);
             std::string name;
             append_literal(name, to_pdfdoc(f.name));
             std::string sb = "<< /Type /Filespec /F " + name + " /UF " + name + " /EF << /F ";
