@@ -24,10 +24,10 @@ PreAnalysis AnalizzaTXT(Runtime& rt, const std::string& path, long page_section_
     rt.list.refresh();
 
     // One pass over the lines.
-    std::ifstream in(path, std::ios::binary);
+    std::vector<char> buffer;
+    std::ifstream in;
+    open_print_file(in, buffer, path);
     if (!in) return pre;
-    std::vector<char> buffer(1 << 16);
-    in.rdbuf()->pubsetbuf(buffer.data(), static_cast<std::streamsize>(buffer.size()));
 
     bool has_logo = false, has_form_feed = false;
     long last_condensed_off = 0;

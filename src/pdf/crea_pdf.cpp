@@ -5,7 +5,9 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <vector>
 
+#include "common/bounded_line.h"
 #include "common/runtime.h"
 #include "layout/logo.h"
 #include "layout/merge.h"
@@ -245,7 +247,9 @@ CreaPdfResult CreaPdf(Runtime& rt, LayoutState& layout, const PreAnalysis& pre, 
         }
         // The print file.
         step = 13;
-        std::ifstream in(input_path, std::ios::binary);
+        std::vector<char> buffer;
+        std::ifstream in;
+        open_print_file(in, buffer, input_path);
         if (!in) {
             rt.list.add(" Crea Pdf " + input_path + " file non leggibile");
             return failed("the print file cannot be read");
