@@ -64,7 +64,8 @@ private:
 
     void push(Job job);
     void drain();
-    void run(std::stop_token stop);
+    bool caller_to_wake() const;
+    void run();
     void write_job(Job& job, std::string& compressed, class Deflater& deflater);
     void write(const char* data, std::size_t size);
     void write(const std::string& s) { write(s.data(), s.size()); }
@@ -83,10 +84,12 @@ private:
     std::vector<std::uint64_t> offsets_;   // by object number; 0 = not written
 
     mutable std::mutex mutex_;
-    std::condition_variable_any work_;   // jobs queued or stop
-    std::condition_variable_any idle_;   // room in the queue or all done
+    std::condition_variable work_;   // jobs queued or stopping
+    std::condition_variable idle_;   // room in the queue or all done
     std::deque<Job> jobs_;
     bool busy_ = false;
+    bool caller_waits_ = false;  // in push or drain, for room or the end
+    bool stopping_ = false;      // the object goes: the thread ends
     std::exception_ptr error_;
     std::jthread thread_;  // last: stopped and joined before the rest goes
 };
