@@ -266,9 +266,7 @@ TEST(VelarionCompose, LooksForTheCondensedFontOnlyForTheTypesThatUseIt) {
     if (fs::exists(std::string(VELARION_BIN_DIR) + "/Mnc57__a.ttf"))
         GTEST_SKIP() << "the condensed font lies in the program's folder: fontconfig is never asked";
     TempDir dir;
-    write_file(dir / "RIGHE1.txt", "prima riga
-seconda riga
-");
+    write_file(dir / "RIGHE1.txt", "prima riga\nseconda riga\n");
     auto r = run_program({kCompose, dir / "RIGHE1.txt", "--type", "10o-"}, {"FC_DEBUG=1024"});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.out.find("config file"), std::string::npos) << r.out;
