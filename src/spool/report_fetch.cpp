@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <exception>
+#include <string>
 #include <utility>
 
 namespace velarion::spool {
@@ -23,22 +24,43 @@ std::optional<FetchResult> ReportFetch::take(bool wait) {
     return job_.get();
 }
 
+namespace {
+
+std::string failure_text() {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        return *e.what() ? e.what() : "errore sconosciuto";
+    } catch (...) {
+        return "errore sconosciuto";
+    }
+}
+
+}  // namespace
+
+void ReportFetch::open(const FetchJob& job) {
+    if (box_ && box_for_ == job.where) return;
+    box_.reset();
+    box_ = mail::open_report_box(job.where, job.profile);
+    box_for_ = job.where;
+}
+
 FetchResult ReportFetch::run(const FetchJob& job) {
     FetchResult r;
-    try {
-        if (!box_ || box_for_ != job.where) {
+    if (!job.file_away.empty()) {
+        try {
+            open(job);
+            box_->file_away(job.file_away);
+        } catch (...) {
+            // Opened afresh below; the mailbox is read all the same, so that
+            // reports that cannot be moved never stop the others being read.
             box_.reset();
-            box_ = mail::open_report_box(job.where, job.profile);
-            box_for_ = job.where;
+            r.not_filed = job.file_away;
+            r.failure = failure_text();
         }
-        if (!job.file_away.empty()) {
-            try {
-                box_->file_away(job.file_away);
-            } catch (...) {
-                r.not_filed = job.file_away;
-                throw;
-            }
-        }
+    }
+    try {
+        open(job);
         if (job.list) {
             for (const auto& item : box_->list(job.skip, kPerPass)) {
                 // One message in memory at a time, and none larger than the limit.
@@ -52,15 +74,11 @@ FetchResult ReportFetch::run(const FetchJob& job) {
             }
         }
         box_->rest();
-    } catch (const std::exception& e) {
+    } catch (...) {
         // Opened afresh by the next job; what was read goes again then.
         box_.reset();
         r.mail.clear();
-        r.failure = *e.what() ? e.what() : "errore sconosciuto";
-    } catch (...) {
-        box_.reset();
-        r.mail.clear();
-        r.failure = "errore sconosciuto";
+        r.failure = failure_text();
     }
     return r;
 }

@@ -30,7 +30,7 @@ struct FetchedMail {
 struct FetchResult {
     std::vector<FetchedMail> mail;       // the messages listed and read
     std::vector<std::string> not_filed;  // reports that could not be moved
-    std::string failure;                 // the mailbox's failure; "" when it answered
+    std::string failure;                 // the mailbox's failure (the last); "" when all went well
 };
 
 // What a job is asked to do.
@@ -64,6 +64,7 @@ public:
 
 private:
     FetchResult run(const FetchJob& job);
+    void open(const FetchJob& job);
 
     // The mailbox, kept between jobs; only a running job uses it.
     std::unique_ptr<mail::ReportBox> box_;

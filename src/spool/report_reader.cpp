@@ -50,7 +50,8 @@ void ReportReader::tick() {
         if (fetch_.busy() || rt_.cfg.dsn.mailbox.empty() || !rt_.cfg.has_work) return;
         const long long now = rt_.clock.monotonic_ms();
         const bool due = last_ms_ < 0 || now - last_ms_ >= 60 * 1000;
-        if (!due && to_file_.empty()) return;
+        // Reports just matched are moved at once; those whose move failed wait for the next pass.
+        if (!due && !file_now_) return;
         if (due) last_ms_ = now;
         start(due);
     } catch (const std::exception& e) {
@@ -63,7 +64,7 @@ void ReportReader::tick() {
 void ReportReader::finish() {
     try {
         if (auto result = fetch_.take(true)) take(*result);
-        if (to_file_.empty() || rt_.cfg.dsn.mailbox.empty()) return;
+        if (!file_now_ || rt_.cfg.dsn.mailbox.empty()) return;
         start(false);
         if (auto result = fetch_.take(true)) take(*result);
     } catch (const std::exception& e) {
@@ -83,10 +84,12 @@ void ReportReader::start(bool list) {
         skip_for_ = job.where;
     }
     job.profile = mail_profile(rt_);
-    job.file_away.swap(to_file_);
+    job.file_away = to_file_;
     job.skip = skip_;
     job.list = list;
     fetch_.start(std::move(job));
+    to_file_.clear();
+    file_now_ = false;
 }
 
 void ReportReader::trouble(const std::string& why) {
@@ -96,13 +99,15 @@ void ReportReader::trouble(const std::string& why) {
 }
 
 void ReportReader::take(const FetchResult& result) {
-    // Not said twice in this run while they cannot be moved.
-    for (const auto& key : result.not_filed) remember(skip_, key);
+    // Reports that could not be moved are not read again in this run (they
+    // were said), and their move is tried again at the next pass.
+    for (const auto& key : result.not_filed) {
+        remember(skip_, key);
+        to_file_.push_back(key);
+    }
     if (!result.failure.empty()) {
         trouble(result.failure);
-        return;
-    }
-    if (!trouble_.empty()) {
+    } else if (!trouble_.empty()) {
         trouble_.clear();
         rt_.list.add(" Casella dei rapporti di consegna di nuovo leggibile");
     }
@@ -162,6 +167,7 @@ void ReportReader::take(const FetchResult& result) {
         }
         // Moved by the next pass before it lists the mailbox again.
         to_file_.push_back(item.key);
+        file_now_ = true;
     }
 }
 

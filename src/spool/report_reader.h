@@ -53,6 +53,7 @@ private:
     std::string skip_for_;             // the "casella" skip_ is about
     std::vector<std::string> skip_;    // sorted: mail left in the box (no report, unreadable, not ours)
     std::vector<std::string> to_file_;  // reports matched, not yet moved to their folder
+    bool file_now_ = false;             // to_file_ holds reports matched since the last pass started
     std::string trouble_;              // the mailbox failure said last ("" while it works)
     std::vector<int> programs_;        // "su_rifiuto" runs not yet ended
 };
