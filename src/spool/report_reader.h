@@ -10,7 +10,6 @@
 // meets escapes as an exception.
 #pragma once
 
-#include <memory>
 #include <string>
 #include <vector>
 
