@@ -158,9 +158,11 @@ void PdfOutput::write_job(Job& job, std::string& compressed, Deflater& deflater)
     append_integer(head, job.number);
     head += " 0 obj\n";
     if (!job.stream) {
-        head += job.entries;
-        head += "\nendobj\n";
+        // The body written as it is: the page tree of a long document is
+        // megabytes, not copied again here.
         write(head);
+        write(job.entries);
+        write("\nendobj\n", 8);
         return;
     }
     const std::string* data = &job.data;
@@ -247,7 +249,7 @@ void PdfOutput::finish(const std::string& trailer) {
     table += "\n%%EOF\n";
     write(table);
     flush();
-    std::vector<std::uint64_t>().swap(offsets_);
+    std::deque<std::uint64_t>().swap(offsets_);
     finished_ = true;
 }
 

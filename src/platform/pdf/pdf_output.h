@@ -81,7 +81,9 @@ private:
     std::string buffer_;
     std::uint64_t written_ = 0;            // bytes handed to the file
     std::uint64_t writeback_from_ = 0;     // start of what has not been sent to the disk yet
-    std::vector<std::uint64_t> offsets_;   // by object number; 0 = not written
+    // By object number; 0 = not written. In blocks: a long document's table
+    // grows without being copied whole.
+    std::deque<std::uint64_t> offsets_;
 
     mutable std::mutex mutex_;
     std::condition_variable work_;   // jobs queued or stopping

@@ -25,6 +25,7 @@
 #include <cmath>
 #include <ctime>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -672,7 +673,9 @@ private:
         r += " >>";
         out.add_object(resources_, std::move(r));
 
-        std::string tree = "<< /Type /Pages /Count ";
+        std::string tree;
+        tree.reserve(64 + 12 * page_objects_.size());  // at once: no copies while it grows
+        tree = "<< /Type /Pages /Count ";
         append_integer(tree, static_cast<std::int64_t>(page_objects_.size()));
         tree += " /Kids [";
         for (std::size_t i = 0; i < page_objects_.size(); ++i) {
@@ -682,7 +685,7 @@ private:
         }
         tree += "] >>";
         out.add_object(page_tree_, std::move(tree));
-        std::vector<int>().swap(page_objects_);
+        std::deque<int>().swap(page_objects_);
 
         const int info = out.new_object();
         const Dates dates = archival_.part ? now() : Dates{};
@@ -868,7 +871,7 @@ private:
     std::unique_ptr<PdfOutput> output_;
     std::string output_folder_;  // where the document will be saved, when told
     int catalog_ = 0, page_tree_ = 0, resources_ = 0;
-    std::vector<int> page_objects_;
+    std::deque<int> page_objects_;  // in blocks, as they grow with the pages
 
     bool page_open_ = false;
     int pages_ = 0;
