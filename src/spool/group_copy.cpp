@@ -1,5 +1,7 @@
 #include "spool/group_copy.h"
 
+#include <filesystem>
+
 #include "common/runtime.h"
 #include "spool/spool_files.h"
 #include "spool/size_guard.h"
@@ -21,7 +23,14 @@ void checked_copy(Runtime& rt, SizeGuard& guard, CopyStage& stage, StagedCopy co
     // neither ends the check early nor makes it last for ever.
     long long waited_ms = 0;
     for (;;) {
-        if (!copy) copy = stage.copy(guard, spool_path, work_name);
+        if (!copy) {
+            try {
+                copy = stage.copy(guard, spool_path, work_name);
+            } catch (const std::filesystem::filesystem_error& e) {
+                // Said as a copy to the work directory: where it waits for its control is the agent's own affair.
+                throw std::filesystem::filesystem_error("copy_file", spool_path, work + work_name, e.code());
+            }
+        }
         rt.list.add(" Dimensione iniziale " + spool_path + " " + std::to_string(copy.source().size));
         // Copies made ahead of their turn have mostly had their two seconds.
         for (long long wait = guard.remaining_after(copy.made()); wait > 0; wait = guard.remaining_after(copy.made())) {
