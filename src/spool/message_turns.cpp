@@ -68,8 +68,9 @@ void MessageTurns::run(const std::function<std::optional<FoundMessage>()>& next)
     bool more = true;
     for (;;) {
         if (!hooks_.go_on()) return;
-        // Messages found are copied ahead while the first in line would still wait.
-        while (more && room() && (ahead_.empty() || front_wait() > 0)) {
+        // Messages found are copied ahead as far as there is room: the
+        // further ahead, the less their two seconds are waited for.
+        while (more && room()) {
             std::optional<FoundMessage> f = next();
             if (!f) {
                 more = false;

@@ -4,7 +4,8 @@
 // that has been unchanged that long is copied at once, ahead of its
 // message's turn, so that its two seconds after the copy pass while the
 // messages before it are delivered. Copies made ahead are bounded in number
-// and bytes, and dropped (removed) when the run ends before their turn.
+// and bytes (a window kept full as the messages go), and dropped (removed)
+// when the run ends before their turn.
 #pragma once
 
 #include <cstdint>

@@ -47,8 +47,9 @@ void StagedCopy::place(const std::string& target) {
 }
 
 StagedCopy CopyStage::copy(SizeGuard& guard, const std::string& spool_path, const std::string& file) {
+    // Its own folder only: a work folder whose agents' folder is gone is for the scan to notice.
     std::error_code ec;
-    fs::create_directories(folder_, ec);
+    fs::create_directory(folder_, ec);
     StagedCopy c;
     c.source_ = guard.seen(spool_path);
     // Numbered: the same message may have a copy here still being dropped.
