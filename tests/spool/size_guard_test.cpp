@@ -8,7 +8,9 @@
 #include <fstream>
 #include <string>
 
+#include "spool/message_turns.h"
 #include "spool/size_guard.h"
+#include "spool/staged_copy.h"
 #include "spool/spool_fixture.h"
 
 namespace fs = std::filesystem;
@@ -161,6 +163,40 @@ TEST_F(SizeGuardScan, ClosingBetweenMessagesDropsTheCopiesMadeAhead) {
     EXPECT_EQ(copies_waiting(work), 0);
     EXPECT_TRUE(fs::exists(spool + "AB.601.T"));
     EXPECT_TRUE(fs::exists(spool + "AB.602.T"));
+}
+
+// However many messages a scan finds, the copies made ahead of their turn
+// are bounded, and each message gets the copy of its own print file.
+TEST_F(SizeGuardScan, CopiesMadeAheadAreBounded) {
+    constexpr int kMessages = spool::MessageTurns::kAheadMessages + 44;
+    for (int i = 0; i < kMessages; ++i) write_file(spool + "AB." + std::to_string(i) + ".0", std::to_string(i));
+    clock.files_unchanged_for(spool, 3000);
+    write_file(root / "stamp", "");
+    spool::SizeGuard guard(rt, root / "stamp");
+    const std::string folder = root / "copie/";
+    spool::CopyStage stage(folder);
+    std::size_t most = 0;
+    int taken = 0, next = 0;
+    spool::MessageTurns::Hooks hooks;
+    hooks.go_on = [] { return true; };
+    hooks.before_pause = [] {};
+    hooks.take = [&](const std::string& name, spool::StagedCopy copy) {
+        most = std::max<std::size_t>(most, std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+        ASSERT_TRUE(copy) << name;
+        EXPECT_EQ(copy.from(), spool + name.substr(0, name.size() - 2) + ".0");
+        EXPECT_EQ(read_file(copy.path()), name.substr(3, name.size() - 5));
+        ++taken;
+    };
+    spool::MessageTurns turns(guard, stage, 120000, hooks);
+    turns.run([&]() -> std::optional<spool::FoundMessage> {
+        if (next == kMessages) return std::nullopt;
+        const std::string base = "AB." + std::to_string(next++);
+        return spool::FoundMessage{base + ".T", spool + base + ".0", base + ".0"};
+    });
+    EXPECT_EQ(taken, kMessages);
+    EXPECT_EQ(most, spool::MessageTurns::kAheadMessages);
+    // Each copy went with its turn.
+    EXPECT_TRUE(fs::is_empty(folder));
 }
 
 TEST(SizeGuard, ATimeAheadOfTheLookCountsFromTheLook) {
