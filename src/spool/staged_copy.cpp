@@ -13,7 +13,10 @@ namespace velarion::spool {
 StagedCopy::~StagedCopy() { drop(); }
 
 StagedCopy::StagedCopy(StagedCopy&& other) noexcept
-    : path_(std::exchange(other.path_, {})), from_(std::move(other.from_)), source_(other.source_), made_(other.made_) {}
+    : path_(std::exchange(other.path_, {})),
+      from_(std::move(other.from_)),
+      source_(other.source_),
+      made_(other.made_) {}
 
 StagedCopy& StagedCopy::operator=(StagedCopy&& other) noexcept {
     if (this != &other) {
