@@ -21,7 +21,8 @@ RenderEntry renderer() {
         void* handle = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!handle) {
             const char* why = ::dlerror();
-            throw std::runtime_error("cannot load the page renderer " + module + ": " + (why ? why : "unknown error"));
+            // dlerror names the file.
+            throw std::runtime_error(std::string("cannot load the page renderer: ") + (why ? why : module.c_str()));
         }
         void* symbol = ::dlsym(handle, kRenderEntry);
         if (!symbol) {
