@@ -1,5 +1,6 @@
 // CreaPdf on real print files, checked with poppler's tools.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <cmath>
@@ -170,6 +171,20 @@ TEST_F(ComposeTest, AStyleFileSwappedForALinkNeverStylesAMessage) {
     fs::remove(style);
     styles(inside);
     EXPECT_NE(message().find("dato INTERNO"), std::string::npos);
+}
+
+// A print file swapped for a link or a FIFO in the work folder is not read
+// through (no outside text, no wait for a writer): the file cannot be read.
+TEST_F(ComposeTest, APrintFileThatIsALinkOrAFifoIsNotRead) {
+    write_file(dir / "fuori/segreto.txt", "SEGRETO\r\n");
+    const std::string link = dir / "tempozip/LINK02.txt", fifo = dir / "tempozip/FIFO02.txt";
+    fs::create_symlink(dir / "fuori/segreto.txt", link);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {link, fifo}) {
+        EXPECT_EQ(AnalizzaTXT(rt, path).line_count, 0);
+        EXPECT_EQ(CreaPdf(rt, layout, pre, path, "12v", paths_name(path)).kind, CreaPdfResult::Kind::failed);
+        EXPECT_TRUE(logged(" Crea Pdf " + path + " file non leggibile")) << path;
+    }
 }
 
 // A burst of messages reads the style file and each formatting table once:
