@@ -174,7 +174,7 @@ bool read_invoice(const Runtime& rt, const ComposeState& compose, const std::str
             return false;
         }
     }
-    if (!in.eof()) {
+    if (!in.eof() || reader.failed()) {
         refusal = "///X " + name + ": the attachment cannot be read";
         return false;
     }

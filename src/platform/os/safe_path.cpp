@@ -294,6 +294,7 @@ FdReader::int_type FdReader::underflow() {
     for (;;) {
         const ssize_t n = fd_ < 0 ? 0 : ::read(fd_, buffer_, sizeof buffer_);
         if (n < 0 && errno == EINTR) continue;
+        if (n < 0) failed_ = true;
         if (n <= 0) return traits_type::eof();
         setg(buffer_, buffer_, buffer_ + n);
         return traits_type::to_int_type(*gptr());

@@ -82,12 +82,15 @@ std::optional<std::string> read_whole(const Fd& fd);
 class FdReader : public std::streambuf {
 public:
     explicit FdReader(const Fd& fd) : fd_(fd.get()) {}
+    // True once a read failed (the stream then saw the end of the file).
+    bool failed() const { return failed_; }
 
 protected:
     int_type underflow() override;
 
 private:
     int fd_;
+    bool failed_ = false;
     char buffer_[16384];
 };
 
