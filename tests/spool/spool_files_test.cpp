@@ -34,7 +34,7 @@ TEST(SpoolFiles, TextIsReadFromAPlainFileOnlyNeverThroughALinkOrAFifo) {
     write_file(dir / "fuori.txt", "segreto\r\n");
     fs::create_symlink(dir / "fuori.txt", dir / "M2.h");
     ASSERT_EQ(::mkfifo((dir / "M3.b").c_str(), 0600), 0);  // no writer: opening it must not wait
-    for (const std::string path : {dir / "M2.h", dir / "M3.b", dir / "M4.h"}) {
+    for (const std::string& path : {dir / "M2.h", dir / "M3.b", dir / "M4.h"}) {
         EXPECT_EQ(error_number([&] { spool::read_lines(path); }), 53) << path;
         EXPECT_EQ(error_number([&] { spool::read_header_lines(path); }), 53) << path;
         EXPECT_EQ(error_number([&] { spool::read_body_lines(path); }), 53) << path;
