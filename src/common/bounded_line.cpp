@@ -27,10 +27,4 @@ bool read_bounded_line(std::istream& in, std::string& line, std::size_t max) {
     }
 }
 
-void open_print_file(std::ifstream& in, std::vector<char>& buffer, const std::string& path) {
-    buffer.resize(64 * 1024);
-    in.rdbuf()->pubsetbuf(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    in.open(path, std::ios::binary);
-}
-
 }  // namespace velarion

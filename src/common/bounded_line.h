@@ -1,14 +1,11 @@
 // Lines of spool input read with a bound on what is kept, so that memory
 // depends on the bound and not on the length of a line: a print file of one
-// line of hundreds of megabytes costs no more than one of a page; and print
-// files opened with a read buffer of 64 KB.
+// line of hundreds of megabytes costs no more than one of a page.
 #pragma once
 
 #include <cstddef>
-#include <fstream>
 #include <istream>
 #include <string>
-#include <vector>
 
 namespace velarion {
 
@@ -21,11 +18,5 @@ constexpr std::size_t kMaxPrintLine = 64 * 1024;
 // its first `max` bytes in line and skipping the rest without storing it.
 // False, with the stream failed, at the end of input when nothing was read.
 bool read_bounded_line(std::istream& in, std::string& line, std::size_t max = kMaxPrintLine);
-
-// Opens `path` for binary reading with `buffer` (made 64 KB) as the stream's
-// buffer; the library takes a buffer only before the file is opened, and a
-// long listing read in its default 8 KB costs ten thousand system calls a
-// pass. The buffer must outlive the stream's use.
-void open_print_file(std::ifstream& in, std::vector<char>& buffer, const std::string& path);
 
 }  // namespace velarion
