@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "common/runtime.h"
+#include "platform/mail/mail.h"
 #include "spool/accepted.h"
 #include "spool/installation.h"
 #include "spool/queue.h"
@@ -303,6 +304,13 @@ void finish_batch(SettleContext& c) {
     if (!c.batch || c.batch->messages.empty()) return;
     std::vector<Claimed> messages;
     messages.swap(c.batch->messages);
+    // The drafts of the batch on disk before the records saying they were stored.
+    const std::string drafts = mail::sync_stored_drafts();
+    if (!drafts.empty()) {
+        c.rt.list.add(" Impossibile scrivere su disco la cartella " + drafts +
+                      ": i file di spool dei messaggi consegnati restano fino al prossimo giro");
+        return;
+    }
     if (!c.queue.sync()) {
         c.rt.list.add(" Impossibile scrivere su disco la cartella " + c.queue.spool() +
                       "coda/: i file di spool dei messaggi consegnati restano fino al prossimo giro");
