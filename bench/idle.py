@@ -9,6 +9,7 @@ After --settle seconds (start-up done), the CPU time each agent uses over
 of one core, with its resident memory at the start and at the end.
 """
 import argparse
+import json
 import os
 import shutil
 import sys
@@ -45,6 +46,7 @@ def main():
     p.add_argument('--work', required=True)
     p.add_argument('--seconds', type=float, default=300)
     p.add_argument('--settle', type=float, default=5)
+    p.add_argument('--results', help='append each agent\'s figures to this file, one JSON line each')
     p.add_argument('programs', nargs='+', help='LABEL=path of a velarion program')
     args = p.parse_args()
     agents = []
@@ -69,6 +71,10 @@ def main():
         print('%s idle agent (Timing 500, empty spool) over %.0f s: %.3f %% of a core (%.3f s of CPU), '
               'RSS %.1f MB at the start, %.1f MB at the end, load %s' %
               (label, wall, share, c1 - c0, r0 / 1024.0, r1 / 1024.0, ' '.join(load)))
+        if args.results:
+            with open(args.results, 'a') as f:
+                f.write(json.dumps({'label': label, 'kind': 'idle', 'seconds': wall, 'core_pct': share,
+                                    'rss_start': r0 / 1024.0, 'rss_end': r1 / 1024.0, 'load': load[0]}) + '\n')
     for _, a in agents:
         a.proc.terminate()
         a.exited(block=True)

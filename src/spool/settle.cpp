@@ -224,9 +224,10 @@ bool retry_due(const SettleContext& c, const std::string& trigger, const QueueRe
     return ahead <= 0 || ahead > longest_delay(c.rt);
 }
 
-void mark_delivering(SettleContext& c, const Claimed& m) {
+void mark_delivering(SettleContext& c, const Claimed& m, const std::string& message_id) {
     QueueRecord rec = c.queue.record(m.trigger);
     rec.delivering = true;
+    if (rec.message_id.empty()) rec.message_id = message_id;
     // Not synced: a kill leaves it in the page cache; only a power cut could
     // lose it, and then the message is handled as one interrupted before.
     c.queue.note_record(m.trigger, rec);
