@@ -28,6 +28,9 @@ it is doing (/proc/PID/task/PID/syscall, the descriptor it waits on):
   other    running or runnable: scan, copies, queue records, MIME, the log
 and the share of the time it ran on a CPU and waited runnable for one
 (/proc/PID/task/PID/schedstat), since a loaded machine shows in "other".
+With --rss-at N, the first agent's resident memory once N messages were done
+and at the end; with --results FILE, the run's figures appended there as one
+JSON line (bench/monthend_summary.py prints them side by side).
 """
 import argparse
 import collections
