@@ -28,9 +28,13 @@ it is doing (/proc/PID/task/PID/syscall, the descriptor it waits on):
   other    running or runnable: scan, copies, queue records, MIME, the log
 and the share of the time it ran on a CPU and waited runnable for one
 (/proc/PID/task/PID/schedstat), since a loaded machine shows in "other".
+With --rss-at N, the first agent's resident memory once N messages were done
+and at the end; with --results FILE, the run's figures appended there as one
+JSON line (bench/monthend_summary.py prints them side by side).
 """
 import argparse
 import collections
+import json
 import os
 import resource
 import shutil
@@ -48,6 +52,18 @@ POLL = {7, 271}                           # poll ppoll: first descriptor at *arg
 SELECT = {23, 270}                        # select pselect6
 FUTEX = 202                               # a wait for another thread of the agent
 PY = '/usr/bin/python3'  # Debian's aiosmtpd is installed for the system's Python
+
+
+def rss_kib(pid):
+    """The process's resident memory now (0 when it has gone)."""
+    try:
+        with open('/proc/%d/status' % pid) as f:
+            for line in f:
+                if line.startswith('VmRSS:'):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return 0
 
 
 def write(path, data):
@@ -364,9 +380,14 @@ def run(args):
     n = args.messages
     end = None
     capped = False
+    rss_at = None  # resident memory of the first agent once --rss-at messages were done
     if t0 is not None:
         while True:
             now = time.monotonic()
+            if args.rss_at and rss_at is None:
+                got = inst.drafts() if args.kind == 'drafts' else len(accepted)
+                if got >= args.rss_at:
+                    rss_at = (got, rss_kib(agents[0].pid))
             if args.kind == 'drafts':
                 if sum(a.saved for a in agents) >= n and inst.drafts() >= n:
                     end = now
@@ -382,6 +403,7 @@ def run(args):
                 end = now
                 break
             time.sleep(0.002 if args.kind != 'drafts' or sum(a.saved for a in agents) >= n else 0.05)
+    rss_end = rss_kib(agents[0].pid) if args.rss_at else 0
     if sampler:
         sampler.stop()
     # What was done by the end (a stopped agent may finish one more message).
@@ -429,9 +451,20 @@ def run(args):
         print('    main thread: %s%s' % (sampler.shares(intervals),
                                          '' if writes else '; composition timed by lines read, not perf'))
     agent_cpu = sum(a.cpu_s for a in agents)
-    print('    CPU: agent%s %.1f s (%.1f ms a message, start-up included); driver and sampler %.1f s, SMTP server %.1f s' %
+    print('    CPU: agent%s %.1f s (%.2f ms a message, start-up included); driver and sampler %.1f s, SMTP server %.1f s' %
           ('s' if len(agents) > 1 else '', agent_cpu, 1000.0 * agent_cpu / max(done, 1),
            me.ru_utime + me.ru_stime, sink_ru.ru_utime + sink_ru.ru_stime))
+    if args.rss_at:
+        print('    memory: RSS %s at %s messages, %.1f MB at %d messages' %
+              (('%.1f MB' % (rss_at[1] / 1024.0)) if rss_at else '-', rss_at[0] if rss_at else args.rss_at,
+               rss_end / 1024.0, done))
+    if args.results:
+        with open(args.results, 'a') as f:
+            f.write(json.dumps({'label': args.label, 'kind': args.kind, 'agents': args.agents, 'messages': n,
+                                'done': done, 'rate': done / seconds, 'cpu_ms': 1000.0 * agent_cpu / max(done, 1),
+                                'peak_mb': peak, 'load': load[0],
+                                'rss_at': [rss_at[0], rss_at[1] / 1024.0] if rss_at else None,
+                                'rss_end': [done, rss_end / 1024.0] if args.rss_at else None}) + '\n')
     if not args.keep:
         shutil.rmtree(args.work, ignore_errors=True)
     return 0 if (done == n or capped) and not twice else 1
@@ -452,6 +485,9 @@ def main():
     p.add_argument('--perf', help='perf record of the first agent (DWARF call graphs) into this file')
     p.add_argument('--perf-freq', type=int, default=499, help='samples per second of --perf')
     p.add_argument('--strace', help='strace -f -tt -T of the first agent into this file')
+    p.add_argument('--rss-at', type=int, default=0,
+                   help='also print the resident memory once this many messages were done, and at the end')
+    p.add_argument('--results', help='append the run\'s figures to this file, one JSON line')
     args = p.parse_args()
     args.bin = os.path.abspath(args.bin)
     args.work = os.path.abspath(args.work)

@@ -1,11 +1,16 @@
 #!/bin/sh
 # Month-end runs of the real program (bench/monthend.py): all messages in the
-# spool before the agent starts, delivered by the headless agent. With
+# spool before the agent starts, delivered by the headless agent; then a long
+# run for the agent's memory and idle agents (bench/idle.py). With
 # BASELINE=<bin folder of another build>, that build's agent and this one's
-# run in turn for each kind of run.
+# run in turn for each kind of run, the order swapped at every round, and a
+# summary gives the medians side by side (bench/monthend_summary.py).
 # Usage: bench/monthend.sh [BUILD_DIR]
-#   MONTHEND=<n>        messages of each run (5,000)
-#   MONTHEND_LIMIT=<s>  seconds after which a run stops and reports the rate reached (150)
+#   MONTHEND=<n>         messages of each run (5,000)
+#   MONTHEND_LIMIT=<s>   seconds after which a run stops and reports the rate reached (150)
+#   MONTHEND_ROUNDS=<n>  rounds of the runs of each kind (2)
+#   MEMORY_MESSAGES=<n>  messages of the memory run, RSS taken at 1,000 and at the end (10,000; 0: none)
+#   IDLE_SECONDS=<s>     how long the idle agents are watched (300; 0: not run)
 set -e
 run() { "$@" || echo "  (exit status $?)"; }
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,42 +20,59 @@ data=$build/bench-data
 mkdir -p "$data"
 monthend_n=${MONTHEND:-5000}
 monthend_limit=${MONTHEND_LIMIT:-150}
-monthend() {  # label program kind agents
-    run /usr/bin/python3 "$here/bench/monthend.py" --bin "$2" --source "$here" --work "$data/monthend" \
-        --messages "$monthend_n" --limit "$monthend_limit" --kind "$3" --agents "$4" --label "$1"
+rounds=${MONTHEND_ROUNDS:-2}
+memory_n=${MEMORY_MESSAGES:-10000}
+idle_s=${IDLE_SECONDS:-300}
+results=$data/monthend-results.jsonl
+rm -f "$results"
+monthend() {  # label program kind agents [more options]
+    label=$1 prog=$2 kind=$3 agents=$4
+    shift 4
+    run /usr/bin/python3 "$here/bench/monthend.py" --bin "$prog" --source "$here" --work "$data/monthend" \
+        --messages "$monthend_n" --limit "$monthend_limit" --kind "$kind" --agents "$agents" --label "$label" \
+        --results "$results" "$@"
 }
-# Messages per second of a run's line.
-rate_of() { sed -n 's/.* \([0-9.]*\) messages\/s.*/\1/p' | head -1; }
-# Runs a kind on this build (and the baseline's before it); keeps the rates
-# in old_rate and new_rate.
-monthend_side_by_side() {  # kind agents
-    old_rate= new_rate=
-    if [ -n "$BASELINE" ] && [ -x "$BASELINE/velarion" ]; then
-        out=$(monthend old: "$BASELINE/velarion" "$1" "$2")
-        echo "$out"
-        old_rate=$(echo "$out" | rate_of)
-        label=new:
+have_baseline() { [ -n "$BASELINE" ] && [ -x "$BASELINE/velarion" ]; }
+# Runs a kind on this build and the baseline's, the baseline first in odd rounds.
+monthend_side_by_side() {  # round kind agents
+    if ! have_baseline; then
+        monthend "" "$bin/velarion" "$2" "$3"
+    elif [ $(($1 % 2)) -eq 1 ]; then
+        monthend old: "$BASELINE/velarion" "$2" "$3"
+        monthend new: "$bin/velarion" "$2" "$3"
     else
-        label=
+        monthend new: "$bin/velarion" "$2" "$3"
+        monthend old: "$BASELINE/velarion" "$2" "$3"
     fi
-    out=$(monthend "$label" "$bin/velarion" "$1" "$2")
-    echo "$out"
-    new_rate=$(echo "$out" | rate_of)
 }
-# The second agent's gain: the rate of two against one.
-gain() {  # label rate-of-two rate-of-one
-    [ -n "$2" ] && [ -n "$3" ] && awk -v a="$2" -v b="$3" -v l="$1" \
-        'BEGIN { if (b > 0) printf "  %stwo agents reach %.2f times the rate of one\n", l, a / b }'
-    return 0
-}
-echo "== Month-end run: $monthend_n one-page invoices (sample installation's invoice style) by one headless agent to a loopback SMTP server (each run stops after $monthend_limit s)"
-monthend_side_by_side invoice 1
-one_old=$old_rate one_new=$new_rate
-echo "== The same invoices saved through the compose form into a maildir of drafts"
-monthend_side_by_side drafts 1
-echo "== The same invoices, two agents on one spool"
-monthend_side_by_side invoice 2
-[ -n "$BASELINE" ] && gain "old: " "$old_rate" "$one_old"
-gain "${BASELINE:+new: }" "$new_rate" "$one_new"
-echo "== $monthend_n messages without attachments by SMTP, one agent"
-monthend_side_by_side plain 1
+i=1
+while [ $i -le "$rounds" ]; do
+    echo "== Round $i of $rounds"
+    echo "== Month-end run: $monthend_n one-page invoices (sample installation's invoice style: overlay, picture, barcodes) by one headless agent to a loopback SMTP server (each run stops after $monthend_limit s)"
+    monthend_side_by_side $i invoice 1
+    echo "== The same invoices saved through the compose form into a maildir of drafts"
+    monthend_side_by_side $i drafts 1
+    echo "== The same invoices, two agents on one spool"
+    monthend_side_by_side $i invoice 2
+    echo "== $monthend_n messages without attachments by SMTP, one agent"
+    monthend_side_by_side $i plain 1
+    i=$((i + 1))
+done
+if [ "$memory_n" -gt 0 ]; then
+    echo "== Memory: $memory_n messages without attachments by one agent, its RSS at 1,000 and at the end"
+    if have_baseline; then
+        monthend old: "$BASELINE/velarion" plain 1 --messages "$memory_n" --rss-at 1000 --no-shares
+    fi
+    monthend "${BASELINE:+new:}" "$bin/velarion" plain 1 --messages "$memory_n" --rss-at 1000 --no-shares
+fi
+if [ "$idle_s" -gt 0 ]; then
+    echo "== Idle agents (Timing 500, empty spool) watched together for $idle_s s"
+    if have_baseline; then
+        run /usr/bin/python3 "$here/bench/idle.py" --source "$here" --work "$data/idle" --seconds "$idle_s" \
+            --results "$results" old:="$BASELINE/velarion" new:="$bin/velarion"
+    else
+        run /usr/bin/python3 "$here/bench/idle.py" --source "$here" --work "$data/idle" --seconds "$idle_s" \
+            --results "$results" ="$bin/velarion"
+    fi
+fi
+/usr/bin/python3 "$here/bench/monthend_summary.py" "$results"

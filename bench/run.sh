@@ -8,6 +8,9 @@
 #   DRAFTS=<n>, ATTACHMENT_MB=<n>           drafts saved (5,000), attachment size (200)
 #   MONTHEND=<n>, MONTHEND_LIMIT=<s>        messages of the month-end runs (5,000),
 #                                           seconds after which a run stops (150)
+#   MONTHEND_ROUNDS=<n>                     rounds of each month-end run per build (2)
+#   MEMORY_MESSAGES=<n>, IDLE_SECONDS=<s>   the agent's memory run (10,000 messages) and
+#                                           how long idle agents are watched (300)
 # The reference listings are made once by shared/bench/gen_listing.py beside
 # the project (GEN_LISTING names it elsewhere) into BUILD_DIR/bench-data.
 set -e

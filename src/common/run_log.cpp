@@ -77,8 +77,12 @@ void flush_log(const Runtime& rt) {
     fs::create_directories(work, ec);
     if (!safe_path::open_folder_below(folder.string(), {work}, true).valid()) return;
 
-    // Rotation by weekday.
-    remove_same_weekday(folder, weekday_abbreviation(today.weekday), file);
+    // Rotation by weekday, once a day: at the first flush to each day's file.
+    static std::string rotated_for;
+    if (rotated_for != file.string()) {
+        remove_same_weekday(folder, weekday_abbreviation(today.weekday), file);
+        rotated_for = file.string();
+    }
 
     // Append the list; clear it only when the lines were written.
     const std::size_t count = rt.list.size();

@@ -63,9 +63,12 @@ bool reads_foreign_work_file(const Runtime& rt, const MessageAttachment& a, bool
         const std::string real = safe_path::real_location(f);
         if (real.size() <= work.size() + 1 || real.compare(0, work.size(), work) != 0 || real[work.size()] != '/')
             continue;
+        const bool in_subfolder = real.find('/', work.size() + 1) != std::string::npos;
+        // A message's own file directly in the work folder is allowed whether it is there yet
+        // or not: no need for the case-blind look-up, which lists the whole folder.
+        if (!in_subfolder && own) continue;
         if (safe_path::is_below(real, others) || !paths::exists(real)) continue;
-        if (real.find('/', work.size() + 1) != std::string::npos) return true;  // below a folder of the agent's
-        if (!own) return true;
+        return true;  // below a folder of the agent's, or a file the message did not bring
     }
     return false;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/runtime.h"
+#include "platform/mail/mail.h"
 #include "spool/installation.h"
 #include "spool/queue.h"
 #include "spool/run_state.h"
@@ -23,8 +24,10 @@ bool conclude_now(SettleContext& c, const Claimed& m, std::string& why) {
             c.queue.conclude_in_batch(m.trigger);
             if (c.batch->messages.empty()) c.batch->since_ms = c.rt.clock.monotonic_ms();
             c.batch->messages.push_back(m);
-        } else if (c.queue.conclude(m.trigger)) {
-            remove_spool_files(c, m, m.spool_files);
+        } else {
+            // A draft on disk before the record that it was stored.
+            const bool drafts_synced = mail::sync_stored_drafts().empty();
+            if (c.queue.conclude(m.trigger) && drafts_synced) remove_spool_files(c, m, m.spool_files);
         }
         return true;
     } catch (const std::exception& e) {

@@ -19,10 +19,17 @@ struct MessageIdentity {
     // A try before this one may have stored the message already: it was
     // interrupted, or failed after handing the message over.
     bool maybe_stored = false;
+    // Made now and not yet in the record (see message_identity).
+    bool unwritten = false;
 };
 
-// The identity kept in the record of the queue entry `trigger`, made and
-// written there at the first try.
-MessageIdentity message_identity(SpoolQueue& queue, const std::string& trigger, const std::string& base);
+// The identity kept in the record of the queue entry `trigger`, made at the
+// first try. write_now: written there at once, as a draft needs before it is
+// stored (a later try looks for it); otherwise the caller writes it with the
+// mark that the end of the data went out (mark_delivering), saving a record
+// write per sent message: a try that ends before that sent nothing a later
+// one could repeat.
+MessageIdentity message_identity(SpoolQueue& queue, const std::string& trigger, const std::string& base,
+                                 bool write_now = true);
 
 }  // namespace velarion::spool

@@ -368,11 +368,14 @@ struct SpoolScanner::Scan {
                 // Every try of the message carries the same Message-ID.
                 spool::SettleContext c = context();
                 const MessageDelivery marked = [&](const DeliveryRequest& r) {
-                    const spool::MessageIdentity id = spool::message_identity(*s.queue_, m.trigger, m.base);
+                    // A draft's Message-ID is in the record before it is stored; a
+                    // sent message's goes there with the mark of its data's end.
+                    const spool::MessageIdentity id =
+                        spool::message_identity(*s.queue_, m.trigger, m.base, r.save());
                     DeliveryRequest hooked = r;
                     hooked.message_id = id.message_id;
                     hooked.maybe_stored = id.maybe_stored;
-                    hooked.on_data_end = [&] { spool::mark_delivering(c, m); };
+                    hooked.on_data_end = [&] { spool::mark_delivering(c, m, id.unwritten ? id.message_id : ""); };
                     hooked.on_accepted = [&] {
                         m.accepted = true;
                         spool::record_accepted(c, m);

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "common/runtime.h"
+#include "platform/mail/mail.h"
 #include "spool/accepted.h"
 #include "spool/installation.h"
 #include "spool/queue.h"
@@ -223,9 +224,10 @@ bool retry_due(const SettleContext& c, const std::string& trigger, const QueueRe
     return ahead <= 0 || ahead > longest_delay(c.rt);
 }
 
-void mark_delivering(SettleContext& c, const Claimed& m) {
+void mark_delivering(SettleContext& c, const Claimed& m, const std::string& message_id) {
     QueueRecord rec = c.queue.record(m.trigger);
     rec.delivering = true;
+    if (rec.message_id.empty()) rec.message_id = message_id;
     // Not synced: a kill leaves it in the page cache; only a power cut could
     // lose it, and then the message is handled as one interrupted before.
     c.queue.note_record(m.trigger, rec);
@@ -303,6 +305,13 @@ void finish_batch(SettleContext& c) {
     if (!c.batch || c.batch->messages.empty()) return;
     std::vector<Claimed> messages;
     messages.swap(c.batch->messages);
+    // The drafts of the batch on disk before the records saying they were stored.
+    const std::string drafts = mail::sync_stored_drafts();
+    if (!drafts.empty()) {
+        c.rt.list.add(" Impossibile scrivere su disco la cartella " + drafts +
+                      ": i file di spool dei messaggi consegnati restano fino al prossimo giro");
+        return;
+    }
     if (!c.queue.sync()) {
         c.rt.list.add(" Impossibile scrivere su disco la cartella " + c.queue.spool() +
                       "coda/: i file di spool dei messaggi consegnati restano fino al prossimo giro");

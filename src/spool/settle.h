@@ -92,8 +92,9 @@ void wait_for_installation(SettleContext& c, const Claimed& m, const std::string
 bool retry_due(const SettleContext& c, const std::string& trigger, const QueueRecord& record);
 
 // Records that the message is being handed to its transport, so that an
-// agent that takes it over after a crash knows it may have gone.
-void mark_delivering(SettleContext& c, const Claimed& m);
+// agent that takes it over after a crash knows it may have gone; with
+// message_id, the Message-ID too when the record has none yet.
+void mark_delivering(SettleContext& c, const Claimed& m, const std::string& message_id = "");
 
 // The queue's record says the message is delivered or parked: its spool
 // files go (or are renamed ".FATTO" on an AIX host), then the trigger.

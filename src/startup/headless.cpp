@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include <signal.h>
+#include <time.h>
 
 #include <chrono>
 #include <cstdio>
@@ -69,6 +70,19 @@ public:
     void close_window() override { closed_ = true; }
 
     bool timer_due() const { return timer_on_ && Steady::now() >= next_tick_; }
+    // Sleeps until the next tick or watchdog pet, at most a second (the log
+    // is flushed once a minute); a stop signal ends the sleep at once. An
+    // idle agent so wakes up only when it has something to do.
+    void sleep_until_due() const {
+        const auto now = Steady::now();
+        auto until = now + std::chrono::seconds(1);
+        if (timer_on_ && next_tick_ < until) until = next_tick_;
+        if (pet_every_.count() > 0 && next_pet_ < until) until = next_pet_;
+        if (until <= now || g_stop) return;
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(until - now).count();
+        const timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+        ::nanosleep(&wait, nullptr);  // EINTR: a signal came, the loop looks at it
+    }
     void fire_tick() {
         next_tick_ = Steady::now() + std::chrono::milliseconds(interval_ms_);
         logic_->timer_tick();
@@ -167,7 +181,7 @@ int run_headless(const std::string& command_line, bool once) {
         view.pet_watchdog();
         if (view.timer_due()) view.fire_tick();
         logic.flush_if_due();
-        clock.sleep_ms(50);
+        view.sleep_until_due();
     }
     return 0;
 }

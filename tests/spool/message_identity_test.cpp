@@ -85,5 +85,45 @@ TEST_F(LostAnswer, TheNextTryLooksForTheDraftFirst) {
     EXPECT_EQ(delivered[0].message_id, delivered[1].message_id);
 }
 
+// A sent message's Message-ID goes into its record with the mark that the end
+// of its data went out: a try refused before that leaves none, the next try
+// makes its own; one that reached the end keeps it for every later try.
+struct SentTries : SpoolFixture {
+    SentTries() {
+        cfg.retry.delays = {60};
+        scanner.set_deliver([this](const DeliveryRequest& r) {
+            delivered.push_back(r);
+            records.push_back(read_record());
+            if (delivered.size() == 1) return DeliveryOutcome{Delivered::later, "450 casella occupata"};
+            r.data_end();
+            records.push_back(read_record());
+            if (delivered.size() == 2) return DeliveryOutcome{Delivered::maybe_delivered, "nessuna risposta"};
+            return DeliveryOutcome{Delivered::yes};
+        });
+        write_message("AB.3", header("R3", "a@x.it"), "b");
+        for (int minute : {0, 5, 70}) {
+            clock.set(make_datetime(2026, 12, 7, 10, minute, 0));
+            scan();
+        }
+    }
+    std::string read_record() const {
+        const std::string path = spool + "coda/AB.3.T.stato";
+        return fs::exists(path) ? read_file(path) : "";
+    }
+    std::vector<std::string> records;  // the record at each try, and after each end of data
+};
+
+TEST_F(SentTries, TheMessageIdIsRecordedWithTheEndOfTheData) {
+    ASSERT_EQ(delivered.size(), 3u) << dump();
+    ASSERT_EQ(records.size(), 5u);
+    EXPECT_EQ(records[0].find("message_id="), std::string::npos) << records[0];
+    EXPECT_EQ(records[1].find("message_id="), std::string::npos) << records[1];  // refused before the data
+    EXPECT_NE(records[2].find("message_id=" + delivered[1].message_id + "\n"), std::string::npos) << records[2];
+    EXPECT_NE(records[2].find("in_consegna=1"), std::string::npos) << records[2];
+    // The try after an uncertain end sends the same Message-ID.
+    EXPECT_EQ(delivered[2].message_id, delivered[1].message_id);
+    EXPECT_NE(delivered[0].message_id, delivered[1].message_id);
+}
+
 }  // namespace
 }  // namespace velarion::testing

@@ -162,6 +162,12 @@ public:
 
 std::unique_ptr<Session> open_session(const Profile& profile);
 
+// Puts on disk the maildir folders drafts were stored into since the last
+// call (each draft's own data is synced as it is stored): called before the
+// record that a batch of drafts was stored is synced. "" when done, else the
+// folder that could not be synced (tried again at the next call).
+std::string sync_stored_drafts();
+
 // One message of the mailbox where delivery reports arrive.
 struct MailboxItem {
     std::string key;        // its name there: a maildir file name, an IMAP UID

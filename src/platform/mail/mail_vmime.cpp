@@ -32,6 +32,8 @@
 #include "platform/mail/stored_drafts.h"
 #include "platform/os/text_encoding.h"
 #include "platform/mail/vmime_socket.h"
+#include "platform/mail/spooled_message.h"
+#include "platform/mail/vmime_file_system.h"
 #include "platform/mail/vmime_support.h"
 
 namespace fs = std::filesystem;
@@ -532,8 +534,8 @@ private:
             drafts_ = folder;
         }
         try {
-            // Streamed from a file: the library's addMessage(message) builds
-            // the whole message in memory first.
+            // Generated once and streamed (spooled_message.h): the library's
+            // addMessage(message) builds the whole message in a string first.
             detail::SpooledMessage spooled(*msg);
             drafts_->addMessage(spooled.stream(), spooled.size(),
                                 vmime::net::message::FLAG_DRAFT | vmime::net::message::FLAG_SEEN);
@@ -927,6 +929,8 @@ private:
 }  // namespace
 
 std::unique_ptr<Session> open_session(const Profile& profile) { return std::make_unique<VmimeSession>(profile); }
+
+std::string sync_stored_drafts() { return detail::sync_renamed_folders(); }
 
 std::unique_ptr<ReportBox> open_report_box(const std::string& where, const Profile& profile) {
     if (where.rfind("imap://", 0) == 0 || where.rfind("imaps://", 0) == 0)

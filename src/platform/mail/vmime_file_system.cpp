@@ -1,10 +1,14 @@
 #include "platform/mail/vmime_file_system.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
+#include <set>
+#include <string>
 #include <vmime/platforms/posix/posixHandler.hpp>
 #include <vmime/vmime.hpp>
 
@@ -13,6 +17,20 @@ namespace velarion::mail::detail {
 namespace {
 
 namespace vu = vmime::utility;
+
+// The folders files were renamed into since they were last synced.
+std::mutex g_pending_mutex;
+std::set<std::string>& pending_folders() {
+    static std::set<std::string> folders;
+    return folders;
+}
+
+void note_renamed_into(const std::string& file) {
+    const auto slash = file.rfind('/');
+    if (slash == std::string::npos) return;
+    const std::lock_guard<std::mutex> lock(g_pending_mutex);
+    pending_folders().insert(file.substr(0, slash == 0 ? 1 : slash));
+}
 
 // The library's words for a file error (ENOSPC as it says it).
 [[noreturn]] void file_error(const vu::file::path& path, int err) {
@@ -67,7 +85,14 @@ public:
     File(vmime::shared_ptr<vu::file> inner, const vu::fileSystemFactory& system)
         : inner_(std::move(inner)), system_(system) {}
 
-    void createFile() override { inner_->createFile(); }
+    // Made empty without the library's sync of the empty file: the sync that
+    // counts is the one of its data (FullWriteStream::flush), and the folder
+    // it is renamed into is synced with the batch (sync_stored_drafts).
+    void createFile() override {
+        const int fd = ::open(native().c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0660);
+        if (fd < 0) file_error(getFullPath(), errno);
+        ::close(fd);
+    }
     void createDirectory(const bool all) override { inner_->createDirectory(all); }
     bool isFile() const override { return inner_->isFile(); }
     bool isDirectory() const override { return inner_->isDirectory(); }
@@ -80,7 +105,23 @@ public:
         auto parent = inner_->getParent();
         return parent ? vmime::make_shared<File>(parent, system_) : parent;
     }
-    void rename(const path& to) override { inner_->rename(to); }
+    // A file is renamed where no file of that name is (the library makes and
+    // syncs an empty file there first, then renames over it); the folder it
+    // lands in is noted for the batch's sync. A folder, or a file system
+    // without RENAME_NOREPLACE, goes the library's way.
+    void rename(const path& to) override {
+        const std::string target = system_.pathToString(to);
+        if (!inner_->isDirectory()) {
+            if (::renameat2(AT_FDCWD, native().c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+                inner_ = system_.create(to);
+                note_renamed_into(target);
+                return;
+            }
+            if (errno != EINVAL && errno != ENOSYS) file_error(getFullPath(), errno);
+        }
+        inner_->rename(to);
+        if (!inner_->isDirectory()) note_renamed_into(target);
+    }
     void remove() override { inner_->remove(); }
     vmime::shared_ptr<vu::fileWriter> getFileWriter() override {
         return vmime::make_shared<FullWriter>(getFullPath(), system_.pathToString(getFullPath()));
@@ -89,6 +130,8 @@ public:
     vmime::shared_ptr<vu::fileIterator> getFiles() const override { return inner_->getFiles(); }
 
 private:
+    std::string native() const { return system_.pathToString(getFullPath()); }
+
     vmime::shared_ptr<vu::file> inner_;
     const vu::fileSystemFactory& system_;
 };
@@ -125,5 +168,27 @@ private:
 }  // namespace
 
 void install_platform_handler() { vmime::platform::setHandler<Handler>(); }
+
+std::string sync_renamed_folders() {
+    std::set<std::string> folders;
+    {
+        const std::lock_guard<std::mutex> lock(g_pending_mutex);
+        folders.swap(pending_folders());
+    }
+    std::set<std::string> failed;
+    for (const auto& folder : folders) {
+        const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) continue;  // gone with its drafts: nothing to keep
+        const bool ok = fd >= 0 && ::fsync(fd) == 0;
+        if (fd >= 0) ::close(fd);
+        if (!ok) failed.insert(folder);
+    }
+    if (failed.empty()) return "";
+    const std::string first = *failed.begin();
+    // Tried again with the next batch.
+    const std::lock_guard<std::mutex> lock(g_pending_mutex);
+    pending_folders().merge(failed);
+    return first;
+}
 
 }  // namespace velarion::mail::detail

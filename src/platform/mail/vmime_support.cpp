@@ -27,6 +27,7 @@
 
 #include "platform/os/text_encoding.h"
 #include "platform/mail/smtp_dsn.h"
+#include "platform/mail/spooled_message.h"
 #include "platform/mail/vmime_file_system.h"
 
 namespace fs = std::filesystem;
@@ -399,44 +400,6 @@ std::string describe(const vmime::exception& e) {
     std::string text = e.what();
     if (e.other()) text += std::string(": ") + e.other()->what();
     return text;
-}
-
-SpooledMessage::SpooledMessage(const vmime::message& message) {
-    std::error_code ec;
-    std::string dir = fs::temp_directory_path(ec).string();
-    if (dir.empty()) dir = "/tmp";
-    std::string name = dir + "/velarion-mail-XXXXXX";
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) throw std::system_error(errno, std::generic_category(), "cannot create a temporary file in " + dir);
-    ::close(fd);
-    file_.open(name, std::ios::in | std::ios::out | std::ios::binary | std::ios::trunc);
-    ::unlink(name.c_str());  // the open stream keeps the file; nothing is left behind
-    if (!file_) throw std::runtime_error("cannot open the temporary file " + name);
-    // The stream's own failure says only "iostream error": the write's errno
-    // (ENOSPC for a full disk) says why.
-    errno = 0;
-    bool written = false;
-    try {
-        {
-            vmime::utility::outputStreamAdapter out(file_);
-            message.generate(out);
-        }
-        file_.flush();
-        written = static_cast<bool>(file_);
-    } catch (const std::ios_base::failure&) {
-    }
-    if (!written) {
-        const int err = errno ? errno : EIO;
-        throw std::system_error(err, std::generic_category(), "cannot write the message to a temporary file in " + dir);
-    }
-    size_ = static_cast<std::size_t>(file_.tellp());
-}
-
-vmime::utility::inputStream& SpooledMessage::stream() {
-    file_.clear();
-    file_.seekg(0);
-    input_ = std::make_unique<vmime::utility::inputStreamAdapter>(file_);
-    return *input_;
 }
 
 namespace {

@@ -190,28 +190,6 @@ Authentication authentication(const std::string& user_utf8, const std::string& s
 // The text of a library exception with the one it wraps, if any.
 std::string describe(const vmime::exception& e);
 
-// A message written out to an unnamed temporary file and read back from
-// there by the store or the transport, as a stream of known size: its
-// attachments are read from their files while it is written and the message
-// is never whole in memory (the library's own store and send operations
-// build it in a string first). Throws std::system_error (with the errno,
-// ENOSPC for a full disk) when the file cannot be written.
-class SpooledMessage {
-public:
-    explicit SpooledMessage(const vmime::message& message);
-    SpooledMessage(const SpooledMessage&) = delete;
-    SpooledMessage& operator=(const SpooledMessage&) = delete;
-
-    // The message from its start.
-    vmime::utility::inputStream& stream();
-    std::size_t size() const { return size_; }
-
-private:
-    std::fstream file_;
-    std::unique_ptr<vmime::utility::inputStream> input_;
-    std::size_t size_ = 0;
-};
-
 // What the library's transport::send(message) takes from a message: the
 // expeditor, the recipients of To, Cc and Bcc, and the header as it goes out
 // (without Bcc, Return-Path and Original-Recipient; Date, MIME-Version and
@@ -230,7 +208,7 @@ Outgoing outgoing(const vmime::message& message);
 bool connection_gone();
 
 // Sends the message with the given envelope through the connected
-// transport, streamed from a SpooledMessage; `header`, when given, is the
+// transport, streamed from a SpooledMessage (spooled_message.h); `header`, when given, is the
 // header written in place of the message's own. The envelope sender is the
 // expeditor on every transport. With `waits` (those the transport was given),
 // the answer to the end of the data gets their long wait. A failure after the

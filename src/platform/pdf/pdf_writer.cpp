@@ -714,7 +714,7 @@ private:
         out.add_object(catalog_, std::move(catalog));
 
         // A file identifier, as encryption and some readers expect one.
-        std::random_device rd;
+        thread_local std::mt19937 rd(std::random_device{}());  // seeded once, not per document
         std::string id;
         static const char hex[] = "0123456789abcdef";
         for (int n = 0; n < 16; ++n) {

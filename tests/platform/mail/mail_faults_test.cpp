@@ -9,6 +9,7 @@
 
 #include "platform/mail/mail.h"
 #include "platform/mail/smtp_component.h"
+#include "platform/mail/spooled_message.h"
 #include "support/mail_servers.h"
 #include "support/tmpfs_mount.h"
 
@@ -173,8 +174,9 @@ struct PrivateTmpDir {
     std::string old_;
 };
 
-// A message is written out to the temporary folder before it goes: a full
-// one is a temporary failure on both SMTP paths, not the message's.
+// A message beyond the memory bound is written out to the temporary folder
+// before it goes: a full one is a temporary failure on both SMTP paths, not
+// the message's.
 TEST(MailFaults, AFullTemporaryFolderIsTemporary) {
     SmtpServer smtp;
     if (!smtp.skip_reason().empty()) GTEST_SKIP() << smtp.skip_reason();
@@ -182,7 +184,7 @@ TEST(MailFaults, AFullTemporaryFolderIsTemporary) {
     if (!disk.skip_reason().empty()) GTEST_SKIP() << disk.skip_reason();
     TempDir dir;
     const std::string attachment = dir / "tabulato.pdf";
-    testing::write_file(attachment, std::string(100 * 1024, 'p'));
+    testing::write_file(attachment, std::string(mail::detail::SpooledMessage::kMemoryBytes, 'p'));
     auto session = mail::open_session(profile("maildir://localhost" + dir / "posta", smtp.url()));
     session->sign_on("", "");
     disk.fill();
