@@ -119,7 +119,7 @@ LoadResult Form1Logic::load() {
         if (r != LoadResult::Ready) return r;
 
         // Operator line and the first log flush.
-        a_.list.add(" Operatore = " + a_.settings.sw.ope + " " + a_.settings.op.Path + " " + a_.settings.op.Dir_Loghi);
+        a_.list.add(" Operatore = " + a_.settings.sw.ope + " " + a_.settings.spool_key + " " + a_.settings.logo_key);
         flush_now();
 
         // Outlook version, mail client, timer, run at start.

@@ -30,8 +30,9 @@ std::optional<InstanceLock> InstanceLock::try_acquire(const std::string& path, s
     // The folders of the lock, as the run log makes the work folder when missing.
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
-    // Never through a link planted in a shared folder.
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    // Never through a link planted in a shared folder; its mode is the
+    // installation's (the umask), as every other file of the work folder.
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     // Without a lock file there is no way to tell: the caller decides.
     if (fd < 0) {
         if (trouble) *trouble = path + ": " + std::strerror(errno);
