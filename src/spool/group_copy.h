@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "spool/staged_copy.h"
+
 namespace velarion {
 
 struct Runtime;
@@ -28,17 +30,20 @@ struct StillChanging : std::runtime_error {
 };
 
 // Copies each of group_files into the work directory under its own name,
-// with a dated backup (name + "_yymmddHHMMSS"); for ".0" the copy is
-// repeated until the spool file has been unchanged for two seconds by the
-// guard's clock (waiting only for what is left of them) and the work copy
-// agrees with it, for at most the settings' size_check_limit (then it throws
-// StillChanging). Returns the spool paths copied. The spool files stay. A spool
-// file that is no plain file (a link, which could lead anywhere, a hard link,
-// a FIFO, device, socket or folder) is never opened: it gets the line " File
-// di spool non ammesso, <kind>: <path>" and is added to `links` instead.
-std::vector<std::string> copy_group(Runtime& rt, SizeGuard& guard, const SpoolListing& listing,
-                                    const std::string& work, const std::string& base, int& step,
-                                    std::vector<std::string>& links);
+// with a dated backup (name + "_yymmddHHMMSS"). The ".0" is copied into
+// `stage` first (or `staged` is its copy, made ahead of the message's turn)
+// and checked two seconds after the copy by the file system's clock, waiting
+// only for what is left of them: when the spool file changed since the copy
+// began, or the copy's size differs from it, it is copied again and checked
+// again, for at most the settings' size_check_limit (then it throws
+// StillChanging). Only a copy that agrees goes into the work directory.
+// Returns the spool paths copied. The spool files stay. A spool file that is
+// no plain file (a link, which could lead anywhere, a hard link, a FIFO,
+// device, socket or folder) is never opened: it gets the line " File di
+// spool non ammesso, <kind>: <path>" and is added to `links` instead.
+std::vector<std::string> copy_group(Runtime& rt, SizeGuard& guard, CopyStage& stage, StagedCopy staged,
+                                    const SpoolListing& listing, const std::string& work, const std::string& base,
+                                    int& step, std::vector<std::string>& links);
 
 }  // namespace spool
 }  // namespace velarion

@@ -7,7 +7,6 @@
 #include "common/runtime.h"
 #include "delivery/mail_profile.h"
 #include "platform/mail/delivery_report.h"
-#include "platform/mail/mail.h"
 #include "platform/os/error.h"
 #include "platform/os/process.h"
 #include "platform/os/text_encoding.h"
@@ -45,29 +44,52 @@ ReportReader::ReportReader(Runtime& rt) : rt_(rt) {}
 ReportReader::~ReportReader() = default;
 
 void ReportReader::tick() {
-    if (rt_.cfg.dsn.mailbox.empty()) return;
-    const long long now = rt_.clock.monotonic_ms();
-    if (last_ms_ >= 0 && now - last_ms_ < 60 * 1000) return;
-    last_ms_ = now;
-    read_now();
-}
-
-void ReportReader::read_now() {
     try {
         reap_programs();
-        if (rt_.cfg.dsn.mailbox.empty()) return;
-        pass();
-        if (!trouble_.empty()) {
-            trouble_.clear();
-            rt_.list.add(" Casella dei rapporti di consegna di nuovo leggibile");
-        }
+        if (auto result = fetch_.take(false)) take(*result);
+        if (fetch_.busy() || rt_.cfg.dsn.mailbox.empty() || !rt_.cfg.has_work) return;
+        const long long now = rt_.clock.monotonic_ms();
+        const bool due = last_ms_ < 0 || now - last_ms_ >= 60 * 1000;
+        // Reports just matched are moved at once; those whose move failed wait for the next pass.
+        if (!due && !file_now_) return;
+        if (due) last_ms_ = now;
+        start(due);
     } catch (const std::exception& e) {
-        box_.reset();  // opened afresh at the next pass
         trouble(e.what());
     } catch (...) {
-        box_.reset();
         trouble("errore sconosciuto");
     }
+}
+
+void ReportReader::finish() {
+    try {
+        if (auto result = fetch_.take(true)) take(*result);
+        if (!file_now_ || rt_.cfg.dsn.mailbox.empty()) return;
+        start(false);
+        if (auto result = fetch_.take(true)) take(*result);
+    } catch (const std::exception& e) {
+        trouble(e.what());
+    } catch (...) {
+        trouble("errore sconosciuto");
+    }
+}
+
+void ReportReader::start(bool list) {
+    FetchJob job;
+    job.where = rt_.cfg.dsn.mailbox;
+    if (job.where != skip_for_) {
+        // Another mailbox: what was set aside concerns the old one.
+        skip_.clear();
+        to_file_.clear();
+        skip_for_ = job.where;
+    }
+    job.profile = mail_profile(rt_);
+    job.file_away = to_file_;
+    job.skip = skip_;
+    job.list = list;
+    fetch_.start(std::move(job));
+    to_file_.clear();
+    file_now_ = false;
 }
 
 void ReportReader::trouble(const std::string& why) {
@@ -76,20 +98,21 @@ void ReportReader::trouble(const std::string& why) {
     rt_.list.add(" Casella dei rapporti di consegna non leggibile: " + why);
 }
 
-void ReportReader::pass() {
-    const std::string& where = rt_.cfg.dsn.mailbox;
+void ReportReader::take(const FetchResult& result) {
+    // Reports that could not be moved are not read again in this run (they
+    // were said), and their move is tried again at the next pass.
+    for (const auto& key : result.not_filed) {
+        remember(skip_, key);
+        to_file_.push_back(key);
+    }
+    if (!result.failure.empty()) {
+        trouble(result.failure);
+    } else if (!trouble_.empty()) {
+        trouble_.clear();
+        rt_.list.add(" Casella dei rapporti di consegna di nuovo leggibile");
+    }
+    if (result.mail.empty() || !rt_.cfg.has_work) return;
     const std::string& work_ = rt_.cfg.work_dir;
-    if (!rt_.cfg.has_work) return;
-    if (!box_ || box_for_ != where) {
-        box_ = mail::open_report_box(where, mail_profile(rt_));
-        box_for_ = where;
-        skip_.clear();
-    }
-    const auto items = box_->list(skip_, kPerPass);
-    if (items.empty()) {
-        box_->rest();
-        return;
-    }
     // The sent messages the reports may be about, by envelope id and Message-ID.
     const DateTime now = rt_.clock.now();
     const std::vector<SentMessage> sent = read_sent(work_, days_before(day_of(now), rt_.cfg.dsn.days - 1));
@@ -98,28 +121,24 @@ void ReportReader::pass() {
         if (!sent[i].envelope_id.empty()) by_envid[sent[i].envelope_id] = i;
         by_id[sent[i].message_id] = i;
     }
-    std::vector<std::string> matched;
-    for (const auto& item : items) {
-        // One message in memory at a time, and none larger than the limit.
-        if (item.size > kMaxBytes) {
+    for (const auto& item : result.mail) {
+        if (item.too_big) {
             remember(skip_, item.key);
             rt_.list.add(" Messaggio troppo grande nella casella dei rapporti, non letto: " + item.key + " (" +
                          std::to_string(item.size) + " byte)");
             continue;
         }
-        mail::DeliveryReport report;
-        std::string problem;
-        const auto reading = mail::read_delivery_report(box_->read(item), report, problem);
-        if (reading == mail::ReportReading::not_report) {
+        if (item.reading == mail::ReportReading::not_report) {
             remember(skip_, item.key);
             continue;
         }
-        if (reading == mail::ReportReading::refused) {
+        if (item.reading == mail::ReportReading::refused) {
             remember(skip_, item.key);
-            rt_.list.add(" Rapporto di consegna non leggibile, saltato: " + text::utf8_to_cp1252(problem) + " (" +
-                         item.key + ")");
+            rt_.list.add(" Rapporto di consegna non leggibile, saltato: " + text::utf8_to_cp1252(item.problem) +
+                         " (" + item.key + ")");
             continue;
         }
+        const mail::DeliveryReport& report = item.report;
         // By the envelope id the server was given, else by the returned Message-ID.
         std::optional<std::size_t> found;
         if (const auto e = by_envid.find(report.envelope_id); !report.envelope_id.empty() && e != by_envid.end())
@@ -146,16 +165,10 @@ void ReportReader::pass() {
                 rt_.list.add(" Impossibile registrare l'esito del messaggio " + m.base + " in " + tracking_dir(work_));
             if (o.action == "failed") bounce(m, o);
         }
-        matched.push_back(item.key);
+        // Moved by the next pass before it lists the mailbox again.
+        to_file_.push_back(item.key);
+        file_now_ = true;
     }
-    try {
-        box_->file_away(matched);
-    } catch (...) {
-        // Not said twice in this run while they cannot be moved.
-        for (const auto& key : matched) remember(skip_, key);
-        throw;
-    }
-    box_->rest();
 }
 
 void ReportReader::bounce(const SentMessage& sent, const ReportedOutcome& o) {

@@ -18,6 +18,7 @@
 #include "spool/installation.h"
 #include "spool/message.h"
 #include "spool/message_identity.h"
+#include "spool/message_turns.h"
 #include "spool/day_counts.h"
 #include "spool/message_rules.h"
 #include "spool/queue.h"
@@ -27,6 +28,7 @@
 #include "spool/size_guard.h"
 #include "spool/spool_files.h"
 #include "spool/spool_listing.h"
+#include "spool/staged_copy.h"
 #include "spool/timing.h"
 #include "spool/unsent.h"
 #include "spool/work_claims.h"
@@ -110,6 +112,7 @@ struct SpoolScanner::Scan {
     // The stage named in the scan's error line ("Leggi_dir ... step").
     int step = 0;
     std::optional<spool::SizeGuard> guard;  // once the queue, where its stamp lies, is open
+    std::optional<spool::CopyStage> stage;  // this agent's print-file copies not yet checked
 
     spool::SettleContext context() { return {rt, s.run_, *s.queue_, work, s.save_log_, &s.batch_}; }
     bool held(Target side) const { return spool::delivery_held(s.run_, side, rt.clock.monotonic_ms()); }
@@ -157,88 +160,81 @@ struct SpoolScanner::Scan {
     // Messages that wait for a try whose time has come.
     void deferred() {
         step = 9;
-        std::unique_ptr<spool::SpoolListing> listing;
         const auto prefixes = pass_prefixes(rt.cfg);
+        std::vector<std::string> due_now;
         for (const auto& e : s.queue_->entries()) {
-            if (all_held()) return;
             if (e.owner != spool::SpoolQueue::kDeferred || !spool::operator_trigger(e.name, prefixes)) continue;
-            if (!spool::retry_due(context(), e.name, s.queue_->record(e.name))) continue;
-            if (!listing) listing = std::make_unique<spool::SpoolListing>(spool);
-            if (waits_for_hold(*listing, e.name)) continue;
-            if (!next_message()) return;
-            if (!s.queue_->claim_deferred(e.name)) continue;
-            process(*listing, e.name);
+            if (spool::retry_due(context(), e.name, s.queue_->record(e.name))) due_now.push_back(e.name);
         }
+        if (due_now.empty()) return;
+        const spool::SpoolListing listing(spool);
+        std::size_t next = 0;
+        take_in_turn(
+            listing,
+            [&]() -> std::optional<std::string> {
+                while (next < due_now.size()) {
+                    const std::string& name = due_now[next++];
+                    if (!waits_for_hold(listing, name)) return name;
+                }
+                return std::nullopt;
+            },
+            [&](const std::string& name, spool::StagedCopy copy) {
+                if (waits_for_hold(listing, name) || !s.queue_->claim_deferred(name)) return;
+                process(listing, name, std::move(copy));
+            });
     }
 
-    // One pass with a name prefix ("*" for every file). A message whose
-    // print file has not yet been unchanged for two seconds waits while the
-    // others go; those that wait share their waits (take_young).
+    // One pass with a name prefix ("*" for every file).
     void pass(const std::string& prefix) {
         step = 10;
-        spool::SpoolListing listing(spool);
-        std::vector<Young> young;
-        for (const auto& name : listing.names()) {
-            // While the mail service cannot be reached, the messages stay where they are.
-            if (all_held()) return;
-            step = 11;
-            // Trigger files of the operator only.
-            if (!spool::operator_trigger(name, {prefix})) continue;
-            if (!due(listing, name)) continue;
-            if (!next_message()) return;
-            const std::string content = listing.find(name.substr(0, name.size() - 2) + ".0");
-            if (!content.empty() && spool::refused_kind(content).empty()) {
-                const spool::SizeGuard::Look first = guard->look(content);
-                if (spool::SizeGuard::judged(first) && spool::SizeGuard::remaining_ms(first, first) > 0) {
-                    young.push_back({name, content, first});
-                    continue;
+        const spool::SpoolListing listing(spool);
+        const auto& names = listing.names();
+        std::size_t next = 0;
+        take_in_turn(
+            listing,
+            [&]() -> std::optional<std::string> {
+                while (next < names.size()) {
+                    const std::string& name = names[next++];
+                    step = 11;
+                    // Trigger files of the operator only.
+                    if (spool::operator_trigger(name, {prefix}) && due(listing, name)) return name;
                 }
-            }
-            claim_and_process(listing, name);
-        }
-        take_young(listing, young);
+                return std::nullopt;
+            },
+            [&](const std::string& name, spool::StagedCopy copy) {
+                if (due(listing, name)) claim_and_process(listing, name, std::move(copy));
+            });
     }
 
-    // A message found with a print file changed less than two seconds before.
-    struct Young {
-        std::string name;
-        std::string content;  // its ".0"
-        spool::SizeGuard::Look first;
-    };
-
-    // The messages whose print files were too young when found: each is
-    // taken as soon as its file has been unchanged for two seconds, or at
-    // once when it changed meanwhile (its own size check then waits for it);
-    // in between, one wait for the soonest of them.
-    void take_young(const spool::SpoolListing& listing, std::vector<Young> young) {
-        long long waited_ms = 0;
-        while (!young.empty()) {
-            if (all_held() || !next_message()) return;
-            // Past the size check's bound the rest go as they are: their own checks tell.
-            const bool bound = waited_ms >= rt.cfg.size_check_limit * 1000;
-            std::vector<Young> still;
-            long long soonest = spool::SizeGuard::kUnchangedMs;
-            for (auto& y : young) {
-                const spool::SizeGuard::Look later = guard->look(y.content);
-                const bool waits = !bound && spool::SizeGuard::same(y.first, later) && spool::SizeGuard::judged(later);
-                const long long left = waits ? spool::SizeGuard::remaining_ms(y.first, later) : 0;
-                if (left > 0) {
-                    soonest = std::min(soonest, left);
-                    still.push_back(std::move(y));
-                } else {
-                    take(listing, y.name);
-                }
+    // Takes the messages `next` yields, each by `take` at its turn: a message
+    // whose print file has not yet been unchanged for two seconds waits while
+    // the others go, and a print file that has is copied ahead of its turn,
+    // so that the two seconds before its control pass meanwhile
+    // (message_turns.h). While the mail service cannot be reached, the
+    // messages stay where they are.
+    void take_in_turn(const spool::SpoolListing& listing, const std::function<std::optional<std::string>()>& next,
+                      const std::function<void(const std::string&, spool::StagedCopy)>& take) {
+        spool::MessageTurns::Hooks hooks;
+        hooks.go_on = [this] { return !all_held() && next_message(); };
+        hooks.take = take;
+        hooks.before_pause = [this] {
+            spool::SettleContext c = context();
+            spool::finish_batch(c);
+        };
+        spool::MessageTurns turns(*guard, *stage, rt.cfg.size_check_limit * 1000, std::move(hooks));
+        turns.run([&]() -> std::optional<spool::FoundMessage> {
+            std::optional<std::string> name = next();
+            if (!name) return std::nullopt;
+            spool::FoundMessage f{*name, "", ""};
+            const std::string base = name->substr(0, name->size() - 2);
+            // Only a plain print file of a message whose name the agent can use is copied ahead.
+            const std::string content = listing.find(base + ".0");
+            if (!content.empty() && spool::refused_kind(content).empty() && spool::odd_message_name(base).empty()) {
+                f.content = content;
+                f.content_name = base + ".0";
             }
-            // Looked at again at once when messages were taken meanwhile.
-            if (!still.empty() && still.size() == young.size()) {
-                // The messages delivered so far do not wait with them.
-                spool::SettleContext c = context();
-                spool::finish_batch(c);
-                guard->pause(soonest);
-                waited_ms += soonest;
-            }
-            young.swap(still);
-        }
+            return f;
+        });
     }
 
     // True when the trigger `name` is to be taken now: still there, not held
@@ -257,11 +253,7 @@ struct SpoolScanner::Scan {
         return !waits_for_hold(listing, name);
     }
 
-    void take(const spool::SpoolListing& listing, const std::string& name) {
-        if (due(listing, name)) claim_and_process(listing, name);
-    }
-
-    void claim_and_process(const spool::SpoolListing& listing, const std::string& name) {
+    void claim_and_process(const spool::SpoolListing& listing, const std::string& name, spool::StagedCopy copy) {
         // The trigger is taken for this agent by one rename: of several
         // agents on this spool, only the one whose rename succeeds goes on.
         step = 13;
@@ -270,7 +262,7 @@ struct SpoolScanner::Scan {
             return;
         }
         if (!s.queue_->claim(name)) return;
-        process(listing, name);
+        process(listing, name, std::move(copy));
     }
 
     // A trigger whose entry in the queue would be longer than a file name
@@ -317,7 +309,8 @@ struct SpoolScanner::Scan {
     }
 
     // A message this agent holds: copied, processed, and settled by its outcome.
-    void process(const spool::SpoolListing& listing, const std::string& name) {
+    // `copy`: its print file's copy made ahead of its turn, if any.
+    void process(const spool::SpoolListing& listing, const std::string& name, spool::StagedCopy copy) {
         spool::Claimed m;
         m.trigger = name;
         // Base name: the trigger's name without ".T".
@@ -355,7 +348,8 @@ struct SpoolScanner::Scan {
             // spool files stay until the message's outcome is recorded.
             std::string refused = spool::refused_kind(s.queue_->claimed_file(name));
             if (!refused.empty()) rt.list.add(" File di spool non ammesso, " + refused + ": " + spool + name);
-            m.spool_files = spool::copy_group(rt, *guard, listing, work, m.base, step, m.links);
+            m.spool_files =
+                spool::copy_group(rt, *guard, *stage, std::move(copy), listing, work, m.base, step, m.links);
             if (refused.empty() && !m.links.empty()) refused = spool::refused_kind(m.links.front());
 
             // Parked when a spool file is no plain file, else processed.
@@ -576,7 +570,7 @@ void SpoolScanner::LEGGI_DIR() {
     const MessageDelivery deliver = [this](const DeliveryRequest& r) {
         return deliver_ ? deliver_(r) : dispatcher_.sendmail(r);
     };
-    Scan scan{*this, rt, deliver, "", "", 0, std::nullopt};
+    Scan scan{*this, rt, deliver, "", "", 0, std::nullopt, std::nullopt};
     const BatchEnd batch_end(dispatcher_);  // the scan's messages share their mail connections
     int& step = scan.step;
     try {
@@ -609,6 +603,7 @@ void SpoolScanner::LEGGI_DIR() {
             return;
         }
         scan.guard.emplace(rt, queue_->stamp());
+        scan.stage.emplace(work_claims_->copies());
         // A record's temporary left by a kill: at the first scan, then once a minute.
         if (rt.clock.monotonic_ms() >= run_.temporaries_due_ms) {
             queue_->remove_stale_temporaries();

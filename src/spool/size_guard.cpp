@@ -14,7 +14,7 @@ constexpr long long kEventSliceMs = 1000;
 
 SizeGuard::Look SizeGuard::look(const std::string& path) {
     Look l = seen(path);
-    l.at = stamp_.empty() ? -1 : rt_.clock.file_system_now_ms(stamp_);
+    l.at = now();
     return l;
 }
 
@@ -26,6 +26,16 @@ SizeGuard::Look SizeGuard::seen(const std::string& path) const {
     if (!l.present) l.size = 0;
     l.changed = rt_.clock.file_changed_ms(path);
     return l;
+}
+
+long long SizeGuard::now() { return stamp_.empty() ? -1 : rt_.clock.file_system_now_ms(stamp_); }
+
+SizeGuard::Moment SizeGuard::moment() { return {now(), rt_.clock.monotonic_ms()}; }
+
+long long SizeGuard::remaining_between(const Moment& then, const Moment& at) {
+    long long left = kUnchangedMs - (at.local - then.local);
+    if (then.fs >= 0 && at.fs >= then.fs) left = std::max(left, kUnchangedMs - (at.fs - then.fs));
+    return std::clamp(left, 0LL, kUnchangedMs);
 }
 
 long long SizeGuard::remaining_ms(const Look& first, const Look& later) {

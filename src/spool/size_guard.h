@@ -1,5 +1,6 @@
-// The size check's clock. A content file is taken once it has been seen
-// unchanged for two seconds; its age is judged by its file system's own
+// The size check's clock. A content file is copied once it has been seen
+// unchanged for two seconds, and its copy kept once the file is still as it
+// was two seconds after the copy; both are judged by its file system's own
 // clock (the agent's file in the spool's queue folder, touched, tells the
 // time there), never by this machine's clock against a time another machine
 // wrote, so a skew between them cannot shorten the check. A file unchanged
@@ -36,6 +37,22 @@ public:
     Look look(const std::string& path);
     // Its size and last change only (no time of the look).
     Look seen(const std::string& path) const;
+    // The file system's time now (-1 when it cannot be told).
+    long long now();
+
+    // A moment by both clocks: the file system's (-1: unknown) and this
+    // run's monotonic one.
+    struct Moment {
+        long long fs = -1;
+        long long local = 0;
+    };
+    Moment moment();
+    // Milliseconds still to wait until two seconds have passed since `then`
+    // by the file system's clock and by the local one (never less, should
+    // the file system's clock leap ahead); a file system's clock that cannot
+    // be told or went back counts for nothing. 0: none.
+    long long remaining_after(const Moment& then) { return remaining_between(then, moment()); }
+    static long long remaining_between(const Moment& then, const Moment& now);
 
     // True when the file is as it was at the first look.
     static bool same(const Look& first, const Look& later) {

@@ -17,6 +17,25 @@ namespace velarion::spool {
 namespace {
 constexpr const char* kLock = ".lock";
 constexpr const char* kList = ".elenco";
+
+// The copies folders of agents whose lock is no longer held, and of those
+// whose lock is gone (a kill leaves both: copies made ahead of their turn).
+void remove_gone_copies(const std::string& dir, const std::string& self) {
+    std::error_code ec;
+    std::vector<fs::path> gone;
+    const std::string suffix = std::string(WorkClaims::kCopies).substr(0, std::string(WorkClaims::kCopies).size() - 1);
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string file = it->path().filename().string();
+        if (file.size() <= suffix.size() || !file.ends_with(suffix) || file[0] == '.') continue;
+        const std::string agent = file.substr(0, file.size() - suffix.size());
+        if (agent != self && FileLock::probe(dir + agent + kLock) != FileLock::State::held) gone.push_back(it->path());
+    }
+    for (const auto& p : gone) {
+        std::error_code rm;
+        fs::remove_all(p, rm);
+    }
+}
+
 }  // namespace
 
 WorkClaims::WorkClaims(const std::string& work)
@@ -25,11 +44,13 @@ WorkClaims::WorkClaims(const std::string& work)
     fs::create_directories(dir_, ec);
     lock_ = FileLock::create(dir_ + agent_ + kLock);
     if (!lock_) throw NumberedError(75, "Path/File access error " + dir_ + agent_ + kLock);
+    remove_gone_copies(dir_, agent_);
 }
 
 WorkClaims::~WorkClaims() {
     std::error_code ec;
     fs::remove(dir_ + agent_ + kList, ec);
+    fs::remove_all(copies(), ec);
     if (lock_) lock_->remove();
 }
 
@@ -70,6 +91,7 @@ std::vector<std::string> WorkClaims::others_in_use() const {
         for (std::string line; std::getline(in, line);)
             if (!line.empty()) names.push_back(line);
     }
+    remove_gone_copies(dir_, agent_);
     return names;
 }
 

@@ -2,7 +2,8 @@
 // the folder (two agents of one configuration, "plus:y") can see it: the
 // folder "in_lavorazione" holds a liveness lock and a list of names per
 // agent, so that one agent's clean-up never removes the files of a message
-// another live agent is working on.
+// another live agent is working on, and each agent's folder of print-file
+// copies not yet checked ("<agent>.copie/"), which only it uses.
 #pragma once
 
 #include <optional>
@@ -32,9 +33,14 @@ public:
     // beginnings of names ending in "*".
     void publish(const std::vector<std::string>& names);
 
-    // What the messages of other live agents use; the lists of agents that
-    // are gone are removed on the way.
+    // What the messages of other live agents use; the lists and copies of
+    // agents that are gone are removed on the way.
     std::vector<std::string> others_in_use() const;
+
+    // This agent's folder of print-file copies not yet checked (ending in
+    // "/"; made when first used, removed with the agent's lock).
+    std::string copies() const { return dir_ + agent_ + kCopies; }
+    static constexpr const char* kCopies = ".copie/";
 
 private:
     std::string dir_;

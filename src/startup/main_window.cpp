@@ -397,6 +397,8 @@ void Form1Logic::close_now() {
 void Form1Logic::unload() {
     set_timer(false);
     a_.view.set_tray_icon(false, "");
+    // A pass of the reports' mailbox under way is seen to its end.
+    reports_.finish();
     a_.list.add(" Chiusura VELARION");
     flush_now();
     report_state();

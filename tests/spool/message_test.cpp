@@ -229,8 +229,8 @@ TEST_F(Message, AMessageThatIsNotDeliveredIsKept) {
                   {"pdf", "print"});
     scan();
     ASSERT_EQ(delivered.size(), 1u);
-    const std::string folder = work + "non_inviati/AB.11_261207103002/";
-    EXPECT_EQ(unsent(), std::vector<std::string>{"AB.11_261207103002/"});
+    const std::string folder = work + "non_inviati/AB.11_261207103004/";
+    EXPECT_EQ(unsent(), std::vector<std::string>{"AB.11_261207103004/"});
     auto kept = files_in(folder);
     // The print file's PDF is kept too when the composition made one.
     std::erase(kept, "000777.pdf");
@@ -259,8 +259,8 @@ TEST_F(Message, AFifthyFirstAttachmentEndsTheMessageAndKeepsIt) {
     scan();
     EXPECT_TRUE(delivered.empty());
     EXPECT_TRUE(has_line(stamp() + " Subscript out of range leggi_file_messaggio_error 9 6")) << dump();
-    EXPECT_TRUE(fs::exists(work + "non_inviati/AB.13_261207103002/AB.13.h"));
-    EXPECT_TRUE(fs::exists(work + "non_inviati/AB.13_261207103002/F1.PDF"));
+    EXPECT_TRUE(fs::exists(work + "non_inviati/AB.13_261207103004/AB.13.h"));
+    EXPECT_TRUE(fs::exists(work + "non_inviati/AB.13_261207103004/F1.PDF"));
     EXPECT_EQ(switched_off, 0);
 }
 
@@ -294,7 +294,7 @@ TEST_F(Message, BadInputIsReportedAndKept) {
     EXPECT_TRUE(fs::exists(work + "non_inviati/AB.22_261207103000/AB.22.b"));
 
     // The garbage message is either delivered or kept, never lost.
-    const bool garbage_kept = fs::exists(work + "non_inviati/AB.23_261207103002/AB.23.h");
+    const bool garbage_kept = fs::exists(work + "non_inviati/AB.23_261207103004/AB.23.h");
     bool garbage_delivered = false;
     for (const auto& r : delivered) garbage_delivered |= r.lsNumRef == garbage.substr(0, 10);
     EXPECT_TRUE(garbage_kept || delivered.size() == 2u) << dump();
@@ -349,15 +349,16 @@ TEST_F(Message, PrepareModeRenamesThePdfOfTheAttachment) {
     EXPECT_EQ(read_file(prep + "AB.31.PDF"), "%PDF em");
     EXPECT_EQ(read_file(work + "AB.31.PDF"), "%PDF em");
     EXPECT_FALSE(fs::exists(work + "REPORT.PDF"));
-    const std::string t31 = "07/12/2026 10:30:02";
+    const std::string t31 = "07/12/2026 10:30:04";
     EXPECT_TRUE(has_line(t31 + " Esiste il pdf da stampante EM")) << dump();
     EXPECT_TRUE(has_line(t31 + " Rename pdf  EM"));
     EXPECT_TRUE(has_line(t31 + "  Copiato pdf EM "));
 
     // First six characters of the name: "LETTER".
     EXPECT_EQ(read_file(prep + "AB.32.PDF"), "%PDF six");
-    // The two messages waited together for their attachments' size check.
-    const std::string t32 = "07/12/2026 10:30:02";
+    // The two messages waited together for their print files: two quiet
+    // seconds, then two after the copies.
+    const std::string t32 = "07/12/2026 10:30:04";
     EXPECT_TRUE(has_line(t32 + " Esiste il pdf"));
     EXPECT_TRUE(has_line(t32 + " Rename pdf "));
     EXPECT_TRUE(has_line(t32 + "  Copiato pdf "));

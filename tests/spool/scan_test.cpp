@@ -62,18 +62,19 @@ TEST_F(Scan, MovesTheGroupWithBackupsAndChecksTheSizeOfTheFirstAttachment) {
     EXPECT_EQ(files_in(spool), (std::vector<std::string>{"AB.7.8", "coda/"}));
     EXPECT_EQ(files_in(spool + "coda"), std::vector<std::string>{"agenti/"});
     // Four working copies (.0 and .1 live on under their attachment names)
-    // and four dated backups, made after the 2-second pause for the new ".0".
+    // and four dated backups: the new ".0" is copied after its two quiet
+    // seconds and kept two seconds after its copy, then the ".1" follows.
     // "in_lavorazione" tells other agents on this work folder what is in use;
     // "conteggi" holds the day's counts, "tracciamento" the record of what was sent.
     EXPECT_EQ(files_in(work),
-              (std::vector<std::string>{"A.PDF", "AB.7.0_261207103002", "AB.7.1_261207103002",
+              (std::vector<std::string>{"A.PDF", "AB.7.0_261207103004", "AB.7.1_261207103004",
                                         "AB.7.b", "AB.7.b_261207103002", "AB.7.h",
                                         "AB.7.h_261207103002", "B.CSV", "conteggi/", "in_lavorazione/", "tracciamento/"}));
     EXPECT_EQ(read_file(work + "A.PDF"), "pdf-bytes");
-    EXPECT_EQ(clock.slept_ms(), 2000);
+    EXPECT_EQ(clock.slept_ms(), 4000);
     EXPECT_GE(view.events_pumped, 1);
     EXPECT_TRUE(has_line("07/12/2026 10:30:02 Dimensione iniziale " + spool + "AB.7.0 9")) << dump();
-    EXPECT_TRUE(has_line("07/12/2026 10:30:02 Dimensione di controllo " + spool + "AB.7.0 9"));
+    EXPECT_TRUE(has_line("07/12/2026 10:30:04 Dimensione di controllo " + spool + "AB.7.0 9"));
     EXPECT_FALSE(has_text("Dimensione File allegato differente"));
 }
 

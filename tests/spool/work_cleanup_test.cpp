@@ -1,10 +1,12 @@
 // The clean-up of a work folder another agent shares: a copy that agent
 // makes while the clean-up runs, under a name the clean-up listed as an old
-// file, is never removed.
+// file, is never removed; the print-file copies a killed agent had made
+// ahead of their turn go, those of a live agent stay.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
+#include "platform/os/file_lock.h"
 #include "spool/spool_fixture.h"
 #include "spool/work_claims.h"
 #include "spool/work_cleanup.h"
@@ -56,6 +58,36 @@ TEST_F(WorkCleanUp, AFileMadeAgainUnderAListedNameStays) {
     }, 7);
     EXPECT_EQ(read_file(work + "000001.pdf"), "nuovo");
     EXPECT_EQ(read_file(work + "000002.pdf"), "nuovo");
+}
+
+TEST_F(WorkCleanUp, CopiesMadeAheadByAKilledAgentGoLiveOnesStay) {
+    const std::string agents = work + "in_lavorazione/";
+    fs::create_directories(agents + "ucciso-1-aa.copie");
+    fs::create_directories(agents + "vivo-2-bb.copie");
+    write_file(agents + "ucciso-1-aa.copie/1.AB.1.0", "copia");
+    write_file(agents + "ucciso-1-aa.lock", "");  // its lock, no longer held
+    write_file(agents + "vivo-2-bb.copie/1.AB.2.0", "copia");
+    std::optional<FileLock> live = FileLock::create(agents + "vivo-2-bb.lock");
+    ASSERT_TRUE(live);
+    {
+        // An agent starting on the folder.
+        spool::WorkClaims claims(work);
+        EXPECT_FALSE(fs::exists(agents + "ucciso-1-aa.copie"));
+        EXPECT_TRUE(fs::exists(agents + "vivo-2-bb.copie/1.AB.2.0"));
+        fs::create_directories(claims.copies());
+        write_file(claims.copies() + "1.AB.3.0", "copia");
+        // The live agent is killed: the next clean-up's look at the others removes its copies.
+        live->remove();
+        live.reset();
+        claims.others_in_use();
+        EXPECT_FALSE(fs::exists(agents + "vivo-2-bb.copie"));
+        EXPECT_TRUE(fs::exists(claims.copies() + "1.AB.3.0"));
+    }
+    // An agent that ends removes its own.
+    EXPECT_FALSE(fs::exists(agents + "vivo-2-bb.copie"));
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(agents, ec))
+        EXPECT_FALSE(e.path().filename().string().ends_with(".copie")) << e.path();
 }
 
 }  // namespace

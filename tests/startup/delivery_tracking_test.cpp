@@ -8,11 +8,13 @@
 
 #include <sys/stat.h>
 
+#include <csignal>
 #include <filesystem>
 
 #include "support/agent_site.h"
 #include "support/background_process.h"
 #include "support/fault_servers.h"
+#include "support/mail_servers.h"
 #include "support/postfix_server.h"
 #include "support/test_support.h"
 
@@ -96,6 +98,81 @@ TEST(DeliveryTracking, PostfixBouncesTwoOfTenInvoicesAndTrackShowsThem) {
     EXPECT_THAT(one.out, HasSubstr("1 messaggi inviati; destinatari: 0 accettati, 0 consegnati, 0 in ritardo, 1 respinti"));
     const auto queue = s.command({"--queue"});
     EXPECT_THAT(queue.out, HasSubstr(", 2 respinti")) << queue.out;
+}
+
+// The reports Postfix returned to ufficio, once both are there.
+std::vector<std::string> postfix_reports(const testing::PostfixServer& postfix) {
+    std::vector<std::string> out;
+    EXPECT_TRUE(eventually([&] { return postfix.count("ufficio") >= 2; }, 120000)) << postfix.log();
+    for (const char* sub : {"new", "cur"}) {
+        std::error_code ec;
+        for (fs::directory_iterator it(postfix.maildir("ufficio") + sub, ec), end; !ec && it != end; it.increment(ec))
+            out.push_back(read_file(it->path().string()));
+    }
+    return out;
+}
+
+TEST(DeliveryTracking, PostfixBouncesReadFromAnImapMailbox) {
+    testing::PostfixServer postfix({"ufficio", "cliente1"});
+    if (!postfix.skip_reason().empty()) GTEST_SKIP() << postfix.skip_reason();
+    testing::ImapServer imap;
+    if (!imap.skip_reason().empty()) GTEST_SKIP() << imap.skip_reason();
+    Site s(postfix.url(), "casella=" + imap.url() + "\n");
+    s.message("AB.31", "cliente1@velarion.test", "SEND");
+    s.message("AB.32", "nessuno@velarion.test", "SEND");
+    s.message("AB.33", "sconosciuto@velarion.test", "SEND");
+    const auto sent = s.once();
+    ASSERT_EQ(sent.status, 0) << sent.err;
+    ASSERT_EQ(count(sent.out, " Inviato "), 3) << sent.out;
+    // The reports reach the IMAP server's INBOX, beside the user's own mail.
+    const auto reports = postfix_reports(postfix);
+    ASSERT_EQ(reports.size(), 2u);
+    imap.deliver("INBOX", "1.grazie", "From: cliente1@velarion.test\r\nSubject: Grazie\r\n\r\nRicevuto.\r\n");
+    imap.deliver("INBOX", "2.rapporto", reports[0]);
+    imap.deliver("INBOX", "3.rapporto", reports[1]);
+
+    const auto read = s.once();
+    ASSERT_EQ(read.status, 0) << read.err;
+    EXPECT_THAT(read.out, HasSubstr(" Fattura AB.32 respinta da nessuno@velarion.test: casella inesistente (5.1.1"));
+    EXPECT_THAT(read.out, HasSubstr(" Fattura AB.33 respinta da sconosciuto@velarion.test: casella inesistente"));
+    EXPECT_THAT(read.out, Not(HasSubstr("non leggibile"))) << read.out;
+    const auto inbox = imap.messages("INBOX");
+    ASSERT_EQ(inbox.size(), 1u) << imap.log();
+    EXPECT_THAT(inbox[0], HasSubstr("Ricevuto."));
+    EXPECT_EQ(imap.messages("Velarion.Rapporti").size(), 2u) << imap.log();
+    const auto track = s.command({"--track", "--json"});
+    EXPECT_EQ(count(track.out, "\"state\":\"bounced\""), 2) << track.out;
+    EXPECT_EQ(count(track.out, "\"state\":\"accepted\""), 1) << track.out;
+
+    // Nothing more to say at the next pass.
+    const auto again = s.once();
+    EXPECT_THAT(again.out, Not(HasSubstr("respinta"))) << again.out;
+}
+
+// The reports' mailbox is read beside the ticks: a server that takes the
+// sign-on and then says nothing holds up no message.
+TEST(DeliveryTracking, ASilentReportMailboxHoldsUpNoMessage) {
+    testing::ImapServer imap;
+    if (!imap.skip_reason().empty()) GTEST_SKIP() << imap.skip_reason();
+    testing::StallProxy proxy(imap.port(), "STATUS", 1);
+    proxy.start();
+    ASSERT_TRUE(proxy.skip_reason().empty()) << proxy.skip_reason();
+    testing::TempFailSmtp smtp("");
+    if (!smtp.skip_reason().empty()) GTEST_SKIP() << smtp.skip_reason();
+    // The mailbox's server is waited for 30 seconds before it is said.
+    Site s(smtp.url(), "casella=imap://" + imap.user() + ":" + imap.password() + "@127.0.0.1:" +
+                           std::to_string(proxy.port()) + "\n");
+    testing::BackgroundProcess agent(s.args(), s.env());
+    ASSERT_TRUE(proxy.wait_stalled(30000)) << agent.out() << agent.err();
+    s.message("AB.41", "cliente@contoso.example", "SEND");
+    ASSERT_TRUE(eventually([&] { return s.waiting() == 0; }, 45000)) << agent.out();
+    ASSERT_TRUE(agent.wait_for(" Inviato AB.41", 10000)) << agent.out();
+    EXPECT_EQ(smtp.messages(1).size(), 1u);
+    // Sent while the mailbox's server was still silent.
+    EXPECT_THAT(agent.out(), Not(HasSubstr("Casella dei rapporti di consegna non leggibile"))) << agent.out();
+    EXPECT_EQ(proxy.stalls(), 1);
+    agent.signal(SIGKILL);
+    agent.wait();
 }
 
 // A report after the description of Exchange Online's: no envelope id, the

@@ -48,7 +48,8 @@ int StallProxy::stalls() const {
     return static_cast<int>(std::count(marks.begin(), marks.end(), '\n'));
 }
 
-TempFailSmtp::TempFailSmtp(const std::string& tempfail_prefix, const std::string& tempfail_while, bool dsn) {
+TempFailSmtp::TempFailSmtp(const std::string& tempfail_prefix, const std::string& tempfail_while, bool dsn,
+                           bool smtputf8) {
     if (!aiosmtpd_installed()) {
         skip_reason_ = "aiosmtpd is not installed (python3-aiosmtpd)";
         return;
@@ -58,6 +59,7 @@ TempFailSmtp::TempFailSmtp(const std::string& tempfail_prefix, const std::string
                                   "127.0.0.1:" + std::to_string(port_), "--maildir", dir_ / "mail",
                                   "--tempfail-prefix", tempfail_prefix, "--tempfail-while", tempfail_while};
     if (dsn) argv.push_back("--dsn");
+    if (smtputf8) argv.push_back("--smtputf8");
     start(argv, {}, dir_ / "smtp.log");
 }
 

@@ -38,11 +38,12 @@ private:
 // aiosmtpd into a maildir; recipients beginning with tempfail_prefix get 451,
 // and every recipient while the file tempfail_while exists. With dsn, DSN is
 // offered and each message received carries the MAIL and RCPT parameters
-// in the headers X-MailOptions and X-RcptOptions.
+// in the headers X-MailOptions and X-RcptOptions. With smtputf8, SMTPUTF8
+// is offered too.
 class TempFailSmtp : public ServerProcess {
 public:
     explicit TempFailSmtp(const std::string& tempfail_prefix, const std::string& tempfail_while = "",
-                          bool dsn = false);
+                          bool dsn = false, bool smtputf8 = false);
     ~TempFailSmtp();
     std::string url() const { return "smtp://127.0.0.1:" + std::to_string(port_); }
     // The messages received (waits up to timeout_ms for count of them).

@@ -12,11 +12,12 @@ proxy --listen HOST:PORT --target PORT --stall PATTERN --times N --mark FILE
     the connection are closed (a store that dies after storing, before its
     answer reaches the client).
 
-smtp --listen HOST:PORT --maildir DIR [--tempfail-prefix PREFIX] [--tempfail-while FILE] [--dsn]
+smtp --listen HOST:PORT --maildir DIR [--tempfail-prefix PREFIX] [--tempfail-while FILE] [--dsn] [--smtputf8]
     aiosmtpd with the Mailbox handler; recipients that begin with PREFIX, and
     every recipient while FILE exists, are answered 451 (try again later).
     With --dsn, DSN (RFC 3461) is offered and its parameters accepted; each
     stored message gets X-MailOptions and X-RcptOptions headers with them.
+    With --smtputf8, SMTPUTF8 (RFC 6531) is offered too.
 """
 import argparse
 import asyncio
@@ -34,6 +35,7 @@ parser.add_argument('--tempfail-prefix', default='')
 parser.add_argument('--tempfail-while', default='')
 parser.add_argument('--cut-reply', default='')
 parser.add_argument('--dsn', action='store_true')
+parser.add_argument('--smtputf8', action='store_true')
 args = parser.parse_args()
 host, port = args.listen.rsplit(':', 1)
 
@@ -141,7 +143,7 @@ def smtp_server():
 
     for sub in ('tmp', 'new', 'cur'):
         os.makedirs(os.path.join(args.maildir, sub), exist_ok=True)
-    return lambda: DsnSMTP(Handler(args.maildir))
+    return lambda: DsnSMTP(Handler(args.maildir), enable_SMTPUTF8=args.smtputf8, decode_data=False)
 
 
 loop = asyncio.new_event_loop()

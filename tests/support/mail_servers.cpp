@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <stdexcept>
 #include <thread>
 
 #include "platform/os/process.h"
@@ -338,8 +339,23 @@ std::vector<std::string> ImapServer::message_files(const std::string& folder) co
 }
 
 void ImapServer::deliver(const std::string& folder, const std::string& name, const std::string& raw) const {
+    // What is made here belongs to the mail processes' user, as the mail
+    // folder does: dovecot writes its index and UID list beside the messages.
+    struct stat owner{};
+    const std::string mail = dir_.path() + "mail";
+    const bool hand_over = ::stat(mail.c_str(), &owner) == 0 && owner.st_uid != getuid();
+    const auto own = [&](const fs::path& p) {
+        if (hand_over && ::chown(p.c_str(), owner.st_uid, owner.st_gid) != 0)
+            throw std::runtime_error("cannot give " + p.string() + " to dovecot's user");
+    };
     for (const char* sub : {"new", "cur", "tmp"}) fs::create_directories(folder_dir(folder) + sub);
+    for (fs::path p = folder_dir(folder); p.lexically_normal() != fs::path(mail); p = p.parent_path()) {
+        if (p.filename().empty()) continue;
+        own(p);
+    }
+    for (const char* sub : {"new", "cur", "tmp"}) own(folder_dir(folder) + sub);
     write_file(folder_dir(folder) + "tmp/" + name, raw);
+    own(folder_dir(folder) + "tmp/" + name);
     fs::rename(folder_dir(folder) + "tmp/" + name, folder_dir(folder) + "new/" + name);
 }
 

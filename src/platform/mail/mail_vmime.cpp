@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +20,7 @@
 #include <thread>
 #include <type_traits>
 #include <vmime/mdn/MDNHelper.hpp>
+#include <vmime/net/imap/IMAPFolderStatus.hpp>
 #include <vmime/net/smtp/SMTPExceptions.hpp>
 #include <vmime/security/cert/certificateException.hpp>
 
@@ -312,6 +314,14 @@ public:
 
     // The store's INBOX, for the mailbox of delivery reports: the messages
     // not in `skip`, by UID, kept for read_inbox until the next listing.
+    //
+    // The library has no IMAP IDLE, and IDLE written by hand on the library's
+    // socket would fight it for the connection; nor would it save much with a
+    // pass a minute. Instead each pass first asks STATUS (UIDVALIDITY,
+    // UIDNEXT, MESSAGES) without selecting the folder: when the INBOX is as
+    // the last complete listing found it and the caller has set aside every
+    // message of that listing, nothing can be new and the folder is neither
+    // selected nor fetched, so a large INBOX costs one short command a minute.
     std::vector<MailboxItem> list_inbox(const std::vector<std::string>& skip, std::size_t max_items) {
         check_signed_on();
         link_ = &store_link_;
@@ -319,19 +329,39 @@ public:
         listed_.clear();
         try {
             if (!store_->isConnected()) reconnect_store();
+            const auto status = vmime::dynamicCast<vmime::net::imap::IMAPFolderStatus>(
+                store_->getFolder(inbox_path())->getStatus());
+            const InboxMark mark{status ? status->getUIDValidity() : 0, status ? status->getUIDNext() : 0,
+                                 status ? status->getMessageCount() : 0};
+            if (status && inbox_mark_ && *inbox_mark_ == mark &&
+                std::includes(skip.begin(), skip.end(), marked_keys_.begin(), marked_keys_.end())) {
+                store_used_ = Clock::now();
+                return out;
+            }
+            inbox_mark_.reset();
             open_inbox();
             const auto count = inbox_->getStatus()->getMessageCount();
-            if (count == 0) return out;
-            auto messages = inbox_->getMessages(vmime::net::messageSet::byNumber(1, count));
-            inbox_->fetchMessages(messages, vmime::net::fetchAttributes::UID | vmime::net::fetchAttributes::SIZE);
-            for (const auto& m : messages) {
-                if (out.size() >= max_items) break;
-                MailboxItem item;
-                item.key = static_cast<std::string>(m->getUID());
-                if (std::binary_search(skip.begin(), skip.end(), item.key)) continue;
-                item.size = m->getSize();
-                listed_[item.key] = m;
-                out.push_back(std::move(item));
+            std::vector<std::string> keys;
+            if (count > 0) {
+                auto messages = inbox_->getMessages(vmime::net::messageSet::byNumber(1, count));
+                inbox_->fetchMessages(messages,
+                                      vmime::net::fetchAttributes::UID | vmime::net::fetchAttributes::SIZE);
+                for (const auto& m : messages) {
+                    if (out.size() >= max_items) break;
+                    MailboxItem item;
+                    item.key = static_cast<std::string>(m->getUID());
+                    if (std::binary_search(skip.begin(), skip.end(), item.key)) continue;
+                    item.size = m->getSize();
+                    listed_[item.key] = m;
+                    keys.push_back(item.key);
+                    out.push_back(std::move(item));
+                }
+            }
+            // A listing cut short leaves messages for the next: it marks nothing.
+            if (status && out.size() < max_items) {
+                std::sort(keys.begin(), keys.end());
+                inbox_mark_ = mark;
+                marked_keys_ = std::move(keys);
             }
         } catch (...) {
             close_inbox();
@@ -359,6 +389,7 @@ public:
     // a copy, then the originals deleted and expunged.
     void move_from_inbox(const std::vector<std::string>& uids, const std::vector<std::string>& folder) {
         if (uids.empty()) return;
+        inbox_mark_.reset();
         check_signed_on();
         link_ = &store_link_;
         try {
@@ -396,13 +427,24 @@ public:
     }
 
 private:
-    void open_inbox() {
-        if (inbox_ && inbox_->isOpen()) return;
+    static vmime::net::folder::path inbox_path() {
         vmime::net::folder::path path;
         path /= vmime::net::folder::path::component("INBOX");
-        inbox_ = store_->getFolder(path);
+        return path;
+    }
+
+    void open_inbox() {
+        if (inbox_ && inbox_->isOpen()) return;
+        inbox_ = store_->getFolder(inbox_path());
         inbox_->open(vmime::net::folder::MODE_READ_WRITE);
     }
+
+    // The INBOX as STATUS showed it at its last complete listing.
+    struct InboxMark {
+        std::uint64_t validity = 0, next = 0;
+        std::size_t count = 0;
+        bool operator==(const InboxMark&) const = default;
+    };
 
     // A network service's server and waits, for the text of its failures.
     struct Link {
@@ -849,6 +891,8 @@ private:
     vmime::shared_ptr<vmime::net::folder> drafts_;
     vmime::shared_ptr<vmime::net::folder> inbox_;  // the reports' mailbox, while it is read
     std::map<std::string, vmime::shared_ptr<vmime::net::message>> listed_;  // its messages listed last, by UID
+    std::optional<InboxMark> inbox_mark_;  // unset: the next listing is a full one
+    std::vector<std::string> marked_keys_;  // sorted: the UIDs of that complete listing
     vmime::shared_ptr<vmime::net::transport> transport_;  // kept between messages
     Clock::time_point store_used_{}, transport_used_{};
     std::string user_, password_;

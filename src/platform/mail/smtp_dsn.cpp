@@ -37,6 +37,16 @@ vmime::shared_ptr<smtp::SMTPResponse> command(smtp::SMTPConnection& c, const std
     throw smtp::SMTPCommandError(text, resp->getText(), resp->getCode(), resp->getEnhancedCode());
 }
 
+// Whether an address of the envelope is not ASCII. No ORCPT is sent, so
+// nothing of RFC 6533's UTF-8 forms of DSN parameters is needed: ENVID is
+// ASCII xtext.
+bool needs_smtputf8(const vmime::mailbox& expeditor, const vmime::mailboxList& recipients) {
+    if (!ascii(address_of(expeditor))) return true;
+    for (std::size_t i = 0; i < recipients.getMailboxCount(); ++i)
+        if (!ascii(address_of(*recipients.getMailboxAt(i)))) return true;
+    return false;
+}
+
 }  // namespace
 
 std::string xtext(const std::string& value) {
@@ -58,11 +68,9 @@ bool dsn_wanted(smtp::SMTPTransport& transport, const Dsn* dsn, const vmime::mai
     if (!dsn || dsn->envelope_id.empty() || dsn->notify.empty()) return false;
     auto c = transport.getConnection();
     if (!c || !c->hasExtension("DSN")) return false;
-    // Addresses that need SMTPUTF8 go the library's way, without DSN.
-    if (!ascii(address_of(expeditor))) return false;
-    for (std::size_t i = 0; i < recipients.getMailboxCount(); ++i)
-        if (!ascii(address_of(*recipients.getMailboxAt(i)))) return false;
-    return true;
+    // Addresses that need SMTPUTF8 (RFC 6531) go with DSN where the server
+    // offers SMTPUTF8 too, else the library's way, without DSN.
+    return !needs_smtputf8(expeditor, recipients) || c->hasExtension("SMTPUTF8");
 }
 
 void send_with_dsn(smtp::SMTPTransport& transport, const Dsn& dsn, const vmime::mailbox& expeditor,
@@ -75,6 +83,7 @@ void send_with_dsn(smtp::SMTPTransport& transport, const Dsn& dsn, const vmime::
     command(*c, "RSET", {250, 200});
     const bool never = dsn.notify == "NEVER";
     std::string mail = "MAIL FROM:<" + address_of(expeditor) + ">";
+    if (needs_smtputf8(expeditor, recipients)) mail += " SMTPUTF8";
     if (c->hasExtension("SIZE")) mail += " SIZE=" + std::to_string(size);
     if (!never) mail += " RET=HDRS";
     mail += " ENVID=" + xtext(dsn.envelope_id);

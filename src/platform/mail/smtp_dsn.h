@@ -15,11 +15,13 @@ namespace velarion::mail::detail {
 // "!" to "~" as "+XX".
 std::string xtext(const std::string& value);
 
-// Whether the transport's server offers DSN and the request asks for it.
+// Whether the transport's server offers DSN and the request asks for it;
+// for an address that is not ASCII, SMTPUTF8 must be offered as well.
 bool dsn_wanted(vmime::net::smtp::SMTPTransport& transport, const Dsn* dsn, const vmime::mailbox& expeditor,
                 const vmime::mailboxList& recipients);
 
-// RSET, MAIL FROM with RET=HDRS (unless NOTIFY=NEVER) and ENVID, RCPT TO
+// RSET, MAIL FROM with SMTPUTF8 (for an address that is not ASCII),
+// RET=HDRS (unless NOTIFY=NEVER) and ENVID, RCPT TO
 // with NOTIFY for each recipient, DATA, the message dot-stuffed and its end.
 // Refusals throw the library's SMTPCommandError, as its own send does;
 // `progress` is told as the library's send tells it (its stop() before the

@@ -143,6 +143,25 @@ TEST(MessageIdentity, AServerOfferingDsnIsAskedForFailuresAndDelaysWithTheEnvelo
     EXPECT_THAT(session->data_reply(), HasSubstr("250")) << session->data_reply();
 }
 
+// An address that needs SMTPUTF8 (RFC 6531) to a server that offers it and
+// DSN: both in one transaction.
+TEST(MessageIdentity, AnInternationalAddressAsksForNotificationsWhereSmtputf8IsOffered) {
+    testing::TempFailSmtp smtp("", "", true, true);
+    if (!smtp.skip_reason().empty()) GTEST_SKIP() << smtp.skip_reason();
+    auto session = mail::open_session(profile("maildir://localhost/nonusato", smtp.url()));
+    mail::Message m = letter("AB.14.0a1b2c3d4e5f@agente");
+    m.recipients = {{mail::RecipType::To, "Cliente <cli\xE8nte@esempio.it>"}};  // Windows-1252 "è"
+    m.dsn.envelope_id = "AB.14.0a1b2c3d4e5f";
+    ASSERT_NO_THROW(session->send(m, false));
+    const auto got = smtp.messages(1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_THAT(header(got[0], "X-MailOptions"), HasSubstr("SMTPUTF8"));
+    EXPECT_THAT(header(got[0], "X-MailOptions"), HasSubstr(" RET=HDRS ENVID=AB.14.0A1B2C3D4E5F"));
+    EXPECT_EQ(header(got[0], "X-RcptOptions"), "NOTIFY=FAILURE,DELAY");
+    // The envelope's recipient in UTF-8, as the server's handler writes it down.
+    EXPECT_THAT(got[0], HasSubstr("X-RcptTo: =?utf-8?q?cli=C3=A8nte=40esempio=2Eit?=")) << got[0];
+}
+
 TEST(MessageIdentity, AServerWithoutDsnGetsThePlainCommandsAndTheSameMessageId) {
     // Without DSN, aiosmtpd refuses any parameter it does not know (555).
     testing::TempFailSmtp smtp("");
