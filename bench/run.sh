@@ -80,6 +80,14 @@ else
     side_by_side compose_bench 10000
 fi
 
+# The composer alone against CUPS texttopdf (cups-filters) and BASELINE's,
+# in turn; COMPOSER_ROUNDS rounds (7). Also the 100,000-page listing once each.
+if [ -f "$data/listing_10k.txt" ]; then
+    echo "== The composer alone (velarion-compose) on the reference listing, against CUPS texttopdf"
+    run python3 "$here/bench/composer_bench.py" "$bin" "$data/listing_10k.txt" --rounds "${COMPOSER_ROUNDS:-7}" \
+        --long "$data/listing_100k.txt" ${BASELINE:+--baseline "$BASELINE"}
+fi
+
 echo "== One-page invoice of the sample installation (overlay, JPEG picture, two barcodes)"
 side_by_side invoice_bench "$here" 200
 

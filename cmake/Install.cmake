@@ -1,6 +1,7 @@
 # Installation (`cmake --install`, `make install`) and the Debian package (`make package`).
 #
-#   <prefix>/lib/velarion/             velarion, velarion-compose, encryptpdf, pkzip side by side
+#   <prefix>/lib/velarion/             velarion, velarion-compose (and its page renderer
+#                                      velarion-compose-pictures.so), encryptpdf, pkzip side by side
 #                                      (they run the helpers from their own folder), the desktop
 #                                      launcher
 #   <prefix>/bin/velarion, velarion-compose   links to them
@@ -32,6 +33,7 @@ file(MAKE_DIRECTORY ${pkg_out})
 
 # Programs.
 install(TARGETS velarion velarion-compose encryptpdf pkzip RUNTIME DESTINATION ${VELARION_PROGRAM_DIR})
+install(TARGETS velarion-compose-pictures LIBRARY DESTINATION ${VELARION_PROGRAM_DIR})
 foreach(program velarion velarion-compose)
   file(RELATIVE_PATH link_target "/${CMAKE_INSTALL_BINDIR}" "/${VELARION_PROGRAM_DIR}/${program}")
   file(CREATE_LINK ${link_target} ${pkg_out}/${program} SYMBOLIC)

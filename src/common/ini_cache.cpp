@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "platform/os/safe_path.h"
+
 namespace velarion {
 
 namespace {
@@ -15,16 +17,22 @@ long long now_ns() {
 }
 }  // namespace
 
-std::shared_ptr<const ini::IniContents> IniCache::get(const std::string& path) {
-    // A stat per use costs no read.
-    const auto stamp = ini::stamp_of(path);
+std::shared_ptr<const ini::IniContents> IniCache::get(const std::string& path, const std::vector<std::string>& roots) {
+    // An open and an fstat per use cost no read; the stamp compared is the
+    // one of the file that would be read, never of what a path names later.
+    const safe_path::Opened opened = safe_path::open_below(path, roots);
+    const bool refused = opened.status == safe_path::Status::refused;
+    const auto stamp = ini::stamp_of(opened.fd);
     Kept& kept = files_[path];
     const auto& c = kept.contents;
-    const bool same = c && (stamp ? c->read && kept.settled && *stamp == c->stamp : !c->read);
+    const bool same =
+        c && (stamp ? c->read && kept.settled && *stamp == c->stamp : !c->read && c->refused == refused);
     if (!same) {
         const long long read_at = now_ns();
-        kept.contents = std::make_shared<const ini::IniContents>(ini::read_all(path));
-        kept.settled = kept.contents->read && read_at - kept.contents->stamp.mtime_ns > kSettleNs;
+        ini::IniContents fresh = stamp ? ini::read_all(opened.fd) : ini::IniContents{};
+        fresh.refused = !stamp && refused;
+        kept.settled = fresh.read && read_at - fresh.stamp.mtime_ns > kSettleNs;
+        kept.contents = std::make_shared<const ini::IniContents>(std::move(fresh));
         ++reads_;
     }
     return kept.contents;

@@ -1,10 +1,12 @@
 // INI files kept for the whole run (the style and barcode files): each is
-// read again only when it changed on disk, so a burst of messages reads it once.
+// opened through the confined open at every use and read again only when the
+// file opened is another version, so a burst of messages reads it once.
 #pragma once
 
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/os/ini_file.h"
 
@@ -12,12 +14,15 @@ namespace velarion {
 
 class IniCache {
 public:
-    // The file's contents as last read; read now when it was never read, its
-    // stamp (device, inode, modification time, size) differs from the one
+    // The file's contents as last read. The file is opened once per call,
+    // below one of roots with no link followed (a swapped-in link is refused
+    // there and never read), and its stamp (device, inode, modification
+    // time, size) taken from that descriptor: it is read from the same
+    // descriptor when it was never read, its stamp differs from the one
     // read, or it had been modified just before it was read (an edit in the
     // same tick of the file system's clock would keep the stamp). A missing
-    // file reads as empty until it appears.
-    std::shared_ptr<const ini::IniContents> get(const std::string& path);
+    // or refused file reads as empty (refused set) until a file is there.
+    std::shared_ptr<const ini::IniContents> get(const std::string& path, const std::vector<std::string>& roots);
 
     // Times a file was read from disk (for tests and measurements).
     int reads() const { return reads_; }

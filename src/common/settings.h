@@ -45,7 +45,9 @@ struct HostInfo {
     std::string decimal_separator;  // "", "." or ","
     std::string system_root;
     std::string product_name;
-    bool condensed_font = false;  // "Mnc57__a.ttf" found
+    // "Mnc57__a.ttf" found; unset until looked for: the agent looks at
+    // start-up (its window shows it), the composer when a print type needs it.
+    std::optional<bool> condensed_font;
     std::string user_name;
     std::string program_dir;    // with trailing "/"
     std::string documents_dir;  // the user's documents folder

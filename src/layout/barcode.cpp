@@ -83,8 +83,9 @@ void ReadBarcodeSettings(const Runtime& rt, const StyleSettings& style, BarcodeR
     const std::string file = barcode_file(rt, style);
     // The file is read once for all the barcodes of the run (a barcode on
     // every line of a listing would otherwise read it once per line), and
-    // again when it changes.
-    record.file = rt.ini_files.get(file);
+    // again when it changes; opened through the confined open and read from
+    // that descriptor, so a link swapped in after the check above is refused.
+    record.file = rt.ini_files.get(file, overlay::StyleRoots(rt));
     const ini::IniSection* section = record.file->section(record.section);
     const ini::IniSection* picture_section = image_section.empty() ? nullptr : record.file->section(image_section);
     const BarcodeProblems problem(record, file, section, picture_section, image_section);

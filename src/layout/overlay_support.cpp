@@ -73,16 +73,16 @@ std::string InLogoDir(const Runtime& rt, const std::string& name) {
     return rt.cfg.logo_dir + name;
 }
 
-namespace {
-std::vector<std::string> style_roots(const Runtime& rt) {
+std::vector<std::string> StyleRoots(const Runtime& rt) {
     std::vector<std::string> roots = rt.cfg.read_roots;
     roots.push_back(rt.cfg.logo_dir);
     return roots;
 }
 
+namespace {
 // Where a font named with a folder may lie.
 std::vector<std::string> font_roots(const Runtime& rt) {
-    std::vector<std::string> roots = style_roots(rt);
+    std::vector<std::string> roots = StyleRoots(rt);
     roots.push_back(rt.cfg.host.program_dir);
     for (const auto& f : font_files::system_folders()) roots.push_back(f);
     return roots;
@@ -92,7 +92,7 @@ std::vector<std::string> font_roots(const Runtime& rt) {
 std::string StyleFilePath(const Runtime& rt, const std::string& path) {
     const std::string found = paths::resolve(path);
     if (found.empty()) return path;
-    if (safe_path::readable_below(found, style_roots(rt))) return found;
+    if (safe_path::readable_below(found, StyleRoots(rt))) return found;
     rt.list.add(" File di stile fuori dalle cartelle ammesse " + path);
     return "";
 }
@@ -107,7 +107,7 @@ std::string StyleFontPath(const Runtime& rt, const std::string& name) {
 
 safe_path::Fd OpenStyleFile(const Runtime& rt, const std::string& path) {
     if (path.empty()) return {};
-    return std::move(safe_path::open_below(path, style_roots(rt)).fd);
+    return std::move(safe_path::open_below(path, StyleRoots(rt)).fd);
 }
 
 safe_path::Fd OpenStyleFont(const Runtime& rt, const std::string& name, const std::string& path) {

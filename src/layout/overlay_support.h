@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/os/error.h"
 #include "platform/os/safe_path.h"
@@ -37,6 +38,9 @@ Colour ParseColour(const Runtime& rt, const std::string& text);
 
 // A name without a folder is taken from the logo directory.
 std::string InLogoDir(const Runtime& rt, const std::string& name);
+
+// The folders style files are read from: the read folders and the logo folder.
+std::vector<std::string> StyleRoots(const Runtime& rt);
 
 // The file a style names (an overlay, a picture, a barcode or formatting
 // file), given as its full path: found without regard to case, and read only

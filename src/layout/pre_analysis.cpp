@@ -1,10 +1,11 @@
 #include "layout/pre_analysis.h"
 
-#include <fstream>
+#include <istream>
 #include <vector>
 
 #include "common/bounded_line.h"
 #include "common/runtime.h"
+#include "platform/os/safe_path.h"
 #include "platform/os/text_encoding.h"
 
 namespace velarion {
@@ -24,10 +25,11 @@ PreAnalysis AnalizzaTXT(Runtime& rt, const std::string& path, long page_section_
     rt.list.refresh();
 
     // One pass over the lines.
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return pre;
-    std::vector<char> buffer(1 << 16);
-    in.rdbuf()->pubsetbuf(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    // Opened without following a link or waiting on a FIFO put in its place.
+    const safe_path::Fd fd = safe_path::open_nofollow(path);
+    if (!fd.valid()) return pre;
+    safe_path::FdReader reader(fd);
+    std::istream in(&reader);
 
     bool has_logo = false, has_form_feed = false;
     long last_condensed_off = 0;

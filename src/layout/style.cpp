@@ -8,6 +8,7 @@
 #include "common/number_text.h"
 #include "common/runtime.h"
 #include "layout/overlay.h"
+#include "layout/overlay_support.h"
 #include "platform/os/text_encoding.h"
 
 namespace velarion {
@@ -282,9 +283,11 @@ StyleSettings ParseStyleSection(const Runtime& rt, const ini::IniContents& conte
 }
 
 const ini::IniContents& StyleFile::contents(const Runtime& rt) {
-    auto file = rt.ini_files.get(rt.cfg.style_file);
+    // Opened confined to the style folders, as every file a style names.
+    auto file = rt.ini_files.get(rt.cfg.style_file, overlay::StyleRoots(rt));
     // Another version of the file (or another file): its sections are made again.
     if (file != contents_ || rt.cfg.style_file != path_) {
+        if (file->refused) rt.list.add(" File di stile fuori dalle cartelle ammesse " + rt.cfg.style_file);
         contents_ = std::move(file);
         path_ = rt.cfg.style_file;
         sections_.clear();

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
+#include <istream>
 #include <iterator>
 #include <optional>
+#include <vector>
 
+#include "common/bounded_line.h"
 #include "common/runtime.h"
 #include "layout/logo.h"
 #include "layout/merge.h"
@@ -18,6 +20,7 @@
 #include "pdf/line_loop.h"
 #include "pdf/save_pdf.h"
 #include "platform/os/paths.h"
+#include "platform/os/safe_path.h"
 #include "platform/pdf/pdf_document.h"
 
 namespace velarion {
@@ -157,7 +160,11 @@ bool read_invoice(const Runtime& rt, const ComposeState& compose, const std::str
         refusal = "///X " + name + ": no attachment of that name in the message";
         return false;
     }
-    std::ifstream in(path, std::ios::binary);
+    // Opened without following a link or waiting on a FIFO put in its place.
+    const safe_path::Fd fd = safe_path::open_nofollow(path);
+    safe_path::FdReader reader(fd);
+    std::istream in(&reader);
+    if (!fd.valid()) in.setstate(std::ios::badbit);
     std::string bytes;
     char buffer[64 * 1024];
     while (in) {
@@ -169,7 +176,7 @@ bool read_invoice(const Runtime& rt, const ComposeState& compose, const std::str
             return false;
         }
     }
-    if (!in.eof()) {
+    if (!in.eof() || reader.failed()) {
         refusal = "///X " + name + ": the attachment cannot be read";
         return false;
     }
@@ -245,8 +252,11 @@ CreaPdfResult CreaPdf(Runtime& rt, LayoutState& layout, const PreAnalysis& pre, 
         }
         // The print file.
         step = 13;
-        std::ifstream in(input_path, std::ios::binary);
-        if (!in) {
+        // Opened once, no link followed, and read from that descriptor.
+        safe_path::Fd print_fd = safe_path::open_nofollow(input_path);
+        safe_path::FdReader print_reader(print_fd);
+        std::istream in(&print_reader);
+        if (!print_fd.valid()) {
             rt.list.add(" Crea Pdf " + input_path + " file non leggibile");
             return failed("the print file cannot be read");
         }
@@ -312,7 +322,7 @@ CreaPdfResult CreaPdf(Runtime& rt, LayoutState& layout, const PreAnalysis& pre, 
         // The line loop.
         step = 15;
         run_line_loop(rt, layout, *doc, in, job);
-        in.close();
+        print_fd = safe_path::Fd();  // closed before the document is saved
         add_once(compose.problems, job.problems);
         rt.trace("CHIUDO FILE");
         // Saving, protection and copies.

@@ -135,18 +135,29 @@ std::vector<FormatEntry> parse_format_table(const std::string& file_text, const 
 
 namespace {
 
-// The formatting table's file: its path (read only below the logo folder or
-// a read folder) and its text; nullopt, with the activity line, when it
-// cannot be read.
-std::optional<std::string> read_format_file(const Runtime& rt, const std::string& file_name, std::string& path,
+// The formatting table's file, opened once through the confined open: its
+// path (read only below the logo folder or a read folder) and descriptor.
+struct FormatFile {
+    std::string wanted, path;
+    safe_path::Fd fd;
+};
+
+FormatFile open_format_file(const Runtime& rt, const std::string& file_name) {
+    FormatFile f;
+    f.wanted = rt.cfg.logo_dir + paths::native(file_name);
+    f.path = overlay::StyleFilePath(rt, f.wanted);
+    f.fd = overlay::OpenStyleFile(rt, f.path);
+    return f;
+}
+
+// Its text, read from that descriptor; nullopt, with the activity line, when
+// it cannot be read.
+std::optional<std::string> read_format_file(const Runtime& rt, const std::string& file_name, const FormatFile& f,
                                             std::vector<FileProblem>* problems) {
-    const std::string wanted = rt.cfg.logo_dir + paths::native(file_name);
-    path = overlay::StyleFilePath(rt, wanted);
-    // Opened once, confined, and read from that descriptor.
-    std::optional<std::string> text = safe_path::read_whole(overlay::OpenStyleFile(rt, path));
+    std::optional<std::string> text = safe_path::read_whole(f.fd);
     if (!text) {
         rt.list.add(" Crea Pdf tabella di formattazione non trovata " + file_name);
-        if (problems) problems->push_back({wanted, 0, "formatting table not found"});
+        if (problems) problems->push_back({f.wanted, 0, "formatting table not found"});
     }
     return text;
 }
@@ -155,23 +166,27 @@ std::optional<std::string> read_format_file(const Runtime& rt, const std::string
 
 std::vector<FormatEntry> load_format_table(const Runtime& rt, const std::string& file_name,
                                            std::vector<FileProblem>* problems) {
-    std::string path;
-    const auto text = read_format_file(rt, file_name, path, problems);
-    return text ? parse_format_table(*text, path, problems) : std::vector<FormatEntry>{};
+    const FormatFile f = open_format_file(rt, file_name);
+    const auto text = read_format_file(rt, file_name, f, problems);
+    return text ? parse_format_table(*text, f.path, problems) : std::vector<FormatEntry>{};
 }
 
 const std::vector<FormatEntry>& FormatTables::get(const Runtime& rt, const std::string& file_name,
                                                   std::vector<FileProblem>& problems) {
-    // Kept while the same file is found unchanged (a stat, no read); the
-    // stamp is taken before the read, so a change while it is read is seen.
-    const auto stamp = ini::stamp_of(overlay::StyleFilePath(rt, rt.cfg.logo_dir + paths::native(file_name)));
+    // Kept while the file opened is the same version (an open and an fstat,
+    // no read); the stamp is the opened file's, taken before the read, so a
+    // change while it is read is seen and a swapped-in file is never taken
+    // for the one kept.
+    const FormatFile f = open_format_file(rt, file_name);
+    const auto stamp = ini::stamp_of(f.fd);
     auto it = tables_.find(file_name);
     if (it != tables_.end() && stamp && *stamp == it->second.stamp) {
         problems.insert(problems.end(), it->second.problems.begin(), it->second.problems.end());
         return it->second.rows;
     }
     Table table;
-    const auto text = read_format_file(rt, file_name, table.path, &problems);
+    table.path = f.path;
+    const auto text = read_format_file(rt, file_name, f, &problems);
     if (!text) {
         tables_.erase(file_name);
         return none_;

@@ -106,6 +106,7 @@ private:
     std::optional<StyleSettings> retro_;
     std::vector<LogoImage> retro_logos_;
     bool cut_ = false;  // "maxpaginalogo" ended the document
+    std::vector<Piece> pieces_;  // the current line's, kept from line to line
 };
 
 StyleSettings& LineLoop::retro_style() {
@@ -436,7 +437,7 @@ void LineLoop::run(std::istream& in) {
                 row = 1;
             apply_format_table(line, job_.format_table, row);
         }
-        std::vector<Piece> pieces = split_pieces(line, layout_.overlay.stop_label);
+        split_pieces(line, layout_.overlay.stop_label, pieces_);
 
         // The first page starts before the first line that takes a row.
         if (job_.page_count == 0) {
@@ -470,7 +471,7 @@ void LineLoop::run(std::istream& in) {
         }
         job_.fresh_page = false;
         // The line drawn, piece by piece.
-        draw_line(pieces, line, last);
+        draw_line(pieces_, line, last);
     }
     // A document cut by "maxpaginalogo" says how much of the file it left out.
     if (cut_) count_left_out(in, undrawn + (have_next ? 1 : 0));

@@ -34,13 +34,17 @@ void apply_substitutions(std::string& line, const std::vector<Substitution>& tab
 
 void long_dashes(std::string& line) {
     if (line.find('-') == std::string::npos || line.find("--") == std::string::npos) return;
-    const std::string original = line;
-    const std::size_t n = original.size();
+    // In place: only the byte at i changes, so the one before it is
+    // remembered as it was and the one after it is not yet changed.
+    const std::size_t n = line.size();
+    bool dash_before = false;
     for (std::size_t i = 0; i < n; ++i) {
-        if (original[i] != '-') continue;
-        const bool next = i + 1 < n && (original[i + 1] == '-' || original[i + 1] == '|');
-        const bool before = i > 0 && original[i - 1] == '-';
-        if (next || before) line[i] = '\x97';
+        const bool dash = line[i] == '-';
+        if (dash) {
+            const bool next = i + 1 < n && (line[i + 1] == '-' || line[i + 1] == '|');
+            if (next || dash_before) line[i] = '\x97';
+        }
+        dash_before = dash;
     }
 }
 
@@ -121,7 +125,13 @@ std::size_t piece_end(const std::string& line, std::size_t from) {
 
 std::vector<Piece> split_pieces(const std::string& line, std::string& stop_label) {
     std::vector<Piece> pieces;
-    // Most lines of a listing hold none of them: one normal piece.
+    split_pieces(line, stop_label, pieces);
+    return pieces;
+}
+
+void split_pieces(const std::string& line, std::string& stop_label, std::vector<Piece>& pieces) {
+    // Most lines of a listing hold none of them: one normal piece, made in
+    // the first piece of the last line, whose buffers are kept.
     bool plain = true;
     for (char c : line)
         if (splits(c)) {
@@ -129,11 +139,16 @@ std::vector<Piece> split_pieces(const std::string& line, std::string& stop_label
             break;
         }
     if (plain) {
-        pieces.emplace_back();
-        pieces.back().text = line;
-        pieces.back().last = true;
-        return pieces;
+        pieces.resize(1);
+        Piece& p = pieces.front();
+        p.text.assign(line);
+        p.style.assign("n");
+        p.record.clear();
+        p.section.clear();
+        p.last = true;
+        return;
     }
+    pieces.clear();
     Piece cur;
     auto flush = [&] {
         if (!cur.text.empty() || cur.style == "p") {
@@ -221,7 +236,6 @@ std::vector<Piece> split_pieces(const std::string& line, std::string& stop_label
     flush();
     if (pieces.empty()) pieces.push_back(std::move(cur));
     pieces.back().last = true;
-    return pieces;
 }
 
 bool only_control_characters(const std::string& line) {

@@ -43,6 +43,9 @@ struct Piece {
 
 // Splits a line into pieces (at least one). A "~%FINE-" marker sets stop_label.
 std::vector<Piece> split_pieces(const std::string& line, std::string& stop_label);
+// The same into `pieces`, whose first piece's buffers are used again for a
+// line without control characters (the line loop's, once per line).
+void split_pieces(const std::string& line, std::string& stop_label, std::vector<Piece>& pieces);
 
 // True when the line holds nothing but characters below 32.
 bool only_control_characters(const std::string& line);

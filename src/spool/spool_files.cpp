@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
+#include <istream>
 #include <system_error>
 
 #include "common/bounded_line.h"
@@ -19,16 +19,28 @@ namespace fs = std::filesystem;
 
 namespace velarion::spool {
 
+namespace {
+// A spool or work file opened once for reading: never through a link, never
+// waiting on a FIFO, a plain file only, so that a file checked and then
+// swapped for something else is not what is read. NumberedError 53 otherwise.
+safe_path::Fd open_text(const std::string& path) {
+    safe_path::Fd fd = safe_path::open_nofollow(path);
+    if (!fd.valid()) throw NumberedError(53, "File not found " + path);
+    return fd;
+}
+}  // namespace
+
 std::vector<std::string> read_lines(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw NumberedError(53, "File not found " + path);
+    const safe_path::Fd fd = open_text(path);
+    safe_path::FdReader reader(fd);
+    std::istream in(&reader);
     std::vector<std::string> lines;
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         lines.push_back(std::move(line));
     }
-    if (in.bad()) throw NumberedError(57, "Device I/O error " + path);
+    if (in.bad() || reader.failed()) throw NumberedError(57, "Device I/O error " + path);
     return lines;
 }
 
@@ -36,8 +48,9 @@ namespace {
 // Lines of at most max_line bytes, max_total in all; TooLarge beyond.
 std::vector<std::string> read_limited(const std::string& path, std::size_t max_line, std::size_t max_total,
                                       const std::string& too_long_line, const std::string& too_large) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw NumberedError(53, "File not found " + path);
+    const safe_path::Fd fd = open_text(path);
+    safe_path::FdReader reader(fd);
+    std::istream in(&reader);
     std::vector<std::string> lines;
     std::size_t total = 0;
     std::string line;
@@ -49,7 +62,7 @@ std::vector<std::string> read_limited(const std::string& path, std::size_t max_l
         if (total > max_total + 2) throw TooLarge(too_large);
         lines.push_back(std::move(line));
     }
-    if (in.bad()) throw NumberedError(57, "Device I/O error " + path);
+    if (in.bad() || reader.failed()) throw NumberedError(57, "Device I/O error " + path);
     return lines;
 }
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/null_view.h"
+#include "layout/overlay_support.h"
 #include "layout/style.h"
 #include "platform/os/clock.h"
 #include "platform/os/ini_file.h"
@@ -89,8 +90,9 @@ void styles(Report& r, Agent& a) {
     for (const auto& name : names) file.section(a.rt, name);
     for (const auto& p : file.problems()) r.line(p.message());
     // The logo pictures the styles name ("file": <file>.jpg in the logo folder),
-    // from a reading of its own (the loader's cache may have moved on).
-    const ini::IniContents again = ini::read_all(path);
+    // from a reading of its own (the loader's cache may have moved on),
+    // through the confined open as the loader's.
+    const ini::IniContents again = ini::read_all(overlay::OpenStyleFile(a.rt, path));
     for (const auto& section : again.sections)
         for (const auto& e : section.entries) {
             if (text::upper(e.key) != "FILE" || text::trim(e.value).empty()) continue;

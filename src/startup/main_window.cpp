@@ -104,7 +104,7 @@ LoadResult Form1Logic::load() {
         std::string caption = view.caption();
         caption += a_.settings.pdf.xp_edition ? " - DLLNEW" : " - DLLOLD";
         if (a_.settings.sw.smtp_component) caption += " - CDO";
-        if (a_.settings.host.condensed_font) caption += " - Cond";
+        if (a_.settings.host.condensed_font.value_or(false)) caption += " - Cond";
         view.set_caption(caption);
 
         // Window, tray icon, status.

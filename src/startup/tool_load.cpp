@@ -16,7 +16,8 @@ std::string load_tool_settings(Agent& agent, const std::vector<std::string>& key
     // The host facts the process entry finds.
     cfg.host.decimal_separator = decimal_separator_test();
     cfg.host.program_dir = paths::program_dir();
-    cfg.host.condensed_font = condensed_font_present(cfg.host.system_root, cfg.host.program_dir);
+    // The condensed font is looked for only when a print type needs it: a
+    // listing in the standard fonts starts no font lookup (fontconfig).
 
     std::string line;
     for (const auto& k : keywords) line += (line.empty() ? "" : " ") + k;

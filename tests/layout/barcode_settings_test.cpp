@@ -2,6 +2,10 @@
 // the calls made to a recording drawing object.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
 #include "layout/barcode.h"
 #include "layout/barcode_bars.h"
 #include "layout/overlay.h"
@@ -27,6 +31,7 @@ protected:
     }
 
     testing::TempDir dir;
+    testing::TempDir outside;  // a folder no style file may be read from
     testing::LayoutContext t;
     testing::RecordingDoc doc;
 };
@@ -78,6 +83,35 @@ TEST_F(BarcodeSettingsTest, AChangedFileIsReadAgain) {
     EXPECT_EQ(t.rt.ini_files.reads(), reads);
     testing::write_file(dir / "barcode.ini", "[k]\nnomefilefont=F1\ntipo=i2of5\n");
     EXPECT_EQ(read("k").values.kind, "i2of5");
+}
+
+// barcode.ini swapped for a link to an outside file, over and over while
+// the barcodes of a listing are read: the outside settings are never taken.
+TEST_F(BarcodeSettingsTest, AFileSwappedForALinkIsNeverRead) {
+    const std::string inside = "[k]\nnomefilefont=F1\ntipo=code128\n";
+    testing::write_file(dir / "barcode.ini", inside);
+    testing::write_file(outside.path() + "barcode.ini", "[k]\nnomefilefont=F1\ntipo=i2of5\n");
+    const std::string next = dir / "next.ini";
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        for (int n = 0; !stop; ++n) {
+            std::error_code ec;
+            std::filesystem::remove(next, ec);
+            if (n % 2)
+                testing::write_file(next, inside);
+            else
+                std::filesystem::create_symlink(outside.path() + "barcode.ini", next, ec);
+            std::filesystem::rename(next, dir / "barcode.ini", ec);
+        }
+    });
+    int taken = 0;
+    for (int line = 0; line < 2000; ++line) taken += read("k").values.kind == "i2of5";
+    stop = true;
+    writer.join();
+    EXPECT_EQ(taken, 0);
+    std::filesystem::remove(dir / "barcode.ini");
+    testing::write_file(dir / "barcode.ini", inside);
+    EXPECT_EQ(read("k").values.kind, "code128");
 }
 
 // The numbers are made once by the read; what the drawing cannot use reads

@@ -167,7 +167,7 @@ class Package(unittest.TestCase):
             name = os.path.basename(tool)
             self.assertEqual(run([path, "--version"]).stdout, f"{name} (Velarion) {VERSION}\n")
             self.assertTrue(run([path, "--help"]).stdout.startswith(f"Usage: {name} "))
-        for binary in ("velarion", "velarion-compose", "encryptpdf", "pkzip"):
+        for binary in ("velarion", "velarion-compose", "velarion-compose-pictures.so", "encryptpdf", "pkzip"):
             dynamic = run(["readelf", "-d", os.path.join(prog, binary)]).stdout
             self.assertNotRegex(dynamic, r"RPATH|RUNPATH", binary)  # nothing points into the build tree
             self.assertNotIn(BUILD, dynamic)

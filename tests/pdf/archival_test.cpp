@@ -560,6 +560,16 @@ TEST(FacturX, ConformanceLevelsOfTheGuidelines) {
                                    invoice("urn:cen.eu:en16931:2017").substr(39),
                                inv, refusal));
     EXPECT_EQ(refusal, "the XML is not UTF-8 (windows-1252)");
+    // Bytes the declared encoding cannot convert: refused with the parser's
+    // reason, and nothing written to standard error (the agent's journal).
+    for (const char* encoding : {"UCS-4", "UTF-32", "ISO-10646-UCS-4"}) {
+        ::testing::internal::CaptureStderr();
+        EXPECT_FALSE(read_factur_x(std::string("<?xml version=\"1.0\" encoding=\"") + encoding + "\"?>\n<a>" +
+                                       std::string("\x00\x00\xFE\xFF", 4) + "</a>",
+                                   inv, refusal));
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << encoding;
+        EXPECT_FALSE(refusal.empty());
+    }
     // A value quoted in a reason is cut: the reason goes into every log.
     EXPECT_FALSE(read_factur_x(invoice("urn:" + std::string(100'000, 'z')), inv, refusal));
     EXPECT_LT(refusal.size(), 300u);

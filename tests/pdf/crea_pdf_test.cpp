@@ -1,8 +1,11 @@
 // CreaPdf on real print files, checked with poppler's tools.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <atomic>
 #include <cmath>
 #include <filesystem>
+#include <thread>
 
 #include "compose_fixture.h"
 #include "platform/pdf/pdf_document.h"
@@ -121,6 +124,67 @@ TEST_F(ComposeTest, ResultNamesFittedRefusedAndFailed) {
     EXPECT_EQ(layout.style.name, "LETT");
     // The file was read once for the four attempts.
     EXPECT_EQ(layout.styles.reads(), 1);
+}
+
+// A writer swapping loghi.ini for a link to a style file outside the style
+// folders, over and over while messages are composed: no message is ever
+// styled by the outside file (its substitution would print "FUORI"), and
+// the file in place once the writer stops styles the next one.
+TEST_F(ComposeTest, AStyleFileSwappedForALinkNeverStylesAMessage) {
+    const std::string inside = "[LETT]\nrimpiazza1=PRIVATO\nrimpcon1=INTERNO\n";
+    styles(inside);
+    write_file(dir / "fuori/loghi.ini", "[LETT]\nrimpiazza1=PRIVATO\nrimpcon1=FUORI\n");
+    const std::string style = dir / "loghi/loghi.ini", next = dir / "loghi/next.ini";
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        for (int n = 0; !stop; ++n) {
+            std::error_code ec;
+            fs::remove(next, ec);
+            if (n % 2)
+                write_file(next, inside);
+            else
+                fs::create_symlink(dir / "fuori/loghi.ini", next, ec);
+            fs::rename(next, style, ec);
+        }
+    });
+    const std::string path = print_file("RACE01.txt", "dato PRIVATO\r\n");
+    // One message: its own layout state, the type sequence, the PDF's text.
+    auto message = [&] {
+        LayoutState one;
+        one.style.name = "LETT";
+        pre = AnalizzaTXT(rt, path);
+        for (const char* type : kPrintTypes)
+            if (CreaPdf(rt, one, pre, path, type, "RACE01.txt").fitted()) return pdf_text(one.compose.created_pdf);
+        return std::string();
+    };
+    int outside = 0;
+    for (int n = 0; n < 25; ++n) outside += message().find("FUORI") != std::string::npos;
+    stop = true;
+    writer.join();
+    EXPECT_EQ(outside, 0);
+    // A link in place: the message goes without the style, and says why.
+    fs::remove(style);
+    fs::create_symlink(dir / "fuori/loghi.ini", style);
+    list.clear();
+    EXPECT_NE(message().find("dato PRIVATO"), std::string::npos);
+    EXPECT_TRUE(logged(" File di stile fuori dalle cartelle ammesse " + style));
+    fs::remove(style);
+    styles(inside);
+    EXPECT_NE(message().find("dato INTERNO"), std::string::npos);
+}
+
+// A print file swapped for a link or a FIFO in the work folder is not read
+// through (no outside text, no wait for a writer): the file cannot be read.
+TEST_F(ComposeTest, APrintFileThatIsALinkOrAFifoIsNotRead) {
+    write_file(dir / "fuori/segreto.txt", "SEGRETO\r\n");
+    const std::string link = dir / "tempozip/LINK02.txt", fifo = dir / "tempozip/FIFO02.txt";
+    fs::create_symlink(dir / "fuori/segreto.txt", link);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {link, fifo}) {
+        EXPECT_EQ(AnalizzaTXT(rt, path).line_count, 0);
+        EXPECT_EQ(CreaPdf(rt, layout, pre, path, "12v", paths_name(path)).kind, CreaPdfResult::Kind::failed);
+        EXPECT_TRUE(logged(" Crea Pdf " + path + " file non leggibile")) << path;
+    }
 }
 
 // A burst of messages reads the style file and each formatting table once:

@@ -15,6 +15,10 @@ TEST(LineRewrites, DashesBecomeLongDashesOnlyInRuns) {
     std::string single = "a-b-c";
     long_dashes(single);
     EXPECT_EQ(single, "a-b-c");
+    // Runs at both ends, a run of two, and a hyphen after a run's end.
+    std::string ends = "--x--|-y-- -";
+    long_dashes(ends);
+    EXPECT_EQ(ends, "\x97\x97x\x97\x97|-y\x97\x97 -");
 }
 
 TEST(LineRewrites, EuroSignAndTags) {
@@ -114,6 +118,30 @@ TEST(Pieces, FontRecordBarcodeAndStopLabel) {
     // A marker alone only sets the label, and a short name is taken whole.
     split_pieces("~%FINE-GS", stop);
     EXPECT_EQ(stop, "GS");
+}
+
+TEST(Pieces, KeptPiecesAreMadeAfreshForEachLine) {
+    // The line loop's pieces go from line to line: a plain line after one
+    // with a font record and a barcode is one normal piece, nothing kept.
+    std::string stop;
+    std::vector<Piece> pieces;
+    split_pieces("A\x10" "255 000 128" "05" "14.5 " "red\x12" "B~%12345~%FINE-C39 X", stop, pieces);
+    ASSERT_EQ(pieces.size(), 4u);
+    split_pieces("plain line", stop, pieces);
+    ASSERT_EQ(pieces.size(), 1u);
+    EXPECT_EQ(pieces[0].text, "plain line");
+    EXPECT_EQ(pieces[0].style, "n");
+    EXPECT_EQ(pieces[0].record, "");
+    EXPECT_EQ(pieces[0].section, "");
+    EXPECT_TRUE(pieces[0].last);
+    // And a line with pieces after a plain one has only its own.
+    split_pieces("AB\x0f" "CD", stop, pieces);
+    ASSERT_EQ(pieces.size(), 2u);
+    EXPECT_EQ(pieces[0].text, "AB");
+    EXPECT_FALSE(pieces[0].last);
+    EXPECT_EQ(pieces[1].style, "c");
+    EXPECT_EQ(pieces[1].text, "CD");
+    EXPECT_EQ(stop, "C39");
 }
 
 TEST(Pieces, EmptyAndControlOnlyLines) {

@@ -16,7 +16,7 @@ TEST(ControlloDll, ReportsTheLinkedEditionAndMerging) {
     EXPECT_FALSE(t.cfg.pdf.ocx_edition);
     EXPECT_TRUE(t.cfg.pdf.merge);
     // The monospaced fonts stay usable: the drawing component registers them.
-    EXPECT_TRUE(t.cfg.host.condensed_font);
+    EXPECT_EQ(t.cfg.host.condensed_font, true);
     ASSERT_EQ(t.list.size(), 1u);
     EXPECT_EQ(t.list.lines()[0], "07/12/2026 10:30:00 Abilitata funzione merge");
     EXPECT_TRUE(t.view.boxes.empty());

@@ -247,6 +247,56 @@ TEST(VelarionCompose, WatchComposesAgainWhenAWatchedFileChanges) {
     EXPECT_EQ(p.wait(), 0);
 }
 
+// A composition in the standard fonts loads no library it does not use: the
+// page pictures' renderer (poppler) comes as a module for --png only, and the
+// token fetching (libcurl) is not linked in.
+TEST(VelarionCompose, LinksNoPictureOrHttpLibrary) {
+    const auto dynamic = run_program({"/usr/bin/readelf", "-d", kCompose});
+    ASSERT_EQ(dynamic.status, 0) << dynamic.err;
+    EXPECT_NE(dynamic.out.find("libqpdf"), std::string::npos) << dynamic.out;  // what it does use is listed
+    EXPECT_EQ(dynamic.out.find("poppler"), std::string::npos) << dynamic.out;
+    EXPECT_EQ(dynamic.out.find("libcurl"), std::string::npos) << dynamic.out;
+    EXPECT_TRUE(fs::exists(std::string(VELARION_BIN_DIR) + "/velarion-compose-pictures.so"));
+}
+
+// The condensed font ("Mnc57__a.ttf") is looked for, through fontconfig, only
+// when a print type that uses it is composed; fontconfig says when it loads
+// its configuration (FC_DEBUG=1024).
+TEST(VelarionCompose, LooksForTheCondensedFontOnlyForTheTypesThatUseIt) {
+    if (fs::exists(std::string(VELARION_BIN_DIR) + "/Mnc57__a.ttf"))
+        GTEST_SKIP() << "the condensed font lies in the program's folder: fontconfig is never asked";
+    TempDir dir;
+    write_file(dir / "RIGHE1.txt", "prima riga\nseconda riga\n");
+    auto r = run_program({kCompose, dir / "RIGHE1.txt", "--type", "10o-"}, {"FC_DEBUG=1024"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out.find("config file"), std::string::npos) << r.out;
+    r = run_program({kCompose, dir / "RIGHE1.txt", "--type", "12v"}, {"FC_DEBUG=1024"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("config file"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\nprint type: 12v\n"), std::string::npos) << r.out;
+}
+
+// The print file is composed where it lies (through a link in the work
+// folder): it is left as it was; an output already there is replaced, and
+// an output that is a link is written through.
+TEST(VelarionCompose, LeavesThePrintFileAndReplacesTheOutput) {
+    TempDir dir;
+    const std::string text = "prima riga\nseconda riga\n";
+    write_file(dir / "RIGHE1.txt", text);
+    write_file(dir / "out.pdf", "old");
+    auto r = compose({dir / "RIGHE1.txt", "-o", dir / "out.pdf"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(read_file(dir / "RIGHE1.txt"), text);
+    EXPECT_NE(pdf_text(dir / "out.pdf").find("seconda riga"), std::string::npos);
+    fs::create_directories(dir / "elsewhere");
+    write_file(dir / "elsewhere/target.pdf", "old");
+    fs::create_symlink(dir / "elsewhere/target.pdf", dir / "link.pdf");
+    r = compose({dir / "RIGHE1.txt", "-o", dir / "link.pdf"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(fs::is_symlink(dir / "link.pdf"));
+    EXPECT_NE(pdf_text(dir / "elsewhere/target.pdf").find("seconda riga"), std::string::npos);
+}
+
 TEST(VelarionCompose, ArgumentsHelpAndVersion) {
     TempDir dir;
     write_file(dir / "A.txt", "a\n");

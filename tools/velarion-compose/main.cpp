@@ -161,6 +161,18 @@ void print_line(const std::string& line) {
 volatile std::sig_atomic_t g_stop = 0;
 void on_stop(int) { g_stop = 1; }
 
+// The PDF made in the work folder moved to where it goes: renamed when both
+// are on one file system (the work folder is removed anyway), else copied;
+// an output that is a link is written through, as a copy does.
+void deliver_pdf(const fs::path& made, const fs::path& output) {
+    std::error_code ec;
+    if (!fs::is_symlink(fs::symlink_status(output, ec))) {
+        fs::rename(made, output, ec);
+        if (!ec) return;
+    }
+    fs::copy_file(made, output, fs::copy_options::overwrite_existing);
+}
+
 // One composition of the print file (and, with --check, the check of its
 // style); returns the exit status. With a watch, the print file and the logo
 // folder are watched from before the print file is read, and what the
@@ -186,10 +198,13 @@ int compose_once(const Options& o, const fs::path& input, const fs::path& output
         // From here on every activity line is shown as it is added.
         agent.list.set_on_add(print_line);
 
-        // The print file is composed from its copy in the work folder, as an attachment is.
+        // The print file is composed under its name in the work folder, as an
+        // attachment is, where the PDF is written beside it: through a link,
+        // since a copy of a long listing costs as much as a good part of its
+        // composition.
         const std::string name = input.filename().string();
         const std::string copy = work.path() + name;
-        fs::copy_file(input, copy, fs::copy_options::overwrite_existing);
+        fs::create_symlink(input, copy);
         MessageLayout layout(o.style);
         // The checker's overlays go on past a failing line and name every one.
         layout.state().overlay.checking = o.check;
@@ -219,7 +234,7 @@ int compose_once(const Options& o, const fs::path& input, const fs::path& output
             if (!layout.conformance().empty()) std::printf("conformance: %s\n", layout.conformance().c_str());
             std::error_code ec;
             fs::create_directories(output.parent_path(), ec);
-            fs::copy_file(layout.created_pdf(), output, fs::copy_options::overwrite_existing);
+            deliver_pdf(layout.created_pdf(), output);
             std::printf("pdf: %s\n", output.c_str());
             written.push_back(output.string());
             if (!o.png_dir.empty()) {

@@ -1,35 +1,45 @@
 #include "page_pictures.h"
 
-#include <poppler-document.h>
-#include <poppler-image.h>
-#include <poppler-page-renderer.h>
-#include <poppler-page.h>
+#include <dlfcn.h>
 
-#include <memory>
 #include <stdexcept>
+
+#include "platform/os/paths.h"
 
 namespace velarion::compose {
 
-std::vector<std::string> render_pages(const std::string& pdf, const std::string& folder,
-                                      const std::string& stem, int dpi) {
-    const std::unique_ptr<poppler::document> doc(poppler::document::load_from_file(pdf));
-    if (!doc || doc->is_locked()) throw std::runtime_error("cannot read " + pdf);
-    poppler::page_renderer renderer;
-    renderer.set_render_hint(poppler::page_renderer::antialiasing, true);
-    renderer.set_render_hint(poppler::page_renderer::text_antialiasing, true);
-    renderer.set_paper_color(0xffffffff);
-    renderer.set_image_format(poppler::image::format_rgb24);
+namespace {
 
+using RenderEntry = void (*)(const std::string&, const std::string&, const std::string&, int,
+                             std::vector<std::string>&);
+
+// The renderer module, loaded on first use and kept for the process (--watch
+// renders again after every change).
+RenderEntry renderer() {
+    static RenderEntry entry = [] {
+        const std::string module = paths::program_dir() + kPicturesModule;
+        void* handle = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!handle) {
+            const char* why = ::dlerror();
+            // dlerror names the file.
+            throw std::runtime_error(std::string("cannot load the page renderer: ") + (why ? why : module.c_str()));
+        }
+        void* symbol = ::dlsym(handle, kRenderEntry);
+        if (!symbol) {
+            ::dlclose(handle);
+            throw std::runtime_error("the page renderer " + module + " has no " + kRenderEntry);
+        }
+        return reinterpret_cast<RenderEntry>(symbol);
+    }();
+    return entry;
+}
+
+}  // namespace
+
+std::vector<std::string> render_pages(const std::string& pdf, const std::string& folder, const std::string& stem,
+                                      int dpi) {
     std::vector<std::string> written;
-    for (int i = 0; i < doc->pages(); ++i) {
-        const std::unique_ptr<poppler::page> page(doc->create_page(i));
-        if (!page) throw std::runtime_error("cannot read page " + std::to_string(i + 1) + " of " + pdf);
-        const poppler::image image = renderer.render_page(page.get(), dpi, dpi);
-        const std::string file = folder + "/" + stem + "-" + std::to_string(i + 1) + ".png";
-        if (!image.is_valid() || !image.save(file, "png", dpi))
-            throw std::runtime_error("cannot write " + file);
-        written.push_back(file);
-    }
+    renderer()(pdf, folder, stem, dpi, written);
     return written;
 }
 

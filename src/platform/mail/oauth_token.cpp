@@ -10,6 +10,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
+#include "platform/mail/oauth_token_state.h"
 #include "platform/os/atomic_file.h"
 #include "platform/os/secret_text.h"
 
@@ -96,27 +97,6 @@ std::string text_field(const nlohmann::json& answer, const char* key) {
 }
 
 }  // namespace
-
-struct Tokens::State {
-    // What is kept for one set of settings.
-    struct Entry {
-        std::string access_token;
-        Clock::time_point renew_at{};
-        std::string rotated_refresh;  // a refresh token rotated by the provider, when it has no file to go to
-        std::vector<std::string> seen;  // every secret met, to hide from texts
-    };
-    std::map<std::string, Entry> entries;  // by token URL, client and refresh token source
-
-    static std::string key(const Config& c) {
-        return c.token_url + '\n' + c.client_id + '\n' + c.refresh_token_file + '\n' + c.refresh_token + '\n' +
-               c.scope;
-    }
-};
-
-Tokens::Tokens(std::chrono::seconds margin, int timeout)
-    : margin_(margin), timeout_(timeout), state_(std::make_unique<State>()) {}
-
-Tokens::~Tokens() = default;
 
 std::string url_refusal(const std::string& url) {
     curl_init();
@@ -272,14 +252,6 @@ std::string Tokens::access_token(const Config& config, bool fresh) {
         }
     }
     return token;
-}
-
-std::vector<std::string> Tokens::secrets(const Config& config) const {
-    std::lock_guard lock(mutex_);
-    std::vector<std::string> out{config.client_secret, config.refresh_token};
-    const auto it = state_->entries.find(State::key(config));
-    if (it != state_->entries.end()) out.insert(out.end(), it->second.seen.begin(), it->second.seen.end());
-    return out;
 }
 
 }  // namespace velarion::oauth

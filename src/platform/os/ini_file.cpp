@@ -94,6 +94,12 @@ std::optional<FileStamp> stamp_of(const std::string& path) {
     return stamp_from(st);
 }
 
+std::optional<FileStamp> stamp_of(const safe_path::Fd& fd) {
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    return stamp_from(st);
+}
+
 const IniSection* IniContents::section(const std::string& name) const {
     for (const auto& s : sections)
         if (strcasecmp(s.name.c_str(), name.c_str()) == 0) return &s;
@@ -307,11 +313,11 @@ bool write_values(const std::string& section, const std::vector<std::pair<std::s
     });
 }
 
-IniContents read_all(const std::string& path) {
-    IniContents out;
-    std::string data;
+namespace {
+// The contents of the bytes read; read stays false when they are no INI file.
+void fill(IniContents& out, const std::string& data) {
     Ini ini;
-    if (!read_bytes(path, data, &out.stamp) || !load_data(ini, data)) return out;
+    if (!load_data(ini, data)) return;
     out.read = true;
     // SimpleIni keeps no line numbers: the lines are scanned here for each
     // header and key (the last line of a key written twice, whose value the
@@ -354,6 +360,22 @@ IniContents read_all(const std::string& path) {
         }
         out.sections.push_back(std::move(section));
     }
+}
+}  // namespace
+
+IniContents read_all(const std::string& path) {
+    IniContents out;
+    std::string data;
+    if (read_bytes(path, data, &out.stamp)) fill(out, data);
+    return out;
+}
+
+IniContents read_all(const safe_path::Fd& fd) {
+    IniContents out;
+    const auto stamp = stamp_of(fd);
+    if (!stamp) return out;
+    out.stamp = *stamp;
+    if (const auto data = safe_path::read_whole(fd)) fill(out, *data);
     return out;
 }
 

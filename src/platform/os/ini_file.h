@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/os/safe_path.h"
+
 namespace velarion::ini {
 
 // Value of section/key, or def when absent. At most 1023 characters.
@@ -41,6 +43,8 @@ struct FileStamp {
 
 // The stamp of a regular file; nullopt when there is none.
 std::optional<FileStamp> stamp_of(const std::string& path);
+// The stamp of the open regular file; nullopt when it is not one.
+std::optional<FileStamp> stamp_of(const safe_path::Fd& fd);
 
 // A whole INI file read in one pass, for loaders that take many sections:
 // each section's entries in file order (a key written twice once, with its
@@ -57,12 +61,19 @@ struct IniSection {
 };
 struct IniContents {
     bool read = false;  // a regular file was read
+    // Something was there but not opened: outside the allowed folders, a
+    // link on the way, a file with more than one name, or no regular file.
+    bool refused = false;
     FileStamp stamp;    // of the version read
     std::vector<IniSection> sections;
     // The section of that name, compared without case; nullptr when none.
     const IniSection* section(const std::string& name) const;
 };
 IniContents read_all(const std::string& path);
+// The same from a file already open (read from its start through that
+// descriptor, whatever is renamed or linked in its place meanwhile), stamped
+// from the descriptor before the read.
+IniContents read_all(const safe_path::Fd& fd);
 
 // With key and value: writes the entry (creating file and section).
 // With a key and no value: deletes the key. With no key: deletes the section.

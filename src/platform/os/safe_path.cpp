@@ -292,10 +292,11 @@ std::optional<std::string> read_whole(const Fd& fd) {
 FdReader::int_type FdReader::underflow() {
     if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
     for (;;) {
-        const ssize_t n = fd_ < 0 ? 0 : ::read(fd_, buffer_, sizeof buffer_);
+        const ssize_t n = fd_ < 0 ? 0 : ::read(fd_, buffer_.data(), buffer_.size());
         if (n < 0 && errno == EINTR) continue;
+        if (n < 0) failed_ = true;
         if (n <= 0) return traits_type::eof();
-        setg(buffer_, buffer_, buffer_ + n);
+        setg(buffer_.data(), buffer_.data(), buffer_.data() + n);
         return traits_type::to_int_type(*gptr());
     }
 }

@@ -82,13 +82,18 @@ std::optional<std::string> read_whole(const Fd& fd);
 class FdReader : public std::streambuf {
 public:
     explicit FdReader(const Fd& fd) : fd_(fd.get()) {}
+    // True once a read failed (the stream then saw the end of the file).
+    bool failed() const { return failed_; }
 
 protected:
     int_type underflow() override;
 
 private:
     int fd_;
-    char buffer_[16384];
+    bool failed_ = false;
+    // 64 KB: a long listing read in smaller pieces costs thousands of system
+    // calls a pass; on the heap, so readers on small thread stacks stay safe.
+    std::vector<char> buffer_ = std::vector<char>(64 * 1024);
 };
 
 // Opens the folder (as a directory descriptor) when its real location lies

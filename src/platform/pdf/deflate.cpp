@@ -13,12 +13,39 @@ namespace velarion::pdfwriter {
 struct Deflater::State {
     isal_zstream stream{};
     std::vector<unsigned char> level_buffer = std::vector<unsigned char>(ISAL_DEF_LVL1_DEFAULT);
+    // The Huffman codes of the page contents, made from the first page
+    // large enough to show the document's text.
+    std::unique_ptr<isal_hufftables> page_codes;
 };
+
+namespace {
+
+// A page shorter than this says too little of the document's text to make
+// its codes from.
+constexpr std::size_t kPageForCodes = 1024;
+
+std::uint8_t* bytes(std::string_view s) { return reinterpret_cast<std::uint8_t*>(const_cast<char*>(s.data())); }
+
+}  // namespace
 
 Deflater::Deflater() : state_(std::make_unique<State>()) {}
 Deflater::~Deflater() = default;
 
-void Deflater::compress(std::string_view in, std::string& out) {
+void Deflater::compress(std::string_view in, std::string& out) { deflate(in, out, nullptr); }
+
+void Deflater::compress_page(std::string_view in, std::string& out) {
+    State& st = *state_;
+    if (!st.page_codes && in.size() >= kPageForCodes) {
+        isal_huff_histogram histogram{};
+        isal_update_histogram(bytes(in), static_cast<int>(in.size()), &histogram);
+        auto codes = std::make_unique<isal_hufftables>();
+        // Every literal and length gets a code, so any later page can use them.
+        if (isal_create_hufftables(codes.get(), &histogram) == 0) st.page_codes = std::move(codes);
+    }
+    deflate(in, out, st.page_codes.get());
+}
+
+void Deflater::deflate(std::string_view in, std::string& out, const isal_hufftables* codes) {
     // One call compresses the whole stream into a buffer that is large
     // enough for anything but incompressible data; that is tried again with
     // a larger buffer.
@@ -27,13 +54,19 @@ void Deflater::compress(std::string_view in, std::string& out) {
         out.resize(capacity);
         isal_zstream& s = state_->stream;
         isal_deflate_stateless_init(&s);
-        s.level = 1;
-        s.level_buf = state_->level_buffer.data();
-        s.level_buf_size = static_cast<std::uint32_t>(state_->level_buffer.size());
+        if (codes) {
+            // Level 0 with the given codes: no histogram or code made per stream.
+            s.level = 0;
+            s.hufftables = const_cast<isal_hufftables*>(codes);
+        } else {
+            s.level = 1;
+            s.level_buf = state_->level_buffer.data();
+            s.level_buf_size = static_cast<std::uint32_t>(state_->level_buffer.size());
+        }
         s.gzip_flag = IGZIP_ZLIB;
         s.end_of_stream = 1;
         s.flush = NO_FLUSH;
-        s.next_in = reinterpret_cast<std::uint8_t*>(const_cast<char*>(in.data()));
+        s.next_in = bytes(in);
         s.avail_in = static_cast<std::uint32_t>(in.size());
         s.next_out = reinterpret_cast<std::uint8_t*>(out.data());
         s.avail_out = static_cast<std::uint32_t>(out.size());

@@ -21,6 +21,10 @@ namespace {
 // Pages queued at most: enough to keep the thread busy, few enough that
 // memory does not grow when compressing is the slower side.
 constexpr std::size_t kMaxJobs = 16;
+// Jobs queued before the thread is woken: waking it for each (two a page)
+// cost more processor time than writing the page objects. drain() wakes it
+// for what is left.
+constexpr std::size_t kWakeJobs = 8;
 constexpr std::size_t kFlushSize = 1 << 18;
 constexpr std::uint64_t kWritebackStep = 8 << 20;
 
@@ -49,11 +53,15 @@ PdfOutput::PdfOutput(const std::string& folder, const std::string& version) {
     buffer_.reserve(2 * kFlushSize);
     // The binary comment marks the file as binary for transfer programs.
     buffer_ = "%PDF-" + version + "\n%\xE2\xE3\xCF\xD3\n";
-    thread_ = std::jthread([this](std::stop_token stop) { run(stop); });
+    thread_ = std::jthread([this] { run(); });
 }
 
 PdfOutput::~PdfOutput() {
-    thread_.request_stop();
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    work_.notify_one();
     if (thread_.joinable()) thread_.join();
     if (fd_ >= 0) ::close(fd_);
 }
@@ -70,46 +78,62 @@ void PdfOutput::add_object(int number, std::string body) {
     push(std::move(job));
 }
 
-void PdfOutput::add_stream(int number, std::string entries, std::string data, bool deflate) {
+void PdfOutput::add_stream(int number, std::string entries, std::string data, Packing packing) {
     Job job;
     job.number = number;
     job.entries = std::move(entries);
     job.data = std::move(data);
     job.stream = true;
-    job.deflate = deflate;
+    job.packing = packing;
     push(std::move(job));
 }
 
 void PdfOutput::push(Job job) {
     if (finished_) throw PdfError("the document is already complete");
     std::unique_lock lock(mutex_);
+    caller_waits_ = true;
     idle_.wait(lock, [this] { return error_ || jobs_.size() < kMaxJobs; });
+    caller_waits_ = false;
     if (error_) std::rethrow_exception(error_);
     jobs_.push_back(std::move(job));
+    const bool wake = jobs_.size() >= kWakeJobs;
     lock.unlock();
-    work_.notify_one();
+    if (wake) work_.notify_one();
 }
 
 // Waits until the thread has written every queued job.
 void PdfOutput::drain() {
+    work_.notify_one();  // for the jobs short of a batch
     std::unique_lock lock(mutex_);
+    caller_waits_ = true;
     idle_.wait(lock, [this] { return error_ || (jobs_.empty() && !busy_); });
+    caller_waits_ = false;
     if (error_) std::rethrow_exception(error_);
 }
 
-void PdfOutput::run(std::stop_token stop) {
+// Whether the caller is to be woken: it waits, and there is room for a batch
+// of jobs, all is done or the file broke (woken for every free place, it
+// would sleep and wake once a job).
+bool PdfOutput::caller_to_wake() const {
+    return caller_waits_ && (error_ || jobs_.size() + kWakeJobs <= kMaxJobs);
+}
+
+void PdfOutput::run() {
     Deflater deflater;
     std::string compressed;
     for (;;) {
         Job job;
+        bool wake = false;
         {
             std::unique_lock lock(mutex_);
-            if (!work_.wait(lock, stop, [this] { return !jobs_.empty(); })) return;  // stopped
+            work_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+            if (jobs_.empty()) return;  // stopping, with everything queued written
             job = std::move(jobs_.front());
             jobs_.pop_front();
             busy_ = true;
+            wake = caller_to_wake();
         }
-        idle_.notify_all();  // room in the queue
+        if (wake) idle_.notify_all();  // room in the queue
         std::exception_ptr failure;
         try {
             write_job(job, compressed, deflater);
@@ -121,8 +145,9 @@ void PdfOutput::run(std::stop_token stop) {
             busy_ = false;
             if (failure && !error_) error_ = failure;
             if (error_) jobs_.clear();  // a broken file takes nothing more
+            wake = caller_to_wake();
         }
-        idle_.notify_all();
+        if (wake) idle_.notify_all();
     }
 }
 
@@ -133,19 +158,21 @@ void PdfOutput::write_job(Job& job, std::string& compressed, Deflater& deflater)
     append_integer(head, job.number);
     head += " 0 obj\n";
     if (!job.stream) {
-        head += job.entries;
-        head += "\nendobj\n";
+        // The body written as it is: the page tree of a long document is
+        // megabytes, not copied again here.
         write(head);
+        write(job.entries);
+        write("\nendobj\n", 8);
         return;
     }
     const std::string* data = &job.data;
-    if (job.deflate) {
-        deflater.compress(job.data, compressed);
-        data = &compressed;
-    }
+    const bool deflate = job.packing != Packing::stored;
+    if (job.packing == Packing::page_content) deflater.compress_page(job.data, compressed);
+    if (job.packing == Packing::deflated) deflater.compress(job.data, compressed);
+    if (deflate) data = &compressed;
     head += "<<";
     head += job.entries;
-    if (job.deflate) head += " /Filter /FlateDecode";
+    if (deflate) head += " /Filter /FlateDecode";
     head += " /Length ";
     append_integer(head, static_cast<std::int64_t>(data->size()));
     head += " >>\nstream\n";
@@ -222,7 +249,7 @@ void PdfOutput::finish(const std::string& trailer) {
     table += "\n%%EOF\n";
     write(table);
     flush();
-    std::vector<std::uint64_t>().swap(offsets_);
+    std::deque<std::uint64_t>().swap(offsets_);
     finished_ = true;
 }
 

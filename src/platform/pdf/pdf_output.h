@@ -20,6 +20,10 @@
 
 namespace velarion::pdfwriter {
 
+// How a stream is written: as it is, deflated, or deflated as a page's
+// content (with the codes of the document's first page, see Deflater).
+enum class Packing { stored, deflated, page_content };
+
 class PdfOutput {
 public:
     // `folder`: where the document will be saved, "" when not known;
@@ -35,8 +39,9 @@ public:
     // Queues an object whose body is complete ("<< ... >>").
     void add_object(int number, std::string body);
     // Queues a stream object: `entries` are its dictionary entries other
-    // than /Length and /Filter; `deflate` compresses the data on the thread.
-    void add_stream(int number, std::string entries, std::string data, bool deflate);
+    // than /Length and /Filter; the data is compressed on the thread as
+    // `packing` says.
+    void add_stream(int number, std::string entries, std::string data, Packing packing);
     // Writes everything queued, the cross-reference table and the trailer.
     // `trailer` holds the trailer's entries other than /Size.
     void finish(const std::string& trailer);
@@ -53,12 +58,14 @@ private:
         int number = 0;
         std::string entries;  // dictionary entries, or the whole body of a plain object
         std::string data;
-        bool stream = false, deflate = false;
+        bool stream = false;
+        Packing packing = Packing::stored;
     };
 
     void push(Job job);
     void drain();
-    void run(std::stop_token stop);
+    bool caller_to_wake() const;
+    void run();
     void write_job(Job& job, std::string& compressed, class Deflater& deflater);
     void write(const char* data, std::size_t size);
     void write(const std::string& s) { write(s.data(), s.size()); }
@@ -74,13 +81,17 @@ private:
     std::string buffer_;
     std::uint64_t written_ = 0;            // bytes handed to the file
     std::uint64_t writeback_from_ = 0;     // start of what has not been sent to the disk yet
-    std::vector<std::uint64_t> offsets_;   // by object number; 0 = not written
+    // By object number; 0 = not written. In blocks: a long document's table
+    // grows without being copied whole.
+    std::deque<std::uint64_t> offsets_;
 
     mutable std::mutex mutex_;
-    std::condition_variable_any work_;   // jobs queued or stop
-    std::condition_variable_any idle_;   // room in the queue or all done
+    std::condition_variable work_;   // jobs queued or stopping
+    std::condition_variable idle_;   // room in the queue or all done
     std::deque<Job> jobs_;
     bool busy_ = false;
+    bool caller_waits_ = false;  // in push or drain, for room or the end
+    bool stopping_ = false;      // the object goes: the thread ends
     std::exception_ptr error_;
     std::jthread thread_;  // last: stopped and joined before the rest goes
 };

@@ -25,6 +25,7 @@
 #include <cmath>
 #include <ctime>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -154,7 +155,7 @@ public:
         entries += " /BitsPerComponent ";
         append_integer(entries, header->bits);
         entries += " /Filter /DCTDecode";
-        output().add_stream(number, std::move(entries), std::move(file), false);
+        output().add_stream(number, std::move(entries), std::move(file), Packing::stored);
         const std::string resource = "/Im" + std::to_string(images_.size() + 1);
         images_.emplace(resource, number);
         image_names_.emplace(jpeg_path, resource);
@@ -556,7 +557,7 @@ private:
         PdfOutput& out = output();
         const int contents = out.new_object();
         const int page = out.new_object();
-        out.add_stream(contents, {}, std::move(content_), true);
+        out.add_stream(contents, {}, std::move(content_), Packing::page_content);
         content_ = std::string();
         std::string body = "<< /Type /Page /Parent ";
         append_integer(body, page_tree_);
@@ -638,7 +639,7 @@ private:
         std::string program = font_program(t, face.used);
         std::string entries = " /Length1 ";
         append_integer(entries, static_cast<std::int64_t>(program.size()));
-        out.add_stream(file, std::move(entries), std::move(program), true);
+        out.add_stream(file, std::move(entries), std::move(program), Packing::deflated);
     }
 
     // The objects that name all the others: resources, page tree,
@@ -672,7 +673,9 @@ private:
         r += " >>";
         out.add_object(resources_, std::move(r));
 
-        std::string tree = "<< /Type /Pages /Count ";
+        std::string tree;
+        tree.reserve(64 + 12 * page_objects_.size());  // at once: no copies while it grows
+        tree = "<< /Type /Pages /Count ";
         append_integer(tree, static_cast<std::int64_t>(page_objects_.size()));
         tree += " /Kids [";
         for (std::size_t i = 0; i < page_objects_.size(); ++i) {
@@ -682,7 +685,7 @@ private:
         }
         tree += "] >>";
         out.add_object(page_tree_, std::move(tree));
-        std::vector<int>().swap(page_objects_);
+        std::deque<int>().swap(page_objects_);
 
         const int info = out.new_object();
         const Dates dates = archival_.part ? now() : Dates{};
@@ -811,13 +814,13 @@ private:
     std::string archival_objects(PdfOutput& out, const Dates& dates) {
         std::string c;
         const int metadata = out.new_object();
-        out.add_stream(metadata, " /Type /Metadata /Subtype /XML", xmp_packet(dates), false);
+        out.add_stream(metadata, " /Type /Metadata /Subtype /XML", xmp_packet(dates), Packing::stored);
         c += " /Metadata ";
         append_integer(c, metadata);
         c += " 0 R";
 
         const int profile = out.new_object();
-        out.add_stream(profile, " /N 3", std::move(icc_profile_), true);
+        out.add_stream(profile, " /N 3", std::move(icc_profile_), Packing::deflated);
         icc_profile_ = std::string();
         c += " /OutputIntents [<< /Type /OutputIntent /S /GTS_PDFA1 /OutputConditionIdentifier (sRGB IEC61966-2.1)"
              " /RegistryName (http://www.color.org) /Info (sRGB IEC61966-2.1) /DestOutputProfile ";
@@ -834,7 +837,7 @@ private:
             entries += " /Params << /Size ";
             append_integer(entries, static_cast<std::int64_t>(f.data.size()));
             entries += " /ModDate (" + dates.pdf + ") >>";
-            out.add_stream(stream, std::move(entries), std::move(f.data), true);
+            out.add_stream(stream, std::move(entries), std::move(f.data), Packing::deflated);
             std::string name;
             append_literal(name, to_pdfdoc(f.name));
             std::string sb = "<< /Type /Filespec /F " + name + " /UF " + name + " /EF << /F ";
@@ -868,7 +871,7 @@ private:
     std::unique_ptr<PdfOutput> output_;
     std::string output_folder_;  // where the document will be saved, when told
     int catalog_ = 0, page_tree_ = 0, resources_ = 0;
-    std::vector<int> page_objects_;
+    std::deque<int> page_objects_;  // in blocks, as they grow with the pages
 
     bool page_open_ = false;
     int pages_ = 0;
