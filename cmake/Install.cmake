@@ -140,6 +140,7 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, fonts-liberation, icc-profiles-f
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-aiosmtpd, default-mta | mail-transport-agent")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
-# postinst makes the service's user and folders (systemd-sysusers, systemd-tmpfiles).
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${pkg_src}/postinst)
+# postinst makes the service's user and folders (systemd-sysusers, systemd-tmpfiles);
+# prerm stops the system services on removal; postrm cleans up on purge.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${pkg_src}/postinst ${pkg_src}/prerm ${pkg_src}/postrm)
 include(CPack)

@@ -59,7 +59,7 @@ bool append_lines(const std::string& work, const std::string& file, const std::v
 
 void flush_log(const Runtime& rt) {
     // Work directory; without one there is nowhere to write: keep the lines.
-    if (rt.cfg.op.tempozip_dir.empty() || rt.cfg.work_dir.empty()) return;
+    if (!rt.cfg.has_work || rt.cfg.work_dir.empty()) return;
     const std::string& work = rt.cfg.work_dir;
     // A Windows drive ("C:") names no folder here: nothing is created below the
     // current folder, and the lines wait for a work directory that exists.

@@ -264,6 +264,9 @@ void Settings::derive(const ini::IniContents* from) {
     spool_dir = folder_of(op.Path);
     has_spool = !op.Path.empty();
     has_work = !op.tempozip_dir.empty();
+    spool_key = op.Path;
+    logo_key = op.Dir_Loghi;
+    work_key = op.tempozip_dir;
     const std::string send = text::trim(op.send_dir);
     save_dir = send.empty() ? "" : folder_of(send);
     merge_dir = folder_of(op.unione_DIR);
@@ -348,6 +351,10 @@ void Settings::derive(const ini::IniContents* from) {
     const bool blank = sw.own_credentials;
     account_login = blank ? "" : op.login_email;
     account_password = blank ? "" : op.pwd_email;
+    const auto is_address = [](const std::string& s) { return s.find('@') != std::string::npos; };
+    sender = is_address(op.EMailAddr) ? text::trim(op.EMailAddr)
+             : is_address(op.login_email) ? text::trim(op.login_email)
+                                          : "";
 }
 
 void Settings::load_shared_keys(const ini::IniContents& file) {

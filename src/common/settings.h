@@ -187,6 +187,9 @@ struct Settings {
     std::string spool_dir;        // "Path", the same way
     bool has_spool = false;       // "Path" names a folder
     bool has_work = false;        // "tempozip_dir" names a folder
+    std::string spool_key;        // "Path" as written (the operator line shows it so)
+    std::string logo_key;         // "Dir_Loghi" as written, the same
+    std::string work_key;         // "tempozip_dir" as written (the PKZIP error line shows it so)
     std::string save_dir;         // "send_dir", the same way; "" when it names none
     std::string merge_dir;        // "unione_DIR", the same way ("/" when it names none)
     std::string logo_dir;         // "Dir_Loghi", the same way; spool_dir + "loghi/" when it is empty
@@ -202,6 +205,9 @@ struct Settings {
     std::string prepare_dir;      // that folder, "/" separators, trailing "/"
     std::string account_login;    // "login_email" for the transport; empty when "acc:" is "Y"
     std::string account_password; // "pwd_email" the same way
+    // The mail profile's own address: "EMailAddr" when it holds an "@", else
+    // "login_email" when that does, trimmed; "" for none.
+    std::string sender;
     // Where spool input may reach (each folder with a trailing "/"):
     // read_roots: the spool, work, save ("send_dir") and merge ("unione_DIR")
     // folders and "cartelle_lettura"; copy_roots: the save and prepare

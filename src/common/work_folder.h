@@ -15,4 +15,11 @@ inline std::string intermediates_lock(const std::string& work_dir) {
     return work_dir + kAgentsFolder + ".intermedi.lock";
 }
 
+// The instance lock of the agent named `name` (its operator): held while that
+// agent runs, so that a second agent of the operator on this work folder is
+// refused whatever user or runtime folder it has.
+inline std::string instance_lock(const std::string& work_dir, const std::string& name) {
+    return work_dir + kAgentsFolder + ".istanza_" + name + ".lock";
+}
+
 }  // namespace velarion::work_folder

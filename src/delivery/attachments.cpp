@@ -82,7 +82,7 @@ void locate_pdf(MessageAttachment& a) {
 void make_fax_zip(const Runtime& rt, const MessageAttachment& a) {
     if (!a.fax_zip) return;
     const int rc = process::run_and_wait(std::vector<std::string>{rt.cfg.host.program_dir + "pkzip", a.zip, a.pdf});
-    if (!paths::exists(a.zip) || rc == -1) rt.list.add(" Errore PKZIP " + rt.cfg.op.tempozip_dir);
+    if (!paths::exists(a.zip) || rc == -1) rt.list.add(" Errore PKZIP " + rt.cfg.work_key);
 }
 
 int count_attachment_positions(const DeliveryRequest& r) {

@@ -24,8 +24,6 @@ std::string default_store(const Runtime& rt) {
     return "maildir://localhost" + dir;
 }
 
-bool is_address(const std::string& s) { return s.find('@') != std::string::npos; }
-
 }  // namespace
 
 mail::Profile mail_profile(const Runtime& rt) {
@@ -35,10 +33,7 @@ mail::Profile mail_profile(const Runtime& rt) {
     p.drafts = mapi.drafts;
     p.transport = mapi.transport;
     // The profile's own address: the operator's mail address, else the mail account.
-    if (is_address(rt.cfg.op.EMailAddr))
-        p.from = text::trim(rt.cfg.op.EMailAddr);
-    else if (is_address(rt.cfg.op.login_email))
-        p.from = text::trim(rt.cfg.op.login_email);
+    p.from = rt.cfg.sender;
     p.tls = tls_policy(rt);
     p.data_timeout = smtp_data_wait(rt);
     p.oauth = oauth_sign_on(rt);

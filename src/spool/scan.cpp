@@ -508,7 +508,7 @@ bool SpoolScanner::checks_pass(const std::string& spool, const std::string& work
         return false;
     }
     std::error_code ec;
-    if (rt_.cfg.op.Path.empty() || !fs::is_directory(spool, ec)) {
+    if (!rt_.cfg.has_spool || !fs::is_directory(spool, ec)) {
         refuse("Non riesco ad accedere alla directory creazione messaggi " + spool);
         return false;
     }
@@ -579,7 +579,7 @@ void SpoolScanner::LEGGI_DIR() {
     try {
         // Spool directory, and the marker file of an AIX host.
         step = 1;
-        const bool no_spool = rt.cfg.op.Path.empty();
+        const bool no_spool = !rt.cfg.has_spool;
         scan.spool = rt.cfg.spool_dir;
         if (rt.cfg.sw.aix) run_.aix = true;
         if (!no_spool && paths::exists(scan.spool + "Aix.Velarion.txt")) run_.aix = true;

@@ -10,12 +10,14 @@
 #include <optional>
 
 #include "common/null_view.h"
+#include "common/work_folder.h"
 #include "platform/os/clock.h"
 #include "platform/os/instance_lock.h"
 #include "platform/os/service_notify.h"
 #include "platform/os/text_encoding.h"
 #include "startup/agent.h"
 #include "startup/command_line.h"
+#include "startup/instance_guard.h"
 #include "startup/main_window.h"
 #include "startup/sub_main.h"
 
@@ -100,18 +102,27 @@ private:
     bool stopping_said_ = false;
 };
 
-// The instance lock of this user; the running instance is woken on its socket.
+// The operator's instance lock in the work folder; the running instance is
+// woken on its socket. Without a lock nobody can be sure of one agent per
+// operator: the trouble is said and the start refused (plus:y runs anyway).
 class LockGuard final : public InstanceGuard {
 public:
-    bool another_running() override {
-        lock_ = InstanceLock::try_acquire(&trouble_);
+    bool another_running(const std::string& work_dir, const std::string& name) override {
+        name_ = name;
+        const std::string file = work_folder::instance_lock(work_dir, name);
+        if (work_dir.empty()) {
+            trouble_ = file + ": nessuna cartella di lavoro (tempozip_dir)";
+            return false;
+        }
+        lock_ = InstanceLock::try_acquire(file, &trouble_);
         return !lock_.has_value();
     }
-    void raise_other() override { InstanceLock::request_raise(); }
+    void raise_other() override { InstanceLock::request_raise(name_); }
     std::string trouble() const override { return trouble_; }
 
 private:
     std::optional<InstanceLock> lock_;
+    std::string name_;
     std::string trouble_;
 };
 
@@ -140,10 +151,11 @@ int run_headless(const std::string& command_line, bool once) {
     a.list.set_on_add([](const std::string& line) { write_line(stdout, line); });
 
     const std::vector<std::string> args = getcommandline(command_line, 10);
-    LockGuard guard;
-    if (!Sub_Main(a, args, guard)) return 1;
+    Sub_Main(a, args);
 
+    LockGuard guard;
     Form1Logic logic(a, args);
+    logic.set_instance_guard(&guard);
     view.attach(&logic);
     switch (logic.load()) {
         case LoadResult::Ready:

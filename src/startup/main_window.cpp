@@ -18,6 +18,7 @@
 #include "startup/agent.h"
 #include "startup/command_line.h"
 #include "startup/component_check.h"
+#include "startup/instance_guard.h"
 #include "startup/queue_report.h"
 #include "spool/queue_control.h"
 #include "startup/user_params.h"
@@ -118,7 +119,7 @@ LoadResult Form1Logic::load() {
         if (r != LoadResult::Ready) return r;
 
         // Operator line and the first log flush.
-        a_.list.add(" Operatore = " + a_.settings.sw.ope + " " + a_.settings.op.Path + " " + a_.settings.op.Dir_Loghi);
+        a_.list.add(" Operatore = " + a_.settings.sw.ope + " " + a_.settings.spool_key + " " + a_.settings.logo_key);
         flush_now();
 
         // Outlook version, mail client, timer, run at start.
@@ -190,10 +191,35 @@ LoadResult Form1Logic::continuation() {
 
     // The operator's settings.
     Leggi_Param_Utenti(a_);
+    if (!single_instance()) return LoadResult::EndProcess;
     if (a_.settings.styles_in_spool())
         a_.list.add(" Attenzione: gli stili (" + a_.settings.style_file +
                     ") sono nella cartella dello spool: chi scrive lo spool puo' cambiarli");
     return LoadResult::Ready;
+}
+
+bool Form1Logic::single_instance() {
+    if (!guard_) return true;
+    // One agent per operator and work folder: its lock lies in the work
+    // folder, which the agent writes anyway, whatever the user's runtime folder.
+    const Switches& sw = a_.settings.sw;
+    const std::string name = instance_name(sw.ope);
+    // A Windows drive ("C:") names no folder here.
+    const bool work = a_.settings.has_work && !paths::is_drive_path(a_.settings.work_dir);
+    const bool other = guard_->another_running(work ? a_.settings.work_dir : "", name);
+    if (sw.second_instance) return true;
+    if (other) {
+        a_.view.message_box("Programma gia' in esecuzione");
+        guard_->raise_other();
+        return false;
+    }
+    // One agent per operator cannot be made sure of: said, rather than run unguarded.
+    if (!guard_->trouble().empty()) {
+        a_.view.message_box("Impossibile creare il file di blocco dell'istanza " + guard_->trouble() +
+                            " (plus:y avvia comunque)");
+        return false;
+    }
+    return true;
 }
 
 void Form1Logic::outlook_check() {

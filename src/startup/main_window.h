@@ -15,6 +15,7 @@
 namespace velarion {
 
 struct Agent;
+class InstanceGuard;
 
 // The dialogs the menus open, shown by the front end (a window-less front end has none).
 class DialogOpener {
@@ -52,6 +53,9 @@ public:
     Form1Logic& operator=(const Form1Logic&) = delete;
 
     LoadResult load();
+    // The single-instance check of the load step, once the operator's work
+    // folder is known (none: no check, as in tests).
+    void set_instance_guard(InstanceGuard* guard) { guard_ = guard; }
 
     // Check1 click with its new state (true: the agent is switched off).
     void check1_click(bool checked);
@@ -93,6 +97,7 @@ public:
 
 private:
     LoadResult continuation();
+    bool single_instance();
     void outlook_check();
     void set_timer(bool enabled);
     void unload();
@@ -102,6 +107,7 @@ private:
     void report_state();
 
     Agent& a_;
+    InstanceGuard* guard_ = nullptr;
     std::vector<std::string> args_;
     ScanHook scan_;
     SpoolScanner scanner_;

@@ -34,22 +34,9 @@ bool condensed_font_present(const std::string& system_root, const std::string& p
     return !font_files::find(name, program_dir).empty();
 }
 
-bool Sub_Main(Agent& a, const std::vector<std::string>& args, InstanceGuard& guard) {
+void Sub_Main(Agent& a, const std::vector<std::string>& args) {
     // Command line: "plus:" and "cdo:".
     apply_main_switches(a.settings.sw, args);
-
-    // Single instance.
-    if (guard.another_running() && !a.settings.sw.second_instance) {
-        a.view.message_box("Programma gia' in esecuzione");
-        guard.raise_other();
-        return false;
-    }
-    // One agent per user cannot be made sure of: said, rather than run unguarded.
-    if (!guard.trouble().empty() && !a.settings.sw.second_instance) {
-        a.view.message_box("Impossibile creare il file di blocco dell'istanza " + guard.trouble() +
-                           " (plus:y avvia comunque)");
-        return false;
-    }
 
     // Decimal separator.
     a.settings.host.decimal_separator = decimal_separator_test();
@@ -72,7 +59,6 @@ bool Sub_Main(Agent& a, const std::vector<std::string>& args, InstanceGuard& gua
     // The file-system object is std::filesystem; the documents folder is
     // looked up once here for the load step.
     a.settings.host.documents_dir = user_dirs::documents_dir();
-    return true;
 }
 
 }  // namespace velarion

@@ -8,23 +8,11 @@ namespace velarion {
 
 struct Agent;
 
-// The front end's way to find and wake a running instance.
-class InstanceGuard {
-public:
-    virtual ~InstanceGuard() = default;
-    // True when another instance of the program is running for this user.
-    virtual bool another_running() = 0;
-    // Brings the running instance's window to the front.
-    virtual void raise_other() = 0;
-    // Why another_running() could not tell ("" when it could): no lock file could be made.
-    virtual std::string trouble() const { return ""; }
-};
-
-// The process entry's checks before the main window loads (switches,
-// single instance, decimal separator, host system, condensed font), on the
-// ten command-line slots. False when the
-// process is to end (a second instance without "plus:y").
-bool Sub_Main(Agent& a, const std::vector<std::string>& args, InstanceGuard& guard);
+// The process entry's steps before the main window loads (switches,
+// decimal separator, host system, condensed font), on the ten command-line
+// slots. The single-instance check needs the operator's work folder: the
+// load step makes it (Form1Logic::set_instance_guard).
+void Sub_Main(Agent& a, const std::vector<std::string>& args);
 
 // The decimal separator test: converts ",00" and ".00" as the program's own
 // number conversions do; "." or "," for the one that fails, "" when neither does.

@@ -72,6 +72,28 @@ TEST(DerivedSettings, AccBlanksOnlyTheTransportsAccount) {
     EXPECT_EQ(s.op.login_email, "utente");
 }
 
+TEST(DerivedSettings, TheSenderIsTheFirstKeyThatHoldsAnAddress) {
+    Settings s;
+    s.op.EMailAddr = " ufficio@example.it ";
+    s.op.login_email = "conto@example.it";
+    s.sw.own_credentials = true;  // "acc:" blanks the transport's account, not the sender
+    s.derive();
+    EXPECT_EQ(s.sender, "ufficio@example.it");
+    s.op.EMailAddr = "ufficio";
+    s.derive();
+    EXPECT_EQ(s.sender, "conto@example.it");
+    s.op.login_email = "conto";
+    s.derive();
+    EXPECT_EQ(s.sender, "");
+    // The operator line shows the folders as written.
+    s.op.Path = "C:\\spool";
+    s.op.Dir_Loghi = "";
+    s.derive();
+    EXPECT_EQ(s.spool_key, "C:\\spool");
+    EXPECT_EQ(s.logo_key, "");
+    EXPECT_TRUE(s.has_spool);
+}
+
 TEST(DerivedSettings, CopyFoldersAndTheFoldersNoCopyReaches) {
     Settings s = loaded("/srv/spool/", "");
     s.op.send_dir = "/srv/salvati";

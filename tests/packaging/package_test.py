@@ -129,8 +129,10 @@ class Package(unittest.TestCase):
         control = os.path.join(self.tmp, "control")
         run(["dpkg-deb", "-e", self.deb, control])
         postinst = os.path.join(control, "postinst")
-        self.assertTrue(os.access(postinst, os.X_OK))
-        run(["sh", "-n", postinst])
+        # prerm stops the agents on removal, postrm cleans up on purge: shell that parses.
+        for script in ("postinst", "prerm", "postrm"):
+            self.assertTrue(os.access(os.path.join(control, script), os.X_OK), script)
+            run(["sh", "-n", os.path.join(control, script)])
         if os.geteuid() != 0 or not shutil.which("systemd-sysusers") or not shutil.which("systemd-tmpfiles"):
             self.skipTest("needs root and systemd-sysusers/systemd-tmpfiles to run the script in a test root")
         # The script run as dpkg runs it, its tools pointed at a throw-away root.

@@ -224,17 +224,43 @@ TEST(Headless, SecondInstanceAndSignal) {
 TEST(Headless, AnInstanceLockThatCannotBeMadeStopsTheStart) {
     Installation in;
     const std::string bin = std::string(VELARION_BIN_DIR) + "/velarion";
-    // A runtime folder where no lock file can be made (as ProtectSystem=strict
-    // leaves it read-only): the agent says so instead of running unguarded.
+    // A work folder where no lock file can be made (a file in place of the
+    // agents' folder); the runtime folder does not matter any more.
+    fs::create_directories(in.work());
+    write_file(in.work() + "in_lavorazione", "");
     const std::vector<std::string> env{"HOME=" + in.root / "home", "XDG_RUNTIME_DIR=" + in.root / "no/such/folder",
                                        "XDG_CONFIG_HOME=" + in.root / "config"};
     auto r = run_program({bin, "--headless", "--once", "ini:" + in.cfg(), "ope:AB"}, env);
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("velarion: Impossibile creare il file di blocco dell'istanza " + in.root / "no/such/folder/velarion.lock: "),
-              std::string::npos) << r.err;
+    EXPECT_EQ(r.err, "velarion: Impossibile creare il file di blocco dell'istanza " + in.work() +
+                         "in_lavorazione/.istanza_AB.lock: Not a directory (plus:y avvia comunque)\n");
     // plus:y lets a second agent run anyway: no lock is needed.
     r = run_program({bin, "--headless", "--once", "plus:y", "ini:" + in.cfg(), "ope:AB"}, env);
     EXPECT_EQ(r.status, 0) << r.err;
+}
+
+TEST(Headless, TheLockIsTheOperatorsInItsWorkFolderWhateverTheRuntimeFolder) {
+    Installation in;
+    // CD shares AB's work folder.
+    write_file(in.cfg() + "velarion.ini", read_file(in.cfg() + "velarion.ini") + "[CD]\nPath=" + in.root / "spool/" +
+                                              "\ntempozip_dir=" + in.work() + "\n");
+    const std::string bin = std::string(VELARION_BIN_DIR) + "/velarion";
+    // A first agent of AB runs with one runtime folder; a second one with
+    // another runtime folder (as a system service has) is refused, an agent
+    // of CD on the same work folder is let in.
+    const std::string script = "XDG_RUNTIME_DIR=" + in.root / "run" + " " + bin + " --headless ini:" + in.cfg() +
+                               " ope:AB > " + in.root / "first.out" + " & first=$!; for i in $(seq 300); do grep -qs " +
+                               "'Operatore = AB' " + in.root / "first.out" + " && break; sleep 0.1; done; " +
+                               "XDG_RUNTIME_DIR=" + in.root / "other" + " " + bin + " --headless --once ini:" + in.cfg() +
+                               " ope:ab; echo second=$?; " + bin + " --headless --once ini:" + in.cfg() +
+                               " ope:CD >/dev/null; echo third=$?; kill -TERM $first; wait $first; echo first=$?";
+    fs::create_directories(in.root / "other");
+    const auto r = run_program({"/bin/sh", "-c", script}, in.env());
+    EXPECT_NE(r.out.find("second=1\n"), std::string::npos) << r.out << r.err;
+    EXPECT_NE(r.out.find("third=0\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("first=0\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "velarion: Programma gia' in esecuzione\n");
+    EXPECT_TRUE(fs::is_regular_file(in.work() + "in_lavorazione/.istanza_AB.lock"));
 }
 
 }  // namespace

@@ -5,12 +5,14 @@
 
 #include <clocale>
 #include <cstdlib>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
 #include "platform/os/instance_lock.h"
 #include "platform/os/registry.h"
 #include "startup/command_line.h"
+#include "startup/instance_guard.h"
 #include "support/test_support.h"
 
 namespace velarion {
@@ -20,38 +22,22 @@ using testing::TempDir;
 using testing::TestContext;
 using testing::write_file;
 
-struct FakeGuard : InstanceGuard {
-    bool running = false;
-    int raised = 0;
-    bool another_running() override { return running; }
-    void raise_other() override { ++raised; }
-};
-
-TEST(SubMain, SecondInstanceIsRefusedUnlessPlusY) {
-    for (const char* plus : {"", "plus:n"}) {
-        TestContext t;
-        FakeGuard g;
-        g.running = true;
-        EXPECT_FALSE(Sub_Main(t.agent, getcommandline(plus, 10), g));
-        ASSERT_EQ(t.view.boxes.size(), 1u);
-        EXPECT_EQ(t.view.boxes[0], "Programma gia' in esecuzione");
-        EXPECT_EQ(g.raised, 1);
-        EXPECT_EQ(t.cfg.host.product_name, "");  // ended before the host was read
-    }
+TEST(SubMain, AppliesTheSwitchesOfTheFirstRead) {
     for (const char* plus : {"plus:y", "plus:Y"}) {
         TestContext t;
-        FakeGuard g;
-        g.running = true;
-        EXPECT_TRUE(Sub_Main(t.agent, getcommandline(std::string("cdo:y ") + plus, 10), g));
+        Sub_Main(t.agent, getcommandline(std::string("cdo:y ") + plus, 10));
         EXPECT_TRUE(t.view.boxes.empty());
         EXPECT_TRUE(t.cfg.sw.smtp_component);
+        EXPECT_TRUE(t.cfg.sw.second_instance);
     }
+    TestContext t;
+    Sub_Main(t.agent, getcommandline("plus:n", 10));
+    EXPECT_FALSE(t.cfg.sw.second_instance);
 }
 
 TEST(SubMain, RecordsTheHost) {
     TestContext t;
-    FakeGuard g;
-    ASSERT_TRUE(Sub_Main(t.agent, getcommandline("", 10), g));
+    Sub_Main(t.agent, getcommandline("", 10));
     EXPECT_EQ(t.cfg.host.decimal_separator, ".");
     EXPECT_EQ(t.cfg.host.system_root, "");
     EXPECT_EQ(t.cfg.host.product_name, registry::os_pretty_name("/etc/os-release"));
@@ -100,27 +86,51 @@ TEST(Registry, AnswersTheValuesTheAgentReads) {
 
 TEST(InstanceLock, SecondLockInAnotherProcessFails) {
     TempDir dir;
-    const char* old = std::getenv("XDG_RUNTIME_DIR");
-    const std::string saved = old ? old : "";
-    setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
+    // The work folder and the lock's folder are made when missing.
+    const std::string file = dir / "work/in_lavorazione/.istanza_AB.lock";
     {
-        auto first = InstanceLock::try_acquire();
+        std::string trouble;
+        auto first = InstanceLock::try_acquire(file, &trouble);
         ASSERT_TRUE(first.has_value());
+        EXPECT_TRUE(first->held()) << trouble;  // its folder was made
         // flock locks belong to the open file: a child process opening the file again is refused.
         pid_t pid = fork();
-        if (pid == 0) _exit(InstanceLock::try_acquire().has_value() ? 1 : 0);
+        if (pid == 0) _exit(InstanceLock::try_acquire(file).has_value() ? 1 : 0);
         int status = 0;
         waitpid(pid, &status, 0);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-        EXPECT_FALSE(InstanceLock::request_raise());  // nobody listens
+        // Another operator's lock in the same folder is free.
+        EXPECT_TRUE(InstanceLock::try_acquire(dir / "work/in_lavorazione/.istanza_CD.lock").has_value());
     }
     // Released with its owner.
-    EXPECT_TRUE(InstanceLock::try_acquire().has_value());
-    if (old) {
-        setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
-    } else {
-        unsetenv("XDG_RUNTIME_DIR");
-    }
+    EXPECT_TRUE(InstanceLock::try_acquire(file).has_value());
+}
+
+TEST(InstanceLock, AFileThatCannotBeMadeHoldsNothingAndSaysWhy) {
+    TempDir dir;
+    // A work folder that cannot be made (a file in its place).
+    write_file(dir / "work", "");
+    std::string trouble;
+    auto none = InstanceLock::try_acquire(dir / "work/in_lavorazione/.istanza_AB.lock", &trouble);
+    ASSERT_TRUE(none.has_value());
+    EXPECT_FALSE(none->held());
+    EXPECT_EQ(trouble, dir / "work/in_lavorazione/.istanza_AB.lock: Not a directory");
+    std::filesystem::remove(dir / "work");
+    // A link planted in a shared folder is not followed.
+    std::filesystem::create_directories(dir / "work/in_lavorazione");
+    std::filesystem::create_symlink(dir / "elsewhere", dir / "work/in_lavorazione/.istanza_AB.lock");
+    trouble.clear();
+    auto linked = InstanceLock::try_acquire(dir / "work/in_lavorazione/.istanza_AB.lock", &trouble);
+    ASSERT_TRUE(linked.has_value());
+    EXPECT_FALSE(linked->held());
+    EXPECT_NE(trouble, "");
+    EXPECT_FALSE(std::filesystem::exists(dir / "elsewhere"));
+}
+
+TEST(InstanceLock, TheOperatorCodeAsAFileNamePart) {
+    EXPECT_EQ(instance_name("ab"), "AB");
+    EXPECT_EQ(instance_name("TUTTI"), "TUTTI");
+    EXPECT_EQ(instance_name("../x y"), "___X_Y");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "common/run_log.h"
 #include "common/version.h"
 #include "startup/command_line.h"
+#include "startup/instance_guard.h"
 #include "support/test_support.h"
 
 namespace velarion {
@@ -139,6 +140,68 @@ TEST(LoadStep, RefusalsEndTheProcessWithTheirMessages) {
         Form1Logic logic(in.agent, in.args("ini:" + in.cfg()));
         EXPECT_EQ(logic.load(), LoadResult::EndProcess) << answer;
     }
+}
+
+// A lock that another agent holds, or one that could not be made.
+struct FakeGuard : InstanceGuard {
+    bool running = false;
+    std::string why;
+    int raised = 0;
+    std::vector<std::string> asked;  // work folder and name of each try
+    bool another_running(const std::string& work_dir, const std::string& name) override {
+        asked.push_back(work_dir + "|" + name);
+        return running;
+    }
+    void raise_other() override { ++raised; }
+    std::string trouble() const override { return why; }
+};
+
+TEST(LoadStep, ASecondAgentOfTheOperatorIsRefusedUnlessPlusY) {
+    for (const char* plus : {"", "plus:n"}) {
+        Install in;
+        in.ini("");
+        FakeGuard g;
+        g.running = true;
+        const auto args = in.args(std::string(plus) + " ope:ab ini:" + in.cfg());
+        apply_main_switches(in.settings.sw, args);
+        Form1Logic logic(in.agent, args);
+        logic.set_instance_guard(&g);
+        EXPECT_EQ(logic.load(), LoadResult::EndProcess) << plus;
+        ASSERT_EQ(in.view.boxes.size(), 1u);
+        EXPECT_EQ(in.view.boxes[0], "Programma gia' in esecuzione");
+        EXPECT_EQ(g.raised, 1);
+        // The lock of the operator, in its work folder, whatever the case it was typed in.
+        EXPECT_EQ(g.asked, std::vector<std::string>{in.work() + "|AB"});
+        EXPECT_FALSE(in.view.timer_enabled);
+    }
+    // plus:y runs beside it; the lock is still tried (a later agent without it is refused).
+    Install in;
+    in.ini("");
+    FakeGuard g;
+    g.running = true;
+    g.why = "x: y";
+    const auto args = in.args("plus:Y ope:AB ini:" + in.cfg());
+    apply_main_switches(in.settings.sw, args);
+    Form1Logic logic(in.agent, args);
+    logic.set_instance_guard(&g);
+    EXPECT_EQ(logic.load(), LoadResult::Ready);
+    EXPECT_TRUE(in.view.boxes.empty());
+    EXPECT_EQ(g.asked.size(), 1u);
+}
+
+TEST(LoadStep, ALockThatCannotBeMadeStopsTheStart) {
+    Install in;
+    in.ini("");
+    FakeGuard g;
+    g.why = "/w/in_lavorazione/.istanza_CD.lock: Read-only file system";
+    Form1Logic logic(in.agent, in.args("ope:CD ini:" + in.cfg()));
+    logic.set_instance_guard(&g);
+    EXPECT_EQ(logic.load(), LoadResult::EndProcess);
+    ASSERT_EQ(in.view.boxes.size(), 1u);
+    EXPECT_EQ(in.view.boxes[0], "Impossibile creare il file di blocco dell'istanza /w/in_lavorazione/.istanza_CD.lock: "
+                                "Read-only file system (plus:y avvia comunque)");
+    // CD has no work folder: the guard is told so.
+    EXPECT_EQ(g.asked, std::vector<std::string>{"|CD"});
 }
 
 TEST(LoadStep, LongCodesThatAreAllowed) {

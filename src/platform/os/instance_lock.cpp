@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace velarion {
 
@@ -24,9 +26,13 @@ std::string InstanceLock::runtime_dir() {
     return d + "/";
 }
 
-std::optional<InstanceLock> InstanceLock::try_acquire(std::string* trouble) {
-    const std::string path = runtime_dir() + "velarion.lock";
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+std::optional<InstanceLock> InstanceLock::try_acquire(const std::string& path, std::string* trouble) {
+    // The folders of the lock, as the run log makes the work folder when missing.
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+    // Never through a link planted in a shared folder; its mode is the
+    // installation's (the umask), as every other file of the work folder.
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     // Without a lock file there is no way to tell: the caller decides.
     if (fd < 0) {
         if (trouble) *trouble = path + ": " + std::strerror(errno);
@@ -52,8 +58,8 @@ InstanceLock::~InstanceLock() {
     if (fd_ >= 0) close(fd_);  // closing releases the lock
 }
 
-bool InstanceLock::request_raise() {
-    const std::string path = socket_path();
+bool InstanceLock::request_raise(const std::string& name) {
+    const std::string path = socket_path(name);
     sockaddr_un addr{};
     if (path.size() >= sizeof addr.sun_path) return false;
     addr.sun_family = AF_UNIX;

@@ -22,6 +22,7 @@
 #include "startup/main_window.h"
 #include "startup/qt/form1.h"
 #include "startup/qt/instance_server.h"
+#include "startup/sub_main.h"
 
 namespace velarion {
 
@@ -117,11 +118,12 @@ int run_qt(int argc, char** argv, const FrontEndOptions& opts) {
         return 1;
     if (stop_requested) return 1;
     const std::vector<std::string> args = getcommandline(command_line, 10);
+    Sub_Main(a, args);
     qt::InstanceServer guard;
-    if (!Sub_Main(a, args, guard)) return 1;
     QObject::connect(&guard, &qt::InstanceServer::raiseRequested, &form, [&form] { form.restore_window(); });
 
     Form1Logic logic(a, args);
+    logic.set_instance_guard(&guard);
     form.attach_logic(&logic);
     running = &logic;
     const LoadResult r = logic.load();
