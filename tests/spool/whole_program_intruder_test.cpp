@@ -196,7 +196,9 @@ TEST(WholeProgram, SpecialSpoolFilesAndHardLinksAreParkedWithTheirKind) {
     EXPECT_FALSE(fs::exists(in.spool + "AB.6\\7.T"));
     EXPECT_EQ(read_file(in.root / "home/secret.txt"), "SEGRETO");
     for (const auto& e : fs::recursive_directory_iterator(in.work))
-        if (e.is_regular_file()) EXPECT_EQ(read_file(e.path().string()).find("SEGRETO"), std::string::npos) << e.path();
+        if (e.is_regular_file()) {
+            EXPECT_EQ(read_file(e.path().string()).find("SEGRETO"), std::string::npos) << e.path();
+        }
 }
 
 // Modes of what the agent made below dir (the folders the test made excluded).
@@ -399,7 +401,9 @@ TEST(WholeProgram, StylesPlantedInTheSpoolReadNothingOutsideTheFolders) {
     EXPECT_NE(testing::run_program({"/usr/bin/pdftotext", in.work + "FATT02.pdf", "-"}).out.find("TESTOINTERNO"),
               std::string::npos);
     for (const auto& e : fs::recursive_directory_iterator(in.posta))
-        if (e.is_regular_file()) EXPECT_EQ(read_file(e.path().string()).find("U0VHUkVUTw"), std::string::npos);
+        if (e.is_regular_file()) {
+            EXPECT_EQ(read_file(e.path().string()).find("U0VHUkVUTw"), std::string::npos);
+        }
 }
 
 TEST(WholeProgram, TheSampleInstallationRunsWithNoRefusal) {

@@ -276,9 +276,9 @@ TEST(VelarionCompose, LooksForTheCondensedFontOnlyForTheTypesThatUseIt) {
     EXPECT_NE(r.out.find("\nprint type: 12v\n"), std::string::npos) << r.out;
 }
 
-// The print file is composed where it lies (through a link in the work
-// folder): it is left as it was; an output already there is replaced, and
-// an output that is a link is written through.
+// The print file is composed where it lies (through a second name in the
+// work folder, or a copy): it is left as it was; an output already there is
+// replaced, and an output that is a link is written through.
 TEST(VelarionCompose, LeavesThePrintFileAndReplacesTheOutput) {
     TempDir dir;
     const std::string text = "prima riga\nseconda riga\n";

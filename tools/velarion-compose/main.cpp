@@ -199,12 +199,15 @@ int compose_once(const Options& o, const fs::path& input, const fs::path& output
         agent.list.set_on_add(print_line);
 
         // The print file is composed under its name in the work folder, as an
-        // attachment is, where the PDF is written beside it: through a link,
-        // since a copy of a long listing costs as much as a good part of its
-        // composition.
+        // attachment is, where the PDF is written beside it: through a second
+        // name where the file system allows one, since a copy of a long
+        // listing costs as much as a good part of its composition; else a
+        // copy. Not a symbolic link: the composer never reads through one.
         const std::string name = input.filename().string();
         const std::string copy = work.path() + name;
-        fs::create_symlink(input, copy);
+        std::error_code link_error;
+        fs::create_hard_link(fs::canonical(input), copy, link_error);
+        if (link_error) fs::copy_file(input, copy);
         MessageLayout layout(o.style);
         // The checker's overlays go on past a failing line and name every one.
         layout.state().overlay.checking = o.check;
