@@ -50,8 +50,8 @@ def main():
     p.add_argument('programs', nargs='+', help='LABEL=path of a velarion program')
     args = p.parse_args()
     agents = []
-    for i, spec in enumerate(args.programs):
-        label, _, binary = spec.partition('=')
+    for i, program in enumerate(args.programs):
+        label, _, binary = program.partition('=')
         inst = monthend.Installation(args.source, os.path.join(os.path.abspath(args.work), 'idle%d' % i), 'plain', 9)
         ini = os.path.join(inst.root, 'velarion.ini')
         with open(ini, 'rb') as f:

@@ -27,8 +27,8 @@ def median(values):
     return statistics.median(values) if values else None
 
 
-def fmt(v, spec):
-    return '-' if v is None else spec % v
+def fmt(v, pattern):
+    return '-' if v is None else pattern % v
 
 
 def main():
