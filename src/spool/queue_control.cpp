@@ -77,16 +77,30 @@ std::optional<QueueFolder> opened(const std::string& spool, bool create, std::st
     }
 }
 
+// A message's entry in the queue folder, or why it cannot be reached: the
+// first steps of every command on one message.
+struct Located {
+    std::optional<QueueFolder> q;
+    std::string trigger, owner, refusal;
+};
+
+Located locate(const std::string& spool, const std::string& base, bool create) {
+    Located m;
+    m.q = opened(spool, create, m.refusal);
+    if (m.q) m.trigger = find_trigger(*m.q, base, m.owner);
+    if (m.trigger.empty() && m.refusal.empty()) m.refusal = "messaggio non trovato";
+    return m;
+}
+
 }  // namespace
 
 ControlResult hold(const std::string& spool, const std::string& base) {
-    std::string refusal;
-    // Made when no agent has run on this spool yet.
-    const auto q = opened(spool, true, refusal);
-    if (!q) return {false, base, refusal.empty() ? "messaggio non trovato" : refusal};
-    std::string owner;
-    const std::string trigger = find_trigger(*q, base, owner);
-    if (trigger.empty()) return {false, base, "messaggio non trovato"};
+    // The queue folder is made when no agent has run on this spool yet.
+    const Located m = locate(spool, base, true);
+    if (m.trigger.empty()) return {false, base, m.refusal};
+    const auto& q = m.q;
+    const std::string& trigger = m.trigger;
+    const std::string& owner = m.owner;
     if (owner == SpoolQueue::kHeld) return {true, base, "gia' sospeso"};
     if (owner.empty() || owner == SpoolQueue::kDeferred) {
         const std::string to = QueueFolder::entry(trigger, SpoolQueue::kHeld);
@@ -100,13 +114,11 @@ ControlResult hold(const std::string& spool, const std::string& base) {
 }
 
 ControlResult release(const std::string& spool, const std::string& base) {
-    std::string refusal;
-    const auto q = opened(spool, false, refusal);
-    if (!q) return {false, base, refusal.empty() ? "messaggio non trovato" : refusal};
-    std::string owner;
-    const std::string trigger = find_trigger(*q, base, owner);
-    if (trigger.empty()) return {false, base, "messaggio non trovato"};
-    if (owner != SpoolQueue::kHeld) return {false, base, "non sospeso"};
+    const Located m = locate(spool, base, false);
+    if (m.trigger.empty()) return {false, base, m.refusal};
+    const auto& q = m.q;
+    const std::string& trigger = m.trigger;
+    if (m.owner != SpoolQueue::kHeld) return {false, base, "non sospeso"};
     if (q->record(trigger).tries > 0) {
         // Tried before: it joins the deferred ones, due now.
         if (!make_due(*q, trigger, SpoolQueue::kHeld)) return {false, base, "non rilasciato"};
@@ -173,12 +185,11 @@ std::vector<std::string> operator_bases(const std::string& spool, const std::vec
 }
 
 ControlResult remove(Runtime& rt, const std::string& spool, const std::string& work, const std::string& base) {
-    std::string refusal;
-    const auto q = opened(spool, true, refusal);
-    if (!q) return {false, base, refusal.empty() ? "messaggio non trovato" : refusal};
-    std::string owner;
-    const std::string trigger = find_trigger(*q, base, owner);
-    if (trigger.empty()) return {false, base, "messaggio non trovato"};
+    const Located m = locate(spool, base, true);
+    if (m.trigger.empty()) return {false, base, m.refusal};
+    const auto& q = m.q;
+    const std::string& trigger = m.trigger;
+    const std::string& owner = m.owner;
     if (SpoolQueue::concluded(owner)) return {false, base, "gia' concluso"};
     if (!owner.empty() && owner != SpoolQueue::kDeferred && owner != SpoolQueue::kHeld)
         return {false, base, "in lavorazione presso l'agente " + owner + ": non rimosso"};
