@@ -6,12 +6,15 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <string_view>
 
 #include "platform/os/atomic_file.h"
 #include "platform/os/paths.h"
@@ -48,10 +51,6 @@ std::vector<std::string> components(const std::string& path) {
     return out;
 }
 
-std::string real_path(const std::string& path) {
-    std::unique_ptr<char, decltype(&std::free)> r(::realpath(path.c_str(), nullptr), &std::free);
-    return r ? std::string(r.get()) : "";
-}
 
 bool contains(const std::string& root, const std::string& path) {
     if (root == "/") return true;
@@ -59,29 +58,20 @@ bool contains(const std::string& root, const std::string& path) {
                             path[root.size()] == '/');
 }
 
-// The real root that holds real (a real location), "" when none.
-std::string root_of(const std::string& real, const std::vector<std::string>& roots) {
-    if (real.empty()) return "";
-    for (const auto& root : roots) {
-        const std::string native = paths::native(root);
-        if (native.empty()) continue;
-        const std::string rr = real_path(native);
-        if (!rr.empty() && contains(rr, real)) return rr;
-    }
-    return "";
-}
-
-// An open descriptor made readable in blocking mode again, when it is a
-// regular file; invalid otherwise. (Files are opened non-blocking so that a
-// FIFO planted in their place cannot hold the agent.)
-Fd regular_only(int fd) {
+// An open descriptor when it is a regular file (its status in st); invalid
+// otherwise. Files are opened non-blocking so that a FIFO planted in their
+// place cannot hold the agent; on a regular file the flag changes nothing
+// (reads and writes of regular files never wait), so it is left as it is.
+Fd regular_only(int fd, struct stat& st) {
     Fd out(fd);
     if (!out.valid()) return out;
-    struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return Fd();
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     return out;
+}
+
+Fd regular_only(int fd) {
+    struct stat st {};
+    return regular_only(fd, st);
 }
 
 struct Walk {
@@ -123,27 +113,84 @@ int open_beneath(int dir, const std::string& rel, int flags) {
     }
 }
 
-std::string joined(const std::vector<std::string>& parts) {
-    std::string out;
-    for (const auto& part : parts) out += (out.empty() ? "" : "/") + part;
-    return out;
-}
-
 bool has_dots(const std::vector<std::string>& parts) {
     for (const auto& part : parts)
         if (part == "." || part == "..") return true;
     return false;
 }
 
+// The real location of an existing path written as "/" and its components
+// joined; "" when there is nothing there. glibc's realpath reads every
+// component as a link (one system call each): a path with no link on its way
+// (by far the most common) is its own real location, which the kernel tells
+// in one open; a path with links is opened following them and its place read
+// back from the descriptor; realpath decides whatever else happens.
+std::string real_path(const std::string& path) {
+    if (kernel_resolves() && !has_dots(components(path))) {
+        open_how how{};
+        how.flags = O_PATH | O_CLOEXEC;
+        how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+        const Fd fd(static_cast<int>(::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how)));
+        if (fd.valid()) return path;
+        // Missing before any link: realpath would stop at the same component.
+        if (errno == ENOENT || errno == ENOTDIR) return "";
+        if (errno == ELOOP) {
+            const Fd target(::open(path.c_str(), O_PATH | O_CLOEXEC));
+            char buf[PATH_MAX];
+            const std::string self = "/proc/self/fd/" + std::to_string(target.get());
+            const ssize_t n = target.valid() ? ::readlink(self.c_str(), buf, sizeof buf) : -1;
+            const std::string_view found(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
+            // Only a whole absolute path is taken (not one of a removed file).
+            if (n > 0 && static_cast<std::size_t>(n) < sizeof buf && found[0] == '/' &&
+                !found.ends_with(" (deleted)"))
+                return std::string(found);
+        }
+    }
+    std::unique_ptr<char, decltype(&std::free)> r(::realpath(path.c_str(), nullptr), &std::free);
+    return r ? std::string(r.get()) : "";
+}
+
+std::string joined(const std::vector<std::string>& parts) {
+    std::string out;
+    for (const auto& part : parts) out += (out.empty() ? "" : "/") + part;
+    return out;
+}
+
+// The path made absolute (from the current folder) and written plainly: "/"
+// and its components joined, "." and ".." kept. "" when empty or the current
+// folder is unknown.
+std::string absolute(const std::string& raw) {
+    std::string path = paths::native(raw);
+    if (path.empty()) return "";
+    if (path[0] != '/') {
+        char cwd[PATH_MAX];
+        if (!::getcwd(cwd, sizeof cwd)) return "";
+        path = std::string(cwd) + "/" + path;
+    }
+    return "/" + joined(components(path));
+}
+
+// The real root that holds real (a real location), "" when none: a missing
+// root holds nothing.
+std::string root_of(const std::string& real, const std::vector<std::string>& roots) {
+    if (real.empty()) return "";
+    for (const auto& root : roots) {
+        const std::string written = absolute(root);
+        const std::string rr = written.empty() ? "" : real_path(written);
+        if (!rr.empty() && contains(rr, real)) return rr;
+    }
+    return "";
+}
+
 // Opens the folders of parts below the open root: in one call where the
 // kernel can, else one by one, never following a link; with create, a
 // missing folder is made (by the walk, as openat2 makes no folders).
-Walk walk(const Fd& root, const std::vector<std::string>& parts, bool create) {
+Walk walk(Fd root, const std::vector<std::string>& parts, bool create) {
     Walk w;
     if (!root.valid() || has_dots(parts)) return w;
     if (parts.empty()) {
-        w.dir = Fd(::fcntl(root.get(), F_DUPFD_CLOEXEC, 0));
-        w.status = w.dir.valid() ? Status::ok : Status::refused;
+        w.status = Status::ok;
+        w.dir = std::move(root);
         return w;
     }
     const int fd = open_beneath(root.get(), joined(parts), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -193,22 +240,70 @@ bool split_target(const std::string& target, std::string& folder, std::string& n
     return !name.empty() && name != "." && name != ".." && !folder.empty();
 }
 
+// The root, opened, that a path lies below as written, and the path's parts
+// below it.
+struct Beneath {
+    Fd root;
+    std::vector<std::string> parts;
+};
+
+// The quick judgement: the first root the path lies below by its written
+// components, compared with the root as written, else with the root's real
+// location. The open below the root then refuses any link, so whatever it
+// opens is what the judgement by real locations would open; a link on the
+// way sends the caller to that judgement. Invalid when no root matches, the
+// path holds "." or "..", or the kernel cannot open without links. Nothing
+// is kept from one call to the next: a root re-pointed, removed or made
+// again counts from the next call.
+Beneath written_below(const std::string& path, const std::vector<std::string>& roots) {
+    Beneath b;
+    if (!kernel_resolves()) return b;
+    const std::vector<std::string> parts = components(absolute(path));
+    if (parts.empty() || has_dots(parts)) return b;
+    for (const bool real : {false, true}) {
+        for (const auto& root : roots) {
+            const std::string written = absolute(root);
+            if (written.empty()) continue;
+            std::vector<std::string> root_parts = components(written);
+            if (real) {
+                const std::string found = real_path(written);
+                if (found.empty() || found == written) continue;  // tried as written already
+                root_parts = components(found);
+            } else if (has_dots(root_parts)) {
+                continue;
+            }
+            if (root_parts.size() > parts.size() || !std::equal(root_parts.begin(), root_parts.end(), parts.begin()))
+                continue;
+            b.root = open_root("/" + joined(root_parts));
+            if (b.root.valid()) b.parts.assign(parts.begin() + static_cast<std::ptrdiff_t>(root_parts.size()), parts.end());
+            return b;
+        }
+    }
+    return b;
+}
+
+// A file opened for reading, kept when it is a regular file with a single
+// name: a hard link may be a file outside the roots under another name.
+Opened checked(int fd) {
+    Opened out;
+    struct stat st {};
+    out.fd = regular_only(fd, st);
+    if (out.fd.valid() && st.st_nlink > 1) out.fd = Fd();
+    out.status = out.fd.valid() ? Status::ok : Status::refused;
+    return out;
+}
+
+constexpr int kReadFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+
 }  // namespace
 
 std::string real_location(const std::string& raw) {
-    std::string path = paths::native(raw);
+    const std::string path = absolute(raw);
     if (path.empty()) return "";
-    if (path[0] != '/') {
-        char cwd[PATH_MAX];
-        if (!::getcwd(cwd, sizeof cwd)) return "";
-        path = std::string(cwd) + "/" + path;
-    }
     std::vector<std::string> parts = components(path);
     std::vector<std::string> missing;  // the components past the existing part, last first
     for (;;) {
-        std::string prefix = "/";
-        for (std::size_t i = 0; i < parts.size(); ++i) prefix += (i ? "/" : "") + parts[i];
-        const std::string real = real_path(prefix);
+        const std::string real = real_path("/" + joined(parts));
         if (!real.empty()) {
             std::string out = real;
             for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
@@ -224,6 +319,14 @@ std::string real_location(const std::string& raw) {
 }
 
 bool is_below(const std::string& path, const std::vector<std::string>& roots) {
+    const Beneath b = written_below(path, roots);
+    if (b.root.valid()) {
+        if (b.parts.empty()) return true;
+        // Found with no link on the way, or missing before any: the real
+        // location lies below the root.
+        const Fd found(open_beneath(b.root.get(), joined(b.parts), O_PATH | O_CLOEXEC));
+        if (found.valid() || errno == ENOENT) return true;
+    }
     return !root_of(real_location(path), roots).empty();
 }
 
@@ -234,7 +337,7 @@ bool readable_below(const std::string& path, const std::vector<std::string>& roo
 }
 
 Fd open_nofollow(const std::string& path) {
-    return regular_only(::open(paths::native(path).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    return regular_only(::open(paths::native(path).c_str(), kReadFlags));
 }
 
 bool is_link(const std::string& path) {
@@ -244,35 +347,38 @@ bool is_link(const std::string& path) {
 
 Opened open_below(const std::string& path, const std::vector<std::string>& roots) {
     Opened out;
+    if (const Beneath b = written_below(path, roots); b.root.valid()) {
+        if (b.parts.empty()) return out;  // the root itself is a folder
+        const int fd = open_beneath(b.root.get(), joined(b.parts), kReadFlags);
+        if (fd >= 0) return checked(fd);
+        if (errno == ENOENT) {
+            out.status = Status::missing;
+            return out;
+        }
+    }
     const std::string real = real_location(path);
     const std::string root = root_of(real, roots);
     if (root.empty()) return out;
     std::vector<std::string> parts = below(root, real);
     if (parts.empty() || has_dots(parts)) return out;  // the root itself is a folder
-    const Fd root_fd = open_root(root);
+    Fd root_fd = open_root(root);
     if (!root_fd.valid()) return out;
-    constexpr int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-    int fd = open_beneath(root_fd.get(), joined(parts), flags);
+    int fd = open_beneath(root_fd.get(), joined(parts), kReadFlags);
     if (fd < 0 && errno == ENOSYS) {
         const std::string name = parts.back();
         parts.pop_back();
-        Walk w = walk(root_fd, parts, false);
+        Walk w = walk(std::move(root_fd), parts, false);
         if (w.status != Status::ok) {
             out.status = w.status;
             return out;
         }
-        fd = ::openat(w.dir.get(), name.c_str(), flags);
+        fd = ::openat(w.dir.get(), name.c_str(), kReadFlags);
     }
     if (fd < 0) {
         out.status = errno == ENOENT ? Status::missing : Status::refused;
         return out;
     }
-    out.fd = regular_only(fd);
-    // A hard link may be a file outside the roots under another name.
-    struct stat st {};
-    if (out.fd.valid() && (::fstat(out.fd.get(), &st) != 0 || st.st_nlink > 1)) out.fd = Fd();
-    out.status = out.fd.valid() ? Status::ok : Status::refused;
-    return out;
+    return checked(fd);
 }
 
 std::optional<std::string> read_whole(const Fd& fd) {
@@ -302,6 +408,11 @@ FdReader::int_type FdReader::underflow() {
 }
 
 Fd open_folder_below(const std::string& folder, const std::vector<std::string>& roots, bool create) {
+    if (Beneath b = written_below(folder, roots); b.root.valid()) {
+        Walk w = walk(std::move(b.root), b.parts, create);
+        if (w.status == Status::ok) return std::move(w.dir);
+        if (w.status == Status::missing) return Fd();
+    }
     const std::string real = real_location(folder);
     const std::string root = root_of(real, roots);
     if (root.empty()) return Fd();
@@ -334,11 +445,12 @@ bool append_below(const std::string& target, std::string_view bytes, const std::
     if (!split_target(target, folder, name)) return false;
     const Fd dir = open_folder_below(folder, roots, false);
     if (!dir.valid()) return false;
-    const Fd fd = regular_only(::openat(dir.get(), name.c_str(),
-                                        O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
-    if (!fd.valid()) return false;
     struct stat st {};
-    const off_t before = ::fstat(fd.get(), &st) == 0 ? st.st_size : 0;
+    const Fd fd = regular_only(::openat(dir.get(), name.c_str(),
+                                        O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666),
+                               st);
+    if (!fd.valid()) return false;
+    const off_t before = st.st_size;
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd.get(), bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR) continue;
