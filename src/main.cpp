@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "platform/os/clock.h"
 #include "platform/os/file_modes.h"
 #include "startup/command_line.h"
 #include "startup/config_check_command.h"
@@ -18,6 +19,8 @@ int main(int argc, char** argv) {
     // pipe into a program that ended) must not end the agent: the write fails
     // and the agent goes on. Programs it starts get the default back.
     std::signal(SIGPIPE, SIG_IGN);
+    // The system time zone read once, not looked up again for every time stamp.
+    velarion::read_time_zone_once();
     // Private until the configuration says otherwise (GLOBAL umask).
     velarion::file_modes::set_umask(velarion::file_modes::kDefaultUmask);
     const velarion::FrontEndOptions opts = velarion::take_front_end_options(argc, argv);

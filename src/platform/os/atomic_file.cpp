@@ -9,6 +9,7 @@
 #include <random>
 
 #include "platform/os/paths.h"
+#include "platform/os/process_id.h"
 
 namespace velarion::atomic_file {
 
@@ -24,7 +25,7 @@ std::mt19937_64& name_engine() {
 
 std::string temp_name(const std::string& target, std::mt19937_64& rng) {
     char suffix[32];
-    std::snprintf(suffix, sizeof suffix, ".%d.%08llx.part", static_cast<int>(::getpid()),
+    std::snprintf(suffix, sizeof suffix, ".%d.%08llx.part", static_cast<int>(process_id()),
                   static_cast<unsigned long long>(rng() & 0xffffffffULL));
     return paths::folder(target) + "." + paths::file_name(target) + suffix;
 }
@@ -120,7 +121,7 @@ bool copy(const std::string& source, const std::string& target, Sync sync) {
         ::close(in);
         return false;
     }
-    ::fcntl(in, F_SETFL, ::fcntl(in, F_GETFL) & ~O_NONBLOCK);
+    // O_NONBLOCK stays: reads of a regular file never wait.
     Replacement r(target);
     const bool ok = copy_into(in, r, sync);
     ::close(in);

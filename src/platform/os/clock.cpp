@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <thread>
@@ -121,6 +122,12 @@ void FixedClock::sleep_ms(int ms) {
     std::tm out{};
     gmtime_r(&raw, &out);
     t_ = from_tm(out);
+}
+
+void read_time_zone_once() {
+    // ":" and a file: the zone file itself, as glibc reads it when TZ is unset.
+    if (std::getenv("TZ") == nullptr) ::setenv("TZ", ":/etc/localtime", 0);
+    ::tzset();
 }
 
 DateTime make_datetime(int year, int month, int day, int hour, int minute, int second) {

@@ -86,6 +86,14 @@ private:
     std::map<std::string, Seen> seen_;
 };
 
+// Makes the C library read the system time zone (/etc/localtime) once, at
+// the first local time, when TZ is unset: without TZ, glibc looks at that
+// file again at every conversion that asks for the zone (two file looks a
+// message). Changes of summer time are in the zone's data and still follow;
+// a zone chosen anew for the machine counts from the next start. Called at
+// the start of the program, before any thread.
+void read_time_zone_once();
+
 // Builds a DateTime (weekday computed) from its calendar parts.
 DateTime make_datetime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
 

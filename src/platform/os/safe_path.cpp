@@ -86,20 +86,20 @@ std::atomic<bool>& kernel_resolves() {
     return on;
 }
 
-// Opens rel (folders joined by "/", no "." or "..") below the open folder
-// dir in one call, the kernel refusing any link on the way or at the end,
-// magic links of /proc included, and any step out of dir. -1 with errno;
-// ENOSYS when the kernel cannot do it, so that the caller walks instead.
-int open_beneath(int dir, const std::string& rel, int flags) {
+// Opens path relative to the open folder dir in one call, the kernel
+// refusing any link on the way or at the end (magic links of /proc
+// included) and, with `beneath`, any step out of dir. -1 with errno; ENOSYS
+// when the kernel cannot do it, so that the caller walks instead.
+int open_linkless(int dir, const std::string& path, int flags, bool beneath) {
     if (!kernel_resolves()) {
         errno = ENOSYS;
         return -1;
     }
     open_how how{};
     how.flags = static_cast<std::uint64_t>(flags);
-    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS | (beneath ? RESOLVE_BENEATH : 0);
     for (int attempt = 0;; ++attempt) {
-        const long fd = ::syscall(SYS_openat2, dir, rel.c_str(), &how, sizeof how);
+        const long fd = ::syscall(SYS_openat2, dir, path.c_str(), &how, sizeof how);
         if (fd >= 0) return static_cast<int>(fd);
         // EAGAIN: a rename elsewhere in the file system raced the lookup.
         if (errno == EINTR || (errno == EAGAIN && attempt < 3)) continue;
@@ -112,6 +112,10 @@ int open_beneath(int dir, const std::string& rel, int flags) {
         return -1;
     }
 }
+
+// Opens rel (folders joined by "/", no "." or "..") below the open folder
+// dir, never through a link and never out of dir.
+int open_beneath(int dir, const std::string& rel, int flags) { return open_linkless(dir, rel, flags, true); }
 
 bool has_dots(const std::vector<std::string>& parts) {
     for (const auto& part : parts)
@@ -127,10 +131,7 @@ bool has_dots(const std::vector<std::string>& parts) {
 // back from the descriptor; realpath decides whatever else happens.
 std::string real_path(const std::string& path) {
     if (kernel_resolves() && !has_dots(components(path))) {
-        open_how how{};
-        how.flags = O_PATH | O_CLOEXEC;
-        how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-        const Fd fd(static_cast<int>(::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how)));
+        const Fd fd(open_linkless(AT_FDCWD, path, O_PATH | O_CLOEXEC, false));
         if (fd.valid()) return path;
         // Missing before any link: realpath would stop at the same component.
         if (errno == ENOENT || errno == ENOTDIR) return "";
@@ -240,26 +241,28 @@ bool split_target(const std::string& target, std::string& folder, std::string& n
     return !name.empty() && name != "." && name != ".." && !folder.empty();
 }
 
-// The root, opened, that a path lies below as written, and the path's parts
-// below it.
-struct Beneath {
-    Fd root;
-    std::vector<std::string> parts;
+// A path that lies below a root by its written components.
+struct Written {
+    bool found = false;
+    std::string path;  // "/" and its components joined
+    std::string root;  // the same for the root
+    std::string rel;   // the components below the root joined, "" for the root itself
 };
 
 // The quick judgement: the first root the path lies below by its written
 // components, compared with the root as written, else with the root's real
-// location. The open below the root then refuses any link, so whatever it
-// opens is what the judgement by real locations would open; a link on the
-// way sends the caller to that judgement. Invalid when no root matches, the
-// path holds "." or "..", or the kernel cannot open without links. Nothing
-// is kept from one call to the next: a root re-pointed, removed or made
-// again counts from the next call.
-Beneath written_below(const std::string& path, const std::vector<std::string>& roots) {
-    Beneath b;
-    if (!kernel_resolves()) return b;
-    const std::vector<std::string> parts = components(absolute(path));
-    if (parts.empty() || has_dots(parts)) return b;
+// location. The opens below then refuse any link, so whatever they open is
+// what the judgement by real locations would open; a link on the way sends
+// the caller to that judgement. Not found when no root matches, the path
+// holds "." or "..", or the kernel cannot open without links. Nothing is
+// kept from one call to the next: a root re-pointed, removed or made again
+// counts from the next call.
+Written written_below(const std::string& path, const std::vector<std::string>& roots) {
+    Written w;
+    if (!kernel_resolves()) return w;
+    const std::string whole = absolute(path);
+    const std::vector<std::string> parts = components(whole);
+    if (whole.empty() || has_dots(parts)) return w;
     for (const bool real : {false, true}) {
         for (const auto& root : roots) {
             const std::string written = absolute(root);
@@ -274,12 +277,32 @@ Beneath written_below(const std::string& path, const std::vector<std::string>& r
             }
             if (root_parts.size() > parts.size() || !std::equal(root_parts.begin(), root_parts.end(), parts.begin()))
                 continue;
-            b.root = open_root("/" + joined(root_parts));
-            if (b.root.valid()) b.parts.assign(parts.begin() + static_cast<std::ptrdiff_t>(root_parts.size()), parts.end());
-            return b;
+            w.found = true;
+            w.path = whole;
+            w.root = "/" + joined(root_parts);
+            const auto rest = parts.begin() + static_cast<std::ptrdiff_t>(root_parts.size());
+            w.rel = joined(std::vector<std::string>(rest, parts.end()));
+            return w;
         }
     }
-    return b;
+    return w;
+}
+
+// Opens a path found by written_below: in one call when no link lies
+// anywhere on its way; else (a link in the root's own path, or something
+// missing, the root perhaps) the root is opened as configured, following
+// its links, and the rest below it without any. -1 with errno, ENOENT only
+// when the root is there and the rest is missing.
+int open_written(const Written& w, int flags) {
+    const int fd = open_linkless(AT_FDCWD, w.path, flags, false);
+    if (fd >= 0) return fd;
+    const Fd root = open_root(w.root);
+    if (!root.valid()) {
+        errno = EACCES;  // judged by real locations
+        return -1;
+    }
+    if (w.rel.empty()) return ::fcntl(root.get(), F_DUPFD_CLOEXEC, 0);
+    return open_beneath(root.get(), w.rel, flags);
 }
 
 // A file opened for reading, kept when it is a regular file with a single
@@ -319,12 +342,10 @@ std::string real_location(const std::string& raw) {
 }
 
 bool is_below(const std::string& path, const std::vector<std::string>& roots) {
-    const Beneath b = written_below(path, roots);
-    if (b.root.valid()) {
-        if (b.parts.empty()) return true;
+    if (const Written w = written_below(path, roots); w.found) {
         // Found with no link on the way, or missing before any: the real
         // location lies below the root.
-        const Fd found(open_beneath(b.root.get(), joined(b.parts), O_PATH | O_CLOEXEC));
+        const Fd found(open_written(w, O_PATH | O_CLOEXEC));
         if (found.valid() || errno == ENOENT) return true;
     }
     return !root_of(real_location(path), roots).empty();
@@ -347,9 +368,9 @@ bool is_link(const std::string& path) {
 
 Opened open_below(const std::string& path, const std::vector<std::string>& roots) {
     Opened out;
-    if (const Beneath b = written_below(path, roots); b.root.valid()) {
-        if (b.parts.empty()) return out;  // the root itself is a folder
-        const int fd = open_beneath(b.root.get(), joined(b.parts), kReadFlags);
+    if (const Written w = written_below(path, roots); w.found) {
+        if (w.rel.empty()) return out;  // the root itself is a folder
+        const int fd = open_written(w, kReadFlags);
         if (fd >= 0) return checked(fd);
         if (errno == ENOENT) {
             out.status = Status::missing;
@@ -408,10 +429,12 @@ FdReader::int_type FdReader::underflow() {
 }
 
 Fd open_folder_below(const std::string& folder, const std::vector<std::string>& roots, bool create) {
-    if (Beneath b = written_below(folder, roots); b.root.valid()) {
-        Walk w = walk(std::move(b.root), b.parts, create);
-        if (w.status == Status::ok) return std::move(w.dir);
-        if (w.status == Status::missing) return Fd();
+    if (const Written w = written_below(folder, roots); w.found) {
+        Fd found(open_linkless(AT_FDCWD, w.path, O_RDONLY | O_DIRECTORY | O_CLOEXEC, false));
+        if (found.valid()) return found;
+        Walk made = walk(open_root(w.root), components(w.rel), create);
+        if (made.status == Status::ok) return std::move(made.dir);
+        if (made.status == Status::missing) return Fd();
     }
     const std::string real = real_location(folder);
     const std::string root = root_of(real, roots);
