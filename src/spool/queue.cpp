@@ -175,13 +175,16 @@ std::string SpoolQueue::concluding_agent(const std::string& owner) {
 void SpoolQueue::forget(const std::string& name, bool mark_done) {
     const PrivateFolder& dir = folder_.dir();
     dir.remove(QueueFolder::record_name(name));
-    // Concluded in this agent's batch, or on its own.
-    std::string concluded = QueueFolder::entry(name, std::string(kConcluded) + "." + agent_);
-    if (!dir.exists(concluded)) concluded = QueueFolder::entry(name, kConcluded);
-    if (mark_done)
-        dir.rename_out(concluded, folder_.spool_fd(), name + ".FATTO");
-    else
-        dir.remove(concluded);  // a trigger that was a folder too
+    // Concluded in this agent's batch, or on its own: the batch's name is
+    // tried first, the other only when that one is missing.
+    const std::string in_batch = QueueFolder::entry(name, std::string(kConcluded) + "." + agent_);
+    const std::string alone = QueueFolder::entry(name, kConcluded);
+    if (mark_done) {
+        if (!dir.rename_out(in_batch, folder_.spool_fd(), name + ".FATTO") && errno == ENOENT)
+            dir.rename_out(alone, folder_.spool_fd(), name + ".FATTO");
+    } else if (::unlinkat(dir.fd(), in_batch.c_str(), 0) != 0) {
+        dir.remove(errno == ENOENT ? alone : in_batch);  // a trigger that was a folder too
+    }
 }
 
 QueueRecord SpoolQueue::record(const std::string& name) const { return folder_.record(name); }

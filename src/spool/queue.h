@@ -117,6 +117,10 @@ public:
     void write_record(const std::string& name, const QueueRecord& record);
     // The same without the sync to disk and without throwing: false when not written.
     bool note_record(const std::string& name, const QueueRecord& record);
+    // Appends lines to the record (queue_folder.h), without reading it first.
+    bool append_record(const std::string& name, const std::string& lines) {
+        return folder_.append_record(name, lines);
+    }
 
     // The triggers in the queue with their state: an agent's name, "rinvio" or "concluso".
     struct Entry {

@@ -89,6 +89,17 @@ bool QueueFolder::write_record(const std::string& trigger, const QueueRecord& re
     return coda_.write(record_name(trigger), format_record(record), sync);
 }
 
+bool QueueFolder::append_record(const std::string& trigger, const std::string& lines) const {
+    const std::string name = record_name(trigger);
+    // Relative to the queue folder's descriptor, never through a link, never
+    // waiting on anything but a plain file.
+    const safe_path::Fd fd(
+        ::openat(coda_.fd(), name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    return ::write(fd.get(), lines.data(), lines.size()) == static_cast<ssize_t>(lines.size());
+}
+
 std::string QueueFolder::reach(const std::string& name) const {
     const std::string through = "/proc/self/fd/" + std::to_string(coda_.fd()) + "/";
     return (::access(through.c_str(), F_OK) == 0 ? through : path()) + name;

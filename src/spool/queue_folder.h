@@ -62,6 +62,10 @@ public:
     // or no plain file.
     QueueRecord record(const std::string& trigger) const;
     bool write_record(const std::string& trigger, const QueueRecord& record, atomic_file::Sync sync) const;
+    // Appends `lines` to the record (made when missing) in one write,
+    // without a sync: a kill leaves the record as it was or with all of
+    // them. False when not written (or the record is no plain file).
+    bool append_record(const std::string& trigger, const std::string& lines) const;
 
 private:
     QueueFolder(std::string spool, safe_path::Fd spool_fd, PrivateFolder coda)
