@@ -50,9 +50,20 @@ bool record_outcome(const std::string& work, int yyyymmdd, const ReportedOutcome
 std::vector<SentMessage> read_sent(const std::string& work, int since);
 std::vector<ReportedOutcome> read_outcomes(const std::string& work, int since);
 
-// Where the documents and body of a message sent on the day are kept
-// ("documenti/<yyyymmdd>/<envelope id>/", with a trailing "/").
+// Where the documents of a message sent on the day are kept
+// ("documenti/<yyyymmdd>/<envelope id>/", with a trailing "/"; made only for
+// a message with documents or a body too long for the day's file of bodies).
 std::string documents_dir(const std::string& work, int yyyymmdd, const std::string& envelope_id);
+
+// Keeps the body a message was sent with, for --resend: one line appended
+// to the day's "documenti/<yyyymmdd>/corpi.txt" (a line cut by a kill is
+// never read), or "corpo.txt" in the message's folder when it is too long
+// for a line. False when it cannot be written.
+bool record_body(const std::string& work, int yyyymmdd, const std::string& envelope_id, const std::string& body);
+// The body kept for the message: from the day's file of bodies, else from
+// "corpo.txt" in its folder (as earlier versions kept every body); "" when
+// neither has it.
+std::string kept_body(const std::string& work, int yyyymmdd, const std::string& envelope_id);
 
 // The base name a resent message replaces, as --resend noted it ("" when none).
 std::string replaced_by_resend(const std::string& work, const std::string& base);
