@@ -235,6 +235,10 @@ std::string kept_body(const std::string& work, int yyyymmdd, const std::string& 
 }
 
 std::string replaced_by_resend(const std::string& work, const std::string& base) {
+    // --resend names a message "<base>R<n>": any other name is none of its, and
+    // its notes are not read for it.
+    const std::size_t digits = base.find_last_not_of("0123456789");
+    if (digits == std::string::npos || digits + 1 == base.size() || base[digits] != 'R') return "";
     std::string found;
     read_lines(tracking_dir(work) + "rinvii.txt", [&](const std::vector<std::string>& v) {
         if (v.size() >= 2 && v[0] == base) found = v[1];

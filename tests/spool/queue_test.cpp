@@ -59,7 +59,7 @@ TEST_F(Claims, AMessageOfAnAgentThatEndedIsDeliveredAgain) {
     EXPECT_TRUE(has_line(stamp() + " Messaggio AB.3 ripreso: l'agente " + std::string(kOther) +
                          " si era interrotto"))
         << dump();
-    EXPECT_EQ(files_in(spool + "coda"), std::vector<std::string>{"agenti/"});
+    EXPECT_EQ(queue_files(), std::vector<std::string>{"agenti/"});
     EXPECT_EQ(files_in(spool), std::vector<std::string>{"coda/"});
 }
 

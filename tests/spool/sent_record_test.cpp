@@ -108,6 +108,11 @@ TEST(SentRecord, ResendWritesTheKeptBodyAndDocuments) {
     EXPECT_EQ(testing::read_file(spool.path() + "AB.7R1.b"), "Corpo\r\n");
     EXPECT_EQ(testing::read_file(spool.path() + "AB.7R1.0"), "%PDF");
     EXPECT_TRUE(fs::exists(spool.path() + "AB.7R1.T"));
+    // The new message says which it replaces; the first one replaces nothing.
+    EXPECT_EQ(replaced_by_resend(work.path(), "AB.7R1"), "AB.7");
+    EXPECT_EQ(replaced_by_resend(work.path(), "AB.7"), "");
+    ASSERT_TRUE(resend(spool.path(), work.path(), 20261201, "AB.7", "altro@x.it").ok);
+    EXPECT_TRUE(fs::exists(spool.path() + "AB.7R2.T"));
 }
 
 }  // namespace
