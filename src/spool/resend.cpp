@@ -1,6 +1,7 @@
 #include "spool/resend.h"
 
 #include <filesystem>
+#include <vector>
 
 #include "platform/os/atomic_file.h"
 #include "platform/os/clock.h"
@@ -51,15 +52,15 @@ ResendResult resend(const std::string& spool, const std::string& work, int since
     const DateTime t = from_seconds(found->time);
     const int day = t.year * 10000 + t.month * 100 + t.day;
     const std::string envelope = found->envelope_id.empty() ? found->base : found->envelope_id;
-    const std::string kept = documents_dir(work, day, envelope);
     if (found->documents.size() > kMaxDocuments) {
         r.text = "troppi documenti per un messaggio di spool (" + std::to_string(found->documents.size()) + ")";
         return r;
     }
+    std::vector<std::string> kept;
     for (const auto& d : found->documents) {
-        std::error_code ec;
-        if (!fs::is_regular_file(kept + d, ec)) {
-            r.text = "documento non piu' conservato: " + kept + d;
+        kept.push_back(kept_document(work, day, envelope, d));
+        if (kept.back().empty()) {
+            r.text = "documento non piu' conservato: " + document_path(work, day, envelope, d);
             return r;
         }
     }
@@ -72,7 +73,7 @@ ResendResult resend(const std::string& spool, const std::string& work, int since
     const std::string target = spool + r.base;
     bool ok = note_resend(work, r.base, base);
     for (std::size_t i = 0; ok && i < found->documents.size(); ++i)
-        ok = atomic_file::copy(kept + found->documents[i], target + "." + std::to_string(i));
+        ok = atomic_file::copy(kept[i], target + "." + std::to_string(i));
     ok = ok && atomic_file::write(target + ".b", kept_body(work, day, envelope));
     ok = ok && atomic_file::write(target + ".h", header);
     // The trigger last: the agents take the message only once it is whole.

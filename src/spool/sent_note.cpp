@@ -59,22 +59,21 @@ void note_sent(Runtime& rt, RunState& run, const std::string& work, SentNote& no
     }
     m.replaces = replaced_by_resend(work, m.base);
     if (!m.replaces.empty()) rt.list.add(" Messaggio " + m.base + " inviato in sostituzione di " + m.replaces);
-    // What was sent, for a resend: the documents as they travelled (in a
-    // folder of the message's own) and the body (a line of the day's file
-    // of bodies: no folder and no file made for a message without documents).
+    // What was sent, for a resend: the documents as they travelled and the
+    // body (a line of the day's file of bodies), all in the day's folder: no
+    // folder is made per message.
     const std::string envelope = m.envelope_id.empty() ? m.base : m.envelope_id;
     bool kept = true;
-    if (!note.document_paths.empty()) {
-        const std::string dir = documents_dir(work, today, envelope);
-        std::error_code ec;
-        std::filesystem::create_directories(dir, ec);
-        kept = !ec;
-        for (const auto& p : note.document_paths) {
-            std::error_code c;
-            std::filesystem::copy_file(p, dir + std::filesystem::path(p).filename().string(),
-                                       std::filesystem::copy_options::overwrite_existing, c);
-            kept = kept && !c;
+    for (const auto& p : note.document_paths) {
+        const std::string target = document_path(work, today, envelope, std::filesystem::path(p).filename().string());
+        std::error_code c;
+        std::filesystem::copy_file(p, target, std::filesystem::copy_options::overwrite_existing, c);
+        if (c == std::errc::no_such_file_or_directory) {
+            // The first of the day's documents: its folder is made.
+            std::filesystem::create_directories(std::filesystem::path(target).parent_path(), c);
+            std::filesystem::copy_file(p, target, std::filesystem::copy_options::overwrite_existing, c);
         }
+        kept = kept && !c;
     }
     kept = record_body(work, today, envelope, note.body) && kept;
     if (!record_sent(work, today, m) || !kept)

@@ -207,6 +207,21 @@ std::string documents_dir(const std::string& work, int yyyymmdd, const std::stri
     return tracking_dir(work) + "documenti/" + std::to_string(yyyymmdd) + "/" + envelope_id + "/";
 }
 
+std::string document_path(const std::string& work, int yyyymmdd, const std::string& envelope_id,
+                          const std::string& document) {
+    // "+" is in no envelope id (message_identity.h): the name says whose it is.
+    return tracking_dir(work) + "documenti/" + std::to_string(yyyymmdd) + "/" + envelope_id + "+" + document;
+}
+
+std::string kept_document(const std::string& work, int yyyymmdd, const std::string& envelope_id,
+                          const std::string& document) {
+    std::error_code ec;
+    for (const std::string& p : {document_path(work, yyyymmdd, envelope_id, document),
+                                 documents_dir(work, yyyymmdd, envelope_id) + document})
+        if (fs::is_regular_file(fs::symlink_status(p, ec))) return p;
+    return "";
+}
+
 bool record_body(const std::string& work, int yyyymmdd, const std::string& envelope_id, const std::string& body) {
     const std::string day = tracking_dir(work) + "documenti/" + std::to_string(yyyymmdd) + "/";
     // Each line begins with a line end: a line a kill cut short is ended by

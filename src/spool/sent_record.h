@@ -50,10 +50,19 @@ bool record_outcome(const std::string& work, int yyyymmdd, const ReportedOutcome
 std::vector<SentMessage> read_sent(const std::string& work, int since);
 std::vector<ReportedOutcome> read_outcomes(const std::string& work, int since);
 
-// Where the documents of a message sent on the day are kept
-// ("documenti/<yyyymmdd>/<envelope id>/", with a trailing "/"; made only for
-// a message with documents or a body too long for the day's file of bodies).
+// The folder of a message sent on the day ("documenti/<yyyymmdd>/<envelope
+// id>/", with a trailing "/"): where earlier versions kept its documents and
+// body, and where a body too long for the day's file of bodies goes.
 std::string documents_dir(const std::string& work, int yyyymmdd, const std::string& envelope_id);
+// Where a document of a message sent on the day is kept: beside the day's
+// other messages' ("documenti/<yyyymmdd>/<envelope id>+<document>"), no
+// folder being made per message.
+std::string document_path(const std::string& work, int yyyymmdd, const std::string& envelope_id,
+                          const std::string& document);
+// The kept document: where document_path says, else in the message's folder
+// as earlier versions kept it; "" when neither holds a plain file.
+std::string kept_document(const std::string& work, int yyyymmdd, const std::string& envelope_id,
+                          const std::string& document);
 
 // Keeps the body a message was sent with, for --resend: one line appended
 // to the day's "documenti/<yyyymmdd>/corpi.txt" (a line cut by a kill is

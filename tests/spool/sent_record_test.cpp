@@ -101,8 +101,8 @@ TEST(SentRecord, ResendWritesTheKeptBodyAndDocuments) {
     m.sender = "ab@example.com";
     ASSERT_TRUE(record_sent(work.path(), 20261210, m));
     ASSERT_TRUE(record_body(work.path(), 20261210, "AB.7.aa", "Corpo\r\n"));
-    fs::create_directories(documents_dir(work.path(), 20261210, "AB.7.aa"));
-    testing::write_file(documents_dir(work.path(), 20261210, "AB.7.aa") + "FATT01.pdf", "%PDF");
+    fs::create_directories(tracking_dir(work.path()) + "documenti/20261210");
+    testing::write_file(document_path(work.path(), 20261210, "AB.7.aa", "FATT01.pdf"), "%PDF");
     const ResendResult r = resend(spool.path(), work.path(), 20261201, "AB.7", "nuovo@x.it");
     ASSERT_TRUE(r.ok) << r.text;
     EXPECT_EQ(testing::read_file(spool.path() + "AB.7R1.b"), "Corpo\r\n");
@@ -113,6 +113,18 @@ TEST(SentRecord, ResendWritesTheKeptBodyAndDocuments) {
     EXPECT_EQ(replaced_by_resend(work.path(), "AB.7"), "");
     ASSERT_TRUE(resend(spool.path(), work.path(), 20261201, "AB.7", "altro@x.it").ok);
     EXPECT_TRUE(fs::exists(spool.path() + "AB.7R2.T"));
+
+    // A message kept by an earlier version: its documents in a folder of its own.
+    SentMessage old = message("AB.8", "AB.8.bb@h");
+    old.time = m.time;
+    ASSERT_TRUE(record_sent(work.path(), 20261210, old));
+    const ResendResult missing = resend(spool.path(), work.path(), 20261201, "AB.8", "nuovo@x.it");
+    EXPECT_FALSE(missing.ok);
+    EXPECT_EQ(missing.text, "documento non piu' conservato: " + document_path(work.path(), 20261210, "AB.8.bb", "FATT01.pdf"));
+    fs::create_directories(documents_dir(work.path(), 20261210, "AB.8.bb"));
+    testing::write_file(documents_dir(work.path(), 20261210, "AB.8.bb") + "FATT01.pdf", "%PDF-vecchio");
+    ASSERT_TRUE(resend(spool.path(), work.path(), 20261201, "AB.8", "nuovo@x.it").ok);
+    EXPECT_EQ(testing::read_file(spool.path() + "AB.8R1.0"), "%PDF-vecchio");
 }
 
 }  // namespace
