@@ -177,6 +177,7 @@ std::string SpoolQueue::concluding_agent(const std::string& owner) {
 void SpoolQueue::forget(const std::string& name, bool mark_done) {
     const PrivateFolder& dir = folder_.dir();
     const std::string record = QueueFolder::record_name(name);
+    if (name == appended_) appended_.clear();
     bool kept = false;
     if (!spares_refused_ && spares_.size() < kSpares) {
         // A name no agent ever used before, hidden from the queue's entries.
@@ -215,7 +216,7 @@ bool SpoolQueue::place_spare(const std::string& name, const std::string& lines) 
     struct stat st {};
     if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
         ::pwrite(fd.get(), lines.data(), lines.size(), 0) != static_cast<ssize_t>(lines.size()) ||
-        ::ftruncate(fd.get(), static_cast<off_t>(lines.size())) != 0) {
+        (st.st_size > static_cast<off_t>(lines.size()) && ::ftruncate(fd.get(), static_cast<off_t>(lines.size())) != 0)) {
         // Removed meanwhile as an old temporary, or no longer a plain file.
         dir.remove(spare);
         return false;
@@ -238,8 +239,12 @@ bool SpoolQueue::place_spare(const std::string& name, const std::string& lines) 
 }
 
 bool SpoolQueue::append_record(const std::string& name, const std::string& lines) {
-    if (!spares_.empty() && place_spare(name, lines)) return true;
-    return folder_.append_record(name, lines);
+    // A record this agent wrote a moment ago (a draft's Message-ID, then the
+    // mark of its delivery) is there: no spare is tried for it.
+    const bool done = (name != appended_ && !spares_.empty() && place_spare(name, lines)) ||
+                      folder_.append_record(name, lines);
+    appended_ = done ? name : "";
+    return done;
 }
 
 bool SpoolQueue::note_record(const std::string& name, const QueueRecord& record) {

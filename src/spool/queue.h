@@ -169,6 +169,7 @@ private:
     bool place_spare(const std::string& name, const std::string& lines);
 
     std::vector<std::string> spares_;  // this agent's spare records, by name
+    std::string appended_;             // the trigger whose record was last appended to (it has one)
     unsigned long long spares_made_ = 0;
     bool spares_refused_ = false;  // the file system cannot rename without replacing
     std::optional<long long> retry_flag_seen_;  // the flag's modification time last seen (ns); none before the first look
