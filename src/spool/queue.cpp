@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <climits>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 

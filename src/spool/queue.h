@@ -139,8 +139,10 @@ public:
     // Removes the lock files of the agents that are gone.
     void bury_gone();
     // Removes the temporaries of records whose writer ended before renaming
-    // them (".<trigger>.stato.<pid>.<hex>.part"), once they are older than
-    // a minute by the file system's clock: a record is written in far less.
+    // them (".<trigger>.stato.<pid>.<hex>.part"), and the spare records of
+    // agents (".<agent>.<n>.stato.part"), once they are older than a minute
+    // by the file system's clock: a record is written in far less, and a
+    // spare taken meanwhile is no loss to its agent (it makes a record anew).
     void remove_stale_temporaries();
 
     // Says on this agent's lock file what it holds back (agent_note.h); false when not written.
