@@ -100,9 +100,12 @@ bool QueueFolder::append_record(const std::string& trigger, const std::string& l
     return ::write(fd.get(), lines.data(), lines.size()) == static_cast<ssize_t>(lines.size());
 }
 
-std::string QueueFolder::reach(const std::string& name) const {
+QueueFolder::QueueFolder(std::string spool, safe_path::Fd spool_fd, PrivateFolder coda)
+    : spool_(std::move(spool)), spool_fd_(std::move(spool_fd)), coda_(std::move(coda)) {
     const std::string through = "/proc/self/fd/" + std::to_string(coda_.fd()) + "/";
-    return (::access(through.c_str(), F_OK) == 0 ? through : path()) + name;
+    if (::access(through.c_str(), F_OK) == 0) through_ = through;
 }
+
+std::string QueueFolder::reach(const std::string& name) const { return (through_.empty() ? path() : through_) + name; }
 
 }  // namespace velarion::spool

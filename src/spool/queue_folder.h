@@ -68,12 +68,12 @@ public:
     bool append_record(const std::string& trigger, const std::string& lines) const;
 
 private:
-    QueueFolder(std::string spool, safe_path::Fd spool_fd, PrivateFolder coda)
-        : spool_(std::move(spool)), spool_fd_(std::move(spool_fd)), coda_(std::move(coda)) {}
+    QueueFolder(std::string spool, safe_path::Fd spool_fd, PrivateFolder coda);
 
     std::string spool_;
     safe_path::Fd spool_fd_;
     PrivateFolder coda_;
+    std::string through_;  // "/proc/self/fd/<n>/" where /proc shows the descriptor (looked at once), else ""
 };
 
 // The line that says why a private folder of the queue may not be used ("" for none).
