@@ -151,5 +151,43 @@ TEST(RunLog, LogPathThatIsAFileKeepsTheLines) {
     EXPECT_EQ(t.list.size(), 1u);
 }
 
+TEST(RunLog, KeptFileRemovedRenamedOrReplacedGetsTheLinesRightly) {
+    TempDir dir;
+    TestContext t(make_datetime(2026, 12, 9, 9, 0, 0));
+    t.cfg.op.tempozip_dir = dir / "tempozip/";
+    t.cfg.derive();
+    const std::string log = dir / "tempozip/log/velarion_log_mer_09.txt";
+    t.list.add(" one");
+    flush_log(t.rt);
+    EXPECT_EQ(read_file(log), "09/12/2026 09:00:00 one\n");
+
+    // The whole log folder removed: its lines go to a new file in a new folder.
+    fs::remove_all(dir / "tempozip/log");
+    t.list.add(" two");
+    flush_log(t.rt);
+    EXPECT_EQ(read_file(log), "09/12/2026 09:00:00 two\n");
+    EXPECT_EQ(t.list.size(), 0u);
+
+    // Renamed away: the renamed file gets nothing more.
+    fs::rename(log, dir / "tempozip/log/vecchio.txt");
+    t.list.add(" three");
+    flush_log(t.rt);
+    EXPECT_EQ(read_file(log), "09/12/2026 09:00:00 three\n");
+    EXPECT_EQ(read_file(dir / "tempozip/log/vecchio.txt"), "09/12/2026 09:00:00 two\n");
+
+    // A link put in its place is not written through; the lines wait.
+    write_file(dir / "altrove.txt", "altro\n");
+    fs::remove(log);
+    fs::create_symlink(dir / "altrove.txt", log);
+    t.list.add(" four");
+    flush_log(t.rt);
+    EXPECT_EQ(read_file(dir / "altrove.txt"), "altro\n");
+    EXPECT_EQ(t.list.size(), 1u);
+    fs::remove(log);
+    flush_log(t.rt);
+    EXPECT_EQ(read_file(log), "09/12/2026 09:00:00 four\n");
+    EXPECT_EQ(t.list.size(), 0u);
+}
+
 }  // namespace
 }  // namespace velarion
