@@ -153,4 +153,10 @@ void WorkCopies::copy_within(const std::string& from, const std::string& name) {
     copy(name, in, work_ + from);
 }
 
+void WorkCopies::rename(const std::string& from, const std::string& name) {
+    if (dir_.valid() && ::renameat(dir_.get(), from.c_str(), dir_.get(), name.c_str()) == 0) return;
+    throw fs::filesystem_error("rename", work_ + from, work_ + name,
+                               std::error_code(dir_.valid() ? errno : ENOENT, std::generic_category()));
+}
+
 }  // namespace velarion::spool

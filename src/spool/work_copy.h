@@ -47,6 +47,9 @@ public:
     std::string path(const std::string& name) const { return work_ + name; }
     // The file `from` of the work folder copied to `name`.
     void copy_within(const std::string& from, const std::string& name);
+    // The file `from` of the work folder renamed to `name`, replacing it.
+    // Throws std::filesystem::filesystem_error when it cannot.
+    void rename(const std::string& from, const std::string& name);
 
 private:
     safe_path::Fd create(const std::string& name, const std::string& from_path);
