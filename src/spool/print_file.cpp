@@ -31,7 +31,8 @@ void remove_stale_outputs(const std::string& dir, const std::string& stem) {
             if (::unlink(path.c_str()) == 0 || errno == ENOENT || errno == EISDIR) continue;
             const int error = errno;
             // Not removed: an error only for a file that had to go.
-            if (is_file(path)) throw fs::filesystem_error("remove", path, std::error_code(error, std::generic_category()));
+            if (is_file(path))
+                throw fs::filesystem_error("remove", path, std::error_code(error, std::generic_category()));
         }
     }
 }

@@ -343,10 +343,9 @@ struct SpoolScanner::Scan {
                                       rt.cfg.retry.retention_days);
                 spool::mark_cleaned(s.run_, today);
             }
-            // This agent's names in the work folder published: no other agent's
-            // clean-up removes them.
-            // Its header and body are read once, here: for these names, its
-            // work copies and its processing.
+            // Its header and body are read once, here: for its names, its work
+            // copies and its processing. Its names in the work folder are
+            // published: no other agent's clean-up removes them.
             step = 14;
             const spool::GroupText text = spool::read_group_text(listing, m.base);
             s.work_claims_->publish(names_in_use(text, m.base));

@@ -32,7 +32,8 @@ void on_stop_signal(int) { g_stop = 1; }
 
 void write_line(std::FILE* f, const std::string& text) {
     // Plain ASCII is the same in both encodings: most lines need no conversion.
-    const bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    const bool ascii =
+        std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     const std::string out = (ascii ? text : text::cp1252_to_utf8(text)) + "\n";
     std::fwrite(out.data(), 1, out.size(), f);
     std::fflush(f);
