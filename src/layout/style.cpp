@@ -283,6 +283,8 @@ StyleSettings ParseStyleSection(const Runtime& rt, const ini::IniContents& conte
 }
 
 const ini::IniContents& StyleFile::contents(const Runtime& rt) {
+    if (keep_ && looked_ && contents_ && rt.cfg.style_file == path_) return *contents_;
+    looked_ = true;
     // Opened confined to the style folders, as every file a style names.
     auto file = rt.ini_files.get(rt.cfg.style_file, overlay::StyleRoots(rt));
     // Another version of the file (or another file): its sections are made again.
@@ -340,6 +342,7 @@ void LoadStyle(const Runtime& rt, StyleFile& file, StyleSettings& s, const SizeO
                            {"car_compresso", "6.01"},
                            {"colonna", "5"}},
                           rt.cfg.style_file);
+        file.written();
     }
 }
 
