@@ -29,8 +29,19 @@ std::uint8_t* bytes(std::string_view s) { return reinterpret_cast<std::uint8_t*>
 
 }  // namespace
 
-Deflater::Deflater() : state_(std::make_unique<State>()) {}
-Deflater::~Deflater() = default;
+std::unique_ptr<Deflater::State>& Deflater::spare_state() {
+    thread_local std::unique_ptr<State> spare;
+    return spare;
+}
+
+Deflater::Deflater() : state_(spare_state() ? std::move(spare_state()) : std::make_unique<State>()) {}
+
+Deflater::~Deflater() {
+    // Every stream starts from a fresh stream header; the page codes are
+    // the document's own.
+    state_->page_codes.reset();
+    spare_state() = std::move(state_);
+}
 
 void Deflater::compress(std::string_view in, std::string& out) { deflate(in, out, nullptr); }
 
