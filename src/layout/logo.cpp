@@ -14,7 +14,8 @@ std::vector<LogoImage> ImportLogos(const Runtime& rt, PdfDocument& doc, const St
     for (const StyleLogo& l : style.logos) {
         // Read only below the logo folder or a read folder: opened once,
         // confined, and read from that descriptor.
-        const overlay::FoundStyleFile found = overlay::FindAndOpenStyleFile(rt, dir + paths::native(l.picture) + ".jpg");
+        const overlay::FoundStyleFile found =
+            overlay::FindAndOpenStyleFile(rt, dir + paths::native(l.picture) + ".jpg");
         const std::string& path = found.path;
         LogoImage logo;
         try {

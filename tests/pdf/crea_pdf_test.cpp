@@ -179,7 +179,9 @@ TEST_F(ComposeTest, AStyleFileSwappedForALinkNeverStylesAMessage) {
 // between two messages are taken by the next one.
 TEST_F(ComposeTest, MessagesTakeOneVersionOfTheStyleFilesNeverAnOutsideOne) {
     const std::string markers = "[SEQBARCODE]\nSEQ1INIZIO=<<\nSEQ1INIZIOREPL=~%\nSEQ1FINE=>>\nSEQ1FINEREPL=~%FINE-\n";
-    auto style_file = [&](const std::string& word) { return markers + "[LETT]\nrimpiazza1=PRIVATO\nrimpcon1=" + word + "\n"; };
+    auto style_file = [&](const std::string& word) {
+        return markers + "[LETT]\nrimpiazza1=PRIVATO\nrimpcon1=" + word + "\n";
+    };
     auto barcode_file = [](const std::string& word) {
         return "[C39]\nnomefilefont=F0\ndescrizionefont=/F0\nstringafissa=" + word + "\n";
     };
