@@ -261,8 +261,10 @@ public:
         for (;;) {
             // The connection of the previous message serves, unless it was
             // left unused for long; the library sends RSET before the next
-            // envelope on it.
-            if (transport_ && (!transport_->isConnected() || idle(transport_used_))) drop_transport();
+            // envelope on it. Whether the server closed it meanwhile the
+            // library's send asks itself (not_connected: sent again below on
+            // a new connection), so the socket is not asked twice.
+            if (transport_ && idle(transport_used_)) drop_transport();
             const bool kept = transport_ != nullptr;
             link_ = &transport_link_;
             if (!kept) {
