@@ -507,15 +507,21 @@ void send_streamed(vmime::net::transport& transport, vmime::message& message, co
         HeaderSwap swap(message, header);
         spooled = std::make_unique<SpooledMessage>(message);
     }
+    send_spooled(transport, *spooled, expeditor, recipients, progress, waits, on_data_end, dsn);
+}
+
+void send_spooled(vmime::net::transport& transport, SpooledMessage& spooled, const vmime::mailbox& expeditor,
+                  const vmime::mailboxList& recipients, vmime::utility::progressListener* progress,
+                  const Waits* waits, const std::function<void()>& on_data_end, const Dsn* dsn) {
     DataEnd data_end(progress, waits, on_data_end);
     try {
         // The expeditor also as the envelope's sender: the library's sendmail
         // transport passes "-f" the sender it is given, empty ("@") by default.
         auto* smtp = dynamic_cast<vmime::net::smtp::SMTPTransport*>(&transport);
         if (smtp && dsn_wanted(*smtp, dsn, expeditor, recipients))
-            send_with_dsn(*smtp, *dsn, expeditor, recipients, spooled->stream(), spooled->size(), &data_end);
+            send_with_dsn(*smtp, *dsn, expeditor, recipients, spooled.stream(), spooled.size(), &data_end);
         else
-            transport.send(expeditor, recipients, spooled->stream(), spooled->size(), &data_end, expeditor);
+            transport.send(expeditor, recipients, spooled.stream(), spooled.size(), &data_end, expeditor);
     } catch (const vmime::exceptions::command_error&) {
         throw;  // the server's answer (or the sendmail program's status): it says what became of the message
     } catch (const std::exception& e) {

@@ -223,4 +223,13 @@ void send_streamed(vmime::net::transport& transport, vmime::message& message, co
                    const vmime::shared_ptr<vmime::header>& header = nullptr, const Waits* waits = nullptr,
                    const std::function<void()>& data_end = nullptr, const Dsn* dsn = nullptr);
 
+class SpooledMessage;
+
+// The same, with the message's bytes generated already (read from their
+// start, so a send tried again sends them again).
+void send_spooled(vmime::net::transport& transport, SpooledMessage& message, const vmime::mailbox& expeditor,
+                  const vmime::mailboxList& recipients, vmime::utility::progressListener* progress = nullptr,
+                  const Waits* waits = nullptr, const std::function<void()>& data_end = nullptr,
+                  const Dsn* dsn = nullptr);
+
 }  // namespace velarion::mail::detail
