@@ -551,7 +551,7 @@ private:
         try {
             // Generated once and streamed (spooled_message.h): the library's
             // addMessage(message) builds the whole message in a string first.
-            const auto spooled = spool(msg, detail::LetterUse::draft);
+            const auto spooled = spool(msg, detail::LetterUse::as_built);
             drafts_->addMessage(spooled->stream(), spooled->size(),
                                 vmime::net::message::FLAG_DRAFT | vmime::net::message::FLAG_SEEN);
         } catch (...) {

@@ -124,7 +124,7 @@ void MimeWriter::write(const Letter& l, LetterUse use, vmime::utility::outputStr
         cc_->setValue(l.cc);
         field(*cc_, os);
     }
-    if (!l.bcc.isEmpty() && use == LetterUse::draft) {
+    if (!l.bcc.isEmpty() && use == LetterUse::as_built) {
         bcc_->setValue(l.bcc);
         field(*bcc_, os);
     }

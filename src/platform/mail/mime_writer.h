@@ -31,10 +31,12 @@ struct Letter {
     vmime::shared_ptr<vmime::mailbox> receipt_to;    // set: a read receipt asked of the reader
 };
 
-// What the bytes are for. A draft keeps its header as built (Bcc included, a
-// Message-Id only when one is given); a message for the transport goes as the
-// library's transport sends it (no Bcc; a new Message-Id, last, when none is given).
-enum class LetterUse { draft, transport };
+// What the bytes are for. As built (a draft, or the SMTP component's
+// message, whose blind copies are in the envelope only): the header as the
+// library's builder makes it, Bcc included, a Message-Id only when one is
+// given. For the transport: as the library's transport sends a message (no
+// Bcc; a new Message-Id, last, when none is given).
+enum class LetterUse { as_built, transport };
 
 // Writes letters; the header fields it writes are made once and reused.
 // One thread at a time.

@@ -95,7 +95,7 @@ std::string by_writer(const Parts& p, const TempDir& dir, bool transport) {
     if (p.receipt) l.receipt_to = detail::parse_mailbox(p.from);
     std::string out;
     vmime::utility::outputStreamStringAdapter os(out);
-    detail::MimeWriter().write(l, transport ? detail::LetterUse::transport : detail::LetterUse::draft, os);
+    detail::MimeWriter().write(l, transport ? detail::LetterUse::transport : detail::LetterUse::as_built, os);
     os.flush();
     for (int fd : fds) ::close(fd);
     return out;
