@@ -845,7 +845,7 @@ private:
             }
             // One encoded word for the whole subject: mail readers join it back exactly.
             l.subject = vmime::text(vmime::word(text::cp1252_to_utf8(detail::header_text(m.subject)), utf8_charset()));
-            l.body = detail::body_content(text::cp1252_to_utf8(m.note_text));
+            l.body = text::cp1252_to_utf8(m.note_text);
 
             std::vector<Attachment> atts = m.attachments;
             std::stable_sort(atts.begin(), atts.end(),

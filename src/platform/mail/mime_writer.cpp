@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 #include <string_view>
 #include <system_error>
 #include <vmime/contentDispositionField.hpp>
@@ -52,7 +53,78 @@ private:
     int owned_ = -1;
 };
 
+// The library's now() finds the zone with two mktime calls, each of which
+// reads the time zone file again (two stat calls a message when TZ is
+// unset); localtime_r gives the same fields and the zone's offset from the
+// zone read once.
+vmime::datetime now() {
+    const time_t t = ::time(nullptr);
+    tm local{};
+    ::localtime_r(&t, &local);
+    return vmime::datetime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                           local.tm_sec, static_cast<int>(local.tm_gmtoff / 60));
+}
+
+// A NUL, or a CR that ends no line, cannot travel as 7bit or 8bit text:
+// such a body goes base64, so that it arrives byte for byte and no server
+// or reader meets a bare control.
+bool raw_controls(const std::string& utf8) {
+    for (std::size_t i = 0; i < utf8.size(); ++i)
+        if (utf8[i] == '\0' || (utf8[i] == '\r' && (i + 1 == utf8.size() || utf8[i + 1] != '\n'))) return true;
+    return false;
+}
+
+// The library's choice for a text in UTF-8 (encoding::decide, which has no
+// encoding of its own for the charset): 7bit for ASCII (bytes below 127) in
+// lines of at most 78 characters, none starting with a dot; else
+// quoted-printable up to a fifth of other bytes; else base64, as for an
+// empty text or one of 32 KB or more.
+vmime::encoding decide(const std::string& text) {
+    if (text.empty() || text.size() >= 32768) return vmime::encoding(vmime::encodingTypes::BASE64);
+    std::size_t ascii = 0;
+    for (const char c : text) ascii += static_cast<unsigned char>(c) < 127;
+    if (ascii == text.size()) {
+        const std::size_t max = vmime::lineLengthLimits::convenient;
+        std::size_t len = 0;
+        for (std::size_t i = 0; i < text.size() && len <= max;) {
+            if (text[i] == '\n') {
+                len = 0;
+                ++i;
+                if (i < text.size() && text[i] == '.') len = max + 1;
+            } else {
+                ++len;
+                ++i;
+            }
+        }
+        return vmime::encoding(len > max ? vmime::encodingTypes::QUOTED_PRINTABLE : vmime::encodingTypes::SEVEN_BIT);
+    }
+    if (text.size() - ascii <= text.size() / 5) return vmime::encoding(vmime::encodingTypes::QUOTED_PRINTABLE);
+    return vmime::encoding(vmime::encodingTypes::BASE64);
+}
+
 }  // namespace
+
+vmime::encoding MimeWriter::text_encoding(const std::string& body) const {
+    if (raw_controls(body)) return vmime::encoding(vmime::encodingTypes::BASE64);
+    return decide(body);
+}
+
+// 7bit goes as it is and base64 in the library's lines; quoted-printable
+// through the library's encoder.
+void MimeWriter::text(const std::string& body, const vmime::encoding& encoding,
+                      vmime::utility::outputStream& os) const {
+    if (encoding.getName() == vmime::encodingTypes::SEVEN_BIT) {
+        put(os, body);
+    } else if (encoding.getName() == vmime::encodingTypes::BASE64) {
+        std::string out;
+        append_base64_lines(reinterpret_cast<const unsigned char*>(body.data()), body.size(), out);
+        put(os, out);
+    } else {
+        vmime::stringContentHandler content(body);
+        content.setContentTypeHint(vmime::mediaType(vmime::mediaTypes::TEXT, vmime::mediaTypes::TEXT_PLAIN));
+        content.generate(os, encoding, context().getMaxLineLength());
+    }
+}
 
 // The library's encoder goes a byte at a time through virtual stream reads;
 // this is the same output (18 groups of four characters, then CRLF) over a
@@ -128,14 +200,14 @@ void MimeWriter::write(const Letter& l, LetterUse use, vmime::utility::outputStr
         bcc_->setValue(l.bcc);
         field(*bcc_, os);
     }
-    date_->setValue(vmime::datetime::now());
+    date_->setValue(now());
     field(*date_, os);
     field(*mime_version_, os);
 
     // The text part: the message itself when it has no attachment.
     const vmime::mediaType text_plain(vmime::mediaTypes::TEXT, vmime::mediaTypes::TEXT_PLAIN);
     const vmime::charset charset(vmime::charsets::UTF_8);
-    const vmime::encoding text_encoding = vmime::encoding::decide(l.body, charset, vmime::encoding::USAGE_TEXT);
+    const vmime::encoding body_encoding = text_encoding(l.body);
     auto& type = dynamic_cast<vmime::contentTypeField&>(*type_);
     type.removeAllParameters();
     const bool multipart = !l.attachments.empty();
@@ -149,7 +221,7 @@ void MimeWriter::write(const Letter& l, LetterUse use, vmime::utility::outputStr
         type.setValue(text_plain);
         type.setCharset(charset);
         field(type, os);
-        transfer_encoding_->setValue(text_encoding);
+        transfer_encoding_->setValue(body_encoding);
         field(*transfer_encoding_, os);
     }
 
@@ -176,10 +248,8 @@ void MimeWriter::write(const Letter& l, LetterUse use, vmime::utility::outputStr
     }
     put(os, "\r\n");
 
-    auto text = l.body->clone();
-    text->setContentTypeHint(text_plain);
     if (!multipart) {
-        text->generate(os, text_encoding, context().getMaxLineLength());
+        text(l.body, body_encoding, os);
         return;
     }
     const std::string separator = "\r\n--" + boundary;
@@ -190,10 +260,10 @@ void MimeWriter::write(const Letter& l, LetterUse use, vmime::utility::outputStr
     part_type.setValue(text_plain);
     part_type.setCharset(charset);
     field(part_type, os);
-    transfer_encoding_->setValue(text_encoding);
+    transfer_encoding_->setValue(body_encoding);
     field(*transfer_encoding_, os);
     put(os, "\r\n");
-    text->generate(os, text_encoding, context().getMaxLineLength());
+    text(l.body, body_encoding, os);
     put(os, separator);
     for (const auto& a : l.attachments) {
         put(os, "\r\n");

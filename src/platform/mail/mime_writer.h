@@ -24,7 +24,7 @@ struct Letter {
     vmime::shared_ptr<vmime::mailbox> from;
     vmime::addressList to, cc, bcc;
     vmime::text subject;
-    vmime::shared_ptr<vmime::contentHandler> body;  // the text part's content (body_content)
+    std::string body;                                // the text part (UTF-8)
     std::vector<LetterAttachment> attachments;
     std::string message_id;                          // "left@right"; empty: none given
     vmime::shared_ptr<vmime::mailbox> reply_to;      // set: a Reply-To field
@@ -49,6 +49,9 @@ public:
     void write(const Letter& letter, LetterUse use, vmime::utility::outputStream& os) const;
 
 private:
+    // The text part's transfer encoding and its encoded bytes.
+    vmime::encoding text_encoding(const std::string& body) const;
+    void text(const std::string& body, const vmime::encoding& encoding, vmime::utility::outputStream& os) const;
     void field(vmime::headerField& f, vmime::utility::outputStream& os) const;
     void attachment(const LetterAttachment& a, vmime::utility::outputStream& os) const;
 

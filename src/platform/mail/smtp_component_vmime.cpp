@@ -425,7 +425,7 @@ private:
         // One encoded word for the whole subject: mail readers join it back exactly.
         m.subject =
             vmime::text(vmime::word(text::cp1252_to_utf8(detail::header_text(e.subject)), detail::utf8_charset()));
-        m.body = detail::body_content(text::cp1252_to_utf8(e.body));
+        m.body = text::cp1252_to_utf8(e.body);
         for (const auto& a : e.attachments) {
             if (text::trim(a.path).empty()) continue;
             // Read through the file the caller opened, else by the path.

@@ -221,21 +221,6 @@ vmime::shared_ptr<vmime::mailbox> parse_mailbox(const std::string& cp1252, const
 
 std::string header_text(const std::string& cp1252) { return text::without_controls(cp1252, ' '); }
 
-vmime::shared_ptr<vmime::contentHandler> body_content(const std::string& utf8) {
-    bool raw_controls = false;
-    for (std::size_t i = 0; i < utf8.size() && !raw_controls; ++i)
-        raw_controls = utf8[i] == '\0' || (utf8[i] == '\r' && (i + 1 == utf8.size() || utf8[i + 1] != '\n'));
-    auto plain = vmime::make_shared<vmime::stringContentHandler>(utf8);
-    if (!raw_controls) return plain;
-    // Encoded here, the library sends it as it is.
-    const vmime::encoding base64(vmime::encodingTypes::BASE64);
-    std::string encoded;
-    vmime::utility::outputStreamStringAdapter os(encoded);
-    plain->generate(os, base64, 76);  // lines of 76 characters, as MIME asks
-    os.flush();
-    return vmime::make_shared<vmime::stringContentHandler>(encoded, base64);
-}
-
 vmime::mediaType type_for(const std::string& name) {
     const std::string ext = text::lower(fs::path(name).extension().string());
     if (ext == ".pdf") return vmime::mediaType("application", "pdf");

@@ -36,11 +36,6 @@ vmime::shared_ptr<vmime::mailbox> parse_mailbox(const std::string& cp1252, const
 // never reaches a header line.
 std::string header_text(const std::string& cp1252);
 
-// The text part's content for a body (UTF-8). A NUL, or a CR that ends no
-// line, cannot travel as 7bit or 8bit text: such a body goes base64, so that
-// it arrives byte for byte and no server or reader meets a bare control.
-vmime::shared_ptr<vmime::contentHandler> body_content(const std::string& utf8);
-
 // The media type of an attachment, from its file name.
 vmime::mediaType type_for(const std::string& name);
 
