@@ -830,8 +830,10 @@ private:
     detail::Letter build(const Message& m, bool draft) const {
         try {
             detail::Letter l;
-            const std::string from = sender();
-            l.from = make_mailbox(from);
+            // The sender is a setting: its mailbox is made once a session
+            // (shared by every message, which only reads it).
+            if (!from_box_) from_box_ = make_mailbox(sender());
+            l.from = from_box_;
             for (const auto& r : m.recipients) {
                 if (draft && text::trim(r.address).empty()) continue;
                 vmime::shared_ptr<vmime::address> box =
@@ -852,7 +854,7 @@ private:
                              [](const Attachment& a, const Attachment& b) { return a.position < b.position; });
             for (const auto& a : atts) l.attachments.push_back(letter_attachment(a));
             l.message_id = m.message_id;
-            if (m.receipt_requested) l.receipt_to = make_mailbox(from);
+            if (m.receipt_requested) l.receipt_to = from_box_;
             return l;
         } catch (...) {
             rethrow_numbered(kFailure, Phase::transfer);
@@ -899,6 +901,7 @@ private:
     std::string data_reply_;  // the answer to the end of the last message's data
     vmime::shared_ptr<vmime::net::session> session_;
     detail::MimeWriter writer_;                           // made once: its header fields serve every message
+    mutable vmime::shared_ptr<vmime::mailbox> from_box_;  // the sender's, made at the first message
     detail::Authentication auth_;                         // of the service opened last
     std::string account_;                                 // its user name
     std::vector<std::string> secrets_;                    // its passwords
