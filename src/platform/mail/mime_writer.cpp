@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <string_view>
@@ -293,14 +294,16 @@ void MimeWriter::attachment(const LetterAttachment& a, vmime::utility::outputStr
     put(os, "\r\n");
 
     // Read from the start in whole blocks (a block that ends early would
-    // break the lines), without moving the caller's file offset.
-    std::string in(kBlock, '\0');
+    // break the lines), without moving the caller's file offset, up to the
+    // size the header gives (or an earlier end).
+    std::string in(static_cast<std::size_t>(std::min<off_t>(static_cast<off_t>(kBlock), st.st_size)), '\0');
     std::string out;
     off_t offset = 0;
-    for (bool end = false; !end;) {
+    for (bool end = st.st_size == 0; !end;) {
         std::size_t got = 0;
-        while (got < kBlock) {
-            const ssize_t n = ::pread(file.fd(), in.data() + got, kBlock - got, offset + static_cast<off_t>(got));
+        const std::size_t want = static_cast<std::size_t>(std::min<off_t>(static_cast<off_t>(in.size()), st.st_size - offset));
+        while (got < want) {
+            const ssize_t n = ::pread(file.fd(), in.data() + got, want - got, offset + static_cast<off_t>(got));
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) throw std::system_error(errno, std::generic_category(), "cannot read the attachment " + a.path);
             if (n == 0) {
@@ -310,6 +313,7 @@ void MimeWriter::attachment(const LetterAttachment& a, vmime::utility::outputStr
             got += static_cast<std::size_t>(n);
         }
         offset += static_cast<off_t>(got);
+        if (offset >= st.st_size) end = true;
         out.clear();
         append_base64_lines(reinterpret_cast<const unsigned char*>(in.data()), got, out);
         os.write(out.data(), out.size());
