@@ -183,6 +183,32 @@ TEST(MimeWriter, WritesTheLibrarysBytesForAttachmentsOfEveryLineEnd) {
     expect_same(p, "several attachments, a name beyond ASCII");
 }
 
+// The caller's file may have been read already: the attachment is the whole
+// file all the same, and the caller finds its offset where it was.
+TEST(MimeWriter, ReadsTheWholeAttachmentWithoutMovingTheCallersOffset) {
+    detail::init_platform();
+    TempDir dir;
+    const std::string data = "%PDF-1.4\n" + std::string(5000, 'a') + "\n%%EOF\n";
+    const std::string path = write_file(dir, {"FATT1.pdf", data});
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    char head[9];
+    ASSERT_EQ(::read(fd, head, sizeof head), 9);
+    detail::Letter l;
+    l.from = detail::parse_mailbox("ufficio@velarion.example");
+    l.to.appendAddress(detail::parse_mailbox("cliente@example.it"));
+    l.body = "x";
+    l.attachments.push_back({fd, path, detail::type_for("FATT1.pdf"), utf8_word("FATT1.pdf")});
+    std::string out;
+    vmime::utility::outputStreamStringAdapter os(out);
+    detail::MimeWriter().write(l, detail::LetterUse::transport, os);
+    EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), 9);
+    ::close(fd);
+    std::string encoded;
+    detail::append_base64_lines(reinterpret_cast<const unsigned char*>(data.data()), data.size(), encoded);
+    EXPECT_NE(out.find("size=" + std::to_string(data.size()) + "\r\n\r\n" + encoded + "\r\n--"), std::string::npos);
+}
+
 TEST(MimeWriter, DatesTheMessageAsTheLibraryWithTheZonesOffset) {
     detail::init_platform();
     const char* old = std::getenv("TZ");
