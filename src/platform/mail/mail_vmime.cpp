@@ -855,6 +855,8 @@ private:
             for (const auto& a : atts) l.attachments.push_back(letter_attachment(a));
             l.message_id = m.message_id;
             if (m.receipt_requested) l.receipt_to = from_box_;
+            // Before the store or the transport is used, as the library's builder did.
+            detail::check_recipients(l);
             return l;
         } catch (...) {
             rethrow_numbered(kFailure, Phase::transfer);

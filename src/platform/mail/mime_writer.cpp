@@ -174,14 +174,17 @@ void MimeWriter::field(vmime::headerField& f, vmime::utility::outputStream& os) 
     put(os, "\r\n");
 }
 
-void MimeWriter::write(const Letter& l, LetterUse use, vmime::utility::outputStream& os) const {
-    // The builder's own check: a message with no recipient at all.
+void check_recipients(const Letter& l) {
     const auto none = [](const vmime::addressList& list) {
         return list.isEmpty() || list.getAddressAt(0)->isEmpty();
     };
     if ((l.to.isEmpty() || (l.to.getAddressAt(0)->isEmpty() && !l.to.getAddressAt(0)->isGroup())) && none(l.cc) &&
         none(l.bcc))
         throw vmime::exceptions::no_recipient();
+}
+
+void MimeWriter::write(const Letter& l, LetterUse use, vmime::utility::outputStream& os) const {
+    check_recipients(l);
 
     subject_->setValue(l.subject);
     field(*subject_, os);

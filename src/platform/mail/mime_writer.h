@@ -31,6 +31,10 @@ struct Letter {
     vmime::shared_ptr<vmime::mailbox> receipt_to;    // set: a read receipt asked of the reader
 };
 
+// Throws the library's no_recipient when the letter has no recipient at all
+// (its builder's check: a first To that is an empty mailbox, and no Cc or Bcc).
+void check_recipients(const Letter& letter);
+
 // What the bytes are for. As built (a draft, or the SMTP component's
 // message, whose blind copies are in the envelope only): the header as the
 // library's builder makes it, Bcc included, a Message-Id only when one is
