@@ -34,12 +34,13 @@ constexpr const char* kProlog =
 // Bytes of an attachment read and encoded at a time: whole lines of base64.
 constexpr std::size_t kBlock = 54 * 1024;
 
-// An open file closed when it goes (only one the writer opened itself).
+// An open file closed when it goes (only one the writer opened itself). A
+// path is opened as given, never waiting on a FIFO put in its place.
 class ReadFile {
 public:
     explicit ReadFile(const LetterAttachment& a) : fd_(a.fd) {
         if (fd_ >= 0) return;
-        fd_ = owned_ = ::open(a.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        fd_ = owned_ = ::open(a.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "cannot open the attachment " + a.path);
     }
     ~ReadFile() {
@@ -282,6 +283,8 @@ void MimeWriter::attachment(const LetterAttachment& a, vmime::utility::outputStr
     struct stat st {};
     if (::fstat(file.fd(), &st) != 0)
         throw std::system_error(errno, std::generic_category(), "cannot read the attachment " + a.path);
+    if (!S_ISREG(st.st_mode))
+        throw std::system_error(EINVAL, std::generic_category(), "the attachment is no regular file: " + a.path);
 
     auto& type = dynamic_cast<vmime::contentTypeField&>(*part_type_);
     type.removeAllParameters();
