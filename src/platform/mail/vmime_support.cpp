@@ -389,12 +389,6 @@ std::string describe(const vmime::exception& e) {
 
 namespace {
 
-void add_mailboxes(vmime::mailboxList& to, const vmime::shared_ptr<vmime::addressList>& list) {
-    if (!list) return;
-    for (std::size_t i = 0; i < list->getAddressCount(); ++i)
-        if (auto box = vmime::dynamicCast<vmime::mailbox>(list->getAddressAt(i)->clone())) to.appendMailbox(box);
-}
-
 // Passes the transfer's progress on and notes when the whole data has been
 // written: from then on the wait is the one for the answer to the end of the
 // data, until the transfer ends.
@@ -429,43 +423,7 @@ private:
     bool written_ = false;
 };
 
-// Puts another header on a message for as long as it lives.
-class HeaderSwap {
-public:
-    HeaderSwap(vmime::message& message, const vmime::shared_ptr<vmime::header>& header)
-        : message_(message), own_(message.getHeader()) {
-        if (header) message_.setHeader(header);
-    }
-    ~HeaderSwap() { message_.setHeader(own_); }
-    HeaderSwap(const HeaderSwap&) = delete;
-    HeaderSwap& operator=(const HeaderSwap&) = delete;
-
-private:
-    vmime::message& message_;
-    vmime::shared_ptr<vmime::header> own_;
-};
-
 }  // namespace
-
-Outgoing outgoing(const vmime::message& message) {
-    Outgoing o;
-    const auto header = message.getHeader();
-    const auto from = header->findFieldValue<vmime::mailbox>(vmime::fields::FROM);
-    if (!from) throw vmime::exceptions::no_expeditor();
-    o.expeditor = *from;
-    add_mailboxes(o.recipients, header->findFieldValue<vmime::addressList>(vmime::fields::TO));
-    add_mailboxes(o.recipients, header->findFieldValue<vmime::addressList>(vmime::fields::CC));
-    add_mailboxes(o.recipients, header->findFieldValue<vmime::addressList>(vmime::fields::BCC));
-    o.header = vmime::clone(header);
-    for (const char* name : {vmime::fields::BCC, vmime::fields::RETURN_PATH, vmime::fields::ORIGINAL_RECIPIENT})
-        while (o.header->hasField(name)) o.header->removeField(o.header->findField(name));
-    if (!o.header->hasField(vmime::fields::DATE)) o.header->Date()->setValue(vmime::datetime::now());
-    if (!o.header->hasField(vmime::fields::MIME_VERSION))
-        o.header->MimeVersion()->setValue(vmime::string(vmime::SUPPORTED_MIME_VERSION));
-    if (!o.header->hasField(vmime::fields::MESSAGE_ID))
-        o.header->MessageId()->setValue(vmime::messageId::generateId());
-    return o;
-}
 
 bool connection_gone() {
     try {
@@ -481,18 +439,6 @@ bool connection_gone() {
     } catch (...) {
         return false;
     }
-}
-
-void send_streamed(vmime::net::transport& transport, vmime::message& message, const vmime::mailbox& expeditor,
-                   const vmime::mailboxList& recipients, vmime::utility::progressListener* progress,
-                   const vmime::shared_ptr<vmime::header>& header, const Waits* waits,
-                   const std::function<void()>& on_data_end, const Dsn* dsn) {
-    std::unique_ptr<SpooledMessage> spooled;
-    {
-        HeaderSwap swap(message, header);
-        spooled = std::make_unique<SpooledMessage>(message);
-    }
-    send_spooled(transport, *spooled, expeditor, recipients, progress, waits, on_data_end, dsn);
 }
 
 void send_spooled(vmime::net::transport& transport, SpooledMessage& spooled, const vmime::mailbox& expeditor,

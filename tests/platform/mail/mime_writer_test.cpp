@@ -84,7 +84,15 @@ std::string by_library(const Parts& p, const TempDir& dir, bool transport) {
         msg->getHeader()->MessageId()->setValue(vmime::messageId(p.id.substr(0, at), p.id.substr(at + 1)));
     }
     if (p.receipt) vmime::mdn::MDNHelper::attachMDNRequest(msg, *detail::parse_mailbox(p.from));
-    if (transport) msg->setHeader(detail::outgoing(*msg).header);
+    if (transport) {
+        // What the library's send(message) sends: no Bcc, Return-Path or
+        // Original-Recipient; a Message-Id made up when there is none.
+        auto header = vmime::clone(msg->getHeader());
+        for (const char* name : {vmime::fields::BCC, vmime::fields::RETURN_PATH, vmime::fields::ORIGINAL_RECIPIENT})
+            while (header->hasField(name)) header->removeField(header->findField(name));
+        if (!header->hasField(vmime::fields::MESSAGE_ID)) header->MessageId()->setValue(vmime::messageId::generateId());
+        msg->setHeader(header);
+    }
     std::string out;
     vmime::utility::outputStreamStringAdapter os(out);
     msg->generate(os);
