@@ -33,9 +33,15 @@ std::shared_ptr<const ini::IniContents> IniCache::get(const std::string& path, c
         fresh.refused = !stamp && refused;
         kept.settled = fresh.read && read_at - fresh.stamp.mtime_ns > kSettleNs;
         kept.contents = std::make_shared<const ini::IniContents>(std::move(fresh));
+        kept.made.clear();
         ++reads_;
     }
     return kept.contents;
+}
+
+IniCache::Made* IniCache::made_from(const std::string& path, const std::shared_ptr<const ini::IniContents>& contents) {
+    auto it = files_.find(path);
+    return it != files_.end() && contents && it->second.contents == contents ? &it->second.made : nullptr;
 }
 
 }  // namespace velarion

@@ -24,6 +24,13 @@ public:
     // or refused file reads as empty (refused set) until a file is there.
     std::shared_ptr<const ini::IniContents> get(const std::string& path, const std::vector<std::string>& roots);
 
+    // Values made from contents get gave for path (a style section as
+    // settings), by a name their maker chooses, kept with that version for
+    // the run and dropped when the file is read again. Null when contents
+    // are not the version kept for path.
+    using Made = std::map<std::string, std::shared_ptr<const void>>;
+    Made* made_from(const std::string& path, const std::shared_ptr<const ini::IniContents>& contents);
+
     // Times a file was read from disk (for tests and measurements).
     int reads() const { return reads_; }
 
@@ -31,6 +38,7 @@ private:
     struct Kept {
         std::shared_ptr<const ini::IniContents> contents;
         bool settled = false;  // modified well before it was read: its stamp tells every later change
+        Made made;             // from these contents
     };
     std::map<std::string, Kept> files_;
     int reads_ = 0;

@@ -1,10 +1,16 @@
 #include "common/run_log.h"
 
+#include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "common/runtime.h"
 #include "platform/os/paths.h"
@@ -45,14 +51,86 @@ void remove_same_weekday(const fs::path& folder, const std::string& weekday, con
     }
 }
 
-// Appends the lines, each with its control characters shown as "?" so that
-// no line can forge another. The file is opened below the work directory
-// without following a link; a failed write leaves it as it was, so the next
-// flush does not write the lines twice.
-bool append_lines(const std::string& work, const std::string& file, const std::vector<std::string>& lines) {
+// The lines as written: each with its control characters shown as "?" so
+// that no line can forge another.
+std::string log_bytes(const std::vector<std::string>& lines) {
     std::string bytes;
     for (const auto& line : lines) bytes += text::printable(line) + '\n';
-    return safe_path::append_below(file, bytes, {work});
+    return bytes;
+}
+
+// Today's log file, kept open from flush to flush: opening it below the work
+// directory costs a walk of the path each time. Before each flush it is
+// looked up by its path again; when that is no longer the very file opened
+// (removed, renamed, its folder removed, a link put in its place, a second
+// name given to it) it is opened anew the confined way, so the lines always
+// reach the file the path names.
+class KeptLog {
+public:
+    // True when a file is kept open for `path` (not looked at again).
+    bool holds(const std::string& path) const { return fd_.valid() && path == path_; }
+
+    // True when the kept file is still today's file at `path`.
+    bool current(const std::string& path) const {
+        if (!fd_.valid() || path != path_) return false;
+        struct stat st {};
+        return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_dev == dev_ &&
+               st.st_ino == ino_;
+    }
+
+    // Opened below the work directory without following a link, and only
+    // when a regular file (opened non-blocking, so a FIFO in its place
+    // cannot hold the agent).
+    bool open(const std::string& work, const std::string& folder, const std::string& name, const std::string& path) {
+        close();
+        const safe_path::Fd dir = safe_path::open_folder_below(folder, {work}, true);
+        if (!dir.valid()) return false;
+        safe_path::Fd fd(::openat(dir.get(), name.c_str(),
+                                  O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+        struct stat st {};
+        if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+        fd_ = std::move(fd);
+        path_ = path;
+        dev_ = st.st_dev;
+        ino_ = st.st_ino;
+        return true;
+    }
+
+    // All or nothing: a failed write cuts the file back to its former size
+    // and lets it go, so the next flush opens it again and the lines are not
+    // written twice.
+    bool append(std::string_view bytes) {
+        std::size_t written = 0;
+        while (written < bytes.size()) {
+            const ssize_t n = ::write(fd_.get(), bytes.data() + written, bytes.size() - written);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                struct stat st {};
+                if (written > 0 && ::fstat(fd_.get(), &st) == 0 && st.st_size >= static_cast<off_t>(written))
+                    (void)::ftruncate(fd_.get(), st.st_size - static_cast<off_t>(written));
+                close();
+                return false;
+            }
+            written += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+
+    void close() {
+        fd_ = safe_path::Fd();
+        path_.clear();
+    }
+
+private:
+    safe_path::Fd fd_;
+    std::string path_;
+    dev_t dev_ = 0;
+    ino_t ino_ = 0;
+};
+
+KeptLog& kept_log() {
+    static KeptLog log;
+    return log;
 }
 
 }  // namespace
@@ -70,12 +148,22 @@ void flush_log(const Runtime& rt) {
     const fs::path folder = fs::path(work + "log");
     const fs::path file = folder / log_file_name(today);
 
+    // The file kept open from the last flush, while it is still today's
+    // file; with nothing to write it is left as it is.
+    KeptLog& log = kept_log();
+    const std::size_t count = rt.list.size();
+    if (count == 0 && log.holds(file.string())) return;
+    if (log.current(file.string())) {
+        if (count == 0 || log.append(log_bytes(rt.list.lines()))) rt.list.drop_front(count);
+        return;
+    }
+
     // The "log" folder (and the configured work directory when missing),
     // made below the work directory; a link in its place is never followed
     // (the lines then wait in the list).
     std::error_code ec;
     fs::create_directories(work, ec);
-    if (!safe_path::open_folder_below(folder.string(), {work}, true).valid()) return;
+    if (!log.open(work, folder.string(), file.filename().string(), file.string())) return;
 
     // Rotation by weekday, once a day: at the first flush to each day's file.
     static std::string rotated_for;
@@ -85,8 +173,7 @@ void flush_log(const Runtime& rt) {
     }
 
     // Append the list; clear it only when the lines were written.
-    const std::size_t count = rt.list.size();
-    if (append_lines(work, file.string(), rt.list.lines())) rt.list.drop_front(count);
+    if (count == 0 || log.append(log_bytes(rt.list.lines()))) rt.list.drop_front(count);
 }
 
 }  // namespace velarion

@@ -22,11 +22,30 @@ namespace velarion {
 namespace {
 
 // The barcode file: "filebarcode_ini" of the current style, else "barcode.ini",
-// in the logo directory.
-std::string barcode_file(const Runtime& rt, const StyleSettings& style) {
+// in the logo directory; its path as StyleFilePath gives it, and its contents
+// from the run's cache. The file is read once for all the barcodes of the
+// run (a barcode on every line of a listing would otherwise read it once per
+// line), and again when it changes; opened through the confined open, with
+// no link followed, and read from that descriptor.
+void look_up_barcode_file(const Runtime& rt, const StyleSettings& style, BarcodeRecord& record) {
     std::string name = style.filebarcode_ini;
     if (name.empty()) name = "barcode.ini";
-    return overlay::StyleFilePath(rt, overlay::InLogoDir(rt, name));
+    const std::string wanted = overlay::InLogoDir(rt, name);
+    if (record.keep_for_message && record.file && record.looked_up == wanted) return;
+    const std::vector<std::string> roots = overlay::StyleRoots(rt);
+    std::string path = paths::resolve(wanted);
+    if (path.empty()) path = wanted;
+    record.file = rt.ini_files.get(path, roots);
+    record.looked_up.clear();
+    // Refused by the open: the line only where StyleFilePath would say it
+    // (outside the folders, a hard link), not for a FIFO or a folder there.
+    if (record.file->refused && !safe_path::readable_below(path, roots)) {
+        rt.list.add(" File di stile fuori dalle cartelle ammesse " + wanted);
+        path.clear();
+    } else if (!record.file->refused) {
+        record.looked_up = wanted;
+    }
+    record.file_path = path;
 }
 
 std::string encode(const std::string& kind, std::string data) {
@@ -80,12 +99,8 @@ std::string value_of(const ini::IniSection* section, const char* key) {
 
 void ReadBarcodeSettings(const Runtime& rt, const StyleSettings& style, BarcodeRecord& record,
                          const std::string& image_section) {
-    const std::string file = barcode_file(rt, style);
-    // The file is read once for all the barcodes of the run (a barcode on
-    // every line of a listing would otherwise read it once per line), and
-    // again when it changes; opened through the confined open and read from
-    // that descriptor, so a link swapped in after the check above is refused.
-    record.file = rt.ini_files.get(file, overlay::StyleRoots(rt));
+    look_up_barcode_file(rt, style, record);
+    const std::string& file = record.file_path;
     const ini::IniSection* section = record.file->section(record.section);
     const ini::IniSection* picture_section = image_section.empty() ? nullptr : record.file->section(image_section);
     const BarcodeProblems problem(record, file, section, picture_section, image_section);

@@ -51,6 +51,13 @@ struct BarcodeRecord {
     // The barcode file as the run last read it (rt.ini_files): read again
     // only when the file changed on disk.
     std::shared_ptr<const ini::IniContents> file;
+
+    // The agent's messages look the file up once (a confined open) for all
+    // their barcodes; a file refused is looked up, and its line given, each
+    // time as without.
+    bool keep_for_message = false;
+    std::string looked_up;  // the file name looked up for `file`, "" for none kept
+    std::string file_path;  // where it was found
 };
 
 // Fills the record from the section it names of the barcode

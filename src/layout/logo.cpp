@@ -12,13 +12,14 @@ std::vector<LogoImage> ImportLogos(const Runtime& rt, PdfDocument& doc, const St
     if (style.name.empty()) return logos;
     const std::string& dir = rt.cfg.logo_dir;
     for (const StyleLogo& l : style.logos) {
-        // Read only below the logo folder or a read folder.
-        const std::string path = overlay::StyleFilePath(rt, dir + paths::native(l.picture) + ".jpg");
+        // Read only below the logo folder or a read folder: opened once,
+        // confined, and read from that descriptor.
+        const overlay::FoundStyleFile found =
+            overlay::FindAndOpenStyleFile(rt, dir + paths::native(l.picture) + ".jpg");
+        const std::string& path = found.path;
         LogoImage logo;
         try {
-            // Opened once, confined, and read from that descriptor.
-            logo.resource = doc.ImportImage(
-                path, [&] { return safe_path::read_whole(overlay::OpenStyleFile(rt, path)); }, 90);
+            logo.resource = doc.ImportImage(path, [&] { return safe_path::read_whole(found.fd); }, 90);
         } catch (const PdfArchivalRefusal&) {
             // The picture is there: it is left out because of the PDF/A.
             rt.list.add(" Logo escluso dal PDF/A (immagine CMYK) " + path);

@@ -29,10 +29,11 @@ void Creafincature(const Runtime& rt, OverlayState& state, PdfDocument& doc, std
     try {
         // Complete the file name; open it for reading.
         overlay_file = overlay::InLogoDir(rt, overlay_file);
-        // Read only below the logo folder or a read folder.
-        path = overlay::StyleFilePath(rt, overlay_file);
-        // Opened once, confined, and read from that descriptor.
-        const safe_path::Fd file = overlay::OpenStyleFile(rt, path);
+        // Read only below the logo folder or a read folder: opened once,
+        // confined, and read from that descriptor.
+        overlay::FoundStyleFile found = overlay::FindAndOpenStyleFile(rt, overlay_file);
+        path = found.path;
+        const safe_path::Fd file = std::move(found.fd);
         if (!file.valid()) throw NumberedError(53, "File not found");
         safe_path::FdReader reader(file);
         std::istream in(&reader);

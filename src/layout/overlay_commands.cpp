@@ -191,8 +191,9 @@ void OverlayRun::image(const TabFields& f) {
     // Imported once per document; the slot keeps the resource name.
     std::string& resource = state_.image_slots[static_cast<std::size_t>(slot)];
     if (resource.empty()) {
-        const std::string path = StyleFilePath(rt_, file);
-        resource = doc_.ImportImage(path, [&] { return safe_path::read_whole(OpenStyleFile(rt_, path)); }, 90);
+        // Found and opened in one confined lookup, read from that descriptor.
+        const FoundStyleFile found = FindAndOpenStyleFile(rt_, file);
+        resource = doc_.ImportImage(found.path, [&] { return safe_path::read_whole(found.fd); }, 90);
     }
     // Drawn with its bottom left corner at (f4, f5).
     const double x = num(f[4]), y = num(f[5]), height = num(f[6]), width = num(f[7]);

@@ -97,6 +97,26 @@ std::string StyleFilePath(const Runtime& rt, const std::string& path) {
     return "";
 }
 
+FoundStyleFile FindAndOpenStyleFile(const Runtime& rt, const std::string& path) {
+    FoundStyleFile out;
+    const std::string found = paths::resolve(path);
+    if (found.empty()) {
+        out.path = path;
+        return out;
+    }
+    const std::vector<std::string> roots = StyleRoots(rt);
+    safe_path::Opened opened = safe_path::open_below(found, roots);
+    out.path = found;
+    out.fd = std::move(opened.fd);
+    // Refused by the open: the line only where StyleFilePath would say it
+    // (outside the folders, a hard link), not for a FIFO or a folder there.
+    if (opened.status == safe_path::Status::refused && !safe_path::readable_below(found, roots)) {
+        rt.list.add(" File di stile fuori dalle cartelle ammesse " + path);
+        out.path.clear();
+    }
+    return out;
+}
+
 std::string StyleFontPath(const Runtime& rt, const std::string& name) {
     const std::string found = rt.fonts.find(name, rt.cfg.host.program_dir);
     if (found.empty() || !paths::has_separator(name)) return found;

@@ -55,6 +55,15 @@ std::string StyleFilePath(const Runtime& rt, const std::string& path);
 // below the logo folder or a read folder. "" when not found or refused.
 std::string StyleFontPath(const Runtime& rt, const std::string& name);
 
+// StyleFilePath and OpenStyleFile in one confined lookup: `path` as
+// StyleFilePath gives it (with its line for a file outside the folders) and
+// the file opened there, invalid when missing or refused.
+struct FoundStyleFile {
+    std::string path;
+    safe_path::Fd fd;
+};
+FoundStyleFile FindAndOpenStyleFile(const Runtime& rt, const std::string& path);
+
 // The file at a path StyleFilePath gave, opened once through the confined
 // open (below the logo folder or a read folder, no link followed on the
 // way): what is read from it is the file checked, whatever is renamed or

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <set>
 
+#include "common/ini_cache.h"
 #include "common/number_text.h"
 #include "common/runtime.h"
 #include "layout/overlay.h"
@@ -283,6 +284,8 @@ StyleSettings ParseStyleSection(const Runtime& rt, const ini::IniContents& conte
 }
 
 const ini::IniContents& StyleFile::contents(const Runtime& rt) {
+    if (keep_ && looked_ && contents_ && rt.cfg.style_file == path_) return *contents_;
+    looked_ = true;
     // Opened confined to the style folders, as every file a style names.
     auto file = rt.ini_files.get(rt.cfg.style_file, overlay::StyleRoots(rt));
     // Another version of the file (or another file): its sections are made again.
@@ -301,7 +304,17 @@ const StyleSettings& StyleFile::section(const Runtime& rt, const std::string& na
     const std::string key = text::lower(name);
     auto it = sections_.find(key);
     if (it == sections_.end()) {
-        it = sections_.emplace(key, ParseStyleSection(rt, c, path_, name)).first;
+        // Made once for the run from this version of the file (as named, in
+        // the run's decimal notation), and again once the file changes.
+        std::shared_ptr<const StyleSettings> made;
+        IniCache::Made* kept = rt.ini_files.made_from(path_, contents_);
+        const std::string made_key = "style " + rt.cfg.host.decimal_separator + " " + name;
+        if (kept) {
+            auto& slot = (*kept)[made_key];
+            if (!slot) slot = std::make_shared<const StyleSettings>(ParseStyleSection(rt, c, path_, name));
+            made = std::static_pointer_cast<const StyleSettings>(slot);
+        }
+        it = sections_.emplace(key, made ? *made : ParseStyleSection(rt, c, path_, name)).first;
         for (const auto& p : it->second.problems)
             if (std::find(problems_.begin(), problems_.end(), p) == problems_.end()) problems_.push_back(p);
     }
@@ -340,6 +353,7 @@ void LoadStyle(const Runtime& rt, StyleFile& file, StyleSettings& s, const SizeO
                            {"car_compresso", "6.01"},
                            {"colonna", "5"}},
                           rt.cfg.style_file);
+        file.written();
     }
 }
 

@@ -115,8 +115,15 @@ struct SizeOverride {
 // each style section made into settings the first time the message asks for it.
 class StyleFile {
 public:
-    // The style file's contents (rt.cfg.style_file), from the run's cache.
+    // The style file's contents (rt.cfg.style_file), from the run's cache:
+    // looked up (a confined open) at every call, or once for the message
+    // with keep_for_message.
     const ini::IniContents& contents(const Runtime& rt);
+    // The agent's messages take one version of the file for all their
+    // documents: one lookup a message instead of several a document.
+    void keep_for_message() { keep_ = true; }
+    // The message wrote the file: its next look takes the file again.
+    void written() { looked_ = false; }
     // The style section `name` as typed settings, without the "///C"
     // override and the "TAFT" rule (back-page, second-logo sections).
     const StyleSettings& section(const Runtime& rt, const std::string& name);
@@ -131,6 +138,8 @@ private:
     std::map<std::string, StyleSettings> sections_;  // by lower-case name
     std::vector<FileProblem> problems_;
     int reads_ = 0;
+    bool keep_ = false;
+    bool looked_ = false;  // looked up for this message (with keep_)
 };
 
 // Loads the style named style.name from the style file (every value

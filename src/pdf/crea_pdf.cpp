@@ -348,6 +348,9 @@ CreaPdfResult CreaPdf(Runtime& rt, LayoutState& layout, const PreAnalysis& pre, 
 
 MessageLayout::MessageLayout(const std::string& style_name) : state_(std::make_unique<LayoutState>()) {
     state_->style.name = style_name;
+    // One lookup of the style and barcode files for the message's documents.
+    state_->styles.keep_for_message();
+    state_->barcode.keep_for_message = true;
 }
 
 MessageLayout::~MessageLayout() = default;

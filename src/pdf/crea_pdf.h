@@ -39,7 +39,9 @@ CreaPdfResult CreaPdf(Runtime& rt, LayoutState& layout, const PreAnalysis& pre, 
 
 // The layout state of one message, owned by message processing for that
 // message: the style it names, overlays, barcodes and what the compositions
-// made. Only the PDF routines see inside it.
+// made. Only the PDF routines see inside it. The style file and the
+// barcode file are looked up once for the message (one version of each for
+// all its documents).
 class MessageLayout {
 public:
     explicit MessageLayout(const std::string& style_name = "");

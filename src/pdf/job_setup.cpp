@@ -145,8 +145,9 @@ struct FormatFile {
 FormatFile open_format_file(const Runtime& rt, const std::string& file_name) {
     FormatFile f;
     f.wanted = rt.cfg.logo_dir + paths::native(file_name);
-    f.path = overlay::StyleFilePath(rt, f.wanted);
-    f.fd = overlay::OpenStyleFile(rt, f.path);
+    overlay::FoundStyleFile found = overlay::FindAndOpenStyleFile(rt, f.wanted);
+    f.path = std::move(found.path);
+    f.fd = std::move(found.fd);
     return f;
 }
 

@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <sstream>
 
 #include "platform/os/agent_identity.h"
@@ -73,35 +75,76 @@ void prune(const std::string& dir, int today) {
     }
 }
 
-void count_today(const std::string& work, int day, Counted what) {
-    const std::string dir = work + "conteggi/";
+namespace {
+
+// This agent's file of the day, kept open between counts: only this agent
+// writes it, so what it holds is known without reading it again. Counts come
+// from the scan and from the thread that reads delivery reports.
+struct OpenCounts {
+    std::mutex lock;
+    std::string path;
+    safe_path::Fd fd;
+    DayCounts counts;
+    std::size_t written = 0;  // the file's length
+};
+
+OpenCounts& open_counts() {
+    static OpenCounts c;
+    return c;
+}
+
+// Opens the file anew (first count of the day, another work folder, or a
+// file removed meanwhile), reading what it holds; false when it cannot.
+bool reopen(OpenCounts& c, const std::string& dir, const std::string& path, int day) {
+    c.fd = safe_path::Fd();
     std::error_code ec;
     fs::create_directories(dir, ec);
-    const std::string path = dir + prefix(day) + agent_identity() + ".txt";
     if (!fs::exists(path, ec)) prune(dir, day);
-    // Only this agent writes its own file.
-    DayCounts c = read_one(path);
+    safe_path::Fd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666));
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    std::string text(static_cast<std::size_t>(std::min<off_t>(st.st_size, 4096)), '\0');
+    const ssize_t got = ::pread(fd.get(), text.data(), text.size(), 0);
+    text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    c.counts = parse(text);
+    c.written = static_cast<std::size_t>(st.st_size);
+    c.path = path;
+    c.fd = std::move(fd);
+    return true;
+}
+
+}  // namespace
+
+void count_today(const std::string& work, int day, Counted what) {
+    const std::string dir = work + "conteggi/";
+    const std::string path = dir + prefix(day) + agent_identity() + ".txt";
+    OpenCounts& c = open_counts();
+    const std::lock_guard<std::mutex> hold(c.lock);
+    struct stat st {};
+    const bool current = c.fd.valid() && c.path == path && ::fstat(c.fd.get(), &st) == 0 && st.st_nlink > 0;
+    if (!current && !reopen(c, dir, path, day)) return;
     switch (what) {
-        case Counted::delivered: ++c.delivered; break;
-        case Counted::saved: ++c.saved; break;
-        case Counted::deferred: ++c.deferred; break;
-        case Counted::parked: ++c.parked; break;
-        case Counted::bounced: ++c.bounced; break;
+        case Counted::delivered: ++c.counts.delivered; break;
+        case Counted::saved: ++c.counts.saved; break;
+        case Counted::deferred: ++c.counts.deferred; break;
+        case Counted::parked: ++c.counts.parked; break;
+        case Counted::bounced: ++c.counts.bounced; break;
     }
     // A count is no promise about a message: it is neither synced nor
     // replaced by a rename (on ext4 a rename over a file starts its write-back,
     // a cost paid per message). It is written over in place; the counts only
-    // grow, and a shorter text is cut to its length.
-    const std::string text = "consegnati=" + std::to_string(c.delivered) + "\nsalvati=" + std::to_string(c.saved) +
-                             "\nrinviati=" + std::to_string(c.deferred) + "\nnon_inviati=" +
-                             std::to_string(c.parked) + "\nrespinti=" + std::to_string(c.bounced) + "\n";
-    const safe_path::Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666));
-    struct stat st {};
-    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return;
-    const auto size = static_cast<off_t>(text.size());
-    if (::pwrite(fd.get(), text.data(), text.size(), 0) == static_cast<ssize_t>(size) && st.st_size > size &&
-        ::ftruncate(fd.get(), size) != 0)
-        return;  // not cut: only a file that was not ours was longer
+    // grow, and a longer text that was there is cut to the new length.
+    const std::string text = "consegnati=" + std::to_string(c.counts.delivered) +
+                             "\nsalvati=" + std::to_string(c.counts.saved) +
+                             "\nrinviati=" + std::to_string(c.counts.deferred) +
+                             "\nnon_inviati=" + std::to_string(c.counts.parked) +
+                             "\nrespinti=" + std::to_string(c.counts.bounced) + "\n";
+    if (::pwrite(c.fd.get(), text.data(), text.size(), 0) != static_cast<ssize_t>(text.size())) {
+        c.fd = safe_path::Fd();  // opened and read again at the next count
+        return;
+    }
+    if (c.written > text.size() && ::ftruncate(c.fd.get(), static_cast<off_t>(text.size())) != 0) return;
+    c.written = text.size();
 }
 
 DayCounts read_day_counts(const std::string& work, int day) {

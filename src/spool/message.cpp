@@ -1,7 +1,9 @@
 #include "spool/message.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -46,8 +48,8 @@ void add_address(std::string& list, const std::string& address) {
 
 class MessageJob {
 public:
-    MessageJob(Runtime& rt, const MessageDelivery& deliver, const std::string& base)
-        : rt_(rt), deliver_(deliver), work_(rt.cfg.work_dir), base_(base) {
+    MessageJob(Runtime& rt, const MessageDelivery& deliver, const std::string& base, const MessageText& text)
+        : rt_(rt), deliver_(deliver), work_(rt.cfg.work_dir), base_(base), text_(text) {
         layout_.set_attachment_finder([this](const std::string& name) { return attachment_file(name); });
     }
 
@@ -162,9 +164,14 @@ private:
     // Body directives: extra header lines and recipients.
     void prescan_body() {
         const std::string body = work_ + base_ + ".b";
-        if (!spool::is_file(body)) return;
+        if (text_.body) {
+            body_lines_ = spool::body_lines(*text_.body);
+        } else {
+            if (text_.no_body || !spool::is_file(body)) return;
+            body_lines_ = spool::read_body_lines(body);
+        }
         std::string extra;
-        for (const auto& line : spool::read_body_lines(body)) {
+        for (const auto& line : *body_lines_) {
             if (starts_with(line, ".///A")) {
                 extra += line.substr(5) + "\r\n";
             } else if (starts_with(line, ".///###D")) {
@@ -179,10 +186,18 @@ private:
         const std::string header = work_ + base_ + ".h";
         // A header whose last line has no line end would swallow the first
         // extra line; it gets one first.
-        const std::string tail = spool::is_file(header) && fs::file_size(header) > 0
-                                     ? read_last_byte(header)
-                                     : "\n";
-        spool::append_file(header, (tail != "\n" ? "\r\n" : "") + extra, work_);
+        std::string tail = "\n";
+        if (text_.header)
+            tail = text_.header->empty() ? "\n" : text_.header->substr(text_.header->size() - 1);
+        else if (spool::is_file(header) && fs::file_size(header) > 0)
+            tail = read_last_byte(header);
+        const std::string added = (tail != "\n" ? "\r\n" : "") + extra;
+        spool::append_file(header, added, work_);
+        // The header read below is the work copy as it is now.
+        if (text_.header) {
+            header_ = *text_.header + added;
+            text_.header = &*header_;
+        }
     }
 
     static std::string read_last_byte(const std::string& path) {
@@ -197,7 +212,8 @@ private:
     void read_header() {
         req_.fax = false;
         const std::string gateway = spool::fax_gateway(rt_);
-        const auto lines = spool::read_header_lines(work_ + base_ + ".h");
+        const auto lines =
+            text_.header ? spool::header_lines(*text_.header) : spool::read_header_lines(work_ + base_ + ".h");
         int first_attachment = 8;
         for (std::size_t i = 0; i < lines.size(); ++i) {
             const int n = static_cast<int>(i) + 1;
@@ -290,8 +306,14 @@ private:
             rt_.list.add(" Nome allegato non ammesso, file non copiato: " + a.name);
             return;
         }
-        // The content under the attachment's own name.
-        spool::copy_file(content, work_ + a.name, atomic_file::Sync::work_file);
+        // The content under the attachment's own name: the numbered copy is
+        // no longer needed, so it is renamed (a name that is the numbered
+        // copy's own is copied onto itself and then goes, as it always did).
+        const bool own_name = work_ + a.name == content;
+        if (own_name)
+            spool::copy_file(content, work_ + a.name, atomic_file::Sync::work_file);
+        else
+            take_in(content, work_ + a.name);
         copied_.insert(a.name);
         // A print file is composed into its PDF, once the outputs of an earlier
         // run are gone.
@@ -299,8 +321,21 @@ private:
             spool::remove_stale_outputs(work_, a.name.substr(0, a.name.size() - 4));
             spool::compose_print_file(rt_, layout_, work_ + a.name, a.name, page_section_end_);
         }
-        // The numbered copy is no longer needed.
-        fs::remove(content);
+        if (own_name) fs::remove(content);
+    }
+
+    // The numbered copy renamed to the attachment's name, replacing what was
+    // there (a link is replaced, never followed); a failure is said as the
+    // copy it stands for.
+    static void take_in(const std::string& content, const std::string& target) {
+        std::error_code ec;
+        fs::rename(content, target, ec);
+        if (!ec) return;
+        const int e = ec.value();
+        const int code = e == ENOSPC || e == EDQUOT || e == ENOENT ? e
+                         : e == EISDIR || e == ENOTEMPTY || e == EEXIST ? EINVAL
+                                                                         : EIO;
+        throw fs::filesystem_error("copy_file", content, target, std::error_code(code, std::generic_category()));
     }
 
     // The file of the attachment `name` of this message, for a "///X" line of
@@ -332,7 +367,8 @@ private:
     // The body text: every line but the directives; an empty line as a blank.
     void body_text() {
         std::string body;
-        for (const auto& line : spool::read_body_lines(work_ + base_ + ".b")) {
+        if (!body_lines_) body_lines_ = spool::read_body_lines(work_ + base_ + ".b");
+        for (const auto& line : *body_lines_) {
             if (is_directive(line)) continue;
             body += line.empty() ? " " : line;
             body += "\r\n";
@@ -344,6 +380,10 @@ private:
     const MessageDelivery& deliver_;
     const std::string work_;
     const std::string base_;
+    // What the scan read (the header pointing at header_ once lines were added to it).
+    MessageText text_;
+    std::optional<std::string> header_;
+    std::optional<std::vector<std::string>> body_lines_;  // the body's lines, read once
     // The stage named in the "leggi_file_messaggio_error" line.
     int step_ = 0;
 
@@ -364,8 +404,9 @@ private:
 
 }  // namespace
 
-MessageOutcome leggi_file_messaggio(Runtime& rt, const MessageDelivery& deliver, const std::string& lsFile_origine) {
-    return MessageJob(rt, deliver, lsFile_origine).run();
+MessageOutcome leggi_file_messaggio(Runtime& rt, const MessageDelivery& deliver, const std::string& lsFile_origine,
+                                    const MessageText& text) {
+    return MessageJob(rt, deliver, lsFile_origine, text).run();
 }
 
 }  // namespace velarion

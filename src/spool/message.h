@@ -24,6 +24,15 @@ struct MessageOutcome {
     std::string option;                         // the delivery option ("SEND", "SAVE", ...), when read
 };
 
-MessageOutcome leggi_file_messaggio(Runtime& rt, const MessageDelivery& deliver, const std::string& lsFile_origine);
+// What the scan already read of the message, the bytes its work copies hold:
+// processing reads them from here instead of reading the copies again.
+struct MessageText {
+    const std::string* header = nullptr;  // none: read from the work copy
+    const std::string* body = nullptr;    // none: read from the work copy
+    bool no_body = false;                 // the message has no body file at all
+};
+
+MessageOutcome leggi_file_messaggio(Runtime& rt, const MessageDelivery& deliver, const std::string& lsFile_origine,
+                                    const MessageText& text = {});
 
 }  // namespace velarion

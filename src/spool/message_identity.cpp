@@ -55,8 +55,9 @@ MessageIdentity message_identity(SpoolQueue& queue, const std::string& trigger, 
     if (rec.message_id.empty()) {
         rec.message_id = make_message_id(base);
         // Not synced, like the mark of a delivery under way: a power cut can
-        // only lose it together with any trace of the try.
-        if (write_now) queue.note_record(trigger, rec);
+        // only lose it together with any trace of the try. Appended, so the
+        // record's other keys stay as they were read.
+        if (write_now) queue.append_record(trigger, message_id_lines(rec.message_id));
         id.unwritten = !write_now;
     }
     id.message_id = rec.message_id;

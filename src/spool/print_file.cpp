@@ -1,7 +1,12 @@
 #include "spool/print_file.h"
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "common/runtime.h"
 #include "layout/pre_analysis.h"
@@ -15,11 +20,19 @@ namespace velarion::spool {
 
 void remove_stale_outputs(const std::string& dir, const std::string& stem) {
     // The exact spellings only: a listing of the work directory per print
-    // file would grow with every message of the run.
-    for (const std::string& s : {stem, text::lower(stem), text::upper(stem)}) {
+    // file would grow with every message of the run. Each goes by one
+    // unlink, which a missing file or a folder of that name survives.
+    std::vector<std::string> stems{stem};
+    for (std::string s : {text::lower(stem), text::upper(stem)})
+        if (std::find(stems.begin(), stems.end(), s) == stems.end()) stems.push_back(std::move(s));
+    for (const std::string& s : stems) {
         for (const char* ext : {".pdf", ".PDF", ".zip", ".ZIP", ".Pdf", ".Zip"}) {
             const std::string path = dir + s + ext;
-            if (is_file(path)) fs::remove(path);
+            if (::unlink(path.c_str()) == 0 || errno == ENOENT || errno == EISDIR) continue;
+            const int error = errno;
+            // Not removed: an error only for a file that had to go.
+            if (is_file(path))
+                throw fs::filesystem_error("remove", path, std::error_code(error, std::generic_category()));
         }
     }
 }

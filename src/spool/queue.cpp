@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -41,6 +42,7 @@ SpoolQueue::SpoolQueue(const std::string& spool)
 }
 
 SpoolQueue::~SpoolQueue() {
+    for (const auto& spare : spares_) ::unlinkat(folder_.dir().fd(), spare.c_str(), 0);
     if (lock_) lock_->remove();
 }
 
@@ -174,14 +176,27 @@ std::string SpoolQueue::concluding_agent(const std::string& owner) {
 
 void SpoolQueue::forget(const std::string& name, bool mark_done) {
     const PrivateFolder& dir = folder_.dir();
-    dir.remove(QueueFolder::record_name(name));
-    // Concluded in this agent's batch, or on its own.
-    std::string concluded = QueueFolder::entry(name, std::string(kConcluded) + "." + agent_);
-    if (!dir.exists(concluded)) concluded = QueueFolder::entry(name, kConcluded);
-    if (mark_done)
-        dir.rename_out(concluded, folder_.spool_fd(), name + ".FATTO");
-    else
-        dir.remove(concluded);  // a trigger that was a folder too
+    const std::string record = QueueFolder::record_name(name);
+    if (name == appended_) appended_.clear();
+    bool kept = false;
+    if (!spares_refused_ && spares_.size() < kSpares) {
+        // A name no agent ever used before, hidden from the queue's entries.
+        const std::string spare = "." + agent_ + "." + std::to_string(++spares_made_) + ".stato.part";
+        kept = ::renameat(dir.fd(), record.c_str(), dir.fd(), spare.c_str()) == 0;
+        if (kept) spares_.push_back(spare);
+        else kept = errno == ENOENT;  // it had no record
+    }
+    if (!kept) dir.remove(record);
+    // Concluded in this agent's batch, or on its own: the batch's name is
+    // tried first, the other only when that one is missing.
+    const std::string in_batch = QueueFolder::entry(name, std::string(kConcluded) + "." + agent_);
+    const std::string alone = QueueFolder::entry(name, kConcluded);
+    if (mark_done) {
+        if (!dir.rename_out(in_batch, folder_.spool_fd(), name + ".FATTO") && errno == ENOENT)
+            dir.rename_out(alone, folder_.spool_fd(), name + ".FATTO");
+    } else if (::unlinkat(dir.fd(), in_batch.c_str(), 0) != 0) {
+        dir.remove(errno == ENOENT ? alone : in_batch);  // a trigger that was a folder too
+    }
 }
 
 QueueRecord SpoolQueue::record(const std::string& name) const { return folder_.record(name); }
@@ -189,6 +204,47 @@ QueueRecord SpoolQueue::record(const std::string& name) const { return folder_.r
 void SpoolQueue::write_record(const std::string& name, const QueueRecord& record) {
     if (!folder_.write_record(name, record, atomic_file::Sync::durable))
         throw NumberedError(75, "Path/File access error " + folder_.path() + QueueFolder::record_name(name));
+}
+
+bool SpoolQueue::place_spare(const std::string& name, const std::string& lines) {
+    const PrivateFolder& dir = folder_.dir();
+    const std::string spare = spares_.back();
+    spares_.pop_back();
+    // Filled whole under its own name first: a kill leaves the message
+    // without a record, or with this one complete.
+    const safe_path::Fd fd(::openat(dir.fd(), spare.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        ::pwrite(fd.get(), lines.data(), lines.size(), 0) != static_cast<ssize_t>(lines.size()) ||
+        (st.st_size > static_cast<off_t>(lines.size()) && ::ftruncate(fd.get(), static_cast<off_t>(lines.size())) != 0)) {
+        // Removed meanwhile as an old temporary, or no longer a plain file.
+        dir.remove(spare);
+        return false;
+    }
+    // Never over a record that is there: that one is appended to.
+    if (::renameat2(dir.fd(), spare.c_str(), dir.fd(), QueueFolder::record_name(name).c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno == EEXIST) {
+        spares_.push_back(spare);
+        return false;
+    }
+    if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) {
+        // A file system without that kind of rename: no spares from now on.
+        spares_refused_ = true;
+        for (const auto& s : spares_) ::unlinkat(dir.fd(), s.c_str(), 0);
+        spares_.clear();
+    }
+    dir.remove(spare);
+    return false;
+}
+
+bool SpoolQueue::append_record(const std::string& name, const std::string& lines) {
+    // A record this agent wrote a moment ago (a draft's Message-ID, then the
+    // mark of its delivery) is there: no spare is tried for it.
+    const bool done = (name != appended_ && !spares_.empty() && place_spare(name, lines)) ||
+                      folder_.append_record(name, lines);
+    appended_ = done ? name : "";
+    return done;
 }
 
 bool SpoolQueue::note_record(const std::string& name, const QueueRecord& record) {

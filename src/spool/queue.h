@@ -101,8 +101,13 @@ public:
     // concluded by nobody; false when another agent took it first.
     bool adopt_concluded(const std::string& name, const std::string& gone_agent);
     // Removes a concluded trigger and its record; with mark_done the trigger
-    // goes back to the spool folder as <trigger>.FATTO instead.
+    // goes back to the spool folder as <trigger>.FATTO instead. The record
+    // is kept as a spare for a later message's record
+    // (".<agent>.<n>.stato.part", at most kSpares of them): making a file is
+    // most of what a record costs. Spares go with the agent; those a kill
+    // leaves go as the other temporaries of records do.
     void forget(const std::string& name, bool mark_done);
+    static constexpr std::size_t kSpares = 64;
 
     // True for the owner of a concluded trigger ("concluso", "concluso.<agent>").
     static bool concluded(const std::string& owner);
@@ -117,6 +122,11 @@ public:
     void write_record(const std::string& name, const QueueRecord& record);
     // The same without the sync to disk and without throwing: false when not written.
     bool note_record(const std::string& name, const QueueRecord& record);
+    // Appends lines to the record (queue_folder.h), without reading it first.
+    // A message without a record gets one of this agent's spare records
+    // (see forget) filled with them and renamed into place, when it has one:
+    // no new file is made.
+    bool append_record(const std::string& name, const std::string& lines);
 
     // The triggers in the queue with their state: an agent's name, "rinvio" or "concluso".
     struct Entry {
@@ -129,8 +139,10 @@ public:
     // Removes the lock files of the agents that are gone.
     void bury_gone();
     // Removes the temporaries of records whose writer ended before renaming
-    // them (".<trigger>.stato.<pid>.<hex>.part"), once they are older than
-    // a minute by the file system's clock: a record is written in far less.
+    // them (".<trigger>.stato.<pid>.<hex>.part"), and the spare records of
+    // agents (".<agent>.<n>.stato.part"), once they are older than a minute
+    // by the file system's clock: a record is written in far less, and a
+    // spare taken meanwhile is no loss to its agent (it makes a record anew).
     void remove_stale_temporaries();
 
     // Says on this agent's lock file what it holds back (agent_note.h); false when not written.
@@ -154,6 +166,14 @@ private:
     PrivateFolder agents_;
     std::string agent_;
     std::optional<FileLock> lock_;
+    // Fills a spare record with `lines` and renames it to the record of
+    // `name` when that has none; false when it did not.
+    bool place_spare(const std::string& name, const std::string& lines);
+
+    std::vector<std::string> spares_;  // this agent's spare records, by name
+    std::string appended_;             // the trigger whose record was last appended to (it has one)
+    unsigned long long spares_made_ = 0;
+    bool spares_refused_ = false;  // the file system cannot rename without replacing
     std::optional<long long> retry_flag_seen_;  // the flag's modification time last seen (ns); none before the first look
 };
 

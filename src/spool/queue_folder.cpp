@@ -89,9 +89,23 @@ bool QueueFolder::write_record(const std::string& trigger, const QueueRecord& re
     return coda_.write(record_name(trigger), format_record(record), sync);
 }
 
-std::string QueueFolder::reach(const std::string& name) const {
-    const std::string through = "/proc/self/fd/" + std::to_string(coda_.fd()) + "/";
-    return (::access(through.c_str(), F_OK) == 0 ? through : path()) + name;
+bool QueueFolder::append_record(const std::string& trigger, const std::string& lines) const {
+    const std::string name = record_name(trigger);
+    // Relative to the queue folder's descriptor, never through a link, never
+    // waiting on anything but a plain file.
+    const safe_path::Fd fd(
+        ::openat(coda_.fd(), name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    return ::write(fd.get(), lines.data(), lines.size()) == static_cast<ssize_t>(lines.size());
 }
+
+QueueFolder::QueueFolder(std::string spool, safe_path::Fd spool_fd, PrivateFolder coda)
+    : spool_(std::move(spool)), spool_fd_(std::move(spool_fd)), coda_(std::move(coda)) {
+    const std::string through = "/proc/self/fd/" + std::to_string(coda_.fd()) + "/";
+    if (::access(through.c_str(), F_OK) == 0) through_ = through;
+}
+
+std::string QueueFolder::reach(const std::string& name) const { return (through_.empty() ? path() : through_) + name; }
 
 }  // namespace velarion::spool

@@ -62,14 +62,18 @@ public:
     // or no plain file.
     QueueRecord record(const std::string& trigger) const;
     bool write_record(const std::string& trigger, const QueueRecord& record, atomic_file::Sync sync) const;
+    // Appends `lines` to the record (made when missing) in one write,
+    // without a sync: a kill leaves the record as it was or with all of
+    // them. False when not written (or the record is no plain file).
+    bool append_record(const std::string& trigger, const std::string& lines) const;
 
 private:
-    QueueFolder(std::string spool, safe_path::Fd spool_fd, PrivateFolder coda)
-        : spool_(std::move(spool)), spool_fd_(std::move(spool_fd)), coda_(std::move(coda)) {}
+    QueueFolder(std::string spool, safe_path::Fd spool_fd, PrivateFolder coda);
 
     std::string spool_;
     safe_path::Fd spool_fd_;
     PrivateFolder coda_;
+    std::string through_;  // "/proc/self/fd/<n>/" where /proc shows the descriptor (looked at once), else ""
 };
 
 // The line that says why a private folder of the queue may not be used ("" for none).

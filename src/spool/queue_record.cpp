@@ -30,6 +30,12 @@ std::string format_record(const QueueRecord& r) {
            (r.message_id.empty() ? "" : "message_id=" + one_line(r.message_id) + "\n");
 }
 
+std::string message_id_lines(const std::string& message_id) { return "\nmessage_id=" + one_line(message_id) + "\n"; }
+
+std::string delivering_lines(const std::string& message_id) {
+    return "\nin_consegna=1" + (message_id.empty() ? std::string("\n") : message_id_lines(message_id));
+}
+
 QueueRecord parse_record(const std::string& text) {
     QueueRecord r;
     std::istringstream in(text);

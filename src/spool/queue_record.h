@@ -23,8 +23,18 @@ struct QueueRecord {
                                    // it is concluded, never handed to a transport again
 };
 
-// "key=value" lines; unknown keys and bad numbers read as absent.
+// "key=value" lines; unknown keys and bad numbers read as absent. A key
+// given twice reads as its last value, so lines appended to a record change
+// only the keys they name.
 std::string format_record(const QueueRecord& r);
 QueueRecord parse_record(const std::string& text);
+
+// Lines appended to a record. They begin with a line end, so that they
+// start a line of their own whatever the record ends with.
+// The Message-ID made at a message's first try:
+std::string message_id_lines(const std::string& message_id);
+// The moment the end of its data goes to its server: "in_consegna=1", and
+// the Message-ID made for this try when `message_id` is not empty.
+std::string delivering_lines(const std::string& message_id);
 
 }  // namespace velarion::spool

@@ -1,8 +1,7 @@
 #include "spool/resend.h"
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <vector>
 
 #include "platform/os/atomic_file.h"
 #include "platform/os/clock.h"
@@ -17,11 +16,6 @@ namespace {
 
 // The spool moves attachment contents ".0" to ".7".
 constexpr std::size_t kMaxDocuments = 8;
-
-std::string read_all(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 bool taken(const std::string& spool, const std::string& work, const std::string& base) {
     std::error_code ec;
@@ -56,16 +50,17 @@ ResendResult resend(const std::string& spool, const std::string& work, int since
     }
     // Its documents were kept on the day it was sent.
     const DateTime t = from_seconds(found->time);
-    const std::string kept = documents_dir(work, t.year * 10000 + t.month * 100 + t.day,
-                                           found->envelope_id.empty() ? found->base : found->envelope_id);
+    const int day = t.year * 10000 + t.month * 100 + t.day;
+    const std::string envelope = found->envelope_id.empty() ? found->base : found->envelope_id;
     if (found->documents.size() > kMaxDocuments) {
         r.text = "troppi documenti per un messaggio di spool (" + std::to_string(found->documents.size()) + ")";
         return r;
     }
+    std::vector<std::string> kept;
     for (const auto& d : found->documents) {
-        std::error_code ec;
-        if (!fs::is_regular_file(kept + d, ec)) {
-            r.text = "documento non piu' conservato: " + kept + d;
+        kept.push_back(kept_document(work, day, envelope, d));
+        if (kept.back().empty()) {
+            r.text = "documento non piu' conservato: " + document_path(work, day, envelope, d);
             return r;
         }
     }
@@ -78,8 +73,8 @@ ResendResult resend(const std::string& spool, const std::string& work, int since
     const std::string target = spool + r.base;
     bool ok = note_resend(work, r.base, base);
     for (std::size_t i = 0; ok && i < found->documents.size(); ++i)
-        ok = atomic_file::copy(kept + found->documents[i], target + "." + std::to_string(i));
-    ok = ok && atomic_file::write(target + ".b", read_all(kept + "corpo.txt"));
+        ok = atomic_file::copy(kept[i], target + "." + std::to_string(i));
+    ok = ok && atomic_file::write(target + ".b", kept_body(work, day, envelope));
     ok = ok && atomic_file::write(target + ".h", header);
     // The trigger last: the agents take the message only once it is whole.
     ok = ok && atomic_file::write(target + ".T", "");

@@ -1,5 +1,7 @@
 #include "spool/scan.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <exception>
 #include <filesystem>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "common/runtime.h"
+#include "platform/os/file_kind.h"
 #include "platform/os/paths.h"
 #include "platform/os/text_encoding.h"
 #include "spool/agent_note.h"
@@ -60,15 +63,14 @@ std::vector<std::string> pass_prefixes(const Settings& cfg) {
 // every name that begins with its base name, the merge and protection
 // intermediates, and each attachment line of its header (and of the header
 // lines its body adds) with the outputs made from it.
-std::vector<std::string> names_in_use(const spool::SpoolListing& listing, const std::string& base) {
+std::vector<std::string> names_in_use(const spool::GroupText& text, const std::string& base) {
     std::vector<std::string> names{base + ".*", "MERGE_*", "cripato.pdf"};
     std::vector<std::string> lines;
     try {
         // A spool file that is no plain file is never read.
-        if (const std::string h = listing.find(base + ".h"); !h.empty() && spool::refused_kind(h).empty())
-            lines = spool::read_header_lines(h);
-        if (const std::string b = listing.find(base + ".b"); !b.empty() && spool::refused_kind(b).empty())
-            for (const auto& l : spool::read_body_lines(b))
+        if (text.header.bytes) lines = spool::header_lines(*text.header.bytes);
+        if (text.body.bytes)
+            for (const auto& l : spool::body_lines(*text.body.bytes))
                 if (l.rfind(".///A", 0) == 0) lines.push_back(l.substr(5));
     } catch (const std::exception&) {
         // an unreadable header names nothing more
@@ -228,9 +230,9 @@ struct SpoolScanner::Scan {
             spool::FoundMessage f{*name, "", ""};
             const std::string base = name->substr(0, name->size() - 2);
             // Only a plain print file of a message whose name the agent can use is copied ahead.
-            const std::string content = listing.find(base + ".0");
-            if (!content.empty() && spool::refused_kind(content).empty() && spool::odd_message_name(base).empty()) {
-                f.content = content;
+            const spool::SpoolListing::Found content = listing.look(base + ".0");
+            if (content.kind == file_kind::Kind::plain && spool::odd_message_name(base).empty()) {
+                f.content = content.path;
                 f.content_name = base + ".0";
             }
             return f;
@@ -241,12 +243,15 @@ struct SpoolScanner::Scan {
     // by its scheduling directive or by a hold on its side of the mail service.
     bool due(const spool::SpoolListing& listing, const std::string& name) {
         // An earlier pass, or another agent, may have taken this message already.
-        if (!spool::present(spool + name)) return false;
+        // One look tells whether it is still there and whether it is a plain
+        // file; an empty trigger holds no directive to read.
+        struct stat st {};
+        if (::lstat((spool + name).c_str(), &st) != 0) return false;
 
         // Scheduling directive in the first 500 characters (a trigger
         // that is no plain file is not read: its message is parked).
         step = 12;
-        if (spool::refused_kind(spool + name).empty() &&
+        if (S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_size > 0 &&
             spool::held_by_timing(spool::read_head(spool + name, 500), rt.clock.now()))
             return false;
 
@@ -338,10 +343,12 @@ struct SpoolScanner::Scan {
                                       rt.cfg.retry.retention_days);
                 spool::mark_cleaned(s.run_, today);
             }
-            // This agent's names in the work folder published: no other agent's
-            // clean-up removes them.
+            // Its header and body are read once, here: for its names, its work
+            // copies and its processing. Its names in the work folder are
+            // published: no other agent's clean-up removes them.
             step = 14;
-            s.work_claims_->publish(names_in_use(listing, m.base));
+            const spool::GroupText text = spool::read_group_text(listing, m.base);
+            s.work_claims_->publish(names_in_use(text, m.base));
 
             // Copy the group into the work directory, each file with its dated
             // backup and the first attachment's size check; the
@@ -349,7 +356,7 @@ struct SpoolScanner::Scan {
             std::string refused = spool::refused_kind(s.queue_->claimed_file(name));
             if (!refused.empty()) rt.list.add(" File di spool non ammesso, " + refused + ": " + spool + name);
             m.spool_files =
-                spool::copy_group(rt, *guard, *stage, std::move(copy), listing, work, m.base, step, m.links);
+                spool::copy_group(rt, *guard, *stage, std::move(copy), listing, text, work, m.base, step, m.links);
             if (refused.empty() && !m.links.empty()) refused = spool::refused_kind(m.links.front());
 
             // Parked when a spool file is no plain file, else processed.
@@ -384,7 +391,11 @@ struct SpoolScanner::Scan {
                     if (o.delivered() && o.target == Target::transport) sent = spool::sent_message(hooked, o, m.base);
                     return o;
                 };
-                MessageOutcome r = leggi_file_messaggio(rt, marked, m.base);
+                MessageText read;
+                if (text.header.bytes) read.header = &*text.header.bytes;
+                if (text.body.bytes) read.body = &*text.body.bytes;
+                read.no_body = text.body.found.path.empty();
+                MessageOutcome r = leggi_file_messaggio(rt, marked, m.base, read);
                 m.attachment_names = std::move(r.attachment_names);
                 m.option = std::move(r.option);
                 outcome = std::move(r.delivery);

@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "common/runtime.h"
-#include "platform/os/atomic_file.h"
+#include "platform/os/clock.h"
 #include "platform/os/text_encoding.h"
 #include "spool/run_state.h"
 
@@ -49,7 +49,9 @@ SentNote sent_message(const DeliveryRequest& r, const DeliveryOutcome& o, const 
 
 void note_sent(Runtime& rt, RunState& run, const std::string& work, SentNote& note) {
     SentMessage& m = note.record;
-    const DateTime t = rt.clock.now();
+    // The day of the record's own time, which --resend looks under for the
+    // documents and body (a message noted just after midnight keeps its day).
+    const DateTime t = m.time > 0 ? from_seconds(m.time) : rt.clock.now();
     const int today = t.year * 10000 + t.month * 100 + t.day;
     if (run.tracking_pruned_day != today) {
         prune_tracking(work, today, rt.cfg.dsn.days);
@@ -57,18 +59,23 @@ void note_sent(Runtime& rt, RunState& run, const std::string& work, SentNote& no
     }
     m.replaces = replaced_by_resend(work, m.base);
     if (!m.replaces.empty()) rt.list.add(" Messaggio " + m.base + " inviato in sostituzione di " + m.replaces);
-    // What was sent, for a resend: the documents as they travelled and the body.
-    const std::string dir = documents_dir(work, today, m.envelope_id.empty() ? m.base : m.envelope_id);
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    bool kept = !ec;
+    // What was sent, for a resend: the documents as they travelled and the
+    // body (a line of the day's file of bodies), all in the day's folder: no
+    // folder is made per message.
+    const std::string envelope = m.envelope_id.empty() ? m.base : m.envelope_id;
+    bool kept = true;
     for (const auto& p : note.document_paths) {
+        const std::string target = document_path(work, today, envelope, std::filesystem::path(p).filename().string());
         std::error_code c;
-        std::filesystem::copy_file(p, dir + std::filesystem::path(p).filename().string(),
-                                   std::filesystem::copy_options::overwrite_existing, c);
+        std::filesystem::copy_file(p, target, std::filesystem::copy_options::overwrite_existing, c);
+        if (c == std::errc::no_such_file_or_directory) {
+            // The first of the day's documents: its folder is made.
+            std::filesystem::create_directories(std::filesystem::path(target).parent_path(), c);
+            std::filesystem::copy_file(p, target, std::filesystem::copy_options::overwrite_existing, c);
+        }
         kept = kept && !c;
     }
-    kept = kept && atomic_file::write(dir + "corpo.txt", note.body, atomic_file::Sync::work_file);
+    kept = record_body(work, today, envelope, note.body) && kept;
     if (!record_sent(work, today, m) || !kept)
         rt.list.add(" Impossibile registrare l'invio del messaggio " + m.base + " in " + tracking_dir(work));
 }

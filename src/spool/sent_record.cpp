@@ -4,11 +4,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <mutex>
+#include <set>
 #include <system_error>
 
+#include "platform/os/atomic_file.h"
 #include "platform/os/clock.h"
 
 namespace fs = std::filesystem;
@@ -70,22 +75,52 @@ long long number(const std::string& s) {
     return n;
 }
 
-bool append(const std::string& work, const std::string& name, const std::vector<std::string>& values) {
-    const std::string dir = tracking_dir(work);
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    // Who was written to, about what, is the business's own: the agent's user alone reads it.
-    fs::permissions(dir, fs::perms::owner_all, fs::perm_options::replace, ec);
+std::string line_of(const std::vector<std::string>& values) {
     std::string line;
     for (const auto& v : values) line += (line.empty() ? "" : "\t") + escaped(v);
-    line += "\n";
-    // One write of the whole line with O_APPEND: agents sharing the folder never mix their lines.
-    const int fd = ::open((dir + name).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return false;
-    const ssize_t n = ::write(fd, line.data(), line.size());
-    ::close(fd);
-    return n == static_cast<ssize_t>(line.size());
+    return line;
 }
+
+// Who was written to, about what, is the business's own: the agent's user
+// alone reads the record's folder. Made so when it is made, and its mode
+// put right once a run (the record is written per message).
+void keep_private(const std::string& dir) {
+    static std::mutex lock;
+    static std::set<std::string> done;
+    const std::lock_guard<std::mutex> hold(lock);
+    if (done.count(dir)) return;
+    std::error_code ec;
+    fs::permissions(dir, fs::perms::owner_all, fs::perm_options::replace, ec);
+    if (!ec) done.insert(dir);
+}
+
+// Appends `text` to the file `name` of the folder `dir` (below the record's
+// folder, made when missing) in one write with O_APPEND: agents sharing the
+// folder never mix their lines.
+bool append_to(const std::string& work, const std::string& dir, const std::string& name, const std::string& text) {
+    const std::string path = dir + name;
+    const int flags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+    int fd = ::open(path.c_str(), flags, 0600);
+    if (fd < 0 && errno == ENOENT) {
+        std::error_code ec;
+        fs::create_directories(dir, ec);
+        fd = ::open(path.c_str(), flags, 0600);
+    }
+    keep_private(tracking_dir(work));
+    if (fd < 0) return false;
+    const ssize_t n = ::write(fd, text.data(), text.size());
+    ::close(fd);
+    return n == static_cast<ssize_t>(text.size());
+}
+
+bool append(const std::string& work, const std::string& name, const std::vector<std::string>& values) {
+    return append_to(work, tracking_dir(work), name, line_of(values) + "\n");
+}
+
+constexpr const char* kBodies = "corpi.txt";
+constexpr const char* kBody = "corpo.txt";
+// The last field of a whole line of the file of bodies.
+constexpr const char* kWhole = "fine";
 
 // Files of one kind ("inviati_", "esiti_") from `since` on, by day.
 std::vector<std::string> day_files(const std::string& work, const std::string& kind, int since) {
@@ -172,7 +207,53 @@ std::string documents_dir(const std::string& work, int yyyymmdd, const std::stri
     return tracking_dir(work) + "documenti/" + std::to_string(yyyymmdd) + "/" + envelope_id + "/";
 }
 
+std::string document_path(const std::string& work, int yyyymmdd, const std::string& envelope_id,
+                          const std::string& document) {
+    // "+" is in no envelope id (message_identity.h): the name says whose it is.
+    return tracking_dir(work) + "documenti/" + std::to_string(yyyymmdd) + "/" + envelope_id + "+" + document;
+}
+
+std::string kept_document(const std::string& work, int yyyymmdd, const std::string& envelope_id,
+                          const std::string& document) {
+    std::error_code ec;
+    for (const std::string& p : {document_path(work, yyyymmdd, envelope_id, document),
+                                 documents_dir(work, yyyymmdd, envelope_id) + document})
+        if (fs::is_regular_file(fs::symlink_status(p, ec))) return p;
+    return "";
+}
+
+bool record_body(const std::string& work, int yyyymmdd, const std::string& envelope_id, const std::string& body) {
+    const std::string day = tracking_dir(work) + "documenti/" + std::to_string(yyyymmdd) + "/";
+    // Each line begins with a line end: a line a kill cut short is ended by
+    // the next one, and lacks its last field, so it is never read.
+    const std::string line = "\n" + line_of({"corpo", envelope_id, body, kWhole}) + "\n";
+    if (line.size() < kLineLimit) return append_to(work, day, kBodies, line);
+    const std::string dir = documents_dir(work, yyyymmdd, envelope_id);
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    return !ec && atomic_file::write(dir + kBody, body, atomic_file::Sync::work_file);
+}
+
+std::string kept_body(const std::string& work, int yyyymmdd, const std::string& envelope_id) {
+    std::string body;
+    bool found = false;
+    read_lines(tracking_dir(work) + "documenti/" + std::to_string(yyyymmdd) + "/" + kBodies,
+               [&](const std::vector<std::string>& v) {
+                   if (v.size() == 4 && v[0] == "corpo" && v[1] == envelope_id && v[3] == kWhole) {
+                       body = v[2];
+                       found = true;
+                   }
+               });
+    if (found) return body;
+    std::ifstream in(documents_dir(work, yyyymmdd, envelope_id) + kBody, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 std::string replaced_by_resend(const std::string& work, const std::string& base) {
+    // --resend names a message "<base>R<n>": any other name is none of its, and
+    // its notes are not read for it.
+    const std::size_t digits = base.find_last_not_of("0123456789");
+    if (digits == std::string::npos || digits + 1 == base.size() || base[digits] != 'R') return "";
     std::string found;
     read_lines(tracking_dir(work) + "rinvii.txt", [&](const std::vector<std::string>& v) {
         if (v.size() >= 2 && v[0] == base) found = v[1];

@@ -50,9 +50,29 @@ bool record_outcome(const std::string& work, int yyyymmdd, const ReportedOutcome
 std::vector<SentMessage> read_sent(const std::string& work, int since);
 std::vector<ReportedOutcome> read_outcomes(const std::string& work, int since);
 
-// Where the documents and body of a message sent on the day are kept
-// ("documenti/<yyyymmdd>/<envelope id>/", with a trailing "/").
+// The folder of a message sent on the day ("documenti/<yyyymmdd>/<envelope
+// id>/", with a trailing "/"): where earlier versions kept its documents and
+// body, and where a body too long for the day's file of bodies goes.
 std::string documents_dir(const std::string& work, int yyyymmdd, const std::string& envelope_id);
+// Where a document of a message sent on the day is kept: beside the day's
+// other messages' ("documenti/<yyyymmdd>/<envelope id>+<document>"), no
+// folder being made per message.
+std::string document_path(const std::string& work, int yyyymmdd, const std::string& envelope_id,
+                          const std::string& document);
+// The kept document: where document_path says, else in the message's folder
+// as earlier versions kept it; "" when neither holds a plain file.
+std::string kept_document(const std::string& work, int yyyymmdd, const std::string& envelope_id,
+                          const std::string& document);
+
+// Keeps the body a message was sent with, for --resend: one line appended
+// to the day's "documenti/<yyyymmdd>/corpi.txt" (a line cut by a kill is
+// never read), or "corpo.txt" in the message's folder when it is too long
+// for a line. False when it cannot be written.
+bool record_body(const std::string& work, int yyyymmdd, const std::string& envelope_id, const std::string& body);
+// The body kept for the message: from the day's file of bodies, else from
+// "corpo.txt" in its folder (as earlier versions kept every body); "" when
+// neither has it.
+std::string kept_body(const std::string& work, int yyyymmdd, const std::string& envelope_id);
 
 // The base name a resent message replaces, as --resend noted it ("" when none).
 std::string replaced_by_resend(const std::string& work, const std::string& base);

@@ -225,12 +225,12 @@ bool retry_due(const SettleContext& c, const std::string& trigger, const QueueRe
 }
 
 void mark_delivering(SettleContext& c, const Claimed& m, const std::string& message_id) {
-    QueueRecord rec = c.queue.record(m.trigger);
-    rec.delivering = true;
-    if (rec.message_id.empty()) rec.message_id = message_id;
-    // Not synced: a kill leaves it in the page cache; only a power cut could
-    // lose it, and then the message is handled as one interrupted before.
-    c.queue.note_record(m.trigger, rec);
+    // Appended to the record in one write, which is neither read first nor
+    // replaced: its other keys stay as they are, and a first try makes one
+    // small file instead of a temporary renamed into place. Not synced: a
+    // kill leaves it in the page cache; only a power cut could lose it, and
+    // then the message is handled as one interrupted before.
+    c.queue.append_record(m.trigger, delivering_lines(message_id));
 }
 
 void remove_spool_files(SettleContext& c, const Claimed& m, const std::vector<std::string>& files) {

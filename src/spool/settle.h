@@ -93,7 +93,8 @@ bool retry_due(const SettleContext& c, const std::string& trigger, const QueueRe
 
 // Records that the message is being handed to its transport, so that an
 // agent that takes it over after a crash knows it may have gone; with
-// message_id, the Message-ID too when the record has none yet.
+// message_id (one made for this try, which the record does not hold yet),
+// the Message-ID too.
 void mark_delivering(SettleContext& c, const Claimed& m, const std::string& message_id = "");
 
 // The queue's record says the message is delivered or parked: its spool

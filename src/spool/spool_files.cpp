@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <istream>
+#include <streambuf>
+#include <string_view>
 #include <system_error>
 
 #include "common/bounded_line.h"
@@ -46,11 +48,8 @@ std::vector<std::string> read_lines(const std::string& path) {
 
 namespace {
 // Lines of at most max_line bytes, max_total in all; TooLarge beyond.
-std::vector<std::string> read_limited(const std::string& path, std::size_t max_line, std::size_t max_total,
+std::vector<std::string> read_limited(std::istream& in, std::size_t max_line, std::size_t max_total,
                                       const std::string& too_long_line, const std::string& too_large) {
-    const safe_path::Fd fd = open_text(path);
-    safe_path::FdReader reader(fd);
-    std::istream in(&reader);
     std::vector<std::string> lines;
     std::size_t total = 0;
     std::string line;
@@ -62,18 +61,54 @@ std::vector<std::string> read_limited(const std::string& path, std::size_t max_l
         if (total > max_total + 2) throw TooLarge(too_large);
         lines.push_back(std::move(line));
     }
+    return lines;
+}
+
+std::vector<std::string> read_limited(const std::string& path, std::size_t max_line, std::size_t max_total,
+                                      const std::string& too_long_line, const std::string& too_large) {
+    const safe_path::Fd fd = open_text(path);
+    safe_path::FdReader reader(fd);
+    std::istream in(&reader);
+    std::vector<std::string> lines = read_limited(in, max_line, max_total, too_long_line, too_large);
     if (in.bad() || reader.failed()) throw NumberedError(57, "Device I/O error " + path);
     return lines;
 }
+
+// Bytes in memory read as a stream, without a copy.
+class BytesReader : public std::streambuf {
+public:
+    explicit BytesReader(std::string_view bytes) {
+        char* p = const_cast<char*>(bytes.data());
+        setg(p, p, p + bytes.size());
+    }
+};
+
+std::vector<std::string> lines_of(std::string_view bytes, std::size_t max_line, std::size_t max_total,
+                                  const std::string& too_long_line, const std::string& too_large) {
+    BytesReader reader(bytes);
+    std::istream in(&reader);
+    return read_limited(in, max_line, max_total, too_long_line, too_large);
+}
+
+const char kHeaderLineTooLong[] = "Riga di intestazione oltre 64 KB";
+const char kHeaderTooLarge[] = "Intestazione oltre 1 MB";
+const char kBodyTooLarge[] = "Testo del messaggio oltre 1 MB";
 }  // namespace
 
 std::vector<std::string> read_header_lines(const std::string& path) {
-    return read_limited(path, kMaxHeaderLine, kMaxHeader, "Riga di intestazione oltre 64 KB",
-                        "Intestazione oltre 1 MB");
+    return read_limited(path, kMaxHeaderLine, kMaxHeader, kHeaderLineTooLong, kHeaderTooLarge);
 }
 
 std::vector<std::string> read_body_lines(const std::string& path) {
-    return read_limited(path, kMaxBody, kMaxBody, "Testo del messaggio oltre 1 MB", "Testo del messaggio oltre 1 MB");
+    return read_limited(path, kMaxBody, kMaxBody, kBodyTooLarge, kBodyTooLarge);
+}
+
+std::vector<std::string> header_lines(std::string_view bytes) {
+    return lines_of(bytes, kMaxHeaderLine, kMaxHeader, kHeaderLineTooLong, kHeaderTooLarge);
+}
+
+std::vector<std::string> body_lines(std::string_view bytes) {
+    return lines_of(bytes, kMaxBody, kMaxBody, kBodyTooLarge, kBodyTooLarge);
 }
 
 std::string read_head(const std::string& path, std::size_t limit) {
@@ -120,9 +155,11 @@ void append_file(const std::string& path, const std::string& bytes, const std::s
 
 bool is_link(const std::string& path) { return safe_path::is_link(path); }
 
-std::string refused_kind(const std::string& path) {
+std::string refused_kind(const std::string& path) { return refused_kind(file_kind::of(path)); }
+
+std::string refused_kind(file_kind::Kind kind) {
     using file_kind::Kind;
-    switch (file_kind::of(path)) {
+    switch (kind) {
         case Kind::missing:
         case Kind::plain:
             return "";

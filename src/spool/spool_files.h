@@ -6,12 +6,14 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/print_file_name.h"
 #include "platform/os/atomic_file.h"
 #include "platform/os/clock.h"
 #include "platform/os/error.h"
+#include "platform/os/file_kind.h"
 
 namespace velarion::spool {
 
@@ -35,6 +37,9 @@ struct TooLarge : std::runtime_error {
 // text names the limit.
 std::vector<std::string> read_header_lines(const std::string& path);
 std::vector<std::string> read_body_lines(const std::string& path);
+// The same for a header or body already read into memory.
+std::vector<std::string> header_lines(std::string_view bytes);
+std::vector<std::string> body_lines(std::string_view bytes);
 
 // The first `limit` bytes of a file; "" when it cannot be opened or is a
 // symbolic link.
@@ -60,6 +65,8 @@ bool is_link(const std::string& path);
 // "FIFO", "dispositivo", "socket", "cartella", or "collegamento fisico" for a
 // file with more than one name, which may be a file outside the spool).
 std::string refused_kind(const std::string& path);
+// The same for a kind already looked at.
+std::string refused_kind(file_kind::Kind kind);
 
 // Why a message's base name (its trigger's name without ".T") cannot name
 // the files the agent makes from it: "" when it can, else the reason (a

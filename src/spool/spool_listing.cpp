@@ -25,11 +25,20 @@ SpoolListing::SpoolListing(const std::string& dir) : dir_(dir) {
     for (const auto& n : names_) by_upper_.emplace(text::upper(n), n);
 }
 
-std::string SpoolListing::find(const std::string& name) const {
-    if (present(dir_ + name)) return dir_ + name;
-    auto it = by_upper_.find(text::upper(name));
-    if (it == by_upper_.end() || !present(dir_ + it->second)) return "";
-    return dir_ + it->second;
+std::string SpoolListing::find(const std::string& name) const { return look(name).path; }
+
+SpoolListing::Found SpoolListing::look(const std::string& name) const {
+    using file_kind::Kind;
+    const auto it = by_upper_.find(text::upper(name));
+    if (it == by_upper_.end()) return {};
+    // The exact name first, when the listed spelling differs.
+    if (it->second != name) {
+        const Kind exact = file_kind::of(dir_ + name);
+        if (exact != Kind::missing) return {dir_ + name, exact};
+    }
+    const Kind kind = file_kind::of(dir_ + it->second);
+    if (kind == Kind::missing) return {};
+    return {dir_ + it->second, kind};
 }
 
 }  // namespace velarion::spool

@@ -7,6 +7,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/os/file_kind.h"
+
 namespace velarion::spool {
 
 class SpoolListing {
@@ -21,8 +23,18 @@ public:
 
     // Full path of the entry called `name` in the directory: the exact name
     // when it is there now, else a listed name equal to it without regard to
-    // case; "" when neither.
+    // case; "" when neither. A name the listing does not hold in any case is
+    // not looked for (a message's files are written before its trigger, so
+    // they are listed with it), which saves a look at each absent suffix.
     std::string find(const std::string& name) const;
+
+    // The same, with the kind of the entry found by the same look (missing
+    // and "" when none).
+    struct Found {
+        std::string path;
+        file_kind::Kind kind = file_kind::Kind::missing;
+    };
+    Found look(const std::string& name) const;
 
 private:
     std::string dir_;

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "spool/spool_files.h"
+#include "spool/work_copy.h"
 
 namespace fs = std::filesystem;
 
@@ -57,8 +58,13 @@ StagedCopy CopyStage::copy(SizeGuard& guard, const std::string& spool_path, cons
     c.source_ = guard.seen(spool_path);
     // Numbered: the same message may have a copy here still being dropped.
     const std::string path = folder_ + std::to_string(++made_) + "." + file;
-    // Made again from the spool file after a crash, so not synced.
-    copy_file(spool_path, path, atomic_file::Sync::work_file);
+    // Made again from the spool file after a crash, so not synced; under its
+    // name only once whole (the control counts its two seconds from then).
+    const SpoolSource source = open_source(spool_path, path);
+    const std::string name = path.substr(folder_.size());
+    WorkCopies copies(folder_);
+    copies.copy("." + name + ".part", source.fd, spool_path);
+    copies.rename("." + name + ".part", name);
     c.path_ = path;
     c.from_ = spool_path;
     c.made_ = guard.moment();

@@ -1,12 +1,15 @@
 #include "spool/work_claims.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <system_error>
 
 #include "common/work_folder.h"
 #include "platform/os/agent_identity.h"
-#include "platform/os/atomic_file.h"
 #include "platform/os/error.h"
 #include "platform/os/text_encoding.h"
 
@@ -66,10 +69,29 @@ bool WorkClaims::live(const std::string& agent) const {
 void WorkClaims::publish(const std::vector<std::string>& names) {
     std::string text;
     for (const auto& n : names) text += n + "\n";
-    // Read by the live agents of this work folder only: no sync to disk,
-    // since after a power cut none of them is live.
-    if (!atomic_file::write(dir_ + agent_ + kList, text, atomic_file::Sync::work_file))
-        throw NumberedError(75, "Path/File access error " + dir_ + agent_ + kList);
+    const std::string path = dir_ + agent_ + kList;
+    // Read by the live agents of this work folder only, and only while this
+    // agent's lock is held (a kill frees it, and the list is ignored): no
+    // sync to disk and no replacement by rename, which would make a file
+    // per message. A list removed under the agent (with its folder) is made
+    // again, or the message waits as for any folder of the agent's own gone.
+    struct stat st {};
+    if (list_.valid() && (::fstat(list_.get(), &st) != 0 || st.st_nlink == 0)) list_ = safe_path::Fd();
+    if (!list_.valid()) {
+        safe_path::Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
+        if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+            throw NumberedError(75, "Path/File access error " + path);
+        list_ = std::move(fd);
+        listed_ = 0;
+    }
+    // The new names first, then the old tail cut: at no instant does the
+    // file name fewer than the new names once they are written.
+    if (::pwrite(list_.get(), text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()) ||
+        (text.size() < listed_ && ::ftruncate(list_.get(), static_cast<off_t>(text.size())) != 0)) {
+        list_ = safe_path::Fd();
+        throw NumberedError(75, "Path/File access error " + path);
+    }
+    listed_ = text.size();
 }
 
 std::vector<std::string> WorkClaims::others_in_use() const {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/os/file_lock.h"
+#include "platform/os/safe_path.h"
 
 namespace velarion::spool {
 
@@ -30,7 +31,10 @@ public:
     bool live(const std::string& agent) const;
 
     // The names this agent's message uses from now on: exact file names, or
-    // beginnings of names ending in "*".
+    // beginnings of names ending in "*". Written over the list in place
+    // (kept open for the agent's life): a reader sees the new names, or
+    // for an instant the new names followed by a tail of the old ones,
+    // never fewer than the new ones once this returns.
     void publish(const std::vector<std::string>& names);
 
     // What the messages of other live agents use; the lists and copies of
@@ -47,6 +51,8 @@ private:
     std::string work_;
     std::string agent_;
     std::optional<FileLock> lock_;
+    safe_path::Fd list_;     // this agent's list, opened at the first publish
+    std::size_t listed_ = 0;  // the length of what it holds
 };
 
 // True when a name of the work folder is one of the names or begins with one

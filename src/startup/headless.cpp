@@ -3,8 +3,10 @@
 #include <cstdlib>
 
 #include <signal.h>
+#include <unistd.h>
 #include <time.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -29,7 +31,10 @@ volatile sig_atomic_t g_stop = 0;
 void on_stop_signal(int) { g_stop = 1; }
 
 void write_line(std::FILE* f, const std::string& text) {
-    const std::string out = text::cp1252_to_utf8(text) + "\n";
+    // Plain ASCII is the same in both encodings: most lines need no conversion.
+    const bool ascii =
+        std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    const std::string out = (ascii ? text : text::cp1252_to_utf8(text)) + "\n";
     std::fwrite(out.data(), 1, out.size(), f);
     std::fflush(f);
 }
@@ -136,6 +141,11 @@ int run_headless(const std::string& command_line, bool once) {
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
+
+    // The machine's time zone read once: without TZ the C library looks at
+    // /etc/localtime again at every conversion of a time (twice a message).
+    // A zone changed while the agent runs is seen at its next start.
+    if (!std::getenv("TZ") && ::access("/etc/localtime", F_OK) == 0) setenv("TZ", ":/etc/localtime", 0);
 
     // No windows at all: without a display the mail layer stores a message the
     // user was to finish as a draft instead of opening the compose window.

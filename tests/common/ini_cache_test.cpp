@@ -16,6 +16,30 @@ using testing::TempDir;
 using testing::write_file;
 namespace fs = std::filesystem;
 
+// What is made from a version of a file goes with it: the next version
+// starts with nothing made, and an old version has nowhere to keep anything.
+TEST(IniCache, MadeValuesGoWithTheirVersion) {
+    TempDir dir;
+    const std::string path = dir / "loghi.ini";
+    const std::vector<std::string> roots{dir.path()};
+    IniCache cache;
+    write_file(path, "[A]\nbold=y\n");
+    settle(path);
+    const auto first = cache.get(path, roots);
+    IniCache::Made* made = cache.made_from(path, first);
+    ASSERT_NE(made, nullptr);
+    (*made)["A"] = std::make_shared<const int>(1);
+    EXPECT_EQ(cache.made_from(path, cache.get(path, roots))->count("A"), 1u);
+
+    write_file(path, "[A]\nbold=n\n[B]\n");
+    settle(path);
+    const auto second = cache.get(path, roots);
+    ASSERT_NE(second, first);
+    EXPECT_TRUE(cache.made_from(path, second)->empty());
+    EXPECT_EQ(cache.made_from(path, first), nullptr);
+    EXPECT_EQ(cache.made_from(dir / "other.ini", second), nullptr);
+}
+
 // Read once while unchanged; read again when another version is in place
 // (edited in place, or replaced by a rename); a missing file is looked at
 // again and read once it appears.

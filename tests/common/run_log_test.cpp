@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "support/test_support.h"
+#include "support/tmpfs_mount.h"
 
 namespace velarion {
 namespace {
@@ -149,6 +150,70 @@ TEST(RunLog, LogPathThatIsAFileKeepsTheLines) {
     t.list.add(" kept");
     flush_log(t.rt);
     EXPECT_EQ(t.list.size(), 1u);
+}
+
+TEST(RunLog, KeptFileRemovedRenamedOrReplacedGetsTheLinesRightly) {
+    TempDir dir;
+    TestContext t(make_datetime(2026, 12, 9, 9, 0, 0));
+    t.cfg.op.tempozip_dir = dir / "tempozip/";
+    t.cfg.derive();
+    const std::string log = dir / "tempozip/log/velarion_log_mer_09.txt";
+    t.list.add(" one");
+    flush_log(t.rt);
+    EXPECT_EQ(read_file(log), "09/12/2026 09:00:00 one\n");
+
+    // The whole log folder removed: its lines go to a new file in a new folder.
+    fs::remove_all(dir / "tempozip/log");
+    t.list.add(" two");
+    flush_log(t.rt);
+    EXPECT_EQ(read_file(log), "09/12/2026 09:00:00 two\n");
+    EXPECT_EQ(t.list.size(), 0u);
+
+    // Renamed away: the renamed file gets nothing more.
+    fs::rename(log, dir / "tempozip/log/vecchio.txt");
+    t.list.add(" three");
+    flush_log(t.rt);
+    EXPECT_EQ(read_file(log), "09/12/2026 09:00:00 three\n");
+    EXPECT_EQ(read_file(dir / "tempozip/log/vecchio.txt"), "09/12/2026 09:00:00 two\n");
+
+    // A link put in its place is not written through; the lines wait.
+    write_file(dir / "altrove.txt", "altro\n");
+    fs::remove(log);
+    fs::create_symlink(dir / "altrove.txt", log);
+    t.list.add(" four");
+    flush_log(t.rt);
+    EXPECT_EQ(read_file(dir / "altrove.txt"), "altro\n");
+    EXPECT_EQ(t.list.size(), 1u);
+    fs::remove(log);
+    flush_log(t.rt);
+    EXPECT_EQ(read_file(log), "09/12/2026 09:00:00 four\n");
+    EXPECT_EQ(t.list.size(), 0u);
+}
+
+
+TEST(RunLog, AFullFileSystemKeepsTheLinesAndWritesThemOnce) {
+    testing::SmallTmpfs fs_small(256 * 1024);
+    if (!fs_small.skip_reason().empty()) GTEST_SKIP() << fs_small.skip_reason();
+    TestContext t(make_datetime(2026, 12, 9, 9, 0, 0));
+    t.cfg.op.tempozip_dir = fs_small.path() + "tempozip/";
+    t.cfg.derive();
+    const std::string log = fs_small.path() + "tempozip/log/velarion_log_mer_09.txt";
+    t.list.add(" uno");
+    flush_log(t.rt);  // the file is open now, and kept
+
+    fs_small.fill();
+    t.list.add(" " + std::string(8192, 'x'));  // cut to the longest line the list keeps
+    t.list.add(" tre");
+    std::string expected = "09/12/2026 09:00:00 uno\n";
+    for (const auto& line : t.list.lines()) expected += line + "\n";
+    flush_log(t.rt);
+    EXPECT_EQ(t.list.size(), 2u);
+    EXPECT_EQ(read_file(log), "09/12/2026 09:00:00 uno\n");  // nothing of a write cut short
+
+    fs_small.free_space();
+    flush_log(t.rt);
+    EXPECT_EQ(t.list.size(), 0u);
+    EXPECT_TRUE(read_file(log) == expected);  // each line once, in order
 }
 
 }  // namespace

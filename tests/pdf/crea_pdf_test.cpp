@@ -173,6 +173,58 @@ TEST_F(ComposeTest, AStyleFileSwappedForALinkNeverStylesAMessage) {
     EXPECT_NE(message().find("dato INTERNO"), std::string::npos);
 }
 
+// The agent's messages take the style file and the barcode file once each
+// (one version for all their documents): a writer swapping both for links
+// to outside files never styles a message from outside, and files changed
+// between two messages are taken by the next one.
+TEST_F(ComposeTest, MessagesTakeOneVersionOfTheStyleFilesNeverAnOutsideOne) {
+    const std::string markers = "[SEQBARCODE]\nSEQ1INIZIO=<<\nSEQ1INIZIOREPL=~%\nSEQ1FINE=>>\nSEQ1FINEREPL=~%FINE-\n";
+    auto style_file = [&](const std::string& word) {
+        return markers + "[LETT]\nrimpiazza1=PRIVATO\nrimpcon1=" + word + "\n";
+    };
+    auto barcode_file = [](const std::string& word) {
+        return "[C39]\nnomefilefont=F0\ndescrizionefont=/F0\nstringafissa=" + word + "\n";
+    };
+    styles(style_file("INTERNO"));
+    write_file(dir / "loghi/barcode.ini", barcode_file("CODICEA"));
+    write_file(dir / "fuori/loghi.ini", style_file("FUORI"));
+    write_file(dir / "fuori/barcode.ini", barcode_file("FUORI"));
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        const std::string next = dir / "loghi/next.ini";
+        for (int n = 0; !stop; ++n) {
+            for (const std::string name : {"loghi.ini", "barcode.ini"}) {
+                std::error_code ec;
+                fs::remove(next, ec);
+                if (n % 2)
+                    write_file(next, name == "loghi.ini" ? style_file("INTERNO") : barcode_file("CODICEA"));
+                else
+                    fs::create_symlink(dir / ("fuori/" + name), next, ec);
+                fs::rename(next, dir / ("loghi/" + name), ec);
+            }
+        }
+    });
+    const std::string path = print_file("RACE02.txt", "dato PRIVATO <<1>>C39\x12 fine\r\n");
+    auto message = [&] {
+        MessageLayout one("LETT");
+        pre = AnalizzaTXT(rt, path);
+        for (const char* type : kPrintTypes)
+            if (CreaPdf(rt, one.state(), pre, path, type, "RACE02.txt").fitted()) return pdf_text(one.created_pdf());
+        return std::string();
+    };
+    int outside = 0;
+    for (int n = 0; n < 25; ++n) outside += message().find("FUORI") != std::string::npos;
+    stop = true;
+    writer.join();
+    EXPECT_EQ(outside, 0);
+    for (const char* name : {"loghi/loghi.ini", "loghi/barcode.ini"}) fs::remove(dir / name);
+    styles(style_file("NUOVO"));
+    write_file(dir / "loghi/barcode.ini", barcode_file("CODICEB"));
+    const std::string text = message();
+    EXPECT_NE(text.find("dato NUOVO"), std::string::npos) << text;
+    EXPECT_NE(text.find("CODICEB"), std::string::npos) << text;
+}
+
 // A print file swapped for a link or a FIFO in the work folder is not read
 // through (no outside text, no wait for a writer): the file cannot be read.
 TEST_F(ComposeTest, APrintFileThatIsALinkOrAFifoIsNotRead) {

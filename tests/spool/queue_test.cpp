@@ -59,7 +59,7 @@ TEST_F(Claims, AMessageOfAnAgentThatEndedIsDeliveredAgain) {
     EXPECT_TRUE(has_line(stamp() + " Messaggio AB.3 ripreso: l'agente " + std::string(kOther) +
                          " si era interrotto"))
         << dump();
-    EXPECT_EQ(files_in(spool + "coda"), std::vector<std::string>{"agenti/"});
+    EXPECT_EQ(queue_files(), std::vector<std::string>{"agenti/"});
     EXPECT_EQ(files_in(spool), std::vector<std::string>{"coda/"});
 }
 
@@ -136,16 +136,20 @@ TEST_F(Claims, ARecordsTemporaryLeftByAKillGoesOnceItIsOld) {
     const std::string old_part = spool + "coda/.AB.1.T.stato.4242.0badf00d.part";
     const std::string new_part = spool + "coda/.AB.2.T.stato.4243.0badf00e.part";
     const std::string other = spool + "coda/.altro.part";
-    write_file(old_part, "");
-    write_file(new_part, "");
-    write_file(other, "");
+    // And the spare records a killed agent kept, one old, one recent.
+    const std::string old_spare = spool + "coda/.morto-1-00000001.7.stato.part";
+    const std::string new_spare = spool + "coda/.morto-1-00000001.8.stato.part";
+    for (const auto& f : {old_part, new_part, other, old_spare, new_spare}) write_file(f, "in_consegna=1\n");
     const auto long_ago = fs::file_time_type::clock::now() - std::chrono::minutes(5);
     fs::last_write_time(old_part, long_ago);
     fs::last_write_time(other, long_ago);
+    fs::last_write_time(old_spare, long_ago);
     scan();
     EXPECT_FALSE(fs::exists(old_part));
     EXPECT_TRUE(fs::exists(new_part));
     EXPECT_TRUE(fs::exists(other));  // not a record's
+    EXPECT_FALSE(fs::exists(old_spare));
+    EXPECT_TRUE(fs::exists(new_spare));
 }
 
 TEST_F(Claims, TheCleanUpRunsAgainOnTheFirstMessageOfANewDay) {

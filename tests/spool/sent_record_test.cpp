@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
+#include "platform/os/clock.h"
 #include "spool/delivery_track.h"
+#include "spool/resend.h"
 #include "spool/sent_record.h"
 #include "support/test_support.h"
 
@@ -60,6 +63,68 @@ TEST(SentRecord, WhatIsWrittenIsReadBackAndJoinedWithItsOutcomes) {
     EXPECT_EQ(read_sent(work.path(), 0).size(), 1u);
     EXPECT_FALSE(fs::exists(documents_dir(work.path(), 20261209, "AB.1.aa")));
     EXPECT_EQ(days_before(20260301, 1), 20260228);
+}
+
+TEST(SentRecord, BodiesAreKeptPerDayAndALineCutByAKillIsNeverRead) {
+    testing::TempDir work;
+    const std::string day = tracking_dir(work.path()) + "documenti/20261210/";
+    ASSERT_TRUE(record_body(work.path(), 20261210, "AB.1.aa", "Gentile cliente,\r\n\tsaldo \\ 12\r\n"));
+    // A kill in the middle of the next line's write: the line lacks its end.
+    {
+        std::ofstream cut(day + "corpi.txt", std::ios::binary | std::ios::app);
+        cut << "\ncorpo\tAB.2.bb\tmeta' del te";
+    }
+    ASSERT_TRUE(record_body(work.path(), 20261210, "AB.3.cc", ""));
+    ASSERT_TRUE(record_body(work.path(), 20261210, "AB.2.bb", "il testo intero"));
+    EXPECT_EQ(kept_body(work.path(), 20261210, "AB.1.aa"), "Gentile cliente,\r\n\tsaldo \\ 12\r\n");
+    EXPECT_EQ(kept_body(work.path(), 20261210, "AB.2.bb"), "il testo intero");
+    EXPECT_EQ(kept_body(work.path(), 20261210, "AB.3.cc"), "");
+    // No folder of its own for a message without documents.
+    EXPECT_FALSE(fs::exists(documents_dir(work.path(), 20261210, "AB.1.aa")));
+
+    // A body too long for a line goes into the message's folder, as every
+    // body did before; such a folder of an earlier version is read too.
+    const std::string long_body(100 * 1024, 'x');
+    ASSERT_TRUE(record_body(work.path(), 20261210, "AB.4.dd", long_body));
+    EXPECT_EQ(kept_body(work.path(), 20261210, "AB.4.dd"), long_body);
+    fs::create_directories(documents_dir(work.path(), 20261209, "AB.5.ee"));
+    testing::write_file(documents_dir(work.path(), 20261209, "AB.5.ee") + "corpo.txt", "di ieri");
+    EXPECT_EQ(kept_body(work.path(), 20261209, "AB.5.ee"), "di ieri");
+    EXPECT_EQ(kept_body(work.path(), 20261209, "AB.6.ff"), "");
+}
+
+TEST(SentRecord, ResendWritesTheKeptBodyAndDocuments) {
+    testing::TempDir work, spool;
+    SentMessage m = message("AB.7", "AB.7.aa@h");
+    m.time = to_seconds(make_datetime(2026, 12, 10, 9));
+    m.reference = "R7";
+    m.sender = "ab@example.com";
+    ASSERT_TRUE(record_sent(work.path(), 20261210, m));
+    ASSERT_TRUE(record_body(work.path(), 20261210, "AB.7.aa", "Corpo\r\n"));
+    fs::create_directories(tracking_dir(work.path()) + "documenti/20261210");
+    testing::write_file(document_path(work.path(), 20261210, "AB.7.aa", "FATT01.pdf"), "%PDF");
+    const ResendResult r = resend(spool.path(), work.path(), 20261201, "AB.7", "nuovo@x.it");
+    ASSERT_TRUE(r.ok) << r.text;
+    EXPECT_EQ(testing::read_file(spool.path() + "AB.7R1.b"), "Corpo\r\n");
+    EXPECT_EQ(testing::read_file(spool.path() + "AB.7R1.0"), "%PDF");
+    EXPECT_TRUE(fs::exists(spool.path() + "AB.7R1.T"));
+    // The new message says which it replaces; the first one replaces nothing.
+    EXPECT_EQ(replaced_by_resend(work.path(), "AB.7R1"), "AB.7");
+    EXPECT_EQ(replaced_by_resend(work.path(), "AB.7"), "");
+    ASSERT_TRUE(resend(spool.path(), work.path(), 20261201, "AB.7", "altro@x.it").ok);
+    EXPECT_TRUE(fs::exists(spool.path() + "AB.7R2.T"));
+
+    // A message kept by an earlier version: its documents in a folder of its own.
+    SentMessage old = message("AB.8", "AB.8.bb@h");
+    old.time = m.time;
+    ASSERT_TRUE(record_sent(work.path(), 20261210, old));
+    const ResendResult missing = resend(spool.path(), work.path(), 20261201, "AB.8", "nuovo@x.it");
+    EXPECT_FALSE(missing.ok);
+    EXPECT_EQ(missing.text, "documento non piu' conservato: " + document_path(work.path(), 20261210, "AB.8.bb", "FATT01.pdf"));
+    fs::create_directories(documents_dir(work.path(), 20261210, "AB.8.bb"));
+    testing::write_file(documents_dir(work.path(), 20261210, "AB.8.bb") + "FATT01.pdf", "%PDF-vecchio");
+    ASSERT_TRUE(resend(spool.path(), work.path(), 20261201, "AB.8", "nuovo@x.it").ok);
+    EXPECT_EQ(testing::read_file(spool.path() + "AB.8R1.0"), "%PDF-vecchio");
 }
 
 }  // namespace

@@ -89,6 +89,14 @@ protected:
         return names;
     }
 
+    // What the queue folder holds but the spare records the agent keeps for
+    // its next messages (".<agent>.<n>.stato.part").
+    std::vector<std::string> queue_files() const {
+        std::vector<std::string> names = files_in(spool + "coda");
+        std::erase_if(names, [](const std::string& n) { return n[0] == '.' && n.ends_with(".stato.part"); });
+        return names;
+    }
+
     std::string stamp() const { return format_timestamp(clock.now()); }
 
     // True when the activity list holds exactly this line.

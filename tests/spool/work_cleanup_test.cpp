@@ -1,11 +1,14 @@
 // The clean-up of a work folder another agent shares: a copy that agent
 // makes while the clean-up runs, under a name the clean-up listed as an old
 // file, is never removed; the print-file copies a killed agent had made
-// ahead of their turn go, those of a live agent stay.
+// ahead of their turn go, those of a live agent stay; an agent's list of
+// names is written over in place.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
+#include "platform/os/agent_identity.h"
+#include "platform/os/error.h"
 #include "platform/os/file_lock.h"
 #include "spool/spool_fixture.h"
 #include "spool/work_claims.h"
@@ -88,6 +91,26 @@ TEST_F(WorkCleanUp, CopiesMadeAheadByAKilledAgentGoLiveOnesStay) {
     std::error_code ec;
     for (const auto& e : fs::directory_iterator(agents, ec))
         EXPECT_FALSE(e.path().filename().string().ends_with(".copie")) << e.path();
+}
+
+TEST_F(WorkCleanUp, AnAgentsListIsWrittenOverInPlaceAndMadeAgainWhenRemoved) {
+    const std::string list = work + "in_lavorazione/" + agent_identity() + ".elenco";
+    spool::WorkClaims claims(work);
+    claims.publish({"AB.1000.*", "FATTURA_LUNGA.txt", "FATTURA_LUNGA.*", "MERGE_*"});
+    const std::string first = read_file(list);
+    // A shorter list leaves no tail of the longer one.
+    claims.publish({"AB.2.*"});
+    EXPECT_EQ(read_file(list), "AB.2.*\n");
+    claims.publish({"AB.30.*", "MERGE_*"});
+    EXPECT_EQ(read_file(list), "AB.30.*\nMERGE_*\n");
+    EXPECT_NE(first.find("FATTURA_LUNGA.txt\n"), std::string::npos);
+    // Removed under the agent: the next message's names are there again.
+    fs::remove(list);
+    claims.publish({"AB.4.*"});
+    EXPECT_EQ(read_file(list), "AB.4.*\n");
+    // The folder gone with it: the message cannot name its files, and says so.
+    fs::remove_all(work + "in_lavorazione");
+    EXPECT_THROW(claims.publish({"AB.5.*"}), NumberedError);
 }
 
 }  // namespace

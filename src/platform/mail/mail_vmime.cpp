@@ -19,7 +19,6 @@
 #include <system_error>
 #include <thread>
 #include <type_traits>
-#include <vmime/mdn/MDNHelper.hpp>
 #include <vmime/net/imap/IMAPFolderStatus.hpp>
 #include <vmime/net/smtp/SMTPExceptions.hpp>
 #include <vmime/security/cert/certificateException.hpp>
@@ -32,6 +31,7 @@
 #include "platform/mail/stored_drafts.h"
 #include "platform/os/text_encoding.h"
 #include "platform/mail/vmime_socket.h"
+#include "platform/mail/mime_writer.h"
 #include "platform/mail/spooled_message.h"
 #include "platform/mail/vmime_file_system.h"
 #include "platform/mail/vmime_support.h"
@@ -134,12 +134,6 @@ struct Account {
     std::string user, password;
 };
 
-// A Message-ID header value from "left@right".
-vmime::messageId message_id(const std::string& id) {
-    const auto at = id.rfind('@');
-    return at == std::string::npos ? vmime::messageId(id, "localhost") : vmime::messageId(id.substr(0, at), id.substr(at + 1));
-}
-
 // Where the library reads an attachment: through the caller's open file when
 // there is one (the path checked cannot be swapped for a link meanwhile),
 // else by its path. A missing file is kAttachmentNotFound.
@@ -148,6 +142,19 @@ std::string readable_path(const Attachment& a) {
     const bool missing = a.file ? !a.file->valid() : !fs::is_regular_file(a.path, ec);
     if (missing) throw NumberedError(kAttachmentNotFound, "Allegato non trovato: " + text::cp1252_to_utf8(a.path));
     return a.file ? "/proc/self/fd/" + std::to_string(a.file->get()) : a.path;
+}
+
+// An attachment as the message writer reads it: through the caller's open
+// file when there is one, else by its path. A missing file is kAttachmentNotFound.
+detail::LetterAttachment letter_attachment(const Attachment& a) {
+    readable_path(a);
+    detail::LetterAttachment out;
+    out.fd = a.file ? a.file->get() : -1;
+    out.path = a.path;
+    const std::string name = fs::path(a.path).filename().string();
+    out.type = detail::type_for(name);
+    out.filename = vmime::word(text::cp1252_to_utf8(detail::header_text(name)), utf8_charset());
+    return out;
 }
 
 class VmimeSession final : public Session {
@@ -211,7 +218,7 @@ public:
 
     void save(const Message& message) override {
         check_signed_on();
-        auto msg = build(message, true);
+        const detail::Letter msg = build(message, true);
         link_ = &store_link_;
         replies_->clear();
         // A network store rested or left unused for long is connected afresh.
@@ -249,20 +256,28 @@ public:
             return;
         }
         data_reply_.clear();
-        auto msg = build(message, false);
-        // What the library's send(message) does, with the message streamed
-        // from a file instead of built in memory.
-        std::optional<detail::Outgoing> out;
+        const detail::Letter letter = build(message, false);
+        // What the library's send(message) does, with the message generated
+        // once (in memory, or a file when large) instead of built in a string
+        // at every try.
+        vmime::mailboxList recipients;
+        std::unique_ptr<detail::SpooledMessage> spooled;
         try {
-            out = detail::outgoing(*msg);
+            for (const auto* list : {&letter.to, &letter.cc, &letter.bcc})
+                for (std::size_t i = 0; i < list->getAddressCount(); ++i)
+                    if (auto box = vmime::dynamicCast<vmime::mailbox>(list->getAddressAt(i)->clone()))
+                        recipients.appendMailbox(box);
+            spooled = spool(letter, detail::LetterUse::transport);
         } catch (...) {
             rethrow_numbered(kFailure, Phase::transfer);
         }
         for (;;) {
             // The connection of the previous message serves, unless it was
             // left unused for long; the library sends RSET before the next
-            // envelope on it.
-            if (transport_ && (!transport_->isConnected() || idle(transport_used_))) drop_transport();
+            // envelope on it. Whether the server closed it meanwhile the
+            // library's send asks itself (not_connected: sent again below on
+            // a new connection), so the socket is not asked twice.
+            if (transport_ && idle(transport_used_)) drop_transport();
             const bool kept = transport_ != nullptr;
             link_ = &transport_link_;
             if (!kept) {
@@ -277,8 +292,8 @@ public:
             transport_link_.waits.clear();
             try {
                 transport_replies_->clear();
-                detail::send_streamed(*transport_, *msg, out->expeditor, out->recipients, nullptr, out->header,
-                                      &transport_link_.waits, message.on_data_end, &message.dsn);
+                detail::send_spooled(*transport_, *spooled, *letter.from, recipients, nullptr, &transport_link_.waits,
+                                     message.on_data_end, &message.dsn);
                 data_reply_ = network_transport() ? transport_replies_->last_line() : "";
             } catch (...) {
                 // After any failure the next message starts a new connection.
@@ -508,7 +523,7 @@ private:
 
     // The drafts folder stays open while the session lasts: opening a maildir
     // folder lists all its messages, which would grow with every draft.
-    void store_message(const vmime::shared_ptr<vmime::message>& msg) {
+    void store_message(const detail::Letter& msg) {
         if (!store_->isConnected()) store_->connect();
         if (!drafts_ || !drafts_->isOpen()) {
             vmime::net::folder::path path;
@@ -536,8 +551,8 @@ private:
         try {
             // Generated once and streamed (spooled_message.h): the library's
             // addMessage(message) builds the whole message in a string first.
-            detail::SpooledMessage spooled(*msg);
-            drafts_->addMessage(spooled.stream(), spooled.size(),
+            const auto spooled = spool(msg, detail::LetterUse::as_built);
+            drafts_->addMessage(spooled->stream(), spooled->size(),
                                 vmime::net::message::FLAG_DRAFT | vmime::net::message::FLAG_SEEN);
         } catch (...) {
             close_drafts();
@@ -811,46 +826,47 @@ private:
         return profile_.from.empty() ? default_sender() : text::trim(detail::header_text(profile_.from));
     }
 
-    // The MIME message; only a message to be sent needs real addresses.
-    vmime::shared_ptr<vmime::message> build(const Message& m, bool draft) const {
+    // The message; only a message to be sent needs real addresses.
+    detail::Letter build(const Message& m, bool draft) const {
         try {
-            vmime::messageBuilder mb;
-            const std::string from = sender();
-            mb.setExpeditor(*make_mailbox(from));
+            detail::Letter l;
+            // The sender is a setting: its mailbox is made once a session
+            // (shared by every message, which only reads it).
+            if (!from_box_) from_box_ = make_mailbox(sender());
+            l.from = from_box_;
             for (const auto& r : m.recipients) {
                 if (draft && text::trim(r.address).empty()) continue;
                 vmime::shared_ptr<vmime::address> box =
                     draft ? draft_recipient(r.address) : make_mailbox(r.address);
                 if (r.type == RecipType::To)
-                    mb.getRecipients().appendAddress(box);
+                    l.to.appendAddress(box);
                 else if (r.type == RecipType::Cc)
-                    mb.getCopyRecipients().appendAddress(box);
+                    l.cc.appendAddress(box);
                 else
-                    mb.getBlindCopyRecipients().appendAddress(box);
+                    l.bcc.appendAddress(box);
             }
             // One encoded word for the whole subject: mail readers join it back exactly.
-            mb.setSubject(vmime::text(vmime::word(text::cp1252_to_utf8(detail::header_text(m.subject)), utf8_charset())));
-            mb.getTextPart()->setCharset(utf8_charset());
-            mb.getTextPart()->setText(detail::body_content(text::cp1252_to_utf8(m.note_text)));
+            l.subject = vmime::text(vmime::word(text::cp1252_to_utf8(detail::header_text(m.subject)), utf8_charset()));
+            l.body = text::cp1252_to_utf8(m.note_text);
 
             std::vector<Attachment> atts = m.attachments;
             std::stable_sort(atts.begin(), atts.end(),
                              [](const Attachment& a, const Attachment& b) { return a.position < b.position; });
-            for (const auto& a : atts) {
-                const std::string source = readable_path(a);
-                const std::string name = fs::path(a.path).filename().string();
-                auto att = vmime::make_shared<vmime::fileAttachment>(source, detail::type_for(name));
-                att->getFileInfo().setFilename(
-                    vmime::word(text::cp1252_to_utf8(detail::header_text(name)), utf8_charset()));
-                mb.appendAttachment(att);
-            }
-            auto msg = mb.construct();
-            if (!m.message_id.empty()) msg->getHeader()->MessageId()->setValue(message_id(m.message_id));
-            if (m.receipt_requested) vmime::mdn::MDNHelper::attachMDNRequest(msg, *make_mailbox(from));
-            return msg;
+            for (const auto& a : atts) l.attachments.push_back(letter_attachment(a));
+            l.message_id = m.message_id;
+            if (m.receipt_requested) l.receipt_to = from_box_;
+            // Before the store or the transport is used, as the library's builder did.
+            detail::check_recipients(l);
+            return l;
         } catch (...) {
             rethrow_numbered(kFailure, Phase::transfer);
         }
+    }
+
+    // The message's bytes, generated once for every try.
+    std::unique_ptr<detail::SpooledMessage> spool(const detail::Letter& letter, detail::LetterUse use) const {
+        return std::make_unique<detail::SpooledMessage>(
+            [&](vmime::utility::outputStream& os) { writer_.write(letter, use, os); });
     }
 
     // The desktop's compose window: the user finishes and sends the message.
@@ -886,6 +902,8 @@ private:
     vmime::shared_ptr<detail::ReplyLog> transport_replies_ = vmime::make_shared<detail::ReplyLog>();
     std::string data_reply_;  // the answer to the end of the last message's data
     vmime::shared_ptr<vmime::net::session> session_;
+    detail::MimeWriter writer_;                           // made once: its header fields serve every message
+    mutable vmime::shared_ptr<vmime::mailbox> from_box_;  // the sender's, made at the first message
     detail::Authentication auth_;                         // of the service opened last
     std::string account_;                                 // its user name
     std::vector<std::string> secrets_;                    // its passwords

@@ -7,13 +7,14 @@
 #include <filesystem>
 #include <optional>
 #include <system_error>
-#include <vmime/mdn/MDNHelper.hpp>
 #include <vmime/net/smtp/SMTPExceptions.hpp>
 #include <vmime/security/cert/certificateException.hpp>
 
 #include "platform/os/connect_cause.h"
 #include "platform/os/secret_text.h"
 #include "platform/os/text_encoding.h"
+#include "platform/mail/mime_writer.h"
+#include "platform/mail/spooled_message.h"
 #include "platform/mail/store_errors.h"
 #include "platform/mail/vmime_socket.h"
 #include "platform/mail/vmime_support.h"
@@ -171,11 +172,11 @@ void SmtpSessions::keep(std::unique_ptr<Kept> kept) { kept_ = std::move(kept); }
 
 namespace {
 
-// What the component sends: mailboxes, envelope and the MIME message.
-struct Letter {
+// What the component sends: the envelope and the message.
+struct Composed {
     vmime::shared_ptr<vmime::mailbox> from;
     vmime::mailboxList envelope;
-    vmime::shared_ptr<vmime::message> message;
+    detail::Letter letter;
 };
 
 class Sender {
@@ -184,7 +185,12 @@ public:
 
     void run(const Envelope& message) {
         const Server server = locate();
-        const Letter letter = compose(message);
+        const Composed composed = compose(message);
+        // Generated once for every try (in memory, or a file when large).
+        // The writer's header fields are made once a thread.
+        thread_local const detail::MimeWriter writer;
+        detail::SpooledMessage spooled(
+            [&](vmime::utility::outputStream& os) { writer.write(composed.letter, detail::LetterUse::as_built, os); });
         const bool with_auth = this->with_auth();
         const SmtpSessions::Kept::For wanted{server.host, server.port, with_auth, c_.UserName, c_.Password,
                                              c_.Tls,      c_.OAuth,    timeout(), data_timeout()};
@@ -215,8 +221,8 @@ public:
             try {
                 replies_->clear();
                 const Dsn* dsn = c_.Dsn.envelope_id.empty() ? nullptr : &c_.Dsn;
-                detail::send_streamed(*transport, *letter.message, *letter.from, letter.envelope, &progress, nullptr,
-                                      &waits_, c_.on_data_end, dsn);
+                detail::send_spooled(*transport, spooled, *composed.from, composed.envelope, &progress, &waits_,
+                                     c_.on_data_end, dsn);
                 reply_ = replies_->last_line();
             } catch (...) {
                 // After any failure the next Send starts a new connection.
@@ -388,8 +394,8 @@ private:
         return out;
     }
 
-    Letter compose(const Envelope& e) const {
-        Letter l;
+    Composed compose(const Envelope& e) const {
+        Composed l;
         if (text::trim(e.from.address).empty()) throw Failure{SmtpError::bad_address, "No sender address"};
         l.from = mailbox(e.from.address, e.from.display);
         const auto to = mailboxes(e.to);
@@ -412,38 +418,31 @@ private:
             }
         }
 
-        vmime::messageBuilder mb;
-        mb.setExpeditor(*l.from);
-        for (const auto& box : to) mb.getRecipients().appendAddress(box);
-        for (const auto& box : cc) mb.getCopyRecipients().appendAddress(box);
+        detail::Letter& m = l.letter;
+        m.from = l.from;
+        for (const auto& box : to) m.to.appendAddress(box);
+        for (const auto& box : cc) m.cc.appendAddress(box);
         // One encoded word for the whole subject: mail readers join it back exactly.
-        mb.setSubject(
-            vmime::text(vmime::word(text::cp1252_to_utf8(detail::header_text(e.subject)), detail::utf8_charset())));
-        mb.getTextPart()->setCharset(detail::utf8_charset());
-        mb.getTextPart()->setText(detail::body_content(text::cp1252_to_utf8(e.body)));
+        m.subject =
+            vmime::text(vmime::word(text::cp1252_to_utf8(detail::header_text(e.subject)), detail::utf8_charset()));
+        m.body = text::cp1252_to_utf8(e.body);
         for (const auto& a : e.attachments) {
             if (text::trim(a.path).empty()) continue;
             // Read through the file the caller opened, else by the path.
             std::error_code ec;
             const bool found = a.file ? a.file->valid() : fs::is_regular_file(a.path, ec);
             if (!found) throw Failure{SmtpError::attachment_missing, "Attachment not found: " + a.path};
-            const std::string source = a.file ? "/proc/self/fd/" + std::to_string(a.file->get()) : a.path;
+            detail::LetterAttachment att;
+            att.fd = a.file ? a.file->get() : -1;
+            att.path = a.path;
             const std::string name = fs::path(a.path).filename().string();
-            auto att = vmime::make_shared<vmime::fileAttachment>(source, detail::type_for(name));
-            att->getFileInfo().setFilename(
-                vmime::word(text::cp1252_to_utf8(detail::header_text(name)), detail::utf8_charset()));
-            mb.appendAttachment(att);
+            att.type = detail::type_for(name);
+            att.filename = vmime::word(text::cp1252_to_utf8(detail::header_text(name)), detail::utf8_charset());
+            m.attachments.push_back(std::move(att));
         }
-        l.message = mb.construct();
-        if (!c_.MessageId.empty()) {
-            const auto at = c_.MessageId.rfind('@');
-            l.message->getHeader()->MessageId()->setValue(
-                at == std::string::npos ? vmime::messageId(c_.MessageId, "localhost")
-                                        : vmime::messageId(c_.MessageId.substr(0, at), c_.MessageId.substr(at + 1)));
-        }
-        if (!text::trim(e.reply_to).empty())
-            l.message->getHeader()->ReplyTo()->setValue(*mailbox(e.reply_to, ""));
-        if (e.receipt) vmime::mdn::MDNHelper::attachMDNRequest(l.message, *l.from);
+        m.message_id = c_.MessageId;
+        if (!text::trim(e.reply_to).empty()) m.reply_to = mailbox(e.reply_to, "");
+        if (e.receipt) m.receipt_to = l.from;
         return l;
     }
 

@@ -70,9 +70,18 @@ private:
 };
 
 SpooledMessage::SpooledMessage(const vmime::message& message, std::size_t memory_bytes) {
+    fill([&](vmime::utility::outputStream& os) { message.generate(os); }, memory_bytes);
+}
+
+SpooledMessage::SpooledMessage(const std::function<void(vmime::utility::outputStream&)>& write,
+                               std::size_t memory_bytes) {
+    fill(write, memory_bytes);
+}
+
+void SpooledMessage::fill(const std::function<void(vmime::utility::outputStream&)>& write, std::size_t memory_bytes) {
     {
         Sink sink(memory_, file_, memory_bytes);
-        message.generate(sink);
+        write(sink);
         sink.flush();
     }
     size_ = file_.is_open() ? static_cast<std::size_t>(file_.tellp()) : memory_.size();

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vmime/vmime.hpp>
@@ -23,6 +24,9 @@ public:
     static constexpr std::size_t kMemoryBytes = 4 << 20;
 
     explicit SpooledMessage(const vmime::message& message, std::size_t memory_bytes = kMemoryBytes);
+    // The bytes `write` writes (mime_writer.h).
+    explicit SpooledMessage(const std::function<void(vmime::utility::outputStream&)>& write,
+                            std::size_t memory_bytes = kMemoryBytes);
     SpooledMessage(const SpooledMessage&) = delete;
     SpooledMessage& operator=(const SpooledMessage&) = delete;
     ~SpooledMessage();
@@ -35,6 +39,8 @@ public:
 
 private:
     class Sink;
+
+    void fill(const std::function<void(vmime::utility::outputStream&)>& write, std::size_t memory_bytes);
 
     std::string memory_;
     std::fstream file_;

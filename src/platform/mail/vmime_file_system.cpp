@@ -6,9 +6,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 #include <vmime/platforms/posix/posixHandler.hpp>
 #include <vmime/vmime.hpp>
 
@@ -38,10 +40,24 @@ void note_renamed_into(const std::string& file) {
     throw vmime::exceptions::filesystem_exception(words, path);
 }
 
+// A descriptor closed when its owner goes.
+struct OwnedFd {
+    explicit OwnedFd(int f = -1) : fd(f) {}
+    OwnedFd(const OwnedFd&) = delete;
+    OwnedFd& operator=(const OwnedFd&) = delete;
+    ~OwnedFd() {
+        if (fd >= 0) ::close(fd);
+    }
+    // The descriptor, handed over.
+    int release() { return std::exchange(fd, -1); }
+    int fd;
+};
+
 class FullWriteStream final : public vu::outputStream {
 public:
-    FullWriteStream(vu::file::path path, const std::string& native) : path_(std::move(path)) {
-        fd_ = ::open(native.c_str(), O_WRONLY | O_CLOEXEC, 0660);
+    // Writes through `fd` when it is open (the file just made), else opens the file.
+    FullWriteStream(vu::file::path path, const std::string& native, int fd) : path_(std::move(path)), fd_(fd) {
+        if (fd_ < 0) fd_ = ::open(native.c_str(), O_WRONLY | O_CLOEXEC, 0660);
         if (fd_ < 0) file_error(path_, errno);
     }
     ~FullWriteStream() override { ::close(fd_); }
@@ -69,14 +85,16 @@ private:
 
 class FullWriter final : public vu::fileWriter {
 public:
-    FullWriter(vu::file::path path, std::string native) : path_(std::move(path)), native_(std::move(native)) {}
+    FullWriter(vu::file::path path, std::string native, std::shared_ptr<OwnedFd> made)
+        : path_(std::move(path)), native_(std::move(native)), made_(std::move(made)) {}
     vmime::shared_ptr<vu::outputStream> getOutputStream() override {
-        return vmime::make_shared<FullWriteStream>(path_, native_);
+        return vmime::make_shared<FullWriteStream>(path_, native_, made_ ? made_->release() : -1);
     }
 
 private:
     vu::file::path path_;
     std::string native_;
+    std::shared_ptr<OwnedFd> made_;
 };
 
 // The library's file, written through FullWriter.
@@ -87,11 +105,14 @@ public:
 
     // Made empty without the library's sync of the empty file: the sync that
     // counts is the one of its data (FullWriteStream::flush), and the folder
-    // it is renamed into is synced with the batch (sync_stored_drafts).
+    // it is renamed into is synced with the batch (sync_stored_drafts). The
+    // library writes it next through getFileWriter: its descriptor is kept
+    // for that, so the file is not opened twice.
     void createFile() override {
         const int fd = ::open(native().c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0660);
         if (fd < 0) file_error(getFullPath(), errno);
-        ::close(fd);
+        made_ = std::make_shared<OwnedFd>(fd);
+        made_file_ = true;
     }
     void createDirectory(const bool all) override { inner_->createDirectory(all); }
     bool isFile() const override { return inner_->isFile(); }
@@ -111,7 +132,7 @@ public:
     // without RENAME_NOREPLACE, goes the library's way.
     void rename(const path& to) override {
         const std::string target = system_.pathToString(to);
-        if (!inner_->isDirectory()) {
+        if (made_file_ || !inner_->isDirectory()) {
             if (::renameat2(AT_FDCWD, native().c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
                 inner_ = system_.create(to);
                 note_renamed_into(target);
@@ -124,7 +145,7 @@ public:
     }
     void remove() override { inner_->remove(); }
     vmime::shared_ptr<vu::fileWriter> getFileWriter() override {
-        return vmime::make_shared<FullWriter>(getFullPath(), system_.pathToString(getFullPath()));
+        return vmime::make_shared<FullWriter>(getFullPath(), system_.pathToString(getFullPath()), std::move(made_));
     }
     vmime::shared_ptr<vu::fileReader> getFileReader() override { return inner_->getFileReader(); }
     vmime::shared_ptr<vu::fileIterator> getFiles() const override { return inner_->getFiles(); }
@@ -134,6 +155,8 @@ private:
 
     vmime::shared_ptr<vu::file> inner_;
     const vu::fileSystemFactory& system_;
+    std::shared_ptr<OwnedFd> made_;  // the file this object made, until its writer takes it
+    bool made_file_ = false;         // this object made its file: it is no folder
 };
 
 class FileSystem final : public vu::fileSystemFactory {
@@ -156,6 +179,13 @@ private:
 
 class Handler final : public vmime::platforms::posix::posixHandler {
 public:
+    // Asked for every maildir file name (and each greeting): the library's
+    // own asks the resolver each time. Looked up once a run.
+    const vmime::string getHostName() const override {
+        std::call_once(host_once_, [this] { host_ = posixHandler::getHostName(); });
+        return host_;
+    }
+
     vmime::shared_ptr<vu::fileSystemFactory> getFileSystemFactory() override {
         if (!files_) files_ = vmime::make_shared<FileSystem>(posixHandler::getFileSystemFactory());
         return files_;
@@ -163,6 +193,8 @@ public:
 
 private:
     vmime::shared_ptr<vu::fileSystemFactory> files_;
+    mutable std::once_flag host_once_;
+    mutable vmime::string host_;
 };
 
 }  // namespace

@@ -221,21 +221,6 @@ vmime::shared_ptr<vmime::mailbox> parse_mailbox(const std::string& cp1252, const
 
 std::string header_text(const std::string& cp1252) { return text::without_controls(cp1252, ' '); }
 
-vmime::shared_ptr<vmime::contentHandler> body_content(const std::string& utf8) {
-    bool raw_controls = false;
-    for (std::size_t i = 0; i < utf8.size() && !raw_controls; ++i)
-        raw_controls = utf8[i] == '\0' || (utf8[i] == '\r' && (i + 1 == utf8.size() || utf8[i + 1] != '\n'));
-    auto plain = vmime::make_shared<vmime::stringContentHandler>(utf8);
-    if (!raw_controls) return plain;
-    // Encoded here, the library sends it as it is.
-    const vmime::encoding base64(vmime::encodingTypes::BASE64);
-    std::string encoded;
-    vmime::utility::outputStreamStringAdapter os(encoded);
-    plain->generate(os, base64, 76);  // lines of 76 characters, as MIME asks
-    os.flush();
-    return vmime::make_shared<vmime::stringContentHandler>(encoded, base64);
-}
-
 vmime::mediaType type_for(const std::string& name) {
     const std::string ext = text::lower(fs::path(name).extension().string());
     if (ext == ".pdf") return vmime::mediaType("application", "pdf");
@@ -404,12 +389,6 @@ std::string describe(const vmime::exception& e) {
 
 namespace {
 
-void add_mailboxes(vmime::mailboxList& to, const vmime::shared_ptr<vmime::addressList>& list) {
-    if (!list) return;
-    for (std::size_t i = 0; i < list->getAddressCount(); ++i)
-        if (auto box = vmime::dynamicCast<vmime::mailbox>(list->getAddressAt(i)->clone())) to.appendMailbox(box);
-}
-
 // Passes the transfer's progress on and notes when the whole data has been
 // written: from then on the wait is the one for the answer to the end of the
 // data, until the transfer ends.
@@ -444,43 +423,7 @@ private:
     bool written_ = false;
 };
 
-// Puts another header on a message for as long as it lives.
-class HeaderSwap {
-public:
-    HeaderSwap(vmime::message& message, const vmime::shared_ptr<vmime::header>& header)
-        : message_(message), own_(message.getHeader()) {
-        if (header) message_.setHeader(header);
-    }
-    ~HeaderSwap() { message_.setHeader(own_); }
-    HeaderSwap(const HeaderSwap&) = delete;
-    HeaderSwap& operator=(const HeaderSwap&) = delete;
-
-private:
-    vmime::message& message_;
-    vmime::shared_ptr<vmime::header> own_;
-};
-
 }  // namespace
-
-Outgoing outgoing(const vmime::message& message) {
-    Outgoing o;
-    const auto header = message.getHeader();
-    const auto from = header->findFieldValue<vmime::mailbox>(vmime::fields::FROM);
-    if (!from) throw vmime::exceptions::no_expeditor();
-    o.expeditor = *from;
-    add_mailboxes(o.recipients, header->findFieldValue<vmime::addressList>(vmime::fields::TO));
-    add_mailboxes(o.recipients, header->findFieldValue<vmime::addressList>(vmime::fields::CC));
-    add_mailboxes(o.recipients, header->findFieldValue<vmime::addressList>(vmime::fields::BCC));
-    o.header = vmime::clone(header);
-    for (const char* name : {vmime::fields::BCC, vmime::fields::RETURN_PATH, vmime::fields::ORIGINAL_RECIPIENT})
-        while (o.header->hasField(name)) o.header->removeField(o.header->findField(name));
-    if (!o.header->hasField(vmime::fields::DATE)) o.header->Date()->setValue(vmime::datetime::now());
-    if (!o.header->hasField(vmime::fields::MIME_VERSION))
-        o.header->MimeVersion()->setValue(vmime::string(vmime::SUPPORTED_MIME_VERSION));
-    if (!o.header->hasField(vmime::fields::MESSAGE_ID))
-        o.header->MessageId()->setValue(vmime::messageId::generateId());
-    return o;
-}
 
 bool connection_gone() {
     try {
@@ -498,24 +441,18 @@ bool connection_gone() {
     }
 }
 
-void send_streamed(vmime::net::transport& transport, vmime::message& message, const vmime::mailbox& expeditor,
-                   const vmime::mailboxList& recipients, vmime::utility::progressListener* progress,
-                   const vmime::shared_ptr<vmime::header>& header, const Waits* waits,
-                   const std::function<void()>& on_data_end, const Dsn* dsn) {
-    std::unique_ptr<SpooledMessage> spooled;
-    {
-        HeaderSwap swap(message, header);
-        spooled = std::make_unique<SpooledMessage>(message);
-    }
+void send_spooled(vmime::net::transport& transport, SpooledMessage& spooled, const vmime::mailbox& expeditor,
+                  const vmime::mailboxList& recipients, vmime::utility::progressListener* progress,
+                  const Waits* waits, const std::function<void()>& on_data_end, const Dsn* dsn) {
     DataEnd data_end(progress, waits, on_data_end);
     try {
         // The expeditor also as the envelope's sender: the library's sendmail
         // transport passes "-f" the sender it is given, empty ("@") by default.
         auto* smtp = dynamic_cast<vmime::net::smtp::SMTPTransport*>(&transport);
         if (smtp && dsn_wanted(*smtp, dsn, expeditor, recipients))
-            send_with_dsn(*smtp, *dsn, expeditor, recipients, spooled->stream(), spooled->size(), &data_end);
+            send_with_dsn(*smtp, *dsn, expeditor, recipients, spooled.stream(), spooled.size(), &data_end);
         else
-            transport.send(expeditor, recipients, spooled->stream(), spooled->size(), &data_end, expeditor);
+            transport.send(expeditor, recipients, spooled.stream(), spooled.size(), &data_end, expeditor);
     } catch (const vmime::exceptions::command_error&) {
         throw;  // the server's answer (or the sendmail program's status): it says what became of the message
     } catch (const std::exception& e) {

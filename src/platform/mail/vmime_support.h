@@ -36,11 +36,6 @@ vmime::shared_ptr<vmime::mailbox> parse_mailbox(const std::string& cp1252, const
 // never reaches a header line.
 std::string header_text(const std::string& cp1252);
 
-// The text part's content for a body (UTF-8). A NUL, or a CR that ends no
-// line, cannot travel as 7bit or 8bit text: such a body goes base64, so that
-// it arrives byte for byte and no server or reader meets a bare control.
-vmime::shared_ptr<vmime::contentHandler> body_content(const std::string& utf8);
-
 // The media type of an attachment, from its file name.
 vmime::mediaType type_for(const std::string& name);
 
@@ -48,7 +43,7 @@ vmime::mediaType type_for(const std::string& name);
 // for every answer but the one to the end of a message's data, which gets
 // `data_seconds`. RFC 5321 (section 4.5.3.2) gives a client ten minutes
 // there: the server may be storing or checking the message, and a client that
-// gives up sooner sends it again although it was delivered. send_streamed
+// gives up sooner sends it again although it was delivered. send_spooled
 // switches to the long wait once the data has been written and back after
 // the answer. Copies share their state.
 class Waits {
@@ -190,37 +185,28 @@ Authentication authentication(const std::string& user_utf8, const std::string& s
 // The text of a library exception with the one it wraps, if any.
 std::string describe(const vmime::exception& e);
 
-// What the library's transport::send(message) takes from a message: the
-// expeditor, the recipients of To, Cc and Bcc, and the header as it goes out
-// (without Bcc, Return-Path and Original-Recipient; Date, MIME-Version and
-// Message-Id added when missing).
-struct Outgoing {
-    vmime::mailbox expeditor;
-    vmime::mailboxList recipients;
-    vmime::shared_ptr<vmime::header> header;
-};
-Outgoing outgoing(const vmime::message& message);
-
 // Whether the failure being handled (call inside catch) says the server
 // ended the connection before taking the message: closed or reset, not
 // connected, or answered 421. A missing answer after the whole data
 // (NoAnswerAfterData) is not: the message may have gone.
 bool connection_gone();
 
+class SpooledMessage;
+
 // Sends the message with the given envelope through the connected
-// transport, streamed from a SpooledMessage (spooled_message.h); `header`, when given, is the
-// header written in place of the message's own. The envelope sender is the
-// expeditor on every transport. With `waits` (those the transport was given),
-// the answer to the end of the data gets their long wait. A failure after the
-// whole data was written that is no answer of the server (a wait that ran
-// out, a lost connection) throws NoAnswerAfterData. `data_end` is called once
-// the whole data has been written, before its end is marked; what it throws
-// stops the send there. With `dsn` asking for notifications and an SMTP
-// server that offers DSN, the envelope carries them (smtp_dsn.h); otherwise
-// the commands are the library's own.
-void send_streamed(vmime::net::transport& transport, vmime::message& message, const vmime::mailbox& expeditor,
-                   const vmime::mailboxList& recipients, vmime::utility::progressListener* progress = nullptr,
-                   const vmime::shared_ptr<vmime::header>& header = nullptr, const Waits* waits = nullptr,
-                   const std::function<void()>& data_end = nullptr, const Dsn* dsn = nullptr);
+// transport, its bytes generated already (spooled_message.h; read from
+// their start, so a send tried again sends them again). The envelope sender
+// is the expeditor on every transport. With `waits` (those the transport was
+// given), the answer to the end of the data gets their long wait. A failure
+// after the whole data was written that is no answer of the server (a wait
+// that ran out, a lost connection) throws NoAnswerAfterData. `data_end` is
+// called once the whole data has been written, before its end is marked;
+// what it throws stops the send there. With `dsn` asking for notifications
+// and an SMTP server that offers DSN, the envelope carries them
+// (smtp_dsn.h); otherwise the commands are the library's own.
+void send_spooled(vmime::net::transport& transport, SpooledMessage& message, const vmime::mailbox& expeditor,
+                  const vmime::mailboxList& recipients, vmime::utility::progressListener* progress = nullptr,
+                  const Waits* waits = nullptr, const std::function<void()>& data_end = nullptr,
+                  const Dsn* dsn = nullptr);
 
 }  // namespace velarion::mail::detail

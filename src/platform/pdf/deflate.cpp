@@ -9,10 +9,11 @@
 namespace velarion::pdfwriter {
 
 // The stream state is large (its history window); it is made once per
-// compressor and reset for each stream.
+// compressor and reset for each stream. The level 1 buffer is made when a
+// stream first needs it: a short document's page contents alone never do.
 struct Deflater::State {
     isal_zstream stream{};
-    std::vector<unsigned char> level_buffer = std::vector<unsigned char>(ISAL_DEF_LVL1_DEFAULT);
+    std::vector<unsigned char> level_buffer;
     // The Huffman codes of the page contents, made from the first page
     // large enough to show the document's text.
     std::unique_ptr<isal_hufftables> page_codes;
@@ -28,8 +29,19 @@ std::uint8_t* bytes(std::string_view s) { return reinterpret_cast<std::uint8_t*>
 
 }  // namespace
 
-Deflater::Deflater() : state_(std::make_unique<State>()) {}
-Deflater::~Deflater() = default;
+std::unique_ptr<Deflater::State>& Deflater::spare_state() {
+    thread_local std::unique_ptr<State> spare;
+    return spare;
+}
+
+Deflater::Deflater() : state_(spare_state() ? std::move(spare_state()) : std::make_unique<State>()) {}
+
+Deflater::~Deflater() {
+    // Every stream starts from a fresh stream header; the page codes are
+    // the document's own.
+    state_->page_codes.reset();
+    spare_state() = std::move(state_);
+}
 
 void Deflater::compress(std::string_view in, std::string& out) { deflate(in, out, nullptr); }
 
@@ -60,6 +72,7 @@ void Deflater::deflate(std::string_view in, std::string& out, const isal_hufftab
             s.hufftables = const_cast<isal_hufftables*>(codes);
         } else {
             s.level = 1;
+            if (state_->level_buffer.empty()) state_->level_buffer.resize(ISAL_DEF_LVL1_DEFAULT);
             s.level_buf = state_->level_buffer.data();
             s.level_buf_size = static_cast<std::uint32_t>(state_->level_buffer.size());
         }

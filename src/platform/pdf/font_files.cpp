@@ -3,6 +3,8 @@
 #include <fontconfig/fontconfig.h>
 #include <strings.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -153,9 +155,13 @@ std::string FontFinder::find(const std::string& name, const std::string& program
     const bool file = is_file_name(name);
     std::string base;
     if (file) {
-        const std::string hit = direct_or_in_program(name, program_dir);
-        if (!hit.empty()) return hit;
+        if (paths::has_separator(name)) {
+            const std::string direct = paths::resolve(name);
+            if (!direct.empty()) return direct;
+        }
         base = paths::file_name(paths::native(name));
+        const std::string hit = in_program_folder(base, program_dir);
+        if (!hit.empty()) return hit;
     }
     const std::string key = file ? "file:" + text::lower(base) : "family:" + name;
     const auto now = std::chrono::steady_clock::now();
@@ -166,6 +172,32 @@ std::string FontFinder::find(const std::string& name, const std::string& program
     Hit& h = system_hits_[key];
     h = {file ? file_in_system(base) : by_family(name), now};
     return h.path;
+}
+
+std::string FontFinder::in_program_folder(const std::string& base, const std::string& program_dir) {
+    // Longer than the coarsest modification-time step of the file systems
+    // the program may sit on: a folder changed in the same step as it was
+    // listed would keep its stamp.
+    constexpr long long kSettleNs = 2'000'000'000;
+    if (program_dir.empty() && own_folder_.empty()) own_folder_ = paths::program_dir();
+    const std::string& folder = program_dir.empty() ? own_folder_ : program_dir;
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0) return "";
+    const long long mtime = static_cast<long long>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    Folder& f = folders_[folder];
+    // Another version of the folder (an entry added, removed or renamed):
+    // what it gave is asked again.
+    if (!f.settled || f.device != st.st_dev || f.inode != st.st_ino || f.mtime_ns != mtime) {
+        const auto now = std::chrono::system_clock::now().time_since_epoch();
+        f = Folder{st.st_dev, st.st_ino, mtime,
+                   std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() - mtime > kSettleNs, {}};
+    }
+    auto it = f.found.find(base);
+    if (it == f.found.end()) {
+        it = f.found.emplace(base, paths::find_in_folder(folder, base)).first;
+        ++folder_listings_;
+    }
+    return is_regular(it->second) ? it->second : "";
 }
 
 }  // namespace velarion::font_files

@@ -39,22 +39,40 @@ std::string find(const std::string& name, const std::string& program_dir);
 // long listing). The agent keeps one for its whole run: a file found is
 // checked to be still there on each use, and a name not found is looked for
 // again after miss_lifetime, so a font installed while the agent runs is
-// seen without a restart.
+// seen without a restart. The program folder is looked at on every call,
+// but listed again only when it changed (its own stamp: device, inode,
+// modification time), so a font put there or removed is seen at once.
 class FontFinder {
 public:
     explicit FontFinder(std::chrono::seconds miss_lifetime = std::chrono::minutes(5)) : miss_lifetime_(miss_lifetime) {}
 
     std::string find(const std::string& name, const std::string& program_dir);
 
+    // Times a program folder was listed to find a name (for tests).
+    int folder_listings() const { return folder_listings_; }
+
 private:
     struct Hit {
         std::string path;  // "" when not found
         std::chrono::steady_clock::time_point when;
     };
+    // What the names asked for gave in one program folder while it stays
+    // the same version.
+    struct Folder {
+        unsigned long long device = 0, inode = 0;
+        long long mtime_ns = 0;
+        bool settled = false;  // modified well before it was listed: its stamp tells every later change
+        std::map<std::string, std::string> found;  // file name asked for -> its path there, "" for none
+    };
+    std::string in_program_folder(const std::string& base, const std::string& program_dir);
+
     std::chrono::seconds miss_lifetime_;
     // "file:" + lower-case file name, or "family:" + family name -> what the
     // system gave.
     std::map<std::string, Hit> system_hits_;
+    std::map<std::string, Folder> folders_;  // by program folder
+    std::string own_folder_;                 // the running program's folder, once asked for
+    int folder_listings_ = 0;
 };
 
 }  // namespace velarion::font_files

@@ -53,7 +53,6 @@ PdfOutput::PdfOutput(const std::string& folder, const std::string& version) {
     buffer_.reserve(2 * kFlushSize);
     // The binary comment marks the file as binary for transfer programs.
     buffer_ = "%PDF-" + version + "\n%\xE2\xE3\xCF\xD3\n";
-    thread_ = std::jthread([this] { run(); });
 }
 
 PdfOutput::~PdfOutput() {
@@ -90,6 +89,16 @@ void PdfOutput::add_stream(int number, std::string entries, std::string data, Pa
 
 void PdfOutput::push(Job job) {
     if (finished_) throw PdfError("the document is already complete");
+    if (!thread_.joinable()) {
+        if (error_) std::rethrow_exception(error_);
+        // Queued without a thread until a full batch is there: starting one
+        // costs more than writing a short document.
+        if (jobs_.size() < kMaxJobs) {
+            jobs_.push_back(std::move(job));
+            return;
+        }
+        thread_ = std::jthread([this] { run(); });
+    }
     std::unique_lock lock(mutex_);
     caller_waits_ = true;
     idle_.wait(lock, [this] { return error_ || jobs_.size() < kMaxJobs; });
@@ -101,14 +110,29 @@ void PdfOutput::push(Job job) {
     if (wake) work_.notify_one();
 }
 
-// Waits until the thread has written every queued job.
+// Waits until the thread has written every queued job (writes them here
+// when no thread was started).
 void PdfOutput::drain() {
+    if (!thread_.joinable()) {
+        write_queued();
+        return;
+    }
     work_.notify_one();  // for the jobs short of a batch
     std::unique_lock lock(mutex_);
     caller_waits_ = true;
     idle_.wait(lock, [this] { return error_ || (jobs_.empty() && !busy_); });
     caller_waits_ = false;
     if (error_) std::rethrow_exception(error_);
+}
+
+void PdfOutput::write_queued() {
+    try {
+        for (; !jobs_.empty(); jobs_.pop_front()) write_job(jobs_.front());
+    } catch (...) {
+        error_ = std::current_exception();
+        jobs_.clear();  // a broken file takes nothing more
+        throw;
+    }
 }
 
 // Whether the caller is to be woken: it waits, and there is room for a batch
@@ -119,8 +143,6 @@ bool PdfOutput::caller_to_wake() const {
 }
 
 void PdfOutput::run() {
-    Deflater deflater;
-    std::string compressed;
     for (;;) {
         Job job;
         bool wake = false;
@@ -136,7 +158,7 @@ void PdfOutput::run() {
         if (wake) idle_.notify_all();  // room in the queue
         std::exception_ptr failure;
         try {
-            write_job(job, compressed, deflater);
+            write_job(job);
         } catch (...) {
             failure = std::current_exception();
         }
@@ -151,7 +173,9 @@ void PdfOutput::run() {
     }
 }
 
-void PdfOutput::write_job(Job& job, std::string& compressed, Deflater& deflater) {
+void PdfOutput::write_job(Job& job) {
+    Deflater& deflater = deflater_;
+    std::string& compressed = compressed_;
     if (static_cast<std::size_t>(job.number) >= offsets_.size()) offsets_.resize(job.number + 1024, 0);
     offsets_[job.number] = written_ + buffer_.size();
     std::string head;

@@ -1,7 +1,9 @@
 // The file side of the PDF writer: object numbers and their offsets, a
 // second thread that compresses streams and writes objects while the caller
 // draws the next page, and the file that becomes the document. Used by the
-// PDF writer only.
+// PDF writer only. The thread starts once a document has queued a full
+// batch of objects: a short one (a one-page invoice) is written by the
+// caller when it is finished, without a thread of its own.
 //
 // The document is written to an unnamed file (in the folder it will be
 // saved in when that is known, else the system's temporary folder) and only
@@ -17,6 +19,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "platform/pdf/deflate.h"
 
 namespace velarion::pdfwriter {
 
@@ -64,9 +68,10 @@ private:
 
     void push(Job job);
     void drain();
+    void write_queued();
     bool caller_to_wake() const;
     void run();
-    void write_job(Job& job, std::string& compressed, class Deflater& deflater);
+    void write_job(Job& job);
     void write(const char* data, std::size_t size);
     void write(const std::string& s) { write(s.data(), s.size()); }
     void flush();
@@ -84,6 +89,8 @@ private:
     // By object number; 0 = not written. In blocks: a long document's table
     // grows without being copied whole.
     std::deque<std::uint64_t> offsets_;
+    Deflater deflater_;        // one a document (its page codes)
+    std::string compressed_;   // the stream being written, compressed
 
     mutable std::mutex mutex_;
     std::condition_variable work_;   // jobs queued or stopping

@@ -67,6 +67,25 @@ std::vector<std::string> by_message_id(std::vector<std::string> messages) {
     return messages;
 }
 
+// A draft or a message without any recipient is an unknown recipient,
+// found before the store or the transport is touched.
+TEST(MessageIdentity, AMessageWithoutRecipientsTouchesNeitherStoreNorTransport) {
+    TempDir dir;
+    auto session = mail::open_session(profile("maildir://localhost" + (dir / "posta"), "sendmail://localhost/" + (dir / "none")));
+    session->sign_on("", "");
+    mail::Message m = letter("AB.9.0a1b2c3d4e5f@agente");
+    m.recipients = {{mail::RecipType::To, "  "}};
+    for (const bool draft : {true, false}) {
+        try {
+            draft ? session->save(m) : session->send(m, false);
+            ADD_FAILURE() << "no error";
+        } catch (const NumberedError& e) {
+            EXPECT_EQ(e.number(), mail::kUnknownRecipient) << e.what();
+        }
+    }
+    EXPECT_FALSE(fs::exists(dir / "posta/Drafts"));
+}
+
 TEST(MessageIdentity, AMaildirDraftIsLookedForOnlyAfterAnUncertainTry) {
     TempDir dir;
     auto session = mail::open_session(profile("maildir://localhost" + (dir / "posta")));

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "support/test_support.h"
@@ -73,6 +74,32 @@ TEST(Deflate, NoiseAfterTextCodesStillPacksExactly) {
     EXPECT_EQ(inflated(packed), noise);
     deflater.compress_page(text, packed);
     EXPECT_EQ(inflated(packed), text);
+}
+
+// The next document's compressor takes the state the last one left: it
+// makes its page codes from its own first page, as a fresh one does.
+TEST(Deflate, ANewDocumentsPagesDoNotUseTheLastDocumentsCodes) {
+    std::string noise;
+    std::uint32_t x = 99;
+    for (int i = 0; i < 5000; ++i) {
+        x = x * 1664525u + 1013904223u;
+        noise += static_cast<char>(x >> 24);
+    }
+    std::string fresh, packed;
+    {
+        Deflater first;
+        first.compress_page(noise, packed);  // codes made from noise
+        first.compress(listing_page(1), packed);
+    }
+    Deflater second;
+    second.compress_page(listing_page(2), packed);
+    {
+        std::unique_ptr<Deflater> other = std::make_unique<Deflater>();  // a state of its own
+        other->compress_page(listing_page(2), fresh);
+    }
+    EXPECT_EQ(packed, fresh);
+    EXPECT_EQ(inflated(packed), listing_page(2));
+    EXPECT_LT(packed.size(), listing_page(2).size() / 2);
 }
 
 }  // namespace

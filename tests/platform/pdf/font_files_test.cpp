@@ -64,6 +64,40 @@ TEST_F(FontFinderTest, RemembersForTheRunButSeesAFontInstalledOrRemovedMeanwhile
     EXPECT_EQ(finder.find("barcode.ttf", program), program + "/barcode.ttf");
 }
 
+// The program folder is listed again only when it changed: a font put there,
+// renamed or removed after a name was asked for is seen on the next call.
+TEST_F(FontFinderTest, ListsTheProgramFolderAgainOnlyWhenItChanged) {
+    const std::string program = dir / "program";
+    fs::create_directories(program);
+    write_file(program + "/Code.ttf", "font");
+    auto age = [&] { fs::last_write_time(program, fs::file_time_type::clock::now() - std::chrono::hours(1)); };
+    age();
+
+    font_files::FontFinder finder(std::chrono::hours(1));
+    EXPECT_EQ(finder.find("code.TTF", program), program + "/Code.ttf");
+    EXPECT_EQ(finder.find("code.TTF", program), program + "/Code.ttf");
+    EXPECT_EQ(finder.find("missing.ttf", program), "");
+    EXPECT_EQ(finder.find("missing.ttf", program), "");
+    EXPECT_EQ(finder.folder_listings(), 2);
+
+    // Added, renamed, removed: each changes the folder, and is seen at once.
+    write_file(program + "/Missing.TTF", "font");
+    EXPECT_EQ(finder.find("missing.ttf", program), program + "/Missing.TTF");
+    fs::rename(program + "/Code.ttf", program + "/Other.ttf");
+    EXPECT_EQ(finder.find("code.TTF", program), "");
+    fs::remove(program + "/Missing.TTF");
+    EXPECT_EQ(finder.find("missing.ttf", program), "");
+
+    // A font file swapped for a folder of its name is no longer a font,
+    // though the folder's entries stay the same names.
+    age();
+    EXPECT_EQ(finder.find("other.ttf", program), program + "/Other.ttf");
+    fs::remove(program + "/Other.ttf");
+    fs::create_directories(program + "/Other.ttf");
+    age();
+    EXPECT_EQ(finder.find("other.ttf", program), "");
+}
+
 // Family names go to fontconfig (the DejaVu fonts are among the packages the
 // tests need); a misspelt family is missing, not replaced by fontconfig's
 // nearest font.

@@ -1,0 +1,329 @@
+#include "platform/mail/mime_writer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <string_view>
+#include <system_error>
+#include <vmime/contentDispositionField.hpp>
+#include <vmime/contentTypeField.hpp>
+
+namespace velarion::mail::detail {
+
+namespace {
+
+// The library's default generation: lines of 78 characters at most.
+const vmime::generationContext& context() { return vmime::generationContext::getDefaultContext(); }
+
+void put(vmime::utility::outputStream& os, std::string_view text) { os.write(text.data(), text.size()); }
+
+vmime::shared_ptr<vmime::headerField> make_field(const char* name) {
+    return vmime::headerFieldFactory::getInstance()->create(name);
+}
+
+// The text the library writes before the first part of a multipart message
+// (its default prolog, folded as it folds it).
+constexpr const char* kProlog =
+    "This is a multi-part message in MIME format. Your mail reader does not\r\n"
+    "understand MIME message format.\r\n";
+
+// Bytes of an attachment read and encoded at a time: whole lines of base64.
+constexpr std::size_t kBlock = 54 * 1024;
+
+// An open file closed when it goes (only one the writer opened itself). A
+// path is opened as given, never waiting on a FIFO put in its place.
+class ReadFile {
+public:
+    explicit ReadFile(const LetterAttachment& a) : fd_(a.fd) {
+        if (fd_ >= 0) return;
+        fd_ = owned_ = ::open(a.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "cannot open the attachment " + a.path);
+    }
+    ~ReadFile() {
+        if (owned_ >= 0) ::close(owned_);
+    }
+    ReadFile(const ReadFile&) = delete;
+    ReadFile& operator=(const ReadFile&) = delete;
+    int fd() const { return fd_; }
+
+private:
+    int fd_ = -1;
+    int owned_ = -1;
+};
+
+// The library's now() finds the zone with two mktime calls, each of which
+// reads the time zone file again (two stat calls a message when TZ is
+// unset); localtime_r gives the same fields and the zone's offset from the
+// zone read once.
+vmime::datetime now() {
+    const time_t t = ::time(nullptr);
+    tm local{};
+    ::localtime_r(&t, &local);
+    return vmime::datetime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                           local.tm_sec, static_cast<int>(local.tm_gmtoff / 60));
+}
+
+// A NUL, or a CR that ends no line, cannot travel as 7bit or 8bit text:
+// such a body goes base64, so that it arrives byte for byte and no server
+// or reader meets a bare control.
+bool raw_controls(const std::string& utf8) {
+    for (std::size_t i = 0; i < utf8.size(); ++i)
+        if (utf8[i] == '\0' || (utf8[i] == '\r' && (i + 1 == utf8.size() || utf8[i + 1] != '\n'))) return true;
+    return false;
+}
+
+// The library's choice for a text in UTF-8 (encoding::decide, which has no
+// encoding of its own for the charset): 7bit for ASCII (bytes below 127) in
+// lines of at most 78 characters, none starting with a dot; else
+// quoted-printable up to a fifth of other bytes; else base64, as for an
+// empty text or one of 32 KB or more.
+vmime::encoding decide(const std::string& text) {
+    if (text.empty() || text.size() >= 32768) return vmime::encoding(vmime::encodingTypes::BASE64);
+    std::size_t ascii = 0;
+    for (const char c : text) ascii += static_cast<unsigned char>(c) < 127;
+    if (ascii == text.size()) {
+        const std::size_t max = vmime::lineLengthLimits::convenient;
+        std::size_t len = 0;
+        for (std::size_t i = 0; i < text.size() && len <= max;) {
+            if (text[i] == '\n') {
+                len = 0;
+                ++i;
+                if (i < text.size() && text[i] == '.') len = max + 1;
+            } else {
+                ++len;
+                ++i;
+            }
+        }
+        return vmime::encoding(len > max ? vmime::encodingTypes::QUOTED_PRINTABLE : vmime::encodingTypes::SEVEN_BIT);
+    }
+    if (text.size() - ascii <= text.size() / 5) return vmime::encoding(vmime::encodingTypes::QUOTED_PRINTABLE);
+    return vmime::encoding(vmime::encodingTypes::BASE64);
+}
+
+}  // namespace
+
+vmime::encoding MimeWriter::text_encoding(const std::string& body) const {
+    if (raw_controls(body)) return vmime::encoding(vmime::encodingTypes::BASE64);
+    return decide(body);
+}
+
+// 7bit goes as it is and base64 in the library's lines; quoted-printable
+// through the library's encoder.
+void MimeWriter::text(const std::string& body, const vmime::encoding& encoding,
+                      vmime::utility::outputStream& os) const {
+    if (encoding.getName() == vmime::encodingTypes::SEVEN_BIT) {
+        put(os, body);
+    } else if (encoding.getName() == vmime::encodingTypes::BASE64) {
+        std::string out;
+        append_base64_lines(reinterpret_cast<const unsigned char*>(body.data()), body.size(), out);
+        put(os, out);
+    } else {
+        vmime::stringContentHandler content(body);
+        content.setContentTypeHint(vmime::mediaType(vmime::mediaTypes::TEXT, vmime::mediaTypes::TEXT_PLAIN));
+        content.generate(os, encoding, context().getMaxLineLength());
+    }
+}
+
+// The library's encoder goes a byte at a time through virtual stream reads;
+// this is the same output (18 groups of four characters, then CRLF) over a
+// whole block at once.
+void append_base64_lines(const unsigned char* data, std::size_t size, std::string& out) {
+    static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    out.reserve(out.size() + (size + 2) / 3 * 4 + (size / 54 + 1) * 2);
+    std::size_t groups = 0;
+    std::size_t i = 0;
+    for (; i + 3 <= size; i += 3) {
+        const unsigned v = (data[i] << 16) | (data[i + 1] << 8) | data[i + 2];
+        const char quad[4] = {alphabet[v >> 18], alphabet[(v >> 12) & 63], alphabet[(v >> 6) & 63], alphabet[v & 63]};
+        out.append(quad, 4);
+        if (++groups % 18 == 0) out.append("\r\n", 2);
+    }
+    if (i < size) {
+        const unsigned v = (data[i] << 16) | (i + 1 < size ? data[i + 1] << 8 : 0);
+        const char quad[4] = {alphabet[v >> 18], alphabet[(v >> 12) & 63], i + 1 < size ? alphabet[(v >> 6) & 63] : '=',
+                              '='};
+        out.append(quad, 4);
+        if (++groups % 18 == 0) out.append("\r\n", 2);
+    }
+}
+
+MimeWriter::MimeWriter()
+    : subject_(make_field(vmime::fields::SUBJECT)),
+      from_(make_field(vmime::fields::FROM)),
+      to_(make_field(vmime::fields::TO)),
+      cc_(make_field(vmime::fields::CC)),
+      bcc_(make_field(vmime::fields::BCC)),
+      date_(make_field(vmime::fields::DATE)),
+      mime_version_(make_field(vmime::fields::MIME_VERSION)),
+      type_(make_field(vmime::fields::CONTENT_TYPE)),
+      transfer_encoding_(make_field(vmime::fields::CONTENT_TRANSFER_ENCODING)),
+      message_id_(make_field(vmime::fields::MESSAGE_ID)),
+      reply_to_(make_field(vmime::fields::REPLY_TO)),
+      receipt_to_(make_field(vmime::fields::DISPOSITION_NOTIFICATION_TO)),
+      part_type_(make_field(vmime::fields::CONTENT_TYPE)),
+      disposition_(make_field(vmime::fields::CONTENT_DISPOSITION)) {
+    mime_version_->setValue(vmime::string(vmime::SUPPORTED_MIME_VERSION));
+    disposition_->setValue(vmime::contentDisposition(vmime::contentDispositionTypes::ATTACHMENT));
+}
+
+void MimeWriter::field(vmime::headerField& f, vmime::utility::outputStream& os) const {
+    f.generate(context(), os);
+    put(os, "\r\n");
+}
+
+void check_recipients(const Letter& l) {
+    const auto none = [](const vmime::addressList& list) {
+        return list.isEmpty() || list.getAddressAt(0)->isEmpty();
+    };
+    if ((l.to.isEmpty() || (l.to.getAddressAt(0)->isEmpty() && !l.to.getAddressAt(0)->isGroup())) && none(l.cc) &&
+        none(l.bcc))
+        throw vmime::exceptions::no_recipient();
+}
+
+void MimeWriter::write(const Letter& l, LetterUse use, vmime::utility::outputStream& os) const {
+    check_recipients(l);
+
+    subject_->setValue(l.subject);
+    field(*subject_, os);
+    if (l.from && !l.from->isEmpty()) {
+        from_->setValue(*l.from);
+        field(*from_, os);
+    }
+    if (!l.to.isEmpty()) {
+        to_->setValue(l.to);
+        field(*to_, os);
+    }
+    if (!l.cc.isEmpty()) {
+        cc_->setValue(l.cc);
+        field(*cc_, os);
+    }
+    if (!l.bcc.isEmpty() && use == LetterUse::as_built) {
+        bcc_->setValue(l.bcc);
+        field(*bcc_, os);
+    }
+    date_->setValue(now());
+    field(*date_, os);
+    field(*mime_version_, os);
+
+    // The text part: the message itself when it has no attachment.
+    const vmime::mediaType text_plain(vmime::mediaTypes::TEXT, vmime::mediaTypes::TEXT_PLAIN);
+    const vmime::charset charset(vmime::charsets::UTF_8);
+    const vmime::encoding body_encoding = text_encoding(l.body);
+    auto& type = dynamic_cast<vmime::contentTypeField&>(*type_);
+    type.removeAllParameters();
+    const bool multipart = !l.attachments.empty();
+    std::string boundary;
+    if (multipart) {
+        boundary = vmime::body::generateRandomBoundaryString();
+        type.setValue(vmime::mediaType(vmime::mediaTypes::MULTIPART, vmime::mediaTypes::MULTIPART_MIXED));
+        type.setBoundary(boundary);
+        field(type, os);
+    } else {
+        type.setValue(text_plain);
+        type.setCharset(charset);
+        field(type, os);
+        transfer_encoding_->setValue(body_encoding);
+        field(*transfer_encoding_, os);
+    }
+
+    if (!l.message_id.empty()) {
+        const auto at = l.message_id.rfind('@');
+        message_id_->setValue(at == std::string::npos
+                                  ? vmime::messageId(l.message_id, "localhost")
+                                  : vmime::messageId(l.message_id.substr(0, at), l.message_id.substr(at + 1)));
+        field(*message_id_, os);
+    }
+    if (l.reply_to) {
+        reply_to_->setValue(*l.reply_to);
+        field(*reply_to_, os);
+    }
+    if (l.receipt_to) {
+        vmime::mailboxList boxes;
+        boxes.appendMailbox(vmime::clone(l.receipt_to));
+        receipt_to_->setValue(boxes);
+        field(*receipt_to_, os);
+    }
+    if (l.message_id.empty() && use == LetterUse::transport) {
+        message_id_->setValue(vmime::messageId::generateId());
+        field(*message_id_, os);
+    }
+    put(os, "\r\n");
+
+    if (!multipart) {
+        text(l.body, body_encoding, os);
+        return;
+    }
+    const std::string separator = "\r\n--" + boundary;
+    put(os, kProlog);
+    put(os, "--" + boundary + "\r\n");
+    auto& part_type = dynamic_cast<vmime::contentTypeField&>(*part_type_);
+    part_type.removeAllParameters();
+    part_type.setValue(text_plain);
+    part_type.setCharset(charset);
+    field(part_type, os);
+    transfer_encoding_->setValue(body_encoding);
+    field(*transfer_encoding_, os);
+    put(os, "\r\n");
+    text(l.body, body_encoding, os);
+    put(os, separator);
+    for (const auto& a : l.attachments) {
+        put(os, "\r\n");
+        attachment(a, os);
+        put(os, separator);
+    }
+    put(os, "--\r\n");
+}
+
+void MimeWriter::attachment(const LetterAttachment& a, vmime::utility::outputStream& os) const {
+    const ReadFile file(a);
+    struct stat st {};
+    if (::fstat(file.fd(), &st) != 0)
+        throw std::system_error(errno, std::generic_category(), "cannot read the attachment " + a.path);
+    if (!S_ISREG(st.st_mode))
+        throw std::system_error(EINVAL, std::generic_category(), "the attachment is no regular file: " + a.path);
+
+    auto& type = dynamic_cast<vmime::contentTypeField&>(*part_type_);
+    type.removeAllParameters();
+    type.setValue(a.type);
+    field(type, os);
+    transfer_encoding_->setValue(vmime::encoding(vmime::encodingTypes::BASE64));
+    field(*transfer_encoding_, os);
+    auto& disposition = dynamic_cast<vmime::contentDispositionField&>(*disposition_);
+    disposition.removeAllParameters();
+    disposition.setFilename(a.filename);
+    disposition.setSize(std::to_string(st.st_size));
+    field(disposition, os);
+    put(os, "\r\n");
+
+    // Read from the start in whole blocks (a block that ends early would
+    // break the lines), without moving the caller's file offset, up to the
+    // size the header gives (or an earlier end).
+    std::string in(static_cast<std::size_t>(std::min<off_t>(static_cast<off_t>(kBlock), st.st_size)), '\0');
+    std::string out;
+    off_t offset = 0;
+    for (bool end = st.st_size == 0; !end;) {
+        std::size_t got = 0;
+        const std::size_t want = static_cast<std::size_t>(std::min<off_t>(static_cast<off_t>(in.size()), st.st_size - offset));
+        while (got < want) {
+            const ssize_t n = ::pread(file.fd(), in.data() + got, want - got, offset + static_cast<off_t>(got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) throw std::system_error(errno, std::generic_category(), "cannot read the attachment " + a.path);
+            if (n == 0) {
+                end = true;
+                break;
+            }
+            got += static_cast<std::size_t>(n);
+        }
+        offset += static_cast<off_t>(got);
+        if (offset >= st.st_size) end = true;
+        out.clear();
+        append_base64_lines(reinterpret_cast<const unsigned char*>(in.data()), got, out);
+        os.write(out.data(), out.size());
+    }
+}
+
+}  // namespace velarion::mail::detail

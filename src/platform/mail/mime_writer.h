@@ -1,0 +1,71 @@
+// The MIME bytes of a message (a text part and its attachments) written
+// straight from its parts, the same bytes the library's messageBuilder and
+// generation write, without building the library's tree of the message.
+// Internal to platform/.
+#pragma once
+
+#include <string>
+#include <vector>
+#include <vmime/vmime.hpp>
+
+namespace velarion::mail::detail {
+
+// An attachment, read from its start through an open file (the caller's,
+// or one the writer opens by `path` when fd is -1).
+struct LetterAttachment {
+    int fd = -1;
+    std::string path;
+    vmime::mediaType type;
+    vmime::word filename;
+};
+
+// A message as the mail layer makes it.
+struct Letter {
+    vmime::shared_ptr<vmime::mailbox> from;
+    vmime::addressList to, cc, bcc;
+    vmime::text subject;
+    std::string body;                                // the text part (UTF-8)
+    std::vector<LetterAttachment> attachments;
+    std::string message_id;                          // "left@right"; empty: none given
+    vmime::shared_ptr<vmime::mailbox> reply_to;      // set: a Reply-To field
+    vmime::shared_ptr<vmime::mailbox> receipt_to;    // set: a read receipt asked of the reader
+};
+
+// Throws the library's no_recipient when the letter has no recipient at all
+// (its builder's check: a first To that is an empty mailbox, and no Cc or Bcc).
+void check_recipients(const Letter& letter);
+
+// What the bytes are for. As built (a draft, or the SMTP component's
+// message, whose blind copies are in the envelope only): the header as the
+// library's builder makes it, Bcc included, a Message-Id only when one is
+// given. For the transport: as the library's transport sends a message (no
+// Bcc; a new Message-Id, last, when none is given).
+enum class LetterUse { as_built, transport };
+
+// Writes letters; the header fields it writes are made once and reused.
+// One thread at a time.
+class MimeWriter {
+public:
+    MimeWriter();
+
+    // Throws the library's no_recipient when the letter has none (as its
+    // builder does), std::system_error when an attachment cannot be read.
+    void write(const Letter& letter, LetterUse use, vmime::utility::outputStream& os) const;
+
+private:
+    // The text part's transfer encoding and its encoded bytes.
+    vmime::encoding text_encoding(const std::string& body) const;
+    void text(const std::string& body, const vmime::encoding& encoding, vmime::utility::outputStream& os) const;
+    void field(vmime::headerField& f, vmime::utility::outputStream& os) const;
+    void attachment(const LetterAttachment& a, vmime::utility::outputStream& os) const;
+
+    vmime::shared_ptr<vmime::headerField> subject_, from_, to_, cc_, bcc_, date_, mime_version_, type_,
+        transfer_encoding_, message_id_, reply_to_, receipt_to_, part_type_, disposition_;
+};
+
+// Base64 of `size` bytes in lines of 72 characters, a line ending after
+// every 54 bytes, as the library's encoder writes MIME bodies; `data` starts
+// a line.
+void append_base64_lines(const unsigned char* data, std::size_t size, std::string& out);
+
+}  // namespace velarion::mail::detail
