@@ -142,11 +142,6 @@ int run_headless(const std::string& command_line, bool once) {
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
 
-    // The machine's time zone read once: without TZ the C library looks at
-    // /etc/localtime again at every conversion of a time (twice a message).
-    // A zone changed while the agent runs is seen at its next start.
-    if (!std::getenv("TZ") && ::access("/etc/localtime", F_OK) == 0) setenv("TZ", ":/etc/localtime", 0);
-
     // No windows at all: without a display the mail layer stores a message the
     // user was to finish as a draft instead of opening the compose window.
     unsetenv("DISPLAY");
