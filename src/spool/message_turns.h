@@ -30,7 +30,11 @@ struct FoundMessage {
 
 class MessageTurns {
 public:
-    static constexpr std::size_t kAheadMessages = 256;
+    // Each copy waits 2 s after it is made, so the window bounds a scan's
+    // pace to kAheadMessages / 2 s: 1,024 leaves room for 500 messages a
+    // second; the copies are small files on disk, a few hundred bytes of
+    // memory each.
+    static constexpr std::size_t kAheadMessages = 1024;
     static constexpr std::uintmax_t kAheadBytes = 64ULL * 1024 * 1024;
 
     struct Hooks {
