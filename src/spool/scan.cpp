@@ -170,6 +170,7 @@ struct SpoolScanner::Scan {
         }
         if (due_now.empty()) return;
         const spool::SpoolListing listing(spool);
+        notice_marker(listing);
         std::size_t next = 0;
         take_in_turn(
             listing,
@@ -186,10 +187,17 @@ struct SpoolScanner::Scan {
             });
     }
 
+    // The marker file of an AIX host, in any case, sets that host type for
+    // the rest of the run.
+    void notice_marker(const spool::SpoolListing& listing) {
+        if (!s.run_.aix && !listing.find("Aix.Velarion.txt").empty()) s.run_.aix = true;
+    }
+
     // One pass with a name prefix ("*" for every file).
     void pass(const std::string& prefix) {
         step = 10;
         const spool::SpoolListing listing(spool);
+        notice_marker(listing);
         const auto& names = listing.names();
         std::size_t next = 0;
         take_in_turn(
@@ -590,10 +598,11 @@ void SpoolScanner::LEGGI_DIR() {
     try {
         // Spool directory, and the marker file of an AIX host.
         step = 1;
-        const bool no_spool = !rt.cfg.has_spool;
         scan.spool = rt.cfg.spool_dir;
         if (rt.cfg.sw.aix) run_.aix = true;
-        if (!no_spool && paths::exists(scan.spool + "Aix.Velarion.txt")) run_.aix = true;
+        // The marker file ("Aix.Velarion.txt", any case) is looked for in the
+        // pass's own listing of the spool (notice_marker), before any of its
+        // messages: a case-blind look here would list the spool twice a tick.
         // Work directory (the logo directory is derived with the settings).
         step = 2;
         scan.work = rt.cfg.work_dir;
