@@ -108,6 +108,10 @@ bool SpoolQueue::intact() const {
     return folder_.intact() && agents_.still_at(folder_.dir().fd(), "agenti") && agents_.exists(agent_);
 }
 
+bool SpoolQueue::intact(const struct stat& spool_by_path) const {
+    return folder_.intact(spool_by_path) && agents_.still_at(folder_.dir().fd(), "agenti") && agents_.exists(agent_);
+}
+
 bool SpoolQueue::conclude(const std::string& name) {
     rename_or_throw(QueueFolder::entry(name, agent_), QueueFolder::entry(name, kConcluded));
     // The spool files are removed only once this is on disk.
@@ -257,7 +261,16 @@ std::vector<SpoolQueue::Entry> SpoolQueue::entries() const {
     return out;
 }
 
-bool SpoolQueue::retry_requested() {
+std::vector<SpoolQueue::Entry> SpoolQueue::entries_now(long long now_ms) {
+    if (watch_.quiet(folder_.dir().fd(), now_ms)) return listed_;
+    listed_ = entries();
+    watch_.listed(now_ms);
+    return listed_;
+}
+
+bool SpoolQueue::retry_requested(long long now_ms) {
+    if (flag_watch_.quiet(folder_.dir().fd(), now_ms)) return false;
+    flag_watch_.listed(now_ms);
     const long long t = folder_.dir().modified_ns(kRetryFlag);
     const long long seen = t < 0 ? 0 : t;
     const bool asked = retry_flag_seen_.has_value() && seen != *retry_flag_seen_;

@@ -27,6 +27,7 @@
 
 #include "platform/os/file_lock.h"
 #include "platform/os/private_folder.h"
+#include "spool/folder_watch.h"
 #include "spool/queue_folder.h"
 #include "spool/queue_record.h"
 
@@ -117,6 +118,8 @@ public:
     // True while the queue's folders and this agent's lock file are in place
     // (someone may remove them under a running agent).
     bool intact() const;
+    // The same with the spool folder's status by its path, just read.
+    bool intact(const struct stat& spool_by_path) const;
 
     QueueRecord record(const std::string& name) const;
     void write_record(const std::string& name, const QueueRecord& record);
@@ -134,6 +137,11 @@ public:
         std::string owner;
     };
     std::vector<Entry> entries() const;
+    // The same for a scan at each tick: the queue folder is listed again only
+    // when it may have changed since its last listing (folder_watch.h), at
+    // the latest kRelistMs after it; now_ms by the monotonic clock.
+    std::vector<Entry> entries_now(long long now_ms);
+    static constexpr long long kRelistMs = 5000;
     // True when the agent no longer runs (its lock is free or gone).
     bool gone(const std::string& agent) const;
     // Removes the lock files of the agents that are gone.
@@ -148,8 +156,11 @@ public:
     // Says on this agent's lock file what it holds back (agent_note.h); false when not written.
     bool note(const std::string& text) { return lock_ && lock_->note(text); }
 
-    // True once after velarion --retry-now touched the queue's flag (not at the first look).
-    bool retry_requested();
+    // True once after velarion --retry-now touched the queue's flag (not at
+    // the first look). The flag is written anew by a rename into the queue
+    // folder, so it is looked at only when that folder may have changed
+    // (folder_watch.h); now_ms by the monotonic clock.
+    bool retry_requested(long long now_ms);
 
     static constexpr const char* kDeferred = "rinvio";
     static constexpr const char* kConcluded = "concluso";
@@ -174,6 +185,9 @@ private:
     std::string appended_;             // the trigger whose record was last appended to (it has one)
     unsigned long long spares_made_ = 0;
     bool spares_refused_ = false;  // the file system cannot rename without replacing
+    FolderWatch watch_{kRelistMs};     // the queue folder's status at its last listing for entries_now
+    FolderWatch flag_watch_{kRelistMs};  // the same at the last look at the retry flag
+    std::vector<Entry> listed_;        // what that listing found
     std::optional<long long> retry_flag_seen_;  // the flag's modification time last seen (ns); none before the first look
 };
 

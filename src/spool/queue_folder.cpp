@@ -60,9 +60,12 @@ std::optional<PrivateFolder> QueueFolder::agents(bool create) const {
 }
 
 bool QueueFolder::intact() const {
-    struct stat by_path {}, opened {};
-    if (::stat(spool_.c_str(), &by_path) != 0 || ::fstat(spool_fd_.get(), &opened) != 0) return false;
-    return by_path.st_dev == opened.st_dev && by_path.st_ino == opened.st_ino && coda_.still_at(spool_fd(), "coda");
+    struct stat by_path {};
+    return ::stat(spool_.c_str(), &by_path) == 0 && intact(by_path);
+}
+
+bool QueueFolder::intact(const struct stat& spool_by_path) const {
+    return spool_by_path.st_dev == spool_dev_ && spool_by_path.st_ino == spool_ino_ && coda_.still_at(spool_fd(), "coda");
 }
 
 std::vector<QueueFolder::Entry> QueueFolder::entries() const {
@@ -102,6 +105,12 @@ bool QueueFolder::append_record(const std::string& trigger, const std::string& l
 
 QueueFolder::QueueFolder(std::string spool, safe_path::Fd spool_fd, PrivateFolder coda)
     : spool_(std::move(spool)), spool_fd_(std::move(spool_fd)), coda_(std::move(coda)) {
+    // What the open spool folder is, so that intact() need not ask again.
+    struct stat opened {};
+    if (::fstat(spool_fd_.get(), &opened) == 0) {
+        spool_dev_ = opened.st_dev;
+        spool_ino_ = opened.st_ino;
+    }
     const std::string through = "/proc/self/fd/" + std::to_string(coda_.fd()) + "/";
     if (::access(through.c_str(), F_OK) == 0) through_ = through;
 }

@@ -8,6 +8,9 @@
 // they are plain files.
 #pragma once
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -47,6 +50,8 @@ public:
     // True while the spool folder's path and its "coda" are still the
     // folders opened (not removed, renamed away or replaced).
     bool intact() const;
+    // The same with the spool folder's status by its path, just read.
+    bool intact(const struct stat& spool_by_path) const;
 
     static std::string entry(const std::string& trigger, const std::string& owner) { return trigger + "@" + owner; }
     static std::string record_name(const std::string& trigger) { return trigger + ".stato"; }
@@ -72,6 +77,8 @@ private:
 
     std::string spool_;
     safe_path::Fd spool_fd_;
+    dev_t spool_dev_ = 0;  // the open spool folder's identity
+    ino_t spool_ino_ = 0;
     PrivateFolder coda_;
     std::string through_;  // "/proc/self/fd/<n>/" where /proc shows the descriptor (looked at once), else ""
 };

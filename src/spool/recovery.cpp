@@ -51,10 +51,23 @@ bool operator_trigger(const std::string& name, const std::vector<std::string>& p
     return false;
 }
 
-void recover_claims(SettleContext& c, const std::vector<std::string>& prefixes) {
+bool own_claims_left(const std::vector<SpoolQueue::Entry>& entries, const std::vector<std::string>& prefixes,
+                     const std::string& agent) {
+    for (const auto& e : entries) {
+        if (!operator_trigger(e.name, prefixes)) continue;
+        const bool own = e.owner == agent;
+        const bool concluded_here = SpoolQueue::concluded(e.owner) &&
+                                    (e.owner == SpoolQueue::kConcluded || SpoolQueue::concluding_agent(e.owner) == agent);
+        if (own || concluded_here) return true;
+    }
+    return false;
+}
+
+void recover_claims(SettleContext& c, const std::vector<std::string>& prefixes,
+                    const std::vector<SpoolQueue::Entry>& entries) {
     SpoolQueue& q = c.queue;
     std::unique_ptr<SpoolListing> listing;
-    for (const auto& e : q.entries()) {
+    for (const auto& e : entries) {
         if (e.owner == SpoolQueue::kDeferred || e.owner == SpoolQueue::kHeld || !operator_trigger(e.name, prefixes))
             continue;
         if (!listing) listing = std::make_unique<SpoolListing>(q.spool());

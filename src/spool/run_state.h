@@ -53,6 +53,7 @@ struct RunState {
     spool::DayCounts settled;       // what this agent settled since it started (the metrics' counters)
     std::string noted;              // what the agent's lock file last said of it (agent_note.h)
     long long temporaries_due_ms = 0;  // when the queue is next looked at for stale temporaries (Clock::monotonic_ms)
+    long long liveness_due_ms = 0;     // when the other agents' locks are next looked at (Clock::monotonic_ms)
 };
 
 }  // namespace velarion

@@ -103,6 +103,12 @@ Target expected_side(const Runtime& rt, const spool::SpoolListing& listing, cons
     }
 }
 
+// A folder by its path, links followed.
+bool folder_at(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 }  // namespace
 
 struct SpoolScanner::Scan {
@@ -164,7 +170,7 @@ struct SpoolScanner::Scan {
         step = 9;
         const auto prefixes = pass_prefixes(rt.cfg);
         std::vector<std::string> due_now;
-        for (const auto& e : s.queue_->entries()) {
+        for (const auto& e : s.queue_->entries_now(rt.clock.monotonic_ms())) {
             if (e.owner != spool::SpoolQueue::kDeferred || !spool::operator_trigger(e.name, prefixes)) continue;
             if (spool::retry_due(context(), e.name, s.queue_->record(e.name))) due_now.push_back(e.name);
         }
@@ -193,12 +199,20 @@ struct SpoolScanner::Scan {
         if (!s.run_.aix && !listing.find("Aix.Velarion.txt").empty()) s.run_.aix = true;
     }
 
+    // True once a pass's listing held a trigger of its operator: the spool is
+    // then listed again at the next tick, whatever its status says (the
+    // trigger may wait for its directive's time, its print file or a hold).
+    bool triggers_seen = false;
+
     // One pass with a name prefix ("*" for every file).
     void pass(const std::string& prefix) {
         step = 10;
         const spool::SpoolListing listing(spool);
         notice_marker(listing);
         const auto& names = listing.names();
+        if (!triggers_seen)
+            triggers_seen = std::any_of(names.begin(), names.end(),
+                                        [&](const std::string& n) { return spool::operator_trigger(n, {prefix}); });
         std::size_t next = 0;
         take_in_turn(
             listing,
@@ -521,32 +535,34 @@ void SpoolScanner::refuse(const std::string& text) {
     rt_.list.refresh();
 }
 
-bool SpoolScanner::checks_pass(const std::string& spool, const std::string& work) {
+bool SpoolScanner::checks_pass(const std::string& spool, const std::string& work, const spool::FolderLook& spool_look,
+                               bool claims_intact) {
     if (work.size() < 9 || text::lower(work.substr(work.size() - 9)) != "tempozip/") {
         refuse("Il path della directory temporanea per i file deve terminare con TEMPOZIP");
         return false;
     }
-    std::error_code ec;
-    if (!rt_.cfg.has_spool || !fs::is_directory(spool, ec)) {
+    if (!rt_.cfg.has_spool || !spool_look.folder) {
         refuse("Non riesco ad accedere alla directory creazione messaggi " + spool);
         return false;
     }
-    if (!fs::is_directory(work, ec)) {
+    // This agent's lock below the work folder, reached, shows it a folder.
+    if (!claims_intact && !folder_at(work)) {
         refuse("Non riesco ad accedere alla directory d'appoggio " + work);
         return false;
     }
     return true;
 }
 
-void SpoolScanner::open_queue(const std::string& spool, const std::string& work) {
+void SpoolScanner::open_queue(const std::string& spool, const std::string& work, const spool::FolderLook& spool_look,
+                              bool claims_intact) {
     // A folder of the agent's own removed under it is made again, with its lock.
     std::vector<std::string> remade;
-    if (queue_ && queue_->spool() == spool && !queue_->intact()) {
+    if (queue_ && queue_->spool() == spool && !queue_->intact(spool_look.st)) {
         std::error_code ec;
         remade.push_back(spool + (fs::is_directory(spool + "coda", ec) ? "coda/agenti/" : "coda/"));
         queue_.reset();
     }
-    if (work_claims_ && work_claims_->work() == work && !work_claims_->intact()) {
+    if (work_claims_ && work_claims_->work() == work && !claims_intact) {
         const auto missing = spool::missing_work_folders(work);
         remade.push_back(missing.empty() ? work + "in_lavorazione/" : missing.front());
         work_claims_.reset();
@@ -554,7 +570,8 @@ void SpoolScanner::open_queue(const std::string& spool, const std::string& work)
     if (!queue_ || queue_->spool() != spool) {
         queue_.reset();
         queue_ = std::make_unique<spool::SpoolQueue>(spool);
-        run_.noted.clear();  // a new lock file says nothing yet
+        run_.noted.clear();           // a new lock file says nothing yet
+        run_.liveness_due_ms = 0;     // the other agents are looked at in its first scan
     }
     if (!work_claims_ || work_claims_->work() != work) {
         work_claims_.reset();
@@ -608,13 +625,18 @@ void SpoolScanner::LEGGI_DIR() {
         scan.work = rt.cfg.work_dir;
         rt.trace("SONO NELLA LEGGI DIR");
         // The work folder must end in "tempozip" and both folders be reachable.
+        // One look at the spool folder serves the checks, the queue's and
+        // whether the spool is to be listed; one at this agent's lock in the
+        // work folder the check of that folder and of its claims.
         step = 5;
-        if (!checks_pass(scan.spool, scan.work)) return;
+        const spool::FolderLook spool_look = spool::FolderLook::at(scan.spool);
+        const bool claims_intact = work_claims_ && work_claims_->work() == scan.work && work_claims_->intact();
+        if (!checks_pass(scan.spool, scan.work, spool_look, claims_intact)) return;
 
         // The queue of the spool folder and this agent's place in the work folder.
         step = 6;
         try {
-            open_queue(scan.spool, scan.work);
+            open_queue(scan.spool, scan.work, spool_look, claims_intact);
         } catch (const spool::UnsafeQueueFolder& e) {
             // Nothing of the queue is used, nothing removed: said once, looked at again at every tick.
             queue_.reset();
@@ -640,17 +662,28 @@ void SpoolScanner::LEGGI_DIR() {
         // velarion --retry-now: a hold on delivery ends, and the waits this
         // run keeps give way to the records, where the command made the
         // messages it named due now.
-        if (queue_->retry_requested()) {
+        if (queue_->retry_requested(rt.clock.monotonic_ms())) {
             if (run_.store_hold.active() || run_.transport_hold.active()) rt.list.add(" Nuovo tentativo richiesto: riprendo l'invio dei messaggi");
             resume();
             for (auto& [trigger, wait] : run_.put_off) wait.due_ms = 0;
         }
         // Before anything else, the messages of agents that ended while
         // working on them (this operator's own earlier run among them).
+        // The other agents' locks are looked at once every kLivenessMs (an
+        // idle agent need not look at them twice a second); this agent's own
+        // leftovers are taken care of at every scan.
         step = 7;
         spool::SettleContext c = scan.context();
-        spool::recover_claims(c, pass_prefixes(rt.cfg));
-        queue_->return_gone_long_claims();
+        const auto prefixes = pass_prefixes(rt.cfg);
+        const long long now = rt.clock.monotonic_ms();
+        const auto entries = queue_->entries_now(now);
+        const bool liveness_due = now >= run_.liveness_due_ms;
+        if (liveness_due || spool::own_claims_left(entries, prefixes, queue_->agent()))
+            spool::recover_claims(c, prefixes, entries);
+        if (liveness_due) {
+            queue_->return_gone_long_claims();
+            run_.liveness_due_ms = now + spool::kLivenessMs;
+        }
         // Delivered messages whose concluding rename failed before: no
         // message is taken while one of them is still not recorded.
         if (!spool::conclude_unrecorded(c)) scan.stopped = true;
@@ -663,10 +696,21 @@ void SpoolScanner::LEGGI_DIR() {
         }
         scan.deferred();
 
-        // Passes: the operator ("*" for TUTTI), then the second operator.
-        for (const auto& prefix : pass_prefixes(rt.cfg)) scan.pass(prefix);
+        // Passes: the operator ("*" for TUTTI), then the second operator. A
+        // spool folder unchanged since a listing that held none of the
+        // operators' triggers is not listed again (folder_watch.h).
+        if (prefixes != spool_prefixes_) spool_watch_.forget();
+        spool_prefixes_ = prefixes;
+        if (!spool_watch_.quiet(spool_look, scan.spool, rt.clock.monotonic_ms())) {
+            for (const auto& prefix : prefixes) scan.pass(prefix);
+            if (scan.triggers_seen)
+                spool_watch_.forget();
+            else
+                spool_watch_.listed(rt.clock.monotonic_ms());
+        }
         scan.show_state();
     } catch (...) {
+        spool_watch_.forget();
         const ErrorInfo err = current_error();
         scan_error(err.number, scan_error_line(err, step), err.number == 52 && step == 10);
     }

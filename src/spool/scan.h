@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "delivery/sendmail.h"
+#include "spool/folder_watch.h"
 #include "spool/run_state.h"
 #include "spool/settle.h"
 
@@ -58,12 +59,19 @@ public:
     // What lasts for the run (tests set it to stand for a run under way).
     RunState& run_state() { return run_; }
 
+    // A spool folder unchanged since a listing that held none of the
+    // operators' triggers is listed again at least this often, by the
+    // monotonic clock (folder_watch.h); changed, at the next tick.
+    static constexpr long long kSpoolRelistMs = 2000;
+
 private:
     struct Scan;
     // The scan's checks; false (after the message box) when one fails.
-    bool checks_pass(const std::string& spool, const std::string& work);
+    bool checks_pass(const std::string& spool, const std::string& work, const spool::FolderLook& spool_look,
+                     bool claims_intact);
     void refuse(const std::string& text);
-    void open_queue(const std::string& spool, const std::string& work);
+    void open_queue(const std::string& spool, const std::string& work, const spool::FolderLook& spool_look,
+                    bool claims_intact);
     void scan_error(int number, const std::string& line, bool listing_failed);
 
     Runtime& rt_;
@@ -77,6 +85,10 @@ private:
     std::unique_ptr<spool::SpoolQueue> queue_;
     std::unique_ptr<spool::WorkClaims> work_claims_;
     spool::ConcludedBatch batch_;  // delivered messages whose spool files wait for one sync
+    // The spool folder's status at its last listing that held no trigger of
+    // the operators (`spool_prefixes_`).
+    spool::FolderWatch spool_watch_{kSpoolRelistMs};
+    std::vector<std::string> spool_prefixes_;
 };
 
 }  // namespace velarion

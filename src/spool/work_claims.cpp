@@ -42,7 +42,7 @@ void remove_gone_copies(const std::string& dir, const std::string& self) {
 }  // namespace
 
 WorkClaims::WorkClaims(const std::string& work)
-    : dir_(work + work_folder::kAgentsFolder), work_(work), agent_(agent_identity()) {
+    : dir_(work + work_folder::kAgentsFolder), work_(work), agent_(agent_identity()), lock_path_(dir_ + agent_ + kLock) {
     std::error_code ec;
     fs::create_directories(dir_, ec);
     lock_ = FileLock::create(dir_ + agent_ + kLock);
@@ -58,8 +58,8 @@ WorkClaims::~WorkClaims() {
 }
 
 bool WorkClaims::intact() const {
-    std::error_code ec;
-    return fs::exists(dir_ + agent_ + kLock, ec);
+    struct stat st {};
+    return ::stat(lock_path_.c_str(), &st) == 0;
 }
 
 bool WorkClaims::live(const std::string& agent) const {

@@ -50,6 +50,7 @@ private:
     std::string dir_;
     std::string work_;
     std::string agent_;
+    std::string lock_path_;  // this agent's lock, looked at every tick
     std::optional<FileLock> lock_;
     safe_path::Fd list_;     // this agent's list, opened at the first publish
     std::size_t listed_ = 0;  // the length of what it holds

@@ -7,6 +7,7 @@
 
 #include "platform/os/agent_identity.h"
 #include "platform/os/file_lock.h"
+#include "spool/recovery.h"
 #include "spool/spool_fixture.h"
 
 namespace fs = std::filesystem;
@@ -55,6 +56,8 @@ TEST_F(Batch, AnotherAgentsBatchIsItsOwnWhileItLivesAndFinishedOnceItIsGone) {
     EXPECT_FALSE(has_text("gia' concluso")) << dump();
 
     lock.reset();  // that agent ends before its batch's sync
+    // The other agents' locks are looked at again once kLivenessMs have passed.
+    clock.set(make_datetime(2026, 12, 7, 10, 30, spool::kLivenessMs / 1000));
     scan();
     EXPECT_TRUE(delivered.empty());
     EXPECT_TRUE(has_line(stamp() + " Messaggio AB.5 gia' concluso: rimossi i suoi file di spool")) << dump();
