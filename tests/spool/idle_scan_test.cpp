@@ -3,6 +3,7 @@
 // within the same tick of the file system's clock, a time set back, an agent
 // that ended) is still found within the safety periods, and a folder made
 // anew is listed at once.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -23,12 +24,6 @@ namespace {
 using IdleScan = SpoolFixture;
 
 const char* const kOther = "altrohost-4343-0badcafe";
-
-timespec modified(const std::string& path) {
-    struct stat st {};
-    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
-    return st.st_mtim;
-}
 
 // Sets the folder's modification time, as an entry made within the tick of
 // the file system's clock of its last change would leave it.
