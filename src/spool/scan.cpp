@@ -175,6 +175,7 @@ struct SpoolScanner::Scan {
             if (spool::retry_due(context(), e.name, s.queue_->record(e.name))) due_now.push_back(e.name);
         }
         if (due_now.empty()) return;
+        spool_touched = true;
         const spool::SpoolListing listing(spool);
         notice_marker(listing);
         std::size_t next = 0;
@@ -198,6 +199,10 @@ struct SpoolScanner::Scan {
     void notice_marker(const spool::SpoolListing& listing) {
         if (!s.run_.aix && !listing.find("Aix.Velarion.txt").empty()) s.run_.aix = true;
     }
+
+    // True once something before the passes may have put a trigger back in
+    // the spool folder (a message taken over and released, a deferred one).
+    bool spool_touched = false;
 
     // True once a pass's listing held a trigger of its operator: the spool is
     // then listed again at the next tick, whatever its status says (the
@@ -678,8 +683,10 @@ void SpoolScanner::LEGGI_DIR() {
         const long long now = rt.clock.monotonic_ms();
         const auto entries = queue_->entries_now(now);
         const bool liveness_due = now >= run_.liveness_due_ms;
-        if (liveness_due || spool::own_claims_left(entries, prefixes, queue_->agent()))
+        if (liveness_due || spool::own_claims_left(entries, prefixes, queue_->agent())) {
             spool::recover_claims(c, prefixes, entries);
+            scan.spool_touched = true;
+        }
         if (liveness_due) {
             queue_->return_gone_long_claims();
             run_.liveness_due_ms = now + spool::kLivenessMs;
@@ -701,7 +708,10 @@ void SpoolScanner::LEGGI_DIR() {
         // operators' triggers is not listed again (folder_watch.h).
         if (prefixes != spool_prefixes_) spool_watch_.forget();
         spool_prefixes_ = prefixes;
-        if (!spool_watch_.quiet(spool_look, scan.spool, rt.clock.monotonic_ms())) {
+        // The look at the start of the scan serves unless a trigger may have
+        // been put back in the spool since.
+        const spool::FolderLook pass_look = scan.spool_touched ? spool::FolderLook::at(scan.spool) : spool_look;
+        if (!spool_watch_.quiet(pass_look, scan.spool, rt.clock.monotonic_ms())) {
             for (const auto& prefix : prefixes) scan.pass(prefix);
             if (scan.triggers_seen)
                 spool_watch_.forget();
