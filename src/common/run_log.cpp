@@ -15,7 +15,6 @@
 #include "common/runtime.h"
 #include "platform/os/paths.h"
 #include "platform/os/safe_path.h"
-#include "platform/os/text_encoding.h"
 
 namespace fs = std::filesystem;
 
@@ -51,13 +50,44 @@ void remove_same_weekday(const fs::path& folder, const std::string& weekday, con
     }
 }
 
-// The lines as written: each with its control characters shown as "?" so
-// that no line can forge another.
+// The lines as written, in one buffer for one write. The list makes every
+// line printable as it is added; any control character left is shown as "?"
+// here too, so that no line can forge another.
 std::string log_bytes(const std::vector<std::string>& lines) {
+    std::size_t size = 0;
+    for (const auto& line : lines) size += line.size() + 1;
     std::string bytes;
-    for (const auto& line : lines) bytes += text::printable(line) + '\n';
+    bytes.reserve(size);
+    for (const auto& line : lines) {
+        const std::size_t from = bytes.size();
+        bytes += line;
+        for (std::size_t i = from; i < bytes.size(); ++i) {
+            const auto u = static_cast<unsigned char>(bytes[i]);
+            if ((u < 0x20 && u != '\t') || u == 0x7f) bytes[i] = '?';
+        }
+        bytes += '\n';
+    }
     return bytes;
 }
+
+// The day's file and its folder for a work directory, made again only when
+// the day or the work directory changes (not at each flush).
+struct DayPaths {
+    std::string work;
+    int year = 0, month = 0, day = 0;
+    std::string folder, name, file;
+
+    void update(const std::string& w, const DateTime& today) {
+        if (w == work && today.year == year && today.month == month && today.day == day) return;
+        work = w;
+        year = today.year;
+        month = today.month;
+        day = today.day;
+        folder = work + "log";
+        name = log_file_name(today);
+        file = folder + "/" + name;
+    }
+};
 
 // Today's log file, kept open from flush to flush: opening it below the work
 // directory costs a walk of the path each time. Before each flush it is
@@ -145,15 +175,16 @@ void flush_log(const Runtime& rt) {
 
     // Today's file name.
     const DateTime today = rt.clock.now();
-    const fs::path folder = fs::path(work + "log");
-    const fs::path file = folder / log_file_name(today);
+    static DayPaths paths;
+    paths.update(work, today);
+    const std::string& file = paths.file;
 
     // The file kept open from the last flush, while it is still today's
     // file; with nothing to write it is left as it is.
     KeptLog& log = kept_log();
     const std::size_t count = rt.list.size();
-    if (count == 0 && log.holds(file.string())) return;
-    if (log.current(file.string())) {
+    if (count == 0 && log.holds(file)) return;
+    if (log.current(file)) {
         if (count == 0 || log.append(log_bytes(rt.list.lines()))) rt.list.drop_front(count);
         return;
     }
@@ -163,13 +194,13 @@ void flush_log(const Runtime& rt) {
     // (the lines then wait in the list).
     std::error_code ec;
     fs::create_directories(work, ec);
-    if (!log.open(work, folder.string(), file.filename().string(), file.string())) return;
+    if (!log.open(work, paths.folder, paths.name, file)) return;
 
     // Rotation by weekday, once a day: at the first flush to each day's file.
     static std::string rotated_for;
-    if (rotated_for != file.string()) {
-        remove_same_weekday(folder, weekday_abbreviation(today.weekday), file);
-        rotated_for = file.string();
+    if (rotated_for != file) {
+        remove_same_weekday(paths.folder, weekday_abbreviation(today.weekday), file);
+        rotated_for = file;
     }
 
     // Append the list; clear it only when the lines were written.
