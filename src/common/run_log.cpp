@@ -90,28 +90,38 @@ struct DayPaths {
 };
 
 // Today's log file, kept open from flush to flush: opening it below the work
-// directory costs a walk of the path each time. Before each flush it is
-// looked up by its path again; when that is no longer the very file opened
-// (removed, renamed, its folder removed, a link put in its place, a second
-// name given to it) it is opened anew the confined way, so the lines always
-// reach the file the path names.
+// directory costs a walk of the path each time. Before each flush its
+// descriptor says whether it is still there with one name: one removed,
+// replaced by a rename, its folder removed, or given a second name, is opened
+// anew the confined way, so no line is ever written into a file that is gone.
+// That the path still names it (not renamed away, nor its folder) is looked
+// at once a second: a walk of the path at every flush costs more than the
+// line; a renamed file gets the lines of at most that second.
 class KeptLog {
 public:
+    static constexpr long long kPathCheckMs = 1000;
+
     // True when a file is kept open for `path` (not looked at again).
     bool holds(const std::string& path) const { return fd_.valid() && path == path_; }
 
     // True when the kept file is still today's file at `path`.
-    bool current(const std::string& path) const {
+    bool current(const std::string& path, long long now_ms) {
         if (!fd_.valid() || path != path_) return false;
         struct stat st {};
-        return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_dev == dev_ &&
-               st.st_ino == ino_;
+        if (::fstat(fd_.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) return false;
+        if (now_ms >= checked_ms_ && now_ms - checked_ms_ < kPathCheckMs) return true;
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_dev != dev_ ||
+            st.st_ino != ino_)
+            return false;
+        checked_ms_ = now_ms;
+        return true;
     }
 
     // Opened below the work directory without following a link, and only
     // when a regular file (opened non-blocking, so a FIFO in its place
     // cannot hold the agent).
-    bool open(const std::string& work, const std::string& folder, const std::string& name, const std::string& path) {
+    bool open(const std::string& work, const std::string& folder, const std::string& name, const std::string& path,
+              long long now_ms) {
         close();
         const safe_path::Fd dir = safe_path::open_folder_below(folder, {work}, true);
         if (!dir.valid()) return false;
@@ -123,6 +133,7 @@ public:
         path_ = path;
         dev_ = st.st_dev;
         ino_ = st.st_ino;
+        checked_ms_ = now_ms;
         return true;
     }
 
@@ -156,6 +167,7 @@ private:
     std::string path_;
     dev_t dev_ = 0;
     ino_t ino_ = 0;
+    long long checked_ms_ = 0;  // when the path was last seen naming the file
 };
 
 KeptLog& kept_log() {
@@ -184,7 +196,8 @@ void flush_log(const Runtime& rt) {
     KeptLog& log = kept_log();
     const std::size_t count = rt.list.size();
     if (count == 0 && log.holds(file)) return;
-    if (log.current(file)) {
+    const long long now_ms = rt.clock.monotonic_ms();
+    if (log.current(file, now_ms)) {
         if (count == 0 || log.append(log_bytes(rt.list.lines()))) rt.list.drop_front(count);
         return;
     }
@@ -194,7 +207,7 @@ void flush_log(const Runtime& rt) {
     // (the lines then wait in the list).
     std::error_code ec;
     fs::create_directories(work, ec);
-    if (!log.open(work, paths.folder, paths.name, file)) return;
+    if (!log.open(work, paths.folder, paths.name, file, now_ms)) return;
 
     // Rotation by weekday, once a day: at the first flush to each day's file.
     static std::string rotated_for;

@@ -3,7 +3,6 @@
 #include <cstdlib>
 
 #include <signal.h>
-#include <sys/uio.h>
 #include <unistd.h>
 #include <time.h>
 
@@ -31,35 +30,30 @@ namespace {
 volatile sig_atomic_t g_stop = 0;
 void on_stop_signal(int) { g_stop = 1; }
 
-// Writes the line and its line feed to the descriptor in one system call,
-// straight from the line (no copy into a stdio buffer, no flush): the journal
-// or a pipe gets each activity line whole, as it is added. A write cut short
-// goes on from where it stopped; one that fails (nobody reads any more) is
-// dropped, as stdio would.
+// Writes the line and its line feed to the descriptor with one write(2)
+// (no copy into a stdio buffer, no flush): the journal or a pipe gets each
+// activity line whole, as it is added, and a trace of the agent's writes to
+// standard output sees one write a line. A write cut short goes on from
+// where it stopped; one that fails (nobody reads any more) is dropped, as
+// stdio would.
 void write_line(int fd, const std::string& text) {
     // Plain ASCII is the same in both encodings: most lines need no conversion.
     const bool ascii =
         std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    const std::string converted = ascii ? std::string() : text::cp1252_to_utf8(text);
-    const std::string& shown = ascii ? text : converted;
-    char newline = '\n';
-    iovec parts[2] = {{const_cast<char*>(shown.data()), shown.size()}, {&newline, 1}};
-    iovec* part = parts;
-    int left = 2;
-    while (left > 0) {
-        const ssize_t n = ::writev(fd, part, left);
+    std::string out;
+    if (ascii) {
+        out.reserve(text.size() + 1);
+        out += text;
+    } else {
+        out = text::cp1252_to_utf8(text);
+    }
+    out += '\n';
+    std::size_t written = 0;
+    while (written < out.size()) {
+        const ssize_t n = ::write(fd, out.data() + written, out.size() - written);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return;
-        auto done = static_cast<std::size_t>(n);
-        while (left > 0 && done >= part->iov_len) {
-            done -= part->iov_len;
-            ++part;
-            --left;
-        }
-        if (left > 0) {
-            part->iov_base = static_cast<char*>(part->iov_base) + done;
-            part->iov_len -= done;
-        }
+        written += static_cast<std::size_t>(n);
     }
 }
 
