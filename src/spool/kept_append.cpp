@@ -122,10 +122,4 @@ bool append_kept(const std::string& dir, const std::string& name, std::string_vi
     return false;
 }
 
-void close_kept_files() {
-    KeptFiles& all = kept_files();
-    const std::lock_guard<std::mutex> hold(all.lock);
-    all.files.clear();
-}
-
 }  // namespace velarion::spool

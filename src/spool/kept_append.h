@@ -17,7 +17,4 @@ namespace velarion::spool {
 // tried) for this line. False when the text could not be written whole.
 bool append_kept(const std::string& dir, const std::string& name, std::string_view text, bool* opened = nullptr);
 
-// Lets every kept file go (the tests, and a work folder given up).
-void close_kept_files();
-
 }  // namespace velarion::spool

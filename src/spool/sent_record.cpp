@@ -5,8 +5,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <mutex>
-#include <set>
 #include <system_error>
 
 #include "platform/os/atomic_file.h"
@@ -84,16 +82,11 @@ std::string line_of(const std::vector<std::string>& values) {
 }
 
 // Who was written to, about what, is the business's own: the agent's user
-// alone reads the record's folder. Made so when it is made, and its mode
-// put right once a run (the record is written per message).
+// alone reads the record's folder. Its mode is put right whenever one of
+// its files is opened (once a day, and when the folder was made anew).
 void keep_private(const std::string& dir) {
-    static std::mutex lock;
-    static std::set<std::string> done;
-    const std::lock_guard<std::mutex> hold(lock);
-    if (done.count(dir)) return;
     std::error_code ec;
     fs::permissions(dir, fs::perms::owner_all, fs::perm_options::replace, ec);
-    if (!ec) done.insert(dir);
 }
 
 // Appends `text` to the file `name` of the folder `dir` (below the record's
