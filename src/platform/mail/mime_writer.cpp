@@ -59,8 +59,7 @@ private:
 // reads the time zone file again (two stat calls a message when TZ is
 // unset); localtime_r gives the same fields and the zone's offset from the
 // zone read once.
-vmime::datetime now() {
-    const time_t t = ::time(nullptr);
+vmime::datetime date_at(const time_t t) {
     tm local{};
     ::localtime_r(&t, &local);
     return vmime::datetime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
@@ -168,11 +167,37 @@ MimeWriter::MimeWriter()
       disposition_(make_field(vmime::fields::CONTENT_DISPOSITION)) {
     mime_version_->setValue(vmime::string(vmime::SUPPORTED_MIME_VERSION));
     disposition_->setValue(vmime::contentDisposition(vmime::contentDispositionTypes::ATTACHMENT));
+    mime_version_line_ = line(*mime_version_);
+    auto& type = dynamic_cast<vmime::contentTypeField&>(*part_type_);
+    type.setValue(vmime::mediaType(vmime::mediaTypes::TEXT, vmime::mediaTypes::TEXT_PLAIN));
+    type.setCharset(vmime::charset(vmime::charsets::UTF_8));
+    text_type_line_ = line(type);
+    for (auto [name, text] : {std::pair{vmime::encodingTypes::SEVEN_BIT, &seven_bit_line_},
+                              std::pair{vmime::encodingTypes::QUOTED_PRINTABLE, &quoted_printable_line_},
+                              std::pair{vmime::encodingTypes::BASE64, &base64_line_}}) {
+        transfer_encoding_->setValue(vmime::encoding(name));
+        *text = line(*transfer_encoding_);
+    }
 }
 
 void MimeWriter::field(vmime::headerField& f, vmime::utility::outputStream& os) const {
     f.generate(context(), os);
     put(os, "\r\n");
+}
+
+std::string MimeWriter::line(vmime::headerField& f) const {
+    std::string out;
+    vmime::utility::outputStreamStringAdapter os(out);
+    field(f, os);
+    os.flush();
+    return out;
+}
+
+const std::string& MimeWriter::encoding_line(const vmime::encoding& encoding) const {
+    const std::string name = encoding.getName();
+    if (name == vmime::encodingTypes::SEVEN_BIT) return seven_bit_line_;
+    if (name == vmime::encodingTypes::QUOTED_PRINTABLE) return quoted_printable_line_;
+    return base64_line_;
 }
 
 void check_recipients(const Letter& l) {
@@ -190,8 +215,13 @@ void MimeWriter::write(const Letter& l, LetterUse use, vmime::utility::outputStr
     subject_->setValue(l.subject);
     field(*subject_, os);
     if (l.from && !l.from->isEmpty()) {
-        from_->setValue(*l.from);
-        field(*from_, os);
+        // Messages of one run mostly share their sender.
+        if (from_line_.empty() || !(*l.from == from_seen_)) {
+            from_->setValue(*l.from);
+            from_line_ = line(*from_);
+            from_seen_.copyFrom(*l.from);
+        }
+        put(os, from_line_);
     }
     if (!l.to.isEmpty()) {
         to_->setValue(l.to);
@@ -205,13 +235,16 @@ void MimeWriter::write(const Letter& l, LetterUse use, vmime::utility::outputStr
         bcc_->setValue(l.bcc);
         field(*bcc_, os);
     }
-    date_->setValue(now());
-    field(*date_, os);
-    field(*mime_version_, os);
+    const time_t second = ::time(nullptr);
+    if (second != date_second_) {
+        date_->setValue(date_at(second));
+        date_line_ = line(*date_);
+        date_second_ = second;
+    }
+    put(os, date_line_);
+    put(os, mime_version_line_);
 
     // The text part: the message itself when it has no attachment.
-    const vmime::mediaType text_plain(vmime::mediaTypes::TEXT, vmime::mediaTypes::TEXT_PLAIN);
-    const vmime::charset charset(vmime::charsets::UTF_8);
     const vmime::encoding body_encoding = text_encoding(l.body);
     auto& type = dynamic_cast<vmime::contentTypeField&>(*type_);
     type.removeAllParameters();
@@ -223,11 +256,8 @@ void MimeWriter::write(const Letter& l, LetterUse use, vmime::utility::outputStr
         type.setBoundary(boundary);
         field(type, os);
     } else {
-        type.setValue(text_plain);
-        type.setCharset(charset);
-        field(type, os);
-        transfer_encoding_->setValue(body_encoding);
-        field(*transfer_encoding_, os);
+        put(os, text_type_line_);
+        put(os, encoding_line(body_encoding));
     }
 
     if (!l.message_id.empty()) {
@@ -260,13 +290,8 @@ void MimeWriter::write(const Letter& l, LetterUse use, vmime::utility::outputStr
     const std::string separator = "\r\n--" + boundary;
     put(os, kProlog);
     put(os, "--" + boundary + "\r\n");
-    auto& part_type = dynamic_cast<vmime::contentTypeField&>(*part_type_);
-    part_type.removeAllParameters();
-    part_type.setValue(text_plain);
-    part_type.setCharset(charset);
-    field(part_type, os);
-    transfer_encoding_->setValue(body_encoding);
-    field(*transfer_encoding_, os);
+    put(os, text_type_line_);
+    put(os, encoding_line(body_encoding));
     put(os, "\r\n");
     text(l.body, body_encoding, os);
     put(os, separator);
@@ -290,8 +315,7 @@ void MimeWriter::attachment(const LetterAttachment& a, vmime::utility::outputStr
     type.removeAllParameters();
     type.setValue(a.type);
     field(type, os);
-    transfer_encoding_->setValue(vmime::encoding(vmime::encodingTypes::BASE64));
-    field(*transfer_encoding_, os);
+    put(os, base64_line_);
     auto& disposition = dynamic_cast<vmime::contentDispositionField&>(*disposition_);
     disposition.removeAllParameters();
     disposition.setFilename(a.filename);
