@@ -273,8 +273,8 @@ public:
         }
         for (;;) {
             // The connection of the previous message serves, unless it was
-            // left unused for long; the library sends RSET before the next
-            // envelope on it. Whether the server closed it meanwhile the
+            // left unused for long; RSET goes before the next envelope on
+            // it. Whether the server closed it meanwhile the
             // library's send asks itself (not_connected: sent again below on
             // a new connection), so the socket is not asked twice.
             if (transport_ && idle(transport_used_)) drop_transport();
@@ -293,7 +293,7 @@ public:
             try {
                 transport_replies_->clear();
                 detail::send_spooled(*transport_, *spooled, *letter.from, recipients, nullptr, &transport_link_.waits,
-                                     message.on_data_end, &message.dsn);
+                                     message.on_data_end, &message.dsn, kept);
                 data_reply_ = network_transport() ? transport_replies_->last_line() : "";
             } catch (...) {
                 // After any failure the next message starts a new connection.
