@@ -151,18 +151,10 @@ void append_base64_lines(const unsigned char* data, std::size_t size, std::strin
 }
 
 MimeWriter::MimeWriter()
-    : subject_(make_field(vmime::fields::SUBJECT)),
-      from_(make_field(vmime::fields::FROM)),
-      to_(make_field(vmime::fields::TO)),
-      cc_(make_field(vmime::fields::CC)),
-      bcc_(make_field(vmime::fields::BCC)),
-      date_(make_field(vmime::fields::DATE)),
+    : date_(make_field(vmime::fields::DATE)),
       mime_version_(make_field(vmime::fields::MIME_VERSION)),
       type_(make_field(vmime::fields::CONTENT_TYPE)),
       transfer_encoding_(make_field(vmime::fields::CONTENT_TRANSFER_ENCODING)),
-      message_id_(make_field(vmime::fields::MESSAGE_ID)),
-      reply_to_(make_field(vmime::fields::REPLY_TO)),
-      receipt_to_(make_field(vmime::fields::DISPOSITION_NOTIFICATION_TO)),
       part_type_(make_field(vmime::fields::CONTENT_TYPE)),
       disposition_(make_field(vmime::fields::CONTENT_DISPOSITION)) {
     mime_version_->setValue(vmime::string(vmime::SUPPORTED_MIME_VERSION));
@@ -182,6 +174,16 @@ MimeWriter::MimeWriter()
 
 void MimeWriter::field(vmime::headerField& f, vmime::utility::outputStream& os) const {
     f.generate(context(), os);
+    put(os, "\r\n");
+}
+
+// What a field of this name holding the value generates (a field writes its
+// name, ": " and its value from that column), without copying the value
+// into a field first. Not for parameterized fields, which write their own.
+void MimeWriter::field(std::string_view name, const vmime::component& value, vmime::utility::outputStream& os) const {
+    put(os, name);
+    put(os, ": ");
+    value.generate(context(), os, name.size() + 2);
     put(os, "\r\n");
 }
 
@@ -212,28 +214,26 @@ void check_recipients(const Letter& l) {
 void MimeWriter::write(const Letter& l, LetterUse use, vmime::utility::outputStream& os) const {
     check_recipients(l);
 
-    subject_->setValue(l.subject);
-    field(*subject_, os);
+    field(vmime::fields::SUBJECT, l.subject, os);
     if (l.from && !l.from->isEmpty()) {
         // Messages of one run mostly share their sender.
         if (from_line_.empty() || !(*l.from == from_seen_)) {
-            from_->setValue(*l.from);
-            from_line_ = line(*from_);
+            from_line_.clear();
+            vmime::utility::outputStreamStringAdapter line_os(from_line_);
+            field(vmime::fields::FROM, *l.from, line_os);
+            line_os.flush();
             from_seen_.copyFrom(*l.from);
         }
         put(os, from_line_);
     }
     if (!l.to.isEmpty()) {
-        to_->setValue(l.to);
-        field(*to_, os);
+        field(vmime::fields::TO, l.to, os);
     }
     if (!l.cc.isEmpty()) {
-        cc_->setValue(l.cc);
-        field(*cc_, os);
+        field(vmime::fields::CC, l.cc, os);
     }
     if (!l.bcc.isEmpty() && use == LetterUse::as_built) {
-        bcc_->setValue(l.bcc);
-        field(*bcc_, os);
+        field(vmime::fields::BCC, l.bcc, os);
     }
     const time_t second = ::time(nullptr);
     if (second != date_second_) {
@@ -262,24 +262,21 @@ void MimeWriter::write(const Letter& l, LetterUse use, vmime::utility::outputStr
 
     if (!l.message_id.empty()) {
         const auto at = l.message_id.rfind('@');
-        message_id_->setValue(at == std::string::npos
-                                  ? vmime::messageId(l.message_id, "localhost")
-                                  : vmime::messageId(l.message_id.substr(0, at), l.message_id.substr(at + 1)));
-        field(*message_id_, os);
+        field(vmime::fields::MESSAGE_ID,
+              at == std::string::npos ? vmime::messageId(l.message_id, "localhost")
+                                      : vmime::messageId(l.message_id.substr(0, at), l.message_id.substr(at + 1)),
+              os);
     }
     if (l.reply_to) {
-        reply_to_->setValue(*l.reply_to);
-        field(*reply_to_, os);
+        field(vmime::fields::REPLY_TO, *l.reply_to, os);
     }
     if (l.receipt_to) {
         vmime::mailboxList boxes;
         boxes.appendMailbox(vmime::clone(l.receipt_to));
-        receipt_to_->setValue(boxes);
-        field(*receipt_to_, os);
+        field(vmime::fields::DISPOSITION_NOTIFICATION_TO, boxes, os);
     }
     if (l.message_id.empty() && use == LetterUse::transport) {
-        message_id_->setValue(vmime::messageId::generateId());
-        field(*message_id_, os);
+        field(vmime::fields::MESSAGE_ID, vmime::messageId::generateId(), os);
     }
     put(os, "\r\n");
 
