@@ -828,8 +828,10 @@ private:
 
     // The message; only a message to be sent needs real addresses.
     detail::Letter build(const Message& m, bool draft) const {
+        // Made in place of the caller's (the library's address lists are
+        // copied, never moved).
+        detail::Letter l;
         try {
-            detail::Letter l;
             // The sender is a setting: its mailbox is made once a session
             // (shared by every message, which only reads it).
             if (!from_box_) from_box_ = make_mailbox(sender());
@@ -857,10 +859,10 @@ private:
             if (m.receipt_requested) l.receipt_to = from_box_;
             // Before the store or the transport is used, as the library's builder did.
             detail::check_recipients(l);
-            return l;
         } catch (...) {
             rethrow_numbered(kFailure, Phase::transfer);
         }
+        return l;
     }
 
     // The message's bytes, generated once for every try.
