@@ -31,12 +31,10 @@ std::string envelope_address(const vmime::mailbox& box, bool utf8) {
     return email.toText().getConvertedText(u);
 }
 
-// A refusal of MAIL or RCPT, as the library raises it.
+// A refusal of MAIL or RCPT, with its code: a 4xx reply (452, no room now,
+// included) is temporary, whatever the library makes of a size refusal.
 [[noreturn]] void refused(const std::string& command, const smtp::SMTPResponse& resp) {
-    const smtp::SMTPCommandError error(command, resp.getText(), resp.getCode(), resp.getEnhancedCode());
-    if (resp.getCode() == 452) throw smtp::SMTPMessageSizeExceedsCurLimitsException(error);
-    if (resp.getCode() == 552) throw smtp::SMTPMessageSizeExceedsMaxLimitsException(error);
-    throw error;
+    throw smtp::SMTPCommandError(command, resp.getText(), resp.getCode(), resp.getEnhancedCode());
 }
 
 // Writes the data to the socket with a "." added before every "." that

@@ -11,8 +11,8 @@ namespace velarion::mail::detail {
 class SpooledMessage;
 
 // What the library's send does, with the same commands, answers checked
-// and exceptions (SMTPCommandError and its size refusals for a refused
-// command, the socket's for a lost connection), but for a kept connection
+// and exceptions (SMTPCommandError with the reply's code for a refused
+// command, so that a 452 stays temporary; the socket's for a lost connection), but for a kept connection
 // (`reused`: it carried a message before, so RSET goes first) as for a new
 // one, without the library's per-command conversions, and with the message
 // written to the socket from where it was generated, dot-stuffed on the
