@@ -542,9 +542,12 @@ void SpoolScanner::refuse(const std::string& text) {
 
 bool SpoolScanner::checks_pass(const std::string& spool, const std::string& work, const spool::FolderLook& spool_look,
                                bool claims_intact) {
-    if (work.size() < 9 || text::lower(work.substr(work.size() - 9)) != "tempozip/") {
-        refuse("Il path della directory temporanea per i file deve terminare con TEMPOZIP");
-        return false;
+    if (work != work_named_) {
+        if (work.size() < 9 || text::lower(work.substr(work.size() - 9)) != "tempozip/") {
+            refuse("Il path della directory temporanea per i file deve terminare con TEMPOZIP");
+            return false;
+        }
+        work_named_ = work;
     }
     if (!rt_.cfg.has_spool || !spool_look.folder) {
         refuse("Non riesco ad accedere alla directory creazione messaggi " + spool);

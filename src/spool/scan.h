@@ -62,7 +62,7 @@ public:
     // A spool folder unchanged since a listing that held none of the
     // operators' triggers is listed again at least this often, by the
     // monotonic clock (folder_watch.h); changed, at the next tick.
-    static constexpr long long kSpoolRelistMs = 2000;
+    static constexpr long long kSpoolRelistMs = 5000;
 
 private:
     struct Scan;
@@ -89,6 +89,7 @@ private:
     // the operators (`spool_prefixes_`).
     spool::FolderWatch spool_watch_{kSpoolRelistMs};
     std::vector<std::string> spool_prefixes_;
+    std::string work_named_;  // the work folder whose name was last found to end in "tempozip/"
 };
 
 }  // namespace velarion
