@@ -49,6 +49,8 @@ void Creafincature(const Runtime& rt, OverlayState& state, PdfDocument& doc, std
             }
         }
     };
+    // Held to the end: the activity line of a failure names the line.
+    std::shared_ptr<const overlay::OverlayLines> lines;
     TabFields streamed_fields;
     std::string streamed_line;
     try {
@@ -64,7 +66,8 @@ void Creafincature(const Runtime& rt, OverlayState& state, PdfDocument& doc, std
         // One command per line until the end flag or the end of the file:
         // the lines as split for this version of the file, or read here one
         // by one from a file too large to keep.
-        if (const auto lines = overlay::overlay_lines(rt, path, file)) {
+        lines = overlay::overlay_lines(rt, path, file);
+        if (lines) {
             for (const overlay::OverlayLine& l : *lines) {
                 if (run.ended()) break;
                 ++line_no;
