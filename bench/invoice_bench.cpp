@@ -72,6 +72,9 @@ bool measure(Agent& agent, const std::string& input, int documents, const char* 
     const double best = rest.empty() ? first : rest.front();
     std::error_code ec;
     const auto size = fs::file_size(pdf, ec);
+    // The last document kept where INVOICE_BENCH_KEEP says, to compare builds.
+    if (const char* keep = std::getenv("INVOICE_BENCH_KEEP"))
+        fs::copy_file(pdf, std::string(keep) + "-" + name + ".pdf", fs::copy_options::overwrite_existing, ec);
     std::printf("%s (type %s, %.1f KB): first after start-up %.2f ms, then median %.2f ms, best %.2f ms "
                 "over %d documents\n",
                 label, chosen.c_str(), size / 1024.0, first, median, best, documents - 1);
