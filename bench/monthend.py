@@ -10,7 +10,8 @@ Kinds of message:
   drafts   the same invoices saved through the compose form into a maildir
   plain    messages without attachments, sent by SMTP
 
-The SMTP server is smtp_sink.py on the loopback. The time runs from the first
+The SMTP server is smtp_sink.py on the loopback (it offers PIPELINING, as
+Postfix does). The time runs from the first
 trigger taken (renamed out of the spool) to the last message accepted by the
 server (or the last draft in the maildir); a run stops after --limit seconds
 and reports the rate it reached. Printed: messages per second, peak resident
@@ -51,7 +52,7 @@ FD_CALLS = {0, 1, 19, 20, 42, 43, 44, 45, 46, 47, 288, 299, 307}  # read write r
 POLL = {7, 271}                           # poll ppoll: first descriptor at *arg0
 SELECT = {23, 270}                        # select pselect6
 FUTEX = 202                               # a wait for another thread of the agent
-PY = '/usr/bin/python3'  # Debian's aiosmtpd is installed for the system's Python
+PY = '/usr/bin/python3'  # the system's Python runs the sink (the tests' aiosmtpd is installed for it)
 
 
 def rss_kib(pid):

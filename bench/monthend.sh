@@ -11,6 +11,12 @@
 #   MONTHEND_ROUNDS=<n>  rounds of the runs of each kind (2)
 #   MEMORY_MESSAGES=<n>  messages of the memory run, RSS taken at 1,000 and at the end (10,000; 0: none)
 #   IDLE_SECONDS=<s>     how long the idle agents are watched (300; 0: not run)
+#   MONTHEND_WORK=<dir>  where the runs' installations go (BUILD_DIR/bench-data)
+# Each run gets a folder of its own, and all are removed at the end: removing
+# one run's tens of thousands of files just before the next run would make
+# that run pay for them (a file system without a journal, such as ext4
+# without one, looks past every inode freed in the last minutes each time it
+# makes a file), and the builds would not be measured alike.
 set -e
 run() { "$@" || echo "  (exit status $?)"; }
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -25,11 +31,16 @@ memory_n=${MEMORY_MESSAGES:-10000}
 idle_s=${IDLE_SECONDS:-300}
 results=$data/monthend-results.jsonl
 rm -f "$results"
+work=${MONTHEND_WORK:-$data}/monthend.$$
+mkdir -p "$work"
+trap 'rm -rf "$work"' EXIT
+seq=0
 monthend() {  # label program kind agents [more options]
     label=$1 prog=$2 kind=$3 agents=$4
     shift 4
-    run /usr/bin/python3 "$here/bench/monthend.py" --bin "$prog" --source "$here" --work "$data/monthend" \
-        --messages "$monthend_n" --limit "$monthend_limit" --kind "$kind" --agents "$agents" --label "$label" \
+    seq=$((seq + 1))
+    run /usr/bin/python3 "$here/bench/monthend.py" --bin "$prog" --source "$here" --work "$work/$seq" \
+        --messages "$monthend_n" --limit "$monthend_limit" --kind "$kind" --agents "$agents" --label "$label" --keep \
         --results "$results" "$@"
 }
 have_baseline() { [ -n "$BASELINE" ] && [ -x "$BASELINE/velarion" ]; }

@@ -5,8 +5,13 @@
 namespace velarion {
 
 void ActivityList::add(std::string_view text) {
-    // Only what can be kept is copied, whatever the length of text.
-    add_raw(timestamp() + std::string(text.substr(0, kMaxLine)));
+    // Built once, time stamp and text together; only what can be kept is
+    // copied, whatever the length of text.
+    text = text.substr(0, kMaxLine);
+    std::string line = timestamp();
+    line.reserve(line.size() + text.size());
+    line.append(text);
+    add_raw(std::move(line));
 }
 
 void ActivityList::add_raw(std::string line) {

@@ -15,7 +15,6 @@
 #include "common/runtime.h"
 #include "platform/os/paths.h"
 #include "platform/os/safe_path.h"
-#include "platform/os/text_encoding.h"
 
 namespace fs = std::filesystem;
 
@@ -51,37 +50,78 @@ void remove_same_weekday(const fs::path& folder, const std::string& weekday, con
     }
 }
 
-// The lines as written: each with its control characters shown as "?" so
-// that no line can forge another.
+// The lines as written, in one buffer for one write. The list makes every
+// line printable as it is added; any control character left is shown as "?"
+// here too, so that no line can forge another.
 std::string log_bytes(const std::vector<std::string>& lines) {
+    std::size_t size = 0;
+    for (const auto& line : lines) size += line.size() + 1;
     std::string bytes;
-    for (const auto& line : lines) bytes += text::printable(line) + '\n';
+    bytes.reserve(size);
+    for (const auto& line : lines) {
+        const std::size_t from = bytes.size();
+        bytes += line;
+        for (std::size_t i = from; i < bytes.size(); ++i) {
+            const auto u = static_cast<unsigned char>(bytes[i]);
+            if ((u < 0x20 && u != '\t') || u == 0x7f) bytes[i] = '?';
+        }
+        bytes += '\n';
+    }
     return bytes;
 }
 
+// The day's file and its folder for a work directory, made again only when
+// the day or the work directory changes (not at each flush).
+struct DayPaths {
+    std::string work;
+    int year = 0, month = 0, day = 0;
+    std::string folder, name, file;
+
+    void update(const std::string& w, const DateTime& today) {
+        if (w == work && today.year == year && today.month == month && today.day == day) return;
+        work = w;
+        year = today.year;
+        month = today.month;
+        day = today.day;
+        folder = work + "log";
+        name = log_file_name(today);
+        file = folder + "/" + name;
+    }
+};
+
 // Today's log file, kept open from flush to flush: opening it below the work
-// directory costs a walk of the path each time. Before each flush it is
-// looked up by its path again; when that is no longer the very file opened
-// (removed, renamed, its folder removed, a link put in its place, a second
-// name given to it) it is opened anew the confined way, so the lines always
-// reach the file the path names.
+// directory costs a walk of the path each time. Before each flush its
+// descriptor says whether it is still there with one name: one removed,
+// replaced by a rename, its folder removed, or given a second name, is opened
+// anew the confined way, so no line is ever written into a file that is gone.
+// That the path still names it (not renamed away, nor its folder) is looked
+// at once a second: a walk of the path at every flush costs more than the
+// line; a renamed file gets the lines of at most that second.
 class KeptLog {
 public:
+    static constexpr long long kPathCheckMs = 1000;
+
     // True when a file is kept open for `path` (not looked at again).
     bool holds(const std::string& path) const { return fd_.valid() && path == path_; }
 
     // True when the kept file is still today's file at `path`.
-    bool current(const std::string& path) const {
+    bool current(const std::string& path, long long now_ms) {
         if (!fd_.valid() || path != path_) return false;
         struct stat st {};
-        return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_dev == dev_ &&
-               st.st_ino == ino_;
+        if (::fstat(fd_.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) return false;
+        if (now_ms >= checked_ms_ && now_ms - checked_ms_ < kPathCheckMs) return true;
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_dev != dev_ ||
+            st.st_ino != ino_)
+            return false;
+        checked_ms_ = now_ms;
+        return true;
     }
 
     // Opened below the work directory without following a link, and only
     // when a regular file (opened non-blocking, so a FIFO in its place
     // cannot hold the agent).
-    bool open(const std::string& work, const std::string& folder, const std::string& name, const std::string& path) {
+    bool open(const std::string& work, const std::string& folder, const std::string& name, const std::string& path,
+              long long now_ms) {
         close();
         const safe_path::Fd dir = safe_path::open_folder_below(folder, {work}, true);
         if (!dir.valid()) return false;
@@ -93,6 +133,7 @@ public:
         path_ = path;
         dev_ = st.st_dev;
         ino_ = st.st_ino;
+        checked_ms_ = now_ms;
         return true;
     }
 
@@ -126,6 +167,7 @@ private:
     std::string path_;
     dev_t dev_ = 0;
     ino_t ino_ = 0;
+    long long checked_ms_ = 0;  // when the path was last seen naming the file
 };
 
 KeptLog& kept_log() {
@@ -145,15 +187,17 @@ void flush_log(const Runtime& rt) {
 
     // Today's file name.
     const DateTime today = rt.clock.now();
-    const fs::path folder = fs::path(work + "log");
-    const fs::path file = folder / log_file_name(today);
+    static DayPaths paths;
+    paths.update(work, today);
+    const std::string& file = paths.file;
 
     // The file kept open from the last flush, while it is still today's
     // file; with nothing to write it is left as it is.
     KeptLog& log = kept_log();
     const std::size_t count = rt.list.size();
-    if (count == 0 && log.holds(file.string())) return;
-    if (log.current(file.string())) {
+    if (count == 0 && log.holds(file)) return;
+    const long long now_ms = rt.clock.monotonic_ms();
+    if (log.current(file, now_ms)) {
         if (count == 0 || log.append(log_bytes(rt.list.lines()))) rt.list.drop_front(count);
         return;
     }
@@ -163,13 +207,13 @@ void flush_log(const Runtime& rt) {
     // (the lines then wait in the list).
     std::error_code ec;
     fs::create_directories(work, ec);
-    if (!log.open(work, folder.string(), file.filename().string(), file.string())) return;
+    if (!log.open(work, paths.folder, paths.name, file, now_ms)) return;
 
     // Rotation by weekday, once a day: at the first flush to each day's file.
     static std::string rotated_for;
-    if (rotated_for != file.string()) {
-        remove_same_weekday(folder, weekday_abbreviation(today.weekday), file);
-        rotated_for = file.string();
+    if (rotated_for != file) {
+        remove_same_weekday(paths.folder, weekday_abbreviation(today.weekday), file);
+        rotated_for = file;
     }
 
     // Append the list; clear it only when the lines were written.

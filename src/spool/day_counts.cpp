@@ -6,11 +6,13 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
 #include <sstream>
+#include <string_view>
 
 #include "platform/os/agent_identity.h"
 #include "platform/os/clock.h"
@@ -82,6 +84,9 @@ namespace {
 // from the scan and from the thread that reads delivery reports.
 struct OpenCounts {
     std::mutex lock;
+    std::string work;  // the work folder and day of `path`
+    int day = 0;
+    std::string dir;
     std::string path;
     safe_path::Fd fd;
     DayCounts counts;
@@ -116,13 +121,19 @@ bool reopen(OpenCounts& c, const std::string& dir, const std::string& path, int 
 }  // namespace
 
 void count_today(const std::string& work, int day, Counted what) {
-    const std::string dir = work + "conteggi/";
-    const std::string path = dir + prefix(day) + agent_identity() + ".txt";
     OpenCounts& c = open_counts();
     const std::lock_guard<std::mutex> hold(c.lock);
+    // The file's name made once a day (and for another work folder), not per count.
+    if (c.day != day || c.work != work) {
+        c.fd = safe_path::Fd();
+        c.work = work;
+        c.day = day;
+        c.dir = work + "conteggi/";
+        c.path = c.dir + prefix(day) + agent_identity() + ".txt";
+    }
     struct stat st {};
-    const bool current = c.fd.valid() && c.path == path && ::fstat(c.fd.get(), &st) == 0 && st.st_nlink > 0;
-    if (!current && !reopen(c, dir, path, day)) return;
+    const bool current = c.fd.valid() && ::fstat(c.fd.get(), &st) == 0 && st.st_nlink > 0;
+    if (!current && !reopen(c, c.dir, c.path, day)) return;
     switch (what) {
         case Counted::delivered: ++c.counts.delivered; break;
         case Counted::saved: ++c.counts.saved; break;
@@ -134,11 +145,11 @@ void count_today(const std::string& work, int day, Counted what) {
     // replaced by a rename (on ext4 a rename over a file starts its write-back,
     // a cost paid per message). It is written over in place; the counts only
     // grow, and a longer text that was there is cut to the new length.
-    const std::string text = "consegnati=" + std::to_string(c.counts.delivered) +
-                             "\nsalvati=" + std::to_string(c.counts.saved) +
-                             "\nrinviati=" + std::to_string(c.counts.deferred) +
-                             "\nnon_inviati=" + std::to_string(c.counts.parked) +
-                             "\nrespinti=" + std::to_string(c.counts.bounced) + "\n";
+    char buf[160];
+    const int len = std::snprintf(buf, sizeof buf, "consegnati=%d\nsalvati=%d\nrinviati=%d\nnon_inviati=%d\nrespinti=%d\n",
+                                  c.counts.delivered, c.counts.saved, c.counts.deferred, c.counts.parked,
+                                  c.counts.bounced);
+    const std::string_view text(buf, static_cast<std::size_t>(std::clamp(len, 0, static_cast<int>(sizeof buf) - 1)));
     if (::pwrite(c.fd.get(), text.data(), text.size(), 0) != static_cast<ssize_t>(text.size())) {
         c.fd = safe_path::Fd();  // opened and read again at the next count
         return;

@@ -1,20 +1,15 @@
 #include "spool/sent_record.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <mutex>
-#include <set>
 #include <system_error>
 
 #include "platform/os/atomic_file.h"
 #include "platform/os/clock.h"
+#include "spool/kept_append.h"
 
 namespace fs = std::filesystem;
 
@@ -25,8 +20,8 @@ namespace {
 // A line longer than this is no line of ours: it is skipped.
 constexpr std::size_t kLineLimit = 64 * 1024;
 
-std::string escaped(const std::string& s) {
-    std::string out;
+// The value with backslash, tab and line ends escaped, appended to `out`.
+void append_escaped(std::string& out, const std::string& s) {
     for (char c : s) {
         if (c == '\\') out += "\\\\";
         else if (c == '\t') out += "\\t";
@@ -34,7 +29,6 @@ std::string escaped(const std::string& s) {
         else if (c == '\r') out += "\\r";
         else out += c;
     }
-    return out;
 }
 
 std::vector<std::string> fields(const std::string& line) {
@@ -76,41 +70,33 @@ long long number(const std::string& s) {
 }
 
 std::string line_of(const std::vector<std::string>& values) {
+    std::size_t size = values.size();
+    for (const auto& v : values) size += v.size();
     std::string line;
-    for (const auto& v : values) line += (line.empty() ? "" : "\t") + escaped(v);
+    line.reserve(size + 16);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (i > 0) line += '\t';
+        append_escaped(line, values[i]);
+    }
     return line;
 }
 
 // Who was written to, about what, is the business's own: the agent's user
-// alone reads the record's folder. Made so when it is made, and its mode
-// put right once a run (the record is written per message).
+// alone reads the record's folder. Its mode is put right whenever one of
+// its files is opened (once a day, and when the folder was made anew).
 void keep_private(const std::string& dir) {
-    static std::mutex lock;
-    static std::set<std::string> done;
-    const std::lock_guard<std::mutex> hold(lock);
-    if (done.count(dir)) return;
     std::error_code ec;
     fs::permissions(dir, fs::perms::owner_all, fs::perm_options::replace, ec);
-    if (!ec) done.insert(dir);
 }
 
 // Appends `text` to the file `name` of the folder `dir` (below the record's
 // folder, made when missing) in one write with O_APPEND: agents sharing the
-// folder never mix their lines.
+// folder never mix their lines. The file stays open for the next line.
 bool append_to(const std::string& work, const std::string& dir, const std::string& name, const std::string& text) {
-    const std::string path = dir + name;
-    const int flags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
-    int fd = ::open(path.c_str(), flags, 0600);
-    if (fd < 0 && errno == ENOENT) {
-        std::error_code ec;
-        fs::create_directories(dir, ec);
-        fd = ::open(path.c_str(), flags, 0600);
-    }
-    keep_private(tracking_dir(work));
-    if (fd < 0) return false;
-    const ssize_t n = ::write(fd, text.data(), text.size());
-    ::close(fd);
-    return n == static_cast<ssize_t>(text.size());
+    bool opened = false;
+    const bool written = append_kept(dir, name, text, &opened);
+    if (opened) keep_private(tracking_dir(work));
+    return written;
 }
 
 bool append(const std::string& work, const std::string& name, const std::vector<std::string>& values) {

@@ -7,8 +7,8 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <optional>
 
 #include "common/null_view.h"
@@ -30,13 +30,31 @@ namespace {
 volatile sig_atomic_t g_stop = 0;
 void on_stop_signal(int) { g_stop = 1; }
 
-void write_line(std::FILE* f, const std::string& text) {
+// Writes the line and its line feed to the descriptor with one write(2)
+// (no copy into a stdio buffer, no flush): the journal or a pipe gets each
+// activity line whole, as it is added, and a trace of the agent's writes to
+// standard output sees one write a line. A write cut short goes on from
+// where it stopped; one that fails (nobody reads any more) is dropped, as
+// stdio would.
+void write_line(int fd, const std::string& text) {
     // Plain ASCII is the same in both encodings: most lines need no conversion.
     const bool ascii =
         std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    const std::string out = (ascii ? text : text::cp1252_to_utf8(text)) + "\n";
-    std::fwrite(out.data(), 1, out.size(), f);
-    std::fflush(f);
+    std::string out;
+    if (ascii) {
+        out.reserve(text.size() + 1);
+        out += text;
+    } else {
+        out = text::cp1252_to_utf8(text);
+    }
+    out += '\n';
+    std::size_t written = 0;
+    while (written < out.size()) {
+        const ssize_t n = ::write(fd, out.data() + written, out.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        written += static_cast<std::size_t>(n);
+    }
 }
 
 class HeadlessView final : public NullView {
@@ -49,9 +67,9 @@ public:
         if (enabled && !timer_on_) next_tick_ = Steady::now() + std::chrono::milliseconds(interval_ms);
         timer_on_ = enabled && interval_ms > 0;
     }
-    void show_message_box(const std::string& text) override { write_line(stderr, "velarion: " + text); }
+    void show_message_box(const std::string& text) override { write_line(STDERR_FILENO, "velarion: " + text); }
     std::string input_box(const std::string&, const std::string& title, const std::string&) override {
-        write_line(stderr, "velarion: " + title);
+        write_line(STDERR_FILENO, "velarion: " + title);
         return "";
     }
     // Pending events: the service watchdog, a close signal, a due timer
@@ -153,7 +171,7 @@ int run_headless(const std::string& command_line, bool once) {
     // Nobody sees a window: nothing switches the agent off, errors are retried.
     a.settings.host.unattended = true;
     // The service's status is the queue's summary, set every minute by the window logic.
-    a.list.set_on_add([](const std::string& line) { write_line(stdout, line); });
+    a.list.set_on_add([](const std::string& line) { write_line(STDOUT_FILENO, line); });
 
     const std::vector<std::string> args = getcommandline(command_line, 10);
     Sub_Main(a, args);

@@ -169,12 +169,37 @@ TEST(RunLog, KeptFileRemovedRenamedOrReplacedGetsTheLinesRightly) {
     EXPECT_EQ(read_file(log), "09/12/2026 09:00:00 two\n");
     EXPECT_EQ(t.list.size(), 0u);
 
-    // Renamed away: the renamed file gets nothing more.
+    // Removed, or replaced by a rename over it: the next line goes to a new
+    // file at once, never into the one that is gone.
+    fs::remove(log);
+    t.list.add(" tre");
+    flush_log(t.rt);
+    EXPECT_EQ(read_file(log), "09/12/2026 09:00:00 tre\n");
+    write_file(dir / "tempozip/log/altro.txt", "altro\n");
+    fs::rename(dir / "tempozip/log/altro.txt", log);
+    t.list.add(" quattro");
+    flush_log(t.rt);
+    EXPECT_EQ(read_file(log), "altro\n09/12/2026 09:00:00 quattro\n");
+
+    // Renamed away: the renamed file keeps the lines of that second at most
+    // (none is lost); then the file of that name is made again.
     fs::rename(log, dir / "tempozip/log/vecchio.txt");
+    t.list.add(" cinque");
+    flush_log(t.rt);
+    t.clock.set(make_datetime(2026, 12, 9, 9, 0, 2));
     t.list.add(" three");
     flush_log(t.rt);
-    EXPECT_EQ(read_file(log), "09/12/2026 09:00:00 three\n");
-    EXPECT_EQ(read_file(dir / "tempozip/log/vecchio.txt"), "09/12/2026 09:00:00 two\n");
+    EXPECT_EQ(read_file(log), "09/12/2026 09:00:02 three\n");
+    EXPECT_EQ(read_file(dir / "tempozip/log/vecchio.txt"),
+              "altro\n09/12/2026 09:00:00 quattro\n09/12/2026 09:00:00 cinque\n");
+
+    // Its folder renamed away: the same.
+    fs::rename(dir / "tempozip/log", dir / "tempozip/log.vecchio");
+    t.clock.set(make_datetime(2026, 12, 9, 9, 0, 4));
+    t.list.add(" sei");
+    flush_log(t.rt);
+    EXPECT_EQ(read_file(log), "09/12/2026 09:00:04 sei\n");
+    fs::remove_all(dir / "tempozip/log.vecchio");
 
     // A link put in its place is not written through; the lines wait.
     write_file(dir / "altrove.txt", "altro\n");
@@ -186,7 +211,7 @@ TEST(RunLog, KeptFileRemovedRenamedOrReplacedGetsTheLinesRightly) {
     EXPECT_EQ(t.list.size(), 1u);
     fs::remove(log);
     flush_log(t.rt);
-    EXPECT_EQ(read_file(log), "09/12/2026 09:00:00 four\n");
+    EXPECT_EQ(read_file(log), "09/12/2026 09:00:04 four\n");
     EXPECT_EQ(t.list.size(), 0u);
 }
 

@@ -63,6 +63,17 @@ TEST(FailureKind, ATemporaryReplyIsTriedAgainAPermanentOneIsNot) {
     EXPECT_TRUE(m.dispatcher.sendmail(r).delivered());
     EXPECT_EQ(smtp.messages(1).size(), 1u);
 
+    // 452 (no room now) is as temporary as any 4xx reply.
+    testing::TempFailSmtp busy("", "", false, false, "pieno");
+    if (!busy.skip_reason().empty()) GTEST_SKIP() << busy.skip_reason();
+    MailContext b;
+    b.write_mapi("client=Thunderbird\ntransport=" + busy.url() + "\n");
+    r.lsTo = "pieno@example.it";
+    o = b.dispatcher.sendmail(r);
+    EXPECT_EQ(o.result, Delivered::later) << o.reason;
+    EXPECT_THAT(o.reason, HasSubstr("4.3.1 Spazio insufficiente"));
+    EXPECT_TRUE(busy.messages(0, 0).empty());
+
     testing::SmtpServer refusing("sconosciuto");
     if (!refusing.skip_reason().empty()) GTEST_SKIP() << refusing.skip_reason();
     MailContext n;

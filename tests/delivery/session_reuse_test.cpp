@@ -6,6 +6,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -127,6 +128,68 @@ TEST_P(SessionReuse, AConnectionTheServerEndedIsReplacedWithoutLosingTheMessage)
         EXPECT_EQ(smtp.messages(5).size(), 5u);
         EXPECT_EQ(smtp.messages(6, 300).size(), 5u) << "a message went twice";
         EXPECT_EQ(smtp.connections() - before, 3) << silently;
+    }
+}
+
+// A server that offers PIPELINING (as Postfix does) gets RSET, MAIL, RCPT and
+// DATA in one write. A refused recipient among them leaves the answer to
+// DATA unread: that connection ends with the message, so the next one never
+// reads an answer meant for the one before. A server ending the kept
+// connection at the RSET (421, or without a word) costs no message and sends
+// none twice.
+TEST_P(SessionReuse, APipeliningServerGetsTheEnvelopeInOneWriteAndRefusalsAndEndsCostNoMessage) {
+    for (const bool silently : {false, true}) {
+        SmtpOptions o = with_login();
+        o.pipelining = true;
+        o.reject_prefix = "sconosciuto";
+        o.end_after = 2;
+        o.end_silently = silently;
+        SmtpServer smtp(o);
+        if (!smtp.skip_reason().empty()) GTEST_SKIP() << smtp.skip_reason();
+        MailContext m;
+        use(m, smtp);
+        m.on_switch_off = [] {};
+        const int before = smtp.connections();
+        // The third message meets the end of the first connection.
+        for (int i = 0; i < 3; ++i)
+            ASSERT_TRUE(m.dispatcher.sendmail(one_recipient("cliente" + std::to_string(i) + "@example.it")))
+                << silently << ::testing::PrintToString(m.list.lines());
+        EXPECT_EQ(smtp.connections() - before, 2) << silently;
+        m.list.clear();
+        DeliveryRequest refused = one_recipient("anna.bianchi@example.it;sconosciuto@example.it");
+        EXPECT_FALSE(m.dispatcher.sendmail(refused));
+        if (!GetParam()) {
+            ASSERT_EQ(m.list.size(), 1u) << ::testing::PrintToString(m.list.lines());
+            EXPECT_THAT(m.list.lines()[0], HasSubstr(" Messaggio scartato "));
+            EXPECT_THAT(m.list.lines()[0], HasSubstr(" - Sconosciuto " + refused.lsTo + " - "));
+        }
+        ASSERT_TRUE(m.dispatcher.sendmail(one_recipient("cliente3@example.it")))
+            << silently << ::testing::PrintToString(m.list.lines());
+
+        // Four messages (the component adds its error report to the
+        // sender), each once; the refused one reached nobody.
+        const std::size_t expected = GetParam() ? 5 : 4;
+        const auto got = smtp.messages(expected);
+        ASSERT_EQ(got.size(), expected) << silently;
+        EXPECT_EQ(smtp.messages(expected + 1, 300).size(), expected) << "a message went twice";
+        std::string all;
+        for (const auto& message : got) all += message;
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(count_of(all, "\nTo: cliente" + std::to_string(i) + "@example.it"), 1) << i;
+        EXPECT_EQ(count_of(all, "\nTo: anna.bianchi@example.it"), 0);
+        EXPECT_EQ(count_of(all, "X-RcptTo: anna.bianchi@example.it"), 0);
+        // The message after the refusal went on a new connection.
+        EXPECT_EQ(smtp.connections() - before, 3) << silently;
+        // The envelope of a message on a kept connection went in one write.
+        const std::string reads = smtp.reads();
+        bool together = false;
+        for (std::size_t at = 0, end = 0; !together && at < reads.size(); at = end + 1) {
+            end = std::min(reads.find('\n', at), reads.size());
+            const std::string read = reads.substr(at, end - at);
+            together = read.find("RSET MAIL FROM:<") == 0 && read.find(" RCPT TO:<") != std::string::npos &&
+                       read.find(" DATA ") != std::string::npos;
+        }
+        EXPECT_TRUE(together) << reads;
     }
 }
 

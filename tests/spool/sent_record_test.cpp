@@ -127,5 +127,43 @@ TEST(SentRecord, ResendWritesTheKeptBodyAndDocuments) {
     EXPECT_EQ(testing::read_file(spool.path() + "AB.8R1.0"), "%PDF-vecchio");
 }
 
+// The day's files stay open between lines; one removed, replaced or whose
+// folder is removed while the agent runs is made anew for the next line, so
+// no record goes into a file that is gone.
+TEST(SentRecord, AFileRemovedOrReplacedWhileKeptGetsTheNextLine) {
+    testing::TempDir work;
+    const std::string file = tracking_dir(work.path()) + "inviati_20261210.txt";
+    ASSERT_TRUE(record_sent(work.path(), 20261210, message("AB.1", "AB.1.aa@h")));
+    fs::remove(file);
+    ASSERT_TRUE(record_sent(work.path(), 20261210, message("AB.2", "AB.2.bb@h")));
+    auto sent = read_sent(work.path(), 20261210);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].base, "AB.2");
+
+    // Replaced by a rename over it: the new file gets the line.
+    testing::write_file(tracking_dir(work.path()) + "nuovo.txt", "");
+    fs::rename(tracking_dir(work.path()) + "nuovo.txt", file);
+    ASSERT_TRUE(record_sent(work.path(), 20261210, message("AB.3", "AB.3.cc@h")));
+    sent = read_sent(work.path(), 20261210);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].base, "AB.3");
+
+    // The whole record removed, bodies too: made again, private.
+    ASSERT_TRUE(record_body(work.path(), 20261210, "AB.3.cc", "uno"));
+    fs::remove_all(tracking_dir(work.path()));
+    ASSERT_TRUE(record_sent(work.path(), 20261210, message("AB.4", "AB.4.dd@h")));
+    ASSERT_TRUE(record_body(work.path(), 20261210, "AB.4.dd", "due"));
+    EXPECT_EQ(read_sent(work.path(), 20261210).size(), 1u);
+    EXPECT_EQ(kept_body(work.path(), 20261210, "AB.4.dd"), "due");
+    EXPECT_EQ(fs::status(tracking_dir(work.path())).permissions() & fs::perms::all, fs::perms::owner_all);
+
+    // A link put in place of a kept file is never written through.
+    testing::write_file(work.path() + "altrove.txt", "");
+    fs::remove(file);
+    fs::create_symlink(work.path() + "altrove.txt", file);
+    EXPECT_FALSE(record_sent(work.path(), 20261210, message("AB.5", "AB.5.ee@h")));
+    EXPECT_EQ(testing::read_file(work.path() + "altrove.txt"), "");
+}
+
 }  // namespace
 }  // namespace velarion::spool

@@ -49,7 +49,7 @@ int StallProxy::stalls() const {
 }
 
 TempFailSmtp::TempFailSmtp(const std::string& tempfail_prefix, const std::string& tempfail_while, bool dsn,
-                           bool smtputf8) {
+                           bool smtputf8, const std::string& busy_prefix) {
     if (!aiosmtpd_installed()) {
         skip_reason_ = "aiosmtpd is not installed (python3-aiosmtpd)";
         return;
@@ -60,6 +60,7 @@ TempFailSmtp::TempFailSmtp(const std::string& tempfail_prefix, const std::string
                                   "--tempfail-prefix", tempfail_prefix, "--tempfail-while", tempfail_while};
     if (dsn) argv.push_back("--dsn");
     if (smtputf8) argv.push_back("--smtputf8");
+    if (!busy_prefix.empty()) argv.insert(argv.end(), {"--busy-prefix", busy_prefix});
     start(argv, {}, dir_ / "smtp.log");
 }
 

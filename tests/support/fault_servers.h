@@ -43,7 +43,7 @@ private:
 class TempFailSmtp : public ServerProcess {
 public:
     explicit TempFailSmtp(const std::string& tempfail_prefix, const std::string& tempfail_while = "",
-                          bool dsn = false, bool smtputf8 = false);
+                          bool dsn = false, bool smtputf8 = false, const std::string& busy_prefix = "");
     ~TempFailSmtp();
     std::string url() const { return "smtp://127.0.0.1:" + std::to_string(port_); }
     // The messages received (waits up to timeout_ms for count of them).

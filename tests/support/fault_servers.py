@@ -12,7 +12,7 @@ proxy --listen HOST:PORT --target PORT --stall PATTERN --times N --mark FILE
     the connection are closed (a store that dies after storing, before its
     answer reaches the client).
 
-smtp --listen HOST:PORT --maildir DIR [--tempfail-prefix PREFIX] [--tempfail-while FILE] [--dsn] [--smtputf8]
+smtp --listen HOST:PORT --maildir DIR [--tempfail-prefix PREFIX] [--tempfail-while FILE] [--busy-prefix PREFIX] [--dsn] [--smtputf8]
     aiosmtpd with the Mailbox handler; recipients that begin with PREFIX, and
     every recipient while FILE exists, are answered 451 (try again later).
     With --dsn, DSN (RFC 3461) is offered and its parameters accepted; each
@@ -33,6 +33,7 @@ parser.add_argument('--mark', default='')
 parser.add_argument('--maildir')
 parser.add_argument('--tempfail-prefix', default='')
 parser.add_argument('--tempfail-while', default='')
+parser.add_argument('--busy-prefix', default='', help='recipients that begin with it are answered 452')
 parser.add_argument('--cut-reply', default='')
 parser.add_argument('--dsn', action='store_true')
 parser.add_argument('--smtputf8', action='store_true')
@@ -115,6 +116,8 @@ def smtp_server():
             if (args.tempfail_prefix and address.startswith(args.tempfail_prefix)) or (
                     args.tempfail_while and os.path.exists(args.tempfail_while)):
                 return '451 4.3.0 Riprovare piu\' tardi'
+            if args.busy_prefix and address.startswith(args.busy_prefix):
+                return '452 4.3.1 Spazio insufficiente'
             envelope.rcpt_tos.append(address)
             envelope.rcpt_options.extend(rcpt_options)
             return '250 OK'

@@ -147,6 +147,7 @@ SmtpServer::SmtpServer(const SmtpOptions& o) {
     if (!o.mechanisms.empty()) argv.insert(argv.end(), {"--mechanisms", o.mechanisms});
     if (o.end_after > 0) argv.insert(argv.end(), {"--end-after", std::to_string(o.end_after)});
     if (o.end_silently) argv.push_back("--end-silently");
+    if (o.pipelining) argv.push_back("--pipelining");
     if (o.data_reply_delay > 0) argv.insert(argv.end(), {"--data-reply-delay", std::to_string(o.data_reply_delay)});
     start(argv, {}, dir_ / "aiosmtpd.log");
 }
@@ -209,6 +210,11 @@ int count_of(const std::string& text, const std::string& what) {
 }
 
 std::string SmtpServer::logins() const { return read_file(dir_ / "logins"); }
+
+std::string SmtpServer::reads() const {
+    std::error_code ec;
+    return fs::exists(dir_ / "received.reads", ec) ? read_file(dir_ / "received.reads") : "";
+}
 
 int SmtpServer::connections() const {
     std::error_code ec;

@@ -50,6 +50,7 @@ struct SmtpOptions {
     std::string mechanisms = "";           // the AUTH mechanisms offered, blank-separated (empty: all it has)
     int end_after = 0;                     // a connection is ended at the RSET after this many messages
     bool end_silently = false;             // ... closed without the 421 answer
+    bool pipelining = false;               // PIPELINING offered (commands sent together answered in order)
 };
 
 // How many times `what` occurs in `text`.
@@ -76,6 +77,9 @@ public:
     std::string logins() const;
     // The connections clients opened so far.
     int connections() const;
+    // With pipelining, each read of the server on a line of its own (line
+    // endings read as blanks).
+    std::string reads() const;
 
 private:
     TempDir dir_;

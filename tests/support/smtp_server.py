@@ -5,7 +5,8 @@ refuse STARTTLS, refuse some recipients, drop the connection in the middle
 of a message, store a message and then drop the connection without an answer,
 or store it and answer only after a delay; each connection used is counted, and
 a connection can be ended by the server after some messages (at the next
-RSET, with 421 or without a word)."""
+RSET, with 421 or without a word). With --pipelining it offers PIPELINING, as
+Postfix does; aiosmtpd answers commands sent together one by one, in order."""
 import argparse
 import asyncio
 import base64
@@ -31,6 +32,7 @@ parser.add_argument('--data-reply-delay', type=float, default=0)
 parser.add_argument('--end-after', type=int, default=0, help='messages after which a connection is ended')
 parser.add_argument('--end-silently', action='store_true', help='ended without the 421 answer')
 parser.add_argument('--oauth-issued', help='AUTH XOAUTH2 and OAUTHBEARER offered: tokens issued, as "token user expiry" lines')
+parser.add_argument('--pipelining', action='store_true', help='PIPELINING offered in the answer to EHLO')
 parser.add_argument('--mechanisms', help='the AUTH mechanisms offered, blank-separated (default: all it has)')
 args = parser.parse_args()
 opts = args
@@ -123,6 +125,23 @@ def authenticator(server, session, envelope, mechanism, auth_data):
 
 
 class Server(SMTP):
+    async def smtp_EHLO(self, hostname):
+        if not args.pipelining:
+            await super().smtp_EHLO(hostname)
+            return
+        push = self.push
+
+        async def offering_pipelining(status):
+            if status == '250 HELP':
+                await push('250-PIPELINING')
+            await push(status)
+
+        self.push = offering_pipelining
+        try:
+            await super().smtp_EHLO(hostname)
+        finally:
+            del self.push
+
     async def smtp_RSET(self, arg):
         if args.end_after and getattr(self, 'messages_here', 0) >= args.end_after:
             if not args.end_silently:
@@ -139,6 +158,11 @@ class Server(SMTP):
                 f.write('connection\n')
         with open(args.capture, 'ab') as f:
             f.write(data)
+        if args.pipelining:
+            # Each read on a line of its own: commands a client sent
+            # together arrive in one read.
+            with open(args.capture + '.reads', 'ab') as f:
+                f.write(data.replace(b'\r\n', b' ') + b'\n')
         super().data_received(data)
 
     async def smtp_STARTTLS(self, arg):

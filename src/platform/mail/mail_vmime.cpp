@@ -273,8 +273,8 @@ public:
         }
         for (;;) {
             // The connection of the previous message serves, unless it was
-            // left unused for long; the library sends RSET before the next
-            // envelope on it. Whether the server closed it meanwhile the
+            // left unused for long; RSET goes before the next envelope on
+            // it. Whether the server closed it meanwhile the
             // library's send asks itself (not_connected: sent again below on
             // a new connection), so the socket is not asked twice.
             if (transport_ && idle(transport_used_)) drop_transport();
@@ -293,7 +293,7 @@ public:
             try {
                 transport_replies_->clear();
                 detail::send_spooled(*transport_, *spooled, *letter.from, recipients, nullptr, &transport_link_.waits,
-                                     message.on_data_end, &message.dsn);
+                                     message.on_data_end, &message.dsn, kept);
                 data_reply_ = network_transport() ? transport_replies_->last_line() : "";
             } catch (...) {
                 // After any failure the next message starts a new connection.
@@ -828,8 +828,10 @@ private:
 
     // The message; only a message to be sent needs real addresses.
     detail::Letter build(const Message& m, bool draft) const {
+        // Made in place of the caller's (the library's address lists are
+        // copied, never moved).
+        detail::Letter l;
         try {
-            detail::Letter l;
             // The sender is a setting: its mailbox is made once a session
             // (shared by every message, which only reads it).
             if (!from_box_) from_box_ = make_mailbox(sender());
@@ -857,10 +859,10 @@ private:
             if (m.receipt_requested) l.receipt_to = from_box_;
             // Before the store or the transport is used, as the library's builder did.
             detail::check_recipients(l);
-            return l;
         } catch (...) {
             rethrow_numbered(kFailure, Phase::transfer);
         }
+        return l;
     }
 
     // The message's bytes, generated once for every try.

@@ -59,8 +59,7 @@ private:
 // reads the time zone file again (two stat calls a message when TZ is
 // unset); localtime_r gives the same fields and the zone's offset from the
 // zone read once.
-vmime::datetime now() {
-    const time_t t = ::time(nullptr);
+vmime::datetime date_at(const time_t t) {
     tm local{};
     ::localtime_r(&t, &local);
     return vmime::datetime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
@@ -152,27 +151,55 @@ void append_base64_lines(const unsigned char* data, std::size_t size, std::strin
 }
 
 MimeWriter::MimeWriter()
-    : subject_(make_field(vmime::fields::SUBJECT)),
-      from_(make_field(vmime::fields::FROM)),
-      to_(make_field(vmime::fields::TO)),
-      cc_(make_field(vmime::fields::CC)),
-      bcc_(make_field(vmime::fields::BCC)),
-      date_(make_field(vmime::fields::DATE)),
+    : date_(make_field(vmime::fields::DATE)),
       mime_version_(make_field(vmime::fields::MIME_VERSION)),
       type_(make_field(vmime::fields::CONTENT_TYPE)),
       transfer_encoding_(make_field(vmime::fields::CONTENT_TRANSFER_ENCODING)),
-      message_id_(make_field(vmime::fields::MESSAGE_ID)),
-      reply_to_(make_field(vmime::fields::REPLY_TO)),
-      receipt_to_(make_field(vmime::fields::DISPOSITION_NOTIFICATION_TO)),
       part_type_(make_field(vmime::fields::CONTENT_TYPE)),
       disposition_(make_field(vmime::fields::CONTENT_DISPOSITION)) {
     mime_version_->setValue(vmime::string(vmime::SUPPORTED_MIME_VERSION));
     disposition_->setValue(vmime::contentDisposition(vmime::contentDispositionTypes::ATTACHMENT));
+    mime_version_line_ = line(*mime_version_);
+    auto& type = dynamic_cast<vmime::contentTypeField&>(*part_type_);
+    type.setValue(vmime::mediaType(vmime::mediaTypes::TEXT, vmime::mediaTypes::TEXT_PLAIN));
+    type.setCharset(vmime::charset(vmime::charsets::UTF_8));
+    text_type_line_ = line(type);
+    for (auto [name, text] : {std::pair{vmime::encodingTypes::SEVEN_BIT, &seven_bit_line_},
+                              std::pair{vmime::encodingTypes::QUOTED_PRINTABLE, &quoted_printable_line_},
+                              std::pair{vmime::encodingTypes::BASE64, &base64_line_}}) {
+        transfer_encoding_->setValue(vmime::encoding(name));
+        *text = line(*transfer_encoding_);
+    }
 }
 
 void MimeWriter::field(vmime::headerField& f, vmime::utility::outputStream& os) const {
     f.generate(context(), os);
     put(os, "\r\n");
+}
+
+// What a field of this name holding the value generates (a field writes its
+// name, ": " and its value from that column), without copying the value
+// into a field first. Not for parameterized fields, which write their own.
+void MimeWriter::field(std::string_view name, const vmime::component& value, vmime::utility::outputStream& os) const {
+    put(os, name);
+    put(os, ": ");
+    value.generate(context(), os, name.size() + 2);
+    put(os, "\r\n");
+}
+
+std::string MimeWriter::line(vmime::headerField& f) const {
+    std::string out;
+    vmime::utility::outputStreamStringAdapter os(out);
+    field(f, os);
+    os.flush();
+    return out;
+}
+
+const std::string& MimeWriter::encoding_line(const vmime::encoding& encoding) const {
+    const std::string name = encoding.getName();
+    if (name == vmime::encodingTypes::SEVEN_BIT) return seven_bit_line_;
+    if (name == vmime::encodingTypes::QUOTED_PRINTABLE) return quoted_printable_line_;
+    return base64_line_;
 }
 
 void check_recipients(const Letter& l) {
@@ -187,31 +214,37 @@ void check_recipients(const Letter& l) {
 void MimeWriter::write(const Letter& l, LetterUse use, vmime::utility::outputStream& os) const {
     check_recipients(l);
 
-    subject_->setValue(l.subject);
-    field(*subject_, os);
+    field(vmime::fields::SUBJECT, l.subject, os);
     if (l.from && !l.from->isEmpty()) {
-        from_->setValue(*l.from);
-        field(*from_, os);
+        // Messages of one run mostly share their sender.
+        if (from_line_.empty() || !(*l.from == from_seen_)) {
+            from_line_.clear();
+            vmime::utility::outputStreamStringAdapter line_os(from_line_);
+            field(vmime::fields::FROM, *l.from, line_os);
+            line_os.flush();
+            from_seen_.copyFrom(*l.from);
+        }
+        put(os, from_line_);
     }
     if (!l.to.isEmpty()) {
-        to_->setValue(l.to);
-        field(*to_, os);
+        field(vmime::fields::TO, l.to, os);
     }
     if (!l.cc.isEmpty()) {
-        cc_->setValue(l.cc);
-        field(*cc_, os);
+        field(vmime::fields::CC, l.cc, os);
     }
     if (!l.bcc.isEmpty() && use == LetterUse::as_built) {
-        bcc_->setValue(l.bcc);
-        field(*bcc_, os);
+        field(vmime::fields::BCC, l.bcc, os);
     }
-    date_->setValue(now());
-    field(*date_, os);
-    field(*mime_version_, os);
+    const time_t second = ::time(nullptr);
+    if (second != date_second_) {
+        date_->setValue(date_at(second));
+        date_line_ = line(*date_);
+        date_second_ = second;
+    }
+    put(os, date_line_);
+    put(os, mime_version_line_);
 
     // The text part: the message itself when it has no attachment.
-    const vmime::mediaType text_plain(vmime::mediaTypes::TEXT, vmime::mediaTypes::TEXT_PLAIN);
-    const vmime::charset charset(vmime::charsets::UTF_8);
     const vmime::encoding body_encoding = text_encoding(l.body);
     auto& type = dynamic_cast<vmime::contentTypeField&>(*type_);
     type.removeAllParameters();
@@ -223,33 +256,27 @@ void MimeWriter::write(const Letter& l, LetterUse use, vmime::utility::outputStr
         type.setBoundary(boundary);
         field(type, os);
     } else {
-        type.setValue(text_plain);
-        type.setCharset(charset);
-        field(type, os);
-        transfer_encoding_->setValue(body_encoding);
-        field(*transfer_encoding_, os);
+        put(os, text_type_line_);
+        put(os, encoding_line(body_encoding));
     }
 
     if (!l.message_id.empty()) {
         const auto at = l.message_id.rfind('@');
-        message_id_->setValue(at == std::string::npos
-                                  ? vmime::messageId(l.message_id, "localhost")
-                                  : vmime::messageId(l.message_id.substr(0, at), l.message_id.substr(at + 1)));
-        field(*message_id_, os);
+        field(vmime::fields::MESSAGE_ID,
+              at == std::string::npos ? vmime::messageId(l.message_id, "localhost")
+                                      : vmime::messageId(l.message_id.substr(0, at), l.message_id.substr(at + 1)),
+              os);
     }
     if (l.reply_to) {
-        reply_to_->setValue(*l.reply_to);
-        field(*reply_to_, os);
+        field(vmime::fields::REPLY_TO, *l.reply_to, os);
     }
     if (l.receipt_to) {
         vmime::mailboxList boxes;
         boxes.appendMailbox(vmime::clone(l.receipt_to));
-        receipt_to_->setValue(boxes);
-        field(*receipt_to_, os);
+        field(vmime::fields::DISPOSITION_NOTIFICATION_TO, boxes, os);
     }
     if (l.message_id.empty() && use == LetterUse::transport) {
-        message_id_->setValue(vmime::messageId::generateId());
-        field(*message_id_, os);
+        field(vmime::fields::MESSAGE_ID, vmime::messageId::generateId(), os);
     }
     put(os, "\r\n");
 
@@ -260,13 +287,8 @@ void MimeWriter::write(const Letter& l, LetterUse use, vmime::utility::outputStr
     const std::string separator = "\r\n--" + boundary;
     put(os, kProlog);
     put(os, "--" + boundary + "\r\n");
-    auto& part_type = dynamic_cast<vmime::contentTypeField&>(*part_type_);
-    part_type.removeAllParameters();
-    part_type.setValue(text_plain);
-    part_type.setCharset(charset);
-    field(part_type, os);
-    transfer_encoding_->setValue(body_encoding);
-    field(*transfer_encoding_, os);
+    put(os, text_type_line_);
+    put(os, encoding_line(body_encoding));
     put(os, "\r\n");
     text(l.body, body_encoding, os);
     put(os, separator);
@@ -290,8 +312,7 @@ void MimeWriter::attachment(const LetterAttachment& a, vmime::utility::outputStr
     type.removeAllParameters();
     type.setValue(a.type);
     field(type, os);
-    transfer_encoding_->setValue(vmime::encoding(vmime::encodingTypes::BASE64));
-    field(*transfer_encoding_, os);
+    put(os, base64_line_);
     auto& disposition = dynamic_cast<vmime::contentDispositionField&>(*disposition_);
     disposition.removeAllParameters();
     disposition.setFilename(a.filename);

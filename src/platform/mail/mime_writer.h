@@ -4,7 +4,9 @@
 // Internal to platform/.
 #pragma once
 
+#include <ctime>
 #include <string>
+#include <string_view>
 #include <vector>
 #include <vmime/vmime.hpp>
 
@@ -42,8 +44,10 @@ void check_recipients(const Letter& letter);
 // Bcc; a new Message-Id, last, when none is given).
 enum class LetterUse { as_built, transport };
 
-// Writes letters; the header fields it writes are made once and reused.
-// One thread at a time.
+// Writes letters; the parameterized header fields it writes are made once
+// and reused, the others written from their values, and the lines that are the same from one message to the next (the
+// MIME-Version, the text part's type and encodings, the Date within one
+// second, the same From) are generated once and copied. One thread at a time.
 class MimeWriter {
 public:
     MimeWriter();
@@ -57,10 +61,19 @@ private:
     vmime::encoding text_encoding(const std::string& body) const;
     void text(const std::string& body, const vmime::encoding& encoding, vmime::utility::outputStream& os) const;
     void field(vmime::headerField& f, vmime::utility::outputStream& os) const;
+    void field(std::string_view name, const vmime::component& value, vmime::utility::outputStream& os) const;
+    // The field's line as the library generates it, with its line ending.
+    std::string line(vmime::headerField& f) const;
+    const std::string& encoding_line(const vmime::encoding& encoding) const;
     void attachment(const LetterAttachment& a, vmime::utility::outputStream& os) const;
 
-    vmime::shared_ptr<vmime::headerField> subject_, from_, to_, cc_, bcc_, date_, mime_version_, type_,
-        transfer_encoding_, message_id_, reply_to_, receipt_to_, part_type_, disposition_;
+    vmime::shared_ptr<vmime::headerField> date_, mime_version_, type_, transfer_encoding_, part_type_, disposition_;
+
+    std::string mime_version_line_, text_type_line_, seven_bit_line_, quoted_printable_line_, base64_line_;
+    mutable time_t date_second_ = -1;  // the second date_line_ was made for
+    mutable std::string date_line_;
+    mutable vmime::mailbox from_seen_;  // the From of from_line_
+    mutable std::string from_line_;
 };
 
 // Base64 of `size` bytes in lines of 72 characters, a line ending after

@@ -82,8 +82,8 @@ struct Envelope {
 };
 
 // Connections of the component kept from one Send to the next: a Send to
-// the server, account and settings of the kept connection sends on it (the
-// library sends RSET before the next envelope) instead of connecting again.
+// the server, account and settings of the kept connection sends on it (RSET
+// before the next envelope) instead of connecting again.
 // After a failed Send the connection is ended; one the server closed while
 // it was kept (or closes with 421) is replaced once, before any of the
 // message's data went out. close() ends it with QUIT, as does a Send after

@@ -222,7 +222,7 @@ public:
                 replies_->clear();
                 const Dsn* dsn = c_.Dsn.envelope_id.empty() ? nullptr : &c_.Dsn;
                 detail::send_spooled(*transport, spooled, *composed.from, composed.envelope, &progress, &waits_,
-                                     c_.on_data_end, dsn);
+                                     c_.on_data_end, dsn, reused);
                 reply_ = replies_->last_line();
             } catch (...) {
                 // After any failure the next Send starts a new connection.

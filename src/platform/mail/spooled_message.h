@@ -36,6 +36,8 @@ public:
     std::size_t size() const { return size_; }
     // Whether it went to a temporary file.
     bool on_file() const { return file_.is_open(); }
+    // The bytes, when they are in memory (else null: read them by stream()).
+    const std::string* in_memory() const { return on_file() ? nullptr : &memory_; }
 
 private:
     class Sink;

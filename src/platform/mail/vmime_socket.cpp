@@ -64,15 +64,26 @@ private:
     static constexpr std::size_t kLimit = 64 * 1024;
 
     void hold(const char* data, std::size_t size) {
-        pending_.append(data, size);
-        if (pending_.size() >= kLimit) flush();
+        if (size < kLimit) {
+            pending_.append(data, size);
+            if (pending_.size() >= kLimit) flush();
+            return;
+        }
+        // A large piece (a whole message) goes from where it is, after what
+        // waits, rather than through a copy that would stay this large.
+        flush();
+        inner_->sendRaw(reinterpret_cast<const vmime::byte_t*>(data), size);
     }
 
     void flush() {
         if (pending_.empty()) return;
-        std::string out;
-        out.swap(pending_);  // nothing is sent twice if the write fails
-        inner_->sendRaw(reinterpret_cast<const vmime::byte_t*>(out.data()), out.size());
+        try {
+            inner_->sendRaw(reinterpret_cast<const vmime::byte_t*>(pending_.data()), pending_.size());
+        } catch (...) {
+            pending_.clear();  // nothing is sent twice
+            throw;
+        }
+        pending_.clear();  // its room serves the next message
     }
 
     vmime::shared_ptr<vmime::net::socket> inner_;

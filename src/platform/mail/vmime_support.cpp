@@ -27,6 +27,7 @@
 
 #include "platform/os/text_encoding.h"
 #include "platform/mail/smtp_dsn.h"
+#include "platform/mail/smtp_transaction.h"
 #include "platform/mail/spooled_message.h"
 #include "platform/mail/vmime_file_system.h"
 
@@ -443,7 +444,7 @@ bool connection_gone() {
 
 void send_spooled(vmime::net::transport& transport, SpooledMessage& spooled, const vmime::mailbox& expeditor,
                   const vmime::mailboxList& recipients, vmime::utility::progressListener* progress,
-                  const Waits* waits, const std::function<void()>& on_data_end, const Dsn* dsn) {
+                  const Waits* waits, const std::function<void()>& on_data_end, const Dsn* dsn, bool reused) {
     DataEnd data_end(progress, waits, on_data_end);
     try {
         // The expeditor also as the envelope's sender: the library's sendmail
@@ -451,6 +452,8 @@ void send_spooled(vmime::net::transport& transport, SpooledMessage& spooled, con
         auto* smtp = dynamic_cast<vmime::net::smtp::SMTPTransport*>(&transport);
         if (smtp && dsn_wanted(*smtp, dsn, expeditor, recipients))
             send_with_dsn(*smtp, *dsn, expeditor, recipients, spooled.stream(), spooled.size(), &data_end);
+        else if (smtp)
+            send_transaction(*smtp, reused, spooled, expeditor, recipients, &data_end);
         else
             transport.send(expeditor, recipients, spooled.stream(), spooled.size(), &data_end, expeditor);
     } catch (const vmime::exceptions::command_error&) {

@@ -203,10 +203,12 @@ class SpooledMessage;
 // called once the whole data has been written, before its end is marked;
 // what it throws stops the send there. With `dsn` asking for notifications
 // and an SMTP server that offers DSN, the envelope carries them
-// (smtp_dsn.h); otherwise the commands are the library's own.
+// (smtp_dsn.h); otherwise the SMTP transaction is smtp_transaction.h's
+// (`reused`: the connection carried a message before) and other transports
+// get the library's own send.
 void send_spooled(vmime::net::transport& transport, SpooledMessage& message, const vmime::mailbox& expeditor,
                   const vmime::mailboxList& recipients, vmime::utility::progressListener* progress = nullptr,
                   const Waits* waits = nullptr, const std::function<void()>& data_end = nullptr,
-                  const Dsn* dsn = nullptr);
+                  const Dsn* dsn = nullptr, bool reused = false);
 
 }  // namespace velarion::mail::detail

@@ -13,7 +13,16 @@ struct IconvCloser {
     void operator()(void* cd) const { iconv_close(static_cast<iconv_t>(cd)); }
 };
 
+// Both encodings agree on ASCII, which most addresses, names and lines are:
+// such text needs no converter opened.
+bool ascii(const std::string& in) {
+    for (const char c : in)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
+
 std::string convert(const std::string& in, const char* to, const char* from) {
+    if (ascii(in)) return in;
     iconv_t raw = iconv_open(to, from);
     if (raw == reinterpret_cast<iconv_t>(-1)) return in;
     std::unique_ptr<void, IconvCloser> cd(raw);
