@@ -32,15 +32,16 @@ void Creafincature(const Runtime& rt, OverlayState& state, PdfDocument& doc, std
             state.problems.push_back(std::move(p));
     };
     // One command; the agent ends the file at its first failing line.
+    const FieldNumbers* numbers = nullptr;
     auto carry_out = [&] {
         if (!state.checking) {
-            run.execute(*fields);
+            run.execute(*fields, numbers);
             return;
         }
         const std::string& keyword = (*fields)[2];
         if (!keyword.empty() && !overlay::OverlayRun::is_command(keyword)) problem("unknown command (line ignored)");
         try {
-            run.execute(*fields);
+            run.execute(*fields, numbers);
         } catch (const std::exception& e) {
             problem(e.what() + std::string(" (") + *line + ")");
             try {
@@ -73,6 +74,7 @@ void Creafincature(const Runtime& rt, OverlayState& state, PdfDocument& doc, std
                 ++line_no;
                 fields = &l.fields;
                 line = &l.text;
+                numbers = &l.numbers;
                 carry_out();
             }
         } else {

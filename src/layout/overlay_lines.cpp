@@ -4,6 +4,7 @@
 
 #include "common/bounded_line.h"
 #include "common/runtime.h"
+#include "layout/overlay_support.h"
 #include "platform/os/ini_file.h"
 
 namespace velarion::overlay {
@@ -12,7 +13,8 @@ std::shared_ptr<const OverlayLines> overlay_lines(const Runtime& rt, const std::
                                                   const safe_path::Fd& fd) {
     const auto stamp = ini::stamp_of(fd);
     if (!stamp || stamp->size > kMaxKeptOverlay) return nullptr;
-    const std::string key = "overlay\n" + path;
+    // The numbers are read in the run's notation, which is part of the key.
+    const std::string key = "overlay\n" + rt.cfg.host.decimal_separator + "\n" + path;
     if (auto kept = rt.ini_files.made_from_file(key, *stamp))
         return std::static_pointer_cast<const OverlayLines>(kept);
     const long long read_at = IniCache::now_ns();
@@ -26,6 +28,7 @@ std::shared_ptr<const OverlayLines> overlay_lines(const Runtime& rt, const std::
     while (bytes <= 2 * kMaxKeptOverlay && read_bounded_line(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         OverlayLine l{line, SplitTabFields(line)};
+        for (int i = 1; i <= l.fields.count; ++i) l.numbers[i] = TryNumber(rt, l.fields[i]);
         bytes += sizeof(OverlayLine) + line.size() * 2 + 64;
         const bool end = l.fields[2] == "END";
         lines->push_back(std::move(l));

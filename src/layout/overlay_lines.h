@@ -16,10 +16,12 @@ struct Runtime;
 
 namespace overlay {
 
-// One line of an overlay: as read (without its CR) and split at TAB.
+// One line of an overlay: as read (without its CR), split at TAB, and each
+// field read as a number in the run's notation (nullopt: not a number).
 struct OverlayLine {
     std::string text;
     TabFields fields;
+    FieldNumbers numbers{};
 };
 
 // The lines every drawing of the file can reach: up to its first END line
@@ -33,7 +35,8 @@ constexpr unsigned long long kMaxKeptOverlay = 256 * 1024;
 // The lines of the overlay at `path`, opened through the confined open as
 // `fd` (at its start): from the run's cache when the file opened is the
 // version read before (device, inode, size, modification time of the
-// descriptor), else read from fd and kept for the next drawing. Null when the
+// descriptor) and the run's decimal notation, else read from fd and kept for
+// the next drawing. Null when the
 // file is too large to be kept: it is then read from fd as a stream.
 std::shared_ptr<const OverlayLines> overlay_lines(const Runtime& rt, const std::string& path, const safe_path::Fd& fd);
 

@@ -283,6 +283,24 @@ TEST_F(OverlayTest, AKeptOverlayFollowsItsFileAndRefusesALinkPutInItsPlace) {
     EXPECT_NE(last_list_line().find(" Creafincature 53 File not found " + path), std::string::npos);
 }
 
+// The numbers of a kept overlay are read in the notation of the run that
+// reads them: kept lines are not taken for another notation.
+TEST_F(OverlayTest, KeptNumbersFollowTheDecimalNotation) {
+    testing::write_file(dir / "form.txt", "l\tLINOR\t1,5\t0\t0\t10\r\n");
+    testing::settle(dir / "form.txt");
+    t.cfg.host.decimal_separator = ",";
+    for (int i = 0; i < 2; ++i) {
+        file = "form.txt";
+        Creafincature(t.rt, t.layout.overlay, doc, file, 0, 0);
+    }
+    EXPECT_EQ(lines(), (std::vector<std::string>{"Line 1.5 0 10 0 0", "Line 1.5 0 10 0 0"}));
+    t.cfg.host.decimal_separator = ".";
+    file = "form.txt";
+    Creafincature(t.rt, t.layout.overlay, doc, file, 0, 0);
+    EXPECT_EQ(lines().size(), 2u);
+    EXPECT_NE(last_list_line().find(" Creafincature 13 Type mismatch "), std::string::npos);
+}
+
 // An overlay too large to keep is drawn all the same, read line by line,
 // and the run's cache stays within its bound whatever the files drawn.
 TEST_F(OverlayTest, OverlaysKeptStayWithinTheBound) {
