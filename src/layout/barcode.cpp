@@ -212,7 +212,7 @@ void DrawBarcode(const Runtime& rt, BarcodeRecord& record, OverlayState& state, 
     const bool has_bars = SymbologyForKind(v.kind, symbology);
     bool use_font = v.builtin_font();
     if (!use_font && !v.font_file.empty() && !v.font_name.empty()) {
-        use_font = state.fonts.ensure(v.font_name, [&] {
+        use_font = state.fonts.ensure(v.font_name, v.font_file, [&] {
             const std::string path = overlay::StyleFontPath(rt, v.font_file);
             return !path.empty() &&
                    doc.AddFontData(v.font_name, path,

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,8 @@ struct TabFields {
     const std::string& operator[](int n) const { return field[n]; }
 };
 TabFields SplitTabFields(const std::string& line);
+// The fields of a line read as numbers once (field[0] unused).
+using FieldNumbers = std::array<std::optional<double>, 16>;
 
 // Splits text into words, each keeping the one space that followed it (a run
 // of spaces gives one-space words); a last word without a space is kept when

@@ -9,7 +9,18 @@
 
 namespace velarion::overlay {
 
-double OverlayRun::num(const std::string& field) const { return ToNumber(rt_, field); }
+std::optional<double> OverlayRun::try_num(const std::string& field) const {
+    if (numbers_)
+        for (std::size_t i = 1; i < fields_->field.size(); ++i)
+            if (&field == &fields_->field[i]) return (*numbers_)[i];
+    return TryNumber(rt_, field);
+}
+
+double OverlayRun::num(const std::string& field) const {
+    const auto value = try_num(field);
+    if (!value) throw_type_mismatch();
+    return *value;
+}
 
 bool OverlayRun::is_command(const std::string& keyword) {
     for (const char* k : {"END", "FONT", "STOP", "FILCOL", "LINCOL", "MARGSUP", "MARGSX", "RETT", "RETN", "RETF",
@@ -18,7 +29,9 @@ bool OverlayRun::is_command(const std::string& keyword) {
     return false;
 }
 
-void OverlayRun::execute(const TabFields& f) {
+void OverlayRun::execute(const TabFields& f, const FieldNumbers* numbers) {
+    fields_ = &f;
+    numbers_ = numbers;
     const std::string& keyword = f[2];
     if (keyword == "END") {
         ended_ = true;
@@ -37,10 +50,10 @@ void OverlayRun::execute(const TabFields& f) {
             doc_.SetLineColor(c.red, c.green, c.blue);
         }
     } else if (keyword == "MARGSUP") {
-        top_ = TryNumber(rt_, f[3]).value_or(0);
+        top_ = try_num(f[3]).value_or(0);
         if (top_override_ != 0) top_ = top_override_;
     } else if (keyword == "MARGSX") {
-        left_ = TryNumber(rt_, f[3]).value_or(0);
+        left_ = try_num(f[3]).value_or(0);
         if (left_override_ != 0) left_ = left_override_;
     } else if (keyword == "RETT") {
         rett(f);

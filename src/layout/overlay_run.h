@@ -2,6 +2,7 @@
 // commands that draw on the page.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "layout/overlay.h"
@@ -19,8 +20,9 @@ public:
                double top_override)
         : rt_(rt), state_(state), doc_(doc), left_override_(left_override), top_override_(top_override) {}
 
-    // Carries out the command of one split line; throws NumberedError or PdfError.
-    void execute(const TabFields& f);
+    // Carries out the command of one split line; throws NumberedError or
+    // PdfError. numbers: the fields already read as numbers, when they were.
+    void execute(const TabFields& f, const FieldNumbers* numbers = nullptr);
     bool ended() const { return ended_; }
     // True for the keywords of the language (others are ignored).
     static bool is_command(const std::string& keyword);
@@ -32,6 +34,8 @@ private:
     void begin_lines(const TabFields& f);
     void line(double xa, double ya, double xb, double yb);
     double num(const std::string& field) const;
+    // The field read as a number, from the line's numbers when it is one of its fields.
+    std::optional<double> try_num(const std::string& field) const;
 
     void font(const TabFields& f);
     void rett(const TabFields& f);
@@ -50,6 +54,8 @@ private:
     PdfDocument& doc_;
     double left_override_, top_override_;
 
+    const TabFields* fields_ = nullptr;       // the line being carried out
+    const FieldNumbers* numbers_ = nullptr;  // its fields as numbers, when read before
     double left_ = 0, top_ = 0;  // MARGSX / MARGSUP offsets
     bool ended_ = false;
     std::string font_tag_ = "F0";

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <string_view>
 
 #include "common/runtime.h"
 #include "layout/overlay.h"
@@ -18,11 +19,11 @@ void throw_out_of_range() { throw NumberedError(9, "Subscript out of range"); }
 namespace {
 
 // Strict decimal number: blanks, sign, digits with one decimal point, exponent.
-std::optional<double> parse_with_point(std::string s) {
+std::optional<double> parse_with_point(std::string_view s) {
     const auto first = s.find_first_not_of(" \t");
-    if (first == std::string::npos) return std::nullopt;
+    if (first == std::string_view::npos) return std::nullopt;
     s = s.substr(first, s.find_last_not_of(" \t") - first + 1);
-    if (!s.empty() && s[0] == '+') s.erase(0, 1);
+    if (!s.empty() && s[0] == '+') s.remove_prefix(1);
     if (s.empty() || s[0] == '+') return std::nullopt;
     double value = 0;
     const char* end = s.data() + s.size();
@@ -37,16 +38,19 @@ std::optional<double> TryPlainNumber(const std::string& text) {
     return parse_with_point(text);
 }
 
+// Overlays give several numbers a line on every page: read in place, with
+// no copy of the text but where "," is the decimal separator.
 std::optional<double> TryNumber(const Runtime& rt, const std::string& text) {
-    std::string s = NormalizeDecimal(rt, text);
     if (rt.cfg.host.decimal_separator == ",") {
-        // The system notation: "," is the decimal separator, "." is not a number.
-        if (s.find('.') != std::string::npos) return std::nullopt;
+        // The system notation: "," is the decimal separator; "." is taken as
+        // one too (NormalizeDecimal turns it into ",").
+        if (text.find_first_of(".,") == std::string::npos) return parse_with_point(text);
+        std::string s = text;
         std::replace(s.begin(), s.end(), ',', '.');
-    } else if (s.find(',') != std::string::npos) {
-        return std::nullopt;
+        return parse_with_point(s);
     }
-    return parse_with_point(s);
+    if (text.find(',') != std::string::npos) return std::nullopt;
+    return parse_with_point(text);
 }
 
 double ToNumber(const Runtime& rt, const std::string& text) {

@@ -101,7 +101,7 @@ void OverlayRun::testo(const TabFields& f) {
         text = stretch(text, f[8]);
     }
     // The text's angle.
-    const double angle = TryNumber(rt_, f[9]).value_or(0);
+    const double angle = try_num(f[9]).value_or(0);
     // Text colour.
     if (!f[4].empty()) {
         const Colour c = ParseColour(rt_, f[4]);

@@ -98,6 +98,15 @@ private:
     void draw_tagged(const std::string& text, double x, double y, const std::string& base_font,
                      double size);
     void count_left_out(std::istream& in, long pending);
+    // The monospaced font of the job's print type, looked up once a
+    // document and type rather than once a line.
+    const MonoFont& mono_font() {
+        if (!mono_ || mono_type_ != job_.print_type) {
+            mono_ = mono_font_for(rt_, layout_.overlay, doc_, job_.print_type);
+            mono_type_ = job_.print_type;
+        }
+        return *mono_;
+    }
 
     Runtime& rt_;
     LayoutState& layout_;
@@ -107,6 +116,8 @@ private:
     std::vector<LogoImage> retro_logos_;
     bool cut_ = false;  // "maxpaginalogo" ended the document
     std::vector<Piece> pieces_;  // the current line's, kept from line to line
+    std::optional<MonoFont> mono_;
+    std::string mono_type_;  // the print type mono_ is for
 };
 
 StyleSettings& LineLoop::retro_style() {
@@ -278,7 +289,7 @@ void LineLoop::draw_line(std::vector<Piece>& pieces, const std::string& line, bo
     const double y = job_.origin.first_row_y + m.pitch * (job_.row - 1) + job_.label_dy;
     const Rgb base = s.text_colour.value_or(Rgb{});
     const int base_colour[3] = {base.red, base.green, base.blue};
-    const MonoFont mono = mono_font_for(rt_, layout_.overlay, doc_, job_.print_type);
+    const MonoFont& mono = mono_font();
     bool marked = false;
     for (Piece& p : pieces) {
         // The text colour, the piece without control characters, its size;

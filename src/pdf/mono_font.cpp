@@ -36,7 +36,7 @@ MonoFont mono_font_for(const Runtime& rt, OverlayState& state, PdfDocument& doc,
     const Candidate candidates[] = {{"MonoCondensedATT Bold", "Mnc57__a.ttf", 418, 400, 1},
                                     {"MonoCondensed Bold", "MonoCondensed Bold.Ttf", 418, 425, 2}};
     for (const auto& c : candidates) {
-        const bool usable = state.fonts.ensure(c.name, [&] {
+        const bool usable = state.fonts.ensure(c.name, c.file, [&] {
             const std::string path = rt.fonts.find(c.file, rt.cfg.host.program_dir);
             return !path.empty() && doc.AddFontMONOSPACED(c.name, path, small ? c.small_width : c.width);
         });

@@ -173,5 +173,48 @@ TEST(IniCache, ARacingWriterNeverGetsAnOutsideFileRead) {
     EXPECT_EQ(cache.get(path, roots)->section("C39")->entries[0].value, "code39");
 }
 
+// What is made from other style files goes with the stamp of the version it
+// was made from, is not kept for a file modified just before it was read,
+// and stays within the bound, the value used longest ago going first.
+TEST(IniCache, FileValuesGoWithTheirStampAndStayBounded) {
+    IniCache cache;
+    const long long now = IniCache::now_ns();
+    const long long old = now - 3600LL * 1'000'000'000;
+    const ini::FileStamp a{1, 10, 100, old}, edited{1, 10, 100, old + 1}, replaced{1, 11, 100, old};
+    cache.keep_made_from_file("overlay\nform.txt", a, now, std::make_shared<const int>(1), 100);
+    ASSERT_NE(cache.made_from_file("overlay\nform.txt", a), nullptr);
+    EXPECT_EQ(cache.made_from_file("overlay\nform.txt", edited), nullptr);
+    EXPECT_EQ(cache.made_from_file("overlay\nform.txt", a), nullptr);  // the old version went
+    cache.keep_made_from_file("overlay\nform.txt", a, now, std::make_shared<const int>(1), 100);
+    EXPECT_EQ(cache.made_from_file("overlay\nform.txt", replaced), nullptr);
+    EXPECT_EQ(cache.files_kept(), 0u);
+    EXPECT_EQ(cache.file_bytes_kept(), 0u);
+
+    // Modified in the last two seconds before it was read: not kept.
+    const ini::FileStamp fresh{1, 12, 100, now - 1'000'000'000};
+    cache.keep_made_from_file("overlay\nfresh.txt", fresh, now, std::make_shared<const int>(1), 100);
+    EXPECT_EQ(cache.made_from_file("overlay\nfresh.txt", fresh), nullptr);
+
+    // At most kMaxFiles values; the one used last stays.
+    for (std::size_t i = 0; i < 3 * IniCache::kMaxFiles; ++i) {
+        const ini::FileStamp s{1, 100 + i, 100, old};
+        cache.keep_made_from_file("overlay\n" + std::to_string(i), s, now, std::make_shared<const int>(1), 100);
+        EXPECT_NE(cache.made_from_file("overlay\n0", ini::FileStamp{1, 100, 100, old}), nullptr);
+        EXPECT_LE(cache.files_kept(), IniCache::kMaxFiles);
+    }
+    EXPECT_EQ(cache.files_kept(), IniCache::kMaxFiles);
+    // At most kMaxFileBytes; a value larger than a quarter of it is not kept.
+    const std::size_t big = IniCache::kMaxFileBytes / 5;
+    for (std::size_t i = 0; i < 20; ++i) {
+        const ini::FileStamp s{2, i, big, old};
+        cache.keep_made_from_file("picture\n" + std::to_string(i), s, now, std::make_shared<const int>(1), big);
+        EXPECT_LE(cache.file_bytes_kept(), IniCache::kMaxFileBytes);
+    }
+    cache.keep_made_from_file("picture\nhuge", ini::FileStamp{3, 1, 1, old}, now, std::make_shared<const int>(1),
+                              IniCache::kMaxFileBytes / 4 + 1);
+    EXPECT_EQ(cache.made_from_file("picture\nhuge", ini::FileStamp{3, 1, 1, old}), nullptr);
+    EXPECT_LE(cache.files_kept(), IniCache::kMaxFiles);
+}
+
 }  // namespace
 }  // namespace velarion

@@ -252,6 +252,32 @@ TEST_F(BarcodeSettingsTest, MissingFontDrawsBars) {
     EXPECT_EQ(doc.with("TextOut"), std::vector<std::string>{"TextOut [DATA] 10 20"});
 }
 
+// A barcode font that cannot be registered is not looked for again on the
+// document's next barcodes, but another file under the same name is tried,
+// and the next document looks again (a font installed meanwhile is used).
+TEST_F(BarcodeSettingsTest, AMissingFontIsLookedForOnceADocument) {
+    testing::write_file(dir / "barcode.ini",
+                        "[a]\nnomefilefont=Later.ttf\ndescrizionefont=Bars\ntipo=code39\n"
+                        "[b]\nnomefilefont=Bars39.ttf\ndescrizionefont=Bars\ntipo=code39\n");
+    read("a");
+    DrawBarcode(t.rt, t.layout.barcode, t.layout.overlay, doc, "AB", 10, 20);
+    testing::write_file(dir / "Later.ttf", "x");
+    DrawBarcode(t.rt, t.layout.barcode, t.layout.overlay, doc, "AB", 10, 20);
+    EXPECT_TRUE(doc.with("AddFont").empty());
+    EXPECT_EQ(doc.with("TextOut").size(), 0u);
+
+    testing::write_file(dir / "Bars39.ttf", "x");
+    read("b");
+    DrawBarcode(t.rt, t.layout.barcode, t.layout.overlay, doc, "AB", 10, 20);
+    EXPECT_EQ(doc.with("AddFont"), std::vector<std::string>{"AddFont Bars " + dir / "Bars39.ttf"});
+
+    doc.calls.clear();
+    t.layout.overlay.reset_document();
+    read("a");
+    DrawBarcode(t.rt, t.layout.barcode, t.layout.overlay, doc, "AB", 10, 20);
+    EXPECT_EQ(doc.with("AddFont"), std::vector<std::string>{"AddFont Bars " + dir / "Later.ttf"});
+}
+
 TEST(BarModules, PatternsOfEachSymbology) {
     // Start B (211214), "A" (111323), check "B" (131123), stop (2331112).
     const std::vector<int> c128 = BarModules(BarSymbology::Code128, "\xCC" "AB\xCE ");

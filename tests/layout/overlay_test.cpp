@@ -1,8 +1,12 @@
 // The overlay commands, checked on the calls they make to the drawing object.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "common/ini_cache.h"
 #include "layout/overlay.h"
 #include "layout/overlay_fake_doc.h"
+#include "layout/overlay_lines.h"
 #include "support/layout_context.h"
 #include "support/test_support.h"
 
@@ -237,6 +241,89 @@ TEST_F(OverlayTest, CheckingGoesOnAndNamesEachBadLine) {
     EXPECT_EQ(messages, (std::vector<std::string>{
                             dir / "form.txt:2 FILCOL: Subscript out of range (col\tFILCOL\t255,0)",
                             dir / "form.txt:3 NOTHING: unknown command (line ignored)"}));
+}
+
+// An overlay kept for the run is the version of the file opened for each
+// drawing: a file replaced or edited is drawn as it is now from the next
+// drawing on, and a link put in its place is refused, never served from
+// what was kept of the file before.
+TEST_F(OverlayTest, AKeptOverlayFollowsItsFileAndRefusesALinkPutInItsPlace) {
+    const std::string path = dir / "form.txt";
+    auto draw_kept = [&] {
+        doc.calls.clear();
+        file = "form.txt";
+        Creafincature(t.rt, t.layout.overlay, doc, file, 0, 0);
+        return lines();
+    };
+    testing::write_file(path, "l\tLINOR\t1\t0\t0\t10\r\nf\tEND\r\nl\tLINOR\t1\t0\t5\t10\r\n");
+    testing::settle(path);
+    const std::vector<std::string> first{"Line 1 0 10 0 0"};
+    EXPECT_EQ(draw_kept(), first);
+    EXPECT_EQ(t.rt.ini_files.files_kept(), 1u);
+    EXPECT_EQ(draw_kept(), first);
+
+    // Replaced by a rename (another inode), then edited in place (another size).
+    testing::write_file(dir / "new.txt", "l\tLINOR\t2\t0\t0\t10\r\n");
+    testing::settle(dir / "new.txt");
+    std::filesystem::rename(dir / "new.txt", path);
+    EXPECT_EQ(draw_kept(), std::vector<std::string>{"Line 2 0 10 0 0"});
+    testing::write_file(path, "l\tLINOR\t3\t0\t0\t10\r\nl\tLINOR\t3\t0\t0\t20\r\n");
+    testing::settle(path);
+    EXPECT_EQ(draw_kept(), (std::vector<std::string>{"Line 3 0 10 0 0", "Line 3 0 20 0 0"}));
+    EXPECT_EQ(draw_kept().size(), 2u);
+    EXPECT_TRUE(t.list.lines().empty());
+
+    // A link to a file outside the folders swapped in: refused.
+    testing::TempDir outside;
+    testing::write_file(outside / "form.txt", "l\tLINOR\t9\t0\t0\t10\r\n");
+    testing::settle(outside / "form.txt");
+    std::filesystem::create_symlink(outside / "form.txt", dir / "link");
+    std::filesystem::rename(dir / "link", path);
+    EXPECT_TRUE(draw_kept().empty());
+    EXPECT_NE(last_list_line().find(" Creafincature 53 File not found " + path), std::string::npos);
+}
+
+// The numbers of a kept overlay are read in the notation of the run that
+// reads them: kept lines are not taken for another notation.
+TEST_F(OverlayTest, KeptNumbersFollowTheDecimalNotation) {
+    testing::write_file(dir / "form.txt", "l\tLINOR\t1,5\t0\t0\t10\r\n");
+    testing::settle(dir / "form.txt");
+    t.cfg.host.decimal_separator = ",";
+    for (int i = 0; i < 2; ++i) {
+        file = "form.txt";
+        Creafincature(t.rt, t.layout.overlay, doc, file, 0, 0);
+    }
+    EXPECT_EQ(lines(), (std::vector<std::string>{"Line 1.5 0 10 0 0", "Line 1.5 0 10 0 0"}));
+    t.cfg.host.decimal_separator = ".";
+    file = "form.txt";
+    Creafincature(t.rt, t.layout.overlay, doc, file, 0, 0);
+    EXPECT_EQ(lines().size(), 2u);
+    EXPECT_NE(last_list_line().find(" Creafincature 13 Type mismatch "), std::string::npos);
+}
+
+// An overlay too large to keep is drawn all the same, read line by line,
+// and the run's cache stays within its bound whatever the files drawn.
+TEST_F(OverlayTest, OverlaysKeptStayWithinTheBound) {
+    std::string big;
+    while (big.size() <= overlay::kMaxKeptOverlay) big += "c\tLINCOL\t0,0,0\r\n";
+    big += "l\tLINOR\t1\t0\t0\t10\r\n";
+    testing::write_file(dir / "big.txt", big);
+    testing::settle(dir / "big.txt");
+    file = "big.txt";
+    Creafincature(t.rt, t.layout.overlay, doc, file, 0, 0);
+    EXPECT_EQ(lines(), std::vector<std::string>{"Line 1 0 10 0 0"});
+    EXPECT_EQ(t.rt.ini_files.files_kept(), 0u);
+
+    for (std::size_t i = 0; i < 2 * IniCache::kMaxFiles; ++i) {
+        const std::string name = "form" + std::to_string(i) + ".txt";
+        testing::write_file(dir / name, "l\tLINOR\t1\t0\t0\t" + std::to_string(i) + "\r\n");
+        testing::settle(dir / name);
+        file = name;
+        Creafincature(t.rt, t.layout.overlay, doc, file, 0, 0);
+    }
+    EXPECT_EQ(t.rt.ini_files.files_kept(), IniCache::kMaxFiles);
+    EXPECT_EQ(lines().size(), 1 + 2 * IniCache::kMaxFiles);
+    EXPECT_TRUE(t.list.lines().empty());
 }
 
 }  // namespace

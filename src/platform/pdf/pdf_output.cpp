@@ -250,16 +250,20 @@ void PdfOutput::finish(const std::string& trailer) {
     std::string table = "xref\n0 ";
     append_integer(table, next_object_);
     table += "\n0000000000 65535 f \n";
-    char entry[32];
     for (int n = 1; n < next_object_; ++n) {
         const std::uint64_t offset = static_cast<std::size_t>(n) < offsets_.size() ? offsets_[n] : 0;
-        if (offset == 0) {
-            // A number that was never written: a free entry.
-            std::snprintf(entry, sizeof entry, "%010d 00001 f \n", 0);
-        } else {
+        // A number that was never written: a free entry. Each entry is
+        // exactly 20 bytes: ten digits of offset, the generation, the kind.
+        char entry[32];
+        if (offset >= 10'000'000'000ULL) {
             std::snprintf(entry, sizeof entry, "%010llu 00000 n \n", static_cast<unsigned long long>(offset));
+            table += entry;
+        } else {
+            std::uint64_t digits = offset;
+            for (int i = 9; i >= 0; --i, digits /= 10) entry[i] = static_cast<char>('0' + digits % 10);
+            std::memcpy(entry + 10, offset == 0 ? " 00001 f \n" : " 00000 n \n", 10);
+            table.append(entry, 20);
         }
-        table += entry;
         if (table.size() > kFlushSize) {
             write(table);
             table.clear();
