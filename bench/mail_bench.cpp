@@ -147,8 +147,8 @@ int drafts(long count) {
     auto block = Clock::now();
     const auto start = block;
     for (long i = 1; i <= count; ++i) {
-        if (!inst.dispatcher.sendmail(r)) {
-            std::fprintf(stderr, "mail_bench: draft %ld was not saved\n", i);
+        if (const DeliveryOutcome o = inst.dispatcher.sendmail(r); !o) {
+            std::fprintf(stderr, "mail_bench: draft %ld was not saved: %s\n", i, o.reason.c_str());
             return 1;
         }
         if (inst.agent.list.lines().size() > 1000) inst.agent.list.clear();

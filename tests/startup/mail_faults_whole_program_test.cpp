@@ -102,6 +102,22 @@ TEST(MailFaultsWholeProgram, AFullDraftsMaildirKeepsTheMessageUntilSpaceIsFreed)
     EXPECT_FALSE(s.parked());
 }
 
+// A new draft's file name already taken in the maildir (the library draws
+// its names from random numbers that come round within a second at hundreds
+// of drafts a second): the draft is saved under another name, each once.
+TEST(MailFaultsWholeProgram, ADraftsFileNameAlreadyTakenIsDrawnAgain) {
+    Site s("client=Microsoft Outlook\n");
+    s.configure("", "[MAPI]\nclient=Microsoft Outlook\nstore=maildir://localhost" + s.posta + "\n");
+    for (int i = 1; i <= 3; ++i) s.message("AB." + std::to_string(i), "m" + std::to_string(i) + "@example.it", "SAVE");
+    const auto r = run_program(s.args({"--once"}), s.env({"LD_PRELOAD=" VELARION_TAKEN_NAMES,
+                                                         "TAKEN_NAME_MATCH=/Drafts/tmp/", "TAKEN_NAME_EVERY=2"}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(s.drafts(), (std::map<std::string, int>{{"m1@example.it", 1}, {"m2@example.it", 1}, {"m3@example.it", 1}}))
+        << r.out;
+    EXPECT_EQ(s.waiting(), 0) << r.out;
+    EXPECT_FALSE(s.parked()) << r.out;
+}
+
 // The sendmail program (a stand-in named by the transport) is given the
 // operator's address as the envelope's sender, not "@".
 TEST(MailFaultsWholeProgram, SendmailGetsTheSenderAsTheEnvelopeSender) {

@@ -548,17 +548,36 @@ private:
             folder->open(vmime::net::folder::MODE_READ_WRITE);
             drafts_ = folder;
         }
-        try {
-            // Generated once and streamed (spooled_message.h): the library's
-            // addMessage(message) builds the whole message in a string first.
-            const auto spooled = spool(msg, detail::LetterUse::as_built);
-            drafts_->addMessage(spooled->stream(), spooled->size(),
-                                vmime::net::message::FLAG_DRAFT | vmime::net::message::FLAG_SEEN);
-        } catch (...) {
-            close_drafts();
-            throw;
+        // The library names a maildir's new file from its own random numbers,
+        // whose sequence repeats after some ten thousand draws: at hundreds of
+        // drafts a second, two of one second can draw the same name. The file
+        // is made exclusively, so nothing is overwritten; the draft is added
+        // again under a new name.
+        for (int attempt = 1;; ++attempt) {
+            try {
+                // Generated once and streamed (spooled_message.h): the library's
+                // addMessage(message) builds the whole message in a string first.
+                const auto spooled = spool(msg, detail::LetterUse::as_built);
+                drafts_->addMessage(spooled->stream(), spooled->size(),
+                                    vmime::net::message::FLAG_DRAFT | vmime::net::message::FLAG_SEEN);
+                return;
+            } catch (const vmime::exceptions::command_error& e) {
+                if (attempt < kNameDraws && !network_store() && name_taken(e)) continue;
+                close_drafts();
+                throw;
+            } catch (...) {
+                close_drafts();
+                throw;
+            }
         }
     }
+
+    // A maildir file name already taken: the exclusive creation refused it.
+    static bool name_taken(const vmime::exceptions::command_error& e) {
+        const auto* fs_error = dynamic_cast<const vmime::exceptions::filesystem_exception*>(e.other());
+        return e.command() == "ADD" && fs_error && std::string(fs_error->what()).find(std::strerror(EEXIST)) != std::string::npos;
+    }
+    static constexpr int kNameDraws = 5;
 
     // Whether the drafts folder holds a message with this Message-ID: an
     // IMAP SEARCH by the header, or the headers of the maildir's files.
