@@ -9,6 +9,8 @@
 #   MONTHEND=<n>, MONTHEND_LIMIT=<s>        messages of the month-end runs (5,000),
 #                                           seconds after which a run stops (150)
 #   MONTHEND_ROUNDS=<n>                     rounds of each month-end run per build (2)
+#   MONTHEND_WORK=<dir>                     where the month-end runs' installations go
+#                                           (BUILD_DIR/bench-data)
 #   MEMORY_MESSAGES=<n>, IDLE_SECONDS=<s>   the agent's memory run (10,000 messages) and
 #                                           how long idle agents are watched (300)
 # The reference listings are made once by shared/bench/gen_listing.py beside
