@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/runtime.h"
+#include "platform/os/kept_file.h"
 #include "platform/os/paths.h"
 #include "platform/os/safe_path.h"
 
@@ -99,22 +100,13 @@ struct DayPaths {
 // line; a renamed file gets the lines of at most that second.
 class KeptLog {
 public:
-    static constexpr long long kPathCheckMs = 1000;
-
     // True when a file is kept open for `path` (not looked at again).
     bool holds(const std::string& path) const { return fd_.valid() && path == path_; }
 
     // True when the kept file is still today's file at `path`.
     bool current(const std::string& path, long long now_ms) {
         if (!fd_.valid() || path != path_) return false;
-        struct stat st {};
-        if (::fstat(fd_.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) return false;
-        if (now_ms >= checked_ms_ && now_ms - checked_ms_ < kPathCheckMs) return true;
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_dev != dev_ ||
-            st.st_ino != ino_)
-            return false;
-        checked_ms_ = now_ms;
-        return true;
+        return check_.current(fd_.get(), path, now_ms);
     }
 
     // Opened below the work directory without following a link, and only
@@ -131,9 +123,7 @@ public:
         if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
         fd_ = std::move(fd);
         path_ = path;
-        dev_ = st.st_dev;
-        ino_ = st.st_ino;
-        checked_ms_ = now_ms;
+        check_.opened(st, now_ms);
         return true;
     }
 
@@ -165,9 +155,7 @@ public:
 private:
     safe_path::Fd fd_;
     std::string path_;
-    dev_t dev_ = 0;
-    ino_t ino_ = 0;
-    long long checked_ms_ = 0;  // when the path was last seen naming the file
+    KeptFileCheck check_{true};  // a log file with a second name is not written
 };
 
 KeptLog& kept_log() {

@@ -11,16 +11,13 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/os/kept_file.h"
 #include "platform/os/safe_path.h"
 
 namespace velarion::spool {
 
 namespace {
 
-// How long a kept file is trusted to be still the one its path names
-// without looking the path up: a file renamed away gets the lines of at
-// most this long. One removed or replaced is seen at once (its link count).
-constexpr long long kPathCheckMs = 1000;
 // Files kept at once: the day's sent messages, bodies and outcomes, and the
 // notes of resends; the longest unused goes first.
 constexpr std::size_t kKept = 4;
@@ -28,9 +25,9 @@ constexpr std::size_t kKept = 4;
 struct Kept {
     std::string path;
     safe_path::Fd fd;
-    dev_t dev = 0;
-    ino_t ino = 0;
-    long long checked_ms = 0;
+    // A file removed or replaced is seen at once; one renamed away gets the
+    // lines of at most a second.
+    KeptFileCheck check{false};
     long long used = 0;
 };
 
@@ -51,18 +48,6 @@ long long now_ms() {
         .count();
 }
 
-// True while the kept file is still the one its path names.
-bool still_there(Kept& k, long long now) {
-    struct stat st {};
-    if (::fstat(k.fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink == 0) return false;
-    if (now - k.checked_ms < kPathCheckMs && now >= k.checked_ms) return true;
-    struct stat at {};
-    if (::lstat(k.path.c_str(), &at) != 0 || !S_ISREG(at.st_mode) || at.st_dev != k.dev || at.st_ino != k.ino)
-        return false;
-    k.checked_ms = now;
-    return true;
-}
-
 // Opens the file by its path without following a link and never waiting on
 // a FIFO; only a plain file is kept.
 bool open_kept(Kept& k, const std::string& dir, const std::string& path, long long now) {
@@ -78,9 +63,7 @@ bool open_kept(Kept& k, const std::string& dir, const std::string& path, long lo
     if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     k.path = path;
     k.fd = std::move(fd);
-    k.dev = st.st_dev;
-    k.ino = st.st_ino;
-    k.checked_ms = now;
+    k.check.opened(st, now);
     return true;
 }
 
@@ -107,7 +90,7 @@ bool append_kept(const std::string& dir, const std::string& name, std::string_vi
         k->fd = safe_path::Fd();
     }
     k->used = ++all.uses;
-    const bool open_now = !k->fd.valid() || !still_there(*k, now);
+    const bool open_now = !k->fd.valid() || !k->check.current(k->fd.get(), k->path, now);
     if (opened) *opened = open_now;
     if (open_now) {
         if (!open_kept(*k, dir, path, now)) {
